@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, the tests and the program need.
+# Idempotent: asks apt only for what is missing; uses sudo when not root.
+set -euo pipefail
+
+PKGS=(
+  build-essential g++ cmake ninja-build pkg-config ccache
+  clang libclang-rt-14-dev
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins
+  libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
+  libjpeg62-turbo-dev libturbojpeg0-dev
+  libasound2-dev libasound2-data linux-libc-dev
+  libgl-dev
+  fonts-liberation2 fonts-dejavu-core fontconfig
+)
+
+missing=()
+for p in "${PKGS[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+echo "install-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

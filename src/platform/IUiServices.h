@@ -1,0 +1,78 @@
+// The engine's only way to reach the user: messages, questions, dialogs, cursor, status,
+// the text view, the message pump and the clock. The program implements it with widgets;
+// tests use a scripted fake. Engine code receives it from the project root.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+enum class TMsgKind { Information, Warning, Error, Confirmation };
+
+// Which buttons a question offers.
+enum class TMsgButtons { OK, OKCancel, YesNo, YesNoCancel };
+
+// The answer to a question; closing the box counts as Cancel (or No where there is no Cancel).
+enum class TMsgResult { OK, Cancel, Yes, No };
+
+struct TFileFilter {
+    std::string Description; // "Project files"
+    std::string Patterns;    // "*.mpr" or "*.jpg *.jpeg"
+};
+
+class IUiServices {
+public:
+    virtual ~IUiServices() = default;
+
+    // A message box with one OK button.
+    virtual void ShowMessage(const std::string& text, TMsgKind kind = TMsgKind::Information) = 0;
+    // A question; returns the button chosen.
+    virtual TMsgResult Ask(const std::string& text, TMsgButtons buttons,
+                           TMsgKind kind = TMsgKind::Confirmation) = 0;
+
+    // File dialogs return the chosen full name, or nothing when cancelled.
+    virtual std::optional<std::string> OpenFileDialog(const std::string& title,
+                                                      const std::vector<TFileFilter>& filters,
+                                                      const std::string& initialName) = 0;
+    virtual std::optional<std::string> SaveFileDialog(const std::string& title,
+                                                      const std::vector<TFileFilter>& filters,
+                                                      const std::string& initialName,
+                                                      const std::string& defaultExt) = 0;
+    virtual std::optional<std::string> BrowseForFolder(const std::string& title,
+                                                       const std::string& initialFolder) = 0;
+    // Colours are 0x00BBGGRR.
+    virtual std::optional<uint32_t> ChooseColor(uint32_t initial) = 0;
+
+    virtual void Beep() = 0;
+    // Busy (hourglass) cursor on or off; calls nest.
+    virtual void SetBusyCursor(bool busy) = 0;
+    virtual void SetStatusText(const std::string& text) = 0;
+
+    // Diagnostic text view: append one line / clear / bring it up.
+    virtual void TextViewAdd(const std::string& line) = 0;
+    virtual void TextViewClear() = 0;
+    virtual void TextViewShow() = 0;
+
+    // Runs pending user-interface events (the loops' message pump).
+    virtual void ProcessMessages() = 0;
+    virtual void Sleep(int milliseconds) = 0;
+    // Milliseconds of a monotonic clock.
+    virtual int64_t TickCount() = 0;
+};
+
+// Keeps the busy cursor up for one scope.
+class TBusyCursorGuard {
+public:
+    explicit TBusyCursorGuard(IUiServices* ui) : Ui(ui) {
+        if (Ui) Ui->SetBusyCursor(true);
+    }
+    ~TBusyCursorGuard() {
+        if (Ui) Ui->SetBusyCursor(false);
+    }
+    TBusyCursorGuard(const TBusyCursorGuard&) = delete;
+    TBusyCursorGuard& operator=(const TBusyCursorGuard&) = delete;
+
+private:
+    IUiServices* Ui;
+};

@@ -1,0 +1,28 @@
+#include "MyBase.h"
+
+#include <gtest/gtest.h>
+
+TEST(Round, HalvesGoToEven) {
+    EXPECT_EQ(Round(0.5L), 0);
+    EXPECT_EQ(Round(1.5L), 2);
+    EXPECT_EQ(Round(2.5L), 2);
+    EXPECT_EQ(Round(-0.5L), 0);
+    EXPECT_EQ(Round(-1.5L), -2);
+    EXPECT_EQ(Round(2.4999L), 2);
+    EXPECT_EQ(Round(32767.5L), 32768);
+}
+
+TEST(Round, OutOfRangeRaises) {
+    EXPECT_THROW(Round(3e9L), EIntOverflow);
+    EXPECT_THROW(Round(std::numeric_limits<Extended>::quiet_NaN()), EIntOverflow);
+    EXPECT_EQ(Round64(3e9L), 3000000000LL);
+}
+
+TEST(Checked, OverflowRaises) {
+    EXPECT_EQ(CheckedMul<int32_t>(65536, 32767), 2147418112);
+    EXPECT_THROW(CheckedMul<int32_t>(65536, 32768), EIntOverflow);
+    EXPECT_THROW(CheckedAdd<int32_t>(INT32_MAX, 1), EIntOverflow);
+    EXPECT_THROW(CheckedSub<uint32_t>(0u, 1u), EIntOverflow);
+    EXPECT_THROW((CheckedCast<int16_t>(40000)), EIntOverflow);
+    EXPECT_EQ((CheckedCast<uint8_t>(255)), 255);
+}

@@ -1,0 +1,49 @@
+#include "FakeUiServices.h"
+
+#include <gtest/gtest.h>
+
+void TFakeUiServices::ShowMessage(const std::string& text, TMsgKind) { Messages.push_back(text); }
+
+TMsgResult TFakeUiServices::Ask(const std::string& text, TMsgButtons buttons, TMsgKind) {
+    Questions.push_back(text);
+    if (Answers.empty()) {
+        ADD_FAILURE() << "unexpected question: " << text;
+        return buttons == TMsgButtons::YesNo ? TMsgResult::No : TMsgResult::Cancel;
+    }
+    TMsgResult r = Answers.front();
+    Answers.pop_front();
+    return r;
+}
+
+template <typename T> static std::optional<T> Next(std::deque<std::optional<T>>& q,
+                                                   const std::string& what) {
+    if (q.empty()) {
+        ADD_FAILURE() << "unexpected dialog: " << what;
+        return std::nullopt;
+    }
+    auto r = q.front();
+    q.pop_front();
+    return r;
+}
+
+std::optional<std::string> TFakeUiServices::OpenFileDialog(const std::string& title,
+                                                           const std::vector<TFileFilter>&,
+                                                           const std::string&) {
+    return Next(FileAnswers, "open " + title);
+}
+
+std::optional<std::string> TFakeUiServices::SaveFileDialog(const std::string& title,
+                                                           const std::vector<TFileFilter>&,
+                                                           const std::string&,
+                                                           const std::string&) {
+    return Next(FileAnswers, "save " + title);
+}
+
+std::optional<std::string> TFakeUiServices::BrowseForFolder(const std::string& title,
+                                                            const std::string&) {
+    return Next(FolderAnswers, "folder " + title);
+}
+
+std::optional<uint32_t> TFakeUiServices::ChooseColor(uint32_t) {
+    return Next(ColorAnswers, "colour");
+}

@@ -1,0 +1,59 @@
+// Scripted stand-in for the user: answers questions and dialogs from queues filled by the test
+// and records every message, so a test can check what the user would have seen. An unexpected
+// question (none queued) fails the running test.
+#pragma once
+
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "IUiServices.h"
+
+class TFakeUiServices : public IUiServices {
+public:
+    // Scripted answers, consumed in order.
+    std::deque<TMsgResult> Answers;
+    std::deque<std::optional<std::string>> FileAnswers;
+    std::deque<std::optional<std::string>> FolderAnswers;
+    std::deque<std::optional<uint32_t>> ColorAnswers;
+
+    // What the user saw.
+    std::vector<std::string> Messages;
+    std::vector<std::string> Questions;
+    std::vector<std::string> TextViewLines;
+    std::vector<std::string> StatusTexts;
+    int Beeps = 0;
+    int BusyDepth = 0;
+    int PumpCount = 0;
+    int SleptMs = 0;
+    // The clock advances only by Sleep and by AdvanceClock.
+    int64_t ClockMs = 0;
+
+    void AdvanceClock(int64_t ms) { ClockMs += ms; }
+
+    void ShowMessage(const std::string& text, TMsgKind kind) override;
+    TMsgResult Ask(const std::string& text, TMsgButtons buttons, TMsgKind kind) override;
+    std::optional<std::string> OpenFileDialog(const std::string& title,
+                                              const std::vector<TFileFilter>& filters,
+                                              const std::string& initialName) override;
+    std::optional<std::string> SaveFileDialog(const std::string& title,
+                                              const std::vector<TFileFilter>& filters,
+                                              const std::string& initialName,
+                                              const std::string& defaultExt) override;
+    std::optional<std::string> BrowseForFolder(const std::string& title,
+                                               const std::string& initialFolder) override;
+    std::optional<uint32_t> ChooseColor(uint32_t initial) override;
+    void Beep() override { ++Beeps; }
+    void SetBusyCursor(bool busy) override { BusyDepth += busy ? 1 : -1; }
+    void SetStatusText(const std::string& text) override { StatusTexts.push_back(text); }
+    void TextViewAdd(const std::string& line) override { TextViewLines.push_back(line); }
+    void TextViewClear() override { TextViewLines.clear(); }
+    void TextViewShow() override {}
+    void ProcessMessages() override { ++PumpCount; }
+    void Sleep(int milliseconds) override {
+        SleptMs += milliseconds;
+        ClockMs += milliseconds;
+    }
+    int64_t TickCount() override { return ClockMs; }
+};
