@@ -36,3 +36,11 @@ void MakePcmFormat(TAudioFormat& format, uint32_t rate, uint16_t channels, uint1
 int32_t GetBlockAlign(const TAudioFormat& format) {
     return (format.Wfx.wBitsPerSample / 8) * format.Wfx.nChannels;
 }
+
+std::string CutShortString(const std::string& s) {
+    if (s.size() <= 255) return s;
+    size_t n = 255;
+    // Back off over UTF-8 continuation bytes so no character is cut in half.
+    while (n > 0 && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80) --n;
+    return s.substr(0, n);
+}

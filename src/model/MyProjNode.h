@@ -1,0 +1,31 @@
+// The project root: the top node of the tree, holding the output settings every node renders
+// to (frame rate and frame size) and the references to the active and the edited node.
+#pragma once
+
+#include "MyTreeNode.h"
+
+class TCustomProjectNode : public TCustomFolderNode {
+public:
+    TCustomProjectNode(const std::string& caption, ITreeItem* item);
+    ~TCustomProjectNode() override;
+
+    Extended FrameRate = 15.0L;
+    int32_t Width = 320;
+    int32_t Height = 240;
+    // The node chosen in the tree or timeline, and the node open in the curve editor.
+    TTreeNodeData* ActiveNode = nullptr;
+    TTreeNodeData* EditedNode = nullptr;
+
+    // The frame rate nodes work with: 1.0 while the add-on preview runs.
+    Extended GetFrameRate() const { return AddOnPreview.Active ? 1.0L : FrameRate; }
+    void GetFrameRect(TRectI& rect) override;
+    // Called by every node as it is destroyed, so the root holds no dangling reference.
+    virtual void ForgetNode(TTreeNodeData* node);
+    // Marks a node active (at most one); the root itself can not be marked.
+    void SetActiveNode(TTreeNodeData* node);
+};
+
+class TProjectNode : public TCustomProjectNode {
+public:
+    TProjectNode(const std::string& caption, ITreeItem* item);
+};
