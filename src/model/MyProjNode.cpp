@@ -30,3 +30,10 @@ void TCustomProjectNode::SetActiveNode(TTreeNodeData* node) {
 
 TProjectNode::TProjectNode(const std::string& caption, ITreeItem* item)
     : TCustomProjectNode(caption, item) {}
+
+Extended TCustomProjectNode::SnapTime(Extended t) const {
+    const Extended fps = GetFrameRate();
+    if (fps == 0) return 0;
+    Extended r = static_cast<Extended>(Round64(t * fps)) / fps;
+    return r < 0 ? 0 : r;
+}

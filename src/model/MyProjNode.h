@@ -4,6 +4,8 @@
 
 #include "MyTreeNode.h"
 
+class IUiServices;
+
 class TCustomProjectNode : public TCustomFolderNode {
 public:
     TCustomProjectNode(const std::string& caption, ITreeItem* item);
@@ -15,6 +17,8 @@ public:
     // The node chosen in the tree or timeline, and the node open in the curve editor.
     TTreeNodeData* ActiveNode = nullptr;
     TTreeNodeData* EditedNode = nullptr;
+    // How the engine reaches the user; set by the owner of the root (may be null in tests).
+    IUiServices* Ui = nullptr;
 
     // The frame rate nodes work with: 1.0 while the add-on preview runs.
     Extended GetFrameRate() const { return AddOnPreview.Active ? 1.0L : FrameRate; }
@@ -23,6 +27,8 @@ public:
     virtual void ForgetNode(TTreeNodeData* node);
     // Marks a node active (at most one); the root itself can not be marked.
     void SetActiveNode(TTreeNodeData* node);
+    // t moved onto the frame grid; 0 without a frame rate or for a negative result.
+    Extended SnapTime(Extended t) const;
 };
 
 class TProjectNode : public TCustomProjectNode {

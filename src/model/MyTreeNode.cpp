@@ -4,6 +4,7 @@
 
 #include "MyBlankNode.h"
 #include "MyClipNode.h"
+#include "IUiServices.h"
 #include "MyLoadMessages.h"
 #include "MyMovieNode.h"
 #include "MyMusicNode.h"
@@ -76,7 +77,7 @@ std::unique_ptr<TTreeNodeData> CreateNodeOfKind(uint8_t kind, TCustomProjectNode
 
 TTreeNodeData::TTreeNodeData(TCustomProjectNode* project, const std::string& caption,
                              ITreeItem* item)
-    : Curves(std::make_unique<TTimeDataSet>()) {
+    : Curves(std::make_unique<TTimeDataSet>()), Pegs(std::make_unique<TStopList>(this)) {
     Project = project;
     Item = item;
     if (Item) {
@@ -89,6 +90,7 @@ TTreeNodeData::TTreeNodeData(TCustomProjectNode* project, const std::string& cap
 }
 
 TTreeNodeData::~TTreeNodeData() {
+    Pegs.reset();
     FreeChildren();
     if (Project && Project != this) Project->ForgetNode(this);
     if (Item) {
@@ -380,4 +382,40 @@ bool TTreeNodeData::GetNodeInfo(TNodeInfo& info) {
     if (TTimeData* c = Curves->FindByKind(ckText)) info.Lines = &c->CurrentPoint.Lines;
     if (TTimeData* c = Curves->FindByKind(ckFont)) info.Font = &c->CurrentPoint.Font;
     return true;
+}
+
+void TTreeNodeData::PlaceBetweenPegs() {
+    TTreeNodeData* p = GetParent();
+    if (!p || p->Kind == nkVideoTrack || p->Pegs->GetCount() == 0) return;
+    const Extended ps = p->GetStartTime();
+    if (p->Pegs->GetCount() == 1) {
+        const Extended mark = p->Pegs->GetItem(0)->GetTime() - ps;
+        IUiServices* ui = Project ? Project->Ui : nullptr;
+        TMsgResult r = ui ? ui->Ask("The existing Peg will be the ending point.\r\nIf the existing "
+                                    "Peg meant to be the starting point press the [ No ] button.",
+                                    TMsgButtons::YesNo)
+                          : TMsgResult::No;
+        if (r == TMsgResult::Yes) {
+            AutoDuration = false;
+            SetOffset(0);
+            UserDuration = mark < 0 ? 0 : mark;
+        } else {
+            AutoDuration = true;
+            SetOffset(mark);
+        }
+        return;
+    }
+    // The first two marks in list order; a span never comes out negative.
+    Extended a = p->Pegs->GetItem(0)->GetTime() - ps;
+    Extended b = p->Pegs->GetItem(1)->GetTime() - ps;
+    if (b < a) std::swap(a, b);
+    AutoDuration = false;
+    SetOffset(a);
+    Extended d = b - GetOffset();
+    UserDuration = d < 0 ? 0 : d;
+}
+
+void TTreeNodeData::ResolvePendingPegs() {
+    Pegs->ResolvePending();
+    for (int i = 0; i < GetChildCount(); ++i) GetChild(i)->ResolvePendingPegs();
 }

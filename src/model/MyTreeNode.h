@@ -12,6 +12,7 @@
 #include "ITreeItem.h"
 #include "MyBase.h"
 #include "MyCommonParams.h"
+#include "MyStopList.h"
 #include "MyTimeData.h"
 
 class TBitmap;
@@ -120,6 +121,7 @@ public:
     bool Active = false;
     bool AutoDuration = true;
     Extended UserDuration = 0;
+    std::unique_ptr<TStopList> Pegs;
     int ImageIndex = 0;
 
     // ---- virtual operations ----
@@ -162,6 +164,11 @@ public:
     Extended GetEndTime();
     void UpdateCurves(Extended t);
     bool GetNodeInfo(TNodeInfo& info);
+    // Places a node just added under its parent between the parent's pegs (asks the user which
+    // end a single peg marks).
+    void PlaceBetweenPegs();
+    // Turns marks read from a file into offsets, in this node and below (after layout).
+    void ResolvePendingPegs();
     // The name saving writes: the file in use, or the missing one it was loaded with.
     const std::string& GetStoredFileName() const {
         return FileName.empty() ? MissingFileName : FileName;

@@ -242,8 +242,8 @@ TFilterNode::TFilterNode(TCustomProjectNode* project, const std::string& caption
 Extended TFilterNode::GetDuration() {
     TTreeNodeData* p = GetParent();
     if (!p) return 0;
-    if (AutoDuration) return p->GetEndTime() - GetStartTime();
-    return UserDuration;
+    Extended d = AutoDuration ? p->GetEndTime() - GetStartTime() : UserDuration;
+    return d < 0 ? 0 : d;
 }
 
 Extended TFilterNode::GetStartTime() {
@@ -267,8 +267,8 @@ Extended TOverlayNode::GetDuration() {
     TTreeNodeData* p = GetParent();
     if (!p) return 0;
     Extended r = p->GetDuration();
-    if (AutoDuration) return r - Offset;
-    return UserDuration;
+    Extended d = AutoDuration ? r - Offset : UserDuration;
+    return d < 0 ? 0 : d;
 }
 
 Extended TOverlayNode::GetStartTime() { return StartFromParent(this); }
