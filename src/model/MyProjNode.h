@@ -20,6 +20,26 @@ public:
     // How the engine reaches the user; set by the owner of the root (may be null in tests).
     IUiServices* Ui = nullptr;
 
+    // Output settings, as stored in the project file.
+    bool AudioOn = true;
+    int32_t SizePresetId = 0;
+    int64_t AudioMode = 1; // 1 = PCM
+    int32_t RatePresetId = 0;
+    TAudioFormat AudioFormat{};
+    uint32_t VideoFourCC = 0; // 0 = uncompressed
+    std::string CompressorName;
+    bool WMOutput = false;
+    std::string WMProfile;
+
+    // Format version of the last project file read.
+    static int32_t FormatVersionRead;
+
+    // The whole project as a file image: header and the root's record.
+    void SaveToStream(std::vector<uint8_t>& stream) const;
+    // False when the file is refused (unknown format, newer version); read errors raise, and
+    // leave the root without children.
+    bool LoadFromStream(const std::vector<uint8_t>& stream);
+
     // The frame rate nodes work with: 1.0 while the add-on preview runs.
     Extended GetFrameRate() const { return AddOnPreview.Active ? 1.0L : FrameRate; }
     void GetFrameRect(TRectI& rect) override;
@@ -29,6 +49,10 @@ public:
     void SetActiveNode(TTreeNodeData* node);
     // t moved onto the frame grid; 0 without a frame rate or for a negative result.
     Extended SnapTime(Extended t) const;
+
+protected:
+    void WriteAfter(TValueWriter& writer) const override;
+    void ReadAfter(TValueReader& reader) override;
 };
 
 class TProjectNode : public TCustomProjectNode {

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "MyTreeNode.h"
+#include "MyValueStream.h"
 
 Extended TStopPoint::GetTime() const {
     if (Pending) return PendingTime;
@@ -49,4 +50,24 @@ void TStopList::Delete(int i) {
 
 void TStopList::ResolvePending() {
     for (auto& p : Items) p->Resolve();
+}
+
+void TStopList::SaveToWriter(TValueWriter& w) const {
+    w.WriteInteger(GetCount());
+    for (const auto& p : Items) {
+        w.WriteFloat(p->GetTime()); // absolute time
+        w.WriteBoolean(p->PegFlag);
+    }
+}
+
+void TStopList::LoadFromReader(TValueReader& r) {
+    Items.clear();
+    // Marks keep their stored absolute time until the tree is laid out; the limit of two and
+    // the order are not applied to what a file holds.
+    for (int32_t n = ReadCount(r); n > 0; --n) {
+        auto p = std::make_unique<TStopPoint>(Owner);
+        p->SetPendingTime(ReadFiniteFloat(r));
+        p->PegFlag = r.ReadBoolean();
+        Items.push_back(std::move(p));
+    }
 }

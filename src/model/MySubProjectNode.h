@@ -10,4 +10,9 @@ public:
     // Always sealed: its children belong to the other file.
     bool GetSealed() override { return true; }
     void SetSealed(bool) override {}
+
+protected:
+    void WriteBefore(TValueWriter& writer) const override;
+    void ReadBefore(TValueReader& reader) override;
+    bool StoresChildren() const override { return false; }
 };

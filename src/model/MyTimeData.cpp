@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "MyTreeNode.h"
+#include "MyValueStream.h"
+
 namespace {
 
 int16_t ClampHalf(Extended v) {
@@ -287,4 +290,64 @@ TTimeData* TTimeDataSet::GetEnabledItem(int n) const {
         --n;
     }
     return nullptr;
+}
+
+// ---- stored form --------------------------------------------------------------------------------
+
+void TDataPoint::SaveToWriter(TValueWriter& w) const {
+    w.WriteInteger(Version);
+    w.WriteFloat(Time);
+    w.WriteInteger(Value);
+    w.WriteBoolean(Visible);
+    Font.SaveToWriter(w);
+    w.WriteInteger(static_cast<int32_t>(Lines.size()));
+    for (const auto& l : Lines) w.WriteString(l);
+}
+
+void TDataPoint::LoadFromReader(TValueReader& r) {
+    VersionRead = r.ReadInteger();
+    Time = ReadFiniteFloat(r);
+    Value = r.ReadInteger();
+    Visible = r.ReadBoolean();
+    Font.LoadFromReader(r);
+    for (int32_t n = ReadCount(r); n > 0; --n) Lines.push_back(r.ReadString());
+}
+
+void TTimeData::SaveToWriter(TValueWriter& w) const {
+    w.WriteInteger(Version);
+    w.WriteInteger(GetCount());
+    for (const auto& p : Points) p->SaveToWriter(w);
+}
+
+void TTimeData::LoadFromReader(TValueReader& r) {
+    Clear();
+    VersionRead = r.ReadInteger();
+    for (int32_t n = ReadCount(r); n > 0; --n) AppendPoint()->LoadFromReader(r);
+    // Keys stay in time order, and a curve never ends up without one.
+    SortPoints();
+    EnsurePoint();
+}
+
+void TTimeDataSet::SaveToWriter(TValueWriter& w) const {
+    w.WriteInteger(Version);
+    w.WriteInteger(GetCount());
+    for (const auto& c : Items) {
+        w.WriteString(c->Key);
+        c->SaveToWriter(w);
+    }
+}
+
+void TTimeDataSet::LoadFromReader(TValueReader& r) {
+    VersionRead = r.ReadInteger();
+    for (int32_t n = ReadCount(r); n > 0; --n) {
+        std::string key = CutShortString(r.ReadString());
+        if (TTimeData* c = FindByKey(key)) {
+            c->LoadFromReader(r);
+            c->Loaded = true;
+        } else {
+            // A curve this node does not have: read past it.
+            TTimeData scratch(this);
+            scratch.LoadFromReader(r);
+        }
+    }
 }

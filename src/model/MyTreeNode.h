@@ -17,6 +17,8 @@
 
 class TBitmap;
 class TCustomProjectNode;
+class TValueWriter;
+class TValueReader;
 class TTransNode;
 
 // Node kinds, as stored in project files.
@@ -176,12 +178,25 @@ public:
     // Frame rate of the project (0 without a project).
     Extended ProjectFrameRate() const;
 
+    // The node's record in a project file: class part before, common part with the children,
+    // class part after.
+    void SaveToWriter(TValueWriter& writer) const;
+    void LoadFromReader(TValueReader& reader) { ReadRecord(reader, 0); }
+
     // Moves this node (item and ownership) under newParent at index among its children.
     void MoveTo(TTreeNodeData* newParent, int index);
     // Frees one child (and its subtree).
     void DeleteChild(TTreeNodeData* child);
 
 protected:
+    virtual void WriteBefore(TValueWriter&) const {}
+    virtual void WriteAfter(TValueWriter&) const {}
+    virtual void ReadBefore(TValueReader&) {}
+    virtual void ReadAfter(TValueReader&) {}
+    // A sub-project's children come from its own file and are not stored with it.
+    virtual bool StoresChildren() const { return true; }
+    void ReadRecord(TValueReader& reader, int depth);
+
     // Frees the children from the last to the first and then any child items left.
     void FreeChildren();
     // Takes ownership of a child created on one of this node's child items.
@@ -191,6 +206,14 @@ private:
     std::unique_ptr<TTreeNodeData> ReleaseChild(TTreeNodeData* child);
     std::vector<std::unique_ptr<TTreeNodeData>> OwnedChildren;
 };
+
+// Deepest nesting of nodes a project file may hold.
+constexpr int MaxNodeDepth = 100;
+
+// Reads a Float that must be a finite number.
+Extended ReadFiniteFloat(TValueReader& reader);
+// Reads a count of items that follow; each takes at least one byte of what is left.
+int32_t ReadCount(TValueReader& reader);
 
 // Creates the node of a kind on an item (the factory's class choice; kinds 0 and 8 and above 14
 // raise). Kind 1 is taken as a sub-project.
@@ -212,6 +235,10 @@ public:
     virtual bool OpenForRender() { return false; }
     virtual void CloseAfterRender() {}
     virtual Extended GetNaturalDuration() { return UserDuration; }
+
+protected:
+    void WriteAfter(TValueWriter& writer) const override;
+    void ReadAfter(TValueReader& reader) override;
 };
 
 class TCustomTransableNode : public TCustomDurableNode {
@@ -277,6 +304,17 @@ public:
 
     int32_t GetFrameHeight() override;
     int32_t GetFrameWidth() override;
+    // Identifier of the bound add-on; empty without one.
+    std::string GetAddOnID() const { return AddOnID; }
+
+protected:
+    void WriteBefore(TValueWriter& writer) const override;
+    void ReadBefore(TValueReader& reader) override;
+    // The add-on's own record.
+    void WriteAddOnData(TValueWriter& writer) const;
+    void ReadAddOnData(TValueReader& reader);
+
+    std::string AddOnID;
 };
 
 class TFilterNode : public TCustomAddOnsNode {
@@ -285,6 +323,10 @@ public:
 
     Extended GetDuration() override;
     Extended GetStartTime() override;
+
+protected:
+    void WriteAfter(TValueWriter& writer) const override;
+    void ReadAfter(TValueReader& reader) override;
 };
 
 class TOverlayNode : public TCustomAddOnsNode {
@@ -295,6 +337,10 @@ public:
 
     Extended GetDuration() override;
     Extended GetStartTime() override;
+
+protected:
+    void WriteAfter(TValueWriter& writer) const override;
+    void ReadAfter(TValueReader& reader) override;
 };
 
 class TTransNode : public TCustomAddOnsNode {
@@ -314,4 +360,8 @@ public:
     // Side True sets the previous clip, False the next clip.
     void SetNeighbour(bool side, TCustomTransableNode* node);
     Extended GetLength() const { return UserDuration; }
+
+protected:
+    void WriteAfter(TValueWriter& writer) const override;
+    void ReadAfter(TValueReader& reader) override;
 };

@@ -6,4 +6,11 @@
 class TWarpNode : public TMovieNode {
 public:
     TWarpNode(TCustomProjectNode* project, const std::string& caption, ITreeItem* item);
+
+    // Length of the output in milliseconds.
+    int32_t OutputDuration = 10000;
+
+protected:
+    void WriteAfter(TValueWriter& writer) const override;
+    void ReadAfter(TValueReader& reader) override;
 };
