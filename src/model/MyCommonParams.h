@@ -10,6 +10,7 @@
 
 class TValueWriter;
 class TValueReader;
+class IUiServices;
 
 // ---- Binary records shared with files and codecs --------------------------------------------
 
@@ -66,7 +67,9 @@ std::string CleanDecimalText(const std::string& s, int maxDecimals, bool allowTr
 // Keeps only the digits; 0 when none. EConvertError when they do not fit 32 bits.
 int32_t DigitsToInt(const std::string& s);
 std::string CleanFloatText(const std::string& s);
-inline int32_t MinInt(int32_t a, int32_t b) { return a < b ? a : b; }
+inline int32_t MinInt(int32_t a, int32_t b) {
+    return a < b ? a : b;
+}
 
 // The decimal separator the number texts use ('.' unless changed; the main window forces '.').
 char GetDecimalSeparator();
@@ -90,6 +93,9 @@ bool ShellOpen(const std::string& target);
 bool PlayInMediaPlayer(const std::string& fileName);
 bool FileExists(const std::string& fileName);
 bool DirectoryExists(const std::string& folder);
+// Lets the user pick a folder, starting at Folder (the current folder when empty); on OK Folder
+// becomes the chosen folder with a trailing "/" and the result is true.
+bool BrowseForFolder(IUiServices& ui, std::string& folder);
 
 // ---- Bitmaps ----------------------------------------------------------------------------------
 
