@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QStringList>
 #include <QUrl>
 
@@ -18,6 +19,18 @@ bool ShellMoveToTrash(const std::string& fileName) {
         return false;
     const QString name = QString::fromStdString(fileName);
     if (!QFileInfo::exists(name))
+        return false;
+    // The trash in the user's data folder must exist before the move: when Qt cannot make it
+    // (the data folder itself is missing), it still moves the file, into "files/" under the
+    // current folder, and reports success.
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (data.isEmpty() || !QDir().mkpath(data))
+        return false;
+    const QDir dataDir(data);
+    if (!dataDir.exists(QStringLiteral("Trash")))
+        dataDir.mkdir(QStringLiteral("Trash"),
+                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    if (!QFileInfo(dataDir.filePath(QStringLiteral("Trash"))).isDir())
         return false;
     return QFile::moveToTrash(name);
 }

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include "TempFolders.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -31,25 +33,6 @@ public:
     QList<QUrl> Urls;
 public slots:
     void Catch(const QUrl& url) { Urls << url; }
-};
-
-class TTempDir {
-public:
-    TTempDir() {
-        std::string tmpl = (fs::temp_directory_path() / "shelltest-XXXXXX").string();
-        Path = ::mkdtemp(tmpl.data());
-    }
-    ~TTempDir() {
-        std::error_code ec;
-        fs::permissions(Path, fs::perms::owner_all, ec);
-        fs::remove_all(Path, ec);
-    }
-    std::string File(const std::string& name, const std::string& content = "x") const {
-        std::string p = (fs::path(Path) / name).string();
-        std::ofstream(p) << content;
-        return p;
-    }
-    std::string Path;
 };
 
 } // namespace
@@ -92,6 +75,34 @@ TEST(ShellOpenTarget, MissingPathOrEmptyTextFails) {
 TEST(ShellStartDetached, ReportsWhetherTheProgramStarted) {
     EXPECT_TRUE(ShellStartDetached("true", {"ignored argument"}));
     EXPECT_FALSE(ShellStartDetached("/no/such/program", {}));
+}
+
+TEST(ShellMoveToTrash, MakesTheHomeTrashWhenTheDataFolderIsMissing) {
+    TTempDir home, elsewhere;
+    TScratchHome scratch(home.Path);
+    const std::string file = home.File("take 2.avi");
+    const fs::path old = fs::current_path();
+    fs::current_path(elsewhere.Path);
+    const bool moved = ShellMoveToTrash(file);
+    fs::current_path(old);
+    ASSERT_TRUE(moved);
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_TRUE(fs::exists(home.Path + "/.local/share/Trash/files/take 2.avi"));
+    // Nothing may land in the current folder.
+    EXPECT_TRUE(fs::is_empty(elsewhere.Path));
+}
+
+TEST(ShellMoveToTrash, SameNameTwiceKeepsBoth) {
+    TTempDir home;
+    TScratchHome scratch(home.Path);
+    ASSERT_TRUE(ShellMoveToTrash(home.File("clip.avi", "first")));
+    ASSERT_TRUE(ShellMoveToTrash(home.File("clip.avi", "second")));
+    int count = 0;
+    for (const auto& e : fs::directory_iterator(home.Path + "/.local/share/Trash/files")) {
+        (void)e;
+        ++count;
+    }
+    EXPECT_EQ(count, 2);
 }
 
 TEST(ShellMoveToTrash, MissingFileFails) {
