@@ -85,12 +85,18 @@ void ColorToBGR(uint32_t color, uint8_t bgr[3]);
 
 // ---- Files and shell --------------------------------------------------------------------------
 
+// Moves a file to the user's trash; false when it is missing or cannot be trashed.
 bool RecycleFile(const std::string& fileName);
+// True when another program holds the file (a lock on it) or it cannot be opened for writing.
 bool IsFileInUse(const std::string& fileName);
+// Trimmed, "\" read as "/", repeated separators dropped, "/" at the end; empty stays empty.
 void NormalizeFolderPath(const std::string& path, std::string& result);
 void ExploreFolder(const std::string& folder);
+// Opens a file, folder, web or mail link with the desktop's program for it.
 bool ShellOpen(const std::string& target);
+// Hands the file to the desktop's media player; always false.
 bool PlayInMediaPlayer(const std::string& fileName);
+// True for anything but a folder.
 bool FileExists(const std::string& fileName);
 bool DirectoryExists(const std::string& folder);
 // Lets the user pick a folder, starting at Folder (the current folder when empty); on OK Folder
