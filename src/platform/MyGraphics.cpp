@@ -332,7 +332,13 @@ void TCanvas::TextOut(int32_t x, int32_t y, const std::string& text) {
     const int64_t width = font.Metrics.horizontalAdvance(s);
     if (Brush.Style != bsClear)
         FillSolid(*FOwner, x, y, x + width, int64_t(y) + font.Metrics.height(), Brush.Color);
-    if (!FOwner->Empty() && !s.isEmpty()) {
+    // Glyphs may overhang their cell a little (italics, accents), so a cell is only known to
+    // miss the bitmap when it lies a whole line height away from it.
+    const int64_t h = font.Metrics.height();
+    const TBitmap& bmp = *FOwner;
+    const bool visible = !bmp.Empty() && !s.isEmpty() && x - h < bmp.Width() && x + width + h > 0 &&
+                         y - h < bmp.Height() && y + 2 * h > 0;
+    if (visible) {
         TPainterView view(*FOwner);
         view.Painter.setFont(font.Font);
         view.Painter.setPen(ToQColor(Font.Color));

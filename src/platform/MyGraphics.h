@@ -107,9 +107,11 @@ public:
     void Ellipse(const TRect& r);
     void Ellipse(int32_t x1, int32_t y1, int32_t x2, int32_t y2) { Ellipse(Rect(x1, y1, x2, y2)); }
     void MoveTo(int32_t x, int32_t y);
-    // Line from the pen position to (x, y) without its end pixel; the pen moves to (x, y).
+    // Line from the pen position to (x, y); the pen moves to (x, y). A one-pixel pen leaves
+    // out the end pixel, so a polyline draws each joint once; wider pens have round ends.
     void LineTo(int32_t x, int32_t y);
 
+    // Text needs a QGuiApplication (for its fonts); everything else works without one.
     // Writes UTF-8 text with its cell's top-left corner at (x, y), on the brush colour unless
     // the brush is bsClear; the pen moves to the end of the text.
     void TextOut(int32_t x, int32_t y, const std::string& text);

@@ -427,6 +427,17 @@ TEST(MyGraphicsCopy, CopyRectFromCanvasAndSourceOutside) {
     EXPECT_EQ(part.Canvas().GetPixel(2, 0), PatternAt(2, 2));
     EXPECT_EQ(part.Canvas().GetPixel(3, 1), PatternAt(2, 2));
 
+    // Stretching a source part that runs past the source's right and bottom edges (columns
+    // 3..6, rows 3..6 of a 5 x 5 picture, doubled): only the existing pixels are copied.
+    TBitmap past = Filled(10, 10, kWhite);
+    past.Canvas().CopyRect(Rect(0, 0, 8, 8), src, Rect(3, 3, 7, 7));
+    for (int y = 0; y < 10; ++y)
+        for (int x = 0; x < 10; ++x) {
+            const bool in = x < 4 && y < 4;
+            EXPECT_EQ(past.Canvas().GetPixel(x, y), in ? PatternAt(3 + x / 2, 3 + y / 2) : kWhite)
+                << x << "," << y;
+        }
+
     // The edge copy of a bordered frame: row 0 of a picture into row 0 of a larger one at x 1.
     TBitmap work(7, 7);
     work.Canvas().CopyRect(Rect(1, 0, 6, 1), src.Canvas(), Rect(0, 0, 5, 1));
@@ -546,4 +557,29 @@ TEST(MyGraphicsText, StyleBitsMatchTheStoredOnes) {
     InkBox(plain, 0, &plainInk);
     InkBox(underlined, 0, &underInk);
     EXPECT_GT(underInk, plainInk);
+}
+
+TEST(MyGraphicsText, TextPartlyOrFarOutside) {
+    TBitmap bmp(30, 20);
+    TCanvas& c = bmp.Canvas();
+    c.Font.Color = kWhite;
+    c.Brush.Style = bsClear;
+    c.TextOut(INT32_MAX - 3, 0, "W");
+    c.TextOut(0, INT32_MIN, "W");
+    c.TextOut(INT32_MIN, INT32_MAX, "W");
+    EXPECT_EQ(InkBox(bmp, 0).Right, INT32_MIN);
+    EXPECT_EQ(c.PenPos.X, INT32_MIN + c.TextWidth("W"));
+
+    // Only the right part of a glyph cut by the left edge remains; then the bottom edge.
+    c.Font.Size = 12;
+    c.TextOut(-c.TextWidth("W") / 2, 0, "W");
+    int ink = 0;
+    EXPECT_EQ(InkBox(bmp, 0, &ink).Left, 0);
+    EXPECT_GT(ink, 0);
+    TBitmap low(30, 20);
+    low.Canvas().Font.Color = kWhite;
+    low.Canvas().Font.Size = 12;
+    low.Canvas().Brush.Style = bsClear;
+    low.Canvas().TextOut(5, 20 - low.Canvas().TextHeight("W") / 2, "W");
+    EXPECT_EQ(InkBox(low, 0, &ink).Bottom, 20);
 }
