@@ -4,6 +4,7 @@
 
 #include "MyBlankNode.h"
 #include "MyClipNode.h"
+#include "MyEffectNodes.h"
 #include "IUiServices.h"
 #include "MyLoadMessages.h"
 #include "MyMovieNode.h"

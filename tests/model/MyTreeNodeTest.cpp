@@ -5,6 +5,7 @@
 #include <typeinfo>
 
 #include "MyBlankNode.h"
+#include "MyEffectNodes.h"
 #include "MyClipNode.h"
 #include "MyLoadMessages.h"
 #include "MyMovieNode.h"
