@@ -80,20 +80,6 @@ TEST(PartialInfoStream, DefaultsAndCutRangeBytes) {
     EXPECT_TRUE(r.AtEnd());
 }
 
-TEST(PartialInfoStream, TimesStoredAsIntegersAndTruncation) {
-    Bytes data = {0x08, 0x02, 0x03, 0x08, 0x03, 0x2C, 0x01};
-    TValueReader r(data.data(), data.size());
-    TPartialInfo p;
-    p.LoadFromReader(r);
-    EXPECT_EQ(p.InTime, 3.0L);
-    EXPECT_EQ(p.OutTime, 300.0L);
-    EXPECT_FALSE(p.ToEnd);
-
-    data.pop_back();
-    TValueReader r2(data.data(), data.size());
-    EXPECT_THROW(p.LoadFromReader(r2), EReadError);
-}
-
 TEST(FontInfoStream, DefaultBytes) {
     Bytes out;
     TValueWriter w(out);

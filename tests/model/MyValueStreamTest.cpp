@@ -63,32 +63,25 @@ Extended ReadFloatOf(const Bytes& data) {
 // ---- Integers -------------------------------------------------------------------------------
 
 TEST(ValueStreamInteger, SmallestTagThatHoldsTheValue) {
-    auto w = [](int32_t v) { return Written([&](TValueWriter& w) { w.WriteInteger(v); }); };
-    EXPECT_EQ(w(100), (Bytes{0x02, 0x64}));
-    EXPECT_EQ(w(1000), (Bytes{0x03, 0xE8, 0x03}));
-    EXPECT_EQ(w(100000), (Bytes{0x04, 0xA0, 0x86, 0x01, 0x00}));
-    EXPECT_EQ(w(-1), (Bytes{0x02, 0xFF}));
-    EXPECT_EQ(w(127), (Bytes{0x02, 0x7F}));
-    EXPECT_EQ(w(-128), (Bytes{0x02, 0x80}));
-    EXPECT_EQ(w(128), (Bytes{0x03, 0x80, 0x00}));
-    EXPECT_EQ(w(-129), (Bytes{0x03, 0x7F, 0xFF}));
-    EXPECT_EQ(w(32767), (Bytes{0x03, 0xFF, 0x7F}));
-    EXPECT_EQ(w(-32768), (Bytes{0x03, 0x00, 0x80}));
-    EXPECT_EQ(w(32768), (Bytes{0x04, 0x00, 0x80, 0x00, 0x00}));
-    EXPECT_EQ(w(INT32_MIN), (Bytes{0x04, 0x00, 0x00, 0x00, 0x80}));
-}
-
-TEST(ValueStreamInteger, ReadsBackSignExtended) {
-    const int32_t values[] = {0,     1,      -1,    127,    -128,      128,       -129,
-                              32767, -32768, 32768, -32769, INT32_MAX, INT32_MIN, 100000};
-    Bytes data = Written([&](TValueWriter& w) {
-        for (int32_t v : values)
-            w.WriteInteger(v);
-    });
-    TValueReader r(data.data(), data.size());
-    for (int32_t v : values)
-        EXPECT_EQ(r.ReadInteger(), v);
-    EXPECT_TRUE(r.AtEnd());
+    const std::pair<int32_t, Bytes> cases[] = {
+        {100, {0x02, 0x64}},
+        {1000, {0x03, 0xE8, 0x03}},
+        {100000, {0x04, 0xA0, 0x86, 0x01, 0x00}},
+        {-1, {0x02, 0xFF}},
+        {127, {0x02, 0x7F}},
+        {-128, {0x02, 0x80}},
+        {128, {0x03, 0x80, 0x00}},
+        {-129, {0x03, 0x7F, 0xFF}},
+        {32767, {0x03, 0xFF, 0x7F}},
+        {-32768, {0x03, 0x00, 0x80}},
+        {32768, {0x04, 0x00, 0x80, 0x00, 0x00}},
+        {INT32_MIN, {0x04, 0x00, 0x00, 0x00, 0x80}},
+    };
+    for (const auto& [value, bytes] : cases) {
+        EXPECT_EQ(Written([&](TValueWriter& w) { w.WriteInteger(value); }), bytes) << value;
+        TValueReader r(bytes.data(), bytes.size());
+        EXPECT_EQ(r.ReadInteger(), value); // sign-extended from every width
+    }
 }
 
 TEST(ValueStreamInteger, SixtyFourBitPathUsesTag13OnlyOutside32Bits) {
@@ -245,24 +238,6 @@ TEST(ValueStreamString, NonAsciiIsUtf8Tag) {
     EXPECT_EQ(w("\xE2\x82\xAC"), (Bytes{0x14, 0x03, 0x00, 0x00, 0x00, 0xE2, 0x82, 0xAC}));
     // Malformed bytes never reach the file as they are.
     EXPECT_EQ(w("a\xFF"), (Bytes{0x14, 0x04, 0x00, 0x00, 0x00, 'a', 0xEF, 0xBF, 0xBD}));
-}
-
-TEST(ValueStreamString, RoundTrips) {
-    const std::string texts[] = {"",
-                                 "Brenmo",
-                                 std::string(300, 'q'),
-                                 "Caf\xC3\xA9",
-                                 "\xF0\x9F\x98\x80 smile",
-                                 std::string("nul\0inside", 10),
-                                 std::string(400, 'z') + "\xC3\xBC"};
-    Bytes data = Written([&](TValueWriter& w) {
-        for (const auto& t : texts)
-            w.WriteString(t);
-    });
-    TValueReader r(data.data(), data.size());
-    for (const auto& t : texts)
-        EXPECT_EQ(r.ReadString(), t);
-    EXPECT_TRUE(r.AtEnd());
 }
 
 TEST(ValueStreamString, ByteTagsKeepUtf8ElseDecodeWindows1252) {
