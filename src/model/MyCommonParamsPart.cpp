@@ -12,16 +12,6 @@
 
 namespace {
 
-// Font names are short texts: at most 255 bytes of UTF-8, cut at a character boundary.
-std::string CutFontName(const std::string& s) {
-    if (s.size() <= 255)
-        return s;
-    size_t n = 255;
-    while (n > 0 && (static_cast<uint8_t>(s[n]) & 0xC0) == 0x80)
-        --n;
-    return s.substr(0, n);
-}
-
 QString Q(const std::string& s) {
     return QString::fromStdString(s);
 }
@@ -66,7 +56,7 @@ void TFontInfo::LoadFromReader(TValueReader& reader) {
     Size = reader.ReadInteger();
     Style = static_cast<uint8_t>(reader.ReadInteger());
     Color = static_cast<uint32_t>(reader.ReadInteger());
-    Name = CutFontName(reader.ReadString());
+    Name = CutShortString(reader.ReadString());
     Reserved2 = reader.ReadFloat();
     Reserved3 = reader.ReadBoolean();
 }

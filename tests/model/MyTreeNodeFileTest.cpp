@@ -8,7 +8,7 @@
 #include "FakeUiServices.h"
 #include "MyBlankNode.h"
 #include "MyClipNode.h"
-#include "MyLoadMessages.h"
+#include "MyCommonParamsPart.h"
 #include "MyMovieNode.h"
 #include "MyProjNode.h"
 #include "MyValueStream.h"
@@ -255,14 +255,17 @@ TEST(ProjectFile, UnknownAddOnStopsTheLoadNamingIt) {
 }
 
 TEST(ProjectFile, RootFieldsAreChecked) {
-    for (int which = 0; which < 3; ++which) {
+    for (int which = 0; which < 2; ++which) {
         Project p;
         if (which == 0) p.Root->Width = 20000;
         if (which == 1) p.Root->FrameRate = -1;
-        if (which == 2) p.Root->FrameRate = std::numeric_limits<Extended>::infinity();
         auto bytes = p.Save();
         EXPECT_TRUE(LoadFails(bytes)) << which;
     }
+    // A rate that is not a number is never written, so never read back.
+    Project inf;
+    inf.Root->FrameRate = std::numeric_limits<Extended>::infinity();
+    EXPECT_THROW(inf.Save(), EWriteError);
     Project zero;
     zero.Root->FrameRate = 0; // a rate of 0 is a valid (if idle) project
     Project back;
@@ -289,13 +292,13 @@ TEST(ProjectFile, MissingMediaIsReportedAndKept) {
     Project a;
     TTreeNodeData* m = a.Root->AddNode("m", amLastChild, nkVideo);
     m->MissingFileName = "/gone/movie.avi";
-    ClearLoadMessages();
+    LoadMessages.Clear();
     Project b;
     ASSERT_TRUE(b.Root->LoadFromStream(a.Save()));
-    EXPECT_EQ(LoadMessages(), std::vector<std::string>{"Can not locate /gone/movie.avi."});
+    EXPECT_EQ(LoadMessages.Lines, std::vector<std::string>{"Can not locate /gone/movie.avi."});
     EXPECT_EQ(b.Root->GetChild(0)->GetStoredFileName(), "/gone/movie.avi");
     EXPECT_EQ(b.Save(), a.Save());
-    ClearLoadMessages();
+    LoadMessages.Clear();
 }
 
 // Writes the fuzz seed corpus when asked (TARVOLIN_WRITE_CORPUS=folder).
