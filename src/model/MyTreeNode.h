@@ -10,12 +10,12 @@
 #include <vector>
 
 #include "ITreeItem.h"
+#include "MyGraphics.h"
 #include "MyBase.h"
 #include "MyCommonParams.h"
 #include "MyStopList.h"
 #include "MyTimeData.h"
 
-class TBitmap;
 class TCustomProjectNode;
 class TValueWriter;
 class TValueReader;
@@ -48,9 +48,7 @@ constexpr uint32_t clDisabledNode = 0x808080;
 // Tree image index of each kind (-1: no kind).
 int KindImageIndex(uint8_t kind);
 
-struct TRectI {
-    int32_t Left = 0, Top = 0, Right = 0, Bottom = 0;
-};
+using TRectI = TRect;
 
 // Parameter snapshot a node hands to its effect for the current time.
 struct TNodeInfo {
