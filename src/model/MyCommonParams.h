@@ -10,6 +10,7 @@
 
 class TValueWriter;
 class TValueReader;
+class IUiServices;
 
 // ---- Binary records shared with files and codecs --------------------------------------------
 
@@ -66,7 +67,9 @@ std::string CleanDecimalText(const std::string& s, int maxDecimals, bool allowTr
 // Keeps only the digits; 0 when none. EConvertError when they do not fit 32 bits.
 int32_t DigitsToInt(const std::string& s);
 std::string CleanFloatText(const std::string& s);
-inline int32_t MinInt(int32_t a, int32_t b) { return a < b ? a : b; }
+inline int32_t MinInt(int32_t a, int32_t b) {
+    return a < b ? a : b;
+}
 
 // The decimal separator the number texts use ('.' unless changed; the main window forces '.').
 char GetDecimalSeparator();
@@ -82,14 +85,23 @@ void ColorToBGR(uint32_t color, uint8_t bgr[3]);
 
 // ---- Files and shell --------------------------------------------------------------------------
 
+// Moves a file to the user's trash; false when it is missing or cannot be trashed.
 bool RecycleFile(const std::string& fileName);
+// True when another program holds the file (a lock on it) or it cannot be opened for writing.
 bool IsFileInUse(const std::string& fileName);
+// Trimmed, "\" read as "/", repeated separators dropped, "/" at the end; empty stays empty.
 void NormalizeFolderPath(const std::string& path, std::string& result);
 void ExploreFolder(const std::string& folder);
+// Opens a file, folder, web or mail link with the desktop's program for it.
 bool ShellOpen(const std::string& target);
+// Hands the file to the desktop's media player; always false.
 bool PlayInMediaPlayer(const std::string& fileName);
+// True for anything but a folder.
 bool FileExists(const std::string& fileName);
 bool DirectoryExists(const std::string& folder);
+// Lets the user pick a folder, starting at Folder (the current folder when empty); on OK Folder
+// becomes the chosen folder with a trailing "/" and the result is true.
+bool BrowseForFolder(IUiServices& ui, std::string& folder);
 
 // ---- Bitmaps ----------------------------------------------------------------------------------
 

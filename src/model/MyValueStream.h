@@ -55,6 +55,7 @@ public:
 
     size_t GetPosition() const { return Pos; }
     bool AtEnd() const { return Pos >= Size; }
+    size_t GetRemaining() const { return Pos < Size ? Size - Pos : 0; }
 
 private:
     const uint8_t* Data;

@@ -1,0 +1,524 @@
+#include "MyAviWriter.h"
+
+#include <QDir>
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <sys/types.h>
+
+static_assert(sizeof(off_t) == 8, "file positions must be 64-bit");
+
+namespace {
+
+constexpr uint32_t AVIF_HASINDEX = 0x10;
+constexpr uint32_t AVIF_ISINTERLEAVED = 0x100;
+constexpr uint32_t OdmlInitialFrames = 480; // dmlh placeholder until Close knows the count
+constexpr uint32_t HeaderJunkSize = 4112;   // filler after each stream's format
+constexpr uint32_t OdmlJunkSize = 1528;     // filler that puts "movi" at a fixed offset
+constexpr uint32_t StreamScale = 10000;     // video rate and scale in 1/10000 frames per second
+constexpr uint32_t StreamQuality = 10000;
+constexpr uint32_t LargeChunk = 50000;  // chunks above this give the disk a short rest
+constexpr int32_t MaxFrameSide = 32767; // the stream header's frame rectangle is 16-bit signed
+
+const uint8_t ZeroFiller[HeaderJunkSize] = {};
+
+// Little-endian field writer over a fixed header record.
+class TLePut {
+public:
+    explicit TLePut(uint8_t* p) : P(p) {}
+    void U32(uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            *P++ = uint8_t(v >> (8 * i));
+    }
+    void U16(uint16_t v) {
+        *P++ = uint8_t(v);
+        *P++ = uint8_t(v >> 8);
+    }
+    void Tag(const char* s) {
+        std::memcpy(P, s, 4);
+        P += 4;
+    }
+
+private:
+    uint8_t* P;
+};
+
+bool IsFourCC(const std::string& s) {
+    return s.size() == 4;
+}
+
+// Frame rates whose header values (microseconds per frame, rate in 1/10000 fps) fit 32 bits.
+bool UsableFrameRate(Extended rate) {
+    return std::isfinite(rate) && rate > 0 && 1000000.0L / rate < 2147483647.0L &&
+           rate * StreamScale < 2147483647.0L;
+}
+
+} // namespace
+
+// ---- TAviFile -----------------------------------------------------------------------------------
+
+TAviFile::~TAviFile() {
+    Discard();
+}
+
+bool TAviFile::Create(const std::string& fileName) {
+    Discard();
+    Name = fileName;
+    Error.clear();
+    Pos = 0;
+    F = std::fopen(fileName.c_str(), "w+b");
+    if (!F) {
+        Error = std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+void TAviFile::Fail(const char* what) {
+    if (Error.empty())
+        Error =
+            std::string(what) + " at offset " + std::to_string(Pos) + ": " + std::strerror(errno);
+}
+
+bool TAviFile::Write(const void* data, size_t size) {
+    if (!F || Failed())
+        return false;
+    if (size == 0)
+        return true;
+    if (std::fwrite(data, 1, size, F) != size) {
+        Fail("writing");
+        return false;
+    }
+    Pos += int64_t(size);
+    return true;
+}
+
+bool TAviFile::Read(void* data, size_t size) {
+    if (!F || Failed())
+        return false;
+    if (size == 0)
+        return true;
+    if (std::fread(data, 1, size, F) != size) {
+        if (!std::ferror(F))
+            errno = EIO; // short file: the system has no reason to give
+        Fail("reading");
+        return false;
+    }
+    Pos += int64_t(size);
+    return true;
+}
+
+bool TAviFile::WriteU32(uint32_t value) {
+    uint8_t b[4];
+    TLePut(b).U32(value);
+    return Write(b, 4);
+}
+
+bool TAviFile::WriteFourCC(const std::string& code) {
+    if (!IsFourCC(code))
+        throw EInvalidOperation("Bad chunk id \"" + code + "\"");
+    return Write(code.data(), 4);
+}
+
+bool TAviFile::Seek(int64_t position) {
+    if (!F || Failed())
+        return false;
+    if (fseeko(F, off_t(position), SEEK_SET) != 0) {
+        Fail("seeking");
+        return false;
+    }
+    Pos = position;
+    return true;
+}
+
+bool TAviFile::Close() {
+    if (F) {
+        if (std::fflush(F) != 0)
+            Fail("writing");
+        if (std::fclose(F) != 0)
+            Fail("closing");
+        F = nullptr;
+    }
+    return !Failed();
+}
+
+void TAviFile::Discard() {
+    if (F)
+        std::fclose(F);
+    F = nullptr;
+}
+
+// ---- TAviChunk and TAviList ---------------------------------------------------------------------
+
+TAviChunk::TAviChunk(const std::string& fourCC, const void* data, uint32_t size, TAviFile& file)
+    : FourCC(fourCC), Data(data), Size(size), File(file) {
+    if (!IsFourCC(fourCC))
+        throw EInvalidOperation("Bad chunk id \"" + fourCC + "\"");
+}
+
+bool TAviChunk::Write() {
+    // A chunk written before goes back to its place: headers are rewritten with final counts.
+    if (DataPos >= 0 && !File.Seek(DataPos - 8))
+        return false;
+    if (!File.WriteFourCC(FourCC) || !File.WriteU32(Size))
+        return false;
+    if (DataPos < 0)
+        DataPos = File.Position();
+    if (!File.Write(Data, Size))
+        return false;
+    static const uint8_t pad = 0;
+    return (Size & 1) == 0 || File.Write(&pad, 1); // chunks start on even offsets
+}
+
+TAviList::TAviList(const std::string& fourCC, TAviFile& file, const std::string& listType)
+    : TAviChunk(fourCC, nullptr, 0, file), ListType(listType) {
+    if (!IsFourCC(listType))
+        throw EInvalidOperation("Bad list type \"" + listType + "\"");
+}
+
+TAviList::~TAviList() {
+    while (!Children.empty())
+        Children.pop_back();
+}
+
+TAviList& TAviList::AddList(const std::string& fourCC, const std::string& listType) {
+    auto list = std::make_unique<TAviList>(fourCC, File, listType);
+    TAviList& result = *list;
+    Children.push_back(std::move(list));
+    return result;
+}
+
+TAviChunk& TAviList::AddChunk(const std::string& fourCC, const void* data, uint32_t size) {
+    Children.push_back(std::make_unique<TAviChunk>(fourCC, data, size, File));
+    return *Children.back();
+}
+
+bool TAviList::Write() {
+    Start = File.Position();
+    // The size is not known until the children are out: 0 now, patched below.
+    if (!File.WriteFourCC(FourCC) || !File.WriteU32(0) || !File.WriteFourCC(ListType))
+        return false;
+    DataPos = Start + 8;
+    for (auto& child : Children)
+        if (!child->Write())
+            return false;
+    const int64_t end = File.Position();
+    Size = CheckedCast<uint32_t>(end - Start - 8);
+    return File.Seek(Start) && File.WriteFourCC(FourCC) && File.WriteU32(Size) &&
+           File.WriteFourCC(ListType) && File.Seek(end);
+}
+
+// ---- TAviWriter ---------------------------------------------------------------------------------
+
+TAviWriter::TAviWriter(IUiServices& ui, const std::string& indexFolder)
+    : Ui(ui), IndexFolder(indexFolder) {
+    if (IndexFolder.empty()) {
+        QString dir = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+        if (dir.isEmpty())
+            dir = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+        if (dir.isEmpty())
+            dir = QDir::tempPath();
+        IndexFolder = dir.toStdString();
+    }
+    IndexFileName = IndexFolder + "/Index.~tmp";
+    // An index left by a run that did not finish is of no use to anyone.
+    std::error_code ec;
+    std::filesystem::remove(IndexFileName, ec);
+}
+
+TAviWriter::~TAviWriter() {
+    CloseFiles();
+}
+
+void TAviWriter::SetMaxFileSize(int64_t bytes) {
+    MaxFileSize = std::min(bytes, MaxAviFileSize);
+}
+
+void TAviWriter::Report(const std::string& text) {
+    Stopped = true;
+    Ui.ShowMessage(text, TMsgKind::Error);
+}
+
+void TAviWriter::ReportFileFailure(const TAviFile& file) {
+    Report("Fail to write " + file.FileName() + " (" + file.ErrorText() + ")");
+}
+
+void TAviWriter::CloseFiles() {
+    Out.Discard();
+    Index.Discard();
+    std::error_code ec;
+    std::filesystem::remove(IndexFileName, ec);
+    MainHeaderChunk = VideoHeaderChunk = AudioHeaderChunk = OdmlHeaderChunk = nullptr;
+    Root.reset();
+    OpenFlag = false;
+}
+
+bool TAviWriter::Open(const std::string& fileName, const TExportSettings& settings,
+                      uint32_t videoHandler, const TBitmapInfoHeader& videoFormat) {
+    // Settings that would make header fields meaningless are a fault of the caller.
+    if (!UsableFrameRate(settings.FrameRate))
+        throw EInvalidOperation("TAviWriter.Open: frame rate " +
+                                std::to_string(double(settings.FrameRate)) + " is not usable");
+    if (settings.Width <= 0 || settings.Height <= 0 || settings.Width > MaxFrameSide ||
+        settings.Height > MaxFrameSide)
+        throw EInvalidOperation("TAviWriter.Open: frame size " + std::to_string(settings.Width) +
+                                " x " + std::to_string(settings.Height) + " is not usable");
+    if (settings.HasAudio && settings.AudioFormat.Wfx.nBlockAlign == 0)
+        throw EInvalidOperation("TAviWriter.Open: audio format has block align 0");
+    if (!(settings.AudioPreloadTime >= 0))
+        throw EInvalidOperation("TAviWriter.Open: negative audio pre-load time");
+    const int32_t initialAudioFrames = Round(settings.FrameRate * settings.AudioPreloadTime);
+
+    CloseFiles();
+    Stopped = false;
+    Settings = settings;
+    FileName = fileName;
+    StreamCount = settings.HasAudio ? 2 : 1;
+    HeaderFrameRate = settings.FrameRate;
+    InitialAudioFrames = initialAudioFrames;
+    VideoHandler = videoHandler;
+    EntryCount = 0;
+    FramesWritten = 0;
+    AudioBytesWritten = 0;
+    LargestVideoChunk = 0;
+    LargestAudioChunk = 0;
+    MoviPosition = 0;
+    std::memset(MainHeader, 0, sizeof(MainHeader));
+    std::memset(VideoStreamHeader, 0, sizeof(VideoStreamHeader));
+    std::memset(AudioStreamHeader, 0, sizeof(AudioStreamHeader));
+    std::memcpy(VideoFormat, &videoFormat, sizeof(VideoFormat));
+    std::memcpy(AudioFormat, &settings.AudioFormat, sizeof(AudioFormat));
+    std::memset(OdmlHeader, 0, sizeof(OdmlHeader));
+    TLePut(OdmlHeader).U32(OdmlInitialFrames); // dwTotalFrames, final value at Close
+
+    if (!Out.Create(fileName)) {
+        Report("Can not create file " + fileName + " (" + Out.ErrorText() + ")");
+        return false;
+    }
+    auto fail = [this](const std::string& text) {
+        Report(text);
+        CloseFiles();
+        return false;
+    };
+    if (!QDir().mkpath(QString::fromStdString(IndexFolder)))
+        return fail("Can not create folder " + IndexFolder);
+    std::error_code ec;
+    if (std::filesystem::exists(IndexFileName, ec) && !std::filesystem::remove(IndexFileName, ec))
+        return fail("Can not delete file " + IndexFileName);
+    if (!Index.Create(IndexFileName))
+        return fail("Can not create file " + IndexFileName + " (" + Index.ErrorText() + ")");
+
+    FillHeaders();
+    Root = std::make_unique<TAviList>("RIFF", Out, "AVI ");
+    TAviList& hdrl = Root->AddList("LIST", "hdrl");
+    MainHeaderChunk = &hdrl.AddChunk("avih", MainHeader, sizeof(MainHeader));
+    TAviList& videoList = hdrl.AddList("LIST", "strl");
+    VideoHeaderChunk = &videoList.AddChunk("strh", VideoStreamHeader, sizeof(VideoStreamHeader));
+    videoList.AddChunk("strf", VideoFormat, sizeof(VideoFormat));
+    videoList.AddChunk("JUNK", ZeroFiller, HeaderJunkSize);
+    if (settings.HasAudio) {
+        TAviList& audioList = hdrl.AddList("LIST", "strl");
+        AudioHeaderChunk =
+            &audioList.AddChunk("strh", AudioStreamHeader, sizeof(AudioStreamHeader));
+        audioList.AddChunk("strf", AudioFormat, sizeof(AudioFormat));
+        audioList.AddChunk("JUNK", ZeroFiller, HeaderJunkSize);
+    }
+    TAviList& odml = hdrl.AddList("LIST", "odml");
+    OdmlHeaderChunk = &odml.AddChunk("dmlh", OdmlHeader, sizeof(OdmlHeader));
+    hdrl.AddChunk("JUNK", ZeroFiller, OdmlJunkSize);
+
+    if (!Out.Seek(0) || !Root->Write()) {
+        ReportFileFailure(Out);
+        CloseFiles();
+        return false;
+    }
+    MoviPosition = Out.Position();
+    if (!Out.WriteFourCC("LIST") || !Out.WriteU32(0) || !Out.WriteFourCC("movi")) {
+        ReportFileFailure(Out);
+        CloseFiles();
+        return false;
+    }
+    OpenFlag = true;
+    return true;
+}
+
+void TAviWriter::FillHeaders() {
+    const uint16_t width = uint16_t(Settings.Width);
+    const uint16_t height = uint16_t(Settings.Height);
+
+    TLePut m(MainHeader);
+    m.U32(uint32_t(Round(1000000.0L / HeaderFrameRate))); // dwMicroSecPerFrame
+    m.U32(0);                                             // dwMaxBytesPerSec: not tracked
+    m.U32(0);                                             // dwPaddingGranularity
+    m.U32(AVIF_HASINDEX | AVIF_ISINTERLEAVED);            // dwFlags
+    m.U32(uint32_t(FramesWritten));                       // dwTotalFrames
+    m.U32(0);                                             // dwInitialFrames
+    m.U32(uint32_t(StreamCount));                         // dwStreams
+    m.U32(0);                                             // dwSuggestedBufferSize
+    m.U32(width);                                         // dwWidth
+    m.U32(height);                                        // dwHeight
+    for (int i = 0; i < 4; ++i)
+        m.U32(0); // dwReserved[4]
+
+    TLePut v(VideoStreamHeader);
+    v.Tag("vids"); // fccType
+    if (VideoHandler != 0)
+        v.U32(VideoHandler); // fccHandler
+    else
+        v.Tag("DIB ");
+    v.U32(0);                                              // dwFlags
+    v.U16(0);                                              // wPriority
+    v.U16(0);                                              // wLanguage
+    v.U32(0);                                              // dwInitialFrames
+    v.U32(StreamScale);                                    // dwScale
+    v.U32(uint32_t(Round(StreamScale * HeaderFrameRate))); // dwRate
+    v.U32(0);                                              // dwStart
+    v.U32(uint32_t(FramesWritten));                        // dwLength
+    v.U32(LargestVideoChunk);                              // dwSuggestedBufferSize
+    v.U32(StreamQuality);                                  // dwQuality
+    v.U32(0);                                              // dwSampleSize: varies
+    v.U16(0);                                              // rcFrame.left
+    v.U16(0);                                              // rcFrame.top
+    v.U16(width);                                          // rcFrame.right
+    v.U16(height);                                         // rcFrame.bottom
+
+    if (Settings.HasAudio) {
+        const TWaveFormatEx& wfx = Settings.AudioFormat.Wfx;
+        uint32_t rate = 0;
+        if (wfx.wFormatTag == WAVE_FORMAT_PCM) {
+            rate = wfx.nAvgBytesPerSec;
+        } else {
+            // Encoded sound: the average byte rate over the movie actually written.
+            const Extended duration = Extended(FramesWritten) / Settings.FrameRate;
+            if (duration > 0)
+                rate = uint32_t(
+                    std::min<int64_t>(Round64(Extended(AudioBytesWritten) / duration), 0xFFFFFFFF));
+        }
+        TLePut a(AudioStreamHeader);
+        a.Tag("auds");                                        // fccType
+        a.U32(0);                                             // fccHandler
+        a.U32(0);                                             // dwFlags
+        a.U16(0);                                             // wPriority
+        a.U16(0);                                             // wLanguage
+        a.U32(uint32_t(InitialAudioFrames));                  // dwInitialFrames: pre-load
+        a.U32(wfx.nBlockAlign);                               // dwScale
+        a.U32(rate);                                          // dwRate
+        a.U32(0);                                             // dwStart
+        a.U32(uint32_t(AudioBytesWritten / wfx.nBlockAlign)); // dwLength in blocks
+        a.U32(LargestAudioChunk);                             // dwSuggestedBufferSize
+        a.U32(StreamQuality);                                 // dwQuality
+        a.U32(wfx.nBlockAlign);                               // dwSampleSize
+        for (int i = 0; i < 4; ++i)
+            a.U16(0); // rcFrame
+    }
+}
+
+bool TAviWriter::WriteMovieChunk(const char* id, const void* data, uint32_t size, uint32_t flags) {
+    if (Stopped)
+        return false;
+    const int64_t padded = int64_t(size) + (size & 1);
+    const int64_t chunkPos = Out.Position();
+    // The chunk, the "idx1" header and one more entry for it must still fit, so that Close can
+    // always finish a valid file.
+    const int64_t finalEnd = chunkPos + 8 + padded + 8 + 16 * (int64_t(EntryCount) + 1);
+    if (finalEnd > MaxFileSize) {
+        Report("The file " + FileName + " has reached the size limit of AVI files (" +
+               std::to_string(MaxFileSize) + " bytes); the movie ends after " +
+               std::to_string(FramesWritten) + " frames.");
+        return false;
+    }
+    static const uint8_t pad = 0;
+    if (!Out.WriteFourCC(id) || !Out.WriteU32(size) || !Out.Write(data, size) ||
+        ((size & 1) && !Out.Write(&pad, 1))) {
+        ReportFileFailure(Out);
+        return false;
+    }
+    // Spooled only once the chunk is complete, so the index never names a torn chunk.
+    uint8_t entry[16];
+    TLePut e(entry);
+    e.Tag(id);                                    // ckid
+    e.U32(flags);                                 // dwFlags
+    e.U32(uint32_t(chunkPos - MoviPosition - 8)); // dwChunkOffset, from the "movi" FOURCC
+    e.U32(size);                                  // dwChunkLength, without the pad byte
+    if (!Index.Write(entry, sizeof(entry))) {
+        ReportFileFailure(Index);
+        return false;
+    }
+    ++EntryCount;
+    return true;
+}
+
+bool TAviWriter::WriteVideoFrame(const void* data, uint32_t size, bool keyFrame) {
+    if (!OpenFlag)
+        throw EInvalidOperation("TAviWriter.WriteVideoFrame: the writer is not open");
+    const bool compressed = VideoHandler != 0;
+    // Every uncompressed frame stands alone.
+    const uint32_t flags = (keyFrame || !compressed) ? AviKeyFrameFlag : 0;
+    if (!WriteMovieChunk(compressed ? "00dc" : "00db", data, size, flags))
+        return false;
+    LargestVideoChunk = std::max(LargestVideoChunk, size);
+    Ui.ProcessMessages();
+    if (size + (size & 1) > LargeChunk)
+        Ui.Sleep(2);
+    ++FramesWritten;
+    return true;
+}
+
+bool TAviWriter::WriteAudio(const void* buffer, uint32_t size, uint32_t count) {
+    // count (sample frames) is implied by size and the block align, which the header uses.
+    (void)count;
+    if (!OpenFlag)
+        throw EInvalidOperation("TAviWriter.WriteAudio: the writer is not open");
+    if (!Settings.HasAudio)
+        return false;
+    if (!WriteMovieChunk("01wb", buffer, size, 0))
+        return false;
+    AudioBytesWritten += size;
+    LargestAudioChunk = std::max(LargestAudioChunk, size);
+    return true;
+}
+
+// Writes the index and the final sizes and counts; False at the first failure.
+bool TAviWriter::Finish() {
+    const int64_t moviSize = Out.Position() - MoviPosition - 8;
+    const uint32_t indexBytes = CheckedMul<uint32_t>(uint32_t(EntryCount), 16);
+    if (!Out.WriteFourCC("idx1") || !Out.WriteU32(indexBytes))
+        return false;
+    if (!Index.Seek(0))
+        return false;
+    std::vector<uint8_t> buffer(std::min<uint32_t>(indexBytes, 64 * 1024));
+    for (uint32_t left = indexBytes; left > 0;) {
+        const uint32_t n = std::min<uint32_t>(left, uint32_t(buffer.size()));
+        if (!Index.Read(buffer.data(), n) || !Out.Write(buffer.data(), n))
+            return false;
+        left -= n;
+    }
+    const int64_t fileSize = Out.Position();
+    FillHeaders();
+    TLePut(OdmlHeader).U32(uint32_t(FramesWritten)); // dwTotalFrames
+    if (!MainHeaderChunk->Write() || !VideoHeaderChunk->Write() ||
+        (AudioHeaderChunk && !AudioHeaderChunk->Write()) || !OdmlHeaderChunk->Write())
+        return false;
+    return Out.Seek(4) && Out.WriteU32(uint32_t(fileSize - 8)) && // RIFF size
+           Out.Seek(MoviPosition + 4) && Out.WriteU32(uint32_t(moviSize)) && Out.Seek(fileSize);
+}
+
+bool TAviWriter::Close(Extended frameRate) {
+    if (!OpenFlag)
+        return false;
+    // A rate the headers cannot express is ignored like a 0.
+    if (frameRate != 0 && UsableFrameRate(frameRate))
+        HeaderFrameRate = frameRate;
+    // After a failed write (already reported) the file position is unknown: nothing more is
+    // written, the file is only closed.
+    const bool failedBefore = Out.Failed() || Index.Failed();
+    bool ok = !failedBefore && Finish();
+    ok = Out.Close() && ok; // buffered bytes may fail only now
+    if (!ok && !failedBefore)
+        ReportFileFailure(Index.Failed() ? Index : Out);
+    CloseFiles();
+    return ok;
+}

@@ -1,0 +1,73 @@
+#include "MyStopList.h"
+
+#include <utility>
+
+#include "MyTreeNode.h"
+#include "MyValueStream.h"
+
+Extended TStopPoint::GetTime() const {
+    if (Pending) return PendingTime;
+    Extended off = PegOffset;
+    Extended d = Owner->GetDuration();
+    if (off > d) off = d;
+    if (off < 0) off = 0;
+    return Owner->GetStartTime() + off;
+}
+
+void TStopPoint::SetTime(Extended t) {
+    Pending = false;
+    PegOffset = t - Owner->GetStartTime();
+}
+
+void TStopPoint::Resolve() {
+    if (Pending) SetTime(PendingTime);
+}
+
+TStopPoint* TStopList::GetItem(int i) const {
+    if (i < 0 || i >= GetCount())
+        throw EListError("TStopList.GetItem: index out of bounds", i, GetCount());
+    return Items[i].get();
+}
+
+TStopPoint* TStopList::AddPoint(Extended t) {
+    if (GetCount() >= 2) throw EInvalidOperation("TStopList: More than 2 stop points");
+    auto p = std::make_unique<TStopPoint>(Owner);
+    p->SetTime(t);
+    TStopPoint* raw = p.get();
+    Items.push_back(std::move(p));
+    SortByTime();
+    return raw;
+}
+
+void TStopList::SortByTime() {
+    if (GetCount() >= 2 && Items[0]->GetTime() > Items[1]->GetTime()) std::swap(Items[0], Items[1]);
+}
+
+void TStopList::Delete(int i) {
+    GetItem(i);
+    Items.erase(Items.begin() + i);
+}
+
+void TStopList::ResolvePending() {
+    for (auto& p : Items) p->Resolve();
+}
+
+void TStopList::SaveToWriter(TValueWriter& w) const {
+    w.WriteInteger(GetCount());
+    for (const auto& p : Items) {
+        w.WriteFloat(p->GetTime()); // absolute time
+        w.WriteBoolean(p->PegFlag);
+    }
+}
+
+void TStopList::LoadFromReader(TValueReader& r) {
+    Items.clear();
+    // Marks keep their stored absolute time until the tree is laid out; the limit of two and
+    // the order are not applied to what a file holds.
+    for (int32_t n = ReadCount(r); n > 0; --n) {
+        auto p = std::make_unique<TStopPoint>(Owner);
+        p->SetPendingTime(ReadFiniteFloat(r));
+        p->PegFlag = r.ReadBoolean();
+        Items.push_back(std::move(p));
+    }
+}

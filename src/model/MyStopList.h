@@ -1,0 +1,61 @@
+// Time marks of a node: on the project root the stop points that bound playback and export,
+// on other nodes the pegs that place new effects inside the node's span. At most two, in order.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "MyBase.h"
+
+class TTreeNodeData;
+class TValueWriter;
+class TValueReader;
+
+class TStopPoint {
+public:
+    explicit TStopPoint(TTreeNodeData* owner) : Owner(owner) {}
+
+    TTreeNodeData* Owner;
+    Extended PegOffset = 0;
+    bool PegFlag = false;
+    bool PegSelected = false;
+
+    // Absolute time: the owner's start plus the offset, kept inside the owner's span.
+    Extended GetTime() const;
+    void SetTime(Extended t);
+
+    // A mark read from a file holds its stored absolute time until the tree has been laid out;
+    // Resolve then turns it into an offset from the owner's start.
+    bool IsPending() const { return Pending; }
+    void SetPendingTime(Extended t) {
+        PendingTime = t;
+        Pending = true;
+    }
+    void Resolve();
+
+private:
+    bool Pending = false;
+    Extended PendingTime = 0;
+};
+
+class TStopList {
+public:
+    explicit TStopList(TTreeNodeData* owner) : Owner(owner) {}
+
+    TTreeNodeData* Owner;
+
+    int GetCount() const { return static_cast<int>(Items.size()); }
+    TStopPoint* GetItem(int i) const;
+    TStopPoint* AddPoint(Extended t);
+    void SortByTime();
+    void Delete(int i);
+    void Clear() { Items.clear(); }
+    // Turns marks read from a file into offsets (after layout).
+    void ResolvePending();
+
+    void SaveToWriter(TValueWriter& writer) const;
+    void LoadFromReader(TValueReader& reader);
+
+private:
+    std::vector<std::unique_ptr<TStopPoint>> Items;
+};

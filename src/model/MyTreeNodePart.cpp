@@ -1,0 +1,337 @@
+// The node classes between the common node and the media nodes: durable, transable and folder
+// nodes, the video track, sound and effect nodes; with their time rules.
+#include <algorithm>
+
+#include "MyProjNode.h"
+#include "MyTreeNode.h"
+
+// ---- TCustomDurableNode -----------------------------------------------------------------------
+
+TCustomDurableNode::TCustomDurableNode(TCustomProjectNode* project, const std::string& caption,
+                                       ITreeItem* item)
+    : TTreeNodeData(project, caption, item) {}
+
+// The part of the source a clip range keeps, measured on the natural duration.
+static Extended CutDuration(const TPartialInfo& r, Extended natural) {
+    Extended in = r.FromStart ? 0 : r.InTime;
+    Extended out = r.ToEnd ? natural : r.OutTime;
+    Extended d = out - in;
+    if (d < 0) d = 0;
+    if (d > natural) d = natural;
+    if (d < 0) d = 0;
+    return d;
+}
+
+Extended TCustomDurableNode::GetDuration() {
+    Extended d = TTreeNodeData::GetDuration();
+    if (ClipRange.FromStart && ClipRange.ToEnd) return d;
+    return CutDuration(ClipRange, NaturalDuration);
+}
+
+Extended TCustomDurableNode::GetSourceOffset() {
+    Extended s = TTreeNodeData::GetSourceOffset();
+    if (!ClipRange.FromStart) s += ClipRange.InTime;
+    return s;
+}
+
+// ---- TCustomTransableNode ---------------------------------------------------------------------
+
+TCustomTransableNode::~TCustomTransableNode() {
+    // Transitions linked to this node must not keep pointing at it.
+    if (InTrans && InTrans->NextClip == this) InTrans->NextClip = nullptr;
+    if (OutTrans && OutTrans->PrevClip == this) OutTrans->PrevClip = nullptr;
+}
+
+Extended TCustomTransableNode::GetStartTime() {
+    Extended s = TTreeNodeData::GetStartTime();
+    if (InTrans && InTrans->PrevClip) s -= InTrans->GetLength();
+    return s;
+}
+
+void TCustomTransableNode::ResetLinks() {
+    // Clear both ends of each link, so no transition is left pointing here.
+    if (InTrans && InTrans->NextClip == this) InTrans->NextClip = nullptr;
+    if (OutTrans && OutTrans->PrevClip == this) OutTrans->PrevClip = nullptr;
+    InTrans = nullptr;
+    OutTrans = nullptr;
+    TTreeNodeData::ResetLinks();
+}
+
+Extended TCustomTransableNode::AddIncomingLength(Extended t) {
+    return InTrans ? t + InTrans->GetLength() : t;
+}
+
+// A transition longer than the clip it overlaps is dropped from both of its clips.
+static void DropLongTransitions(TCustomTransableNode* node, Extended natural) {
+    if (node->OutTrans && node->OutTrans->GetLength() > natural) node->OutTrans->Unlink();
+    if (node->InTrans && node->InTrans->GetLength() > natural) node->InTrans->Unlink();
+}
+
+void TCustomTransableNode::Layout(Extended start) {
+    NaturalDuration = GetNaturalDuration();
+    DropLongTransitions(this, NaturalDuration);
+    TTreeNodeData::Layout(start);
+}
+
+// ---- TCustomFolderNode ------------------------------------------------------------------------
+
+static EInvalidOperation UnspecifiedKind(TTreeNodeData* child) {
+    return EInvalidOperation("TCustomFolderNode._CalcDuration type unspecified: " +
+                             child->AddOnName);
+}
+
+// Where the content of a video track's children ends, laid out from 0: a clip that comes in
+// under a linked transition starts where the transition starts, the transition adds no time.
+static Extended TrackContentEnd(TTreeNodeData* track) {
+    Extended w = 0;
+    for (int i = 0; i < track->GetChildCount(); ++i) {
+        TTreeNodeData* c = track->GetChild(i);
+        if (c->Kind == nkTransition) continue;
+        auto* tn = dynamic_cast<TCustomTransableNode*>(c);
+        if (tn && tn->InTrans && tn->InTrans->PrevClip) w -= tn->InTrans->GetLength();
+        w += c->GetDuration();
+    }
+    return w < 0 ? 0 : w;
+}
+
+void TCustomFolderNode::Calculate() {
+    NaturalDuration = 0;
+    for (int i = 0; i < GetChildCount(); ++i) {
+        TTreeNodeData* c = GetChild(i);
+        c->Calculate();
+        switch (Kind) {
+        case nkVideoTrack:
+            break;
+        case nkProject:
+        case nkGroup:
+        case nkSubProject:
+            if (c->Kind == nkVideoTrack) NaturalDuration = c->GetDuration();
+            break;
+        default:
+            throw UnspecifiedKind(c);
+        }
+    }
+    if (Kind == nkVideoTrack) {
+        // A transition longer than either of its clips is unlinked from both before any time is
+        // taken from it.
+        for (int i = 0; i < GetChildCount(); ++i) {
+            auto* t = dynamic_cast<TTransNode*>(GetChild(i));
+            if (!t) continue;
+            Extended l = t->GetLength();
+            if ((t->PrevClip && l > t->PrevClip->GetDuration()) ||
+                (t->NextClip && l > t->NextClip->GetDuration()))
+                t->Unlink();
+        }
+        NaturalDuration = TrackContentEnd(this);
+    }
+    FolderDuration = NaturalDuration;
+}
+
+void TCustomFolderNode::Layout(Extended start) {
+    NaturalDuration = GetNaturalDuration();
+    Extended w = start;
+    if (InTrans) w -= InTrans->GetDuration();
+    if (Kind == nkVideoTrack) {
+        // Clips follow each other; a linked transition overlaps the end of the clip before it
+        // and the start of the clip after it, which starts where the transition starts.
+        for (int i = 0; i < GetChildCount(); ++i) {
+            TTreeNodeData* c = GetChild(i);
+            c->Layout(w);
+            if (c->Kind == nkTransition) continue;
+            w = c->GetStartTime() + c->GetDuration();
+        }
+    } else {
+        TTreeNodeData* prev = nullptr;
+        for (int i = 0; i < GetChildCount(); ++i) {
+            TTreeNodeData* c = GetChild(i);
+            if (prev && prev->Kind == nkTransition) w -= prev->GetDuration();
+            c->Layout(w);
+            w += c->GetDuration();
+            switch (Kind) {
+            case nkProject:
+            case nkGroup:
+            case nkSubProject:
+                if (c->Kind == nkVideoTrack) NaturalDuration = c->GetDuration();
+                break;
+            default:
+                throw UnspecifiedKind(c);
+            }
+            prev = c;
+        }
+    }
+    DropLongTransitions(this, NaturalDuration);
+    StartTime = start;
+}
+
+TUserFolder::TUserFolder(TCustomProjectNode* project, const std::string& caption,
+                         ITreeItem* item)
+    : TCustomFolderNode(project, caption, item) {
+    Kind = nkGroup;
+}
+
+// ---- TQueueFolder -----------------------------------------------------------------------------
+
+TQueueFolder::TQueueFolder(TCustomProjectNode* project, const std::string& caption,
+                           ITreeItem* item)
+    : TCustomFolderNode(project, caption, item) {
+    Kind = nkVideoTrack;
+}
+
+bool TQueueFolder::PrepareFrame(TBitmap* bitmap, Extended t) {
+    for (int i = 0; i < GetChildCount(); ++i) {
+        TTreeNodeData* c = GetChild(i);
+        if (c->Kind == nkTransition && c->IsEnabled()) return c->PrepareFrame(bitmap, t);
+    }
+    return TTreeNodeData::PrepareFrame(bitmap, t);
+}
+
+bool TQueueFolder::RenderFrame(TBitmap* bitmap, bool wantAudio, bool wantVideo, Extended t) {
+    if (ProjectFrameRate() == 0) return false;
+    for (int i = 0; i < GetChildCount(); ++i) {
+        TTreeNodeData* c = GetChild(i);
+        if (c->Kind == nkTransition && c->IsEnabled() && c->GetStartTime() <= t &&
+            t <= c->GetEndTime()) {
+            // The transition renders the clips on both of its sides itself.
+            c->RenderFrame(bitmap, wantAudio, wantVideo, t);
+            return true;
+        }
+    }
+    for (int i = 0; i < GetChildCount(); ++i) {
+        TTreeNodeData* c = GetChild(i);
+        if (c->IsEnabled() && c->GetStartTime() <= t && t <= c->GetEndTime())
+            c->RenderFrame(bitmap, wantAudio, wantVideo, t);
+    }
+    return true;
+}
+
+// ---- TCustomSoundNode -------------------------------------------------------------------------
+
+TCustomSoundNode::TCustomSoundNode(TCustomProjectNode* project, const std::string& caption,
+                                   ITreeItem* item)
+    : TCustomDurableNode(project, caption, item) {
+    Kind = nkAudio;
+    OffsetApplies = true;
+}
+
+// Sounds and overlays sit relative to their parent's start and source cut.
+static Extended StartFromParent(TTreeNodeData* node) {
+    TTreeNodeData* p = node->GetParent();
+    if (!p) return 0;
+    return p->GetStartTime() + node->Offset - p->GetSourceOffset();
+}
+
+Extended TCustomSoundNode::GetStartTime() { return StartFromParent(this); }
+
+// ---- Effect nodes -----------------------------------------------------------------------------
+
+TCustomAddOnsNode::TCustomAddOnsNode(TCustomProjectNode* project, const std::string& caption,
+                                     ITreeItem* item)
+    : TTreeNodeData(project, caption, item) {}
+
+int32_t TCustomAddOnsNode::GetFrameHeight() { return 0; }
+int32_t TCustomAddOnsNode::GetFrameWidth() { return 0; }
+
+TFilterNode::TFilterNode(TCustomProjectNode* project, const std::string& caption,
+                         ITreeItem* item)
+    : TCustomAddOnsNode(project, caption, item) {
+    Kind = nkFilter;
+    Color = 0xFFAEFF;
+    OffsetApplies = true;
+}
+
+Extended TFilterNode::GetDuration() {
+    TTreeNodeData* p = GetParent();
+    if (!p) return 0;
+    Extended d = AutoDuration ? p->GetEndTime() - GetStartTime() : UserDuration;
+    return d < 0 ? 0 : d;
+}
+
+Extended TFilterNode::GetStartTime() {
+    TTreeNodeData* p = GetParent();
+    if (!p) return 0;
+    if (Offset == 0) return p->GetStartTime();
+    Extended s = p->GetStartTime() + Offset;
+    if (!p->OffsetApplies) s -= p->GetSourceOffset();
+    return s;
+}
+
+TOverlayNode::TOverlayNode(TCustomProjectNode* project, const std::string& caption,
+                           ITreeItem* item)
+    : TCustomAddOnsNode(project, caption, item) {
+    Kind = nkOverlay;
+    Color = 0xFFCA95;
+    OffsetApplies = true;
+}
+
+Extended TOverlayNode::GetDuration() {
+    TTreeNodeData* p = GetParent();
+    if (!p) return 0;
+    Extended r = p->GetDuration();
+    Extended d = AutoDuration ? r - Offset : UserDuration;
+    return d < 0 ? 0 : d;
+}
+
+Extended TOverlayNode::GetStartTime() { return StartFromParent(this); }
+
+TTransNode::TTransNode(TCustomProjectNode* project, const std::string& caption, ITreeItem* item)
+    : TCustomAddOnsNode(project, caption, item) {
+    Kind = nkTransition;
+    Color = 0x97FFFF;
+    UserDuration = 2.0L;
+}
+
+TTransNode::~TTransNode() { Unlink(); }
+
+Extended TTransNode::GetDuration() {
+    if (!PrevClip && !NextClip) return 0;
+    return UserDuration;
+}
+
+Extended TTransNode::GetStartTime() {
+    Extended s = TTreeNodeData::GetStartTime();
+    if (PrevClip) s -= UserDuration;
+    return s;
+}
+
+void TTransNode::SetNeighbour(bool side, TCustomTransableNode* node) {
+    if (side)
+        PrevClip = node;
+    else
+        NextClip = node;
+}
+
+void TTransNode::ResetLinks() {
+    if (PrevClip && PrevClip->OutTrans == this) PrevClip->OutTrans = nullptr;
+    if (NextClip && NextClip->InTrans == this) NextClip->InTrans = nullptr;
+    PrevClip = nullptr;
+    NextClip = nullptr;
+    TTreeNodeData::ResetLinks();
+}
+
+void TTransNode::Unlink() {
+    // Both clips forget this transition, and it forgets them.
+    if (PrevClip && PrevClip->OutTrans == this) PrevClip->OutTrans = nullptr;
+    if (NextClip && NextClip->InTrans == this) NextClip->InTrans = nullptr;
+    PrevClip = nullptr;
+    NextClip = nullptr;
+    TTreeNodeData::Unlink();
+}
+
+void TTransNode::Calculate() {
+    TTreeNodeData* p = GetParent();
+    if (!p || !IsEnabled()) return;
+    int i = GetIndex();
+    if (i > 0) {
+        if (auto* prev = dynamic_cast<TCustomTransableNode*>(p->GetChild(i - 1))) {
+            PrevClip = prev;
+            prev->OutTrans = this;
+        }
+    }
+    if (i + 1 < p->GetChildCount()) {
+        if (auto* next = dynamic_cast<TCustomTransableNode*>(p->GetChild(i + 1))) {
+            NextClip = next;
+            next->InTrans = this;
+        }
+    }
+    TTreeNodeData::Calculate();
+}

@@ -1,0 +1,21 @@
+// Desktop shell services: the freedesktop trash, opening files, folders and links with the
+// user's preferred programs, starting a helper program, and asking whether a file is held by
+// another program.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Moves a file to the user's trash; false when the file is missing or cannot be trashed.
+bool ShellMoveToTrash(const std::string& fileName);
+
+// Opens a file or folder (a plain path) or a link with a scheme ("https://…", "mailto:…") with
+// the desktop's preferred program. False when a path does not exist or nothing could open it.
+bool ShellOpenTarget(const std::string& target);
+
+// Starts a program without waiting for it; false when it could not be started.
+bool ShellStartDetached(const std::string& program, const std::vector<std::string>& arguments);
+
+// True when the file cannot be opened for reading and writing, or another open holds a lock on
+// it. Linux has no exclusive opens, so this tries an advisory write lock over the whole file.
+bool ShellIsFileLocked(const std::string& fileName);

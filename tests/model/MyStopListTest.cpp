@@ -1,0 +1,131 @@
+#include "MyStopList.h"
+
+#include <gtest/gtest.h>
+
+#include "FakeUiServices.h"
+#include "MyProjNode.h"
+
+namespace {
+
+struct Fixture {
+    TMemTree Tree;
+    TFakeUiServices Ui;
+    std::unique_ptr<TProjectNode> Root;
+    TTreeNodeData* Group;
+    Fixture() : Root(std::make_unique<TProjectNode>("Project", Tree.AddRoot("Project"))) {
+        Root->Ui = &Ui;
+        TTreeNodeData* track = Root->AddNode("Video track", amLastChild, nkVideoTrack);
+        TTreeNodeData* lead = track->AddNode("lead", amLastChild, nkBlank);
+        lead->AutoDuration = false;
+        lead->UserDuration = 1;
+        Group = track->AddNode("g", amLastChild, nkBlank);
+        Group->AutoDuration = false;
+        Group->UserDuration = 6;
+        Refresh();
+    }
+    void Refresh() {
+        Root->ResetLinks();
+        Root->Calculate();
+        Root->Layout(0);
+    }
+};
+
+} // namespace
+
+TEST(StopList, TimesAreClampedIntoTheOwnersSpan) {
+    Fixture f;
+    TStopPoint* p = f.Group->Pegs->AddPoint(5.0L);
+    EXPECT_EQ(p->PegOffset, 4.0L);
+    EXPECT_EQ(p->GetTime(), 5.0L);
+    f.Group->UserDuration = 2; // shrink: the mark reports the owner's end
+    EXPECT_EQ(p->GetTime(), 3.0L);
+    p->SetTime(0.0L); // before the owner: reports its start
+    EXPECT_EQ(p->PegOffset, -1.0L);
+    EXPECT_EQ(p->GetTime(), 1.0L);
+}
+
+TEST(StopList, KeepsTwoMarksInOrder) {
+    Fixture f;
+    TStopList& l = *f.Group->Pegs;
+    TStopPoint* late = l.AddPoint(4.0L);
+    TStopPoint* early = l.AddPoint(2.0L);
+    EXPECT_EQ(l.GetItem(0), early);
+    EXPECT_EQ(l.GetItem(1), late);
+    try {
+        l.AddPoint(3.0L);
+        FAIL();
+    } catch (const EInvalidOperation& e) {
+        EXPECT_STREQ(e.what(), "TStopList: More than 2 stop points");
+    }
+    EXPECT_EQ(l.GetCount(), 2);
+}
+
+TEST(PlaceBetweenPegs, TwoPegsGiveOffsetAndDuration) {
+    Fixture f;
+    f.Group->Pegs->AddPoint(3.0L);
+    f.Group->Pegs->AddPoint(6.0L);
+    TTreeNodeData* filter = f.Group->AddNode("f", amLastChild, nkFilter);
+    filter->PlaceBetweenPegs();
+    EXPECT_FALSE(filter->AutoDuration);
+    EXPECT_EQ(filter->Offset, 2.0L);
+    EXPECT_EQ(filter->UserDuration, 3.0L);
+    EXPECT_TRUE(f.Ui.Questions.empty());
+}
+
+TEST(PlaceBetweenPegs, OnePegAsksWhichEnd) {
+    Fixture f;
+    f.Group->Pegs->AddPoint(4.0L);
+    TTreeNodeData* a = f.Group->AddNode("a", amLastChild, nkFilter);
+    f.Ui.Answers.push_back(TMsgResult::Yes);
+    a->PlaceBetweenPegs();
+    ASSERT_EQ(f.Ui.Questions.size(), 1u);
+    EXPECT_EQ(f.Ui.Questions[0], "The existing Peg will be the ending point.\r\nIf the existing Peg "
+                                 "meant to be the starting point press the [ No ] button.");
+    EXPECT_FALSE(a->AutoDuration);
+    EXPECT_EQ(a->Offset, 0);
+    EXPECT_EQ(a->UserDuration, 3.0L);
+
+    TTreeNodeData* b = f.Group->AddNode("b", amLastChild, nkFilter);
+    f.Ui.Answers.push_back(TMsgResult::No);
+    b->PlaceBetweenPegs();
+    EXPECT_TRUE(b->AutoDuration);
+    EXPECT_EQ(b->Offset, 3.0L);
+
+    // A movie can not take an offset: only its duration settings change.
+    TTreeNodeData* m = f.Group->AddNode("m", amLastChild, nkVideo);
+    f.Ui.Answers.push_back(TMsgResult::No);
+    m->PlaceBetweenPegs();
+    EXPECT_EQ(m->Offset, 0);
+}
+
+TEST(PlaceBetweenPegs, NothingUnderAVideoTrackOrWithoutPegs) {
+    Fixture f;
+    TTreeNodeData* track = f.Root->GetChild(0);
+    track->Pegs->AddPoint(1.0L);
+    TTreeNodeData* n = track->AddNode("n", amLastChild, nkBlank);
+    n->PlaceBetweenPegs();
+    TTreeNodeData* g = f.Group->AddNode("g", amLastChild, nkFilter);
+    g->PlaceBetweenPegs();
+    EXPECT_TRUE(n->AutoDuration);
+    EXPECT_TRUE(g->AutoDuration);
+    EXPECT_TRUE(f.Ui.Questions.empty());
+}
+
+TEST(StopList, PendingMarksResolveAfterLayout) {
+    Fixture f;
+    TStopPoint* p = f.Group->Pegs->AddPoint(5.0L);
+    p->SetPendingTime(5.0L);
+    EXPECT_EQ(p->GetTime(), 5.0L);
+    f.Root->ResolvePendingPegs();
+    EXPECT_FALSE(p->IsPending());
+    EXPECT_EQ(p->PegOffset, 4.0L);
+}
+
+TEST(SnapTime, RoundsToTheFrameGrid) {
+    Fixture f;
+    f.Root->FrameRate = 15;
+    EXPECT_EQ(f.Root->SnapTime(1.03L), 1.0L);
+    EXPECT_EQ(f.Root->SnapTime(-1.0L), 0);
+    f.Root->FrameRate = 0;
+    EXPECT_EQ(f.Root->SnapTime(1.03L), 0);
+}

@@ -1,0 +1,142 @@
+// Layout of video tracks with transitions: clips follow each other, a transition overlaps the
+// end of the clip before it and the start of the clip after it.
+#include <gtest/gtest.h>
+
+#include "MyBlankNode.h"
+#include "MyProjNode.h"
+
+namespace {
+
+struct Track {
+    TMemTree Tree;
+    std::unique_ptr<TProjectNode> Root;
+    TTreeNodeData* Queue;
+    std::vector<TTreeNodeData*> Items;
+
+    // "A5 T2 B3": letters are clips of that many seconds, T transitions of that length.
+    explicit Track(const std::string& layout)
+        : Root(std::make_unique<TProjectNode>("Project", Tree.AddRoot("Project"))) {
+        Queue = Root->AddNode("Video track", amLastChild, nkVideoTrack);
+        size_t i = 0;
+        while (i < layout.size()) {
+            char c = layout[i++];
+            if (c == ' ') continue;
+            Extended len = 0;
+            while (i < layout.size() && layout[i] != ' ') len = len * 10 + (layout[i++] - '0');
+            TTreeNodeData* n =
+                Queue->AddNode(std::string(1, c), amLastChild, c == 'T' ? nkTransition : nkBlank);
+            n->AutoDuration = false;
+            n->UserDuration = len;
+            Items.push_back(n);
+        }
+        Root->ResetLinks();
+        Root->Calculate();
+        Root->Layout(0);
+    }
+    Extended Start(int i) { return Items[i]->GetStartTime(); }
+    Extended End(int i) { return Items[i]->GetStartTime() + Items[i]->GetDuration(); }
+    Extended Duration() { return Queue->GetDuration(); }
+};
+
+} // namespace
+
+TEST(TrackLayout, TwoClipsWithTransition) {
+    Track t("A5 T2 B3");
+    EXPECT_EQ(t.Start(0), 0);
+    EXPECT_EQ(t.End(0), 5);
+    EXPECT_EQ(t.Start(1), 3);
+    EXPECT_EQ(t.End(1), 5);
+    EXPECT_EQ(t.Start(2), 3);
+    EXPECT_EQ(t.End(2), 6);
+    EXPECT_EQ(t.Duration(), 6);
+    EXPECT_EQ(t.Root->GetDuration(), 6);
+}
+
+TEST(TrackLayout, ClipAfterTransitionedPairLeavesNoGap) {
+    Track t("A5 T2 B3 C4");
+    EXPECT_EQ(t.Start(3), 6);
+    EXPECT_EQ(t.End(3), 10);
+    EXPECT_EQ(t.Duration(), 10);
+}
+
+TEST(TrackLayout, TwoTransitions) {
+    Track t("A5 T2 B3 T1 C4");
+    EXPECT_EQ(t.Start(3), 5);
+    EXPECT_EQ(t.End(3), 6);
+    EXPECT_EQ(t.Start(4), 5);
+    EXPECT_EQ(t.End(4), 9);
+    EXPECT_EQ(t.Duration(), 9);
+}
+
+TEST(TrackLayout, OneSidedTransitionsAddNoTime) {
+    Track first("T2 B3");
+    EXPECT_EQ(first.Start(0), 0);
+    EXPECT_EQ(first.End(0), 2);
+    EXPECT_EQ(first.Start(1), 0);
+    EXPECT_EQ(first.Duration(), 3);
+    Track last("A5 T2");
+    EXPECT_EQ(last.Start(1), 3);
+    EXPECT_EQ(last.End(1), 5);
+    EXPECT_EQ(last.Duration(), 5);
+}
+
+TEST(TrackLayout, TransitionLongerThanClipIsUnlinked) {
+    Track t("A1 T2 B3");
+    auto* tr = static_cast<TTransNode*>(t.Items[1]);
+    EXPECT_EQ(tr->PrevClip, nullptr);
+    EXPECT_EQ(tr->NextClip, nullptr);
+    EXPECT_EQ(tr->GetDuration(), 0);
+    EXPECT_EQ(t.End(0), 1);
+    EXPECT_EQ(t.Start(2), 1);
+    EXPECT_EQ(t.End(2), 4);
+    EXPECT_EQ(t.Duration(), 4);
+}
+
+TEST(TrackLayout, DisabledTransitionStaysUnlinked) {
+    Track t("A5 T2 B3");
+    t.Items[1]->Enabled = false;
+    t.Root->ResetLinks();
+    t.Root->Calculate();
+    t.Root->Layout(0);
+    EXPECT_EQ(t.Items[1]->GetDuration(), 0);
+    EXPECT_EQ(t.Start(2), 5);
+    EXPECT_EQ(t.Duration(), 8);
+}
+
+TEST(TimeModel, EndTimeExcludesTheEndAndIsCutToTheParent) {
+    Track t("A4");
+    EXPECT_NEAR(t.Items[0]->GetEndTime(), 3.9999999L, 1e-12L);
+    // The render walk therefore does not reach A at 4.0.
+    EXPECT_FALSE(t.Items[0]->GetStartTime() <= 4.0L && 4.0L <= t.Items[0]->GetEndTime());
+    TTreeNodeData* f = t.Items[0]->AddNode("f", amLastChild, nkFilter);
+    f->AutoDuration = false;
+    f->UserDuration = 100;
+    EXPECT_EQ(f->GetEndTime(), t.Items[0]->GetEndTime());
+}
+
+TEST(TimeModel, FilterStartFollowsParentAndOffset) {
+    Track t("A5 B5");
+    TTreeNodeData* b = t.Items[1];
+    TTreeNodeData* f = b->AddNode("f", amLastChild, nkFilter);
+    EXPECT_EQ(f->GetStartTime(), 5);
+    EXPECT_NEAR(f->GetDuration(), 5 - 1e-7L, 1e-12L);
+    static_cast<TCustomDurableNode*>(b)->ClipRange.FromStart = false;
+    static_cast<TCustomDurableNode*>(b)->ClipRange.InTime = 2;
+    f->SetOffset(1.5L);
+    EXPECT_EQ(f->GetStartTime(), 5 + 1.5L - 2);
+}
+
+TEST(TimeModel, CutClipMeasuresFromNaturalDuration) {
+    Track t("A5");
+    auto* a = static_cast<TCustomDurableNode*>(t.Items[0]);
+    a->NaturalDuration = 8;
+    a->ClipRange.FromStart = false;
+    a->ClipRange.InTime = 3;
+    EXPECT_EQ(a->GetDuration(), 5);
+    a->ClipRange.InTime = 9;
+    EXPECT_EQ(a->GetDuration(), 0);
+    a->ClipRange.FromStart = true;
+    a->ClipRange.ToEnd = false;
+    a->ClipRange.OutTime = 20;
+    EXPECT_EQ(a->GetDuration(), 8);
+}

@@ -1,0 +1,67 @@
+// Scratch folders for tests: a temporary folder removed with everything in it, and a scope that
+// points HOME and the user's data folder at such a folder, so trash and settings never reach the
+// real ones even when a test program runs outside the test script.
+#pragma once
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <unistd.h>
+
+class TTempDir {
+public:
+    TTempDir() {
+        std::string tmpl = (std::filesystem::temp_directory_path() / "tarvolin-XXXXXX").string();
+        if (::mkdtemp(tmpl.data()))
+            Path = tmpl;
+    }
+    ~TTempDir() {
+        std::error_code ec;
+        if (Path.empty())
+            return;
+        // Give back write access a test may have taken away, or the removal fails.
+        std::filesystem::permissions(Path, std::filesystem::perms::owner_all, ec);
+        std::filesystem::remove_all(Path, ec);
+    }
+    TTempDir(const TTempDir&) = delete;
+    TTempDir& operator=(const TTempDir&) = delete;
+
+    // Writes a small file in the folder and returns its full name.
+    std::string File(const std::string& name, const std::string& content = "data") const {
+        std::string p = (std::filesystem::path(Path) / name).string();
+        std::ofstream(p, std::ios::binary) << content;
+        return p;
+    }
+    std::string Path;
+};
+
+class TScratchHome {
+public:
+    explicit TScratchHome(const std::string& dir) {
+        Save("HOME", OldHome);
+        Save("XDG_DATA_HOME", OldData);
+        setenv("HOME", dir.c_str(), 1);
+        setenv("XDG_DATA_HOME", (dir + "/.local/share").c_str(), 1);
+    }
+    ~TScratchHome() {
+        Restore("HOME", OldHome);
+        Restore("XDG_DATA_HOME", OldData);
+    }
+    TScratchHome(const TScratchHome&) = delete;
+    TScratchHome& operator=(const TScratchHome&) = delete;
+
+private:
+    static void Save(const char* name, std::optional<std::string>& into) {
+        if (const char* v = std::getenv(name))
+            into = v;
+    }
+    static void Restore(const char* name, const std::optional<std::string>& value) {
+        if (value)
+            setenv(name, value->c_str(), 1);
+        else
+            unsetenv(name);
+    }
+    std::optional<std::string> OldHome, OldData;
+};
