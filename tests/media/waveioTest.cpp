@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "TempFolders.h"
 #include "WavFixtures.h"
 
 namespace {
@@ -32,11 +33,11 @@ std::string OpenError(const TWavFixture& fixture) {
 } // namespace
 
 TEST(WaveStream, ReadsFormatAndSamples) {
-    TWavTempFolder tmp;
+    TTempDir tmp;
     TWavFixture fx = Stereo16(100);
     fx.JunkBeforeFmt = true;
-    WriteWavFile(tmp.File("a.wav"), fx);
-    TFileWaveStream ws(tmp.File("a.wav"));
+    WriteWavFile(tmp.Path + "/a.wav", fx);
+    TFileWaveStream ws(tmp.Path + "/a.wav");
     EXPECT_EQ(ws.GetFormat().wFormatTag, 1);
     EXPECT_EQ(ws.GetFormat().nChannels, 2);
     EXPECT_EQ(ws.GetFormat().nSamplesPerSec, 22050u);
@@ -147,11 +148,11 @@ TEST(WaveStream, DamagedFilesRaiseClearErrors) {
 }
 
 TEST(WaveStream, MissingFileRaises) {
-    TWavTempFolder tmp;
+    TTempDir tmp;
     try {
-        TFileWaveStream ws(tmp.File("none.wav"));
+        TFileWaveStream ws(tmp.Path + "/none.wav");
         FAIL() << "opened a missing file";
     } catch (const EReadError& e) {
-        EXPECT_EQ(e.FileName, tmp.File("none.wav"));
+        EXPECT_EQ(e.FileName, tmp.Path + "/none.wav");
     }
 }

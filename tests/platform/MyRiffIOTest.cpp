@@ -3,6 +3,7 @@
 #include <cstring>
 #include <gtest/gtest.h>
 
+#include "TempFolders.h"
 #include "WavFixtures.h"
 
 namespace {
@@ -37,8 +38,8 @@ std::vector<uint8_t> WriteSample(const std::string& name) {
 } // namespace
 
 TEST(RiffWriter, PatchesSizesAndPadsOddChunks) {
-    TWavTempFolder tmp;
-    std::vector<uint8_t> got = WriteSample(tmp.File("a.riff"));
+    TTempDir tmp;
+    std::vector<uint8_t> got = WriteSample(tmp.Path + "/a.riff");
     const char expected[] = "RIFF\x26\0\0\0TEST"
                             "abcd\x03\0\0\0ABC\0"
                             "LIST\x0E\0\0\0lst "
@@ -47,9 +48,9 @@ TEST(RiffWriter, PatchesSizesAndPadsOddChunks) {
 }
 
 TEST(RiffWriter, ChunkOverFourGigabytesIsRefused) {
-    TWavTempFolder tmp;
+    TTempDir tmp;
     TRiffFile f;
-    ASSERT_TRUE(f.Open(tmp.File("big.riff"), TRiffMode::Create));
+    ASSERT_TRUE(f.Open(tmp.Path + "/big.riff", TRiffMode::Create));
     TRiffChunk c;
     c.Id = RiffId("big ");
     ASSERT_TRUE(f.CreateChunk(c));
@@ -66,8 +67,8 @@ TEST(RiffWriter, ChunkOverFourGigabytesIsRefused) {
 }
 
 TEST(RiffReader, FindsChunksInsideTheirParent) {
-    TWavTempFolder tmp;
-    std::vector<uint8_t> bytes = WriteSample(tmp.File("a.riff"));
+    TTempDir tmp;
+    std::vector<uint8_t> bytes = WriteSample(tmp.Path + "/a.riff");
     TRiffFile f;
     ASSERT_TRUE(f.OpenMemory(bytes.data(), bytes.size()));
     TRiffChunk riff, list, xy, abcd;
@@ -137,9 +138,9 @@ TEST(RiffReader, HeadersThatDoNotFitFail) {
 }
 
 TEST(RiffFile, ReadingAndWritingInterleave) {
-    TWavTempFolder tmp;
+    TTempDir tmp;
     TRiffFile f;
-    ASSERT_TRUE(f.Open(tmp.File("rw"), TRiffMode::Create));
+    ASSERT_TRUE(f.Open(tmp.Path + "/rw", TRiffMode::Create));
     ASSERT_EQ(f.Write("abcdef", 6), 6);
     ASSERT_EQ(f.Seek(2, TRiffOrigin::Begin), 2);
     char two[2];
@@ -149,6 +150,6 @@ TEST(RiffFile, ReadingAndWritingInterleave) {
     ASSERT_EQ(f.Seek(-1, TRiffOrigin::End), 5);
     ASSERT_EQ(f.Read(two, 2), 1);
     ASSERT_TRUE(f.Close());
-    EXPECT_EQ(ReadBytesFile(tmp.File("rw")), Bytes("abcdXY", 6));
-    EXPECT_FALSE(f.Open(tmp.File("missing"), TRiffMode::Read));
+    EXPECT_EQ(ReadBytesFile(tmp.Path + "/rw"), Bytes("abcdXY", 6));
+    EXPECT_FALSE(f.Open(tmp.Path + "/missing", TRiffMode::Read));
 }

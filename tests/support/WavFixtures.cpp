@@ -1,10 +1,7 @@
 #include "WavFixtures.h"
 
-#include <atomic>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -104,21 +101,4 @@ std::vector<uint8_t> MakeRampSamples(int frames, int channels, int bits) {
         }
     }
     return out;
-}
-
-TWavTempFolder::TWavTempFolder() {
-    static std::atomic<int> counter{0};
-    auto p = std::filesystem::temp_directory_path() /
-             ("tarvolin-wav-" + std::to_string(::getpid()) + "-" + std::to_string(++counter));
-    std::filesystem::create_directories(p);
-    Folder = p.string();
-}
-
-TWavTempFolder::~TWavTempFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(Folder, ec);
-}
-
-std::string TWavTempFolder::File(const std::string& name) const {
-    return (std::filesystem::path(Folder) / name).string();
 }

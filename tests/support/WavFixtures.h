@@ -36,17 +36,3 @@ std::vector<uint8_t> ReadBytesFile(const std::string& fileName);
 // Distinct, reproducible sample bytes: frame i, channel c holds a value that differs from its
 // neighbours (16-bit: little-endian 100 * i + c, 8-bit: (3 * i + c) mod 256).
 std::vector<uint8_t> MakeRampSamples(int frames, int channels, int bits);
-
-// A fresh folder under the system's temporary folder, removed with everything in it.
-class TWavTempFolder {
-public:
-    TWavTempFolder();
-    ~TWavTempFolder();
-    TWavTempFolder(const TWavTempFolder&) = delete;
-    TWavTempFolder& operator=(const TWavTempFolder&) = delete;
-    std::string File(const std::string& name) const;
-    const std::string& Path() const { return Folder; }
-
-private:
-    std::string Folder;
-};
