@@ -15,7 +15,7 @@ namespace {
 // How many spare sample buffers the mixer keeps for reuse.
 constexpr size_t kMaxSpareBuffers = 64;
 // Products beyond this are saturated anyway; bounding them keeps Round in range.
-constexpr Extended kProductLimit = 1e9L;
+constexpr double kProductLimit = 1e9;
 // Gain beyond this is saturating noise whatever the sample; bounding keeps products finite.
 constexpr Extended kFactorLimit = 1e6L;
 
@@ -202,13 +202,15 @@ template <int S> TPcmSample ReadFor(int d, const uint8_t* p, int64_t i) {
     }
 }
 
-inline int32_t GainValue(int32_t v, Extended factor) {
-    Extended p = v * factor;
+// Gain runs on every sample of every source: the factors go to double, whose 53 bits hold any
+// 16-bit sample times any factor exactly enough, and lrint rounds halves to even like Round.
+inline int32_t GainValue(int32_t v, double factor) {
+    double p = v * factor;
     if (p > kProductLimit)
         p = kProductLimit;
     if (p < -kProductLimit)
         p = -kProductLimit;
-    return Round(p);
+    return int32_t(std::lrint(p));
 }
 
 bool ValidLayout(int layout) {
@@ -427,16 +429,39 @@ template <int L> void TPCMTrans::Accumulate(const TAudioSourceInfo& source, int6
     const uint8_t* p = source.Buffer.data();
     const TPcmGain gain = GainFactors(L, source.Balance, source.Volume);
     int64_t* sum = Sums.data();
-    for (int64_t i = 0; i < n; ++i) {
-        TPcmSample s = Read<L, L>(p, i);
-        ApplyGain(L, gain, s);
+    auto add = [sum](int64_t i, const TPcmSample& s) {
         if constexpr (IsStereo(L)) {
             sum[2 * i] += s.Left;
             sum[2 * i + 1] += s.Right;
         } else {
             sum[i] += s.Left;
         }
+    };
+    if (gain.Unity) {
+        for (int64_t i = 0; i < n; ++i)
+            add(i, Read<L, L>(p, i));
+        return;
     }
+    // ApplyGain with the factors and the clipped flag held in locals, for the inner loop.
+    const double left = double(gain.Left), right = double(gain.Right);
+    constexpr int32_t lo = Is16(L) ? -32768 : -128, hi = Is16(L) ? 32767 : 127;
+    bool clipped = false;
+    auto clip = [&clipped](int32_t v) {
+        if (v < lo || v > hi) {
+            clipped = true;
+            return v < lo ? lo : hi;
+        }
+        return v;
+    };
+    for (int64_t i = 0; i < n; ++i) {
+        TPcmSample s = Read<L, L>(p, i);
+        s.Left = clip(GainValue(s.Left, left));
+        if constexpr (IsStereo(L))
+            s.Right = clip(GainValue(s.Right, right));
+        add(i, s);
+    }
+    if (clipped)
+        Clipped = true;
 }
 
 template <int L> void TPCMTrans::WriteMix(uint8_t* out, int64_t n) {
