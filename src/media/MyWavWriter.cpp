@@ -76,8 +76,9 @@ bool TWavWriter::Initiate(bool raw, const std::string& fileName, const TAudioFor
 bool TWavWriter::WriteData(const void* buffer, int64_t length) {
     if (!File.IsOpen() || length < 0)
         return false;
-    // The header's sizes are 32-bit; samples beyond them would make the file unreadable.
-    if (!Raw && File.Position() + length + 1 > kMaxRiffBytes + 8)
+    // The header's sizes are 32-bit; samples beyond them would make the file unreadable. The
+    // RIFF size counts everything after its own field, a pad byte included.
+    if (!Raw && length > kMaxRiffBytes + 8 - 1 - File.Position())
         return false;
     if (File.Write(buffer, length) != length)
         return false;

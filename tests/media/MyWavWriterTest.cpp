@@ -148,6 +148,9 @@ TEST_F(WavWriterTest, MisuseAndFileErrors) {
     EXPECT_FALSE(Writer.CloseFile());
     ASSERT_TRUE(Writer.Initiate(false, Name, Pcm(8000, 1, 8)));
     EXPECT_THROW(Writer.Initiate(false, Tmp.Path + "/b.wav", Pcm(8000, 1, 8)), EInvalidOperation);
+    // More than the 32-bit sizes can describe is refused before anything is written.
+    EXPECT_FALSE(Writer.WriteData("x", 0xFFFFFFFFLL - 36));
+    EXPECT_TRUE(Writer.WriteData("x", 1));
     EXPECT_TRUE(Writer.CloseFile());
 
     std::string bad = Tmp.Path + "/no/such/folder.wav";
