@@ -102,7 +102,7 @@ TEST(PlaceBetweenPegs, NothingUnderAVideoTrackOrWithoutPegs) {
     Fixture f;
     TTreeNodeData* track = f.Root->GetChild(0);
     track->Pegs->AddPoint(1.0L);
-    TTreeNodeData* n = track->AddNode("n", amLastChild, nkBlank);
+    TTreeNodeData* n = track->AddNode("n", amLastChild, nkGroup);
     n->PlaceBetweenPegs();
     TTreeNodeData* g = f.Group->AddNode("g", amLastChild, nkFilter);
     g->PlaceBetweenPegs();

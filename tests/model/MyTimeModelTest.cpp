@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "MyBlankNode.h"
+#include "MyEffectNodes.h"
 #include "MyProjNode.h"
 
 namespace {

@@ -5,8 +5,9 @@
 #include <typeinfo>
 
 #include "MyBlankNode.h"
+#include "MyEffectNodes.h"
 #include "MyClipNode.h"
-#include "MyLoadMessages.h"
+#include "MyCommonParamsPart.h"
 #include "MyMovieNode.h"
 #include "MyMusicNode.h"
 #include "MyProjNode.h"
@@ -158,16 +159,16 @@ TEST(NodeBasics, CaptionOffsetAndLevel) {
 
 TEST(NodeBasics, MissingFileKeepsNameForSavingOnly) {
     Project p;
-    ClearLoadMessages();
+    LoadMessages.Clear();
     TTreeNodeData* m = p.Root->AddNode("m", amLastChild, nkVideo);
     m->SetFileName("/no/such/file.avi");
     EXPECT_EQ(m->FileName, "");
     EXPECT_EQ(m->GetStoredFileName(), "/no/such/file.avi");
-    ASSERT_EQ(LoadMessages().size(), 1u);
-    EXPECT_EQ(LoadMessages()[0], "Can not locate /no/such/file.avi.");
+    ASSERT_EQ(LoadMessages.Lines.size(), 1u);
+    EXPECT_EQ(LoadMessages.Lines[0], "Can not locate /no/such/file.avi.");
     m->SetFileName("");
-    EXPECT_EQ(LoadMessages().size(), 1u);
-    ClearLoadMessages();
+    EXPECT_EQ(LoadMessages.Lines.size(), 1u);
+    LoadMessages.Clear();
 }
 
 TEST(NodeLifetime, DeletingNodesClearsLinksAndRootReferences) {

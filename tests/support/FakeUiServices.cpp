@@ -15,6 +15,18 @@ TMsgResult TFakeUiServices::Ask(const std::string& text, TMsgButtons buttons, TM
     return r;
 }
 
+TConfirmAnswer TFakeUiServices::ConfirmDlg(const std::string& text, TMsgKind kind) {
+    Confirmations.push_back(text);
+    ConfirmationKinds.push_back(kind);
+    if (ConfirmAnswers.empty()) {
+        ADD_FAILURE() << "unexpected confirmation: " << text;
+        return {};
+    }
+    TConfirmAnswer r = ConfirmAnswers.front();
+    ConfirmAnswers.pop_front();
+    return r;
+}
+
 template <typename T> static std::optional<T> Next(std::deque<std::optional<T>>& q,
                                                    const std::string& what) {
     if (q.empty()) {
