@@ -14,7 +14,7 @@ namespace {
 
 // How many spare sample buffers the mixer keeps for reuse.
 constexpr size_t kMaxSpareBuffers = 64;
-// Products beyond this are saturated anyway; bounding them keeps Round in range.
+// Products beyond this are saturated anyway; bounding them keeps the rounding in range.
 constexpr double kProductLimit = 1e9;
 // Gain beyond this is saturating noise whatever the sample; bounding keeps products finite.
 constexpr Extended kFactorLimit = 1e6L;
