@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "MyCommonParamsPart.h"
+#include "MyWavWriter.h"
 
 const TVideoSize VideoSizes[7] = {
     {0, "Custom", 320, 240},

@@ -5,6 +5,7 @@
 
 #include <functional>
 
+#include "MyPCMTrans.h"
 #include "MyTreeNode.h"
 
 class IUiServices;
@@ -34,6 +35,12 @@ struct TFrameReport {
     bool RealTime = false;
 };
 using TFrameCallback = std::function<void(TFrameReport&)>;
+
+// A status bar panel a loop writes its progress into.
+struct TStatusPanel {
+    std::function<std::string()> GetText;
+    std::function<void(const std::string&)> SetText;
+};
 
 // Where a run sends its frames and sound.
 enum : uint8_t { tgPreview = 0, tgMovieWriter = 1, tgWavWriter = 2 };
@@ -137,6 +144,21 @@ public:
     TBitmap* GetOutputBitmap() override;
     bool IsWriterTarget() const override { return Target == tgMovieWriter; }
 
+    // ---- sound of a run ----
+    // Gives every enabled durable node the audio handler and opens it for a run.
+    bool OpenForRender(int32_t startFrame) override;
+    void CloseAllAfterRender();
+    // Queues one node's block for this frame.
+    bool AudioHandler(TAudioSourceInfo& source);
+    // Mixes what the nodes queued for a frame and sends it where the run's target says.
+    bool WriteAudioChunk(bool final, int32_t frame);
+    TPCMTrans& GetMixer() { return Mixer; }
+
+    // ---- export loops ----
+    // Sound only, frames first..first+count+1, into a WAV file (or raw samples).
+    bool ExportWave(bool raw, int32_t first, const TStatusPanel* statusPanel,
+                    const std::string& fileName, int32_t count);
+
     void Refresh();
     void UpdateImageIndexes();
     TTreeNodeData* GetActiveNode() const;
@@ -151,4 +173,12 @@ public:
 
 private:
     TQueueFolder* FindVideoTrack() const;
+    // Sends a mixed block to the current target; false when it could not be written.
+    bool SendAudio(bool final, const uint8_t* data, size_t size);
+    void ForEachEnabledDurable(const std::function<void(TCustomDurableNode*)>& fn);
+
+    TPCMTrans Mixer;
+    TMixBuffer Mix;
+    // The WAV writer of the running WAV export.
+    std::unique_ptr<class TWavWriter> WavWriter;
 };

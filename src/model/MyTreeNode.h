@@ -87,7 +87,9 @@ public:
 
 // Audio handed from a node to the project root while a frame renders with sound.
 struct TAudioSourceInfo;
-using TAudioHandler = std::function<void(TAudioSourceInfo&)>;
+// The handler takes the block (the source's buffer is moved out) and answers whether it was
+// taken or the run goes on without it.
+using TAudioHandler = std::function<bool(TAudioSourceInfo&)>;
 
 class TTreeNodeData {
 public:
@@ -234,7 +236,7 @@ public:
     Extended GetDuration() override;
     Extended GetSourceOffset() override;
     void SetAudioHandler(TAudioHandler handler) { AudioHandler = std::move(handler); }
-    virtual bool OpenForRender() { return false; }
+    virtual bool OpenForRender(int32_t startFrame) { return false; }
     virtual void CloseAfterRender() {}
     virtual Extended GetNaturalDuration() { return UserDuration; }
 
