@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -59,16 +60,22 @@ public:
     virtual void Sleep(int milliseconds) = 0;
     // Milliseconds of a monotonic clock.
     virtual int64_t TickCount() = 0;
+
+    // Runs fn later on the GUI thread, in the order posted. Safe to call from any thread; this is
+    // how worker threads reach anything that touches a window.
+    virtual void PostToGui(std::function<void()> fn) = 0;
 };
 
 // Keeps the busy cursor up for one scope.
 class TBusyCursorGuard {
 public:
     explicit TBusyCursorGuard(IUiServices* ui) : Ui(ui) {
-        if (Ui) Ui->SetBusyCursor(true);
+        if (Ui)
+            Ui->SetBusyCursor(true);
     }
     ~TBusyCursorGuard() {
-        if (Ui) Ui->SetBusyCursor(false);
+        if (Ui)
+            Ui->SetBusyCursor(false);
     }
     TBusyCursorGuard(const TBusyCursorGuard&) = delete;
     TBusyCursorGuard& operator=(const TBusyCursorGuard&) = delete;

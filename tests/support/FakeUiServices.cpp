@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
-void TFakeUiServices::ShowMessage(const std::string& text, TMsgKind) { Messages.push_back(text); }
+void TFakeUiServices::ShowMessage(const std::string& text, TMsgKind) {
+    Messages.push_back(text);
+}
 
 TMsgResult TFakeUiServices::Ask(const std::string& text, TMsgButtons buttons, TMsgKind) {
     Questions.push_back(text);
@@ -15,8 +17,8 @@ TMsgResult TFakeUiServices::Ask(const std::string& text, TMsgButtons buttons, TM
     return r;
 }
 
-template <typename T> static std::optional<T> Next(std::deque<std::optional<T>>& q,
-                                                   const std::string& what) {
+template <typename T>
+static std::optional<T> Next(std::deque<std::optional<T>>& q, const std::string& what) {
     if (q.empty()) {
         ADD_FAILURE() << "unexpected dialog: " << what;
         return std::nullopt;
@@ -34,8 +36,7 @@ std::optional<std::string> TFakeUiServices::OpenFileDialog(const std::string& ti
 
 std::optional<std::string> TFakeUiServices::SaveFileDialog(const std::string& title,
                                                            const std::vector<TFileFilter>&,
-                                                           const std::string&,
-                                                           const std::string&) {
+                                                           const std::string&, const std::string&) {
     return Next(FileAnswers, "save " + title);
 }
 
@@ -46,4 +47,30 @@ std::optional<std::string> TFakeUiServices::BrowseForFolder(const std::string& t
 
 std::optional<uint32_t> TFakeUiServices::ChooseColor(uint32_t) {
     return Next(ColorAnswers, "colour");
+}
+
+void TFakeUiServices::PostToGui(std::function<void()> fn) {
+    std::lock_guard lock(PostedLock);
+    Posted.push_back(std::move(fn));
+}
+
+int TFakeUiServices::RunPosted() {
+    int ran = 0;
+    for (;;) {
+        std::function<void()> fn;
+        {
+            std::lock_guard lock(PostedLock);
+            if (Posted.empty())
+                return ran;
+            fn = std::move(Posted.front());
+            Posted.pop_front();
+        }
+        fn();
+        ++ran;
+    }
+}
+
+size_t TFakeUiServices::PostedCount() {
+    std::lock_guard lock(PostedLock);
+    return Posted.size();
 }
