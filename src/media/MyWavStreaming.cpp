@@ -65,6 +65,12 @@ TCustomWavePlayer::~TCustomWavePlayer() {
     Stop();
     WaitFor();
     std::lock_guard lock(HeadersLock);
+    // Only reached with blocks left when the worker never ran or did not finish: the device lets
+    // go of them before they are freed.
+    if (Device->IsOpen()) {
+        Device->Reset();
+        Device->Close();
+    }
     Headers.clear();
 }
 
@@ -86,8 +92,14 @@ void TCustomWavePlayer::Start() {
 }
 
 void TCustomWavePlayer::StartThread() {
-    if (!Started.exchange(true))
+    if (Started.exchange(true))
+        return;
+    try {
         Thread = std::thread([this] { ThreadBody(); });
+    } catch (...) {
+        Started = false;
+        throw;
+    }
 }
 
 void TCustomWavePlayer::Stop() {
@@ -189,13 +201,14 @@ int32_t TPassiveStreamer::Write(TAudioBlock& block) {
         block.Reset();
         return int32_t(Headers.size());
     }
+    // The block is taken only once nothing can throw any more.
+    Headers.push_back(std::make_unique<TQueuedHeader>());
+    TQueuedHeader& queued = *Headers.back();
+    queued.Block = std::move(block);
+    TWaveOutHeader& header = queued.Header;
+    header.Data = queued.Block.Data();
+    header.Length = uint32_t(queued.Block.Size());
     ++Queued;
-    auto queued = std::make_unique<TQueuedHeader>();
-    queued->Block = std::move(block);
-    queued->Header.Data = queued->Block.Data();
-    queued->Header.Length = uint32_t(queued->Block.Size());
-    TWaveOutHeader& header = queued->Header;
-    Headers.push_back(std::move(queued));
     if (Device->PrepareHeader(header) != WaveOutOk || Device->Write(header) != WaveOutOk)
         Error = true;
     return int32_t(Headers.size());

@@ -247,8 +247,11 @@ void TAlsaWaveOut::Shutdown() {
 
 uint64_t TAlsaWaveOut::PlayedFrames(uint64_t written) {
     snd_pcm_sframes_t delay = 0;
-    // No delay to be had (an underrun, a stopped stream): all that was written has played.
-    if (snd_pcm_state(Pcm) != SND_PCM_STATE_RUNNING || snd_pcm_delay(Pcm, &delay) < 0 || delay < 0)
+    // Not running nor waiting to start (an underrun, a stopped stream): all that was written has
+    // played. A stream waiting for its start threshold has played nothing it holds.
+    snd_pcm_state_t state = snd_pcm_state(Pcm);
+    if ((state != SND_PCM_STATE_RUNNING && state != SND_PCM_STATE_PREPARED) ||
+        snd_pcm_delay(Pcm, &delay) < 0 || delay < 0)
         return written;
     return uint64_t(delay) >= written ? 0 : written - uint64_t(delay);
 }
