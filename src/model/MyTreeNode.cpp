@@ -4,8 +4,9 @@
 
 #include "MyBlankNode.h"
 #include "MyClipNode.h"
+#include "MyEffectNodes.h"
 #include "IUiServices.h"
-#include "MyLoadMessages.h"
+#include "MyCommonParamsPart.h"
 #include "MyMovieNode.h"
 #include "MyMusicNode.h"
 #include "MyProjNode.h"
@@ -31,7 +32,6 @@ const TCurveTemplate StandardCurves[] = {
 // Seconds cut from every end so that a node ending at t does not render at t.
 constexpr Extended EndEpsilon = 1e-7L;
 
-bool IsTransable(TTreeNodeData* n) { return dynamic_cast<TCustomTransableNode*>(n) != nullptr; }
 
 } // namespace
 
@@ -295,7 +295,7 @@ void TTreeNodeData::SetFileName(const std::string& name) {
         MissingFileName.clear();
     } else {
         MissingFileName = name;
-        AddLoadMessage("Can not locate " + name + ".");
+        LoadMessages.Add("Can not locate " + name + ".");
     }
 }
 

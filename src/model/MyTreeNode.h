@@ -10,12 +10,12 @@
 #include <vector>
 
 #include "ITreeItem.h"
+#include "MyGraphics.h"
 #include "MyBase.h"
 #include "MyCommonParams.h"
 #include "MyStopList.h"
 #include "MyTimeData.h"
 
-class TBitmap;
 class TCustomProjectNode;
 class TValueWriter;
 class TValueReader;
@@ -48,9 +48,7 @@ constexpr uint32_t clDisabledNode = 0x808080;
 // Tree image index of each kind (-1: no kind).
 int KindImageIndex(uint8_t kind);
 
-struct TRectI {
-    int32_t Left = 0, Top = 0, Right = 0, Bottom = 0;
-};
+using TRectI = TRect;
 
 // Parameter snapshot a node hands to its effect for the current time.
 struct TNodeInfo {
@@ -207,6 +205,10 @@ private:
     std::vector<std::unique_ptr<TTreeNodeData>> OwnedChildren;
 };
 
+// Start of a node placed relative to its parent: the parent's start plus the offset, less the
+// parent's source cut (sounds and overlays).
+Extended StartFromParent(TTreeNodeData* node);
+
 // Deepest nesting of nodes a project file may hold.
 constexpr int MaxNodeDepth = 100;
 
@@ -296,72 +298,4 @@ public:
     TCustomSoundNode(TCustomProjectNode* project, const std::string& caption, ITreeItem* item);
 
     Extended GetStartTime() override;
-};
-
-class TCustomAddOnsNode : public TTreeNodeData {
-public:
-    TCustomAddOnsNode(TCustomProjectNode* project, const std::string& caption, ITreeItem* item);
-
-    int32_t GetFrameHeight() override;
-    int32_t GetFrameWidth() override;
-    // Identifier of the bound add-on; empty without one.
-    std::string GetAddOnID() const { return AddOnID; }
-
-protected:
-    void WriteBefore(TValueWriter& writer) const override;
-    void ReadBefore(TValueReader& reader) override;
-    // The add-on's own record.
-    void WriteAddOnData(TValueWriter& writer) const;
-    void ReadAddOnData(TValueReader& reader);
-
-    std::string AddOnID;
-};
-
-class TFilterNode : public TCustomAddOnsNode {
-public:
-    TFilterNode(TCustomProjectNode* project, const std::string& caption, ITreeItem* item);
-
-    Extended GetDuration() override;
-    Extended GetStartTime() override;
-
-protected:
-    void WriteAfter(TValueWriter& writer) const override;
-    void ReadAfter(TValueReader& reader) override;
-};
-
-class TOverlayNode : public TCustomAddOnsNode {
-public:
-    TOverlayNode(TCustomProjectNode* project, const std::string& caption, ITreeItem* item);
-
-    TPartialInfo ClipRange;
-
-    Extended GetDuration() override;
-    Extended GetStartTime() override;
-
-protected:
-    void WriteAfter(TValueWriter& writer) const override;
-    void ReadAfter(TValueReader& reader) override;
-};
-
-class TTransNode : public TCustomAddOnsNode {
-public:
-    TTransNode(TCustomProjectNode* project, const std::string& caption, ITreeItem* item);
-    ~TTransNode() override;
-
-    TCustomTransableNode* PrevClip = nullptr;
-    TCustomTransableNode* NextClip = nullptr;
-
-    Extended GetDuration() override;
-    Extended GetStartTime() override;
-    void ResetLinks() override;
-    void Calculate() override;
-    void Unlink() override;
-    bool PrepareFrame(TBitmap*, Extended) override { return true; }
-    // Side True sets the previous clip, False the next clip.
-    void SetNeighbour(bool side, TCustomTransableNode* node);
-    Extended GetLength() const { return UserDuration; }
-
-protected:
-    void WriteAfter(TValueWriter& writer) const override;
-    void ReadAfter(TValueReader& reader) override;
 };

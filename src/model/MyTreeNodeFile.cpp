@@ -88,38 +88,3 @@ void TTreeNodeData::ReadRecord(TValueReader& r, int depth) {
 void TCustomDurableNode::WriteAfter(TValueWriter& w) const { ClipRange.SaveToWriter(w); }
 void TCustomDurableNode::ReadAfter(TValueReader& r) { ClipRange.LoadFromReader(r); }
 
-void TCustomAddOnsNode::WriteBefore(TValueWriter& w) const { w.WriteString(AddOnID); }
-
-void TCustomAddOnsNode::ReadBefore(TValueReader& r) {
-    const size_t at = r.GetPosition();
-    std::string id = r.ReadString();
-    if (!id.empty())
-        throw EReadError("Unknown add-on " + id, {}, static_cast<int64_t>(at));
-    AddOnID.clear();
-}
-
-void TCustomAddOnsNode::WriteAddOnData(TValueWriter&) const {}
-void TCustomAddOnsNode::ReadAddOnData(TValueReader&) {}
-
-void TFilterNode::WriteAfter(TValueWriter& w) const { WriteAddOnData(w); }
-void TFilterNode::ReadAfter(TValueReader& r) { ReadAddOnData(r); }
-
-void TOverlayNode::WriteAfter(TValueWriter& w) const {
-    ClipRange.SaveToWriter(w);
-    WriteAddOnData(w);
-}
-
-void TOverlayNode::ReadAfter(TValueReader& r) {
-    ClipRange.LoadFromReader(r);
-    ReadAddOnData(r);
-}
-
-void TTransNode::WriteAfter(TValueWriter& w) const {
-    w.WriteFloat(UserDuration);
-    WriteAddOnData(w);
-}
-
-void TTransNode::ReadAfter(TValueReader& r) {
-    UserDuration = ReadFiniteFloat(r);
-    ReadAddOnData(r);
-}

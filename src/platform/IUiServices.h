@@ -17,6 +17,12 @@ enum class TMsgButtons { OK, OKCancel, YesNo, YesNoCancel };
 // The answer to a question; closing the box counts as Cancel (or No where there is no Cancel).
 enum class TMsgResult { OK, Cancel, Yes, No };
 
+// The answer to a confirmation that offers "Don't show this message again".
+struct TConfirmAnswer {
+    bool Ok = false;            // closed with OK (closing the window is not OK)
+    bool DontShowAgain = false; // the box was ticked, whichever way it closed
+};
+
 struct TFileFilter {
     std::string Description; // "Project files"
     std::string Patterns;    // "*.mpr" or "*.jpg *.jpeg"
@@ -31,6 +37,15 @@ public:
     // A question; returns the button chosen.
     virtual TMsgResult Ask(const std::string& text, TMsgButtons buttons,
                            TMsgKind kind = TMsgKind::Confirmation) = 0;
+
+    // The confirmation window with a "Don't show this message again" box: kind Confirmation
+    // offers OK and Cancel, kind Information OK only. Lines of text are separated by '\n'.
+    // Without a window of its own, an implementation asks a plain question and offers no box.
+    virtual TConfirmAnswer ConfirmDlg(const std::string& text, TMsgKind kind) {
+        TMsgResult r = Ask(
+            text, kind == TMsgKind::Information ? TMsgButtons::OK : TMsgButtons::OKCancel, kind);
+        return {r == TMsgResult::OK, false};
+    }
 
     // File dialogs return the chosen full name, or nothing when cancelled.
     virtual std::optional<std::string> OpenFileDialog(const std::string& title,
@@ -70,12 +85,10 @@ public:
 class TBusyCursorGuard {
 public:
     explicit TBusyCursorGuard(IUiServices* ui) : Ui(ui) {
-        if (Ui)
-            Ui->SetBusyCursor(true);
+        if (Ui) Ui->SetBusyCursor(true);
     }
     ~TBusyCursorGuard() {
-        if (Ui)
-            Ui->SetBusyCursor(false);
+        if (Ui) Ui->SetBusyCursor(false);
     }
     TBusyCursorGuard(const TBusyCursorGuard&) = delete;
     TBusyCursorGuard& operator=(const TBusyCursorGuard&) = delete;

@@ -13,6 +13,7 @@ struct Fixture {
     std::unique_ptr<TProjectNode> Root;
     TTreeNodeData* Group;
     Fixture() : Root(std::make_unique<TProjectNode>("Project", Tree.AddRoot("Project"))) {
+        Root->Clear();
         Root->Ui = &Ui;
         TTreeNodeData* track = Root->AddNode("Video track", amLastChild, nkVideoTrack);
         TTreeNodeData* lead = track->AddNode("lead", amLastChild, nkBlank);
@@ -102,7 +103,7 @@ TEST(PlaceBetweenPegs, NothingUnderAVideoTrackOrWithoutPegs) {
     Fixture f;
     TTreeNodeData* track = f.Root->GetChild(0);
     track->Pegs->AddPoint(1.0L);
-    TTreeNodeData* n = track->AddNode("n", amLastChild, nkBlank);
+    TTreeNodeData* n = track->AddNode("n", amLastChild, nkGroup);
     n->PlaceBetweenPegs();
     TTreeNodeData* g = f.Group->AddNode("g", amLastChild, nkFilter);
     g->PlaceBetweenPegs();

@@ -5,8 +5,9 @@
 #include <typeinfo>
 
 #include "MyBlankNode.h"
+#include "MyEffectNodes.h"
 #include "MyClipNode.h"
-#include "MyLoadMessages.h"
+#include "MyCommonParamsPart.h"
 #include "MyMovieNode.h"
 #include "MyMusicNode.h"
 #include "MyProjNode.h"
@@ -19,7 +20,9 @@ namespace {
 struct Project {
     TMemTree Tree;
     std::unique_ptr<TProjectNode> Root;
-    Project() : Root(std::make_unique<TProjectNode>("Project", Tree.AddRoot("Project"))) {}
+    Project() : Root(std::make_unique<TProjectNode>("Project", Tree.AddRoot("Project"))) {
+        Root->Clear();
+    }
 };
 
 struct KindRow {
@@ -158,16 +161,16 @@ TEST(NodeBasics, CaptionOffsetAndLevel) {
 
 TEST(NodeBasics, MissingFileKeepsNameForSavingOnly) {
     Project p;
-    ClearLoadMessages();
+    LoadMessages.Clear();
     TTreeNodeData* m = p.Root->AddNode("m", amLastChild, nkVideo);
     m->SetFileName("/no/such/file.avi");
     EXPECT_EQ(m->FileName, "");
     EXPECT_EQ(m->GetStoredFileName(), "/no/such/file.avi");
-    ASSERT_EQ(LoadMessages().size(), 1u);
-    EXPECT_EQ(LoadMessages()[0], "Can not locate /no/such/file.avi.");
+    ASSERT_EQ(LoadMessages.Lines.size(), 1u);
+    EXPECT_EQ(LoadMessages.Lines[0], "Can not locate /no/such/file.avi.");
     m->SetFileName("");
-    EXPECT_EQ(LoadMessages().size(), 1u);
-    ClearLoadMessages();
+    EXPECT_EQ(LoadMessages.Lines.size(), 1u);
+    LoadMessages.Clear();
 }
 
 TEST(NodeLifetime, DeletingNodesClearsLinksAndRootReferences) {
@@ -186,13 +189,13 @@ TEST(NodeLifetime, DeletingNodesClearsLinksAndRootReferences) {
     p.Root->EditedNode = b;
     track->DeleteChild(b);
     EXPECT_EQ(t->NextClip, nullptr);
-    EXPECT_EQ(p.Root->ActiveNode, nullptr);
+    EXPECT_EQ(p.Root->GetActiveNode(), nullptr);
     EXPECT_EQ(p.Root->EditedNode, nullptr);
     track->DeleteChild(t);
     EXPECT_EQ(a->OutTrans, nullptr);
     EXPECT_EQ(track->GetChildCount(), 1);
     p.Root->SetActiveNode(p.Root.get()); // the root is never active
-    EXPECT_EQ(p.Root->ActiveNode, nullptr);
+    EXPECT_EQ(p.Root->GetActiveNode(), nullptr);
 }
 
 TEST(NodeLifetime, MoveKeepsOwnershipAndOrder) {

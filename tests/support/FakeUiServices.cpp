@@ -2,9 +2,7 @@
 
 #include <gtest/gtest.h>
 
-void TFakeUiServices::ShowMessage(const std::string& text, TMsgKind) {
-    Messages.push_back(text);
-}
+void TFakeUiServices::ShowMessage(const std::string& text, TMsgKind) { Messages.push_back(text); }
 
 TMsgResult TFakeUiServices::Ask(const std::string& text, TMsgButtons buttons, TMsgKind) {
     Questions.push_back(text);
@@ -17,8 +15,20 @@ TMsgResult TFakeUiServices::Ask(const std::string& text, TMsgButtons buttons, TM
     return r;
 }
 
-template <typename T>
-static std::optional<T> Next(std::deque<std::optional<T>>& q, const std::string& what) {
+TConfirmAnswer TFakeUiServices::ConfirmDlg(const std::string& text, TMsgKind kind) {
+    Confirmations.push_back(text);
+    ConfirmationKinds.push_back(kind);
+    if (ConfirmAnswers.empty()) {
+        ADD_FAILURE() << "unexpected confirmation: " << text;
+        return {};
+    }
+    TConfirmAnswer r = ConfirmAnswers.front();
+    ConfirmAnswers.pop_front();
+    return r;
+}
+
+template <typename T> static std::optional<T> Next(std::deque<std::optional<T>>& q,
+                                                   const std::string& what) {
     if (q.empty()) {
         ADD_FAILURE() << "unexpected dialog: " << what;
         return std::nullopt;
@@ -36,7 +46,8 @@ std::optional<std::string> TFakeUiServices::OpenFileDialog(const std::string& ti
 
 std::optional<std::string> TFakeUiServices::SaveFileDialog(const std::string& title,
                                                            const std::vector<TFileFilter>&,
-                                                           const std::string&, const std::string&) {
+                                                           const std::string&,
+                                                           const std::string&) {
     return Next(FileAnswers, "save " + title);
 }
 
@@ -60,8 +71,7 @@ int TFakeUiServices::RunPosted() {
         std::function<void()> fn;
         {
             std::lock_guard lock(PostedLock);
-            if (Posted.empty())
-                return ran;
+            if (Posted.empty()) return ran;
             fn = std::move(Posted.front());
             Posted.pop_front();
         }

@@ -19,10 +19,14 @@ public:
     std::deque<std::optional<std::string>> FileAnswers;
     std::deque<std::optional<std::string>> FolderAnswers;
     std::deque<std::optional<uint32_t>> ColorAnswers;
+    std::deque<TConfirmAnswer> ConfirmAnswers;
 
     // What the user saw.
     std::vector<std::string> Messages;
     std::vector<std::string> Questions;
+    // Texts of the confirmation windows shown, with their kinds.
+    std::vector<std::string> Confirmations;
+    std::vector<TMsgKind> ConfirmationKinds;
     std::vector<std::string> TextViewLines;
     std::vector<std::string> StatusTexts;
     int Beeps = 0;
@@ -36,6 +40,7 @@ public:
 
     void ShowMessage(const std::string& text, TMsgKind kind) override;
     TMsgResult Ask(const std::string& text, TMsgButtons buttons, TMsgKind kind) override;
+    TConfirmAnswer ConfirmDlg(const std::string& text, TMsgKind kind) override;
     std::optional<std::string> OpenFileDialog(const std::string& title,
                                               const std::vector<TFileFilter>& filters,
                                               const std::string& initialName) override;

@@ -1,0 +1,499 @@
+#include "MyAVIReader.h"
+
+#include <algorithm>
+#include <bit>
+#include <cctype>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <new>
+
+static_assert(std::endian::native == std::endian::little,
+              "headers are copied from the file as they are stored (little-endian)");
+
+namespace {
+
+uint32_t Id(const char (&s)[5]) {
+    return MakeFourCC(uint8_t(s[0]), uint8_t(s[1]), uint8_t(s[2]), uint8_t(s[3]));
+}
+
+// Chunk and list ids match without regard to letter case ("riff", "Avi ", "IDX1" are accepted).
+bool SameIdNoCase(uint32_t code, const char (&s)[5]) {
+    for (int i = 0; i < 4; ++i) {
+        int c = (code >> (8 * i)) & 0xFF;
+        if (std::tolower(c) != std::tolower(static_cast<unsigned char>(s[i])))
+            return false;
+    }
+    return true;
+}
+
+// An id as printable text for messages; bytes outside ASCII show as '?'.
+std::string IdText(uint32_t code) {
+    std::string s;
+    for (int i = 0; i < 4; ++i) {
+        char c = static_cast<char>((code >> (8 * i)) & 0xFF);
+        s += (c >= 0x20 && c < 0x7F) ? c : '?';
+    }
+    return s;
+}
+
+// The stream number in the first two characters of a chunk id ("01wb" -> 1); -1 when they are
+// not two decimal digits.
+int StreamNoOfId(uint32_t code) {
+    int c0 = code & 0xFF, c1 = (code >> 8) & 0xFF;
+    if (c0 < '0' || c0 > '9' || c1 < '0' || c1 > '9')
+        return -1;
+    return (c0 - '0') * 10 + (c1 - '0');
+}
+
+int KindOfId(uint32_t code) {
+    return std::tolower((code >> 16) & 0xFF);
+}
+
+uint32_t Le32(const uint8_t* p) {
+    return MakeFourCC(p[0], p[1], p[2], p[3]);
+}
+
+} // namespace
+
+// A read position over the source that turns every short read or bad size into an EReadError
+// carrying the file name and the offset where the fault lies.
+class TAviReader::TCursor {
+public:
+    struct THead {
+        uint32_t Id = 0;
+        uint32_t Size = 0;
+        int64_t Start = 0; // position of the id
+        int64_t End = 0;   // end of the data, without the pad byte
+        int64_t Next = 0;  // where the next chunk starts (data padded to an even length)
+    };
+
+    TCursor(IByteSource& source, const std::string& fileName)
+        : Source(source), FileName(fileName) {}
+
+    int64_t Pos = 0;
+
+    [[noreturn]] void Fail(const std::string& what, int64_t at) const {
+        throw EReadError(what + " (" + FileName + ", offset " + std::to_string(at) + ")", FileName,
+                         at);
+    }
+
+    void Read(void* buffer, size_t count, const char* what) {
+        if (!Source.ReadExact(Pos, buffer, count))
+            Fail(std::string("The file ends inside ") + what, Pos);
+        Pos += static_cast<int64_t>(count);
+    }
+
+    uint32_t ReadU32(const char* what) {
+        uint8_t b[4];
+        Read(b, 4, what);
+        return Le32(b);
+    }
+
+    void Expect(const char (&id)[5]) {
+        int64_t at = Pos;
+        uint32_t got = ReadU32(id);
+        if (!SameIdNoCase(got, id))
+            Fail(std::string("Expected \"") + id + "\", found \"" + IdText(got) + "\"", at);
+    }
+
+    // Reads a chunk header; the chunk must end inside limit (its parent's end).
+    THead ReadHead(int64_t limit) {
+        THead h;
+        h.Start = Pos;
+        h.Id = ReadU32("a chunk header");
+        h.Size = ReadU32("a chunk header");
+        h.End = Pos + h.Size;
+        h.Next = h.End + (h.Size & 1);
+        if (h.End > limit)
+            Fail("Chunk \"" + IdText(h.Id) + "\" of " + std::to_string(h.Size) +
+                     " bytes ends beyond its enclosing list or the file",
+                 h.Start);
+        if (SameIdNoCase(h.Id, "LIST") && h.Size < 4)
+            Fail("List of " + std::to_string(h.Size) + " bytes is too short for its type", h.Start);
+        return h;
+    }
+
+    THead ExpectHead(const char (&id)[5], int64_t limit) {
+        Expect(id);
+        Pos -= 4;
+        return ReadHead(limit);
+    }
+
+    THead ExpectList(const char (&type)[5], int64_t limit) {
+        THead h = ExpectHead("LIST", limit);
+        Expect(type);
+        return h;
+    }
+
+private:
+    IByteSource& Source;
+    const std::string& FileName;
+};
+
+TAviReader::TAviReader(IUiServices* ui) : Ui(ui) {}
+
+TAviReader::~TAviReader() {
+    Close();
+}
+
+bool TAviReader::Open(const std::string& fileName) {
+    Close();
+    FileName = fileName;
+    // Callers report missing files in their own words.
+    std::error_code ec;
+    if (!std::filesystem::exists(fileName, ec))
+        return false;
+    return OpenSource(TFileByteSource::Open(fileName));
+}
+
+bool TAviReader::Open(std::unique_ptr<IByteSource> source, const std::string& name) {
+    Close();
+    FileName = name;
+    return OpenSource(std::move(source));
+}
+
+bool TAviReader::OpenSource(std::unique_ptr<IByteSource> source) {
+    Source = std::move(source);
+    OpenError.clear();
+    OpenErrorOffset = -1;
+    try {
+        ParseFile();
+        Loaded = true;
+        return true;
+    } catch (const EReadError& e) {
+        OpenError = e.GetMessage();
+        OpenErrorOffset = e.Offset;
+    } catch (const Exception& e) {
+        // Numbers that do not fit (EIntOverflow) mean a damaged header as well.
+        OpenError = e.GetMessage() + " (" + FileName + ")";
+    } catch (const std::bad_alloc&) {
+        OpenError = "Out of memory reading the index (" + FileName + ")";
+    }
+    Close();
+    if (Ui)
+        Ui->ShowMessage("Can not open " + FileName);
+    return false;
+}
+
+void TAviReader::Close() {
+    Source.reset();
+    Loaded = false;
+    HasAudioStream = false;
+    AudioDecodable = false;
+    AudioChunks.clear();
+    VideoChunks.clear();
+    RiffSize = 0;
+    MoviPos = 0;
+    MainHeader = {};
+    VideoStreamHeader = {};
+    VideoFormat = {};
+    VideoFormatTail.clear();
+    AudioStreamHeader = {};
+    VideoStreamNo = -1;
+    AudioStreamNo = -1;
+    RelativeOffsets = false;
+    AudioSkewSeconds = 0;
+    AudioSkewFrames = 0;
+    DecodedPcmFormat = {};
+    SourceAudioFormat = {};
+}
+
+Extended TAviReader::GetFrameRate() const {
+    if (MainHeader.dwMicroSecPerFrame == 0)
+        return 0;
+    return 1000000.0L / MainHeader.dwMicroSecPerFrame;
+}
+
+Extended TAviReader::GetDuration() const {
+    return MainHeader.dwTotalFrames * (MainHeader.dwMicroSecPerFrame / 1000000.0L);
+}
+
+bool TAviReader::IsDIB() const {
+    return VideoStreamHeader.fccHandler == Id("DIB ");
+}
+
+int64_t TAviReader::ChunkDataPos(uint32_t offset) const {
+    return int64_t(offset) + 8 + (RelativeOffsets ? MoviPos : 0);
+}
+
+bool TAviReader::ReadChunkData(uint32_t offset, uint32_t size, std::vector<uint8_t>& buffer,
+                               size_t padding) {
+    buffer.clear();
+    if (!Source)
+        return false;
+    const int64_t pos = ChunkDataPos(offset);
+    const int64_t available = Source->Size() - pos;
+    // Bounded by the bytes present before anything is allocated.
+    if (pos < 0 || available < 0 || int64_t(size) > available)
+        return false;
+    buffer.assign(size_t(size) + padding, 0);
+    if (!Source->ReadExact(pos, buffer.data(), size)) {
+        buffer.clear();
+        return false;
+    }
+    return true;
+}
+
+bool TAviReader::ReadVideoChunk(int32_t index, std::vector<uint8_t>& buffer, size_t padding) {
+    if (index < 0 || size_t(index) >= VideoChunks.size()) {
+        buffer.clear();
+        return false;
+    }
+    const TPictInfo& p = VideoChunks[size_t(index)];
+    return ReadChunkData(p.Offset, p.Size, buffer, padding);
+}
+
+bool TAviReader::ReadAudioChunk(int32_t index, std::vector<uint8_t>& buffer, size_t padding) {
+    if (index < 0 || size_t(index) >= AudioChunks.size()) {
+        buffer.clear();
+        return false;
+    }
+    const TAudioInfo& a = AudioChunks[size_t(index)];
+    return ReadChunkData(a.Offset, a.Size, buffer, padding);
+}
+
+void TAviReader::ParseFile() {
+    VideoChunks.clear();
+    AudioChunks.clear();
+    if (!Source)
+        throw EReadError("The file cannot be opened for reading (" + FileName + ")", FileName, -1);
+    TCursor c(*Source, FileName);
+
+    const TCursor::THead riff = c.ExpectHead("RIFF", Source->Size());
+    RiffSize = riff.Size;
+    c.Expect("AVI ");
+
+    const TCursor::THead hdrl = c.ExpectList("hdrl", riff.End);
+    const TCursor::THead avih = c.ExpectHead("avih", hdrl.End);
+    if (avih.Size != sizeof(TAviMainHeader))
+        c.Fail("Main header of " + std::to_string(avih.Size) + " bytes instead of 56", avih.Start);
+    c.Read(&MainHeader, sizeof(MainHeader), "the main header");
+    constexpr uint32_t int32Max = std::numeric_limits<int32_t>::max();
+    if (MainHeader.dwWidth > int32Max || MainHeader.dwHeight > int32Max ||
+        MainHeader.dwTotalFrames > int32Max)
+        c.Fail("Main header gives an impossible frame size or count", avih.Start + 8);
+    c.Pos = avih.Next;
+
+    // Stream lists, numbered in file order as the chunk ids count them. Other chunks of the
+    // header list (padding, OpenDML extensions) are passed over.
+    int streamNo = 0;
+    while (c.Pos + 8 <= hdrl.End) {
+        const TCursor::THead h = c.ReadHead(hdrl.End);
+        if (SameIdNoCase(h.Id, "LIST") && SameIdNoCase(c.ReadU32("a list type"), "strl")) {
+            if (streamNo < MaxStreams)
+                ParseStreamList(c, streamNo, h.End);
+            ++streamNo;
+        }
+        c.Pos = h.Next;
+    }
+    if (VideoStreamNo < 0)
+        c.Fail("The file has no video stream", hdrl.Start);
+    if (HasAudioStream)
+        SetupAudioFormats();
+    c.Pos = hdrl.Next;
+
+    // Any chunks and lists may stand between the header list and the movie data.
+    TCursor::THead movi;
+    for (;;) {
+        if (c.Pos + 8 > riff.End)
+            c.Fail("No \"movi\" list in the file", c.Pos);
+        const TCursor::THead h = c.ReadHead(riff.End);
+        if (SameIdNoCase(h.Id, "LIST") && SameIdNoCase(c.ReadU32("a list type"), "movi")) {
+            movi = h;
+            break;
+        }
+        c.Pos = h.Next;
+    }
+    MoviPos = movi.Start + 8;
+
+    c.Pos = movi.Next;
+    if (c.Pos + 8 > riff.End)
+        c.Fail("No \"idx1\" index behind the \"movi\" list", c.Pos);
+    const int64_t idx1Pos = c.Pos;
+    if (!SameIdNoCase(c.ReadU32("the index header"), "idx1"))
+        c.Fail("The \"idx1\" index does not follow the \"movi\" list", idx1Pos);
+    c.Pos = idx1Pos;
+    const TCursor::THead idx1 = c.ReadHead(riff.End);
+    ReadIndex(c, idx1.Size);
+
+    if (HasAudioStream && VideoChunks.empty())
+        c.Fail("The index lists sound but no video frame", idx1.Start);
+    if (IsAudioPCM() && AudioDecodable)
+        MapPcmAudio();
+}
+
+void TAviReader::ParseStreamList(TCursor& c, int streamNo, int64_t listEnd) {
+    const TCursor::THead strh = c.ExpectHead("strh", listEnd);
+    if (strh.Size < sizeof(TAviStreamHeader))
+        c.Fail("Stream header of " + std::to_string(strh.Size) + " bytes, fewer than 48",
+               strh.Start);
+    TAviStreamHeader sh;
+    c.Read(&sh, sizeof(sh), "a stream header");
+    c.Pos = strh.Next;
+
+    // The first video and the first audio stream are taken; further ones (a second sound
+    // track, subtitles) are left alone so their chunks are never mixed in.
+    const bool video = VideoStreamNo < 0 && SameIdNoCase(sh.fccType, "vids");
+    const bool audio = AudioStreamNo < 0 && SameIdNoCase(sh.fccType, "auds");
+    if (!video && !audio)
+        return;
+
+    const TCursor::THead strf = c.ExpectHead("strf", listEnd);
+    if (video) {
+        VideoStreamHeader = sh;
+        VideoFormat = {};
+        const uint32_t head = std::min<uint32_t>(strf.Size, sizeof(VideoFormat));
+        c.Read(&VideoFormat, head, "the video format");
+        // A palette or a decoder's setup bytes may follow the header.
+        const uint32_t tail = strf.Size - head;
+        if (tail > MaxVideoFormatTail)
+            c.Fail("Video format of " + std::to_string(strf.Size) + " bytes is too large",
+                   strf.Start);
+        VideoFormatTail.resize(tail);
+        if (tail > 0)
+            c.Read(VideoFormatTail.data(), tail, "the video format");
+        VideoStreamNo = streamNo;
+    } else {
+        if (strf.Size > sizeof(TAudioFormat))
+            c.Fail("Audio format of " + std::to_string(strf.Size) + " bytes, more than 128",
+                   strf.Start);
+        AudioStreamHeader = sh;
+        SourceAudioFormat = {};
+        c.Read(&SourceAudioFormat, strf.Size, "the audio format");
+        AudioStreamNo = streamNo;
+        HasAudioStream = true;
+    }
+}
+
+void TAviReader::SetupAudioFormats() {
+    AudioDecodable = false;
+    DecodedPcmFormat = {};
+    if (!IsAudioPCM()) {
+        // A compressed track needs a decoder from the audio codec layer; without one the movie
+        // opens and plays silent.
+        return;
+    }
+    // Block align and byte rate are recomputed from the sample layout, whatever the file says;
+    // a layout that gives no whole sample frame or no bytes per second cannot be played.
+    const TWaveFormatEx& s = SourceAudioFormat.Wfx;
+    const uint64_t blockAlign = uint64_t(s.nChannels) * (s.wBitsPerSample / 8);
+    const uint64_t avg = blockAlign * s.nSamplesPerSec;
+    if (blockAlign == 0 || blockAlign > 0xFFFF || avg == 0 || avg > 0xFFFFFFFFu)
+        return;
+    MakePcmFormat(DecodedPcmFormat, s.nSamplesPerSec, s.nChannels, s.wBitsPerSample);
+    AudioDecodable = true;
+}
+
+void TAviReader::ReadIndex(TCursor& c, uint32_t idx1Size) {
+    // The chunk was checked to lie inside the file, so the count is bounded by bytes present.
+    const uint32_t count = idx1Size / 16;
+    const Extended avgBytes = DecodedPcmFormat.Wfx.nAvgBytesPerSec;
+    const uint32_t blockAlign = DecodedPcmFormat.Wfx.nBlockAlign;
+    int32_t videoCount = 0;
+
+    constexpr uint32_t batch = 4096;
+    std::vector<uint8_t> buf(size_t(std::min(count, batch)) * 16);
+    for (uint32_t first = 0; first < count; first += batch) {
+        const uint32_t n = std::min(batch, count - first);
+        c.Read(buf.data(), size_t(n) * 16, "the index");
+        for (uint32_t k = 0; k < n; ++k) {
+            // Entry: chunk id, flags, offset, data size.
+            const uint8_t* p = buf.data() + size_t(k) * 16;
+            const uint32_t entryNo = first + k;
+            const uint32_t chunkId = Le32(p);
+            const uint32_t flags = Le32(p + 4);
+            const uint32_t offset = Le32(p + 8);
+            const uint32_t size = Le32(p + 12);
+            // Writers store offsets either from the file start or from the "movi" type; the
+            // first entry tells which.
+            if (entryNo == 0)
+                RelativeOffsets = int64_t(offset) < MoviPos;
+
+            const int stream = StreamNoOfId(chunkId);
+            const int kind = KindOfId(chunkId);
+            if (stream == VideoStreamNo && kind == 'd') {
+                TPictInfo pi;
+                pi.EntryNo = entryNo;
+                pi.ChunkId = chunkId;
+                pi.Flags = flags;
+                pi.Offset = offset;
+                pi.Size = size;
+                VideoChunks.push_back(pi);
+                ++videoCount;
+            } else if (stream == AudioStreamNo && kind == 'w') {
+                TAudioInfo ai;
+                ai.ChunkId = chunkId;
+                ai.Flags = flags;
+                ai.Offset = offset;
+                ai.Size = size;
+                ai.EntryNo = entryNo;
+                ai.FirstFrame = videoCount;
+                if (avgBytes != 0)
+                    ai.Seconds = size / avgBytes;
+                if (blockAlign != 0)
+                    ai.Samples = size / blockAlign;
+                if (!AudioChunks.empty()) {
+                    // The previous chunk plays up to the frame before this one; with no frame
+                    // between the two it still covers its own first frame.
+                    TAudioInfo& prev = AudioChunks.back();
+                    prev.LastFrame = videoCount - 1;
+                    if (prev.LastFrame == prev.FirstFrame - 1)
+                        prev.LastFrame = prev.FirstFrame;
+                }
+                AudioChunks.push_back(ai);
+            }
+        }
+    }
+    if (!AudioChunks.empty())
+        AudioChunks.back().LastFrame = videoCount - 1;
+}
+
+void TAviReader::MapPcmAudio() {
+    // Without a frame rate or a whole sample frame per video frame there is nothing to map and
+    // no skew to apply.
+    const Extended fps = GetFrameRate();
+    const uint32_t blockAlign = DecodedPcmFormat.Wfx.nBlockAlign;
+    if (fps <= 0 || blockAlign == 0)
+        return;
+    const Extended rawBytes = DecodedPcmFormat.Wfx.nAvgBytesPerSec / fps;
+    if (!(rawBytes < Extended(std::numeric_limits<uint32_t>::max())))
+        return;
+    int64_t bytesPerFrame = Round64(rawBytes);
+    bytesPerFrame = bytesPerFrame / blockAlign * blockAlign;
+    if (bytesPerFrame <= 0)
+        return;
+
+    const int32_t frames = static_cast<int32_t>(VideoChunks.size());
+    AudioSkewSeconds = 0;
+    AudioSkewFrames = 0;
+    // Sound stored ahead of the first frame (interleavers often put a second or so there)
+    // plays from frame 0, so it pushes every later chunk back by that many frames.
+    if (!AudioChunks.empty() && AudioChunks[0].FirstFrame == 0) {
+        const TAudioInfo& a = AudioChunks[0];
+        const int64_t covered = int64_t(a.LastFrame - a.FirstFrame) * bytesPerFrame;
+        const int64_t extra = int64_t(a.Size) - covered;
+        // More than the whole movie would shift nothing further; the cap keeps it in range.
+        const int64_t skew =
+            std::clamp<int64_t>(Round64(Extended(extra) / bytesPerFrame), -frames, frames);
+        AudioSkewFrames = static_cast<int32_t>(skew);
+        AudioSkewSeconds = AudioSkewFrames / fps;
+    }
+    if (AudioSkewFrames > 0) {
+        AudioChunks[0].LastFrame += AudioSkewFrames;
+        for (size_t i = 1; i < AudioChunks.size(); ++i) {
+            AudioChunks[i].FirstFrame += AudioSkewFrames;
+            AudioChunks[i].LastFrame += AudioSkewFrames;
+        }
+    }
+
+    for (const TAudioInfo& a : AudioChunks) {
+        int64_t handedOut = 0;
+        for (int64_t f = std::max(a.FirstFrame, 0); f <= a.LastFrame && f < frames; ++f) {
+            TPictInfo& p = VideoChunks[size_t(f)];
+            p.AudioPos = int64_t(a.Offset) + handedOut;
+            p.AudioBytes = static_cast<uint32_t>(bytesPerFrame);
+            handedOut += bytesPerFrame;
+        }
+    }
+}

@@ -1,0 +1,192 @@
+// An opened AVI 1.0 movie: our own walk over its RIFF structure (main header, the video and audio
+// stream lists, "movi" and "idx1"), the video and audio chunk indexes built from "idx1", the
+// mapping of PCM sound onto video frames with its initial skew, and the plain accessors.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "IUiServices.h"
+#include "MyBase.h"
+#include "MyByteSource.h"
+#include "MyCommonParams.h"
+
+#pragma pack(push, 1)
+// "avih": the main header (56 bytes).
+struct TAviMainHeader {
+    uint32_t dwMicroSecPerFrame;
+    uint32_t dwMaxBytesPerSec;
+    uint32_t dwPaddingGranularity;
+    uint32_t dwFlags;
+    uint32_t dwTotalFrames;
+    uint32_t dwInitialFrames;
+    uint32_t dwStreams;
+    uint32_t dwSuggestedBufferSize;
+    uint32_t dwWidth;
+    uint32_t dwHeight;
+    uint32_t dwReserved[4];
+};
+
+// The first 48 bytes of "strh"; the frame rectangle behind them is not read.
+struct TAviStreamHeader {
+    uint32_t fccType;
+    uint32_t fccHandler;
+    uint32_t dwFlags;
+    uint16_t wPriority;
+    uint16_t wLanguage;
+    uint32_t dwInitialFrames;
+    uint32_t dwScale;
+    uint32_t dwRate;
+    uint32_t dwStart;
+    uint32_t dwLength;
+    uint32_t dwSuggestedBufferSize;
+    uint32_t dwQuality;
+    uint32_t dwSampleSize;
+};
+#pragma pack(pop)
+static_assert(sizeof(TAviMainHeader) == 56);
+static_assert(sizeof(TAviStreamHeader) == 48);
+
+// "idx1" flag of a key frame.
+constexpr uint32_t AVIIF_KEYFRAME = 0x10;
+
+// One video chunk listed in "idx1".
+struct TPictInfo {
+    uint32_t EntryNo = 0; // number of the entry in "idx1", counting every entry
+    uint32_t ChunkId = 0;
+    uint32_t Flags = 0;
+    uint32_t Offset = 0; // as stored: points at the chunk's 8-byte header
+    uint32_t Size = 0;   // data bytes; 0 is a dropped frame
+    // PCM tracks only: stored offset of the audio chunk that plays with this frame plus the bytes
+    // of that chunk that play before it, and the PCM bytes per frame.
+    int64_t AudioPos = 0;
+    uint32_t AudioBytes = 0;
+};
+
+// One audio chunk listed in "idx1".
+struct TAudioInfo {
+    uint32_t ChunkId = 0;
+    uint32_t Flags = 0;
+    uint32_t Offset = 0;
+    uint32_t Size = 0;
+    uint32_t EntryNo = 0;
+    int32_t FirstFrame = 0; // video chunks listed before this chunk (plus the skew after the first)
+    int32_t LastFrame = 0;  // last video frame this chunk covers
+    Extended Seconds = 0;   // Size / average bytes per second of the decoded format, when known
+    uint32_t Samples = 0;   // Size div block align of the decoded format, when known
+};
+
+class TAviReader {
+public:
+    // Caps on what a file may ask of us before it is refused.
+    static constexpr uint32_t MaxVideoFormatTail = 64 * 1024; // palette or codec bytes behind
+                                                              // the 40-byte video format
+    static constexpr int MaxStreams = 100;                    // stream numbers are two digits
+
+    // ui receives the failure message of Open; it may be null (nothing is shown).
+    explicit TAviReader(IUiServices* ui = nullptr);
+    ~TAviReader();
+    TAviReader(const TAviReader&) = delete;
+    TAviReader& operator=(const TAviReader&) = delete;
+
+    // Opens the movie in fileName. A missing file gives False without a message; a file that
+    // cannot be read or parsed gives False and "Can not open <name>".
+    bool Open(const std::string& fileName);
+    // The same over any byte source (a file already opened, or memory); name is used in
+    // messages only.
+    bool Open(std::unique_ptr<IByteSource> source, const std::string& name);
+    void Close();
+
+    bool IsLoaded() const { return Loaded; }
+    int32_t GetWidth() const { return static_cast<int32_t>(MainHeader.dwWidth); }
+    int32_t GetHeight() const { return static_cast<int32_t>(MainHeader.dwHeight); }
+    int32_t GetFrameCount() const { return static_cast<int32_t>(MainHeader.dwTotalFrames); }
+    // Frames per second from the main header; 0 when it stores 0 microseconds per frame.
+    Extended GetFrameRate() const;
+    // Seconds: total frames times the frame time.
+    Extended GetDuration() const;
+    // An audio stream is present and can be decoded.
+    bool HasAudio() const { return HasAudioStream && AudioDecodable; }
+    bool IsAudioPCM() const { return SourceAudioFormat.Wfx.wFormatTag == WAVE_FORMAT_PCM; }
+    // The video stream's handler is exactly "DIB " (uncompressed frames).
+    bool IsDIB() const;
+
+    // Why the last Open failed (with the file offset where the walk stopped; -1 when none).
+    const std::string& GetOpenError() const { return OpenError; }
+    int64_t GetOpenErrorOffset() const { return OpenErrorOffset; }
+
+    const std::string& GetFileName() const { return FileName; }
+    const TAviMainHeader& GetMainHeader() const { return MainHeader; }
+    const TAviStreamHeader& GetVideoStreamHeader() const { return VideoStreamHeader; }
+    const TBitmapInfoHeader& GetVideoFormat() const { return VideoFormat; }
+    // Bytes of the video "strf" behind the 40-byte header: palette or codec data.
+    const std::vector<uint8_t>& GetVideoFormatTail() const { return VideoFormatTail; }
+    const TAviStreamHeader& GetAudioStreamHeader() const { return AudioStreamHeader; }
+    // The audio "strf" as stored, in a zeroed 128-byte block.
+    const TAudioFormat& GetSourceAudioFormat() const { return SourceAudioFormat; }
+    // The PCM format in which the track is read or decoded.
+    const TAudioFormat& GetDecodedPcmFormat() const { return DecodedPcmFormat; }
+    // Stream numbers of the taken streams (as in chunk ids "00dc", "01wb"); -1 when none.
+    int GetVideoStreamNo() const { return VideoStreamNo; }
+    int GetAudioStreamNo() const { return AudioStreamNo; }
+
+    const std::vector<TPictInfo>& GetVideoChunks() const { return VideoChunks; }
+    const std::vector<TAudioInfo>& GetAudioChunks() const { return AudioChunks; }
+    uint32_t GetRiffSize() const { return RiffSize; }
+    // File position of the four characters "movi".
+    int64_t GetMoviPos() const { return MoviPos; }
+    bool HasRelativeOffsets() const { return RelativeOffsets; }
+    Extended GetAudioSkewSeconds() const { return AudioSkewSeconds; }
+    int32_t GetAudioSkewFrames() const { return AudioSkewFrames; }
+
+    // Where the data of a chunk whose "idx1" offset is offset begins.
+    int64_t ChunkDataPos(uint32_t offset) const;
+    // Reads the size data bytes of the chunk at idx1 offset into buffer, followed by padding
+    // zero bytes. False (buffer empty) when no movie is open or the bytes are not all there.
+    bool ReadChunkData(uint32_t offset, uint32_t size, std::vector<uint8_t>& buffer,
+                       size_t padding = 0);
+    // The data of video chunk index / audio chunk index; False when out of range or short.
+    bool ReadVideoChunk(int32_t index, std::vector<uint8_t>& buffer, size_t padding = 0);
+    bool ReadAudioChunk(int32_t index, std::vector<uint8_t>& buffer, size_t padding = 0);
+
+private:
+    class TCursor;
+
+    // Walks the file; throws EReadError (with file and offset) on any structural fault.
+    void ParseFile();
+    void ParseStreamList(TCursor& c, int streamNo, int64_t listEnd);
+    void SetupAudioFormats();
+    void ReadIndex(TCursor& c, uint32_t idx1Size);
+    void MapPcmAudio();
+    bool OpenSource(std::unique_ptr<IByteSource> source);
+
+    IUiServices* Ui;
+    std::unique_ptr<IByteSource> Source;
+    std::string FileName;
+    bool Loaded = false;
+    std::string OpenError;
+    int64_t OpenErrorOffset = -1;
+
+    bool HasAudioStream = false;
+    bool AudioDecodable = false;
+    std::vector<TAudioInfo> AudioChunks;
+    std::vector<TPictInfo> VideoChunks;
+
+    uint32_t RiffSize = 0;
+    int64_t MoviPos = 0;
+    TAviMainHeader MainHeader{};
+    TAviStreamHeader VideoStreamHeader{};
+    TBitmapInfoHeader VideoFormat{};
+    std::vector<uint8_t> VideoFormatTail;
+    TAviStreamHeader AudioStreamHeader{};
+    int VideoStreamNo = -1;
+    int AudioStreamNo = -1;
+    bool RelativeOffsets = false;
+    Extended AudioSkewSeconds = 0;
+    int32_t AudioSkewFrames = 0;
+
+    TAudioFormat DecodedPcmFormat{};
+    TAudioFormat SourceAudioFormat{};
+};

@@ -1,0 +1,469 @@
+#include "MyGraphics.h"
+
+#include <QFont>
+#include <QFontMetrics>
+#include <QImage>
+#include <QPainter>
+#include <QString>
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+#include "MyBase.h"
+#include "MyExceptions.h"
+
+namespace {
+
+// Rectangles are worked on in 64 bits so that callers' coordinates near the int32 limits cannot
+// overflow on the way.
+struct TRect64 {
+    int64_t Left, Top, Right, Bottom;
+    TRect64(int64_t l, int64_t t, int64_t r, int64_t b) : Left(l), Top(t), Right(r), Bottom(b) {}
+    TRect64(const TRect& r) : Left(r.Left), Top(r.Top), Right(r.Right), Bottom(r.Bottom) {}
+};
+
+struct TSpan {
+    int64_t From = 0;
+    int64_t To = 0; // exclusive
+    bool Empty() const { return To <= From; }
+};
+
+TSpan Clip(int64_t from, int64_t to, int64_t limit) {
+    return TSpan{std::max<int64_t>(from, 0), std::min<int64_t>(to, limit)};
+}
+
+inline void PutBGR(uint8_t* p, uint32_t color) {
+    p[0] = static_cast<uint8_t>(color >> 16);
+    p[1] = static_cast<uint8_t>(color >> 8);
+    p[2] = static_cast<uint8_t>(color);
+}
+
+QColor ToQColor(uint32_t color) {
+    return QColor(color & 0xFF, (color >> 8) & 0xFF, (color >> 16) & 0xFF);
+}
+
+// Solid fill of [l, r) x [t, b), clipped. The first row is built pixel by pixel and copied to
+// the others, which keeps large fills at memcpy speed.
+void FillSolid(TBitmap& bmp, int64_t l, int64_t t, int64_t r, int64_t b, uint32_t color) {
+    TSpan xs = Clip(l, r, bmp.Width());
+    TSpan ys = Clip(t, b, bmp.Height());
+    if (xs.Empty() || ys.Empty())
+        return;
+    uint8_t* bits = bmp.Bits();
+    const size_t stride = static_cast<size_t>(bmp.RowBytes());
+    const size_t offset = static_cast<size_t>(xs.From) * 3;
+    const size_t bytes = static_cast<size_t>(xs.To - xs.From) * 3;
+    uint8_t* first = bits + static_cast<size_t>(ys.From) * stride + offset;
+    for (size_t i = 0; i < bytes; i += 3)
+        PutBGR(first + i, color);
+    for (int64_t y = ys.From + 1; y < ys.To; ++y)
+        std::memcpy(bits + static_cast<size_t>(y) * stride + offset, first, bytes);
+}
+
+// Nearest-neighbour source index of destination index i when n source pixels are spread over
+// m destination pixels: the source pixel under the destination pixel's centre. With n == m it
+// is i itself, so plain copies and stretches follow one rule.
+inline int64_t SourceIndex(int64_t i, int64_t n, int64_t m) {
+    return ((2 * i + 1) * n) / (2 * m);
+}
+
+// The copy behind Draw, StretchDraw and CopyRect. dst and src must be different bitmaps.
+void StretchCopy(TBitmap& dst, const TRect64& d, const TBitmap& src, const TRect64& s) {
+    const int64_t dw = d.Right - d.Left, dh = d.Bottom - d.Top;
+    const int64_t sw = s.Right - s.Left, sh = s.Bottom - s.Top;
+    if (dw <= 0 || dh <= 0 || sw <= 0 || sh <= 0 || src.Empty() || dst.Empty())
+        return;
+
+    const size_t dstStride = static_cast<size_t>(dst.RowBytes());
+    const size_t srcStride = static_cast<size_t>(src.RowBytes());
+    uint8_t* dbits = dst.Bits();
+    const uint8_t* sbits = src.Bits();
+
+    if (dw == sw && dh == sh) {
+        // Same size: the destination span is cut to the destination and to where the
+        // source pixels exist, then copied row by row.
+        TSpan xs = Clip(d.Left, d.Right, dst.Width());
+        xs.From = std::max(xs.From, d.Left - s.Left);
+        xs.To = std::min(xs.To, d.Left - s.Left + src.Width());
+        TSpan ys = Clip(d.Top, d.Bottom, dst.Height());
+        ys.From = std::max(ys.From, d.Top - s.Top);
+        ys.To = std::min(ys.To, d.Top - s.Top + src.Height());
+        if (xs.Empty() || ys.Empty())
+            return;
+        const int64_t sx = xs.From - d.Left + s.Left;
+        const size_t bytes = static_cast<size_t>(xs.To - xs.From) * 3;
+        for (int64_t y = ys.From; y < ys.To; ++y) {
+            const int64_t sy = y - d.Top + s.Top;
+            std::memcpy(
+                dbits + static_cast<size_t>(y) * dstStride + static_cast<size_t>(xs.From) * 3,
+                sbits + static_cast<size_t>(sy) * srcStride + static_cast<size_t>(sx) * 3, bytes);
+        }
+        return;
+    }
+
+    // Source columns only grow with the destination column, so the columns that have a source
+    // pixel form one run; the table holds each one's source byte offset.
+    TSpan xs = Clip(d.Left, d.Right, dst.Width());
+    std::vector<size_t> columns;
+    int64_t firstX = -1;
+    if (!xs.Empty())
+        columns.reserve(static_cast<size_t>(xs.To - xs.From));
+    for (int64_t x = xs.From; x < xs.To; ++x) {
+        const int64_t sx = s.Left + SourceIndex(x - d.Left, sw, dw);
+        if (sx < 0)
+            continue;
+        if (sx >= src.Width())
+            break;
+        if (firstX < 0)
+            firstX = x;
+        columns.push_back(static_cast<size_t>(sx) * 3);
+    }
+    if (columns.empty())
+        return;
+    const size_t dstOffset = static_cast<size_t>(firstX) * 3;
+    const size_t rowBytes = columns.size() * 3;
+
+    TSpan ys = Clip(d.Top, d.Bottom, dst.Height());
+    int64_t lastSy = -1;
+    const uint8_t* lastRow = nullptr;
+    for (int64_t y = ys.From; y < ys.To; ++y) {
+        const int64_t sy = s.Top + SourceIndex(y - d.Top, sh, dh);
+        if (sy < 0)
+            continue;
+        if (sy >= src.Height())
+            break;
+        uint8_t* out = dbits + static_cast<size_t>(y) * dstStride + dstOffset;
+        if (sy == lastSy) {
+            // Enlarging repeats source rows; the row just made is copied whole.
+            std::memcpy(out, lastRow, rowBytes);
+            continue;
+        }
+        const uint8_t* in = sbits + static_cast<size_t>(sy) * srcStride;
+        uint8_t* p = out;
+        for (size_t c : columns) {
+            p[0] = in[c];
+            p[1] = in[c + 1];
+            p[2] = in[c + 2];
+            p += 3;
+        }
+        lastSy = sy;
+        lastRow = out;
+    }
+}
+
+void CopyBitmapRect(TBitmap& dst, const TRect64& d, const TBitmap& src, const TRect64& s) {
+    if (&dst == &src) {
+        // Copying within one bitmap: read from a snapshot so overlapping areas come out as
+        // if the source had been taken first.
+        TBitmap snapshot;
+        snapshot.Assign(src);
+        StretchCopy(dst, d, snapshot, s);
+    } else {
+        StretchCopy(dst, d, src, s);
+    }
+}
+
+// A QImage over the bitmap's own memory (no copy) with a painter that draws hard edges.
+class TPainterView {
+public:
+    explicit TPainterView(TBitmap& bmp)
+        : Image(bmp.Bits(), bmp.Width(), bmp.Height(), bmp.RowBytes(), QImage::Format_BGR888),
+          Painter(&Image) {
+        Painter.setRenderHint(QPainter::Antialiasing, false);
+        Painter.setRenderHint(QPainter::TextAntialiasing, false);
+    }
+    QImage Image;
+    QPainter Painter;
+};
+
+QPen MakePen(const TPen& pen) {
+    QPen result(ToQColor(pen.Color));
+    if (pen.Width <= 1) {
+        result.setWidth(1);
+        result.setCapStyle(Qt::SquareCap);
+    } else {
+        // Wide pens end and join round.
+        result.setWidth(pen.Width);
+        result.setCapStyle(Qt::RoundCap);
+        result.setJoinStyle(Qt::RoundJoin);
+    }
+    return result;
+}
+
+void RegisterFontSubstitutes() {
+    static std::once_flag once;
+    // The default face: Liberation Sans has the same metrics, so layouts keep their widths
+    // where fontconfig has no alias for it.
+    std::call_once(once, [] { QFont::insertSubstitution("Arial", "Liberation Sans"); });
+}
+
+} // namespace
+
+// ---- TCanvas ------------------------------------------------------------------------------------
+
+struct TCanvas::TFontCache {
+    TFontCache(const TFont& f, int pixelSize)
+        : Name(f.Name), PixelSize(pixelSize), Style(f.Style), Font(MakeFont(f, pixelSize)),
+          Metrics(Font) {}
+
+    static QFont MakeFont(const TFont& f, int pixelSize) {
+        RegisterFontSubstitutes();
+        QFont font(QString::fromUtf8(f.Name.data(), static_cast<qsizetype>(f.Name.size())));
+        font.setPixelSize(pixelSize);
+        font.setBold(f.Style & TFont::fsBold);
+        font.setItalic(f.Style & TFont::fsItalic);
+        font.setUnderline(f.Style & TFont::fsUnderline);
+        font.setStrikeOut(f.Style & TFont::fsStrikeOut);
+        // Glyphs in the pixels' own colour only, so renders are exact and keyable.
+        font.setStyleStrategy(QFont::NoAntialias);
+        return font;
+    }
+
+    std::string Name;
+    int PixelSize;
+    TFontStyles Style;
+    QFont Font;
+    QFontMetrics Metrics;
+};
+
+TCanvas::TCanvas(TBitmap& owner) : FOwner(&owner) {}
+
+TCanvas::~TCanvas() = default;
+
+void TCanvas::TakeState(TCanvas& other) {
+    Pen = other.Pen;
+    Brush = other.Brush;
+    Font = std::move(other.Font);
+    PenPos = other.PenPos;
+    FFont = std::move(other.FFont);
+    other.Font = TFont();
+}
+
+const TCanvas::TFontCache& TCanvas::CurrentFont() const {
+    // Font sizes are points at 96 dpi.
+    const int pixelSize = std::max(1, Round(Extended(Font.Size) * 96 / 72));
+    if (!FFont || FFont->Name != Font.Name || FFont->PixelSize != pixelSize ||
+        FFont->Style != Font.Style)
+        FFont = std::make_unique<TFontCache>(Font, pixelSize);
+    return *FFont;
+}
+
+void TCanvas::FillRect(const TRect& r) {
+    if (Brush.Style == bsClear)
+        return;
+    FillSolid(*FOwner, r.Left, r.Top, r.Right, r.Bottom, Brush.Color);
+}
+
+void TCanvas::FrameRect(const TRect& r) {
+    if (Brush.Style == bsClear || r.Right <= r.Left || r.Bottom <= r.Top)
+        return;
+    const int64_t l = r.Left, t = r.Top, rr = r.Right, b = r.Bottom;
+    FillSolid(*FOwner, l, t, rr, t + 1, Brush.Color);
+    FillSolid(*FOwner, l, b - 1, rr, b, Brush.Color);
+    FillSolid(*FOwner, l, t, l + 1, b, Brush.Color);
+    FillSolid(*FOwner, rr - 1, t, rr, b, Brush.Color);
+}
+
+void TCanvas::Rectangle(const TRect& r) {
+    int64_t l = std::min(r.Left, r.Right), rr = std::max(r.Left, r.Right);
+    int64_t t = std::min(r.Top, r.Bottom), b = std::max(r.Top, r.Bottom);
+    if (rr == l || b == t)
+        return;
+    if (Brush.Style != bsClear)
+        FillSolid(*FOwner, l + 1, t + 1, rr - 1, b - 1, Brush.Color);
+    // The outline runs through the outermost pixels of the rectangle; a wide pen is centred
+    // on that line, its extra odd pixel going inwards.
+    const int64_t w = std::max(1, Pen.Width);
+    const int64_t out = (w - 1) / 2, in = w - 1 - out;
+    const uint32_t c = Pen.Color;
+    FillSolid(*FOwner, l - out, t - out, rr + out, t + in + 1, c);
+    FillSolid(*FOwner, l - out, b - 1 - in, rr + out, b + out, c);
+    FillSolid(*FOwner, l - out, t - out, l + in + 1, b + out, c);
+    FillSolid(*FOwner, rr - 1 - in, t - out, rr + out, b + out, c);
+}
+
+void TCanvas::Ellipse(const TRect& r) {
+    int32_t l = std::min(r.Left, r.Right), rr = std::max(r.Left, r.Right);
+    int32_t t = std::min(r.Top, r.Bottom), b = std::max(r.Top, r.Bottom);
+    if (rr == l || b == t || FOwner->Empty())
+        return;
+    TPainterView view(*FOwner);
+    view.Painter.setPen(MakePen(Pen));
+    if (Brush.Style == bsClear)
+        view.Painter.setBrush(Qt::NoBrush);
+    else
+        view.Painter.setBrush(ToQColor(Brush.Color));
+    // An aliased Qt outline covers width + 1 pixels; one less keeps it off the right and
+    // bottom edges.
+    view.Painter.drawEllipse(QRect(l, t, int64_t(rr) - l - 1, int64_t(b) - t - 1));
+}
+
+void TCanvas::MoveTo(int32_t x, int32_t y) {
+    PenPos = Point(x, y);
+}
+
+void TCanvas::LineTo(int32_t x, int32_t y) {
+    const TPoint from = PenPos;
+    PenPos = Point(x, y);
+    if (from == PenPos || FOwner->Empty())
+        return;
+    TBitmap& bmp = *FOwner;
+    const bool thin = Pen.Width <= 1;
+    // Qt draws both end points of a thin line (and with a flat cap leaves out whichever end it
+    // happens to rasterise last), so the end pixel is saved and put back.
+    const bool endInside = x >= 0 && y >= 0 && x < bmp.Width() && y < bmp.Height();
+    uint8_t saved[3] = {};
+    uint8_t* end = endInside ? bmp.ScanLine(y) + size_t(x) * 3 : nullptr;
+    if (thin && end)
+        std::memcpy(saved, end, 3);
+    {
+        TPainterView view(bmp);
+        view.Painter.setPen(MakePen(Pen));
+        view.Painter.drawLine(QPoint(from.X, from.Y), QPoint(x, y));
+    }
+    if (thin && end)
+        std::memcpy(end, saved, 3);
+}
+
+void TCanvas::TextOut(int32_t x, int32_t y, const std::string& text) {
+    const TFontCache& font = CurrentFont();
+    const QString s = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    const int64_t width = font.Metrics.horizontalAdvance(s);
+    if (Brush.Style != bsClear)
+        FillSolid(*FOwner, x, y, x + width, int64_t(y) + font.Metrics.height(), Brush.Color);
+    // Glyphs may overhang their cell a little (italics, accents), so a cell is only known to
+    // miss the bitmap when it lies a whole line height away from it.
+    const int64_t h = font.Metrics.height();
+    const TBitmap& bmp = *FOwner;
+    const bool visible = !bmp.Empty() && !s.isEmpty() && x - h < bmp.Width() && x + width + h > 0 &&
+                         y - h < bmp.Height() && y + 2 * h > 0;
+    if (visible) {
+        TPainterView view(*FOwner);
+        view.Painter.setFont(font.Font);
+        view.Painter.setPen(ToQColor(Font.Color));
+        view.Painter.drawText(QPoint(x, y + font.Metrics.ascent()), s);
+    }
+    PenPos = Point(static_cast<int32_t>(std::clamp<int64_t>(x + width, INT32_MIN, INT32_MAX)), y);
+}
+
+int32_t TCanvas::TextWidth(const std::string& text) const {
+    return CurrentFont().Metrics.horizontalAdvance(
+        QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+}
+
+int32_t TCanvas::TextHeight(const std::string&) const {
+    return CurrentFont().Metrics.height();
+}
+
+void TCanvas::Draw(int32_t x, int32_t y, const TBitmap& src) {
+    CopyBitmapRect(*FOwner, TRect64(x, y, int64_t(x) + src.Width(), int64_t(y) + src.Height()), src,
+                   TRect64(0, 0, src.Width(), src.Height()));
+}
+
+void TCanvas::StretchDraw(const TRect& dest, const TBitmap& src) {
+    CopyBitmapRect(*FOwner, dest, src, TRect64(0, 0, src.Width(), src.Height()));
+}
+
+void TCanvas::CopyRect(const TRect& dest, const TCanvas& src, const TRect& srcRect) {
+    CopyBitmapRect(*FOwner, dest, *src.FOwner, srcRect);
+}
+
+void TCanvas::CopyRect(const TRect& dest, const TBitmap& src, const TRect& srcRect) {
+    CopyBitmapRect(*FOwner, dest, src, srcRect);
+}
+
+uint32_t TCanvas::GetPixel(int32_t x, int32_t y) const {
+    const TBitmap& bmp = *FOwner;
+    if (x < 0 || y < 0 || x >= bmp.Width() || y >= bmp.Height())
+        return clInvalidPixel;
+    const uint8_t* p = bmp.ScanLine(y) + size_t(x) * 3;
+    return uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
+}
+
+void TCanvas::SetPixel(int32_t x, int32_t y, uint32_t color) {
+    TBitmap& bmp = *FOwner;
+    if (x < 0 || y < 0 || x >= bmp.Width() || y >= bmp.Height())
+        return;
+    PutBGR(bmp.ScanLine(y) + size_t(x) * 3, color);
+}
+
+// ---- TBitmap ------------------------------------------------------------------------------------
+
+TBitmap::TBitmap() : FCanvas(*this) {}
+
+TBitmap::TBitmap(int32_t width, int32_t height) : FCanvas(*this) {
+    SetSize(width, height);
+}
+
+TBitmap::TBitmap(TBitmap&& other) noexcept
+    : FWidth(other.FWidth), FHeight(other.FHeight), FRowBytes(other.FRowBytes),
+      FBits(std::move(other.FBits)), FCanvas(*this) {
+    FCanvas.TakeState(other.FCanvas);
+    other.FWidth = other.FHeight = other.FRowBytes = 0;
+    other.FBits.clear();
+}
+
+TBitmap& TBitmap::operator=(TBitmap&& other) noexcept {
+    if (this == &other)
+        return *this;
+    FWidth = other.FWidth;
+    FHeight = other.FHeight;
+    FRowBytes = other.FRowBytes;
+    FBits = std::move(other.FBits);
+    FCanvas.TakeState(other.FCanvas);
+    other.FWidth = other.FHeight = other.FRowBytes = 0;
+    other.FBits.clear();
+    return *this;
+}
+
+TBitmap::~TBitmap() = default;
+
+void TBitmap::SetSize(int32_t width, int32_t height) {
+    if (width == FWidth && height == FHeight)
+        return;
+    if (width < 0 || height < 0)
+        throw EInvalidGraphic("Invalid bitmap size");
+    // ((width * 24 + 31) div 32) * 4: 24-bit pixels, rows padded to whole 32-bit words.
+    const int32_t rowBytes =
+        width == 0 ? 0
+                   : CheckedMul<int32_t>(CheckedAdd<int32_t>(CheckedMul(width, 24), 31) / 32, 4);
+    const size_t total = CheckedCast<size_t>(CheckedMul<int64_t>(rowBytes, height));
+    std::vector<uint8_t> bits(total, 0);
+    const int32_t keepRows = std::min(height, FHeight);
+    const size_t keepBytes = size_t(std::min(width, FWidth)) * 3;
+    for (int32_t y = 0; y < keepRows && keepBytes > 0; ++y)
+        std::memcpy(bits.data() + size_t(y) * rowBytes, FBits.data() + size_t(y) * FRowBytes,
+                    keepBytes);
+    FBits.swap(bits);
+    FWidth = width;
+    FHeight = height;
+    FRowBytes = rowBytes;
+    if (Empty())
+        FBits.clear();
+}
+
+uint8_t* TBitmap::ScanLine(int32_t y) {
+    if (y < 0 || y >= FHeight)
+        throw EListError("Scan line index out of range", y, FHeight);
+    return FBits.data() + size_t(y) * FRowBytes;
+}
+
+const uint8_t* TBitmap::ScanLine(int32_t y) const {
+    if (y < 0 || y >= FHeight)
+        throw EListError("Scan line index out of range", y, FHeight);
+    return FBits.data() + size_t(y) * FRowBytes;
+}
+
+void TBitmap::Assign(const TBitmap& src) {
+    if (this == &src)
+        return;
+    if (src.FWidth != FWidth || src.FHeight != FHeight) {
+        // Resizing would first copy the old pixels, which are about to be overwritten.
+        FBits.assign(src.FBits.size(), 0);
+        FWidth = src.FWidth;
+        FHeight = src.FHeight;
+        FRowBytes = src.FRowBytes;
+    }
+    std::copy(src.FBits.begin(), src.FBits.end(), FBits.begin());
+}

@@ -1,0 +1,559 @@
+#include "MyAVIReader.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+
+#include <gtest/gtest.h>
+
+#include "AviFixtures.h"
+#include "FakeUiServices.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+TAudioFormat Pcm(uint32_t rate, uint16_t channels, uint16_t bits) {
+    TAudioFormat f;
+    MakePcmFormat(f, rate, channels, bits);
+    f.Wfx.cbSize = 0;
+    return f;
+}
+
+class TempDir {
+public:
+    TempDir() {
+        char tmpl[] = "/tmp/avireader_XXXXXX";
+        Path = mkdtemp(tmpl);
+    }
+    ~TempDir() {
+        std::error_code ec;
+        fs::remove_all(Path, ec);
+    }
+    std::string File(const std::string& name) const { return (fs::path(Path) / name).string(); }
+    std::string Path;
+};
+
+// Opens bytes from memory; on failure the reader's reason is in the assertion text.
+::testing::AssertionResult Opens(TAviReader& r, const std::vector<uint8_t>& bytes) {
+    if (r.Open(std::make_unique<TMemoryByteSource>(bytes), "mem.avi"))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << r.GetOpenError();
+}
+
+} // namespace
+
+// ---- Byte sources -------------------------------------------------------------------------------
+
+TEST(ByteSource, MemoryReadsStopAtTheEnd) {
+    TMemoryByteSource m(std::vector<uint8_t>{1, 2, 3, 4, 5});
+    uint8_t b[8] = {};
+    EXPECT_EQ(m.ReadAt(3, b, 8), 2u);
+    EXPECT_EQ(b[0], 4);
+    EXPECT_EQ(b[1], 5);
+    EXPECT_EQ(m.ReadAt(5, b, 1), 0u);
+    EXPECT_EQ(m.ReadAt(-1, b, 1), 0u);
+    EXPECT_FALSE(m.ReadExact(4, b, 2));
+    TMemoryByteSource empty(nullptr, 0);
+    EXPECT_EQ(empty.Size(), 0);
+    EXPECT_EQ(empty.ReadAt(0, b, 1), 0u);
+}
+
+TEST(ByteSource, FileReadsBeyondFourGigabytes) {
+    TempDir dir;
+    const std::string name = dir.File("sparse.bin");
+    const int64_t far = (int64_t(5) << 30) + 3;
+    {
+        int fd = ::open(name.c_str(), O_CREAT | O_WRONLY, 0600);
+        ASSERT_GE(fd, 0);
+        const char tag[] = "far";
+        ASSERT_EQ(pwrite(fd, tag, 3, far), 3);
+        ASSERT_EQ(pwrite(fd, "near", 4, 10), 4);
+        ::close(fd);
+    }
+    auto src = TFileByteSource::Open(name);
+    ASSERT_TRUE(src);
+    EXPECT_EQ(src->Size(), far + 3);
+    char b[4] = {};
+    ASSERT_TRUE(src->ReadExact(far, b, 3));
+    EXPECT_EQ(std::string(b, 3), "far");
+    ASSERT_TRUE(src->ReadExact(10, b, 4));
+    EXPECT_EQ(std::string(b, 4), "near");
+    EXPECT_EQ(src->ReadAt(far + 1, b, 4), 2u);
+    EXPECT_EQ(src->ReadAt(far + 3, b, 1), 0u);
+}
+
+TEST(ByteSource, FileOpenRefusesMissingFilesAndFolders) {
+    TempDir dir;
+    EXPECT_FALSE(TFileByteSource::Open(dir.File("none.avi")));
+    EXPECT_FALSE(TFileByteSource::Open(dir.Path));
+}
+
+// ---- Structure and accessors --------------------------------------------------------------------
+
+TEST(AviReaderOpen, RawMovieHeadersAndFrames) {
+    TAviSpec spec = MakeDibMovie(5, 3, 4, 40000);
+    spec.Chunks[2].Key = false;
+    TAviImage f = BuildAvi(spec);
+    TFakeUiServices ui;
+    TAviReader r(&ui);
+    ASSERT_TRUE(Opens(r, f.Bytes));
+    EXPECT_TRUE(r.IsLoaded());
+    EXPECT_TRUE(ui.Messages.empty());
+    EXPECT_EQ(r.GetWidth(), 5);
+    EXPECT_EQ(r.GetHeight(), 3);
+    EXPECT_EQ(r.GetFrameCount(), 4);
+    EXPECT_EQ(r.GetFrameRate(), 25.0L);
+    EXPECT_TRUE(r.IsDIB());
+    EXPECT_FALSE(r.HasAudio());
+    EXPECT_EQ(r.GetVideoFormat().biBitCount, 24);
+    EXPECT_EQ(r.GetVideoFormat().biWidth, 5);
+    EXPECT_TRUE(r.GetVideoFormatTail().empty());
+    EXPECT_EQ(r.GetRiffSize(), f.Bytes.size() - 8);
+    EXPECT_EQ(r.GetMoviPos(), int64_t(f.MoviPos));
+    EXPECT_TRUE(r.HasRelativeOffsets());
+
+    ASSERT_EQ(r.GetVideoChunks().size(), 4u);
+    const TPictInfo& p2 = r.GetVideoChunks()[2];
+    EXPECT_EQ(p2.EntryNo, 2u);
+    EXPECT_EQ(p2.ChunkId, FourCC("00db"));
+    EXPECT_EQ(p2.Flags, 0u);
+    EXPECT_EQ(r.GetVideoChunks()[1].Flags, AVIIF_KEYFRAME);
+    EXPECT_EQ(p2.Offset, f.ChunkPos[2] - f.MoviPos);
+    EXPECT_EQ(r.ChunkDataPos(p2.Offset), int64_t(f.ChunkPos[2] + 8));
+    for (int i = 0; i < 4; ++i) {
+        std::vector<uint8_t> data;
+        ASSERT_TRUE(r.ReadVideoChunk(i, data, 4));
+        std::vector<uint8_t> want = spec.Chunks[size_t(i)].Data;
+        want.resize(want.size() + 4, 0);
+        EXPECT_EQ(data, want) << "frame " << i;
+    }
+    std::vector<uint8_t> data{1};
+    EXPECT_FALSE(r.ReadVideoChunk(4, data));
+    EXPECT_TRUE(data.empty());
+    EXPECT_FALSE(r.ReadVideoChunk(-1, data));
+}
+
+TEST(AviReaderOpen, AbsoluteOffsetsFromAFile) {
+    TAviSpec spec = MakeDibMovie(3, 2, 3);
+    spec.Index = TAviIndexMode::Absolute;
+    spec.JunkBeforeMovi = true;
+    TAviImage f = BuildAvi(spec);
+    TempDir dir;
+    const std::string name = dir.File("abs.avi");
+    f.Save(name);
+    TAviReader r;
+    ASSERT_TRUE(r.Open(name)) << r.GetOpenError();
+    EXPECT_EQ(r.GetFileName(), name);
+    EXPECT_FALSE(r.HasRelativeOffsets());
+    EXPECT_EQ(r.GetVideoChunks()[1].Offset, f.ChunkPos[1]);
+    std::vector<uint8_t> data;
+    ASSERT_TRUE(r.ReadVideoChunk(1, data));
+    EXPECT_EQ(data, spec.Chunks[1].Data);
+}
+
+TEST(AviReaderOpen, IdsMatchWithoutRegardToCase) {
+    TAviImage f = BuildAvi(MakeDibMovie(2, 2, 2));
+    f.PutId(0, "riff");
+    f.PutId(8, "Avi ");
+    f.PutId(f.HdrlPos, "list");
+    f.PutId(f.HdrlPos + 8, "HDRL");
+    f.PutId(f.AvihPos, "AVIH");
+    f.PutId(f.StrlPos[0] + 8, "STRL");
+    f.PutId(f.StrhPos[0], "STRH");
+    f.PutId(f.StrhPos[0] + 8, "VIDS");
+    f.PutId(f.MoviPos, "MOVI");
+    f.PutId(f.Idx1Pos, "IDX1");
+    f.PutId(f.EntryPos[1], "00DB");
+    TAviReader r;
+    ASSERT_TRUE(Opens(r, f.Bytes));
+    EXPECT_EQ(r.GetVideoChunks().size(), 2u);
+    // The handler is a codec name, not an id: "dib " is not a raw stream.
+    f.PutId(f.StrhPos[0] + 12, "dib ");
+    ASSERT_TRUE(Opens(r, f.Bytes));
+    EXPECT_FALSE(r.IsDIB());
+}
+
+TEST(AviReaderOpen, VideoFormatTailKeptUpToTheCap) {
+    std::vector<uint8_t> palette(1024);
+    for (size_t i = 0; i < palette.size(); ++i)
+        palette[i] = uint8_t(i);
+    TAviSpec spec = MakeDibMovie(4, 4, 1);
+    spec.Streams[0] = MakeVideoStream(4, 4, 8, FourCC("DIB "), BI_RGB, palette);
+    TAviReader r;
+    ASSERT_TRUE(Opens(r, BuildAvi(spec).Bytes));
+    EXPECT_EQ(r.GetVideoFormat().biClrUsed, 256u);
+    EXPECT_EQ(r.GetVideoFormatTail(), palette);
+
+    spec.Streams[0] = MakeVideoStream(4, 4, 24, FourCC("MJPG"), FourCC("MJPG"),
+                                      std::vector<uint8_t>(TAviReader::MaxVideoFormatTail + 1));
+    EXPECT_FALSE(Opens(r, BuildAvi(spec).Bytes));
+}
+
+TEST(AviReaderOpen, FrameRateAndDuration) {
+    TAviReader r;
+    ASSERT_TRUE(Opens(r, BuildAvi(MakeDibMovie(2, 2, 150, 66666)).Bytes));
+    EXPECT_NEAR(double(r.GetDuration()), 9.9999, 1e-12);
+    EXPECT_NEAR(double(r.GetFrameRate()), 15.00015, 1e-5);
+    ASSERT_TRUE(Opens(r, BuildAvi(MakeDibMovie(2, 2, 3, 0)).Bytes));
+    EXPECT_EQ(r.GetFrameRate(), 0);
+    EXPECT_EQ(r.GetDuration(), 0);
+}
+
+// ---- Index and stream selection -----------------------------------------------------------------
+
+TEST(AviReaderIndex, ChunksAreMatchedToTheTakenStreams) {
+    // Streams: 0 audio (PCM), 1 video, 2 a second audio track.
+    TAviSpec spec;
+    spec.Streams.push_back(MakeAudioStream(Pcm(8000, 1, 8)));
+    spec.Streams.push_back(MakeVideoStream(2, 2, 24));
+    spec.Streams.push_back(MakeAudioStream(Pcm(8000, 1, 8)));
+    auto chunk = [](int stream, const char* kind, size_t size) {
+        TAviChunkSpec c;
+        c.Stream = stream;
+        c.Kind = kind;
+        c.Data = MakePattern(size, uint32_t(size));
+        return c;
+    };
+    spec.Chunks = {chunk(1, "dc", 16), chunk(0, "wb", 100), chunk(2, "wb", 77), chunk(1, "db", 16),
+                   chunk(0, "dc", 9),  chunk(1, "pc", 4),   chunk(1, "dc", 0),  chunk(0, "wb", 50)};
+    spec.ExtraEntries = {{FourCC("ix01"), 0, 4, 8}, {FourCC("rec "), 0, 4, 8}};
+    TAviReader r;
+    ASSERT_TRUE(Opens(r, BuildAvi(spec).Bytes));
+    EXPECT_EQ(r.GetVideoStreamNo(), 1);
+    EXPECT_EQ(r.GetAudioStreamNo(), 0);
+    ASSERT_EQ(r.GetVideoChunks().size(), 3u);
+    EXPECT_EQ(r.GetVideoChunks()[1].EntryNo, 3u);
+    EXPECT_EQ(r.GetVideoChunks()[2].Size, 0u); // a dropped frame stays in the index
+    ASSERT_EQ(r.GetAudioChunks().size(), 2u);
+    EXPECT_EQ(r.GetAudioChunks()[0].Size, 100u);
+    EXPECT_EQ(r.GetAudioChunks()[1].Size, 50u);
+    EXPECT_EQ(r.GetAudioChunks()[1].EntryNo, 7u);
+    std::vector<uint8_t> data;
+    ASSERT_TRUE(r.ReadVideoChunk(2, data));
+    EXPECT_TRUE(data.empty());
+    ASSERT_TRUE(r.ReadAudioChunk(1, data));
+    EXPECT_EQ(data, MakePattern(50, 50));
+}
+
+TEST(AviReaderIndex, AudioChunksMapOntoFrames) {
+    // 8 kHz 8-bit mono at 16 fps: 500 bytes per frame. Chunk layout by frame:
+    // A0 V0 A1 A2 V1 V2 A3 V3  -> A0 covers frame 0, A1 only its own first frame 1,
+    // A2 frames 1..2, A3 frame 3. A0 is too short for a skew.
+    TAviSpec spec = MakeDibMovie(2, 2, 4, 62500);
+    AddAudioTrack(spec, Pcm(8000, 1, 8), {200, 300, 700, 500}, {0, 1, 1, 3});
+    TAviReader r;
+    ASSERT_TRUE(Opens(r, BuildAvi(spec).Bytes));
+    ASSERT_TRUE(r.HasAudio());
+    ASSERT_TRUE(r.IsAudioPCM());
+    const auto& a = r.GetAudioChunks();
+    ASSERT_EQ(a.size(), 4u);
+    const int32_t first[] = {0, 1, 1, 3}, last[] = {0, 1, 2, 3};
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(a[i].FirstFrame, first[i]) << i;
+        EXPECT_EQ(a[i].LastFrame, last[i]) << i;
+    }
+    EXPECT_EQ(a[2].Samples, 700u);
+    EXPECT_EQ(a[2].Seconds, 700 / 8000.0L);
+    EXPECT_EQ(r.GetAudioSkewFrames(), 0);
+    const auto& v = r.GetVideoChunks();
+    EXPECT_EQ(v[0].AudioPos, a[0].Offset);
+    EXPECT_EQ(v[1].AudioPos, a[2].Offset); // A2 is walked after A1 and wins frame 1
+    EXPECT_EQ(v[2].AudioPos, a[2].Offset + 500);
+    EXPECT_EQ(v[3].AudioPos, a[3].Offset);
+    for (const auto& p : v)
+        EXPECT_EQ(p.AudioBytes, 500u);
+}
+
+TEST(AviReaderIndex, LeadingSoundGivesTheSkew) {
+    // 44.1 kHz 16-bit stereo at 15 fps: 11,760 bytes per frame; 0.75 s ahead of frame 0 is
+    // 11.25 frames, rounded to 11.
+    TAviSpec spec = MakeDibMovie(2, 2, 16, 66667);
+    std::vector<uint32_t> sizes{132300};
+    std::vector<int> before{0};
+    for (int i = 1; i < 16; ++i) {
+        sizes.push_back(11760);
+        before.push_back(i);
+    }
+    AddAudioTrack(spec, Pcm(44100, 2, 16), sizes, before);
+    TAviReader r;
+    ASSERT_TRUE(Opens(r, BuildAvi(spec).Bytes));
+    EXPECT_EQ(r.GetDecodedPcmFormat().Wfx.nBlockAlign, 4);
+    EXPECT_EQ(r.GetDecodedPcmFormat().Wfx.cbSize, 18);
+    EXPECT_EQ(r.GetAudioSkewFrames(), 11);
+    EXPECT_EQ(r.GetAudioSkewSeconds(), 11 / r.GetFrameRate());
+    const auto& a = r.GetAudioChunks();
+    EXPECT_EQ(a[0].FirstFrame, 0);
+    EXPECT_EQ(a[0].LastFrame, 11);
+    EXPECT_EQ(a[1].FirstFrame, 12);
+    EXPECT_EQ(a[1].LastFrame, 12);
+    EXPECT_EQ(a[15].FirstFrame, 26);
+    const auto& v = r.GetVideoChunks();
+    EXPECT_EQ(v[11].AudioPos, int64_t(a[0].Offset) + 11 * 11760);
+    EXPECT_EQ(v[12].AudioPos, a[1].Offset);
+    EXPECT_EQ(v[15].AudioPos, a[4].Offset);
+    EXPECT_EQ(v[15].AudioBytes, 11760u);
+}
+
+TEST(AviReaderIndex, SkewRoundsHalvesToEven) {
+    // 8 kHz 8-bit mono at 16 fps: 500 bytes per frame.
+    for (auto [size, skew] : {std::pair{5250u, 10}, {5750u, 12}, {250u, 0}, {0u, 0}}) {
+        TAviSpec spec = MakeDibMovie(2, 2, 20, 62500);
+        AddAudioTrack(spec, Pcm(8000, 1, 8), {size, 500}, {0, 1});
+        TAviReader r;
+        ASSERT_TRUE(Opens(r, BuildAvi(spec).Bytes));
+        EXPECT_EQ(r.GetAudioSkewFrames(), skew) << size;
+    }
+}
+
+TEST(AviReaderIndex, NoRateOrNoSampleFrameMeansNoSkew) {
+    TAviSpec spec = MakeDibMovie(2, 2, 4, 0);
+    AddAudioTrack(spec, Pcm(8000, 1, 8), {6000, 500}, {0, 1});
+    TAviReader r;
+    ASSERT_TRUE(Opens(r, BuildAvi(spec).Bytes));
+    EXPECT_TRUE(r.HasAudio());
+    EXPECT_EQ(r.GetAudioSkewFrames(), 0);
+    EXPECT_EQ(r.GetVideoChunks()[0].AudioBytes, 0u);
+
+    // A rate so low that a frame holds less than one sample frame.
+    spec = MakeDibMovie(2, 2, 4, 40000);
+    AddAudioTrack(spec, Pcm(10, 2, 16), {6000, 500}, {0, 1});
+    ASSERT_TRUE(Opens(r, BuildAvi(spec).Bytes));
+    EXPECT_EQ(r.GetAudioSkewFrames(), 0);
+    EXPECT_EQ(r.GetVideoChunks()[0].AudioBytes, 0u);
+
+    // 4-bit "PCM" has no whole-byte sample frame: the movie opens silent.
+    spec = MakeDibMovie(2, 2, 4);
+    TAudioFormat odd = Pcm(8000, 1, 8);
+    odd.Wfx.wBitsPerSample = 4;
+    AddAudioTrack(spec, odd, {6000, 500}, {0, 1});
+    ASSERT_TRUE(Opens(r, BuildAvi(spec).Bytes));
+    EXPECT_TRUE(r.IsAudioPCM());
+    EXPECT_FALSE(r.HasAudio());
+    EXPECT_EQ(r.GetAudioChunks().size(), 2u);
+}
+
+TEST(AviReaderIndex, PcmFormatIsRecomputed) {
+    TAudioFormat lying = Pcm(22050, 2, 16);
+    lying.Wfx.nBlockAlign = 3;
+    lying.Wfx.nAvgBytesPerSec = 1;
+    TAviSpec spec = MakeDibMovie(2, 2, 2);
+    AddAudioTrack(spec, lying, {100}, {0}, 16);
+    TAviReader r;
+    ASSERT_TRUE(Opens(r, BuildAvi(spec).Bytes));
+    EXPECT_EQ(r.GetSourceAudioFormat().Wfx.nBlockAlign, 3);
+    EXPECT_EQ(r.GetDecodedPcmFormat().Wfx.nBlockAlign, 4);
+    EXPECT_EQ(r.GetDecodedPcmFormat().Wfx.nAvgBytesPerSec, 88200u);
+    EXPECT_EQ(r.GetAudioChunks()[0].Samples, 25u);
+}
+
+TEST(AviReaderIndex, CompressedTrackWithoutDecoderPlaysSilent) {
+    TAudioFormat mp3{};
+    mp3.Wfx.wFormatTag = 0x55;
+    mp3.Wfx.nChannels = 2;
+    mp3.Wfx.nSamplesPerSec = 44100;
+    mp3.Wfx.nAvgBytesPerSec = 16000;
+    mp3.Wfx.nBlockAlign = 1;
+    mp3.Wfx.cbSize = 12;
+    TAviSpec spec = MakeDibMovie(2, 2, 3);
+    AddAudioTrack(spec, mp3, {417, 418}, {0, 2}, 30);
+    TAviReader r;
+    ASSERT_TRUE(Opens(r, BuildAvi(spec).Bytes));
+    EXPECT_FALSE(r.IsAudioPCM());
+    EXPECT_FALSE(r.HasAudio());
+    EXPECT_EQ(r.GetSourceAudioFormat().Wfx.cbSize, 12);
+    EXPECT_EQ(r.GetAudioChunks().size(), 2u);
+    EXPECT_EQ(r.GetVideoChunks()[0].AudioBytes, 0u);
+}
+
+// ---- Refusals -----------------------------------------------------------------------------------
+
+TEST(AviReaderRefuse, DamagedStructures) {
+    const TAviImage good = [] {
+        TAviSpec spec = MakeDibMovie(3, 2, 3);
+        AddAudioTrack(spec, Pcm(8000, 1, 8), {500, 500}, {0, 1});
+        return BuildAvi(spec);
+    }();
+    struct Case {
+        const char* Name;
+        std::function<void(TAviImage&)> Damage;
+        size_t TAviImage::*At; // where the reader must report the fault
+    };
+    const Case cases[] = {
+        {"avih not 56 bytes", [](TAviImage& f) { f.PutU32(f.AvihPos + 4, 52); }, &TAviImage::AvihPos},
+        {"hdrl list below 4 bytes", [](TAviImage& f) { f.PutU32(f.HdrlPos + 4, 2); },
+         &TAviImage::HdrlPos},
+        {"movi list ends beyond the file",
+         [](TAviImage& f) { f.PutU32(f.MoviListPos + 4, uint32_t(f.Bytes.size())); },
+         &TAviImage::MoviListPos},
+        {"idx1 counts more entries than present",
+         [](TAviImage& f) { f.PutU32(f.Idx1Pos + 4, f.GetU32(f.Idx1Pos + 4) + 16); },
+         &TAviImage::Idx1Pos},
+        {"idx1 missing", [](TAviImage& f) { f.PutId(f.Idx1Pos, "JUNK"); }, &TAviImage::Idx1Pos},
+        {"movi missing", [](TAviImage& f) { f.PutId(f.MoviPos, "rec "); }, nullptr},
+        {"not an AVI", [](TAviImage& f) { f.PutId(8, "WAVE"); }, nullptr},
+        {"no video stream", [](TAviImage& f) { f.PutId(f.StrhPos[0] + 8, "txts"); }, nullptr},
+        {"huge width", [](TAviImage& f) { f.PutU32(f.AvihPos + 8 + 32, 0x80000000u); }, nullptr},
+    };
+    for (const Case& c : cases) {
+        TAviImage f = good;
+        c.Damage(f);
+        TFakeUiServices ui;
+        TAviReader r(&ui);
+        EXPECT_FALSE(r.Open(std::make_unique<TMemoryByteSource>(f.Bytes), "bad.avi")) << c.Name;
+        EXPECT_FALSE(r.IsLoaded());
+        ASSERT_EQ(ui.Messages.size(), 1u) << c.Name;
+        EXPECT_EQ(ui.Messages[0], "Can not open bad.avi");
+        EXPECT_NE(r.GetOpenError().find("bad.avi"), std::string::npos) << r.GetOpenError();
+        if (c.At) {
+            EXPECT_EQ(r.GetOpenErrorOffset(), int64_t(f.*c.At))
+                << c.Name << ": " << r.GetOpenError();
+        }
+    }
+}
+
+TEST(AviReaderRefuse, BadStreamHeadersAndFormats) {
+    TAviReader r;
+    TAviSpec spec = MakeDibMovie(2, 2, 2);
+    spec.Streams[0].StrhSize = 47;
+    EXPECT_FALSE(Opens(r, BuildAvi(spec).Bytes));
+    spec.Streams[0].StrhSize = 48;
+    EXPECT_TRUE(Opens(r, BuildAvi(spec).Bytes));
+
+    spec = MakeDibMovie(2, 2, 2);
+    AddAudioTrack(spec, Pcm(8000, 1, 8), {10}, {0}, 129);
+    EXPECT_FALSE(Opens(r, BuildAvi(spec).Bytes));
+    spec.Streams[1] = MakeAudioStream(Pcm(8000, 1, 8), 128);
+    EXPECT_TRUE(Opens(r, BuildAvi(spec).Bytes));
+
+    // The index must follow the movie data directly, and must exist.
+    spec.JunkBeforeIdx1 = true;
+    EXPECT_FALSE(Opens(r, BuildAvi(spec).Bytes));
+    spec.JunkBeforeIdx1 = false;
+    spec.Index = TAviIndexMode::None;
+    EXPECT_FALSE(Opens(r, BuildAvi(spec).Bytes));
+
+    // Sound with no video frame in the index; without sound an empty index is a movie.
+    spec = MakeDibMovie(2, 2, 0);
+    AddAudioTrack(spec, Pcm(8000, 1, 8), {10}, {0});
+    EXPECT_FALSE(Opens(r, BuildAvi(spec).Bytes));
+    EXPECT_TRUE(Opens(r, BuildAvi(MakeDibMovie(2, 2, 0)).Bytes));
+}
+
+TEST(AviReaderRefuse, ChunkReadsStayInsideTheFile) {
+    TAviSpec spec = MakeDibMovie(2, 2, 2);
+    spec.ExtraEntries = {{FourCC("00db"), 0x10, 0xFFFFFFF0u, 0xFFFFFFFFu},
+                         {FourCC("00db"), 0x10, 4, 0x7FFFFFFF}};
+    TAviReader r;
+    ASSERT_TRUE(Opens(r, BuildAvi(spec).Bytes));
+    ASSERT_EQ(r.GetVideoChunks().size(), 4u);
+    std::vector<uint8_t> data;
+    EXPECT_FALSE(r.ReadVideoChunk(2, data));
+    EXPECT_FALSE(r.ReadVideoChunk(3, data));
+    EXPECT_TRUE(data.empty());
+    EXPECT_TRUE(r.ReadVideoChunk(1, data));
+    r.Close();
+    EXPECT_FALSE(r.ReadChunkData(4, 1, data));
+}
+
+TEST(AviReaderRefuse, EveryTruncationFails) {
+    TAviSpec spec = MakeDibMovie(3, 2, 3);
+    AddAudioTrack(spec, Pcm(8000, 1, 8), {501, 500}, {0, 2});
+    const TAviImage f = BuildAvi(spec);
+    ASSERT_TRUE([&] {
+        TAviReader r;
+        return Opens(r, f.Bytes);
+    }());
+    TAviReader r;
+    for (size_t n = 0; n < f.Bytes.size(); ++n) {
+        // Data bytes are sampled; every header and index byte is tried.
+        if (n > f.ChunkPos[0] + 16 && n < f.Idx1Pos && n % 97 != 0)
+            continue;
+        std::vector<uint8_t> cut(f.Bytes.begin(), f.Bytes.begin() + long(n));
+        EXPECT_FALSE(Opens(r, cut)) << "cut at " << n;
+        // A RIFF size that agrees with the cut takes the walk further in.
+        if (n >= 8) {
+            uint32_t riff = uint32_t(n - 8);
+            std::memcpy(cut.data() + 4, &riff, 4);
+            EXPECT_FALSE(Opens(r, cut)) << "cut at " << n << " with RIFF size";
+        }
+    }
+}
+
+// ---- Lifecycle ----------------------------------------------------------------------------------
+
+TEST(AviReaderLifecycle, MissingFileIsSilent) {
+    TempDir dir;
+    TFakeUiServices ui;
+    TAviReader r(&ui);
+    EXPECT_FALSE(r.Open(dir.File("none.avi")));
+    EXPECT_TRUE(ui.Messages.empty());
+    EXPECT_FALSE(r.Open(dir.Path)); // a folder exists but is no movie
+    EXPECT_EQ(ui.Messages, std::vector<std::string>{"Can not open " + dir.Path});
+}
+
+TEST(AviReaderLifecycle, OpenStartsWithClose) {
+    TAviSpec spec = MakeDibMovie(2, 2, 3);
+    AddAudioTrack(spec, Pcm(8000, 1, 8), {500}, {0});
+    const TAviImage withAudio = BuildAvi(spec);
+    TAviImage bad = withAudio;
+    bad.PutU32(bad.AvihPos + 4, 50);
+
+    TAviReader r;
+    ASSERT_TRUE(Opens(r, withAudio.Bytes));
+    ASSERT_TRUE(r.HasAudio());
+    EXPECT_FALSE(Opens(r, bad.Bytes));
+    EXPECT_FALSE(r.IsLoaded());
+    EXPECT_FALSE(r.HasAudio());
+    EXPECT_TRUE(r.GetVideoChunks().empty());
+    EXPECT_TRUE(r.GetAudioChunks().empty());
+    EXPECT_EQ(r.GetFrameCount(), 0);
+
+    ASSERT_TRUE(Opens(r, withAudio.Bytes));
+    ASSERT_TRUE(Opens(r, BuildAvi(MakeDibMovie(4, 4, 5)).Bytes));
+    EXPECT_FALSE(r.HasAudio());
+    EXPECT_EQ(r.GetAudioStreamNo(), -1);
+    EXPECT_EQ(r.GetVideoChunks().size(), 5u);
+    r.Close();
+    EXPECT_FALSE(r.IsLoaded());
+    std::vector<uint8_t> data;
+    EXPECT_FALSE(r.ReadVideoChunk(0, data));
+}
+
+// Writes the seed inputs of fuzz/corpus/AviReader when TARVOLIN_AVI_SEEDS names a folder:
+//   TARVOLIN_AVI_SEEDS=fuzz/corpus/AviReader tests_media --gtest_also_run_disabled_tests
+//   --gtest_filter='*WriteFuzzSeeds'
+TEST(AviReaderSeeds, DISABLED_WriteFuzzSeeds) {
+    const char* dir = std::getenv("TARVOLIN_AVI_SEEDS");
+    if (!dir)
+        GTEST_SKIP() << "TARVOLIN_AVI_SEEDS not set";
+    fs::create_directories(dir);
+    auto save = [&](const std::string& name, const TAviImage& f) {
+        ASSERT_LT(f.Bytes.size(), 8192u) << name;
+        f.Save((fs::path(dir) / name).string());
+    };
+    save("dib-relative.avi", BuildAvi(MakeDibMovie(4, 3, 4)));
+    TAviSpec abs = MakeDibMovie(3, 2, 3);
+    abs.Index = TAviIndexMode::Absolute;
+    abs.JunkBeforeMovi = true;
+    abs.Chunks[1].Data.clear();
+    save("dib-absolute-dropped.avi", BuildAvi(abs));
+    TAviSpec pcm = MakeDibMovie(2, 2, 6, 62500);
+    AddAudioTrack(pcm, Pcm(8000, 1, 8), {1250, 500, 500, 300, 700}, {0, 1, 2, 2, 4});
+    save("pcm-skew.avi", BuildAvi(pcm));
+    TAviSpec two;
+    two.Streams.push_back(MakeAudioStream(Pcm(8000, 2, 16)));
+    two.Streams.push_back(MakeVideoStream(2, 2, 8, FourCC("DIB "), BI_RGB, MakePattern(1024, 3)));
+    two.Streams.push_back(MakeAudioStream(Pcm(8000, 1, 8)));
+    for (int i = 0; i < 3; ++i) {
+        two.Chunks.push_back({1, "dc", MakePattern(8, uint32_t(i)), i == 0, true});
+        two.Chunks.push_back({0, "wb", MakePattern(532, uint32_t(i)), true, true});
+        two.Chunks.push_back({2, "wb", MakePattern(266, uint32_t(i)), true, true});
+    }
+    two.ExtraEntries = {{FourCC("ix00"), 0, 4, 16}};
+    save("two-audio-palette.avi", BuildAvi(two));
+}
