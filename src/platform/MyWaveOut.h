@@ -12,7 +12,6 @@
 enum : int32_t {
     WaveOutOk = 0,
     WaveOutError = 1,         // unspecified failure
-    WaveOutBadDeviceId = 2,   // no device of that name
     WaveOutAllocated = 4,     // the device is in use by someone else
     WaveOutInvalidHandle = 5, // the device is not open
     WaveOutNoDriver = 6,      // no driver can play to the device
