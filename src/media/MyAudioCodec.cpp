@@ -22,8 +22,10 @@ const char* const NoDecoderMessage = "Debug: No decoder available for audio expo
 
 std::string Trim(const std::string& s) {
     size_t b = 0, e = s.size();
-    while (b < e && uint8_t(s[b]) <= ' ') ++b;
-    while (e > b && uint8_t(s[e - 1]) <= ' ') --e;
+    while (b < e && uint8_t(s[b]) <= ' ')
+        ++b;
+    while (e > b && uint8_t(s[e - 1]) <= ' ')
+        --e;
     return s.substr(b, e - b);
 }
 
@@ -35,8 +37,12 @@ std::string PadRight(const std::string& s, size_t width) {
     return s.size() >= width ? s : s + std::string(width - s.size(), ' ');
 }
 
-const uint8_t* Bytes(const TAudioFormat& f) { return reinterpret_cast<const uint8_t*>(&f); }
-uint8_t* Bytes(TAudioFormat& f) { return reinterpret_cast<uint8_t*>(&f); }
+const uint8_t* Bytes(const TAudioFormat& f) {
+    return reinterpret_cast<const uint8_t*>(&f);
+}
+uint8_t* Bytes(TAudioFormat& f) {
+    return reinterpret_cast<uint8_t*>(&f);
+}
 
 // The name a tag entry goes by: its tag name, or its driver's name when that is blank.
 std::string KindName(const TAudCodec& driver, const TAudCodecKind& kind) {
@@ -61,17 +67,23 @@ TAudCodecKind::TAudCodecKind(TAudCodec* owner) : Owner(owner) {
             }
 }
 
-TAudioCodec::TAudioCodec(IUiServices* ui) : Ui(ui) { EnumerateDrivers(); }
+TAudioCodec::TAudioCodec(IUiServices* ui) : Ui(ui) {
+    EnumerateDrivers();
+}
 
-TAudioCodec::~TAudioCodec() { CloseStream(); }
+TAudioCodec::~TAudioCodec() {
+    CloseStream();
+}
 
 void TAudioCodec::EnumerateDrivers() {
     Drivers.clear();
     try {
         AcmDriverEnum([this](TAcmDriverId id, uint32_t support) {
-            if (!(support & AcmDriverSupportCodec)) return false;
+            if (!(support & AcmDriverSupportCodec))
+                return false;
             TAcmDriverHandle handle = 0;
-            if (AcmDriverOpen(id, handle) != TAcmResult::Ok) return false;
+            if (AcmDriverOpen(id, handle) != TAcmResult::Ok)
+                return false;
             TAcmDriverDetails details;
             if (AcmDriverDetails(id, details) != TAcmResult::Ok) {
                 AcmDriverClose(handle);
@@ -101,7 +113,8 @@ void TAudioCodec::EnumerateDrivers() {
         });
     } catch (const std::exception&) {
         // The drivers read so far stay usable.
-        if (Ui) Ui->ShowMessage(BadDriverMessage, TMsgKind::Error);
+        if (Ui)
+            Ui->ShowMessage(BadDriverMessage, TMsgKind::Error);
     }
 }
 
@@ -110,7 +123,8 @@ bool TAudioCodec::OpenStream(const TAudioFormat& src, const TAudioFormat& dst) {
     WorkSize = 0;
     CarrySize = 0;
     if (CountTags(src) == 0) {
-        if (Ui) Ui->ShowMessage(NoDecoderMessage, TMsgKind::Error);
+        if (Ui)
+            Ui->ShowMessage(NoDecoderMessage, TMsgKind::Error);
         return false;
     }
     SourceFormat = src;
@@ -130,21 +144,25 @@ void TAudioCodec::CloseStream() {
 bool TAudioCodec::RunStream(const uint8_t* src, uint32_t srcSize, uint32_t flags,
                             std::vector<uint8_t>& dst) {
     dst.clear();
-    if (!Opened || !Stream || (srcSize && !src)) return false;
+    if (!Opened || !Stream || (srcSize && !src))
+        return false;
     const uint32_t n = CheckedAdd(CarrySize, srcSize);
     // The carried bytes go in front of the new ones; without any, the caller's block is used
     // as it is.
     const uint8_t* in = src;
     if (CarrySize) {
-        if (WorkBuffer.size() < n) WorkBuffer.resize(n);
+        if (WorkBuffer.size() < n)
+            WorkBuffer.resize(n);
         std::memcpy(WorkBuffer.data(), CarryBuffer.data(), CarrySize);
-        if (srcSize) std::memcpy(WorkBuffer.data() + CarrySize, src, srcSize);
+        if (srcSize)
+            std::memcpy(WorkBuffer.data() + CarrySize, src, srcSize);
         WorkSize = n;
         in = WorkBuffer.data();
     }
 
     uint32_t size = 0;
-    if (AcmStreamSize(*Stream, n, size) != TAcmResult::Ok || size == 0) return false;
+    if (AcmStreamSize(*Stream, n, size) != TAcmResult::Ok || size == 0)
+        return false;
     dst.resize(size);
     TAcmStreamHeader header;
     header.Src = in;
@@ -164,7 +182,8 @@ bool TAudioCodec::RunStream(const uint8_t* src, uint32_t srcSize, uint32_t flags
 
     const uint32_t unconsumed = CheckedSub(n, header.SrcLengthUsed);
     if (unconsumed > 0) {
-        if (CarryBuffer.size() < unconsumed) CarryBuffer.resize(unconsumed);
+        if (CarryBuffer.size() < unconsumed)
+            CarryBuffer.resize(unconsumed);
         // In and CarryBuffer never overlap: carried bytes were copied to the work buffer.
         std::memcpy(CarryBuffer.data(), in + header.SrcLengthUsed, unconsumed);
     }
@@ -184,7 +203,8 @@ bool TAudioCodec::Encode(bool last, const uint8_t* src, uint32_t srcSize,
 
 bool TAudioCodec::SuggestFormat(uint32_t tag, const TAudioFormat& srcPcm, TAudioFormat& dst) {
     std::memset(&dst, 0, sizeof(dst));
-    if (tag > 0xFFFF) return false;
+    if (tag > 0xFFFF)
+        return false;
     dst.Wfx.wFormatTag = uint16_t(tag);
     dst.Wfx.nChannels = srcPcm.Wfx.nChannels;
     dst.Wfx.wBitsPerSample = srcPcm.Wfx.wBitsPerSample;
@@ -201,10 +221,12 @@ bool TAudioCodec::TestOpen(const TAudioFormat& src, const TAudioFormat& dst) {
 }
 
 bool TAudioCodec::FindDecoder(uint32_t tag, const TAudioFormat& src, TAudioFormat& dst) {
-    if (TestOpen(src, dst)) return true;
+    if (TestOpen(src, dst))
+        return true;
     for (const auto& driver : Drivers)
         for (const auto& kind : driver->Kinds) {
-            if (kind->FormatTag != tag) continue;
+            if (kind->FormatTag != tag)
+                continue;
             for (const auto& detail : kind->Details)
                 if (TestOpen(src, detail->PcmFormat)) {
                     dst = detail->PcmFormat;
@@ -219,17 +241,20 @@ bool TAudioCodec::FindDecoder(uint32_t tag, const TAudioFormat& src, TAudioForma
                          AcmSuggestFormatTag) != TAcmResult::Ok)
         return false;
     MakePcmFormat(own, own.Wfx.nSamplesPerSec, own.Wfx.nChannels, own.Wfx.wBitsPerSample);
-    if (!TestOpen(src, own)) return false;
+    if (!TestOpen(src, own))
+        return false;
     dst = own;
     return true;
 }
 
 bool TAudioCodec::ProbeEncoders(std::vector<std::string>& lines) {
-    if (Drivers.empty()) return false;
+    if (Drivers.empty())
+        return false;
     int driverNo = 0;
     for (const auto& driver : Drivers) {
         ++driverNo;
-        if (driverNo > 1) lines.emplace_back();
+        if (driverNo > 1)
+            lines.emplace_back();
         lines.push_back(std::to_string(driverNo) + "." + driver->Name);
         const TAcmDriverDetails& d = driver->Details;
         lines.push_back("  Short name: " + d.ShortName);
@@ -240,14 +265,16 @@ bool TAudioCodec::ProbeEncoders(std::vector<std::string>& lines) {
         lines.push_back("  Available format");
         int tagNo = 0;
         for (const auto& kind : driver->Kinds) {
-            if (kind->FormatTag == WAVE_FORMAT_PCM) continue;
+            if (kind->FormatTag == WAVE_FORMAT_PCM)
+                continue;
             ++tagNo;
-            if (tagNo > 1) lines.emplace_back();
+            if (tagNo > 1)
+                lines.emplace_back();
             kind->HeaderSize = kind->TagDetails.FormatSize;
             lines.push_back("     " + std::to_string(tagNo) + ". " +
-                            PadRight("\"" + kind->TagName + "\"", 34) + " Tag:" +
-                            PadRight(std::to_string(kind->FormatTag), 8) + " Header:" +
-                            PadLeft(std::to_string(kind->HeaderSize), 5));
+                            PadRight("\"" + kind->TagName + "\"", 34) +
+                            " Tag:" + PadRight(std::to_string(kind->FormatTag), 8) +
+                            " Header:" + PadLeft(std::to_string(kind->HeaderSize), 5));
             kind->CanEncode = false;
             std::vector<std::string> usable;
             for (const auto& detail : kind->Details) {
@@ -284,21 +311,24 @@ void TAudioCodec::FillExportCodecList(std::vector<TCodecListItem>& strings) {
 
 bool TAudioCodec::FillPCMSourceList(uint32_t tag, std::vector<std::string>& strings) {
     if (tag == WAVE_FORMAT_PCM) {
-        static const char* const fixed[] = {
-            "44100, 16 bits Stereo", "44100, 8  bits Stereo", "44100, 16 bits Mono",
-            "44100, 8  bits Mono",   "22050, 16 bits Stereo", "22050, 8  bits Stereo",
-            "22050, 16 bits Mono",   "22050, 8  bits Mono"};
+        static const char* const fixed[] = {"44100, 16 bits Stereo", "44100, 8  bits Stereo",
+                                            "44100, 16 bits Mono",   "44100, 8  bits Mono",
+                                            "22050, 16 bits Stereo", "22050, 8  bits Stereo",
+                                            "22050, 16 bits Mono",   "22050, 8  bits Mono"};
         strings.insert(strings.end(), std::begin(fixed), std::end(fixed));
         return true;
     }
-    if (Drivers.empty()) return false;
+    if (Drivers.empty())
+        return false;
     for (const auto& driver : Drivers)
         for (const auto& kind : driver->Kinds) {
-            if (kind->FormatTag != tag) continue;
+            if (kind->FormatTag != tag)
+                continue;
             for (const auto& detail : kind->Details) {
                 detail->Usable = SuggestFormat(tag, detail->PcmFormat, detail->SuggestedFormat);
                 const std::string label = Trim(detail->Label);
-                if (detail->Usable && label.rfind("48000", 0) != 0) strings.push_back(label);
+                if (detail->Usable && label.rfind("48000", 0) != 0)
+                    strings.push_back(label);
             }
         }
     return true;
@@ -318,6 +348,7 @@ int32_t TAudioCodec::CountTags(const TAudioFormat& format) const {
     int32_t count = 0;
     for (const auto& driver : Drivers)
         for (const auto& kind : driver->Kinds)
-            if (uint16_t(kind->FormatTag) == format.Wfx.wFormatTag) ++count;
+            if (uint16_t(kind->FormatTag) == format.Wfx.wFormatTag)
+                ++count;
     return count;
 }

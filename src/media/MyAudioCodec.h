@@ -103,8 +103,7 @@ public:
     uint32_t GetCarryOverSize() const { return CarrySize; }
 
 private:
-    bool RunStream(const uint8_t* src, uint32_t srcSize, uint32_t flags,
-                   std::vector<uint8_t>& dst);
+    bool RunStream(const uint8_t* src, uint32_t srcSize, uint32_t flags, std::vector<uint8_t>& dst);
 
     IUiServices* Ui;
     TAcmStreamPtr Stream;

@@ -23,10 +23,11 @@ namespace {
 
 // ---- Little-endian access to format blocks ------------------------------------------------------
 
-uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+uint16_t Get16(const uint8_t* p) {
+    return uint16_t(p[0] | (p[1] << 8));
+}
 uint32_t Get32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) |
-           (uint32_t(p[3]) << 24);
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
 void Put16(uint8_t*& p, uint32_t v) {
     p[0] = uint8_t(v);
@@ -53,7 +54,8 @@ struct TWaveFormat {
 // Reads a format block. PCM needs only the 16 bytes before the extra size; every other tag needs
 // the whole header and the extra bytes it announces.
 bool ParseFormat(const uint8_t* p, uint32_t size, TWaveFormat& f) {
-    if (!p || size < 16) return false;
+    if (!p || size < 16)
+        return false;
     f.Tag = Get16(p);
     f.Channels = Get16(p + 2);
     f.Rate = Get32(p + 4);
@@ -61,17 +63,21 @@ bool ParseFormat(const uint8_t* p, uint32_t size, TWaveFormat& f) {
     f.BlockAlign = Get16(p + 12);
     f.Bits = Get16(p + 14);
     f.ExtraSize = 0;
-    if (f.Tag == AcmTagPcm) return true;
-    if (size < AcmWaveHeaderSize) return false;
+    if (f.Tag == AcmTagPcm)
+        return true;
+    if (size < AcmWaveHeaderSize)
+        return false;
     f.ExtraSize = Get16(p + 16);
-    if (f.ExtraSize > size - AcmWaveHeaderSize || f.ExtraSize > sizeof(f.Extra)) return false;
+    if (f.ExtraSize > size - AcmWaveHeaderSize || f.ExtraSize > sizeof(f.Extra))
+        return false;
     std::memcpy(f.Extra, p + AcmWaveHeaderSize, f.ExtraSize);
     return true;
 }
 
 // Writes the header and extra bytes; false when they do not fit into Size bytes.
 bool WriteFormat(const TWaveFormat& f, uint8_t* p, uint32_t size) {
-    if (size < AcmWaveHeaderSize + uint32_t(f.ExtraSize)) return false;
+    if (size < AcmWaveHeaderSize + uint32_t(f.ExtraSize))
+        return false;
     std::memset(p, 0, size);
     uint8_t* w = p;
     Put16(w, f.Tag);        // wFormatTag
@@ -100,10 +106,14 @@ constexpr uint32_t MaxRate = 768000;
 
 // A PCM format the layer converts from and to: integer samples of 8 (unsigned), 16 or 32 bits.
 bool IsUsablePcm(const TWaveFormat& f) {
-    if (f.Tag != AcmTagPcm) return false;
-    if (f.Channels < 1 || f.Channels > MaxChannels) return false;
-    if (f.Rate < 1 || f.Rate > MaxRate) return false;
-    if (f.Bits != 8 && f.Bits != 16 && f.Bits != 32) return false;
+    if (f.Tag != AcmTagPcm)
+        return false;
+    if (f.Channels < 1 || f.Channels > MaxChannels)
+        return false;
+    if (f.Rate < 1 || f.Rate > MaxRate)
+        return false;
+    if (f.Bits != 8 && f.Bits != 16 && f.Bits != 32)
+        return false;
     return f.BlockAlign == f.Channels * (f.Bits / 8);
 }
 
@@ -118,7 +128,9 @@ AVSampleFormat PcmSampleFormat(uint16_t bits) {
     }
 }
 
-bool IsPcmFamily(AVCodecID id) { return id >= AV_CODEC_ID_PCM_S16LE && id < AV_CODEC_ID_ADPCM_IMA_QT; }
+bool IsPcmFamily(AVCodecID id) {
+    return id >= AV_CODEC_ID_PCM_S16LE && id < AV_CODEC_ID_ADPCM_IMA_QT;
+}
 
 // ---- Catalogue ----------------------------------------------------------------------------------
 
@@ -198,7 +210,7 @@ using TParserPtr = std::unique_ptr<AVCodecParserContext, TParserDeleter>;
 struct TEncoderRequest {
     uint32_t Rate = 0;
     uint16_t Channels = 0;
-    int64_t BitRate = 0;   // 0: the layer's default for codecs that let the caller choose
+    int64_t BitRate = 0;    // 0: the layer's default for codecs that let the caller choose
     uint32_t BlockSize = 0; // 0: the codec's own block size
 };
 
@@ -212,7 +224,8 @@ bool CodecHasOwnBitRate(const AVCodec* codec) {
         return r;
     }();
     AVCodecContext* c = avcodec_alloc_context3(codec);
-    if (!c) throw std::bad_alloc();
+    if (!c)
+        throw std::bad_alloc();
     int64_t r = c->bit_rate;
     avcodec_free_context(&c);
     return r != 0 && r != genericDefault;
@@ -231,8 +244,10 @@ TCodecContextPtr OpenEncoder(const AVCodec* codec, const TEncoderRequest& r) {
     if (codec->supported_samplerates) {
         bool found = false;
         for (const int* p = codec->supported_samplerates; *p; ++p)
-            if (uint32_t(*p) == r.Rate) found = true;
-        if (!found) return nullptr;
+            if (uint32_t(*p) == r.Rate)
+                found = true;
+        if (!found)
+            return nullptr;
     }
     AVChannelLayout layout{};
     if (codec->ch_layouts) {
@@ -241,13 +256,15 @@ TCodecContextPtr OpenEncoder(const AVCodec* codec, const TEncoderRequest& r) {
                 av_channel_layout_copy(&layout, p);
                 break;
             }
-        if (!layout.nb_channels) return nullptr;
+        if (!layout.nb_channels)
+            return nullptr;
     } else {
         av_channel_layout_default(&layout, r.Channels);
     }
 
     TCodecContextPtr c(avcodec_alloc_context3(codec));
-    if (!c) throw std::bad_alloc();
+    if (!c)
+        throw std::bad_alloc();
     c->sample_rate = int(r.Rate);
     av_channel_layout_copy(&c->ch_layout, &layout);
     av_channel_layout_uninit(&layout);
@@ -257,11 +274,11 @@ TCodecContextPtr OpenEncoder(const AVCodec* codec, const TEncoderRequest& r) {
     c->strict_std_compliance = FF_COMPLIANCE_UNOFFICIAL;
     if (!CodecHasOwnBitRate(codec))
         c->bit_rate = r.BitRate > 0 ? r.BitRate : DefaultBitRate(r.Rate, r.Channels);
-    if (r.BlockSize && c->priv_data &&
-        av_opt_find(c->priv_data, "block_size", nullptr, 0, 0) &&
+    if (r.BlockSize && c->priv_data && av_opt_find(c->priv_data, "block_size", nullptr, 0, 0) &&
         av_opt_set_int(c->priv_data, "block_size", r.BlockSize, 0) < 0)
         return nullptr;
-    if (avcodec_open2(c.get(), codec, nullptr) < 0) return nullptr;
+    if (avcodec_open2(c.get(), codec, nullptr) < 0)
+        return nullptr;
     return c;
 }
 
@@ -280,7 +297,8 @@ bool EncoderFormat(const AVCodecContext* c, uint16_t tag, TWaveFormat& f) {
         bps = 0;
     } else {
         bps = av_get_bits_per_sample(id);
-        if (!bps) bps = c->bits_per_coded_sample ? c->bits_per_coded_sample : 16;
+        if (!bps)
+            bps = c->bits_per_coded_sample ? c->bits_per_coded_sample : 16;
     }
     f.Bits = uint16_t(bps);
 
@@ -295,7 +313,8 @@ bool EncoderFormat(const AVCodecContext* c, uint16_t tag, TWaveFormat& f) {
         blockAlign = c->block_align;
     else
         blockAlign = int64_t(bps) * f.Channels / std::gcd(8, bps);
-    if (blockAlign < 0 || blockAlign > 0xFFFF) return false;
+    if (blockAlign < 0 || blockAlign > 0xFFFF)
+        return false;
     f.BlockAlign = uint16_t(blockAlign);
 
     // Codecs of fixed-size blocks may leave the bit rate field at a meaningless default; the
@@ -303,9 +322,11 @@ bool EncoderFormat(const AVCodecContext* c, uint16_t tag, TWaveFormat& f) {
     int64_t bitRate = c->bit_rate;
     if (c->block_align > 0 && c->frame_size > 0) {
         const int64_t fromBlocks = int64_t(c->block_align) * 8 * rate / c->frame_size;
-        if (std::llabs(bitRate - fromBlocks) > fromBlocks / 100) bitRate = fromBlocks;
+        if (std::llabs(bitRate - fromBlocks) > fromBlocks / 100)
+            bitRate = fromBlocks;
     }
-    if (bitRate <= 0 || bitRate / 8 > 0xFFFFFFFFLL) return false;
+    if (bitRate <= 0 || bitRate / 8 > 0xFFFFFFFFLL)
+        return false;
     f.AvgBytes = uint32_t(bitRate / 8);
 
     uint8_t* w = f.Extra;
@@ -316,20 +337,21 @@ bool EncoderFormat(const AVCodecContext* c, uint16_t tag, TWaveFormat& f) {
         Put16(w, 1);    // nFramesPerBlock
         Put16(w, 1393); // nCodecDelay
     } else if (id == AV_CODEC_ID_MP2) {
-        Put16(w, 2);                                // fwHeadLayer: layer 2
-        Put32(w, uint32_t(c->bit_rate));            // dwHeadBitrate
-        Put16(w, f.Channels == 2 ? 1 : 8);          // fwHeadMode: stereo or single channel
-        Put16(w, 0);                                // fwHeadModeExt
-        Put16(w, 1);                                // wHeadEmphasis: none
-        Put16(w, 16);                               // fwHeadFlags: MPEG-1 id bit
-        Put32(w, 0);                                // dwPTSLow
-        Put32(w, 0);                                // dwPTSHigh
+        Put16(w, 2);                       // fwHeadLayer: layer 2
+        Put32(w, uint32_t(c->bit_rate));   // dwHeadBitrate
+        Put16(w, f.Channels == 2 ? 1 : 8); // fwHeadMode: stereo or single channel
+        Put16(w, 0);                       // fwHeadModeExt
+        Put16(w, 1);                       // wHeadEmphasis: none
+        Put16(w, 16);                      // fwHeadFlags: MPEG-1 id bit
+        Put32(w, 0);                       // dwPTSLow
+        Put32(w, 0);                       // dwPTSHigh
     } else if (id == AV_CODEC_ID_GSM_MS || id == AV_CODEC_ID_ADPCM_IMA_WAV) {
-        const int perBlock = av_get_audio_frame_duration(const_cast<AVCodecContext*>(c),
-                                                         c->block_align);
+        const int perBlock =
+            av_get_audio_frame_duration(const_cast<AVCodecContext*>(c), c->block_align);
         Put16(w, uint32_t(perBlock)); // wSamplesPerBlock
     } else if (c->extradata_size > 0) {
-        if (size_t(c->extradata_size) > sizeof(f.Extra)) return false;
+        if (size_t(c->extradata_size) > sizeof(f.Extra))
+            return false;
         std::memcpy(w, c->extradata, size_t(c->extradata_size));
         w += c->extradata_size;
     }
@@ -344,7 +366,8 @@ uint32_t ProbeFormatSize(const AVCodec* encoder, uint16_t tag) {
     for (const TEncoderRequest& r : tries) {
         TCodecContextPtr c = OpenEncoder(encoder, r);
         TWaveFormat f;
-        if (c && EncoderFormat(c.get(), tag, f)) return AcmWaveHeaderSize + f.ExtraSize;
+        if (c && EncoderFormat(c.get(), tag, f))
+            return AcmWaveHeaderSize + f.ExtraSize;
     }
     return AcmWaveHeaderSize;
 }
@@ -380,7 +403,8 @@ std::vector<TDriverEntry> BuildCatalogue() {
         for (const TOfferedTag& ot : od.Tags) {
             offeredTags.push_back(ot.Tag);
             const AVCodecID id = av_codec_get_id(RiffAudioTags(), ot.Tag);
-            if (id == AV_CODEC_ID_NONE) continue;
+            if (id == AV_CODEC_ID_NONE)
+                continue;
             const AVCodec* encoder = avcodec_find_encoder(id);
             TTagEntry e;
             e.Tag = ot.Tag;
@@ -388,18 +412,21 @@ std::vector<TDriverEntry> BuildCatalogue() {
             e.Decode = avcodec_find_decoder(id) != nullptr;
             e.Encode = encoder != nullptr;
             e.Name = ot.Name;
-            if (!e.Encode && !e.Decode) continue;
+            if (!e.Encode && !e.Decode)
+                continue;
             e.FormatSize = e.Encode ? ProbeFormatSize(encoder, ot.Tag) : AcmWaveHeaderSize;
             std::string& list = e.Encode ? encodes : decodesOnly;
             list += (list.empty() ? "" : ", ") + e.Name;
             d.Tags.push_back(std::move(e));
         }
-        if (d.Tags.size() < 2) continue;
+        if (d.Tags.size() < 2)
+            continue;
         d.Details.Support = AcmDriverSupportCodec;
         d.Details.ShortName = od.ShortName;
         d.Details.LongName = od.LongName;
         d.Details.Licensing = licensing;
-        if (!encodes.empty()) d.Details.Features = "Encodes and decodes " + encodes;
+        if (!encodes.empty())
+            d.Details.Features = "Encodes and decodes " + encodes;
         if (!decodesOnly.empty())
             d.Details.Features += (encodes.empty() ? "Decodes " : "; decodes ") + decodesOnly;
         drivers.push_back(std::move(d));
@@ -409,9 +436,11 @@ std::vector<TDriverEntry> BuildCatalogue() {
     TDriverEntry dec;
     dec.Tags.push_back(PcmTagEntry());
     for (uint32_t tag = 2; tag < 0xFFFE; ++tag) {
-        if (std::find(offeredTags.begin(), offeredTags.end(), tag) != offeredTags.end()) continue;
+        if (std::find(offeredTags.begin(), offeredTags.end(), tag) != offeredTags.end())
+            continue;
         const AVCodecID id = av_codec_get_id(RiffAudioTags(), tag);
-        if (id == AV_CODEC_ID_NONE || !avcodec_find_decoder(id)) continue;
+        if (id == AV_CODEC_ID_NONE || !avcodec_find_decoder(id))
+            continue;
         TTagEntry e;
         e.Tag = uint16_t(tag);
         e.Id = id;
@@ -441,7 +470,8 @@ std::vector<TDriverEntry> BuildCatalogue() {
     pcm.Details.Features = "Converts between PCM rates, channel counts and sample sizes";
     drivers.push_back(std::move(pcm));
 
-    for (TDriverEntry& d : drivers) d.Details.FormatTagCount = uint32_t(d.Tags.size());
+    for (TDriverEntry& d : drivers)
+        d.Details.FormatTagCount = uint32_t(d.Tags.size());
     return drivers;
 }
 
@@ -451,16 +481,19 @@ const std::vector<TDriverEntry>& Catalogue() {
 }
 
 const TTagEntry* FindTag(uint16_t tag) {
-    if (tag == AcmTagPcm) return nullptr;
+    if (tag == AcmTagPcm)
+        return nullptr;
     for (const TDriverEntry& d : Catalogue())
         for (const TTagEntry& e : d.Tags)
-            if (e.Tag == tag) return &e;
+            if (e.Tag == tag)
+                return &e;
     return nullptr;
 }
 
 const TDriverEntry* DriverById(uint32_t id) {
     const auto& c = Catalogue();
-    if (id < 1 || id > c.size()) return nullptr;
+    if (id < 1 || id > c.size())
+        return nullptr;
     return &c[id - 1];
 }
 
@@ -471,9 +504,11 @@ TCodecContextPtr OpenDecoder(const TTagEntry& entry, const TWaveFormat& f) {
         f.Rate > MaxRate)
         return nullptr;
     const AVCodec* codec = avcodec_find_decoder(entry.Id);
-    if (!codec) return nullptr;
+    if (!codec)
+        return nullptr;
     TCodecContextPtr c(avcodec_alloc_context3(codec));
-    if (!c) throw std::bad_alloc();
+    if (!c)
+        throw std::bad_alloc();
     c->sample_rate = int(f.Rate);
     av_channel_layout_default(&c->ch_layout, f.Channels);
     c->block_align = f.BlockAlign;
@@ -484,11 +519,13 @@ TCodecContextPtr OpenDecoder(const TTagEntry& entry, const TWaveFormat& f) {
     if (f.ExtraSize) {
         c->extradata =
             static_cast<uint8_t*>(av_mallocz(size_t(f.ExtraSize) + AV_INPUT_BUFFER_PADDING_SIZE));
-        if (!c->extradata) throw std::bad_alloc();
+        if (!c->extradata)
+            throw std::bad_alloc();
         std::memcpy(c->extradata, f.Extra, f.ExtraSize);
         c->extradata_size = f.ExtraSize;
     }
-    if (avcodec_open2(c.get(), codec, nullptr) < 0) return nullptr;
+    if (avcodec_open2(c.get(), codec, nullptr) < 0)
+        return nullptr;
     return c;
 }
 
@@ -508,12 +545,11 @@ public:
         return Data.data() + Mark;
     }
     void Commit(size_t written) { Data.resize(Mark + written); }
-    void Append(const uint8_t* p, size_t n) {
-        std::memcpy(Reserve(n), p, n);
-    }
+    void Append(const uint8_t* p, size_t n) { std::memcpy(Reserve(n), p, n); }
     uint32_t Deliver(uint8_t* dst, uint32_t length) {
         size_t n = std::min<size_t>(Pending(), length / Grain * Grain);
-        if (n) std::memcpy(dst, Data.data() + Head, n);
+        if (n)
+            std::memcpy(dst, Data.data() + Head, n);
         Head += n;
         if (Head == Data.size()) {
             Data.clear();
@@ -554,26 +590,31 @@ public:
 
     TAcmResult Put(const uint8_t* const* data, int samples, AVSampleFormat fmt, int rate,
                    const AVChannelLayout& layout, TOutQueue& out) {
-        if (samples <= 0) return TAcmResult::Ok;
+        if (samples <= 0)
+            return TAcmResult::Ok;
         if (!Swr || fmt != InFmt || rate != InRate ||
             av_channel_layout_compare(&layout, &InLayout) != 0) {
             TAcmResult r = Flush(out);
-            if (r != TAcmResult::Ok) return r;
+            if (r != TAcmResult::Ok)
+                return r;
             r = Configure(fmt, rate, layout);
-            if (r != TAcmResult::Ok) return r;
+            if (r != TAcmResult::Ok)
+                return r;
         }
         return Run(data, samples, out);
     }
 
     // Delivers what the converter still holds (the resampler's delay).
     TAcmResult Flush(TOutQueue& out) {
-        if (!Swr) return TAcmResult::Ok;
+        if (!Swr)
+            return TAcmResult::Ok;
         return Run(nullptr, 0, out);
     }
 
     // Upper bound of output samples for In more input samples.
     int64_t Bound(int64_t in, int srcRate) const {
-        if (Swr) return swr_get_out_samples(Swr.get(), int(std::min<int64_t>(in, INT32_MAX))) + 16;
+        if (Swr)
+            return swr_get_out_samples(Swr.get(), int(std::min<int64_t>(in, INT32_MAX))) + 16;
         return av_rescale_rnd(in, OutRate, srcRate, AV_ROUND_UP) + 16;
     }
 
@@ -589,8 +630,8 @@ private:
         else if (av_channel_layout_copy(&InLayout, &layout) < 0)
             return TAcmResult::NoMemory;
         SwrContext* s = nullptr;
-        if (swr_alloc_set_opts2(&s, &OutLayout, OutFmt, OutRate, &InLayout, fmt, rate, 0,
-                                nullptr) < 0)
+        if (swr_alloc_set_opts2(&s, &OutLayout, OutFmt, OutRate, &InLayout, fmt, rate, 0, nullptr) <
+            0)
             return TAcmResult::NotPossible;
         TSwrPtr swr(s);
         // Stereo to mono averages the two channels; mono to stereo copies it to both at full
@@ -598,12 +639,15 @@ private:
         const int inCh = InLayout.nb_channels, outCh = OutLayout.nb_channels;
         if (inCh == 2 && outCh == 1) {
             const double m[2] = {0.5, 0.5};
-            if (swr_set_matrix(swr.get(), m, 2) < 0) return TAcmResult::NotPossible;
+            if (swr_set_matrix(swr.get(), m, 2) < 0)
+                return TAcmResult::NotPossible;
         } else if (inCh == 1 && outCh == 2) {
             const double m[2] = {1.0, 1.0};
-            if (swr_set_matrix(swr.get(), m, 1) < 0) return TAcmResult::NotPossible;
+            if (swr_set_matrix(swr.get(), m, 1) < 0)
+                return TAcmResult::NotPossible;
         }
-        if (swr_init(swr.get()) < 0) return TAcmResult::NotPossible;
+        if (swr_init(swr.get()) < 0)
+            return TAcmResult::NotPossible;
         Swr = std::move(swr);
         InFmt = fmt;
         InRate = rate;
@@ -613,17 +657,19 @@ private:
     TAcmResult Run(const uint8_t* const* data, int samples, TOutQueue& out) {
         for (;;) {
             const int room = swr_get_out_samples(Swr.get(), samples) + 16;
-            if (room <= 0) return TAcmResult::Ok;
+            if (room <= 0)
+                return TAcmResult::Ok;
             uint8_t* p = out.Reserve(CheckedMul<size_t>(size_t(room), OutBA));
-            const int n = swr_convert(Swr.get(), &p, room, const_cast<const uint8_t**>(data),
-                                      samples);
+            const int n =
+                swr_convert(Swr.get(), &p, room, const_cast<const uint8_t**>(data), samples);
             if (n < 0) {
                 out.Commit(0);
                 return TAcmResult::CodecFailed;
             }
             out.Commit(size_t(n) * OutBA);
             // With input, one call takes all of it; a flush runs until nothing is left.
-            if (data || n == 0) return TAcmResult::Ok;
+            if (data || n == 0)
+                return TAcmResult::Ok;
         }
     }
 
@@ -637,7 +683,9 @@ private:
     uint32_t OutBA;
 };
 
-uint32_t ClampSize(uint64_t n) { return n > 0xFFFFFFFFull ? 0xFFFFFFFFu : uint32_t(n); }
+uint32_t ClampSize(uint64_t n) {
+    return n > 0xFFFFFFFFull ? 0xFFFFFFFFu : uint32_t(n);
+}
 
 } // namespace
 
@@ -650,14 +698,17 @@ public:
     TAcmResult Convert(TAcmStreamHeader& h, uint32_t flags) {
         if (Ended) {
             TAcmResult r = Restart();
-            if (r != TAcmResult::Ok) return r;
+            if (r != TAcmResult::Ok)
+                return r;
             Ended = false;
         }
         const bool end = (flags & AcmConvertEnd) != 0;
         uint32_t used = 0;
         TAcmResult r = Consume(h.Src, h.SrcLength, end, used);
-        if (r != TAcmResult::Ok) return r;
-        if (end) Ended = true;
+        if (r != TAcmResult::Ok)
+            return r;
+        if (end)
+            Ended = true;
         h.SrcLengthUsed = used;
         h.DstLengthUsed = Out.Deliver(h.Dst, h.DstLength);
         return TAcmResult::Ok;
@@ -674,7 +725,9 @@ protected:
     bool Ended = false;
 };
 
-void TAcmStreamDeleter::operator()(TAcmStream* stream) const noexcept { delete stream; }
+void TAcmStreamDeleter::operator()(TAcmStream* stream) const noexcept {
+    delete stream;
+}
 
 namespace {
 
@@ -696,10 +749,12 @@ public:
 protected:
     TAcmResult Consume(const uint8_t* src, uint32_t length, bool end, uint32_t& used) override {
         const uint32_t samples = length / Src.BlockAlign;
-        if (samples > uint32_t(INT32_MAX)) return TAcmResult::InvalidParam;
-        TAcmResult r = Sink.Put(&src, int(samples), PcmSampleFormat(Src.Bits), int(Src.Rate),
-                                SrcLayout, Out);
-        if (r == TAcmResult::Ok && end) r = Sink.Flush(Out);
+        if (samples > uint32_t(INT32_MAX))
+            return TAcmResult::InvalidParam;
+        TAcmResult r =
+            Sink.Put(&src, int(samples), PcmSampleFormat(Src.Bits), int(Src.Rate), SrcLayout, Out);
+        if (r == TAcmResult::Ok && end)
+            r = Sink.Flush(Out);
         used = samples * Src.BlockAlign;
         return r;
     }
@@ -728,21 +783,23 @@ public:
     TAcmResult Init() {
         Frame.reset(av_frame_alloc());
         Packet.reset(av_packet_alloc());
-        if (!Frame || !Packet) return TAcmResult::NoMemory;
-        Fixed = Ctx->frame_size > 0 &&
-                !(Codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE);
+        if (!Frame || !Packet)
+            return TAcmResult::NoMemory;
+        Fixed = Ctx->frame_size > 0 && !(Codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE);
         FrameCap = Fixed ? Ctx->frame_size : VariableFrame;
         Out.Grain = Ctx->block_align > 0 ? uint32_t(Ctx->block_align) : 1;
         SwrContext* s = nullptr;
         AVChannelLayout layout{};
         av_channel_layout_default(&layout, Src.Channels);
-        const int r = swr_alloc_set_opts2(&s, &Ctx->ch_layout, Ctx->sample_fmt, Ctx->sample_rate,
-                                          &layout, PcmSampleFormat(Src.Bits), int(Src.Rate), 0,
-                                          nullptr);
+        const int r =
+            swr_alloc_set_opts2(&s, &Ctx->ch_layout, Ctx->sample_fmt, Ctx->sample_rate, &layout,
+                                PcmSampleFormat(Src.Bits), int(Src.Rate), 0, nullptr);
         av_channel_layout_uninit(&layout);
-        if (r < 0) return TAcmResult::NotPossible;
+        if (r < 0)
+            return TAcmResult::NotPossible;
         Swr.reset(s);
-        if (swr_init(Swr.get()) < 0) return TAcmResult::NotPossible;
+        if (swr_init(Swr.get()) < 0)
+            return TAcmResult::NotPossible;
         return AllocFrame();
     }
 
@@ -751,8 +808,8 @@ public:
         const uint64_t cap = uint64_t(FrameCap);
         const uint64_t delay = Ctx->initial_padding > 0 ? uint64_t(Ctx->initial_padding) : 0;
         // Whole frames of this input, the codec's delay, and the frames still inside the codec.
-        const uint64_t frames = CheckedAdd<uint64_t>((samples + cap - 1) / cap,
-                                                      (delay + cap - 1) / cap + 2);
+        const uint64_t frames =
+            CheckedAdd<uint64_t>((samples + cap - 1) / cap, (delay + cap - 1) / cap + 2);
         uint64_t perFrame;
         if (Ctx->block_align > 0)
             perFrame = uint64_t(Ctx->block_align) * (Fixed ? 1 : cap);
@@ -767,26 +824,45 @@ protected:
     TAcmResult Consume(const uint8_t* src, uint32_t length, bool end, uint32_t& used) override {
         const uint32_t samples = length / Src.BlockAlign;
         const uint32_t take = (end || !Fixed) ? samples : samples / FrameCap * FrameCap;
-        uint32_t pos = 0;
-        while (pos < take) {
-            const int chunk = int(std::min<uint32_t>(uint32_t(FrameCap), take - pos));
+        // An encoder that states a delay but cannot be drained keeps that many of the last
+        // samples; at the end it gets as much silence after them, so that they come out.
+        uint32_t silence = 0;
+        if (end && !(Codec->capabilities & AV_CODEC_CAP_DELAY) && Ctx->initial_padding > 0)
+            silence = uint32_t(Ctx->initial_padding);
+        const uint32_t total = CheckedAdd(take, silence);
+        const uint32_t ba = Src.BlockAlign;
+        for (uint32_t pos = 0; pos < total;) {
+            const uint32_t chunk = std::min<uint32_t>(uint32_t(FrameCap), total - pos);
+            const uint8_t* in = src + size_t(pos) * ba;
+            if (pos + chunk > take) {
+                // This frame reaches into the silence.
+                Stage.assign(size_t(chunk) * ba, Src.Bits == 8 ? 0x80 : 0);
+                if (pos < take)
+                    std::memcpy(Stage.data(), in, size_t(take - pos) * ba);
+                in = Stage.data();
+            }
             TAcmResult r = AllocFrame();
-            if (r != TAcmResult::Ok) return r;
-            Frame->nb_samples = chunk;
-            const uint8_t* in = src + size_t(pos) * Src.BlockAlign;
-            if (swr_convert(Swr.get(), Frame->extended_data, chunk, &in, chunk) != chunk)
+            if (r != TAcmResult::Ok)
+                return r;
+            Frame->nb_samples = int(chunk);
+            if (swr_convert(Swr.get(), Frame->extended_data, int(chunk), &in, int(chunk)) !=
+                int(chunk))
                 return TAcmResult::CodecFailed;
             Frame->pts = NextPts;
             NextPts += chunk;
-            if (avcodec_send_frame(Ctx.get(), Frame.get()) < 0) return TAcmResult::CodecFailed;
+            if (avcodec_send_frame(Ctx.get(), Frame.get()) < 0)
+                return TAcmResult::CodecFailed;
             r = Drain();
-            if (r != TAcmResult::Ok) return r;
-            pos += uint32_t(chunk);
+            if (r != TAcmResult::Ok)
+                return r;
+            pos += chunk;
         }
         if (end) {
-            if (avcodec_send_frame(Ctx.get(), nullptr) < 0) return TAcmResult::CodecFailed;
+            if (avcodec_send_frame(Ctx.get(), nullptr) < 0)
+                return TAcmResult::CodecFailed;
             TAcmResult r = Drain();
-            if (r != TAcmResult::Ok) return r;
+            if (r != TAcmResult::Ok)
+                return r;
         }
         used = take * Src.BlockAlign;
         return TAcmResult::Ok;
@@ -795,7 +871,8 @@ protected:
     // A drained encoder takes no more input; a new one with the same settings continues.
     TAcmResult Restart() override {
         TCodecContextPtr c = OpenEncoder(Codec, Request);
-        if (!c) return TAcmResult::CodecFailed;
+        if (!c)
+            return TAcmResult::CodecFailed;
         Ctx = std::move(c);
         NextPts = 0;
         return TAcmResult::Ok;
@@ -804,22 +881,26 @@ protected:
 private:
     // The frame buffer is reused; it is only replaced while the codec still holds a reference.
     TAcmResult AllocFrame() {
-        if (Frame->buf[0] && av_frame_is_writable(Frame.get())) return TAcmResult::Ok;
+        if (Frame->buf[0] && av_frame_is_writable(Frame.get()))
+            return TAcmResult::Ok;
         av_frame_unref(Frame.get());
         Frame->format = Ctx->sample_fmt;
         Frame->sample_rate = Ctx->sample_rate;
         if (av_channel_layout_copy(&Frame->ch_layout, &Ctx->ch_layout) < 0)
             return TAcmResult::NoMemory;
         Frame->nb_samples = FrameCap;
-        if (av_frame_get_buffer(Frame.get(), 0) < 0) return TAcmResult::NoMemory;
+        if (av_frame_get_buffer(Frame.get(), 0) < 0)
+            return TAcmResult::NoMemory;
         return TAcmResult::Ok;
     }
 
     TAcmResult Drain() {
         for (;;) {
             const int r = avcodec_receive_packet(Ctx.get(), Packet.get());
-            if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return TAcmResult::Ok;
-            if (r < 0) return TAcmResult::CodecFailed;
+            if (r == AVERROR(EAGAIN) || r == AVERROR_EOF)
+                return TAcmResult::Ok;
+            if (r < 0)
+                return TAcmResult::CodecFailed;
             Out.Append(Packet->data, size_t(Packet->size));
             av_packet_unref(Packet.get());
         }
@@ -832,6 +913,7 @@ private:
     TFramePtr Frame;
     TPacketPtr Packet;
     TSwrPtr Swr;
+    std::vector<uint8_t> Stage; // the last frame of a stream, with its silence
     bool Fixed = false;
     int FrameCap = 0;
     int64_t NextPts = 0;
@@ -850,8 +932,10 @@ public:
     TAcmResult Init() {
         Frame.reset(av_frame_alloc());
         Packet.reset(av_packet_alloc());
-        if (!Frame || !Packet) return TAcmResult::NoMemory;
-        if (!PcmFamily) Parser.reset(av_parser_init(Ctx->codec_id));
+        if (!Frame || !Packet)
+            return TAcmResult::NoMemory;
+        if (!PcmFamily)
+            Parser.reset(av_parser_init(Ctx->codec_id));
         return TAcmResult::Ok;
     }
 
@@ -867,12 +951,14 @@ public:
             // frames the parser and the decoder hold back.
             const uint64_t avg = std::max<uint32_t>(1, Src.AvgBytes);
             samples = 2 * uint64_t(srcBytes) * Src.Rate / avg + 2 * 4608;
-            if (perBlock > 0) samples += uint64_t(perBlock);
+            if (perBlock > 0)
+                samples += uint64_t(perBlock);
         }
-        uint64_t bytes = uint64_t(Sink.Bound(int64_t(std::min<uint64_t>(samples, INT32_MAX)),
-                                             int(Src.Rate))) *
-                         DstBA;
-        if (srcBytes == 0) bytes = 0;
+        uint64_t bytes =
+            uint64_t(Sink.Bound(int64_t(std::min<uint64_t>(samples, INT32_MAX)), int(Src.Rate))) *
+            DstBA;
+        if (srcBytes == 0)
+            bytes = 0;
         return bytes + Out.Pending();
     }
 
@@ -888,18 +974,22 @@ protected:
                 const int n = av_parser_parse2(Parser.get(), Ctx.get(), &data, &size, p,
                                                int(std::min<uint32_t>(left, INT32_MAX)),
                                                AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
-                if (n < 0) return TAcmResult::CodecFailed;
+                if (n < 0)
+                    return TAcmResult::CodecFailed;
                 p += n;
                 left -= uint32_t(n);
-                if (size > 0 && (r = DecodePacket(data, size)) != TAcmResult::Ok) return r;
-                if (n == 0 && size == 0) break;
+                if (size > 0 && (r = DecodePacket(data, size)) != TAcmResult::Ok)
+                    return r;
+                if (n == 0 && size == 0)
+                    break;
             }
             if (end) {
                 uint8_t* data = nullptr;
                 int size = 0;
-                av_parser_parse2(Parser.get(), Ctx.get(), &data, &size, nullptr, 0,
-                                 AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
-                if (size > 0 && (r = DecodePacket(data, size)) != TAcmResult::Ok) return r;
+                av_parser_parse2(Parser.get(), Ctx.get(), &data, &size, nullptr, 0, AV_NOPTS_VALUE,
+                                 AV_NOPTS_VALUE, 0);
+                if (size > 0 && (r = DecodePacket(data, size)) != TAcmResult::Ok)
+                    return r;
             }
             used = length;
         } else {
@@ -911,19 +1001,23 @@ protected:
                 for (uint32_t b = 0; b < blocks; b += perPacket) {
                     const uint32_t n = std::min(perPacket, blocks - b);
                     r = DecodePacket(src + size_t(b) * SrcBA, int(n * SrcBA));
-                    if (r != TAcmResult::Ok) return r;
+                    if (r != TAcmResult::Ok)
+                        return r;
                 }
             } else {
                 for (uint32_t b = 0; b < blocks; ++b) {
                     r = DecodePacket(src + size_t(b) * SrcBA, int(SrcBA));
-                    if (r != TAcmResult::Ok) return r;
+                    if (r != TAcmResult::Ok)
+                        return r;
                 }
             }
             used = blocks * SrcBA;
         }
         if (end) {
-            if (avcodec_send_packet(Ctx.get(), nullptr) < 0) return TAcmResult::CodecFailed;
-            if ((r = ReceiveFrames()) != TAcmResult::Ok) return r;
+            if (avcodec_send_packet(Ctx.get(), nullptr) < 0)
+                return TAcmResult::CodecFailed;
+            if ((r = ReceiveFrames()) != TAcmResult::Ok)
+                return r;
             r = Sink.Flush(Out);
         }
         return r;
@@ -932,7 +1026,8 @@ protected:
     TAcmResult Restart() override {
         avcodec_flush_buffers(Ctx.get());
         Sink.Reset();
-        if (Parser) Parser.reset(av_parser_init(Ctx->codec_id));
+        if (Parser)
+            Parser.reset(av_parser_init(Ctx->codec_id));
         return TAcmResult::Ok;
     }
 
@@ -944,22 +1039,28 @@ private:
         Packet->data = nullptr;
         Packet->size = 0;
         // A damaged packet is skipped, as a player would; the stream goes on.
-        if (r == AVERROR_INVALIDDATA) return ReceiveFrames();
-        if (r < 0) return TAcmResult::CodecFailed;
+        if (r == AVERROR_INVALIDDATA)
+            return ReceiveFrames();
+        if (r < 0)
+            return TAcmResult::CodecFailed;
         return ReceiveFrames();
     }
 
     TAcmResult ReceiveFrames() {
         for (int guard = 0; guard < 1 << 16; ++guard) {
             const int r = avcodec_receive_frame(Ctx.get(), Frame.get());
-            if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return TAcmResult::Ok;
-            if (r == AVERROR_INVALIDDATA) continue;
-            if (r < 0) return TAcmResult::CodecFailed;
-            TAcmResult put = Sink.Put(Frame->extended_data, Frame->nb_samples,
-                                      AVSampleFormat(Frame->format), Frame->sample_rate,
-                                      Frame->ch_layout, Out);
+            if (r == AVERROR(EAGAIN) || r == AVERROR_EOF)
+                return TAcmResult::Ok;
+            if (r == AVERROR_INVALIDDATA)
+                continue;
+            if (r < 0)
+                return TAcmResult::CodecFailed;
+            TAcmResult put =
+                Sink.Put(Frame->extended_data, Frame->nb_samples, AVSampleFormat(Frame->format),
+                         Frame->sample_rate, Frame->ch_layout, Out);
             av_frame_unref(Frame.get());
-            if (put != TAcmResult::Ok) return put;
+            if (put != TAcmResult::Ok)
+                return put;
         }
         return TAcmResult::CodecFailed;
     }
@@ -1023,19 +1124,22 @@ const char* AcmResultText(TAcmResult result) {
 void AcmDriverEnum(const std::function<bool(TAcmDriverId id, uint32_t support)>& callback) {
     const auto& c = Catalogue();
     for (size_t i = 0; i < c.size(); ++i)
-        if (!callback(TAcmDriverId(i + 1), c[i].Details.Support)) break;
+        if (!callback(TAcmDriverId(i + 1), c[i].Details.Support))
+            break;
 }
 
 TAcmResult AcmDriverDetails(TAcmDriverId id, TAcmDriverDetails& details) {
     const TDriverEntry* d = DriverById(id);
-    if (!d) return TAcmResult::InvalidHandle;
+    if (!d)
+        return TAcmResult::InvalidHandle;
     details = d->Details;
     return TAcmResult::Ok;
 }
 
 TAcmResult AcmDriverOpen(TAcmDriverId id, TAcmDriverHandle& handle) {
     handle = 0;
-    if (!DriverById(id)) return TAcmResult::InvalidHandle;
+    if (!DriverById(id))
+        return TAcmResult::InvalidHandle;
     handle = id;
     return TAcmResult::Ok;
 }
@@ -1047,8 +1151,10 @@ TAcmResult AcmDriverClose(TAcmDriverHandle handle) {
 TAcmResult AcmFormatTagDetails(TAcmDriverHandle handle, uint32_t index,
                                TAcmFormatTagDetails& details) {
     const TDriverEntry* d = DriverById(handle);
-    if (!d) return TAcmResult::InvalidHandle;
-    if (index >= d->Tags.size()) return TAcmResult::InvalidParam;
+    if (!d)
+        return TAcmResult::InvalidHandle;
+    if (index >= d->Tags.size())
+        return TAcmResult::InvalidParam;
     const TTagEntry& e = d->Tags[index];
     details.Index = index;
     details.FormatTag = e.Tag;
@@ -1064,10 +1170,12 @@ TAcmResult AcmFormatSuggest(const uint8_t* src, uint32_t srcSize, uint8_t* dst, 
         if (!dst || dstSize < AcmWaveHeaderSize || (flags & ~AcmSuggestFormatTag))
             return TAcmResult::InvalidParam;
         TWaveFormat s;
-        if (!ParseFormat(src, srcSize, s)) return TAcmResult::BadFormat;
+        if (!ParseFormat(src, srcSize, s))
+            return TAcmResult::BadFormat;
         const uint16_t tag = (flags & AcmSuggestFormatTag) ? Get16(dst) : AcmTagPcm;
         const bool srcPcm = s.Tag == AcmTagPcm;
-        if (srcPcm && !IsUsablePcm(s)) return TAcmResult::BadFormat;
+        if (srcPcm && !IsUsablePcm(s))
+            return TAcmResult::BadFormat;
 
         TWaveFormat d;
         if (tag == AcmTagPcm) {
@@ -1079,18 +1187,22 @@ TAcmResult AcmFormatSuggest(const uint8_t* src, uint32_t srcSize, uint8_t* dst, 
             d.AvgBytes = CheckedMul<uint32_t>(d.BlockAlign, d.Rate);
             if (!srcPcm) {
                 const TTagEntry* e = FindTag(s.Tag);
-                if (!e || !OpenDecoder(*e, s)) return TAcmResult::NotPossible;
+                if (!e || !OpenDecoder(*e, s))
+                    return TAcmResult::NotPossible;
             }
         } else {
             const TTagEntry* e = FindTag(tag);
-            if (!srcPcm || !e || !e->Encode) return TAcmResult::NotPossible;
+            if (!srcPcm || !e || !e->Encode)
+                return TAcmResult::NotPossible;
             TEncoderRequest r;
             r.Rate = s.Rate;
             r.Channels = s.Channels;
             TCodecContextPtr c = OpenEncoder(avcodec_find_encoder(e->Id), r);
-            if (!c || !EncoderFormat(c.get(), tag, d)) return TAcmResult::NotPossible;
+            if (!c || !EncoderFormat(c.get(), tag, d))
+                return TAcmResult::NotPossible;
         }
-        if (!WriteFormat(d, dst, dstSize)) return TAcmResult::InvalidParam;
+        if (!WriteFormat(d, dst, dstSize))
+            return TAcmResult::InvalidParam;
         return TAcmResult::Ok;
     });
 }
@@ -1111,10 +1223,12 @@ TAcmResult AcmStreamOpen(TAcmStreamPtr& stream, const uint8_t* src, uint32_t src
             return TAcmResult::Ok;
         }
         // Codecs keep the rate and the channel count; the PCM converter changes those.
-        if (s.Rate != d.Rate || s.Channels != d.Channels) return TAcmResult::NotPossible;
+        if (s.Rate != d.Rate || s.Channels != d.Channels)
+            return TAcmResult::NotPossible;
         if (srcPcm) {
             const TTagEntry* e = FindTag(d.Tag);
-            if (!e || !e->Encode) return TAcmResult::NotPossible;
+            if (!e || !e->Encode)
+                return TAcmResult::NotPossible;
             const AVCodec* codec = avcodec_find_encoder(e->Id);
             const TEncoderRequest request = RequestFor(d);
             TCodecContextPtr c = OpenEncoder(codec, request);
@@ -1124,18 +1238,22 @@ TAcmResult AcmStreamOpen(TAcmStreamPtr& stream, const uint8_t* src, uint32_t src
                 return TAcmResult::NotPossible;
             std::unique_ptr<TEncodeStream> es(new TEncodeStream(s, codec, request, std::move(c)));
             TAcmResult r = es->Init();
-            if (r != TAcmResult::Ok) return r;
+            if (r != TAcmResult::Ok)
+                return r;
             stream.reset(es.release());
             return TAcmResult::Ok;
         }
         if (dstPcm) {
             const TTagEntry* e = FindTag(s.Tag);
-            if (!e) return TAcmResult::NotPossible;
+            if (!e)
+                return TAcmResult::NotPossible;
             TCodecContextPtr c = OpenDecoder(*e, s);
-            if (!c) return TAcmResult::NotPossible;
+            if (!c)
+                return TAcmResult::NotPossible;
             std::unique_ptr<TDecodeStream> ds(new TDecodeStream(s, d, std::move(c)));
             TAcmResult r = ds->Init();
-            if (r != TAcmResult::Ok) return r;
+            if (r != TAcmResult::Ok)
+                return r;
             stream.reset(ds.release());
             return TAcmResult::Ok;
         }
@@ -1143,7 +1261,9 @@ TAcmResult AcmStreamOpen(TAcmStreamPtr& stream, const uint8_t* src, uint32_t src
     });
 }
 
-void AcmStreamClose(TAcmStreamPtr& stream) { stream.reset(); }
+void AcmStreamClose(TAcmStreamPtr& stream) {
+    stream.reset();
+}
 
 TAcmResult AcmStreamSize(TAcmStream& stream, uint32_t srcBytes, uint32_t& dstBytes) {
     dstBytes = 0;
@@ -1163,15 +1283,18 @@ TAcmResult AcmStreamPrepareHeader(TAcmStream&, TAcmStreamHeader& header) {
 }
 
 TAcmResult AcmStreamConvert(TAcmStream& stream, TAcmStreamHeader& header, uint32_t flags) {
-    if (!header.Prepared) return TAcmResult::InvalidHandle;
-    if (flags & ~(AcmConvertBlockAlign | AcmConvertEnd)) return TAcmResult::InvalidParam;
+    if (!header.Prepared)
+        return TAcmResult::InvalidHandle;
+    if (flags & ~(AcmConvertBlockAlign | AcmConvertEnd))
+        return TAcmResult::InvalidParam;
     header.SrcLengthUsed = 0;
     header.DstLengthUsed = 0;
     return Guarded([&] { return stream.Convert(header, flags); });
 }
 
 TAcmResult AcmStreamUnprepareHeader(TAcmStream&, TAcmStreamHeader& header) {
-    if (!header.Prepared) return TAcmResult::InvalidHandle;
+    if (!header.Prepared)
+        return TAcmResult::InvalidHandle;
     header.Prepared = false;
     return TAcmResult::Ok;
 }
