@@ -1039,22 +1039,23 @@ private:
         Packet->data = nullptr;
         Packet->size = 0;
         // A damaged packet is skipped, as a player would; the stream goes on.
-        if (r == AVERROR_INVALIDDATA)
-            return ReceiveFrames();
-        if (r < 0)
-            return TAcmResult::CodecFailed;
+        if (r == AVERROR(ENOMEM))
+            return TAcmResult::NoMemory;
         return ReceiveFrames();
     }
 
     TAcmResult ReceiveFrames() {
-        for (int guard = 0; guard < 1 << 16; ++guard) {
+        // Errors on damaged data are passed over; a decoder that keeps failing has given up.
+        for (int errors = 0; errors < 16;) {
             const int r = avcodec_receive_frame(Ctx.get(), Frame.get());
             if (r == AVERROR(EAGAIN) || r == AVERROR_EOF)
                 return TAcmResult::Ok;
-            if (r == AVERROR_INVALIDDATA)
+            if (r == AVERROR(ENOMEM))
+                return TAcmResult::NoMemory;
+            if (r < 0) {
+                ++errors;
                 continue;
-            if (r < 0)
-                return TAcmResult::CodecFailed;
+            }
             TAcmResult put =
                 Sink.Put(Frame->extended_data, Frame->nb_samples, AVSampleFormat(Frame->format),
                          Frame->sample_rate, Frame->ch_layout, Out);

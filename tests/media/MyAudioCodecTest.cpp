@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include <gtest/gtest.h>
@@ -422,6 +423,9 @@ TEST(AudioCodecStream, LastCallFlushesTheCodecsTail) {
 }
 
 struct TRoundTrip {
+    friend void PrintTo(const TRoundTrip& p, std::ostream* os) {
+        *os << std::hex << "tag 0x" << p.Tag << std::dec << ", " << p.Rate << " Hz";
+    }
     uint32_t Tag;
     uint32_t Rate;
     uint16_t Channels;
@@ -470,7 +474,14 @@ INSTANTIATE_TEST_SUITE_P(
                     TRoundTrip{0x31, 22050, 1, 16, 0.9}, TRoundTrip{0x50, 44100, 2, 16, 0.98},
                     TRoundTrip{0x55, 44100, 2, 16, 0.98},
                     TRoundTrip{0x161, 44100, 2, 16, 0.95, 2048},
-                    TRoundTrip{0x2000, 48000, 2, 16, 0.98, 1536}));
+                    TRoundTrip{0x2000, 48000, 2, 16, 0.98, 1536}),
+    [](const testing::TestParamInfo<TRoundTrip>& info) {
+        const TRoundTrip& p = info.param;
+        char name[64];
+        std::snprintf(name, sizeof(name), "Tag%04X_%u_%uch_%ubit", p.Tag, p.Rate,
+                      unsigned(p.Channels), unsigned(p.Bits));
+        return std::string(name);
+    });
 
 TEST(AudioCodecStream, CompandingCodesSurviveExactly) {
     for (uint32_t tag : {0x06u, 0x07u}) {

@@ -227,17 +227,6 @@ TEST(AcmCatalogue, NamesAreNeutralAndFormatSizesFitTheExtras) {
     }
 }
 
-TEST(AcmCatalogue, UnknownDriversAndIndexesFail) {
-    TAcmDriverDetails d;
-    TAcmDriverHandle h = 0;
-    TAcmFormatTagDetails t;
-    EXPECT_EQ(AcmDriverDetails(0, d), TAcmResult::InvalidHandle);
-    EXPECT_EQ(AcmDriverOpen(9999, h), TAcmResult::InvalidHandle);
-    ASSERT_EQ(AcmDriverOpen(1, h), TAcmResult::Ok);
-    EXPECT_EQ(AcmFormatTagDetails(h, 9999, t), TAcmResult::InvalidParam);
-    EXPECT_EQ(AcmFormatTagDetails(0, 0, t), TAcmResult::InvalidHandle);
-}
-
 // ---- Format blocks --------------------------------------------------------------------------
 
 // The extra bytes other readers depend on, written exactly as libavformat's RIFF writer does.
@@ -480,19 +469,4 @@ TEST(AcmStream, OutputThatDoesNotFitWaitsForTheNextCall) {
     ASSERT_EQ(AcmStreamPrepareHeader(*s, h2), TAcmResult::Ok);
     ASSERT_EQ(AcmStreamConvert(*s, h2, AcmConvertBlockAlign), TAcmResult::Ok);
     EXPECT_EQ(h2.DstLengthUsed, 2048u);
-}
-
-TEST(AcmStream, HeadersMustBePrepared) {
-    const Bytes pcm = Pcm(44100, 2, 16);
-    TAcmStreamPtr s;
-    ASSERT_EQ(AcmStreamOpen(s, pcm.data(), 128, Pcm(22050, 2, 16).data(), 128), TAcmResult::Ok);
-    Bytes out(16);
-    TAcmStreamHeader h{nullptr, 0, 0, out.data(), 16, 0, false};
-    EXPECT_EQ(AcmStreamConvert(*s, h, 0), TAcmResult::InvalidHandle);
-    EXPECT_EQ(AcmStreamUnprepareHeader(*s, h), TAcmResult::InvalidHandle);
-    TAcmStreamHeader bad{nullptr, 8, 0, out.data(), 16, 0, false};
-    EXPECT_EQ(AcmStreamPrepareHeader(*s, bad), TAcmResult::InvalidParam);
-    ASSERT_EQ(AcmStreamPrepareHeader(*s, h), TAcmResult::Ok);
-    EXPECT_EQ(AcmStreamConvert(*s, h, 0x8000), TAcmResult::InvalidParam);
-    EXPECT_STREQ(AcmResultText(TAcmResult::NotPossible), "Conversion not possible");
 }
