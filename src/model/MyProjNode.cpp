@@ -7,6 +7,8 @@
 #include <fstream>
 
 #include "MyCommonParamsPart.h"
+#include "MyAudioCodec.h"
+#include "MyWavStreaming.h"
 #include "MyWavWriter.h"
 
 const TVideoSize VideoSizes[7] = {
@@ -250,6 +252,23 @@ TProjectNode::TProjectNode(const std::string& caption, ITreeItem* item)
 
 TProjectNode::~TProjectNode() {
     Abort = true;
+    WavWriter.reset();
+    // Wave-output threads are stopped and waited for; nothing pumps messages here.
+    StopStreamer();
+    Streamer.reset();
+    {
+        std::lock_guard<std::mutex> lock(ThreadListLock);
+        for (auto& t : ThreadList) t->Stop();
+    }
+    for (;;) {
+        std::unique_ptr<TPassiveStreamer> last;
+        {
+            std::lock_guard<std::mutex> lock(ThreadListLock);
+            if (ThreadList.empty()) break;
+            last = std::move(ThreadList.back());
+            ThreadList.pop_back();
+        }
+    }
     // Children go first, while everything they may reach is still here.
     FreeChildren();
     VideoTrack = nullptr;
@@ -440,6 +459,7 @@ void TProjectNode::SetActiveNode(TTreeNodeData* node) {
 bool TProjectNode::Stop() {
     // No message pump here: Stop is called from inside event handlers and loops that pump.
     Abort = true;
+    StopStreamer();
     return !Busy;
 }
 
