@@ -1,8 +1,6 @@
-// Drawing of the timeline's track image and every hit test on it: one row per visible node
-// (a video track's clips side by side with transitions over them, children stacked below), the
-// pegs, the ruler and the stop-point band. Each paint records the rows it drew in the nodes'
-// TrackRect, and the hit tests use exactly those rectangles and the paint's time scale.
-// Plain object: it paints into a TBitmap and knows no widget.
+// Drawing of the timeline's track image (node rows, pegs, ruler, stop-point band) into a TBitmap,
+// and every hit test on it. Each paint records the rows it drew in the nodes' TrackRect; the hit
+// tests use exactly those rectangles and that paint's time scale. Knows no widget.
 #pragma once
 
 #include <cstdint>
