@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "MyExceptions.h"
 #include "MyGraphics.h"
 
 class TGIFBitmap : public TBitmap {

@@ -155,8 +155,8 @@ void ParseBmp(const uint8_t* d, size_t n, TBmpLayout& l, const std::string& file
         size_t count = clrUsed == 0 || clrUsed > maxCount ? maxCount : clrUsed;
         // The table ends where the pixels begin; writers that leave colours out of a full-size
         // table are common, so take what is there.
-        const size_t end = offBits > tableStart ? std::min<size_t>(offBits, n) : n;
-        if (end < tableStart + entry)
+        const size_t end = offBits != 0 ? std::min<size_t>(offBits, n) : n;
+        if (end < tableStart || end - tableStart < entry)
             throw BmpError("BMP colour table missing", file, tableStart);
         count = std::min(count, (end - tableStart) / entry);
         l.Palette.assign(maxCount * 3, 0); // indices past the table read as black

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "MyExceptions.h"
 #include "MyGraphics.h"
 
 enum class TPictureKind { None, Jpeg, Bmp, Gif };
