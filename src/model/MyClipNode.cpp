@@ -59,6 +59,8 @@ void TClipNode::SetFolder(const std::string& folder) {
     // Directory listings come in no fixed order on Linux (it depends on the file system and on
     // the history of the folder), so the play order is the names' order.
     std::sort(FPictures.begin(), FPictures.end(), LessNoCase);
+    // The track reads durations before it lays its clips out; keep this one current.
+    NaturalDuration = GetNaturalDuration();
 }
 
 std::string TClipNode::PicturePath(int32_t index) const {
@@ -93,8 +95,10 @@ Extended TClipNode::GetNaturalDuration() {
 }
 
 void TClipNode::SetSourceFrameRate(Extended rate) {
-    if (rate > 0)
+    if (rate > 0) {
         ClipRate = rate;
+        NaturalDuration = GetNaturalDuration();
+    }
 }
 
 bool TClipNode::FirstPictureSize(int32_t& width, int32_t& height) {
@@ -183,4 +187,5 @@ void TClipNode::ReadAfter(TValueReader& reader) {
     TMasterNode::ReadAfter(reader);
     SetFolder(reader.ReadString());
     ClipRate = ReadFiniteFloat(reader);
+    NaturalDuration = GetNaturalDuration();
 }
