@@ -79,7 +79,7 @@ void ClipFrames(benchmark::State& state, bool newPicture) {
         root->FrameRate = 25;
         root->Width = 640;
         root->Height = 480;
-        TTreeNodeData* track = root->AddNode("Video track", amLastChild, nkVideoTrack);
+        TTreeNodeData* track = root->GetChild(0); // the video track of a new project
         auto* clip = static_cast<TClipNode*>(track->AddNode("Clip", amLastChild, nkClip));
         clip->SetFolder(dir.string());
         clip->SetSourceFrameRate(newPicture ? 25 : 0.001L);

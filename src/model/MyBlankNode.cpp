@@ -1,6 +1,7 @@
 #include "MyBlankNode.h"
 
 #include "MyGraphics.h"
+#include "MyPCMTrans.h"
 #include "MyProjNode.h"
 #include "MyValueStream.h"
 
@@ -51,8 +52,11 @@ bool BuildFrameSilence(TCustomDurableNode& node, TFrameSilence& silence) {
 }
 
 void DeliverFrameSilence(TCustomDurableNode& node, TFrameSilence& silence) {
-    // The source descriptor the audio handler takes belongs to the PCM unit; the handler is
-    // called from here once that descriptor can be built from silence.
+    if (!node.AudioHandler)
+        return;
+    TAudioSourceInfo source(silence.SourceId, std::move(silence.Data), silence.Balance,
+                            silence.Volume);
+    node.AudioHandler(source);
 }
 
 TBlankNode::TBlankNode(TCustomProjectNode* project, const std::string& caption, ITreeItem* item)

@@ -23,8 +23,7 @@ std::vector<uint8_t> MakeFrameSilence(const TAudioFormat& format, Extended frame
 // is nothing to hand over (no project, no frame rate, an empty block).
 bool BuildFrameSilence(TCustomDurableNode& node, TFrameSilence& silence);
 
-// The hand-over to the project's audio handler. This is where the frame's silence becomes the
-// mixer's source descriptor; until the PCM unit provides that descriptor nothing is passed on.
+// Hands the block (moved out of silence) to the node's audio handler as a mixer source.
 void DeliverFrameSilence(TCustomDurableNode& node, TFrameSilence& silence);
 
 // Position of item in a depth-first walk over the whole tree (the first top-level item is 0).

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "MyGraphics.h"
+#include "MyPCMTrans.h"
 #include "MyProjNode.h"
 
 namespace {
@@ -24,7 +25,7 @@ struct BlankProject {
     TTreeNodeData* Queue;
 
     BlankProject() : Root(std::make_unique<TProjectNode>("Project", Tree.AddRoot("Project"))) {
-        Queue = Root->AddNode("Video track", amLastChild, nkVideoTrack);
+        Queue = Root->GetChild(0); // the video track of a new project
         Root->FrameRate = 15;
         MakePcmFormat(Root->AudioFormat, 22050, 2, 16);
     }
@@ -106,7 +107,7 @@ TEST(BlankNode, HandsOneFrameOfSilence) {
     TBitmap bmp(4, 4);
     b.RenderFrame(&bmp, true, true, 0);
     EXPECT_TRUE(b.Handed.empty()); // no handler
-    b.AudioHandler = [](TAudioSourceInfo&) {};
+    b.AudioHandler = [](TAudioSourceInfo&) { return true; };
     ASSERT_TRUE(b.RenderFrame(&bmp, true, false, 0));
     ASSERT_EQ(b.Handed.size(), 1u);
     EXPECT_EQ(b.Handed[0].Data, std::vector<uint8_t>(1470 * 4, 0));
@@ -126,9 +127,29 @@ TEST(BlankNode, SilenceKeepsPaceWhenAChildFails) {
     BlankProject p;
     ITreeItem* item = p.Queue->Item->AddChild("Black");
     TRecordingBlank b(p.Root.get(), "Black", item);
-    b.AudioHandler = [](TAudioSourceInfo&) {};
+    b.AudioHandler = [](TAudioSourceInfo&) { return true; };
     b.AddNode("Empty clip", amLastChild, nkClip); // no pictures: its frame fails
     TBitmap bmp(4, 4);
     EXPECT_FALSE(b.RenderFrame(&bmp, true, true, 0));
     EXPECT_EQ(b.Handed.size(), 1u);
+}
+
+TEST(BlankNode, SilenceReachesTheAudioHandlerAsASource) {
+    BlankProject p;
+    p.Queue->AddNode("First", amLastChild, nkBlank);
+    TTreeNodeData* b = p.Queue->AddNode("Second", amLastChild, nkBlank);
+    auto* d = static_cast<TCustomDurableNode*>(b);
+    std::vector<std::pair<int32_t, std::vector<uint8_t>>> got;
+    d->AudioHandler = [&](TAudioSourceInfo& s) {
+        got.emplace_back(s.SourceId, std::move(s.Buffer));
+        EXPECT_EQ(s.Balance, 0);
+        return true;
+    };
+    MakePcmFormat(p.Root->AudioFormat, 8000, 1, 8);
+    p.Root->FrameRate = 25;
+    TBitmap bmp(2, 2);
+    ASSERT_TRUE(b->RenderFrame(&bmp, true, true, 0));
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].first, 3);
+    EXPECT_EQ(got[0].second, std::vector<uint8_t>(320, 0x80));
 }

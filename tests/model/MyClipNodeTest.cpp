@@ -47,7 +47,7 @@ struct ClipProject {
     TTempDir Dir;
 
     ClipProject() : Root(std::make_unique<TProjectNode>("Project", Tree.AddRoot("Project"))) {
-        Queue = Root->AddNode("Video track", amLastChild, nkVideoTrack);
+        Queue = Root->GetChild(0); // the video track of a new project
         Root->FrameRate = 15;
         Root->Width = 320;
         Root->Height = 240;
@@ -260,7 +260,7 @@ TEST(ClipRender, OneFrameOfSilencePerFrame) {
     TBitmap b = White(8, 8);
     clip.RenderFrame(&b, true, false, 0); // no handler: nothing
     EXPECT_TRUE(clip.Handed.empty());
-    clip.AudioHandler = [](TAudioSourceInfo&) {};
+    clip.AudioHandler = [](TAudioSourceInfo&) { return true; };
     clip.RenderFrame(&b, false, false, 0); // sound not wanted: nothing
     EXPECT_TRUE(clip.Handed.empty());
     // The clip has no pictures, so its picture fails, but the sound keeps its pace.
