@@ -67,7 +67,11 @@ TBlankNode::TBlankNode(TCustomProjectNode* project, const std::string& caption, 
 }
 
 Extended TBlankNode::GetDuration() {
-    return UserDuration;
+    // Black frames have no source of their own, so only a cut range (which measures on the
+    // natural duration like any clip) overrides the user duration.
+    if (ClipRange.FromStart && ClipRange.ToEnd)
+        return UserDuration;
+    return TMasterNode::GetDuration();
 }
 
 bool TBlankNode::PrepareFrame(TBitmap* bitmap, Extended t) {

@@ -36,7 +36,7 @@ public:
     // The fill colour, 0x00BBGGRR.
     uint32_t BlankColor = 0;
 
-    // The user duration, whatever the auto-duration flag says.
+    // The user duration, whatever the auto-duration flag says (unless a range is cut).
     Extended GetDuration() override;
     // Fills the whole bitmap with the colour, then lets the children draw.
     bool PrepareFrame(TBitmap* bitmap, Extended t) override;

@@ -218,11 +218,21 @@ TEST(ClipRender, StretchedPixelsMatchTheSource) {
 TEST(ClipRender, MissingOrDamagedPicturesGiveBlackAndFalse) {
     ClipProject p;
     TClipNode* c = p.AddNumberedClip(4, 1);
-    std::filesystem::remove(p.Dir.Path + "/" + Numbered(1, ".bmp"));
     SaveBytes(p.Dir.Path + "/" + Numbered(2, ".bmp"), {'B', 'M', 1, 2, 3});
     const std::vector<uint8_t> jpeg = {0xFF, 0xD8, 0xFF, 0xE0, 0, 16, 'J', 'F', 'I', 'F', 0};
     SaveBytes(p.Dir.Path + "/" + Numbered(3, ".bmp"), jpeg); // a JPEG named .bmp
-    for (int i = 1; i < 4; ++i) {
+    // Half a JPEG, a GIF header alone and the first 20 bytes of a GIF.
+    const uint32_t q[4] = {0x0000FF, 0x00FF00, 0xFF0000, 0xFFFFFF};
+    std::vector<uint8_t> half = BuildJpeg(MakeQuarters(32, 32, q));
+    half.resize(half.size() / 2);
+    SaveBytes(p.Dir.Path + "/" + Numbered(4, ".jpg"), half);
+    std::vector<uint8_t> gif = BuildGif(4, 4, {0x0000FF, 0xFF0000}, std::vector<uint8_t>(16, 1));
+    SaveBytes(p.Dir.Path + "/" + Numbered(6, ".gif"), {gif.begin(), gif.begin() + 20});
+    SaveBytes(p.Dir.Path + "/" + Numbered(5, ".GIF"), {'G', 'I', 'F', '8', '9', 'a', 1, 0});
+    c->SetFolder(p.Dir.Path);
+    ASSERT_EQ(c->GetPictureCount(), 7);
+    std::filesystem::remove(p.Dir.Path + "/" + Numbered(1, ".bmp")); // gone after the listing
+    for (int i = 1; i < 7; ++i) {
         TBitmap b = White();
         EXPECT_FALSE(c->RenderFrame(&b, false, true, i)) << i;
         EXPECT_TRUE(AllPixels(b, 0)) << i;
