@@ -6,16 +6,10 @@
 #include "MyValueStream.h"
 
 std::vector<uint8_t> MakeFrameSilence(const TAudioFormat& format, Extended frameRate) {
-    const int32_t blockAlign = GetBlockAlign(format);
-    const uint32_t rate = format.Wfx.nSamplesPerSec;
-    if (!(frameRate > 0) || rate == 0 || blockAlign <= 0)
-        return {};
-    // Whole sample frames only: a block cut inside a sample would shift every later sample
-    // of the mix by a byte.
-    const int64_t frames = Round64(Extended(rate) / frameRate);
-    const size_t bytes = CheckedCast<size_t>(CheckedMul<int64_t>(frames, blockAlign));
-    // 8-bit samples are unsigned, with silence in the middle of their range.
-    return std::vector<uint8_t>(bytes, format.Wfx.wBitsPerSample == 8 ? 0x80 : 0x00);
+    // Whole sample frames of the format's own silence (0x80 for unsigned 8-bit samples).
+    const int32_t bytes = FrameAudioBytes(format, frameRate);
+    if (bytes <= 0) return {};
+    return std::vector<uint8_t>(static_cast<size_t>(bytes), PcmSilenceByte(format));
 }
 
 int32_t AbsoluteItemIndex(const ITreeItem* item) {
