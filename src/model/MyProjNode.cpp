@@ -1,6 +1,7 @@
 #include "MyProjNode.h"
 
 #include "IUiServices.h"
+#include "MyAddOnManager.h"
 #include "MyValueStream.h"
 
 TCustomProjectNode::TCustomProjectNode(const std::string& caption, ITreeItem* item)
@@ -9,6 +10,8 @@ TCustomProjectNode::TCustomProjectNode(const std::string& caption, ITreeItem* it
     Kind = nkProject;
     SaveFileName = false;
     MakePcmFormat(AudioFormat, 22050, 2, 16);
+
+    AddOnManager = std::make_unique<TAddOnManager>();
 }
 
 TCustomProjectNode::~TCustomProjectNode() {

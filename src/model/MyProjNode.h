@@ -2,9 +2,12 @@
 // to (frame rate and frame size) and the references to the active and the edited node.
 #pragma once
 
+#include <memory>
+
 #include "MyTreeNode.h"
 
 class IUiServices;
+class TAddOnManager;
 
 class TCustomProjectNode : public TCustomFolderNode {
 public:
@@ -19,6 +22,12 @@ public:
     TTreeNodeData* EditedNode = nullptr;
     // How the engine reaches the user; set by the owner of the root (may be null in tests).
     IUiServices* Ui = nullptr;
+
+    // Creates the add-ons that effect nodes ask for; made with the root, freed after the tree.
+    std::unique_ptr<TAddOnManager> AddOnManager;
+    // True while frames go to the movie writer (an export); effects then leave out what only
+    // the editor should see.
+    virtual bool IsWriterTarget() const { return false; }
 
     // Output settings, as stored in the project file.
     bool AudioOn = true;
