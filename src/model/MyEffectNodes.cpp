@@ -130,10 +130,12 @@ bool TFilterNode::PrepareFrame(TBitmap* bitmap, Extended t) {
 }
 
 bool TFilterNode::RenderFrame(TBitmap* bitmap, bool wantAudio, bool wantVideo, Extended t) {
-    // Without pictures the children still render, for their sound.
+    // Without pictures the children still render, for their sound. A filter that lost its
+    // add-on still lets its children draw, but reports that it could not do its own part.
+    const bool bound = GetFilter() != nullptr;
     if (wantVideo)
         RunFilter(bitmap, t);
-    return TTreeNodeData::RenderFrame(bitmap, wantAudio, wantVideo, t);
+    return TTreeNodeData::RenderFrame(bitmap, wantAudio, wantVideo, t) && bound;
 }
 
 // ---- TOverlayNode -----------------------------------------------------------------------------
@@ -219,12 +221,15 @@ bool TOverlayNode::RenderFrame(TBitmap* bitmap, bool wantAudio, bool wantVideo, 
     if (!o || !bitmap)
         return false;
     int32_t frame, sourceFrame;
-    if (!FrameAt(t, frame, sourceFrame)) return false;
+    if (!FrameAt(t, frame, sourceFrame))
+        return false;
     // The add-on hands back its local time; the children sit on the project's time line.
     Bridge->BeforeDraw = [this](TBitmap* b, Extended time) {
-        if (!b) return;
+        if (!b)
+            return;
         Extended at = time + GetStartTime();
-        if (!ClipRange.FromStart) at -= ClipRange.InTime;
+        if (!ClipRange.FromStart)
+            at -= ClipRange.InTime;
         TTreeNodeData::RenderFrame(b, false, true, at);
     };
     Bridge->NoPath = Project && Project->IsWriterTarget();
