@@ -4,12 +4,41 @@
 #include "MyAddOnManager.h"
 #include "MyValueStream.h"
 
+#include <filesystem>
+#include <fstream>
+
+#include "MyCommonParamsPart.h"
+#include "MyAudioCodec.h"
+#include "MyWavStreaming.h"
+#include "MyWavWriter.h"
+
+const TVideoSize VideoSizes[7] = {
+    {0, "Custom", 320, 240},
+    {10, "DV NTSC 720 x 480 pixels", 720, 480},
+    {20, "DV PAL 720 x 576 pixels", 720, 576},
+    {30, "Large AVI 640 x 480 pixels", 640, 480},
+    {40, "VCD/SVCD 352 x 240 pixels", 352, 240},
+    {50, "Common AVI 320 x 240 pixels", 320, 240},
+    {60, "Internet 180 x 120 pixels", 180, 120},
+};
+
+const TFPSSize FPSSizes[5] = {
+    {0, "Custom", 15.0L},
+    {10, "Standard for NTSC", 29.97L},
+    {20, "Standard for PAL", 25.0L},
+    {30, "Standard for MPEG", 24.0L},
+    {40, "Simple (internet)", 15.0L},
+};
+
 TCustomProjectNode::TCustomProjectNode(const std::string& caption, ITreeItem* item)
     : TCustomFolderNode(nullptr, caption, item) {
     Project = this;
     Kind = nkProject;
     SaveFileName = false;
-    MakePcmFormat(AudioFormat, 22050, 2, 16);
+    // Mono until New sets the project's own format.
+    MakePcmFormat(AudioFormat, 22050, 1, 16);
+    AudioFormat.Wfx.cbSize = 0;
+    OutputBitmap = std::make_unique<TBitmap>();
 
     AddOnManager = std::make_unique<TAddOnManager>();
 }
@@ -24,19 +53,8 @@ void TCustomProjectNode::GetFrameRect(TRectI& rect) {
 }
 
 void TCustomProjectNode::ForgetNode(TTreeNodeData* node) {
-    if (ActiveNode == node) ActiveNode = nullptr;
     if (EditedNode == node) EditedNode = nullptr;
 }
-
-void TCustomProjectNode::SetActiveNode(TTreeNodeData* node) {
-    if (node && node->GetTreeLevel() <= 0) node = nullptr;
-    if (ActiveNode) ActiveNode->Active = false;
-    ActiveNode = node;
-    if (ActiveNode) ActiveNode->Active = true;
-}
-
-TProjectNode::TProjectNode(const std::string& caption, ITreeItem* item)
-    : TCustomProjectNode(caption, item) {}
 
 Extended TCustomProjectNode::SnapTime(Extended t) const {
     const Extended fps = GetFrameRate();
@@ -152,12 +170,325 @@ bool TCustomProjectNode::LoadFromStream(const std::vector<uint8_t>& stream) {
                             TMsgKind::Error);
         return false;
     }
+    // The file's tree replaces the current one.
+    DeleteChildren();
     try {
         LoadFromReader(r);
     } catch (...) {
         // Nothing half-read survives a failed load.
         FreeChildren();
         throw;
+    }
+    return true;
+}
+
+// ---- file level ---------------------------------------------------------------------------------
+
+namespace {
+
+bool ReadWholeFile(const std::string& name, std::vector<uint8_t>& out) {
+    std::ifstream in(name, std::ios::binary);
+    if (!in) return false;
+    in.seekg(0, std::ios::end);
+    std::streamoff size = in.tellg();
+    if (size < 0) return false;
+    in.seekg(0);
+    out.resize(static_cast<size_t>(size));
+    if (size > 0) in.read(reinterpret_cast<char*>(out.data()), size);
+    return static_cast<bool>(in);
+}
+
+} // namespace
+
+bool TCustomProjectNode::LoadFromFile(const std::string& fileName) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(fileName, ec)) return false;
+    FileName = fileName;
+    std::vector<uint8_t> bytes;
+    if (!ReadWholeFile(fileName, bytes)) throw EReadError("Can not read " + fileName, fileName);
+    return LoadFromStream(bytes);
+}
+
+bool TCustomProjectNode::SaveToFile(const std::string& fileName) {
+    if (fileName.empty()) return false;
+    FileName = fileName;
+    std::vector<uint8_t> bytes;
+    SaveToStream(bytes);
+    // Write next to the old file and swap only once the new one is complete, so a failure
+    // (full disk, no permission) leaves the previous project intact.
+    namespace fs = std::filesystem;
+    const fs::path target(fileName);
+    fs::path temp = target;
+    temp += ".~sav";
+    std::error_code ec;
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        if (out) {
+            out.write(reinterpret_cast<const char*>(bytes.data()),
+                      static_cast<std::streamsize>(bytes.size()));
+            out.flush();
+        }
+        if (!out) {
+            out.close();
+            fs::remove(temp, ec);
+            if (Ui) Ui->ShowMessage("Can not save " + fileName, TMsgKind::Error);
+            return false;
+        }
+    }
+    fs::rename(temp, target, ec);
+    if (ec) {
+        fs::remove(temp, ec);
+        if (Ui) Ui->ShowMessage("Can not save " + fileName, TMsgKind::Error);
+        return false;
+    }
+    return true;
+}
+
+// ---- TProjectNode -------------------------------------------------------------------------------
+
+TProjectNode::TProjectNode(const std::string& caption, ITreeItem* item)
+    : TCustomProjectNode(caption, item) {
+    New();
+    ImageIndex = 0;
+    if (Item) Item->SetImageIndex(0);
+}
+
+TProjectNode::~TProjectNode() {
+    Abort = true;
+    WavWriter.reset();
+    // Wave-output threads are stopped and waited for; nothing pumps messages here.
+    StopStreamer();
+    Streamer.reset();
+    {
+        std::lock_guard<std::mutex> lock(ThreadListLock);
+        for (auto& t : ThreadList) t->Stop();
+    }
+    for (;;) {
+        std::unique_ptr<TPassiveStreamer> last;
+        {
+            std::lock_guard<std::mutex> lock(ThreadListLock);
+            if (ThreadList.empty()) break;
+            last = std::move(ThreadList.back());
+            ThreadList.pop_back();
+        }
+    }
+    // Children go first, while everything they may reach is still here.
+    FreeChildren();
+    VideoTrack = nullptr;
+}
+
+void TProjectNode::DeleteChildren() {
+    TCustomProjectNode::DeleteChildren();
+    VideoTrack = nullptr;
+}
+
+void TProjectNode::New() {
+    DeleteChildren();
+    FileName.clear();
+    MissingFileName.clear();
+    SizePresetId = 50;
+    RatePresetId = 40;
+    FrameRate = 15.0L;
+    Width = 320;
+    Height = 240;
+    AudioMode = 1;
+    VideoFormatFixed = false;
+    AudioFormatFixed = false;
+    Description.clear();
+    Pegs->Clear();
+    // The uncompressed entry is chosen; the stored handler code stays as it was.
+    CompressorName = "Uncompressed 24bits DIB";
+    MakePcmFormat(AudioFormat, 22050, 2, 16);
+    OutputBitmap->SetSize(Width, Height);
+    Target = tgPreview;
+    if (Item) Item->SetText("New Project");
+    if (!VideoTrack)
+        VideoTrack = static_cast<TQueueFolder*>(AddNode("Video track", amLastChild, nkVideoTrack));
+    Changed();
+}
+
+TQueueFolder* TProjectNode::FindVideoTrack() const {
+    for (int i = 0; i < GetChildCount(); ++i)
+        if (auto* q = dynamic_cast<TQueueFolder*>(GetChild(i))) return q;
+    return nullptr;
+}
+
+bool TProjectNode::LoadFromFile(const std::string& fileName) {
+    bool ok = false;
+    std::string why;
+    try {
+        ok = TCustomProjectNode::LoadFromFile(fileName);
+        if (!ok) why = "Can not open " + fileName;
+    } catch (const Exception& e) {
+        why = "Can not open " + fileName + ": " + e.GetMessage();
+    }
+    if (!ok) {
+        // A failed load leaves a clean new project, never part of the file.
+        LoadMessages.Add(why);
+        New();
+        return false;
+    }
+    VideoTrack = FindVideoTrack();
+    VideoFormatFixed = true;
+    Refresh();
+    ResolvePendingPegs();
+    return true;
+}
+
+bool TProjectNode::IsModified() {
+    if (GetDuration() <= 0) return false;
+    std::error_code ec;
+    if (FileName.empty() || !std::filesystem::is_regular_file(FileName, ec)) return true;
+    std::vector<uint8_t> now, stored;
+    SaveToStream(now);
+    if (!ReadWholeFile(FileName, stored)) return true;
+    return now != stored;
+}
+
+bool TProjectNode::Clear() {
+    DeleteChildren();
+    Pegs->Clear();
+    FileName.clear();
+    return true;
+}
+
+TTreeNodeData* TProjectNode::AddChild(int mode, uint8_t kind, ITreeItem* parentItem,
+                                      const std::string& name) {
+    auto* parent = parentItem ? static_cast<TTreeNodeData*>(parentItem->GetData()) : this;
+    if (!parent) parent = this;
+    return parent->AddNode(name, mode, kind);
+}
+
+void TProjectNode::DeleteNode(ITreeItem* item) {
+    auto* node = item ? static_cast<TTreeNodeData*>(item->GetData()) : nullptr;
+    if (!node || node == this) return;
+    if (node == VideoTrack) VideoTrack = nullptr;
+    if (TTreeNodeData* parent = node->GetParent()) parent->DeleteChild(node);
+    Refresh();
+}
+
+void TProjectNode::DiscardNode(TTreeNodeData*& node) {
+    if (!node) return;
+    if (node == VideoTrack) VideoTrack = nullptr;
+    if (TTreeNodeData* parent = node->GetParent()) parent->DeleteChild(node);
+    node = nullptr;
+    Refresh();
+}
+
+void TProjectNode::SetVideoFormat(int32_t width, int32_t height, Extended fps) {
+    if (fps == 0 || width == 0 || height == 0) return;
+    Width = width;
+    Height = height;
+    FrameRate = fps;
+    OutputBitmap->SetSize(Width, Height);
+    VideoFormatFixed = true;
+    Refresh();
+}
+
+void TProjectNode::SetBackgroundColor(uint32_t color) {
+    BackgroundColor = color;
+    if (TBitmap* b = GetOutputBitmap()) {
+        b->Canvas().Brush.Color = color;
+        b->Canvas().Brush.Style = bsSolid;
+        b->Canvas().FillRect(Rect(0, 0, b->Width(), b->Height()));
+    }
+}
+
+int32_t TProjectNode::GetFrameCount() {
+    const Extended fps = GetFPS();
+    if (fps == 0) return 0;
+    return Round(GetDuration() * fps);
+}
+
+Extended TProjectNode::FrameTime(int32_t frame) {
+    const Extended fps = GetFPS();
+    if (fps == 0) return 0;
+    Extended t = static_cast<Extended>(frame) / fps;
+    const Extended d = GetDuration();
+    return t > d ? d : t;
+}
+
+TBitmap* TProjectNode::GetOutputBitmap() {
+    switch (Target) {
+    case tgPreview:
+    case tgWavWriter: return OutputBitmap.get();
+    default: return nullptr; // the movie writer's frame bitmap once a writer is attached
+    }
+}
+
+void TProjectNode::Refresh() {
+    FolderDuration = 0;
+    NaturalDuration = 0;
+    SetBackgroundColor(BackgroundColor);
+    if (OutputBitmap->Width() != Width || OutputBitmap->Height() != Height) {
+        OutputBitmap->SetSize(Width, Height);
+        SetBackgroundColor(BackgroundColor);
+    }
+    ResetLinks();
+    Calculate();
+    Layout(0.0L);
+    UpdateImageIndexes();
+}
+
+static void ForEachNode(TTreeNodeData* n, const std::function<void(TTreeNodeData*)>& fn) {
+    fn(n);
+    for (int i = 0; i < n->GetChildCount(); ++i) ForEachNode(n->GetChild(i), fn);
+}
+
+void TProjectNode::UpdateImageIndexes() {
+    const int half = TreeImageCount / 2;
+    for (int i = 0; i < GetChildCount(); ++i)
+        ForEachNode(GetChild(i), [half](TTreeNodeData* n) {
+            if (n->Item) n->Item->SetImageIndex(n->ImageIndex + (n->GetSealed() ? half : 0));
+        });
+}
+
+TTreeNodeData* TProjectNode::GetActiveNode() const {
+    TTreeNodeData* found = nullptr;
+    for (int i = 0; i < GetChildCount() && !found; ++i)
+        ForEachNode(GetChild(i), [&found, this](TTreeNodeData* n) {
+            if (!found && n->Active && n != VideoTrack) found = n;
+        });
+    return found;
+}
+
+void TProjectNode::SetActiveNode(TTreeNodeData* node) {
+    for (int i = 0; i < GetChildCount(); ++i)
+        ForEachNode(GetChild(i), [](TTreeNodeData* n) { n->Active = false; });
+    if (node && node->GetTreeLevel() != 0) node->Active = true;
+    if (OnActiveNode) OnActiveNode(node);
+}
+
+bool TProjectNode::Stop() {
+    // No message pump here: Stop is called from inside event handlers and loops that pump.
+    Abort = true;
+    StopStreamer();
+    return !Busy;
+}
+
+bool TProjectNode::RenderFrame(TBitmap* bitmap, bool wantAudio, bool wantVideo, Extended t) {
+    UpdateCurves(t);
+    return TCustomProjectNode::RenderFrame(bitmap, wantAudio, wantVideo, t);
+}
+
+bool TProjectNode::RenderPreview(int32_t frame, TCanvas& canvas, const TRect& rect,
+                                 const TFrameCallback& onReport) {
+    if (GetFPS() == 0) return false;
+    Target = tgPreview;
+    Busy = true;
+    struct BusyGuard {
+        bool& Flag;
+        ~BusyGuard() { Flag = false; }
+    } guard{Busy};
+    CurrentTime = FrameTime(frame);
+    TBitmap* out = GetOutputBitmap();
+    if (!RenderFrame(out, false, true, CurrentTime)) return false;
+    canvas.StretchDraw(rect, *out);
+    if (onReport) {
+        TFrameReport report;
+        report.Frame = frame;
+        report.Preview = true;
+        onReport(report);
     }
     return true;
 }

@@ -1,13 +1,62 @@
-// The project root: the top node of the tree, holding the output settings every node renders
-// to (frame rate and frame size) and the references to the active and the edited node.
+// The project root: the top node of the tree. It holds the output settings every node renders
+// to, the output bitmap frames are composed in, the run state the loops share, and the project's
+// life: new, open, save, modified, and the layout after every change.
 #pragma once
 
-#include <memory>
+#include <functional>
+#include <mutex>
 
+#include "MyPCMTrans.h"
 #include "MyTreeNode.h"
 
 class IUiServices;
 class TAddOnManager;
+
+// Size presets offered for the output frame.
+struct TVideoSize {
+    int32_t Id;
+    const char* Name;
+    uint16_t Width;
+    uint16_t Height;
+};
+extern const TVideoSize VideoSizes[7];
+
+// Frame rate presets.
+struct TFPSSize {
+    int32_t Id;
+    const char* Name;
+    Extended FPS;
+};
+extern const TFPSSize FPSSizes[5];
+
+// What the loops tell the windows about each frame.
+struct TFrameReport {
+    int32_t Frame = 0;
+    bool Preview = false;
+    bool Export = false;
+    bool RealTime = false;
+};
+using TFrameCallback = std::function<void(TFrameReport&)>;
+
+// A status bar panel a loop writes its progress into.
+struct TStatusPanel {
+    std::function<std::string()> GetText;
+    std::function<void(const std::string&)> SetText;
+};
+
+// The picture control playback draws into: a bitmap the window shows.
+struct TPictureControl {
+    TBitmap* Picture = nullptr;
+    std::function<bool()> IsEnabled;  // null: enabled
+    std::function<void()> Invalidate; // the bitmap changed
+};
+
+class TPassiveStreamer;
+class TAudioCodec;
+class IWaveOut;
+
+// Where a run sends its frames and sound.
+enum : uint8_t { tgPreview = 0, tgMovieWriter = 1, tgWavWriter = 2 };
 
 class TCustomProjectNode : public TCustomFolderNode {
 public:
@@ -18,16 +67,9 @@ public:
     int32_t Width = 320;
     int32_t Height = 240;
     // The node chosen in the tree or timeline, and the node open in the curve editor.
-    TTreeNodeData* ActiveNode = nullptr;
     TTreeNodeData* EditedNode = nullptr;
     // How the engine reaches the user; set by the owner of the root (may be null in tests).
     IUiServices* Ui = nullptr;
-
-    // Creates the add-ons that effect nodes ask for; made with the root, freed after the tree.
-    std::unique_ptr<TAddOnManager> AddOnManager;
-    // True while frames go to the movie writer (an export); effects then leave out what only
-    // the editor should see.
-    virtual bool IsWriterTarget() const { return false; }
 
     // Output settings, as stored in the project file.
     bool AudioOn = true;
@@ -38,7 +80,12 @@ public:
     uint32_t VideoFourCC = 0; // 0 = uncompressed
     std::string CompressorName;
     bool WMOutput = false;
-    std::string WMProfile;
+    std::string WMProfile = "{EC298949-639B-45E2-96FD-4AB32D5919C2}";
+    // The time of the frame rendered last.
+    Extended CurrentTime = 0;
+
+    // Creates the add-ons that effect nodes ask for; made with the root, freed after the tree.
+    std::unique_ptr<TAddOnManager> AddOnManager;
 
     // Format version of the last project file read.
     static int32_t FormatVersionRead;
@@ -54,17 +101,127 @@ public:
     void GetFrameRect(TRectI& rect) override;
     // Called by every node as it is destroyed, so the root holds no dangling reference.
     virtual void ForgetNode(TTreeNodeData* node);
-    // Marks a node active (at most one); the root itself can not be marked.
-    void SetActiveNode(TTreeNodeData* node);
+    bool IsWMVOutput() const { return WMOutput; }
+    // The bitmap a render goes to (the root's own one unless a writer takes the frames).
+    virtual TBitmap* GetOutputBitmap() { return OutputBitmap.get(); }
+    virtual bool IsWriterTarget() const { return false; }
+    // Reads a project file; false when it does not exist or is refused.
+    virtual bool LoadFromFile(const std::string& fileName);
+    // Writes the project file; the previous file stays until the new one is complete.
+    bool SaveToFile(const std::string& fileName);
     // t moved onto the frame grid; 0 without a frame rate or for a negative result.
     Extended SnapTime(Extended t) const;
 
 protected:
     void WriteAfter(TValueWriter& writer) const override;
     void ReadAfter(TValueReader& reader) override;
+
+    std::unique_ptr<TBitmap> OutputBitmap;
 };
 
 class TProjectNode : public TCustomProjectNode {
 public:
     TProjectNode(const std::string& caption, ITreeItem* item);
+    ~TProjectNode() override;
+
+    bool Abort = false;
+    uint8_t Target = tgPreview;
+    bool Busy = false;
+    uint32_t BackgroundColor = 0;
+    std::string LastOutputFile;
+    bool VideoFormatFixed = false;
+    bool AudioFormatFixed = false;
+    // The level-1 video track, or null.
+    TQueueFolder* VideoTrack = nullptr;
+    bool SoundInPlayback = true;
+    bool VideoInPlayback = true;
+    bool BufferAudio = false;
+    // Number of images of the tree view; sealed nodes use the second half.
+    int TreeImageCount = 0;
+    std::function<void(TTreeNodeData*)> OnActiveNode;
+
+    void New();
+    bool LoadFromFile(const std::string& fileName) override;
+    bool Save() { return SaveToFile(FileName); }
+    bool IsModified();
+    bool Clear();
+    TTreeNodeData* AddChild(int mode, uint8_t kind, ITreeItem* parentItem, const std::string& name);
+    void DeleteNode(ITreeItem* item);
+    void DiscardNode(TTreeNodeData*& node);
+    void DeleteChildren() override;
+
+    void SetVideoFormat(int32_t width, int32_t height, Extended fps);
+    void SetBackgroundColor(uint32_t color);
+    Extended GetFPS() const { return GetFrameRate(); }
+    int32_t GetFrameCount();
+    // Time of frame i: i / fps, held at the project's end.
+    Extended FrameTime(int32_t frame);
+
+    TBitmap* GetOutputBitmap() override;
+    bool IsWriterTarget() const override { return Target == tgMovieWriter; }
+
+    // ---- sound of a run ----
+    // Gives every enabled durable node the audio handler and opens it for a run.
+    bool OpenForRender(int32_t startFrame) override;
+    void CloseAllAfterRender();
+    // Queues one node's block for this frame.
+    bool AudioHandler(TAudioSourceInfo& source);
+    // Mixes what the nodes queued for a frame and sends it where the run's target says.
+    bool WriteAudioChunk(bool final, int32_t frame);
+    TPCMTrans& GetMixer() { return Mixer; }
+
+    // ---- export loops ----
+    // Sound only, frames first..first+count+1, into a WAV file (or raw samples).
+    bool ExportWave(bool raw, int32_t first, const TStatusPanel* statusPanel,
+                    const std::string& fileName, int32_t count);
+
+    // ---- playback ----
+    // Plays frames from startFrame (to endFrame when above 0), with sound through a wave-output
+    // thread; real time follows the clock, otherwise every pass shows the next frame.
+    bool Play(int32_t startFrame, int32_t endFrame, bool realTime, const TFrameCallback& onReport,
+              const TPictureControl& image);
+    TPassiveStreamer* GetStreamer() const { return Streamer.get(); }
+    // Finished wave-output threads kept until they can be freed.
+    size_t GetThreadCount();
+    // Makes the device of each new wave-output thread (null: the sound system's own).
+    std::function<std::unique_ptr<IWaveOut>()> WaveOutFactory;
+
+    // The audio codec of exports whose audio mode is not PCM.
+    TAudioCodec& GetAudioCodec();
+
+    void Refresh();
+    void UpdateImageIndexes();
+    TTreeNodeData* GetActiveNode() const;
+    void SetActiveNode(TTreeNodeData* node);
+    bool Stop();
+
+    // Curves first, then the picture, for one frame at t.
+    bool RenderFrame(TBitmap* bitmap, bool wantAudio, bool wantVideo, Extended t) override;
+    // One frame for the preview area, stretched into rect of canvas.
+    bool RenderPreview(int32_t frame, TCanvas& canvas, const TRect& rect,
+                       const TFrameCallback& onReport);
+
+private:
+    TQueueFolder* FindVideoTrack() const;
+    // Sends a mixed block to the current target; false when it could not be written.
+    bool SendAudio(bool final, const uint8_t* data, size_t size);
+    void ForEachEnabledDurable(const std::function<void(TCustomDurableNode*)>& fn);
+
+    // Frees the oldest kept wave-output thread once three or more are kept.
+    void ThreadEnded();
+    void StopStreamer();
+
+    TPCMTrans Mixer;
+    TMixBuffer Mix;
+    std::unique_ptr<TPassiveStreamer> Streamer;
+    std::mutex ThreadListLock;
+    std::vector<std::unique_ptr<TPassiveStreamer>> ThreadList;
+    // Preview sound gathered before it is queued (buffer audio).
+    std::vector<uint8_t> Gather;
+    size_t GatherFill = 0;
+    std::unique_ptr<TAudioCodec> AudioCodec;
+    bool CodecOpen = false;
+    std::vector<uint8_t> Encoded;
+    // The WAV writer of the running WAV export.
+    std::unique_ptr<class TWavWriter> WavWriter;
 };

@@ -10,12 +10,12 @@
 #include <vector>
 
 #include "ITreeItem.h"
+#include "MyGraphics.h"
 #include "MyBase.h"
 #include "MyCommonParams.h"
 #include "MyStopList.h"
 #include "MyTimeData.h"
 
-class TBitmap;
 class TCustomProjectNode;
 class TValueWriter;
 class TValueReader;
@@ -48,9 +48,7 @@ constexpr uint32_t clDisabledNode = 0x808080;
 // Tree image index of each kind (-1: no kind).
 int KindImageIndex(uint8_t kind);
 
-struct TRectI {
-    int32_t Left = 0, Top = 0, Right = 0, Bottom = 0;
-};
+using TRectI = TRect;
 
 // Parameter snapshot a node hands to its effect for the current time.
 struct TNodeInfo {
@@ -89,7 +87,9 @@ public:
 
 // Audio handed from a node to the project root while a frame renders with sound.
 struct TAudioSourceInfo;
-using TAudioHandler = std::function<void(TAudioSourceInfo&)>;
+// The handler takes the block (the source's buffer is moved out) and answers whether it was
+// taken or the run goes on without it.
+using TAudioHandler = std::function<bool(TAudioSourceInfo&)>;
 
 class TTreeNodeData {
 public:
@@ -236,7 +236,7 @@ public:
     Extended GetDuration() override;
     Extended GetSourceOffset() override;
     void SetAudioHandler(TAudioHandler handler) { AudioHandler = std::move(handler); }
-    virtual bool OpenForRender() { return false; }
+    virtual bool OpenForRender(int32_t startFrame) { return false; }
     virtual void CloseAfterRender() {}
     virtual Extended GetNaturalDuration() { return UserDuration; }
 

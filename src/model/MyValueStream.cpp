@@ -351,7 +351,14 @@ Extended TValueReader::ReadFloat() {
 }
 
 bool TValueReader::ReadBoolean() {
-    return *Take(1, Pos) == vaTrue;
+    // Only the two Boolean tags: anything else means the reader is out of step with the data.
+    const size_t start = Pos;
+    const uint8_t tag = *Take(1, start);
+    if (tag != vaTrue && tag != vaFalse) {
+        Pos = start;
+        Fail(InvalidValue, start);
+    }
+    return tag == vaTrue;
 }
 
 uint32_t TValueReader::ReadLength32(size_t valueStart) {

@@ -98,7 +98,7 @@ TEST(ByteSource, FileOpenRefusesMissingFilesAndFolders) {
 TEST(AviReaderOpen, RawMovieHeadersAndFrames) {
     TAviSpec spec = MakeDibMovie(5, 3, 4, 40000);
     spec.Chunks[2].Key = false;
-    TAviFile f = BuildAvi(spec);
+    TAviImage f = BuildAvi(spec);
     TFakeUiServices ui;
     TAviReader r(&ui);
     ASSERT_TRUE(Opens(r, f.Bytes));
@@ -142,7 +142,7 @@ TEST(AviReaderOpen, AbsoluteOffsetsFromAFile) {
     TAviSpec spec = MakeDibMovie(3, 2, 3);
     spec.Index = TAviIndexMode::Absolute;
     spec.JunkBeforeMovi = true;
-    TAviFile f = BuildAvi(spec);
+    TAviImage f = BuildAvi(spec);
     TempDir dir;
     const std::string name = dir.File("abs.avi");
     f.Save(name);
@@ -157,7 +157,7 @@ TEST(AviReaderOpen, AbsoluteOffsetsFromAFile) {
 }
 
 TEST(AviReaderOpen, IdsMatchWithoutRegardToCase) {
-    TAviFile f = BuildAvi(MakeDibMovie(2, 2, 2));
+    TAviImage f = BuildAvi(MakeDibMovie(2, 2, 2));
     f.PutId(0, "riff");
     f.PutId(8, "Avi ");
     f.PutId(f.HdrlPos, "list");
@@ -373,34 +373,34 @@ TEST(AviReaderIndex, CompressedTrackWithoutDecoderPlaysSilent) {
 // ---- Refusals -----------------------------------------------------------------------------------
 
 TEST(AviReaderRefuse, DamagedStructures) {
-    const TAviFile good = [] {
+    const TAviImage good = [] {
         TAviSpec spec = MakeDibMovie(3, 2, 3);
         AddAudioTrack(spec, Pcm(8000, 1, 8), {500, 500}, {0, 1});
         return BuildAvi(spec);
     }();
     struct Case {
         const char* Name;
-        std::function<void(TAviFile&)> Damage;
-        size_t TAviFile::*At; // where the reader must report the fault
+        std::function<void(TAviImage&)> Damage;
+        size_t TAviImage::*At; // where the reader must report the fault
     };
     const Case cases[] = {
-        {"avih not 56 bytes", [](TAviFile& f) { f.PutU32(f.AvihPos + 4, 52); }, &TAviFile::AvihPos},
-        {"hdrl list below 4 bytes", [](TAviFile& f) { f.PutU32(f.HdrlPos + 4, 2); },
-         &TAviFile::HdrlPos},
+        {"avih not 56 bytes", [](TAviImage& f) { f.PutU32(f.AvihPos + 4, 52); }, &TAviImage::AvihPos},
+        {"hdrl list below 4 bytes", [](TAviImage& f) { f.PutU32(f.HdrlPos + 4, 2); },
+         &TAviImage::HdrlPos},
         {"movi list ends beyond the file",
-         [](TAviFile& f) { f.PutU32(f.MoviListPos + 4, uint32_t(f.Bytes.size())); },
-         &TAviFile::MoviListPos},
+         [](TAviImage& f) { f.PutU32(f.MoviListPos + 4, uint32_t(f.Bytes.size())); },
+         &TAviImage::MoviListPos},
         {"idx1 counts more entries than present",
-         [](TAviFile& f) { f.PutU32(f.Idx1Pos + 4, f.GetU32(f.Idx1Pos + 4) + 16); },
-         &TAviFile::Idx1Pos},
-        {"idx1 missing", [](TAviFile& f) { f.PutId(f.Idx1Pos, "JUNK"); }, &TAviFile::Idx1Pos},
-        {"movi missing", [](TAviFile& f) { f.PutId(f.MoviPos, "rec "); }, nullptr},
-        {"not an AVI", [](TAviFile& f) { f.PutId(8, "WAVE"); }, nullptr},
-        {"no video stream", [](TAviFile& f) { f.PutId(f.StrhPos[0] + 8, "txts"); }, nullptr},
-        {"huge width", [](TAviFile& f) { f.PutU32(f.AvihPos + 8 + 32, 0x80000000u); }, nullptr},
+         [](TAviImage& f) { f.PutU32(f.Idx1Pos + 4, f.GetU32(f.Idx1Pos + 4) + 16); },
+         &TAviImage::Idx1Pos},
+        {"idx1 missing", [](TAviImage& f) { f.PutId(f.Idx1Pos, "JUNK"); }, &TAviImage::Idx1Pos},
+        {"movi missing", [](TAviImage& f) { f.PutId(f.MoviPos, "rec "); }, nullptr},
+        {"not an AVI", [](TAviImage& f) { f.PutId(8, "WAVE"); }, nullptr},
+        {"no video stream", [](TAviImage& f) { f.PutId(f.StrhPos[0] + 8, "txts"); }, nullptr},
+        {"huge width", [](TAviImage& f) { f.PutU32(f.AvihPos + 8 + 32, 0x80000000u); }, nullptr},
     };
     for (const Case& c : cases) {
-        TAviFile f = good;
+        TAviImage f = good;
         c.Damage(f);
         TFakeUiServices ui;
         TAviReader r(&ui);
@@ -463,7 +463,7 @@ TEST(AviReaderRefuse, ChunkReadsStayInsideTheFile) {
 TEST(AviReaderRefuse, EveryTruncationFails) {
     TAviSpec spec = MakeDibMovie(3, 2, 3);
     AddAudioTrack(spec, Pcm(8000, 1, 8), {501, 500}, {0, 2});
-    const TAviFile f = BuildAvi(spec);
+    const TAviImage f = BuildAvi(spec);
     ASSERT_TRUE([&] {
         TAviReader r;
         return Opens(r, f.Bytes);
@@ -499,8 +499,8 @@ TEST(AviReaderLifecycle, MissingFileIsSilent) {
 TEST(AviReaderLifecycle, OpenStartsWithClose) {
     TAviSpec spec = MakeDibMovie(2, 2, 3);
     AddAudioTrack(spec, Pcm(8000, 1, 8), {500}, {0});
-    const TAviFile withAudio = BuildAvi(spec);
-    TAviFile bad = withAudio;
+    const TAviImage withAudio = BuildAvi(spec);
+    TAviImage bad = withAudio;
     bad.PutU32(bad.AvihPos + 4, 50);
 
     TAviReader r;
@@ -532,7 +532,7 @@ TEST(AviReaderSeeds, DISABLED_WriteFuzzSeeds) {
     if (!dir)
         GTEST_SKIP() << "TARVOLIN_AVI_SEEDS not set";
     fs::create_directories(dir);
-    auto save = [&](const std::string& name, const TAviFile& f) {
+    auto save = [&](const std::string& name, const TAviImage& f) {
         ASSERT_LT(f.Bytes.size(), 8192u) << name;
         f.Save((fs::path(dir) / name).string());
     };

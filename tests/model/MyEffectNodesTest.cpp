@@ -48,20 +48,14 @@ std::vector<Px> Columns(int n, Px left, Px right, int w = 8) {
     return r;
 }
 
-class WriterRoot : public TProjectNode {
-public:
-    using TProjectNode::TProjectNode;
-    bool Writing = false;
-    bool IsWriterTarget() const override { return Writing; }
-};
-
 struct Proj {
     TMemTree Tree;
     TFakeUiServices Ui;
-    std::unique_ptr<WriterRoot> Root;
-    Proj() : Root(std::make_unique<WriterRoot>("Project", Tree.AddRoot("Project"))) {
+    std::unique_ptr<TProjectNode> Root;
+    Proj() : Root(std::make_unique<TProjectNode>("Project", Tree.AddRoot("Project"))) {
         Root->Ui = &Ui;
         Root->FrameRate = 25;
+        Root->DeleteChildren(); // each test builds its own tree
     }
     void Refresh() {
         Root->ResetLinks();
@@ -327,7 +321,7 @@ TEST(OverlayNode, MotionPathOnlyOutsideExports) {
         TTimeData* pos = o->Curves->Register(ckPosition, "");
         pos->GetPoint(0)->SetPosition(-0.25L, 0);
         p.Root->EditedNode = o;
-        p.Root->Writing = writing;
+        p.Root->Target = writing ? tgMovieWriter : tgPreview;
         TBitmap frame(64, 48);
         EXPECT_TRUE(o->RenderFrame(&frame, false, true, 0));
         EXPECT_EQ(o->Bridge->NoPath, writing);

@@ -13,6 +13,7 @@ struct Fixture {
     std::unique_ptr<TProjectNode> Root;
     TTreeNodeData* Group;
     Fixture() : Root(std::make_unique<TProjectNode>("Project", Tree.AddRoot("Project"))) {
+        Root->Clear();
         Root->Ui = &Ui;
         TTreeNodeData* track = Root->AddNode("Video track", amLastChild, nkVideoTrack);
         TTreeNodeData* lead = track->AddNode("lead", amLastChild, nkBlank);

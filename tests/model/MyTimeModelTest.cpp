@@ -17,6 +17,7 @@ struct Track {
     // "A5 T2 B3": letters are clips of that many seconds, T transitions of that length.
     explicit Track(const std::string& layout)
         : Root(std::make_unique<TProjectNode>("Project", Tree.AddRoot("Project"))) {
+        Root->Clear();
         Queue = Root->AddNode("Video track", amLastChild, nkVideoTrack);
         size_t i = 0;
         while (i < layout.size()) {

@@ -21,6 +21,7 @@ struct Project {
     TFakeUiServices Ui;
     std::unique_ptr<TProjectNode> Root;
     Project() : Root(std::make_unique<TProjectNode>("Project", Tree.AddRoot("Project"))) {
+        Root->Clear();
         Root->Ui = &Ui;
     }
     void Refresh() {

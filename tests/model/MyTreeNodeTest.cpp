@@ -20,7 +20,9 @@ namespace {
 struct Project {
     TMemTree Tree;
     std::unique_ptr<TProjectNode> Root;
-    Project() : Root(std::make_unique<TProjectNode>("Project", Tree.AddRoot("Project"))) {}
+    Project() : Root(std::make_unique<TProjectNode>("Project", Tree.AddRoot("Project"))) {
+        Root->Clear();
+    }
 };
 
 struct KindRow {
@@ -187,13 +189,13 @@ TEST(NodeLifetime, DeletingNodesClearsLinksAndRootReferences) {
     p.Root->EditedNode = b;
     track->DeleteChild(b);
     EXPECT_EQ(t->NextClip, nullptr);
-    EXPECT_EQ(p.Root->ActiveNode, nullptr);
+    EXPECT_EQ(p.Root->GetActiveNode(), nullptr);
     EXPECT_EQ(p.Root->EditedNode, nullptr);
     track->DeleteChild(t);
     EXPECT_EQ(a->OutTrans, nullptr);
     EXPECT_EQ(track->GetChildCount(), 1);
     p.Root->SetActiveNode(p.Root.get()); // the root is never active
-    EXPECT_EQ(p.Root->ActiveNode, nullptr);
+    EXPECT_EQ(p.Root->GetActiveNode(), nullptr);
 }
 
 TEST(NodeLifetime, MoveKeepsOwnershipAndOrder) {

@@ -124,15 +124,15 @@ TEST(ValueStreamInteger, Tag13AndNonIntegerTagsAreRefused) {
 
 // ---- Booleans -------------------------------------------------------------------------------
 
-TEST(ValueStreamBoolean, OneByteEachAndOnlyTag09IsTrue) {
+TEST(ValueStreamBoolean, OneByteEachAndOnlyTheTwoTags) {
     EXPECT_EQ(Written([](TValueWriter& w) { w.WriteBoolean(true); }), Bytes{0x09});
     EXPECT_EQ(Written([](TValueWriter& w) { w.WriteBoolean(false); }), Bytes{0x08});
     Bytes data = {0x09, 0x08, 0x02, 0x01};
     TValueReader r(data.data(), data.size());
     EXPECT_TRUE(r.ReadBoolean());
     EXPECT_FALSE(r.ReadBoolean());
-    EXPECT_FALSE(r.ReadBoolean()); // another tag reads as False and only the tag is taken
-    EXPECT_EQ(r.GetPosition(), 3u);
+    EXPECT_THROW(r.ReadBoolean(), EReadError); // an integer where a Boolean belongs
+    EXPECT_EQ(r.GetPosition(), 2u);
 }
 
 // ---- Floats ---------------------------------------------------------------------------------

@@ -58,29 +58,29 @@ uint32_t ChunkId(const TAviChunkSpec& c) {
 
 } // namespace
 
-uint32_t TAviFile::GetU32(size_t pos) const {
+uint32_t TAviImage::GetU32(size_t pos) const {
     uint32_t v;
     std::memcpy(&v, &Bytes.at(pos + 3) - 3, 4);
     return v;
 }
 
-void TAviFile::PutU32(size_t pos, uint32_t value) {
+void TAviImage::PutU32(size_t pos, uint32_t value) {
     std::memcpy(&Bytes.at(pos + 3) - 3, &value, 4);
 }
 
-void TAviFile::PutId(size_t pos, const char (&id)[5]) {
+void TAviImage::PutId(size_t pos, const char (&id)[5]) {
     PutU32(pos, FourCC(id));
 }
 
-void TAviFile::Save(const std::string& fileName) const {
+void TAviImage::Save(const std::string& fileName) const {
     std::ofstream f(fileName, std::ios::binary | std::ios::trunc);
     f.write(reinterpret_cast<const char*>(Bytes.data()), std::streamsize(Bytes.size()));
     if (!f)
         throw std::runtime_error("cannot write " + fileName);
 }
 
-TAviFile BuildAvi(const TAviSpec& spec) {
-    TAviFile out;
+TAviImage BuildAvi(const TAviSpec& spec) {
+    TAviImage out;
     TWriter w;
 
     int videoStream = -1;

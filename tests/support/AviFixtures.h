@@ -57,7 +57,7 @@ struct TAviSpec {
 };
 
 // The written file and where its parts start (positions of the ids).
-struct TAviFile {
+struct TAviImage {
     std::vector<uint8_t> Bytes;
     size_t HdrlPos = 0;
     size_t AvihPos = 0;
@@ -74,7 +74,7 @@ struct TAviFile {
     void Save(const std::string& fileName) const;
 };
 
-TAviFile BuildAvi(const TAviSpec& spec);
+TAviImage BuildAvi(const TAviSpec& spec);
 
 // A video stream with a BITMAPINFOHEADER format and the given bytes behind it (palette etc.).
 TAviStreamSpec MakeVideoStream(int32_t width, int32_t height, uint16_t bitCount,

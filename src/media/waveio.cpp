@@ -1,0 +1,140 @@
+#include "waveio.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+constexpr uint32_t kWave = RiffId("WAVE");
+constexpr uint32_t kFmt = RiffId("fmt ");
+constexpr uint32_t kData = RiffId("data");
+// The 16 bytes every 'fmt ' chunk starts with, and the 2-byte extra size after them.
+constexpr int64_t kPcmFormatBytes = 16;
+constexpr int64_t kExtraSizeBytes = 2;
+
+uint16_t Le16(const uint8_t* p) {
+    return uint16_t(p[0] | (p[1] << 8));
+}
+uint32_t Le32(const uint8_t* p) {
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+
+} // namespace
+
+void TWaveStream::Fail(const std::string& message, int64_t offset) const {
+    throw EReadError(message, FileName, offset);
+}
+
+TWaveStream::TWaveStream(TRiffFile& handle, const std::string& fileName)
+    : Handle(handle), FileName(fileName) {
+    if (!Handle.IsOpen() || Handle.Seek(0, TRiffOrigin::Begin) < 0 ||
+        !Handle.Descend(RiffChunk, nullptr, TRiffFind::Next))
+        Fail("Invalid multimedia file!", 0);
+    if (RiffChunk.Id != RIFF_ID_RIFF || RiffChunk.FormType != kWave)
+        Fail("Not a wave file!", 0);
+
+    TRiffChunk fmt;
+    fmt.Id = kFmt;
+    if (!Handle.Descend(fmt, &RiffChunk, TRiffFind::Chunk))
+        Fail("Couldn't find 'fmt' chunk!");
+    // Size is already bounded by the bytes present, so reads below stay inside the chunk.
+    if (fmt.Size < kPcmFormatBytes)
+        Fail("Abnormal 'fmt' size!", fmt.DataOffset - 8);
+    uint8_t head[kPcmFormatBytes];
+    if (Handle.Read(head, kPcmFormatBytes) != kPcmFormatBytes)
+        Fail("Error reading 'fmt' chunk!", fmt.DataOffset);
+    Format.wFormatTag = Le16(head);          // format tag, 1 = PCM
+    Format.nChannels = Le16(head + 2);       // channels
+    Format.nSamplesPerSec = Le32(head + 4);  // sample frames per second
+    Format.nAvgBytesPerSec = Le32(head + 8); // bytes per second
+    Format.nBlockAlign = Le16(head + 12);    // bytes per sample frame
+    Format.wBitsPerSample = Le16(head + 14); // bits per sample
+    Format.cbSize = 0;
+
+    if (Format.wFormatTag != WAVE_FORMAT_PCM) {
+        // Other formats carry an extra size and that many extra bytes, all inside the chunk.
+        uint8_t extraSize[kExtraSizeBytes];
+        if (fmt.Size < kPcmFormatBytes + kExtraSizeBytes ||
+            Handle.Read(extraSize, kExtraSizeBytes) != kExtraSizeBytes)
+            Fail("Error reading 'waveformatex' length!", fmt.DataOffset + kPcmFormatBytes);
+        uint16_t extra = Le16(extraSize);
+        if (fmt.Size < kPcmFormatBytes + kExtraSizeBytes + extra)
+            Fail("Error reading 'waveformatex'!", fmt.DataOffset + kPcmFormatBytes);
+        std::vector<uint8_t> extraBytes(extra);
+        if (Handle.Read(extraBytes.data(), extra) != extra)
+            Fail("Error reading 'waveformatex'!", fmt.DataOffset + kPcmFormatBytes);
+        Format.cbSize = extra;
+        Fail("Only Uncompressed PCM format is supported. Can not read " + FileName);
+    }
+    // A header whose block align disagrees with its channels and bits would make every later
+    // size computation wrong (or divide by zero).
+    if (Format.nChannels == 0 || Format.wBitsPerSample == 0 ||
+        Format.nBlockAlign != Format.nChannels * ((Format.wBitsPerSample + 7) / 8))
+        Fail("Invalid PCM format in " + FileName, fmt.DataOffset);
+
+    if (!Handle.Ascend(fmt))
+        Fail("Error ascending from 'fmt' chunk!", fmt.DataOffset);
+    if (Handle.Seek(RiffChunk.DataOffset + 4, TRiffOrigin::Begin) < 0)
+        Fail("Error seeking data!", RiffChunk.DataOffset + 4);
+    DataChunk.Id = kData;
+    if (!Handle.Descend(DataChunk, &RiffChunk, TRiffFind::Chunk))
+        Fail("Couldn't find 'data' chunk!");
+
+    // A data chunk cut short (a recording that never finished) plays what is there.
+    DataStart = DataChunk.DataOffset;
+    Length = int64_t(DataChunk.Size) / Format.nBlockAlign;
+    DataBytes = Length * Format.nBlockAlign;
+    if (Handle.Seek(DataStart, TRiffOrigin::Begin) < 0)
+        Fail("Error seeking data!", DataStart);
+}
+
+TAudioFormat TWaveStream::GetAudioFormat() const {
+    TAudioFormat f{};
+    f.Wfx = Format;
+    return f;
+}
+
+int64_t TWaveStream::Read(void* buffer, int64_t count) {
+    if (count <= 0)
+        return 0;
+    const int64_t pos = Handle.Position(), end = DataStart + DataBytes;
+    if (pos < DataStart || pos >= end)
+        return 0;
+    // Samples end with the data chunk, whatever chunks follow it.
+    int64_t bytes = end - pos;
+    if (count < bytes / Format.nBlockAlign)
+        bytes = count * Format.nBlockAlign;
+    int64_t got = Handle.Read(buffer, bytes);
+    if (got < 0)
+        Fail("Error reading from file.", pos);
+    return got / Format.nBlockAlign;
+}
+
+int64_t TWaveStream::Seek(int64_t offset, int origin) {
+    int64_t base = origin == 0   ? DataStart
+                   : origin == 1 ? Handle.Position()
+                                 : DataStart + DataBytes;
+    int64_t bytes, target;
+    if (__builtin_mul_overflow(offset, int64_t(Format.nBlockAlign), &bytes) ||
+        __builtin_add_overflow(base, bytes, &target) || target < DataStart ||
+        Handle.Seek(target, TRiffOrigin::Begin) < 0)
+        Fail("Seeking to an invalid location in the file.", DataStart);
+    return (target - DataStart) / Format.nBlockAlign;
+}
+
+int64_t TWaveStream::ReadAt(int64_t position, void* buffer, int64_t count) {
+    if (position >= Length)
+        return 0;
+    if (GetPosition() != position)
+        Seek(position, 0);
+    return Read(buffer, count);
+}
+
+TWaveFileHolder::TWaveFileHolder(const std::string& fileName) {
+    if (!OwnedFile.Open(fileName, TRiffMode::Read))
+        throw EReadError("Can not open file " + fileName, fileName);
+}
+
+TFileWaveStream::TFileWaveStream(const std::string& fileName)
+    : TWaveFileHolder(fileName), TWaveStream(OwnedFile, fileName) {}

@@ -1,0 +1,261 @@
+#include "MyPCMTrans.h"
+
+#include <cstring>
+#include <gtest/gtest.h>
+#include <limits>
+
+namespace {
+
+TAudioFormat Pcm(uint32_t rate, uint16_t channels, uint16_t bits) {
+    TAudioFormat f;
+    MakePcmFormat(f, rate, channels, bits);
+    return f;
+}
+
+std::vector<uint8_t> S16(std::initializer_list<int> values) {
+    std::vector<uint8_t> b(values.size() * 2);
+    size_t i = 0;
+    for (int v : values) {
+        int16_t s = int16_t(v);
+        std::memcpy(&b[2 * i++], &s, 2);
+    }
+    return b;
+}
+
+std::vector<int> Get16(const std::vector<uint8_t>& b) {
+    std::vector<int> v(b.size() / 2);
+    for (size_t i = 0; i < v.size(); ++i) {
+        int16_t s;
+        std::memcpy(&s, &b[2 * i], 2);
+        v[i] = s;
+    }
+    return v;
+}
+
+std::vector<int> Convert16(uint32_t srcRate, uint32_t dstRate, std::initializer_list<int> v) {
+    TPCMTrans t;
+    std::vector<uint8_t> b = S16(v);
+    EXPECT_TRUE(t.ConvertBuffer(Pcm(srcRate, 1, 16), Pcm(dstRate, 1, 16), b));
+    return Get16(b);
+}
+
+std::vector<uint8_t> Convert(const TAudioFormat& src, const TAudioFormat& dst,
+                             std::vector<uint8_t> b) {
+    TPCMTrans t;
+    EXPECT_TRUE(t.ConvertBuffer(src, dst, b));
+    return b;
+}
+
+TAudioSourceInfo Source(std::vector<uint8_t> b, Extended balance = 0, Extended volume = 0) {
+    return TAudioSourceInfo(7, std::move(b), balance, volume);
+}
+
+// Mixes the given sources in a format and returns the mix.
+TMixBuffer Mix(TPCMTrans& t, const TAudioFormat& format) {
+    TMixBuffer out;
+    out.Format = format;
+    EXPECT_TRUE(t.MixSources(out));
+    return out;
+}
+
+} // namespace
+
+using V = std::vector<int>;
+using B = std::vector<uint8_t>;
+
+TEST(PCMConvert, WholeRateFactorsRepeatOrDropSamples) {
+    EXPECT_EQ(Convert16(22050, 44100, {1, 2, 3}), (V{1, 1, 2, 2, 3, 3}));
+    EXPECT_EQ(Convert16(44100, 22050, {10, 11, 12, 13, 14}), (V{10, 12}));
+    EXPECT_EQ(Convert16(44100, 11025, {10, 11, 12, 13, 14, 15, 16, 17}), (V{10, 14}));
+    EXPECT_EQ(Convert16(44100, 22050, {5, 6, 7}), (V{5}));
+    EXPECT_EQ(Convert16(11025, 44100, {9}), (V{9, 9, 9, 9}));
+}
+
+TEST(PCMConvert, OtherRatesAreResampledToLengthAndPitch) {
+    TPCMTrans t;
+    // A ramp of 480 frames at 48 kHz (10 ms) becomes 441 frames at 44.1 kHz; output frame j
+    // lies at source position j x 160 / 147 on the same ramp.
+    std::vector<uint8_t> b(480 * 2);
+    for (int i = 0; i < 480; ++i) {
+        int16_t v = int16_t(i * 50);
+        std::memcpy(&b[2 * i], &v, 2);
+    }
+    ASSERT_TRUE(t.ConvertBuffer(Pcm(48000, 1, 16), Pcm(44100, 1, 16), b));
+    V out = Get16(b);
+    ASSERT_EQ(out.size(), 441u);
+    EXPECT_EQ(out[0], 0);
+    EXPECT_EQ(out[147], 160 * 50);
+    EXPECT_EQ(out[1], 54); // 50 x 160 / 147 = 54.4, toward zero
+    EXPECT_EQ(out[440], 478 * 50 + 50 * (440 * 160 % 147) / 147);
+
+    EXPECT_EQ(TPCMTrans::ConvertedCount(Pcm(44100, 1, 16), Pcm(48000, 1, 16), 441), 480);
+    EXPECT_EQ(TPCMTrans::ConvertedCount(Pcm(22050, 2, 16), Pcm(48000, 2, 16), 735), 1600);
+    // Up-sampling past the last source frame holds its value.
+    EXPECT_EQ(Convert16(44100, 48000, {300, 300, 300}), (V{300, 300, 300}));
+}
+
+TEST(PCMConvert, BitDepthKeepsTheLevelAndEightBitIsUnsigned) {
+    TAudioFormat m8 = Pcm(22050, 1, 8), m16 = Pcm(22050, 1, 16);
+    EXPECT_EQ(Convert(m16, m8, S16({32767, -32768, 0, 256, -1})),
+              (B{0xFF, 0x00, 0x80, 0x81, 0x7F}));
+    EXPECT_EQ(Get16(Convert(m8, m16, {0x00, 0x80, 0xFF})), (V{-32768, 0, 127 * 256}));
+}
+
+TEST(PCMConvert, ChannelsAreSpreadOrAveraged) {
+    TAudioFormat m8 = Pcm(8000, 1, 8), s8 = Pcm(8000, 2, 8);
+    TAudioFormat m16 = Pcm(8000, 1, 16), s16 = Pcm(8000, 2, 16);
+    EXPECT_EQ(Get16(Convert(m16, s16, S16({-5, 1234}))), (V{-5, -5, 1234, 1234}));
+    EXPECT_EQ(Get16(Convert(s16, m16, S16({1000, 3001, -7, 4}))), (V{2000, -1}));
+    // Both channels count, whatever the bit depth on either side.
+    EXPECT_EQ(Convert(s16, m8, S16({10000, 20000})), (B{128 + 58}));
+    EXPECT_EQ(Convert(s8, m8, {0x80 + 10, 0x80 + 30}), (B{0x80 + 20}));
+    EXPECT_EQ(Get16(Convert(s8, m16, {0x80 + 1, 0x80 + 2})), (V{3 * 128}));
+    EXPECT_EQ(Convert(m8, s8, {0x10}), (B{0x10, 0x10}));
+    EXPECT_EQ(Convert(s16, s8, S16({-32768, 32767})), (B{0x00, 0xFF}));
+}
+
+TEST(PCMConvert, SilenceStaysSilenceThroughEveryLayout) {
+    const TAudioFormat formats[] = {Pcm(11025, 1, 8), Pcm(22050, 1, 16), Pcm(44100, 2, 8),
+                                    Pcm(48000, 2, 16)};
+    for (const auto& src : formats) {
+        for (const auto& dst : formats) {
+            std::vector<uint8_t> b(GetBlockAlign(src) * 40, PcmSilenceByte(src));
+            TPCMTrans t;
+            ASSERT_TRUE(t.ConvertBuffer(src, dst, b));
+            for (uint8_t c : b)
+                ASSERT_EQ(c, PcmSilenceByte(dst));
+        }
+    }
+}
+
+TEST(PCMConvert, SameOrUnsupportedFormatsLeaveTheBufferAlone) {
+    TPCMTrans t;
+    std::vector<uint8_t> b = {1, 2, 3};
+    EXPECT_TRUE(t.ConvertBuffer(Pcm(8000, 1, 16), Pcm(8000, 1, 16), b));
+    EXPECT_EQ(b, (B{1, 2, 3}));
+    EXPECT_FALSE(t.ConvertBuffer(Pcm(8000, 1, 24), Pcm(8000, 1, 16), b));
+    EXPECT_FALSE(t.ConvertBuffer(Pcm(8000, 1, 16), Pcm(8000, 6, 16), b));
+    EXPECT_FALSE(t.ConvertBuffer(Pcm(0, 1, 8), Pcm(8000, 1, 16), b));
+    EXPECT_EQ(b, (B{1, 2, 3}));
+    // A trailing part-frame is dropped.
+    EXPECT_TRUE(t.ConvertBuffer(Pcm(8000, 1, 16), Pcm(8000, 1, 8), b));
+    EXPECT_EQ(b.size(), 1u);
+}
+
+TEST(PCMGain, VolumeLawAndBalance) {
+    TPCMTrans t;
+    auto gained = [&](int layout, Extended balance, Extended volume, TPcmSample s) {
+        t.ApplyGain(layout, TPCMTrans::GainFactors(layout, balance, volume), s);
+        return std::pair(s.Left, s.Right);
+    };
+    EXPECT_EQ(gained(plStereo16, 0, 0.0625L, {1000, -999}), std::pair(1000, -999));
+    EXPECT_EQ(gained(plStereo16, 0, -0.5L, {1001, -999}), std::pair(500, -500)); // halves to even
+    EXPECT_EQ(gained(plStereo16, 0, -1, {1000, -999}), std::pair(0, 0));
+    EXPECT_EQ(gained(plStereo16, 0, 0.01L, {1000, 100}), std::pair(160, 16));
+    EXPECT_EQ(gained(plStereo16, 1, 0, {1000, 1000}), std::pair(0, 2000));
+    EXPECT_EQ(gained(plStereo16, -0.5L, 0, {1000, 1000}), std::pair(1500, 500));
+    EXPECT_EQ(gained(plMono16, 1, 0, {1000, 0}).first, 1000); // balance means nothing in mono
+    EXPECT_FALSE(t.GetClipped());
+    EXPECT_EQ(gained(plStereo8, 0, 1, {10, -10}), std::pair(127, -128));
+    EXPECT_TRUE(t.GetClipped());
+    // Out-of-range curve values saturate instead of inverting or failing.
+    EXPECT_EQ(gained(plStereo16, 5, -3, {1000, 1000}), std::pair(0, 0));
+    EXPECT_EQ(gained(plMono16, 0, 1e30L, {1, 0}).first, 32767);
+    Extended nan = std::numeric_limits<Extended>::quiet_NaN();
+    EXPECT_EQ(gained(plStereo16, nan, nan, {3, 4}), std::pair(3, 4));
+}
+
+TEST(PCMMix, SumsAndClipsWithTheClippedFlag) {
+    TPCMTrans t;
+    TAudioFormat s16 = Pcm(44100, 2, 16);
+    t.AddSource(Source(S16({30000, -30000, 100, -5})));
+    t.AddSource(Source(S16({30000, -30000, 200, 3})));
+    TMixBuffer out = Mix(t, s16);
+    EXPECT_EQ(Get16(out.Buffer), (V{32767, -32768, 300, -2}));
+    EXPECT_TRUE(out.Clipped);
+    EXPECT_EQ(out.FirstLeft, 127);
+    EXPECT_EQ(out.FirstRight, -128);
+    EXPECT_FALSE(t.HasSources());
+
+    // The flag belongs to one mix.
+    t.AddSource(Source(S16({1000, -1000})));
+    out = Mix(t, s16);
+    EXPECT_FALSE(out.Clipped);
+    EXPECT_EQ(out.FirstLeft, 3);
+    EXPECT_EQ(out.FirstRight, -3);
+}
+
+TEST(PCMMix, GainAppliesPerSource) {
+    TPCMTrans t;
+    t.AddSource(Source(S16({1000, 1000}), 1, 0));   // right only, doubled
+    t.AddSource(Source(S16({400, 400}), 0, -0.5L)); // halved
+    t.AddSource(Source(S16({50, 50}), 0, 0.0625L)); // unchanged
+    EXPECT_EQ(Get16(Mix(t, Pcm(44100, 2, 16)).Buffer), (V{250, 2250}));
+}
+
+TEST(PCMMix, EightBitSourcesMixAroundTheirSilence) {
+    TPCMTrans t;
+    TAudioFormat m8 = Pcm(22050, 1, 8);
+    t.AddSource(Source({0x80 + 100, 0x80 - 10, 0x80}));
+    t.AddSource(Source({0x80 + 100, 0x80 - 20, 0x80}));
+    TMixBuffer out = Mix(t, m8);
+    EXPECT_EQ(out.Buffer, (B{0xFF, 0x80 - 30, 0x80}));
+    EXPECT_TRUE(out.Clipped);
+    EXPECT_EQ(out.FirstLeft, 127);
+    EXPECT_EQ(out.FirstRight, 127);
+}
+
+TEST(PCMMix, SourcesAreCutOrPaddedToTheFirst) {
+    TPCMTrans t;
+    TAudioFormat m8 = Pcm(22050, 1, 8);
+    t.AddSource(Source(B(100, 0x90)));
+    t.AddSource(Source(B(60, 0x90)));
+    TMixBuffer out = Mix(t, m8);
+    ASSERT_EQ(out.Buffer.size(), 100u);
+    EXPECT_EQ(out.Buffer[59], 0xA0);
+    EXPECT_EQ(out.Buffer[60], 0x90); // the short source is padded with silence, not zero bytes
+
+    t.AddSource(Source(B(60, 0x90)));
+    t.AddSource(Source(B(100, 0x90)));
+    out = Mix(t, m8);
+    EXPECT_EQ(out.Buffer, B(60, 0xA0));
+}
+
+TEST(PCMMix, EmptyQueueOrUnsupportedFormatFails) {
+    TPCMTrans t;
+    TMixBuffer out;
+    out.Format = Pcm(44100, 2, 16);
+    EXPECT_FALSE(t.MixSources(out));
+    t.AddSource(Source(S16({1})));
+    out.Format = Pcm(44100, 2, 24);
+    EXPECT_FALSE(t.MixSources(out));
+    EXPECT_TRUE(t.HasSources());
+    t.ClearSources();
+    EXPECT_FALSE(t.HasSources());
+}
+
+TEST(PCMMix, BuffersAreReusedAcrossFrames) {
+    TPCMTrans t;
+    TMixBuffer out;
+    out.Format = Pcm(44100, 2, 16);
+    t.AddSource(Source(B(4096, 0)));
+    ASSERT_TRUE(t.MixSources(out));
+    const uint8_t* mixMemory = out.Buffer.data();
+    std::vector<uint8_t> spare = t.TakeBuffer();
+    EXPECT_TRUE(spare.empty());
+    EXPECT_GE(spare.capacity(), 4096u);
+    spare.assign(4096, 0);
+    t.AddSource(Source(std::move(spare)));
+    ASSERT_TRUE(t.MixSources(out));
+    EXPECT_EQ(out.Buffer.data(), mixMemory);
+}
+
+TEST(PCMFrames, BlocksAreWholeSampleFrames) {
+    EXPECT_EQ(FrameAudioBytes(Pcm(44100, 2, 16), 25), 1764 * 4);
+    EXPECT_EQ(FrameAudioBytes(Pcm(44100, 2, 16), 30000.0L / 1001), 1471 * 4);
+    EXPECT_EQ(FrameAudioBytes(Pcm(22050, 1, 8), 30), 735);
+    EXPECT_EQ(FrameAudioBytes(Pcm(11025, 2, 8), 2), 5512 * 2); // 5512.5 rounds to even
+    EXPECT_EQ(FrameAudioBytes(Pcm(44100, 2, 16), 0), 0);
+    EXPECT_EQ(PcmSilenceByte(Pcm(8000, 2, 8)), 0x80);
+    EXPECT_EQ(PcmSilenceByte(Pcm(8000, 2, 16)), 0x00);
+}

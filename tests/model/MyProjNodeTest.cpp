@@ -1,0 +1,211 @@
+#include "MyProjNode.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "FakeUiServices.h"
+#include "MyBlankNode.h"
+#include "MyCommonParamsPart.h"
+#include "TempFolders.h"
+
+namespace {
+
+struct Fixture {
+    TMemTree Tree;
+    TFakeUiServices Ui;
+    std::unique_ptr<TProjectNode> Root;
+    Fixture() : Root(std::make_unique<TProjectNode>("Project", Tree.AddRoot("Project"))) {
+        Root->Ui = &Ui;
+    }
+    TTreeNodeData* AddBlank(Extended seconds) {
+        TTreeNodeData* b = Root->VideoTrack->AddNode("b", amLastChild, nkBlank);
+        b->UserDuration = seconds;
+        Root->Refresh();
+        return b;
+    }
+};
+
+} // namespace
+
+TEST(ProjectRoot, NewProjectDefaults) {
+    Fixture f;
+    TProjectNode& r = *f.Root;
+    ASSERT_EQ(r.GetChildCount(), 1);
+    EXPECT_EQ(r.GetChild(0)->GetCaption(), "Video track");
+    EXPECT_EQ(r.VideoTrack, r.GetChild(0));
+    EXPECT_EQ(r.GetCaption(), "New Project");
+    EXPECT_EQ(r.FrameRate, 15.0L);
+    EXPECT_EQ(r.Width, 320);
+    EXPECT_EQ(r.Height, 240);
+    EXPECT_EQ(r.AudioFormat.Wfx.wFormatTag, 1);
+    EXPECT_EQ(r.AudioFormat.Wfx.nChannels, 2);
+    EXPECT_EQ(r.AudioFormat.Wfx.nSamplesPerSec, 22050u);
+    EXPECT_EQ(r.AudioFormat.Wfx.wBitsPerSample, 16);
+    EXPECT_EQ(r.AudioFormat.Wfx.nBlockAlign, 4);
+    EXPECT_EQ(r.AudioFormat.Wfx.nAvgBytesPerSec, 88200u);
+    EXPECT_EQ(r.SizePresetId, 50);
+    EXPECT_EQ(r.RatePresetId, 40);
+    EXPECT_EQ(r.VideoFourCC, 0u);
+    EXPECT_EQ(r.CompressorName, "Uncompressed 24bits DIB");
+    EXPECT_EQ(r.GetOutputBitmap()->Width(), 320);
+    EXPECT_FALSE(r.IsModified()); // nothing in it
+    EXPECT_EQ(r.GetFrameCount(), 0);
+    // New keeps the handler code of the compressor chosen before.
+    r.VideoFourCC = 0x64697678;
+    r.New();
+    EXPECT_EQ(r.VideoFourCC, 0x64697678u);
+    EXPECT_EQ(r.GetChildCount(), 1);
+}
+
+TEST(ProjectRoot, ModifiedComparesWithTheFile) {
+    TTempDir dir;
+    Fixture f;
+    TTreeNodeData* b = f.AddBlank(2);
+    EXPECT_TRUE(f.Root->IsModified()); // no file yet
+    const std::string name = dir.Path + "/p.mpr";
+    ASSERT_TRUE(f.Root->SaveToFile(name));
+    EXPECT_FALSE(f.Root->IsModified());
+    b->Curves->GetItem(1)->GetPoint(0)->SetLevel(0.5L);
+    EXPECT_TRUE(f.Root->IsModified());
+    ASSERT_TRUE(f.Root->Save());
+    EXPECT_FALSE(f.Root->IsModified());
+    std::filesystem::remove(name);
+    EXPECT_TRUE(f.Root->IsModified());
+}
+
+TEST(ProjectRoot, OpenRestoresTheProject) {
+    TTempDir dir;
+    const std::string name = dir.Path + "/p.mpr";
+    {
+        Fixture f;
+        f.AddBlank(3);
+        f.Root->SetVideoFormat(640, 480, 25);
+        ASSERT_TRUE(f.Root->SaveToFile(name));
+    }
+    Fixture g;
+    ASSERT_TRUE(g.Root->LoadFromFile(name));
+    EXPECT_EQ(g.Root->FileName, name);
+    EXPECT_TRUE(g.Root->VideoFormatFixed);
+    ASSERT_NE(g.Root->VideoTrack, nullptr);
+    EXPECT_EQ(g.Root->GetChildCount(), 1);
+    EXPECT_EQ(g.Root->GetDuration(), 3);
+    EXPECT_EQ(g.Root->GetFrameCount(), 75);
+    EXPECT_EQ(g.Root->GetOutputBitmap()->Width(), 640);
+    EXPECT_FALSE(g.Root->IsModified());
+}
+
+TEST(ProjectRoot, FailedOpenLeavesANewProject) {
+    TTempDir dir;
+    const std::string name = dir.Path + "/bad.mpr";
+    Fixture good;
+    good.AddBlank(3);
+    std::vector<uint8_t> bytes;
+    good.Root->SaveToStream(bytes);
+    bytes.resize(bytes.size() / 2);
+    std::ofstream(name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+
+    Fixture f;
+    f.AddBlank(5);
+    LoadMessages.Clear();
+    EXPECT_FALSE(f.Root->LoadFromFile(name));
+    EXPECT_EQ(f.Root->FileName, "");
+    ASSERT_EQ(f.Root->GetChildCount(), 1);
+    EXPECT_EQ(f.Root->VideoTrack->GetChildCount(), 0);
+    ASSERT_EQ(LoadMessages.Count(), 1);
+    EXPECT_EQ(LoadMessages.Lines[0].rfind("Can not open " + name, 0), 0u);
+    LoadMessages.Clear();
+    EXPECT_FALSE(f.Root->LoadFromFile(dir.Path + "/missing.mpr"));
+    LoadMessages.Clear();
+}
+
+TEST(ProjectRoot, FailedSaveKeepsThePreviousFile) {
+    TTempDir dir;
+    const std::string name = dir.Path + "/p.mpr";
+    std::ofstream(name) << "previous";
+    Fixture f;
+    f.AddBlank(1);
+    // A folder of the temporary file's name makes the write fail.
+    std::filesystem::create_directory(name + ".~sav");
+    EXPECT_FALSE(f.Root->SaveToFile(name));
+    EXPECT_EQ(f.Ui.Messages.size(), 1u);
+    std::ifstream in(name);
+    std::string text;
+    in >> text;
+    EXPECT_EQ(text, "previous");
+    EXPECT_FALSE(f.Root->SaveToFile(""));
+}
+
+TEST(ProjectRoot, VideoFormatAndRates) {
+    Fixture f;
+    f.Root->SetVideoFormat(640, 480, 0);
+    EXPECT_EQ(f.Root->Width, 320);
+    EXPECT_FALSE(f.Root->VideoFormatFixed);
+    f.Root->SetVideoFormat(640, 480, 25);
+    EXPECT_EQ(f.Root->GetOutputBitmap()->Width(), 640);
+    EXPECT_EQ(f.Root->GetOutputBitmap()->Height(), 480);
+    EXPECT_TRUE(f.Root->VideoFormatFixed);
+    f.Root->SetVideoFormat(320, 240, 15);
+    EXPECT_EQ(f.Root->SnapTime(0.51L), 8.0L / 15.0L);
+    EXPECT_EQ(f.Root->SnapTime(-0.2L), 0);
+    {
+        TAddOnPreviewScope preview;
+        EXPECT_EQ(f.Root->GetFPS(), 1.0L);
+    }
+    EXPECT_EQ(f.Root->GetFPS(), 15.0L);
+}
+
+TEST(ProjectRoot, ActiveNode) {
+    Fixture f;
+    TTreeNodeData* a = f.AddBlank(1);
+    TTreeNodeData* b = f.AddBlank(1);
+    std::vector<TTreeNodeData*> fired;
+    f.Root->OnActiveNode = [&fired](TTreeNodeData* n) { fired.push_back(n); };
+    f.Root->SetActiveNode(a);
+    f.Root->SetActiveNode(b);
+    EXPECT_FALSE(a->Active);
+    EXPECT_EQ(f.Root->GetActiveNode(), b);
+    f.Root->SetActiveNode(f.Root->VideoTrack); // the track is never reported active
+    EXPECT_EQ(f.Root->GetActiveNode(), nullptr);
+    f.Root->SetActiveNode(nullptr);
+    EXPECT_EQ(fired.size(), 4u);
+    EXPECT_EQ(fired.back(), nullptr);
+    f.Root->SetActiveNode(b);
+    f.Root->DeleteNode(b->Item);
+    EXPECT_EQ(f.Root->GetActiveNode(), nullptr);
+}
+
+TEST(ProjectRoot, PreviewRendersTheLastInstantPastTheEnd) {
+    Fixture f;
+    f.AddBlank(2);
+    f.Root->SetBackgroundColor(0x0000FF);
+    TBitmap view(64, 48);
+    std::vector<TFrameReport> reports;
+    ASSERT_TRUE(f.Root->RenderPreview(99, view.Canvas(), Rect(0, 0, 64, 48),
+                                      [&reports](TFrameReport& r) { reports.push_back(r); }));
+    EXPECT_EQ(f.Root->CurrentTime, 2.0L);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].Frame, 99);
+    EXPECT_TRUE(reports[0].Preview);
+    EXPECT_FALSE(reports[0].Export);
+    EXPECT_FALSE(f.Root->Busy);
+    // Nothing painted over the background: the preview shows it.
+    const uint8_t* px = view.ScanLine(10) + 3 * 10;
+    EXPECT_EQ(px[0], 0x00);
+    EXPECT_EQ(px[1], 0x00);
+    EXPECT_EQ(px[2], 0xFF);
+    f.Root->FrameRate = 0;
+    EXPECT_FALSE(f.Root->RenderPreview(0, view.Canvas(), Rect(0, 0, 64, 48), nullptr));
+}
+
+TEST(ProjectRoot, StopSetsAbortAndAnswersIdle) {
+    Fixture f;
+    EXPECT_TRUE(f.Root->Stop());
+    EXPECT_TRUE(f.Root->Abort);
+    f.Root->Busy = true;
+    EXPECT_FALSE(f.Root->Stop());
+    f.Root->Busy = false;
+    EXPECT_EQ(f.Ui.PumpCount, 0);
+}
