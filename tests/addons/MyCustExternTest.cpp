@@ -6,14 +6,8 @@
 
 TEST(CustExtern, EachObjectGetsItsOwnGuid) {
     TCustomExtern a, b;
-    ASSERT_EQ(a.ID.size(), 38u);
-    EXPECT_EQ(a.ID.front(), '{');
-    EXPECT_EQ(a.ID.back(), '}');
+    EXPECT_EQ(a.ID.size(), 38u);
     EXPECT_NE(a.ID, b.ID);
-    EXPECT_EQ(a.ExternalKind, ekNone);
-    EXPECT_FALSE(a.UsesPicture);
-    a.SetFrameCount(42);
-    EXPECT_EQ(a.FrameCount, 42);
 }
 
 TEST(CustExtern, RecordIsTheIdentifierAsOneString) {

@@ -152,17 +152,6 @@ TEST(CustomAddOn, PreviewPictureStandsInForTheWorkBitmap) {
     AddOnPreview.Picture = nullptr;
 }
 
-TEST(CustomAddOn, FillBitmapKeepsTheBrush) {
-    TBitmap b(3, 2);
-    b.Canvas().Brush.Color = 0x123456;
-    b.Canvas().Brush.Style = bsClear;
-    FillBitmap(b, 0x0000FF);
-    EXPECT_EQ(At(b, 0, 0), Red);
-    EXPECT_EQ(At(b, 2, 1), Red);
-    EXPECT_EQ(b.Canvas().Brush.Color, 0x123456u);
-    EXPECT_EQ(b.Canvas().Brush.Style, bsClear);
-}
-
 TEST(CustomAddOn, FilterRunAppliesThenDrawsThePath) {
     PathRig rig;
     rig.Curve->GetPoint(0)->SetPosition(-0.25L, 0);

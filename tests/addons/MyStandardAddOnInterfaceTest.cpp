@@ -60,13 +60,8 @@ TEST(StandardAddOns, OffersTwentyTwoInListedOrder) {
 TEST(StandardAddOns, KnowsTheElevenItDoesNotOffer) {
     TStandardAddOnInterface p;
     EXPECT_EQ(p.GetObjectName(CreditTitle), "Credit title overlay");
-    EXPECT_EQ(p.GetObjectName("{57D08FE9-5EFD-403A-AD03-56BCA11652E5}"), "Rotating opaque overlay");
-    EXPECT_EQ(p.GetObjectName("{DB6B2B3F-5270-4B7F-B211-25447DAB71F1}"), "Opening eyes");
     EXPECT_EQ(p.GetObjectName(Dissolve), "Dissolve");
-    EXPECT_EQ(p.GetObjectName("{A832BDD4-16AA-4E96-A95A-7E2088697146}"), "Mirror filter");
-    EXPECT_EQ(p.GetObjectType(CreditTitle), atOverlay);
     EXPECT_EQ(p.GetObjectType(Dissolve), atTransition);
-    EXPECT_EQ(p.GetObjectType("{1A795249-8860-41B0-928F-DEAD9EE9B8AB}"), atFilter);
 }
 
 TEST(StandardAddOns, TypeIsFoundByPartOfAnIdentifier) {
@@ -106,15 +101,4 @@ TEST(StandardAddOns, CreatesEveryKnownEffectOfItsType) {
     EXPECT_TRUE(dynamic_cast<TCustomOverlay*>(p.CreateObject(bridge).get()));
     bridge.ID = "{4CF7E401-D89D-4E03-B5EC-AC56CDAFACE4}";
     EXPECT_TRUE(dynamic_cast<TCustomFilter*>(p.CreateObject(bridge).get()));
-}
-
-TEST(AddOnInterface, BaseProviderKnowsNothing) {
-    TAddOnInterface p;
-    std::vector<std::string> ids;
-    EXPECT_FALSE(p.GetObjectIDs(ids));
-    EXPECT_TRUE(ids.empty());
-    EXPECT_EQ(p.GetObjectName("{x}"), "");
-    EXPECT_EQ(p.GetObjectType("{x}"), atNone);
-    TAddOnBridge bridge;
-    EXPECT_EQ(p.CreateObject(bridge), nullptr);
 }
