@@ -1,6 +1,7 @@
 #include "MyProjNode.h"
 
 #include "IUiServices.h"
+#include "MyAddOnManager.h"
 #include "MyValueStream.h"
 
 #include <filesystem>
@@ -38,6 +39,8 @@ TCustomProjectNode::TCustomProjectNode(const std::string& caption, ITreeItem* it
     MakePcmFormat(AudioFormat, 22050, 1, 16);
     AudioFormat.Wfx.cbSize = 0;
     OutputBitmap = std::make_unique<TBitmap>();
+
+    AddOnManager = std::make_unique<TAddOnManager>();
 }
 
 TCustomProjectNode::~TCustomProjectNode() {

@@ -10,6 +10,7 @@
 #include "MyTreeNode.h"
 
 class IUiServices;
+class TAddOnManager;
 
 // Size presets offered for the output frame.
 struct TVideoSize {
@@ -82,6 +83,9 @@ public:
     std::string WMProfile = "{EC298949-639B-45E2-96FD-4AB32D5919C2}";
     // The time of the frame rendered last.
     Extended CurrentTime = 0;
+
+    // Creates the add-ons that effect nodes ask for; made with the root, freed after the tree.
+    std::unique_ptr<TAddOnManager> AddOnManager;
 
     // Format version of the last project file read.
     static int32_t FormatVersionRead;
