@@ -75,7 +75,8 @@ void TAviCompress::BuildList() {
         if (handler == "divx") {
             record->Description = "DivX";
         } else {
-            auto query = Compressors.Open(record->Type, record->Handler, TVideoCompressorMode::Query);
+            auto query =
+                Compressors.Open(record->Type, record->Handler, TVideoCompressorMode::Query);
             if (!query)
                 continue;
             query->GetInfo(*record);
@@ -227,8 +228,8 @@ bool TAviCompress::CompressFrame(TVideoFrameInfo& frame) {
         return true;
     }
     TCompressedFrame out;
-    const int32_t r = Open->Compress(CurrentBitmap.Bits(), CurrentBitmap.RowBytes(),
-                                     frame.KeyRequest, out);
+    const int32_t r =
+        Open->Compress(CurrentBitmap.Bits(), CurrentBitmap.RowBytes(), frame.KeyRequest, out);
     if (r != 0)
         throw Exception("Fail to compress frame " + std::to_string(frame.FrameNumber) +
                         " Error code: " + std::to_string(r));

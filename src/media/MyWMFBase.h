@@ -12,8 +12,8 @@
 
 // One row of the profile table.
 struct TWMFProf {
-    int32_t Index;    // position + 1
-    char Kind;        // 'V' video profile, 'A' audio only
+    int32_t Index; // position + 1
+    char Kind;     // 'V' video profile, 'A' audio only
     const char* Name;
     const char* Description;
     const char* Guid; // the system profile's GUID, in braces
@@ -26,9 +26,9 @@ struct TWMFParams {
     int32_t Width;
     int32_t Height;
     Extended FrameRate;
-    int32_t AudioRate;     // samples per second; 0 = no audio stream
+    int32_t AudioRate; // samples per second; 0 = no audio stream
     int32_t AudioChannels;
-    int32_t AudioBitRate;  // bits per second
+    int32_t AudioBitRate; // bits per second
 };
 
 inline constexpr int32_t WMFProfileCount = 27;
@@ -40,7 +40,7 @@ extern const TWMFParams WMFParams[WMFProfileCount];
 
 // What a profile's inputs expect, and what an export hands the writer.
 struct TWMFInfo {
-    std::string Name;          // the output file name when handed to Open
+    std::string Name;            // the output file name when handed to Open
     TWaveFormatEx AudioFormat{}; // the sound handed to the writer
     int32_t Width = 0;
     int32_t Height = 0;

@@ -21,7 +21,7 @@ extern "C" {
 namespace {
 
 constexpr int64_t HundredNs = 10000000; // sample times count 100 ns units
-constexpr int KeyFrameSeconds = 3;       // a key frame at least this often
+constexpr int KeyFrameSeconds = 3;      // a key frame at least this often
 
 // UTF-16 units of UTF-8 text; -1 when it is not valid UTF-8 or holds a NUL.
 int64_t Utf16Length(const std::string& s) {
@@ -201,9 +201,10 @@ bool TWMVWriter::Open(const TWMFInfo& info) {
                                           int(info.AudioFormat.nSamplesPerSec), 0, nullptr);
         av_channel_layout_uninit(&inLayout);
         if (avcodec_open2(a, codec, nullptr) < 0 || r < 0 || swr_init(S->Resampler) < 0 ||
-            !(S->Fifo = av_audio_fifo_alloc(a->sample_fmt, a->ch_layout.nb_channels,
-                                            a->frame_size)) ||
-            !(S->Sound = av_frame_alloc()) || !(S->AudioStream = avformat_new_stream(S->Fmt, nullptr)) ||
+            !(S->Fifo =
+                  av_audio_fifo_alloc(a->sample_fmt, a->ch_layout.nb_channels, a->frame_size)) ||
+            !(S->Sound = av_frame_alloc()) ||
+            !(S->AudioStream = avformat_new_stream(S->Fmt, nullptr)) ||
             avcodec_parameters_from_context(S->AudioStream->codecpar, a) < 0) {
             Release();
             return false;
@@ -325,8 +326,8 @@ bool TWMVWriter::PushSilence(int64_t samples) {
                                            S->Audio->sample_fmt, 0) < 0)
         return Fail();
     av_samples_set_silence(out, 0, int(samples), channels, S->Audio->sample_fmt);
-    const bool ok = av_audio_fifo_write(S->Fifo, reinterpret_cast<void**>(out), int(samples)) ==
-                    int(samples);
+    const bool ok =
+        av_audio_fifo_write(S->Fifo, reinterpret_cast<void**>(out), int(samples)) == int(samples);
     av_freep(&out[0]);
     av_freep(&out);
     return ok ? EncodeSound(false) : Fail();
@@ -334,8 +335,7 @@ bool TWMVWriter::PushSilence(int64_t samples) {
 
 bool TWMVWriter::EncodeSound(bool flush) {
     const int frameSize = S->Audio->frame_size;
-    while (av_audio_fifo_size(S->Fifo) >= frameSize ||
-           (flush && av_audio_fifo_size(S->Fifo) > 0)) {
+    while (av_audio_fifo_size(S->Fifo) >= frameSize || (flush && av_audio_fifo_size(S->Fifo) > 0)) {
         if (!WriteAudioFrame(std::min(frameSize, av_audio_fifo_size(S->Fifo))))
             return false;
     }

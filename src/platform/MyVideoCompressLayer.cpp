@@ -36,7 +36,7 @@ struct TEncoderRow {
     const char* Encoder; // libavcodec encoder name
     const char* Name;
     const char* Description;
-    bool Quantised;   // takes a fixed quantiser instead of a bit rate
+    bool Quantised;    // takes a fixed quantiser instead of a bit rate
     bool SliceThreads; // may split a frame across threads without delaying output
 };
 
@@ -49,8 +49,7 @@ const TEncoderRow EncoderRows[] = {
     {Tag("wmv1"), Tag("WMV1"), "wmv1", "WMV1", "Windows Media Video 7 (WMV1)", true, false},
     {Tag("cvid"), Tag("cvid"), "cinepak", "Cinepak", "Cinepak", false, false},
     {Tag("msvc"), Tag("MSVC"), "msvideo1", "Video-1", "Video-1 (15 bits per pixel)", false, false},
-    {Tag("zmbv"), Tag("ZMBV"), "zmbv", "ZMBV", "Zip Motion Blocks Video (lossless)", false,
-     false},
+    {Tag("zmbv"), Tag("ZMBV"), "zmbv", "ZMBV", "Zip Motion Blocks Video (lossless)", false, false},
 };
 
 // Quantiser of the quantised encoders: good quality at a moderate size.
@@ -119,9 +118,9 @@ public:
             return false;
         if (!OpenEncoder())
             return false;
-        Scaler = sws_getContext(format.Width, format.Height, AV_PIX_FMT_BGR24, format.Width,
-                                format.Height, ScaleFormat, SWS_BILINEAR, nullptr, nullptr,
-                                nullptr);
+        Scaler =
+            sws_getContext(format.Width, format.Height, AV_PIX_FMT_BGR24, format.Width,
+                           format.Height, ScaleFormat, SWS_BILINEAR, nullptr, nullptr, nullptr);
         Frame = av_frame_alloc();
         Packet = av_packet_alloc();
         if (!Scaler || !Frame || !Packet) {
@@ -141,11 +140,11 @@ public:
         }
         outFormat.Width = format.Width;
         outFormat.Height = format.Height;
-        outFormat.BitCount = uint16_t(Ctx->bits_per_coded_sample > 0 ? Ctx->bits_per_coded_sample
-                                                                     : 24);
+        outFormat.BitCount =
+            uint16_t(Ctx->bits_per_coded_sample > 0 ? Ctx->bits_per_coded_sample : 24);
         outFormat.Compression = Row.Tag;
-        outFormat.ImageSize = uint32_t(
-            (int64_t(format.Width) * format.Height * outFormat.BitCount + 7) / 8);
+        outFormat.ImageSize =
+            uint32_t((int64_t(format.Width) * format.Height * outFormat.BitCount + 7) / 8);
         NextPts = 0;
         Begun = true;
         return true;

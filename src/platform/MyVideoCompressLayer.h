@@ -57,7 +57,7 @@ inline constexpr uint32_t VideoKeyFrameFlag = 0x10; // AVIIF_KEYFRAME
 
 // Error codes of Compress besides the library's own (negative) codes.
 inline constexpr int32_t CompressNotBegun = -1001;
-inline constexpr int32_t CompressNoPacket = -1002;   // the encoder held the frame back
+inline constexpr int32_t CompressNoPacket = -1002;    // the encoder held the frame back
 inline constexpr int32_t CompressNotKeyFrame = -1003; // a key frame was asked and not given
 
 // One open compressor.

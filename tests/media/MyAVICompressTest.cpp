@@ -70,8 +70,8 @@ TEST_F(AviCompressFake, ListStartsUncompressedAndFiltersAsRuled) {
     TAviCompress c(Ui, Fake);
     std::vector<TCompressorListItem> items;
     ASSERT_TRUE(c.FillCompressorList(items));
-    EXPECT_THAT(Texts(items), ElementsAre("Uncompressed 24bits DIB", "DivX", "Good one",
-                                          std::string(127, 'x')));
+    EXPECT_THAT(Texts(items),
+                ElementsAre("Uncompressed 24bits DIB", "DivX", "Good one", std::string(127, 'x')));
     EXPECT_EQ(items[0].Object->Handler, 0u);
     EXPECT_EQ(items[0].Object->Name, "Uncompressed");
     EXPECT_EQ(items[1].Object->Handler, Code("DiVx"));
@@ -258,9 +258,9 @@ TEST_F(AviCompressFake, UncompressedFramesAreBottomUpDibs) {
 
 namespace {
 
-const char* const Encoders[][2] = {{"mjpg", "mjpeg"},  {"xvid", "mpeg4"},   {"divx", "mpeg4"},
-                                   {"mp42", "msmpeg4v2"}, {"mp43", "msmpeg4"}, {"wmv1", "wmv1"},
-                                   {"cvid", "cinepak"}, {"msvc", "msvideo1"}, {"zmbv", "zmbv"}};
+const char* const Encoders[][2] = {{"mjpg", "mjpeg"},     {"xvid", "mpeg4"},    {"divx", "mpeg4"},
+                                   {"mp42", "msmpeg4v2"}, {"mp43", "msmpeg4"},  {"wmv1", "wmv1"},
+                                   {"cvid", "cinepak"},   {"msvc", "msvideo1"}, {"zmbv", "zmbv"}};
 
 } // namespace
 
@@ -304,7 +304,8 @@ TEST(AviCompressReal, EveryOfferedCompressorRoundTripsThroughAnAviFile) {
         auto p = Params(64, 48);
         ASSERT_TRUE(c.Prepare(p));
         TAviWriter writer(ui, dir.Path);
-        const std::string file = dir.Path + "/" + (handler ? FourCCToText(handler) : "dib") + ".avi";
+        const std::string file =
+            dir.Path + "/" + (handler ? FourCCToText(handler) : "dib") + ".avi";
         ASSERT_TRUE(writer.Open(file, settings, c.GetFourCC(), p.VideoFormat));
         TVideoFrameInfo f;
         for (int i = 0; i < Frames; ++i) {

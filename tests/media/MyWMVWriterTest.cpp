@@ -45,9 +45,9 @@ TWMFInfo MakeInfo(const std::string& file, int32_t profile, Extended fps = 15) {
 
 // Writes frames of a moving bar and a tone: the sound of each frame, then its picture.
 bool WriteFrames(TWMVWriter& w, int frames, const TWMFInfo& info, bool sound = true) {
-    const uint32_t perFrame = uint32_t(Round(Extended(info.AudioFormat.nSamplesPerSec) /
-                                             info.FrameRate)) *
-                              info.AudioFormat.nBlockAlign;
+    const uint32_t perFrame =
+        uint32_t(Round(Extended(info.AudioFormat.nSamplesPerSec) / info.FrameRate)) *
+        info.AudioFormat.nBlockAlign;
     std::vector<uint8_t> block(perFrame);
     for (int i = 0; i < frames; ++i) {
         for (size_t k = 0; k + 1 < block.size(); k += 2) {
@@ -119,7 +119,8 @@ TEST(WMFBase, BadIndexRaises) {
             TWMFBase::GetProfileByIdx(bad, g);
             FAIL() << bad;
         } catch (const Exception& e) {
-            EXPECT_EQ(e.GetMessage(), "TWMFBase.GetProfileByIdx: Error Idx is " + std::to_string(bad));
+            EXPECT_EQ(e.GetMessage(),
+                      "TWMFBase.GetProfileByIdx: Error Idx is " + std::to_string(bad));
         }
         EXPECT_THROW(TWMFBase::GetProfileDescription(bad, g), Exception);
     }
@@ -166,9 +167,10 @@ TEST(WMFBase, DescribeProfileLines) {
                             "Use this profile for high quality audio/video content intended for "
                             "local playback or download and playback."));
     TWMFBase::DescribeProfile(Guid(20), lines);
-    EXPECT_THAT(lines, ElementsAre("Video:", "  No Video", "", "Audio:", "  Quality:    16 bit Mono",
-                                   "  Bit rate:   24 kbps", "  Sample rate:22 kHz", "",
-                                   "Use this profile for radio and music content (audio only)."));
+    EXPECT_THAT(lines,
+                ElementsAre("Video:", "  No Video", "", "Audio:", "  Quality:    16 bit Mono",
+                            "  Bit rate:   24 kbps", "  Sample rate:22 kHz", "",
+                            "Use this profile for radio and music content (audio only)."));
     TWMFBase::DescribeProfile(Guid(16), lines);
     EXPECT_EQ(lines[1], "  Width:    160 pixels");
     EXPECT_EQ(lines[4], "  Timebase: 15 frame per second");

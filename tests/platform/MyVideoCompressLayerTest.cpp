@@ -1,7 +1,7 @@
 #include "MyVideoCompressLayer.h"
 
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 
 #include <gtest/gtest.h>
@@ -29,9 +29,9 @@ std::string Text(uint32_t c) {
 
 // Handlers we offer and the encoder behind each, in list order.
 const std::vector<std::pair<std::string, std::string>> Offer = {
-    {"mjpg", "mjpeg"},   {"xvid", "mpeg4"}, {"divx", "mpeg4"},    {"mp42", "msmpeg4v2"},
-    {"mp43", "msmpeg4"}, {"wmv1", "wmv1"},  {"cvid", "cinepak"},  {"msvc", "msvideo1"},
-    {"zmbv", "zmbv"}};
+    {"mjpg", "mjpeg"},     {"xvid", "mpeg4"},    {"divx", "mpeg4"},
+    {"mp42", "msmpeg4v2"}, {"mp43", "msmpeg4"},  {"wmv1", "wmv1"},
+    {"cvid", "cinepak"},   {"msvc", "msvideo1"}, {"zmbv", "zmbv"}};
 
 std::vector<std::string> Installed() {
     std::vector<std::string> r;

@@ -10,7 +10,7 @@
 #include "MyVideoCompressLayer.h"
 
 struct TFakeCompressorSpec {
-    std::string Handler;     // four characters
+    std::string Handler; // four characters
     std::string Name;
     std::string Description;
     bool OpensForQuery = true;

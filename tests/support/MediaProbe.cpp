@@ -16,9 +16,9 @@ const TProbedStream* TProbedFile::FirstOf(bool video) const {
 namespace {
 
 void TakePicture(const AVFrame* f, TProbedStream& s) {
-    SwsContext* sws = sws_getContext(f->width, f->height, AVPixelFormat(f->format), f->width,
-                                     f->height, AV_PIX_FMT_BGR24, SWS_POINT, nullptr, nullptr,
-                                     nullptr);
+    SwsContext* sws =
+        sws_getContext(f->width, f->height, AVPixelFormat(f->format), f->width, f->height,
+                       AV_PIX_FMT_BGR24, SWS_POINT, nullptr, nullptr, nullptr);
     if (!sws) {
         ++s.DecodeErrors;
         return;
@@ -90,8 +90,8 @@ TProbedFile ProbeMedia(const std::string& fileName, bool decode) {
         TProbedStream& s = result.Streams[i];
         s.KeyFlags.push_back((pkt->flags & AV_PKT_FLAG_KEY) != 0);
         const int64_t t = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
-        s.PacketTimes.push_back(t == AV_NOPTS_VALUE ? -1
-                                                    : double(t) * av_q2d(fmt->streams[i]->time_base));
+        s.PacketTimes.push_back(
+            t == AV_NOPTS_VALUE ? -1 : double(t) * av_q2d(fmt->streams[i]->time_base));
         if (decoders[i]) {
             if (avcodec_send_packet(decoders[i], pkt) < 0)
                 ++s.DecodeErrors;

@@ -17,7 +17,7 @@ struct TProbedStream {
     int SampleRate = 0;
     int Channels = 0;
     int64_t BitRate = 0;
-    std::vector<bool> KeyFlags;     // one per packet, in file order
+    std::vector<bool> KeyFlags;      // one per packet, in file order
     std::vector<double> PacketTimes; // seconds, one per packet
     double Duration = 0;             // seconds; 0 when the container does not say
     int DecodedFrames = 0;           // pictures, or sound frames
