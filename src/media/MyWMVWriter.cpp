@@ -150,11 +150,13 @@ bool TWMVWriter::Open(const TWMFInfo& info) {
         return false;
     if (p.AudioRate > 0)
         AudioInput = 0;
+    // The project renders at its own size even when only the sound is written.
+    if (info.Width > 0 && info.Height > 0)
+        Canvas.SetSize(info.Width, info.Height);
     if (p.VideoBitRate > 0) {
         VideoInput = AudioInput + 1;
         if (info.Width <= 0 || info.Height <= 0)
             return false;
-        Canvas.SetSize(info.Width, info.Height);
     }
 
     if (AudioInput >= 0 && !UsablePcm(info.AudioFormat))
