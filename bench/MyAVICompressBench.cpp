@@ -35,6 +35,7 @@ public:
     void ProcessMessages() override {}
     void Sleep(int) override {}
     int64_t TickCount() override { return 0; }
+    void PostToGui(std::function<void()> fn) override { fn(); }
 };
 
 // A frame with detail and motion, so the encoders have real work: gradients and a moving box.

@@ -10,6 +10,8 @@
 #include "MyCommonParamsPart.h"
 #include "MyAudioCodec.h"
 #include "MyWavStreaming.h"
+#include "MyAVICompress.h"
+#include "MyMovieWriter.h"
 #include "MyWavWriter.h"
 
 const TVideoSize VideoSizes[7] = {
@@ -256,6 +258,7 @@ TProjectNode::TProjectNode(const std::string& caption, ITreeItem* item)
 TProjectNode::~TProjectNode() {
     Abort = true;
     WavWriter.reset();
+    MovieWriter.reset();
     // Wave-output threads are stopped and waited for; nothing pumps messages here.
     StopStreamer();
     Streamer.reset();
@@ -412,7 +415,8 @@ TBitmap* TProjectNode::GetOutputBitmap() {
     switch (Target) {
     case tgPreview:
     case tgWavWriter: return OutputBitmap.get();
-    default: return nullptr; // the movie writer's frame bitmap once a writer is attached
+    case tgMovieWriter: return GetMovieWriter().GetBitmap();
+    default: return nullptr;
     }
 }
 

@@ -54,6 +54,12 @@ struct TPictureControl {
 class TPassiveStreamer;
 class TAudioCodec;
 class IWaveOut;
+class TAviCompress;
+class IMovieWriter;
+class TMovieWriter;
+
+// Called by the movie export after each frame: the frame shown, 0, and the frame's bitmap.
+using TExportFrameCallback = std::function<void(int32_t frame, int32_t reserved, TBitmap* bitmap)>;
 
 // Where a run sends its frames and sound.
 enum : uint8_t { tgPreview = 0, tgMovieWriter = 1, tgWavWriter = 2 };
@@ -175,6 +181,16 @@ public:
     bool ExportWave(bool raw, int32_t first, const TStatusPanel* statusPanel,
                     const std::string& fileName, int32_t count);
 
+    // Frames first..first+count with their sound into the movie writer (AVI or Windows Media).
+    bool ExportMovie(int32_t first, int32_t count, const TExportFrameCallback& onFrame,
+                     const TFrameCallback& onReport, const std::string& fileName);
+    // Milliseconds the movie export sleeps per frame (0 for benchmarks).
+    int ExportSleepMs = 10;
+    TAviCompress& GetAviCompress();
+    IMovieWriter& GetMovieWriter();
+    // A writer to use instead of the real one (tests); not owned.
+    IMovieWriter* MovieWriterOverride = nullptr;
+
     // ---- playback ----
     // Plays frames from startFrame (to endFrame when above 0), with sound through a wave-output
     // thread; real time follows the clock, otherwise every pass shows the next frame.
@@ -220,6 +236,8 @@ private:
     std::vector<uint8_t> Gather;
     size_t GatherFill = 0;
     std::unique_ptr<TAudioCodec> AudioCodec;
+    std::unique_ptr<TAviCompress> AviCompress;
+    std::unique_ptr<TMovieWriter> MovieWriter;
     bool CodecOpen = false;
     std::vector<uint8_t> Encoded;
     // The WAV writer of the running WAV export.

@@ -4,6 +4,7 @@
 #include "IUiServices.h"
 #include "MyProjNode.h"
 #include "MyAudioCodec.h"
+#include "MyMovieWriter.h"
 #include "MyWavStreaming.h"
 #include "MyWavWriter.h"
 
@@ -72,6 +73,18 @@ bool TProjectNode::SendAudio(bool final, const uint8_t* data, size_t size) {
         GatherFill += size;
         return true;
     }
+    case tgMovieWriter: {
+        IMovieWriter& writer = GetMovieWriter();
+        const uint32_t samples = static_cast<uint32_t>(
+            AudioFormat.Wfx.nAvgBytesPerSec
+                ? static_cast<int64_t>(size) * AudioFormat.Wfx.nSamplesPerSec /
+                      AudioFormat.Wfx.nAvgBytesPerSec
+                : 0);
+        if (AudioMode == 1) return writer.WriteAudio(data, static_cast<uint32_t>(size), samples);
+        if (!GetAudioCodec().Encode(final, data, static_cast<uint32_t>(size), Encoded)) return false;
+        return Encoded.empty() ||
+               writer.WriteAudio(Encoded.data(), static_cast<uint32_t>(Encoded.size()), samples);
+    }
     case tgWavWriter: {
         if (!WavWriter) return false;
         if (AudioMode == 1) return WavWriter->WriteData(data, static_cast<int64_t>(size));
@@ -84,6 +97,13 @@ bool TProjectNode::SendAudio(bool final, const uint8_t* data, size_t size) {
 }
 
 bool TProjectNode::WriteAudioChunk(bool final, int32_t frame) {
+    if (Target == tgMovieWriter && final && AudioMode != 1) {
+        // The end of a movie export: only what the codec still holds.
+        if (!CodecOpen) return true;
+        if (!GetAudioCodec().Encode(true, nullptr, 0, Encoded)) return false;
+        return Encoded.empty() ||
+               GetMovieWriter().WriteAudio(Encoded.data(), static_cast<uint32_t>(Encoded.size()), 0);
+    }
     if (Abort || !AudioOn || !Mixer.HasSources()) return true;
     Mix.Format = AudioFormat;
     Mix.FirstLeft = Mix.FirstRight = 0;
