@@ -95,11 +95,8 @@ bool TPictureScaler::Scale(const uint8_t* const planes[4], const int strides[4],
         target.Width() != DstWidth || target.Height() != DstHeight || fullRange != FullRange ||
         colorSpace != ColorSpace) {
         sws_freeContext(Ctx);
-        // Pixels of RGB pictures are taken as they are (nearest neighbour), so a DIB drawn at
-        // twice its size shows each of its pixels as a 2 x 2 block; video is filtered.
-        const int flags = yuv ? SWS_BILINEAR : SWS_POINT;
         Ctx = sws_getContext(width, height, format, target.Width(), target.Height(),
-                             AV_PIX_FMT_BGR24, flags, nullptr, nullptr, nullptr);
+                             AV_PIX_FMT_BGR24, SWS_BILINEAR, nullptr, nullptr, nullptr);
         if (!Ctx) {
             SrcFormat = -1;
             return false;
@@ -180,9 +177,42 @@ void TDibDraw::Expand(const uint8_t* bits, int64_t stride, int width, int height
 }
 
 bool TDibDraw::ScaleExpanded(int width, int height, TBitmap& target) {
-    const uint8_t* const planes[4] = {Expanded.data(), nullptr, nullptr, nullptr};
-    const int strides[4] = {int(ExpandedStride), 0, 0, 0};
-    return Scaler.Scale(planes, strides, width, height, AV_PIX_FMT_BGR24, false, -1, target);
+    return Stretch(Expanded.data(), int64_t(ExpandedStride), 3, width, height, target);
+}
+
+bool TDibDraw::Stretch(const uint8_t* top, int64_t stride, int bytesPerPixel, int width, int height,
+                       TBitmap& target) {
+    if (width <= 0 || height <= 0 || target.Empty())
+        return false;
+    const int dw = target.Width(), dh = target.Height();
+    // Target pixel i takes the source pixel under its centre: ((2i + 1) * n) div (2 * m), as
+    // the canvas stretches.
+    auto sourceIndex = [](int64_t i, int64_t n, int64_t m) { return (2 * i + 1) * n / (2 * m); };
+    if (Columns.size() != size_t(dw) || ColumnsFor[0] != width || ColumnsFor[1] != dw ||
+        ColumnsFor[2] != bytesPerPixel) {
+        Columns.resize(size_t(dw));
+        for (int x = 0; x < dw; ++x)
+            Columns[size_t(x)] = size_t(sourceIndex(x, width, dw)) * size_t(bytesPerPixel);
+        ColumnsFor[0] = width;
+        ColumnsFor[1] = dw;
+        ColumnsFor[2] = bytesPerPixel;
+    }
+    const bool sameRow = bytesPerPixel == 3 && dw == width;
+    for (int y = 0; y < dh; ++y) {
+        const uint8_t* in = top + stride * sourceIndex(y, height, dh);
+        uint8_t* out = target.ScanLine(y);
+        if (sameRow) {
+            std::memcpy(out, in, size_t(dw) * 3);
+            continue;
+        }
+        for (size_t c : Columns) {
+            out[0] = in[c];
+            out[1] = in[c + 1];
+            out[2] = in[c + 2];
+            out += 3;
+        }
+    }
+    return true;
 }
 
 bool TDibDraw::Draw(const TDibFormat& format, const uint8_t* colors, size_t colorsSize,
@@ -199,7 +229,7 @@ bool TDibDraw::Draw(const TDibFormat& format, const uint8_t* colors, size_t colo
     const bool topDown = format.Height < 0;
     const uint8_t* top = topDown ? bits : bits + row * (height - 1);
     const int64_t stride = topDown ? row : -row;
-    // Widened rows must stay addressable with libswscale's int strides.
+    // Widened rows are kept to what an int stride can address.
     const bool widenable = int64_t(width) * 3 + 15 <= INT32_MAX;
 
     if (format.BitCount <= 8) {
@@ -241,17 +271,13 @@ bool TDibDraw::Draw(const TDibFormat& format, const uint8_t* colors, size_t colo
         return ScaleExpanded(width, height, target);
     }
 
-    AVPixelFormat pixFmt;
+    // 24-bit pixels are blue, green, red; 32-bit ones have an unused byte behind.
     if (format.BitCount == 24 && format.Compression == DIB_RGB)
-        pixFmt = AV_PIX_FMT_BGR24;
-    else if (format.BitCount == 32 &&
-             (format.Compression == DIB_RGB || (r == 0xFF0000 && g == 0xFF00 && b == 0xFF)))
-        pixFmt = AV_PIX_FMT_BGR0; // blue, green, red and an unused byte
-    else
-        return false;
-    const uint8_t* const planes[4] = {top, nullptr, nullptr, nullptr};
-    const int strides[4] = {int(stride), 0, 0, 0};
-    return Scaler.Scale(planes, strides, width, height, pixFmt, false, -1, target);
+        return Stretch(top, stride, 3, width, height, target);
+    if (format.BitCount == 32 &&
+        (format.Compression == DIB_RGB || (r == 0xFF0000 && g == 0xFF00 && b == 0xFF)))
+        return Stretch(top, stride, 4, width, height, target);
+    return false;
 }
 
 bool TDibDraw::DrawPicture(const AVFrame& picture, TBitmap& target) {

@@ -1,7 +1,7 @@
 // DIB draw: puts device-independent bitmaps (1, 4 and 8 bits with a colour table, 16, 24 and
 // 32 bits, stored bottom-up or top-down) and decoded video pictures onto our 24-bit bitmaps,
-// stretched over the whole target. Scaling and colour conversion run on libswscale; colour
-// tables and 16-bit pixels are widened to 24 bits by our own code first.
+// stretched over the whole target. DIB pixels are widened and stretched (nearest neighbour) by
+// our own code; decoded video is converted and scaled by libswscale.
 #pragma once
 
 #include <cstddef>
@@ -30,8 +30,8 @@ constexpr uint32_t DIB_BITFIELDS = 3;
 int64_t DibRowBytes(const TDibFormat& format);
 int64_t DibImageBytes(const TDibFormat& format);
 
-// One libswscale conversion kept between calls and rebuilt only when the source size or format
-// or the target size changes, so drawing frame after frame allocates nothing.
+// One libswscale conversion (bilinear) kept between calls and rebuilt only when the source size or
+// format or the target size changes, so drawing frame after frame allocates nothing.
 class TPictureScaler {
 public:
     TPictureScaler() = default;
@@ -72,8 +72,15 @@ private:
     void Expand(const uint8_t* bits, int64_t stride, int width, int height, TPacking packing,
                 const uint8_t* table = nullptr, size_t entries = 0);
     bool ScaleExpanded(int width, int height, TBitmap& target);
+    // Nearest-neighbour stretch of B, G, R(, unused) pixels over the whole of target, so every
+    // pixel drawn is one of the source's.
+    bool Stretch(const uint8_t* top, int64_t stride, int bytesPerPixel, int width, int height,
+                 TBitmap& target);
 
     TPictureScaler Scaler;
     std::vector<uint8_t> Expanded;
     size_t ExpandedStride = 0;
+    // Source byte offset of each target column, kept while sizes stay the same.
+    std::vector<size_t> Columns;
+    int ColumnsFor[3] = {0, 0, 0}; // source width, target width, bytes per pixel
 };
