@@ -138,6 +138,9 @@ std::unique_ptr<TVideoDecompressor> TVideoDecompressor::Open(const AVCodecParame
 }
 
 bool TVideoDecompressor::Finish(std::string* why) {
+    // Frame sizes come from the file; nothing larger than 8K UHD is decoded, so a damaged header
+    // cannot ask for gigabytes of picture buffers.
+    Ctx->max_pixels = MaxPixels;
     // Frame threads pay off when frames are decoded in a row; slice threads cost no delay.
     Ctx->thread_count = 0;
     Ctx->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;

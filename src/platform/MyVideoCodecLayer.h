@@ -51,6 +51,9 @@ protected:
 
 class TVideoDecompressor : public TVideoCodec {
 public:
+    // The largest picture decoded, in pixels.
+    static constexpr int64_t MaxPixels = int64_t(7680) * 4320;
+
     // What Receive found.
     enum class TStep {
         Picture,  // a new picture is current
