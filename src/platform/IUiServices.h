@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -74,6 +75,10 @@ public:
     virtual void Sleep(int milliseconds) = 0;
     // Milliseconds of a monotonic clock.
     virtual int64_t TickCount() = 0;
+
+    // Runs fn later on the GUI thread, in the order posted. Safe to call from any thread; this is
+    // how worker threads reach anything that touches a window.
+    virtual void PostToGui(std::function<void()> fn) = 0;
 };
 
 // Keeps the busy cursor up for one scope.

@@ -59,3 +59,28 @@ std::optional<std::string> TFakeUiServices::BrowseForFolder(const std::string& t
 std::optional<uint32_t> TFakeUiServices::ChooseColor(uint32_t) {
     return Next(ColorAnswers, "colour");
 }
+
+void TFakeUiServices::PostToGui(std::function<void()> fn) {
+    std::lock_guard lock(PostedLock);
+    Posted.push_back(std::move(fn));
+}
+
+int TFakeUiServices::RunPosted() {
+    int ran = 0;
+    for (;;) {
+        std::function<void()> fn;
+        {
+            std::lock_guard lock(PostedLock);
+            if (Posted.empty()) return ran;
+            fn = std::move(Posted.front());
+            Posted.pop_front();
+        }
+        fn();
+        ++ran;
+    }
+}
+
+size_t TFakeUiServices::PostedCount() {
+    std::lock_guard lock(PostedLock);
+    return Posted.size();
+}

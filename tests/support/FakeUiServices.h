@@ -4,6 +4,8 @@
 #pragma once
 
 #include <deque>
+#include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -61,4 +63,14 @@ public:
         ClockMs += milliseconds;
     }
     int64_t TickCount() override { return ClockMs; }
+
+    // Posted calls wait in a queue until the test runs them, as a GUI thread would.
+    void PostToGui(std::function<void()> fn) override;
+    // Runs the calls posted so far (and any they post), in order; returns how many ran.
+    int RunPosted();
+    size_t PostedCount();
+
+private:
+    std::mutex PostedLock;
+    std::deque<std::function<void()>> Posted;
 };
