@@ -1,6 +1,6 @@
 // Entry of every test program: an offscreen GUI application (text drawing needs fonts),
 // then GoogleTest.
-#include <QGuiApplication>
+#include <QApplication>
 #include <clocale>
 #include <cstdlib>
 
@@ -9,7 +9,7 @@
 int main(int argc, char** argv) {
     if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     ::testing::InitGoogleTest(&argc, argv);
-    QGuiApplication app(argc, argv);
+    QApplication app(argc, argv);
     std::setlocale(LC_NUMERIC, "C");
     return RUN_ALL_TESTS();
 }
