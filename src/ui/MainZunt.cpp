@@ -984,9 +984,13 @@ bool TMainForm::SaveProjectAs() {
         "Enter project filename", {{"Project file", "*.mpr"}, {"all files", "*"}}, start, "mpr");
     if (!name)
         return false;
-    // The caller may be about to drop the project: only a written file lets it.
-    if (!Project->SaveToFile(*name))
+    // The caller may be about to drop the project: only a written file lets it. The project
+    // keeps the name it had, so a later save asks again instead of retrying the failed one.
+    const std::string previous = Project->FileName;
+    if (!Project->SaveToFile(*name)) {
+        Project->FileName = previous;
         return false;
+    }
     SetProjectStatus();
     Project->Item->SetText("Project " + FileNameOnly(Project->FileName));
     if (Settings)

@@ -3,6 +3,7 @@
 #include <QFont>
 #include <QPlainTextEdit>
 #include <QStatusBar>
+#include <QTextCursor>
 #include <QVBoxLayout>
 
 TTextView::TTextView(QWidget* parent) : QDialog(parent) {
@@ -34,7 +35,12 @@ void TTextView::Clear() {
 }
 
 void TTextView::AddLine(const std::string& s) {
-    Memo1->appendPlainText(QString::fromStdString(s));
+    // Block by block, as appending to an empty document would swallow a leading empty line.
+    QTextCursor end(Memo1->document());
+    end.movePosition(QTextCursor::End);
+    if (LineCount > 0)
+        end.insertBlock();
+    end.insertText(QString::fromStdString(s));
     ++LineCount;
 }
 

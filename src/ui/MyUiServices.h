@@ -7,11 +7,11 @@
 #include <QPointer>
 
 #include "IUiServices.h"
+#include "MyTextView.h"
 
 class QLabel;
 class QObject;
 class QWidget;
-class TTextView;
 
 class TMyUiServices : public IUiServices {
 public:
