@@ -14,6 +14,7 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTimer>
@@ -195,7 +196,9 @@ TMainForm::TMainForm(IUiServices* ui, QWidget* parent) : QMainWindow(parent) {
     TimelineLink = std::make_unique<TTimelineSeam>();
     TimelineLink->SetMaxFrames(1000);
     TimelineLink->SetZoomLevel(1.0L);
-    // 14.
+    // 14. Without a window manager to maximise it, the window still gets most of the screen.
+    if (QScreen* s = screen())
+        resize(s->availableGeometry().size() * 9 / 10);
     setWindowState(windowState() | Qt::WindowMaximized);
     // 16.
     NewEmptyProject();
