@@ -1,0 +1,331 @@
+// The main window: it owns the project root and shows its tree, the preview picture and the
+// timeline panel, carries the menus and the project and player buttons, renders the preview on
+// request (coalesced through two private events), and runs the project commands.
+#pragma once
+
+#include <QEvent>
+#include <QMainWindow>
+#include <QPoint>
+#include <QSet>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "MyBase.h"
+#include "MyGraphics.h"
+#include "MyProjNode.h"
+
+class IUiServices;
+class QAction;
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QSplitter;
+class QTimer;
+class QToolButton;
+class QTreeWidget;
+class TErrorDlg;
+class TMyUiServices;
+class TScreenSaverInhibit;
+class TTextView;
+
+// A picture control: shows its own bitmap unscaled from the top-left corner, clipped.
+class TPreviewImage : public QWidget {
+    Q_OBJECT
+public:
+    explicit TPreviewImage(QWidget* parent = nullptr);
+
+    // Takes a copy of src as the picture.
+    void SetPicture(const TBitmap& src);
+    // Copies r of src into the same rectangle of the picture.
+    void CopyFrom(const TBitmap& src, const TRect& r);
+    const TBitmap& Picture() const { return Bitmap; }
+    TBitmap& Picture() { return Bitmap; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    TBitmap Bitmap;
+};
+
+// The processor load gauge: grey, a green bar from the bottom, grey lines every tenth.
+class TCpuGauge : public QWidget {
+    Q_OBJECT
+public:
+    explicit TCpuGauge(QWidget* parent = nullptr);
+    void SetUsage(double percent);
+    double Usage() const { return Percent; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    double Percent = 0;
+    bool Measured = false;
+};
+
+// What the main window asks of the timeline: cursor, length, zoom, repeat switch and stop
+// points. This plain one keeps the values itself and knows no stop point; the timeline window
+// puts its own in place when it attaches (TMainForm::AttachTimeline).
+class TTimelineSeam {
+public:
+    virtual ~TTimelineSeam() = default;
+
+    virtual int32_t GetFramePos() const { return FramePos; }
+    virtual void SetFramePos(int32_t frame) { FramePos = frame; }
+    virtual int32_t GetMaxFrames() const { return MaxFrames; }
+    virtual void SetMaxFrames(int32_t frames) { MaxFrames = frames; }
+    virtual Extended GetZoomLevel() const { return ZoomLevel; }
+    virtual void SetZoomLevel(Extended zoom) { ZoomLevel = zoom; }
+    // Play repeats the range between two stop points.
+    virtual bool GetRepeatBetweenStops() const { return false; }
+    // Scrolls so the cursor stays in view while playing.
+    virtual void KeepCursorVisible() {}
+    // Scrolls the cursor into view; mode 2 puts it in the middle.
+    virtual void LocateCursor(int mode) {}
+    // Looks for a stop point from t backwards or forwards; moves t onto it when found.
+    virtual bool FindStopPoint(Extended& t, bool forward) { return false; }
+    // The track drawer's editing state: cleared on a new or opened project.
+    virtual void ResetEditor() {}
+    virtual void SetAdjustMode(bool adjust) {}
+
+protected:
+    int32_t FramePos = 0;
+    int32_t MaxFrames = 1000;
+    Extended ZoomLevel = 1.0L;
+};
+
+// The record shared with the picture-sequence export: it turns playback into a frame-by-frame
+// run and hears of each frame and of the end.
+struct TSeqExportRec {
+    std::function<void(QObject* sender)> OnFrame;
+    std::function<void(QObject* sender)> OnDone;
+};
+
+class TMainForm : public QMainWindow {
+    Q_OBJECT
+public:
+    // Private events; the numbers are the window's message numbers.
+    static constexpr QEvent::Type WM_PREVIEW_FRAME = static_cast<QEvent::Type>(2024);
+    static constexpr QEvent::Type WM_SET_FRAME = static_cast<QEvent::Type>(3025);
+    static constexpr QEvent::Type WM_TIMELINE_REPAINT = static_cast<QEvent::Type>(6455);
+
+    // ui: how the window and its project reach the user; the window makes its own when null.
+    explicit TMainForm(IUiServices* ui = nullptr, QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    TProjectNode* GetProject() const { return Project.get(); }
+    IUiServices* GetUi() const { return Ui; }
+    TTimelineSeam& Timeline() const { return *TimelineLink; }
+    void AttachTimeline(std::unique_ptr<TTimelineSeam> timeline);
+    // The about window made at start; freed two seconds after the window starts.
+    void SetSplash(std::unique_ptr<QWidget> splash);
+
+    // ---- shared routines ----
+    void RefreshProject(bool render);
+    void EnableEditing(bool enable);
+    void LayoutPreview();
+    void ZoomChange(QObject* sender);
+    // 0 fit to window, 1..4 the zoom levels 25 % to 200 %.
+    int ZoomMode() const;
+
+    // ---- preview requests ----
+    // Asks for a render of the frame at the cursor (queued, coalesced).
+    void PostPreviewFrame();
+    // Moves the cursor to frame (or keeps it, for -1) and forces the next render; at once.
+    void SendSetFrame(int32_t frame);
+    // The same, queued.
+    void PostSetFrame(int32_t frame);
+    void FrameRendered(TFrameReport& report);
+    void PreviewBlit(const TBitmap* bitmap);
+    void TimelinePosition(int32_t frame, Extended time);
+    void TimelineCursor(int32_t frame, Extended time);
+
+    // ---- project commands ----
+    bool SaveIfModified(bool askClose);
+    void sbNewProj1Click();
+    bool NewEmptyProject();
+    void sbOpenProj1Click();
+    void sbSaveProj1Click();
+    bool SaveProjectAs();
+    void Exit1Click();
+
+    // ---- player ----
+    void sbPlay1Click(bool down);
+    void sbStop1Click(bool down);
+    void sbFirst1Click(QToolButton* sender);
+
+    // Frame of the last preview render (-1 and 0: none), and renders done so far.
+    int32_t GetLastRenderedFrame() const { return LastRenderedFrame; }
+    int RenderCount() const { return Renders; }
+    bool IsClosing() const { return Closing; }
+    bool IsRenderBusy() const { return RenderBusy; }
+
+    // ---- controls ----
+    QLabel* StatusPanels[3] = {};
+    QSplitter* Splitter1 = nullptr;
+    QSplitter* RawSplit = nullptr;
+    QWidget* pTop = nullptr;
+    QWidget* RawPanel = nullptr;
+    TPreviewImage* RawImage1 = nullptr;
+    QWidget* pBackground = nullptr;
+    QWidget* pDisplay = nullptr;
+    TPreviewImage* VideoImage = nullptr;
+    QWidget* pBottom = nullptr;
+    QWidget* pLeft = nullptr;
+    QGroupBox* gbProject = nullptr;
+    QToolButton* sbNewProj = nullptr;
+    QToolButton* sbOpenProj = nullptr;
+    QToolButton* sbSaveProj = nullptr;
+    QToolButton* sbSetProj = nullptr;
+    QToolButton* sbWriteProj = nullptr;
+    QTreeWidget* TreeView1 = nullptr;
+    QToolButton* sbUp = nullptr;
+    QToolButton* sbDown = nullptr;
+    QWidget* pTimeline = nullptr;
+    // Where the timeline's strip goes.
+    QWidget* TimelineArea = nullptr;
+    QToolButton* sbArrange = nullptr;
+    QToolButton* sbAdjust = nullptr;
+    QToolButton* sbPlay1 = nullptr;
+    QToolButton* sbStop1 = nullptr;
+    QToolButton* sbFirst1 = nullptr;
+    QToolButton* sbLast1 = nullptr;
+    QWidget* pEditorPanel = nullptr;
+    QToolButton* sbAddVideo = nullptr;
+    QToolButton* sbRange = nullptr;
+    QToolButton* sbProp = nullptr;
+    QToolButton* sbAddEffect = nullptr;
+    TCpuGauge* pbCPULevel = nullptr;
+    TErrorDlg* ErrorDlg = nullptr;
+    TTextView* TextView = nullptr;
+    QTimer* tmAbout = nullptr;
+    QTimer* tmCUPUsage = nullptr;
+
+    // ---- menus ----
+    QMenu* mnFile = nullptr;
+    QAction* miNewProject = nullptr;
+    QAction* miOpenProject = nullptr;
+    QAction* miSaveProject = nullptr;
+    QAction* miSaveProjectAs = nullptr;
+    QAction* miCloseProject = nullptr;
+    QAction* miRun = nullptr;
+    QAction* miStop = nullptr;
+    QAction* miExportVideo = nullptr;
+    QMenu* mnOtherExports = nullptr;
+    QAction* miExportBitmaps = nullptr;
+    QAction* miExportAudio = nullptr;
+    QAction* miExtractAudio = nullptr;
+    QAction* miExit = nullptr;
+    QMenu* mnEdit = nullptr;
+    QAction* miAddVideo = nullptr;
+    QAction* miProjectSettings = nullptr;
+    QMenu* mnFind = nullptr;
+    QAction* miFindStart = nullptr;
+    QAction* miFindEnd = nullptr;
+    QMenu* mnPreference = nullptr;
+    QAction* miVideoBackground = nullptr;
+    QMenu* mnView = nullptr;
+    QMenu* mnMonitorMode = nullptr;
+    QAction* miSingleMonitor = nullptr;
+    QAction* miTwinMonitor = nullptr;
+    QAction* miShowOriginalImage = nullptr;
+    QMenu* mnTools = nullptr;
+    QAction* miAnalogCapture = nullptr;
+    QAction* miListVideoCodec = nullptr;
+    QAction* miListAudioCodec = nullptr;
+    QAction* miAviViewer = nullptr;
+    QAction* miBinaryCompare = nullptr;
+    QAction* miCaptureImage = nullptr;
+    QAction* miTest = nullptr;
+    QMenu* mnHelp = nullptr;
+    QAction* miContents = nullptr;
+    QAction* miAbout = nullptr;
+    // Preview popup.
+    QMenu* pmDisplay = nullptr;
+    QMenu* mnPlacement = nullptr;
+    QAction* miCentered = nullptr;
+    QAction* miFitToWindow = nullptr;
+    QAction* miMoveable = nullptr;
+    QMenu* mnZoom = nullptr;
+    QAction* miZoom25 = nullptr;
+    QAction* miZoom50 = nullptr;
+    QAction* miZoom100 = nullptr;
+    QAction* miZoom200 = nullptr;
+    QAction* miDefaultView = nullptr;
+
+    // True for the commands whose windows are not part of the program yet: they stay disabled.
+    bool IsLater(const QObject* command) const { return Later.contains(command); }
+
+protected:
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+    // The root's playback loop from start to end (end below 1: to the project's end).
+    virtual bool RunPlayLoop(int32_t start, int32_t end, bool realTime);
+
+private:
+    void BuildControls();
+    void BuildMenus();
+    void BuildPreviewMenu();
+    void FormShow();
+    bool FormCloseQuery();
+    void Shutdown();
+    void FormKeyDown(int key);
+    void WMRenderFrame();
+    void WMGotoFrame(int32_t frame);
+    void ServeDeferredPreview();
+    void pDisplayResize();
+    void Default1Click();
+    void ShowOriginalImage1Click();
+    void VideoBackgroundColor1Click();
+    void Contents1Click();
+    void About1Click();
+    void tmAboutTimer();
+    void tmCUPUsageTimer();
+    bool PreviewMouse(QEvent* event);
+    // Presses a player button down and raises the others of its group.
+    void PressPlayerButton(QToolButton* button);
+    void SetCommandEnabled(QObject* command, bool enable);
+    void EnableChildControls(QWidget* panel, bool enable);
+    void SetProjectStatus();
+    std::string ProgramFolder() const;
+
+    std::unique_ptr<TMyUiServices> OwnUi;
+    IUiServices* Ui = nullptr;
+    std::unique_ptr<TScreenSaverInhibit> ScreenSaver;
+    std::unique_ptr<TProjectNode> Project;
+    std::unique_ptr<TTimelineSeam> TimelineLink;
+    std::unique_ptr<TBitmap> PreviewBitmap;
+    std::unique_ptr<TBitmap> RawBitmap;
+    std::unique_ptr<TBitmap> AddOnWorkBitmap;
+    std::unique_ptr<QWidget> Splash;
+    QSet<const QObject*> Later;
+
+public:
+    std::string OutputFileName;
+    TSeqExportRec SeqExport;
+
+private:
+    bool Closing = false;
+    bool RenderBusy = false;
+    bool Shown = false;
+    bool ShutDown = false;
+    // A request met a busy root or a running render; it is served when that ends.
+    bool PreviewDeferred = false;
+    int32_t LastRenderedFrame = -1;
+    // Render requests posted and not yet delivered: a request that sees another one queued
+    // behind it leaves the work to that one.
+    int PendingPreviewPosts = 0;
+    int Renders = 0;
+    // Preview move.
+    bool Moving = false;
+    bool MoveReentered = false;
+    QPoint MoveStartPanel;
+    QPoint MoveStartMouse;
+};

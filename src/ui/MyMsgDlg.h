@@ -1,0 +1,49 @@
+// Two small windows of the program: the confirmation window with "Don't show this message
+// again" behind the keyed confirmations, and the "Error report" window that lists what went wrong
+// while a project loaded.
+#pragma once
+
+#include <QDialog>
+#include <string>
+#include <vector>
+
+#include "IUiServices.h"
+
+class QCheckBox;
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+
+class TConfirmDlg : public QDialog {
+    Q_OBJECT
+public:
+    explicit TConfirmDlg(QWidget* parent = nullptr);
+
+    // Fills the window: every line feed starts a new line of the text. Kind Information shows
+    // the information picture, the caption "Information" and only OK, in Cancel's place.
+    // Whether the message is suppressed is the keyed confirmation's business: it asks the
+    // settings before a window is made and stores the ticked box after.
+    void Setup(const std::string& message, TMsgKind kind);
+    // How the window was closed, and whether the box was ticked (whichever way it closed).
+    TConfirmAnswer Answer() const;
+
+    QLabel* Image1;
+    QPlainTextEdit* Memo1;
+    QCheckBox* cbNoMore;
+    QPushButton* bOK;
+    QPushButton* bCancel;
+};
+
+// The lines of a message, split at every line feed: an empty piece is an empty line, and a
+// message ending in a line feed ends with an empty line.
+std::vector<std::string> SplitMessageLines(const std::string& message);
+
+class TErrorDlg : public QDialog {
+    Q_OBJECT
+public:
+    explicit TErrorDlg(QWidget* parent = nullptr);
+
+    void SetLines(const std::vector<std::string>& lines);
+
+    QPlainTextEdit* Memo1;
+};

@@ -1,0 +1,217 @@
+#include "MyUiServices.h"
+
+#include <QApplication>
+#include <QColorDialog>
+#include <QCursor>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMessageBox>
+#include <QThread>
+
+#include "MyAppLibs.h"
+#include "MyMsgDlg.h"
+#include "MyTextView.h"
+
+QString FileFilterText(const std::vector<TFileFilter>& filters) {
+    QStringList parts;
+    for (const TFileFilter& f : filters)
+        parts << QString::fromStdString(f.Description) + QStringLiteral(" (") +
+                     QString::fromStdString(f.Patterns) + QLatin1Char(')');
+    return parts.join(QStringLiteral(";;"));
+}
+
+QColor ColorFromBGR(uint32_t color) {
+    return QColor(static_cast<int>(color & 0xFF), static_cast<int>((color >> 8) & 0xFF),
+                  static_cast<int>((color >> 16) & 0xFF));
+}
+
+uint32_t BGRFromColor(const QColor& color) {
+    return static_cast<uint32_t>(color.red()) | (static_cast<uint32_t>(color.green()) << 8) |
+           (static_cast<uint32_t>(color.blue()) << 16);
+}
+
+TMyUiServices::TMyUiServices(QWidget* window) : Window(window) {
+    Clock.start();
+}
+
+TMyUiServices::~TMyUiServices() {
+    while (Busy > 0)
+        SetBusyCursor(false);
+}
+
+QWidget* TMyUiServices::Parent() const {
+    if (QWidget* active = QApplication::activeModalWidget())
+        return active;
+    return Window.data();
+}
+
+void TMyUiServices::ShowMessage(const std::string& text, TMsgKind kind) {
+    const QString title = QString::fromLatin1(ProgramName);
+    const QString body = QString::fromStdString(text);
+    switch (kind) {
+    case TMsgKind::Error:
+        QMessageBox::critical(Parent(), title, body);
+        break;
+    case TMsgKind::Warning:
+        QMessageBox::warning(Parent(), title, body);
+        break;
+    default:
+        QMessageBox::information(Parent(), title, body);
+        break;
+    }
+}
+
+TMsgResult TMyUiServices::Ask(const std::string& text, TMsgButtons buttons, TMsgKind kind) {
+    QMessageBox box(Parent());
+    box.setWindowTitle(kind == TMsgKind::Confirmation ? QStringLiteral("Confirm")
+                                                      : QString::fromLatin1(ProgramName));
+    box.setText(QString::fromStdString(text));
+    switch (kind) {
+    case TMsgKind::Error:
+        box.setIcon(QMessageBox::Critical);
+        break;
+    case TMsgKind::Warning:
+        box.setIcon(QMessageBox::Warning);
+        break;
+    case TMsgKind::Information:
+        box.setIcon(QMessageBox::Information);
+        break;
+    case TMsgKind::Confirmation:
+        box.setIcon(QMessageBox::Question);
+        break;
+    }
+    QMessageBox::StandardButtons set;
+    switch (buttons) {
+    case TMsgButtons::OK:
+        set = QMessageBox::Ok;
+        break;
+    case TMsgButtons::OKCancel:
+        set = QMessageBox::Ok | QMessageBox::Cancel;
+        break;
+    case TMsgButtons::YesNo:
+        set = QMessageBox::Yes | QMessageBox::No;
+        break;
+    case TMsgButtons::YesNoCancel:
+        set = QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+        break;
+    }
+    box.setStandardButtons(set);
+    // Closing the box counts as Cancel, or No where there is no Cancel.
+    if (buttons == TMsgButtons::YesNo)
+        box.setEscapeButton(QMessageBox::No);
+    switch (box.exec()) {
+    case QMessageBox::Ok:
+        return TMsgResult::OK;
+    case QMessageBox::Yes:
+        return TMsgResult::Yes;
+    case QMessageBox::No:
+        return TMsgResult::No;
+    default:
+        return buttons == TMsgButtons::YesNo ? TMsgResult::No : TMsgResult::Cancel;
+    }
+}
+
+TConfirmAnswer TMyUiServices::ConfirmDlg(const std::string& text, TMsgKind kind) {
+    TConfirmDlg dlg(Parent());
+    dlg.Setup(text, kind);
+    dlg.exec();
+    return dlg.Answer();
+}
+
+std::optional<std::string> TMyUiServices::OpenFileDialog(const std::string& title,
+                                                         const std::vector<TFileFilter>& filters,
+                                                         const std::string& initialName) {
+    QFileDialog dlg(Parent(), QString::fromStdString(title));
+    dlg.setAcceptMode(QFileDialog::AcceptOpen);
+    dlg.setFileMode(QFileDialog::ExistingFile);
+    dlg.setNameFilter(FileFilterText(filters));
+    if (!initialName.empty())
+        dlg.selectFile(QString::fromStdString(initialName));
+    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
+        return std::nullopt;
+    return dlg.selectedFiles().front().toStdString();
+}
+
+std::optional<std::string> TMyUiServices::SaveFileDialog(const std::string& title,
+                                                         const std::vector<TFileFilter>& filters,
+                                                         const std::string& initialName,
+                                                         const std::string& defaultExt) {
+    QFileDialog dlg(Parent(), QString::fromStdString(title));
+    dlg.setAcceptMode(QFileDialog::AcceptSave);
+    dlg.setFileMode(QFileDialog::AnyFile);
+    dlg.setNameFilter(FileFilterText(filters));
+    dlg.setDefaultSuffix(QString::fromStdString(defaultExt));
+    if (!initialName.empty())
+        dlg.selectFile(QString::fromStdString(initialName));
+    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
+        return std::nullopt;
+    return dlg.selectedFiles().front().toStdString();
+}
+
+std::optional<std::string> TMyUiServices::BrowseForFolder(const std::string& title,
+                                                          const std::string& initialFolder) {
+    const QString dir = QFileDialog::getExistingDirectory(Parent(), QString::fromStdString(title),
+                                                          QString::fromStdString(initialFolder));
+    if (dir.isEmpty())
+        return std::nullopt;
+    return dir.toStdString();
+}
+
+std::optional<uint32_t> TMyUiServices::ChooseColor(uint32_t initial) {
+    const QColor c = QColorDialog::getColor(ColorFromBGR(initial), Parent());
+    if (!c.isValid())
+        return std::nullopt;
+    return BGRFromColor(c);
+}
+
+void TMyUiServices::Beep() {
+    QApplication::beep();
+}
+
+void TMyUiServices::SetBusyCursor(bool busy) {
+    if (busy) {
+        ++Busy;
+        QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+    } else if (Busy > 0) {
+        --Busy;
+        QApplication::restoreOverrideCursor();
+    }
+}
+
+void TMyUiServices::SetStatusText(const std::string& text) {
+    if (StatusPanel)
+        StatusPanel->setText(QString::fromStdString(text));
+}
+
+void TMyUiServices::TextViewAdd(const std::string& line) {
+    if (TextView)
+        TextView->AddLine(line);
+}
+
+void TMyUiServices::TextViewClear() {
+    if (TextView)
+        TextView->Clear();
+}
+
+void TMyUiServices::TextViewShow() {
+    if (TextView)
+        TextView->exec();
+}
+
+void TMyUiServices::ProcessMessages() {
+    QCoreApplication::processEvents();
+}
+
+void TMyUiServices::Sleep(int milliseconds) {
+    if (milliseconds > 0)
+        QThread::msleep(static_cast<unsigned long>(milliseconds));
+}
+
+int64_t TMyUiServices::TickCount() {
+    return Clock.elapsed();
+}
+
+void TMyUiServices::PostToGui(std::function<void()> fn) {
+    // Queued on the application object, so the call runs on the GUI thread in posting order.
+    QMetaObject::invokeMethod(qApp, std::move(fn), Qt::QueuedConnection);
+}

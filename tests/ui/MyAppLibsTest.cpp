@@ -1,0 +1,153 @@
+#include "MyAppLibs.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QThread>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <iostream>
+
+#include "MyExceptions.h"
+
+// ---- processor load and clock -------------------------------------------------------------------
+
+TEST(CpuUsage, FirstSampleIsZeroThenLoadSinceThePreviousOne) {
+    TCpuSample prev;
+    double usage = -1;
+    int cpus = 0;
+    const std::string first = "cpu  100 0 100 800 0 0 0 0 0 0\n"
+                              "cpu0 50 0 50 400 0 0 0 0 0 0\n"
+                              "cpu1 50 0 50 400 0 0 0 0 0 0\nintr 1 2 3\n";
+    ASSERT_TRUE(CpuUsageFromStat(first, prev, usage, cpus));
+    EXPECT_EQ(usage, 0);
+    EXPECT_EQ(cpus, 2);
+    // 1000 ticks over two processors, 900 of them idle (iowait counts as idle).
+    const std::string second = "cpu  150 0 150 1600 100 0 0 0 0 0\ncpu0\ncpu1\n";
+    ASSERT_TRUE(CpuUsageFromStat(second, prev, usage, cpus));
+    EXPECT_DOUBLE_EQ(usage, 10.5);
+    // Nothing but idle on one processor still shows half a per cent.
+    TCpuSample one{1000, 2000};
+    ASSERT_TRUE(CpuUsageFromStat("cpu  1000 0 0 1500 0 0 0 0\ncpu0\n", one, usage, cpus));
+    EXPECT_EQ(cpus, 1);
+    EXPECT_DOUBLE_EQ(usage, 0.5);
+}
+
+TEST(CpuUsage, UnreadableTextOrNoTimePassedKeepsThePreviousSample) {
+    TCpuSample prev{800, 1000};
+    double usage = 7;
+    int cpus = 0;
+    EXPECT_FALSE(CpuUsageFromStat("", prev, usage, cpus));
+    EXPECT_FALSE(CpuUsageFromStat("cpu  1 2\n", prev, usage, cpus));
+    EXPECT_FALSE(CpuUsageFromStat("cpu  100 0 100 800 0 0 0 0\n", prev, usage, cpus));
+    EXPECT_EQ(prev.Idle, 800u);
+    EXPECT_EQ(prev.Total, 1000u);
+    EXPECT_EQ(usage, 0);
+    double real = 0;
+    EXPECT_TRUE(GetCpuUsage(real, cpus));
+    EXPECT_GE(cpus, 1);
+}
+
+TEST(CpuSpeed, FromCpufreqElseCpuinfoElseNothing) {
+    EXPECT_EQ(CpuSpeedTextFrom("2400000\n", "cpu MHz : 1.0\n"), "2400 MHz");
+    EXPECT_EQ(CpuSpeedTextFrom("", "processor\t: 0\ncpu MHz\t\t: 2445.410\ncpu MHz : 9\n"),
+              "2445 MHz");
+    EXPECT_EQ(CpuSpeedTextFrom("", "cpu MHz : 2444.5\n"), "2444 MHz"); // halves to even
+    EXPECT_EQ(CpuSpeedTextFrom("fast", "cpu MHz : 2,4 GHz\n"), "");
+    EXPECT_EQ(CpuSpeedTextFrom("", "cpu MHz : \n"), "");
+    EXPECT_EQ(CpuSpeedTextFrom("", "cpu MHz : nan\n"), "");
+    EXPECT_EQ(CpuSpeedTextFrom("", ""), "");
+    const std::string real = GetCpuSpeedText();
+    EXPECT_TRUE(real.empty() || (real.size() > 4 && real.substr(real.size() - 4) == " MHz"));
+}
+
+TEST(ExceptionText, TakesTheMessageOfOurExceptionsAndOthers) {
+    EXPECT_EQ(ExceptionMessage(std::make_exception_ptr(EReadError("bad chunk", "a.avi", 12))),
+              "bad chunk");
+    EXPECT_EQ(ExceptionMessage(std::make_exception_ptr(std::runtime_error("x"))), "x");
+    EXPECT_EQ(ExceptionMessage(std::make_exception_ptr(42)), "Unknown error");
+}
+
+// ---- single instance ----------------------------------------------------------------------------
+
+namespace {
+const char* const HoldEnv = "TARVOLIN_TEST_HOLD_INSTANCE";
+QString UniqueName() {
+    return QStringLiteral("tarvolin-test-%1-%2")
+        .arg(QCoreApplication::applicationPid())
+        .arg(QString::number(reinterpret_cast<quintptr>(&HoldEnv), 16));
+}
+} // namespace
+
+TEST(InstanceGuard, SecondStartIsRefusedAndRaisesTheFirst) {
+    QTemporaryDir dir;
+    const QString name = UniqueName();
+    TInstanceGuard first(name, dir.path());
+    ASSERT_TRUE(first.Acquire());
+    EXPECT_TRUE(QFile::exists(first.LockFileName()));
+    QSignalSpy raised(&first, &TInstanceGuard::RaiseRequested);
+
+    TInstanceGuard second(name, dir.path());
+    EXPECT_FALSE(second.Acquire());
+    EXPECT_TRUE(second.NotifyFirst());
+    EXPECT_TRUE(raised.count() == 1 || raised.wait(5000));
+    EXPECT_EQ(raised.count(), 1);
+
+    // Another name is another program.
+    TInstanceGuard other(name + "x", dir.path());
+    EXPECT_TRUE(other.Acquire());
+}
+
+TEST(InstanceGuard, NoFirstInstanceToReachWhenNoneRuns) {
+    QTemporaryDir dir;
+    TInstanceGuard lone(UniqueName(), dir.path());
+    EXPECT_FALSE(lone.NotifyFirst());
+}
+
+// Not a test of its own: the process the stale-lock test starts and kills. It takes the lock
+// named in the environment and waits to be killed.
+TEST(InstanceGuardHelper, HoldLock) {
+    const char* spec = std::getenv(HoldEnv);
+    if (!spec)
+        GTEST_SKIP() << "run by InstanceGuard.LockOfAKilledProcessIsTakenOver";
+    const QStringList parts = QString::fromLocal8Bit(spec).split(QLatin1Char('|'));
+    ASSERT_EQ(parts.size(), 2);
+    TInstanceGuard guard(parts[1], parts[0]);
+    ASSERT_TRUE(guard.Acquire());
+    std::cout << "locked" << std::endl;
+    QThread::sleep(60);
+}
+
+TEST(InstanceGuard, LockOfAKilledProcessIsTakenOver) {
+    QTemporaryDir dir;
+    const QString name = UniqueName() + "-stale";
+    QProcess holder;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(HoldEnv, dir.path() + "|" + name);
+    holder.setProcessEnvironment(env);
+    holder.start(QCoreApplication::applicationFilePath(),
+                 {QStringLiteral("--gtest_filter=InstanceGuardHelper.HoldLock")});
+    ASSERT_TRUE(holder.waitForStarted(10000));
+    QByteArray out;
+    while (!out.contains("locked") && holder.waitForReadyRead(30000))
+        out += holder.readAll();
+    ASSERT_TRUE(out.contains("locked")) << out.constData();
+
+    TInstanceGuard meanwhile(name, dir.path());
+    EXPECT_FALSE(meanwhile.Acquire());
+
+    holder.kill(); // no chance to remove its lock or socket
+    ASSERT_TRUE(holder.waitForFinished(10000));
+    EXPECT_TRUE(QFile::exists(dir.path() + "/" + name + ".lock"));
+
+    TInstanceGuard next(name, dir.path());
+    ASSERT_TRUE(next.Acquire());
+    // The new instance listens on the socket the dead one left behind.
+    QSignalSpy raised(&next, &TInstanceGuard::RaiseRequested);
+    TInstanceGuard later(name, dir.path());
+    EXPECT_FALSE(later.Acquire());
+    EXPECT_TRUE(later.NotifyFirst());
+    EXPECT_TRUE(raised.count() == 1 || raised.wait(5000));
+}

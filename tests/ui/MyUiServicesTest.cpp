@@ -1,0 +1,77 @@
+#include "MyUiServices.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QLabel>
+#include <gtest/gtest.h>
+#include <thread>
+
+#include "MyTextView.h"
+
+TEST(UiServices, BusyCursorNestsAndNeverUnderflows) {
+    TMyUiServices ui;
+    ui.SetBusyCursor(true);
+    ui.SetBusyCursor(true);
+    ASSERT_NE(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    ui.SetBusyCursor(false);
+    EXPECT_NE(QApplication::overrideCursor(), nullptr);
+    ui.SetBusyCursor(false);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    ui.SetBusyCursor(false);
+    EXPECT_EQ(ui.BusyDepth(), 0);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    // A cursor left up is taken down with the services.
+    {
+        TMyUiServices left;
+        left.SetBusyCursor(true);
+    }
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST(UiServices, StatusTextAndTextViewReachTheirWidgets) {
+    TMyUiServices ui;
+    ui.SetStatusText("no panel yet"); // nothing to write to: ignored
+    QLabel panel;
+    TTextView view;
+    ui.SetStatusPanel(&panel);
+    ui.SetTextView(&view);
+    ui.SetStatusText("Progress: 50% (Press Escape to stop)");
+    EXPECT_EQ(panel.text(), "Progress: 50% (Press Escape to stop)");
+    ui.TextViewAdd("a");
+    ui.TextViewAdd("b");
+    EXPECT_EQ(view.Lines(), (QStringList{"a", "b"}));
+    ui.TextViewClear();
+    EXPECT_TRUE(view.Lines().isEmpty());
+}
+
+TEST(UiServices, PostedCallsRunOnTheGuiThreadInOrder) {
+    TMyUiServices ui;
+    std::vector<int> order;
+    std::vector<std::thread::id> threads;
+    std::thread worker([&] {
+        for (int i = 0; i < 3; ++i)
+            ui.PostToGui([&, i] {
+                order.push_back(i);
+                threads.push_back(std::this_thread::get_id());
+            });
+    });
+    worker.join();
+    EXPECT_TRUE(order.empty());
+    ui.ProcessMessages();
+    EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
+    for (auto id : threads)
+        EXPECT_EQ(id, std::this_thread::get_id());
+}
+
+TEST(UiServices, ClockSleepFiltersAndColours) {
+    TMyUiServices ui;
+    const int64_t t0 = ui.TickCount();
+    ui.Sleep(20);
+    EXPECT_GE(ui.TickCount() - t0, 20);
+    EXPECT_EQ(FileFilterText({{"Project file", "*.mpr"}, {"All files", "*"}}),
+              "Project file (*.mpr);;All files (*)");
+    EXPECT_EQ(ColorFromBGR(0x00FF8040), QColor(0x40, 0x80, 0xFF));
+    EXPECT_EQ(BGRFromColor(QColor(0x40, 0x80, 0xFF)), 0x00FF8040u);
+    EXPECT_EQ(BGRFromColor(ColorFromBGR(4596480)), 4596480u);
+}
