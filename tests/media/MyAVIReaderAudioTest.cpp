@@ -1,4 +1,5 @@
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -642,4 +643,47 @@ TEST(AviAudioExtract, ShortChunkEndsWithFalseAndStillCloses) {
     EXPECT_FALSE(r.ExtractAudioToWav(false, name, ui));
     EXPECT_EQ(ui.StatusTexts.back(), "Done writing " + name);
     EXPECT_EQ(WavData(ReadFile(name)).size(), 3000u);
+}
+
+// Writes the seed inputs of fuzz/corpus/AviAudio when TARVOLIN_AVI_AUDIO_SEEDS names a folder:
+//   TARVOLIN_AVI_AUDIO_SEEDS=fuzz/corpus/AviAudio tests_media --gtest_also_run_disabled_tests
+//   --gtest_filter='*WriteAudioFuzzSeeds'
+TEST(AviAudioSeeds, DISABLED_WriteAudioFuzzSeeds) {
+    const char* dir = std::getenv("TARVOLIN_AVI_AUDIO_SEEDS");
+    if (!dir)
+        GTEST_SKIP() << "TARVOLIN_AVI_AUDIO_SEEDS not set";
+    std::filesystem::create_directories(dir);
+    auto save = [&](const std::string& name, const Bytes& bytes) {
+        ASSERT_LT(bytes.size(), 8192u) << name;
+        std::ofstream(std::filesystem::path(dir) / name, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    };
+    TAviSpec a = MakeDibMovie(2, 2, 6);
+    AddAudioTrack(a, Pcm(22050, 1, 16), {1200, 2940, 300, 1000}, {0, 1, 3, 5});
+    save("pcm16-mono.avi", BuildAvi(a).Bytes);
+    TAviSpec b = MakeDibMovie(2, 2, 6);
+    AddAudioTrack(b, Pcm(11025, 2, 8), {1600, 294, 294, 294, 294}, {0, 1, 2, 3, 4});
+    save("pcm8-stereo-skew.avi", BuildAvi(b).Bytes);
+    TAviSpec c = MakeDibMovie(2, 2, 6);
+    AddAudioTrack(c, ALaw(8000), {533, 533, 1066}, {0, 2, 4});
+    save("alaw.avi", BuildAvi(c).Bytes);
+
+    const TAudioFormat pcm = Pcm(11025, 1, 16);
+    Bytes tone;
+    for (int i = 0; i < 2205; ++i) {
+        const int16_t v = int16_t(8000 * std::sin(i * 0.1));
+        tone.push_back(uint8_t(v));
+        tone.push_back(uint8_t(uint16_t(v) >> 8));
+    }
+    TAudioCodec enc;
+    TAudioFormat ima{};
+    ASSERT_TRUE(enc.SuggestFormat(0x11, pcm, ima));
+    ASSERT_TRUE(enc.OpenStream(pcm, ima));
+    Bytes coded;
+    ASSERT_TRUE(enc.Encode(true, tone.data(), uint32_t(tone.size()), coded));
+    const uint32_t block = ima.Wfx.nBlockAlign;
+    const size_t chunks = std::min<size_t>(coded.size() / block, 4);
+    coded.resize(chunks * block);
+    save("ima-adpcm.avi", MovieWithTrack(4, ima, coded, std::vector<uint32_t>(chunks, block),
+                                         Every(chunks, 1), 18 + ima.Wfx.cbSize));
 }
