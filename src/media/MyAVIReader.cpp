@@ -159,6 +159,7 @@ bool TAviReader::OpenSource(std::unique_ptr<IByteSource> source) {
     OpenErrorOffset = -1;
     try {
         ParseFile();
+        OpenFrameReader();
         Loaded = true;
         return true;
     } catch (const EReadError& e) {
@@ -178,6 +179,8 @@ bool TAviReader::OpenSource(std::unique_ptr<IByteSource> source) {
 
 void TAviReader::Close() {
     UnprepareAudio();
+    // The frame decoding reads through Source, so it goes first.
+    CloseFrameDecoding();
     Source.reset();
     Loaded = false;
     HasAudioStream = false;

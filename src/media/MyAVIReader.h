@@ -3,15 +3,20 @@
 // mapping of PCM sound onto video frames with its initial skew, and the plain accessors.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "IUiServices.h"
+#include "MyAVIMMIOReader.h"
 #include "MyBase.h"
 #include "MyByteSource.h"
 #include "MyCommonParams.h"
+#include "MyDibDraw.h"
+#include "MyGraphics.h"
+#include "MyVideoCodecLayer.h"
 
 // Sound delivery
 #include <atomic>
@@ -58,6 +63,16 @@ static_assert(sizeof(TAviStreamHeader) == 48);
 
 // "idx1" flag of a key frame.
 constexpr uint32_t AVIIF_KEYFRAME = 0x10;
+
+// Switches of the frame decoding, toggled from hidden items of the main window's menu.
+enum TDecoderOption {
+    doUnused = 0,
+    doShowDeltaPart = 1,   // kept for the menu; every frame is decoded whole
+    doUseDecompressEx = 2, // kept for the menu; there is one decompress call
+    doUseMMIOReader = 3,   // compressed video through the AVI file layer (on at start)
+    doMiddleTracking = 4,  // read by the main window, not by the reader
+};
+extern std::array<bool, 5> DecoderOptions;
 
 // One video chunk listed in "idx1".
 struct TPictInfo {
@@ -158,8 +173,34 @@ public:
     bool ReadVideoChunk(int32_t index, std::vector<uint8_t>& buffer, size_t padding = 0);
     bool ReadAudioChunk(int32_t index, std::vector<uint8_t>& buffer, size_t padding = 0);
 
+    // ---- Frame decoding ----
+    // Draws frame index stretched over the whole of bitmap: raw frames straight from the file,
+    // compressed ones through the AVI file layer (doUseMMIOReader) or our own decompressor. A
+    // frame stored empty (dropped) shows the picture of the frame before it. False for an
+    // index out of range, a short or damaged frame, or a codec we lack.
+    bool GetFrame(int32_t index, TBitmap& bitmap);
+    // The raw path: the chunk's bits drawn as a DIB in the stream's video format.
+    bool ReadRawFrame(int32_t index, TBitmap& bitmap);
+    // Our own decompression path: chunks of the index decoded forward from the key frame at or
+    // before the frame, or straight on from the frame decoded last.
+    bool DecompressFrame(int32_t index, TBitmap& bitmap);
+    // The frame the last successful GetFrame drew; -1 after Open and Close.
+    int32_t GetLastDecodedFrame() const { return LastDecodedFrame; }
+    // The AVI file layer opened beside this reader for compressed streams; null for raw streams
+    // and for files it refuses (their frames then go through our own decompressor).
+    const TAVIMMIOReader* GetFrameReader() const { return FrameReader.get(); }
+
 private:
     class TCursor;
+
+    // Frame decoding state (MyAVIReaderPart.cpp).
+    void OpenFrameReader();
+    void CloseFrameDecoding();
+    bool PrepareDecompressor();
+    // The last chunk at or before index that holds data; -1 when there is none.
+    int32_t StoredFrameAtOrBefore(int32_t index) const;
+    bool FeedDecompressor();
+    TDibFormat GetDibFormat() const;
 
     // Walks the file; throws EReadError (with file and offset) on any structural fault.
     void ParseFile();
@@ -196,6 +237,14 @@ private:
 
     TAudioFormat DecodedPcmFormat{};
     TAudioFormat SourceAudioFormat{};
+
+    std::unique_ptr<TAVIMMIOReader> FrameReader;
+    std::unique_ptr<TVideoDecompressor> Decompressor;
+    std::string DecompressorError; // why the decompressor could not be opened
+    TDibDraw DrawDib;
+    std::vector<uint8_t> FrameData; // chunk bytes, reused from frame to frame
+    int32_t NextChunk = 0;          // the chunk the decompressor takes next
+    int32_t LastDecodedFrame = -1;
 
     // ---- Sound delivery ------------------------------------------------------------------------
     // One video frame's sound at a time, in the format the project wants, from PCM chunks read

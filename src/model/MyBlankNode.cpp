@@ -1,12 +1,96 @@
 #include "MyBlankNode.h"
 
+#include "MyGraphics.h"
+#include "MyPCMTrans.h"
+#include "MyProjNode.h"
 #include "MyValueStream.h"
+
+std::vector<uint8_t> MakeFrameSilence(const TAudioFormat& format, Extended frameRate) {
+    // Whole sample frames of the format's own silence (0x80 for unsigned 8-bit samples).
+    const int32_t bytes = FrameAudioBytes(format, frameRate);
+    if (bytes <= 0) return {};
+    return std::vector<uint8_t>(static_cast<size_t>(bytes), PcmSilenceByte(format));
+}
+
+int32_t AbsoluteItemIndex(const ITreeItem* item) {
+    if (!item)
+        return -1;
+    const ITreeItem* top = item;
+    while (top->GetParent())
+        top = top->GetParent();
+    int32_t index = 0;
+    for (const ITreeItem* i = top->GetSiblingItem(0); i; i = i->GetNext(), ++index)
+        if (i == item)
+            return index;
+    return -1;
+}
+
+bool BuildFrameSilence(TCustomDurableNode& node, TFrameSilence& silence) {
+    if (!node.Project)
+        return false;
+    const TCustomProjectNode& p = *node.Project;
+    silence.Format = p.AudioFormat;
+    try {
+        silence.Data = MakeFrameSilence(p.AudioFormat, p.FrameRate);
+    } catch (const EIntOverflow&) {
+        return false; // a frame rate so small that one frame's sound can not be held
+    }
+    if (silence.Data.empty())
+        return false;
+    silence.SourceId = AbsoluteItemIndex(node.Item);
+    TNodeInfo info;
+    node.GetNodeInfo(info);
+    silence.Balance = info.Sizing;
+    silence.Volume = info.Level;
+    return true;
+}
+
+void DeliverFrameSilence(TCustomDurableNode& node, TFrameSilence& silence) {
+    if (!node.AudioHandler)
+        return;
+    TAudioSourceInfo source(silence.SourceId, std::move(silence.Data), silence.Balance,
+                            silence.Volume);
+    node.AudioHandler(source);
+}
 
 TBlankNode::TBlankNode(TCustomProjectNode* project, const std::string& caption, ITreeItem* item)
     : TMasterNode(project, caption, item) {
     Kind = nkBlank;
     AutoDuration = false;
     UserDuration = 1.0L;
+}
+
+Extended TBlankNode::GetDuration() {
+    // Black frames have no source of their own, so only a cut range (which measures on the
+    // natural duration like any clip) overrides the user duration.
+    if (ClipRange.FromStart && ClipRange.ToEnd)
+        return UserDuration;
+    return TMasterNode::GetDuration();
+}
+
+bool TBlankNode::PrepareFrame(TBitmap* bitmap, Extended t) {
+    if (bitmap && !bitmap->Empty()) {
+        TCanvas& c = bitmap->Canvas();
+        const TBrush saved = c.Brush;
+        c.Brush.Color = BlankColor & 0xFFFFFF;
+        c.Brush.Style = bsSolid;
+        c.FillRect(Rect(0, 0, bitmap->Width(), bitmap->Height()));
+        c.Brush = saved;
+    }
+    return TMasterNode::PrepareFrame(bitmap, t);
+}
+
+bool TBlankNode::RenderFrame(TBitmap* bitmap, bool wantAudio, bool wantVideo, Extended t) {
+    const bool drawn = !wantVideo || PrepareFrame(bitmap, t);
+    // The silence goes out even when the picture failed, so the sound keeps its pace.
+    if (AudioHandler && wantAudio) {
+        TFrameSilence silence;
+        if (BuildFrameSilence(*this, silence))
+            HandFrameSilence(silence);
+    }
+    if (!drawn)
+        return false;
+    return TMasterNode::RenderFrame(bitmap, wantAudio, wantVideo, t);
 }
 
 void TBlankNode::WriteAfter(TValueWriter& writer) const {

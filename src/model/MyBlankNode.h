@@ -1,7 +1,33 @@
-// Black frames: a plain colour for a set time, with silence.
+// Black frames: a plain colour for a set time, with silence. Also the one frame of silence that
+// every picture node (black frames, bitmap clips) hands the project while sound is gathered.
 #pragma once
 
+#include <vector>
+
 #include "MyTreeNode.h"
+
+// One frame of silence in the project's sound format, with the source fields the mixer takes.
+struct TFrameSilence {
+    TAudioFormat Format{};
+    std::vector<uint8_t> Data;
+    int32_t SourceId = 0; // absolute index of the node's tree item
+    Extended Balance = 0; // sizing value of the node's parameter snapshot
+    Extended Volume = 0;  // level value of the node's parameter snapshot
+};
+
+// Silence for one frame at frameRate: Round(rate / frameRate) whole sample frames, each byte
+// 0x80 for 8-bit sound and 0 otherwise. Empty when the rate, frame rate or block align is 0.
+std::vector<uint8_t> MakeFrameSilence(const TAudioFormat& format, Extended frameRate);
+
+// Fills silence for node at the project's stored frame rate and sound format; false when there
+// is nothing to hand over (no project, no frame rate, an empty block).
+bool BuildFrameSilence(TCustomDurableNode& node, TFrameSilence& silence);
+
+// Hands the block (moved out of silence) to the node's audio handler as a mixer source.
+void DeliverFrameSilence(TCustomDurableNode& node, TFrameSilence& silence);
+
+// Position of item in a depth-first walk over the whole tree (the first top-level item is 0).
+int32_t AbsoluteItemIndex(const ITreeItem* item);
 
 class TBlankNode : public TMasterNode {
 public:
@@ -10,7 +36,16 @@ public:
     // The fill colour, 0x00BBGGRR.
     uint32_t BlankColor = 0;
 
+    // The user duration, whatever the auto-duration flag says (unless a range is cut).
+    Extended GetDuration() override;
+    // Fills the whole bitmap with the colour, then lets the children draw.
+    bool PrepareFrame(TBitmap* bitmap, Extended t) override;
+    bool RenderFrame(TBitmap* bitmap, bool wantAudio, bool wantVideo, Extended t) override;
+
 protected:
+    // Called once per rendered frame with sound wanted; passes the block to the project.
+    virtual void HandFrameSilence(TFrameSilence& silence) { DeliverFrameSilence(*this, silence); }
+
     void WriteAfter(TValueWriter& writer) const override;
     void ReadAfter(TValueReader& reader) override;
 };

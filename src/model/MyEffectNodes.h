@@ -2,16 +2,35 @@
 // the node owns and joins to the project through a bridge.
 #pragma once
 
+#include <memory>
+
+#include "MyGraphics.h"
 #include "MyTreeNode.h"
+
+class TAddOnBridge;
+class TCustomAddOn;
+class TCustomFilter;
+class TCustomOverlay;
+class TCustomTransition;
 
 class TCustomAddOnsNode : public TTreeNodeData {
 public:
     TCustomAddOnsNode(TCustomProjectNode* project, const std::string& caption, ITreeItem* item);
+    ~TCustomAddOnsNode() override;
+
+    // The bridge outlives the add-on: members go in reverse order.
+    std::unique_ptr<TAddOnBridge> Bridge;
+    std::unique_ptr<TCustomAddOn> AddOn;
+
+    // Binds the add-on of that identifier through the project's add-on manager; an identifier
+    // the manager does not offer leaves the node without add-on.
+    void SetAddOn(const std::string& id);
+    // Identifier of the bound add-on; empty without one.
+    std::string GetAddOnID() const;
 
     int32_t GetFrameHeight() override;
     int32_t GetFrameWidth() override;
-    // Identifier of the bound add-on; empty without one.
-    std::string GetAddOnID() const { return AddOnID; }
+    uint8_t GetExternalKind() override;
 
 protected:
     void WriteBefore(TValueWriter& writer) const override;
@@ -19,20 +38,26 @@ protected:
     // The add-on's own record.
     void WriteAddOnData(TValueWriter& writer) const;
     void ReadAddOnData(TValueReader& reader);
-
-    std::string AddOnID;
 };
 
 class TFilterNode : public TCustomAddOnsNode {
 public:
     TFilterNode(TCustomProjectNode* project, const std::string& caption, ITreeItem* item);
 
+    TCustomFilter* GetFilter() const;
+
     Extended GetDuration() override;
     Extended GetStartTime() override;
+    void BeginRender() override;
+    bool PrepareFrame(TBitmap* bitmap, Extended t) override;
+    bool RenderFrame(TBitmap* bitmap, bool wantAudio, bool wantVideo, Extended t) override;
 
 protected:
     void WriteAfter(TValueWriter& writer) const override;
     void ReadAfter(TValueReader& reader) override;
+
+private:
+    bool RunFilter(TBitmap* bitmap, Extended t);
 };
 
 class TOverlayNode : public TCustomAddOnsNode {
@@ -41,12 +66,22 @@ public:
 
     TPartialInfo ClipRange;
 
+    TCustomOverlay* GetOverlay() const;
+
     Extended GetDuration() override;
     Extended GetStartTime() override;
+    void SetFileName(const std::string& name) override;
+    bool GetInfo(std::vector<std::string>& lines) override;
+    bool PrepareFrame(TBitmap* bitmap, Extended t) override;
+    bool RenderFrame(TBitmap* bitmap, bool wantAudio, bool wantVideo, Extended t) override;
 
 protected:
     void WriteAfter(TValueWriter& writer) const override;
     void ReadAfter(TValueReader& reader) override;
+
+private:
+    // Frame numbers and local time of t; False when t lies past the clip range's end.
+    bool FrameAt(Extended& t, int32_t& frame, int32_t& sourceFrame);
 };
 
 class TTransNode : public TCustomAddOnsNode {
@@ -54,8 +89,13 @@ public:
     TTransNode(TCustomProjectNode* project, const std::string& caption, ITreeItem* item);
     ~TTransNode() override;
 
+    // Work pictures of the two clips, kept from frame to frame at the size of the target.
+    TBitmap FromBitmap;
+    TBitmap ToBitmap;
     TCustomTransableNode* PrevClip = nullptr;
     TCustomTransableNode* NextClip = nullptr;
+
+    TCustomTransition* GetTransition() const;
 
     Extended GetDuration() override;
     Extended GetStartTime() override;
@@ -63,9 +103,12 @@ public:
     void Calculate() override;
     void Unlink() override;
     bool PrepareFrame(TBitmap*, Extended) override { return true; }
+    bool RenderFrame(TBitmap* bitmap, bool wantAudio, bool wantVideo, Extended t) override;
     // Side True sets the previous clip, False the next clip.
     void SetNeighbour(bool side, TCustomTransableNode* node);
     Extended GetLength() const { return UserDuration; }
+    // How far the transition has got at t, 0..1; a transition without length is complete.
+    Extended GetProgress(Extended t);
 
 protected:
     void WriteAfter(TValueWriter& writer) const override;

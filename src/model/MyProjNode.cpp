@@ -1,12 +1,17 @@
 #include "MyProjNode.h"
 
 #include "IUiServices.h"
+#include "MyAddOnManager.h"
 #include "MyValueStream.h"
 
 #include <filesystem>
 #include <fstream>
 
 #include "MyCommonParamsPart.h"
+#include "MyAudioCodec.h"
+#include "MyWavStreaming.h"
+#include "MyAVICompress.h"
+#include "MyMovieWriter.h"
 #include "MyWavWriter.h"
 
 const TVideoSize VideoSizes[7] = {
@@ -36,6 +41,8 @@ TCustomProjectNode::TCustomProjectNode(const std::string& caption, ITreeItem* it
     MakePcmFormat(AudioFormat, 22050, 1, 16);
     AudioFormat.Wfx.cbSize = 0;
     OutputBitmap = std::make_unique<TBitmap>();
+
+    AddOnManager = std::make_unique<TAddOnManager>();
 }
 
 TCustomProjectNode::~TCustomProjectNode() {
@@ -250,6 +257,24 @@ TProjectNode::TProjectNode(const std::string& caption, ITreeItem* item)
 
 TProjectNode::~TProjectNode() {
     Abort = true;
+    WavWriter.reset();
+    MovieWriter.reset();
+    // Wave-output threads are stopped and waited for; nothing pumps messages here.
+    StopStreamer();
+    Streamer.reset();
+    {
+        std::lock_guard<std::mutex> lock(ThreadListLock);
+        for (auto& t : ThreadList) t->Stop();
+    }
+    for (;;) {
+        std::unique_ptr<TPassiveStreamer> last;
+        {
+            std::lock_guard<std::mutex> lock(ThreadListLock);
+            if (ThreadList.empty()) break;
+            last = std::move(ThreadList.back());
+            ThreadList.pop_back();
+        }
+    }
     // Children go first, while everything they may reach is still here.
     FreeChildren();
     VideoTrack = nullptr;
@@ -390,7 +415,8 @@ TBitmap* TProjectNode::GetOutputBitmap() {
     switch (Target) {
     case tgPreview:
     case tgWavWriter: return OutputBitmap.get();
-    default: return nullptr; // the movie writer's frame bitmap once a writer is attached
+    case tgMovieWriter: return GetMovieWriter().GetBitmap();
+    default: return nullptr;
     }
 }
 
@@ -440,6 +466,7 @@ void TProjectNode::SetActiveNode(TTreeNodeData* node) {
 bool TProjectNode::Stop() {
     // No message pump here: Stop is called from inside event handlers and loops that pump.
     Abort = true;
+    StopStreamer();
     return !Busy;
 }
 

@@ -4,11 +4,13 @@
 #pragma once
 
 #include <functional>
+#include <mutex>
 
 #include "MyPCMTrans.h"
 #include "MyTreeNode.h"
 
 class IUiServices;
+class TAddOnManager;
 
 // Size presets offered for the output frame.
 struct TVideoSize {
@@ -42,6 +44,23 @@ struct TStatusPanel {
     std::function<void(const std::string&)> SetText;
 };
 
+// The picture control playback draws into: a bitmap the window shows.
+struct TPictureControl {
+    TBitmap* Picture = nullptr;
+    std::function<bool()> IsEnabled;  // null: enabled
+    std::function<void()> Invalidate; // the bitmap changed
+};
+
+class TPassiveStreamer;
+class TAudioCodec;
+class IWaveOut;
+class TAviCompress;
+class IMovieWriter;
+class TMovieWriter;
+
+// Called by the movie export after each frame: the frame shown, 0, and the frame's bitmap.
+using TExportFrameCallback = std::function<void(int32_t frame, int32_t reserved, TBitmap* bitmap)>;
+
 // Where a run sends its frames and sound.
 enum : uint8_t { tgPreview = 0, tgMovieWriter = 1, tgWavWriter = 2 };
 
@@ -70,6 +89,9 @@ public:
     std::string WMProfile = "{EC298949-639B-45E2-96FD-4AB32D5919C2}";
     // The time of the frame rendered last.
     Extended CurrentTime = 0;
+
+    // Creates the add-ons that effect nodes ask for; made with the root, freed after the tree.
+    std::unique_ptr<TAddOnManager> AddOnManager;
 
     // Format version of the last project file read.
     static int32_t FormatVersionRead;
@@ -159,6 +181,30 @@ public:
     bool ExportWave(bool raw, int32_t first, const TStatusPanel* statusPanel,
                     const std::string& fileName, int32_t count);
 
+    // Frames first..first+count with their sound into the movie writer (AVI or Windows Media).
+    bool ExportMovie(int32_t first, int32_t count, const TExportFrameCallback& onFrame,
+                     const TFrameCallback& onReport, const std::string& fileName);
+    // Milliseconds the movie export sleeps per frame (0 for benchmarks).
+    int ExportSleepMs = 10;
+    TAviCompress& GetAviCompress();
+    IMovieWriter& GetMovieWriter();
+    // A writer to use instead of the real one (tests); not owned.
+    IMovieWriter* MovieWriterOverride = nullptr;
+
+    // ---- playback ----
+    // Plays frames from startFrame (to endFrame when above 0), with sound through a wave-output
+    // thread; real time follows the clock, otherwise every pass shows the next frame.
+    bool Play(int32_t startFrame, int32_t endFrame, bool realTime, const TFrameCallback& onReport,
+              const TPictureControl& image);
+    TPassiveStreamer* GetStreamer() const { return Streamer.get(); }
+    // Finished wave-output threads kept until they can be freed.
+    size_t GetThreadCount();
+    // Makes the device of each new wave-output thread (null: the sound system's own).
+    std::function<std::unique_ptr<IWaveOut>()> WaveOutFactory;
+
+    // The audio codec of exports whose audio mode is not PCM.
+    TAudioCodec& GetAudioCodec();
+
     void Refresh();
     void UpdateImageIndexes();
     TTreeNodeData* GetActiveNode() const;
@@ -177,8 +223,23 @@ private:
     bool SendAudio(bool final, const uint8_t* data, size_t size);
     void ForEachEnabledDurable(const std::function<void(TCustomDurableNode*)>& fn);
 
+    // Frees the oldest kept wave-output thread once three or more are kept.
+    void ThreadEnded();
+    void StopStreamer();
+
     TPCMTrans Mixer;
     TMixBuffer Mix;
+    std::unique_ptr<TPassiveStreamer> Streamer;
+    std::mutex ThreadListLock;
+    std::vector<std::unique_ptr<TPassiveStreamer>> ThreadList;
+    // Preview sound gathered before it is queued (buffer audio).
+    std::vector<uint8_t> Gather;
+    size_t GatherFill = 0;
+    std::unique_ptr<TAudioCodec> AudioCodec;
+    std::unique_ptr<TAviCompress> AviCompress;
+    std::unique_ptr<TMovieWriter> MovieWriter;
+    bool CodecOpen = false;
+    std::vector<uint8_t> Encoded;
     // The WAV writer of the running WAV export.
     std::unique_ptr<class TWavWriter> WavWriter;
 };

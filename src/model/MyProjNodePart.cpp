@@ -3,6 +3,9 @@
 
 #include "IUiServices.h"
 #include "MyProjNode.h"
+#include "MyAudioCodec.h"
+#include "MyMovieWriter.h"
+#include "MyWavStreaming.h"
 #include "MyWavWriter.h"
 
 void TProjectNode::ForEachEnabledDurable(const std::function<void(TCustomDurableNode*)>& fn) {
@@ -37,16 +40,70 @@ bool TProjectNode::AudioHandler(TAudioSourceInfo& source) {
     return Mixer.AddSource(std::move(source));
 }
 
+TAudioCodec& TProjectNode::GetAudioCodec() {
+    if (!AudioCodec) AudioCodec = std::make_unique<TAudioCodec>(Ui);
+    return *AudioCodec;
+}
+
 bool TProjectNode::SendAudio(bool final, const uint8_t* data, size_t size) {
     switch (Target) {
-    case tgWavWriter:
-        return WavWriter && WavWriter->WriteData(data, static_cast<int64_t>(size));
+    case tgPreview: {
+        if (!Streamer || Streamer->IsStopped()) return false;
+        if (!BufferAudio) {
+            TAudioBlock block(data, size);
+            return Streamer->Write(block) >= 0;
+        }
+        // Gather about half the sample rate's worth of bytes before handing them on.
+        const size_t capacity = static_cast<size_t>(Round64(AudioFormat.Wfx.nSamplesPerSec * 0.5L));
+        if (Gather.size() != capacity) {
+            Gather.assign(capacity, 0);
+            GatherFill = 0;
+        }
+        if (capacity - GatherFill < size && GatherFill > 0) {
+            TAudioBlock block(Gather.data(), GatherFill);
+            GatherFill = 0;
+            if (Streamer->Write(block) < 0) return false;
+        }
+        if (size > capacity) {
+            // Larger than the whole gather buffer: it goes on by itself.
+            TAudioBlock block(data, size);
+            return Streamer->Write(block) >= 0;
+        }
+        std::copy(data, data + size, Gather.begin() + static_cast<std::ptrdiff_t>(GatherFill));
+        GatherFill += size;
+        return true;
+    }
+    case tgMovieWriter: {
+        IMovieWriter& writer = GetMovieWriter();
+        const uint32_t samples = static_cast<uint32_t>(
+            AudioFormat.Wfx.nAvgBytesPerSec
+                ? static_cast<int64_t>(size) * AudioFormat.Wfx.nSamplesPerSec /
+                      AudioFormat.Wfx.nAvgBytesPerSec
+                : 0);
+        if (AudioMode == 1) return writer.WriteAudio(data, static_cast<uint32_t>(size), samples);
+        if (!GetAudioCodec().Encode(final, data, static_cast<uint32_t>(size), Encoded)) return false;
+        return Encoded.empty() ||
+               writer.WriteAudio(Encoded.data(), static_cast<uint32_t>(Encoded.size()), samples);
+    }
+    case tgWavWriter: {
+        if (!WavWriter) return false;
+        if (AudioMode == 1) return WavWriter->WriteData(data, static_cast<int64_t>(size));
+        if (!GetAudioCodec().Encode(final, data, static_cast<uint32_t>(size), Encoded)) return false;
+        return Encoded.empty() || WavWriter->WriteData(Encoded.data(), Encoded.size());
+    }
     default:
         return true;
     }
 }
 
 bool TProjectNode::WriteAudioChunk(bool final, int32_t frame) {
+    if (Target == tgMovieWriter && final && AudioMode != 1) {
+        // The end of a movie export: only what the codec still holds.
+        if (!CodecOpen) return true;
+        if (!GetAudioCodec().Encode(true, nullptr, 0, Encoded)) return false;
+        return Encoded.empty() ||
+               GetMovieWriter().WriteAudio(Encoded.data(), static_cast<uint32_t>(Encoded.size()), 0);
+    }
     if (Abort || !AudioOn || !Mixer.HasSources()) return true;
     Mix.Format = AudioFormat;
     Mix.FirstLeft = Mix.FirstRight = 0;
@@ -61,15 +118,38 @@ bool TProjectNode::ExportWave(bool raw, int32_t first,
     bool result = false;
     Abort = false;
     if (GetFPS() == 0 || count == 0 || !Ui) return false;
-    OpenForRender(first);
     const std::string keptStatus = statusPanel ? statusPanel->GetText() : std::string();
     const TAudioFormat kept = AudioFormat;
     struct Restore {
         TProjectNode& Root;
         const TAudioFormat& Format;
-        ~Restore() { Root.AudioFormat = Format; }
+        ~Restore() {
+            Root.AudioFormat = Format;
+            if (Root.CodecOpen) Root.GetAudioCodec().CloseStream();
+            Root.CodecOpen = false;
+        }
     } restore{*this, kept};
-    const TAudioFormat exportFormat = AudioFormat;
+    TAudioFormat exportFormat = AudioFormat;
+    if (AudioMode != 1) {
+        // Encoded sound is made from CD-quality PCM; the nodes deliver that format from the
+        // start, so they are opened only once it is set.
+        MakePcmFormat(AudioFormat, 44100, 2, 16);
+        TAudioCodec& codec = GetAudioCodec();
+        if (!codec.SuggestFormat(static_cast<uint32_t>(AudioMode), AudioFormat, exportFormat)) {
+            std::string name;
+            codec.GetCodecName(static_cast<uint32_t>(AudioMode), name);
+            Ui->ShowMessage("Can not access codec " + name + ". This may be caused by \n" +
+                                "switching between different output formats or codec is not "
+                                "supported.\n" +
+                                "Closing and reopen the application may help.\n" +
+                                "Sorry for the inconvenience.",
+                            TMsgKind::Error);
+            return false;
+        }
+        if (!codec.OpenStream(AudioFormat, exportFormat)) return false;
+        CodecOpen = true;
+    }
+    OpenForRender(first);
 
     Busy = true;
     WavWriter = std::make_unique<TWavWriter>(*Ui);
@@ -100,6 +180,12 @@ bool TProjectNode::ExportWave(bool raw, int32_t first,
             if (i == last) result = true;
         }
     }
+    // What the codec still holds belongs to the file too.
+    if (result && CodecOpen) {
+        if (!GetAudioCodec().Encode(true, nullptr, 0, Encoded) ||
+            (!Encoded.empty() && !WavWriter->WriteData(Encoded.data(), Encoded.size())))
+            result = false;
+    }
     // The file counts only when it was completed.
     if (!WavWriter->CloseFile()) result = false;
     WavWriter.reset();
@@ -111,5 +197,164 @@ bool TProjectNode::ExportWave(bool raw, int32_t first,
     else
         Ui->ShowMessage("Fail to write " + fileName, TMsgKind::Error);
     if (statusPanel) statusPanel->SetText(keptStatus);
+    return result;
+}
+
+// ---- playback -----------------------------------------------------------------------------------
+
+size_t TProjectNode::GetThreadCount() {
+    std::lock_guard<std::mutex> lock(ThreadListLock);
+    return ThreadList.size();
+}
+
+void TProjectNode::ThreadEnded() {
+    std::unique_ptr<TPassiveStreamer> oldest;
+    {
+        std::lock_guard<std::mutex> lock(ThreadListLock);
+        if (ThreadList.size() < 3) return;
+        oldest = std::move(ThreadList.front());
+        ThreadList.erase(ThreadList.begin());
+    }
+    // Freed outside the lock: freeing waits for the thread.
+}
+
+void TProjectNode::StopStreamer() {
+    if (Streamer) Streamer->Stop();
+}
+
+bool TProjectNode::Play(int32_t startFrame, int32_t endFrame, bool realTime,
+                        const TFrameCallback& onReport, const TPictureControl& image) {
+    bool result = false;
+    Abort = false;
+    if (GetFPS() == 0 || !Ui) return false;
+    Busy = true;
+    const bool withSound = SoundInPlayback;
+    if (withSound)
+        Streamer = std::make_unique<TPassiveStreamer>(
+            Ui, WaveOutFactory ? WaveOutFactory() : std::unique_ptr<IWaveOut>());
+    Target = tgPreview;
+    BeginRender();
+    {
+        TBitmap scratch(32, 32);
+        PrepareAtStart(&scratch);
+    }
+    const int64_t t0 = Ui->TickCount();
+    OpenForRender(startFrame);
+
+    struct Closing {
+        TProjectNode& Root;
+        ~Closing() {
+            Root.Busy = false;
+            Root.CloseAllAfterRender();
+            if (Root.Streamer) {
+                Root.Streamer->Stop();
+                std::lock_guard<std::mutex> lock(Root.ThreadListLock);
+                Root.ThreadList.push_back(std::move(Root.Streamer));
+            }
+        }
+    } closing{*this};
+
+    const bool sound = withSound && AudioOn;
+    if (sound) {
+        Streamer->Init(
+            AudioFormat, [](TCustomWavePlayer*) {},
+            [this](TCustomWavePlayer*) { ThreadEnded(); });
+        Streamer->Start();
+    }
+    int32_t current = startFrame;
+    int32_t lastDrawn = startFrame - 1;
+    int32_t nextSound = startFrame;
+    int32_t lastReported = -1;
+    const int32_t halfSecond = Round(GetFPS() * 0.5L);
+    const int32_t aheadLimit = BufferAudio ? 1 : halfSecond;
+    bool endReached = false;
+    if (sound) {
+        // Pre-roll: about a second of filler so the device has a full queue before the first
+        // picture.
+        const int32_t n = halfSecond * 2;
+        const size_t bytes =
+            static_cast<size_t>(Round64(AudioFormat.Wfx.nAvgBytesPerSec / GetFPS()));
+        for (int32_t i = 0; i <= n; ++i) {
+            TAudioBlock block = TAudioBlock::Filled(bytes, 0xFF);
+            Streamer->Write(block);
+        }
+    }
+    GatherFill = 0;
+
+    auto finalReport = [&]() {
+        if (onReport) {
+            TFrameReport r;
+            r.Frame = endFrame > 0 ? endFrame : current;
+            r.RealTime = realTime;
+            onReport(r);
+        }
+        result = true;
+    };
+
+    for (;;) {
+        Ui->ProcessMessages();
+        if (Streamer && sound && realTime && Streamer->IsFinished()) {
+            result = true;
+            break;
+        }
+        if (Abort) {
+            result = true;
+            break;
+        }
+        if (realTime) {
+            current = startFrame + Round((Ui->TickCount() - t0) * GetFPS() / 1000.0L);
+            if (current > GetFrameCount()) {
+                current = GetFrameCount();
+                finalReport();
+                break;
+            }
+        } else {
+            ++current;
+        }
+        if (endFrame > 0 && current > endFrame) {
+            finalReport();
+            break;
+        }
+        if (onReport && current > lastReported) {
+            lastReported = current;
+            TFrameReport r;
+            r.Frame = current;
+            r.RealTime = realTime;
+            onReport(r);
+        }
+        if (sound && realTime && Streamer->GetQueuedCount() <= aheadLimit) {
+            if (RenderFrame(GetOutputBitmap(), true, false, CurrentTime) &&
+                WriteAudioChunk(false, nextSound)) {
+                ++nextSound;
+                continue;
+            }
+        }
+        if (current == lastDrawn) continue;
+        lastDrawn = current;
+        Ui->ProcessMessages();
+        Ui->Sleep(10);
+        CurrentTime = static_cast<Extended>(current) / GetFPS();
+        if (CurrentTime > GetDuration()) {
+            if (endReached) {
+                finalReport();
+                break;
+            }
+            CurrentTime = GetDuration();
+            endReached = true;
+        }
+        if (!VideoInPlayback) continue;
+        if (!RenderFrame(GetOutputBitmap(), false, true, CurrentTime)) {
+            result = false;
+            break;
+        }
+        if (!image.Picture || (image.IsEnabled && !image.IsEnabled())) continue;
+        TBitmap* out = GetOutputBitmap();
+        if (out->Width() == image.Picture->Width() && out->Height() == image.Picture->Height())
+            image.Picture->Canvas().Draw(0, 0, *out);
+        else
+            image.Picture->Canvas().StretchDraw(
+                Rect(0, 0, image.Picture->Width(), image.Picture->Height()), *out);
+        if (image.Invalidate) image.Invalidate();
+    }
     return result;
 }

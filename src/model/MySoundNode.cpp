@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "IUiServices.h"
+#include "MyBlankNode.h"
 #include "MyProjNode.h"
 
 namespace {
@@ -39,19 +40,6 @@ void FitToFrame(std::vector<uint8_t>& buffer, const TAudioFormat& format, Extend
 }
 
 } // namespace
-
-int32_t AbsoluteItemIndex(const ITreeItem* item) {
-    if (!item)
-        return 0;
-    const ITreeItem* top = item;
-    while (top->GetParent())
-        top = top->GetParent();
-    int32_t n = 0;
-    for (const ITreeItem* it = top->GetSiblingItem(0); it; it = it->GetNext(), ++n)
-        if (it == item)
-            return n;
-    return 0;
-}
 
 // ---- TSoundSourceNode ---------------------------------------------------------------------------
 

@@ -79,6 +79,3 @@ protected:
     const char* ClassName() const override { return "TSoundNode"; }
     const TAudioFormat& GetTargetFormat() const override { return OutputFormat; }
 };
-
-// Index of an item in a depth-first walk of its whole tree (0 for the first top-level item).
-int32_t AbsoluteItemIndex(const ITreeItem* item);

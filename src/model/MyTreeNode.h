@@ -255,6 +255,7 @@ public:
 
     Extended GetStartTime() override;
     void ResetLinks() override;
+    void Calculate() override;
     void Layout(Extended start) override;
     Extended AddIncomingLength(Extended t);
 };

@@ -58,6 +58,12 @@ void TCustomTransableNode::ResetLinks() {
     TTreeNodeData::ResetLinks();
 }
 
+void TCustomTransableNode::Calculate() {
+    // The source's length is known before the track adds up its clips.
+    NaturalDuration = GetNaturalDuration();
+    TCustomDurableNode::Calculate();
+}
+
 Extended TCustomTransableNode::AddIncomingLength(Extended t) {
     return InTrans ? t + InTrans->GetLength() : t;
 }

@@ -8,6 +8,7 @@
 
 #include "AviFixtures.h"
 #include "FakeUiServices.h"
+#include "MyBlankNode.h"
 #include "MyCommonParamsPart.h"
 #include "MyProjNode.h"
 #include "TempFolders.h"

@@ -1,0 +1,251 @@
+#include "MyAVICompress.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+#include "MyExceptions.h"
+#include "MyMovieWriter.h"
+
+namespace {
+
+constexpr int32_t MaxNameChars = 15;
+constexpr int32_t MaxDescriptionChars = 127;
+
+// The first maxChars characters of UTF-8 text (a cut never splits a character).
+std::string CutChars(const std::string& s, int32_t maxChars) {
+    size_t i = 0;
+    for (int32_t n = 0; i < s.size(); ++n) {
+        if (n == maxChars)
+            return s.substr(0, i);
+        ++i;
+        while (i < s.size() && (uint8_t(s[i]) & 0xC0) == 0x80)
+            ++i;
+    }
+    return s;
+}
+
+std::string Lower(std::string s) {
+    for (char& c : s)
+        c = char(std::tolower(uint8_t(c)));
+    return s;
+}
+
+std::string Trim(const std::string& s) {
+    const size_t b = s.find_first_not_of(" \t\r\n");
+    if (b == std::string::npos)
+        return {};
+    return s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1);
+}
+
+} // namespace
+
+TAviCompress::TAviCompress(IUiServices& ui, IVideoCompressorList& compressors)
+    : Ui(ui), Compressors(compressors) {
+    BuildList();
+}
+
+TAviCompress::~TAviCompress() {
+    EndCompress();
+    CloseCompressor();
+}
+
+void TAviCompress::CloseCompressor() {
+    Open.reset();
+}
+
+void TAviCompress::BuildList() {
+    EndCompress();
+    CloseCompressor();
+    List.clear();
+    SelectedIndex = -1;
+
+    auto uncompressed = std::make_unique<TVideoCompressorInfo>();
+    uncompressed->Name = CutChars(UncompressedName, MaxNameChars);
+    uncompressed->Description = CutChars(UncompressedDescription, MaxDescriptionChars);
+    List.push_back(std::move(uncompressed));
+    SelectedIndex = 0;
+
+    TVideoCompressorInfo info;
+    for (int32_t i = 0; Compressors.GetInfo(0, i, info); ++i) {
+        auto record = std::make_unique<TVideoCompressorInfo>(info);
+        const std::string handler = Lower(FourCCToText(record->Handler));
+        if (handler == "hfyu")
+            continue; // lossless YUV: far too large for an export
+        if (handler == "divx") {
+            record->Description = "DivX";
+        } else {
+            auto query =
+                Compressors.Open(record->Type, record->Handler, TVideoCompressorMode::Query);
+            if (!query)
+                continue;
+            query->GetInfo(*record);
+            record->Name = CutChars(record->Name, MaxNameChars);
+            record->Description = CutChars(record->Description, MaxDescriptionChars);
+            const std::string desc = Lower(record->Description);
+            if (Trim(desc).empty() || desc.find("yuv") != std::string::npos ||
+                desc.find("h.") != std::string::npos || desc.find("rle") != std::string::npos)
+                continue;
+        }
+        List.push_back(std::move(record));
+    }
+}
+
+bool TAviCompress::FillCompressorList(std::vector<TCompressorListItem>& strings) {
+    if (Begun)
+        return false;
+    BuildList();
+    strings.clear();
+    for (const auto& record : List)
+        strings.push_back({record->Description, record.get()});
+    return true;
+}
+
+const TVideoCompressorInfo* TAviCompress::Selected() const {
+    return SelectedIndex >= 0 ? List[size_t(SelectedIndex)].get() : nullptr;
+}
+
+bool TAviCompress::SelectCompressor(uint32_t fourCC) {
+    if (Selected() && Selected()->Handler == fourCC)
+        return true;
+    // The running export keeps its encoder to the end.
+    if (Begun)
+        return false;
+    CloseCompressor();
+    SelectedIndex = 0;
+    for (size_t i = 0; i < List.size(); ++i)
+        if (List[i]->Handler == fourCC) {
+            SelectedIndex = int32_t(i);
+            break;
+        }
+    const TVideoCompressorInfo& record = *List[size_t(SelectedIndex)];
+    if (record.Handler == 0)
+        return true;
+    Open = Compressors.Open(record.Type, record.Handler, TVideoCompressorMode::Compress);
+    if (!Open) {
+        Ui.ShowMessage("Fail to initiate the video compressor", TMsgKind::Error);
+        return false;
+    }
+    return true;
+}
+
+uint32_t TAviCompress::GetFourCC() const {
+    return Selected() ? Selected()->Handler : 0;
+}
+
+std::string TAviCompress::GetDescription() const {
+    return Selected() ? Selected()->Description : std::string();
+}
+
+int32_t TAviCompress::GetSelectedIndex() const {
+    return SelectedIndex;
+}
+
+bool TAviCompress::HasAboutBox() const {
+    return Open && !Open->GetAboutText().empty();
+}
+
+bool TAviCompress::ShowAboutBox() {
+    if (!Open)
+        return true;
+    const std::string text = Open->GetAboutText();
+    if (text.empty())
+        return false;
+    Ui.ShowMessage(text, TMsgKind::Information);
+    return true;
+}
+
+bool TAviCompress::Prepare(TAviCompressParams& params) {
+    Begun = false;
+    const TVideoCompressorInfo* selected = Selected();
+    if (!selected)
+        return false;
+    // Frames are rendered into a 24-bit bitmap; nothing else is produced.
+    if (params.PixelFormat != pf24bit || params.Width <= 0 || params.Height <= 0)
+        return false;
+    PixelFormat = params.PixelFormat;
+    PreparedWidth = params.Width;
+    PreparedHeight = params.Height;
+    CurrentBitmap.SetSize(params.Width, params.Height);
+    const int32_t rowBytes = DIBRowBytes(params.Width, 24, 32);
+    DibImageSize = CheckedMul<uint32_t>(uint32_t(rowBytes), uint32_t(params.Height));
+    DibBits.clear();
+
+    TBitmapInfoHeader& f = params.VideoFormat;
+    std::memset(&f, 0, sizeof(f));
+    f.biSize = sizeof(TBitmapInfoHeader);
+    f.biWidth = params.Width;
+    f.biHeight = params.Height;
+    f.biPlanes = 1;
+
+    if (selected->Handler == 0) {
+        f.biBitCount = 24;
+        f.biCompression = BI_RGB;
+        // Rows of a DIB are padded to 4 bytes: the frames written are this large.
+        f.biSizeImage = DibImageSize;
+        DibBits.resize(DibImageSize);
+        Begun = true;
+        return true;
+    }
+    if (!Open)
+        return false;
+    TVideoCompressFormat format;
+    format.Width = params.Width;
+    format.Height = params.Height;
+    format.FrameRate = params.FrameRate;
+    format.KeyRate = Round(params.FrameRate);
+    format.FrameCount = params.FrameCount;
+    TVideoOutputFormat out;
+    if (!Open->Begin(format, out)) {
+        Open->End();
+        return false;
+    }
+    f.biWidth = out.Width;
+    f.biHeight = out.Height;
+    f.biBitCount = out.BitCount;
+    f.biCompression = out.Compression;
+    f.biSizeImage = out.ImageSize;
+    Begun = true;
+    return true;
+}
+
+bool TAviCompress::CompressFrame(TVideoFrameInfo& frame) {
+    if (!Begun)
+        return false;
+    // The encoder reads the frame at the size it was prepared for.
+    const int32_t height = CurrentBitmap.Height();
+    if (CurrentBitmap.Width() != PreparedWidth || height != PreparedHeight)
+        return false;
+    if (!Open) {
+        // A bottom-up copy of the rendered frame is the stored frame.
+        const size_t rowBytes = size_t(CurrentBitmap.RowBytes());
+        for (int32_t y = 0; y < height; ++y)
+            std::memcpy(&DibBits[size_t(height - 1 - y) * rowBytes], CurrentBitmap.ScanLine(y),
+                        rowBytes);
+        frame.Data = DibBits.data();
+        frame.Size = int32_t(DibImageSize);
+        frame.Bitmap = &CurrentBitmap;
+        return true;
+    }
+    TCompressedFrame out;
+    const int32_t r =
+        Open->Compress(CurrentBitmap.Bits(), CurrentBitmap.RowBytes(), frame.KeyRequest, out);
+    if (r != 0)
+        throw Exception("Fail to compress frame " + std::to_string(frame.FrameNumber) +
+                        " Error code: " + std::to_string(r));
+    Ui.ProcessMessages();
+    frame.Bitmap = &CurrentBitmap;
+    frame.Size = int32_t(out.Size);
+    frame.Data = out.Data;
+    frame.Flags = out.Flags;
+    return true;
+}
+
+bool TAviCompress::EndCompress() {
+    if (!Begun)
+        return false;
+    if (Open)
+        Open->End();
+    Begun = false;
+    return true;
+}

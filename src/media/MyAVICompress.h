@@ -1,0 +1,96 @@
+// The project's choice of video compressor and the machinery that turns each rendered export
+// frame into an encoded AVI frame: the list of compressors (uncompressed 24-bit first), the
+// selection by FOURCC, the about box, and Prepare / CompressFrame / EndCompress of one export.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "IUiServices.h"
+#include "MyBase.h"
+#include "MyCommonParams.h"
+#include "MyGraphics.h"
+#include "MyVideoCompressLayer.h"
+
+struct TVideoFrameInfo;
+
+// What the AVI writer prepares a compression with; VideoFormat comes back filled.
+struct TAviCompressParams {
+    Extended FrameRate = 0;
+    int32_t Width = 0;
+    int32_t Height = 0;
+    int32_t FrameCount = 0;
+    TPixelFormat PixelFormat = pf24bit;
+    TBitmapInfoHeader VideoFormat{}; // out: the video stream's format ("strf")
+};
+
+// One line of a compressor list box: the entry's description and its record.
+struct TCompressorListItem {
+    std::string Text;
+    const TVideoCompressorInfo* Object = nullptr;
+};
+
+inline constexpr const char* UncompressedName = "Uncompressed";
+inline constexpr const char* UncompressedDescription = "Uncompressed 24bits DIB";
+
+class TAviCompress {
+public:
+    explicit TAviCompress(IUiServices& ui,
+                          IVideoCompressorList& compressors = LibavVideoCompressors());
+    ~TAviCompress();
+    TAviCompress(const TAviCompress&) = delete;
+    TAviCompress& operator=(const TAviCompress&) = delete;
+
+    // Rebuilds the list (the selection goes back to "Uncompressed") and lists every entry's
+    // description. Refused (False, nothing changes) while a compression runs.
+    bool FillCompressorList(std::vector<TCompressorListItem>& strings);
+    // Selects the first entry with this handler, "Uncompressed" when none has it, and opens its
+    // compressor. False when it cannot be opened (the user is told; the entry stays selected
+    // with no compressor open) and, changing nothing, while a compression runs.
+    bool SelectCompressor(uint32_t fourCC);
+    // Handler of the selected entry; 0 for "Uncompressed" or no selection.
+    uint32_t GetFourCC() const;
+    std::string GetDescription() const;
+    // Position of the selected entry; -1 when none is selected.
+    int32_t GetSelectedIndex() const;
+    bool HasAboutBox() const;
+    // Shows the open compressor's about box; True when there is none to show.
+    bool ShowAboutBox();
+
+    // Starts a compression for frames of the given size and fills the video format. False
+    // without a message when the compressor refuses (the caller reports it).
+    bool Prepare(TAviCompressParams& params);
+    // Encodes the current bitmap: fills Frame's data, size, flags and bitmap. A compressor error
+    // raises Exception "Fail to compress frame N Error code: R". False when nothing is prepared.
+    bool CompressFrame(TVideoFrameInfo& frame);
+    // True when a begun compression was ended.
+    bool EndCompress();
+    bool IsBegun() const { return Begun; }
+
+    // The bitmap each export frame is rendered into.
+    TBitmap& GetCurrentBitmap() { return CurrentBitmap; }
+
+private:
+    void BuildList();
+    void CloseCompressor();
+    const TVideoCompressorInfo* Selected() const;
+
+    IUiServices& Ui;
+    IVideoCompressorList& Compressors;
+    std::unique_ptr<IVideoCompressor> Open;
+    TPixelFormat PixelFormat = pf24bit;
+    bool Begun = false;
+    int32_t PreparedWidth = 0;
+    int32_t PreparedHeight = 0;
+    // The frame the project renders into. Its bottom-up copy for uncompressed frames is kept
+    // beside it in DibBits.
+    // TODO(dib-bitmap): when the frame bitmap becomes a TDIBBitmap, its own bottom-up bits
+    // replace DibBits, and CompressFrame hands them to the encoder with a negative row step.
+    TBitmap CurrentBitmap;
+    std::vector<uint8_t> DibBits;
+    uint32_t DibImageSize = 0;
+    std::vector<std::unique_ptr<TVideoCompressorInfo>> List;
+    int32_t SelectedIndex = -1;
+};

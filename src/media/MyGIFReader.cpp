@@ -1,0 +1,76 @@
+#include "MyGIFReader.h"
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QFile>
+#include <QImage>
+#include <QImageReader>
+
+#include "MyExceptions.h"
+#include "MyPictureLoader.h"
+
+namespace {
+
+// Decodes the reader's first frame into bitmap; the bitmap changes only when that succeeds.
+void ReadFirstFrame(QImageReader& reader, TBitmap& bitmap, const std::string& fileName) {
+    // The format is fixed: content that is not a GIF must fail, not be read as something else.
+    reader.setFormat("gif");
+    reader.setDecideFormatFromContent(false);
+    const QSize size = reader.size();
+    if (!size.isValid())
+        throw EReadError("Invalid GIF file: " + reader.errorString().toStdString(), fileName);
+    CheckPictureSize(size.width(), size.height(), fileName);
+    QImage image = reader.read();
+    if (image.isNull())
+        throw EReadError("Invalid GIF file: " + reader.errorString().toStdString(), fileName);
+    CheckPictureSize(image.width(), image.height(), fileName);
+    // Premultiplied colour is the colour drawn over black, which is what transparent pixels
+    // should show in a frame.
+    image = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    bitmap.SetSize(image.width(), image.height());
+    for (int y = 0; y < image.height(); ++y) {
+        const QRgb* s = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        uint8_t* o = bitmap.ScanLine(y);
+        for (int x = 0; x < image.width(); ++x, o += 3) {
+            o[0] = uint8_t(qBlue(s[x]));
+            o[1] = uint8_t(qGreen(s[x]));
+            o[2] = uint8_t(qRed(s[x]));
+        }
+    }
+}
+
+} // namespace
+
+void TGIFBitmap::LoadFromFile(const std::string& fileName) {
+    QFile file(QString::fromStdString(fileName));
+    if (!file.open(QIODevice::ReadOnly))
+        throw EReadError("Cannot open file " + fileName, fileName);
+    QImageReader reader(&file, "gif");
+    ReadFirstFrame(reader, *this, fileName);
+}
+
+void TGIFBitmap::LoadFromMemory(const uint8_t* data, size_t size) {
+    if (size > static_cast<size_t>(MaxPictureFileBytes))
+        throw EReadError("Picture file too large");
+    const QByteArray bytes =
+        QByteArray::fromRawData(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, "gif");
+    ReadFirstFrame(reader, *this, {});
+}
+
+bool TGIFBitmap::ReadSize(const std::string& fileName, int32_t& width, int32_t& height) {
+    QFile file(QString::fromStdString(fileName));
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    QImageReader reader(&file, "gif");
+    reader.setDecideFormatFromContent(false);
+    const QSize size = reader.size();
+    if (!size.isValid() || size.width() <= 0 || size.height() <= 0)
+        return false;
+    width = size.width();
+    height = size.height();
+    return true;
+}

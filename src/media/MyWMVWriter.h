@@ -1,0 +1,71 @@
+// Writes a movie export as a Windows Media file: an ASF container with one video stream (WMV 8)
+// and one audio stream (WMA 2) as the chosen profile has them; an audio-only profile gives a
+// ".wma" file. Pictures and sound are separate streams with their own clocks.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "IUiServices.h"
+#include "MyGraphics.h"
+#include "MyWMFBase.h"
+
+class TWMVWriter : public TWMFBase {
+public:
+    // Longest output file name the writer takes, in UTF-16 units.
+    static constexpr int32_t MaxFileNameChars = 1024;
+
+    explicit TWMVWriter(IUiServices& ui);
+    ~TWMVWriter() override;
+    TWMVWriter(const TWMVWriter&) = delete;
+    TWMVWriter& operator=(const TWMVWriter&) = delete;
+
+    // Starts an export to info.Name with the profile info.Profile (the current one when empty):
+    // frames of info's size, sound in info's PCM format. With sound, one frame of silence leads
+    // in and the pictures start one frame later, so both stay in step (two or more frames when
+    // the encoder's start-up is longer than a frame). False with a message when
+    // the sound is not PCM, the file name cannot be used, an existing file cannot be moved to the
+    // trash, or the file cannot be made.
+    bool Open(const TWMFInfo& info);
+    // The picture the project renders the next frame into.
+    TBitmap& GetBitmap() { return Canvas; }
+    // The next block of sound (size bytes in the info's format). Dropped when the profile has no
+    // audio stream. False once a write failed.
+    bool WriteAudio(const void* buffer, uint32_t size);
+    // The canvas as the next picture. Nothing is written when the profile has no video stream.
+    bool WriteVideoFrame();
+    // Flushes both encoders and finishes the file; True only when all of it reached the file.
+    bool Close();
+
+    bool IsOpen() const;
+    const std::string& GetProfile() const { return ProfileGuid; }
+    // Stream numbers in the file; -1 when the profile has no such stream.
+    int32_t GetAudioInput() const { return AudioInput; }
+    int32_t GetVideoInput() const { return VideoInput; }
+    // 100 ns units of one frame, and the time slot of the next picture.
+    int64_t GetFrameDuration() const { return FrameDuration; }
+    int32_t GetFrameCounter() const { return FrameCounter; }
+
+private:
+    struct TStreams;
+    bool Refuse(const std::string& text);
+    bool Fail();
+    bool PushSound(const uint8_t* data, int32_t sampleFrames);
+    bool PushSilence(int64_t samples);
+    bool EncodeSound(bool flush);
+    bool WriteAudioFrame(int32_t samples);
+    bool Drain(int which);
+    void Release();
+
+    IUiServices& Ui;
+    std::string ProfileGuid;
+    int32_t AudioInput = -1;
+    int32_t VideoInput = -1;
+    TWMFInfo Info;
+    TBitmap Canvas;
+    int32_t FrameCounter = 0;
+    int64_t FrameDuration = 0;
+    bool Failed = false;
+    std::unique_ptr<TStreams> S;
+};

@@ -1,0 +1,137 @@
+// The project root's movie export: frames of a range with their sound into the movie writer.
+#include "IUiServices.h"
+#include "MyAVICompress.h"
+#include "MyAudioCodec.h"
+#include "MyMovieWriter.h"
+#include "MyProjNode.h"
+
+TAviCompress& TProjectNode::GetAviCompress() {
+    if (!Ui) throw EInvalidOperation("TProjectNode: no user interface for the compressor");
+    if (!AviCompress) AviCompress = std::make_unique<TAviCompress>(*Ui);
+    return *AviCompress;
+}
+
+IMovieWriter& TProjectNode::GetMovieWriter() {
+    if (MovieWriterOverride) return *MovieWriterOverride;
+    if (!Ui) throw EInvalidOperation("TProjectNode: no user interface for the movie writer");
+    if (!MovieWriter) MovieWriter = std::make_unique<TMovieWriter>(*Ui);
+    return *MovieWriter;
+}
+
+bool TProjectNode::ExportMovie(int32_t first, int32_t count, const TExportFrameCallback& onFrame,
+                               const TFrameCallback& onReport, const std::string& fileName) {
+    bool result = false;
+    Abort = false;
+    if (GetFPS() == 0 || !Ui) return false;
+    LastOutputFile = fileName;
+    const int32_t frames = GetFrameCount();
+    if (frames - first - 1 < count) count = frames - first - 1;
+    BeginRender();
+
+    const TAudioFormat kept = AudioFormat;
+    TAudioFormat exportFormat = AudioFormat;
+    if (AudioMode != 1) {
+        TAudioCodec& codec = GetAudioCodec();
+        std::string name;
+        codec.GetCodecName(static_cast<uint32_t>(AudioMode), name);
+        if (!codec.SuggestFormat(static_cast<uint32_t>(AudioMode), AudioFormat, exportFormat)) {
+            Ui->ShowMessage("Can not access codec " + name + ". This may be caused by \n" +
+                                "switching between different output formats or codec is not "
+                                "supported.\n" +
+                                "Closing and reopen the application may help.\n" +
+                                "Sorry for the inconvenience.",
+                            TMsgKind::Error);
+            return false;
+        }
+        if (!codec.OpenStream(AudioFormat, exportFormat)) {
+            Ui->ShowMessage("Export audio format " + name +
+                                " is locked exclusively to run on particular application",
+                            TMsgKind::Error);
+            return false;
+        }
+        CodecOpen = true;
+    }
+
+    TExportSettings settings{};
+    settings.HasAudio = AudioOn;
+    settings.FrameRate = GetFPS();
+    settings.Width = Width;
+    settings.Height = Height;
+    settings.AudioFormat = exportFormat;
+    settings.AudioPreloadTime = 1.0L / GetFPS();
+    settings.FrameCount = frames;
+
+    IMovieWriter& writer = GetMovieWriter();
+    writer.SetProfile(WMProfile);
+    if (!writer.Open(IsWMVOutput(), fileName, GetAviCompress(), settings)) {
+        if (CodecOpen) GetAudioCodec().CloseStream();
+        CodecOpen = false;
+        return false;
+    }
+
+    Busy = true;
+    Target = tgMovieWriter;
+    bool closed = false;
+    // The closing steps run however the loop ends.
+    struct Closing {
+        TProjectNode& Root;
+        IMovieWriter& Writer;
+        const TAudioFormat& Kept;
+        bool& Result;
+        bool& Closed;
+        ~Closing() {
+            Root.CloseAllAfterRender();
+            // A file that could not be completed is not a success.
+            if (!Writer.Close(Root.GetFPS())) Result = false;
+            Closed = true;
+            Root.AudioFormat = Kept;
+            if (Root.CodecOpen) Root.GetAudioCodec().CloseStream();
+            Root.CodecOpen = false;
+            Root.Busy = false;
+        }
+    };
+    {
+        Closing closing{*this, writer, kept, result, closed};
+        OpenForRender(first);
+
+        TVideoFrameInfo frame;
+        frame.KeyRequest = true;
+        bool failed = false;
+        int32_t i = first;
+        for (; i <= first + count; ++i) {
+            if (Abort) break;
+            Ui->ProcessMessages();
+            CurrentTime = FrameTime(i);
+            RenderFrame(GetOutputBitmap(), AudioOn, true, CurrentTime);
+            if (i == first) frame.KeyRequest = true;
+            if (frame.FramesSinceKey > Round(GetFPS())) frame.KeyRequest = true;
+            frame.FramesSinceKey += 1;
+            if (frame.Flags & 0x10) frame.FramesSinceKey = 0;
+            if (AudioOn && !WriteAudioChunk(false, i)) {
+                failed = true;
+                break;
+            }
+            if (!writer.WriteVideoFrame(frame)) {
+                failed = true;
+                break;
+            }
+            frame.KeyRequest = false;
+            frame.FrameNumber += 1;
+            const int32_t shown = Round(GetFPS() * CurrentTime);
+            if (onFrame) onFrame(shown, 0, frame.Bitmap);
+            if (onReport) {
+                TFrameReport r;
+                r.Frame = shown + 1;
+                r.Export = true;
+                onReport(r);
+            }
+            Ui->ProcessMessages();
+            Ui->Sleep(ExportSleepMs);
+        }
+        if (!failed) {
+            // What the codec still holds goes into the file.
+            result = !AudioOn || WriteAudioChunk(true, i);
+        }
+    }
+    return result;
+}

@@ -1,0 +1,284 @@
+#include "MyVideoCodecLayer.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <utility>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/buffer.h>
+#include <libavutil/frame.h>
+#include <libavutil/pixfmt.h>
+}
+
+namespace {
+
+void SetWhy(std::string* why, const std::string& text) {
+    if (why)
+        *why = text;
+}
+
+std::string FourCCText(uint32_t code) {
+    std::string s;
+    for (int i = 0; i < 4; ++i) {
+        const char c = static_cast<char>((code >> (8 * i)) & 0xFF);
+        s += (c >= 0x20 && c < 0x7F) ? c : '?';
+    }
+    return s;
+}
+
+} // namespace
+
+int VideoCodecIdOfFourCC(uint32_t fourcc) {
+    // libavformat's lookup tries the exact tag first, then the tag in upper case.
+    const AVCodecTag* const tables[] = {avformat_get_riff_video_tags(), nullptr};
+    return av_codec_get_id(tables, fourcc);
+}
+
+// ---- TVideoCodec --------------------------------------------------------------------------------
+
+TVideoCodec::~TVideoCodec() {
+    avcodec_free_context(&Ctx);
+}
+
+std::string TVideoCodec::CodecName() const {
+    return Ctx && Ctx->codec ? Ctx->codec->name : "";
+}
+
+// ---- TVideoDecompressor -------------------------------------------------------------------------
+
+TVideoDecompressor::~TVideoDecompressor() {
+    av_frame_free(&Current);
+    av_frame_free(&Next);
+    av_packet_free(&Packet);
+    // Buffers still held by decoder threads go back to the freed pool and are released there.
+    av_buffer_pool_uninit(&Pool);
+}
+
+std::unique_ptr<TVideoDecompressor> TVideoDecompressor::Open(const TVideoStreamFormat& format,
+                                                             std::string* why) {
+    // The format's compression names how the bits are coded; the handler is the stream's choice
+    // of driver and serves when the compression is unknown.
+    int id = VideoCodecIdOfFourCC(format.Format.Compression);
+    if (id == AV_CODEC_ID_NONE)
+        id = VideoCodecIdOfFourCC(format.Handler);
+    const AVCodec* codec =
+        id == AV_CODEC_ID_NONE ? nullptr : avcodec_find_decoder(static_cast<AVCodecID>(id));
+    if (!codec) {
+        SetWhy(why, "No decompressor for \"" + FourCCText(format.Handler) + "\" / \"" +
+                        FourCCText(format.Format.Compression) + "\"");
+        return nullptr;
+    }
+    if (format.Format.Width <= 0 || format.Format.Height == 0 || format.Format.Height == INT_MIN ||
+        format.ExtraSize > size_t(INT_MAX) - AV_INPUT_BUFFER_PADDING_SIZE) {
+        SetWhy(why, "Video format with an impossible size");
+        return nullptr;
+    }
+
+    std::unique_ptr<TVideoDecompressor> d(new TVideoDecompressor);
+    d->Ctx = avcodec_alloc_context3(codec);
+    if (!d->Ctx) {
+        SetWhy(why, "Out of memory");
+        return nullptr;
+    }
+    AVCodecContext* c = d->Ctx;
+    c->codec_tag = format.Format.Compression;
+    c->width = format.Format.Width;
+    c->height = format.Format.Height < 0 ? -format.Format.Height : format.Format.Height;
+    c->coded_width = c->width;
+    c->coded_height = c->height;
+    c->bits_per_coded_sample = format.Format.BitCount;
+    if (format.Extra && format.ExtraSize > 0) {
+        c->extradata =
+            static_cast<uint8_t*>(av_mallocz(format.ExtraSize + AV_INPUT_BUFFER_PADDING_SIZE));
+        if (!c->extradata) {
+            SetWhy(why, "Out of memory");
+            return nullptr;
+        }
+        std::memcpy(c->extradata, format.Extra, format.ExtraSize);
+        c->extradata_size = static_cast<int>(format.ExtraSize);
+
+        // Palettised codecs find their colour table at the end of the bytes behind the header,
+        // as libavformat reads it too.
+        if (format.Format.BitCount > 0 && format.Format.BitCount <= 8) {
+            const size_t size =
+                std::min<size_t>((size_t(1) << format.Format.BitCount) * 4, format.ExtraSize);
+            const uint8_t* src = format.Extra + format.ExtraSize - size;
+            for (size_t i = 0; i + 4 <= size; i += 4) {
+                // Blue, green, red as stored; the table the decoder takes wants alpha opaque.
+                std::memcpy(d->Palette + i, src + i, 3);
+                d->Palette[i + 3] = 0xFF;
+            }
+            d->HasPalette = true;
+        }
+    }
+    if (!d->Finish(why))
+        return nullptr;
+    return d;
+}
+
+std::unique_ptr<TVideoDecompressor> TVideoDecompressor::Open(const AVCodecParameters& params,
+                                                             std::string* why) {
+    const AVCodec* codec = avcodec_find_decoder(params.codec_id);
+    if (!codec) {
+        SetWhy(why, "No decompressor for \"" + FourCCText(params.codec_tag) + "\"");
+        return nullptr;
+    }
+    std::unique_ptr<TVideoDecompressor> d(new TVideoDecompressor);
+    d->Ctx = avcodec_alloc_context3(codec);
+    if (!d->Ctx || avcodec_parameters_to_context(d->Ctx, &params) < 0) {
+        SetWhy(why, "Out of memory");
+        return nullptr;
+    }
+    if (!d->Finish(why))
+        return nullptr;
+    return d;
+}
+
+bool TVideoDecompressor::Finish(std::string* why) {
+    // Frame sizes come from the file; nothing larger than 8K UHD is decoded, so a damaged header
+    // cannot ask for gigabytes of picture buffers.
+    Ctx->max_pixels = MaxPixels;
+    // Slice threads only: frame threads hold back several frames, which every jump to a key
+    // frame has to fill again (random access took four times as long with them at 640 x 480),
+    // and in a row they gained nothing, the picture conversion being the larger cost.
+    Ctx->thread_count = 0;
+    Ctx->thread_type = FF_THREAD_SLICE;
+    // A failed open forgets the codec, so its name is taken first.
+    const AVCodec* codec = Ctx->codec;
+    if (avcodec_open2(Ctx, codec, nullptr) < 0) {
+        SetWhy(why, std::string("The ") + codec->name + " decoder refused the format");
+        return false;
+    }
+    const AVCodecDescriptor* desc = avcodec_descriptor_get(Ctx->codec_id);
+    FIntraOnly = desc && (desc->props & AV_CODEC_PROP_INTRA_ONLY);
+    Current = av_frame_alloc();
+    Next = av_frame_alloc();
+    Packet = av_packet_alloc();
+    if (!Current || !Next || !Packet) {
+        SetWhy(why, "Out of memory");
+        return false;
+    }
+    return true;
+}
+
+void TVideoDecompressor::Reset() {
+    avcodec_flush_buffers(Ctx);
+    av_frame_unref(Current);
+    av_frame_unref(Next);
+    FPictureNo = -1;
+    FDrained = false;
+    PaletteSent = false;
+}
+
+bool TVideoDecompressor::SendPacket(AVPacket& packet, int64_t frameNo) {
+    packet.pts = frameNo;
+    packet.dts = frameNo;
+    if (HasPalette && !PaletteSent) {
+        uint8_t* side = av_packet_new_side_data(&packet, AV_PKT_DATA_PALETTE, AVPALETTE_SIZE);
+        if (side) {
+            std::memcpy(side, Palette, AVPALETTE_SIZE);
+            PaletteSent = true;
+        }
+    }
+    const int r = avcodec_send_packet(Ctx, &packet);
+    av_packet_unref(&packet);
+    return r >= 0;
+}
+
+bool TVideoDecompressor::Send(const uint8_t* data, size_t size, int64_t frameNo) {
+    if (size == 0)
+        return true;
+    if (FDrained || !data || size > size_t(INT_MAX) - AV_INPUT_BUFFER_PADDING_SIZE)
+        return false;
+    const size_t need = size + AV_INPUT_BUFFER_PADDING_SIZE;
+    if (!Pool || PoolSize < need) {
+        // The pool only grows, to the largest frame seen, so a stream settles on one size.
+        av_buffer_pool_uninit(&Pool);
+        PoolSize = std::max(need, PoolSize * 2);
+        Pool = av_buffer_pool_init(PoolSize, av_buffer_alloc);
+        if (!Pool) {
+            PoolSize = 0;
+            return false;
+        }
+    }
+    AVBufferRef* buf = av_buffer_pool_get(Pool);
+    if (!buf)
+        return false;
+    std::memcpy(buf->data, data, size);
+    // Decoders may read a little past the end; what they find there must be zeros.
+    std::memset(buf->data + size, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+    av_packet_unref(Packet);
+    Packet->buf = buf;
+    Packet->data = buf->data;
+    Packet->size = static_cast<int>(size);
+    return SendPacket(*Packet, frameNo);
+}
+
+bool TVideoDecompressor::Send(AVPacket& packet, int64_t frameNo) {
+    if (packet.size <= 0) {
+        av_packet_unref(&packet);
+        return true;
+    }
+    if (FDrained) {
+        av_packet_unref(&packet);
+        return false;
+    }
+    return SendPacket(packet, frameNo);
+}
+
+void TVideoDecompressor::Drain() {
+    if (FDrained)
+        return;
+    avcodec_send_packet(Ctx, nullptr);
+    FDrained = true;
+}
+
+TVideoDecompressor::TStep TVideoDecompressor::Receive() {
+    const int r = avcodec_receive_frame(Ctx, Next);
+    if (r == AVERROR(EAGAIN))
+        return TStep::NeedData;
+    if (r == AVERROR_EOF)
+        return TStep::Finished;
+    if (r < 0)
+        return TStep::Failed;
+    int64_t no = Next->pts;
+    if (no == AV_NOPTS_VALUE)
+        no = Next->best_effort_timestamp;
+    if (no == AV_NOPTS_VALUE || no < 0) {
+        // A picture that cannot be placed is as good as lost.
+        av_frame_unref(Next);
+        return TStep::Failed;
+    }
+    av_frame_unref(Current);
+    std::swap(Current, Next);
+    FPictureNo = no;
+    return TStep::Picture;
+}
+
+const AVFrame* TVideoDecompressor::Picture() const {
+    return FPictureNo >= 0 ? Current : nullptr;
+}
+
+bool TVideoDecompressor::DecodeUntil(int64_t wanted, const std::function<bool()>& feed) {
+    for (;;) {
+        if (FPictureNo == wanted)
+            return true;
+        if (FPictureNo > wanted)
+            return false;
+        switch (Receive()) {
+        case TStep::Picture:
+            break;
+        case TStep::NeedData:
+        case TStep::Failed:
+            // Each round takes one more frame of input, so this ends with the data.
+            if (!feed())
+                return false;
+            break;
+        case TStep::Finished:
+            return false;
+        }
+    }
+}

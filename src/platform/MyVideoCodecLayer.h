@@ -1,0 +1,114 @@
+// Video codec layer: finds the libavcodec codec for a stream's FOURCC through libavformat's RIFF
+// tag table and decodes its frames, each tagged with its frame number so a caller can walk from
+// a key frame to the frame it wants. Compressors belong to this layer as well.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "MyDibDraw.h"
+
+struct AVBufferPool;
+struct AVCodecContext;
+struct AVCodecParameters;
+struct AVFrame;
+struct AVPacket;
+
+// The libavcodec codec (an AVCodecID) that libavformat's RIFF table lists for fourcc, letter case
+// ignored; 0 when there is none.
+int VideoCodecIdOfFourCC(uint32_t fourcc);
+
+// How a stream describes its compressed frames.
+struct TVideoStreamFormat {
+    uint32_t Handler = 0; // the stream header's handler FOURCC
+    TDibFormat Format;    // Compression holds the format's FOURCC
+    // Bytes behind the 40-byte format: the codec's setup data, or a colour table.
+    const uint8_t* Extra = nullptr;
+    size_t ExtraSize = 0;
+};
+
+// Everything that sits between a codec and a caller: the codec context, its threads and the
+// codec's properties. Decompressors (and compressors) derive from it.
+class TVideoCodec {
+public:
+    virtual ~TVideoCodec();
+    TVideoCodec(const TVideoCodec&) = delete;
+    TVideoCodec& operator=(const TVideoCodec&) = delete;
+
+    // The codec's short name ("mjpeg", "mpeg4").
+    std::string CodecName() const;
+    // Every frame of this codec stands alone, whatever an index says about key frames.
+    bool IntraOnly() const { return FIntraOnly; }
+
+protected:
+    TVideoCodec() = default;
+    AVCodecContext* Ctx = nullptr;
+    bool FIntraOnly = false;
+};
+
+class TVideoDecompressor : public TVideoCodec {
+public:
+    // The largest picture decoded, in pixels.
+    static constexpr int64_t MaxPixels = int64_t(7680) * 4320;
+
+    // What Receive found.
+    enum class TStep {
+        Picture,  // a new picture is current
+        NeedData, // the decoder wants more input first
+        Finished, // everything sent before Drain has come out
+        Failed,   // the decoder refused the data; the picture for it is lost
+    };
+
+    // A decoder for the format's compression (or, failing that, the stream's handler).
+    // Null, with the reason in why, when no codec fits or it cannot be opened.
+    static std::unique_ptr<TVideoDecompressor> Open(const TVideoStreamFormat& format,
+                                                    std::string* why = nullptr);
+    // A decoder for a stream as libavformat describes it.
+    static std::unique_ptr<TVideoDecompressor> Open(const AVCodecParameters& params,
+                                                    std::string* why = nullptr);
+    ~TVideoDecompressor() override;
+
+    // Drops everything queued inside the decoder and the current picture, before decoding
+    // resumes from a key frame elsewhere.
+    void Reset();
+    // Sends one compressed frame (copied into a reused buffer) tagged with its frame number.
+    // An empty frame is not sent. False when the decoder refuses it.
+    bool Send(const uint8_t* data, size_t size, int64_t frameNo);
+    // Sends a packet as libavformat read it, tagged with frameNo; the packet is left empty.
+    bool Send(AVPacket& packet, int64_t frameNo);
+    // No more input: the decoder hands out what it still holds, then Finished.
+    void Drain();
+    bool Drained() const { return FDrained; }
+
+    // Takes the next decoded picture, in frame order.
+    TStep Receive();
+    // The current picture and its frame number; null and -1 when there is none.
+    const AVFrame* Picture() const;
+    int64_t PictureNo() const { return FPictureNo; }
+
+    // Receives and feeds until the picture of frame wanted is current. feed sends the next
+    // frame (or drains at the end) and returns False when there is nothing more to give.
+    // False when the decoder passed frame wanted without giving its picture, or ran dry.
+    bool DecodeUntil(int64_t wanted, const std::function<bool()>& feed);
+
+private:
+    TVideoDecompressor() = default;
+    bool Finish(std::string* why);
+    bool SendPacket(AVPacket& packet, int64_t frameNo);
+
+    AVFrame* Current = nullptr;
+    AVFrame* Next = nullptr;
+    AVPacket* Packet = nullptr;
+    AVBufferPool* Pool = nullptr;
+    size_t PoolSize = 0;
+    int64_t FPictureNo = -1;
+    bool FDrained = false;
+    // A colour table from the stream format, handed to the decoder with the first frame sent
+    // after opening or a reset (palettised codecs take it from there).
+    uint8_t Palette[1024] = {};
+    bool HasPalette = false;
+    bool PaletteSent = false;
+};

@@ -1,0 +1,613 @@
+// Frame decoding of the AVI reader: raw frames in every layout, compressed frames through both
+// decoding paths (frame-exact, random access equal to sequential), dropped frames and damage.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <random>
+
+#include "AviFixtures.h"
+#include "EncodedAvi.h"
+#include "MyAVIReader.h"
+#include "TempFolders.h"
+
+namespace {
+
+// Puts back the decoder options a test changes.
+struct TOptionsGuard {
+    std::array<bool, 5> Saved = DecoderOptions;
+    ~TOptionsGuard() { DecoderOptions = Saved; }
+};
+
+bool OpenBytes(TAviReader& r, const std::vector<uint8_t>& bytes) {
+    return r.Open(std::make_unique<TMemoryByteSource>(bytes), "mem.avi");
+}
+
+// The bitmap's pixels without row padding.
+std::vector<uint8_t> Pixels(const TBitmap& b) {
+    std::vector<uint8_t> out;
+    for (int32_t y = 0; y < b.Height(); ++y)
+        out.insert(out.end(), b.ScanLine(y), b.ScanLine(y) + size_t(b.Width()) * 3);
+    return out;
+}
+
+std::vector<uint8_t> ReadAll(const std::string& fileName) {
+    std::ifstream in(fileName, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+// A 3 x 2 picture (top row first) of distinct colours, as 0x00BBGGRR.
+const uint32_t Picture3x2[2][3] = {{0x0000FF, 0x00FF00, 0xFF0000}, {0xFFFFFF, 0x000000, 0xFF00FF}};
+
+// The picture stored as 24-bit rows padded to 4 bytes, top row first or last.
+std::vector<uint8_t> Rows24(bool topDown) {
+    std::vector<uint8_t> bits;
+    for (int r = 0; r < 2; ++r) {
+        const int y = topDown ? r : 1 - r;
+        for (int x = 0; x < 3; ++x) {
+            const uint32_t c = Picture3x2[y][x];
+            bits.insert(bits.end(), {uint8_t(c >> 16), uint8_t(c >> 8), uint8_t(c)});
+        }
+        bits.insert(bits.end(), 3, 0); // pad 9 bytes to 12
+    }
+    return bits;
+}
+
+void ExpectPicture3x2(const TBitmap& b, const char* what) {
+    const int sx = b.Width() / 3, sy = b.Height() / 2;
+    for (int y = 0; y < b.Height(); ++y)
+        for (int x = 0; x < b.Width(); ++x)
+            ASSERT_EQ(b.Canvas().GetPixel(x, y), Picture3x2[y / sy][x / sx])
+                << what << " at " << x << "," << y;
+}
+
+TAviSpec RawMovie(int32_t height, uint16_t bitCount, const std::vector<uint8_t>& tail,
+                  std::vector<std::vector<uint8_t>> frames) {
+    TAviSpec spec;
+    spec.Width = 3;
+    spec.Height = 2;
+    spec.Streams.push_back(MakeVideoStream(3, height, bitCount, FourCC("DIB "), BI_RGB, tail));
+    for (auto& f : frames)
+        spec.Chunks.push_back(TAviChunkSpec{0, "db", std::move(f)});
+    return spec;
+}
+
+} // namespace
+
+// ---- Raw frames ---------------------------------------------------------------------------------
+
+TEST(AviDecodeRaw, BottomUpAndTopDownGiveTheSamePixelsAtAnySize) {
+    for (bool topDown : {false, true}) {
+        TAviReader r;
+        ASSERT_TRUE(
+            OpenBytes(r, BuildAvi(RawMovie(topDown ? -2 : 2, 24, {}, {Rows24(topDown)})).Bytes));
+        TBitmap same(3, 2), stretched(6, 4);
+        ASSERT_TRUE(r.GetFrame(0, same));
+        ExpectPicture3x2(same, topDown ? "top-down" : "bottom-up");
+        ASSERT_TRUE(r.GetFrame(0, stretched));
+        ExpectPicture3x2(stretched, "stretched");
+        EXPECT_EQ(r.GetLastDecodedFrame(), 0);
+    }
+}
+
+TEST(AviDecodeRaw, PaletteAndDeepFormats) {
+    // 8 bits: indices into a table that holds the six colours at entries 10..15.
+    std::vector<uint8_t> palette(256 * 4);
+    const uint32_t flat[6] = {Picture3x2[0][0], Picture3x2[0][1], Picture3x2[0][2],
+                              Picture3x2[1][0], Picture3x2[1][1], Picture3x2[1][2]};
+    for (int k = 0; k < 6; ++k) {
+        palette[(10 + k) * 4 + 0] = uint8_t(flat[k] >> 16);
+        palette[(10 + k) * 4 + 1] = uint8_t(flat[k] >> 8);
+        palette[(10 + k) * 4 + 2] = uint8_t(flat[k]);
+    }
+    // Bottom row first, each row padded to 4 bytes.
+    const std::vector<uint8_t> bits8 = {13, 14, 15, 0, 10, 11, 12, 0};
+
+    // 16 bits (5 bits per colour) and 32 bits; the colours are 0 or full, so exact in both.
+    auto deep = [](uint16_t bitCount) {
+        std::vector<uint8_t> bits;
+        for (int y = 1; y >= 0; --y) {
+            for (int x = 0; x < 3; ++x) {
+                const uint32_t c = Picture3x2[y][x];
+                const bool r = c & 0xFF, g = c & 0xFF00, b = c & 0xFF0000;
+                if (bitCount == 16) {
+                    const uint16_t v =
+                        uint16_t((r ? 0x7C00 : 0) | (g ? 0x03E0 : 0) | (b ? 0x1F : 0));
+                    bits.insert(bits.end(), {uint8_t(v), uint8_t(v >> 8)});
+                } else {
+                    bits.insert(bits.end(), {uint8_t(b ? 255 : 0), uint8_t(g ? 255 : 0),
+                                             uint8_t(r ? 255 : 0), 0x5A});
+                }
+            }
+            if (bitCount == 16)
+                bits.insert(bits.end(), 2, 0); // pad 6 bytes to 8
+        }
+        return bits;
+    };
+
+    struct TCase {
+        uint16_t BitCount;
+        std::vector<uint8_t> Tail, Bits;
+    } cases[] = {{8, palette, bits8}, {16, {}, deep(16)}, {32, {}, deep(32)}};
+    for (const TCase& c : cases) {
+        TAviReader r;
+        ASSERT_TRUE(OpenBytes(r, BuildAvi(RawMovie(2, c.BitCount, c.Tail, {c.Bits})).Bytes));
+        TBitmap same(3, 2), stretched(9, 6);
+        ASSERT_TRUE(r.GetFrame(0, same)) << c.BitCount;
+        ExpectPicture3x2(same, "same size");
+        ASSERT_TRUE(r.GetFrame(0, stretched)) << c.BitCount;
+        ExpectPicture3x2(stretched, "stretched");
+    }
+}
+
+TEST(AviDecodeRaw, DroppedFramesRepeatThePictureBeforeThem) {
+    TAviSpec spec = RawMovie(2, 24, {}, {Rows24(false), {}, {}, MakeDib24Frame(3, 2, 9)});
+    TAviReader r;
+    ASSERT_TRUE(OpenBytes(r, BuildAvi(spec).Bytes));
+    TBitmap b(3, 2);
+    // Asked for out of order: the empty chunks still show frame 0.
+    ASSERT_TRUE(r.GetFrame(3, b));
+    ASSERT_TRUE(r.GetFrame(2, b));
+    ExpectPicture3x2(b, "dropped frame 2");
+    EXPECT_EQ(r.GetLastDecodedFrame(), 2);
+
+    // With nothing stored before it, an empty first frame has no picture.
+    TAviReader first;
+    ASSERT_TRUE(OpenBytes(first, BuildAvi(RawMovie(2, 24, {}, {{}, Rows24(false)})).Bytes));
+    EXPECT_FALSE(first.GetFrame(0, b));
+    EXPECT_EQ(first.GetLastDecodedFrame(), -1);
+}
+
+TEST(AviDecodeRaw, RefusesShortChunksAndIndexesOutOfRange) {
+    std::vector<uint8_t> shortFrame = Rows24(false);
+    shortFrame.pop_back();
+    TAviReader r;
+    ASSERT_TRUE(OpenBytes(r, BuildAvi(RawMovie(2, 24, {}, {Rows24(false), shortFrame})).Bytes));
+    TBitmap b(3, 2);
+    b.Canvas().Brush.Color = 0x123456;
+    b.Canvas().FillRect(Rect(0, 0, 3, 2));
+    EXPECT_FALSE(r.GetFrame(1, b));
+    EXPECT_EQ(b.Canvas().GetPixel(0, 0), 0x123456u) << "a refused frame draws nothing";
+    EXPECT_FALSE(r.GetFrame(2, b));
+    EXPECT_FALSE(r.GetFrame(-1, b));
+    EXPECT_EQ(r.GetLastDecodedFrame(), -1);
+    TBitmap empty;
+    EXPECT_FALSE(r.GetFrame(0, empty));
+
+    r.Close();
+    EXPECT_FALSE(r.GetFrame(0, b));
+}
+
+TEST(AviDecodeRaw, RawStreamsIgnoreTheFileLayerOption) {
+    TOptionsGuard guard;
+    TAviReader r;
+    ASSERT_TRUE(OpenBytes(r, BuildAvi(RawMovie(2, 24, {}, {Rows24(false)})).Bytes));
+    EXPECT_EQ(r.GetFrameReader(), nullptr);
+    for (bool viaFileLayer : {true, false}) {
+        DecoderOptions[doUseMMIOReader] = viaFileLayer;
+        TBitmap b(3, 2);
+        ASSERT_TRUE(r.GetFrame(0, b));
+        ExpectPicture3x2(b, "raw");
+    }
+}
+
+// ---- Compressed frames --------------------------------------------------------------------------
+
+namespace {
+
+struct TMovie {
+    std::string File;
+    std::vector<uint8_t> Bytes;
+    std::map<int64_t, std::vector<uint8_t>> Reference;
+};
+
+class AviDecodeCompressed : public ::testing::Test {
+protected:
+    static constexpr int Frames = 30;
+    static constexpr int W = 64, H = 48;
+
+    static void SetUpTestSuite() {
+        // Damaged frames are meant here; the decoders need not say so on stderr.
+        av_log_set_level(AV_LOG_QUIET);
+        Dir = new TTempDir;
+        auto make = [](const std::string& encoder, std::set<int> dropped) {
+            TMovie m;
+            m.File = Dir->Path + "/" + encoder + ".avi";
+            TEncodedAviSpec spec;
+            spec.Encoder = encoder;
+            spec.Width = W;
+            spec.Height = H;
+            spec.Frames = Frames;
+            spec.Gop = 12;
+            spec.Dropped = std::move(dropped);
+            std::string why;
+            if (!WriteEncodedAvi(m.File, spec, &why))
+                ADD_FAILURE() << encoder << ": " << why;
+            m.Bytes = ReadAll(m.File);
+            m.Reference = ReferenceDecode(m.File);
+            return m;
+        };
+        Mjpeg = new TMovie(make("mjpeg", {5}));
+        Mpeg4 = new TMovie(make("mpeg4", {17}));
+    }
+    static void TearDownTestSuite() {
+        delete Mjpeg;
+        delete Mpeg4;
+        delete Dir;
+    }
+
+    // Every frame in the given order, through the path the options choose, keyed by frame.
+    static std::vector<std::vector<uint8_t>> Decode(TAviReader& r, const std::vector<int>& order,
+                                                    int w = W, int h = H) {
+        std::vector<std::vector<uint8_t>> out(Frames);
+        TBitmap b(w, h);
+        for (int i : order) {
+            EXPECT_TRUE(r.GetFrame(i, b)) << "frame " << i;
+            EXPECT_EQ(r.GetLastDecodedFrame(), i);
+            out[size_t(i)] = Pixels(b);
+        }
+        return out;
+    }
+
+    static std::vector<int> Sequential() {
+        std::vector<int> v(Frames);
+        for (int i = 0; i < Frames; ++i)
+            v[size_t(i)] = i;
+        return v;
+    }
+    static std::vector<int> Shuffled() {
+        std::vector<int> v = Sequential();
+        std::mt19937 rng(7);
+        std::shuffle(v.begin(), v.end(), rng);
+        // Backwards steps inside one group of pictures, and the same frame twice.
+        v.insert(v.end(), {20, 19, 13, 12, 11, 11, 29, 0});
+        return v;
+    }
+
+    // Frame-exact against the plain decode: each frame matches its own reference picture far
+    // better than the pictures of its neighbours, and a dropped frame shows the one before.
+    static void ExpectFrameExact(const TMovie& m, const std::vector<std::vector<uint8_t>>& got,
+                                 const std::set<int>& dropped) {
+        for (int i = 0; i < Frames; ++i) {
+            const int shown = dropped.count(i) ? i - 1 : i;
+            ASSERT_TRUE(m.Reference.count(shown)) << "reference lacks frame " << shown;
+            const auto& ref = m.Reference.at(shown);
+            ASSERT_EQ(got[size_t(i)].size(), ref.size());
+            const double own = Psnr(got[size_t(i)].data(), ref.data(), ref.size());
+            EXPECT_GT(own, 40) << "frame " << i;
+            for (int n : {shown - 1, shown + 1})
+                if (m.Reference.count(n))
+                    EXPECT_LT(Psnr(got[size_t(i)].data(), m.Reference.at(n).data(), ref.size()),
+                              own - 6)
+                        << "frame " << i << " looks like frame " << n;
+        }
+    }
+
+    static TTempDir* Dir;
+    static TMovie* Mjpeg;
+    static TMovie* Mpeg4;
+};
+
+TTempDir* AviDecodeCompressed::Dir = nullptr;
+TMovie* AviDecodeCompressed::Mjpeg = nullptr;
+TMovie* AviDecodeCompressed::Mpeg4 = nullptr;
+
+} // namespace
+
+TEST_F(AviDecodeCompressed, BothPathsAreFrameExactInAnyOrder) {
+    TOptionsGuard guard;
+    const std::pair<const TMovie*, std::set<int>> movies[] = {{Mjpeg, {5}}, {Mpeg4, {17}}};
+    for (const auto& [movie, dropped] : movies) {
+        SCOPED_TRACE(movie->File);
+        TAviReader r;
+        ASSERT_TRUE(r.Open(movie->File));
+        ASSERT_NE(r.GetFrameReader(), nullptr);
+        EXPECT_EQ(r.GetLastDecodedFrame(), -1);
+
+        DecoderOptions[doUseMMIOReader] = true;
+        const auto fileLayer = Decode(r, Sequential());
+        ExpectFrameExact(*movie, fileLayer, dropped);
+        EXPECT_EQ(Decode(r, Shuffled()), fileLayer);
+
+        DecoderOptions[doUseMMIOReader] = false;
+        const auto own = Decode(r, Shuffled());
+        EXPECT_EQ(own, fileLayer) << "both paths give the same pictures";
+        // The options that once chose other decompress calls change nothing.
+        DecoderOptions[doShowDeltaPart] = DecoderOptions[doUseDecompressEx] = true;
+        EXPECT_EQ(Decode(r, Sequential()), fileLayer);
+        DecoderOptions[doShowDeltaPart] = DecoderOptions[doUseDecompressEx] = false;
+
+        // A fresh reader gets the same pictures whichever frame it starts with.
+        TAviReader fresh;
+        ASSERT_TRUE(OpenBytes(fresh, movie->Bytes));
+        EXPECT_EQ(Decode(fresh, {23})[23], fileLayer[23]);
+    }
+}
+
+TEST_F(AviDecodeCompressed, VectorQuantisingCodecsWhenPresent) {
+    TOptionsGuard guard;
+    for (const char* encoder : {"msvideo1", "cinepak"}) {
+        if (!avcodec_find_encoder_by_name(encoder))
+            continue;
+        SCOPED_TRACE(encoder);
+        TEncodedAviSpec spec;
+        spec.Encoder = encoder;
+        spec.Width = W;
+        spec.Height = H;
+        spec.Frames = Frames;
+        spec.Dropped = {9};
+        const std::string file = Dir->Path + "/" + encoder + ".avi";
+        std::string why;
+        ASSERT_TRUE(WriteEncodedAvi(file, spec, &why)) << why;
+        TMovie m;
+        m.Reference = ReferenceDecode(file);
+        TAviReader r;
+        ASSERT_TRUE(r.Open(file));
+        DecoderOptions[doUseMMIOReader] = true;
+        const auto fileLayer = Decode(r, Shuffled());
+        ExpectFrameExact(m, fileLayer, spec.Dropped);
+        DecoderOptions[doUseMMIOReader] = false;
+        EXPECT_EQ(Decode(r, Shuffled()), fileLayer);
+    }
+}
+
+TEST_F(AviDecodeCompressed, StretchedTargetsOfEitherPath) {
+    TOptionsGuard guard;
+    TAviReader r;
+    ASSERT_TRUE(r.Open(Mpeg4->File));
+    for (auto [w, h] : {std::pair{32, 24}, std::pair{150, 77}}) {
+        DecoderOptions[doUseMMIOReader] = true;
+        const auto a = Decode(r, {3, 4, 25}, w, h);
+        DecoderOptions[doUseMMIOReader] = false;
+        const auto b = Decode(r, {25, 3, 4}, w, h);
+        EXPECT_EQ(a, b);
+        ASSERT_EQ(a[4].size(), size_t(w) * h * 3);
+        // Stretched pictures still follow the movie: frames 3 and 25 differ.
+        EXPECT_NE(a[3], a[25]);
+    }
+}
+
+TEST_F(AviDecodeCompressed, PastTheEnd) {
+    TOptionsGuard guard;
+    TAviReader r;
+    ASSERT_TRUE(r.Open(Mjpeg->File));
+    TBitmap b(8, 8);
+    b.Canvas().Brush.Color = 0x336699;
+    DecoderOptions[doUseMMIOReader] = true;
+    // The file layer paints the whole target with the brush.
+    ASSERT_TRUE(r.GetFrame(Frames, b));
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x)
+            ASSERT_EQ(b.Canvas().GetPixel(x, y), 0x336699u);
+    EXPECT_EQ(r.GetLastDecodedFrame(), Frames);
+    DecoderOptions[doUseMMIOReader] = false;
+    EXPECT_FALSE(r.GetFrame(Frames, b));
+    EXPECT_FALSE(r.GetFrame(-1, b));
+}
+
+TEST_F(AviDecodeCompressed, UnknownCodecOpensButDrawsNothing) {
+    TOptionsGuard guard;
+    std::vector<uint8_t> bytes = Mjpeg->Bytes;
+    // Rename the codec everywhere it is named (stream handler and format compression).
+    int renamed = 0;
+    for (size_t i = 0; i + 4 <= bytes.size(); ++i)
+        if (std::memcmp(&bytes[i], "MJPG", 4) == 0) {
+            std::memcpy(&bytes[i], "QQZZ", 4);
+            ++renamed;
+        }
+    ASSERT_GE(renamed, 2);
+    TAviReader r;
+    ASSERT_TRUE(OpenBytes(r, bytes));
+    TBitmap b(W, H);
+    for (bool viaFileLayer : {true, false}) {
+        DecoderOptions[doUseMMIOReader] = viaFileLayer;
+        EXPECT_FALSE(r.GetFrame(0, b));
+        EXPECT_FALSE(r.GetFrame(1, b));
+    }
+    EXPECT_EQ(r.GetLastDecodedFrame(), -1);
+}
+
+TEST_F(AviDecodeCompressed, FilesTheFileLayerRefusesDecodeOverOurIndex) {
+    TOptionsGuard guard;
+    DecoderOptions[doUseMMIOReader] = true;
+    TAviReader plain;
+    ASSERT_TRUE(plain.Open(Mpeg4->File));
+    const auto expected = Decode(plain, Sequential());
+
+    // Our walk takes ids in any letter case; libavformat does not.
+    std::vector<uint8_t> bytes = Mpeg4->Bytes;
+    std::memcpy(bytes.data(), "riff", 4);
+    TAviReader r;
+    ASSERT_TRUE(OpenBytes(r, bytes));
+    EXPECT_EQ(r.GetFrameReader(), nullptr);
+    EXPECT_EQ(Decode(r, Shuffled()), expected);
+}
+
+TEST_F(AviDecodeCompressed, DamagedFramesFailCleanly) {
+    TOptionsGuard guard;
+    // Rebuild the MJPEG movie chunk by chunk: frame 1 cut in half, frame 2 garbage.
+    TAviReader source;
+    ASSERT_TRUE(source.Open(Mjpeg->File));
+    std::vector<std::vector<uint8_t>> chunks(5);
+    for (int i = 0; i < 5; ++i)
+        ASSERT_TRUE(source.ReadVideoChunk(i, chunks[size_t(i)]));
+    chunks[1].resize(chunks[1].size() / 2);
+    chunks[2] = MakePattern(chunks[2].size(), 2);
+    TAviSpec spec;
+    spec.Width = W;
+    spec.Height = H;
+    spec.Streams.push_back(MakeVideoStream(W, H, 24, FourCC("MJPG"), FourCC("MJPG")));
+    for (auto& c : chunks)
+        spec.Chunks.push_back(TAviChunkSpec{0, "dc", c});
+    TAviImage image = BuildAvi(spec);
+
+    auto expectClean = [&](TAviReader& r, int i) {
+        TBitmap b(W, H);
+        ASSERT_TRUE(r.GetFrame(i, b)) << i;
+        EXPECT_GT(Psnr(Pixels(b).data(), Mjpeg->Reference.at(i).data(), size_t(W) * H * 3), 40)
+            << i;
+    };
+    for (bool viaFileLayer : {false, true}) {
+        SCOPED_TRACE(viaFileLayer ? "file layer" : "own decompressor");
+        DecoderOptions[doUseMMIOReader] = viaFileLayer;
+        TAviReader r;
+        ASSERT_TRUE(OpenBytes(r, image.Bytes));
+        TBitmap b(W, H);
+        // Half a picture may decode with damage or not at all; either way no crash.
+        r.GetFrame(1, b);
+        EXPECT_FALSE(r.GetFrame(2, b));
+        // Whole frames around the damage decode as in the clean movie.
+        for (int i : {3, 0, 4})
+            expectClean(r, i);
+    }
+
+    // An index entry pointing past the end of the file loses that frame only.
+    image.PutU32(image.EntryPos[3] + 8, 0x7FFFFF00u);
+    DecoderOptions[doUseMMIOReader] = false;
+    TAviReader r;
+    ASSERT_TRUE(OpenBytes(r, image.Bytes));
+    TBitmap b(W, H);
+    EXPECT_FALSE(r.GetFrame(3, b));
+    expectClean(r, 4);
+    expectClean(r, 0);
+    // libavformat reads such a file in its own way; it must only fail cleanly.
+    DecoderOptions[doUseMMIOReader] = true;
+    for (int i = 0; i < 6; ++i)
+        r.GetFrame(i, b);
+}
+
+TEST_F(AviDecodeCompressed, GarbageInAPredictedFrameHealsAtTheNextKeyFrame) {
+    TOptionsGuard guard;
+    TAviReader clean;
+    ASSERT_TRUE(clean.Open(Mpeg4->File));
+    DecoderOptions[doUseMMIOReader] = false;
+    const auto expected = Decode(clean, Sequential());
+
+    // Overwrite the data of frame 5 (a predicted frame) in place.
+    std::vector<uint8_t> bytes = Mpeg4->Bytes;
+    const TPictInfo& p = clean.GetVideoChunks()[5];
+    ASSERT_FALSE(p.Flags & AVIIF_KEYFRAME);
+    const std::vector<uint8_t> junk = MakePattern(p.Size, 5);
+    std::copy(junk.begin(), junk.end(), bytes.begin() + clean.ChunkDataPos(p.Offset));
+    for (bool viaFileLayer : {false, true}) {
+        DecoderOptions[doUseMMIOReader] = viaFileLayer;
+        TAviReader r;
+        ASSERT_TRUE(OpenBytes(r, bytes));
+        TBitmap b(W, H);
+        for (int i = 0; i < 12; ++i)
+            r.GetFrame(i, b); // damaged or not, but no crash
+        for (int i : {12, 20, 13}) {
+            ASSERT_TRUE(r.GetFrame(i, b));
+            EXPECT_EQ(Pixels(b), expected[size_t(i)]) << i;
+        }
+    }
+}
+
+TEST_F(AviDecodeCompressed, CorruptBytesAnywhereInTheDataFailCleanly) {
+    TOptionsGuard guard;
+    // A small MPEG-4 movie with key frames every 4; then every 5th byte of its frame data, in
+    // turn, is set to 0xFF and each frame is asked for through both paths.
+    TEncodedAviSpec spec;
+    spec.Encoder = "mpeg4";
+    spec.Width = 16;
+    spec.Height = 16;
+    spec.Frames = 6;
+    spec.Gop = 4;
+    const std::string file = Dir->Path + "/small-mpeg4.avi";
+    ASSERT_TRUE(WriteEncodedAvi(file, spec));
+    TAviReader clean;
+    ASSERT_TRUE(clean.Open(file));
+    const std::vector<uint8_t> bytes = ReadAll(file);
+    const auto& chunks = clean.GetVideoChunks();
+    const size_t from = size_t(clean.ChunkDataPos(chunks.front().Offset));
+    const size_t to = size_t(clean.ChunkDataPos(chunks.back().Offset) + chunks.back().Size);
+    int drawn = 0;
+    for (size_t at = from; at < to; at += 5) {
+        std::vector<uint8_t> damaged = bytes;
+        damaged[at] = 0xFF;
+        TAviReader r;
+        ASSERT_TRUE(OpenBytes(r, damaged));
+        TBitmap b(16, 16), small(5, 3);
+        for (bool viaFileLayer : {true, false}) {
+            DecoderOptions[doUseMMIOReader] = viaFileLayer;
+            for (int i : {0, 5, 2, 3, 1, 4})
+                drawn += r.GetFrame(i, (i & 1) ? small : b);
+        }
+    }
+    // Most single-byte damage still gives pictures.
+    EXPECT_GT(drawn, 0);
+}
+
+TEST_F(AviDecodeCompressed, ImageSizeFilledFromTheFirstChunk) {
+    TOptionsGuard guard;
+    DecoderOptions[doUseMMIOReader] = false;
+    std::vector<uint8_t> bytes = Mjpeg->Bytes;
+    TAviReader probe;
+    ASSERT_TRUE(OpenBytes(probe, bytes));
+    // biSizeImage sits 20 bytes into the format; find the format by its MJPG compression.
+    const auto at = std::search(bytes.begin(), bytes.end(), "strf", "strf" + 4) - bytes.begin();
+    ASSERT_LT(size_t(at), bytes.size());
+    const size_t sizeImage = size_t(at) + 8 + 20;
+    std::memset(&bytes[sizeImage], 0, 4);
+    TAviReader r;
+    ASSERT_TRUE(OpenBytes(r, bytes));
+    ASSERT_EQ(r.GetVideoFormat().biSizeImage, 0u);
+    TBitmap b(W, H);
+    ASSERT_TRUE(r.GetFrame(2, b));
+    EXPECT_EQ(r.GetVideoFormat().biSizeImage, r.GetVideoChunks()[2].Size);
+}
+
+// Writes the seed inputs of the frame decoding fuzz target into $TARVOLIN_SEED_DIR:
+//   TARVOLIN_SEED_DIR=fuzz/corpus/AviFrame tests_media --gtest_also_run_disabled_tests
+//       --gtest_filter='*WriteFuzzSeeds'
+TEST(AviDecodeSeeds, DISABLED_WriteFuzzSeeds) {
+    const char* dir = std::getenv("TARVOLIN_SEED_DIR");
+    if (!dir)
+        GTEST_SKIP() << "TARVOLIN_SEED_DIR not set";
+    auto save = [&](const std::string& name, const TAviSpec& spec) {
+        BuildAvi(spec).Save(std::string(dir) + "/" + name);
+    };
+    std::vector<uint8_t> palette(16 * 4);
+    for (size_t i = 0; i < palette.size(); ++i)
+        palette[i] = uint8_t(i * 17);
+    TAviSpec pal8;
+    pal8.Width = 4;
+    pal8.Height = 2;
+    pal8.Streams.push_back(MakeVideoStream(4, 2, 8, FourCC("DIB "), BI_RGB, palette));
+    pal8.Chunks = {
+        {0, "db", {1, 2, 3, 4, 5, 6, 7, 8}}, {0, "db", {}}, {0, "db", MakePattern(8, 3)}};
+    save("raw-pal8-dropped.avi", pal8);
+    save("raw-24-topdown.avi", RawMovie(-2, 24, {}, {Rows24(true), Rows24(true)}));
+    save("raw-16-short.avi", RawMovie(2, 16, {}, {std::vector<uint8_t>(16, 0x5A), {1, 2, 3}}));
+
+    // Compressed movies rebuilt from encoded chunks, without libavformat's header padding.
+    TTempDir tmp;
+    auto rebuild = [&](const std::string& encoder, const char(&tag)[5], int frames, int gop,
+                       std::set<int> dropped) {
+        TEncodedAviSpec spec;
+        spec.Encoder = encoder;
+        spec.Width = 16;
+        spec.Height = 16;
+        spec.Frames = frames;
+        spec.Gop = gop;
+        spec.Dropped = std::move(dropped);
+        const std::string file = tmp.Path + "/" + encoder + ".avi";
+        ASSERT_TRUE(WriteEncodedAvi(file, spec));
+        TAviReader r;
+        ASSERT_TRUE(r.Open(file));
+        TAviSpec out;
+        out.Streams.push_back(MakeVideoStream(16, 16, 24, FourCC(tag), FourCC(tag)));
+        for (int i = 0; i < int(r.GetVideoChunks().size()); ++i) {
+            TAviChunkSpec c{0, "dc", {}};
+            ASSERT_TRUE(r.ReadVideoChunk(i, c.Data));
+            c.Key = r.GetVideoChunks()[size_t(i)].Flags & AVIIF_KEYFRAME;
+            out.Chunks.push_back(std::move(c));
+        }
+        save(encoder + ".avi", out);
+    };
+    rebuild("mjpeg", "MJPG", 3, 1, {1});
+    rebuild("mpeg4", "FMP4", 5, 3, {3});
+}

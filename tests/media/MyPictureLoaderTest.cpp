@@ -1,0 +1,371 @@
+#include "MyPictureLoader.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "MyGIFReader.h"
+#include "PictureFixtures.h"
+#include "TempFolders.h"
+
+namespace {
+
+constexpr uint32_t Red = 0x0000FF, Green = 0x00FF00, Blue = 0xFF0000, White = 0xFFFFFF;
+
+TBitmap LoadBytes(const std::vector<uint8_t>& bytes, TPictureKind kind, int32_t fitW = 0,
+                  int32_t fitH = 0) {
+    TPictureLoader loader;
+    TBitmap bmp;
+    loader.LoadFromMemory(bytes.data(), bytes.size(), kind, bmp, fitW, fitH);
+    return bmp;
+}
+
+bool Near(uint32_t a, uint32_t b, int tolerance) {
+    for (int s = 0; s < 24; s += 8) {
+        const int d = int((a >> s) & 0xFF) - int((b >> s) & 0xFF);
+        if (d > tolerance || d < -tolerance)
+            return false;
+    }
+    return true;
+}
+
+// 4 x 3 with a distinct colour per pixel, so any row or column mix-up shows.
+uint32_t Colour(int32_t x, int32_t y) {
+    return uint32_t(0x102030 + x * 0x000040 + y * 0x004000);
+}
+
+void ExpectPattern(const TBitmap& bmp) {
+    ASSERT_EQ(bmp.Width(), 4);
+    ASSERT_EQ(bmp.Height(), 3);
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 4; ++x)
+            EXPECT_EQ(bmp.Canvas().GetPixel(x, y), Colour(x, y)) << x << "," << y;
+}
+
+} // namespace
+
+TEST(PictureKind, ExtensionsMatchExactlyWithoutCase) {
+    EXPECT_EQ(PictureKindOf("/a/b.JPG"), TPictureKind::Jpeg);
+    EXPECT_EQ(PictureKindOf("b.jpeg"), TPictureKind::Jpeg);
+    EXPECT_EQ(PictureKindOf("b.Bmp"), TPictureKind::Bmp);
+    EXPECT_EQ(PictureKindOf("b.gIf"), TPictureKind::Gif);
+    for (const char* s : {"b.j", "b.bm", "b.", "b", "b.jpgx", "b.txt", "dir.jpg/file", "b.gif.txt"})
+        EXPECT_EQ(PictureKindOf(s), TPictureKind::None) << s;
+}
+
+TEST(BmpReader, TwentyFourBitBottomUpAndTopDown) {
+    TBmpSpec s;
+    s.Pixel = [](int32_t x, int32_t y) { return Colour(x, y); };
+    ExpectPattern(LoadBytes(BuildBmp(s), TPictureKind::Bmp));
+    s.TopDown = true;
+    ExpectPattern(LoadBytes(BuildBmp(s), TPictureKind::Bmp));
+    s.TopDown = false;
+    s.HeaderSize = 124; // version 5 header
+    ExpectPattern(LoadBytes(BuildBmp(s), TPictureKind::Bmp));
+}
+
+TEST(BmpReader, PaletteFormats) {
+    std::vector<uint32_t> pal(256);
+    for (size_t i = 0; i < pal.size(); ++i)
+        pal[i] = uint32_t(i * 0x010305) & 0xFFFFFF;
+    for (uint16_t bits : {1, 4, 8}) {
+        SCOPED_TRACE(bits);
+        TBmpSpec s;
+        s.Width = 13; // rows end inside a byte
+        s.Bits = bits;
+        s.Palette.assign(pal.begin(), pal.begin() + (1 << bits));
+        const uint32_t mask = (1u << bits) - 1;
+        s.Pixel = [mask](int32_t x, int32_t y) { return uint32_t(x * 3 + y * 7) & mask; };
+        TBitmap bmp = LoadBytes(BuildBmp(s), TPictureKind::Bmp);
+        ASSERT_EQ(bmp.Width(), 13);
+        for (int y = 0; y < 3; ++y)
+            for (int x = 0; x < 13; ++x)
+                EXPECT_EQ(bmp.Canvas().GetPixel(x, y), pal[(x * 3 + y * 7) & mask]);
+    }
+    // A core header has three-byte colours.
+    TBmpSpec core;
+    core.HeaderSize = 12;
+    core.Bits = 4;
+    core.Palette = {Red, Green, Blue, White};
+    core.Pixel = [](int32_t x, int32_t) { return uint32_t(x); };
+    TBitmap bmp = LoadBytes(BuildBmp(core), TPictureKind::Bmp);
+    EXPECT_EQ(bmp.Canvas().GetPixel(0, 0), Red);
+    EXPECT_EQ(bmp.Canvas().GetPixel(3, 2), White);
+}
+
+TEST(BmpReader, ShortColourTableReadsMissingEntriesAsBlack) {
+    TBmpSpec s;
+    s.Bits = 8;
+    s.Palette = {Red, Green}; // the writer says 0 colours used, but only two are there
+    s.Pixel = [](int32_t x, int32_t) { return uint32_t(x); };
+    TBitmap bmp = LoadBytes(BuildBmp(s), TPictureKind::Bmp);
+    EXPECT_EQ(bmp.Canvas().GetPixel(0, 0), Red);
+    EXPECT_EQ(bmp.Canvas().GetPixel(1, 0), Green);
+    EXPECT_EQ(bmp.Canvas().GetPixel(3, 0), 0u);
+}
+
+TEST(BmpReader, SixteenAndThirtyTwoBitWithAndWithoutMasks) {
+    TBmpSpec s;
+    s.Bits = 16; // 5-5-5
+    s.Pixel = [](int32_t x, int32_t) {
+        const uint32_t v[] = {0x7C00, 0x03E0, 0x001F, 0x7FFF};
+        return v[x];
+    };
+    TBitmap bmp = LoadBytes(BuildBmp(s), TPictureKind::Bmp);
+    EXPECT_EQ(bmp.Canvas().GetPixel(0, 1), Red);
+    EXPECT_EQ(bmp.Canvas().GetPixel(1, 1), Green);
+    EXPECT_EQ(bmp.Canvas().GetPixel(2, 1), Blue);
+    EXPECT_EQ(bmp.Canvas().GetPixel(3, 1), White);
+
+    s.Compression = 3; // 5-6-5 masks after the header
+    s.Masks[0] = 0xF800, s.Masks[1] = 0x07E0, s.Masks[2] = 0x001F;
+    s.Pixel = [](int32_t x, int32_t) {
+        const uint32_t v[] = {0xF800, 0x07E0, 0x001F, 0x8410};
+        return v[x];
+    };
+    bmp = LoadBytes(BuildBmp(s), TPictureKind::Bmp);
+    EXPECT_EQ(bmp.Canvas().GetPixel(0, 0), Red);
+    EXPECT_EQ(bmp.Canvas().GetPixel(1, 0), Green);
+    EXPECT_EQ(bmp.Canvas().GetPixel(2, 0), Blue);
+    EXPECT_EQ(bmp.Canvas().GetPixel(3, 0), 0x848284u); // 16/31 red and blue, 32/63 green
+
+    TBmpSpec t;
+    t.Bits = 32;
+    t.Pixel = [](int32_t x, int32_t y) { // B, G, R, x in memory
+        const uint32_t c = Colour(x, y);
+        return (c & 0xFF) << 16 | (c & 0xFF00) | (c >> 16 & 0xFF) | 0xAA000000u;
+    };
+    ExpectPattern(LoadBytes(BuildBmp(t), TPictureKind::Bmp));
+    t.Compression = 3; // masks inside a version 4 header, red in the low byte
+    t.HeaderSize = 108;
+    t.Masks[0] = 0x000000FF, t.Masks[1] = 0x0000FF00, t.Masks[2] = 0x00FF0000;
+    t.Pixel = [](int32_t x, int32_t y) { return Colour(x, y); };
+    ExpectPattern(LoadBytes(BuildBmp(t), TPictureKind::Bmp));
+}
+
+TEST(BmpReader, DamagedFilesRaiseReadErrors) {
+    TBmpSpec s;
+    s.Width = 8;
+    s.Height = 8;
+    const std::vector<uint8_t> good = BuildBmp(s);
+    auto fails = [](std::vector<uint8_t> b, const char* what) {
+        SCOPED_TRACE(what);
+        TBitmap bmp;
+        EXPECT_THROW(ReadBmp(b.data(), b.size(), bmp, "x.bmp"), EReadError);
+    };
+    // Every cut short of the last row's padding fails, the header included.
+    for (size_t n : {size_t(0), size_t(1), size_t(17), size_t(30), size_t(53), good.size() - 3})
+        fails(std::vector<uint8_t>(good.begin(), good.begin() + long(n)), "truncated");
+    auto patch32 = [&](size_t at, uint32_t v) {
+        std::vector<uint8_t> b = good;
+        for (int i = 0; i < 4; ++i)
+            b[at + size_t(i)] = uint8_t(v >> (8 * i));
+        return b;
+    };
+    fails(patch32(0, 0), "magic");
+    fails(patch32(14, 39), "header size");
+    fails(patch32(14, 0xFFFFFFFF), "header size huge");
+    fails(patch32(18, 0), "zero width");
+    fails(patch32(18, 0x80000000), "negative width");
+    fails(patch32(22, 0x80000000), "most negative height");
+    fails(patch32(18, 100000), "too wide");
+    fails(patch32(18, 30000), "wider than the bytes");
+    fails(patch32(22, 30000), "taller than the bytes");
+    fails(patch32(10, 0xFFFFFFF0), "pixel offset past the end");
+    fails(patch32(10, 20), "pixel offset inside the header");
+    fails(patch32(30, 1), "RLE8");
+    fails(patch32(30, 3), "bit fields on 24 bits");
+    std::vector<uint8_t> b = good;
+    b[28] = 2;
+    fails(b, "2 bits");
+    TBmpSpec pal;
+    pal.Bits = 8;
+    std::vector<uint8_t> noTable = BuildBmp(pal);
+    fails(noTable, "palette picture without colours");
+}
+
+TEST(BmpReader, LastRowMayLackItsPadding) {
+    TBmpSpec s;
+    s.Width = 3; // 9 bytes of pixels, 12 per row
+    s.Pixel = [](int32_t x, int32_t y) { return Colour(x, y); };
+    std::vector<uint8_t> b = BuildBmp(s);
+    b.erase(b.end() - 3, b.end());
+    TBitmap bmp = LoadBytes(b, TPictureKind::Bmp);
+    EXPECT_EQ(bmp.Canvas().GetPixel(2, 0), Colour(2, 0));
+}
+
+TEST(JpegReader, PixelsSurviveARoundTrip) {
+    const uint32_t q[4] = {Red, Green, Blue, White};
+    const TBitmap src = MakeQuarters(64, 32, q);
+    TBitmap bmp = LoadBytes(BuildJpeg(src), TPictureKind::Jpeg);
+    ASSERT_EQ(bmp.Width(), 64);
+    ASSERT_EQ(bmp.Height(), 32);
+    const int px[4][2] = {{8, 8}, {56, 8}, {8, 24}, {56, 24}};
+    for (int i = 0; i < 4; ++i)
+        EXPECT_TRUE(Near(bmp.Canvas().GetPixel(px[i][0], px[i][1]), q[i], 6)) << i;
+}
+
+TEST(JpegReader, LargePictureDecodesScaledButNeverBelowTheFrame) {
+    const uint32_t q[4] = {Red, Green, Blue, White};
+    const std::vector<uint8_t> jpeg = BuildJpeg(MakeQuarters(640, 480, q));
+    TBitmap bmp = LoadBytes(jpeg, TPictureKind::Jpeg, 160, 120);
+    EXPECT_EQ(bmp.Width(), 160);
+    EXPECT_EQ(bmp.Height(), 120);
+    EXPECT_TRUE(Near(bmp.Canvas().GetPixel(140, 100), White, 8));
+    bmp = LoadBytes(jpeg, TPictureKind::Jpeg, 170, 120);
+    EXPECT_GE(bmp.Width(), 170);
+    EXPECT_LT(bmp.Width(), 640);
+    bmp = LoadBytes(jpeg, TPictureKind::Jpeg, 1000, 1000);
+    EXPECT_EQ(bmp.Width(), 640);
+}
+
+TEST(JpegReader, DamagedFilesRaiseReadErrors) {
+    const uint32_t q[4] = {Red, Green, Blue, White};
+    const std::vector<uint8_t> good = BuildJpeg(MakeQuarters(64, 64, q));
+    TPictureLoader loader;
+    auto fails = [&](const std::vector<uint8_t>& b, const char* what) {
+        SCOPED_TRACE(what);
+        TBitmap bmp;
+        EXPECT_THROW(loader.LoadFromMemory(b.data(), b.size(), TPictureKind::Jpeg, bmp),
+                     EReadError);
+    };
+    fails({}, "empty");
+    fails({0xFF, 0xD8}, "start marker only");
+    fails(std::vector<uint8_t>(good.begin(), good.begin() + long(good.size() / 2)), "half");
+    fails(std::vector<uint8_t>(good.begin(), good.end() - 2), "no end marker");
+    // Frame header claiming 60000 x 60000: refused before any pixel memory is taken.
+    std::vector<uint8_t> huge = good;
+    for (size_t i = 0; i + 8 < huge.size(); ++i)
+        if (huge[i] == 0xFF && huge[i + 1] == 0xC0) {
+            huge[i + 5] = 0xEA, huge[i + 6] = 0x60, huge[i + 7] = 0xEA, huge[i + 8] = 0x60;
+            break;
+        }
+    fails(huge, "huge");
+    // The loader stays usable after failures.
+    TBitmap bmp;
+    loader.LoadFromMemory(good.data(), good.size(), TPictureKind::Jpeg, bmp);
+    EXPECT_EQ(bmp.Width(), 64);
+}
+
+TEST(GifReader, FirstFrameColoursAndTransparency) {
+    const std::vector<uint32_t> colors = {Red, Green, Blue, White};
+    std::vector<uint8_t> idx;
+    for (int y = 0; y < 5; ++y)
+        for (int x = 0; x < 7; ++x)
+            idx.push_back(uint8_t((x + y) % 4));
+    TBitmap bmp = LoadBytes(BuildGif(7, 5, colors, idx), TPictureKind::Gif);
+    ASSERT_EQ(bmp.Width(), 7);
+    ASSERT_EQ(bmp.Height(), 5);
+    for (int y = 0; y < 5; ++y)
+        for (int x = 0; x < 7; ++x)
+            EXPECT_EQ(bmp.Canvas().GetPixel(x, y), colors[size_t((x + y) % 4)]);
+    bmp = LoadBytes(BuildGif(7, 5, colors, idx, 3), TPictureKind::Gif);
+    EXPECT_EQ(bmp.Canvas().GetPixel(3, 0), 0u); // transparent white shows black
+    EXPECT_EQ(bmp.Canvas().GetPixel(0, 0), Red);
+}
+
+TEST(GifReader, FilesAndDamage) {
+    TTempDir dir;
+    const std::vector<uint8_t> good = BuildGif(3, 2, {Red, Blue}, {0, 1, 0, 1, 0, 1});
+    SaveBytes(dir.Path + "/a.gif", good);
+    TGIFBitmap gif;
+    gif.LoadFromFile(dir.Path + "/a.gif");
+    EXPECT_EQ(gif.Width(), 3);
+    EXPECT_EQ(gif.Canvas().GetPixel(1, 1), Red);
+    int32_t w = 0, h = 0;
+    EXPECT_TRUE(TGIFBitmap::ReadSize(dir.Path + "/a.gif", w, h));
+    EXPECT_EQ(w, 3);
+    EXPECT_EQ(h, 2);
+
+    EXPECT_THROW(gif.LoadFromFile(dir.Path + "/missing.gif"), EReadError);
+    EXPECT_EQ(gif.Width(), 3); // unchanged after a failure
+    for (size_t n : {size_t(0), size_t(6), size_t(12), good.size() - 8}) {
+        SCOPED_TRACE(n);
+        TGIFBitmap g;
+        EXPECT_THROW(g.LoadFromMemory(good.data(), n), EReadError);
+    }
+    // A BMP named .gif is not read as a BMP.
+    const std::vector<uint8_t> bmp = BuildBmp(TBmpSpec{});
+    EXPECT_THROW(gif.LoadFromMemory(bmp.data(), bmp.size()), EReadError);
+}
+
+TEST(PictureLoader, FilesBySizeAndKind) {
+    TTempDir dir;
+    TBmpSpec s;
+    s.Width = 5;
+    s.Height = 9;
+    SaveBytes(dir.Path + "/p.BMP", BuildBmp(s));
+    const uint32_t q[4] = {Red, Green, Blue, White};
+    SaveBytes(dir.Path + "/p.jpeg", BuildJpeg(MakeQuarters(48, 16, q)));
+    SaveBytes(dir.Path + "/p.gif", BuildGif(2, 3, {Red, Blue}, {0, 1, 0, 1, 0, 1}));
+    SaveBytes(dir.Path + "/bad.jpg", {1, 2, 3});
+    dir.File("p.txt", "text");
+
+    TPictureLoader loader;
+    int32_t w = 0, h = 0;
+    ASSERT_TRUE(loader.ReadSize(dir.Path + "/p.BMP", w, h));
+    EXPECT_EQ(w * 100 + h, 509);
+    ASSERT_TRUE(loader.ReadSize(dir.Path + "/p.jpeg", w, h));
+    EXPECT_EQ(w * 100 + h, 4816);
+    ASSERT_TRUE(loader.ReadSize(dir.Path + "/p.gif", w, h));
+    EXPECT_EQ(w * 100 + h, 203);
+    EXPECT_FALSE(loader.ReadSize(dir.Path + "/bad.jpg", w, h));
+    EXPECT_FALSE(loader.ReadSize(dir.Path + "/p.txt", w, h));
+    EXPECT_FALSE(loader.ReadSize(dir.Path + "/none.bmp", w, h));
+
+    TBitmap bmp;
+    loader.LoadFromFile(dir.Path + "/p.gif", bmp);
+    EXPECT_EQ(bmp.Canvas().GetPixel(1, 0), Blue);
+    loader.LoadFromFile(dir.Path + "/p.jpeg", bmp);
+    EXPECT_EQ(bmp.Width(), 48);
+    try {
+        loader.LoadFromFile(dir.Path + "/bad.jpg", bmp);
+        FAIL();
+    } catch (const EReadError& e) {
+        EXPECT_EQ(e.FileName, dir.Path + "/bad.jpg");
+    }
+    EXPECT_THROW(loader.LoadFromFile(dir.Path + "/p.txt", bmp), EReadError);
+    EXPECT_THROW(loader.LoadFromFile(dir.Path + "/none.gif", bmp), EReadError);
+}
+
+// Writes the seed inputs of fuzz/corpus/PictureLoader when TARVOLIN_PICTURE_SEEDS names a folder:
+//   TARVOLIN_PICTURE_SEEDS=fuzz/corpus/PictureLoader tests_media --gtest_also_run_disabled_tests
+TEST(PictureLoader, DISABLED_WriteFuzzSeeds) {
+    const char* dir = std::getenv("TARVOLIN_PICTURE_SEEDS");
+    if (!dir)
+        GTEST_SKIP() << "TARVOLIN_PICTURE_SEEDS not set";
+    auto save = [&](const std::string& name, const std::vector<uint8_t>& bytes) {
+        SaveBytes(std::string(dir) + "/" + name, bytes);
+    };
+    TBmpSpec s;
+    s.Width = 5;
+    s.Pixel = [](int32_t x, int32_t y) { return Colour(x % 4, y); };
+    save("rgb24.bmp", BuildBmp(s));
+    s.TopDown = true;
+    s.Bits = 4;
+    s.Palette = {Red, Green, Blue, White};
+    s.Pixel = [](int32_t x, int32_t y) { return uint32_t(x + y) % 4; };
+    save("pal4-topdown.bmp", BuildBmp(s));
+    TBmpSpec core;
+    core.HeaderSize = 12;
+    core.Bits = 1;
+    core.Palette = {Red, Blue};
+    core.Pixel = [](int32_t x, int32_t) { return uint32_t(x % 2); };
+    save("core1.bmp", BuildBmp(core));
+    TBmpSpec f;
+    f.Bits = 16;
+    f.Compression = 3;
+    f.Masks[0] = 0xF800, f.Masks[1] = 0x07E0, f.Masks[2] = 0x001F;
+    f.Pixel = [](int32_t x, int32_t) { return uint32_t(0x1234 * (x + 1)); };
+    save("fields565.bmp", BuildBmp(f));
+    f.Bits = 32;
+    f.HeaderSize = 108;
+    f.Masks[0] = 0xFF, f.Masks[1] = 0xFF00, f.Masks[2] = 0xFF0000;
+    save("fields32-v4.bmp", BuildBmp(f));
+    const uint32_t q[4] = {Red, Green, Blue, White};
+    save("quarters.jpg", BuildJpeg(MakeQuarters(24, 16, q), 50));
+    std::vector<uint8_t> idx(30);
+    for (size_t i = 0; i < idx.size(); ++i)
+        idx[i] = uint8_t(i % 4);
+    save("stripes.gif", BuildGif(6, 5, {Red, Green, Blue, White}, idx, 2));
+}

@@ -1,0 +1,381 @@
+#include "MyWMVWriter.h"
+
+#include "FakeUiServices.h"
+#include "MediaProbe.h"
+#include "TempFolders.h"
+
+#include <csignal>
+#include <filesystem>
+#include <sys/resource.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+namespace {
+
+std::string Guid(int32_t index) {
+    std::string g;
+    TWMFBase::GetProfileByIdx(index, g);
+    return g;
+}
+
+TWaveFormatEx Pcm(uint32_t rate, uint16_t channels, uint16_t bits) {
+    TAudioFormat f{};
+    MakePcmFormat(f, rate, channels, bits);
+    return f.Wfx;
+}
+
+TWMFInfo MakeInfo(const std::string& file, int32_t profile, Extended fps = 15) {
+    TWMFInfo info;
+    info.Name = file;
+    info.AudioFormat = Pcm(22050, 1, 16);
+    info.Width = 64;
+    info.Height = 48;
+    info.FrameRate = fps;
+    info.Profile = Guid(profile);
+    return info;
+}
+
+// Writes frames of a moving bar and a tone: the sound of each frame, then its picture.
+bool WriteFrames(TWMVWriter& w, int frames, const TWMFInfo& info, bool sound = true) {
+    const uint32_t perFrame =
+        uint32_t(Round(Extended(info.AudioFormat.nSamplesPerSec) / info.FrameRate)) *
+        info.AudioFormat.nBlockAlign;
+    std::vector<uint8_t> block(perFrame);
+    for (int i = 0; i < frames; ++i) {
+        for (size_t k = 0; k + 1 < block.size(); k += 2) {
+            const int16_t v = int16_t((k / 2 % 50 < 25) ? 8000 : -8000);
+            block[k] = uint8_t(v);
+            block[k + 1] = uint8_t(uint16_t(v) >> 8);
+        }
+        TCanvas& c = w.GetBitmap().Canvas();
+        c.Brush.Color = 0x202020;
+        c.FillRect(Rect(0, 0, w.GetBitmap().Width(), w.GetBitmap().Height()));
+        c.Brush.Color = 0xFFFFFF;
+        c.FillRect(Rect(i * 4 % 48, 0, i * 4 % 48 + 16, 48));
+        if (sound && !w.WriteAudio(block.data(), uint32_t(block.size())))
+            return false;
+        if (!w.WriteVideoFrame())
+            return false;
+    }
+    return true;
+}
+
+class WMVWriterTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!TWMFBase::IsWMVCoreAvailable())
+            GTEST_SKIP() << "no ASF muxer or WMV 8 / WMA 2 encoder";
+    }
+    TFakeUiServices Ui;
+    TTempDir Dir;
+};
+
+} // namespace
+
+TEST(WMFBase, ProfileTable) {
+    std::vector<std::string> names{"stale"};
+    TWMFBase::FillProfileNames(names);
+    ASSERT_EQ(names.size(), 27u);
+    EXPECT_EQ(names[0], "Windows Media Video 8 for Color Pocket PCs (225 Kbps)");
+    EXPECT_EQ(names[14], "Windows Media Video 8 for Broadband (PAL, 700 Kbps)");
+    EXPECT_EQ(names[26], "Windows Media Audio 8 for ISDN (Better than CD quality, 128 Kbps)");
+    for (int32_t i = 0; i < 27; ++i) {
+        EXPECT_EQ(WMFProfiles[i].Index, i + 1);
+        EXPECT_EQ(TWMFBase::IndexOfProfile(Guid(i)), i);
+        const TWMFParams& p = TWMFBase::GetProfileParams(i);
+        const bool audioOnly = i >= 20;
+        EXPECT_EQ(WMFProfiles[i].Kind, audioOnly ? 'A' : 'V');
+        EXPECT_EQ(p.VideoBitRate == 0, audioOnly) << i;
+        EXPECT_EQ(p.AudioRate == 0, i == 15 || i == 16) << i;
+        std::string ext;
+        TWMFBase::GetProfileExtension(Guid(i), ext);
+        EXPECT_EQ(ext, audioOnly ? "wma" : "wmv");
+    }
+    EXPECT_EQ(Guid(14), "{EC298949-639B-45E2-96FD-4AB32D5919C2}");
+    EXPECT_EQ(TWMFBase::IndexOfProfile("{ec298949-639b-45e2-96fd-4ab32d5919c2}"), 14);
+    EXPECT_EQ(TWMFBase::IndexOfProfile("{7EA3126D-E1BA-4716-89AF-F65CEE0C0C67}"), 20);
+    EXPECT_EQ(TWMFBase::IndexOfProfile("{00000000-0000-0000-0000-000000000000}"), 14);
+    EXPECT_EQ(TWMFBase::IndexOfProfile(""), 14);
+    std::string ext;
+    TWMFBase::GetProfileExtension("nonsense", ext);
+    EXPECT_EQ(ext, "wmv");
+    std::string text;
+    TWMFBase::GetProfileDescription(20, text);
+    EXPECT_EQ(text, "Use this profile for radio and music content (audio only).");
+}
+
+TEST(WMFBase, BadIndexRaises) {
+    std::string g;
+    for (int32_t bad : {27, -1}) {
+        try {
+            TWMFBase::GetProfileByIdx(bad, g);
+            FAIL() << bad;
+        } catch (const Exception& e) {
+            EXPECT_EQ(e.GetMessage(),
+                      "TWMFBase.GetProfileByIdx: Error Idx is " + std::to_string(bad));
+        }
+        EXPECT_THROW(TWMFBase::GetProfileDescription(bad, g), Exception);
+    }
+}
+
+TEST(WMFBase, ProfileInfoIsClearedBeforeItIsFilled) {
+    TWMFInfo info;
+    info.Name = "keep.wmv";
+    info.Profile = "{keep}";
+    TWMFBase::GetProfileInfo(Guid(14), info);
+    EXPECT_EQ(info.Width, 720);
+    EXPECT_EQ(info.Height, 576);
+    EXPECT_EQ(info.FrameRate, 25);
+    EXPECT_EQ(info.VideoBitRate, 636000u >> 13);
+    EXPECT_EQ(info.AudioBitRate, 64000u >> 10);
+    EXPECT_EQ(info.AudioFormat.nSamplesPerSec, 44100u);
+    EXPECT_EQ(info.AudioFormat.nChannels, 2);
+    EXPECT_EQ(info.PixelText, "24bit");
+    // An audio-only profile leaves nothing of the video before it.
+    TWMFBase::GetProfileInfo(Guid(20), info);
+    EXPECT_EQ(info.Width, 0);
+    EXPECT_EQ(info.Height, 0);
+    EXPECT_EQ(info.FrameRate, 0);
+    EXPECT_EQ(info.VideoBitRate, 0u);
+    EXPECT_EQ(info.PixelText, "");
+    EXPECT_EQ(info.AudioFormat.nChannels, 1);
+    EXPECT_EQ(info.AudioFormat.nSamplesPerSec, 22050u);
+    // And a video-only one nothing of the sound.
+    TWMFBase::GetProfileInfo(Guid(15), info);
+    EXPECT_EQ(info.AudioBitRate, 0u);
+    EXPECT_EQ(info.AudioFormat.wFormatTag, 0);
+    EXPECT_EQ(info.Name, "keep.wmv");
+    EXPECT_EQ(info.Profile, "{keep}");
+}
+
+TEST(WMFBase, DescribeProfileLines) {
+    std::vector<std::string> lines{"stale"};
+    TWMFBase::DescribeProfile(Guid(11), lines);
+    EXPECT_THAT(lines,
+                ElementsAre("Video:", "  Width:    720 pixels", "  Height:   480 pixels",
+                            "  Pixel:    24bit", "  Timebase: 29.97003 frame per second",
+                            "  Bit rate: 636 kbps", "", "Audio:", "  Quality:    16 bit Stereo",
+                            "  Bit rate:   64 kbps", "  Sample rate:44 kHz", "",
+                            "Use this profile for high quality audio/video content intended for "
+                            "local playback or download and playback."));
+    TWMFBase::DescribeProfile(Guid(20), lines);
+    EXPECT_THAT(lines,
+                ElementsAre("Video:", "  No Video", "", "Audio:", "  Quality:    16 bit Mono",
+                            "  Bit rate:   24 kbps", "  Sample rate:22 kHz", "",
+                            "Use this profile for radio and music content (audio only)."));
+    TWMFBase::DescribeProfile(Guid(16), lines);
+    EXPECT_EQ(lines[1], "  Width:    160 pixels");
+    EXPECT_EQ(lines[4], "  Timebase: 15 frame per second");
+    EXPECT_EQ(lines[8], "  No audio");
+}
+
+TEST_F(WMVWriterTest, VideoWithSoundReadsBack) {
+    const std::string file = Dir.Path + "/movie.wmv";
+    TWMVWriter w(Ui);
+    TWMFInfo info = MakeInfo(file, 5);
+    ASSERT_TRUE(w.Open(info));
+    EXPECT_EQ(w.GetFrameDuration(), 666667);
+    EXPECT_EQ(w.GetFrameCounter(), 1); // one frame of silence leads in
+    EXPECT_EQ(w.GetBitmap().Width(), 64);
+    ASSERT_TRUE(WriteFrames(w, 30, info));
+    ASSERT_TRUE(w.Close());
+    EXPECT_FALSE(w.IsOpen());
+
+    const TProbedFile p = ProbeMedia(file, true);
+    ASSERT_TRUE(p.Opened);
+    EXPECT_EQ(p.FormatName, "asf");
+    ASSERT_EQ(p.Streams.size(), 2u);
+    const TProbedStream* v = p.FirstOf(true);
+    const TProbedStream* a = p.FirstOf(false);
+    ASSERT_TRUE(v && a);
+    EXPECT_EQ(v->CodecId, int(AV_CODEC_ID_WMV2));
+    EXPECT_EQ(v->Width, 160);
+    EXPECT_EQ(v->Height, 120);
+    EXPECT_EQ(v->DecodedFrames, 30);
+    EXPECT_EQ(v->DecodeErrors, 0);
+    EXPECT_EQ(a->CodecId, int(AV_CODEC_ID_WMAV2));
+    EXPECT_EQ(a->SampleRate, 22050);
+    EXPECT_EQ(a->Channels, 2);
+    EXPECT_EQ(a->DecodeErrors, 0);
+    // Sound and pictures run the same length: 30 frames after one frame of lead-in.
+    const double frame = 1.0 / 15;
+    EXPECT_NEAR(p.Duration, 2.0, frame + 1e-3) << "container";
+    ASSERT_EQ(v->PacketTimes.size(), 30u);
+    // The first picture covers the lead-in; picture k (from 1) shows at k frames, with its sound.
+    EXPECT_EQ(v->PacketTimes[0], 0);
+    for (int k = 2; k <= 30; ++k)
+        EXPECT_NEAR(v->PacketTimes[size_t(k - 1)], k * frame, 0.001) << k;
+    EXPECT_EQ(a->PacketTimes[0], 0);
+    // The sound runs 31 frames: the lead-in and one frame per picture, in 1024-sample packets.
+    EXPECT_EQ(a->KeyFlags.size(), size_t((31 * 1470 + 1023) / 1024));
+}
+
+TEST_F(WMVWriterTest, AudioOnlyProfileWritesWma) {
+    const std::string file = Dir.Path + "/sound.wma";
+    TWMVWriter w(Ui);
+    TWMFInfo info = MakeInfo(file, 24);
+    info.AudioFormat = Pcm(11025, 1, 8); // resampled and widened on the way
+    ASSERT_TRUE(w.Open(info));
+    EXPECT_EQ(w.GetVideoInput(), -1);
+    EXPECT_EQ(w.GetAudioInput(), 0);
+    std::vector<uint8_t> block(735, 0x80);
+    for (int i = 0; i < 15; ++i) {
+        block[0] = uint8_t(0x80 + i); // something other than silence
+        ASSERT_TRUE(w.WriteAudio(block.data(), uint32_t(block.size())));
+        ASSERT_TRUE(w.WriteVideoFrame()); // nothing to write, nothing read
+    }
+    ASSERT_TRUE(w.Close());
+    const TProbedFile p = ProbeMedia(file, true);
+    ASSERT_TRUE(p.Opened);
+    ASSERT_EQ(p.Streams.size(), 1u);
+    EXPECT_EQ(p.Streams[0].CodecId, int(AV_CODEC_ID_WMAV2));
+    EXPECT_EQ(p.Streams[0].SampleRate, 44100);
+    EXPECT_EQ(p.Streams[0].Channels, 2);
+    EXPECT_EQ(p.Streams[0].BitRate, 64000);
+    EXPECT_EQ(p.Streams[0].DecodeErrors, 0);
+    EXPECT_NEAR(p.Duration, 1.0, 1.0 / 15 + 1e-3);
+}
+
+TEST_F(WMVWriterTest, VideoOnlyProfileStartsAtZeroAndDropsSound) {
+    const std::string file = Dir.Path + "/silent.wmv";
+    TWMVWriter w(Ui);
+    TWMFInfo info = MakeInfo(file, 15);
+    info.AudioFormat.wFormatTag = 2; // no sound stream, so the format does not matter
+    ASSERT_TRUE(w.Open(info));
+    EXPECT_EQ(w.GetAudioInput(), -1);
+    EXPECT_EQ(w.GetVideoInput(), 0);
+    EXPECT_EQ(w.GetFrameCounter(), 0);
+    ASSERT_TRUE(WriteFrames(w, 15, info));
+    EXPECT_EQ(w.GetFrameCounter(), 15);
+    ASSERT_TRUE(w.Close());
+    const TProbedFile p = ProbeMedia(file, true);
+    ASSERT_EQ(p.Streams.size(), 1u);
+    EXPECT_EQ(p.Streams[0].CodecId, int(AV_CODEC_ID_WMV2));
+    EXPECT_EQ(p.Streams[0].DecodedFrames, 15);
+    EXPECT_EQ(p.Streams[0].PacketTimes.at(1), 67 / 1000.0);
+    EXPECT_NEAR(p.Duration, 1.0, 1.0 / 15 + 1e-3);
+}
+
+TEST_F(WMVWriterTest, PicturesWithoutSoundKeepTheirPlace) {
+    // An export with sound off never hands the writer sound; every picture still gets in.
+    const std::string file = Dir.Path + "/mute.wmv";
+    TWMVWriter w(Ui);
+    TWMFInfo info = MakeInfo(file, 14, 25);
+    ASSERT_TRUE(w.Open(info));
+    // At 25 fps a frame (1764 samples at 44.1 kHz) is shorter than the encoder's start-up (2048
+    // samples), so the lead-in takes two frames.
+    EXPECT_EQ(w.GetFrameCounter(), 2);
+    ASSERT_TRUE(WriteFrames(w, 20, info, false));
+    ASSERT_TRUE(w.Close());
+    const TProbedFile p = ProbeMedia(file, true);
+    ASSERT_EQ(p.Streams.size(), 2u);
+    EXPECT_EQ(p.FirstOf(true)->DecodedFrames, 20);
+    EXPECT_NEAR(p.FirstOf(true)->PacketTimes.back(), 21 / 25.0, 1e-3);
+}
+
+TEST_F(WMVWriterTest, TwoProfilesGiveDifferentStreams) {
+    TProbedFile p[2];
+    const int32_t profiles[2] = {5, 14};
+    for (int i = 0; i < 2; ++i) {
+        const std::string file = Dir.Path + "/p" + std::to_string(i) + ".wmv";
+        TWMVWriter w(Ui);
+        TWMFInfo info = MakeInfo(file, profiles[i]);
+        ASSERT_TRUE(w.Open(info));
+        ASSERT_TRUE(WriteFrames(w, 8, info));
+        ASSERT_TRUE(w.Close());
+        p[i] = ProbeMedia(file, false);
+    }
+    EXPECT_EQ(p[0].FirstOf(true)->Width, 160);
+    EXPECT_EQ(p[1].FirstOf(true)->Width, 720);
+    EXPECT_EQ(p[1].FirstOf(true)->Height, 576);
+    EXPECT_EQ(p[0].FirstOf(false)->BitRate, 24000);
+    EXPECT_EQ(p[1].FirstOf(false)->BitRate, 64000);
+    EXPECT_EQ(p[1].FirstOf(false)->SampleRate, 44100);
+}
+
+TEST_F(WMVWriterTest, EmptyProfileKeepsTheCurrentOne) {
+    TWMVWriter w(Ui);
+    EXPECT_EQ(w.GetProfile(), Guid(14));
+    TWMFInfo info = MakeInfo(Dir.Path + "/a.wma", 20);
+    ASSERT_TRUE(w.Open(info));
+    ASSERT_TRUE(w.Close());
+    info = MakeInfo(Dir.Path + "/b.wma", 0);
+    info.Profile.clear();
+    ASSERT_TRUE(w.Open(info));
+    EXPECT_EQ(w.GetProfile(), Guid(20));
+    EXPECT_EQ(w.GetVideoInput(), -1);
+    ASSERT_TRUE(w.Close());
+    EXPECT_FALSE(w.Close()); // nothing open
+}
+
+TEST_F(WMVWriterTest, RefusesWhatItCannotWrite) {
+    TWMVWriter w(Ui);
+    TWMFInfo info = MakeInfo(Dir.Path + "/coded.wmv", 14);
+    info.AudioFormat.wFormatTag = 0x55; // compressed project sound
+    EXPECT_FALSE(w.Open(info));
+    ASSERT_EQ(Ui.Messages.size(), 1u);
+    EXPECT_THAT(Ui.Messages[0], HasSubstr("PCM"));
+    EXPECT_FALSE(std::filesystem::exists(info.Name));
+
+    // A name longer than the writer takes is refused whole, never cut.
+    const std::string longName = Dir.Path + "/" + std::string(1030, 'n') + ".wmv";
+    info = MakeInfo(longName, 14);
+    EXPECT_FALSE(w.Open(info));
+    ASSERT_EQ(Ui.Messages.size(), 2u);
+    EXPECT_THAT(Ui.Messages[1], HasSubstr("file name"));
+    info = MakeInfo(Dir.Path + "/bad\xC3(.wmv", 14);
+    EXPECT_FALSE(w.Open(info));
+    EXPECT_EQ(Ui.Messages.size(), 3u);
+    info = MakeInfo("", 14);
+    EXPECT_FALSE(w.Open(info));
+    EXPECT_EQ(Ui.Messages.size(), 4u);
+    EXPECT_FALSE(w.IsOpen());
+    EXPECT_FALSE(w.WriteVideoFrame());
+
+    // A colon is part of the name, not a protocol.
+    info = MakeInfo(Dir.Path + "/file:odd.wmv", 14);
+    ASSERT_TRUE(w.Open(info));
+    ASSERT_TRUE(w.Close());
+    EXPECT_TRUE(std::filesystem::exists(info.Name));
+}
+
+TEST_F(WMVWriterTest, ExistingFileGoesToTheTrash) {
+    TScratchHome home(Dir.Path);
+    const std::string file = Dir.File("old.wmv", "old content");
+    TWMVWriter w(Ui);
+    TWMFInfo info = MakeInfo(file, 14);
+    ASSERT_TRUE(w.Open(info));
+    ASSERT_TRUE(w.Close());
+    EXPECT_GT(std::filesystem::file_size(file), 100u);
+    EXPECT_TRUE(std::filesystem::exists(Dir.Path + "/.local/share/Trash/files/old.wmv"));
+    EXPECT_TRUE(Ui.Messages.empty());
+}
+
+TEST_F(WMVWriterTest, FailedWriteIsNeverSuccess) {
+    const std::string file = Dir.Path + "/full.wmv";
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 40000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    TWMVWriter w(Ui);
+    TWMFInfo info = MakeInfo(file, 12, 25); // NTSC 1400: fills the limit fast
+    bool opened = w.Open(info);
+    bool wrote = opened && WriteFrames(w, 25, info);
+    bool closed = opened && w.Close();
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    ASSERT_TRUE(opened);
+    EXPECT_FALSE(wrote && closed);
+    EXPECT_FALSE(closed);
+    EXPECT_FALSE(w.IsOpen());
+}

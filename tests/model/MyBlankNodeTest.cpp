@@ -1,0 +1,155 @@
+#include "MyBlankNode.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "MyGraphics.h"
+#include "MyPCMTrans.h"
+#include "MyProjNode.h"
+
+namespace {
+
+class TRecordingBlank : public TBlankNode {
+public:
+    using TBlankNode::TBlankNode;
+    std::vector<TFrameSilence> Handed;
+
+protected:
+    void HandFrameSilence(TFrameSilence& silence) override { Handed.push_back(silence); }
+};
+
+struct BlankProject {
+    TMemTree Tree;
+    std::unique_ptr<TProjectNode> Root;
+    TTreeNodeData* Queue;
+
+    BlankProject() : Root(std::make_unique<TProjectNode>("Project", Tree.AddRoot("Project"))) {
+        Queue = Root->GetChild(0); // the video track of a new project
+        Root->FrameRate = 15;
+        MakePcmFormat(Root->AudioFormat, 22050, 2, 16);
+    }
+};
+
+TAudioFormat Pcm(uint32_t rate, uint16_t channels, uint16_t bits) {
+    TAudioFormat f;
+    MakePcmFormat(f, rate, channels, bits);
+    return f;
+}
+
+} // namespace
+
+TEST(FrameSilence, WholeSampleFramesOfTheFormatsSilence) {
+    const struct {
+        uint32_t Rate;
+        uint16_t Channels, Bits;
+        Extended Fps;
+        size_t Bytes;
+        uint8_t Value;
+    } rows[] = {
+        {22050, 2, 16, 15, 1470 * 4, 0},
+        {44100, 2, 16, 29.97L, 1471 * 4, 0}, // 1471.47 sample frames
+        {11025, 1, 8, 2, 5512, 0x80},        // 5512.5 rounds to even
+        {11025, 2, 8, 25, 441 * 2, 0x80},
+        {22050, 1, 16, 7, 3150 * 2, 0},
+        {48000, 2, 16, 29.97L, 1602 * 4, 0}, // never cut inside a sample frame
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.Rate);
+        const std::vector<uint8_t> s = MakeFrameSilence(Pcm(r.Rate, r.Channels, r.Bits), r.Fps);
+        ASSERT_EQ(s.size(), r.Bytes);
+        EXPECT_EQ(size_t(std::count(s.begin(), s.end(), r.Value)), s.size());
+    }
+    EXPECT_TRUE(MakeFrameSilence(Pcm(22050, 2, 16), 0).empty());
+    EXPECT_TRUE(MakeFrameSilence(Pcm(0, 2, 16), 15).empty());
+    EXPECT_TRUE(MakeFrameSilence(TAudioFormat{}, 15).empty());
+}
+
+TEST(BlankNode, DefaultsAndDurationIgnoresAutoDuration) {
+    BlankProject p;
+    TTreeNodeData* b = p.Queue->AddNode("Black", amLastChild, nkBlank);
+    EXPECT_EQ(b->Kind, nkBlank);
+    EXPECT_EQ(b->GetDuration(), 1.0L);
+    b->AutoDuration = true;
+    b->NaturalDuration = 7;
+    b->UserDuration = 2.5L;
+    EXPECT_EQ(b->GetDuration(), 2.5L);
+}
+
+TEST(BlankNode, FillsEveryPixelAndRestoresTheBrush) {
+    BlankProject p;
+    auto* b = static_cast<TBlankNode*>(p.Queue->AddNode("Black", amLastChild, nkBlank));
+    b->BlankColor = 0x0000FF;
+    TBitmap bmp(5, 3); // rows of 15 bytes padded to 16
+    for (int y = 0; y < 3; ++y)
+        std::fill(bmp.ScanLine(y), bmp.ScanLine(y) + 16, uint8_t(0x55));
+    bmp.Canvas().Brush.Color = 0x123456;
+    bmp.Canvas().Brush.Style = bsClear;
+    ASSERT_TRUE(b->RenderFrame(&bmp, false, true, 0));
+    for (int y = 0; y < 3; ++y) {
+        const uint8_t* row = bmp.ScanLine(y);
+        for (int x = 0; x < 5; ++x) {
+            EXPECT_EQ(row[x * 3], 0);
+            EXPECT_EQ(row[x * 3 + 1], 0);
+            EXPECT_EQ(row[x * 3 + 2], 255);
+        }
+        EXPECT_EQ(row[15], 0x55); // padding untouched
+    }
+    EXPECT_EQ(bmp.Canvas().Brush.Color, 0x123456u);
+    EXPECT_EQ(bmp.Canvas().Brush.Style, bsClear);
+}
+
+TEST(BlankNode, HandsOneFrameOfSilence) {
+    BlankProject p;
+    ITreeItem* item = p.Queue->Item->AddChild("Black");
+    TRecordingBlank b(p.Root.get(), "Black", item);
+    b.BlankColor = 0x0000FF;
+    TBitmap bmp(4, 4);
+    b.RenderFrame(&bmp, true, true, 0);
+    EXPECT_TRUE(b.Handed.empty()); // no handler
+    b.AudioHandler = [](TAudioSourceInfo&) { return true; };
+    ASSERT_TRUE(b.RenderFrame(&bmp, true, false, 0));
+    ASSERT_EQ(b.Handed.size(), 1u);
+    EXPECT_EQ(b.Handed[0].Data, std::vector<uint8_t>(1470 * 4, 0));
+    EXPECT_EQ(b.Handed[0].SourceId, 2); // project, track, black frames
+    MakePcmFormat(p.Root->AudioFormat, 11025, 1, 8);
+    b.RenderFrame(&bmp, true, false, 0);
+    ASSERT_EQ(b.Handed.size(), 2u);
+    EXPECT_EQ(b.Handed[1].Data, std::vector<uint8_t>(735, 0x80));
+    b.RenderFrame(&bmp, false, true, 0);
+    EXPECT_EQ(b.Handed.size(), 2u);
+    p.Root->FrameRate = 0;
+    b.RenderFrame(&bmp, true, false, 0);
+    EXPECT_EQ(b.Handed.size(), 2u);
+}
+
+TEST(BlankNode, SilenceKeepsPaceWhenAChildFails) {
+    BlankProject p;
+    ITreeItem* item = p.Queue->Item->AddChild("Black");
+    TRecordingBlank b(p.Root.get(), "Black", item);
+    b.AudioHandler = [](TAudioSourceInfo&) { return true; };
+    b.AddNode("Empty clip", amLastChild, nkClip); // no pictures: its frame fails
+    TBitmap bmp(4, 4);
+    EXPECT_FALSE(b.RenderFrame(&bmp, true, true, 0));
+    EXPECT_EQ(b.Handed.size(), 1u);
+}
+
+TEST(BlankNode, SilenceReachesTheAudioHandlerAsASource) {
+    BlankProject p;
+    p.Queue->AddNode("First", amLastChild, nkBlank);
+    TTreeNodeData* b = p.Queue->AddNode("Second", amLastChild, nkBlank);
+    auto* d = static_cast<TCustomDurableNode*>(b);
+    std::vector<std::pair<int32_t, std::vector<uint8_t>>> got;
+    d->AudioHandler = [&](TAudioSourceInfo& s) {
+        got.emplace_back(s.SourceId, std::move(s.Buffer));
+        EXPECT_EQ(s.Balance, 0);
+        return true;
+    };
+    MakePcmFormat(p.Root->AudioFormat, 8000, 1, 8);
+    p.Root->FrameRate = 25;
+    TBitmap bmp(2, 2);
+    ASSERT_TRUE(b->RenderFrame(&bmp, true, true, 0));
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].first, 3);
+    EXPECT_EQ(got[0].second, std::vector<uint8_t>(320, 0x80));
+}

@@ -1,0 +1,561 @@
+// Effect nodes: binding an add-on by identifier, frame numbers handed to filters and overlays,
+// the transition's progress, its two clips and the sound switch, the preview context, and the
+// round trip of effects through the project file.
+#include <gtest/gtest.h>
+
+#include <array>
+
+#include "FakeUiServices.h"
+#include "MyBlankNode.h"
+#include "MyCustomAddOn.h"
+#include "MyEffectNodes.h"
+#include "MyProjNode.h"
+#include "MyTransitions.h"
+#include "MyValueStream.h"
+
+namespace {
+
+const char* const HorzSlideId = "{7602E471-A8CA-46B2-B869-8AF956428110}";
+const char* const DimmingId = "{71B4D000-6339-4E21-BD8F-E3045AF3A447}";
+const char* const BrightnessId = "{D472437A-CE58-42FB-9316-1795B4EED7BA}";
+const char* const BitmapOverlayId = "{17C85AB5-9D42-44C0-A419-AF1C33D77BBC}";
+
+using Px = std::array<uint8_t, 3>; // B, G, R
+constexpr Px Black{0, 0, 0}, Red{0, 0, 255}, Green{0, 255, 0}, Grey{9, 9, 9};
+
+Px At(const TBitmap& b, int x, int y) {
+    const uint8_t* p = b.ScanLine(y) + x * 3;
+    return {p[0], p[1], p[2]};
+}
+
+TBitmap Solid(int w, int h, uint32_t color) {
+    TBitmap b(w, h);
+    FillBitmap(b, color);
+    return b;
+}
+
+// Colours of row 0, one per column.
+std::vector<Px> Row(const TBitmap& b) {
+    std::vector<Px> r;
+    for (int x = 0; x < b.Width(); ++x)
+        r.push_back(At(b, x, 0));
+    return r;
+}
+
+std::vector<Px> Columns(int n, Px left, Px right, int w = 8) {
+    std::vector<Px> r(w, right);
+    std::fill(r.begin(), r.begin() + n, left);
+    return r;
+}
+
+struct Proj {
+    TMemTree Tree;
+    TFakeUiServices Ui;
+    std::unique_ptr<TProjectNode> Root;
+    Proj() : Root(std::make_unique<TProjectNode>("Project", Tree.AddRoot("Project"))) {
+        Root->Ui = &Ui;
+        Root->FrameRate = 25;
+        Root->DeleteChildren(); // each test builds its own tree
+    }
+    void Refresh() {
+        Root->ResetLinks();
+        Root->Calculate();
+        Root->Layout(0);
+    }
+    std::vector<uint8_t> Save() {
+        std::vector<uint8_t> bytes;
+        Root->SaveToStream(bytes);
+        return bytes;
+    }
+};
+
+// Everything an add-on is asked to do, in order.
+struct Log {
+    std::vector<std::string> Calls;
+};
+
+class SpyFilter : public TCustomFilter {
+public:
+    SpyFilter(TAddOnBridge& b, Log& log) : TCustomFilter(b), L(log) {}
+    void SetFrameCount(int32_t n) override {
+        L.Calls.push_back("Count " + std::to_string(n));
+        TCustomFilter::SetFrameCount(n);
+    }
+    bool Apply(int32_t f, int32_t f2) override {
+        L.Calls.push_back("Apply " + std::to_string(f) + " " + std::to_string(f2));
+        return true;
+    }
+    Log& L;
+};
+
+class SpyOverlay : public TCustomOverlay {
+public:
+    SpyOverlay(TAddOnBridge& b, Log& log) : TCustomOverlay(b), L(log) {}
+    bool DoOverlay(int32_t f, int32_t sf, Extended time, Extended fps) override {
+        L.Calls.push_back("Overlay " + std::to_string(f) + " " + std::to_string(sf) + " " +
+                          std::to_string(static_cast<double>(time)) + " " +
+                          std::to_string(static_cast<double>(fps)));
+        return true;
+    }
+    void SetParams(const std::string& text) override {
+        L.Calls.push_back("Params " + text);
+        TCustomOverlay::SetParams(text);
+    }
+    bool GetInfo(std::vector<std::string>& lines) override {
+        lines.push_back("info");
+        return true;
+    }
+    Log& L;
+};
+
+// A clip that paints its colour and notes whether it was asked for sound.
+class TestClip : public TMasterNode {
+public:
+    TestClip(TCustomProjectNode* p, uint32_t color) : TMasterNode(p, "clip", nullptr), C(color) {}
+    uint32_t C;
+    bool Result = true;
+    std::vector<std::string> Calls;
+    bool RenderFrame(TBitmap* b, bool wantAudio, bool wantVideo, Extended) override {
+        Calls.push_back(std::string(wantAudio ? "sound" : "mute") + (wantVideo ? "+video" : ""));
+        if (wantVideo)
+            FillBitmap(*b, C);
+        return Result;
+    }
+};
+
+// A transition at 8..10 s between two painted clips, outside any tree.
+struct TransRig {
+    Proj P;
+    TestClip A{P.Root.get(), 0x0000FF};
+    TestClip B{P.Root.get(), 0x00FF00};
+    TTransNode T{P.Root.get(), "t", nullptr};
+    TBitmap Out = Solid(8, 2, 0x090909);
+
+    explicit TransRig(const char* id = HorzSlideId, bool prev = true, bool next = true) {
+        T.SetAddOn(id);
+        T.StartTime = 10;
+        if (prev)
+            T.SetNeighbour(true, &A);
+        if (next)
+            T.SetNeighbour(false, &B);
+    }
+    bool Render(Extended t, bool audio = true, bool video = true) {
+        A.Calls.clear();
+        B.Calls.clear();
+        return T.RenderFrame(&Out, audio, video, t);
+    }
+};
+
+} // namespace
+
+TEST(EffectNode, BindsTheAddOnByIdentifier) {
+    Proj p;
+    auto* t = static_cast<TTransNode*>(p.Root->AddNode("t", amLastChild, nkTransition));
+    EXPECT_EQ(t->GetAddOnID(), "");
+    EXPECT_EQ(t->GetFrameWidth(), 0);
+    t->SetAddOn(HorzSlideId);
+    EXPECT_EQ(t->GetAddOnID(), HorzSlideId);
+    EXPECT_EQ(t->AddOnName, "Horizontal slide");
+    EXPECT_TRUE(dynamic_cast<TTransHorzSlide*>(t->GetTransition()));
+    // Unknown, or known but not offered: no add-on and no name.
+    for (const char* id : {"{DEAD-BEEF}", "{B6C646EF-84FC-4426-873F-1A9AB45BB088}"}) {
+        t->SetAddOn(id);
+        EXPECT_EQ(t->AddOn, nullptr);
+        EXPECT_EQ(t->GetAddOnID(), "");
+        EXPECT_EQ(t->AddOnName, "");
+    }
+}
+
+TEST(EffectNode, BridgeReachesTheNode) {
+    Proj p;
+    TTreeNodeData* clip = p.Root->AddNode("c", amLastChild, nkBlank);
+    auto* f = static_cast<TFilterNode*>(clip->AddNode("f", amLastChild, nkFilter));
+    f->SetAddOn(BrightnessId);
+    ASSERT_TRUE(f->AddOn);
+    EXPECT_EQ(f->GetExternalKind(), ekNone);
+    f->AddOn->RegisterTimeEffect(ckLevel, "Strength");
+    ASSERT_TRUE(f->Curves->FindByKind(ckLevel));
+    EXPECT_EQ(f->Curves->FindByKind(ckLevel)->Caption, "Strength");
+    TNodeInfo info;
+    p.Root->EditedNode = f;
+    ASSERT_TRUE(f->AddOn->GetNodeInfo(info));
+    EXPECT_TRUE(info.IsEdited);
+    EXPECT_EQ(info.Curves, f->Curves.get());
+    TBitmap frame(32, 24);
+    EXPECT_TRUE(f->PrepareFrame(&frame, 0));
+    EXPECT_EQ(f->GetFrameWidth(), 32);
+    EXPECT_EQ(f->GetFrameHeight(), 24);
+}
+
+TEST(FilterNode, FrameNumbersRoundHalfToEven) {
+    Proj p;
+    TTreeNodeData* track = p.Root->AddNode("v", amLastChild, nkVideoTrack);
+    track->AddNode("a", amLastChild, nkBlank)->UserDuration = 2;
+    TTreeNodeData* b = track->AddNode("b", amLastChild, nkBlank);
+    b->UserDuration = 3;
+    auto* f = static_cast<TFilterNode*>(b->AddNode("f", amLastChild, nkFilter));
+    auto* inner = static_cast<TFilterNode*>(f->AddNode("g", amLastChild, nkFilter));
+    p.Refresh();
+    Log log, innerLog;
+    f->SetAddOn(BrightnessId);
+    f->AddOn = std::make_unique<SpyFilter>(*f->Bridge, log);
+    inner->SetAddOn(BrightnessId);
+    inner->AddOn = std::make_unique<SpyFilter>(*inner->Bridge, innerLog);
+    ASSERT_EQ(f->GetStartTime(), 2.0L);
+
+    TBitmap frame(4, 4);
+    EXPECT_TRUE(f->PrepareFrame(&frame, 2.52L));
+    EXPECT_TRUE(f->PrepareFrame(&frame, 2.50L));
+    EXPECT_EQ(log.Calls, (std::vector<std::string>{"Apply 13 13", "Apply 12 12"}));
+
+    // Render start reaches the filter's children too.
+    log.Calls.clear();
+    f->BeginRender();
+    EXPECT_EQ(log.Calls, std::vector<std::string>{"Count 75"});
+    EXPECT_EQ(innerLog.Calls, std::vector<std::string>{"Count 75"});
+
+    // Without pictures the add-on is left out, the children still render.
+    log.Calls.clear();
+    innerLog.Calls.clear();
+    EXPECT_TRUE(f->RenderFrame(&frame, true, false, 3.0L));
+    EXPECT_TRUE(log.Calls.empty());
+    EXPECT_TRUE(innerLog.Calls.empty()); // the inner filter draws nothing without pictures
+    EXPECT_TRUE(f->RenderFrame(&frame, false, true, 3.0L));
+    EXPECT_EQ(log.Calls, std::vector<std::string>{"Apply 25 25"});
+    EXPECT_EQ(innerLog.Calls, std::vector<std::string>{"Apply 25 25"});
+}
+
+TEST(FilterNode, WithoutAddOnDrawsNothing) {
+    Proj p;
+    TTreeNodeData* clip = p.Root->AddNode("c", amLastChild, nkBlank);
+    auto* f = static_cast<TFilterNode*>(clip->AddNode("f", amLastChild, nkFilter));
+    TBitmap frame = Solid(2, 2, 0x090909);
+    EXPECT_FALSE(f->PrepareFrame(&frame, 0));
+    EXPECT_FALSE(f->RenderFrame(&frame, false, true, 0));
+    f->BeginRender();
+    EXPECT_EQ(At(frame, 1, 1), Grey);
+}
+
+TEST(OverlayNode, FramesFollowTheClipRange) {
+    Proj p;
+    TTreeNodeData* track = p.Root->AddNode("v", amLastChild, nkVideoTrack);
+    track->AddNode("a", amLastChild, nkBlank)->UserDuration = 2;
+    TTreeNodeData* b = track->AddNode("b", amLastChild, nkBlank);
+    b->UserDuration = 3;
+    auto* o = static_cast<TOverlayNode*>(b->AddNode("o", amLastChild, nkOverlay));
+    auto* child = static_cast<TFilterNode*>(o->AddNode("f", amLastChild, nkFilter));
+    p.Refresh();
+    Log log, childLog;
+    o->SetAddOn(BitmapOverlayId);
+    o->AddOn = std::make_unique<SpyOverlay>(*o->Bridge, log);
+    child->SetAddOn(BrightnessId);
+    child->AddOn = std::make_unique<SpyFilter>(*child->Bridge, childLog);
+
+    TBitmap frame(4, 4);
+    o->ClipRange.FromStart = false;
+    o->ClipRange.InTime = 1;
+    EXPECT_TRUE(o->RenderFrame(&frame, false, true, 2.5L));
+    // Round(12.5) = 12 and Round(37.5) = 38; the local time includes the in point.
+    EXPECT_EQ(log.Calls, std::vector<std::string>{"Overlay 12 38 1.500000 25.000000"});
+    // The overlay's children are composed first, at the frame's own project time.
+    EXPECT_EQ(childLog.Calls, std::vector<std::string>{"Apply 12 12"});
+
+    log.Calls.clear();
+    o->ClipRange.FromStart = true;
+    o->ClipRange.ToEnd = false;
+    o->ClipRange.OutTime = 3;
+    EXPECT_FALSE(o->RenderFrame(&frame, false, true, 5.2L));
+    EXPECT_FALSE(o->PrepareFrame(&frame, 5.2L));
+    EXPECT_TRUE(log.Calls.empty());
+    EXPECT_TRUE(o->RenderFrame(&frame, false, false, 2.5L));
+    EXPECT_TRUE(log.Calls.empty());
+
+    std::vector<std::string> lines;
+    EXPECT_TRUE(o->GetInfo(lines));
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1].rfind("Clipped to:   ", 0), 0u);
+}
+
+TEST(OverlayNode, LengthOfItsOwnIsCutLikeAClip) {
+    Proj p;
+    TTreeNodeData* b = p.Root->AddNode("b", amLastChild, nkBlank);
+    b->UserDuration = 3;
+    auto* o = static_cast<TOverlayNode*>(b->AddNode("o", amLastChild, nkOverlay));
+    p.Refresh();
+    EXPECT_EQ(o->GetDuration(), 3);
+    o->SetAddOn(BitmapOverlayId);
+    Log log;
+    auto spy = std::make_unique<SpyOverlay>(*o->Bridge, log);
+    spy->HasDuration = true;
+    spy->Duration = 10;
+    o->AddOn = std::move(spy);
+    EXPECT_EQ(o->GetDuration(), 10);
+    o->ClipRange.FromStart = false;
+    o->ClipRange.InTime = 2;
+    o->ClipRange.ToEnd = false;
+    o->ClipRange.OutTime = 5;
+    EXPECT_EQ(o->GetDuration(), 3);
+}
+
+TEST(OverlayNode, WithoutAddOnDrawsNothing) {
+    Proj p;
+    TTreeNodeData* b = p.Root->AddNode("b", amLastChild, nkBlank);
+    auto* o = static_cast<TOverlayNode*>(b->AddNode("o", amLastChild, nkOverlay));
+    TBitmap frame = Solid(2, 2, 0x090909);
+    EXPECT_FALSE(o->RenderFrame(&frame, false, true, 0));
+    EXPECT_FALSE(o->PrepareFrame(&frame, 0));
+    std::vector<std::string> lines;
+    EXPECT_FALSE(o->GetInfo(lines));
+    EXPECT_EQ(o->GetExternalKind(), 0);
+    EXPECT_EQ(At(frame, 0, 0), Grey);
+}
+
+TEST(OverlayNode, MotionPathOnlyOutsideExports) {
+    for (bool writing : {false, true}) {
+        Proj p;
+        TTreeNodeData* b = p.Root->AddNode("b", amLastChild, nkBlank);
+        b->UserDuration = 3;
+        auto* o = static_cast<TOverlayNode*>(b->AddNode("o", amLastChild, nkOverlay));
+        p.Refresh();
+        o->SetAddOn(BitmapOverlayId);
+        TTimeData* pos = o->Curves->Register(ckPosition, "");
+        pos->GetPoint(0)->SetPosition(-0.25L, 0);
+        p.Root->EditedNode = o;
+        p.Root->Target = writing ? tgMovieWriter : tgPreview;
+        TBitmap frame(64, 48);
+        EXPECT_TRUE(o->RenderFrame(&frame, false, true, 0));
+        EXPECT_EQ(o->Bridge->NoPath, writing);
+        EXPECT_EQ(At(frame, 13, 24), writing ? Black : Red);
+    }
+}
+
+TEST(TransNode, SlideAtStartMiddleAndEnd) {
+    TransRig r;
+    ASSERT_EQ(r.T.GetStartTime(), 8);
+    EXPECT_TRUE(r.Render(8));
+    EXPECT_EQ(Row(r.Out), Columns(8, Red, Green));
+    EXPECT_TRUE(r.Render(9));
+    EXPECT_EQ(Row(r.Out), Columns(4, Red, Green));
+    EXPECT_TRUE(r.Render(9.25L)); // Round(8 * 0.625) = 5 columns gone
+    EXPECT_EQ(Row(r.Out), Columns(3, Red, Green));
+    EXPECT_TRUE(r.Render(10));
+    EXPECT_EQ(Row(r.Out), Columns(0, Red, Green));
+    EXPECT_EQ(r.T.GetFrameWidth(), 8);
+}
+
+TEST(TransNode, ProgressIsClamped) {
+    TransRig r;
+    EXPECT_EQ(r.T.GetProgress(7), 0);
+    EXPECT_EQ(r.T.GetProgress(8.5L), 0.25L);
+    EXPECT_EQ(r.T.GetProgress(11), 1);
+    r.T.UserDuration = 0;
+    EXPECT_EQ(r.T.GetProgress(10), 1);
+    r.T.UserDuration = -1;
+    EXPECT_EQ(r.T.GetProgress(11), 1);
+}
+
+TEST(TransNode, SoundSwitchesAtTheMiddle) {
+    TransRig r;
+    r.Render(8);
+    // At the first instant the next clip is not rendered at all.
+    EXPECT_EQ(r.A.Calls, std::vector<std::string>{"sound+video"});
+    EXPECT_TRUE(r.B.Calls.empty());
+    r.Render(8.5L);
+    EXPECT_EQ(r.A.Calls, std::vector<std::string>{"sound+video"});
+    EXPECT_EQ(r.B.Calls, std::vector<std::string>{"mute+video"});
+    r.Render(9);
+    EXPECT_EQ(r.A.Calls, std::vector<std::string>{"mute+video"});
+    EXPECT_EQ(r.B.Calls, std::vector<std::string>{"sound+video"});
+    r.Render(9, false);
+    EXPECT_EQ(r.B.Calls, std::vector<std::string>{"mute+video"});
+}
+
+TEST(TransNode, LoneClipKeepsItsSound) {
+    TransRig prevOnly(HorzSlideId, true, false);
+    prevOnly.Render(9.5L);
+    EXPECT_EQ(prevOnly.A.Calls, std::vector<std::string>{"sound+video"});
+    EXPECT_EQ(Row(prevOnly.Out), Columns(2, Red, Black));
+
+    TransRig nextOnly(HorzSlideId, false, true);
+    nextOnly.T.StartTime = 8; // no previous clip: starts where it is placed
+    nextOnly.Render(8.5L);
+    EXPECT_EQ(nextOnly.B.Calls, std::vector<std::string>{"sound+video"});
+    EXPECT_EQ(Row(nextOnly.Out), Columns(6, Black, Green));
+    // At its first instant there is nothing to show: the frame is left alone.
+    nextOnly.Out = Solid(8, 2, 0x090909);
+    nextOnly.Render(8);
+    EXPECT_TRUE(nextOnly.B.Calls.empty());
+    EXPECT_EQ(Row(nextOnly.Out), Columns(0, Black, Grey));
+}
+
+TEST(TransNode, FailuresStopTheRender) {
+    TransRig r;
+    r.B.Result = false;
+    EXPECT_FALSE(r.Render(9));
+    EXPECT_EQ(Row(r.Out), Columns(0, Black, Grey));
+    r.B.Result = true;
+    r.A.Result = false;
+    EXPECT_FALSE(r.Render(9));
+    EXPECT_TRUE(r.B.Calls.empty());
+
+    TransRig none("{DEAD-BEEF}");
+    EXPECT_FALSE(none.Render(9));
+    EXPECT_EQ(Row(none.Out), Columns(0, Black, Grey));
+}
+
+TEST(TransNode, SoundOnlyLeavesTheFrameAlone) {
+    TransRig r;
+    EXPECT_TRUE(r.Render(9, true, false));
+    EXPECT_EQ(r.A.Calls, std::vector<std::string>{"mute"});
+    EXPECT_EQ(r.B.Calls, std::vector<std::string>{"sound"});
+    EXPECT_EQ(Row(r.Out), Columns(0, Black, Grey));
+}
+
+TEST(TransNode, WorkPicturesFollowTheTargetAndAreReused) {
+    TransRig r;
+    r.Render(9);
+    const uint8_t* bits = r.T.FromBitmap.Bits();
+    r.Render(9.5L);
+    EXPECT_EQ(r.T.FromBitmap.Bits(), bits);
+    // A smaller target, as inside a sub-project: the clips are drawn at its size.
+    r.Out = Solid(4, 4, 0x090909);
+    r.Render(9);
+    EXPECT_EQ(r.T.FromBitmap.Width(), 4);
+    EXPECT_EQ(r.T.ToBitmap.Height(), 4);
+    EXPECT_EQ(Row(r.Out), Columns(2, Red, Green, 4));
+    EXPECT_EQ(At(r.Out, 3, 3), Green);
+}
+
+TEST(TransNode, PreviewContextSuppliesPictures) {
+    TransRig r(DimmingId, false, false);
+    TBitmap work = Solid(4, 1, 0x090909);
+    TBitmap picture = Solid(4, 1, 0xC8C8C8);
+    AddOnPreview.WorkBitmap = &work;
+    AddOnPreview.Picture = &picture;
+    {
+        TAddOnPreviewScope scope;
+        EXPECT_TRUE(r.Render(10.5L));
+    }
+    AddOnPreview.WorkBitmap = nullptr;
+    AddOnPreview.Picture = nullptr;
+    // Both sources are the picture: dimmed by Round(0.25 * 2 * 255) = 128 from it.
+    EXPECT_EQ(At(work, 3, 0), (Px{72, 72, 72}));
+    EXPECT_EQ(At(picture, 3, 0), (Px{200, 200, 200}));
+    EXPECT_EQ(Row(r.Out), Columns(0, Black, Grey));
+}
+
+// ---- project file ---------------------------------------------------------------------------
+
+namespace {
+
+// Two black-frame clips with a horizontal slide between them: A 0-2 s, slide 1-2 s, B 1-3 s.
+void BuildSlideProject(Proj& p) {
+    TTreeNodeData* track = p.Root->AddNode("Video track", amLastChild, nkVideoTrack);
+    auto* a = static_cast<TBlankNode*>(track->AddNode("A", amLastChild, nkBlank));
+    a->BlankColor = 0x0000FF;
+    a->UserDuration = 2;
+    auto* t = static_cast<TTransNode*>(track->AddNode("Slide", amLastChild, nkTransition));
+    t->SetAddOn(HorzSlideId);
+    t->UserDuration = 1;
+    auto* b = static_cast<TBlankNode*>(track->AddNode("B", amLastChild, nkBlank));
+    b->BlankColor = 0x00FF00;
+    b->UserDuration = 2;
+    p.Refresh();
+}
+
+std::vector<std::vector<Px>> RenderSlide(Proj& p) {
+    std::vector<std::vector<Px>> rows;
+    for (Extended t : {1.0L, 1.5L, 1.999L}) {
+        TBitmap frame = Solid(8, 2, 0x090909);
+        p.Root->RenderFrame(&frame, false, true, t);
+        rows.push_back(Row(frame));
+    }
+    return rows;
+}
+
+bool BlackFramesDraw() {
+    Proj p;
+    auto* b = static_cast<TBlankNode*>(p.Root->AddNode("b", amLastChild, nkBlank));
+    b->BlankColor = 0x0000FF;
+    p.Refresh();
+    TBitmap frame(1, 1);
+    b->RenderFrame(&frame, false, true, 0);
+    return At(frame, 0, 0) == Red;
+}
+
+} // namespace
+
+TEST(EffectNodeFile, SlideProjectRendersTheSameAfterReload) {
+    Proj a;
+    BuildSlideProject(a);
+    auto* slide = static_cast<TTransNode*>(a.Root->GetChild(0)->GetChild(1));
+    const std::string instance = slide->AddOn->ID;
+    const auto bytes = a.Save();
+
+    Proj b;
+    ASSERT_TRUE(b.Root->LoadFromStream(bytes));
+    b.Refresh();
+    auto* back = static_cast<TTransNode*>(b.Root->GetChild(0)->GetChild(1));
+    EXPECT_EQ(back->GetAddOnID(), HorzSlideId);
+    EXPECT_EQ(back->AddOnName, "Horizontal slide");
+    EXPECT_EQ(back->AddOn->ID, instance);
+    EXPECT_EQ(back->GetLength(), 1);
+    EXPECT_EQ(back->GetStartTime(), 1);
+    EXPECT_EQ(b.Save(), bytes);
+    EXPECT_EQ(RenderSlide(b), RenderSlide(a));
+
+    if (!BlackFramesDraw())
+        GTEST_SKIP() << "black frames do not paint their colour yet";
+    EXPECT_EQ(RenderSlide(a),
+              (std::vector<std::vector<Px>>{Columns(8, Red, Green), Columns(4, Red, Green),
+                                            Columns(0, Red, Green)}));
+}
+
+TEST(EffectNodeFile, AddOnRecordsRoundTrip) {
+    Proj a;
+    TTreeNodeData* clip = a.Root->AddNode("c", amLastChild, nkBlank);
+    auto* f = static_cast<TFilterNode*>(clip->AddNode("f", amLastChild, nkFilter));
+    f->SetAddOn(BrightnessId);
+    auto* o = static_cast<TOverlayNode*>(clip->AddNode("o", amLastChild, nkOverlay));
+    o->SetAddOn(BitmapOverlayId);
+    o->GetOverlay()->Params = "/pictures/" + std::string(280, 'p') + ".bmp";
+    o->ClipRange.FromStart = false;
+    o->ClipRange.InTime = 0.5L;
+    clip->AddNode("bare", amLastChild, nkFilter); // never bound: stored with an empty identifier
+    const auto bytes = a.Save();
+
+    Proj b;
+    ASSERT_TRUE(b.Root->LoadFromStream(bytes));
+    TTreeNodeData* c = b.Root->GetChild(0);
+    auto* f2 = static_cast<TFilterNode*>(c->GetChild(0));
+    auto* o2 = static_cast<TOverlayNode*>(c->GetChild(1));
+    auto* bare = static_cast<TFilterNode*>(c->GetChild(2));
+    EXPECT_EQ(f2->GetAddOnID(), BrightnessId);
+    EXPECT_EQ(f2->AddOn->ID, f->AddOn->ID);
+    EXPECT_EQ(f2->AddOnName, "Brightness filter");
+    EXPECT_EQ(o2->GetOverlay()->Params, o->GetOverlay()->Params);
+    EXPECT_EQ(o2->AddOn->ID, o->AddOn->ID);
+    EXPECT_EQ(o2->ClipRange.InTime, 0.5L);
+    EXPECT_EQ(bare->AddOn, nullptr);
+    EXPECT_EQ(b.Save(), bytes);
+}
+
+TEST(EffectNodeFile, UnlistedAddOnStopsTheLoad) {
+    Proj a;
+    auto* t = static_cast<TTransNode*>(a.Root->AddNode("t", amLastChild, nkTransition));
+    t->SetAddOn(HorzSlideId);
+    auto bytes = a.Save();
+    // Swap in the dissolve, which the program knows but does not offer.
+    const std::string from = HorzSlideId, to = "{C4E3FBC0-F900-11D6-A6C2-0050DA5016A5}";
+    auto at = std::search(bytes.begin(), bytes.end(), from.begin(), from.end());
+    ASSERT_NE(at, bytes.end());
+    std::copy(to.begin(), to.end(), at);
+    Proj b;
+    try {
+        b.Root->LoadFromStream(bytes);
+        ADD_FAILURE() << "loaded";
+    } catch (const EReadError& e) {
+        EXPECT_EQ(std::string(e.what()), "Unknown add-on " + to);
+    }
+    EXPECT_EQ(b.Root->GetChildCount(), 0);
+}

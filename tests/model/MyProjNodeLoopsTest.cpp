@@ -1,0 +1,177 @@
+// The root's runs: sound collected from the nodes, the WAV export and the playback loop.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+
+#include "FakeUiServices.h"
+#include "FakeWaveOut.h"
+#include "MyBlankNode.h"
+#include "MyProjNode.h"
+#include "MyWavStreaming.h"
+#include "TempFolders.h"
+
+namespace {
+
+// A user whose clock also moves while messages are pumped, as a real one does.
+class TTickingUi : public TFakeUiServices {
+public:
+    void ProcessMessages() override {
+        TFakeUiServices::ProcessMessages();
+        AdvanceClock(1);
+        RunPosted();
+    }
+};
+
+struct Fixture {
+    TMemTree Tree;
+    TTickingUi Ui;
+    std::unique_ptr<TProjectNode> Root;
+    Fixture() : Root(std::make_unique<TProjectNode>("Project", Tree.AddRoot("Project"))) {
+        Root->Ui = &Ui;
+    }
+    TBlankNode* AddBlank(Extended seconds, uint32_t color = 0) {
+        auto* b = static_cast<TBlankNode*>(Root->VideoTrack->AddNode("b", amLastChild, nkBlank));
+        b->UserDuration = seconds;
+        b->BlankColor = color;
+        Root->Refresh();
+        return b;
+    }
+};
+
+std::vector<uint8_t> ReadFile(const std::string& name) {
+    std::ifstream in(name, std::ios::binary);
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)),
+                                std::istreambuf_iterator<char>());
+}
+
+uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
+    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (uint32_t(b[at + 3]) << 24);
+}
+
+} // namespace
+
+TEST(RootSound, HandlerQueuesUnlessAbortedOrMuted) {
+    Fixture f;
+    TAudioSourceInfo a(1, std::vector<uint8_t>(8, 1), 0, 0);
+    EXPECT_TRUE(f.Root->AudioHandler(a));
+    EXPECT_TRUE(f.Root->GetMixer().HasSources());
+    f.Root->OpenForRender(0); // a run starts with an empty queue
+    EXPECT_FALSE(f.Root->GetMixer().HasSources());
+    f.Root->AudioOn = false;
+    TAudioSourceInfo b(1, std::vector<uint8_t>(8, 1), 0, 0);
+    EXPECT_FALSE(f.Root->AudioHandler(b));
+    f.Root->Abort = true;
+    EXPECT_TRUE(f.Root->AudioHandler(b));
+    EXPECT_FALSE(f.Root->GetMixer().HasSources());
+    EXPECT_TRUE(f.Root->WriteAudioChunk(false, 0)); // nothing queued is not an error
+}
+
+TEST(RootWaveExport, WritesExactlyTheProjectsLength) {
+    TTempDir dir;
+    Fixture f;
+    f.AddBlank(2);
+    const std::string name = dir.Path + "/out.wav";
+    std::string status = "Ready";
+    std::vector<std::string> texts;
+    TStatusPanel panel{[&status] { return status; },
+                       [&status, &texts](const std::string& s) {
+                           status = s;
+                           texts.push_back(s);
+                       }};
+    ASSERT_TRUE(f.Root->ExportWave(false, 0, &panel, name, f.Root->GetFrameCount()));
+    auto bytes = ReadFile(name);
+    // 2 s of 22050 Hz 16-bit stereo: 30 frames of 1470 sample frames.
+    ASSERT_EQ(bytes.size(), 44u + 176400u);
+    EXPECT_EQ(Le32(bytes, 40), 176400u);
+    EXPECT_EQ(Le32(bytes, 24), 22050u);
+    for (size_t i = 44; i < bytes.size(); ++i) ASSERT_EQ(bytes[i], 0) << i;
+    ASSERT_FALSE(texts.empty());
+    EXPECT_EQ(texts[1], "Progress: 36% (Press Escape to stop)"); // eleven of 30 frames at i = 10
+    EXPECT_EQ(status, "Ready");
+    EXPECT_EQ(f.Ui.Messages.back(), "Finish writing " + name);
+    EXPECT_FALSE(f.Root->Busy);
+    EXPECT_EQ(f.Root->Target, tgWavWriter);
+    EXPECT_EQ(f.Ui.BusyDepth, 0);
+}
+
+TEST(RootWaveExport, EightBitSilenceAndRefusals) {
+    TTempDir dir;
+    Fixture f;
+    f.AddBlank(1);
+    MakePcmFormat(f.Root->AudioFormat, 11025, 1, 8);
+    const std::string name = dir.Path + "/out8.wav";
+    ASSERT_TRUE(f.Root->ExportWave(false, 0, nullptr, name, f.Root->GetFrameCount()));
+    auto bytes = ReadFile(name);
+    // Odd-sized data is followed by one pad byte that the data size leaves out.
+    ASSERT_EQ(bytes.size(), 44u + 11025u + 1u);
+    EXPECT_EQ(Le32(bytes, 40), 11025u);
+    for (size_t i = 44; i < 44 + 11025; ++i) ASSERT_EQ(bytes[i], 0x80) << i;
+    EXPECT_FALSE(f.Root->ExportWave(false, 0, nullptr, name, 0));
+    f.Root->FrameRate = 0;
+    EXPECT_FALSE(f.Root->ExportWave(false, 0, nullptr, name, 10));
+}
+
+TEST(RootWaveExport, EncodedThroughTheCodec) {
+    TTempDir dir;
+    Fixture f;
+    f.AddBlank(1);
+    f.Root->AudioMode = 0x11; // IMA ADPCM
+    const TAudioFormat before = f.Root->AudioFormat;
+    const std::string name = dir.Path + "/ima.wav";
+    ASSERT_TRUE(f.Root->ExportWave(false, 0, nullptr, name, f.Root->GetFrameCount()));
+    auto bytes = ReadFile(name);
+    ASSERT_GT(bytes.size(), 60u);
+    EXPECT_EQ(bytes[20] | (bytes[21] << 8), 0x11); // format tag in the fmt chunk
+    EXPECT_EQ(0, std::memcmp(&before, &f.Root->AudioFormat, sizeof before));
+}
+
+TEST(RootPlayback, FrameByFrameStartsAfterTheStartFrame) {
+    Fixture f;
+    f.AddBlank(4, 0x00FF00);
+    f.Root->SoundInPlayback = false;
+    TBitmap view(32, 24);
+    std::vector<int32_t> frames;
+    TPictureControl image{&view, nullptr, nullptr};
+    ASSERT_TRUE(f.Root->Play(10, 20, false,
+                             [&frames](TFrameReport& r) { frames.push_back(r.Frame); }, image));
+    ASSERT_GE(frames.size(), 2u);
+    EXPECT_EQ(frames.front(), 11);
+    EXPECT_EQ(frames[1], 12);
+    EXPECT_EQ(frames.back(), 20); // the final report names the end frame
+    EXPECT_EQ(view.ScanLine(5)[3 * 5 + 1], 0xFF);
+    EXPECT_EQ(f.Root->GetStreamer(), nullptr);
+    EXPECT_EQ(f.Root->GetThreadCount(), 0u);
+    EXPECT_FALSE(f.Root->Busy);
+}
+
+TEST(RootPlayback, RealTimeEndsAtTheLastFrameWithSound) {
+    Fixture f;
+    f.AddBlank(1);
+    auto device = std::make_shared<TFakeWaveOut>();
+    f.Root->WaveOutFactory = [device] { return device->MakeHandle(); };
+    std::vector<TFrameReport> reports;
+    TPictureControl image{};
+    ASSERT_TRUE(f.Root->Play(0, 0, true, [&reports](TFrameReport& r) { reports.push_back(r); },
+                             image));
+    ASSERT_FALSE(reports.empty());
+    EXPECT_EQ(reports.back().Frame, f.Root->GetFrameCount());
+    EXPECT_TRUE(reports.back().RealTime);
+    // The finished thread is kept until later threads retire it.
+    EXPECT_EQ(f.Root->GetThreadCount(), 1u);
+    EXPECT_EQ(f.Root->GetStreamer(), nullptr);
+}
+
+TEST(RootPlayback, StopEndsTheRun) {
+    Fixture f;
+    f.AddBlank(10);
+    f.Root->SoundInPlayback = false;
+    int reports = 0;
+    TPictureControl image{};
+    ASSERT_TRUE(f.Root->Play(0, 0, false,
+                             [&](TFrameReport&) {
+                                 if (++reports == 3) f.Root->Stop();
+                             },
+                             image));
+    EXPECT_EQ(reports, 3); // no final report after a stop
+}

@@ -1,0 +1,207 @@
+// Video codec layer: codecs found by FOURCC, colour tables taken from the bytes behind the format,
+// pictures tagged with their frame numbers, and damaged input refused without harm.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "MyVideoCodecLayer.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/frame.h>
+#include <libavutil/log.h>
+}
+
+namespace {
+
+uint32_t Tag(const char* s) {
+    return uint32_t(uint8_t(s[0])) | uint32_t(uint8_t(s[1])) << 8 | uint32_t(uint8_t(s[2])) << 16 |
+           uint32_t(uint8_t(s[3])) << 24;
+}
+
+TVideoStreamFormat StreamFormat(uint32_t handler, uint32_t compression, int w, int h,
+                                uint16_t bits = 24) {
+    TVideoStreamFormat f;
+    f.Handler = handler;
+    f.Format.Width = w;
+    f.Format.Height = h;
+    f.Format.BitCount = bits;
+    f.Format.Compression = compression;
+    return f;
+}
+
+// JPEG frames of 16 x 16 whose grey level is 40 + 20 * i, made by libavcodec's encoder.
+std::vector<std::vector<uint8_t>> MjpegFrames(int count) {
+    std::vector<std::vector<uint8_t>> out;
+    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_MJPEG);
+    AVCodecContext* c = avcodec_alloc_context3(codec);
+    c->width = 16;
+    c->height = 16;
+    c->time_base = AVRational{1, 15};
+    c->pix_fmt = AV_PIX_FMT_YUVJ420P;
+    c->color_range = AVCOL_RANGE_JPEG;
+    if (avcodec_open2(c, codec, nullptr) < 0) {
+        avcodec_free_context(&c);
+        return out;
+    }
+    AVFrame* f = av_frame_alloc();
+    f->format = c->pix_fmt;
+    f->width = 16;
+    f->height = 16;
+    av_frame_get_buffer(f, 0);
+    AVPacket* p = av_packet_alloc();
+    for (int i = 0; i < count; ++i) {
+        av_frame_make_writable(f);
+        std::memset(f->data[0], 40 + 20 * i, size_t(f->linesize[0]) * 16);
+        std::memset(f->data[1], 128, size_t(f->linesize[1]) * 8);
+        std::memset(f->data[2], 128, size_t(f->linesize[2]) * 8);
+        f->pts = i;
+        avcodec_send_frame(c, f);
+        while (avcodec_receive_packet(c, p) == 0) {
+            out.emplace_back(p->data, p->data + p->size);
+            av_packet_unref(p);
+        }
+    }
+    av_packet_free(&p);
+    av_frame_free(&f);
+    avcodec_free_context(&c);
+    return out;
+}
+
+// Feeds frames[next...] one per call, then drains; False when all is given.
+struct TFeeder {
+    TVideoDecompressor& D;
+    const std::vector<std::vector<uint8_t>>& Frames;
+    size_t Next = 0;
+    bool operator()() {
+        if (Next < Frames.size()) {
+            const auto& f = Frames[Next];
+            D.Send(f.data(), f.size(), int64_t(Next));
+            ++Next;
+            return true;
+        }
+        if (D.Drained())
+            return false;
+        D.Drain();
+        return true;
+    }
+};
+
+uint8_t Grey(const TVideoDecompressor& d) {
+    TDibDraw draw;
+    TBitmap b(16, 16);
+    EXPECT_TRUE(draw.DrawPicture(*d.Picture(), b));
+    return uint8_t(b.Canvas().GetPixel(8, 8) & 0xFF);
+}
+
+} // namespace
+
+TEST(VideoCodecLayer, CodecsByFourCC) {
+    EXPECT_EQ(VideoCodecIdOfFourCC(Tag("MJPG")), AV_CODEC_ID_MJPEG);
+    EXPECT_EQ(VideoCodecIdOfFourCC(Tag("mjpg")), AV_CODEC_ID_MJPEG) << "letter case ignored";
+    for (const char* t : {"XVID", "DIVX", "DX50", "FMP4", "divx"})
+        EXPECT_EQ(VideoCodecIdOfFourCC(Tag(t)), AV_CODEC_ID_MPEG4) << t;
+    EXPECT_EQ(VideoCodecIdOfFourCC(Tag("cvid")), AV_CODEC_ID_CINEPAK);
+    EXPECT_EQ(VideoCodecIdOfFourCC(Tag("MSVC")), AV_CODEC_ID_MSVIDEO1);
+    EXPECT_EQ(VideoCodecIdOfFourCC(1), AV_CODEC_ID_MSRLE) << "BI_RLE8";
+    EXPECT_EQ(VideoCodecIdOfFourCC(Tag("QQZZ")), 0);
+}
+
+TEST(VideoCodecLayer, OpenByCompressionThenHandler) {
+    std::string why;
+    auto d = TVideoDecompressor::Open(StreamFormat(Tag("QQZZ"), Tag("MJPG"), 16, 16), &why);
+    ASSERT_TRUE(d) << why;
+    EXPECT_EQ(d->CodecName(), "mjpeg");
+    EXPECT_TRUE(d->IntraOnly());
+    EXPECT_EQ(d->Picture(), nullptr);
+    EXPECT_EQ(d->PictureNo(), -1);
+
+    d = TVideoDecompressor::Open(StreamFormat(Tag("XVID"), Tag("QQZZ"), 16, 16), &why);
+    ASSERT_TRUE(d) << why;
+    EXPECT_EQ(d->CodecName(), "mpeg4");
+    EXPECT_FALSE(d->IntraOnly());
+
+    EXPECT_FALSE(TVideoDecompressor::Open(StreamFormat(Tag("QQZZ"), Tag("ZZQQ"), 16, 16), &why));
+    EXPECT_NE(why.find("QQZZ"), std::string::npos) << why;
+    EXPECT_FALSE(TVideoDecompressor::Open(StreamFormat(Tag("MJPG"), Tag("MJPG"), 0, 16)));
+    EXPECT_FALSE(TVideoDecompressor::Open(StreamFormat(Tag("MJPG"), Tag("MJPG"), 16, INT32_MIN)));
+}
+
+TEST(VideoCodecLayer, PicturesComeTaggedWithTheirFrameNumbers) {
+    const auto frames = MjpegFrames(5);
+    ASSERT_EQ(frames.size(), 5u);
+    auto d = TVideoDecompressor::Open(StreamFormat(Tag("MJPG"), Tag("MJPG"), 16, 16));
+    ASSERT_TRUE(d);
+    TFeeder feed{*d, frames};
+    ASSERT_TRUE(d->DecodeUntil(2, std::ref(feed)));
+    EXPECT_EQ(d->PictureNo(), 2);
+    EXPECT_NEAR(Grey(*d), 80, 3);
+    // Already past frame 1: the walk says so instead of showing another picture.
+    EXPECT_FALSE(d->DecodeUntil(1, std::ref(feed)));
+    ASSERT_TRUE(d->DecodeUntil(4, std::ref(feed)));
+    EXPECT_NEAR(Grey(*d), 120, 3);
+    // Nothing beyond the last frame.
+    EXPECT_FALSE(d->DecodeUntil(5, std::ref(feed)));
+    EXPECT_TRUE(d->Drained());
+
+    // After a reset the decoder takes frames again from anywhere.
+    d->Reset();
+    EXPECT_EQ(d->Picture(), nullptr);
+    EXPECT_FALSE(d->Drained());
+    TFeeder again{*d, frames, 1};
+    ASSERT_TRUE(d->DecodeUntil(1, std::ref(again)));
+    EXPECT_NEAR(Grey(*d), 60, 3);
+    // An empty frame is not sent (it would end the stream).
+    EXPECT_TRUE(d->Send(nullptr, 0, 7));
+    EXPECT_FALSE(d->Drained());
+}
+
+TEST(VideoCodecLayer, ColourTableFromTheBytesBehindTheFormat) {
+    // An 8-bit run-length picture of 4 x 2, bottom row first: four pixels of colour 3, then
+    // two of 5 and two of 6.
+    std::vector<uint8_t> palette(1024);
+    auto put = [&](int i, uint8_t b, uint8_t g, uint8_t r) {
+        palette[size_t(i) * 4] = b;
+        palette[size_t(i) * 4 + 1] = g;
+        palette[size_t(i) * 4 + 2] = r;
+    };
+    put(3, 0x10, 0x20, 0x30);
+    put(5, 0x50, 0x60, 0x70);
+    put(6, 0xA0, 0xB0, 0xC0);
+    TVideoStreamFormat f = StreamFormat(Tag("mrle"), 1, 4, 2, 8);
+    f.Extra = palette.data();
+    f.ExtraSize = palette.size();
+    auto d = TVideoDecompressor::Open(f);
+    ASSERT_TRUE(d);
+    const std::vector<std::vector<uint8_t>> frames = {{4, 3, 0, 0, 2, 5, 2, 6, 0, 1}};
+    TFeeder feed{*d, frames};
+    ASSERT_TRUE(d->DecodeUntil(0, std::ref(feed)));
+    TDibDraw draw;
+    TBitmap b(4, 2);
+    ASSERT_TRUE(draw.DrawPicture(*d->Picture(), b));
+    EXPECT_EQ(b.Canvas().GetPixel(0, 1), 0x102030u);
+    EXPECT_EQ(b.Canvas().GetPixel(3, 1), 0x102030u);
+    EXPECT_EQ(b.Canvas().GetPixel(1, 0), 0x506070u);
+    EXPECT_EQ(b.Canvas().GetPixel(2, 0), 0xA0B0C0u);
+}
+
+TEST(VideoCodecLayer, GarbageIsRefusedAndTheDecoderGoesOn) {
+    av_log_set_level(AV_LOG_QUIET);
+    auto frames = MjpegFrames(3);
+    ASSERT_EQ(frames.size(), 3u);
+    std::vector<uint8_t> junk(frames[1].size());
+    for (size_t i = 0; i < junk.size(); ++i)
+        junk[i] = uint8_t(i * 131 + 7);
+    frames[1] = junk;
+    frames.push_back(std::vector<uint8_t>(3, 0xFF)); // a stump of a marker
+    auto d = TVideoDecompressor::Open(StreamFormat(Tag("MJPG"), Tag("MJPG"), 16, 16));
+    ASSERT_TRUE(d);
+    TFeeder feed{*d, frames};
+    EXPECT_FALSE(d->DecodeUntil(1, std::ref(feed)));
+    d->Reset();
+    TFeeder rest{*d, frames, 2};
+    ASSERT_TRUE(d->DecodeUntil(2, std::ref(rest)));
+    EXPECT_NEAR(Grey(*d), 80, 3);
+    EXPECT_FALSE(d->DecodeUntil(3, std::ref(rest)));
+}

@@ -1,0 +1,244 @@
+#include "MyVideoCompressLayer.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <map>
+
+#include <gtest/gtest.h>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libswscale/swscale.h>
+}
+
+namespace {
+
+uint32_t Code(const char (&s)[5]) {
+    return uint32_t(uint8_t(s[0])) | uint32_t(uint8_t(s[1])) << 8 | uint32_t(uint8_t(s[2])) << 16 |
+           uint32_t(uint8_t(s[3])) << 24;
+}
+
+uint32_t Code(const std::string& s) {
+    return uint32_t(uint8_t(s[0])) | uint32_t(uint8_t(s[1])) << 8 | uint32_t(uint8_t(s[2])) << 16 |
+           uint32_t(uint8_t(s[3])) << 24;
+}
+
+std::string Text(uint32_t c) {
+    return std::string{char(c), char(c >> 8), char(c >> 16), char(c >> 24)};
+}
+
+// Handlers we offer and the encoder behind each, in list order.
+const std::vector<std::pair<std::string, std::string>> Offer = {
+    {"mjpg", "mjpeg"},     {"xvid", "mpeg4"},    {"divx", "mpeg4"},
+    {"mp42", "msmpeg4v2"}, {"mp43", "msmpeg4"},  {"wmv1", "wmv1"},
+    {"cvid", "cinepak"},   {"msvc", "msvideo1"}, {"zmbv", "zmbv"}};
+
+std::vector<std::string> Installed() {
+    std::vector<std::string> r;
+    for (const auto& [handler, encoder] : Offer)
+        if (avcodec_find_encoder_by_name(encoder.c_str()))
+            r.push_back(handler);
+    return r;
+}
+
+// A 64 x 48 B, G, R frame, top row first: left half blue-ish, right half red-ish, a bright band
+// across the top eight rows.
+std::vector<uint8_t> TestFrame(int w, int h) {
+    std::vector<uint8_t> f(size_t(w * h * 3));
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            uint8_t* p = &f[size_t((y * w + x) * 3)];
+            const bool top = y < 8;
+            p[0] = top ? 230 : (x < w / 2 ? 200 : 30);
+            p[1] = top ? 230 : 40;
+            p[2] = top ? 230 : (x < w / 2 ? 30 : 200);
+        }
+    return f;
+}
+
+// Decodes one packet on its own with the decoder the output FOURCC names; B, G, R rows.
+std::vector<uint8_t> DecodeOne(const TVideoOutputFormat& fmt, const TCompressedFrame& frame) {
+    const AVCodec* codec = avcodec_find_decoder(AVCodecID(RiffVideoCodecOfTag(fmt.Compression)));
+    if (!codec)
+        return {};
+    AVCodecContext* c = avcodec_alloc_context3(codec);
+    c->width = fmt.Width;
+    c->height = fmt.Height;
+    c->bits_per_coded_sample = fmt.BitCount;
+    c->codec_tag = fmt.Compression;
+    std::vector<uint8_t> out;
+    if (avcodec_open2(c, codec, nullptr) >= 0) {
+        AVPacket* pkt = av_packet_alloc();
+        av_new_packet(pkt, int(frame.Size));
+        std::memcpy(pkt->data, frame.Data, frame.Size);
+        pkt->flags = AV_PKT_FLAG_KEY;
+        AVFrame* f = av_frame_alloc();
+        avcodec_send_packet(c, pkt);
+        avcodec_send_packet(c, nullptr);
+        if (avcodec_receive_frame(c, f) >= 0 && f->width == fmt.Width && f->height == fmt.Height) {
+            out.resize(size_t(f->width * f->height * 3));
+            SwsContext* sws =
+                sws_getContext(f->width, f->height, AVPixelFormat(f->format), f->width, f->height,
+                               AV_PIX_FMT_BGR24, SWS_POINT, nullptr, nullptr, nullptr);
+            uint8_t* dst[4] = {out.data()};
+            int stride[4] = {f->width * 3};
+            sws_scale(sws, f->data, f->linesize, 0, f->height, dst, stride);
+            sws_freeContext(sws);
+        }
+        av_frame_free(&f);
+        av_packet_free(&pkt);
+    }
+    avcodec_free_context(&c);
+    return out;
+}
+
+TVideoCompressFormat Format64x48() {
+    TVideoCompressFormat f;
+    f.Width = 64;
+    f.Height = 48;
+    f.FrameRate = 15;
+    f.KeyRate = 15;
+    f.FrameCount = 10;
+    return f;
+}
+
+} // namespace
+
+TEST(VideoCompressLayer, RiffTagsMapBothWays) {
+    EXPECT_EQ(RiffVideoCodecOfTag(Code("MJPG")), int(AV_CODEC_ID_MJPEG));
+    EXPECT_EQ(RiffVideoCodecOfTag(Code("mjpg")), int(AV_CODEC_ID_MJPEG));
+    EXPECT_EQ(RiffVideoCodecOfTag(Code("XVID")), int(AV_CODEC_ID_MPEG4));
+    EXPECT_EQ(RiffVideoCodecOfTag(Code("divx")), int(AV_CODEC_ID_MPEG4));
+    EXPECT_EQ(RiffVideoCodecOfTag(Code("MP43")), int(AV_CODEC_ID_MSMPEG4V3));
+    EXPECT_EQ(RiffVideoCodecOfTag(Code("cvid")), int(AV_CODEC_ID_CINEPAK));
+    EXPECT_EQ(RiffVideoCodecOfTag(Code("zzzz")), 0);
+    EXPECT_EQ(Text(RiffVideoTagOfCodec(int(AV_CODEC_ID_MJPEG))), "MJPG");
+    EXPECT_EQ(RiffVideoTagOfCodec(int(AV_CODEC_ID_NONE)), 0u);
+}
+
+TEST(VideoCompressLayer, ListsTheInstalledEncodersThatFitAvi) {
+    IVideoCompressorList& list = LibavVideoCompressors();
+    std::vector<std::string> handlers;
+    TVideoCompressorInfo info;
+    for (int32_t i = 0; list.GetInfo(0, i, info); ++i) {
+        EXPECT_EQ(info.Type, VideoCompressorType);
+        handlers.push_back(Text(info.Handler));
+    }
+    EXPECT_EQ(handlers, Installed());
+    EXPECT_FALSE(list.GetInfo(0, -1, info));
+    EXPECT_FALSE(list.GetInfo(Code("auds"), 0, info));
+    EXPECT_TRUE(list.GetInfo(VideoCompressorType, 0, info) || handlers.empty());
+
+    for (const std::string& h : handlers) {
+        auto c = list.Open(0, Code(h), TVideoCompressorMode::Query);
+        ASSERT_TRUE(c) << h;
+        c->GetInfo(info);
+        EXPECT_EQ(Text(info.Handler), h);
+        EXPECT_FALSE(info.Description.empty());
+        EXPECT_LE(info.Name.size(), 15u) << h;
+        EXPECT_LE(info.Description.size(), 127u) << h;
+        EXPECT_NE(c->GetAboutText().find("libavcodec"), std::string::npos);
+    }
+    EXPECT_EQ(list.Open(0, Code("zzzz"), TVideoCompressorMode::Compress), nullptr);
+    EXPECT_EQ(list.Open(Code("auds"), Code("mjpg"), TVideoCompressorMode::Compress), nullptr);
+}
+
+TEST(VideoCompressLayer, HandlersMatchInAnyLetterCase) {
+    if (!avcodec_find_encoder_by_name("mjpeg"))
+        GTEST_SKIP() << "no MJPEG encoder";
+    auto c = LibavVideoCompressors().Open(0, Code("MJPG"), TVideoCompressorMode::Compress);
+    ASSERT_TRUE(c);
+    TVideoCompressorInfo info;
+    c->GetInfo(info);
+    EXPECT_EQ(Text(info.Handler), "mjpg");
+}
+
+// Every offered compressor: one packet per frame, the key flag where asked, the output format
+// that readers need, and a picture that decodes to what went in.
+TEST(VideoCompressLayer, EveryCompressorGivesOneDecodablePacketPerFrame) {
+    const std::vector<uint8_t> frame = TestFrame(64, 48);
+    for (const std::string& h : Installed()) {
+        SCOPED_TRACE(h);
+        auto c = LibavVideoCompressors().Open(0, Code(h), TVideoCompressorMode::Compress);
+        ASSERT_TRUE(c);
+        TVideoOutputFormat out;
+        ASSERT_TRUE(c->Begin(Format64x48(), out));
+        EXPECT_EQ(out.Width, 64);
+        EXPECT_EQ(out.Height, 48);
+        EXPECT_NE(RiffVideoCodecOfTag(out.Compression), 0);
+        EXPECT_EQ(out.ImageSize, uint32_t(64 * 48 * out.BitCount / 8));
+        if (h == "msvc") {
+            EXPECT_EQ(out.BitCount, 16); // the decoder tells 8-bit from 16-bit by this
+        }
+        for (int i = 0; i < 8; ++i) {
+            const bool key = i == 0 || i == 5;
+            TCompressedFrame cf;
+            ASSERT_EQ(c->Compress(frame.data(), 64 * 3, key, cf), 0) << "frame " << i;
+            ASSERT_NE(cf.Data, nullptr);
+            ASSERT_GT(cf.Size, 0u);
+            if (key) {
+                EXPECT_EQ(cf.Flags, VideoKeyFrameFlag) << "frame " << i;
+            }
+            if (i == 5) {
+                // A key frame stands alone: it decodes without the frames before it.
+                const std::vector<uint8_t> pic = DecodeOne(out, cf);
+                ASSERT_EQ(pic.size(), frame.size());
+                auto near = [&](int x, int y, int ch) {
+                    const size_t at = size_t((y * 64 + x) * 3 + ch);
+                    return std::abs(int(pic[at]) - int(frame[at]));
+                };
+                // Blue on the left, red on the right, bright at the top (lossy codecs: near).
+                for (int ch = 0; ch < 3; ++ch) {
+                    EXPECT_LE(near(10, 30, ch), 40) << "left, channel " << ch;
+                    EXPECT_LE(near(50, 30, ch), 40) << "right, channel " << ch;
+                    EXPECT_LE(near(30, 2, ch), 40) << "top, channel " << ch;
+                }
+            }
+        }
+        EXPECT_TRUE(c->End());
+        EXPECT_FALSE(c->End());
+    }
+}
+
+TEST(VideoCompressLayer, BottomUpRowsGiveTheSamePicture) {
+    if (!avcodec_find_encoder_by_name("zmbv"))
+        GTEST_SKIP() << "no ZMBV encoder";
+    // ZMBV is lossless, so both ways must decode to the same bytes.
+    const std::vector<uint8_t> top = TestFrame(64, 48);
+    std::vector<uint8_t> bottomUp(top.size());
+    for (int y = 0; y < 48; ++y)
+        std::memcpy(&bottomUp[size_t((47 - y) * 64 * 3)], &top[size_t(y * 64 * 3)], 64 * 3);
+    std::vector<uint8_t> pics[2];
+    for (int way = 0; way < 2; ++way) {
+        auto c = LibavVideoCompressors().Open(0, Code("zmbv"), TVideoCompressorMode::Compress);
+        TVideoOutputFormat out;
+        ASSERT_TRUE(c->Begin(Format64x48(), out));
+        TCompressedFrame cf;
+        if (way == 0)
+            ASSERT_EQ(c->Compress(top.data(), 64 * 3, true, cf), 0);
+        else
+            ASSERT_EQ(c->Compress(&bottomUp[47 * 64 * 3], -64 * 3, true, cf), 0);
+        pics[way] = DecodeOne(out, cf);
+    }
+    ASSERT_EQ(pics[0].size(), top.size());
+    EXPECT_EQ(pics[0], pics[1]);
+    EXPECT_EQ(pics[0], top);
+}
+
+TEST(VideoCompressLayer, RefusesWhatItCannotTake) {
+    if (!avcodec_find_encoder_by_name("mjpeg"))
+        GTEST_SKIP() << "no MJPEG encoder";
+    auto c = LibavVideoCompressors().Open(0, Code("mjpg"), TVideoCompressorMode::Compress);
+    ASSERT_TRUE(c);
+    uint8_t pixel[3] = {};
+    TCompressedFrame cf;
+    EXPECT_EQ(c->Compress(pixel, 3, false, cf), CompressNotBegun);
+    TVideoOutputFormat out;
+    TVideoCompressFormat f = Format64x48();
+    f.Width = 0;
+    EXPECT_FALSE(c->Begin(f, out));
+    f = Format64x48();
+    f.FrameRate = 0;
+    EXPECT_FALSE(c->Begin(f, out));
+    EXPECT_EQ(c->Compress(pixel, 3, false, cf), CompressNotBegun);
+}

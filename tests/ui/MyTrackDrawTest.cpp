@@ -1,0 +1,319 @@
+// Rows, pegs, stop points and hit tests of the track drawer, painted into a plain image.
+#include <gtest/gtest.h>
+
+#include "FakeUiServices.h"
+#include "MyTrackDraw.h"
+#include "TrackProject.h"
+
+namespace {
+
+class TRecordingEditor : public ITrackCurveEditor {
+public:
+    TTreeNodeData* Node = nullptr;
+    TRectI Rect;
+    int Opened = 0;
+    int Resets = 0;
+    void EditObject(TTreeNodeData* node, const TRectI& rect) override {
+        Node = node;
+        Rect = rect;
+        ++Opened;
+    }
+    void Reset() override { ++Resets; }
+};
+
+struct DrawFixture : ::testing::Test {
+    TTrackProject P;
+    TFakeUiServices Ui;
+    TRecordingEditor Editor;
+    TTrackDraw Draw{&Editor, P.Root.get()};
+    TBitmap Image{640, 240};
+
+    DrawFixture() { P.Root->Ui = &Ui; }
+
+    // 15 fps, zoom 1 (4 px per frame, 60 px per second), cursor margin 4.
+    void Paint(int64_t scrollX = 0, bool showSecond = false, Extended fps = 15) {
+        TTrackPaintInfo info;
+        info.Bitmap = &Image;
+        info.ScrollX = scrollX;
+        info.ViewRect =
+            TRectI{int32_t(scrollX), 0, int32_t(scrollX) + Image.Width(), Image.Height()};
+        info.PixelsPerFrame = 4;
+        info.FPS = fps;
+        info.PixelsPerSecond = fps * 4;
+        info.Duration = 6;
+        info.CursorMargin = 4;
+        info.ShowSecond = showSecond;
+        Draw.Paint(info);
+    }
+    Extended TimeAt(int32_t x) const { return Draw.GetInfo().Scale().XToTime(x); }
+    uint32_t Px(int32_t x, int32_t y) const { return Image.Canvas().GetPixel(x, y); }
+    TTreeNodeData* HitAt(int32_t x, int32_t y) const { return Draw.ObjectAt(y, TimeAt(x)); }
+};
+
+void ExpectRect(const TRectI& r, int32_t l, int32_t t, int32_t rt, int32_t b) {
+    EXPECT_EQ(r.Left, l);
+    EXPECT_EQ(r.Top, t);
+    EXPECT_EQ(r.Right, rt);
+    EXPECT_EQ(r.Bottom, b);
+}
+
+} // namespace
+
+TEST_F(DrawFixture, ClipsShareOneRowAndTheTransitionWinsTheOverlap) {
+    Paint();
+    // Time 0 at x 4; 60 px a second; first row at 36, 20 px high.
+    ExpectRect(P.A->TrackRect, 4, 36, 304, 56);
+    ExpectRect(P.T->TrackRect, 184, 36, 304, 56);
+    ExpectRect(P.B->TrackRect, 184, 36, 364, 56);
+    EXPECT_EQ(HitAt(100, 40), P.A);
+    EXPECT_EQ(HitAt(250, 40), P.T);
+    EXPECT_EQ(HitAt(330, 40), P.B);
+    EXPECT_EQ(HitAt(330, 56), nullptr); // bottom edge excluded
+    EXPECT_EQ(HitAt(364, 40), nullptr); // right edge excluded
+    // The transition is painted over both clips.
+    EXPECT_EQ(Px(250, 45), P.T->Color);
+    EXPECT_EQ(Px(100, 45), P.A->Color);
+    EXPECT_EQ(Px(330, 45), P.B->Color);
+    EXPECT_EQ(Px(330, 36), 0u); // black pen on the border
+    EXPECT_EQ(Px(500, 45), clTrackBackground);
+}
+
+TEST_F(DrawFixture, ScrolledViewHitsWhatItDraws) {
+    Paint(100);
+    ExpectRect(P.A->TrackRect, -96, 36, 204, 56);
+    ExpectRect(P.T->TrackRect, 84, 36, 204, 56);
+    for (int32_t x : {50, 150, 230}) {
+        TTreeNodeData* hit = HitAt(x, 45);
+        ASSERT_NE(hit, nullptr) << x;
+        EXPECT_EQ(Px(x, 45), hit->Color) << x;
+    }
+    EXPECT_EQ(HitAt(50, 45), P.A);
+    EXPECT_EQ(HitAt(150, 45), P.T);
+    EXPECT_EQ(HitAt(230, 45), P.B);
+}
+
+TEST_F(DrawFixture, ChildRowsStackBelowTheirParentAndAreCutToIt) {
+    // B runs 3-6 and is 2 s into its source; a filter 1 s into the source starts at 2 s,
+    // before B itself, and is drawn from B's start.
+    P.B->Offset = 2;
+    TTreeNodeData* f = P.Add(P.B, nkFilter, "f", 2);
+    f->Offset = 1;
+    TTreeNodeData* g = P.Add(P.A, nkFilter, "g", 1);
+    P.Refresh();
+    ASSERT_LT(f->GetStartTime(), P.B->GetStartTime());
+    Paint();
+    ExpectRect(f->TrackRect, 184, 60, 244, 80); // 3 s .. 4 s
+    ExpectRect(g->TrackRect, 4, 60, 64, 80);    // both clips' children share the second row
+    EXPECT_EQ(Draw.ContentBottom(), 84);
+    EXPECT_EQ(HitAt(200, 70), f);
+}
+
+TEST_F(DrawFixture, ZeroLengthCutAwayAndSealedNodesAreNotHittable) {
+    TTreeNodeData* group = P.Add(P.A, nkFilter, "G", 2);
+    TTreeNodeData* inner = P.Add(group, nkFilter, "inner", 2);
+    TTreeNodeData* music = P.Add(P.A, nkFilter, "M", 4);
+    P.Refresh();
+    Paint();
+    // G's row at 60, its child below at 84, M at 108.
+    ExpectRect(inner->TrackRect, 4, 84, 124, 104);
+    EXPECT_EQ(HitAt(50, 90), inner);
+    ExpectRect(music->TrackRect, 4, 108, 244, 128);
+
+    // Sealing G hides its child; the old rectangle must not answer any more.
+    group->SetSealed(true);
+    Paint();
+    EXPECT_EQ(inner->TrackRect.Right - inner->TrackRect.Left, 0);
+    EXPECT_NE(HitAt(50, 90), inner);
+    ExpectRect(music->TrackRect, 4, 84, 244, 104);
+
+    // A node of no length takes no row and hides its children.
+    group->SetSealed(false);
+    group->UserDuration = 0;
+    P.Refresh();
+    Paint();
+    EXPECT_EQ(group->GetDuration(), 0);
+    EXPECT_EQ(HitAt(50, 65), music);
+    EXPECT_EQ(inner->TrackRect.Right - inner->TrackRect.Left, 0);
+    ExpectRect(music->TrackRect, 4, 60, 244, 80);
+    P.A->DeleteChild(group);
+    P.A->DeleteChild(music);
+
+    // A filter that starts after its clip's end is cut away: not drawn, not hittable, its
+    // children not drawn, but its row stays taken.
+    TTreeNodeData* late = P.Add(P.A, nkFilter, "late", 1);
+    late->Offset = 10;
+    TTreeNodeData* lateChild = P.Add(late, nkFilter, "c", 1);
+    TTreeNodeData* next = P.Add(P.A, nkFilter, "next", 1);
+    P.Refresh();
+    Paint();
+    EXPECT_EQ(late->TrackRect.Right - late->TrackRect.Left, 0);
+    EXPECT_EQ(lateChild->TrackRect.Right - lateChild->TrackRect.Left, 0);
+    EXPECT_EQ(next->TrackRect.Top, 84);
+    EXPECT_EQ(HitAt(30, 65), nullptr);
+    EXPECT_EQ(HitAt(30, 90), next);
+}
+
+TEST_F(DrawFixture, LockedAndActiveNodesAreFramed) {
+    P.B->PositionLocked = true;
+    Draw.SelectObject(P.A);
+    Paint();
+    EXPECT_EQ(Px(363, 45), 0x0000FF); // B's right border in red
+    EXPECT_EQ(Px(3, 45), 0u);         // A's active frame, 1 px outside
+    EXPECT_EQ(Px(100, 35), 0u);
+    EXPECT_EQ(Px(364, 45), clTrackBackground); // B is not active
+    EXPECT_TRUE(Draw.PointInCurrentObject(100, 40));
+    EXPECT_FALSE(Draw.PointInCurrentObject(330, 40));
+}
+
+TEST_F(DrawFixture, CurveRowIsTallWhiteAndCarriesTheEditor) {
+    TTreeNodeData* f = P.Add(P.A, nkFilter, "f", 2);
+    TTreeNodeData* below = P.Add(P.A, nkFilter, "below", 1);
+    f->Curves->Register(ckLevel, "Level")->SetEnabled(true);
+    P.Refresh();
+    int32_t room = 0;
+    Draw.EnsureBottomRoom = [&](int32_t h) { room = h; };
+    Draw.SelectObject(f);
+    Paint();
+    EXPECT_EQ(Editor.Opened, 0);
+    EXPECT_EQ(below->TrackRect.Top, 84);
+
+    Draw.AdjustMode = true;
+    Paint();
+    ExpectRect(f->TrackRect, 4, 60, 124, 140);
+    EXPECT_EQ(below->TrackRect.Top, 144); // 60 px further down
+    EXPECT_EQ(Px(50, 100), 0xFFFFFF);
+    EXPECT_EQ(Editor.Node, f);
+    ExpectRect(Editor.Rect, 0, 60, 120, 140);
+    EXPECT_EQ(room, 220);
+    EXPECT_TRUE(Draw.EditorShown);
+
+    // Once no row carries the editor and the active node has no curve, it is closed.
+    const int resets = Editor.Resets;
+    Draw.SelectObject(below);
+    Paint();
+    EXPECT_EQ(Editor.Resets, resets + 1);
+}
+
+TEST_F(DrawFixture, StopPointsHitWithinEightPixels) {
+    TStopList& stops = *P.Root->Pegs;
+    stops.AddPoint(1);
+    stops.AddPoint(4);
+    Paint();
+    const int32_t top = TTrackDraw::StopRowOffset;
+    // The first stop point is drawn at x 64.
+    EXPECT_EQ(Draw.StopPointAt(top + 2, TimeAt(72)), stops.GetItem(0));
+    EXPECT_EQ(Draw.StopPointAt(top + 2, TimeAt(56)), stops.GetItem(0));
+    EXPECT_EQ(Draw.StopPointAt(top + 2, TimeAt(73)), nullptr);
+    EXPECT_EQ(Draw.StopPointAt(top + 2, TimeAt(55)), nullptr);
+    // Five pixel rows for hits, four for the double-click test.
+    EXPECT_EQ(Draw.StopPointAt(top + 4, TimeAt(64)), stops.GetItem(0));
+    EXPECT_EQ(Draw.StopPointAt(top + 5, TimeAt(64)), nullptr);
+    EXPECT_EQ(Draw.StopPointAt(top - 1, TimeAt(64)), nullptr);
+    EXPECT_TRUE(Draw.InStopPointRow(top + 3));
+    EXPECT_FALSE(Draw.InStopPointRow(top + 4));
+
+    // Band, yellow range between the two, markers on them.
+    EXPECT_EQ(Px(20, top), clStopBand);
+    EXPECT_EQ(Px(150, top + 1), clRange);
+    EXPECT_EQ(Px(150, top + 2), clRange);
+    EXPECT_EQ(Px(150, top + 3), clStopBand);
+    EXPECT_EQ(Px(20, top + 1), clStopBand);
+    EXPECT_EQ(Px(2, top), clTrackBackground); // band starts at the margin
+    EXPECT_EQ(Px(64, top), 0xFFFFFF);         // marker highlight
+
+    // The same hit after scrolling.
+    Paint(30);
+    EXPECT_EQ(Draw.StopPointAt(top + 2, TimeAt(34 + 8)), stops.GetItem(0));
+    EXPECT_EQ(Draw.StopPointAt(top + 2, TimeAt(34 + 9)), nullptr);
+}
+
+TEST_F(DrawFixture, ThirdStopPointBeepsAndSearchFindsTheRange) {
+    Paint();
+    const int32_t top = TTrackDraw::StopRowOffset;
+    Draw.AddStopPoint(top + 2, 2);
+    Draw.AddStopPoint(top + 10, 3); // outside the row: nothing
+    Draw.AddStopPoint(top + 2, 5);
+    EXPECT_EQ(P.Root->Pegs->GetCount(), 2);
+    EXPECT_EQ(Ui.Beeps, 0);
+    Draw.AddStopPoint(top + 2, 4);
+    EXPECT_EQ(P.Root->Pegs->GetCount(), 2);
+    EXPECT_EQ(Ui.Beeps, 1);
+
+    Extended t = 3;
+    EXPECT_TRUE(Draw.FindStopPoint(t, false));
+    EXPECT_EQ(t, 5);
+    t = 3;
+    EXPECT_TRUE(Draw.FindStopPoint(t, true));
+    EXPECT_EQ(t, 2);
+    t = 5.5;
+    EXPECT_FALSE(Draw.FindStopPoint(t, false));
+    EXPECT_EQ(t, 5.5);
+    t = -1;
+    EXPECT_FALSE(Draw.FindStopPoint(t, true));
+
+    Draw.SelectStopPoint(P.Root->Pegs->GetItem(1));
+    EXPECT_FALSE(P.Root->Pegs->GetItem(0)->PegSelected);
+    EXPECT_TRUE(P.Root->Pegs->GetItem(1)->PegSelected);
+    Draw.SelectStopPoint(nullptr);
+    EXPECT_FALSE(P.Root->Pegs->GetItem(1)->PegSelected);
+}
+
+TEST_F(DrawFixture, PegsOfTheActiveNode) {
+    Draw.SelectObject(P.A);
+    Paint();
+    Draw.AddPeg(45, 1);
+    Draw.AddPeg(20, 2); // not in A's row
+    Draw.AddPeg(45, 2);
+    Draw.AddPeg(45, 3);
+    EXPECT_EQ(P.A->Pegs->GetCount(), 2);
+    EXPECT_EQ(Ui.Beeps, 1);
+    Paint();
+    // Pegs at x 64 and 124; the band between them at y0+1..y0+3 (y0 = 46).
+    EXPECT_EQ(Draw.PegAt(45, TimeAt(72)), P.A->Pegs->GetItem(0));
+    EXPECT_EQ(Draw.PegAt(45, TimeAt(73)), nullptr);
+    EXPECT_EQ(Draw.PegAt(45, TimeAt(130)), P.A->Pegs->GetItem(1));
+    EXPECT_EQ(Px(90, 48), clRange);
+    EXPECT_EQ(Px(90, 47), 0u);
+    EXPECT_EQ(Px(64, 46), 0xFFFFFF);
+    // Pegs answer only for the active node.
+    Draw.SelectObject(P.B);
+    EXPECT_EQ(Draw.PegAt(45, TimeAt(64)), nullptr);
+}
+
+TEST_F(DrawFixture, PegAfterItsNodeIsNotDrawn) {
+    TTreeNodeData* f = P.Add(P.A, nkFilter, "f", 2);
+    P.Refresh();
+    f->Pegs->AddPoint(1);
+    // A mark read from a file keeps its stored time until it is resolved; here 1 s past f.
+    f->Pegs->AddPoint(0.5)->SetPendingTime(3);
+    f->Pegs->SortByTime();
+    Paint();
+    const int32_t y0 = f->TrackRect.Top + 10;
+    EXPECT_EQ(Px(64, y0), 0xFFFFFF);
+    EXPECT_EQ(Px(184, y0), clTrackBackground);
+}
+
+TEST_F(DrawFixture, NoFrameRateStillPaintsAndLockedPaintChangesNothing) {
+    Paint(0, true, 0);
+    EXPECT_EQ(Px(300, 100), clNoScale);
+    EXPECT_EQ(P.A->TrackRect.Right, P.A->TrackRect.Left);
+    Paint(0, false, 0);
+    EXPECT_EQ(Px(300, 2), clTrackBackground);
+
+    Paint();
+    Image.Canvas().Brush.Color = 0xFFFFFF;
+    Image.Canvas().FillRect(Rect(0, 0, Image.Width(), Image.Height()));
+    Draw.BeginUpdate();
+    Paint(100);
+    Draw.EndUpdate();
+    EXPECT_EQ(Px(10, 10), 0xFFFFFFu);
+    EXPECT_EQ(P.A->TrackRect.Left, 4);
+}
+
+TEST_F(DrawFixture, VerticalOffsetMovesEveryRowUp) {
+    Draw.SetVerticalOffset(-20);
+    Paint();
+    EXPECT_EQ(P.A->TrackRect.Top, 16);
+    EXPECT_EQ(Draw.StopRowTop(), 8);
+    EXPECT_EQ(HitAt(100, 20), P.A);
+}
