@@ -139,7 +139,28 @@ TEST_F(MainWindow, StartsWithANewEmptyProject) {
     // Commands whose windows come later stay off even with frames to export.
     EXPECT_FALSE(Form->miExportVideo->isEnabled());
     EXPECT_FALSE(Form->sbWriteProj->isEnabled());
-    EXPECT_FALSE(Form->miExportAudio->isEnabled());
+    EXPECT_TRUE(Form->miExportAudio->isEnabled());
+}
+
+TEST_F(MainWindow, ExportAudioOnlyWritesTheProjectsLength) {
+    AddBlank(2.0L);
+    const std::string name = File("sound.wav");
+    Ui.FileAnswers = {name};
+    Form->WriteWAV1Click();
+    std::ifstream in(name, std::ios::binary | std::ios::ate);
+    // 2 s of 22050 Hz 16-bit stereo after the 44-byte header.
+    EXPECT_EQ(static_cast<int64_t>(in.tellg()), 44 + 176400);
+    EXPECT_EQ(Settings->ReadString("Recents", "WaveFile", ""), name);
+    EXPECT_EQ(Ui.Messages.back(), "Finish writing " + name);
+    EXPECT_TRUE(Form->miOpenProject->isEnabled()); // editing is back on
+    // Without header: the second filter writes the samples alone.
+    const std::string raw = File("sound.raw");
+    Ui.FileAnswers = {raw};
+    Ui.FilterIndex = 2;
+    Ui.Answers = {TMsgResult::OK}; // the question before writing samples without a header
+    Form->WriteWAV1Click();
+    std::ifstream rin(raw, std::ios::binary | std::ios::ate);
+    EXPECT_EQ(static_cast<int64_t>(rin.tellg()), 176400);
 }
 
 // ---- close -------------------------------------------------------------------------------------
