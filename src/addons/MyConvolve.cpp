@@ -1,6 +1,8 @@
 #include "MyConvolve.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include "MyTimeData.h"
@@ -29,25 +31,30 @@ constexpr TKernelRow Kernels[TConvolve::KernelCount] = {
 // each starting at the left border pixel; n is the number of output bytes. Neighbouring pixels
 // are 3 bytes apart, so each byte is weighed with the same byte of its eight neighbours.
 //
+// Acc is the sum's type: 16 bits when the kernel's weights cannot take a sum past its range,
+// which holds for the whole table and doubles what one vector instruction does.
 // With a power-of-two divisor the shift gives the same result as a division that truncates
 // toward zero: a negative sum divides to 0 or less, which clamps to 0 either way.
-template <bool PowerOfTwo>
+template <class Acc, bool PowerOfTwo>
 void ConvolveRow(const uint8_t* up, const uint8_t* mid, const uint8_t* down, uint8_t* out, size_t n,
                  const int32_t* k, int32_t divisor, int shift) {
-    const int32_t k1 = k[0], k2 = k[1], k3 = k[2], k4 = k[3], k5 = k[4], k6 = k[5], k7 = k[6],
-                  k8 = k[7], k9 = k[8];
+    const Acc k1 = Acc(k[0]), k2 = Acc(k[1]), k3 = Acc(k[2]), k4 = Acc(k[3]), k5 = Acc(k[4]),
+              k6 = Acc(k[5]), k7 = Acc(k[6]), k8 = Acc(k[7]), k9 = Acc(k[8]);
     for (size_t i = 0; i < n; ++i) {
-        const int32_t sum = k1 * up[i] + k2 * up[i + 3] + k3 * up[i + 6] + k4 * mid[i] +
-                            k5 * mid[i + 3] + k6 * mid[i + 6] + k7 * down[i] + k8 * down[i + 3] +
-                            k9 * down[i + 6];
-        int32_t v;
+        const Acc sum =
+            Acc(k1 * up[i] + k2 * up[i + 3] + k3 * up[i + 6] + k4 * mid[i] + k5 * mid[i + 3] +
+                k6 * mid[i + 6] + k7 * down[i] + k8 * down[i + 3] + k9 * down[i + 6]);
+        Acc v;
         if constexpr (PowerOfTwo)
-            v = std::max(sum, 0) >> shift;
+            v = Acc((sum < 0 ? Acc(0) : sum) >> shift);
         else
-            v = sum / divisor;
-        out[i] = static_cast<uint8_t>(TConvolve::Clamp(v));
+            v = Acc(sum / divisor);
+        out[i] = static_cast<uint8_t>(v < 1 ? 0 : v > 254 ? 255 : v);
     }
 }
+
+using TRowFunc = void (*)(const uint8_t*, const uint8_t*, const uint8_t*, uint8_t*, size_t,
+                          const int32_t*, int32_t, int);
 
 int PowerOfTwoShift(int32_t d) {
     if (d <= 0 || (d & (d - 1)) != 0)
@@ -99,16 +106,16 @@ void TConvolve::Convolve(TBitmap& bitmap, uint8_t index, Extended strength) {
     BuildBorderedCopy(bitmap);
     const size_t n = static_cast<size_t>(bitmap.Width()) * 3;
     const int shift = PowerOfTwoShift(Divisor);
-    for (int32_t y = 0; y < bitmap.Height(); ++y) {
-        const uint8_t* up = WorkBitmap.ScanLine(y);
-        const uint8_t* mid = WorkBitmap.ScanLine(y + 1);
-        const uint8_t* down = WorkBitmap.ScanLine(y + 2);
-        uint8_t* out = bitmap.ScanLine(y);
-        if (shift >= 0)
-            ConvolveRow<true>(up, mid, down, out, n, Kernel.data(), Divisor, shift);
-        else
-            ConvolveRow<false>(up, mid, down, out, n, Kernel.data(), Divisor, 0);
-    }
+    int64_t reach = 0;
+    for (int32_t w : Kernel)
+        reach += std::abs(int64_t(w)) * 255;
+    const bool narrow = reach <= INT16_MAX;
+    const TRowFunc row =
+        narrow ? (shift >= 0 ? ConvolveRow<int16_t, true> : ConvolveRow<int16_t, false>)
+               : (shift >= 0 ? ConvolveRow<int32_t, true> : ConvolveRow<int32_t, false>);
+    for (int32_t y = 0; y < bitmap.Height(); ++y)
+        row(WorkBitmap.ScanLine(y), WorkBitmap.ScanLine(y + 1), WorkBitmap.ScanLine(y + 2),
+            bitmap.ScanLine(y), n, Kernel.data(), Divisor, shift);
 }
 
 // ---- the filters --------------------------------------------------------------------------------

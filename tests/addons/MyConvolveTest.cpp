@@ -107,6 +107,21 @@ TEST(Convolve, FastPathMatchesTheFormulaOnRandomFrames) {
             EXPECT_EQ(engine.WorkBitmap.Width(), s[0] + 2);
             EXPECT_EQ(engine.WorkBitmap.Height(), s[1] + 2);
         }
+    // Checkerboards of 0 and 255 bytes give the largest sums either way.
+    for (uint8_t index = 0; index < TConvolve::KernelCount; ++index)
+        for (int phase = 0; phase < 2; ++phase) {
+            TBitmap in(6, 5);
+            for (int y = 0; y < 5; ++y)
+                for (int x = 0; x < 6; ++x) {
+                    const uint8_t v = (x + y + phase) % 2 ? 255 : 0;
+                    Put(in, x, y, {v, uint8_t(255 - v), v});
+                }
+            TConvolve engine;
+            TBitmap out = Copy(in);
+            engine.Convolve(out, index, 0);
+            EXPECT_TRUE(Same(out, Reference(in, engine.Kernel, engine.Divisor)))
+                << "checkerboard, kernel " << int(index);
+        }
 }
 
 TEST(Convolve, KernelTableAndClamp) {
