@@ -6,10 +6,15 @@
 #include <climits>
 
 #include "EffectRig.h"
+#include "FakeUiServices.h"
+#include "ITreeItem.h"
 #include "MyCommonParams.h"
+#include "MyEffectNodes.h"
+#include "MyProjNode.h"
 #include "MyTextOverlays.h"
 #include "MyTimeData.h"
 #include "MyValueStream.h"
+#include "TempFolders.h"
 
 using namespace effectrig;
 
@@ -260,4 +265,56 @@ TEST(TextOverlay, ReadingARecordCollapsesTheImage) {
     overlay.ReadData(r);
     EXPECT_EQ(overlay.TextImage.Width(), 1);
     EXPECT_EQ(overlay.TextImage.Height(), 1);
+}
+
+namespace {
+
+const char* const TextOverlayId = "{A0B8F036-67F4-4B94-8DF9-0B4FA8FA6060}";
+const char* const EmbossId = "{B2BBB004-9D4B-4EDA-BC08-318BA5003786}";
+
+struct Project {
+    TMemTree Tree;
+    TFakeUiServices Ui;
+    std::unique_ptr<TProjectNode> Root;
+    Project() : Root(std::make_unique<TProjectNode>("Project", Tree.AddRoot("Project"))) {
+        Root->Ui = &Ui;
+    }
+    TBitmap Render(Extended t) {
+        TBitmap frame(160, 120);
+        Root->RenderFrame(&frame, false, true, t);
+        return frame;
+    }
+};
+
+} // namespace
+
+TEST(TextOverlay, ProjectRoundTripRendersTheSameBytes) {
+    // A coloured clip with a text overlay and an emboss filter, saved, reopened and rendered.
+    TTempDir dir;
+    const std::string name = dir.Path + "/text.mpr";
+    Project a;
+    a.Root->SetVideoFormat(160, 120, 25);
+    TTreeNodeData* clip = a.Root->VideoTrack->AddNode("clip", amLastChild, nkBlank);
+    clip->UserDuration = 2;
+    clip->Color = 0x406080;
+    auto* text = static_cast<TOverlayNode*>(clip->AddNode("text", amLastChild, nkOverlay));
+    text->SetAddOn(TextOverlayId);
+    auto* emboss = static_cast<TFilterNode*>(clip->AddNode("emboss", amLastChild, nkFilter));
+    emboss->SetAddOn(EmbossId);
+    ASSERT_TRUE(text->AddOn && emboss->AddOn);
+    TDataPoint* words = text->Curves->FindByKind(ckText)->GetPoint(0);
+    words->Lines = {"Round", "trip"};
+    TDataPoint* look = text->Curves->FindByKind(ckFont)->GetPoint(0);
+    look->Font.Size = 18;
+    look->Font.Color = 0xF0F0F0;
+    a.Root->Refresh();
+    const TBitmap before = a.Render(0.5L);
+    bool allInk;
+    const Bounds drawn = Changed(before, At(before, 0, 0), At(before, 0, 0), allInk);
+    EXPECT_GT(drawn.Count, 50) << "the text shows";
+    ASSERT_TRUE(a.Root->SaveToFile(name));
+
+    Project b;
+    ASSERT_TRUE(b.Root->LoadFromFile(name));
+    EXPECT_TRUE(Same(b.Render(0.5L), before));
 }
