@@ -29,6 +29,7 @@
 #include "MyCommonParams.h"
 #include "MyCommonParamsPart.h"
 #include "MyExceptions.h"
+#include "MyAVIReader.h"
 #include "MyMsgDlg.h"
 #include "MyShell.h"
 #include "MyTextView.h"
@@ -581,6 +582,8 @@ void TMainForm::keyPressEvent(QKeyEvent* event) {
 void TMainForm::FormKeyDown(int key) {
     if (key != Qt::Key_Escape)
         return;
+    // Read only by the extraction of a movie's sound track.
+    TAviReader::EscapePressed = true;
     if (Project->Busy && Ui->Ask("Stop the process?", TMsgButtons::OKCancel,
                                  TMsgKind::Confirmation) == TMsgResult::OK)
         Project->Stop();
