@@ -98,11 +98,8 @@ TEST(MovieFile, OpeningTakesTheFileValuesAndEnablesTheSoundCurves) {
     EXPECT_EQ(n->SourceFrameCount, 12);
     EXPECT_EQ(n->GetSourceFrameRate(), 25.0L);
     EXPECT_NEAR(double(n->NaturalDuration), 0.48, 1e-12);
-    EXPECT_EQ(n->SourceDuration, n->NaturalDuration);
     EXPECT_TRUE(n->VolumeCurve->GetEnabled());
     EXPECT_TRUE(n->BalanceCurve->GetEnabled());
-    EXPECT_EQ(n->VolumeCurve->Caption, "Audio volume");
-    EXPECT_EQ(n->BalanceCurve->Caption, "Audio ballance");
     EXPECT_TRUE(n->HasAudio());
     TAudioFormat f;
     n->GetAudioFormat(f);
@@ -373,21 +370,6 @@ TEST(MovieSound, MovieWithoutFrameRateStillHandsSilence) {
     EXPECT_EQ(NumberedFrameOf(b), 0);
     ASSERT_EQ(log.Blocks.size(), 1u);
     EXPECT_EQ(log.Blocks[0].Buffer.size(), 5880u);
-}
-
-TEST(MovieSound, BlocksAreNumberedFromTheFirstSourceTimeThenCountOn) {
-    TMovieProject p;
-    auto* n = p.Add<TMovieNode>(nkVideo, p.Movie("a.avi"));
-    p.Root->Refresh();
-    EXPECT_FALSE(n->OpenForRender(0)); // no sound to prepare
-    TBitmap b = White();
-    n->RenderFrame(&b, false, false, 1.0L);
-    EXPECT_EQ(n->AudioCounter, 11);
-    n->RenderFrame(&b, false, false, 0.2L);
-    EXPECT_EQ(n->AudioCounter, 12);
-    n->OpenForRender(0);
-    n->RenderFrame(&b, false, false, 0.2L);
-    EXPECT_EQ(n->AudioCounter, 3);
 }
 
 TEST(MovieSound, UnreadableTrackFailsTheFrameBeforeThePicture) {
