@@ -30,6 +30,7 @@
 #include "MyCommonParamsPart.h"
 #include "MyExceptions.h"
 #include "MyAVIReader.h"
+#include "MyMovieNode.h"
 #include "MyMsgDlg.h"
 #include "MyShell.h"
 #include "MyTextView.h"
@@ -447,13 +448,15 @@ void TMainForm::BuildMenus() {
     connect(miSaveProjectAs, &QAction::triggered, this, [this] { SaveProjectAs(); });
     connect(miExit, &QAction::triggered, this, [this] { Exit1Click(); });
     connect(miExportAudio, &QAction::triggered, this, [this] { WriteWAV1Click(); });
+    connect(miExtractAudio, &QAction::triggered, this, [this] { Extractaudio1Click(); });
+    connect(mnOtherExports, &QMenu::aboutToShow, this, [this] { Otherexports1Click(); });
     connect(miVideoBackground, &QAction::triggered, this, [this] { VideoBackgroundColor1Click(); });
     connect(miShowOriginalImage, &QAction::triggered, this, [this] { ShowOriginalImage1Click(); });
     connect(miContents, &QAction::triggered, this, [this] { Contents1Click(); });
     connect(miAbout, &QAction::triggered, this, [this] { About1Click(); });
 
     for (QAction* a :
-         {miExportVideo, miExportBitmaps, miExtractAudio, miAddVideo,
+         {miExportVideo, miExportBitmaps, miAddVideo,
           miProjectSettings, miFindStart, miFindEnd, miAnalogCapture, miCaptureImage}) {
         Later.insert(a);
         a->setEnabled(false);
@@ -1003,6 +1006,34 @@ void TMainForm::WriteWAV1Click() {
                        }};
     // The project's own length, not the timeline strip's (which is never shorter than the view).
     Project->ExportWave(raw, 0, &panel, *name, Project->GetFrameCount());
+}
+
+void TMainForm::Otherexports1Click() {
+    auto* movie = dynamic_cast<TMovieNode*>(Project->GetActiveNode());
+    miExtractAudio->setEnabled(movie && movie->HasAudio());
+}
+
+void TMainForm::Extractaudio1Click() {
+    auto* movie = dynamic_cast<TMovieNode*>(Project->GetActiveNode());
+    if (!movie) return;
+    std::string start = Settings ? Settings->ReadString("Recents", "WaveFile", "") : "";
+    const std::optional<std::string> name = Ui->SaveFileDialog(
+        "Extract audio", {{"Wav audio file", "*.wav"}, {"Without header", "*.???"}}, start, "wav");
+    if (!name) return;
+    if (Settings) Settings->WriteString("Recents", "WaveFile", *name);
+    const bool raw = Ui->LastFilterIndex() > 1;
+    EnableEditing(false);
+    struct Finally {
+        TMainForm& F;
+        ~Finally() { F.EnableEditing(true); }
+    } finally{*this};
+    if (movie->ExtractAudio(raw, *name, *Ui)) {
+        if (Ui->Ask("File " + *name + " is ready. Play the result?", TMsgButtons::YesNo,
+                    TMsgKind::Confirmation) == TMsgResult::Yes)
+            PlayInMediaPlayer(*name);
+    } else {
+        Ui->ShowMessage("Fail to produce " + *name, TMsgKind::Error);
+    }
 }
 
 bool TMainForm::SaveProjectAs() {

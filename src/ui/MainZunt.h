@@ -127,6 +127,10 @@ public:
     void EnableEditing(bool enable);
     // Exports the project's sound alone to a WAV file (or raw samples).
     void WriteWAV1Click();
+    // Enables the extraction when the active object is a movie with sound.
+    void Otherexports1Click();
+    // Writes the active movie's sound track to a WAV file (or raw samples).
+    void Extractaudio1Click();
     void LayoutPreview();
     void ZoomChange(QObject* sender);
     // 0 fit to window, 1..4 the zoom levels 25 % to 200 %.

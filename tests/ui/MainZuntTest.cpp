@@ -20,6 +20,8 @@
 #include "MyBlankNode.h"
 #include "MyCommonParamsPart.h"
 #include "MyMsgDlg.h"
+#include "MyMovieNode.h"
+#include "NumberedMovie.h"
 #include "MyUiServices.h"
 
 namespace {
@@ -161,6 +163,29 @@ TEST_F(MainWindow, ExportAudioOnlyWritesTheProjectsLength) {
     Form->WriteWAV1Click();
     std::ifstream rin(raw, std::ios::binary | std::ios::ate);
     EXPECT_EQ(static_cast<int64_t>(rin.tellg()), 176400);
+}
+
+TEST_F(MainWindow, ExtractAMoviesSoundTrack) {
+    TNumberedMovieSpec spec;
+    MakePcmFormat(spec.Sound, 22050, 2, 16);
+    spec.Samples = 44100; // 2 s
+    const std::string movieName = File("m.avi");
+    BuildAvi(NumberedMovieSpec(spec)).Save(movieName);
+    auto* movie = static_cast<TMovieNode*>(Root->VideoTrack->AddNode("m", amLastChild, nkVideo));
+    movie->SetFileName(movieName);
+    Form->RefreshProject(false);
+    Form->Otherexports1Click();
+    EXPECT_FALSE(Form->miExtractAudio->isEnabled()); // nothing active yet
+    Root->SetActiveNode(movie);
+    Form->Otherexports1Click();
+    ASSERT_TRUE(Form->miExtractAudio->isEnabled());
+    const std::string wav = File("track.wav");
+    Ui.FileAnswers = {wav};
+    Ui.Answers = {TMsgResult::No}; // do not play it
+    Form->Extractaudio1Click();
+    std::ifstream in(wav, std::ios::binary | std::ios::ate);
+    EXPECT_EQ(static_cast<int64_t>(in.tellg()), 44 + 44100 * 4);
+    EXPECT_EQ(Ui.Questions.back(), "File " + wav + " is ready. Play the result?");
 }
 
 // ---- close -------------------------------------------------------------------------------------
