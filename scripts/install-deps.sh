@@ -13,6 +13,8 @@ PKGS=(
   libasound2-dev libasound2-data linux-libc-dev
   libgl-dev
   fonts-liberation2 fonts-dejavu-core fontconfig
+  # only the export benchmark's comparison script uses the ffmpeg command
+  ffmpeg
 )
 
 missing=()

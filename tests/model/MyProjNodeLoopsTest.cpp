@@ -175,3 +175,17 @@ TEST(RootPlayback, StopEndsTheRun) {
                              image));
     EXPECT_EQ(reports, 3); // no final report after a stop
 }
+
+TEST(RootPlayback, GatheredSoundNeverOverrunsItsBuffer) {
+    // At the add-on preview's 1 frame per second one frame of sound (88200 bytes) is larger than
+    // the whole gather buffer (11025 bytes); it must go on by itself.
+    Fixture f;
+    f.AddBlank(3);
+    f.Root->BufferAudio = true;
+    auto device = std::make_shared<TFakeWaveOut>();
+    f.Root->WaveOutFactory = [device] { return device->MakeHandle(); };
+    TPictureControl image{};
+    TAddOnPreviewScope preview;
+    ASSERT_TRUE(f.Root->Play(0, 0, true, nullptr, image));
+    EXPECT_EQ(f.Root->GetThreadCount(), 1u);
+}
