@@ -197,6 +197,10 @@ public:
     bool Play(int32_t startFrame, int32_t endFrame, bool realTime, const TFrameCallback& onReport,
               const TPictureControl& image);
     TPassiveStreamer* GetStreamer() const { return Streamer.get(); }
+    // The silence written ahead of playback: how many blocks of how many bytes (about a second,
+    // one frame's sound each).
+    static void PrerollBlocks(Extended fps, const TAudioFormat& format, int32_t& count,
+                              size_t& bytes);
     // Finished wave-output threads kept until they can be freed.
     size_t GetThreadCount();
     // Makes the device of each new wave-output thread (null: the sound system's own).
@@ -223,9 +227,11 @@ private:
     bool SendAudio(bool final, const uint8_t* data, size_t size);
     void ForEachEnabledDurable(const std::function<void(TCustomDurableNode*)>& fn);
 
-    // Frees the oldest kept wave-output thread once three or more are kept.
-    void ThreadEnded();
+    // Joins and frees the kept wave-output threads that have ended.
+    void FreeEndedThreads();
     void StopStreamer();
+    // Blocks handed to the running wave-output thread so far.
+    int64_t StreamedBlocks = 0;
 
     TPCMTrans Mixer;
     TMixBuffer Mix;

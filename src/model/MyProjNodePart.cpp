@@ -51,7 +51,9 @@ bool TProjectNode::SendAudio(bool final, const uint8_t* data, size_t size) {
         if (!Streamer || Streamer->IsStopped()) return false;
         if (!BufferAudio) {
             TAudioBlock block(data, size);
-            return Streamer->Write(block) >= 0;
+            if (Streamer->Write(block) < 0) return false;
+            ++StreamedBlocks;
+            return true;
         }
         // Gather about half the sample rate's worth of bytes before handing them on.
         const size_t capacity = static_cast<size_t>(Round64(AudioFormat.Wfx.nSamplesPerSec * 0.5L));
@@ -63,11 +65,14 @@ bool TProjectNode::SendAudio(bool final, const uint8_t* data, size_t size) {
             TAudioBlock block(Gather.data(), GatherFill);
             GatherFill = 0;
             if (Streamer->Write(block) < 0) return false;
+            ++StreamedBlocks;
         }
         if (size > capacity) {
             // Larger than the whole gather buffer: it goes on by itself.
             TAudioBlock block(data, size);
-            return Streamer->Write(block) >= 0;
+            if (Streamer->Write(block) < 0) return false;
+            ++StreamedBlocks;
+            return true;
         }
         std::copy(data, data + size, Gather.begin() + static_cast<std::ptrdiff_t>(GatherFill));
         GatherFill += size;
@@ -207,15 +212,27 @@ size_t TProjectNode::GetThreadCount() {
     return ThreadList.size();
 }
 
-void TProjectNode::ThreadEnded() {
-    std::unique_ptr<TPassiveStreamer> oldest;
+void TProjectNode::FreeEndedThreads() {
+    // Threads are joined here, on the GUI thread, never from another thread's end callback.
+    std::vector<std::unique_ptr<TPassiveStreamer>> ended;
     {
         std::lock_guard<std::mutex> lock(ThreadListLock);
-        if (ThreadList.size() < 3) return;
-        oldest = std::move(ThreadList.front());
-        ThreadList.erase(ThreadList.begin());
+        for (auto it = ThreadList.begin(); it != ThreadList.end();) {
+            if ((*it)->IsTerminated()) {
+                ended.push_back(std::move(*it));
+                it = ThreadList.erase(it);
+            } else {
+                ++it;
+            }
+        }
     }
     // Freed outside the lock: freeing waits for the thread.
+}
+
+void TProjectNode::PrerollBlocks(Extended fps, const TAudioFormat& format, int32_t& count,
+                                 size_t& bytes) {
+    count = Round(fps * 0.5L) * 2 + 1;
+    bytes = static_cast<size_t>(FrameAudioBytes(format, fps));
 }
 
 void TProjectNode::StopStreamer() {
@@ -228,6 +245,8 @@ bool TProjectNode::Play(int32_t startFrame, int32_t endFrame, bool realTime,
     Abort = false;
     if (GetFPS() == 0 || !Ui) return false;
     Busy = true;
+    FreeEndedThreads();
+    StreamedBlocks = 0;
     const bool withSound = SoundInPlayback;
     if (withSound)
         Streamer = std::make_unique<TPassiveStreamer>(
@@ -238,7 +257,7 @@ bool TProjectNode::Play(int32_t startFrame, int32_t endFrame, bool realTime,
         TBitmap scratch(32, 32);
         PrepareAtStart(&scratch);
     }
-    const int64_t t0 = Ui->TickCount();
+    int64_t t0 = Ui->TickCount();
     OpenForRender(startFrame);
 
     struct Closing {
@@ -256,29 +275,36 @@ bool TProjectNode::Play(int32_t startFrame, int32_t endFrame, bool realTime,
 
     const bool sound = withSound && AudioOn;
     if (sound) {
-        Streamer->Init(
-            AudioFormat, [](TCustomWavePlayer*) {},
-            [this](TCustomWavePlayer*) { ThreadEnded(); });
+        Streamer->Init(AudioFormat, [](TCustomWavePlayer*) {}, [](TCustomWavePlayer*) {});
         Streamer->Start();
     }
-    int32_t current = startFrame;
+    // Frame by frame, the start frame is the first one drawn.
+    int32_t current = realTime ? startFrame : startFrame - 1;
     int32_t lastDrawn = startFrame - 1;
     int32_t nextSound = startFrame;
     int32_t lastReported = -1;
     const int32_t halfSecond = Round(GetFPS() * 0.5L);
     const int32_t aheadLimit = BufferAudio ? 1 : halfSecond;
     bool endReached = false;
+    int64_t prerollBlocks = 0;
     if (sound) {
-        // Pre-roll: about a second of filler so the device has a full queue before the first
+        // Pre-roll: about a second of silence so the device has a full queue before the first
         // picture.
-        const int32_t n = halfSecond * 2;
-        const size_t bytes =
-            static_cast<size_t>(Round64(AudioFormat.Wfx.nAvgBytesPerSec / GetFPS()));
-        for (int32_t i = 0; i <= n; ++i) {
-            TAudioBlock block = TAudioBlock::Filled(bytes, 0xFF);
-            Streamer->Write(block);
+        int32_t count = 0;
+        size_t bytes = 0;
+        PrerollBlocks(GetFPS(), AudioFormat, count, bytes);
+        for (int32_t i = 0; i < count && bytes > 0; ++i) {
+            TAudioBlock block = TAudioBlock::Filled(bytes, PcmSilenceByte(AudioFormat));
+            if (Streamer->Write(block) >= 0) ++StreamedBlocks;
         }
+        prerollBlocks = StreamedBlocks;
     }
+    // With sound, the picture clock starts once the pre-roll has been heard, so what is heard
+    // matches what is shown.
+    bool clockRunning = !(sound && realTime && prerollBlocks > 0);
+    // A device that stalls must not hold the pictures back for ever.
+    const int64_t prerollDeadline =
+        Ui->TickCount() + 1000 + static_cast<int64_t>(prerollBlocks * 1000 / GetFPS());
     GatherFill = 0;
 
     auto finalReport = [&]() {
@@ -301,8 +327,16 @@ bool TProjectNode::Play(int32_t startFrame, int32_t endFrame, bool realTime,
             result = true;
             break;
         }
+        if (!clockRunning &&
+            (StreamedBlocks - Streamer->GetQueuedCount() >= prerollBlocks ||
+             Streamer->IsFinished() || Ui->TickCount() > prerollDeadline)) {
+            clockRunning = true;
+            t0 = Ui->TickCount();
+        }
         if (realTime) {
-            current = startFrame + Round((Ui->TickCount() - t0) * GetFPS() / 1000.0L);
+            current = clockRunning
+                          ? startFrame + Round((Ui->TickCount() - t0) * GetFPS() / 1000.0L)
+                          : startFrame;
             if (current > GetFrameCount()) {
                 current = GetFrameCount();
                 finalReport();
@@ -315,7 +349,7 @@ bool TProjectNode::Play(int32_t startFrame, int32_t endFrame, bool realTime,
             finalReport();
             break;
         }
-        if (onReport && current > lastReported) {
+        if (realTime && onReport && current > lastReported) {
             lastReported = current;
             TFrameReport r;
             r.Frame = current;
@@ -342,19 +376,30 @@ bool TProjectNode::Play(int32_t startFrame, int32_t endFrame, bool realTime,
             CurrentTime = GetDuration();
             endReached = true;
         }
-        if (!VideoInPlayback) continue;
-        if (!RenderFrame(GetOutputBitmap(), false, true, CurrentTime)) {
-            result = false;
-            break;
+        if (VideoInPlayback) {
+            if (!RenderFrame(GetOutputBitmap(), false, true, CurrentTime)) {
+                result = false;
+                break;
+            }
+            if (image.Picture && (!image.IsEnabled || image.IsEnabled())) {
+                TBitmap* out = GetOutputBitmap();
+                if (out->Width() == image.Picture->Width() &&
+                    out->Height() == image.Picture->Height())
+                    image.Picture->Canvas().Draw(0, 0, *out);
+                else
+                    image.Picture->Canvas().StretchDraw(
+                        Rect(0, 0, image.Picture->Width(), image.Picture->Height()), *out);
+                if (image.Invalidate) image.Invalidate();
+            }
         }
-        if (!image.Picture || (image.IsEnabled && !image.IsEnabled())) continue;
-        TBitmap* out = GetOutputBitmap();
-        if (out->Width() == image.Picture->Width() && out->Height() == image.Picture->Height())
-            image.Picture->Canvas().Draw(0, 0, *out);
-        else
-            image.Picture->Canvas().StretchDraw(
-                Rect(0, 0, image.Picture->Width(), image.Picture->Height()), *out);
-        if (image.Invalidate) image.Invalidate();
+        // Frame by frame, a frame is reported once it is drawn, so the handler sees frame N's
+        // picture under number N.
+        if (!realTime && onReport && current > lastReported) {
+            lastReported = current;
+            TFrameReport r;
+            r.Frame = current;
+            onReport(r);
+        }
     }
     return result;
 }

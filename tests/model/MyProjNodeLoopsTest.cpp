@@ -16,10 +16,17 @@ namespace {
 // A user whose clock also moves while messages are pumped, as a real one does.
 class TTickingUi : public TFakeUiServices {
 public:
+    // The sound device plays along with the clock.
+    std::shared_ptr<TFakeWaveOut> Device;
     void ProcessMessages() override {
         TFakeUiServices::ProcessMessages();
         AdvanceClock(1);
+        if (Device) Device->Advance(1);
         RunPosted();
+    }
+    void Sleep(int ms) override {
+        TFakeUiServices::Sleep(ms);
+        if (Device) Device->Advance(ms);
     }
 };
 
@@ -126,7 +133,7 @@ TEST(RootWaveExport, EncodedThroughTheCodec) {
     EXPECT_EQ(0, std::memcmp(&before, &f.Root->AudioFormat, sizeof before));
 }
 
-TEST(RootPlayback, FrameByFrameStartsAfterTheStartFrame) {
+TEST(RootPlayback, FrameByFrameDrawsTheStartFrameFirst) {
     Fixture f;
     f.AddBlank(4, 0x00FF00);
     f.Root->SoundInPlayback = false;
@@ -135,10 +142,12 @@ TEST(RootPlayback, FrameByFrameStartsAfterTheStartFrame) {
     TPictureControl image{&view, nullptr, nullptr};
     ASSERT_TRUE(f.Root->Play(10, 20, false,
                              [&frames](TFrameReport& r) { frames.push_back(r.Frame); }, image));
-    ASSERT_GE(frames.size(), 2u);
-    EXPECT_EQ(frames.front(), 11);
-    EXPECT_EQ(frames[1], 12);
-    EXPECT_EQ(frames.back(), 20); // the final report names the end frame
+    // Each frame is reported once drawn, from the start frame on; the final report names the end.
+    ASSERT_EQ(frames.size(), 12u);
+    EXPECT_EQ(frames.front(), 10);
+    EXPECT_EQ(frames[1], 11);
+    EXPECT_EQ(frames[10], 20);
+    EXPECT_EQ(frames.back(), 20);
     EXPECT_EQ(view.ScanLine(5)[3 * 5 + 1], 0xFF);
     EXPECT_EQ(f.Root->GetStreamer(), nullptr);
     EXPECT_EQ(f.Root->GetThreadCount(), 0u);
@@ -150,6 +159,7 @@ TEST(RootPlayback, RealTimeEndsAtTheLastFrameWithSound) {
     f.AddBlank(1);
     auto device = std::make_shared<TFakeWaveOut>();
     f.Root->WaveOutFactory = [device] { return device->MakeHandle(); };
+    f.Ui.Device = device;
     std::vector<TFrameReport> reports;
     TPictureControl image{};
     ASSERT_TRUE(f.Root->Play(0, 0, true, [&reports](TFrameReport& r) { reports.push_back(r); },
@@ -188,4 +198,49 @@ TEST(RootPlayback, GatheredSoundNeverOverrunsItsBuffer) {
     TAddOnPreviewScope preview;
     ASSERT_TRUE(f.Root->Play(0, 0, true, nullptr, image));
     EXPECT_EQ(f.Root->GetThreadCount(), 1u);
+}
+
+TEST(RootPlayback, PrerollIsAboutASecondOfSilence) {
+    TAudioFormat f;
+    MakePcmFormat(f, 22050, 2, 16);
+    int32_t count = 0;
+    size_t bytes = 0;
+    TProjectNode::PrerollBlocks(15, f, count, bytes);
+    EXPECT_EQ(count, 17);
+    EXPECT_EQ(bytes, 5880u);
+    MakePcmFormat(f, 11025, 1, 8);
+    TProjectNode::PrerollBlocks(25, f, count, bytes);
+    EXPECT_EQ(count, 25); // Round(12.5) is 12, twice, plus one
+    EXPECT_EQ(bytes, 441u);
+}
+
+namespace {
+// A clock that jumps 150 ms at every pump: the picture can not keep up and frames are skipped.
+class TRushingUi : public TFakeUiServices {
+public:
+    void ProcessMessages() override {
+        TFakeUiServices::ProcessMessages();
+        AdvanceClock(150);
+        RunPosted();
+    }
+};
+} // namespace
+
+TEST(RootPlayback, RealTimeDropsFramesWhenTheClockRunsAhead) {
+    TMemTree tree;
+    TRushingUi ui;
+    TProjectNode root("Project", tree.AddRoot("Project"));
+    root.Ui = &ui;
+    root.SoundInPlayback = false;
+    auto* b = static_cast<TBlankNode*>(root.VideoTrack->AddNode("b", amLastChild, nkBlank));
+    b->UserDuration = 4;
+    root.Refresh();
+    std::vector<int32_t> frames;
+    TPictureControl image{};
+    ASSERT_TRUE(root.Play(0, 0, true, [&frames](TFrameReport& r) { frames.push_back(r.Frame); },
+                          image));
+    ASSERT_GE(frames.size(), 3u);
+    EXPECT_LT(frames.size(), 30u); // far fewer than the 60 frames of the project
+    EXPECT_GT(frames[1] - frames[0], 1);
+    EXPECT_EQ(frames.back(), 60);
 }
