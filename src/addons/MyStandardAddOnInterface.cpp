@@ -1,7 +1,10 @@
 #include "MyStandardAddOnInterface.h"
 
+#include "MyConvolve.h"
 #include "MyExceptions.h"
+#include "MyFilters.h"
 #include "MyOverlays.h"
+#include "MyTextOverlays.h"
 #include "MyTransitions.h"
 
 namespace {
@@ -21,18 +24,17 @@ struct TStandardAddOn {
 };
 
 // Identifiers and names are stored in project files and shown to the user: never change them.
-// Overlays and filters whose drawing is not built yet are created as their base class, which
-// draws nothing and stores the common add-on record.
 const TStandardAddOn StandardAddOns[] = {
     {"{17C85AB5-9D42-44C0-A419-AF1C33D77BBC}", "Bitmap overlay", atOverlay, 1,
      Make<TBitmapOverlay>},
     {"{A47737BF-EE1F-493F-BC42-6FA330BBA65B}", "Transparent Bitmap overlay", atOverlay, 2,
      Make<TOpaqueBitmapOverlay>},
-    {"{A0B8F036-67F4-4B94-8DF9-0B4FA8FA6060}", "Text overlay", atOverlay, 3, Make<TCustomOverlay>},
+    {"{A0B8F036-67F4-4B94-8DF9-0B4FA8FA6060}", "Text overlay", atOverlay, 3,
+     Make<TSimpleTextOverlay>},
     {"{77D4093F-9B0C-405E-9647-4E27296E2D8E}", "Opaque Text overlay", atOverlay, 4,
-     Make<TCustomOverlay>},
+     Make<TOpaqueSimpleTextOverlay>},
     {"{BA34B4A6-E1B9-4CAE-9BBE-8FA16B896B82}", "SubTitle overlay", atOverlay, 5,
-     Make<TCustomOverlay>},
+     Make<TSubTitleOverlay>},
     {"{F3C34695-8149-4D2C-AE86-DAA65EF943E9}", "Movie overlay", atOverlay, 6, Make<TMovieOverlay>},
     {"{B6C646EF-84FC-4426-873F-1A9AB45BB088}", "Credit title overlay", atOverlay, 0,
      Make<TCreditOverlay>},
@@ -53,27 +55,29 @@ const TStandardAddOn StandardAddOns[] = {
      Make<TTransEyesOpen>},
     {"{C4E3FBC0-F900-11D6-A6C2-0050DA5016A5}", "Dissolve", atTransition, 0, Make<TTransDissolve>},
     {"{D472437A-CE58-42FB-9316-1795B4EED7BA}", "Brightness filter", atFilter, 10,
-     Make<TCustomFilter>},
+     Make<TBrightnessFilter>},
     {"{F5B6A73E-29F9-440C-BFCA-13FF8B98601C}", "Light temperature adjustment", atFilter, 11,
-     Make<TCustomFilter>},
-    {"{1A795249-8860-41B0-928F-DEAD9EE9B8AB}", "TV shop filter", atFilter, 0, Make<TCustomFilter>},
-    {"{D344FEA5-73EC-47E0-A569-B354805E0300}", "Zoom filter", atFilter, 0, Make<TCustomFilter>},
-    {"{8ADD4797-A768-4D23-9D76-684FD592E98B}", "Sepia filter", atFilter, 0, Make<TCustomFilter>},
-    {"{A832BDD4-16AA-4E96-A95A-7E2088697146}", "Mirror filter", atFilter, 0, Make<TCustomFilter>},
-    {"{689F3C34-B74B-47DD-B32B-AE1CC8333C8A}", "Sharpen filter", atFilter, 12, Make<TCustomFilter>},
-    {"{8A0494DB-2365-42DF-B0B1-50961DDD79D5}", "Soften filter", atFilter, 13, Make<TCustomFilter>},
-    {"{B2BBB004-9D4B-4EDA-BC08-318BA5003786}", "Emboss filter", atFilter, 14, Make<TCustomFilter>},
-    {"{CFC5BE01-FB37-46F9-9A26-E4143B9D7818}", "Blur filter", atFilter, 15, Make<TCustomFilter>},
-    {"{84447B17-D437-4C2A-A038-87635361492F}", "Edge filter", atFilter, 16, Make<TCustomFilter>},
-    {"{D2B8F191-EF1F-4F65-A746-63DA892CF414}", "Laplace filter", atFilter, 17, Make<TCustomFilter>},
+     Make<TColorFilter>},
+    {"{1A795249-8860-41B0-928F-DEAD9EE9B8AB}", "TV shop filter", atFilter, 0, Make<TPolyFilter>},
+    {"{D344FEA5-73EC-47E0-A569-B354805E0300}", "Zoom filter", atFilter, 0, Make<TZoomFilter>},
+    {"{8ADD4797-A768-4D23-9D76-684FD592E98B}", "Sepia filter", atFilter, 0, Make<TSepiaFilter>},
+    {"{A832BDD4-16AA-4E96-A95A-7E2088697146}", "Mirror filter", atFilter, 0, Make<TMirrorFilter>},
+    {"{689F3C34-B74B-47DD-B32B-AE1CC8333C8A}", "Sharpen filter", atFilter, 12,
+     Make<TSharpenFilter>},
+    {"{8A0494DB-2365-42DF-B0B1-50961DDD79D5}", "Soften filter", atFilter, 13, Make<TSoftenFilter>},
+    {"{B2BBB004-9D4B-4EDA-BC08-318BA5003786}", "Emboss filter", atFilter, 14, Make<TEmbossFilter>},
+    {"{CFC5BE01-FB37-46F9-9A26-E4143B9D7818}", "Blur filter", atFilter, 15, Make<TBlurFilter>},
+    {"{84447B17-D437-4C2A-A038-87635361492F}", "Edge filter", atFilter, 16, Make<TEdgeFilter>},
+    {"{D2B8F191-EF1F-4F65-A746-63DA892CF414}", "Laplace filter", atFilter, 17,
+     Make<TLaplaceFilter>},
     {"{18F99F8E-D305-4CE9-A2A5-FB2C7F19A6C1}", "Enchange filter", atFilter, 18,
-     Make<TCustomFilter>},
-    {"{2D9BC8A8-6E5D-4FB6-9DBC-9F009B6A3D3D}", "Sketch filter", atFilter, 19, Make<TCustomFilter>},
+     Make<TEnchangeFilter>},
+    {"{2D9BC8A8-6E5D-4FB6-9DBC-9F009B6A3D3D}", "Sketch filter", atFilter, 19, Make<TSketchFilter>},
     {"{1C285050-BEEF-4AED-8697-A49A53A2D6A1}", "Negative filter", atFilter, 20,
-     Make<TCustomFilter>},
+     Make<TNegativeFilter>},
     {"{1B1E6253-71E8-49C6-9EC8-A8586CB2ADF5}", "Stepback filter", atFilter, 21,
-     Make<TCustomFilter>},
-    {"{4CF7E401-D89D-4E03-B5EC-AC56CDAFACE4}", "Freeze filter", atFilter, 22, Make<TCustomFilter>},
+     Make<TStepBackFilter>},
+    {"{4CF7E401-D89D-4E03-B5EC-AC56CDAFACE4}", "Freeze filter", atFilter, 22, Make<TFreezeFilter>},
 };
 
 const TStandardAddOn* Find(const std::string& id) {

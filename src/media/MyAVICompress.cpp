@@ -1,4 +1,5 @@
 #include "MyAVICompress.h"
+#include "MyCommonParams.h"
 
 #include <algorithm>
 #include <cctype>
@@ -29,13 +30,6 @@ std::string Lower(std::string s) {
     for (char& c : s)
         c = char(std::tolower(uint8_t(c)));
     return s;
-}
-
-std::string Trim(const std::string& s) {
-    const size_t b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos)
-        return {};
-    return s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1);
 }
 
 } // namespace
@@ -83,7 +77,7 @@ void TAviCompress::BuildList() {
             record->Name = CutChars(record->Name, MaxNameChars);
             record->Description = CutChars(record->Description, MaxDescriptionChars);
             const std::string desc = Lower(record->Description);
-            if (Trim(desc).empty() || desc.find("yuv") != std::string::npos ||
+            if (TrimText(desc).empty() || desc.find("yuv") != std::string::npos ||
                 desc.find("h.") != std::string::npos || desc.find("rle") != std::string::npos)
                 continue;
         }

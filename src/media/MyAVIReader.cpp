@@ -178,6 +178,7 @@ bool TAviReader::OpenSource(std::unique_ptr<IByteSource> source) {
 }
 
 void TAviReader::Close() {
+    UnprepareAudio();
     // The frame decoding reads through Source, so it goes first.
     CloseFrameDecoding();
     Source.reset();
@@ -374,7 +375,17 @@ void TAviReader::SetupAudioFormats() {
     DecodedPcmFormat = {};
     if (!IsAudioPCM()) {
         // A compressed track needs a decoder from the audio codec layer; without one the movie
-        // opens and plays silent.
+        // opens and plays silent. Its own rate and channels at 16 bits are asked for first.
+        const TWaveFormatEx& s = SourceAudioFormat.Wfx;
+        if (s.nChannels == 0 || s.nSamplesPerSec == 0)
+            return;
+        if (!DecodeCodec)
+            DecodeCodec = std::make_unique<TAudioCodec>(Ui);
+        MakePcmFormat(DecodedPcmFormat, s.nSamplesPerSec, s.nChannels, 16);
+        AudioDecodable =
+            DecodeCodec->FindDecoder(s.wFormatTag, SourceAudioFormat, DecodedPcmFormat);
+        if (!AudioDecodable)
+            DecodedPcmFormat = {};
         return;
     }
     // Block align and byte rate are recomputed from the sample layout, whatever the file says;

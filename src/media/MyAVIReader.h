@@ -18,6 +18,13 @@
 #include "MyGraphics.h"
 #include "MyVideoCodecLayer.h"
 
+// Sound delivery
+#include <atomic>
+
+#include "MyAudioCodec.h"
+#include "MyCompAudBuffer.h"
+#include "MyPCMTrans.h"
+
 #pragma pack(push, 1)
 // "avih": the main header (56 bytes).
 struct TAviMainHeader {
@@ -238,4 +245,57 @@ private:
     std::vector<uint8_t> FrameData; // chunk bytes, reused from frame to frame
     int32_t NextChunk = 0;          // the chunk the decompressor takes next
     int32_t LastDecodedFrame = -1;
+
+    // ---- Sound delivery ------------------------------------------------------------------------
+    // One video frame's sound at a time, in the format the project wants, from PCM chunks read
+    // in place or from compressed chunks decoded ahead; and the track copied into a WAV file.
+public:
+    // Set by the main window's Escape key; stops a running sound-track extraction.
+    static std::atomic<bool> EscapePressed;
+    // Ceiling of the decoded-ahead buffer of a compressed track.
+    static constexpr uint32_t MaxCompAudBuffer = 1048576;
+
+    // Readies delivery in Wanted at fps video frames per second. Audio is ready when the track
+    // can be delivered: a PCM track always, a compressed one when both codec streams opened.
+    void PrepareAudio(const TAudioFormat& wanted, Extended fps);
+    void UnprepareAudio();
+    bool IsAudioReady() const { return AudioReady; }
+    // The sound that goes with source frame Frame at Time seconds into the source; Buffer is
+    // resized to one frame's block in the wanted format. False when audio is not ready, no
+    // movie is open, or the track cannot be read or decoded.
+    bool ReadAudio(int32_t frame, std::vector<uint8_t>& buffer, Extended time);
+    // PCM tracks: sequential from the position Time gives on the first call after a prepare.
+    bool ReadAudioFrame(int32_t frame, std::vector<uint8_t>& buffer, Extended time);
+    // Compressed tracks: sequential from the frame given on the first call after a prepare.
+    bool ReadCompressedAudio(int32_t frame, std::vector<uint8_t>& buffer);
+    // Decodes the next chunks that yield sound and appends them, converted, to the buffer.
+    bool FillCompressData();
+    // Decodes the chunk at the buffer's next chunk and moves on by one.
+    bool ReadNextAudioChunk(std::vector<uint8_t>& decoded);
+    // Copies the audio chunks as stored into a WAV file (or raw), showing progress in the status
+    // bar; Escape (EscapePressed) stops it with True.
+    bool ExtractAudioToWav(bool raw, const std::string& fileName, IUiServices& ui);
+
+    const TAudioFormat& GetWantedFormat() const { return WantedFormat; }
+    int64_t GetPcmReadPos() const { return PcmReadPos; }
+    const TCompAudBuffer& GetCompAudBuffer() const { return CompAudBuffer; }
+
+private:
+    // Fits a converted block to the wanted per-frame size, repeating its last sample frame or
+    // cutting; rate ratios that are not whole can be a sample off.
+    void FitToFrame(std::vector<uint8_t>& buffer, uint32_t frameBytes) const;
+    void FillSilence(std::vector<uint8_t>& buffer, const TAudioFormat& format, size_t size) const;
+
+    TAudioFormat WantedFormat{};
+    Extended AudioFrameRate = 0;
+    bool AudioReady = false;
+    bool PcmPosSet = false;
+    int64_t PcmReadPos = 0;
+    std::unique_ptr<TAudioCodec> DecodeCodec;  // made when a compressed track is met
+    std::unique_ptr<TAudioCodec> ConvertCodec; // made by the first prepare of such a track
+    TPCMTrans PcmTrans;
+    TCompAudBuffer CompAudBuffer;
+    std::vector<uint8_t> ChunkBuffer; // compressed bytes of the chunk being decoded
+    std::vector<uint8_t> Converted;   // its sound in the wanted format
+    // ---- end of sound delivery -----------------------------------------------------------------
 };

@@ -1,4 +1,5 @@
 #include "MyWMFBase.h"
+#include "MyCommonParams.h"
 
 #include <cctype>
 #include <cstdio>
@@ -145,13 +146,6 @@ std::string Upper(std::string s) {
     return s;
 }
 
-std::string Trim(const std::string& s) {
-    const size_t b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos)
-        return {};
-    return s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1);
-}
-
 // General number format with 8 significant digits, as the dialog shows frame rates.
 std::string GeneralText(Extended x) {
     char buf[64];
@@ -250,7 +244,7 @@ void TWMFBase::DescribeProfile(const std::string& guid, std::vector<std::string>
                         " kHz");
     }
     lines.push_back("");
-    lines.push_back(Trim(WMFProfiles[index].Description));
+    lines.push_back(TrimText(WMFProfiles[index].Description));
 }
 
 void TWMFBase::GetProfileExtension(const std::string& guid, std::string& ext) {

@@ -15,16 +15,6 @@ namespace {
 
 constexpr int64_t MSecsPerDay = 86400000;
 
-// Whitespace and control characters at either end go, as a typed text is trimmed.
-std::string TrimText(const std::string& s) {
-    size_t b = 0, e = s.size();
-    while (b < e && static_cast<unsigned char>(s[b]) <= ' ')
-        ++b;
-    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ')
-        --e;
-    return s.substr(b, e - b);
-}
-
 std::string TwoDigits(int v) {
     char buf[3] = {char('0' + v / 10 % 10), char('0' + v % 10), 0};
     return buf;
@@ -45,6 +35,16 @@ bool IsUtf8Continuation(char c) {
 std::atomic<char> DecimalSeparator{'.'};
 
 } // namespace
+
+// Whitespace and control characters at either end go, as a typed text is trimmed.
+std::string TrimText(const std::string& s) {
+    size_t b = 0, e = s.size();
+    while (b < e && static_cast<unsigned char>(s[b]) <= ' ')
+        ++b;
+    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ')
+        --e;
+    return s.substr(b, e - b);
+}
 
 // ---- Time and number texts --------------------------------------------------------------------
 

@@ -60,6 +60,8 @@ constexpr uint32_t BI_RGB = 0;
 std::string FormatTimeText(Extended seconds);
 // "2 hour 5 minutes" or "less than 3 minutes"; span in days.
 std::string FormatDurationInWords(Extended spanDays);
+// The text without whitespace and control characters at either end.
+std::string TrimText(const std::string& s);
 std::string FitText(const std::string& s, int width, bool padLeft);
 std::string IntToZeroPadded(int64_t value, int digits);
 std::string MakeTimeStampText();

@@ -316,7 +316,12 @@ void TProjectNode::New() {
     Description.clear();
     Pegs->Clear();
     // The uncompressed entry is chosen; the stored handler code stays as it was.
-    CompressorName = "Uncompressed 24bits DIB";
+    if (Ui) {
+        GetAviCompress().SelectCompressor(0);
+        CompressorName = GetAviCompress().GetDescription();
+    } else {
+        CompressorName = "Uncompressed 24bits DIB";
+    }
     MakePcmFormat(AudioFormat, 22050, 2, 16);
     OutputBitmap->SetSize(Width, Height);
     Target = tgPreview;
@@ -348,6 +353,18 @@ bool TProjectNode::LoadFromFile(const std::string& fileName) {
         return false;
     }
     VideoTrack = FindVideoTrack();
+    if (Ui) {
+        // The stored compressor may not be installed here: say so and go on uncompressed.
+        TAviCompress& compress = GetAviCompress();
+        compress.SelectCompressor(VideoFourCC);
+        if (compress.GetFourCC() != VideoFourCC) {
+            Ui->ShowMessage("The selected project video compressor \"" + CompressorName +
+                                "\" is not available in this system.\nVideo compressor is set "
+                                "to default",
+                            TMsgKind::Warning);
+            CompressorName = compress.GetDescription();
+        }
+    }
     VideoFormatFixed = true;
     Refresh();
     ResolvePendingPegs();

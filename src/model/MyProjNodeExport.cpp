@@ -103,10 +103,12 @@ bool TProjectNode::ExportMovie(int32_t first, int32_t count, const TExportFrameC
             Ui->ProcessMessages();
             CurrentTime = FrameTime(i);
             RenderFrame(GetOutputBitmap(), AudioOn, true, CurrentTime);
+            // Count from the last frame the encoder really stored as a key frame, so one that
+            // has just been stored is not asked for again on the next frame.
+            if (frame.Flags & 0x10) frame.FramesSinceKey = 0;
             if (i == first) frame.KeyRequest = true;
             if (frame.FramesSinceKey > Round(GetFPS())) frame.KeyRequest = true;
             frame.FramesSinceKey += 1;
-            if (frame.Flags & 0x10) frame.FramesSinceKey = 0;
             if (AudioOn && !WriteAudioChunk(false, i)) {
                 failed = true;
                 break;

@@ -1,8 +1,52 @@
 #include "MySubProjectNode.h"
 
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <new>
+
+#include "MyCommonParamsPart.h"
+#include "MyProjNode.h"
 #include "MyValueStream.h"
 
-TSubProjectNode::TSubProjectNode(TCustomProjectNode* project, const std::string& caption, ITreeItem* item)
+namespace {
+
+const char* const FileSignature = "Brenmo";
+constexpr int32_t NewestFormatVersion = 2004002;
+
+// The files being read into sub-projects right now, outermost first. Loading runs on the GUI
+// thread only.
+std::vector<std::string>& OpenChain() {
+    static std::vector<std::string> chain;
+    return chain;
+}
+
+// One spelling per file, so that "a/../b.mpr" and "b.mpr" are seen to be the same.
+std::string SameFileKey(const std::string& name) {
+    std::error_code ec;
+    std::filesystem::path p = std::filesystem::weakly_canonical(name, ec);
+    return ec ? name : p.string();
+}
+
+bool ReadWholeFile(const std::string& name, std::vector<uint8_t>& out) {
+    std::ifstream in(name, std::ios::binary);
+    if (!in)
+        return false;
+    in.seekg(0, std::ios::end);
+    const std::streamoff size = in.tellg();
+    if (size < 0)
+        return false;
+    in.seekg(0);
+    out.resize(size_t(size));
+    if (size > 0)
+        in.read(reinterpret_cast<char*>(out.data()), size);
+    return bool(in);
+}
+
+} // namespace
+
+TSubProjectNode::TSubProjectNode(TCustomProjectNode* project, const std::string& caption,
+                                 ITreeItem* item)
     : TCustomFolderNode(project, caption, item) {
     Kind = nkSubProject;
     SaveFileName = false;
@@ -12,4 +56,83 @@ void TSubProjectNode::WriteBefore(TValueWriter& writer) const {
     writer.WriteString(GetStoredFileName());
 }
 
-void TSubProjectNode::ReadBefore(TValueReader& reader) { SetFileName(reader.ReadString()); }
+void TSubProjectNode::ReadBefore(TValueReader& reader) {
+    if (!ReadingOwnFile)
+        SetFileName(reader.ReadString());
+}
+
+void TSubProjectNode::SetFileName(const std::string& name) {
+    TCustomFolderNode::SetFileName(name);
+    DeleteChildren();
+    if (name.empty() || !FileExists(name))
+        return;
+
+    // A file may not contain itself, neither directly nor through other sub-projects; the
+    // project being opened counts as the outermost file.
+    const std::string key = SameFileKey(name);
+    std::vector<std::string>& chain = OpenChain();
+    const bool cycle =
+        std::find(chain.begin(), chain.end(), key) != chain.end() ||
+        (Project && !Project->FileName.empty() && SameFileKey(Project->FileName) == key);
+    if (cycle) {
+        LoadMessages.Add("Sub-project " + name + " contains itself and is left empty.");
+        return;
+    }
+    if (int(chain.size()) >= MaxSubProjectDepth) {
+        LoadMessages.Add("Sub-project " + name + " is nested too deeply and is left empty.");
+        return;
+    }
+
+    std::vector<uint8_t> bytes;
+    if (!ReadWholeFile(name, bytes)) {
+        LoadMessages.Add("Can not read sub-project " + name + ".");
+        return;
+    }
+    chain.push_back(key);
+    struct TPop {
+        std::vector<std::string>& Chain;
+        ~TPop() { Chain.pop_back(); }
+    } pop{chain};
+    if (!LoadTree(name, bytes))
+        DeleteChildren();
+    Kind = nkSubProject;
+}
+
+bool TSubProjectNode::LoadTree(const std::string& name, const std::vector<uint8_t>& bytes) {
+    TValueReader r(bytes.data(), bytes.size(), name);
+    std::string signature;
+    try {
+        signature = r.ReadString();
+    } catch (const Exception&) {
+    }
+    // Whatever follows a wrong signature is not a project's tree.
+    if (signature != FileSignature) {
+        LoadMessages.Add("File format is unknown (" + name + ")");
+        return false;
+    }
+    try {
+        const int32_t version = r.ReadInteger();
+        const std::string programVersion = r.ReadString();
+        if (version > NewestFormatVersion) {
+            LoadMessages.Add("You need to get the newer version of this program to read this "
+                             "file. \nThe program version should be at least " +
+                             programVersion);
+            return false;
+        }
+        // The root record of the file: the stored kind is the project's, so its child tree comes
+        // with it; the root's output settings behind the record are not read.
+        ReadingOwnFile = true;
+        struct TReset {
+            bool& Flag;
+            ~TReset() { Flag = false; }
+        } reset{ReadingOwnFile};
+        ReadRecord(r, std::max(GetTreeLevel(), 0));
+    } catch (const Exception& e) {
+        LoadMessages.Add("Can not read sub-project " + name + ": " + e.GetMessage());
+        return false;
+    } catch (const std::bad_alloc&) {
+        LoadMessages.Add("Can not read sub-project " + name + ": out of memory");
+        return false;
+    }
+    return true;
+}

@@ -211,10 +211,9 @@ int TTreeNodeData::GetIndex() const { return Item ? Item->GetIndex() : -1; }
 std::string TTreeNodeData::GetCaption() const { return Item ? Item->GetText() : std::string(); }
 
 void TTreeNodeData::SetCaption(const std::string& s) {
-    auto b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos || !Item) return;
-    auto e = s.find_last_not_of(" \t\r\n");
-    Item->SetText(s.substr(b, e - b + 1));
+    const std::string text = TrimText(s);
+    if (text.empty() || !Item) return;
+    Item->SetText(text);
 }
 
 int TTreeNodeData::GetTreeLevel() const { return Item ? Item->GetLevel() : -1; }

@@ -55,6 +55,8 @@ public:
                                                       const std::vector<TFileFilter>& filters,
                                                       const std::string& initialName,
                                                       const std::string& defaultExt) = 0;
+    // Which filter (1 = the first) the user had chosen when the last file dialog closed.
+    virtual int LastFilterIndex() const { return 1; }
     virtual std::optional<std::string> BrowseForFolder(const std::string& title,
                                                        const std::string& initialFolder) = 0;
     // Colours are 0x00BBGGRR.

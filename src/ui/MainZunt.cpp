@@ -29,9 +29,11 @@
 #include "MyCommonParams.h"
 #include "MyCommonParamsPart.h"
 #include "MyExceptions.h"
+#include "MyAVIReader.h"
 #include "MyMsgDlg.h"
 #include "MyShell.h"
 #include "MyTextView.h"
+#include "MyTimelineLink.h"
 #include "MyTreeItems.h"
 #include "MyUiServices.h"
 
@@ -196,6 +198,7 @@ TMainForm::TMainForm(IUiServices* ui, QWidget* parent) : QMainWindow(parent) {
     TimelineLink = std::make_unique<TTimelineSeam>();
     TimelineLink->SetMaxFrames(1000);
     TimelineLink->SetZoomLevel(1.0L);
+    CreateMainTimeline(*this, TimelineArea, Project.get());
     // 14. Without a window manager to maximise it, the window still gets most of the screen.
     if (QScreen* s = screen())
         resize(s->availableGeometry().size() * 9 / 10);
@@ -443,13 +446,14 @@ void TMainForm::BuildMenus() {
     connect(miSaveProject, &QAction::triggered, this, [this] { sbSaveProj1Click(); });
     connect(miSaveProjectAs, &QAction::triggered, this, [this] { SaveProjectAs(); });
     connect(miExit, &QAction::triggered, this, [this] { Exit1Click(); });
+    connect(miExportAudio, &QAction::triggered, this, [this] { WriteWAV1Click(); });
     connect(miVideoBackground, &QAction::triggered, this, [this] { VideoBackgroundColor1Click(); });
     connect(miShowOriginalImage, &QAction::triggered, this, [this] { ShowOriginalImage1Click(); });
     connect(miContents, &QAction::triggered, this, [this] { Contents1Click(); });
     connect(miAbout, &QAction::triggered, this, [this] { About1Click(); });
 
     for (QAction* a :
-         {miExportVideo, miExportBitmaps, miExportAudio, miExtractAudio, miAddVideo,
+         {miExportVideo, miExportBitmaps, miExtractAudio, miAddVideo,
           miProjectSettings, miFindStart, miFindEnd, miAnalogCapture, miCaptureImage}) {
         Later.insert(a);
         a->setEnabled(false);
@@ -578,6 +582,8 @@ void TMainForm::keyPressEvent(QKeyEvent* event) {
 void TMainForm::FormKeyDown(int key) {
     if (key != Qt::Key_Escape)
         return;
+    // Read only by the extraction of a movie's sound track.
+    TAviReader::EscapePressed = true;
     if (Project->Busy && Ui->Ask("Stop the process?", TMsgButtons::OKCancel,
                                  TMsgKind::Confirmation) == TMsgResult::OK)
         Project->Stop();
@@ -979,6 +985,26 @@ void TMainForm::sbSaveProj1Click() {
         SaveProjectAs();
 }
 
+void TMainForm::WriteWAV1Click() {
+    std::string start = Settings ? Settings->ReadString("Recents", "WaveFile", "") : "";
+    const std::optional<std::string> name = Ui->SaveFileDialog(
+        "Export audio", {{"Wav audio file", "*.wav"}, {"Without header", "*.???"}}, start, "wav");
+    if (!name) return;
+    if (Settings) Settings->WriteString("Recents", "WaveFile", *name);
+    const bool raw = Ui->LastFilterIndex() > 1;
+    EnableEditing(false);
+    struct Finally {
+        TMainForm& F;
+        ~Finally() { F.EnableEditing(true); }
+    } finally{*this};
+    TStatusPanel panel{[this] { return StatusPanels[2]->text().toStdString(); },
+                       [this](const std::string& s) {
+                           StatusPanels[2]->setText(QString::fromStdString(s));
+                       }};
+    // The project's own length, not the timeline strip's (which is never shorter than the view).
+    Project->ExportWave(raw, 0, &panel, *name, Project->GetFrameCount());
+}
+
 bool TMainForm::SaveProjectAs() {
     std::string start = Project->FileName;
     if (start.empty() && Settings)
@@ -1016,13 +1042,12 @@ void TMainForm::PressPlayerButton(QToolButton* button) {
 }
 
 bool TMainForm::RunPlayLoop(int32_t start, int32_t end, bool realTime) {
-    // The root's playback loop plugs in here: Play(start, end, realTime, FrameRendered, the
-    // preview's client rectangle, VideoImage). Until the root has one nothing is played and the
-    // run counts as having reached its end.
-    (void)start;
-    (void)end;
-    (void)realTime;
-    return true;
+    TPictureControl image;
+    image.Picture = &VideoImage->Picture();
+    image.IsEnabled = [this] { return VideoImage->isEnabled(); };
+    image.Invalidate = [this] { VideoImage->update(); };
+    return Project->Play(start, end, realTime, [this](TFrameReport& r) { FrameRendered(r); },
+                         image);
 }
 
 void TMainForm::sbPlay1Click(bool down) {

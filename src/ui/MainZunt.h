@@ -125,6 +125,8 @@ public:
     // ---- shared routines ----
     void RefreshProject(bool render);
     void EnableEditing(bool enable);
+    // Exports the project's sound alone to a WAV file (or raw samples).
+    void WriteWAV1Click();
     void LayoutPreview();
     void ZoomChange(QObject* sender);
     // 0 fit to window, 1..4 the zoom levels 25 % to 200 %.

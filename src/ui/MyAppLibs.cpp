@@ -1,4 +1,5 @@
 #include "MyAppLibs.h"
+#include "MyCommonParams.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -175,17 +176,9 @@ std::string ReadSmallFile(const char* path) {
     return f.read(1 << 20).toStdString();
 }
 
-std::string Trim(const std::string& s) {
-    const size_t b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos)
-        return {};
-    const size_t e = s.find_last_not_of(" \t\r\n");
-    return s.substr(b, e - b + 1);
-}
-
 // The whole text as a finite number, or nothing.
 bool ParseNumber(const std::string& text, long double& value) {
-    const std::string t = Trim(text);
+    const std::string t = TrimText(text);
     if (t.empty())
         return false;
     std::istringstream in(t);

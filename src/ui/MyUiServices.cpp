@@ -145,6 +145,8 @@ std::optional<std::string> TMyUiServices::SaveFileDialog(const std::string& titl
         dlg.selectFile(QString::fromStdString(initialName));
     if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
         return std::nullopt;
+    const QStringList names = dlg.nameFilters();
+    FilterIndex = std::max<int>(1, static_cast<int>(names.indexOf(dlg.selectedNameFilter())) + 1);
     return dlg.selectedFiles().front().toStdString();
 }
 

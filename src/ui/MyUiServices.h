@@ -34,6 +34,7 @@ public:
                                               const std::vector<TFileFilter>& filters,
                                               const std::string& initialName,
                                               const std::string& defaultExt) override;
+    int LastFilterIndex() const override { return FilterIndex; }
     std::optional<std::string> BrowseForFolder(const std::string& title,
                                                const std::string& initialFolder) override;
     std::optional<uint32_t> ChooseColor(uint32_t initial) override;
@@ -52,6 +53,7 @@ public:
     int BusyDepth() const { return Busy; }
 
 private:
+    int FilterIndex = 1;
     QWidget* Parent() const;
 
     QPointer<QWidget> Window;

@@ -352,15 +352,16 @@ TEST(AviReaderIndex, PcmFormatIsRecomputed) {
 }
 
 TEST(AviReaderIndex, CompressedTrackWithoutDecoderPlaysSilent) {
-    TAudioFormat mp3{};
-    mp3.Wfx.wFormatTag = 0x55;
-    mp3.Wfx.nChannels = 2;
-    mp3.Wfx.nSamplesPerSec = 44100;
-    mp3.Wfx.nAvgBytesPerSec = 16000;
-    mp3.Wfx.nBlockAlign = 1;
-    mp3.Wfx.cbSize = 12;
+    // A format tag no codec of ours decodes.
+    TAudioFormat odd{};
+    odd.Wfx.wFormatTag = 0x7A7A;
+    odd.Wfx.nChannels = 2;
+    odd.Wfx.nSamplesPerSec = 44100;
+    odd.Wfx.nAvgBytesPerSec = 16000;
+    odd.Wfx.nBlockAlign = 1;
+    odd.Wfx.cbSize = 12;
     TAviSpec spec = MakeDibMovie(2, 2, 3);
-    AddAudioTrack(spec, mp3, {417, 418}, {0, 2}, 30);
+    AddAudioTrack(spec, odd, {417, 418}, {0, 2}, 30);
     TAviReader r;
     ASSERT_TRUE(Opens(r, BuildAvi(spec).Bytes));
     EXPECT_FALSE(r.IsAudioPCM());

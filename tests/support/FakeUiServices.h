@@ -48,6 +48,9 @@ public:
                                               const std::vector<TFileFilter>& filters,
                                               const std::string& initialName,
                                               const std::string& defaultExt) override;
+    // The filter the scripted user "chose" in file dialogs.
+    int FilterIndex = 1;
+    int LastFilterIndex() const override { return FilterIndex; }
     std::optional<std::string> BrowseForFolder(const std::string& title,
                                                const std::string& initialFolder) override;
     std::optional<uint32_t> ChooseColor(uint32_t initial) override;

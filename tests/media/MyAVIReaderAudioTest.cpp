@@ -1,0 +1,689 @@
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <numeric>
+
+#include <gtest/gtest.h>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+#include "AviFixtures.h"
+#include "FakeUiServices.h"
+#include "MyAVIReader.h"
+#include "TempFolders.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+TAudioFormat Pcm(uint32_t rate, uint16_t channels, uint16_t bits) {
+    TAudioFormat f;
+    MakePcmFormat(f, rate, channels, bits);
+    f.Wfx.cbSize = 0;
+    return f;
+}
+
+// A-law: any byte is a sample, so tracks of exact length are easy to make.
+TAudioFormat ALaw(uint32_t rate) {
+    TAudioFormat f{};
+    f.Wfx.wFormatTag = 6;
+    f.Wfx.nChannels = 1;
+    f.Wfx.nSamplesPerSec = rate;
+    f.Wfx.nAvgBytesPerSec = rate;
+    f.Wfx.nBlockAlign = 1;
+    f.Wfx.wBitsPerSample = 8;
+    return f;
+}
+
+// The G.711 A-law expansion, written out independently of any decoder.
+int16_t ALawToLinear(uint8_t a) {
+    a ^= 0x55;
+    int t = (a & 0x0F) << 4;
+    const int seg = (a & 0x70) >> 4;
+    if (seg == 0)
+        t += 8;
+    else
+        t = (t + 0x108) << (seg - 1);
+    return int16_t((a & 0x80) ? t : -t);
+}
+
+// 16-bit sample frame i holds i in the left channel and -i in the right one (wrapping), 8-bit
+// mono frame i holds i mod 256: any missing, doubled or shifted sample shows.
+Bytes Ramp(const TAudioFormat& f, uint32_t frames) {
+    const uint16_t ch = f.Wfx.nChannels, bits = f.Wfx.wBitsPerSample;
+    Bytes b;
+    for (uint32_t i = 0; i < frames; ++i)
+        for (uint16_t c = 0; c < ch; ++c) {
+            if (bits == 8) {
+                b.push_back(uint8_t(i + 77 * c));
+            } else {
+                const uint16_t v = uint16_t(c == 0 ? i : 0u - i);
+                b.push_back(uint8_t(v));
+                b.push_back(uint8_t(v >> 8));
+            }
+        }
+    return b;
+}
+
+int16_t S16(const Bytes& b, size_t sampleIndex) {
+    int16_t v;
+    std::memcpy(&v, &b.at(sampleIndex * 2), 2);
+    return v;
+}
+
+// A movie of tiny raw frames whose sound track is Track cut into chunks of the given sizes;
+// chunk i is stored in front of video frame Before[i].
+Bytes MovieWithTrack(int frames, const TAudioFormat& format, const Bytes& track,
+                     const std::vector<uint32_t>& sizes, const std::vector<int>& before,
+                     uint32_t formatSize = 18) {
+    TAviSpec spec = MakeDibMovie(4, 2, frames);
+    AddAudioTrack(spec, format, sizes, before, formatSize);
+    size_t at = 0;
+    for (TAviChunkSpec& c : spec.Chunks)
+        if (c.Kind == "wb") {
+            const size_t n = c.Data.size();
+            c.Data.assign(track.begin() + at, track.begin() + at + n);
+            at += n;
+        }
+    EXPECT_EQ(at, track.size());
+    return BuildAvi(spec).Bytes;
+}
+
+// Evenly spread chunk positions: chunk i before frame i * step.
+std::vector<int> Every(size_t chunks, int step) {
+    std::vector<int> v(chunks);
+    for (size_t i = 0; i < chunks; ++i)
+        v[i] = int(i) * step;
+    return v;
+}
+
+::testing::AssertionResult Opens(TAviReader& r, const Bytes& bytes) {
+    if (r.Open(std::make_unique<TMemoryByteSource>(bytes), "mem.avi"))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << r.GetOpenError();
+}
+
+// Concatenation of n deliveries starting with source frame first, each at its time.
+Bytes Deliver(TAviReader& r, int first, int n, Extended fps, std::vector<size_t>* sizes = nullptr,
+              int timeShift = 0) {
+    Bytes all, block;
+    for (int f = first; f < first + n; ++f) {
+        EXPECT_TRUE(r.ReadAudio(f, block, (f + timeShift) / fps)) << "frame " << f;
+        if (sizes)
+            sizes->push_back(block.size());
+        all.insert(all.end(), block.begin(), block.end());
+    }
+    return all;
+}
+
+// Sample frames libavformat and libavcodec decode from a file.
+int64_t DecodedFrames(const std::string& path) {
+    AVFormatContext* ctx = nullptr;
+    if (avformat_open_input(&ctx, path.c_str(), nullptr, nullptr) < 0) {
+        ADD_FAILURE() << "libavformat cannot open " << path;
+        return -1;
+    }
+    int64_t frames = -1;
+    if (avformat_find_stream_info(ctx, nullptr) >= 0 && ctx->nb_streams == 1) {
+        const AVCodecParameters* p = ctx->streams[0]->codecpar;
+        const AVCodec* codec = avcodec_find_decoder(p->codec_id);
+        AVCodecContext* dec = avcodec_alloc_context3(codec);
+        avcodec_parameters_to_context(dec, p);
+        if (codec && avcodec_open2(dec, codec, nullptr) >= 0) {
+            frames = 0;
+            AVPacket* pkt = av_packet_alloc();
+            AVFrame* fr = av_frame_alloc();
+            auto drain = [&] {
+                while (avcodec_receive_frame(dec, fr) >= 0)
+                    frames += fr->nb_samples;
+            };
+            while (av_read_frame(ctx, pkt) >= 0) {
+                avcodec_send_packet(dec, pkt);
+                av_packet_unref(pkt);
+                drain();
+            }
+            avcodec_send_packet(dec, nullptr);
+            drain();
+            av_frame_free(&fr);
+            av_packet_free(&pkt);
+        }
+        avcodec_free_context(&dec);
+    }
+    avformat_close_input(&ctx);
+    return frames;
+}
+
+Bytes ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+// The data chunk of a WAV file we wrote (header, format, data).
+Bytes WavData(const Bytes& file) {
+    size_t at = 12;
+    while (at + 8 <= file.size()) {
+        uint32_t size;
+        std::memcpy(&size, &file[at + 4], 4);
+        if (std::memcmp(&file[at], "data", 4) == 0)
+            return Bytes(file.begin() + at + 8, file.begin() + at + 8 + size);
+        at += 8 + size + (size & 1);
+    }
+    return {};
+}
+
+} // namespace
+
+// ---- PCM tracks ---------------------------------------------------------------------------------
+
+TEST(AviAudioPcm, FramesOf44kStereoAreWholeBlocksAndTheRampSurvives) {
+    const TAudioFormat f = Pcm(44100, 2, 16);
+    const uint32_t frames = 2940 * 12 + 500;
+    const Bytes track = Ramp(f, frames);
+    // Chunk sizes that never line up with the 11,760-byte frames.
+    const std::vector<uint32_t> sizes = {30000, 4, 17996, 40000, uint32_t(track.size()) - 88000};
+    TAviReader r;
+    ASSERT_TRUE(Opens(r, MovieWithTrack(20, f, track, sizes, Every(sizes.size(), 3))));
+    r.PrepareAudio(f, 15);
+    ASSERT_TRUE(r.IsAudioReady());
+
+    std::vector<size_t> blockSizes;
+    // The first call's time places the start, whatever its frame number; later frame numbers
+    // and times do not move a running delivery.
+    const Bytes got = Deliver(r, 4, 13, 15, &blockSizes, -4);
+    for (size_t s : blockSizes)
+        EXPECT_EQ(s, 11760u);
+    ASSERT_EQ(got.size(), 13u * 11760);
+    // Twelve whole frames of the track, then its last 500 sample frames and silence.
+    EXPECT_TRUE(std::equal(track.begin(), track.end(), got.begin()));
+    EXPECT_TRUE(std::all_of(got.begin() + track.size(), got.end(), [](uint8_t b) { return !b; }));
+    EXPECT_EQ(r.GetPcmReadPos(), int64_t(track.size()));
+}
+
+TEST(AviAudioPcm, ConvertsMono8BitAtHalfTheRate) {
+    const TAudioFormat src = Pcm(22050, 1, 8);
+    const Bytes track = Ramp(src, 1470 * 4);
+    TAviReader r;
+    ASSERT_TRUE(Opens(r, MovieWithTrack(6, src, track, {1000, 3000, 1880}, {0, 1, 3})));
+    const TAudioFormat wanted = Pcm(44100, 2, 16);
+    r.PrepareAudio(wanted, 15);
+    const Bytes got = Deliver(r, 0, 4, 15);
+    ASSERT_EQ(got.size(), 4u * 11760);
+    // Each source sample is doubled in time, copied to both channels and keeps its level.
+    for (size_t j = 0; j < got.size() / 4; ++j) {
+        const int expect = (int(track[j / 2]) - 128) * 256;
+        ASSERT_EQ(S16(got, 2 * j), expect) << "sample frame " << j;
+        ASSERT_EQ(S16(got, 2 * j + 1), expect) << "sample frame " << j;
+    }
+}
+
+TEST(AviAudioPcm, StereoToMonoAverages) {
+    const TAudioFormat src = Pcm(11025, 2, 16);
+    const Bytes track = Ramp(src, 735 * 2);
+    TAviReader r;
+    ASSERT_TRUE(Opens(r, MovieWithTrack(3, src, track, {uint32_t(track.size())}, {0})));
+    r.PrepareAudio(Pcm(11025, 1, 16), 15);
+    Bytes block;
+    ASSERT_TRUE(r.ReadAudio(0, block, 0));
+    ASSERT_EQ(block.size(), 735u * 2);
+    // Left i and right -i average to 0.
+    for (size_t j = 0; j < 735; ++j)
+        ASSERT_EQ(S16(block, j), 0);
+}
+
+TEST(AviAudioPcm, PastTheEndGivesSilenceOfTheWantedFormat) {
+    const TAudioFormat src = Pcm(22050, 1, 8);
+    const Bytes track = Ramp(src, 1470 + 100);
+    TAviReader r;
+    ASSERT_TRUE(Opens(r, MovieWithTrack(4, src, track, {uint32_t(track.size())}, {0})));
+    // 8-bit mono 11025 Hz: 735 bytes a frame, silence is 0x80.
+    const TAudioFormat wanted = Pcm(11025, 1, 8);
+    r.PrepareAudio(wanted, 15);
+    Bytes a, b, c;
+    ASSERT_TRUE(r.ReadAudio(0, a, 0));
+    ASSERT_TRUE(r.ReadAudio(1, b, 0));
+    const int64_t end = r.GetPcmReadPos();
+    EXPECT_EQ(end, int64_t(track.size()));
+    ASSERT_TRUE(r.ReadAudio(2, c, 0));
+    EXPECT_EQ(r.GetPcmReadPos(), end);
+    ASSERT_EQ(a.size(), 735u);
+    ASSERT_EQ(b.size(), 735u);
+    ASSERT_EQ(c.size(), 735u);
+    // The partly filled frame is padded with silence, not with zeros.
+    for (size_t k = 0; k < 50; ++k)
+        ASSERT_EQ(b[k], track[1470 + 2 * k]);
+    EXPECT_TRUE(std::all_of(b.begin() + 50, b.end(), [](uint8_t v) { return v == 0x80; }));
+    EXPECT_TRUE(std::all_of(c.begin(), c.end(), [](uint8_t v) { return v == 0x80; }));
+}
+
+TEST(AviAudioPcm, FirstTimePlacesTheStartInsideAChunk) {
+    const TAudioFormat f = Pcm(44100, 2, 16);
+    const Bytes track = Ramp(f, 44100 * 3);
+    TAviReader r;
+    ASSERT_TRUE(Opens(r, MovieWithTrack(45, f, track, {176400, 176400, 176400}, {0, 15, 30})));
+    r.PrepareAudio(f, 15);
+    Bytes block;
+    ASSERT_TRUE(r.ReadAudio(0, block, 1.5L));
+    // 176,400 + 88,200 bytes are passed over; the frame after them is handed out.
+    EXPECT_EQ(r.GetPcmReadPos(), 264600 + 11760);
+    EXPECT_EQ(S16(block, 0), int16_t(66150));
+    EXPECT_EQ(S16(block, 1), int16_t(-66150));
+
+    // A new prepare starts over from the next call's time; a negative time is the start.
+    r.PrepareAudio(f, 15);
+    ASSERT_TRUE(r.ReadAudio(30, block, -2));
+    EXPECT_EQ(S16(block, 0), 0);
+    EXPECT_EQ(r.GetPcmReadPos(), 11760);
+}
+
+TEST(AviAudioPcm, SkewedTrackStartsAtTheTimeNotTheIndex) {
+    // 0.75 s ahead of frame 0, then one frame's worth in front of every frame: a skew of 11.
+    const TAudioFormat f = Pcm(22050, 1, 16);
+    std::vector<uint32_t> sizes = {16538 * 2};
+    for (int i = 1; i < 30; ++i)
+        sizes.push_back(1470 * 2);
+    const uint32_t total = std::accumulate(sizes.begin(), sizes.end(), 0u);
+    const Bytes track = Ramp(f, total / 2);
+    std::vector<int> before = {0};
+    for (int i = 1; i < 30; ++i)
+        before.push_back(i);
+    TAviReader r;
+    ASSERT_TRUE(Opens(r, MovieWithTrack(30, f, track, sizes, before)));
+    EXPECT_EQ(r.GetAudioSkewFrames(), 11);
+    r.PrepareAudio(f, 15);
+    Bytes block;
+    ASSERT_TRUE(r.ReadAudio(20, block, 20 / 15.0L));
+    EXPECT_EQ(uint16_t(S16(block, 0)), uint16_t(20 * 1470));
+}
+
+TEST(AviAudioPcm, NothingIsDeliveredUnlessPrepared) {
+    const TAudioFormat f = Pcm(22050, 1, 16);
+    const Bytes track = Ramp(f, 3000);
+    TAviReader r;
+    Bytes block = {1, 2, 3};
+    EXPECT_FALSE(r.ReadAudio(0, block, 0));
+    EXPECT_TRUE(block.empty());
+    ASSERT_TRUE(Opens(r, MovieWithTrack(3, f, track, {uint32_t(track.size())}, {0})));
+    EXPECT_FALSE(r.ReadAudio(0, block, 0));
+    r.PrepareAudio(f, 0); // no frame rate: nothing to divide by
+    EXPECT_FALSE(r.IsAudioReady());
+    EXPECT_FALSE(r.ReadAudio(0, block, 0));
+    r.PrepareAudio(Pcm(22050, 6, 16), 15); // a layout the converter does not make
+    EXPECT_FALSE(r.IsAudioReady());
+    r.PrepareAudio(f, 15);
+    EXPECT_TRUE(r.ReadAudio(0, block, 0));
+    r.UnprepareAudio();
+    EXPECT_FALSE(r.ReadAudio(1, block, 0));
+    r.PrepareAudio(f, 15);
+    r.Close();
+    EXPECT_FALSE(r.IsAudioReady());
+    EXPECT_FALSE(r.ReadAudio(1, block, 0));
+}
+
+TEST(AviAudioPcm, ChunkBeyondTheFileFailsTheRead) {
+    const TAudioFormat f = Pcm(22050, 1, 16);
+    const Bytes track = Ramp(f, 3000);
+    TAviSpec spec = MakeDibMovie(4, 2, 3);
+    AddAudioTrack(spec, f, {uint32_t(track.size())}, {0});
+    TAviImage img = BuildAvi(spec);
+    // The index claims the audio chunk is larger than the file.
+    for (size_t e : img.EntryPos)
+        if (img.GetU32(e) == FourCC("01wb"))
+            img.PutU32(e + 8, 0x7FFFFFF0);
+    TAviReader r;
+    ASSERT_TRUE(Opens(r, img.Bytes));
+    r.PrepareAudio(f, 15);
+    Bytes block;
+    EXPECT_FALSE(r.ReadAudio(0, block, 0));
+}
+
+// ---- Compressed tracks --------------------------------------------------------------------------
+
+namespace {
+
+// 22,050 Hz A-law, five frames (7,350 bytes) per chunk, each chunk in front of its first frame:
+// the index's frame numbers then match the sound exactly.
+struct TALawMovie {
+    Bytes Track;
+    Bytes File;
+    explicit TALawMovie(int chunks, uint32_t extraAtEnd = 0) {
+        const uint32_t chunk = 1470 * 5;
+        for (uint32_t i = 0; i < chunk * uint32_t(chunks) + extraAtEnd; ++i)
+            Track.push_back(uint8_t(i * 7 + (i >> 8)));
+        std::vector<uint32_t> sizes(size_t(chunks), chunk);
+        sizes.back() += extraAtEnd;
+        File = MovieWithTrack(chunks * 5, ALaw(22050), Track, sizes, Every(size_t(chunks), 5));
+    }
+    // The decoded sound as 16-bit mono bytes.
+    Bytes Reference() const {
+        Bytes out;
+        for (uint8_t a : Track) {
+            const int16_t v = ALawToLinear(a);
+            out.push_back(uint8_t(v));
+            out.push_back(uint8_t(uint16_t(v) >> 8));
+        }
+        return out;
+    }
+};
+
+} // namespace
+
+TEST(AviAudioCompressed, DecodedDeliveriesEqualTheReferenceDecode) {
+    TALawMovie m(4);
+    TAviReader r;
+    ASSERT_TRUE(Opens(r, m.File));
+    EXPECT_TRUE(r.HasAudio());
+    EXPECT_FALSE(r.IsAudioPCM());
+    const TAudioFormat wanted = Pcm(22050, 1, 16);
+    r.PrepareAudio(wanted, 15);
+    ASSERT_TRUE(r.IsAudioReady());
+    std::vector<size_t> sizes;
+    const Bytes got = Deliver(r, 0, 22, 15, &sizes);
+    for (size_t s : sizes)
+        ASSERT_EQ(s, 2940u);
+    const Bytes ref = m.Reference();
+    ASSERT_EQ(got.size(), 22u * 2940);
+    EXPECT_TRUE(std::equal(ref.begin(), ref.end(), got.begin()));
+    // After the track, silence.
+    EXPECT_TRUE(std::all_of(got.begin() + ref.size(), got.end(), [](uint8_t b) { return !b; }));
+    EXPECT_LE(r.GetCompAudBuffer().Capacity, 4u * 2940 + 7350 * 2);
+}
+
+TEST(AviAudioCompressed, StartingMidMovieSkipsExactlyToTheFrame) {
+    TALawMovie m(6);
+    const Bytes ref = m.Reference();
+    const uint32_t frameBytes = 2940;
+    // Inside the first chunk, inside the second (the first chunk is decoded and mostly dropped)
+    // and deep in the movie.
+    for (int first : {3, 7, 12, 26}) {
+        TAviReader r;
+        ASSERT_TRUE(Opens(r, m.File));
+        r.PrepareAudio(Pcm(22050, 1, 16), 15);
+        const Bytes got = Deliver(r, first, 3, 15);
+        ASSERT_EQ(got.size(), 3u * frameBytes);
+        EXPECT_TRUE(std::equal(got.begin(), got.end(), ref.begin() + size_t(first) * frameBytes))
+            << "starting at frame " << first;
+    }
+}
+
+TEST(AviAudioCompressed, ConvertsToTheWantedFormatInWholeBlocks) {
+    TALawMovie m(3);
+    TAviReader r;
+    ASSERT_TRUE(Opens(r, m.File));
+    // 44.1 kHz stereo 8-bit: the decoder cannot make it, the converter takes over.
+    const TAudioFormat wanted = Pcm(44100, 2, 8);
+    r.PrepareAudio(wanted, 15);
+    ASSERT_TRUE(r.IsAudioReady());
+    std::vector<size_t> sizes;
+    const Bytes got = Deliver(r, 0, 18, 15, &sizes);
+    for (size_t s : sizes)
+        ASSERT_EQ(s, 2940u * 2);
+    // Past the end the blocks hold 8-bit silence.
+    EXPECT_TRUE(std::all_of(got.end() - 2940 * 2, got.end(), [](uint8_t b) { return b == 0x80; }));
+    // Both channels carry the same sound.
+    for (size_t j = 0; j < 2940 * 15; j += 97)
+        ASSERT_EQ(got[2 * j], got[2 * j + 1]);
+}
+
+TEST(AviAudioCompressed, ImaAdpcmDeliveriesEqualOneWholeDecode) {
+    // A tone encoded by our own codec layer into IMA ADPCM blocks.
+    const TAudioFormat pcm = Pcm(22050, 2, 16);
+    Bytes tone;
+    for (int i = 0; i < 22050; ++i)
+        for (int c = 0; c < 2; ++c) {
+            const int16_t v = int16_t(9000 * std::sin(i * (0.05 + 0.02 * c)));
+            tone.push_back(uint8_t(v));
+            tone.push_back(uint8_t(uint16_t(v) >> 8));
+        }
+    TAudioCodec enc;
+    TAudioFormat ima{};
+    ASSERT_TRUE(enc.SuggestFormat(0x11, pcm, ima));
+    ASSERT_TRUE(enc.OpenStream(pcm, ima));
+    Bytes coded;
+    ASSERT_TRUE(enc.Encode(true, tone.data(), uint32_t(tone.size()), coded));
+    const uint32_t block = ima.Wfx.nBlockAlign;
+    ASSERT_GT(block, 0u);
+    const size_t blocks = coded.size() / block;
+    coded.resize(blocks * block);
+    // Chunks of one to three codec blocks.
+    std::vector<uint32_t> sizes;
+    for (size_t done = 0, k = 0; done < blocks; ++k) {
+        const size_t n = std::min<size_t>(1 + k % 3, blocks - done);
+        sizes.push_back(uint32_t(n * block));
+        done += n;
+    }
+    TAviReader r;
+    ASSERT_TRUE(Opens(
+        r, MovieWithTrack(16, ima, coded, sizes, Every(sizes.size(), 1), 18 + ima.Wfx.cbSize)));
+    ASSERT_TRUE(r.HasAudio());
+    r.PrepareAudio(pcm, 15);
+    ASSERT_TRUE(r.IsAudioReady());
+    const Bytes got = Deliver(r, 0, 16, 15);
+
+    TAudioCodec dec;
+    TAudioFormat decoded = pcm;
+    ASSERT_TRUE(dec.FindDecoder(0x11, ima, decoded));
+    ASSERT_TRUE(dec.OpenStream(ima, decoded));
+    Bytes ref;
+    ASSERT_TRUE(dec.Encode(true, coded.data(), uint32_t(coded.size()), ref));
+    ASSERT_GE(got.size(), ref.size());
+    EXPECT_TRUE(std::equal(ref.begin(), ref.end(), got.begin()));
+}
+
+TEST(AviAudioCompressed, ChunkThatOutgrowsTheCeilingIsAFalseResult) {
+    // 8 kHz A-law to 48 kHz stereo 16-bit: 24 bytes per source byte.
+    Bytes track(48000, 0xD5);
+    TAviReader r;
+    ASSERT_TRUE(Opens(r, MovieWithTrack(4, ALaw(8000), track, {48000}, {0})));
+    r.PrepareAudio(Pcm(48000, 2, 16), 15);
+    ASSERT_TRUE(r.IsAudioReady());
+    Bytes block;
+    EXPECT_FALSE(r.ReadAudio(0, block, 0));
+    EXPECT_LE(r.GetCompAudBuffer().Capacity, TAviReader::MaxCompAudBuffer);
+}
+
+TEST(AviAudioCompressed, UnknownFormatOpensSilent) {
+    TAudioFormat odd = ALaw(22050);
+    odd.Wfx.wFormatTag = 0x7A7A;
+    Bytes track(2000, 1);
+    TAviReader r;
+    ASSERT_TRUE(Opens(r, MovieWithTrack(2, odd, track, {2000}, {0})));
+    EXPECT_FALSE(r.HasAudio());
+    r.PrepareAudio(Pcm(22050, 1, 16), 15);
+    EXPECT_FALSE(r.IsAudioReady());
+}
+
+TEST(CompAudBuffer, CompactsAndGrowsToTheExactSize) {
+    TCompAudBuffer b;
+    b.RaiseSize(8);
+    for (uint8_t i = 0; i < 6; ++i)
+        b.Data[i] = i;
+    b.WritePos = 6;
+    b.ReadPos = 4;
+    b.RaiseSize(5);
+    EXPECT_EQ(b.Capacity, 5u);
+    EXPECT_EQ(b.ReadPos, 0u);
+    EXPECT_EQ(b.WritePos, 2u);
+    EXPECT_EQ(b.Data[0], 4);
+    EXPECT_EQ(b.Data[1], 5);
+    EXPECT_EQ(b.Free(), 3u);
+    try {
+        b.RaiseSize(1);
+        FAIL() << "no exception";
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.GetMessage(), "RaiseSize error. Too small newsize=1");
+    }
+    b.Reset();
+    EXPECT_TRUE(b.FirstCall);
+    EXPECT_EQ(b.Capacity, 0u);
+    EXPECT_EQ(b.Available(), 0u);
+}
+
+// ---- Sound-track extraction ---------------------------------------------------------------------
+
+namespace {
+
+// Presses Escape while the given pump runs.
+class TEscapeUi : public TFakeUiServices {
+public:
+    int EscapeAtPump = -1;
+    void ProcessMessages() override {
+        TFakeUiServices::ProcessMessages();
+        if (PumpCount == EscapeAtPump)
+            TAviReader::EscapePressed = true;
+    }
+};
+
+} // namespace
+
+TEST(AviAudioExtract, PcmTrackWithProgressTexts) {
+    TTempDir dir;
+    const TAudioFormat f = Pcm(22050, 2, 16);
+    const Bytes track = Ramp(f, 5000);
+    TAviReader r;
+    ASSERT_TRUE(Opens(r, MovieWithTrack(6, f, track, {4000, 12000, 4000}, {0, 2, 4})));
+    TFakeUiServices ui;
+    const std::string name = dir.Path + "/track.wav";
+    ASSERT_TRUE(r.ExtractAudioToWav(false, name, ui));
+    EXPECT_EQ(ui.StatusTexts, (std::vector<std::string>{"Progress: 0% (Press Escape to stop)",
+                                                        "Progress: 50% (Press Escape to stop)",
+                                                        "Progress: 100% (Press Escape to stop)",
+                                                        "Done writing " + name}));
+    EXPECT_EQ(ui.PumpCount, 3);
+    EXPECT_EQ(ui.BusyDepth, 0);
+    EXPECT_EQ(WavData(ReadFile(name)), track);
+    EXPECT_EQ(DecodedFrames(name), 5000);
+}
+
+TEST(AviAudioExtract, CompressedTrackKeepsItsFormat) {
+    TTempDir dir;
+    TALawMovie m(3, 11);
+    TAviReader r;
+    ASSERT_TRUE(Opens(r, m.File));
+    TFakeUiServices ui;
+    const std::string name = dir.Path + "/alaw.wav";
+    ASSERT_TRUE(r.ExtractAudioToWav(false, name, ui));
+    const Bytes file = ReadFile(name);
+    uint16_t tag;
+    std::memcpy(&tag, &file.at(20), 2);
+    EXPECT_EQ(tag, 6);
+    EXPECT_EQ(WavData(file), m.Track);
+    EXPECT_EQ(DecodedFrames(name), int64_t(m.Track.size()));
+}
+
+TEST(AviAudioExtract, EscapeStopsWithAClosedFile) {
+    TTempDir dir;
+    const TAudioFormat f = Pcm(22050, 1, 16);
+    const Bytes track = Ramp(f, 3000);
+    TAviReader r;
+    ASSERT_TRUE(Opens(r, MovieWithTrack(6, f, track, {2000, 2000, 2000}, {0, 2, 4})));
+    TEscapeUi ui;
+    ui.EscapeAtPump = 2;
+    const std::string name = dir.Path + "/part.wav";
+    EXPECT_TRUE(r.ExtractAudioToWav(false, name, ui));
+    EXPECT_FALSE(TAviReader::EscapePressed);
+    EXPECT_EQ(ui.StatusTexts.back(), "Done writing " + name);
+    // One chunk was copied before Escape was seen, and the header says so.
+    EXPECT_EQ(WavData(ReadFile(name)), Bytes(track.begin(), track.begin() + 2000));
+    EXPECT_EQ(DecodedFrames(name), 1000);
+}
+
+TEST(AviAudioExtract, TracksWithNoOrOneChunk) {
+    TTempDir dir;
+    const TAudioFormat f = Pcm(22050, 1, 16);
+    {
+        TAviSpec spec = MakeDibMovie(4, 2, 2);
+        AddAudioTrack(spec, f, {}, {});
+        TAviReader r;
+        ASSERT_TRUE(Opens(r, BuildAvi(spec).Bytes));
+        TFakeUiServices ui;
+        const std::string name = dir.Path + "/empty.wav";
+        EXPECT_TRUE(r.ExtractAudioToWav(false, name, ui));
+        EXPECT_EQ(ui.StatusTexts, std::vector<std::string>{"Done writing " + name});
+        EXPECT_EQ(ReadFile(name).size(), 44u);
+    }
+    {
+        const Bytes track = Ramp(f, 100);
+        TAviReader r;
+        ASSERT_TRUE(Opens(r, MovieWithTrack(2, f, track, {200}, {0})));
+        TFakeUiServices ui;
+        const std::string name = dir.Path + "/one.wav";
+        EXPECT_TRUE(r.ExtractAudioToWav(false, name, ui));
+        EXPECT_EQ(ui.StatusTexts.front(), "Progress: 100% (Press Escape to stop)");
+    }
+    {
+        // No sound at all: nothing is written.
+        TAviReader r;
+        ASSERT_TRUE(Opens(r, BuildAvi(MakeDibMovie(4, 2, 2)).Bytes));
+        TFakeUiServices ui;
+        EXPECT_FALSE(r.ExtractAudioToWav(false, dir.Path + "/none.wav", ui));
+        EXPECT_FALSE(std::filesystem::exists(dir.Path + "/none.wav"));
+    }
+}
+
+TEST(AviAudioExtract, ShortChunkEndsWithFalseAndStillCloses) {
+    TTempDir dir;
+    const TAudioFormat f = Pcm(22050, 1, 16);
+    const Bytes track = Ramp(f, 3000);
+    TAviSpec spec = MakeDibMovie(4, 2, 4);
+    AddAudioTrack(spec, f, {3000, 3000}, {0, 2});
+    TAviImage img = BuildAvi(spec);
+    int seen = 0;
+    for (size_t e : img.EntryPos)
+        if (img.GetU32(e) == FourCC("01wb") && ++seen == 2)
+            img.PutU32(e + 12, 0x7FFFFFF0);
+    TAviReader r;
+    ASSERT_TRUE(Opens(r, img.Bytes));
+    TFakeUiServices ui;
+    const std::string name = dir.Path + "/short.wav";
+    EXPECT_FALSE(r.ExtractAudioToWav(false, name, ui));
+    EXPECT_EQ(ui.StatusTexts.back(), "Done writing " + name);
+    EXPECT_EQ(WavData(ReadFile(name)).size(), 3000u);
+}
+
+// Writes the seed inputs of fuzz/corpus/AviAudio when TARVOLIN_AVI_AUDIO_SEEDS names a folder:
+//   TARVOLIN_AVI_AUDIO_SEEDS=fuzz/corpus/AviAudio tests_media --gtest_also_run_disabled_tests
+//   --gtest_filter='*WriteAudioFuzzSeeds'
+TEST(AviAudioSeeds, DISABLED_WriteAudioFuzzSeeds) {
+    const char* dir = std::getenv("TARVOLIN_AVI_AUDIO_SEEDS");
+    if (!dir)
+        GTEST_SKIP() << "TARVOLIN_AVI_AUDIO_SEEDS not set";
+    std::filesystem::create_directories(dir);
+    auto save = [&](const std::string& name, const Bytes& bytes) {
+        ASSERT_LT(bytes.size(), 8192u) << name;
+        std::ofstream(std::filesystem::path(dir) / name, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    };
+    TAviSpec a = MakeDibMovie(2, 2, 6);
+    AddAudioTrack(a, Pcm(22050, 1, 16), {1200, 2940, 300, 1000}, {0, 1, 3, 5});
+    save("pcm16-mono.avi", BuildAvi(a).Bytes);
+    TAviSpec b = MakeDibMovie(2, 2, 6);
+    AddAudioTrack(b, Pcm(11025, 2, 8), {1600, 294, 294, 294, 294}, {0, 1, 2, 3, 4});
+    save("pcm8-stereo-skew.avi", BuildAvi(b).Bytes);
+    TAviSpec c = MakeDibMovie(2, 2, 6);
+    AddAudioTrack(c, ALaw(8000), {533, 533, 1066}, {0, 2, 4});
+    save("alaw.avi", BuildAvi(c).Bytes);
+
+    const TAudioFormat pcm = Pcm(11025, 1, 16);
+    Bytes tone;
+    for (int i = 0; i < 2205; ++i) {
+        const int16_t v = int16_t(8000 * std::sin(i * 0.1));
+        tone.push_back(uint8_t(v));
+        tone.push_back(uint8_t(uint16_t(v) >> 8));
+    }
+    TAudioCodec enc;
+    TAudioFormat ima{};
+    ASSERT_TRUE(enc.SuggestFormat(0x11, pcm, ima));
+    ASSERT_TRUE(enc.OpenStream(pcm, ima));
+    Bytes coded;
+    ASSERT_TRUE(enc.Encode(true, tone.data(), uint32_t(tone.size()), coded));
+    const uint32_t block = ima.Wfx.nBlockAlign;
+    const size_t chunks = std::min<size_t>(coded.size() / block, 4);
+    coded.resize(chunks * block);
+    save("ima-adpcm.avi", MovieWithTrack(4, ima, coded, std::vector<uint32_t>(chunks, block),
+                                         Every(chunks, 1), 18 + ima.Wfx.cbSize));
+}

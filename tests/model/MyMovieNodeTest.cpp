@@ -1,0 +1,511 @@
+#include "MyMovieNode.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+
+#include "MyBlankNode.h"
+#include "MyEffectNodes.h"
+#include "MyValueStream.h"
+#include "NumberedMovie.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+const char* const HorzSlideId = "{7602E471-A8CA-46B2-B869-8AF956428110}";
+
+TAudioFormat Pcm(uint32_t rate, uint16_t channels, uint16_t bits) {
+    TAudioFormat f;
+    MakePcmFormat(f, rate, channels, bits);
+    f.Wfx.cbSize = 0;
+    return f;
+}
+
+int16_t S16(const Bytes& b, size_t sampleIndex) {
+    int16_t v;
+    std::memcpy(&v, &b.at(sampleIndex * 2), 2);
+    return v;
+}
+
+// Every block a node hands to the project during a run.
+struct TBlockLog {
+    std::vector<TAudioSourceInfo> Blocks;
+    TAudioHandler Handler() {
+        return [this](TAudioSourceInfo& s) {
+            Blocks.push_back(std::move(s));
+            return true;
+        };
+    }
+};
+
+// Renders project frames first..last with sound only, the node's blocks going to the log.
+void RunSound(TMovieProject& p, TMovieNode* n, TBlockLog& log, int first, int last) {
+    p.Root->OpenForRender(first);
+    n->SetAudioHandler(log.Handler());
+    for (int i = first; i <= last; ++i)
+        p.Root->RenderFrame(p.Root->GetOutputBitmap(), true, false, p.Root->FrameTime(i));
+    p.Root->CloseAllAfterRender();
+}
+
+TBitmap White(int32_t w = 8, int32_t h = 6) {
+    TBitmap b(w, h);
+    b.Canvas().Brush.Color = 0xFFFFFF;
+    b.Canvas().FillRect(Rect(0, 0, w, h));
+    return b;
+}
+
+std::vector<std::string> Info(TMovieNode* n) {
+    std::vector<std::string> lines{"stale"};
+    EXPECT_TRUE(n->GetInfo(lines));
+    return lines;
+}
+
+Bytes ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+// The data chunk of a WAV file (header, format, data).
+Bytes WavData(const Bytes& file) {
+    size_t at = 12;
+    while (at + 8 <= file.size()) {
+        uint32_t size;
+        std::memcpy(&size, &file[at + 4], 4);
+        if (std::memcmp(&file[at], "data", 4) == 0)
+            return Bytes(file.begin() + at + 8, file.begin() + at + 8 + size);
+        at += 8 + size + (size & 1);
+    }
+    return {};
+}
+
+} // namespace
+
+// ---- The file
+// ------------------------------------------------------------------------------------
+
+TEST(MovieFile, OpeningTakesTheFileValuesAndEnablesTheSoundCurves) {
+    TMovieProject p;
+    TNumberedMovieSpec m;
+    m.Frames = 12;
+    m.MicroSecPerFrame = 40000;
+    m.Sound = Pcm(22050, 2, 16);
+    m.Samples = 22050 / 2;
+    auto* n = p.Add<TMovieNode>(nkVideo, p.Movie("stereo.avi", m));
+    EXPECT_EQ(n->GetSourceWidth(), 8);
+    EXPECT_EQ(n->GetSourceHeight(), 6);
+    EXPECT_EQ(n->SourceFrameCount, 12);
+    EXPECT_EQ(n->GetSourceFrameRate(), 25.0L);
+    EXPECT_NEAR(double(n->NaturalDuration), 0.48, 1e-12);
+    EXPECT_TRUE(n->VolumeCurve->GetEnabled());
+    EXPECT_TRUE(n->BalanceCurve->GetEnabled());
+    EXPECT_TRUE(n->HasAudio());
+    TAudioFormat f;
+    n->GetAudioFormat(f);
+    EXPECT_EQ(f.Wfx.nChannels, 2);
+    EXPECT_EQ(f.Wfx.nSamplesPerSec, 22050u);
+    // Sound switched off: the project's format stands in.
+    n->UseAudio = false;
+    EXPECT_FALSE(n->HasAudio());
+    p.Root->AudioFormat = Pcm(44100, 1, 8);
+    n->GetAudioFormat(f);
+    EXPECT_EQ(f.Wfx.nSamplesPerSec, 44100u);
+
+    m.Sound = Pcm(22050, 1, 16);
+    auto* mono = p.Add<TMovieNode>(nkVideo, p.Movie("mono.avi", m));
+    EXPECT_TRUE(mono->VolumeCurve->GetEnabled());
+    EXPECT_FALSE(mono->BalanceCurve->GetEnabled());
+
+    m.Samples = 0;
+    auto* silent = p.Add<TMovieNode>(nkVideo, p.Movie("silent.avi", m));
+    EXPECT_FALSE(silent->VolumeCurve->GetEnabled());
+    EXPECT_FALSE(silent->BalanceCurve->GetEnabled());
+    EXPECT_FALSE(silent->HasAudio());
+    EXPECT_TRUE(p.Ui.Messages.empty());
+}
+
+TEST(MovieFile, RefusedFileKeepsTheValuesAndMissingFileKeepsItsName) {
+    TMovieProject p;
+    auto* n = p.Add<TMovieNode>(nkVideo, p.Movie("good.avi"));
+    EXPECT_EQ(Info(n).at(0), "Audio");
+
+    const std::string bad = p.Dir.File("bad.avi", "RIFF? not a movie");
+    n->SetFileName(bad);
+    EXPECT_EQ(p.Ui.Messages, std::vector<std::string>{"Can not open " + bad});
+    EXPECT_EQ(n->GetSourceWidth(), 8);
+    EXPECT_EQ(n->SourceFrameCount, 20);
+    EXPECT_EQ(Info(n), std::vector<std::string>{"Movie format is unknown."});
+    // The layout reads the natural duration from the file, which is not there.
+    p.Root->Refresh();
+    EXPECT_EQ(n->GetDuration(), 0);
+    TBitmap b = White();
+    EXPECT_FALSE(n->RenderFrame(&b, false, true, 0));
+
+    auto* missing = p.Add<TMovieNode>(nkVideo, p.Dir.Path + "/gone.avi");
+    EXPECT_EQ(missing->FileName, "");
+    EXPECT_EQ(missing->GetStoredFileName(), p.Dir.Path + "/gone.avi");
+    EXPECT_EQ(Info(missing), std::vector<std::string>{"Movie is not yet loaded."});
+    EXPECT_EQ(missing->GetNaturalDuration(), 0);
+    EXPECT_EQ(p.Ui.Messages.size(), 1u);
+}
+
+TEST(MovieFile, ProjectFileKeepsTheNodeAndReopensItsMovie) {
+    TMovieProject p;
+    auto* n = p.Add<TMovieNode>(nkVideo, p.Movie("a.avi"));
+    n->UseAudio = false;
+    n->ReservedValue = 2.5L;
+    p.Add<TMovieNode>(nkVideo, p.Dir.Path + "/gone.avi");
+    p.Root->Refresh();
+    Bytes image;
+    p.Root->SaveToStream(image);
+
+    TMovieProject q;
+    ASSERT_TRUE(q.Root->LoadFromStream(image));
+    TTreeNodeData* track = q.Root->GetChild(0);
+    ASSERT_EQ(track->GetChildCount(), 2);
+    auto* m = dynamic_cast<TMovieNode*>(track->GetChild(0));
+    ASSERT_NE(m, nullptr);
+    EXPECT_FALSE(m->UseAudio);
+    EXPECT_EQ(m->ReservedValue, 2.5L);
+    EXPECT_EQ(m->SourceFrameCount, 20);
+    auto* gone = dynamic_cast<TMovieNode*>(track->GetChild(1));
+    ASSERT_NE(gone, nullptr);
+    EXPECT_EQ(gone->GetStoredFileName(), p.Dir.Path + "/gone.avi");
+    // Saved again, the missing name is written back as it was.
+    Bytes again;
+    q.Root->SaveToStream(again);
+    EXPECT_EQ(again, image);
+}
+
+// ---- Pictures
+// ------------------------------------------------------------------------------------
+
+TEST(MovieRender, FramesFollowTheTrackAndTheInPoint) {
+    TMovieProject p;
+    p.Root->SetVideoFormat(320, 240, 10);
+    auto* a = p.Add<TMovieNode>(nkVideo, p.Movie("a.avi"));
+    auto* b = p.Add<TMovieNode>(nkVideo, p.Movie("b.avi"));
+    b->ClipRange.FromStart = false;
+    b->ClipRange.InTime = 0.5L;
+    p.Root->Refresh();
+    ASSERT_EQ(a->GetDuration(), 2.0L);
+    ASSERT_EQ(b->GetStartTime(), 2.0L);
+    ASSERT_EQ(b->GetDuration(), 1.5L);
+    for (int k = 0; k < 20; ++k)
+        EXPECT_EQ(p.Shown(k), k) << "frame " << k;
+    for (int k = 20; k < 35; ++k)
+        EXPECT_EQ(p.Shown(k), k - 20 + 5) << "frame " << k;
+}
+
+TEST(MovieRender, SecondClipOfATransitionOpensOnItsInPoint) {
+    TMovieProject p;
+    p.Root->SetVideoFormat(320, 240, 10);
+    auto* a = p.Add<TMovieNode>(nkVideo, p.Movie("a.avi"));
+    auto* t = static_cast<TTransNode*>(p.Root->VideoTrack->AddNode("t", amLastChild, nkTransition));
+    t->SetAddOn(HorzSlideId);
+    t->UserDuration = 0.5L;
+    auto* b = p.Add<TMovieNode>(nkVideo, p.Movie("b.avi"));
+    b->ClipRange.FromStart = false;
+    b->ClipRange.InTime = 0.7L;
+    p.Root->Refresh();
+    // A 0-2, T 1.5-2, B from 1.5 for the 1.3 s left after its in-point.
+    ASSERT_EQ(t->GetStartTime(), 1.5L);
+    ASSERT_EQ(b->GetStartTime(), 1.5L);
+    ASSERT_EQ(p.Root->GetDuration(), 2.8L);
+
+    TBitmap first = White();
+    ASSERT_TRUE(b->RenderFrame(&first, false, true, b->GetStartTime()));
+    EXPECT_EQ(NumberedFrameOf(first), 7);
+
+    // Under the transition the first clip plays on to its end while the second one runs from
+    // its in-point; afterwards the second goes on without a jump.
+    for (int k = 16; k < 20; ++k) {
+        p.Shown(k);
+        EXPECT_EQ(NumberedFrameOf(t->FromBitmap), k) << "frame " << k;
+        EXPECT_EQ(NumberedFrameOf(t->ToBitmap), 7 + k - 15) << "frame " << k;
+    }
+    for (int k = 20; k < 28; ++k)
+        EXPECT_EQ(p.Shown(k), 7 + k - 15) << "frame " << k;
+}
+
+TEST(MovieRender, HigherProjectRateHoldsTheLastFrame) {
+    TMovieProject p;
+    p.Root->SetVideoFormat(320, 240, 30);
+    TNumberedMovieSpec m;
+    m.Frames = 5;
+    p.Add<TMovieNode>(nkVideo, p.Movie("short.avi", m));
+    p.Root->Refresh();
+    EXPECT_EQ(p.Shown(0), 0);
+    EXPECT_EQ(p.Shown(4), 1);
+    // 0.4667 s is 4.67 source frames: past the last one, which stays on screen.
+    EXPECT_EQ(p.Shown(14), 4);
+}
+
+TEST(MovieRender, SourceFrameControlShowsTheFrameAtTheOutputSize) {
+    TMovieProject p;
+    p.Root->SetVideoFormat(320, 240, 10);
+    auto* n = p.Add<TMovieNode>(nkVideo, p.Movie("a.avi"));
+    p.Root->Refresh();
+    TBitmap picture(2, 2);
+    int invalidated = 0;
+    TPictureControl control;
+    control.Picture = &picture;
+    control.Invalidate = [&] { ++invalidated; };
+    n->SourceFrameControl = &control;
+    p.Shown(3);
+    EXPECT_EQ(picture.Width(), 320);
+    EXPECT_EQ(picture.Height(), 240);
+    EXPECT_EQ(NumberedFrameOf(picture, 319, 239), 3);
+    EXPECT_EQ(invalidated, 1);
+}
+
+TEST(MovieRender, PrepareDrawsTheFrameShownAtThatTime) {
+    TMovieProject p;
+    p.Root->SetVideoFormat(320, 240, 10);
+    p.Add<TMovieNode>(nkVideo, p.Movie("a.avi"));
+    auto* b = p.Add<TMovieNode>(nkVideo, p.Movie("b.avi"));
+    b->ClipRange.FromStart = false;
+    b->ClipRange.InTime = 0.3L;
+    p.Root->Refresh();
+    TBitmap out = White();
+    EXPECT_TRUE(b->PrepareFrame(&out, b->GetStartTime()));
+    EXPECT_EQ(NumberedFrameOf(out), 3);
+    EXPECT_TRUE(b->PrepareFrame(&out, b->GetStartTime() + 0.5L));
+    EXPECT_EQ(NumberedFrameOf(out), 8);
+    TMovieNode empty(p.Root.get(), "none", nullptr);
+    EXPECT_FALSE(empty.PrepareFrame(&out, 0));
+}
+
+// ---- Sound
+// ---------------------------------------------------------------------------------------
+
+TEST(MovieSound, BlocksOf1470SampleFramesWithTheTracksEndPadded) {
+    TMovieProject p; // 15 fps, 22050 Hz 16-bit stereo
+    TNumberedMovieSpec m;
+    m.Frames = 5; // 0.5 s: project frames 0..7
+    m.Sound = Pcm(22050, 1, 16);
+    m.Samples = 1470 * 3 + 100;
+    m.SamplesPerChunk = 1000;
+    auto* n = p.Add<TMovieNode>(nkVideo, p.Movie("tone.avi", m));
+    p.Root->Refresh();
+    TBlockLog log;
+    RunSound(p, n, log, 0, 7);
+    ASSERT_EQ(log.Blocks.size(), 8u);
+    for (size_t j = 0; j < log.Blocks.size(); ++j) {
+        const Bytes& b = log.Blocks[j].Buffer;
+        ASSERT_EQ(b.size(), 1470u * 4) << "block " << j;
+        EXPECT_EQ(log.Blocks[j].SourceId, 2); // root 0, video track 1, the movie 2
+        for (size_t s = 0; s < 1470; ++s) {
+            const int64_t i = int64_t(j * 1470 + s);
+            const int16_t want = i < m.Samples ? RampSample(i) : 0;
+            ASSERT_EQ(S16(b, 2 * s), want) << "block " << j << " sample " << s;
+            ASSERT_EQ(S16(b, 2 * s + 1), want) << "block " << j << " sample " << s;
+        }
+    }
+}
+
+TEST(MovieSound, InPointPlacesTheFirstBlockAndCurvesSetTheLevels) {
+    TMovieProject p;
+    TNumberedMovieSpec m;
+    m.Sound = Pcm(22050, 2, 16);
+    m.Samples = 22050 * 2;
+    auto* n = p.Add<TMovieNode>(nkVideo, p.Movie("tone.avi", m));
+    n->ClipRange.FromStart = false;
+    n->ClipRange.InTime = 0.5L;
+    n->VolumeCurve->GetPoint(0)->SetLevel(-0.5L);
+    n->BalanceCurve->GetPoint(0)->SetLevel(0.25L);
+    p.Root->Refresh();
+    TBlockLog log;
+    RunSound(p, n, log, 3, 5); // from 0.2 s into the clip: 0.7 s into the file
+    ASSERT_EQ(log.Blocks.size(), 3u);
+    for (size_t j = 0; j < 3; ++j) {
+        const Bytes& b = log.Blocks[j].Buffer;
+        ASSERT_EQ(b.size(), 1470u * 4);
+        EXPECT_EQ(S16(b, 0), RampSample(15435 + 1470 * int64_t(j)));
+        EXPECT_EQ(S16(b, 1), RampSample(15435 + 1470 * int64_t(j), 1));
+        EXPECT_NEAR(double(log.Blocks[j].Volume), -0.5, 1e-4);
+        EXPECT_NEAR(double(log.Blocks[j].Balance), 0.25, 1e-4);
+    }
+}
+
+TEST(MovieSound, WithoutSoundEachFrameGetsOneProjectFrameOfSilence) {
+    TMovieProject p;
+    TNumberedMovieSpec m;
+    m.MicroSecPerFrame = 40000; // the file's own rate plays no part in the block size
+    auto* silent = p.Add<TMovieNode>(nkVideo, p.Movie("silent.avi", m));
+    m.Sound = Pcm(22050, 1, 16);
+    m.Samples = 22050;
+    auto* muted = p.Add<TMovieNode>(nkVideo, p.Movie("muted.avi", m));
+    muted->UseAudio = false;
+    p.Root->Refresh();
+    for (TMovieNode* n : {silent, muted}) {
+        TBlockLog log;
+        n->SetAudioHandler(log.Handler());
+        TBitmap b = White();
+        ASSERT_TRUE(n->RenderFrame(&b, true, true, n->GetStartTime()));
+        ASSERT_EQ(log.Blocks.size(), 1u);
+        EXPECT_EQ(log.Blocks[0].Buffer, Bytes(5880, 0));
+    }
+    // 8-bit silence is the middle value.
+    p.Root->AudioFormat = Pcm(22050, 1, 8);
+    TBlockLog log;
+    silent->SetAudioHandler(log.Handler());
+    TBitmap b = White();
+    ASSERT_TRUE(silent->RenderFrame(&b, true, false, 0));
+    EXPECT_EQ(log.Blocks.at(0).Buffer, Bytes(1470, 0x80));
+}
+
+TEST(MovieSound, MovieWithoutFrameRateStillHandsSilence) {
+    TMovieProject p;
+    TNumberedMovieSpec m;
+    m.Frames = 3;
+    m.MicroSecPerFrame = 0;
+    auto* n = p.Add<TMovieNode>(nkVideo, p.Movie("norate.avi", m));
+    ASSERT_EQ(n->GetSourceFrameRate(), 0);
+    TBlockLog log;
+    n->SetAudioHandler(log.Handler());
+    TBitmap b = White();
+    EXPECT_TRUE(n->RenderFrame(&b, true, true, 1.5L));
+    EXPECT_EQ(NumberedFrameOf(b), 0);
+    ASSERT_EQ(log.Blocks.size(), 1u);
+    EXPECT_EQ(log.Blocks[0].Buffer.size(), 5880u);
+}
+
+TEST(MovieSound, UnreadableTrackFailsTheFrameBeforeThePicture) {
+    TMovieProject p;
+    TNumberedMovieSpec m;
+    m.Sound = Pcm(22050, 1, 16);
+    m.Samples = 4000;
+    TAviImage img = BuildAvi(NumberedMovieSpec(m));
+    // The index claims the sound lies beyond the end of the file.
+    for (size_t e : img.EntryPos)
+        if (img.GetU32(e) == FourCC("01wb"))
+            img.PutU32(e + 8, 0x7FFFFFF0);
+    const std::string path = p.Dir.Path + "/damaged.avi";
+    img.Save(path);
+    auto* n = p.Add<TMovieNode>(nkVideo, path);
+    ASSERT_TRUE(n->HasAudio());
+    p.Root->Refresh();
+    TBlockLog log;
+    EXPECT_TRUE(n->OpenForRender(0));
+    n->SetAudioHandler(log.Handler());
+    TBitmap b = White();
+    EXPECT_FALSE(n->RenderFrame(&b, true, true, 0));
+    EXPECT_TRUE(log.Blocks.empty());
+    EXPECT_EQ(NumberedFrameOf(b), -1);
+    n->CloseAfterRender();
+}
+
+TEST(MovieSound, ExtractCopiesTheTrackIntoAWavFile) {
+    TMovieProject p;
+    TNumberedMovieSpec m;
+    m.Sound = Pcm(22050, 1, 16);
+    m.Samples = 3000;
+    auto* n = p.Add<TMovieNode>(nkVideo, p.Movie("tone.avi", m));
+    const std::string wav = p.Dir.Path + "/tone.wav";
+    ASSERT_TRUE(n->ExtractAudio(false, wav, p.Ui));
+    const Bytes data = WavData(ReadFile(wav));
+    ASSERT_EQ(data.size(), 6000u);
+    for (uint32_t i = 0; i < 3000; ++i)
+        ASSERT_EQ(S16(data, i), RampSample(i));
+    TMovieNode empty(p.Root.get(), "none", nullptr);
+    EXPECT_FALSE(empty.ExtractAudio(false, p.Dir.Path + "/none.wav", p.Ui));
+}
+
+// ---- Information -------------------------------------------------------------------------------
+
+TEST(MovieInfo, PcmMovie) {
+    TMovieProject p;
+    TNumberedMovieSpec m;
+    m.Frames = 10;
+    m.MicroSecPerFrame = 40000;
+    m.Sound = Pcm(22050, 2, 16);
+    m.Samples = 8820;
+    auto* n = p.Add<TMovieNode>(nkVideo, p.Movie("pcm.avi", m));
+    EXPECT_EQ(Info(n),
+              (std::vector<std::string>{
+                  "Audio", "Format:  PCM stereo 16", "Sample per second: 22050",
+                  "Average bytes per second: 88200", " ", "Video", "Duration:     0h:00m:00s:40ms",
+                  "Frame width:  8", "Frame height: 6", "Frame rate:   25", "Frame count:  10"}));
+}
+
+TEST(MovieInfo, CompressedAndMp3Movies) {
+    TMovieProject p;
+    TNumberedMovieSpec m;
+    m.Frames = 3;
+    m.MicroSecPerFrame = 33367;
+    TAviSpec alaw = NumberedMovieSpec(m);
+    TAudioFormat a{};
+    a.Wfx.wFormatTag = 6;
+    a.Wfx.nChannels = 1;
+    a.Wfx.nSamplesPerSec = 11025;
+    a.Wfx.nAvgBytesPerSec = 11025;
+    a.Wfx.nBlockAlign = 1;
+    a.Wfx.wBitsPerSample = 8;
+    AddAudioTrack(alaw, a, {1000}, {0});
+    auto* n = p.Add<TMovieNode>(nkVideo, p.Save("alaw.avi", alaw));
+    EXPECT_EQ(Info(n), (std::vector<std::string>{
+                           "Audio", "Format: A-law", "Mode: mono", "Sample per second: 11025", " ",
+                           "Video", "Duration:     0h:00m:00s:10ms", "Frame width:  8",
+                           "Frame height: 6", "Frame rate:   29.9697", "Frame count:  3"}));
+
+    // MPEG layer 3, stereo, with its 12 extra bytes (id, flags, block size, frames, delay).
+    TAudioFormat mp3{};
+    mp3.Wfx.wFormatTag = 0x55;
+    mp3.Wfx.nChannels = 2;
+    mp3.Wfx.nSamplesPerSec = 22050;
+    mp3.Wfx.nAvgBytesPerSec = 8000;
+    mp3.Wfx.nBlockAlign = 1;
+    mp3.Wfx.cbSize = 12;
+    const uint8_t extra[12] = {1, 0, 2, 0, 0, 0, 0x48, 0x01, 1, 0, 0x71, 0x05};
+    std::memcpy(reinterpret_cast<uint8_t*>(&mp3) + 18, extra, 12);
+    TAviSpec mpeg = NumberedMovieSpec(m);
+    AddAudioTrack(mpeg, mp3, {1000}, {0}, 30);
+    auto* decoded = p.Add<TMovieNode>(nkVideo, p.Save("mp3.avi", mpeg));
+    ASSERT_TRUE(decoded->HasAudio());
+    const auto lines = Info(decoded);
+    EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 5),
+              (std::vector<std::string>{"Audio", "Format: MPEG Layer-3", "Mode: stereo",
+                                        "Sample per second: 22050", " "}));
+
+    // MPEG sound we cannot decode (no channels) is named as such, and gets no volume curve.
+    mp3.Wfx.nChannels = 0;
+    TAviSpec broken = NumberedMovieSpec(m);
+    AddAudioTrack(broken, mp3, {1000}, {0}, 30);
+    auto* mute = p.Add<TMovieNode>(nkVideo, p.Save("bad-mp3.avi", broken));
+    EXPECT_FALSE(mute->HasAudio());
+    EXPECT_FALSE(mute->VolumeCurve->GetEnabled());
+    EXPECT_EQ(Info(mute).at(1), "Can not read MP3 audio");
+    auto* silent = p.Add<TMovieNode>(nkVideo, p.Movie("silent.avi", m));
+    EXPECT_EQ(Info(silent).at(1), "No audio track is available");
+}
+
+TEST(MovieInfo, CutClipAndMoviesNotLoaded) {
+    TMovieProject p;
+    TNumberedMovieSpec m;
+    m.Frames = 10;
+    m.MicroSecPerFrame = 40000;
+    auto* n = p.Add<TMovieNode>(nkVideo, p.Movie("cut.avi", m));
+    n->ClipRange.FromStart = false;
+    n->ClipRange.InTime = 0.1L;
+    n->ClipRange.ToEnd = false;
+    n->ClipRange.OutTime = 0.35L;
+    EXPECT_EQ(Info(n),
+              (std::vector<std::string>{"Audio", "No audio track is available", " ", "Video",
+                                        "Duration:     0h:00m:00s:40ms", "Frame width:  8",
+                                        "Frame height: 6", "Frame rate:   25", "Frame count:  10",
+                                        "  In-point is set at 0h:00m:00s:10ms",
+                                        "  Out-point is set at 0h:00m:00s:35ms",
+                                        "Resulting a clip duration of :   0h:00m:00s:25ms"}));
+    n->ClipRange.FromStart = true;
+    const auto lines = Info(n);
+    EXPECT_EQ(std::vector<std::string>(lines.end() - 2, lines.end()),
+              (std::vector<std::string>{"  Out-point is set at 0h:00m:00s:35ms",
+                                        "Resulting a clip duration of :   0h:00m:00s:35ms"}));
+
+    auto* fresh = p.Add<TMovieNode>(nkVideo, "");
+    EXPECT_EQ(Info(fresh), std::vector<std::string>{"Movie is not yet loaded."});
+    auto* unknown = p.Add<TMovieNode>(nkVideo, p.Dir.File("junk.avi", "junk"));
+    EXPECT_EQ(Info(unknown), std::vector<std::string>{"Movie format is unknown."});
+}

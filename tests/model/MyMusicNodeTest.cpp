@@ -1,0 +1,115 @@
+// Music objects: the grey frame, the children rendered on top, the project format and the rules
+// in which they differ from audio objects.
+#include "MyMusicNode.h"
+
+#include <gtest/gtest.h>
+
+#include "FakeUiServices.h"
+#include "MyCommonParamsPart.h"
+#include "MyProjNode.h"
+#include "TempFolders.h"
+#include "WavFixtures.h"
+
+namespace {
+
+struct TMusicProject {
+    TTempDir Dir;
+    TMemTree Tree;
+    TFakeUiServices Ui;
+    std::unique_ptr<TProjectNode> Root;
+    std::vector<TAudioSourceInfo> Blocks;
+
+    TMusicProject() : Root(std::make_unique<TProjectNode>("Project", Tree.AddRoot("Project"))) {
+        Root->Ui = &Ui;
+        Root->FrameRate = 15;
+        MakePcmFormat(Root->AudioFormat, 44100, 2, 16);
+    }
+
+    std::string Wav(const std::string& name, uint32_t rate, uint16_t channels, uint32_t frames) {
+        TWavFixture f;
+        f.Rate = rate;
+        f.Channels = channels;
+        f.Bits = 16;
+        f.Samples.assign(size_t(frames) * channels * 2, 0x11);
+        const std::string path = Dir.Path + "/" + name;
+        WriteWavFile(path, f);
+        return path;
+    }
+
+    void Record(TSoundSourceNode* n) {
+        n->OpenForRender(0);
+        n->SetAudioHandler([this](TAudioSourceInfo& s) {
+            Blocks.push_back(std::move(s));
+            return true;
+        });
+    }
+};
+
+uint32_t Pixel(const TBitmap& b, int x, int y) {
+    return b.Canvas().GetPixel(x, y);
+}
+
+} // namespace
+
+TEST(MusicNode, PaintsGreyThenRendersItsChildren) {
+    TMusicProject p;
+    auto* music = static_cast<TMusicNode*>(p.Root->AddNode("Music", amLastChild, nkMusic));
+    music->SetFileName(p.Wav("music.wav", 22050, 1, 22050 * 2));
+    auto* voice = static_cast<TSoundSourceNode*>(music->AddNode("Voice", amLastChild, nkAudio));
+    voice->SetFileName(p.Wav("voice.wav", 44100, 2, 44100));
+    // Children end with their parents, which end with the project's video.
+    p.Root->VideoTrack->AddNode("Black", amLastChild, nkBlank)->UserDuration = 3;
+    p.Root->Refresh();
+    p.Record(music);
+    p.Record(voice);
+
+    TBitmap bitmap(8, 4);
+    bitmap.Canvas().Brush.Color = 0x0000FF;
+    bitmap.Canvas().FillRect(TRect{0, 0, 8, 4});
+    music->UpdateCurves(0.5L);
+    ASSERT_TRUE(music->RenderFrame(&bitmap, true, true, 0.5L));
+    EXPECT_EQ(Pixel(bitmap, 0, 0), 0x808080u);
+    EXPECT_EQ(Pixel(bitmap, 7, 3), 0x808080u);
+    // The music's own block and the child's, both in the project's format.
+    ASSERT_EQ(p.Blocks.size(), 2u);
+    EXPECT_EQ(p.Blocks[0].Buffer.size(), 2940u * 4);
+    EXPECT_EQ(p.Blocks[1].Buffer.size(), 2940u * 4);
+    EXPECT_EQ(p.Blocks[0].SourceId, 3); // root, video track, black, music
+    EXPECT_EQ(p.Blocks[1].SourceId, 4);
+
+    // Without sound wanted the frame is still painted and the children still run.
+    p.Blocks.clear();
+    bitmap.Canvas().FillRect(TRect{0, 0, 8, 4});
+    ASSERT_TRUE(music->RenderFrame(&bitmap, false, true, 0.5L));
+    EXPECT_EQ(Pixel(bitmap, 3, 2), 0x808080u);
+    EXPECT_TRUE(p.Blocks.empty());
+}
+
+TEST(MusicNode, DiffersFromAudioInDurationAndNames) {
+    TMusicProject p;
+    TMusicNode lone(p.Root.get(), "Lone", nullptr);
+    lone.SetFileName(p.Wav("m.wav", 22050, 2, 22050 * 3));
+    // No parent needed for a duration.
+    EXPECT_EQ(lone.GetDuration(), 3);
+    EXPECT_TRUE(lone.BalanceCurve->GetEnabled());
+    EXPECT_EQ(lone.Kind, nkMusic);
+    EXPECT_EQ(lone.Color, 0xDFBDBDu);
+    lone.SourceType = 9;
+    try {
+        lone.GetFPS();
+        FAIL() << "no exception";
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.GetMessage(), "TMusicNode.GetFPS Type unknown");
+    }
+}
+
+TEST(MusicNode, FailedReadFailsTheFrame) {
+    TMusicProject p;
+    auto* music = static_cast<TMusicNode*>(p.Root->AddNode("Music", amLastChild, nkMusic));
+    music->SetFileName(p.Wav("m.wav", 22050, 1, 22050));
+    p.Record(music);
+    // A project format the converter does not make.
+    MakePcmFormat(p.Root->AudioFormat, 44100, 6, 16);
+    EXPECT_FALSE(music->RenderFrame(nullptr, true, false, 0));
+    EXPECT_TRUE(p.Blocks.empty());
+}

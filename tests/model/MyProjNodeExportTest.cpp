@@ -1,0 +1,241 @@
+// The movie export loop: frames of a range, key frames, reports, sound, and how it ends.
+#include <gtest/gtest.h>
+
+#include "FakeUiServices.h"
+#include "MediaProbe.h"
+#include "MyAVICompress.h"
+#include "MyBlankNode.h"
+#include "MyMovieWriter.h"
+#include "MyProjNode.h"
+#include "TempFolders.h"
+
+namespace {
+
+// A writer that keeps what it was given; its encoder marks a key frame when asked, or every
+// KeyEvery frames when that is set.
+class TFakeMovieWriter : public IMovieWriter {
+public:
+    TBitmap Bitmap;
+    std::vector<int32_t> Frames;
+    std::vector<int32_t> KeyRequests;
+    std::vector<uint32_t> AudioSizes;
+    std::vector<uint32_t> AudioCounts;
+    int KeyEvery = 0;
+    int FailVideoAt = -1;
+    bool CloseResult = true;
+    bool Opened = false;
+    int Closes = 0;
+    TExportSettings Settings{};
+
+    void SetProfile(const std::string&) override {}
+    bool Open(bool, const std::string&, TAviCompress&, const TExportSettings& s) override {
+        Settings = s;
+        Bitmap.SetSize(s.Width, s.Height);
+        Opened = true;
+        return true;
+    }
+    TBitmap* GetBitmap() override { return &Bitmap; }
+    bool WriteVideoFrame(TVideoFrameInfo& frame) override {
+        if (static_cast<int>(Frames.size()) == FailVideoAt) return false;
+        if (frame.KeyRequest) KeyRequests.push_back(frame.FrameNumber);
+        const bool key = frame.KeyRequest || (KeyEvery > 0 && frame.FrameNumber % KeyEvery == 0);
+        frame.Flags = key ? 0x10 : 0;
+        frame.Bitmap = &Bitmap;
+        Frames.push_back(frame.FrameNumber);
+        return true;
+    }
+    bool WriteAudio(const void*, uint32_t size, uint32_t count) override {
+        AudioSizes.push_back(size);
+        AudioCounts.push_back(count);
+        return true;
+    }
+    bool Close(Extended) override {
+        ++Closes;
+        return CloseResult;
+    }
+};
+
+struct Fixture {
+    TMemTree Tree;
+    TFakeUiServices Ui;
+    TFakeMovieWriter Writer;
+    std::unique_ptr<TProjectNode> Root;
+    std::vector<TFrameReport> Reports;
+    Fixture() : Root(std::make_unique<TProjectNode>("Project", Tree.AddRoot("Project"))) {
+        Root->Ui = &Ui;
+        Root->MovieWriterOverride = &Writer;
+        Root->ExportSleepMs = 0;
+    }
+    void AddBlank(Extended seconds, uint32_t color) {
+        auto* b = static_cast<TBlankNode*>(Root->VideoTrack->AddNode("b", amLastChild, nkBlank));
+        b->UserDuration = seconds;
+        b->BlankColor = color;
+        Root->Refresh();
+    }
+    bool Export(int32_t first, int32_t count) {
+        return Root->ExportMovie(first, count, nullptr,
+                                 [this](TFrameReport& r) { Reports.push_back(r); }, "out.avi");
+    }
+};
+
+} // namespace
+
+TEST(MovieExport, WholeProjectWritesEveryFrameOnce) {
+    Fixture f;
+    f.AddBlank(2, 0x0000FF);
+    ASSERT_EQ(f.Root->GetFrameCount(), 30);
+    ASSERT_TRUE(f.Export(0, f.Root->GetFrameCount()));
+    ASSERT_EQ(f.Writer.Frames.size(), 30u);
+    EXPECT_EQ(f.Writer.Frames.back(), 29);
+    EXPECT_EQ(f.Writer.Closes, 1);
+    ASSERT_EQ(f.Reports.size(), 30u);
+    EXPECT_EQ(f.Reports.front().Frame, 1); // one more than the frame just written
+    EXPECT_EQ(f.Reports.back().Frame, 30);
+    EXPECT_TRUE(f.Reports.back().Export);
+    // The frames went into the writer's bitmap.
+    EXPECT_EQ(f.Writer.Bitmap.ScanLine(3)[2], 0xFF);
+    // Settings: the whole project's frame count and one frame of pre-load.
+    EXPECT_EQ(f.Writer.Settings.FrameCount, 30);
+    EXPECT_EQ(f.Writer.Settings.AudioPreloadTime, 1.0L / 15);
+    // One frame of sound per frame: 1470 sample frames of 16-bit stereo.
+    ASSERT_EQ(f.Writer.AudioSizes.size(), 30u);
+    EXPECT_EQ(f.Writer.AudioSizes[0], 5880u);
+    EXPECT_EQ(f.Writer.AudioCounts[0], 1470u);
+    EXPECT_EQ(f.Root->Target, tgMovieWriter);
+    EXPECT_FALSE(f.Root->Busy);
+}
+
+TEST(MovieExport, KeyFramesFollowTheEncodersFlags) {
+    Fixture f;
+    f.AddBlank(4, 0);
+    ASSERT_TRUE(f.Export(0, f.Root->GetFrameCount()));
+    // Asked for on the first frame, then once more than 15 frames have passed since the last
+    // frame the encoder stored as a key frame (and never again right after one).
+    EXPECT_EQ(f.Writer.KeyRequests, (std::vector<int32_t>{0, 17, 34, 51}));
+
+    Fixture g;
+    g.AddBlank(4, 0);
+    g.Writer.KeyEvery = 10; // an encoder with key frames of its own is left alone
+    ASSERT_TRUE(g.Export(0, g.Root->GetFrameCount()));
+    EXPECT_EQ(g.Writer.KeyRequests, (std::vector<int32_t>{0}));
+}
+
+TEST(MovieExport, RangeAndItsEnds) {
+    Fixture f;
+    f.AddBlank(2, 0);
+    ASSERT_TRUE(f.Export(10, 5));
+    EXPECT_EQ(f.Writer.Frames.size(), 6u); // frames 10 to 15
+    EXPECT_EQ(f.Reports.front().Frame, 11);
+    Fixture g;
+    g.AddBlank(2, 0);
+    ASSERT_TRUE(g.Export(40, 5)); // past the end: no frame, but the file is opened and closed
+    EXPECT_TRUE(g.Writer.Frames.empty());
+    EXPECT_EQ(g.Writer.Closes, 1);
+}
+
+TEST(MovieExport, AbortEndsWithTrueAndClosesTheFile) {
+    Fixture f;
+    f.AddBlank(2, 0);
+    bool ok = f.Root->ExportMovie(
+        0, 100, nullptr,
+        [&f](TFrameReport& r) {
+            if (r.Frame == 3) f.Root->Stop();
+        },
+        "out.avi");
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(f.Writer.Frames.size(), 3u);
+    EXPECT_EQ(f.Writer.Closes, 1);
+}
+
+TEST(MovieExport, FailuresAreNotReportedAsSuccess) {
+    Fixture f;
+    f.AddBlank(2, 0);
+    f.Writer.FailVideoAt = 4;
+    EXPECT_FALSE(f.Export(0, 100));
+    EXPECT_EQ(f.Writer.Closes, 1); // still closed as far as it was written
+    EXPECT_FALSE(f.Root->Busy);
+
+    Fixture g;
+    g.AddBlank(2, 0);
+    g.Writer.CloseResult = false;
+    EXPECT_FALSE(g.Export(0, 100));
+
+    Fixture h;
+    h.Root->FrameRate = 0;
+    EXPECT_FALSE(h.Export(0, 100));
+    EXPECT_FALSE(h.Writer.Opened);
+}
+
+TEST(MovieExport, NoSoundWhenAudioIsOff) {
+    Fixture f;
+    f.AddBlank(1, 0);
+    f.Root->AudioOn = false;
+    ASSERT_TRUE(f.Export(0, 100));
+    EXPECT_EQ(f.Writer.Frames.size(), 15u);
+    EXPECT_TRUE(f.Writer.AudioSizes.empty());
+}
+
+// Real files through the real writer, read back by libavformat.
+TEST(MovieExportFiles, MjpegAviWithSound) {
+    TTempDir dir;
+    TMemTree tree;
+    TFakeUiServices ui;
+    TProjectNode root("Project", tree.AddRoot("Project"));
+    root.Ui = &ui;
+    root.ExportSleepMs = 0;
+    root.SetVideoFormat(160, 120, 15);
+    auto* b = static_cast<TBlankNode*>(root.VideoTrack->AddNode("b", amLastChild, nkBlank));
+    b->UserDuration = 1;
+    b->BlankColor = 0x00FF00;
+    root.Refresh();
+    ASSERT_TRUE(root.GetAviCompress().SelectCompressor(MakeFourCC('m', 'j', 'p', 'g')));
+    const std::string name = dir.Path + "/out.avi";
+    ASSERT_TRUE(root.ExportMovie(0, root.GetFrameCount(), nullptr, nullptr, name));
+    TProbedFile probe = ProbeMedia(name, true);
+    ASSERT_TRUE(probe.Opened);
+    const TProbedStream* v = probe.FirstOf(true);
+    const TProbedStream* a = probe.FirstOf(false);
+    ASSERT_NE(v, nullptr);
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(v->CodecName, "mjpeg");
+    EXPECT_EQ(v->Width, 160);
+    EXPECT_EQ(v->DecodedFrames, 15);
+    EXPECT_EQ(a->SampleRate, 22050);
+    EXPECT_EQ(a->DecodedSamples, 22050);
+    // Green picture: B and R near 0, G near 255 in the middle of the frame.
+    ASSERT_FALSE(v->Pictures.empty());
+    const auto& row = v->Pictures[0];
+    EXPECT_GT(row[3 * 80 + 1], 230);
+    EXPECT_LT(row[3 * 80 + 2], 30);
+}
+
+TEST(MovieExportFiles, WindowsMediaVideoAndAudioOnly) {
+    TTempDir dir;
+    TMemTree tree;
+    TFakeUiServices ui;
+    TProjectNode root("Project", tree.AddRoot("Project"));
+    root.Ui = &ui;
+    root.ExportSleepMs = 0;
+    auto* b = static_cast<TBlankNode*>(root.VideoTrack->AddNode("b", amLastChild, nkBlank));
+    b->UserDuration = 2;
+    root.Refresh();
+    root.WMOutput = true;
+    const std::string wmv = dir.Path + "/out.wmv";
+    ASSERT_TRUE(root.ExportMovie(0, root.GetFrameCount(), nullptr, nullptr, wmv));
+    TProbedFile probe = ProbeMedia(wmv, false);
+    ASSERT_TRUE(probe.Opened);
+    ASSERT_NE(probe.FirstOf(true), nullptr);
+    ASSERT_NE(probe.FirstOf(false), nullptr);
+    EXPECT_EQ(probe.FirstOf(true)->CodecName, "wmv2");
+    EXPECT_EQ(probe.FirstOf(false)->CodecName, "wmav2");
+    EXPECT_NEAR(probe.Duration, 2.0, 1.0 / 15 + 0.01);
+
+    root.WMProfile = "{7EA3126D-E1BA-4716-89AF-F65CEE0C0C67}"; // an audio-only profile
+    const std::string wma = dir.Path + "/out.wma";
+    ASSERT_TRUE(root.ExportMovie(0, root.GetFrameCount(), nullptr, nullptr, wma));
+    TProbedFile audio = ProbeMedia(wma, false);
+    ASSERT_TRUE(audio.Opened);
+    EXPECT_EQ(audio.FirstOf(true), nullptr);
+    ASSERT_NE(audio.FirstOf(false), nullptr);
+    EXPECT_EQ(audio.FirstOf(false)->CodecName, "wmav2");
+}

@@ -1,0 +1,338 @@
+// Audio objects: per-frame blocks from WAV files and movie sound tracks, trimming, curves, the
+// information text and the refusals.
+#include "MySoundNode.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "AviFixtures.h"
+#include "FakeUiServices.h"
+#include "MyBlankNode.h"
+#include "MyCommonParamsPart.h"
+#include "MyProjNode.h"
+#include "TempFolders.h"
+#include "WavFixtures.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+TAudioFormat Pcm(uint32_t rate, uint16_t channels, uint16_t bits) {
+    TAudioFormat f;
+    MakePcmFormat(f, rate, channels, bits);
+    f.Wfx.cbSize = 0;
+    return f;
+}
+
+// Sample frame i holds i (16-bit, channel c adds 1000 x c) or i mod 256 (8-bit, channel c adds
+// 77 x c), so every block shows where in the file it was taken.
+Bytes Ramp(uint32_t frames, uint16_t channels, uint16_t bits) {
+    Bytes b;
+    for (uint32_t i = 0; i < frames; ++i)
+        for (uint16_t c = 0; c < channels; ++c) {
+            if (bits == 8) {
+                b.push_back(uint8_t(i + 77 * c));
+            } else {
+                const uint16_t v = uint16_t(i + 1000 * c);
+                b.push_back(uint8_t(v));
+                b.push_back(uint8_t(v >> 8));
+            }
+        }
+    return b;
+}
+
+int16_t S16(const Bytes& b, size_t sample) {
+    int16_t v;
+    std::memcpy(&v, &b.at(sample * 2), 2);
+    return v;
+}
+
+struct TSoundProject {
+    TTempDir Dir;
+    TScratchHome Home{Dir.Path};
+    TMemTree Tree;
+    TFakeUiServices Ui;
+    std::unique_ptr<TProjectNode> Root;
+    std::vector<TAudioSourceInfo> Blocks;
+
+    TSoundProject() : Root(std::make_unique<TProjectNode>("Project", Tree.AddRoot("Project"))) {
+        Root->Ui = &Ui;
+        Root->FrameRate = 15;
+        LoadMessages.Clear();
+    }
+
+    std::string Wav(const std::string& name, uint32_t rate, uint16_t channels, uint16_t bits,
+                    uint32_t frames) {
+        TWavFixture f;
+        f.Rate = rate;
+        f.Channels = channels;
+        f.Bits = bits;
+        f.Samples = Ramp(frames, channels, bits);
+        const std::string path = Dir.Path + "/" + name;
+        WriteWavFile(path, f);
+        return path;
+    }
+
+    template <class T = TSoundNode>
+    T* Add(uint8_t kind = nkAudio, TTreeNodeData* parent = nullptr) {
+        return static_cast<T*>((parent ? parent : Root.get())->AddNode("Sound", amLastChild, kind));
+    }
+
+    // Opens the node for a run that records every block it hands over.
+    bool Open(TSoundSourceNode* n) {
+        Blocks.clear();
+        const bool ok = n->OpenForRender(0);
+        n->SetAudioHandler([this](TAudioSourceInfo& s) {
+            Blocks.push_back(std::move(s));
+            return true;
+        });
+        return ok;
+    }
+
+    // Renders frame i of the project through the node; the curves are set as the root does.
+    bool Frame(TTreeNodeData* n, int i) {
+        const Extended t = i / Root->FrameRate;
+        n->UpdateCurves(t);
+        return n->RenderFrame(nullptr, true, false, t);
+    }
+};
+
+} // namespace
+
+// ---- WAV sources --------------------------------------------------------------------------------
+
+TEST(SoundNodeWave, BlocksOf1470FramesAtFifteenFramesPerSecond) {
+    TSoundProject p;
+    p.Root->AudioFormat = Pcm(22050, 1, 16);
+    const uint32_t frames = 1470 * 3 + 100;
+    TSoundNode* n = p.Add();
+    n->SetFileName(p.Wav("a.wav", 22050, 1, 16, frames));
+    ASSERT_EQ(n->SourceType, stWave);
+    ASSERT_TRUE(p.Open(n));
+    for (int i = 0; i < 6; ++i)
+        ASSERT_TRUE(p.Frame(n, i));
+    // Four blocks; the file has ended for the last two frames.
+    ASSERT_EQ(p.Blocks.size(), 4u);
+    Bytes all;
+    for (const auto& b : p.Blocks) {
+        EXPECT_EQ(b.Buffer.size(), 1470u * 2);
+        all.insert(all.end(), b.Buffer.begin(), b.Buffer.end());
+    }
+    for (uint32_t i = 0; i < frames; ++i)
+        ASSERT_EQ(uint16_t(S16(all, i)), uint16_t(i)) << i;
+    // The last block is padded with silence.
+    for (uint32_t i = frames; i < 1470 * 4; ++i)
+        ASSERT_EQ(S16(all, i), 0) << i;
+    EXPECT_EQ(p.Blocks[0].SourceId, AbsoluteItemIndex(n->Item));
+    EXPECT_EQ(p.Blocks[0].SourceId, 2); // after the root and its video track
+}
+
+TEST(SoundNodeWave, ConvertsToTheProjectFormatWithEightBitSilence) {
+    TSoundProject p;
+    p.Root->AudioFormat = Pcm(44100, 2, 8);
+    TSoundNode* n = p.Add();
+    n->SetFileName(p.Wav("m8.wav", 22050, 1, 8, 1470 + 10));
+    ASSERT_TRUE(p.Open(n));
+    ASSERT_TRUE(p.Frame(n, 0));
+    ASSERT_TRUE(p.Frame(n, 1));
+    ASSERT_EQ(p.Blocks.size(), 2u);
+    const Bytes& b = p.Blocks[1].Buffer;
+    ASSERT_EQ(b.size(), 2940u * 2);
+    // Source frames 1470..1479, each doubled onto both channels, then 8-bit silence.
+    for (size_t j = 0; j < 20; ++j) {
+        EXPECT_EQ(b[2 * j], uint8_t(1470 + j / 2));
+        EXPECT_EQ(b[2 * j + 1], uint8_t(1470 + j / 2));
+    }
+    EXPECT_TRUE(std::all_of(b.begin() + 40, b.end(), [](uint8_t v) { return v == 0x80; }));
+}
+
+TEST(SoundNodeWave, InPointAndOffsetPlaceTheFirstBlock) {
+    TSoundProject p;
+    p.Root->AudioFormat = Pcm(22050, 1, 16);
+    TTreeNodeData* group = p.Root->AddNode("Group", amLastChild, nkGroup);
+    TSoundNode* n = p.Add(nkAudio, group);
+    n->SetFileName(p.Wav("a.wav", 22050, 1, 16, 22050 * 3));
+    n->Offset = 1;
+    n->ClipRange.FromStart = false;
+    n->ClipRange.InTime = 0.5L;
+    p.Root->Refresh();
+    ASSERT_EQ(n->GetStartTime(), 1);
+    ASSERT_TRUE(p.Open(n));
+    // Frame 18 is 1.2 s into the project: 0.2 s into the node, 0.7 s into the file.
+    ASSERT_TRUE(p.Frame(n, 18));
+    ASSERT_TRUE(p.Frame(n, 19));
+    ASSERT_EQ(p.Blocks.size(), 2u);
+    EXPECT_EQ(S16(p.Blocks[0].Buffer, 0), int16_t(15435));
+    EXPECT_EQ(S16(p.Blocks[1].Buffer, 0), int16_t(15435 + 1470));
+    // Auto duration: the source length less the offset.
+    EXPECT_EQ(n->GetDuration(), 2);
+    n->AutoDuration = false;
+    n->UserDuration = 1.25L;
+    EXPECT_EQ(n->GetDuration(), 1.25L);
+}
+
+TEST(SoundNodeWave, VolumeAndBalanceComeFromTheCurvesAtLocalTime) {
+    TSoundProject p;
+    p.Root->AudioFormat = Pcm(22050, 2, 16);
+    TSoundNode* n = p.Add();
+    n->Offset = 1;
+    n->SetFileName(p.Wav("s.wav", 22050, 2, 16, 22050 * 3));
+    ASSERT_TRUE(n->BalanceCurve->GetEnabled());
+    n->VolumeCurve->GetPoint(0)->SetLevel(0);
+    n->VolumeCurve->AddNew(2)->SetLevel(0.5L);
+    n->BalanceCurve->GetPoint(0)->SetLevel(-0.25L);
+    ASSERT_TRUE(p.Open(n));
+    ASSERT_TRUE(p.Frame(n, 30)); // 2 s into the project, 1 s into the node
+    ASSERT_EQ(p.Blocks.size(), 1u);
+    EXPECT_NEAR(double(p.Blocks[0].Volume), 0.25, 1e-4);
+    EXPECT_NEAR(double(p.Blocks[0].Balance), -0.25, 1e-4);
+    // A mono file takes the balance curve away; balance is then centred.
+    n->SetFileName(p.Wav("m.wav", 22050, 1, 16, 22050));
+    EXPECT_FALSE(n->BalanceCurve->GetEnabled());
+    ASSERT_TRUE(p.Open(n));
+    ASSERT_TRUE(p.Frame(n, 16));
+    ASSERT_EQ(p.Blocks.size(), 1u);
+    EXPECT_EQ(p.Blocks[0].Balance, 0);
+}
+
+TEST(SoundNodeWave, RefusesEightKilohertzAndDamagedFiles) {
+    TSoundProject p;
+    TSoundNode* n = p.Add();
+    const std::string good = p.Wav("good.wav", 22050, 1, 16, 22050);
+    n->SetFileName(good);
+    // A damaged file is reported and changes nothing.
+    TWavFixture bad;
+    bad.Samples = Ramp(100, 1, 16);
+    bad.FormType = "AVI ";
+    const std::string badName = p.Dir.Path + "/bad.wav";
+    WriteWavFile(badName, bad);
+    n->SetFileName(badName);
+    ASSERT_EQ(p.Ui.Messages.size(), 1u);
+    EXPECT_EQ(p.Ui.Messages[0].rfind("Can not open " + badName, 0), 0u);
+    EXPECT_EQ(n->FileName, good);
+    EXPECT_EQ(n->SourceType, stWave);
+    EXPECT_EQ(n->GetSourceLength(), 1);
+    // 8 kHz: refused with the node left without a file.
+    n->SetFileName(p.Wav("speech.wav", 8000, 1, 16, 8000));
+    ASSERT_EQ(p.Ui.Messages.size(), 2u);
+    EXPECT_EQ(p.Ui.Messages[1], "Wave format 8000 is of low quality and not supported");
+    EXPECT_EQ(n->FileName, "");
+    EXPECT_EQ(n->SourceType, stNone);
+    EXPECT_FALSE(p.Open(n));
+    // A missing file is remembered for saving and reported among the load messages.
+    n->SetFileName(p.Dir.Path + "/gone.wav");
+    EXPECT_EQ(n->GetStoredFileName(), p.Dir.Path + "/gone.wav");
+    ASSERT_EQ(LoadMessages.Count(), 1);
+    EXPECT_EQ(p.Ui.Messages.size(), 2u);
+}
+
+TEST(SoundNodeWave, InformationText) {
+    TSoundProject p;
+    TSoundNode* n = p.Add();
+    std::vector<std::string> lines;
+    ASSERT_TRUE(n->GetInfo(lines));
+    EXPECT_EQ(lines, (std::vector<std::string>{"Audio", "Source unknown"}));
+    n->SetFileName(p.Wav("s.wav", 44100, 2, 16, 44100 * 2 + 22050));
+    ASSERT_TRUE(n->GetInfo(lines));
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "Audio", "Format:  PCM stereo 16", "Sample per second: 44100",
+                         "Average bytes per second: 176400", "Duration: 0h:00m:02s:50ms"}));
+    // The recorded natural duration counts whole seconds; the duration is exact.
+    EXPECT_EQ(n->NaturalDuration, 2);
+    EXPECT_EQ(n->GetDuration(), 2.5L);
+    EXPECT_TRUE(n->HasAudio());
+}
+
+TEST(SoundNodeWave, RateAndDurationRules) {
+    TSoundProject p;
+    TSoundNode* n = p.Add();
+    EXPECT_EQ(n->GetFPS(), 1);
+    n->SetFileName(p.Wav("s.wav", 22050, 1, 16, 22050));
+    p.Root->FrameRate = 25;
+    EXPECT_EQ(n->GetFPS(), 25);
+    n->SourceType = 7;
+    try {
+        n->GetFPS();
+        FAIL() << "no exception";
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.GetMessage(), "TSoundNode.GetFPS Type unknown");
+    }
+    n->SourceType = stWave;
+    // An audio object outside the tree has no duration.
+    TSoundNode lone(p.Root.get(), "Lone", nullptr);
+    lone.SetFileName(n->FileName);
+    EXPECT_EQ(lone.GetDuration(), 0);
+    EXPECT_EQ(lone.GetSourceLength(), 1);
+}
+
+TEST(SoundNodeWave, FileNameSurvivesTheProjectFile) {
+    TSoundProject p;
+    TSoundNode* n = p.Add();
+    const std::string name = p.Wav("s.wav", 22050, 2, 16, 22050);
+    n->SetFileName(name);
+    n->Offset = 0.5L;
+    std::vector<uint8_t> bytes;
+    p.Root->SaveToStream(bytes);
+    TMemTree tree;
+    TProjectNode other("Project", tree.AddRoot("Project"));
+    ASSERT_TRUE(other.LoadFromStream(bytes));
+    auto* m = dynamic_cast<TSoundNode*>(other.GetChild(1));
+    ASSERT_TRUE(m);
+    EXPECT_EQ(m->SourceType, stWave);
+    EXPECT_EQ(m->FileName, name);
+    EXPECT_EQ(m->Offset, 0.5L);
+    EXPECT_TRUE(m->BalanceCurve->GetEnabled());
+}
+
+// ---- Movie sources ------------------------------------------------------------------------------
+
+TEST(SoundNodeMovie, HandsTheTrackFromTheInPoint) {
+    TSoundProject p;
+    p.Root->AudioFormat = Pcm(22050, 1, 16);
+    // 30 frames at 15 fps with 2 s of 22,050 Hz mono sound in chunks of one second.
+    TAviSpec spec = MakeDibMovie(4, 2, 30);
+    AddAudioTrack(spec, Pcm(22050, 1, 16), {44100, 44100}, {0, 15});
+    const Bytes track = Ramp(44100, 1, 16);
+    size_t at = 0;
+    for (TAviChunkSpec& c : spec.Chunks)
+        if (c.Kind == "wb") {
+            c.Data.assign(track.begin() + at, track.begin() + at + c.Data.size());
+            at += c.Data.size();
+        }
+    const std::string name = p.Dir.Path + "/movie.AVI";
+    BuildAvi(spec).Save(name);
+
+    TSoundNode* n = p.Add();
+    n->SetFileName(name);
+    ASSERT_EQ(n->SourceType, stMovie);
+    EXPECT_NEAR(double(n->GetFPS()), 15, 1e-3);
+    EXPECT_NEAR(double(n->GetSourceLength()), 2, 1e-3);
+    n->ClipRange.FromStart = false;
+    n->ClipRange.InTime = 1;
+    ASSERT_TRUE(p.Open(n));
+    ASSERT_TRUE(p.Frame(n, 0));
+    ASSERT_TRUE(p.Frame(n, 1));
+    ASSERT_EQ(p.Blocks.size(), 2u);
+    EXPECT_EQ(p.Blocks[0].Buffer.size(), 2940u);
+    EXPECT_EQ(S16(p.Blocks[0].Buffer, 0), int16_t(22050));
+    EXPECT_EQ(S16(p.Blocks[1].Buffer, 0), int16_t(22050 + 1470));
+
+    std::vector<std::string> lines;
+    ASSERT_TRUE(n->GetInfo(lines));
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "Audio", "Format:  PCM mono 16", "Sample per second: 22050",
+                         "Average bytes per second: 44100", "Duration: 0h:00m:02s:00ms"}));
+}
+
+TEST(SoundNodeMovie, MovieWithoutSoundDoesNotOpen) {
+    TSoundProject p;
+    const std::string name = p.Dir.Path + "/silent.avi";
+    BuildAvi(MakeDibMovie(4, 2, 3)).Save(name);
+    TSoundNode* n = p.Add();
+    n->SetFileName(name);
+    EXPECT_EQ(n->SourceType, stMovie);
+    EXPECT_FALSE(p.Open(n));
+    EXPECT_FALSE(p.Frame(n, 0));
+    EXPECT_TRUE(p.Blocks.empty());
+}

@@ -1,0 +1,206 @@
+// Sub-projects: the tree read from another project file, what the containing file stores, and
+// files that are missing, damaged, newer or that contain themselves.
+#include "MySubProjectNode.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "FakeUiServices.h"
+#include "MyCommonParamsPart.h"
+#include "MyProjNode.h"
+#include "MyValueStream.h"
+#include "TempFolders.h"
+#include "WavFixtures.h"
+
+namespace {
+
+struct TProjectFiles {
+    TTempDir Dir;
+    TMemTree Tree;
+    TFakeUiServices Ui;
+    std::unique_ptr<TProjectNode> Root;
+
+    TProjectFiles() { LoadMessages.Clear(); }
+    ~TProjectFiles() { LoadMessages.Clear(); }
+
+    std::string Path(const std::string& name) const { return Dir.Path + "/" + name; }
+
+    // A fresh root (the previous one is dropped).
+    TProjectNode& NewRoot() {
+        Root.reset();
+        Root = std::make_unique<TProjectNode>("Project", Tree.AddRoot("Project"));
+        Root->Ui = &Ui;
+        return *Root;
+    }
+
+    // Writes a project holding a group named caption, and sub-projects of the named files.
+    void WriteProject(const std::string& name, const std::string& caption,
+                      const std::vector<std::string>& subFiles = {}) {
+        TProjectNode& r = NewRoot();
+        r.AddNode(caption, amLastChild, nkGroup)->AddNode("Black", amLastChild, nkBlank);
+        for (const std::string& f : subFiles)
+            r.AddNode("Sub", amLastChild, nkSubProject)->SetFileName(Path(f));
+        ASSERT_TRUE(r.SaveToFile(Path(name)));
+    }
+
+    // Opens a project file in a fresh root.
+    bool Open(const std::string& name) { return NewRoot().LoadFromFile(Path(name)); }
+
+    TSubProjectNode* Sub(TTreeNodeData* parent, int index) {
+        return dynamic_cast<TSubProjectNode*>(parent->GetChild(index));
+    }
+};
+
+bool Contains(const std::vector<uint8_t>& bytes, const std::string& text) {
+    return std::search(bytes.begin(), bytes.end(), text.begin(), text.end()) != bytes.end();
+}
+
+} // namespace
+
+TEST(SubProject, ReadsTheTreeOfTheFile) {
+    TProjectFiles p;
+    p.WriteProject("inner.mpr", "Inner group");
+    TProjectNode& r = p.NewRoot();
+    auto* sub = static_cast<TSubProjectNode*>(r.AddNode("Sub", amLastChild, nkSubProject));
+    sub->SetFileName(p.Path("inner.mpr"));
+    EXPECT_EQ(sub->Kind, nkSubProject);
+    ASSERT_EQ(sub->GetChildCount(), 2); // the inner file's video track and group
+    EXPECT_EQ(sub->GetChild(0)->Kind, nkVideoTrack);
+    TTreeNodeData* group = sub->GetChild(1);
+    EXPECT_EQ(group->GetCaption(), "Inner group");
+    ASSERT_EQ(group->GetChildCount(), 1);
+    EXPECT_TRUE(group->GetChild(0)->GetSealed());
+    sub->SetSealed(false);
+    EXPECT_TRUE(sub->GetSealed());
+    EXPECT_TRUE(LoadMessages.Lines.empty());
+}
+
+TEST(SubProject, SavesOnlyItsFileNameAndItsRecord) {
+    TProjectFiles p;
+    p.WriteProject("inner.mpr", "Inner group");
+    TProjectNode& r = p.NewRoot();
+    TTreeNodeData* sub = r.AddNode("Sub", amLastChild, nkSubProject);
+    sub->SetFileName(p.Path("inner.mpr"));
+    ASSERT_EQ(sub->GetChildCount(), 2);
+
+    std::vector<uint8_t> record;
+    TValueWriter w(record);
+    sub->SaveToWriter(w);
+    // The file name, then the node's own record with no child count in it.
+    std::vector<uint8_t> head;
+    TValueWriter h(head);
+    h.WriteString(p.Path("inner.mpr"));
+    h.WriteChar(char(nkSubProject));
+    h.WriteString(sub->Id);
+    ASSERT_GE(record.size(), head.size());
+    EXPECT_TRUE(std::equal(head.begin(), head.end(), record.begin()));
+    EXPECT_FALSE(Contains(record, "Inner group"));
+    EXPECT_FALSE(Contains(record, "Black"));
+
+    // The stored record reads back into a node with the file's current tree.
+    TValueReader reader(record.data(), record.size());
+    TTreeNodeData* copy = r.AddNode("Copy", amLastChild, nkSubProject);
+    copy->LoadFromReader(reader);
+    EXPECT_EQ(reader.GetRemaining(), 0u);
+    EXPECT_EQ(copy->Id, sub->Id);
+    EXPECT_EQ(copy->GetChildCount(), 2);
+    EXPECT_EQ(copy->Kind, nkSubProject);
+}
+
+TEST(SubProject, ChangesToTheFileShowAfterReload) {
+    TProjectFiles p;
+    p.WriteProject("inner.mpr", "First");
+    {
+        TProjectNode& r = p.NewRoot();
+        r.AddNode("Sub", amLastChild, nkSubProject)->SetFileName(p.Path("inner.mpr"));
+        r.GetChild(1)->Offset = 2.5L;
+        ASSERT_TRUE(r.SaveToFile(p.Path("outer.mpr")));
+    }
+    p.WriteProject("inner.mpr", "Second");
+    ASSERT_TRUE(p.Open("outer.mpr"));
+    TSubProjectNode* sub = p.Sub(p.Root.get(), 1);
+    ASSERT_TRUE(sub);
+    EXPECT_EQ(sub->Offset, 2.5L); // the node's own record wins over the file's root
+    ASSERT_EQ(sub->GetChildCount(), 2);
+    EXPECT_EQ(sub->GetChild(1)->GetCaption(), "Second");
+}
+
+TEST(SubProject, FileThatContainsItselfIsRefused) {
+    TProjectFiles p;
+    // a.mpr holds b.mpr, which holds a.mpr again.
+    p.WriteProject("a.mpr", "A", {"b.mpr"});
+    p.WriteProject("b.mpr", "B", {"a.mpr"});
+    LoadMessages.Clear();
+    ASSERT_TRUE(p.Open("a.mpr"));
+    TSubProjectNode* b = p.Sub(p.Root.get(), 2);
+    ASSERT_TRUE(b);
+    ASSERT_EQ(b->GetChildCount(), 3);
+    EXPECT_EQ(b->GetChild(1)->GetCaption(), "B");
+    TSubProjectNode* aAgain = p.Sub(b, 2);
+    ASSERT_TRUE(aAgain);
+    EXPECT_EQ(aAgain->GetChildCount(), 0);
+    ASSERT_EQ(LoadMessages.Count(), 1);
+    EXPECT_EQ(LoadMessages.Lines[0],
+              "Sub-project " + p.Path("a.mpr") + " contains itself and is left empty.");
+
+    // Directly, and through another spelling of the same name.
+    p.WriteProject("self.mpr", "Self", {"./self.mpr"});
+    LoadMessages.Clear();
+    ASSERT_TRUE(p.Open("self.mpr"));
+    ASSERT_TRUE(p.Sub(p.Root.get(), 2));
+    EXPECT_EQ(p.Sub(p.Root.get(), 2)->GetChildCount(), 0);
+    EXPECT_EQ(LoadMessages.Count(), 1);
+}
+
+TEST(SubProject, DeepNestingIsCapped) {
+    TProjectFiles p;
+    const int files = TSubProjectNode::MaxSubProjectDepth + 3;
+    p.WriteProject("n" + std::to_string(files - 1) + ".mpr", "Last");
+    for (int i = files - 2; i >= 0; --i)
+        p.WriteProject("n" + std::to_string(i) + ".mpr", "Level",
+                       {"n" + std::to_string(i + 1) + ".mpr"});
+    LoadMessages.Clear();
+    ASSERT_TRUE(p.Open("n0.mpr"));
+    int depth = 0;
+    for (TTreeNodeData* n = p.Root.get(); n->GetChildCount() == 3; n = n->GetChild(2))
+        ++depth;
+    // The opened file and the sub-projects below it.
+    EXPECT_EQ(depth, TSubProjectNode::MaxSubProjectDepth + 1);
+    ASSERT_EQ(LoadMessages.Count(), 1);
+    EXPECT_NE(LoadMessages.Lines[0].find("nested too deeply"), std::string::npos);
+}
+
+TEST(SubProject, MissingDamagedForeignAndNewerFilesLeaveItEmpty) {
+    TProjectFiles p;
+    p.WriteProject("good.mpr", "Good");
+    std::vector<uint8_t> good = ReadBytesFile(p.Path("good.mpr"));
+    // Cut inside the root record.
+    WriteBytesFile(p.Path("cut.mpr"), std::vector<uint8_t>(good.begin(), good.begin() + 60));
+    WriteBytesFile(p.Path("text.mpr"), std::vector<uint8_t>{'h', 'e', 'l', 'l', 'o'});
+    std::vector<uint8_t> newer;
+    TValueWriter w(newer);
+    w.WriteString("Brenmo");
+    w.WriteInteger(2004003);
+    w.WriteString("9.9");
+    WriteBytesFile(p.Path("newer.mpr"), newer);
+    p.WriteProject("outer.mpr", "Outer",
+                   {"gone.mpr", "cut.mpr", "text.mpr", "newer.mpr", "good.mpr"});
+
+    LoadMessages.Clear();
+    ASSERT_TRUE(p.Open("outer.mpr"));
+    for (int i = 2; i <= 5; ++i) {
+        ASSERT_TRUE(p.Sub(p.Root.get(), i));
+        EXPECT_EQ(p.Sub(p.Root.get(), i)->GetChildCount(), 0) << i;
+    }
+    EXPECT_EQ(p.Sub(p.Root.get(), 6)->GetChildCount(), 2);
+    const auto& m = LoadMessages.Lines;
+    ASSERT_EQ(m.size(), 4u);
+    EXPECT_EQ(m[0], "Can not locate " + p.Path("gone.mpr") + ".");
+    EXPECT_EQ(m[1].rfind("Can not read sub-project " + p.Path("cut.mpr") + ": ", 0), 0u);
+    EXPECT_EQ(m[2], "File format is unknown (" + p.Path("text.mpr") + ")");
+    EXPECT_EQ(m[3], "You need to get the newer version of this program to read this file. "
+                    "\nThe program version should be at least 9.9");
+    // The missing file's name is kept for the next save.
+    EXPECT_EQ(p.Sub(p.Root.get(), 2)->GetStoredFileName(), p.Path("gone.mpr"));
+}
