@@ -7,16 +7,19 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <typeinfo>
 
 #include "AviFixtures.h"
 #include "FakeUiServices.h"
 #include "MyCommonParamsPart.h"
 #include "MyEffectNodes.h"
 #include "MyMovieInterface.h"
+#include "MyMovieNode.h"
 #include "MyOverlays.h"
 #include "MyProjNode.h"
 #include "MyStandardAddOnInterface.h"
 #include "MyTimeData.h"
+#include "NumberedMovie.h"
 #include "PictureFixtures.h"
 #include "TempFolders.h"
 
@@ -138,47 +141,35 @@ using Registrations = std::vector<std::pair<int, std::string>>;
 
 } // namespace
 
+namespace {
+
+template <class T> void ExpectSetUp(uint8_t kind, bool usesPicture, const Registrations& curves) {
+    SCOPED_TRACE(typeid(T).name());
+    Rig rig;
+    auto o = rig.Make<T>();
+    EXPECT_EQ(o->ExternalKind, kind);
+    EXPECT_EQ(o->UsesPicture, usesPicture);
+    EXPECT_EQ(rig.Registered, curves);
+    // Movie overlays borrow exactly one interface and give that one back.
+    auto* movie = dynamic_cast<TMovieOverlay*>(o.get());
+    EXPECT_EQ(rig.MovieOwner, movie);
+    o.reset();
+    EXPECT_EQ(rig.GivenBack, movie ? rig.Movie.get() : nullptr);
+}
+
+} // namespace
+
 TEST(Overlays, ConstructorsRegisterTheirCurves) {
-    struct Row {
-        std::function<std::unique_ptr<TCustomOverlay>(Rig&)> Make;
-        uint8_t Kind;
-        bool UsesPicture;
-        Registrations Curves;
-    };
-    const std::vector<Row> rows = {
-        {[](Rig& r) { return r.Make<TBitmapOverlay>(); }, ekPicture, true, {{1, ""}}},
-        {[](Rig& r) { return r.Make<TOpaqueBitmapOverlay>(); }, ekPicture, true, {{1, ""}}},
-        {[](Rig& r) { return r.Make<TCreditOverlay>(); },
-         ekPicture,
-         true,
-         {{1, ""}, {3, "Scrolling speed"}}},
-        {[](Rig& r) { return r.Make<TFocusOverlay>(); },
-         ekPicture,
-         true,
-         {{1, ""}, {6, "Color as opaque"}}},
-        {[](Rig& r) { return r.Make<TRotateOverlay>(); },
-         ekPicture,
-         true,
-         {{1, ""}, {6, "Color as opaque"}, {3, "Rotation speed"}, {2, "Bitmap sizing"}, {1, ""}}},
-        {[](Rig& r) { return r.Make<TMovieOverlay>(); }, ekMovie, false, {{1, ""}, {2, ""}}},
-        {[](Rig& r) { return r.Make<TTransMovieOverlay>(); },
-         ekMovie,
-         false,
-         {{1, ""}, {2, ""}, {3, "Opacity level"}}},
-        {[](Rig& r) { return r.Make<TRoundMovieOverlay>(); }, ekMovie, false, {{1, ""}, {2, ""}}},
-    };
-    for (const Row& row : rows) {
-        Rig rig;
-        auto o = row.Make(rig);
-        EXPECT_EQ(o->ExternalKind, row.Kind);
-        EXPECT_EQ(o->UsesPicture, row.UsesPicture);
-        EXPECT_EQ(rig.Registered, row.Curves);
-        // Movie overlays borrow exactly one interface and give that one back.
-        auto* movie = dynamic_cast<TMovieOverlay*>(o.get());
-        EXPECT_EQ(rig.MovieOwner, movie);
-        o.reset();
-        EXPECT_EQ(rig.GivenBack, movie ? rig.Movie.get() : nullptr);
-    }
+    const std::pair<int, std::string> position{1, ""}, sizing{2, ""}, pick{6, "Color as opaque"};
+    ExpectSetUp<TBitmapOverlay>(ekPicture, true, {position});
+    ExpectSetUp<TOpaqueBitmapOverlay>(ekPicture, true, {position});
+    ExpectSetUp<TCreditOverlay>(ekPicture, true, {position, {3, "Scrolling speed"}});
+    ExpectSetUp<TFocusOverlay>(ekPicture, true, {position, pick});
+    ExpectSetUp<TRotateOverlay>(
+        ekPicture, true, {position, pick, {3, "Rotation speed"}, {2, "Bitmap sizing"}, position});
+    ExpectSetUp<TMovieOverlay>(ekMovie, false, {position, sizing});
+    ExpectSetUp<TTransMovieOverlay>(ekMovie, false, {position, sizing, {3, "Opacity level"}});
+    ExpectSetUp<TRoundMovieOverlay>(ekMovie, false, {position, sizing});
 }
 
 TEST(Overlays, PictureCentredOnThePosition) {
@@ -600,6 +591,8 @@ namespace {
 const char* const BitmapOverlayId = "{17C85AB5-9D42-44C0-A419-AF1C33D77BBC}";
 const char* const MovieOverlayId = "{F3C34695-8149-4D2C-AE86-DAA65EF943E9}";
 const char* const NegativeId = "{1C285050-BEEF-4AED-8697-A49A53A2D6A1}";
+const char* const TextOverlayId = "{A0B8F036-67F4-4B94-8DF9-0B4FA8FA6060}";
+const char* const EmbossId = "{B2BBB004-9D4B-4EDA-BC08-318BA5003786}";
 
 // A child effect that adds 1 to every byte of what it is given, and counts its calls: drawn
 // into a kept picture it would pile up from frame to frame.
@@ -683,43 +676,57 @@ TEST(OverlaysInProject, ChildrenComposedOncePerFrameIntoACopy) {
 }
 
 TEST(OverlaysInProject, RendersTheSameAfterReload) {
-    TTempDir dir;
-    const std::string picture = dir.Path + "/p.bmp";
+    // A movie with a text overlay, an emboss filter, a movie overlay and a picture overlay, saved,
+    // reopened and rendered at several times.
+    TMovieProject a;
+    a.Root->SetVideoFormat(64, 48, 10);
+    TNumberedMovieSpec inset;
+    inset.Width = 16;
+    inset.Height = 12;
+    inset.Frames = 16;
+    inset.MicroSecPerFrame = 50000;
+    const std::string insetFile = a.Movie("inset.avi", inset);
+    const std::string picture = a.Dir.Path + "/p.bmp";
     TBmpSpec spec;
-    spec.Width = 3;
-    spec.Height = 2;
-    spec.Pixel = [](int32_t x, int32_t y) { return 0x400000u * (x + 1) + 0x50u * (y + 1); };
+    spec.Width = 6;
+    spec.Height = 5;
+    spec.Pixel = [](int32_t x, int32_t y) { return 0x300000u * (x + 1) + 0x28u * (y + 1); };
     SaveBytes(picture, BuildBmp(spec));
-    const std::string movie = WriteMovie(dir);
 
-    Project a;
-    a.Root->SetVideoFormat(16, 12, 10);
-    TTreeNodeData* clip = a.Root->AddNode("c", amLastChild, nkBlank);
-    clip->UserDuration = 2;
-    auto* bmp = static_cast<TOverlayNode*>(clip->AddNode("b", amLastChild, nkOverlay));
+    TTreeNodeData* clip = a.Add<TMovieNode>(nkVideo, a.Movie("main.avi"));
+    auto* text = static_cast<TOverlayNode*>(clip->AddNode("text", amLastChild, nkOverlay));
+    text->SetAddOn(TextOverlayId);
+    text->Curves->FindByKind(ckText)->GetPoint(0)->Lines = {"Round", "trip"};
+    text->Curves->FindByKind(ckFont)->GetPoint(0)->Font.Size = 14;
+    text->Curves->FindByKind(ckFont)->GetPoint(0)->Font.Color = 0xF0F0F0;
+    static_cast<TFilterNode*>(clip->AddNode("emboss", amLastChild, nkFilter))->SetAddOn(EmbossId);
+    auto* movie = static_cast<TOverlayNode*>(clip->AddNode("movie", amLastChild, nkOverlay));
+    movie->SetAddOn(MovieOverlayId);
+    movie->GetOverlay()->SetParams(insetFile);
+    auto* bmp = static_cast<TOverlayNode*>(clip->AddNode("bitmap", amLastChild, nkOverlay));
     bmp->SetAddOn(BitmapOverlayId);
     bmp->GetOverlay()->SetParams(picture);
-    auto* mov = static_cast<TOverlayNode*>(clip->AddNode("m", amLastChild, nkOverlay));
-    mov->SetAddOn(MovieOverlayId);
-    mov->GetOverlay()->SetParams(movie);
     EXPECT_EQ(a.Root->GetMovieInterfaceCount(), 1u);
-    a.Refresh();
-    std::vector<uint8_t> bytes;
-    a.Root->SaveToStream(bytes);
+    a.Root->Refresh();
+    const std::string file = a.Dir.Path + "/round.mpr";
+    ASSERT_TRUE(a.Root->SaveToFile(file));
 
-    Project b;
-    ASSERT_TRUE(b.Root->LoadFromStream(bytes));
-    b.Refresh();
+    TMovieProject b;
+    ASSERT_TRUE(b.Root->LoadFromFile(file));
     EXPECT_EQ(b.Root->GetMovieInterfaceCount(), 1u);
-    auto render = [](Project& p, Extended t) {
-        TBitmap frame(16, 12);
-        p.Root->GetChild(0)->RenderFrame(&frame, false, true, t);
+    auto render = [](TMovieProject& p, Extended t) {
+        TBitmap frame(64, 48);
+        p.Root->RenderFrame(&frame, false, true, t);
         return frame;
     };
     for (Extended t : {0.0L, 0.5L, 1.2L}) {
-        const TBitmap x = render(a, t), y = render(b, t);
-        EXPECT_TRUE(Same(x, y)) << static_cast<double>(t);
-        EXPECT_NE(At(x, 8, 6), Black);
+        const TBitmap x = render(a, t);
+        EXPECT_TRUE(Same(x, render(b, t))) << static_cast<double>(t);
+        // The picture is drawn last, over the middle of the frame.
+        EXPECT_EQ(At(x, 32, 24), (Px{0xC0, 0, 0x78}));
+        // Around it the inset movie at half size and 20 frames per second while it lasts, then
+        // the main movie at 10.
+        EXPECT_EQ(NumberedFrameOf(x, 28, 22), t < 0.8L ? Round(t * 20) : Round(t * 10));
     }
 }
 
