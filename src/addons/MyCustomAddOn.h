@@ -109,7 +109,8 @@ public:
     bool Run(int32_t frame, int32_t sourceFrame, Extended time, Extended fps);
 
 protected:
-    void CallBeforeDraw();
+    // Overlays that compose the children into a picture of their own do it themselves.
+    virtual void CallBeforeDraw();
 };
 
 // Fills the whole bitmap through its canvas; the canvas brush is left as it was.

@@ -3,6 +3,7 @@
 #include "MyConvolve.h"
 #include "MyExceptions.h"
 #include "MyFilters.h"
+#include "MyOverlays.h"
 #include "MyTextOverlays.h"
 #include "MyTransitions.h"
 
@@ -23,30 +24,28 @@ struct TStandardAddOn {
 };
 
 // Identifiers and names are stored in project files and shown to the user: never change them.
-// Overlays whose drawing is not built yet are created as their base class, which draws nothing
-// and stores the common add-on record.
 const TStandardAddOn StandardAddOns[] = {
     {"{17C85AB5-9D42-44C0-A419-AF1C33D77BBC}", "Bitmap overlay", atOverlay, 1,
-     Make<TCustomOverlay>},
+     Make<TBitmapOverlay>},
     {"{A47737BF-EE1F-493F-BC42-6FA330BBA65B}", "Transparent Bitmap overlay", atOverlay, 2,
-     Make<TCustomOverlay>},
+     Make<TOpaqueBitmapOverlay>},
     {"{A0B8F036-67F4-4B94-8DF9-0B4FA8FA6060}", "Text overlay", atOverlay, 3,
      Make<TSimpleTextOverlay>},
     {"{77D4093F-9B0C-405E-9647-4E27296E2D8E}", "Opaque Text overlay", atOverlay, 4,
      Make<TOpaqueSimpleTextOverlay>},
     {"{BA34B4A6-E1B9-4CAE-9BBE-8FA16B896B82}", "SubTitle overlay", atOverlay, 5,
      Make<TSubTitleOverlay>},
-    {"{F3C34695-8149-4D2C-AE86-DAA65EF943E9}", "Movie overlay", atOverlay, 6, Make<TCustomOverlay>},
+    {"{F3C34695-8149-4D2C-AE86-DAA65EF943E9}", "Movie overlay", atOverlay, 6, Make<TMovieOverlay>},
     {"{B6C646EF-84FC-4426-873F-1A9AB45BB088}", "Credit title overlay", atOverlay, 0,
-     Make<TCustomOverlay>},
+     Make<TCreditOverlay>},
     {"{91DF5308-4A0E-451F-9135-6F292AA3C1E4}", "Opaque movie overlay", atOverlay, 0,
-     Make<TCustomOverlay>},
+     Make<TTransMovieOverlay>},
     {"{32AB0414-C129-44C1-9750-F72D76C9E216}", "Round movie overlay", atOverlay, 0,
-     Make<TCustomOverlay>},
+     Make<TRoundMovieOverlay>},
     {"{617981A1-CDF0-40F5-B055-0731130123D2}", "Focus frame bitmap overlay", atOverlay, 0,
-     Make<TCustomOverlay>},
+     Make<TFocusOverlay>},
     {"{57D08FE9-5EFD-403A-AD03-56BCA11652E5}", "Rotating opaque overlay", atOverlay, 0,
-     Make<TCustomOverlay>},
+     Make<TRotateOverlay>},
     {"{7602E471-A8CA-46B2-B869-8AF956428110}", "Horizontal slide", atTransition, 7,
      Make<TTransHorzSlide>},
     {"{DAAF6E9E-0860-4386-B08C-47BB92CBE123}", "Vertical slide", atTransition, 8,

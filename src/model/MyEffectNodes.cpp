@@ -45,9 +45,15 @@ TCustomAddOnsNode::~TCustomAddOnsNode() {
 void TCustomAddOnsNode::SetAddOn(const std::string& id) {
     AddOn.reset();
     Bridge->ID = CutShortString(id);
-    // Bound before the add-on exists: it copies these when it is created and registers its
-    // curves from its constructor. The movie callbacks stay unbound until the root lends
-    // movie readers.
+    // Bound before the add-on exists: it copies these when it is created, registers its
+    // curves and borrows its movie reader from its constructor.
+    Bridge->CreateMovieInterface = [this](TCustomExtern* owner) -> TMovieInterface* {
+        return Project ? Project->CreateMovieInterface(owner) : nullptr;
+    };
+    Bridge->FreeMovieInterface = [this](TMovieInterface* intf) {
+        if (Project)
+            Project->FreeMovieInterface(intf);
+    };
     Bridge->GetNodeInfo = [this](TNodeInfo& info) { return GetNodeInfo(info); };
     Bridge->RegisterTimeEffect = [this](uint8_t kind, const std::string& caption) {
         return Curves->Register(kind, caption);

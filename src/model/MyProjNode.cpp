@@ -2,6 +2,7 @@
 
 #include "IUiServices.h"
 #include "MyAddOnManager.h"
+#include "MyLocalMovieInterface.h"
 #include "MyValueStream.h"
 
 #include <filesystem>
@@ -63,6 +64,21 @@ Extended TCustomProjectNode::SnapTime(Extended t) const {
     if (fps == 0) return 0;
     Extended r = static_cast<Extended>(Round64(t * fps)) / fps;
     return r < 0 ? 0 : r;
+}
+
+// ---- movie interfaces ---------------------------------------------------------------------------
+
+TMovieInterface* TCustomProjectNode::CreateMovieInterface(TCustomExtern* owner) {
+    MovieInterfaces.push_back(std::make_unique<TLocalMovieInterface>(owner, Ui));
+    return MovieInterfaces.back().get();
+}
+
+void TCustomProjectNode::FreeMovieInterface(TMovieInterface* intf) {
+    for (size_t i = MovieInterfaces.size(); i-- > 0;)
+        if (MovieInterfaces[i].get() == intf) {
+            MovieInterfaces.erase(MovieInterfaces.begin() + static_cast<ptrdiff_t>(i));
+            return;
+        }
 }
 
 // ---- project file -------------------------------------------------------------------------------

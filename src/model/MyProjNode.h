@@ -11,6 +11,8 @@
 
 class IUiServices;
 class TAddOnManager;
+class TCustomExtern;
+class TMovieInterface;
 
 // Size presets offered for the output frame.
 struct TVideoSize {
@@ -93,6 +95,14 @@ public:
     // Creates the add-ons that effect nodes ask for; made with the root, freed after the tree.
     std::unique_ptr<TAddOnManager> AddOnManager;
 
+    // ---- movie interfaces lent to effects ----
+    // A movie reader for an add-on (its owner), kept in the project's list until the add-on
+    // gives it back or the project goes.
+    TMovieInterface* CreateMovieInterface(TCustomExtern* owner);
+    // Frees an interface of the list; one the project did not make is left alone.
+    void FreeMovieInterface(TMovieInterface* intf);
+    size_t GetMovieInterfaceCount() const { return MovieInterfaces.size(); }
+
     // Format version of the last project file read.
     static int32_t FormatVersionRead;
 
@@ -123,6 +133,10 @@ protected:
     void ReadAfter(TValueReader& reader) override;
 
     std::unique_ptr<TBitmap> OutputBitmap;
+
+private:
+    // Freed after the destructor has freed the children, whose effects give theirs back first.
+    std::vector<std::unique_ptr<TMovieInterface>> MovieInterfaces;
 };
 
 class TProjectNode : public TCustomProjectNode {

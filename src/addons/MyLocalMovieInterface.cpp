@@ -1,0 +1,80 @@
+#include "MyLocalMovieInterface.h"
+
+#include <cmath>
+
+#include "MyAVIReader.h"
+#include "MyCommonParams.h"
+#include "MyTreeNode.h"
+
+namespace {
+
+// Leading and trailing characters up to the blank, as file name fields are trimmed everywhere.
+std::string TrimName(const std::string& s) {
+    size_t b = 0, e = s.size();
+    while (b < e && static_cast<unsigned char>(s[b]) <= ' ')
+        ++b;
+    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ')
+        --e;
+    return s.substr(b, e - b);
+}
+
+} // namespace
+
+TLocalMovieInterface::TLocalMovieInterface(TCustomExtern* owner, IUiServices* ui)
+    : Owner(owner), Reader(std::make_unique<TAviReader>(ui)) {}
+
+TLocalMovieInterface::~TLocalMovieInterface() = default;
+
+bool TLocalMovieInterface::IsOpen() const {
+    return AddOnPreview.Active || Reader->IsLoaded();
+}
+
+Extended TLocalMovieInterface::GetFrameRate() const {
+    return Reader->GetFrameRate();
+}
+
+int32_t TLocalMovieInterface::GetFrameCount() const {
+    return Reader->GetFrameCount();
+}
+
+int32_t TLocalMovieInterface::GetCurrentFrame() const {
+    return Reader->GetLastDecodedFrame();
+}
+
+std::string TLocalMovieInterface::GetFileName() const {
+    return CutShortString(Reader->GetFileName());
+}
+
+int32_t TLocalMovieInterface::GetWidth() const {
+    return AddOnPreview.Active ? AddOnPreview.Width : Reader->GetWidth();
+}
+
+int32_t TLocalMovieInterface::GetHeight() const {
+    return AddOnPreview.Active ? AddOnPreview.Height : Reader->GetHeight();
+}
+
+Extended TLocalMovieInterface::GetDuration() const {
+    return Reader->GetDuration();
+}
+
+bool TLocalMovieInterface::Open(const std::string& fileName) {
+    return Reader->Open(TrimName(fileName));
+}
+
+void TLocalMovieInterface::Close() {
+    Reader->Close();
+}
+
+bool TLocalMovieInterface::GetFrameAt(TBitmap& bitmap, Extended time, Extended) {
+    if (AddOnPreview.Active) {
+        if (AddOnPreview.Picture && AddOnPreview.Picture != &bitmap)
+            bitmap.Canvas().StretchDraw(Rect(0, 0, bitmap.Width(), bitmap.Height()),
+                                        *AddOnPreview.Picture);
+        return true;
+    }
+    // Times far outside the movie (or not a number) name no frame; Round would overflow.
+    const Extended at = GetFrameRate() * time;
+    if (!std::isfinite(at) || at < -1.0L || at > 2147483647.0L)
+        return false;
+    return Reader->GetFrame(Round(at), bitmap);
+}

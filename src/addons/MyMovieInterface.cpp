@@ -1,0 +1,3 @@
+#include "MyMovieInterface.h"
+
+TMovieInterface::~TMovieInterface() = default;
