@@ -2,41 +2,11 @@
 // export with MJPEG or MPEG-4, uncompressed output for comparison.
 #include <benchmark/benchmark.h>
 
+#include "BenchUi.h"
 #include "MyAVICompress.h"
 #include "MyMovieWriter.h"
 
 namespace {
-
-// The export's view of the user: nothing to show, nothing to pump.
-class TQuietUi : public IUiServices {
-public:
-    void ShowMessage(const std::string&, TMsgKind) override {}
-    TMsgResult Ask(const std::string&, TMsgButtons, TMsgKind) override {
-        return TMsgResult::Cancel;
-    }
-    std::optional<std::string> OpenFileDialog(const std::string&, const std::vector<TFileFilter>&,
-                                              const std::string&) override {
-        return std::nullopt;
-    }
-    std::optional<std::string> SaveFileDialog(const std::string&, const std::vector<TFileFilter>&,
-                                              const std::string&, const std::string&) override {
-        return std::nullopt;
-    }
-    std::optional<std::string> BrowseForFolder(const std::string&, const std::string&) override {
-        return std::nullopt;
-    }
-    std::optional<uint32_t> ChooseColor(uint32_t) override { return std::nullopt; }
-    void Beep() override {}
-    void SetBusyCursor(bool) override {}
-    void SetStatusText(const std::string&) override {}
-    void TextViewAdd(const std::string&) override {}
-    void TextViewClear() override {}
-    void TextViewShow() override {}
-    void ProcessMessages() override {}
-    void Sleep(int) override {}
-    int64_t TickCount() override { return 0; }
-    void PostToGui(std::function<void()> fn) override { fn(); }
-};
 
 // A frame with detail and motion, so the encoders have real work: gradients and a moving box.
 void DrawFrame(TBitmap& bmp, int i) {
@@ -53,7 +23,7 @@ void DrawFrame(TBitmap& bmp, int i) {
 }
 
 void BM_CompressFrame(benchmark::State& state, const char* handler) {
-    TQuietUi ui;
+    TBenchUi ui;
     TAviCompress c(ui);
     const uint32_t code = MakeFourCC(uint8_t(handler[0]), uint8_t(handler[1]), uint8_t(handler[2]),
                                      uint8_t(handler[3]));

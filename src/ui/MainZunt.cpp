@@ -988,13 +988,20 @@ void TMainForm::sbSaveProj1Click() {
         SaveProjectAs();
 }
 
-void TMainForm::WriteWAV1Click() {
-    std::string start = Settings ? Settings->ReadString("Recents", "WaveFile", "") : "";
+std::optional<std::string> TMainForm::AskWaveFile(const std::string& title, bool& raw) {
+    const std::string start = Settings ? Settings->ReadString("Recents", "WaveFile", "") : "";
     const std::optional<std::string> name = Ui->SaveFileDialog(
-        "Export audio", {{"Wav audio file", "*.wav"}, {"Without header", "*.???"}}, start, "wav");
-    if (!name) return;
+        title, {{"Wav audio file", "*.wav"}, {"Without header", "*.???"}}, start, "wav");
+    if (!name) return std::nullopt;
     if (Settings) Settings->WriteString("Recents", "WaveFile", *name);
-    const bool raw = Ui->LastFilterIndex() > 1;
+    raw = Ui->LastFilterIndex() > 1;
+    return name;
+}
+
+void TMainForm::WriteWAV1Click() {
+    bool raw = false;
+    const std::optional<std::string> name = AskWaveFile("Export audio", raw);
+    if (!name) return;
     EnableEditing(false);
     struct Finally {
         TMainForm& F;
@@ -1016,12 +1023,9 @@ void TMainForm::Otherexports1Click() {
 void TMainForm::Extractaudio1Click() {
     auto* movie = dynamic_cast<TMovieNode*>(Project->GetActiveNode());
     if (!movie) return;
-    std::string start = Settings ? Settings->ReadString("Recents", "WaveFile", "") : "";
-    const std::optional<std::string> name = Ui->SaveFileDialog(
-        "Extract audio", {{"Wav audio file", "*.wav"}, {"Without header", "*.???"}}, start, "wav");
+    bool raw = false;
+    const std::optional<std::string> name = AskWaveFile("Extract audio", raw);
     if (!name) return;
-    if (Settings) Settings->WriteString("Recents", "WaveFile", *name);
-    const bool raw = Ui->LastFilterIndex() > 1;
     EnableEditing(false);
     struct Finally {
         TMainForm& F;

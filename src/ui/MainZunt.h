@@ -125,6 +125,8 @@ public:
     // ---- shared routines ----
     void RefreshProject(bool render);
     void EnableEditing(bool enable);
+    // Asks for a WAV file name (kept under "Recents"); raw when "Without header" was chosen.
+    std::optional<std::string> AskWaveFile(const std::string& title, bool& raw);
     // Exports the project's sound alone to a WAV file (or raw samples).
     void WriteWAV1Click();
     // Enables the extraction when the active object is a movie with sound.
