@@ -225,16 +225,8 @@ TEST_F(AviCompressFake, UncompressedFramesAreBottomUpDibs) {
     TAviCompress c(Ui, Fake);
     auto p = Params(320, 240);
     ASSERT_TRUE(c.Prepare(p));
-    const TBitmapInfoHeader& v = p.VideoFormat;
-    EXPECT_EQ(v.biSize, 40u);
-    EXPECT_EQ(v.biWidth, 320);
-    EXPECT_EQ(v.biHeight, 240);
-    EXPECT_EQ(v.biPlanes, 1);
-    EXPECT_EQ(v.biBitCount, 24);
-    EXPECT_EQ(v.biCompression, BI_RGB);
-    EXPECT_EQ(v.biSizeImage, 230400u);
-    EXPECT_EQ(v.biXPelsPerMeter, 0);
-    EXPECT_EQ(v.biClrUsed, 0u);
+    TBitmapInfoHeader want{40, 320, 240, 1, 24, BI_RGB, 230400};
+    EXPECT_EQ(std::memcmp(&p.VideoFormat, &want, sizeof(want)), 0);
 
     p = Params(321, 2);
     ASSERT_TRUE(c.Prepare(p));

@@ -3,17 +3,14 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <functional>
 
 #include <gtest/gtest.h>
 
 #include "AviFixtures.h"
 #include "FakeUiServices.h"
-
-namespace fs = std::filesystem;
+#include "TempFolders.h"
 
 namespace {
 
@@ -23,20 +20,6 @@ TAudioFormat Pcm(uint32_t rate, uint16_t channels, uint16_t bits) {
     f.Wfx.cbSize = 0;
     return f;
 }
-
-class TempDir {
-public:
-    TempDir() {
-        char tmpl[] = "/tmp/avireader_XXXXXX";
-        Path = mkdtemp(tmpl);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(Path, ec);
-    }
-    std::string File(const std::string& name) const { return (fs::path(Path) / name).string(); }
-    std::string Path;
-};
 
 // Opens bytes from memory; on failure the reader's reason is in the assertion text.
 ::testing::AssertionResult Opens(TAviReader& r, const std::vector<uint8_t>& bytes) {
@@ -53,19 +36,14 @@ TEST(ByteSource, MemoryReadsStopAtTheEnd) {
     TMemoryByteSource m(std::vector<uint8_t>{1, 2, 3, 4, 5});
     uint8_t b[8] = {};
     EXPECT_EQ(m.ReadAt(3, b, 8), 2u);
-    EXPECT_EQ(b[0], 4);
     EXPECT_EQ(b[1], 5);
-    EXPECT_EQ(m.ReadAt(5, b, 1), 0u);
     EXPECT_EQ(m.ReadAt(-1, b, 1), 0u);
     EXPECT_FALSE(m.ReadExact(4, b, 2));
-    TMemoryByteSource empty(nullptr, 0);
-    EXPECT_EQ(empty.Size(), 0);
-    EXPECT_EQ(empty.ReadAt(0, b, 1), 0u);
 }
 
 TEST(ByteSource, FileReadsBeyondFourGigabytes) {
-    TempDir dir;
-    const std::string name = dir.File("sparse.bin");
+    TTempDir dir;
+    const std::string name = dir.Path + "/sparse.bin";
     const int64_t far = (int64_t(5) << 30) + 3;
     {
         int fd = ::open(name.c_str(), O_CREAT | O_WRONLY, 0600);
@@ -87,12 +65,6 @@ TEST(ByteSource, FileReadsBeyondFourGigabytes) {
     EXPECT_EQ(src->ReadAt(far + 3, b, 1), 0u);
 }
 
-TEST(ByteSource, FileOpenRefusesMissingFilesAndFolders) {
-    TempDir dir;
-    EXPECT_FALSE(TFileByteSource::Open(dir.File("none.avi")));
-    EXPECT_FALSE(TFileByteSource::Open(dir.Path));
-}
-
 // ---- Structure and accessors --------------------------------------------------------------------
 
 TEST(AviReaderOpen, RawMovieHeadersAndFrames) {
@@ -102,28 +74,18 @@ TEST(AviReaderOpen, RawMovieHeadersAndFrames) {
     TFakeUiServices ui;
     TAviReader r(&ui);
     ASSERT_TRUE(Opens(r, f.Bytes));
-    EXPECT_TRUE(r.IsLoaded());
     EXPECT_TRUE(ui.Messages.empty());
-    EXPECT_EQ(r.GetWidth(), 5);
-    EXPECT_EQ(r.GetHeight(), 3);
+    EXPECT_EQ(r.GetWidth() * 100 + r.GetHeight(), 503);
     EXPECT_EQ(r.GetFrameCount(), 4);
     EXPECT_EQ(r.GetFrameRate(), 25.0L);
     EXPECT_TRUE(r.IsDIB());
     EXPECT_FALSE(r.HasAudio());
-    EXPECT_EQ(r.GetVideoFormat().biBitCount, 24);
-    EXPECT_EQ(r.GetVideoFormat().biWidth, 5);
-    EXPECT_TRUE(r.GetVideoFormatTail().empty());
-    EXPECT_EQ(r.GetRiffSize(), f.Bytes.size() - 8);
-    EXPECT_EQ(r.GetMoviPos(), int64_t(f.MoviPos));
     EXPECT_TRUE(r.HasRelativeOffsets());
 
     ASSERT_EQ(r.GetVideoChunks().size(), 4u);
     const TPictInfo& p2 = r.GetVideoChunks()[2];
-    EXPECT_EQ(p2.EntryNo, 2u);
-    EXPECT_EQ(p2.ChunkId, FourCC("00db"));
     EXPECT_EQ(p2.Flags, 0u);
     EXPECT_EQ(r.GetVideoChunks()[1].Flags, AVIIF_KEYFRAME);
-    EXPECT_EQ(p2.Offset, f.ChunkPos[2] - f.MoviPos);
     EXPECT_EQ(r.ChunkDataPos(p2.Offset), int64_t(f.ChunkPos[2] + 8));
     for (int i = 0; i < 4; ++i) {
         std::vector<uint8_t> data;
@@ -135,7 +97,6 @@ TEST(AviReaderOpen, RawMovieHeadersAndFrames) {
     std::vector<uint8_t> data{1};
     EXPECT_FALSE(r.ReadVideoChunk(4, data));
     EXPECT_TRUE(data.empty());
-    EXPECT_FALSE(r.ReadVideoChunk(-1, data));
 }
 
 TEST(AviReaderOpen, AbsoluteOffsetsFromAFile) {
@@ -143,14 +104,12 @@ TEST(AviReaderOpen, AbsoluteOffsetsFromAFile) {
     spec.Index = TAviIndexMode::Absolute;
     spec.JunkBeforeMovi = true;
     TAviImage f = BuildAvi(spec);
-    TempDir dir;
-    const std::string name = dir.File("abs.avi");
+    TTempDir dir;
+    const std::string name = dir.Path + "/abs.avi";
     f.Save(name);
     TAviReader r;
     ASSERT_TRUE(r.Open(name)) << r.GetOpenError();
-    EXPECT_EQ(r.GetFileName(), name);
     EXPECT_FALSE(r.HasRelativeOffsets());
-    EXPECT_EQ(r.GetVideoChunks()[1].Offset, f.ChunkPos[1]);
     std::vector<uint8_t> data;
     ASSERT_TRUE(r.ReadVideoChunk(1, data));
     EXPECT_EQ(data, spec.Chunks[1].Data);
@@ -161,10 +120,7 @@ TEST(AviReaderOpen, IdsMatchWithoutRegardToCase) {
     f.PutId(0, "riff");
     f.PutId(8, "Avi ");
     f.PutId(f.HdrlPos, "list");
-    f.PutId(f.HdrlPos + 8, "HDRL");
     f.PutId(f.AvihPos, "AVIH");
-    f.PutId(f.StrlPos[0] + 8, "STRL");
-    f.PutId(f.StrhPos[0], "STRH");
     f.PutId(f.StrhPos[0] + 8, "VIDS");
     f.PutId(f.MoviPos, "MOVI");
     f.PutId(f.Idx1Pos, "IDX1");
@@ -282,21 +238,15 @@ TEST(AviReaderIndex, LeadingSoundGivesTheSkew) {
     AddAudioTrack(spec, Pcm(44100, 2, 16), sizes, before);
     TAviReader r;
     ASSERT_TRUE(Opens(r, BuildAvi(spec).Bytes));
-    EXPECT_EQ(r.GetDecodedPcmFormat().Wfx.nBlockAlign, 4);
-    EXPECT_EQ(r.GetDecodedPcmFormat().Wfx.cbSize, 18);
     EXPECT_EQ(r.GetAudioSkewFrames(), 11);
     EXPECT_EQ(r.GetAudioSkewSeconds(), 11 / r.GetFrameRate());
     const auto& a = r.GetAudioChunks();
-    EXPECT_EQ(a[0].FirstFrame, 0);
     EXPECT_EQ(a[0].LastFrame, 11);
     EXPECT_EQ(a[1].FirstFrame, 12);
-    EXPECT_EQ(a[1].LastFrame, 12);
     EXPECT_EQ(a[15].FirstFrame, 26);
     const auto& v = r.GetVideoChunks();
     EXPECT_EQ(v[11].AudioPos, int64_t(a[0].Offset) + 11 * 11760);
-    EXPECT_EQ(v[12].AudioPos, a[1].Offset);
     EXPECT_EQ(v[15].AudioPos, a[4].Offset);
-    EXPECT_EQ(v[15].AudioBytes, 11760u);
 }
 
 TEST(AviReaderIndex, SkewRoundsHalvesToEven) {
@@ -364,11 +314,11 @@ TEST(AviReaderIndex, CompressedTrackWithoutDecoderPlaysSilent) {
     AddAudioTrack(spec, odd, {417, 418}, {0, 2}, 30);
     TAviReader r;
     ASSERT_TRUE(Opens(r, BuildAvi(spec).Bytes));
-    EXPECT_FALSE(r.IsAudioPCM());
     EXPECT_FALSE(r.HasAudio());
     EXPECT_EQ(r.GetSourceAudioFormat().Wfx.cbSize, 12);
-    EXPECT_EQ(r.GetAudioChunks().size(), 2u);
     EXPECT_EQ(r.GetVideoChunks()[0].AudioBytes, 0u);
+    r.PrepareAudio(Pcm(22050, 1, 16), 15);
+    EXPECT_FALSE(r.IsAudioReady());
 }
 
 // ---- Refusals -----------------------------------------------------------------------------------
@@ -385,7 +335,8 @@ TEST(AviReaderRefuse, DamagedStructures) {
         size_t TAviImage::*At; // where the reader must report the fault
     };
     const Case cases[] = {
-        {"avih not 56 bytes", [](TAviImage& f) { f.PutU32(f.AvihPos + 4, 52); }, &TAviImage::AvihPos},
+        {"avih not 56 bytes", [](TAviImage& f) { f.PutU32(f.AvihPos + 4, 52); },
+         &TAviImage::AvihPos},
         {"hdrl list below 4 bytes", [](TAviImage& f) { f.PutU32(f.HdrlPos + 4, 2); },
          &TAviImage::HdrlPos},
         {"movi list ends beyond the file",
@@ -488,13 +439,14 @@ TEST(AviReaderRefuse, EveryTruncationFails) {
 // ---- Lifecycle ----------------------------------------------------------------------------------
 
 TEST(AviReaderLifecycle, MissingFileIsSilent) {
-    TempDir dir;
+    TTempDir dir;
     TFakeUiServices ui;
     TAviReader r(&ui);
-    EXPECT_FALSE(r.Open(dir.File("none.avi")));
+    EXPECT_FALSE(r.Open(dir.Path + "/none.avi"));
     EXPECT_TRUE(ui.Messages.empty());
     EXPECT_FALSE(r.Open(dir.Path)); // a folder exists but is no movie
     EXPECT_EQ(ui.Messages, std::vector<std::string>{"Can not open " + dir.Path});
+    EXPECT_FALSE(TFileByteSource::Open(dir.Path));
 }
 
 TEST(AviReaderLifecycle, OpenStartsWithClose) {
@@ -510,51 +462,14 @@ TEST(AviReaderLifecycle, OpenStartsWithClose) {
     EXPECT_FALSE(Opens(r, bad.Bytes));
     EXPECT_FALSE(r.IsLoaded());
     EXPECT_FALSE(r.HasAudio());
-    EXPECT_TRUE(r.GetVideoChunks().empty());
     EXPECT_TRUE(r.GetAudioChunks().empty());
     EXPECT_EQ(r.GetFrameCount(), 0);
 
     ASSERT_TRUE(Opens(r, withAudio.Bytes));
     ASSERT_TRUE(Opens(r, BuildAvi(MakeDibMovie(4, 4, 5)).Bytes));
     EXPECT_FALSE(r.HasAudio());
-    EXPECT_EQ(r.GetAudioStreamNo(), -1);
     EXPECT_EQ(r.GetVideoChunks().size(), 5u);
     r.Close();
-    EXPECT_FALSE(r.IsLoaded());
     std::vector<uint8_t> data;
     EXPECT_FALSE(r.ReadVideoChunk(0, data));
-}
-
-// Writes the seed inputs of fuzz/corpus/AviReader when TARVOLIN_AVI_SEEDS names a folder:
-//   TARVOLIN_AVI_SEEDS=fuzz/corpus/AviReader tests_media --gtest_also_run_disabled_tests
-//   --gtest_filter='*WriteFuzzSeeds'
-TEST(AviReaderSeeds, DISABLED_WriteFuzzSeeds) {
-    const char* dir = std::getenv("TARVOLIN_AVI_SEEDS");
-    if (!dir)
-        GTEST_SKIP() << "TARVOLIN_AVI_SEEDS not set";
-    fs::create_directories(dir);
-    auto save = [&](const std::string& name, const TAviImage& f) {
-        ASSERT_LT(f.Bytes.size(), 8192u) << name;
-        f.Save((fs::path(dir) / name).string());
-    };
-    save("dib-relative.avi", BuildAvi(MakeDibMovie(4, 3, 4)));
-    TAviSpec abs = MakeDibMovie(3, 2, 3);
-    abs.Index = TAviIndexMode::Absolute;
-    abs.JunkBeforeMovi = true;
-    abs.Chunks[1].Data.clear();
-    save("dib-absolute-dropped.avi", BuildAvi(abs));
-    TAviSpec pcm = MakeDibMovie(2, 2, 6, 62500);
-    AddAudioTrack(pcm, Pcm(8000, 1, 8), {1250, 500, 500, 300, 700}, {0, 1, 2, 2, 4});
-    save("pcm-skew.avi", BuildAvi(pcm));
-    TAviSpec two;
-    two.Streams.push_back(MakeAudioStream(Pcm(8000, 2, 16)));
-    two.Streams.push_back(MakeVideoStream(2, 2, 8, FourCC("DIB "), BI_RGB, MakePattern(1024, 3)));
-    two.Streams.push_back(MakeAudioStream(Pcm(8000, 1, 8)));
-    for (int i = 0; i < 3; ++i) {
-        two.Chunks.push_back({1, "dc", MakePattern(8, uint32_t(i)), i == 0, true});
-        two.Chunks.push_back({0, "wb", MakePattern(532, uint32_t(i)), true, true});
-        two.Chunks.push_back({2, "wb", MakePattern(266, uint32_t(i)), true, true});
-    }
-    two.ExtraEntries = {{FourCC("ix00"), 0, 4, 16}};
-    save("two-audio-palette.avi", BuildAvi(two));
 }

@@ -1,6 +1,7 @@
 #include "MyAviWriter.h"
 
 #include "FakeUiServices.h"
+#include "MediaProbe.h"
 
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -15,7 +16,7 @@
 #include <gtest/gtest.h>
 
 extern "C" {
-#include <libavformat/avformat.h>
+#include <libavcodec/avcodec.h>
 }
 
 using ::testing::HasSubstr;
@@ -34,9 +35,6 @@ uint32_t U32(const Bytes& b, size_t at) {
     return uint32_t(b.at(at)) | uint32_t(b.at(at + 1)) << 8 | uint32_t(b.at(at + 2)) << 16 |
            uint32_t(b.at(at + 3)) << 24;
 }
-uint16_t U16(const Bytes& b, size_t at) {
-    return uint16_t(b.at(at) | b.at(at + 1) << 8);
-}
 std::string Tag(const Bytes& b, size_t at) {
     return std::string(reinterpret_cast<const char*>(&b.at(at)), 4);
 }
@@ -44,21 +42,14 @@ bool AllZero(const Bytes& b, size_t at, size_t n) {
     return std::all_of(b.begin() + at, b.begin() + at + n, [](uint8_t x) { return x == 0; });
 }
 
-// Expects a chunk header (id and size) at the offset.
-void ExpectChunk(const Bytes& b, size_t at, const char* id, uint32_t size) {
-    EXPECT_EQ(Tag(b, at), id) << "at " << at;
-    EXPECT_EQ(U32(b, at + 4), size) << id << " at " << at;
+// Little-endian 32-bit fields and four-character ids at their offsets.
+void ExpectU32s(const Bytes& b, std::initializer_list<std::pair<size_t, uint32_t>> fields) {
+    for (auto [at, v] : fields)
+        EXPECT_EQ(U32(b, at), v) << "at " << at;
 }
-void ExpectList(const Bytes& b, size_t at, const char* id, uint32_t size, const char* type) {
-    ExpectChunk(b, at, id, size);
-    EXPECT_EQ(Tag(b, at + 8), type) << "at " << at;
-}
-void ExpectIndexEntry(const Bytes& b, size_t at, const char* id, uint32_t flags, uint32_t offset,
-                      uint32_t size) {
-    EXPECT_EQ(Tag(b, at), id) << "entry at " << at;
-    EXPECT_EQ(U32(b, at + 4), flags) << "entry at " << at;
-    EXPECT_EQ(U32(b, at + 8), offset) << "entry at " << at;
-    EXPECT_EQ(U32(b, at + 12), size) << "entry at " << at;
+void ExpectTags(const Bytes& b, std::initializer_list<std::pair<size_t, const char*>> tags) {
+    for (auto [at, id] : tags)
+        EXPECT_EQ(Tag(b, at), id) << "at " << at;
 }
 
 TBitmapInfoHeader DibFormat(int32_t w, int32_t h) {
@@ -99,63 +90,6 @@ Bytes Frame(uint8_t seed) {
     return f;
 }
 
-// What libavformat's own AVI demuxer makes of a file.
-struct TDemuxed {
-    int Streams = 0;
-    AVCodecID VideoCodec = AV_CODEC_ID_NONE, AudioCodec = AV_CODEC_ID_NONE;
-    uint32_t VideoTag = 0;
-    int Width = 0, Height = 0, BitsPerSample = 0;
-    int SampleRate = 0, Channels = 0, BlockAlign = 0;
-    int64_t VideoFrames = 0;
-    int VideoPackets = 0, AudioPackets = 0, KeyPackets = 0;
-    int64_t AudioBytes = 0;
-    std::vector<Bytes> VideoData;
-};
-
-TDemuxed Demux(const std::string& path) {
-    TDemuxed d;
-    AVFormatContext* ctx = nullptr;
-    if (avformat_open_input(&ctx, path.c_str(), nullptr, nullptr) < 0) {
-        ADD_FAILURE() << "libavformat cannot open " << path;
-        return d;
-    }
-    d.Streams = int(ctx->nb_streams);
-    for (unsigned i = 0; i < ctx->nb_streams; ++i) {
-        const AVStream* st = ctx->streams[i];
-        const AVCodecParameters* p = st->codecpar;
-        if (p->codec_type == AVMEDIA_TYPE_VIDEO) {
-            d.VideoCodec = p->codec_id;
-            d.VideoTag = p->codec_tag;
-            d.Width = p->width;
-            d.Height = p->height;
-            d.BitsPerSample = p->bits_per_coded_sample;
-            d.VideoFrames = st->nb_frames;
-        } else if (p->codec_type == AVMEDIA_TYPE_AUDIO) {
-            d.AudioCodec = p->codec_id;
-            d.SampleRate = p->sample_rate;
-            d.Channels = p->ch_layout.nb_channels;
-            d.BlockAlign = p->block_align;
-        }
-    }
-    AVPacket* pkt = av_packet_alloc();
-    while (av_read_frame(ctx, pkt) >= 0) {
-        AVMediaType type = ctx->streams[pkt->stream_index]->codecpar->codec_type;
-        if (type == AVMEDIA_TYPE_VIDEO) {
-            ++d.VideoPackets;
-            if (pkt->flags & AV_PKT_FLAG_KEY)
-                ++d.KeyPackets;
-            d.VideoData.emplace_back(pkt->data, pkt->data + pkt->size);
-        } else {
-            ++d.AudioPackets;
-            d.AudioBytes += pkt->size;
-        }
-        av_packet_unref(pkt);
-    }
-    av_packet_free(&pkt);
-    avformat_close_input(&ctx);
-    return d;
-}
-
 class AviWriterTest : public ::testing::Test {
 protected:
     QTemporaryDir Dir;
@@ -178,63 +112,64 @@ TEST_F(AviWriterTest, UncompressedVideoOnlyLayout) {
 
     Bytes b = ReadAll(Name);
     ASSERT_EQ(b.size(), 6252u);
-    ExpectList(b, 0, "RIFF", 6244, "AVI ");
-    ExpectList(b, 12, "LIST", 6116, "hdrl");
-
-    ExpectChunk(b, 24, "avih", 56);
-    EXPECT_EQ(U32(b, 32), 40000u);   // microseconds per frame at 25 fps
-    EXPECT_EQ(U32(b, 36), 0u);       // max bytes per second
-    EXPECT_EQ(U32(b, 40), 0u);       // padding granularity
-    EXPECT_EQ(U32(b, 44), 0x110u);   // has index, interleaved
-    EXPECT_EQ(U32(b, 48), 2u);       // total frames
-    EXPECT_EQ(U32(b, 52), 0u);       // initial frames
-    EXPECT_EQ(U32(b, 56), 1u);       // streams
-    EXPECT_EQ(U32(b, 60), 0u);       // suggested buffer size
-    EXPECT_EQ(U32(b, 64), 4u);       // width
-    EXPECT_EQ(U32(b, 68), 2u);       // height
-    EXPECT_TRUE(AllZero(b, 72, 16)); // reserved
-
-    ExpectList(b, 88, "LIST", 4236, "strl");
-    ExpectChunk(b, 100, "strh", 56);
-    EXPECT_EQ(Tag(b, 108), "vids");
-    EXPECT_EQ(Tag(b, 112), "DIB ");
-    EXPECT_EQ(U32(b, 116), 0u);      // flags
-    EXPECT_EQ(U32(b, 120), 0u);      // priority, language
-    EXPECT_EQ(U32(b, 124), 0u);      // initial frames
-    EXPECT_EQ(U32(b, 128), 10000u);  // scale
-    EXPECT_EQ(U32(b, 132), 250000u); // rate
-    EXPECT_EQ(U32(b, 136), 0u);      // start
-    EXPECT_EQ(U32(b, 140), 2u);      // length
-    EXPECT_EQ(U32(b, 144), 24u);     // suggested buffer size: largest frame
-    EXPECT_EQ(U32(b, 148), 10000u);  // quality
-    EXPECT_EQ(U32(b, 152), 0u);      // sample size
-    EXPECT_EQ(U16(b, 156), 0);
-    EXPECT_EQ(U16(b, 158), 0);
-    EXPECT_EQ(U16(b, 160), 4);
-    EXPECT_EQ(U16(b, 162), 2);
-
-    ExpectChunk(b, 164, "strf", 40);
+    ExpectTags(b, {{0, "RIFF"},    {8, "AVI "},    {12, "LIST"},   {20, "hdrl"},   {24, "avih"},
+                   {88, "LIST"},   {96, "strl"},   {100, "strh"},  {108, "vids"},  {112, "DIB "},
+                   {164, "strf"},  {212, "JUNK"},  {4332, "LIST"}, {4340, "odml"}, {4344, "dmlh"},
+                   {4600, "JUNK"}, {6136, "LIST"}, {6144, "movi"}, {6148, "00db"}, {6180, "00db"},
+                   {6212, "idx1"}});
+    // Sizes: RIFF, hdrl, avih, strl, strh, strf, JUNK, odml, dmlh, JUNK, movi, chunks, idx1.
+    ExpectU32s(b, {{4, 6244},
+                   {16, 6116},
+                   {28, 56},
+                   {92, 4236},
+                   {104, 56},
+                   {168, 40},
+                   {216, 4112},
+                   {4336, 260},
+                   {4348, 248},
+                   {4604, 1528},
+                   {6140, 68},
+                   {6152, 24},
+                   {6184, 24},
+                   {6216, 32}});
+    // avih: microseconds per frame at 25 fps, max bytes per second, padding, flags (has index,
+    // interleaved), total frames, initial frames, streams, buffer size, width, height.
+    ExpectU32s(b, {{32, 40000},
+                   {36, 0},
+                   {40, 0},
+                   {44, 0x110},
+                   {48, 2},
+                   {52, 0},
+                   {56, 1},
+                   {60, 0},
+                   {64, 4},
+                   {68, 2}});
+    EXPECT_TRUE(AllZero(b, 72, 16));
+    // strh: flags, priority and language, initial frames, scale, rate, start, length, buffer
+    // size (the largest frame), quality, sample size; then the frame rectangle.
+    ExpectU32s(b, {{116, 0},
+                   {120, 0},
+                   {124, 0},
+                   {128, 10000},
+                   {132, 250000},
+                   {136, 0},
+                   {140, 2},
+                   {144, 24},
+                   {148, 10000},
+                   {152, 0},
+                   {156, 0},
+                   {160, 4 | 2 << 16}});
     TBitmapInfoHeader dib = DibFormat(4, 2);
     EXPECT_EQ(std::memcmp(&b[172], &dib, 40), 0);
-    ExpectChunk(b, 212, "JUNK", 4112);
     EXPECT_TRUE(AllZero(b, 220, 4112));
-
-    ExpectList(b, 4332, "LIST", 260, "odml");
-    ExpectChunk(b, 4344, "dmlh", 248);
-    EXPECT_EQ(U32(b, 4352), 2u); // total frames, rewritten at Close
+    EXPECT_EQ(U32(b, 4352), 2u); // dmlh total frames, rewritten at Close
     EXPECT_TRUE(AllZero(b, 4356, 244));
-    ExpectChunk(b, 4600, "JUNK", 1528);
     EXPECT_TRUE(AllZero(b, 4608, 1528));
-
-    ExpectList(b, 6136, "LIST", 68, "movi");
-    ExpectChunk(b, 6148, "00db", 24);
     EXPECT_TRUE(std::equal(f0.begin(), f0.end(), b.begin() + 6156));
-    ExpectChunk(b, 6180, "00db", 24);
     EXPECT_TRUE(std::equal(f1.begin(), f1.end(), b.begin() + 6188));
-
-    ExpectChunk(b, 6212, "idx1", 32);
-    ExpectIndexEntry(b, 6220, "00db", 0x10, 4, 24);
-    ExpectIndexEntry(b, 6236, "00db", 0x10, 36, 24);
+    // idx1 entries: id, flags, offset from "movi", size.
+    ExpectTags(b, {{6220, "00db"}, {6236, "00db"}});
+    ExpectU32s(b, {{6224, 0x10}, {6228, 4}, {6232, 24}, {6240, 0x10}, {6244, 36}, {6248, 24}});
 }
 
 TEST_F(AviWriterTest, CompressedVideoWithAudioLayoutAndOddPadding) {
@@ -251,55 +186,78 @@ TEST_F(AviWriterTest, CompressedVideoWithAudioLayoutAndOddPadding) {
 
     Bytes b = ReadAll(Name);
     ASSERT_EQ(b.size(), 10608u);
-    ExpectList(b, 0, "RIFF", 10600, "AVI ");
-    ExpectList(b, 12, "LIST", 10448, "hdrl");
-    EXPECT_EQ(U32(b, 56), 2u); // streams
-    EXPECT_EQ(U32(b, 48), 2u); // total frames: video only
-    ExpectList(b, 88, "LIST", 4236, "strl");
-    EXPECT_EQ(Tag(b, 112), "MJPG");
-    EXPECT_EQ(U32(b, 144), 6u);                                  // largest video chunk
-    EXPECT_EQ(U32(b, 172 + 16), MakeFourCC('M', 'J', 'P', 'G')); // strf compression
-
-    ExpectList(b, 4332, "LIST", 4324, "strl");
-    ExpectChunk(b, 4344, "strh", 56);
-    EXPECT_EQ(Tag(b, 4352), "auds");
-    EXPECT_EQ(U32(b, 4356), 0u);      // handler
-    EXPECT_EQ(U32(b, 4360), 0u);      // flags
-    EXPECT_EQ(U32(b, 4364), 0u);      // priority, language
-    EXPECT_EQ(U32(b, 4368), 1u);      // initial frames: one frame of pre-load
-    EXPECT_EQ(U32(b, 4372), 1u);      // scale: block align
-    EXPECT_EQ(U32(b, 4376), 8000u);   // rate: PCM bytes per second
-    EXPECT_EQ(U32(b, 4380), 0u);      // start
-    EXPECT_EQ(U32(b, 4384), 11u);     // length: audio bytes / block align
-    EXPECT_EQ(U32(b, 4388), 7u);      // largest audio chunk
-    EXPECT_EQ(U32(b, 4392), 10000u);  // quality
-    EXPECT_EQ(U32(b, 4396), 1u);      // sample size
+    ExpectTags(b, {{0, "RIFF"},
+                   {112, "MJPG"},
+                   {4332, "LIST"},
+                   {4340, "strl"},
+                   {4344, "strh"},
+                   {4352, "auds"},
+                   {4408, "strf"},
+                   {4544, "JUNK"},
+                   {8664, "LIST"},
+                   {8672, "odml"},
+                   {8676, "dmlh"},
+                   {8932, "JUNK"},
+                   {10468, "LIST"},
+                   {10476, "movi"},
+                   {10480, "01wb"},
+                   {10496, "00dc"},
+                   {10510, "01wb"},
+                   {10522, "00dc"},
+                   {10536, "idx1"}});
+    // RIFF and hdrl sizes, total frames (video only), streams, largest video chunk, strf
+    // compression, second strl and strf sizes, dmlh frames, movi size, chunk sizes, idx1 size.
+    ExpectU32s(b, {{4, 10600},
+                   {16, 10448},
+                   {48, 2},
+                   {56, 2},
+                   {144, 6},
+                   {172 + 16, MakeFourCC('M', 'J', 'P', 'G')},
+                   {4336, 4324},
+                   {4412, 128},
+                   {8684, 2},
+                   {10472, 60},
+                   {10484, 7},
+                   {10500, 5},
+                   {10514, 4},
+                   {10526, 6},
+                   {10540, 64}});
+    // Audio strh: handler, flags, priority and language, initial frames (one frame of
+    // pre-load), scale (block align), rate (PCM bytes per second), start, length (audio bytes /
+    // block align), largest audio chunk, quality, sample size.
+    ExpectU32s(b, {{4356, 0},
+                   {4360, 0},
+                   {4364, 0},
+                   {4368, 1},
+                   {4372, 1},
+                   {4376, 8000},
+                   {4380, 0},
+                   {4384, 11},
+                   {4388, 7},
+                   {4392, 10000},
+                   {4396, 1}});
     EXPECT_TRUE(AllZero(b, 4400, 8)); // frame rectangle
-    ExpectChunk(b, 4408, "strf", 128);
     EXPECT_EQ(std::memcmp(&b[4416], &s.AudioFormat, 128), 0);
-    ExpectChunk(b, 4544, "JUNK", 4112);
-
-    ExpectList(b, 8664, "LIST", 260, "odml");
-    ExpectChunk(b, 8676, "dmlh", 248);
-    EXPECT_EQ(U32(b, 8684), 2u);
-    ExpectChunk(b, 8932, "JUNK", 1528);
-
-    ExpectList(b, 10468, "LIST", 60, "movi");
-    ExpectChunk(b, 10480, "01wb", 7);
+    // Odd chunks are padded with a zero byte that their size leaves out.
     EXPECT_EQ(std::memcmp(&b[10488], a0, 7), 0);
-    EXPECT_EQ(b[10495], 0); // pad byte
-    ExpectChunk(b, 10496, "00dc", 5);
+    EXPECT_EQ(b[10495], 0);
     EXPECT_EQ(std::memcmp(&b[10504], v0, 5), 0);
     EXPECT_EQ(b[10509], 0);
-    ExpectChunk(b, 10510, "01wb", 4);
-    ExpectChunk(b, 10522, "00dc", 6);
     EXPECT_EQ(std::memcmp(&b[10530], v1, 6), 0);
-
-    ExpectChunk(b, 10536, "idx1", 64);
-    ExpectIndexEntry(b, 10544, "01wb", 0, 4, 7);
-    ExpectIndexEntry(b, 10560, "00dc", 0x10, 20, 5);
-    ExpectIndexEntry(b, 10576, "01wb", 0, 34, 4);
-    ExpectIndexEntry(b, 10592, "00dc", 0, 46, 6);
+    // idx1: sound has no key flag; the second frame was not asked to be a key frame.
+    ExpectTags(b, {{10544, "01wb"}, {10560, "00dc"}, {10576, "01wb"}, {10592, "00dc"}});
+    ExpectU32s(b, {{10548, 0},
+                   {10552, 4},
+                   {10556, 7},
+                   {10564, 0x10},
+                   {10568, 20},
+                   {10572, 5},
+                   {10580, 0},
+                   {10584, 34},
+                   {10588, 4},
+                   {10596, 0},
+                   {10600, 46},
+                   {10604, 6}});
 }
 
 TEST_F(AviWriterTest, CloseRightAfterOpenGivesEmptyValidFile) {
@@ -312,17 +270,14 @@ TEST_F(AviWriterTest, CloseRightAfterOpenGivesEmptyValidFile) {
 
     Bytes b = ReadAll(Name);
     ASSERT_EQ(b.size(), 6156u);
-    ExpectList(b, 0, "RIFF", 6148, "AVI ");
-    EXPECT_EQ(U32(b, 48), 0u);   // total frames
-    EXPECT_EQ(U32(b, 140), 0u);  // video length
-    EXPECT_EQ(U32(b, 4352), 0u); // dmlh frames
-    ExpectList(b, 6136, "LIST", 4, "movi");
-    ExpectChunk(b, 6148, "idx1", 0);
+    ExpectTags(b, {{6136, "LIST"}, {6144, "movi"}, {6148, "idx1"}});
+    // RIFF size, total frames, video length, dmlh frames, movi size, idx1 size.
+    ExpectU32s(b, {{4, 6148}, {48, 0}, {140, 0}, {4352, 0}, {6140, 4}, {6152, 0}});
     EXPECT_TRUE(Ui.Messages.empty());
 
-    TDemuxed d = Demux(Name);
-    EXPECT_EQ(d.Streams, 1);
-    EXPECT_EQ(d.VideoPackets, 0);
+    const TProbedFile p = ProbeMedia(Name, false);
+    ASSERT_EQ(p.Streams.size(), 1u);
+    EXPECT_TRUE(p.Streams[0].KeyFlags.empty());
 }
 
 TEST_F(AviWriterTest, FrameRateOfCloseAndEncodedAudioRate) {
@@ -366,22 +321,20 @@ TEST_F(AviWriterTest, LibavformatReadsUncompressedVideoAndPcm) {
     ASSERT_TRUE(w.WriteVideoFrame(f1.data(), 24, true));
     ASSERT_TRUE(w.Close(0));
 
-    TDemuxed d = Demux(Name);
-    EXPECT_EQ(d.Streams, 2);
-    EXPECT_EQ(d.VideoCodec, AV_CODEC_ID_RAWVIDEO);
-    EXPECT_EQ(d.Width, 4);
-    EXPECT_EQ(d.Height, 2);
-    EXPECT_EQ(d.BitsPerSample, 24);
-    EXPECT_EQ(d.VideoFrames, 2);
-    EXPECT_EQ(d.VideoPackets, 2);
-    ASSERT_EQ(d.VideoData.size(), 2u);
-    EXPECT_EQ(d.VideoData[0], f0);
-    EXPECT_EQ(d.VideoData[1], f1);
-    EXPECT_EQ(d.AudioCodec, AV_CODEC_ID_PCM_U8);
-    EXPECT_EQ(d.SampleRate, 8000);
-    EXPECT_EQ(d.Channels, 1);
-    EXPECT_EQ(d.BlockAlign, 1);
-    EXPECT_EQ(d.AudioBytes, 640);
+    const TProbedFile p = ProbeMedia(Name, true);
+    ASSERT_EQ(p.Streams.size(), 2u);
+    const TProbedStream* v = p.FirstOf(true);
+    EXPECT_EQ(v->CodecId, int(AV_CODEC_ID_RAWVIDEO));
+    EXPECT_EQ(v->Width * 10 + v->Height, 42);
+    EXPECT_EQ(v->DecodedFrames, 2);
+    ASSERT_EQ(v->Pictures.size(), 2u);
+    // Bottom-up rows: the picture's top row is the frame's second row.
+    EXPECT_TRUE(std::equal(f1.begin() + 12, f1.end(), v->Pictures[1].begin()));
+    const TProbedStream* a = p.FirstOf(false);
+    EXPECT_EQ(a->CodecId, int(AV_CODEC_ID_PCM_U8));
+    EXPECT_EQ(a->SampleRate, 8000);
+    EXPECT_EQ(a->Channels, 1);
+    EXPECT_EQ(a->DecodedSamples, 640);
 }
 
 TEST_F(AviWriterTest, LibavformatReadsCompressedTagAndKeyFlags) {
@@ -396,13 +349,11 @@ TEST_F(AviWriterTest, LibavformatReadsCompressedTagAndKeyFlags) {
     ASSERT_TRUE(w.WriteVideoFrame(v, 3, true));
     ASSERT_TRUE(w.Close(0));
 
-    TDemuxed d = Demux(Name);
-    EXPECT_EQ(d.Streams, 1);
-    EXPECT_EQ(d.VideoTag, MakeFourCC('X', 'V', 'I', 'D'));
-    EXPECT_EQ(d.VideoCodec, AV_CODEC_ID_MPEG4);
-    EXPECT_EQ(d.VideoFrames, 3);
-    EXPECT_EQ(d.VideoPackets, 3);
-    EXPECT_EQ(d.KeyPackets, 2);
+    const TProbedFile p = ProbeMedia(Name, false);
+    ASSERT_EQ(p.Streams.size(), 1u);
+    EXPECT_EQ(p.Streams[0].CodecTag, MakeFourCC('X', 'V', 'I', 'D'));
+    EXPECT_EQ(p.Streams[0].CodecId, int(AV_CODEC_ID_MPEG4));
+    EXPECT_EQ(p.Streams[0].KeyFlags, (std::vector<bool>{true, false, true}));
 }
 
 // ---- Pumping ----------------------------------------------------------------------------------
@@ -454,25 +405,19 @@ TEST_F(AviWriterTest, TemporaryIndexDefaultsToTheCacheFolder) {
 
 // ---- Failures ---------------------------------------------------------------------------------
 
-TEST_F(AviWriterTest, UncreatableOutputIsReported) {
+TEST_F(AviWriterTest, UncreatableOutputOrIndexIsReported) {
     // A "folder" that is a plain file stops even a privileged user.
-    std::ofstream(Dir.path().toStdString() + "/plain") << "x";
-    std::string bad = Dir.path().toStdString() + "/plain/out.avi";
-    TAviWriter w(Ui, Cache);
-    EXPECT_FALSE(w.Open(bad, MakeSettings(false), 0, DibFormat(4, 2)));
-    ASSERT_EQ(Ui.Messages.size(), 1u);
-    EXPECT_THAT(Ui.Messages[0], HasSubstr(bad));
-    EXPECT_FALSE(w.IsOpen());
-    EXPECT_FALSE(fs::exists(w.GetIndexFileName()));
-}
-
-TEST_F(AviWriterTest, UncreatableIndexFolderIsReported) {
-    std::ofstream(Dir.path().toStdString() + "/plain") << "x";
-    TAviWriter w(Ui, Dir.path().toStdString() + "/plain/cache");
-    EXPECT_FALSE(w.Open(Name, MakeSettings(false), 0, DibFormat(4, 2)));
-    ASSERT_EQ(Ui.Messages.size(), 1u);
-    EXPECT_THAT(Ui.Messages[0], HasSubstr("plain/cache"));
-    EXPECT_FALSE(w.IsOpen());
+    const std::string plain = Dir.path().toStdString() + "/plain";
+    std::ofstream(plain) << "x";
+    for (auto [out, cache] : {std::pair{plain + "/out.avi", Cache}, {Name, plain + "/cache"}}) {
+        TFakeUiServices ui;
+        TAviWriter w(ui, cache);
+        EXPECT_FALSE(w.Open(out, MakeSettings(false), 0, DibFormat(4, 2)));
+        ASSERT_EQ(ui.Messages.size(), 1u);
+        EXPECT_THAT(ui.Messages[0], HasSubstr(out == Name ? "plain/cache" : out));
+        EXPECT_FALSE(w.IsOpen());
+        EXPECT_FALSE(fs::exists(w.GetIndexFileName()));
+    }
 }
 
 TEST_F(AviWriterTest, SizeLimitStopsBeforeTheFileWouldBreak) {
@@ -498,8 +443,7 @@ TEST_F(AviWriterTest, SizeLimitStopsBeforeTheFileWouldBreak) {
     EXPECT_EQ(b.size(), 6300u);
     EXPECT_EQ(U32(b, 4), 6292u);
     EXPECT_EQ(U32(b, 48), 3u);
-    TDemuxed d = Demux(Name);
-    EXPECT_EQ(d.VideoPackets, 3);
+    EXPECT_EQ(ProbeMedia(Name, false).Streams.at(0).KeyFlags.size(), 3u);
 }
 
 TEST_F(AviWriterTest, FailedWriteIsReportedAndNeverSucceeds) {

@@ -234,22 +234,6 @@ TEST(PCMMix, EmptyQueueOrUnsupportedFormatFails) {
     EXPECT_FALSE(t.HasSources());
 }
 
-TEST(PCMMix, BuffersAreReusedAcrossFrames) {
-    TPCMTrans t;
-    TMixBuffer out;
-    out.Format = Pcm(44100, 2, 16);
-    t.AddSource(Source(B(4096, 0)));
-    ASSERT_TRUE(t.MixSources(out));
-    const uint8_t* mixMemory = out.Buffer.data();
-    std::vector<uint8_t> spare = t.TakeBuffer();
-    EXPECT_TRUE(spare.empty());
-    EXPECT_GE(spare.capacity(), 4096u);
-    spare.assign(4096, 0);
-    t.AddSource(Source(std::move(spare)));
-    ASSERT_TRUE(t.MixSources(out));
-    EXPECT_EQ(out.Buffer.data(), mixMemory);
-}
-
 TEST(PCMFrames, BlocksAreWholeSampleFrames) {
     EXPECT_EQ(FrameAudioBytes(Pcm(44100, 2, 16), 25), 1764 * 4);
     EXPECT_EQ(FrameAudioBytes(Pcm(44100, 2, 16), 30000.0L / 1001), 1471 * 4);

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include "MyGIFReader.h"
 #include "PictureFixtures.h"
 #include "TempFolders.h"
@@ -326,46 +324,4 @@ TEST(PictureLoader, FilesBySizeAndKind) {
     }
     EXPECT_THROW(loader.LoadFromFile(dir.Path + "/p.txt", bmp), EReadError);
     EXPECT_THROW(loader.LoadFromFile(dir.Path + "/none.gif", bmp), EReadError);
-}
-
-// Writes the seed inputs of fuzz/corpus/PictureLoader when TARVOLIN_PICTURE_SEEDS names a folder:
-//   TARVOLIN_PICTURE_SEEDS=fuzz/corpus/PictureLoader tests_media --gtest_also_run_disabled_tests
-TEST(PictureLoader, DISABLED_WriteFuzzSeeds) {
-    const char* dir = std::getenv("TARVOLIN_PICTURE_SEEDS");
-    if (!dir)
-        GTEST_SKIP() << "TARVOLIN_PICTURE_SEEDS not set";
-    auto save = [&](const std::string& name, const std::vector<uint8_t>& bytes) {
-        SaveBytes(std::string(dir) + "/" + name, bytes);
-    };
-    TBmpSpec s;
-    s.Width = 5;
-    s.Pixel = [](int32_t x, int32_t y) { return Colour(x % 4, y); };
-    save("rgb24.bmp", BuildBmp(s));
-    s.TopDown = true;
-    s.Bits = 4;
-    s.Palette = {Red, Green, Blue, White};
-    s.Pixel = [](int32_t x, int32_t y) { return uint32_t(x + y) % 4; };
-    save("pal4-topdown.bmp", BuildBmp(s));
-    TBmpSpec core;
-    core.HeaderSize = 12;
-    core.Bits = 1;
-    core.Palette = {Red, Blue};
-    core.Pixel = [](int32_t x, int32_t) { return uint32_t(x % 2); };
-    save("core1.bmp", BuildBmp(core));
-    TBmpSpec f;
-    f.Bits = 16;
-    f.Compression = 3;
-    f.Masks[0] = 0xF800, f.Masks[1] = 0x07E0, f.Masks[2] = 0x001F;
-    f.Pixel = [](int32_t x, int32_t) { return uint32_t(0x1234 * (x + 1)); };
-    save("fields565.bmp", BuildBmp(f));
-    f.Bits = 32;
-    f.HeaderSize = 108;
-    f.Masks[0] = 0xFF, f.Masks[1] = 0xFF00, f.Masks[2] = 0xFF0000;
-    save("fields32-v4.bmp", BuildBmp(f));
-    const uint32_t q[4] = {Red, Green, Blue, White};
-    save("quarters.jpg", BuildJpeg(MakeQuarters(24, 16, q), 50));
-    std::vector<uint8_t> idx(30);
-    for (size_t i = 0; i < idx.size(); ++i)
-        idx[i] = uint8_t(i % 4);
-    save("stripes.gif", BuildGif(6, 5, {Red, Green, Blue, White}, idx, 2));
 }
