@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 
 #include "MyAddOnManager.h"
 #include "MyCustomAddOn.h"
@@ -14,12 +13,17 @@ TEST(AddOnManager, FillListGivesTheOfferedNamesInOrder) {
     TAddOnManager m;
     std::vector<TAddOnListItem> list{{"stale", nullptr}};
     EXPECT_TRUE(m.FillList(list));
-    ASSERT_EQ(list.size(), 22u);
-    EXPECT_EQ(list.front().Name, "Bitmap overlay");
-    EXPECT_EQ(list.back().Name, "Freeze filter");
+    std::string names;
+    for (const auto& item : list)
+        names += item.Name + "|";
+    EXPECT_EQ(names, "Bitmap overlay|Transparent Bitmap overlay|Text overlay|Opaque Text overlay|"
+                     "SubTitle overlay|Movie overlay|Horizontal slide|Vertical slide|Dimming|"
+                     "Brightness filter|Light temperature adjustment|Sharpen filter|"
+                     "Soften filter|Emboss filter|Blur filter|Edge filter|Laplace filter|"
+                     "Enchange filter|Sketch filter|Negative filter|Stepback filter|"
+                     "Freeze filter|");
     EXPECT_EQ(list.front().Info->ID, "{17C85AB5-9D42-44C0-A419-AF1C33D77BBC}");
     EXPECT_EQ(list.front().Info->GetType(), atOverlay);
-    EXPECT_EQ(list[6].Name, "Horizontal slide");
     EXPECT_EQ(list[6].Info->GetType(), atTransition);
     EXPECT_EQ(list[9].Info->GetType(), atFilter);
 }
@@ -35,10 +39,10 @@ TEST(AddOnManager, CreatesOnlyOfferedAddOnsAndNamesThem) {
     bridge.ID = "{B6C646EF-84FC-4426-873F-1A9AB45BB088}";
     EXPECT_EQ(m.CreateObject(bridge), nullptr);
     EXPECT_TRUE(TStandardAddOnInterface().CreateObject(bridge));
-    bridge.ID = "{7602e471-a8ca-46b2-b869-8af956428110}";
-    EXPECT_EQ(m.CreateObject(bridge), nullptr);
-    bridge.ID = "";
-    EXPECT_EQ(m.CreateObject(bridge), nullptr);
+    for (const char* id : {"{7602e471-a8ca-46b2-b869-8af956428110}", ""}) {
+        bridge.ID = id;
+        EXPECT_EQ(m.CreateObject(bridge), nullptr) << id;
+    }
 }
 
 TEST(AddOnManager, ListsAddOnLibrariesWithoutLoadingThem) {
@@ -53,6 +57,5 @@ TEST(AddOnManager, ListsAddOnLibrariesWithoutLoadingThem) {
     std::vector<TAddOnListItem> list;
     m.FillList(list);
     EXPECT_EQ(list.size(), 22u);
-    TAddOnManager missing((folder / "nowhere").string());
-    EXPECT_TRUE(missing.GetFileList().empty());
+    EXPECT_TRUE(TAddOnManager((folder / "nowhere").string()).GetFileList().empty());
 }

@@ -4,20 +4,15 @@
 #include "MyCustExtern.h"
 #include "MyValueStream.h"
 
-TEST(CustExtern, EachObjectGetsItsOwnGuid) {
+TEST(CustExtern, OwnGuidAndRecordOfOneString) {
     TCustomExtern a, b;
     EXPECT_EQ(a.ID.size(), 38u);
     EXPECT_NE(a.ID, b.ID);
-}
-
-TEST(CustExtern, RecordIsTheIdentifierAsOneString) {
-    TCustomExtern a;
     a.ID = "{ABC}";
     std::vector<uint8_t> bytes;
     TValueWriter w(bytes);
     a.WriteData(w);
     EXPECT_EQ(bytes, (std::vector<uint8_t>{0x06, 5, '{', 'A', 'B', 'C', '}'}));
-    TCustomExtern b;
     TValueReader r(bytes.data(), bytes.size());
     b.ReadData(r);
     EXPECT_EQ(b.ID, "{ABC}");

@@ -1,26 +1,20 @@
 // Text overlays: block geometry from the font's own metrics, centring, the key colour, clipping
 // at every frame edge (the visible part of the same rendering), the font colour of aliased
-// text, the opacity blend and what collapses the image.
+// text, the opacity blend and what collapses the image. Saved projects with text are checked
+// with the other overlays.
 #include <gtest/gtest.h>
 
 #include <climits>
 
 #include "EffectRig.h"
-#include "FakeUiServices.h"
-#include "ITreeItem.h"
 #include "MyCommonParams.h"
-#include "MyEffectNodes.h"
-#include "MyProjNode.h"
 #include "MyTextOverlays.h"
 #include "MyTimeData.h"
 #include "MyValueStream.h"
-#include "TempFolders.h"
 
 using namespace effectrig;
 
 namespace {
-
-using Curves = std::vector<std::pair<int, std::string>>;
 
 struct Bounds {
     int Left = INT_MAX, Top = INT_MAX, Right = INT_MIN, Bottom = INT_MIN; // inclusive
@@ -85,23 +79,6 @@ constexpr Px Black{0, 0, 0}, White{255, 255, 255};
 
 } // namespace
 
-TEST(TextOverlay, RegistersItsCurvesAndStartsEmpty) {
-    Rig rig;
-    TSimpleTextOverlay text(rig.Bridge);
-    EXPECT_EQ(text.ExternalKind, ekText);
-    EXPECT_EQ(
-        rig.Registered,
-        (Curves{{ckText, ""}, {ckSizing, "Variable font size"}, {ckFont, ""}, {ckPosition, ""}}));
-    EXPECT_EQ(text.TextImage.Width(), 1);
-    EXPECT_EQ(text.TextImage.Height(), 1);
-    EXPECT_EQ(At(text.TextImage, 0, 0), Black);
-
-    Rig opaque;
-    TOpaqueSimpleTextOverlay o(opaque.Bridge);
-    EXPECT_EQ(opaque.Registered.size(), 5u);
-    EXPECT_EQ(opaque.Registered.back(), (std::pair<int, std::string>{ckLevel, "Opacity level"}));
-}
-
 TEST(TextOverlay, BlockFromFontMetricsCentredOnThePosition) {
     TextRig t;
     int width, lineHeight;
@@ -139,8 +116,7 @@ TEST(TextOverlay, BlockFromFontMetricsCentredOnThePosition) {
 
 TEST(TextOverlay, SizingScalesTheFont) {
     TextRig t;
-    int w20, h20, w40, h40;
-    Metrics(t, 20, w20, h20);
+    int w40, h40;
     Metrics(t, 40, w40, h40);
     bool allInk;
     t.R.Info.Sizing = 1; // twice the size
@@ -148,14 +124,12 @@ TEST(TextOverlay, SizingScalesTheFont) {
     EXPECT_GE(big.Top, 150 - 3 * h40 / 2);
     EXPECT_GE(big.Bottom, 150 - 3 * h40 / 2 + 2 * h40);
     EXPECT_GT(big.Right - big.Left, w40 * 3 / 4);
-    // Sizing -1 is size 0: the image collapses and nothing is drawn.
+    // Sizing -1 is size 0 and a negative font size is nothing: no image, nothing drawn.
     t.R.Info.Sizing = -1;
-    TSimpleTextOverlay overlay(t.R.Bridge);
-    TBitmap frame(100, 80);
-    overlay.Bitmap = &frame;
-    EXPECT_TRUE(overlay.Run(0, 0, 0, 25));
-    EXPECT_TRUE(Same(frame, TBitmap(100, 80)));
-    EXPECT_EQ(overlay.TextImage.Width(), 1);
+    EXPECT_TRUE(Same(t.Draw(TBitmap(100, 80)), TBitmap(100, 80)));
+    t.R.Info.Sizing = 0;
+    t.Font.Size = -12;
+    EXPECT_TRUE(Same(t.Draw(TBitmap(100, 80)), TBitmap(100, 80)));
 }
 
 TEST(TextOverlay, BlackTextAndNothingToSayLeaveTheFrame) {
@@ -216,9 +190,6 @@ TEST(TextOverlay, HugeSizesAndManyLinesStayWithinTheFrame) {
     EXPECT_EQ(overlay.TextImage.Width(), 64);
     EXPECT_EQ(overlay.TextImage.Height(), 48);
     EXPECT_EQ(overlay.TextImage.Canvas().Font.Size, MaxTextFontSize);
-    // A negative size draws nothing.
-    t.Font.Size = -12;
-    EXPECT_TRUE(Same(t.Draw(TBitmap(64, 48)), TBitmap(64, 48)));
 }
 
 TEST(TextOverlay, SubtitleDrawsAsTheTextOverlay) {
@@ -265,56 +236,4 @@ TEST(TextOverlay, ReadingARecordCollapsesTheImage) {
     overlay.ReadData(r);
     EXPECT_EQ(overlay.TextImage.Width(), 1);
     EXPECT_EQ(overlay.TextImage.Height(), 1);
-}
-
-namespace {
-
-const char* const TextOverlayId = "{A0B8F036-67F4-4B94-8DF9-0B4FA8FA6060}";
-const char* const EmbossId = "{B2BBB004-9D4B-4EDA-BC08-318BA5003786}";
-
-struct Project {
-    TMemTree Tree;
-    TFakeUiServices Ui;
-    std::unique_ptr<TProjectNode> Root;
-    Project() : Root(std::make_unique<TProjectNode>("Project", Tree.AddRoot("Project"))) {
-        Root->Ui = &Ui;
-    }
-    TBitmap Render(Extended t) {
-        TBitmap frame(160, 120);
-        Root->RenderFrame(&frame, false, true, t);
-        return frame;
-    }
-};
-
-} // namespace
-
-TEST(TextOverlay, ProjectRoundTripRendersTheSameBytes) {
-    // A coloured clip with a text overlay and an emboss filter, saved, reopened and rendered.
-    TTempDir dir;
-    const std::string name = dir.Path + "/text.mpr";
-    Project a;
-    a.Root->SetVideoFormat(160, 120, 25);
-    TTreeNodeData* clip = a.Root->VideoTrack->AddNode("clip", amLastChild, nkBlank);
-    clip->UserDuration = 2;
-    clip->Color = 0x406080;
-    auto* text = static_cast<TOverlayNode*>(clip->AddNode("text", amLastChild, nkOverlay));
-    text->SetAddOn(TextOverlayId);
-    auto* emboss = static_cast<TFilterNode*>(clip->AddNode("emboss", amLastChild, nkFilter));
-    emboss->SetAddOn(EmbossId);
-    ASSERT_TRUE(text->AddOn && emboss->AddOn);
-    TDataPoint* words = text->Curves->FindByKind(ckText)->GetPoint(0);
-    words->Lines = {"Round", "trip"};
-    TDataPoint* look = text->Curves->FindByKind(ckFont)->GetPoint(0);
-    look->Font.Size = 18;
-    look->Font.Color = 0xF0F0F0;
-    a.Root->Refresh();
-    const TBitmap before = a.Render(0.5L);
-    bool allInk;
-    const Bounds drawn = Changed(before, At(before, 0, 0), At(before, 0, 0), allInk);
-    EXPECT_GT(drawn.Count, 50) << "the text shows";
-    ASSERT_TRUE(a.Root->SaveToFile(name));
-
-    Project b;
-    ASSERT_TRUE(b.Root->LoadFromFile(name));
-    EXPECT_TRUE(Same(b.Render(0.5L), before));
 }
