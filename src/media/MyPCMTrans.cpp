@@ -478,8 +478,11 @@ bool TPCMTrans::MixSources(TMixBuffer& out) {
     if (Sources.empty())
         return false;
     const int layout = GetLayout(out.Format);
-    if (!ValidLayout(layout))
+    if (!ValidLayout(layout)) {
+        // A failed mix must not leave this frame's blocks to be mixed into the next one.
+        ClearSources();
         return false;
+    }
 
     const size_t size = Sources.front().Buffer.size();
     const uint8_t silence = PcmSilenceByte(out.Format);
