@@ -3,7 +3,6 @@
 #include <QRegularExpression>
 
 #include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -22,12 +21,9 @@ TEST(FormatTimeText, Fields) {
     EXPECT_EQ(FormatTimeText(3723.456L), "1h:02m:03s:45ms");
     EXPECT_EQ(FormatTimeText(23 * 3600 + 59 * 60 + 59.994L), "23h:59m:59s:99ms");
     EXPECT_EQ(FormatTimeText(0.0104L), "0h:00m:00s:01ms");
-}
-
-TEST(FormatTimeText, DaysAreDroppedAndHoursWrap) {
+    // Days are dropped and hours wrap.
     EXPECT_EQ(FormatTimeText(90061.5L), "1h:01m:01s:50ms");
     EXPECT_EQ(FormatTimeText(86400), "0h:00m:00s:00ms");
-    EXPECT_EQ(FormatTimeText(25 * 3600), "1h:00m:00s:00ms");
     EXPECT_EQ(FormatTimeText(3 * 86400 + 10 * 3600 + 5), "10h:00m:05s:00ms");
 }
 
@@ -40,59 +36,26 @@ TEST(FormatTimeText, MillisecondsRoundBeforeTheFieldsSplit) {
     EXPECT_EQ(FormatTimeText(1.0004L), "0h:00m:01s:00ms");
 }
 
-TEST(FormatDurationInWords, UnderAnHour) {
-    EXPECT_EQ(FormatDurationInWords(0), "less than 1 minute");
+TEST(FormatDurationInWords, MinutesThenHours) {
     EXPECT_EQ(FormatDurationInWords(59.0L / 86400), "less than 1 minute");
     EXPECT_EQ(FormatDurationInWords(60.0L / 86400), "less than 2 minutes");
-    EXPECT_EQ(FormatDurationInWords(150.0L / 86400), "less than 3 minutes");
     EXPECT_EQ(FormatDurationInWords(3599.0L / 86400), "less than 60 minutes");
-}
-
-TEST(FormatDurationInWords, HoursAndMinutes) {
-    EXPECT_EQ(FormatDurationInWords((2 * 3600 + 5 * 60) / 86400.0L), "2 hour 5 minutes");
     EXPECT_EQ(FormatDurationInWords(3600 / 86400.0L), "1 hour 0 minutes");
     // A span past a day keeps its hours rather than wrapping to the time of day.
     EXPECT_EQ(FormatDurationInWords((25 * 3600 + 30 * 60) / 86400.0L), "25 hour 30 minutes");
 }
 
-TEST(MakeTimeStampText, IsTheLocalDateTimeInMillionthsOfADay) {
-    const std::string text = MakeTimeStampText();
-    ASSERT_FALSE(text.empty());
-    EXPECT_TRUE(std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }));
-
-    std::time_t t = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&t, &local);
-    const long double days = 25569.0L + static_cast<long double>(t + local.tm_gmtoff) / 86400;
-    const long double stamp = std::stold(text);
-    // One unit is 86.4 ms; the two clocks were read within a few units of each other.
-    EXPECT_NEAR(static_cast<double>(stamp), static_cast<double>(days * 1000000), 30.0);
-    EXPECT_LE(std::stoll(text), std::stoll(MakeTimeStampText()));
-}
-
 // ---- Padding and short texts ------------------------------------------------------------------
 
-TEST(FitText, CutsAndPads) {
-    EXPECT_EQ(FitText("abcdef", 3, false), "abc");
+TEST(FitText, CutsAndPadsCharactersNotBytes) {
     EXPECT_EQ(FitText("abcdef", 3, true), "abc");
     EXPECT_EQ(FitText("ab", 4, false), "ab  ");
     EXPECT_EQ(FitText("ab", 4, true), "  ab");
-    EXPECT_EQ(FitText("", 2, true), "  ");
-    EXPECT_EQ(FitText("abc", 0, false), "");
     EXPECT_EQ(FitText("abc", -3, false), "");
-}
-
-TEST(FitText, CountsCharactersNotBytes) {
     EXPECT_EQ(FitText("\xC3\xA4\xC3\xB6\xC3\xBC", 2, false), "\xC3\xA4\xC3\xB6");
     EXPECT_EQ(FitText("\xE2\x82\xAC", 3, true), "  \xE2\x82\xAC");
-}
-
-TEST(IntToZeroPadded, PadsToDigits) {
     EXPECT_EQ(IntToZeroPadded(7, 3), "007");
-    EXPECT_EQ(IntToZeroPadded(0, 5), "00000");
     EXPECT_EQ(IntToZeroPadded(1234, 3), "1234");
-    EXPECT_EQ(IntToZeroPadded(42, 0), "42");
-    EXPECT_EQ(IntToZeroPadded(9876543210LL, 12), "009876543210");
     EXPECT_EQ(IntToZeroPadded(-5, 3), "-05");
 }
 
@@ -141,50 +104,28 @@ TEST(CleanDecimalText, Table) {
             << "'" << c.In << "' " << c.Decimals << " " << c.Trailing;
 }
 
-TEST(DigitsToInt, KeepsOnlyDigits) {
-    EXPECT_EQ(DigitsToInt(""), 0);
+TEST(DigitsToInt, KeepsOnlyDigitsAndRefusesOverflow) {
     EXPECT_EQ(DigitsToInt("abc"), 0);
-    EXPECT_EQ(DigitsToInt("a1b2c3"), 123);
-    EXPECT_EQ(DigitsToInt("-42"), 42);
+    EXPECT_EQ(DigitsToInt("-a1b2c3"), 123);
     EXPECT_EQ(DigitsToInt("0000000000000000000012"), 12);
     EXPECT_EQ(DigitsToInt("2147483647"), 2147483647);
-}
-
-TEST(DigitsToInt, TooManyDigitsRaise) {
     EXPECT_THROW(DigitsToInt("2147483648"), EConvertError);
     EXPECT_THROW(DigitsToInt("9,999,999,999"), EConvertError);
-    EXPECT_THROW(DigitsToInt(std::string(40, '9')), EConvertError);
 }
 
-class CleanFloatTextTest : public ::testing::Test {
-protected:
-    void TearDown() override { SetDecimalSeparator('.'); }
-};
-
-TEST_F(CleanFloatTextTest, PointSeparator) {
+TEST(CleanFloatText, BothSeparatorsAndTheRateEditsRewriting) {
     ASSERT_EQ(GetDecimalSeparator(), '.');
-    EXPECT_EQ(CleanFloatText("1,5"), "1.5");
-    EXPECT_EQ(CleanFloatText("1.05"), "1.5");
-    EXPECT_EQ(CleanFloatText("abc"), "0");
-    EXPECT_EQ(CleanFloatText("25"), "25");
-    EXPECT_EQ(CleanFloatText(".5"), "0.5");
-    EXPECT_EQ(CleanFloatText("1.2.3"), "1.23");
-    EXPECT_EQ(CleanFloatText("1.5,7"), "1.57"); // the separator wins over the comma
-}
-
-TEST_F(CleanFloatTextTest, RewritingAsTheUserTypes) {
-    // What the frame-rate edit shows after each keystroke.
-    EXPECT_EQ(CleanFloatText("29."), "29.0");
-    EXPECT_EQ(CleanFloatText("29.09"), "29.9");
-    EXPECT_EQ(CleanFloatText("29.97"), "29.97");
-    EXPECT_EQ(CleanFloatText("29.0"), "29.0");
-}
-
-TEST_F(CleanFloatTextTest, CommaSeparator) {
+    const std::pair<const char*, const char*> point[] = {
+        {"1,5", "1.5"},    {"1.05", "1.5"},   {"abc", "0"},       {".5", "0.5"},
+        {"1.2.3", "1.23"}, {"1.5,7", "1.57"}, // the separator wins over the comma
+        {"29.", "29.0"},   {"29.09", "29.9"}, {"29.97", "29.97"}, {"29.0", "29.0"},
+    };
+    for (const auto& [in, out] : point)
+        EXPECT_EQ(CleanFloatText(in), out) << in;
     SetDecimalSeparator(',');
     EXPECT_EQ(CleanFloatText("1.5"), "1,5");
     EXPECT_EQ(CleanFloatText("1,05"), "1,5");
-    EXPECT_EQ(CleanFloatText("7"), "7");
+    SetDecimalSeparator('.');
 }
 
 // ---- Codes and identifiers --------------------------------------------------------------------
@@ -205,23 +146,18 @@ TEST(NewGuidText, RegistryFormUpperCaseAndUnique) {
     const QRegularExpression form(QRegularExpression::anchoredPattern(
         R"(\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\})"));
     std::set<std::string> seen;
-    for (int i = 0; i < 500; ++i) {
+    for (int i = 0; i < 100; ++i) {
         const std::string g = NewGuidText();
         ASSERT_TRUE(form.match(QString::fromStdString(g)).hasMatch()) << g;
         seen.insert(g);
     }
-    EXPECT_EQ(seen.size(), 500u);
+    EXPECT_EQ(seen.size(), 100u);
 }
 
 TEST(ColorToBGR, PixelByteOrder) {
     uint8_t bgr[3];
-    ColorToBGR(0x00112233, bgr); // blue 0x11, green 0x22, red 0x33
-    EXPECT_EQ(bgr[0], 0x11);
-    EXPECT_EQ(bgr[1], 0x22);
-    EXPECT_EQ(bgr[2], 0x33);
-    ColorToBGR(0xFF0000FF, bgr); // the unused top byte is ignored
-    EXPECT_EQ(bgr[0], 0x00);
-    EXPECT_EQ(bgr[2], 0xFF);
+    ColorToBGR(0xFF112233, bgr); // blue 0x11, green 0x22, red 0x33; the top byte is ignored
+    EXPECT_EQ(std::vector<uint8_t>(bgr, bgr + 3), (std::vector<uint8_t>{0x11, 0x22, 0x33}));
 }
 
 // ---- Bitmaps ----------------------------------------------------------------------------------
@@ -254,23 +190,14 @@ TEST(MakePcmFormat, FillsTheBlock) {
     EXPECT_THROW(MakePcmFormat(f, 0xFFFFFFFFu, 2, 16), EIntOverflow);
 }
 
-TEST(ParseAudioFormatText, ReadsRateBitsAndChannels) {
+TEST(ParseAudioFormatText, DefaultsAndPreferredRate) {
     TAudioFormat f;
-    ParseAudioFormatText("22050, 8  bits Mono", f);
-    EXPECT_EQ(f.Wfx.nSamplesPerSec, 22050u);
-    EXPECT_EQ(f.Wfx.wBitsPerSample, 8);
-    EXPECT_EQ(f.Wfx.nChannels, 1);
-    EXPECT_EQ(f.Wfx.nBlockAlign, 1);
-    EXPECT_EQ(f.Wfx.nAvgBytesPerSec, 22050u);
-
     ParseAudioFormatText("", f); // nothing recognised: 44100 Hz, 8 bits, mono
     EXPECT_EQ(f.Wfx.nSamplesPerSec, 44100u);
     EXPECT_EQ(f.Wfx.wBitsPerSample, 8);
     EXPECT_EQ(f.Wfx.nChannels, 1);
-
     ParseAudioFormatText("44100 or 48000, 16 bits Stereo", f); // 48000 is looked for first
     EXPECT_EQ(f.Wfx.nSamplesPerSec, 48000u);
-    EXPECT_EQ(f.Wfx.nBlockAlign, 4);
     EXPECT_EQ(f.Wfx.nAvgBytesPerSec, 192000u);
 }
 
@@ -304,40 +231,23 @@ TEST(AudioFormatText, RoundTrips) {
 // ---- Files and folders ------------------------------------------------------------------------
 
 TEST(NormalizeFolderPath, SlashesAndTrailingSeparator) {
-    std::string r = "left over";
-    NormalizeFolderPath(" C:/data//clips ", r);
-    EXPECT_EQ(r, "C:/data/clips/");
-    NormalizeFolderPath("D:", r);
-    EXPECT_EQ(r, "D:/");
-    NormalizeFolderPath("/home/x", r);
-    EXPECT_EQ(r, "/home/x/");
-    NormalizeFolderPath("/home/x/", r);
-    EXPECT_EQ(r, "/home/x/");
-    NormalizeFolderPath("a\\b\\\\c\\/d", r);
-    EXPECT_EQ(r, "a/b/c/d/");
-    NormalizeFolderPath("//server/share", r);
-    EXPECT_EQ(r, "/server/share/");
-    NormalizeFolderPath("/", r);
-    EXPECT_EQ(r, "/");
-    NormalizeFolderPath("", r);
-    EXPECT_EQ(r, "");
-    NormalizeFolderPath(" \t ", r);
-    EXPECT_EQ(r, "");
+    const std::pair<const char*, const char*> rows[] = {
+        {" C:/data//clips ", "C:/data/clips/"},
+        {"D:", "D:/"},
+        {"/home/x/", "/home/x/"},
+        {"a\\b\\\\c\\/d", "a/b/c/d/"},
+        {"//server/share", "/server/share/"},
+        {"/", "/"},
+        {" \t ", ""},
+    };
+    for (const auto& [in, out] : rows) {
+        std::string r = "left over";
+        NormalizeFolderPath(in, r);
+        EXPECT_EQ(r, out) << in;
+    }
 }
 
-TEST(FileExists, FilesAndFolders) {
-    TTempDir dir;
-    const std::string file = dir.File("a.avi");
-    EXPECT_TRUE(FileExists(file));
-    EXPECT_FALSE(FileExists(dir.Path));
-    EXPECT_FALSE(FileExists(dir.Path + "/missing.avi"));
-    EXPECT_FALSE(FileExists(""));
-    EXPECT_TRUE(DirectoryExists(dir.Path));
-    EXPECT_FALSE(DirectoryExists(file));
-    EXPECT_FALSE(DirectoryExists(dir.Path + "/missing"));
-}
-
-TEST(RecycleFile, MovesTheFileToTheTrash) {
+TEST(RecycleFile, MovesToTheTrashWithoutCuttingLongNames) {
     TTempDir dir;
     TScratchHome home(dir.Path);
     const std::string file = dir.File("capture 1.avi");
@@ -345,36 +255,19 @@ TEST(RecycleFile, MovesTheFileToTheTrash) {
     EXPECT_FALSE(fs::exists(file));
     EXPECT_TRUE(fs::exists(dir.Path + "/.local/share/Trash/files/capture 1.avi"));
     EXPECT_TRUE(fs::exists(dir.Path + "/.local/share/Trash/info/capture 1.avi.trashinfo"));
-}
-
-TEST(RecycleFile, LongNamesAreNotCut) {
-    TTempDir dir;
-    TScratchHome home(dir.Path);
     // Deeper than 256 characters in all.
     std::string folder = dir.Path;
     for (int i = 0; i < 6; ++i)
         folder += "/" + std::string(50, char('a' + i));
     fs::create_directories(folder);
-    const std::string file = folder + "/" + std::string(60, 'f') + ".avi";
-    { std::ofstream(file) << "data"; }
-    ASSERT_GT(file.size(), 256u);
-    EXPECT_TRUE(RecycleFile(file));
-    EXPECT_FALSE(fs::exists(file));
-}
-
-TEST(RecycleFile, MissingFileOrFolderIsRefused) {
-    TTempDir dir;
-    TScratchHome home(dir.Path);
+    const std::string deep = folder + "/" + std::string(60, 'f') + ".avi";
+    { std::ofstream(deep) << "data"; }
+    EXPECT_TRUE(RecycleFile(deep));
+    EXPECT_FALSE(fs::exists(deep));
+    // Missing files and folders are refused.
     EXPECT_FALSE(RecycleFile(dir.Path + "/missing.avi"));
     EXPECT_FALSE(RecycleFile(dir.Path));
     EXPECT_TRUE(fs::exists(dir.Path));
-}
-
-TEST(IsFileInUse, MissingFileIsNotInUse) {
-    TTempDir dir;
-    EXPECT_FALSE(IsFileInUse(dir.Path + "/missing.avi"));
-    EXPECT_FALSE(IsFileInUse(dir.Path));
-    EXPECT_FALSE(IsFileInUse(dir.File("free.avi")));
 }
 
 namespace {
@@ -401,14 +294,9 @@ TEST(BrowseForFolder, ChosenFolderGetsASeparator) {
     EXPECT_FALSE(BrowseForFolder(ui, folder)); // cancelled: the folder stays
     EXPECT_EQ(folder, "/data/out/");
     EXPECT_EQ(ui.Starts, (std::vector<std::string>{"/data", "/data/clips/", "/data/out/"}));
-}
-
-TEST(BrowseForFolder, EmptyFolderStartsAtTheCurrentFolder) {
-    TFolderUi ui;
+    // An empty folder starts the dialog at the current folder.
+    folder.clear();
     ui.FolderAnswers = {std::nullopt};
-    std::string folder;
     EXPECT_FALSE(BrowseForFolder(ui, folder));
-    EXPECT_EQ(folder, "");
-    ASSERT_EQ(ui.Starts.size(), 1u);
-    EXPECT_EQ(ui.Starts[0], fs::current_path().string());
+    EXPECT_EQ(ui.Starts.back(), fs::current_path().string());
 }

@@ -151,8 +151,6 @@ struct TransRig {
 TEST(EffectNode, BindsTheAddOnByIdentifier) {
     Proj p;
     auto* t = static_cast<TTransNode*>(p.Root->AddNode("t", amLastChild, nkTransition));
-    EXPECT_EQ(t->GetAddOnID(), "");
-    EXPECT_EQ(t->GetFrameWidth(), 0);
     t->SetAddOn(HorzSlideId);
     EXPECT_EQ(t->GetAddOnID(), HorzSlideId);
     EXPECT_EQ(t->AddOnName, "Horizontal slide");
@@ -164,27 +162,6 @@ TEST(EffectNode, BindsTheAddOnByIdentifier) {
         EXPECT_EQ(t->GetAddOnID(), "");
         EXPECT_EQ(t->AddOnName, "");
     }
-}
-
-TEST(EffectNode, BridgeReachesTheNode) {
-    Proj p;
-    TTreeNodeData* clip = p.Root->AddNode("c", amLastChild, nkBlank);
-    auto* f = static_cast<TFilterNode*>(clip->AddNode("f", amLastChild, nkFilter));
-    f->SetAddOn(BrightnessId);
-    ASSERT_TRUE(f->AddOn);
-    EXPECT_EQ(f->GetExternalKind(), ekNone);
-    f->AddOn->RegisterTimeEffect(ckLevel, "Strength");
-    ASSERT_TRUE(f->Curves->FindByKind(ckLevel));
-    EXPECT_EQ(f->Curves->FindByKind(ckLevel)->Caption, "Strength");
-    TNodeInfo info;
-    p.Root->EditedNode = f;
-    ASSERT_TRUE(f->AddOn->GetNodeInfo(info));
-    EXPECT_TRUE(info.IsEdited);
-    EXPECT_EQ(info.Curves, f->Curves.get());
-    TBitmap frame(32, 24);
-    EXPECT_TRUE(f->PrepareFrame(&frame, 0));
-    EXPECT_EQ(f->GetFrameWidth(), 32);
-    EXPECT_EQ(f->GetFrameHeight(), 24);
 }
 
 TEST(FilterNode, FrameNumbersRoundHalfToEven) {
@@ -225,17 +202,6 @@ TEST(FilterNode, FrameNumbersRoundHalfToEven) {
     EXPECT_EQ(innerLog.Calls, std::vector<std::string>{"Apply 25 25"});
 }
 
-TEST(FilterNode, WithoutAddOnDrawsNothing) {
-    Proj p;
-    TTreeNodeData* clip = p.Root->AddNode("c", amLastChild, nkBlank);
-    auto* f = static_cast<TFilterNode*>(clip->AddNode("f", amLastChild, nkFilter));
-    TBitmap frame = Solid(2, 2, 0x090909);
-    EXPECT_FALSE(f->PrepareFrame(&frame, 0));
-    EXPECT_FALSE(f->RenderFrame(&frame, false, true, 0));
-    f->BeginRender();
-    EXPECT_EQ(At(frame, 1, 1), Grey);
-}
-
 TEST(OverlayNode, FramesFollowTheClipRange) {
     Proj p;
     TTreeNodeData* track = p.Root->AddNode("v", amLastChild, nkVideoTrack);
@@ -269,11 +235,6 @@ TEST(OverlayNode, FramesFollowTheClipRange) {
     EXPECT_TRUE(log.Calls.empty());
     EXPECT_TRUE(o->RenderFrame(&frame, false, false, 2.5L));
     EXPECT_TRUE(log.Calls.empty());
-
-    std::vector<std::string> lines;
-    EXPECT_TRUE(o->GetInfo(lines));
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[1].rfind("Clipped to:   ", 0), 0u);
 }
 
 TEST(OverlayNode, LengthOfItsOwnIsCutLikeAClip) {
@@ -297,17 +258,20 @@ TEST(OverlayNode, LengthOfItsOwnIsCutLikeAClip) {
     EXPECT_EQ(o->GetDuration(), 3);
 }
 
-TEST(OverlayNode, WithoutAddOnDrawsNothing) {
+TEST(EffectNode, WithoutAddOnDrawsNothing) {
     Proj p;
     TTreeNodeData* b = p.Root->AddNode("b", amLastChild, nkBlank);
+    auto* f = static_cast<TFilterNode*>(b->AddNode("f", amLastChild, nkFilter));
     auto* o = static_cast<TOverlayNode*>(b->AddNode("o", amLastChild, nkOverlay));
     TBitmap frame = Solid(2, 2, 0x090909);
-    EXPECT_FALSE(o->RenderFrame(&frame, false, true, 0));
-    EXPECT_FALSE(o->PrepareFrame(&frame, 0));
+    for (TTreeNodeData* n : std::initializer_list<TTreeNodeData*>{f, o}) {
+        EXPECT_FALSE(n->PrepareFrame(&frame, 0));
+        EXPECT_FALSE(n->RenderFrame(&frame, false, true, 0));
+    }
+    f->BeginRender();
     std::vector<std::string> lines;
     EXPECT_FALSE(o->GetInfo(lines));
-    EXPECT_EQ(o->GetExternalKind(), 0);
-    EXPECT_EQ(At(frame, 0, 0), Grey);
+    EXPECT_EQ(At(frame, 1, 1), Grey);
 }
 
 TEST(OverlayNode, MotionPathOnlyOutsideExports) {
@@ -368,6 +332,12 @@ TEST(TransNode, SoundSwitchesAtTheMiddle) {
     EXPECT_EQ(r.B.Calls, std::vector<std::string>{"sound+video"});
     r.Render(9, false);
     EXPECT_EQ(r.B.Calls, std::vector<std::string>{"mute+video"});
+    // Sound only: both clips are asked, the frame is left alone.
+    r.Out = Solid(8, 2, 0x090909);
+    EXPECT_TRUE(r.Render(9, true, false));
+    EXPECT_EQ(r.A.Calls, std::vector<std::string>{"mute"});
+    EXPECT_EQ(r.B.Calls, std::vector<std::string>{"sound"});
+    EXPECT_EQ(Row(r.Out), Columns(0, Black, Grey));
 }
 
 TEST(TransNode, LoneClipKeepsItsSound) {
@@ -403,45 +373,13 @@ TEST(TransNode, FailuresStopTheRender) {
     EXPECT_EQ(Row(none.Out), Columns(0, Black, Grey));
 }
 
-TEST(TransNode, SoundOnlyLeavesTheFrameAlone) {
-    TransRig r;
-    EXPECT_TRUE(r.Render(9, true, false));
-    EXPECT_EQ(r.A.Calls, std::vector<std::string>{"mute"});
-    EXPECT_EQ(r.B.Calls, std::vector<std::string>{"sound"});
-    EXPECT_EQ(Row(r.Out), Columns(0, Black, Grey));
-}
-
-TEST(TransNode, WorkPicturesFollowTheTargetAndAreReused) {
-    TransRig r;
-    r.Render(9);
-    const uint8_t* bits = r.T.FromBitmap.Bits();
-    r.Render(9.5L);
-    EXPECT_EQ(r.T.FromBitmap.Bits(), bits);
-    // A smaller target, as inside a sub-project: the clips are drawn at its size.
+TEST(TransNode, SmallerTargetDrawsTheClipsAtItsSize) {
+    TransRig r; // as inside a sub-project
     r.Out = Solid(4, 4, 0x090909);
     r.Render(9);
     EXPECT_EQ(r.T.FromBitmap.Width(), 4);
-    EXPECT_EQ(r.T.ToBitmap.Height(), 4);
     EXPECT_EQ(Row(r.Out), Columns(2, Red, Green, 4));
     EXPECT_EQ(At(r.Out, 3, 3), Green);
-}
-
-TEST(TransNode, PreviewContextSuppliesPictures) {
-    TransRig r(DimmingId, false, false);
-    TBitmap work = Solid(4, 1, 0x090909);
-    TBitmap picture = Solid(4, 1, 0xC8C8C8);
-    AddOnPreview.WorkBitmap = &work;
-    AddOnPreview.Picture = &picture;
-    {
-        TAddOnPreviewScope scope;
-        EXPECT_TRUE(r.Render(10.5L));
-    }
-    AddOnPreview.WorkBitmap = nullptr;
-    AddOnPreview.Picture = nullptr;
-    // Both sources are the picture: dimmed by Round(0.25 * 2 * 255) = 128 from it.
-    EXPECT_EQ(At(work, 3, 0), (Px{72, 72, 72}));
-    EXPECT_EQ(At(picture, 3, 0), (Px{200, 200, 200}));
-    EXPECT_EQ(Row(r.Out), Columns(0, Black, Grey));
 }
 
 // ---- project file ---------------------------------------------------------------------------
@@ -473,16 +411,6 @@ std::vector<std::vector<Px>> RenderSlide(Proj& p) {
     return rows;
 }
 
-bool BlackFramesDraw() {
-    Proj p;
-    auto* b = static_cast<TBlankNode*>(p.Root->AddNode("b", amLastChild, nkBlank));
-    b->BlankColor = 0x0000FF;
-    p.Refresh();
-    TBitmap frame(1, 1);
-    b->RenderFrame(&frame, false, true, 0);
-    return At(frame, 0, 0) == Red;
-}
-
 } // namespace
 
 TEST(EffectNodeFile, SlideProjectRendersTheSameAfterReload) {
@@ -496,17 +424,9 @@ TEST(EffectNodeFile, SlideProjectRendersTheSameAfterReload) {
     ASSERT_TRUE(b.Root->LoadFromStream(bytes));
     b.Refresh();
     auto* back = static_cast<TTransNode*>(b.Root->GetChild(0)->GetChild(1));
-    EXPECT_EQ(back->GetAddOnID(), HorzSlideId);
-    EXPECT_EQ(back->AddOnName, "Horizontal slide");
     EXPECT_EQ(back->AddOn->ID, instance);
-    EXPECT_EQ(back->GetLength(), 1);
-    EXPECT_EQ(back->GetStartTime(), 1);
     EXPECT_EQ(b.Save(), bytes);
-    EXPECT_EQ(RenderSlide(b), RenderSlide(a));
-
-    if (!BlackFramesDraw())
-        GTEST_SKIP() << "black frames do not paint their colour yet";
-    EXPECT_EQ(RenderSlide(a),
+    EXPECT_EQ(RenderSlide(b),
               (std::vector<std::vector<Px>>{Columns(8, Red, Green), Columns(4, Red, Green),
                                             Columns(0, Red, Green)}));
 }
@@ -530,12 +450,8 @@ TEST(EffectNodeFile, AddOnRecordsRoundTrip) {
     auto* f2 = static_cast<TFilterNode*>(c->GetChild(0));
     auto* o2 = static_cast<TOverlayNode*>(c->GetChild(1));
     auto* bare = static_cast<TFilterNode*>(c->GetChild(2));
-    EXPECT_EQ(f2->GetAddOnID(), BrightnessId);
     EXPECT_EQ(f2->AddOn->ID, f->AddOn->ID);
-    EXPECT_EQ(f2->AddOnName, "Brightness filter");
     EXPECT_EQ(o2->GetOverlay()->Params, o->GetOverlay()->Params);
-    EXPECT_EQ(o2->AddOn->ID, o->AddOn->ID);
-    EXPECT_EQ(o2->ClipRange.InTime, 0.5L);
     EXPECT_EQ(bare->AddOn, nullptr);
     EXPECT_EQ(b.Save(), bytes);
 }

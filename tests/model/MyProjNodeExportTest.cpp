@@ -36,8 +36,10 @@ public:
     }
     TBitmap* GetBitmap() override { return &Bitmap; }
     bool WriteVideoFrame(TVideoFrameInfo& frame) override {
-        if (static_cast<int>(Frames.size()) == FailVideoAt) return false;
-        if (frame.KeyRequest) KeyRequests.push_back(frame.FrameNumber);
+        if (static_cast<int>(Frames.size()) == FailVideoAt)
+            return false;
+        if (frame.KeyRequest)
+            KeyRequests.push_back(frame.FrameNumber);
         const bool key = frame.KeyRequest || (KeyEvery > 0 && frame.FrameNumber % KeyEvery == 0);
         frame.Flags = key ? 0x10 : 0;
         frame.Bitmap = &Bitmap;
@@ -73,8 +75,8 @@ struct Fixture {
         Root->Refresh();
     }
     bool Export(int32_t first, int32_t count) {
-        return Root->ExportMovie(first, count, nullptr,
-                                 [this](TFrameReport& r) { Reports.push_back(r); }, "out.avi");
+        return Root->ExportMovie(
+            first, count, nullptr, [this](TFrameReport& r) { Reports.push_back(r); }, "out.avi");
     }
 };
 
@@ -139,7 +141,8 @@ TEST(MovieExport, AbortEndsWithTrueAndClosesTheFile) {
     bool ok = f.Root->ExportMovie(
         0, 100, nullptr,
         [&f](TFrameReport& r) {
-            if (r.Frame == 3) f.Root->Stop();
+            if (r.Frame == 3)
+                f.Root->Stop();
         },
         "out.avi");
     EXPECT_TRUE(ok);

@@ -21,12 +21,14 @@ public:
     void ProcessMessages() override {
         TFakeUiServices::ProcessMessages();
         AdvanceClock(1);
-        if (Device) Device->Advance(1);
+        if (Device)
+            Device->Advance(1);
         RunPosted();
     }
     void Sleep(int ms) override {
         TFakeUiServices::Sleep(ms);
-        if (Device) Device->Advance(ms);
+        if (Device)
+            Device->Advance(ms);
     }
 };
 
@@ -92,7 +94,8 @@ TEST(RootWaveExport, WritesExactlyTheProjectsLength) {
     ASSERT_EQ(bytes.size(), 44u + 176400u);
     EXPECT_EQ(Le32(bytes, 40), 176400u);
     EXPECT_EQ(Le32(bytes, 24), 22050u);
-    for (size_t i = 44; i < bytes.size(); ++i) ASSERT_EQ(bytes[i], 0) << i;
+    for (size_t i = 44; i < bytes.size(); ++i)
+        ASSERT_EQ(bytes[i], 0) << i;
     ASSERT_FALSE(texts.empty());
     EXPECT_EQ(texts[1], "Progress: 36% (Press Escape to stop)"); // eleven of 30 frames at i = 10
     EXPECT_EQ(status, "Ready");
@@ -113,7 +116,8 @@ TEST(RootWaveExport, EightBitSilenceAndRefusals) {
     // Odd-sized data is followed by one pad byte that the data size leaves out.
     ASSERT_EQ(bytes.size(), 44u + 11025u + 1u);
     EXPECT_EQ(Le32(bytes, 40), 11025u);
-    for (size_t i = 44; i < 44 + 11025; ++i) ASSERT_EQ(bytes[i], 0x80) << i;
+    for (size_t i = 44; i < 44 + 11025; ++i)
+        ASSERT_EQ(bytes[i], 0x80) << i;
     EXPECT_FALSE(f.Root->ExportWave(false, 0, nullptr, name, 0));
     f.Root->FrameRate = 0;
     EXPECT_FALSE(f.Root->ExportWave(false, 0, nullptr, name, 10));
@@ -140,8 +144,8 @@ TEST(RootPlayback, FrameByFrameDrawsTheStartFrameFirst) {
     TBitmap view(32, 24);
     std::vector<int32_t> frames;
     TPictureControl image{&view, nullptr, nullptr};
-    ASSERT_TRUE(f.Root->Play(10, 20, false,
-                             [&frames](TFrameReport& r) { frames.push_back(r.Frame); }, image));
+    ASSERT_TRUE(f.Root->Play(
+        10, 20, false, [&frames](TFrameReport& r) { frames.push_back(r.Frame); }, image));
     // Each frame is reported once drawn, from the start frame on; the final report names the end.
     ASSERT_EQ(frames.size(), 12u);
     EXPECT_EQ(frames.front(), 10);
@@ -162,8 +166,8 @@ TEST(RootPlayback, RealTimeEndsAtTheLastFrameWithSound) {
     f.Ui.Device = device;
     std::vector<TFrameReport> reports;
     TPictureControl image{};
-    ASSERT_TRUE(f.Root->Play(0, 0, true, [&reports](TFrameReport& r) { reports.push_back(r); },
-                             image));
+    ASSERT_TRUE(f.Root->Play(
+        0, 0, true, [&reports](TFrameReport& r) { reports.push_back(r); }, image));
     ASSERT_FALSE(reports.empty());
     EXPECT_EQ(reports.back().Frame, f.Root->GetFrameCount());
     EXPECT_TRUE(reports.back().RealTime);
@@ -178,11 +182,13 @@ TEST(RootPlayback, StopEndsTheRun) {
     f.Root->SoundInPlayback = false;
     int reports = 0;
     TPictureControl image{};
-    ASSERT_TRUE(f.Root->Play(0, 0, false,
-                             [&](TFrameReport&) {
-                                 if (++reports == 3) f.Root->Stop();
-                             },
-                             image));
+    ASSERT_TRUE(f.Root->Play(
+        0, 0, false,
+        [&](TFrameReport&) {
+            if (++reports == 3)
+                f.Root->Stop();
+        },
+        image));
     EXPECT_EQ(reports, 3); // no final report after a stop
 }
 
@@ -237,8 +243,8 @@ TEST(RootPlayback, RealTimeDropsFramesWhenTheClockRunsAhead) {
     root.Refresh();
     std::vector<int32_t> frames;
     TPictureControl image{};
-    ASSERT_TRUE(root.Play(0, 0, true, [&frames](TFrameReport& r) { frames.push_back(r.Frame); },
-                          image));
+    ASSERT_TRUE(root.Play(
+        0, 0, true, [&frames](TFrameReport& r) { frames.push_back(r.Frame); }, image));
     ASSERT_GE(frames.size(), 3u);
     EXPECT_LT(frames.size(), 30u); // far fewer than the 60 frames of the project
     EXPECT_GT(frames[1] - frames[0], 1);

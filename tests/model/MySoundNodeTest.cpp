@@ -124,7 +124,6 @@ TEST(SoundNodeWave, BlocksOf1470FramesAtFifteenFramesPerSecond) {
     // The last block is padded with silence.
     for (uint32_t i = frames; i < 1470 * 4; ++i)
         ASSERT_EQ(S16(all, i), 0) << i;
-    EXPECT_EQ(p.Blocks[0].SourceId, AbsoluteItemIndex(n->Item));
     EXPECT_EQ(p.Blocks[0].SourceId, 2); // after the root and its video track
 }
 
@@ -211,7 +210,6 @@ TEST(SoundNodeWave, RefusesEightKilohertzAndDamagedFiles) {
     ASSERT_EQ(p.Ui.Messages.size(), 1u);
     EXPECT_EQ(p.Ui.Messages[0].rfind("Can not open " + badName, 0), 0u);
     EXPECT_EQ(n->FileName, good);
-    EXPECT_EQ(n->SourceType, stWave);
     EXPECT_EQ(n->GetSourceLength(), 1);
     // 8 kHz: refused with the node left without a file.
     n->SetFileName(p.Wav("speech.wav", 8000, 1, 16, 8000));
@@ -244,45 +242,12 @@ TEST(SoundNodeWave, InformationText) {
     EXPECT_TRUE(n->HasAudio());
 }
 
-TEST(SoundNodeWave, RateAndDurationRules) {
+TEST(SoundNodeWave, OutsideTheTreeThereIsNoDuration) {
     TSoundProject p;
-    TSoundNode* n = p.Add();
-    EXPECT_EQ(n->GetFPS(), 1);
-    n->SetFileName(p.Wav("s.wav", 22050, 1, 16, 22050));
-    p.Root->FrameRate = 25;
-    EXPECT_EQ(n->GetFPS(), 25);
-    n->SourceType = 7;
-    try {
-        n->GetFPS();
-        FAIL() << "no exception";
-    } catch (const Exception& e) {
-        EXPECT_EQ(e.GetMessage(), "TSoundNode.GetFPS Type unknown");
-    }
-    n->SourceType = stWave;
-    // An audio object outside the tree has no duration.
     TSoundNode lone(p.Root.get(), "Lone", nullptr);
-    lone.SetFileName(n->FileName);
+    lone.SetFileName(p.Wav("s.wav", 22050, 1, 16, 22050));
     EXPECT_EQ(lone.GetDuration(), 0);
     EXPECT_EQ(lone.GetSourceLength(), 1);
-}
-
-TEST(SoundNodeWave, FileNameSurvivesTheProjectFile) {
-    TSoundProject p;
-    TSoundNode* n = p.Add();
-    const std::string name = p.Wav("s.wav", 22050, 2, 16, 22050);
-    n->SetFileName(name);
-    n->Offset = 0.5L;
-    std::vector<uint8_t> bytes;
-    p.Root->SaveToStream(bytes);
-    TMemTree tree;
-    TProjectNode other("Project", tree.AddRoot("Project"));
-    ASSERT_TRUE(other.LoadFromStream(bytes));
-    auto* m = dynamic_cast<TSoundNode*>(other.GetChild(1));
-    ASSERT_TRUE(m);
-    EXPECT_EQ(m->SourceType, stWave);
-    EXPECT_EQ(m->FileName, name);
-    EXPECT_EQ(m->Offset, 0.5L);
-    EXPECT_TRUE(m->BalanceCurve->GetEnabled());
 }
 
 // ---- Movie sources ------------------------------------------------------------------------------

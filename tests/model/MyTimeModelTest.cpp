@@ -2,6 +2,8 @@
 // end of the clip before it and the start of the clip after it.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "MyBlankNode.h"
 #include "MyEffectNodes.h"
 #include "MyProjNode.h"
@@ -22,9 +24,11 @@ struct Track {
         size_t i = 0;
         while (i < layout.size()) {
             char c = layout[i++];
-            if (c == ' ') continue;
+            if (c == ' ')
+                continue;
             Extended len = 0;
-            while (i < layout.size() && layout[i] != ' ') len = len * 10 + (layout[i++] - '0');
+            while (i < layout.size() && layout[i] != ' ')
+                len = len * 10 + (layout[i++] - '0');
             TTreeNodeData* n =
                 Queue->AddNode(std::string(1, c), amLastChild, c == 'T' ? nkTransition : nkBlank);
             n->AutoDuration = false;
@@ -42,56 +46,34 @@ struct Track {
 
 } // namespace
 
-TEST(TrackLayout, TwoClipsWithTransition) {
-    Track t("A5 T2 B3");
-    EXPECT_EQ(t.Start(0), 0);
-    EXPECT_EQ(t.End(0), 5);
-    EXPECT_EQ(t.Start(1), 3);
-    EXPECT_EQ(t.End(1), 5);
-    EXPECT_EQ(t.Start(2), 3);
-    EXPECT_EQ(t.End(2), 6);
-    EXPECT_EQ(t.Duration(), 6);
-    EXPECT_EQ(t.Root->GetDuration(), 6);
-}
-
-TEST(TrackLayout, ClipAfterTransitionedPairLeavesNoGap) {
-    Track t("A5 T2 B3 C4");
-    EXPECT_EQ(t.Start(3), 6);
-    EXPECT_EQ(t.End(3), 10);
-    EXPECT_EQ(t.Duration(), 10);
-}
-
-TEST(TrackLayout, TwoTransitions) {
-    Track t("A5 T2 B3 T1 C4");
-    EXPECT_EQ(t.Start(3), 5);
-    EXPECT_EQ(t.End(3), 6);
-    EXPECT_EQ(t.Start(4), 5);
-    EXPECT_EQ(t.End(4), 9);
-    EXPECT_EQ(t.Duration(), 9);
-}
-
-TEST(TrackLayout, OneSidedTransitionsAddNoTime) {
-    Track first("T2 B3");
-    EXPECT_EQ(first.Start(0), 0);
-    EXPECT_EQ(first.End(0), 2);
-    EXPECT_EQ(first.Start(1), 0);
-    EXPECT_EQ(first.Duration(), 3);
-    Track last("A5 T2");
-    EXPECT_EQ(last.Start(1), 3);
-    EXPECT_EQ(last.End(1), 5);
-    EXPECT_EQ(last.Duration(), 5);
-}
-
-TEST(TrackLayout, TransitionLongerThanClipIsUnlinked) {
-    Track t("A1 T2 B3");
-    auto* tr = static_cast<TTransNode*>(t.Items[1]);
-    EXPECT_EQ(tr->PrevClip, nullptr);
-    EXPECT_EQ(tr->NextClip, nullptr);
-    EXPECT_EQ(tr->GetDuration(), 0);
-    EXPECT_EQ(t.End(0), 1);
-    EXPECT_EQ(t.Start(2), 1);
-    EXPECT_EQ(t.End(2), 4);
-    EXPECT_EQ(t.Duration(), 4);
+// Overlap model: a transition covers the end of the clip before it and the start of the one
+// after; nothing is left as a gap and the track ends where its content ends.
+TEST(TrackLayout, StartsEndsAndTrackDuration) {
+    const struct {
+        const char* Layout;
+        std::vector<std::pair<Extended, Extended>> Spans; // start, end of each item
+        Extended Duration;
+    } rows[] = {
+        {"A5 T2 B3", {{0, 5}, {3, 5}, {3, 6}}, 6},
+        {"A5 T2 B3 C4", {{0, 5}, {3, 5}, {3, 6}, {6, 10}}, 10},
+        {"A5 T2 B3 T1 C4", {{0, 5}, {3, 5}, {3, 6}, {5, 6}, {5, 9}}, 9},
+        {"T2 B3", {{0, 2}, {0, 3}}, 3},
+        {"A5 T2", {{0, 5}, {3, 5}}, 5},
+        // Longer than the clip before it: unlinked and of no length.
+        {"A1 T2 B3", {{0, 1}, {1, 1}, {1, 4}}, 4},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.Layout);
+        Track t(r.Layout);
+        for (size_t i = 0; i < r.Spans.size(); ++i) {
+            EXPECT_EQ(t.Start(int(i)), r.Spans[i].first) << i;
+            EXPECT_EQ(t.End(int(i)), r.Spans[i].second) << i;
+        }
+        EXPECT_EQ(t.Duration(), r.Duration);
+        EXPECT_EQ(t.Root->GetDuration(), r.Duration);
+    }
+    Track unlinked("A1 T2 B3");
+    EXPECT_EQ(static_cast<TTransNode*>(unlinked.Items[1])->PrevClip, nullptr);
 }
 
 TEST(TrackLayout, DisabledTransitionStaysUnlinked) {

