@@ -6,20 +6,6 @@
 #include "MyCommonParams.h"
 #include "MyTreeNode.h"
 
-namespace {
-
-// Leading and trailing characters up to the blank, as file name fields are trimmed everywhere.
-std::string TrimName(const std::string& s) {
-    size_t b = 0, e = s.size();
-    while (b < e && static_cast<unsigned char>(s[b]) <= ' ')
-        ++b;
-    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ')
-        --e;
-    return s.substr(b, e - b);
-}
-
-} // namespace
-
 TLocalMovieInterface::TLocalMovieInterface(TCustomExtern* owner, IUiServices* ui)
     : Owner(owner), Reader(std::make_unique<TAviReader>(ui)) {}
 
@@ -58,7 +44,7 @@ Extended TLocalMovieInterface::GetDuration() const {
 }
 
 bool TLocalMovieInterface::Open(const std::string& fileName) {
-    return Reader->Open(TrimName(fileName));
+    return Reader->Open(TrimText(fileName));
 }
 
 void TLocalMovieInterface::Close() {

@@ -243,6 +243,8 @@ private:
 
     // Joins and frees the kept wave-output threads that have ended.
     void FreeEndedThreads();
+    // The encoded format of the export for the audio mode; says so when the codec has none.
+    bool SuggestExportFormat(TAudioFormat& exportFormat);
     void StopStreamer();
     // Blocks handed to the running wave-output thread so far.
     int64_t StreamedBlocks = 0;

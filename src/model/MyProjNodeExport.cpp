@@ -31,19 +31,11 @@ bool TProjectNode::ExportMovie(int32_t first, int32_t count, const TExportFrameC
     const TAudioFormat kept = AudioFormat;
     TAudioFormat exportFormat = AudioFormat;
     if (AudioMode != 1) {
+        if (!SuggestExportFormat(exportFormat)) return false;
         TAudioCodec& codec = GetAudioCodec();
-        std::string name;
-        codec.GetCodecName(static_cast<uint32_t>(AudioMode), name);
-        if (!codec.SuggestFormat(static_cast<uint32_t>(AudioMode), AudioFormat, exportFormat)) {
-            Ui->ShowMessage("Can not access codec " + name + ". This may be caused by \n" +
-                                "switching between different output formats or codec is not "
-                                "supported.\n" +
-                                "Closing and reopen the application may help.\n" +
-                                "Sorry for the inconvenience.",
-                            TMsgKind::Error);
-            return false;
-        }
         if (!codec.OpenStream(AudioFormat, exportFormat)) {
+            std::string name;
+            codec.GetCodecName(static_cast<uint32_t>(AudioMode), name);
             Ui->ShowMessage("Export audio format " + name +
                                 " is locked exclusively to run on particular application",
                             TMsgKind::Error);

@@ -45,6 +45,21 @@ TAudioCodec& TProjectNode::GetAudioCodec() {
     return *AudioCodec;
 }
 
+bool TProjectNode::SuggestExportFormat(TAudioFormat& exportFormat) {
+    TAudioCodec& codec = GetAudioCodec();
+    if (codec.SuggestFormat(static_cast<uint32_t>(AudioMode), AudioFormat, exportFormat))
+        return true;
+    std::string name;
+    codec.GetCodecName(static_cast<uint32_t>(AudioMode), name);
+    Ui->ShowMessage("Can not access codec " + name + ". This may be caused by \n" +
+                        "switching between different output formats or codec is not "
+                        "supported.\n" +
+                        "Closing and reopen the application may help.\n" +
+                        "Sorry for the inconvenience.",
+                    TMsgKind::Error);
+    return false;
+}
+
 bool TProjectNode::SendAudio(bool final, const uint8_t* data, size_t size) {
     switch (Target) {
     case tgPreview: {
@@ -139,19 +154,8 @@ bool TProjectNode::ExportWave(bool raw, int32_t first,
         // Encoded sound is made from CD-quality PCM; the nodes deliver that format from the
         // start, so they are opened only once it is set.
         MakePcmFormat(AudioFormat, 44100, 2, 16);
-        TAudioCodec& codec = GetAudioCodec();
-        if (!codec.SuggestFormat(static_cast<uint32_t>(AudioMode), AudioFormat, exportFormat)) {
-            std::string name;
-            codec.GetCodecName(static_cast<uint32_t>(AudioMode), name);
-            Ui->ShowMessage("Can not access codec " + name + ". This may be caused by \n" +
-                                "switching between different output formats or codec is not "
-                                "supported.\n" +
-                                "Closing and reopen the application may help.\n" +
-                                "Sorry for the inconvenience.",
-                            TMsgKind::Error);
-            return false;
-        }
-        if (!codec.OpenStream(AudioFormat, exportFormat)) return false;
+        if (!SuggestExportFormat(exportFormat)) return false;
+        if (!GetAudioCodec().OpenStream(AudioFormat, exportFormat)) return false;
         CodecOpen = true;
     }
     OpenForRender(first);

@@ -988,6 +988,15 @@ void TMainForm::sbSaveProj1Click() {
         SaveProjectAs();
 }
 
+namespace {
+// Editing stays off for one command and comes back however the command ends.
+struct TEditingOff {
+    explicit TEditingOff(TMainForm& form) : Form(form) { Form.EnableEditing(false); }
+    ~TEditingOff() { Form.EnableEditing(true); }
+    TMainForm& Form;
+};
+} // namespace
+
 std::optional<std::string> TMainForm::AskWaveFile(const std::string& title, bool& raw) {
     const std::string start = Settings ? Settings->ReadString("Recents", "WaveFile", "") : "";
     const std::optional<std::string> name = Ui->SaveFileDialog(
@@ -1002,11 +1011,7 @@ void TMainForm::WriteWAV1Click() {
     bool raw = false;
     const std::optional<std::string> name = AskWaveFile("Export audio", raw);
     if (!name) return;
-    EnableEditing(false);
-    struct Finally {
-        TMainForm& F;
-        ~Finally() { F.EnableEditing(true); }
-    } finally{*this};
+    TEditingOff editing(*this);
     TStatusPanel panel{[this] { return StatusPanels[2]->text().toStdString(); },
                        [this](const std::string& s) {
                            StatusPanels[2]->setText(QString::fromStdString(s));
@@ -1026,11 +1031,7 @@ void TMainForm::Extractaudio1Click() {
     bool raw = false;
     const std::optional<std::string> name = AskWaveFile("Extract audio", raw);
     if (!name) return;
-    EnableEditing(false);
-    struct Finally {
-        TMainForm& F;
-        ~Finally() { F.EnableEditing(true); }
-    } finally{*this};
+    TEditingOff editing(*this);
     if (movie->ExtractAudio(raw, *name, *Ui)) {
         if (Ui->Ask("File " + *name + " is ready. Play the result?", TMsgButtons::YesNo,
                     TMsgKind::Confirmation) == TMsgResult::Yes)
