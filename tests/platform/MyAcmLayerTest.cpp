@@ -1,5 +1,7 @@
 #include "MyAcmLayer.h"
 
+#include "MyCommonParams.h"
+
 #include <cmath>
 #include <cstring>
 #include <map>
@@ -20,11 +22,10 @@ using Bytes = std::vector<uint8_t>;
 void Put16(Bytes& b, size_t at, uint16_t v) {
     std::memcpy(&b[at], &v, 2);
 }
-uint16_t Get16(const Bytes& b, size_t at) {
-    return uint16_t(b[at] | b[at + 1] << 8);
-}
-uint32_t Get32(const Bytes& b, size_t at) {
-    return Get16(b, at) | uint32_t(Get16(b, at + 2)) << 16;
+uint32_t Get(const Bytes& b, size_t at, size_t n) {
+    uint32_t v = 0;
+    std::memcpy(&v, &b[at], n);
+    return v;
 }
 
 // Bytes written as hex digits; spaces only separate the fields.
@@ -38,15 +39,10 @@ Bytes Hex(const std::string& s) {
 
 // A 128-byte format block holding a PCM header.
 Bytes Pcm(uint32_t rate, uint16_t channels, uint16_t bits) {
-    Bytes b(128, 0);
     const uint16_t align = uint16_t(channels * bits / 8);
-    const uint32_t avg = rate * align;
-    Put16(b, 0, 1);
-    Put16(b, 2, channels);
-    std::memcpy(&b[4], &rate, 4);
-    std::memcpy(&b[8], &avg, 4);
-    Put16(b, 12, align);
-    Put16(b, 14, bits);
+    const TWaveFormatEx w{1, channels, rate, rate * align, align, bits, 0};
+    Bytes b(128, 0);
+    std::memcpy(b.data(), &w, 18);
     return b;
 }
 
@@ -62,7 +58,7 @@ Bytes Suggest(uint16_t tag, const Bytes& src, TAcmResult* result = nullptr) {
 
 // The header and extra bytes of a format block.
 Bytes Header(const Bytes& block) {
-    return Bytes(block.begin(), block.begin() + 18 + Get16(block, 16));
+    return Bytes(block.begin(), block.begin() + 18 + Get(block, 16, 2));
 }
 
 TAcmStreamPtr Open(const Bytes& src, const Bytes& dst) {
@@ -75,8 +71,9 @@ TAcmStreamPtr Open(const Bytes& src, const Bytes& dst) {
 // bytes written and, in *used, the source bytes taken.
 Bytes Convert(TAcmStream& s, const uint8_t* src, size_t n, uint32_t flags, uint32_t* used = nullptr,
               uint32_t room = 0) {
-    if (room == 0)
+    if (room == 0) {
         EXPECT_EQ(AcmStreamSize(s, uint32_t(n), room), TAcmResult::Ok);
+    }
     Bytes out(room);
     TAcmStreamHeader h{src, uint32_t(n), 0, out.data(), room, 0, false};
     EXPECT_EQ(AcmStreamPrepareHeader(s, h), TAcmResult::Ok);
@@ -127,14 +124,8 @@ Bytes MuxerFmtChunk(uint16_t tag, uint32_t rate, uint16_t channels, int64_t bitR
         Bytes file(buf, buf + n);
         av_free(buf);
         avformat_free_context(o);
-        for (size_t i = 12; i + 8 <= file.size();) {
-            const uint32_t size = Get32(file, i + 4);
-            if (std::memcmp(&file[i], "fmt ", 4) == 0) {
-                chunk.assign(file.begin() + long(i) + 8, file.begin() + long(i) + 8 + size);
-                break;
-            }
-            i += 8 + size + (size & 1);
-        }
+        if (file.size() >= 20 && std::memcmp(&file[12], "fmt ", 4) == 0)
+            chunk.assign(file.begin() + 20, file.begin() + 20 + Get(file, 16, 4));
     }
     avcodec_free_context(&c);
     return chunk;
@@ -161,54 +152,44 @@ bool HasEncoder(uint16_t tag) {
 // ---- Catalogue ------------------------------------------------------------------------------
 
 TEST(AcmCatalogue, CodecsWithPcmFirstNeutralNamesAndTheConverterLast) {
-    struct TDriver {
-        uint32_t Support;
-        TAcmDriverDetails Details;
-        std::vector<TAcmFormatTagDetails> Tags;
-    };
-    std::vector<TDriver> drivers;
+    std::vector<uint32_t> supports;
+    std::map<uint32_t, bool> canEncode;
     AcmDriverEnum([&](TAcmDriverId id, uint32_t support) {
-        TDriver d{support, {}, {}};
-        EXPECT_EQ(AcmDriverDetails(id, d.Details), TAcmResult::Ok);
+        supports.push_back(support);
+        TAcmDriverDetails d;
+        EXPECT_EQ(AcmDriverDetails(id, d), TAcmResult::Ok);
+        std::string all = d.ShortName + "|" + d.LongName + "|" + d.Features + "|" + d.Copyright;
         TAcmDriverHandle h = 0;
         EXPECT_EQ(AcmDriverOpen(id, h), TAcmResult::Ok);
-        for (uint32_t i = 0; i < d.Details.FormatTagCount; ++i) {
-            EXPECT_EQ(AcmFormatTagDetails(h, i, d.Tags.emplace_back()), TAcmResult::Ok);
-        }
-        EXPECT_EQ(AcmDriverClose(h), TAcmResult::Ok);
-        drivers.push_back(d);
-        return true;
-    });
-    ASSERT_GE(drivers.size(), 3u);
-    EXPECT_EQ(drivers.back().Support, AcmDriverSupportConverter);
-    std::map<uint32_t, bool> canEncode;
-    for (size_t i = 0; i < drivers.size(); ++i) {
-        const TDriver& d = drivers[i];
-        if (i + 1 < drivers.size()) {
-            EXPECT_EQ(d.Support, AcmDriverSupportCodec);
-            ASSERT_FALSE(d.Tags.empty());
-            EXPECT_EQ(d.Tags[0].FormatTag, 1u);
-            EXPECT_EQ(d.Tags[0].FormatSize, 16u);
-        }
-        std::string all = d.Details.ShortName + "|" + d.Details.LongName + "|" +
-                          d.Details.Features + "|" + d.Details.Copyright;
-        for (const auto& t : d.Tags) {
+        EXPECT_GT(d.FormatTagCount, 0u);
+        for (uint32_t i = 0; i < d.FormatTagCount; ++i) {
+            TAcmFormatTagDetails t;
+            EXPECT_EQ(AcmFormatTagDetails(h, i, t), TAcmResult::Ok);
             all += "|" + t.Name;
             EXPECT_LT(t.Name.size(), 48u);
             canEncode[t.FormatTag] = canEncode[t.FormatTag] || t.CanEncode;
-            // The largest block of each tag fits its extra bytes.
-            const std::map<uint32_t, uint32_t> extra = {
-                {0x02, 32}, {0x11, 2}, {0x31, 2}, {0x50, 22}, {0x55, t.CanEncode ? 12 : 0}};
-            if (extra.count(t.FormatTag) && extra.at(t.FormatTag)) {
-                EXPECT_EQ(t.FormatSize, 18u + extra.at(t.FormatTag)) << t.FormatTag;
+            // PCM first at 16 bytes; the largest block of a codec's tag fits its extra bytes.
+            const std::map<uint32_t, uint32_t> size = {{0x01, 16}, {0x02, 50}, {0x11, 20},
+                                                       {0x31, 20}, {0x50, 40}, {0x55, 30}};
+            if (i == 0 && support == AcmDriverSupportCodec) {
+                EXPECT_EQ(t.FormatTag, 1u);
+            }
+            if (size.count(t.FormatTag) && (t.FormatTag != 0x55 || t.CanEncode)) {
+                EXPECT_EQ(t.FormatSize, size.at(t.FormatTag)) << t.FormatTag;
             }
         }
+        EXPECT_EQ(AcmDriverClose(h), TAcmResult::Ok);
         for (char& c : all)
             c = char(std::tolower(uint8_t(c)));
         for (const char* v : {"microsoft", "fraunhofer", "dolby", "sony", "windows", "apple",
                               "intel", "creative", "yamaha"})
             EXPECT_EQ(all.find(v), std::string::npos) << all;
-    }
+        return true;
+    });
+    ASSERT_GE(supports.size(), 3u);
+    EXPECT_EQ(supports.back(), AcmDriverSupportConverter);
+    supports.pop_back();
+    EXPECT_EQ(supports, std::vector<uint32_t>(supports.size(), AcmDriverSupportCodec));
     for (uint32_t want : {0x02u, 0x06u, 0x07u, 0x11u, 0x31u, 0x50u, 0x55u, 0x161u, 0x2000u})
         EXPECT_TRUE(canEncode.count(want)) << want;
     // Tags mapped only for decoding are there too, never offered for encoding.
@@ -245,7 +226,7 @@ TEST(AcmFormat, SuggestionsMatchTheWavMuxerByteForByte) {
                      << std::hex << c.Tag << std::dec << " " << c.Rate << " " << c.Channels);
         const Bytes ours = Suggest(c.Tag, Pcm(c.Rate, c.Channels, 16));
         ASSERT_FALSE(ours.empty());
-        const Bytes muxer = MuxerFmtChunk(c.Tag, c.Rate, c.Channels, int64_t(Get32(ours, 8)) * 8);
+        const Bytes muxer = MuxerFmtChunk(c.Tag, c.Rate, c.Channels, int64_t(Get(ours, 8, 4)) * 8);
         ASSERT_FALSE(muxer.empty());
         EXPECT_EQ(Header(ours), muxer);
     }
