@@ -16,11 +16,12 @@ extern "C" {
 
 namespace {
 
-// Colours as GetPixel gives them (0x00BBGGRR) for a picture of w x h.
-using TPicture = std::vector<std::vector<uint32_t>>;
+using Bytes = std::vector<uint8_t>;
+using TRow = std::vector<uint32_t>;
+using TPicture = std::vector<TRow>; // colours as GetPixel gives them (0x00BBGGRR)
 
 TPicture Read(const TBitmap& b) {
-    TPicture p(size_t(b.Height()), std::vector<uint32_t>(size_t(b.Width())));
+    TPicture p(size_t(b.Height()), TRow(size_t(b.Width())));
     for (int y = 0; y < b.Height(); ++y)
         for (int x = 0; x < b.Width(); ++x)
             p[size_t(y)][size_t(x)] = b.Canvas().GetPixel(x, y);
@@ -38,15 +39,12 @@ TDibFormat Format(int32_t w, int32_t h, uint16_t bits, uint32_t compression = DI
     return f;
 }
 
-// A colour table entry (blue, green, red, 0) for 0x00BBGGRR.
-void PutEntry(std::vector<uint8_t>& table, size_t i, uint32_t c) {
-    table[i * 4] = uint8_t(c >> 16);
-    table[i * 4 + 1] = uint8_t(c >> 8);
-    table[i * 4 + 2] = uint8_t(c);
+bool Draw(TDibDraw& d, const TDibFormat& f, const Bytes& colors, const Bytes& bits, TBitmap& b) {
+    return d.Draw(f, colors.data(), colors.size(), bits.data(), bits.size(), b);
 }
 
-std::vector<uint8_t> Le32s(std::initializer_list<uint32_t> values) {
-    std::vector<uint8_t> out;
+Bytes Le32s(std::initializer_list<uint32_t> values) {
+    Bytes out;
     for (uint32_t v : values)
         out.insert(out.end(), {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)});
     return out;
@@ -59,9 +57,8 @@ TEST(DibDraw, RowAndImageSizes) {
     EXPECT_EQ(DibRowBytes(Format(5, 2, 1)), 4);
     EXPECT_EQ(DibRowBytes(Format(9, 2, 4)), 8);
     EXPECT_EQ(DibImageBytes(Format(3, -2, 16)), 16);
-    EXPECT_EQ(DibRowBytes(Format(3, 2, 15)), -1);
-    EXPECT_EQ(DibRowBytes(Format(0, 2, 24)), -1);
-    EXPECT_EQ(DibRowBytes(Format(3, 0, 24)), -1);
+    for (TDibFormat bad : {Format(3, 2, 15), Format(0, 2, 24), Format(3, 0, 24)})
+        EXPECT_EQ(DibRowBytes(bad), -1);
     EXPECT_EQ(DibImageBytes(Format(0x7FFFFFFF, 0x7FFFFFFF, 32)), -1);
     EXPECT_EQ(DibImageBytes(Format(0x7FFFFFFF, 1, 32)), -1);
 }
@@ -69,24 +66,18 @@ TEST(DibDraw, RowAndImageSizes) {
 TEST(DibDraw, ColourTablesOfOneFourAndEightBits) {
     // Five pixels a row (so 1- and 4-bit rows end inside a byte), two rows, bottom row first.
     const uint32_t colours[4] = {0x0000FF, 0x00FF00, 0xFF0000, 0x808080};
-    std::vector<uint8_t> table(256 * 4);
+    Bytes table(256 * 4);
     for (size_t i = 0; i < 4; ++i)
-        PutEntry(table, i, colours[i]);
+        for (size_t k = 0; k < 3; ++k)
+            table[i * 4 + k] = uint8_t(colours[i] >> (16 - 8 * k)); // blue, green, red, 0
     const int top[5] = {1, 0, 1, 1, 0}, bottom[5] = {0, 0, 0, 1, 1};
-
-    // 1 bit: row bytes 10110000, 00011000, each padded to 4 bytes.
-    const std::vector<uint8_t> bits1 = {0x18, 0, 0, 0, 0xB0, 0, 0, 0};
-    // 4 bits: nibbles high first.
-    const std::vector<uint8_t> bits4 = {0x00, 0x01, 0x10, 0, 0x10, 0x11, 0x00, 0};
-    const std::vector<uint8_t> bits8 = {0, 0, 0, 1, 1, 0, 0, 0, 1, 0, 1, 1, 0, 0, 0, 0};
-    const std::pair<uint16_t, const std::vector<uint8_t>*> cases[] = {
-        {1, &bits1}, {4, &bits4}, {8, &bits8}};
-    for (const auto& [depth, bits] : cases) {
+    // 1 bit: row bytes 10110000, 00011000, each padded to 4 bytes; 4 bits: high nibble first.
+    for (auto [depth, bits] : {std::pair{1, Bytes{0x18, 0, 0, 0, 0xB0, 0, 0, 0}},
+                               {4, Bytes{0x00, 0x01, 0x10, 0, 0x10, 0x11, 0x00, 0}},
+                               {8, Bytes{0, 0, 0, 1, 1, 0, 0, 0, 1, 0, 1, 1, 0, 0, 0, 0}}}) {
         TDibDraw draw;
         TBitmap b(5, 2);
-        ASSERT_TRUE(draw.Draw(Format(5, 2, depth), table.data(), table.size(), bits->data(),
-                              bits->size(), b))
-            << depth;
+        ASSERT_TRUE(Draw(draw, Format(5, 2, uint16_t(depth)), table, bits, b)) << depth;
         for (int x = 0; x < 5; ++x) {
             EXPECT_EQ(b.Canvas().GetPixel(x, 0), colours[top[x]]) << depth << " top " << x;
             EXPECT_EQ(b.Canvas().GetPixel(x, 1), colours[bottom[x]]) << depth << " bottom " << x;
@@ -97,76 +88,66 @@ TEST(DibDraw, ColourTablesOfOneFourAndEightBits) {
     // three entries given for eight bits says three.
     TDibDraw draw;
     TBitmap b(4, 1);
-    const std::vector<uint8_t> idx = {0, 1, 2, 3};
-    ASSERT_TRUE(draw.Draw(Format(4, 1, 8, DIB_RGB, 2), table.data(), table.size(), idx.data(),
-                          idx.size(), b));
-    EXPECT_EQ(Read(b)[0], (std::vector<uint32_t>{colours[0], colours[1], 0, 0}));
-    ASSERT_TRUE(draw.Draw(Format(4, 1, 8), table.data(), 12, idx.data(), idx.size(), b));
-    EXPECT_EQ(Read(b)[0], (std::vector<uint32_t>{colours[0], colours[1], colours[2], 0}));
+    const Bytes idx = {0, 1, 2, 3};
+    ASSERT_TRUE(Draw(draw, Format(4, 1, 8, DIB_RGB, 2), table, idx, b));
+    EXPECT_EQ(Read(b)[0], (TRow{colours[0], colours[1], 0, 0}));
+    ASSERT_TRUE(Draw(draw, Format(4, 1, 8), Bytes(table.begin(), table.begin() + 12), idx, b));
+    EXPECT_EQ(Read(b)[0], (TRow{colours[0], colours[1], colours[2], 0}));
 }
 
 TEST(DibDraw, SixteenBitsWidenToFullScale) {
     TDibDraw draw;
     TBitmap b(3, 1);
-    // 5-5-5: red full, green 16 (-> 132), blue 1 (-> 8).
-    const std::vector<uint8_t> px555 = {0x01, 0x7E, 0xFF, 0x7F, 0x00, 0x00, 0, 0};
-    ASSERT_TRUE(draw.Draw(Format(3, 1, 16), nullptr, 0, px555.data(), px555.size(), b));
-    EXPECT_EQ(b.Canvas().GetPixel(0, 0), 0x0884FFu);
-    EXPECT_EQ(b.Canvas().GetPixel(1, 0), 0xFFFFFFu);
-    EXPECT_EQ(b.Canvas().GetPixel(2, 0), 0x000000u);
-    // The same masks given as bit fields.
-    const auto masks555 = Le32s({0x7C00, 0x03E0, 0x001F});
-    ASSERT_TRUE(draw.Draw(Format(3, 1, 16, DIB_BITFIELDS), masks555.data(), masks555.size(),
-                          px555.data(), px555.size(), b));
+    // 5-5-5: red full, green 16 (-> 132), blue 1 (-> 8); the same again with its masks given.
+    const Bytes px555 = {0x01, 0x7E, 0xFF, 0x7F, 0x00, 0x00, 0, 0};
+    ASSERT_TRUE(Draw(draw, Format(3, 1, 16), {}, px555, b));
+    EXPECT_EQ(Read(b)[0], (TRow{0x0884FF, 0xFFFFFF, 0}));
+    const Bytes masks555 = Le32s({0x7C00, 0x03E0, 0x001F});
+    ASSERT_TRUE(Draw(draw, Format(3, 1, 16, DIB_BITFIELDS), masks555, px555, b));
     EXPECT_EQ(b.Canvas().GetPixel(0, 0), 0x0884FFu);
 
     // 5-6-5: green 63 -> 255, 32 -> 130.
-    const auto masks565 = Le32s({0xF800, 0x07E0, 0x001F});
-    const std::vector<uint8_t> px565 = {0xE0, 0x07, 0x00, 0x04, 0x1F, 0xF8, 0, 0};
-    ASSERT_TRUE(draw.Draw(Format(3, 1, 16, DIB_BITFIELDS), masks565.data(), masks565.size(),
-                          px565.data(), px565.size(), b));
-    EXPECT_EQ(Read(b)[0], (std::vector<uint32_t>{0x00FF00, 0x008200, 0xFF00FF}));
+    const Bytes masks565 = Le32s({0xF800, 0x07E0, 0x001F});
+    const Bytes px565 = {0xE0, 0x07, 0x00, 0x04, 0x1F, 0xF8, 0, 0};
+    ASSERT_TRUE(Draw(draw, Format(3, 1, 16, DIB_BITFIELDS), masks565, px565, b));
+    EXPECT_EQ(Read(b)[0], (TRow{0x00FF00, 0x008200, 0xFF00FF}));
 
     // Masks we have no layout for, or missing, are refused.
-    const auto odd = Le32s({0x001F, 0x07E0, 0xF800});
-    EXPECT_FALSE(draw.Draw(Format(3, 1, 16, DIB_BITFIELDS), odd.data(), odd.size(), px565.data(),
-                           px565.size(), b));
-    EXPECT_FALSE(draw.Draw(Format(3, 1, 16, DIB_BITFIELDS), masks565.data(), 8, px565.data(),
-                           px565.size(), b));
+    EXPECT_FALSE(
+        Draw(draw, Format(3, 1, 16, DIB_BITFIELDS), Le32s({0x001F, 0x07E0, 0xF800}), px565, b));
+    EXPECT_FALSE(Draw(draw, Format(3, 1, 16, DIB_BITFIELDS), Le32s({0xF800, 0x07E0}), px565, b));
 }
 
 TEST(DibDraw, TrueColourRowOrderAndPadding) {
     // 24 bits, 3 x 2: rows of 9 bytes padded to 12.
-    const std::vector<uint8_t> topRow = {1, 2, 3, 4, 5, 6, 7, 8, 9, 0xEE, 0xEE, 0xEE};
-    const std::vector<uint8_t> bottomRow = {10, 11, 12, 13, 14, 15, 16, 17, 18, 0xEE, 0xEE, 0xEE};
-    std::vector<uint8_t> bottomUp = bottomRow, topDown = topRow;
+    const Bytes topRow = {1, 2, 3, 4, 5, 6, 7, 8, 9, 0xEE, 0xEE, 0xEE};
+    const Bytes bottomRow = {10, 11, 12, 13, 14, 15, 16, 17, 18, 0xEE, 0xEE, 0xEE};
+    Bytes bottomUp = bottomRow, topDown = topRow;
     bottomUp.insert(bottomUp.end(), topRow.begin(), topRow.end());
     topDown.insert(topDown.end(), bottomRow.begin(), bottomRow.end());
     const TPicture expected = {{0x010203, 0x040506, 0x070809}, {0x0A0B0C, 0x0D0E0F, 0x101112}};
     TDibDraw draw;
     TBitmap b(3, 2);
-    ASSERT_TRUE(draw.Draw(Format(3, 2, 24), nullptr, 0, bottomUp.data(), bottomUp.size(), b));
+    ASSERT_TRUE(Draw(draw, Format(3, 2, 24), {}, bottomUp, b));
     EXPECT_EQ(Read(b), expected);
-    ASSERT_TRUE(draw.Draw(Format(3, -2, 24), nullptr, 0, topDown.data(), topDown.size(), b));
+    ASSERT_TRUE(Draw(draw, Format(3, -2, 24), {}, topDown, b));
     EXPECT_EQ(Read(b), expected);
 
     // 32 bits: blue, green, red and a byte that is not drawn; bit fields in that order too.
-    const std::vector<uint8_t> px32 = {1, 2, 3, 0xFF, 4, 5, 6, 0x00};
+    const Bytes px32 = {1, 2, 3, 0xFF, 4, 5, 6, 0x00};
     TBitmap c(2, 1);
-    ASSERT_TRUE(draw.Draw(Format(2, 1, 32), nullptr, 0, px32.data(), px32.size(), c));
-    EXPECT_EQ(Read(c)[0], (std::vector<uint32_t>{0x010203, 0x040506}));
-    const auto masks = Le32s({0xFF0000, 0xFF00, 0xFF});
-    ASSERT_TRUE(draw.Draw(Format(2, 1, 32, DIB_BITFIELDS), masks.data(), masks.size(), px32.data(),
-                          px32.size(), c));
-    EXPECT_EQ(Read(c)[0], (std::vector<uint32_t>{0x010203, 0x040506}));
-    const auto swapped = Le32s({0xFF, 0xFF00, 0xFF0000});
-    EXPECT_FALSE(draw.Draw(Format(2, 1, 32, DIB_BITFIELDS), swapped.data(), swapped.size(),
-                           px32.data(), px32.size(), c));
+    ASSERT_TRUE(Draw(draw, Format(2, 1, 32), {}, px32, c));
+    EXPECT_EQ(Read(c)[0], (TRow{0x010203, 0x040506}));
+    ASSERT_TRUE(
+        Draw(draw, Format(2, 1, 32, DIB_BITFIELDS), Le32s({0xFF0000, 0xFF00, 0xFF}), px32, c));
+    EXPECT_EQ(Read(c)[0], (TRow{0x010203, 0x040506}));
+    EXPECT_FALSE(
+        Draw(draw, Format(2, 1, 32, DIB_BITFIELDS), Le32s({0xFF, 0xFF00, 0xFF0000}), px32, c));
 }
 
 TEST(DibDraw, StretchesCopyPixelsWithoutBlending) {
     // 4 x 4 of distinct colours, top-down.
-    std::vector<uint8_t> bits;
+    Bytes bits;
     std::set<uint32_t> source;
     for (int y = 0; y < 4; ++y)
         for (int x = 0; x < 4; ++x) {
@@ -175,19 +156,13 @@ TEST(DibDraw, StretchesCopyPixelsWithoutBlending) {
             source.insert(uint32_t(v) << 16 | uint32_t(255 - v) << 8 | uint32_t(x * 60));
         }
     TDibDraw draw;
-    TBitmap small(4, 4), big(8, 8);
-    ASSERT_TRUE(draw.Draw(Format(4, -4, 24), nullptr, 0, bits.data(), bits.size(), small));
-    ASSERT_TRUE(draw.Draw(Format(4, -4, 24), nullptr, 0, bits.data(), bits.size(), big));
-    for (int y = 0; y < 8; ++y)
-        for (int x = 0; x < 8; ++x)
-            ASSERT_EQ(big.Canvas().GetPixel(x, y), small.Canvas().GetPixel(x / 2, y / 2))
-                << x << "," << y;
-
-    // Odd sizes both ways: every pixel is one of the source's, picked as the canvas's own
-    // stretch picks it.
-    for (auto [w, h] : {std::pair{7, 3}, std::pair{2, 9}, std::pair{1, 1}}) {
+    TBitmap small(4, 4);
+    ASSERT_TRUE(Draw(draw, Format(4, -4, 24), {}, bits, small));
+    // Every pixel is one of the source's, picked as the canvas's own stretch picks it (doubling
+    // and odd sizes both ways).
+    for (auto [w, h] : {std::pair{8, 8}, {7, 3}, {2, 9}, {1, 1}}) {
         TBitmap odd(w, h), canvas(w, h);
-        ASSERT_TRUE(draw.Draw(Format(4, -4, 24), nullptr, 0, bits.data(), bits.size(), odd));
+        ASSERT_TRUE(Draw(draw, Format(4, -4, 24), {}, bits, odd));
         for (const auto& row : Read(odd))
             for (uint32_t c : row)
                 ASSERT_TRUE(source.count(c)) << w << "x" << h << " blended " << std::hex << c;
@@ -201,21 +176,19 @@ TEST(DibDraw, RefusedLayoutsLeaveTheTargetAlone) {
     TBitmap b(2, 2);
     b.Canvas().Brush.Color = 0x445566;
     b.Canvas().FillRect(Rect(0, 0, 2, 2));
-    const std::vector<uint8_t> bits(64, 0x11);
-    EXPECT_FALSE(draw.Draw(Format(2, 2, 24), nullptr, 0, bits.data(), 15, b)) << "one byte short";
-    EXPECT_FALSE(draw.Draw(Format(2, 2, 8, 1), nullptr, 0, bits.data(), bits.size(), b))
-        << "run-length coded";
-    EXPECT_FALSE(draw.Draw(Format(2, 2, 2), nullptr, 0, bits.data(), bits.size(), b));
-    EXPECT_FALSE(
-        draw.Draw(Format(2, 2, 24, DIB_BITFIELDS), nullptr, 0, bits.data(), bits.size(), b));
-    EXPECT_FALSE(draw.Draw(Format(2, 2, 24, 0x47504A4D), nullptr, 0, bits.data(), bits.size(), b));
-    EXPECT_FALSE(draw.Draw(Format(-2, 2, 24), nullptr, 0, bits.data(), bits.size(), b));
-    EXPECT_FALSE(draw.Draw(Format(2, 2, 24), nullptr, 0, nullptr, 0, b));
+    const Bytes bits(64, 0x11);
+    EXPECT_FALSE(Draw(draw, Format(2, 2, 24), {}, Bytes(15, 0x11), b)) << "one byte short";
+    EXPECT_FALSE(Draw(draw, Format(2, 2, 8, 1), {}, bits, b)) << "run-length coded";
+    EXPECT_FALSE(Draw(draw, Format(2, 2, 2), {}, bits, b));
+    EXPECT_FALSE(Draw(draw, Format(2, 2, 24, DIB_BITFIELDS), {}, bits, b));
+    EXPECT_FALSE(Draw(draw, Format(2, 2, 24, 0x47504A4D), {}, bits, b));
+    EXPECT_FALSE(Draw(draw, Format(-2, 2, 24), {}, bits, b));
+    EXPECT_FALSE(Draw(draw, Format(2, 2, 24), {}, {}, b));
     EXPECT_EQ(Read(b), (TPicture{{0x445566, 0x445566}, {0x445566, 0x445566}}));
     TBitmap empty;
-    EXPECT_FALSE(draw.Draw(Format(2, 2, 24), nullptr, 0, bits.data(), bits.size(), empty));
+    EXPECT_FALSE(Draw(draw, Format(2, 2, 24), {}, bits, empty));
     // The same drawer still works after refusals.
-    ASSERT_TRUE(draw.Draw(Format(2, 2, 24), nullptr, 0, bits.data(), bits.size(), b));
+    ASSERT_TRUE(Draw(draw, Format(2, 2, 24), {}, bits, b));
     EXPECT_EQ(b.Canvas().GetPixel(1, 1), 0x111111u);
 }
 
@@ -239,32 +212,26 @@ TEST(DibDraw, DecodedPicturesInYuvAndPalette) {
         uint8_t Y;
         AVColorRange Range;
         uint32_t Expected;
-    } cases[] = {
-        {AV_PIX_FMT_YUV420P, 235, AVCOL_RANGE_MPEG, 0xFFFFFF},
-        {AV_PIX_FMT_YUV420P, 16, AVCOL_RANGE_MPEG, 0x000000},
-        {AV_PIX_FMT_YUV420P, 255, AVCOL_RANGE_JPEG, 0xFFFFFF},
-        {AV_PIX_FMT_YUVJ420P, 255, AVCOL_RANGE_UNSPECIFIED, 0xFFFFFF},
-        {AV_PIX_FMT_YUVJ420P, 0, AVCOL_RANGE_UNSPECIFIED, 0x000000},
     };
     TDibDraw draw;
-    for (const TCase& c : cases) {
+    for (const TCase& c : {TCase{AV_PIX_FMT_YUV420P, 235, AVCOL_RANGE_MPEG, 0xFFFFFF},
+                           {AV_PIX_FMT_YUV420P, 16, AVCOL_RANGE_MPEG, 0x000000},
+                           {AV_PIX_FMT_YUV420P, 255, AVCOL_RANGE_JPEG, 0xFFFFFF},
+                           {AV_PIX_FMT_YUVJ420P, 255, AVCOL_RANGE_UNSPECIFIED, 0xFFFFFF},
+                           {AV_PIX_FMT_YUVJ420P, 0, AVCOL_RANGE_UNSPECIFIED, 0x000000}}) {
         AVFrame* f = frame(c.Format, c.Y, c.Range);
         TBitmap b(16, 8), stretched(5, 3);
         EXPECT_TRUE(draw.DrawPicture(*f, b));
         EXPECT_TRUE(draw.DrawPicture(*f, stretched));
-        for (const TBitmap* t : {&b, &stretched})
-            for (const auto& row : Read(*t))
-                for (uint32_t px : row)
-                    ASSERT_EQ(px, c.Expected) << int(c.Y) << " in format " << int(c.Format);
+        EXPECT_EQ(Read(b), TPicture(8, TRow(16, c.Expected))) << int(c.Y) << " " << int(c.Format);
+        EXPECT_EQ(Read(stretched), TPicture(3, TRow(5, c.Expected)));
         av_frame_free(&f);
     }
 
-    // Palette pictures: index 7 shows the decoder's colour table entry 7.
+    // Palette pictures: index 7 shows the decoder's colour table entry 7 (blue, green, red).
     AVFrame* p = frame(AV_PIX_FMT_PAL8, 7, AVCOL_RANGE_UNSPECIFIED);
     std::memset(p->data[1], 0, 1024);
-    p->data[1][7 * 4 + 0] = 0x30; // blue
-    p->data[1][7 * 4 + 1] = 0x20; // green
-    p->data[1][7 * 4 + 2] = 0x10; // red
+    std::memcpy(p->data[1] + 7 * 4, "\x30\x20\x10", 3);
     TBitmap b(16, 8);
     ASSERT_TRUE(draw.DrawPicture(*p, b));
     EXPECT_EQ(b.Canvas().GetPixel(15, 7), 0x302010u);
@@ -278,9 +245,8 @@ TEST(DibDrawSeeds, DISABLED_WriteFuzzSeeds) {
     const char* dir = std::getenv("TARVOLIN_SEED_DIR");
     if (!dir)
         GTEST_SKIP() << "TARVOLIN_SEED_DIR not set";
-    auto save = [&](const char* name, const TDibFormat& f, const std::vector<uint8_t>& colors,
-                    const std::vector<uint8_t>& bits) {
-        std::vector<uint8_t> out;
+    auto save = [&](const char* name, const TDibFormat& f, const Bytes& colors, const Bytes& bits) {
+        Bytes out;
         auto put = [&](const void* p, size_t n) {
             out.insert(out.end(), static_cast<const uint8_t*>(p),
                        static_cast<const uint8_t*>(p) + n);
@@ -297,15 +263,15 @@ TEST(DibDrawSeeds, DISABLED_WriteFuzzSeeds) {
         std::ofstream(std::string(dir) + "/" + name, std::ios::binary)
             .write(reinterpret_cast<const char*>(out.data()), std::streamsize(out.size()));
     };
-    std::vector<uint8_t> table(16 * 4);
+    Bytes table(16 * 4);
     for (size_t i = 0; i < table.size(); ++i)
         table[i] = uint8_t(i * 13);
-    save("pal8", Format(5, 2, 8, DIB_RGB, 16), table, std::vector<uint8_t>(16, 3));
-    save("pal4", Format(5, -3, 4), table, std::vector<uint8_t>(12, 0x5A));
+    save("pal8", Format(5, 2, 8, DIB_RGB, 16), table, Bytes(16, 3));
+    save("pal4", Format(5, -3, 4), table, Bytes(12, 0x5A));
     save("pal1", Format(9, 2, 1), {0, 0, 0, 0, 255, 255, 255, 0},
          {0xAA, 0x80, 0, 0, 0x55, 0, 0, 0});
     save("rgb565", Format(3, 2, 16, DIB_BITFIELDS), Le32s({0xF800, 0x07E0, 0x001F}),
-         std::vector<uint8_t>(16, 0xC3));
-    save("rgb24", Format(3, -2, 24), {}, std::vector<uint8_t>(24, 0x7F));
-    save("rgb32", Format(2, 2, 32), {}, std::vector<uint8_t>(16, 0x42));
+         Bytes(16, 0xC3));
+    save("rgb24", Format(3, -2, 24), {}, Bytes(24, 0x7F));
+    save("rgb32", Format(2, 2, 32), {}, Bytes(16, 0x42));
 }

@@ -98,14 +98,19 @@ uint8_t Grey(const TVideoDecompressor& d) {
 } // namespace
 
 TEST(VideoCodecLayer, CodecsByFourCC) {
-    EXPECT_EQ(VideoCodecIdOfFourCC(Tag("MJPG")), AV_CODEC_ID_MJPEG);
-    EXPECT_EQ(VideoCodecIdOfFourCC(Tag("mjpg")), AV_CODEC_ID_MJPEG) << "letter case ignored";
-    for (const char* t : {"XVID", "DIVX", "DX50", "FMP4", "divx"})
-        EXPECT_EQ(VideoCodecIdOfFourCC(Tag(t)), AV_CODEC_ID_MPEG4) << t;
-    EXPECT_EQ(VideoCodecIdOfFourCC(Tag("cvid")), AV_CODEC_ID_CINEPAK);
-    EXPECT_EQ(VideoCodecIdOfFourCC(Tag("MSVC")), AV_CODEC_ID_MSVIDEO1);
-    EXPECT_EQ(VideoCodecIdOfFourCC(1), AV_CODEC_ID_MSRLE) << "BI_RLE8";
-    EXPECT_EQ(VideoCodecIdOfFourCC(Tag("QQZZ")), 0);
+    // Letter case is ignored; 1 is the 8-bit run-length compression.
+    for (auto [tag, codec] : {std::pair{Tag("MJPG"), AV_CODEC_ID_MJPEG},
+                              {Tag("mjpg"), AV_CODEC_ID_MJPEG},
+                              {Tag("XVID"), AV_CODEC_ID_MPEG4},
+                              {Tag("DIVX"), AV_CODEC_ID_MPEG4},
+                              {Tag("DX50"), AV_CODEC_ID_MPEG4},
+                              {Tag("FMP4"), AV_CODEC_ID_MPEG4},
+                              {Tag("divx"), AV_CODEC_ID_MPEG4},
+                              {Tag("cvid"), AV_CODEC_ID_CINEPAK},
+                              {Tag("MSVC"), AV_CODEC_ID_MSVIDEO1},
+                              {1u, AV_CODEC_ID_MSRLE},
+                              {Tag("QQZZ"), AV_CODEC_ID_NONE}})
+        EXPECT_EQ(VideoCodecIdOfFourCC(tag), codec) << std::hex << tag;
 }
 
 TEST(VideoCodecLayer, OpenByCompressionThenHandler) {
@@ -161,14 +166,9 @@ TEST(VideoCodecLayer, ColourTableFromTheBytesBehindTheFormat) {
     // An 8-bit run-length picture of 4 x 2, bottom row first: four pixels of colour 3, then
     // two of 5 and two of 6.
     std::vector<uint8_t> palette(1024);
-    auto put = [&](int i, uint8_t b, uint8_t g, uint8_t r) {
-        palette[size_t(i) * 4] = b;
-        palette[size_t(i) * 4 + 1] = g;
-        palette[size_t(i) * 4 + 2] = r;
-    };
-    put(3, 0x10, 0x20, 0x30);
-    put(5, 0x50, 0x60, 0x70);
-    put(6, 0xA0, 0xB0, 0xC0);
+    for (auto [i, c] : {std::pair{3, 0x102030u}, {5, 0x506070u}, {6, 0xA0B0C0u}})
+        for (int k = 0; k < 3; ++k)
+            palette[size_t(i * 4 + k)] = uint8_t(c >> (16 - 8 * k)); // blue, green, red
     TVideoStreamFormat f = StreamFormat(Tag("mrle"), 1, 4, 2, 8);
     f.Extra = palette.data();
     f.ExtraSize = palette.size();
@@ -180,10 +180,9 @@ TEST(VideoCodecLayer, ColourTableFromTheBytesBehindTheFormat) {
     TDibDraw draw;
     TBitmap b(4, 2);
     ASSERT_TRUE(draw.DrawPicture(*d->Picture(), b));
-    EXPECT_EQ(b.Canvas().GetPixel(0, 1), 0x102030u);
-    EXPECT_EQ(b.Canvas().GetPixel(3, 1), 0x102030u);
-    EXPECT_EQ(b.Canvas().GetPixel(1, 0), 0x506070u);
-    EXPECT_EQ(b.Canvas().GetPixel(2, 0), 0xA0B0C0u);
+    for (auto [x, y, c] :
+         {std::tuple{0, 1, 0x102030u}, {3, 1, 0x102030u}, {1, 0, 0x506070u}, {2, 0, 0xA0B0C0u}})
+        EXPECT_EQ(b.Canvas().GetPixel(x, y), c) << x << "," << y;
 }
 
 TEST(VideoCodecLayer, GarbageIsRefusedAndTheDecoderGoesOn) {

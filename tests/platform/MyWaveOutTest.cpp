@@ -3,9 +3,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
 #include <iterator>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -13,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "TempFolders.h"
+#include "WavFixtures.h"
 
 namespace {
 
@@ -27,9 +26,22 @@ TWaveOutFormat Pcm(uint32_t rate, uint16_t channels, uint16_t bits) {
     return f;
 }
 
+// Prepares and writes one header per block; the blocks must outlive the headers' use.
+std::vector<TWaveOutHeader> Queue(IWaveOut& dev, const std::vector<std::vector<uint8_t>>& blocks) {
+    std::vector<TWaveOutHeader> headers(blocks.size());
+    for (size_t i = 0; i < blocks.size(); ++i) {
+        headers[i].Data = blocks[i].data();
+        headers[i].Length = uint32_t(blocks[i].size());
+        EXPECT_EQ(dev.PrepareHeader(headers[i]), WaveOutOk);
+        EXPECT_EQ(headers[i].Flags.load(), uint32_t(WaveHdrPrepared));
+        EXPECT_EQ(dev.Write(headers[i]), WaveOutOk);
+    }
+    return headers;
+}
+
 // Polls until every header is done; false after a generous time (a hung device).
 bool WaitAllDone(std::vector<TWaveOutHeader>& headers) {
-    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     for (;;) {
         bool all = true;
         for (auto& h : headers)
@@ -42,154 +54,88 @@ bool WaitAllDone(std::vector<TWaveOutHeader>& headers) {
     }
 }
 
-// Sets an environment variable for one scope, then puts back what was there.
-class TEnvGuard {
-public:
-    TEnvGuard(const char* name, const char* value) : Name(name) {
-        if (const char* old = std::getenv(name))
-            Old = old;
-        if (value)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
-    }
-    ~TEnvGuard() {
-        if (Old)
-            setenv(Name, Old->c_str(), 1);
-        else
-            unsetenv(Name);
-    }
-
-private:
-    const char* Name;
-    std::optional<std::string> Old;
-};
-
 } // namespace
 
 TEST(MyWaveOutTest, DeviceNameComesFromTheEnvironment) {
-    {
-        TEnvGuard env("TARVOLIN_AUDIO_DEVICE", "null");
-        EXPECT_EQ(WaveOutDeviceName(), "null");
-    }
-    {
-        TEnvGuard env("TARVOLIN_AUDIO_DEVICE", "");
-        EXPECT_EQ(WaveOutDeviceName(), "default");
-    }
-    {
-        TEnvGuard env("TARVOLIN_AUDIO_DEVICE", nullptr);
-        EXPECT_EQ(WaveOutDeviceName(), "default");
-    }
+    const char* old = std::getenv("TARVOLIN_AUDIO_DEVICE");
+    const std::string saved = old ? old : "";
+    setenv("TARVOLIN_AUDIO_DEVICE", "null", 1);
+    EXPECT_EQ(WaveOutDeviceName(), "null");
+    setenv("TARVOLIN_AUDIO_DEVICE", "", 1);
+    EXPECT_EQ(WaveOutDeviceName(), "default");
+    unsetenv("TARVOLIN_AUDIO_DEVICE");
+    EXPECT_EQ(WaveOutDeviceName(), "default");
+    if (old)
+        setenv("TARVOLIN_AUDIO_DEVICE", saved.c_str(), 1);
 }
 
+// ALSA's null device takes the real snd_pcm calls and consumes at once.
 TEST(MyWaveOutTest, NullDevicePlaysEveryHeaderToDone) {
-    for (uint16_t bits : {8, 16}) {
+    for (uint16_t bits : {8, 16})
         for (uint16_t channels : {1, 2}) {
             SCOPED_TRACE(std::to_string(bits) + " bits, " + std::to_string(channels) + " ch");
             auto dev = CreateAlsaWaveOut("null");
             EXPECT_EQ(dev->DeviceCount(), 1);
-            TWaveOutFormat f = Pcm(22050, channels, bits);
+            const TWaveOutFormat f = Pcm(22050, channels, bits);
             ASSERT_EQ(dev->Open(f), WaveOutOk);
             EXPECT_TRUE(dev->IsOpen());
-            // A tenth of a second each, one header with a trailing half frame, one empty.
-            std::vector<uint8_t> data(f.AvgBytesPerSec / 10, 0x80);
-            std::vector<TWaveOutHeader> headers(5);
-            for (size_t i = 0; i < headers.size(); ++i) {
-                headers[i].Data = data.data();
-                headers[i].Length = uint32_t(data.size());
-            }
-            if (f.BlockAlign > 1)
-                headers[3].Length -= 1;
-            headers[4].Length = 0;
-            for (auto& h : headers) {
-                ASSERT_EQ(dev->PrepareHeader(h), WaveOutOk);
-                EXPECT_EQ(h.Flags.load(), uint32_t(WaveHdrPrepared));
-                ASSERT_EQ(dev->Write(h), WaveOutOk);
-            }
+            // A tenth of a second each, one with a trailing half frame, one empty.
+            std::vector<std::vector<uint8_t>> blocks(
+                3, std::vector<uint8_t>(f.AvgBytesPerSec / 10, 0x80));
+            blocks.emplace_back(f.AvgBytesPerSec / 10 - (f.BlockAlign > 1), 0x80);
+            blocks.emplace_back().reserve(1); // data, but no bytes
+            auto headers = Queue(*dev, blocks);
             ASSERT_TRUE(WaitAllDone(headers));
             for (auto& h : headers) {
-                EXPECT_EQ(h.Flags.load() & WaveHdrInQueue, 0u);
                 EXPECT_EQ(dev->UnprepareHeader(h), WaveOutOk);
                 EXPECT_EQ(h.Flags.load(), uint32_t(WaveHdrDone));
             }
             EXPECT_EQ(dev->Close(), WaveOutOk);
             EXPECT_FALSE(dev->IsOpen());
         }
-    }
 }
 
 TEST(MyWaveOutTest, BytesReachTheDeviceInOrderInWholeFrames) {
     // ALSA's tee device copies what is played into a file before handing it to the null device.
     TTempDir dir;
-    std::string file = dir.Path + "/played.raw";
+    const std::string file = dir.Path + "/played.raw";
     for (uint16_t bits : {8, 16}) {
         SCOPED_TRACE(bits);
         auto dev = CreateAlsaWaveOut("tee:null,'" + file + "',raw");
-        TWaveOutFormat f = Pcm(11025, 2, bits);
+        const TWaveOutFormat f = Pcm(11025, 2, bits);
         ASSERT_EQ(dev->Open(f), WaveOutOk);
         std::vector<std::vector<uint8_t>> blocks;
         std::vector<uint8_t> expected;
         for (int i = 0; i < 6; ++i) {
             // Odd sizes: each block ends in a part of a frame, which is not played.
-            std::vector<uint8_t> b(size_t(f.AvgBytesPerSec / 20 + 1 + i * 2), 0);
+            auto& b = blocks.emplace_back(size_t(f.AvgBytesPerSec / 20 + 1 + i * 2));
             for (size_t k = 0; k < b.size(); ++k)
                 b[k] = uint8_t(i * 40 + k % 37);
-            size_t whole = b.size() / f.BlockAlign * f.BlockAlign;
-            expected.insert(expected.end(), b.begin(), b.begin() + std::ptrdiff_t(whole));
-            blocks.push_back(std::move(b));
+            expected.insert(expected.end(), b.begin(), b.end() - long(b.size() % f.BlockAlign));
         }
-        std::vector<TWaveOutHeader> headers(blocks.size());
-        for (size_t i = 0; i < blocks.size(); ++i) {
-            headers[i].Data = blocks[i].data();
-            headers[i].Length = uint32_t(blocks[i].size());
-            ASSERT_EQ(dev->PrepareHeader(headers[i]), WaveOutOk);
-            ASSERT_EQ(dev->Write(headers[i]), WaveOutOk);
-        }
+        auto headers = Queue(*dev, blocks);
         ASSERT_TRUE(WaitAllDone(headers));
         ASSERT_EQ(dev->Close(), WaveOutOk);
-        std::ifstream in(file, std::ios::binary);
-        std::vector<uint8_t> got((std::istreambuf_iterator<char>(in)), {});
-        EXPECT_EQ(got, expected);
+        EXPECT_EQ(ReadBytesFile(file), expected);
     }
 }
 
-TEST(MyWaveOutTest, ResetMarksEverythingDoneAndAllowsClose) {
+TEST(MyWaveOutTest, ResetOrDestroyGivesEveryHeaderBackDone) {
+    const std::vector<std::vector<uint8_t>> blocks(20, std::vector<uint8_t>(176400 * 2));
     auto dev = CreateAlsaWaveOut("null");
-    TWaveOutFormat f = Pcm(44100, 2, 16);
-    ASSERT_EQ(dev->Open(f), WaveOutOk);
-    std::vector<uint8_t> data(f.AvgBytesPerSec * 2);
-    std::vector<TWaveOutHeader> headers(20);
-    for (auto& h : headers) {
-        h.Data = data.data();
-        h.Length = uint32_t(data.size());
-        ASSERT_EQ(dev->PrepareHeader(h), WaveOutOk);
-        ASSERT_EQ(dev->Write(h), WaveOutOk);
-    }
+    ASSERT_EQ(dev->Open(Pcm(44100, 2, 16)), WaveOutOk);
+    auto headers = Queue(*dev, blocks);
     EXPECT_EQ(dev->Reset(), WaveOutOk);
     for (auto& h : headers) {
         EXPECT_EQ(h.Flags.load(), uint32_t(WaveHdrDone | WaveHdrPrepared));
         EXPECT_EQ(dev->UnprepareHeader(h), WaveOutOk);
     }
     EXPECT_EQ(dev->Close(), WaveOutOk);
-    // The device opens again after a close.
-    ASSERT_EQ(dev->Open(f), WaveOutOk);
-    EXPECT_EQ(dev->Close(), WaveOutOk);
-}
 
-TEST(MyWaveOutTest, DestroyingAnOpenDeviceStopsItsWriter) {
-    std::vector<uint8_t> data(176400);
-    std::vector<TWaveOutHeader> headers(4);
-    {
-        auto dev = CreateAlsaWaveOut("null");
-        ASSERT_EQ(dev->Open(Pcm(44100, 2, 16)), WaveOutOk);
-        for (auto& h : headers) {
-            h.Data = data.data();
-            h.Length = uint32_t(data.size());
-            dev->PrepareHeader(h);
-            dev->Write(h);
-        }
-    }
-    // Nothing refers to the headers any more; all were given back done.
+    // The device opens again after a close; destroying it while open stops its writer.
+    ASSERT_EQ(dev->Open(Pcm(44100, 2, 16)), WaveOutOk);
+    headers = Queue(*dev, blocks);
+    dev.reset();
     for (auto& h : headers)
         EXPECT_TRUE(h.Flags.load() & WaveHdrDone);
 }
@@ -212,47 +158,39 @@ TEST(MyWaveOutTest, CallsOutOfOrderAreRefusedWithTheirCodes) {
     noData.Length = 10;
     EXPECT_EQ(dev->PrepareHeader(noData), WaveOutInvalidParam);
     EXPECT_EQ(dev->Close(), WaveOutOk);
+
+    auto missing = CreateAlsaWaveOut("tarvolin_no_such_device");
+    EXPECT_EQ(missing->DeviceCount(), 0);
+    EXPECT_EQ(missing->Open(Pcm(22050, 2, 16)), WaveOutNoDriver);
+    EXPECT_FALSE(missing->IsOpen());
 }
 
 TEST(MyWaveOutTest, UnplayableFormatsAreRefusedAndLeaveTheDeviceClosed) {
-    std::vector<std::pair<std::string, TWaveOutFormat>> bad;
-    TWaveOutFormat f = Pcm(22050, 2, 16);
-    f.FormatTag = 2; // a compressed tag
-    bad.push_back({"compressed", f});
-    bad.push_back({"24 bits", Pcm(22050, 2, 24)});
-    bad.push_back({"no channels", Pcm(22050, 0, 16)});
-    bad.push_back({"six channels", Pcm(22050, 6, 16)});
-    bad.push_back({"rate 0", Pcm(0, 2, 16)});
-    f = Pcm(22050, 2, 16);
-    f.BlockAlign = 2;
-    bad.push_back({"block align", f});
-    f = Pcm(22050, 2, 16);
-    f.AvgBytesPerSec = 1000;
-    bad.push_back({"byte rate", f});
+    TWaveOutFormat compressed = Pcm(22050, 2, 16), align = compressed, rate = compressed;
+    compressed.FormatTag = 2;
+    align.BlockAlign = 2;
+    rate.AvgBytesPerSec = 1000;
     auto dev = CreateAlsaWaveOut("null");
-    for (auto& [name, format] : bad) {
-        SCOPED_TRACE(name);
-        EXPECT_FALSE(IsPlayableWaveFormat(format));
-        EXPECT_EQ(dev->Open(format), WaveOutBadFormat);
+    for (const TWaveOutFormat& f : {compressed, align, rate, Pcm(22050, 2, 24), Pcm(22050, 0, 16),
+                                    Pcm(22050, 6, 16), Pcm(0, 2, 16)}) {
+        SCOPED_TRACE(testing::Message()
+                     << f.FormatTag << " " << f.Channels << " ch " << f.BitsPerSample << " bits "
+                     << f.SamplesPerSec << " Hz " << f.BlockAlign);
+        EXPECT_FALSE(IsPlayableWaveFormat(f));
+        EXPECT_EQ(dev->Open(f), WaveOutBadFormat);
         EXPECT_FALSE(dev->IsOpen());
     }
 }
 
-TEST(MyWaveOutTest, MissingDeviceCountsNoneAndReportsNoDriver) {
-    auto dev = CreateAlsaWaveOut("tarvolin_no_such_device");
-    EXPECT_EQ(dev->DeviceCount(), 0);
-    EXPECT_EQ(dev->Open(Pcm(22050, 2, 16)), WaveOutNoDriver);
-    EXPECT_FALSE(dev->IsOpen());
-}
-
 TEST(MyWaveOutTest, AlsaOpenErrorsMapToResultCodes) {
-    EXPECT_EQ(WaveOutCodeFromAlsaOpenError(0), WaveOutOk);
-    EXPECT_EQ(WaveOutCodeFromAlsaOpenError(-EBUSY), WaveOutAllocated);
-    EXPECT_EQ(WaveOutCodeFromAlsaOpenError(-EAGAIN), WaveOutAllocated);
-    EXPECT_EQ(WaveOutCodeFromAlsaOpenError(-ENOENT), WaveOutNoDriver);
-    EXPECT_EQ(WaveOutCodeFromAlsaOpenError(-ENODEV), WaveOutNoDriver);
-    EXPECT_EQ(WaveOutCodeFromAlsaOpenError(-ENXIO), WaveOutNoDriver);
-    EXPECT_EQ(WaveOutCodeFromAlsaOpenError(-ENOMEM), WaveOutNoMem);
-    EXPECT_EQ(WaveOutCodeFromAlsaOpenError(-EIO), WaveOutError);
-    EXPECT_EQ(WaveOutCodeFromAlsaOpenError(-EPERM), WaveOutError);
+    for (auto [error, code] : {std::pair{0, WaveOutOk},
+                               {-EBUSY, WaveOutAllocated},
+                               {-EAGAIN, WaveOutAllocated},
+                               {-ENOENT, WaveOutNoDriver},
+                               {-ENODEV, WaveOutNoDriver},
+                               {-ENXIO, WaveOutNoDriver},
+                               {-ENOMEM, WaveOutNoMem},
+                               {-EIO, WaveOutError},
+                               {-EPERM, WaveOutError}})
+        EXPECT_EQ(WaveOutCodeFromAlsaOpenError(error), code) << error;
 }
