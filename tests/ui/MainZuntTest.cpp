@@ -68,6 +68,12 @@ protected:
         if (const char* old = std::getenv("XDG_CONFIG_HOME"))
             OldConfig = old;
         setenv("XDG_CONFIG_HOME", Dir.path().toUtf8().constData(), 1);
+        Restart();
+    }
+    void Restart() {
+        Form.reset();
+        Ui.Questions.clear();
+        Ui.Messages.clear();
         Form = std::make_unique<TTestForm>(&Ui);
         Form->show();
         Pump();
@@ -170,45 +176,43 @@ TEST_F(MainWindow, ExtractAMoviesSoundTrack) {
 
 // ---- close -------------------------------------------------------------------------------------
 
-TEST_F(MainWindow, ClosingAnUnmodifiedEmptyProjectAsksNothing) {
-    EXPECT_TRUE(Form->close());
-    EXPECT_TRUE(Ui.Questions.empty());
-    EXPECT_EQ(Root->GetChildCount(), 0); // torn down after the accepted close
-}
-
-TEST_F(MainWindow, ClosingAModifiedProjectAsksBothQuestionsAndCancelKeepsIt) {
-    AddBlank(2.0L);
-    Ui.Answers = {TMsgResult::OK, TMsgResult::Cancel};
-    EXPECT_FALSE(Form->close());
-    EXPECT_EQ(Ui.Questions,
-              (std::vector<std::string>{"Close current project?",
-                                        "Current Project has been modified. Save it first?"}));
-    EXPECT_TRUE(Form->isVisible());
-    EXPECT_FALSE(Form->IsClosing());
-    EXPECT_EQ(Root->VideoTrack->GetChildCount(), 1);
-
-    Ui.Questions.clear();
-    Ui.Answers = {TMsgResult::Cancel};
-    EXPECT_FALSE(Form->close());
-    EXPECT_EQ(Ui.Questions.size(), 1u); // Cancel on the first question ends it
-
-    Ui.Answers = {TMsgResult::OK, TMsgResult::No};
-    EXPECT_TRUE(Form->close());
-}
-
-TEST_F(MainWindow, CloseWithAFailedSaveKeepsTheProject) {
-    AddBlank(2.0L);
-    Ui.Answers = {TMsgResult::OK, TMsgResult::Yes};
-    Ui.FileAnswers = {File("no/such/folder/p.mpr")};
-    EXPECT_FALSE(Form->close());
-    EXPECT_EQ(Root->VideoTrack->GetChildCount(), 1);
-    ASSERT_EQ(Ui.Messages.size(), 1u);
-    EXPECT_NE(Ui.Messages[0].find("Can not save"), std::string::npos);
-
-    // A good name saves and closes.
-    Ui.Answers = {TMsgResult::OK, TMsgResult::Yes};
-    Ui.FileAnswers = {File("p.mpr")};
-    EXPECT_TRUE(Form->close());
+TEST_F(MainWindow, CloseAsksAboutAModifiedProjectAndKeepsItUnlessItIsDoneWith) {
+    using R = TMsgResult;
+    const std::vector<std::string> questions{"Close current project?",
+                                             "Current Project has been modified. Save it first?"};
+    struct TCase {
+        bool Modified;
+        std::vector<R> Answers;
+        const char* SaveTo; // the save dialog's answer
+        bool Closes;
+    } const cases[] = {
+        {false, {}, nullptr, true},
+        {true, {R::Cancel}, nullptr, false},
+        {true, {R::OK, R::Cancel}, nullptr, false},
+        {true, {R::OK, R::No}, nullptr, true},
+        {true, {R::OK, R::Yes}, "no/such/folder/p.mpr", false}, // the save fails
+        {true, {R::OK, R::Yes}, "p.mpr", true},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(i);
+        const TCase& c = cases[i];
+        Restart();
+        if (c.Modified)
+            AddBlank(2.0L);
+        Ui.Answers.assign(c.Answers.begin(), c.Answers.end());
+        if (c.SaveTo)
+            Ui.FileAnswers = {File(c.SaveTo)};
+        EXPECT_EQ(Form->close(), c.Closes);
+        EXPECT_EQ(Ui.Questions, std::vector<std::string>(questions.begin(),
+                                                         questions.begin() + c.Answers.size()));
+        EXPECT_EQ(Form->isVisible(), !c.Closes);
+        if (c.Closes)
+            EXPECT_EQ(Root->GetChildCount(), 0); // torn down after the accepted close
+        else
+            EXPECT_EQ(Root->VideoTrack->GetChildCount(), 1);
+        if (c.SaveTo && !c.Closes)
+            EXPECT_NE(Ui.Messages.at(0).find("Can not save"), std::string::npos);
+    }
     EXPECT_TRUE(std::filesystem::exists(File("p.mpr")));
 }
 
@@ -338,19 +342,6 @@ TEST_F(MainWindow, RequestWhileTheRootIsBusyIsServedAfterwards) {
     Pump();
     EXPECT_EQ(Form->RenderCount(), before + 1);
     EXPECT_EQ(Form->GetLastRenderedFrame(), 6);
-}
-
-TEST_F(MainWindow, PreviewLayoutFollowsZoomAndPlacement) {
-    AddBlank(1.0L);
-    const int bw = Form->pBackground->width();
-    const int bh = Form->pBackground->height();
-    Form->miZoom50->trigger();
-    EXPECT_EQ(Form->pDisplay->geometry(), QRect((bw - 160) / 2, (bh - 120) / 2, 160, 120));
-    Form->miFitToWindow->trigger();
-    const long double scale = std::min((long double)bw / 320, (long double)bh / 240);
-    EXPECT_EQ(Form->pDisplay->size(), QSize(Round(320 * scale), Round(240 * scale)));
-    Form->miDefaultView->trigger();
-    EXPECT_EQ(Form->pDisplay->size(), QSize(320, 240));
 }
 
 TEST_F(MainWindow, GrabShowsTheProjectsFrameInThePreview) {

@@ -37,12 +37,8 @@ TEST(CpuUsage, UnreadableTextOrNoTimePassedKeepsThePreviousSample) {
     EXPECT_FALSE(CpuUsageFromStat("", prev, usage, cpus));
     EXPECT_FALSE(CpuUsageFromStat("cpu  1 2\n", prev, usage, cpus));
     EXPECT_FALSE(CpuUsageFromStat("cpu  100 0 100 800 0 0 0 0\n", prev, usage, cpus));
-    EXPECT_EQ(prev.Idle, 800u);
     EXPECT_EQ(prev.Total, 1000u);
     EXPECT_EQ(usage, 0);
-    double real = 0;
-    EXPECT_TRUE(GetCpuUsage(real, cpus));
-    EXPECT_GE(cpus, 1);
 }
 
 TEST(CpuSpeed, FromCpufreqElseCpuinfoElseNothing) {

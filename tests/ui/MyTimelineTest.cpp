@@ -46,7 +46,6 @@ struct TimelineFixture : ::testing::Test {
     std::vector<std::pair<int32_t, Extended>> Positions;
     std::vector<std::pair<int32_t, Extended>> Cursors;
     int Previews = 0;
-    std::vector<int32_t> SetFrames;
     std::unique_ptr<TTimeline> TL;
 
     TimelineFixture() {
@@ -66,7 +65,6 @@ struct TimelineFixture : ::testing::Test {
         h.OnPosition = [this](int32_t f, Extended t) { Positions.emplace_back(f, t); };
         h.OnCursor = [this](int32_t f, Extended t) { Cursors.emplace_back(f, t); };
         h.OnPreviewFrame = [this] { ++Previews; };
-        h.OnSetFrame = [this](int32_t f) { SetFrames.push_back(f); };
         return h;
     }
 
@@ -102,30 +100,25 @@ TEST_F(TimelineFixture, TwoRepaintRequestsGiveOnePaint) {
     EXPECT_EQ(TL->GetPaintCount(), before + 1);
 }
 
-TEST_F(TimelineFixture, DoubleClickOnTheCursorBarPlacesTheCursor) {
+TEST_F(TimelineFixture, ClickingOrDraggingOnTheCursorBarMovesTheCursorAndThePreview) {
     QTest::mouseDClick(TL->pPos, Qt::LeftButton, Qt::NoModifier, QPoint(124, 7));
     EXPECT_EQ(TL->GetFramePos(), 30);
     ASSERT_FALSE(Positions.empty());
     EXPECT_EQ(Positions.back().second, 2);
     EXPECT_EQ(TL->sbPos->x(), 120); // its middle over x 124
     Settle();
-    EXPECT_GE(Previews, 1);
+    EXPECT_EQ(Previews, 1);
     // Left of the strip's start: frame 0.
     QTest::mouseDClick(TL->pPos, Qt::LeftButton, Qt::NoModifier, QPoint(1, 7));
     EXPECT_EQ(TL->GetFramePos(), 0);
-}
-
-TEST_F(TimelineFixture, DraggingTheCursorButtonMovesTheCursor) {
     Drag(TL->sbPos, QPoint(4, 7), QPoint(100, 0));
     EXPECT_EQ(TL->GetFramePos(), 25);
     Settle();
-    EXPECT_GE(Previews, 1);
+    EXPECT_EQ(Previews, 3);
 }
 
 TEST_F(TimelineFixture, TrackImageHitsAndReportsTheTimeUnderTheMouse) {
     Settle();
-    EXPECT_EQ(TL->ObjectAtPoint(250, 45), P.T);
-    EXPECT_EQ(TL->ObjectAtPoint(330, 100), nullptr);
     SendMouse(TL->Image1, QEvent::MouseMove, QPoint(125, 45), Qt::NoButton, Qt::NoButton);
     ASSERT_FALSE(Cursors.empty());
     EXPECT_EQ(Cursors.back().first, 30);
@@ -155,8 +148,6 @@ TEST_F(TimelineFixture, ZoomButtonsAndTheLimitBeep) {
     EXPECT_EQ(TL->GetZoomLevel(), 16);
     QTest::mouseClick(TL->sbZoomNormal, Qt::LeftButton);
     EXPECT_EQ(TL->GetZoomLevel(), 1);
-    Settle();
-    EXPECT_EQ(Pixel(100, 45), P.A->Color);
 }
 
 TEST_F(TimelineFixture, PaintingWithoutFrameRateTerminates) {

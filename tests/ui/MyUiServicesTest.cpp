@@ -62,11 +62,7 @@ TEST(UiServices, PostedCallsRunOnTheGuiThreadInOrder) {
         EXPECT_EQ(id, std::this_thread::get_id());
 }
 
-TEST(UiServices, ClockSleepFiltersAndColours) {
-    TMyUiServices ui;
-    const int64_t t0 = ui.TickCount();
-    ui.Sleep(20);
-    EXPECT_GE(ui.TickCount() - t0, 20);
+TEST(UiServices, FiltersAndColours) {
     EXPECT_EQ(FileFilterText({{"Project file", "*.mpr"}, {"All files", "*"}}),
               "Project file (*.mpr);;All files (*)");
     EXPECT_EQ(ColorFromBGR(0x00FF8040), QColor(0x40, 0x80, 0xFF));
