@@ -96,10 +96,10 @@ TEST(InstanceGuard, SecondStartIsRefusedAndRaisesTheFirst) {
 // Not a test of its own: the process the stale-lock test starts and kills. It takes the lock
 // named in the environment and waits to be killed.
 TEST(InstanceGuardHelper, HoldLock) {
-    const char* spec = std::getenv(HoldEnv);
-    if (!spec)
+    const char* held = std::getenv(HoldEnv);
+    if (!held)
         GTEST_SKIP() << "run by InstanceGuard.LockOfAKilledProcessIsTakenOver";
-    const QStringList parts = QString::fromLocal8Bit(spec).split(QLatin1Char('|'));
+    const QStringList parts = QString::fromLocal8Bit(held).split(QLatin1Char('|'));
     ASSERT_EQ(parts.size(), 2);
     TInstanceGuard guard(parts[1], parts[0]);
     ASSERT_TRUE(guard.Acquire());
