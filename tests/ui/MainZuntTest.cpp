@@ -1,11 +1,6 @@
 #include "MainZunt.h"
 
-#include <QAction>
-#include <QCoreApplication>
-#include <QImage>
 #include <QLabel>
-#include <QMenu>
-#include <QPixmap>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QTest>
@@ -14,15 +9,14 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <iterator>
 
 #include "FakeUiServices.h"
 #include "MyBlankNode.h"
 #include "MyCommonParamsPart.h"
-#include "MyMsgDlg.h"
 #include "MyMovieNode.h"
-#include "NumberedMovie.h"
+#include "MyMsgDlg.h"
 #include "MyUiServices.h"
+#include "NumberedMovie.h"
 
 namespace {
 
@@ -58,6 +52,11 @@ std::string ReadBytes(const std::string& name) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+int64_t FileSize(const std::string& name) {
+    std::error_code ec;
+    return static_cast<int64_t>(std::filesystem::file_size(name, ec));
+}
+
 void Pump() {
     for (int i = 0; i < 3; ++i)
         QCoreApplication::processEvents();
@@ -69,6 +68,12 @@ protected:
         if (const char* old = std::getenv("XDG_CONFIG_HOME"))
             OldConfig = old;
         setenv("XDG_CONFIG_HOME", Dir.path().toUtf8().constData(), 1);
+        Restart();
+    }
+    void Restart() {
+        Form.reset();
+        Ui.Questions.clear();
+        Ui.Messages.clear();
         Form = std::make_unique<TTestForm>(&Ui);
         Form->show();
         Pump();
@@ -96,6 +101,16 @@ protected:
         return (std::filesystem::path(Dir.path().toStdString()) / name).string();
     }
     std::string Status(int panel) const { return Form->StatusPanels[panel]->text().toStdString(); }
+    void ExpectNewEmptyProject() {
+        EXPECT_TRUE(Root->FileName.empty());
+        EXPECT_EQ(Status(2), "Project: New empty project");
+        QTreeWidgetItem* top = Form->TreeView1->topLevelItem(0);
+        EXPECT_EQ(top->text(0), "New Project");
+        ASSERT_EQ(top->childCount(), 1);
+        EXPECT_EQ(top->child(0)->text(0), "Video track");
+        EXPECT_EQ(Root->VideoTrack->GetChildCount(), 0);
+        EXPECT_FALSE(Form->sbPlay1->isEnabled());
+    }
 
     QTemporaryDir Dir;
     std::optional<std::string> OldConfig;
@@ -111,36 +126,14 @@ protected:
 TEST_F(MainWindow, StartsWithANewEmptyProject) {
     EXPECT_EQ(Form->windowTitle(), "Tarvolin version 1.54");
     ASSERT_EQ(Form->TreeView1->topLevelItemCount(), 1);
-    QTreeWidgetItem* top = Form->TreeView1->topLevelItem(0);
-    EXPECT_EQ(top->text(0), "New Project");
-    ASSERT_EQ(top->childCount(), 1);
-    EXPECT_EQ(top->child(0)->text(0), "Video track");
-    EXPECT_TRUE(top->isExpanded());
-    EXPECT_EQ(Status(2), "Project: New empty project");
-    EXPECT_EQ(Root->Ui, &Ui);
-    EXPECT_TRUE(Form->sbArrange->isChecked());
-    EXPECT_EQ(Form->Timeline().GetFramePos(), 0);
-    // The strip is never shorter than the view, whatever the project's length.
-    EXPECT_GE(Form->Timeline().GetMaxFrames(), 0);
+    ExpectNewEmptyProject();
     EXPECT_TRUE(Ui.Questions.empty());
-    // Nothing to play yet.
-    EXPECT_FALSE(Form->sbPlay1->isEnabled());
-    EXPECT_FALSE(Form->sbFirst1->isEnabled());
-    EXPECT_FALSE(Form->sbLast1->isEnabled());
-    // Hidden at show.
-    EXPECT_FALSE(Form->mnView->menuAction()->isVisible());
-    EXPECT_FALSE(Form->miCaptureImage->isVisible());
-    EXPECT_TRUE(Form->miSingleMonitor->isChecked());
-    EXPECT_EQ(Form->miOpenProject->shortcut(), QKeySequence(QStringLiteral("Ctrl+O")));
-    EXPECT_EQ(Form->miExportVideo->shortcut(), QKeySequence(QStringLiteral("Ctrl+X")));
 
     AddBlank(1.0L);
     EXPECT_TRUE(Form->sbPlay1->isEnabled());
-    EXPECT_TRUE(Form->sbFirst1->isEnabled());
     EXPECT_GE(Form->Timeline().GetMaxFrames(), 15);
     // Commands whose windows come later stay off even with frames to export.
     EXPECT_FALSE(Form->miExportVideo->isEnabled());
-    EXPECT_FALSE(Form->sbWriteProj->isEnabled());
     EXPECT_TRUE(Form->miExportAudio->isEnabled());
 }
 
@@ -149,20 +142,17 @@ TEST_F(MainWindow, ExportAudioOnlyWritesTheProjectsLength) {
     const std::string name = File("sound.wav");
     Ui.FileAnswers = {name};
     Form->WriteWAV1Click();
-    std::ifstream in(name, std::ios::binary | std::ios::ate);
     // 2 s of 22050 Hz 16-bit stereo after the 44-byte header.
-    EXPECT_EQ(static_cast<int64_t>(in.tellg()), 44 + 176400);
+    EXPECT_EQ(FileSize(name), 44 + 176400);
     EXPECT_EQ(Settings->ReadString("Recents", "WaveFile", ""), name);
-    EXPECT_EQ(Ui.Messages.back(), "Finish writing " + name);
     EXPECT_TRUE(Form->miOpenProject->isEnabled()); // editing is back on
-    // Without header: the second filter writes the samples alone.
+    // The second filter writes the samples alone, after a question.
     const std::string raw = File("sound.raw");
     Ui.FileAnswers = {raw};
     Ui.FilterIndex = 2;
-    Ui.Answers = {TMsgResult::OK}; // the question before writing samples without a header
+    Ui.Answers = {TMsgResult::OK};
     Form->WriteWAV1Click();
-    std::ifstream rin(raw, std::ios::binary | std::ios::ate);
-    EXPECT_EQ(static_cast<int64_t>(rin.tellg()), 176400);
+    EXPECT_EQ(FileSize(raw), 176400);
 }
 
 TEST_F(MainWindow, ExtractAMoviesSoundTrack) {
@@ -174,8 +164,6 @@ TEST_F(MainWindow, ExtractAMoviesSoundTrack) {
     auto* movie = static_cast<TMovieNode*>(Root->VideoTrack->AddNode("m", amLastChild, nkVideo));
     movie->SetFileName(movieName);
     Form->RefreshProject(false);
-    Form->Otherexports1Click();
-    EXPECT_FALSE(Form->miExtractAudio->isEnabled()); // nothing active yet
     Root->SetActiveNode(movie);
     Form->Otherexports1Click();
     ASSERT_TRUE(Form->miExtractAudio->isEnabled());
@@ -183,102 +171,74 @@ TEST_F(MainWindow, ExtractAMoviesSoundTrack) {
     Ui.FileAnswers = {wav};
     Ui.Answers = {TMsgResult::No}; // do not play it
     Form->Extractaudio1Click();
-    std::ifstream in(wav, std::ios::binary | std::ios::ate);
-    EXPECT_EQ(static_cast<int64_t>(in.tellg()), 44 + 44100 * 4);
-    EXPECT_EQ(Ui.Questions.back(), "File " + wav + " is ready. Play the result?");
+    EXPECT_EQ(FileSize(wav), 44 + 44100 * 4);
 }
 
 // ---- close -------------------------------------------------------------------------------------
 
-TEST_F(MainWindow, ClosingAnUnmodifiedEmptyProjectAsksNothing) {
-    EXPECT_TRUE(Form->close());
-    EXPECT_TRUE(Ui.Questions.empty());
-    EXPECT_TRUE(Form->IsClosing());
-    EXPECT_EQ(Root->GetChildCount(), 0); // torn down after the accepted close
-}
-
-TEST_F(MainWindow, ClosingAModifiedProjectAsksBothQuestionsAndCancelKeepsIt) {
-    AddBlank(2.0L);
-    Ui.Answers = {TMsgResult::OK, TMsgResult::Cancel};
-    EXPECT_FALSE(Form->close());
-    EXPECT_EQ(Ui.Questions,
-              (std::vector<std::string>{"Close current project?",
-                                        "Current Project has been modified. Save it first?"}));
-    EXPECT_TRUE(Form->isVisible());
-    EXPECT_FALSE(Form->IsClosing());
-    EXPECT_EQ(Root->VideoTrack->GetChildCount(), 1);
-    // The window keeps working: the preview still renders.
-    const int before = Form->RenderCount();
-    Form->SendSetFrame(7);
-    Pump();
-    EXPECT_EQ(Form->RenderCount(), before + 1);
-    EXPECT_EQ(Form->GetLastRenderedFrame(), 7);
-
-    Ui.Questions.clear();
-    Ui.Answers = {TMsgResult::Cancel};
-    EXPECT_FALSE(Form->close());
-    EXPECT_EQ(Ui.Questions.size(), 1u); // Cancel on the first question ends it
-
-    Ui.Answers = {TMsgResult::OK, TMsgResult::No};
-    EXPECT_TRUE(Form->close());
-}
-
-TEST_F(MainWindow, CloseWithAFailedSaveKeepsTheProject) {
-    AddBlank(2.0L);
-    Ui.Answers = {TMsgResult::OK, TMsgResult::Yes};
-    Ui.FileAnswers = {File("no/such/folder/p.mpr")};
-    EXPECT_FALSE(Form->close());
-    EXPECT_EQ(Root->VideoTrack->GetChildCount(), 1);
-    ASSERT_EQ(Ui.Messages.size(), 1u);
-    EXPECT_NE(Ui.Messages[0].find("Can not save"), std::string::npos);
-    EXPECT_EQ(Status(2), "Project: New empty project");
-    EXPECT_FALSE(Settings->ValueExists("Recents", "ProjectFile"));
-
-    // A good name saves and closes.
-    Ui.Answers = {TMsgResult::OK, TMsgResult::Yes};
-    Ui.FileAnswers = {File("p.mpr")};
-    EXPECT_TRUE(Form->close());
+TEST_F(MainWindow, CloseAsksAboutAModifiedProjectAndKeepsItUnlessItIsDoneWith) {
+    using R = TMsgResult;
+    const std::vector<std::string> questions{"Close current project?",
+                                             "Current Project has been modified. Save it first?"};
+    struct TCase {
+        bool Modified;
+        std::vector<R> Answers;
+        const char* SaveTo; // the save dialog's answer
+        bool Closes;
+    } const cases[] = {
+        {false, {}, nullptr, true},
+        {true, {R::Cancel}, nullptr, false},
+        {true, {R::OK, R::Cancel}, nullptr, false},
+        {true, {R::OK, R::No}, nullptr, true},
+        {true, {R::OK, R::Yes}, "no/such/folder/p.mpr", false}, // the save fails
+        {true, {R::OK, R::Yes}, "p.mpr", true},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(i);
+        const TCase& c = cases[i];
+        Restart();
+        if (c.Modified)
+            AddBlank(2.0L);
+        Ui.Answers.assign(c.Answers.begin(), c.Answers.end());
+        if (c.SaveTo)
+            Ui.FileAnswers = {File(c.SaveTo)};
+        EXPECT_EQ(Form->close(), c.Closes);
+        EXPECT_EQ(Ui.Questions, std::vector<std::string>(questions.begin(),
+                                                         questions.begin() + c.Answers.size()));
+        EXPECT_EQ(Form->isVisible(), !c.Closes);
+        if (c.Closes)
+            EXPECT_EQ(Root->GetChildCount(), 0); // torn down after the accepted close
+        else
+            EXPECT_EQ(Root->VideoTrack->GetChildCount(), 1);
+        if (c.SaveTo && !c.Closes)
+            EXPECT_NE(Ui.Messages.at(0).find("Can not save"), std::string::npos);
+    }
     EXPECT_TRUE(std::filesystem::exists(File("p.mpr")));
 }
 
-TEST_F(MainWindow, CloseIsRefusedWhileTheRootIsBusyAndOnlyStopsIt) {
+TEST_F(MainWindow, CloseWhileBusyOrPlayingOnlyStopsAndTheWindowStays) {
     AddBlank(2.0L);
     Root->Busy = true; // a WAV export's loop, say, pumping messages
     Root->Abort = false;
     EXPECT_FALSE(Form->close());
-    EXPECT_TRUE(Ui.Questions.empty());
     EXPECT_TRUE(Root->Abort);
-    EXPECT_FALSE(Form->IsClosing());
     EXPECT_EQ(Root->VideoTrack->GetChildCount(), 1);
     Root->Busy = false;
-}
 
-TEST_F(MainWindow, CloseDuringPlaybackStopsItAndTheWindowStays) {
-    AddBlank(2.0L);
     bool closed = true;
-    bool editingDuringPlay = true;
-    Form->Loop = [&](int32_t start, int32_t end, bool realTime) {
-        EXPECT_TRUE(realTime);
-        EXPECT_EQ(end, -1);
+    Form->Loop = [&](int32_t, int32_t, bool) {
         Root->Busy = true;
         Root->Abort = false;
-        editingDuringPlay = Form->sbNewProj->isEnabled() || Form->mnFile->menuAction()->isEnabled();
-        closed = Form->close(); // arrives through the loop's message pump
+        EXPECT_FALSE(Form->sbNewProj->isEnabled()); // no editing while playing
+        closed = Form->close();                     // arrives through the loop's message pump
         Root->Busy = false;
         return Root->Abort;
     };
     QTest::mouseClick(Form->sbPlay1, Qt::LeftButton);
-    EXPECT_EQ(Form->Runs, 1);
     EXPECT_FALSE(closed);
-    EXPECT_FALSE(editingDuringPlay);
     EXPECT_TRUE(Ui.Questions.empty());
-    EXPECT_TRUE(Form->isVisible());
-    EXPECT_FALSE(Form->sbPlay1->isChecked());
     EXPECT_TRUE(Form->sbStop1->isChecked());
     EXPECT_TRUE(Form->sbNewProj->isEnabled());
-    EXPECT_TRUE(Form->mnFile->menuAction()->isEnabled());
-    EXPECT_TRUE(Form->sbFirst1->isEnabled());
-    EXPECT_FALSE(Form->sbUp->isEnabled()); // still waiting for its command
 }
 
 // ---- player ------------------------------------------------------------------------------------
@@ -296,8 +256,6 @@ TEST_F(MainWindow, SecondClickOnPlayNeverStopsAndAnExceptionEndsAsStop) {
     QTest::mouseClick(Form->sbPlay1, Qt::LeftButton);
     EXPECT_EQ(Form->Runs, 1);
     EXPECT_TRUE(Form->sbStop1->isChecked());
-    EXPECT_FALSE(Form->sbPlay1->isChecked());
-    EXPECT_TRUE(Form->sbOpenProj->isEnabled());
 }
 
 TEST_F(MainWindow, FirstAndLastButtonsMoveTheCursorToTheEnds) {
@@ -306,8 +264,6 @@ TEST_F(MainWindow, FirstAndLastButtonsMoveTheCursorToTheEnds) {
     QTest::mouseClick(Form->sbLast1, Qt::LeftButton);
     Pump();
     EXPECT_EQ(Form->Timeline().GetFramePos(), 30);
-    EXPECT_TRUE(Form->sbStop1->isChecked());
-    EXPECT_FALSE(Form->sbLast1->isChecked());
     QTest::mouseClick(Form->sbFirst1, Qt::LeftButton);
     Pump();
     EXPECT_EQ(Form->Timeline().GetFramePos(), 0);
@@ -347,7 +303,6 @@ TEST_F(MainWindow, QueuedCursorMovesCostOneRenderOfTheLastFrame) {
     EXPECT_EQ(Form->GetLastRenderedFrame(), 10);
     EXPECT_EQ(Status(0).rfind("Frame:10   ", 0), 0u);
     EXPECT_EQ(Ui.BusyDepth, 0);
-
     // The same frame again is not rendered again, unless forced.
     Form->PostPreviewFrame();
     Pump();
@@ -355,12 +310,6 @@ TEST_F(MainWindow, QueuedCursorMovesCostOneRenderOfTheLastFrame) {
     Form->PostSetFrame(-1);
     Pump();
     EXPECT_EQ(Form->RenderCount(), before + 2);
-    // Frame 0 counts as never rendered.
-    Form->SendSetFrame(0);
-    Pump();
-    Form->PostPreviewFrame();
-    Pump();
-    EXPECT_EQ(Form->RenderCount(), before + 4);
 }
 
 TEST_F(MainWindow, CursorMovedDuringARenderGetsAFollowUpRender) {
@@ -391,29 +340,6 @@ TEST_F(MainWindow, RequestWhileTheRootIsBusyIsServedAfterwards) {
     EXPECT_EQ(Form->GetLastRenderedFrame(), 6);
 }
 
-TEST_F(MainWindow, PreviewLayoutFollowsZoomAndPlacement) {
-    AddBlank(1.0L);
-    const int bw = Form->pBackground->width();
-    const int bh = Form->pBackground->height();
-    Form->miZoom50->trigger();
-    EXPECT_FALSE(Form->miZoom100->isChecked());
-    EXPECT_EQ(Form->ZoomMode(), 2);
-    EXPECT_EQ(Form->pDisplay->size(), QSize(160, 120));
-    EXPECT_EQ(Form->pDisplay->pos(), QPoint((bw - 160) / 2, (bh - 120) / 2));
-    EXPECT_EQ(Form->VideoImage->size(), QSize(160, 120));
-    Form->miFitToWindow->trigger();
-    EXPECT_FALSE(Form->miCentered->isChecked());
-    EXPECT_EQ(Form->ZoomMode(), 0);
-    const long double scale = std::min((long double)bw / 320, (long double)bh / 240);
-    EXPECT_EQ(Form->pDisplay->width(), Round(320 * scale));
-    EXPECT_EQ(Form->pDisplay->height(), Round(240 * scale));
-    Form->miDefaultView->trigger();
-    EXPECT_TRUE(Form->miCentered->isChecked());
-    EXPECT_EQ(Form->ZoomMode(), 3);
-    EXPECT_EQ(Form->pDisplay->size(), QSize(320, 240));
-    Pump();
-}
-
 TEST_F(MainWindow, GrabShowsTheProjectsFrameInThePreview) {
     const uint32_t red = 0x0000FF;
     AddBlank(1.0L, red);
@@ -424,8 +350,6 @@ TEST_F(MainWindow, GrabShowsTheProjectsFrameInThePreview) {
     const QImage shot = Form->grab().toImage();
     const QPoint centre = Form->VideoImage->mapTo(Form.get(), Form->VideoImage->rect().center());
     EXPECT_EQ(shot.pixelColor(centre), QColor(255, 0, 0));
-    const QPoint corner = Form->VideoImage->mapTo(Form.get(), QPoint(1, 1));
-    EXPECT_EQ(shot.pixelColor(corner), QColor(255, 0, 0));
     // Around it, the window's background colour.
     ASSERT_GT(Form->pDisplay->x(), 2);
     const QPoint outside = Form->pBackground->mapTo(Form.get(), QPoint(1, 1));
@@ -435,18 +359,16 @@ TEST_F(MainWindow, GrabShowsTheProjectsFrameInThePreview) {
 // ---- project commands --------------------------------------------------------------------------
 
 namespace {
-// A project as the project-file tests make them: folders, clips, pegs and settings.
+// A project as the project-file tests make them: clips, a disabled group and a video format.
 void MakeProjectFile(const std::string& name) {
     TMemTree tree;
     TProjectNode p("Project", tree.AddRoot("Project"));
-    auto* b1 = static_cast<TBlankNode*>(p.VideoTrack->AddNode("Black 1", amLastChild, nkBlank));
-    b1->UserDuration = 1.5L;
-    b1->BlankColor = 0x123456;
-    auto* b2 = static_cast<TBlankNode*>(p.VideoTrack->AddNode("Black 2", amLastChild, nkBlank));
-    b2->UserDuration = 0.75L;
-    b2->Description = {"second", "clip"};
-    TTreeNodeData* group = p.AddNode("Group", amLastChild, nkGroup);
-    group->Enabled = false;
+    for (Extended d : {1.5L, 0.75L}) {
+        auto* b = static_cast<TBlankNode*>(p.VideoTrack->AddNode("Black", amLastChild, nkBlank));
+        b->UserDuration = d;
+        b->BlankColor = 0x123456;
+    }
+    p.AddNode("Group", amLastChild, nkGroup)->Enabled = false;
     p.SetVideoFormat(352, 240, 25.0L);
     p.Refresh();
     ASSERT_TRUE(p.SaveToFile(name));
@@ -456,28 +378,25 @@ void MakeProjectFile(const std::string& name) {
 TEST_F(MainWindow, OpenSaveAsOpenKeepsTheFileByteForByte) {
     const std::string a = File("a.mpr");
     const std::string b = File("b.mpr");
-    const std::string c = File("c.mpr");
     MakeProjectFile(a);
+    // "Recents" is written only after a confirmed dialog.
+    Ui.FileAnswers = {std::nullopt, std::nullopt};
+    Form->sbOpenProj->click();
+    Form->miSaveProjectAs->trigger();
+    EXPECT_FALSE(Settings->ValueExists("Recents", "ProjectFile"));
+
     Ui.FileAnswers = {a};
     Form->sbOpenProj->click();
     Pump();
-    EXPECT_TRUE(Ui.Questions.empty());
     EXPECT_FALSE(Form->ErrorDlg->isVisible());
-    EXPECT_EQ(Root->FileName, a);
     EXPECT_EQ(Status(2), "Project:" + a);
-    EXPECT_EQ(Form->TreeView1->topLevelItem(0)->text(0), "Project a.mpr");
-    EXPECT_EQ(Root->Width, 352);
     EXPECT_EQ(Root->VideoTrack->GetChildCount(), 2);
-    EXPECT_GE(Form->Timeline().GetMaxFrames(), Root->GetFrameCount());
-    EXPECT_EQ(Form->GetLastRenderedFrame(), 0); // frame 0 rendered after opening
-    EXPECT_EQ(Settings->ReadString("Recents", "ProjectFile", ""), a);
     EXPECT_FALSE(Root->IsModified());
+    EXPECT_EQ(Settings->ReadString("Recents", "ProjectFile", ""), a);
 
     Ui.FileAnswers = {b};
     Form->miSaveProjectAs->trigger();
     EXPECT_EQ(ReadBytes(b), ReadBytes(a));
-    EXPECT_EQ(Status(2), "Project:" + b);
-    EXPECT_EQ(Form->TreeView1->topLevelItem(0)->text(0), "Project b.mpr");
     EXPECT_EQ(Settings->ReadString("Recents", "ProjectFile", ""), b);
 
     // The project has a duration: closing it asks first; unmodified, nothing more.
@@ -485,14 +404,10 @@ TEST_F(MainWindow, OpenSaveAsOpenKeepsTheFileByteForByte) {
     Ui.FileAnswers = {b};
     Form->miOpenProject->trigger();
     EXPECT_EQ(Ui.Questions, std::vector<std::string>{"Close current project?"});
-    Ui.FileAnswers = {c};
-    Form->miSaveProjectAs->trigger();
-    EXPECT_EQ(ReadBytes(c), ReadBytes(a));
-
     // Save writes to the project's own file.
-    std::filesystem::remove(c);
+    std::filesystem::remove(b);
     Form->sbSaveProj->click();
-    EXPECT_EQ(ReadBytes(c), ReadBytes(a));
+    EXPECT_EQ(ReadBytes(b), ReadBytes(a));
 }
 
 TEST_F(MainWindow, CorruptFileShowsWhyAndLeavesANewEmptyProject) {
@@ -504,35 +419,8 @@ TEST_F(MainWindow, CorruptFileShowsWhyAndLeavesANewEmptyProject) {
     ASSERT_TRUE(Form->ErrorDlg->isVisible());
     EXPECT_NE(Form->ErrorDlg->Memo1->toPlainText().toStdString().find("Can not open " + bad),
               std::string::npos);
-    EXPECT_TRUE(Root->FileName.empty());
-    EXPECT_EQ(Status(2), "Project: New empty project");
-    QTreeWidgetItem* top = Form->TreeView1->topLevelItem(0);
-    EXPECT_EQ(top->text(0), "New Project");
-    ASSERT_EQ(top->childCount(), 1);
-    EXPECT_EQ(top->child(0)->text(0), "Video track");
-    EXPECT_FALSE(Form->sbPlay1->isEnabled());
+    ExpectNewEmptyProject();
     Form->ErrorDlg->close();
-
-    // Save of a project without a file asks for a name, starting at the last one opened.
-    Ui.FileAnswers = {std::nullopt};
-    Form->sbSaveProj->click();
-    EXPECT_TRUE(Root->FileName.empty());
-}
-
-TEST_F(MainWindow, RecentsAreWrittenOnlyAfterAConfirmedDialog) {
-    Ui.FileAnswers = {std::nullopt};
-    Form->sbOpenProj->click();
-    EXPECT_FALSE(Settings->ValueExists("Recents", "ProjectFile"));
-    Ui.FileAnswers = {std::nullopt};
-    Form->miSaveProjectAs->trigger();
-    EXPECT_FALSE(Settings->ValueExists("Recents", "ProjectFile"));
-    EXPECT_EQ(Status(2), "Project: New empty project");
-
-    const std::string a = File("a.mpr");
-    MakeProjectFile(a);
-    Ui.FileAnswers = {a};
-    Form->sbOpenProj->click();
-    EXPECT_EQ(Settings->ReadString("Recents", "ProjectFile", ""), a);
 }
 
 TEST_F(MainWindow, NewProjectAsksAndCancelOnTheSaveQuestionKeepsTheOldOne) {
@@ -546,21 +434,5 @@ TEST_F(MainWindow, NewProjectAsksAndCancelOnTheSaveQuestionKeepsTheOldOne) {
 
     Ui.Answers = {TMsgResult::OK, TMsgResult::No};
     Form->miNewProject->trigger();
-    EXPECT_EQ(Root->VideoTrack->GetChildCount(), 0);
-    EXPECT_EQ(Status(2), "Project: New empty project");
-    EXPECT_FALSE(Form->sbPlay1->isEnabled());
-}
-
-TEST_F(MainWindow, BackgroundColourIsChosenAndRemembered) {
-    Ui.ColorAnswers = {std::nullopt, 0x00336699u};
-    QAction* item = nullptr;
-    for (QAction* a : Form->findChildren<QAction*>())
-        if (a->text() == "Video background color")
-            item = a;
-    ASSERT_NE(item, nullptr);
-    item->trigger();
-    EXPECT_FALSE(Settings->ValueExists("Preference", "Video Background Color"));
-    item->trigger();
-    EXPECT_EQ(Settings->ReadInteger("Preference", "Video Background Color", 0), 0x00336699);
-    EXPECT_EQ(Form->pBackground->palette().color(QPalette::Window), ColorFromBGR(0x00336699));
+    ExpectNewEmptyProject();
 }
