@@ -225,7 +225,7 @@ TEST_F(AviCompressFake, UncompressedFramesAreBottomUpDibs) {
     TAviCompress c(Ui, Fake);
     auto p = Params(320, 240);
     ASSERT_TRUE(c.Prepare(p));
-    TBitmapInfoHeader want{40, 320, 240, 1, 24, BI_RGB, 230400};
+    TBitmapInfoHeader want{40, 320, 240, 1, 24, BI_RGB, 230400, 0, 0, 0, 0};
     EXPECT_EQ(std::memcmp(&p.VideoFormat, &want, sizeof(want)), 0);
 
     p = Params(321, 2);

@@ -277,11 +277,13 @@ protected:
             ASSERT_EQ(got[size_t(i)].size(), ref.size());
             const double own = Psnr(got[size_t(i)].data(), ref.data(), ref.size());
             EXPECT_GT(own, 40) << "frame " << i;
-            for (int n : {shown - 1, shown + 1})
-                if (m.Reference.count(n))
+            for (int n : {shown - 1, shown + 1}) {
+                if (m.Reference.count(n)) {
                     EXPECT_LT(Psnr(got[size_t(i)].data(), m.Reference.at(n).data(), ref.size()),
                               own - 6)
                         << "frame " << i << " looks like frame " << n;
+                }
+            }
         }
     }
 

@@ -168,7 +168,7 @@ TEST(MovieRender, FramesFollowTheTrackAndTheInPoint) {
 TEST(MovieRender, SecondClipOfATransitionOpensOnItsInPoint) {
     TMovieProject p;
     p.Root->SetVideoFormat(320, 240, 10);
-    auto* a = p.Add<TMovieNode>(nkVideo, p.Movie("a.avi"));
+    p.Add<TMovieNode>(nkVideo, p.Movie("a.avi"));
     auto* t = static_cast<TTransNode*>(p.Root->VideoTrack->AddNode("t", amLastChild, nkTransition));
     t->SetAddOn(HorzSlideId);
     t->UserDuration = 0.5L;

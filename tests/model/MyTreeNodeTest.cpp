@@ -55,7 +55,7 @@ TEST(NodeFactory, EveryKindMakesItsClassWithColourAndImage) {
         TTreeNodeData* n = p.Root->AddNode("n", amLastChild, r.Kind);
         SCOPED_TRACE(int(r.Kind));
         EXPECT_EQ(typeid(*n), r.Type);
-        EXPECT_EQ(n->Kind, r.Kind == nkProject ? nkSubProject : r.Kind);
+        EXPECT_EQ(n->Kind, r.Kind == nkProject ? uint8_t(nkSubProject) : r.Kind);
         EXPECT_EQ(n->Color, r.Color);
         EXPECT_EQ(n->Item->GetImageIndex(), r.Image);
         EXPECT_EQ(n->Item->GetData(), n);

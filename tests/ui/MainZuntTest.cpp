@@ -206,12 +206,14 @@ TEST_F(MainWindow, CloseAsksAboutAModifiedProjectAndKeepsItUnlessItIsDoneWith) {
         EXPECT_EQ(Ui.Questions, std::vector<std::string>(questions.begin(),
                                                          questions.begin() + c.Answers.size()));
         EXPECT_EQ(Form->isVisible(), !c.Closes);
-        if (c.Closes)
+        if (c.Closes) {
             EXPECT_EQ(Root->GetChildCount(), 0); // torn down after the accepted close
-        else
+        } else {
             EXPECT_EQ(Root->VideoTrack->GetChildCount(), 1);
-        if (c.SaveTo && !c.Closes)
+        }
+        if (c.SaveTo && !c.Closes) {
             EXPECT_NE(Ui.Messages.at(0).find("Can not save"), std::string::npos);
+        }
     }
     EXPECT_TRUE(std::filesystem::exists(File("p.mpr")));
 }
