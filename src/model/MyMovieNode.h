@@ -32,7 +32,6 @@ public:
     TTimeData* BalanceCurve = nullptr;
     TTimeData* VolumeCurve = nullptr;
     // Where the main window shows the source frame before any effect; not owned, may be null.
-    TPictureControl* SourceFrameControl = nullptr;
 
     // Opens the movie. A file that does not open keeps the values of the last one (the reader
     // shows its own message); a missing file is left to the base operation.

@@ -529,3 +529,12 @@ bool TProjectNode::RenderPreview(int32_t frame, TCanvas& canvas, const TRect& re
     }
     return true;
 }
+
+void TCustomProjectNode::SetOriginalImage(TPictureControl* control) {
+    OriginalImage = control;
+    std::function<void(TTreeNodeData*)> walk = [&](TTreeNodeData* n) {
+        if (auto* m = dynamic_cast<TMasterNode*>(n)) m->SourceFrameControl = control;
+        for (int i = 0; i < n->GetChildCount(); ++i) walk(n->GetChild(i));
+    };
+    walk(this);
+}

@@ -103,6 +103,11 @@ public:
     void FreeMovieInterface(TMovieInterface* intf);
     size_t GetMovieInterfaceCount() const { return MovieInterfaces.size(); }
 
+    // The picture control media nodes show their source frames in (null: none).
+    TPictureControl* OriginalImage = nullptr;
+    // Stores the control and hands it to every media node of the tree.
+    void SetOriginalImage(TPictureControl* control);
+
     // Format version of the last project file read.
     static int32_t FormatVersionRead;
 

@@ -17,6 +17,7 @@
 #include "MyTimeData.h"
 
 class TCustomProjectNode;
+struct TPictureControl;
 class TValueWriter;
 class TValueReader;
 class TTransNode;
@@ -263,6 +264,9 @@ public:
 class TMasterNode : public TCustomTransableNode {
 public:
     using TCustomTransableNode::TCustomTransableNode;
+
+    // Where the node shows its source frame before effects (set by the root), or null.
+    TPictureControl* SourceFrameControl = nullptr;
 
     virtual int32_t GetSourceWidth() { return 320; }
     virtual int32_t GetSourceHeight() { return 240; }

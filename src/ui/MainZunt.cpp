@@ -176,6 +176,8 @@ TMainForm::TMainForm(IUiServices* ui, QWidget* parent) : QMainWindow(parent) {
     RawPanel->hide();
     RawBitmap = std::make_unique<TBitmap>(320, 240);
     RawImage1->SetPicture(*RawBitmap);
+    RawControl.Picture = &RawImage1->Picture();
+    RawControl.Invalidate = [this] { RawImage1->update(); };
     // 7. The root on its tree item.
     ITreeItem* rootItem = AddTreeRoot(TreeView1, "???");
     Project = std::make_unique<TProjectNode>("Project", rootItem);
@@ -869,6 +871,8 @@ void TMainForm::RefreshProject(bool render) {
     RawBitmap->Canvas().FillRect(Rect(0, 0, RawBitmap->Width(), RawBitmap->Height()));
     RawImage1->SetPicture(*RawBitmap);
     SetPanelColor(RawPanel, PanelColor(pBackground));
+    // Media nodes draw their source frames only while the panel that shows them is open.
+    Project->SetOriginalImage(RawPanel->isVisibleTo(this) ? &RawControl : nullptr);
     const int32_t frames = Project->GetFrameCount();
     TimelineLink->SetMaxFrames(frames < 1 ? 0 : frames);
     ZoomChange(nullptr);

@@ -180,6 +180,8 @@ public:
     QWidget* pBackground = nullptr;
     QWidget* pDisplay = nullptr;
     TPreviewImage* VideoImage = nullptr;
+    // The source-frame picture as the engine sees it.
+    TPictureControl RawControl;
     QWidget* pBottom = nullptr;
     QWidget* pLeft = nullptr;
     QGroupBox* gbProject = nullptr;

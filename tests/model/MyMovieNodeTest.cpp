@@ -165,6 +165,26 @@ TEST(MovieRender, FramesFollowTheTrackAndTheInPoint) {
         EXPECT_EQ(p.Shown(k), k - 20 + 5) << "frame " << k;
 }
 
+TEST(MovieRender, SourceFrameGoesToTheRootsPictureControl) {
+    TMovieProject p;
+    p.Root->SetVideoFormat(320, 240, 10);
+    auto* a = p.Add<TMovieNode>(nkVideo, p.Movie("a.avi"));
+    auto* blank = static_cast<TMasterNode*>(p.Root->VideoTrack->AddNode("b", amLastChild, nkBlank));
+    p.Root->Refresh();
+    TBitmap shown;
+    int invalidated = 0;
+    TPictureControl control{&shown, nullptr, [&invalidated] { ++invalidated; }};
+    p.Root->SetOriginalImage(&control);
+    EXPECT_EQ(a->SourceFrameControl, &control);
+    EXPECT_EQ(blank->SourceFrameControl, &control);
+    p.Shown(7);
+    EXPECT_EQ(shown.Width(), 320); // the source frame, before any effect, at the frame's size
+    EXPECT_EQ(NumberedFrameOf(shown), 7);
+    EXPECT_EQ(invalidated, 1);
+    p.Root->SetOriginalImage(nullptr);
+    EXPECT_EQ(a->SourceFrameControl, nullptr);
+}
+
 TEST(MovieRender, SecondClipOfATransitionOpensOnItsInPoint) {
     TMovieProject p;
     p.Root->SetVideoFormat(320, 240, 10);
