@@ -161,9 +161,6 @@ bool TAviCompress::Prepare(TAviCompressParams& params) {
     PreparedWidth = params.Width;
     PreparedHeight = params.Height;
     CurrentBitmap.SetSize(params.Width, params.Height);
-    const int32_t rowBytes = DIBRowBytes(params.Width, 24, 32);
-    DibImageSize = CheckedMul<uint32_t>(uint32_t(rowBytes), uint32_t(params.Height));
-    DibBits.clear();
 
     TBitmapInfoHeader& f = params.VideoFormat;
     std::memset(&f, 0, sizeof(f));
@@ -176,8 +173,8 @@ bool TAviCompress::Prepare(TAviCompressParams& params) {
         f.biBitCount = 24;
         f.biCompression = BI_RGB;
         // Rows of a DIB are padded to 4 bytes: the frames written are this large.
-        f.biSizeImage = DibImageSize;
-        DibBits.resize(DibImageSize);
+        CurrentBitmap.SetDIBSize(params.Width, params.Height, pf24bit);
+        f.biSizeImage = CurrentBitmap.GetImageSize();
         Begun = true;
         return true;
     }
@@ -211,13 +208,11 @@ bool TAviCompress::CompressFrame(TVideoFrameInfo& frame) {
     if (CurrentBitmap.Width() != PreparedWidth || height != PreparedHeight)
         return false;
     if (!Open) {
-        // A bottom-up copy of the rendered frame is the stored frame.
-        const size_t rowBytes = size_t(CurrentBitmap.RowBytes());
-        for (int32_t y = 0; y < height; ++y)
-            std::memcpy(&DibBits[size_t(height - 1 - y) * rowBytes], CurrentBitmap.ScanLine(y),
-                        rowBytes);
-        frame.Data = DibBits.data();
-        frame.Size = int32_t(DibImageSize);
+        // The bottom-up copy of the rendered frame is the stored frame.
+        if (!CurrentBitmap.UpdateDIB())
+            return false;
+        frame.Data = CurrentBitmap.GetBitsPtr();
+        frame.Size = int32_t(CurrentBitmap.GetImageSize());
         frame.Bitmap = &CurrentBitmap;
         return true;
     }

@@ -11,6 +11,7 @@
 #include "IUiServices.h"
 #include "MyBase.h"
 #include "MyCommonParams.h"
+#include "MyDIBBitmap.h"
 #include "MyGraphics.h"
 #include "MyVideoCompressLayer.h"
 
@@ -84,13 +85,9 @@ private:
     bool Begun = false;
     int32_t PreparedWidth = 0;
     int32_t PreparedHeight = 0;
-    // The frame the project renders into. Its bottom-up copy for uncompressed frames is kept
-    // beside it in DibBits.
-    // TODO(dib-bitmap): when the frame bitmap becomes a TDIBBitmap, its own bottom-up bits
-    // replace DibBits, and CompressFrame hands them to the encoder with a negative row step.
-    TBitmap CurrentBitmap;
-    std::vector<uint8_t> DibBits;
-    uint32_t DibImageSize = 0;
+    // The frame the project renders into; its device-independent copy (bottom-up rows) is the
+    // stored frame of uncompressed output.
+    TDIBBitmap CurrentBitmap;
     std::vector<std::unique_ptr<TVideoCompressorInfo>> List;
     int32_t SelectedIndex = -1;
 };
