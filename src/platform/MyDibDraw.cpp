@@ -140,7 +140,8 @@ void TDibDraw::Expand(const uint8_t* bits, int64_t stride, int width, int height
     auto w6 = [](unsigned v) { return uint8_t((v << 2) | (v >> 4)); };
 
     ExpandedStride = (size_t(width) * 3 + 15) & ~size_t(15);
-    const size_t need = ExpandedStride * size_t(height);
+    // With room behind the last row, which the scaler's vector code reads past.
+    const size_t need = ExpandedStride * size_t(height) + 128;
     if (Expanded.size() < need)
         Expanded.resize(need);
     for (int y = 0; y < height; ++y) {

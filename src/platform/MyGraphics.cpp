@@ -429,7 +429,10 @@ void TBitmap::SetSize(int32_t width, int32_t height) {
         width == 0 ? 0
                    : CheckedMul<int32_t>(CheckedAdd<int32_t>(CheckedMul(width, 24), 31) / 32, 4);
     const size_t total = CheckedCast<size_t>(CheckedMul<int64_t>(rowBytes, height));
-    std::vector<uint8_t> bits(total, 0);
+    // Room behind the last row: the image scaler's vector code may write up to a few dozen bytes
+    // past the end of a row, which must land in memory of ours.
+    constexpr size_t ScalerSlack = 128;
+    std::vector<uint8_t> bits(total + ScalerSlack, 0);
     const int32_t keepRows = std::min(height, FHeight);
     const size_t keepBytes = size_t(std::min(width, FWidth)) * 3;
     for (int32_t y = 0; y < keepRows && keepBytes > 0; ++y)
