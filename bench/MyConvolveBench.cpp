@@ -1,21 +1,10 @@
 // The kernel filters and the sketch filter on a 640 x 480 frame.
 #include <benchmark/benchmark.h>
 
+#include "BenchFrames.h"
 #include "MyConvolve.h"
 
 namespace {
-
-TBitmap Noise(int w, int h, uint32_t seed) {
-    TBitmap bmp(w, h);
-    for (int y = 0; y < h; ++y) {
-        uint8_t* row = bmp.ScanLine(y);
-        for (int i = 0; i < w * 3; ++i) {
-            seed = seed * 1664525u + 1013904223u;
-            row[i] = static_cast<uint8_t>(seed >> 24);
-        }
-    }
-    return bmp;
-}
 
 // The frame is filtered again on every pass; its content does not change the work done.
 template <class T> void BM_Kernel(benchmark::State& state) {

@@ -2,21 +2,10 @@
 // do its full work.
 #include <benchmark/benchmark.h>
 
+#include "BenchFrames.h"
 #include "MyFilters.h"
 
 namespace {
-
-TBitmap Noise(int w, int h, uint32_t seed) {
-    TBitmap bmp(w, h);
-    for (int y = 0; y < h; ++y) {
-        uint8_t* row = bmp.ScanLine(y);
-        for (int i = 0; i < w * 3; ++i) {
-            seed = seed * 1664525u + 1013904223u;
-            row[i] = static_cast<uint8_t>(seed >> 24);
-        }
-    }
-    return bmp;
-}
 
 // The argument is the level in hundredths.
 template <class T> void BM_Filter(benchmark::State& state) {

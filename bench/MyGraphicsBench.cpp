@@ -4,22 +4,10 @@
 #include <QGuiApplication>
 #include <cstdlib>
 
+#include "BenchFrames.h"
 #include "MyGraphics.h"
 
 namespace {
-
-TBitmap Noise(int w, int h) {
-    TBitmap bmp(w, h);
-    uint32_t seed = 12345;
-    for (int y = 0; y < h; ++y) {
-        uint8_t* row = bmp.ScanLine(y);
-        for (int i = 0; i < w * 3; ++i) {
-            seed = seed * 1664525u + 1013904223u;
-            row[i] = static_cast<uint8_t>(seed >> 24);
-        }
-    }
-    return bmp;
-}
 
 void BM_FillRect(benchmark::State& state) {
     TBitmap bmp(640, 480);
@@ -34,7 +22,7 @@ void BM_FillRect(benchmark::State& state) {
 BENCHMARK(BM_FillRect);
 
 void BM_Draw(benchmark::State& state) {
-    const TBitmap src = Noise(640, 480);
+    const TBitmap src = Noise(640, 480, 12345);
     TBitmap dst(640, 480);
     for (auto _ : state) {
         dst.Canvas().Draw(0, 0, src);
@@ -47,7 +35,7 @@ BENCHMARK(BM_Draw);
 void BM_StretchDraw(benchmark::State& state) {
     const int sw = static_cast<int>(state.range(0)), sh = static_cast<int>(state.range(1));
     const int dw = static_cast<int>(state.range(2)), dh = static_cast<int>(state.range(3));
-    const TBitmap src = Noise(sw, sh);
+    const TBitmap src = Noise(sw, sh, 12345);
     TBitmap dst(dw, dh);
     for (auto _ : state) {
         dst.Canvas().StretchDraw(Rect(0, 0, dw, dh), src);

@@ -3,6 +3,7 @@
 // interface that copies a prepared picture, so the figures are the overlays' own work.
 #include <benchmark/benchmark.h>
 
+#include "BenchFrames.h"
 #include <cstring>
 
 #include "MyMovieInterface.h"
@@ -12,18 +13,6 @@ namespace {
 
 constexpr int W = 640;
 constexpr int H = 480;
-
-TBitmap Noise(int w, int h, uint32_t seed) {
-    TBitmap bmp(w, h);
-    for (int y = 0; y < h; ++y) {
-        uint8_t* row = bmp.ScanLine(y);
-        for (int i = 0; i < w * 3; ++i) {
-            seed = seed * 1664525u + 1013904223u;
-            row[i] = static_cast<uint8_t>(seed >> 24);
-        }
-    }
-    return bmp;
-}
 
 class TPictureMovie : public TMovieInterface {
 public:

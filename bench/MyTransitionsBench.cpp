@@ -1,21 +1,10 @@
 // Each built-in transition mixing two 640 x 480 frames, at progresses across the whole range.
 #include <benchmark/benchmark.h>
 
+#include "BenchFrames.h"
 #include "MyTransitions.h"
 
 namespace {
-
-TBitmap Noise(int w, int h, uint32_t seed) {
-    TBitmap bmp(w, h);
-    for (int y = 0; y < h; ++y) {
-        uint8_t* row = bmp.ScanLine(y);
-        for (int i = 0; i < w * 3; ++i) {
-            seed = seed * 1664525u + 1013904223u;
-            row[i] = static_cast<uint8_t>(seed >> 24);
-        }
-    }
-    return bmp;
-}
 
 template <class T> void BM_Transition(benchmark::State& state) {
     TBitmap from = Noise(640, 480, 1);
