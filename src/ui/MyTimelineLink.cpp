@@ -26,12 +26,20 @@ void TTimelineLink::ResetEditor() {
     if (TTrackDraw* draw = Timeline->GetTrackDraw()) draw->ResetEditor();
 }
 
+void TTimelineLink::SetAdjustMode(bool adjust) {
+    if (TTrackDraw* draw = Timeline->GetTrackDraw())
+        draw->AdjustMode = adjust;
+    Timeline->RequestRepaint();
+}
+
 TTimeline* CreateMainTimeline(TMainForm& form, QWidget* area, TProjectNode* project) {
     auto* timeline = new TTimeline(area);
     TTimelineHost host;
     host.ParentPanel = area;
     host.MaxFrames = project->GetFrameCount();
     host.Project = project;
+    // The ruler starts in times.
+    host.ShowSecond = true;
     host.OnPosition = [&form](int32_t frame, Extended time) { form.TimelinePosition(frame, time); };
     host.OnCursor = [&form](int32_t frame, Extended time) { form.TimelineCursor(frame, time); };
     host.OnPreviewFrame = [&form] { form.PostPreviewFrame(); };

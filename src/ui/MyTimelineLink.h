@@ -20,6 +20,9 @@ public:
     void LocateCursor(int mode) override { Timeline->LocateCursor(mode); }
     bool FindStopPoint(Extended& t, bool forward) override;
     void ResetEditor() override;
+    void SetAdjustMode(bool adjust) override;
+    void RequestRepaint() override { Timeline->RequestRepaint(); }
+    TTimeline* GetTimeline() const { return Timeline; }
 
 private:
     TTimeline* Timeline;
