@@ -251,6 +251,7 @@ void TExportProgress::Timer1Timer() {
 
 void TExportProgress::RunExport() {
     Success = false;
+    Refreshed = false;
     Model.BeginExport();
     ProgressBar1->setRange(0, std::max(Model.Count, 1));
     Success = Project.ExportMovie(
@@ -258,7 +259,12 @@ void TExportProgress::RunExport() {
         [this](int32_t frame, int32_t reserved, TBitmap* bitmap) {
             FrameProgress(frame, reserved, bitmap);
         },
-        OnReport, Model.FileName);
+        [this](TFrameReport& r) {
+            // The report follows the frame's progress call and is shown at the same rate.
+            if (OnReport && RefreshThisFrame)
+                OnReport(r);
+        },
+        Model.FileName);
     // The loop calls an aborted export a success; the window must not play it.
     if (Project.Abort)
         Stopped = true;
@@ -267,8 +273,7 @@ void TExportProgress::RunExport() {
 
 void TExportProgress::FrameProgress(int32_t frame, int32_t, TBitmap* bitmap) {
     const TExportFrameTexts t = Model.FrameProgress(frame);
-    ProgressBar1->setValue(std::clamp(t.Position, 0, ProgressBar1->maximum()));
-    Label5->setText(Q(t.Counter));
+    // Texts that stay the same repaint nothing; these change only a few times per export.
     if (t.Names) {
         lbFileName->setText(Q(t.FileLabel));
         lbVideoComp->setText(Q(t.VideoLabel));
@@ -276,6 +281,17 @@ void TExportProgress::FrameProgress(int32_t frame, int32_t, TBitmap* bitmap) {
     }
     if (t.Estimate)
         Label2->setText(Q(t.EstimateText));
+    // The counter, the bar, the picture and the main window's frame text change on every frame.
+    // A frame exports in a few milliseconds, so repainting them each time would cost the export
+    // as much again; the eye gets them at a steady rate instead.
+    const int64_t now = Ui.TickCount();
+    RefreshThisFrame = !Refreshed || now - LastRefresh >= RefreshMs;
+    if (!RefreshThisFrame)
+        return;
+    Refreshed = true;
+    LastRefresh = now;
+    ProgressBar1->setValue(std::clamp(t.Position, 0, ProgressBar1->maximum()));
+    Label5->setText(Q(t.Counter));
     if (t.Preview && OnPreview && cbShowImages->isChecked())
         OnPreview(bitmap);
 }

@@ -84,6 +84,9 @@ public:
     static std::function<int(TExportProgress&)> ExecHook;
     // Starts the player on a finished export; the desktop's media player unless set (tests).
     static std::function<void(const std::string&)> PlayHook;
+    // Least milliseconds between two refreshes of the counter, the bar, the preview and the
+    // frame reports to the main window.
+    int RefreshMs = 40;
 
     TExportProgressModel Model;
     bool Success = false;
@@ -116,4 +119,7 @@ private:
     IUiServices& Ui;
     TFrameCallback OnReport;
     TPreviewCallback OnPreview;
+    bool Refreshed = false;
+    bool RefreshThisFrame = false;
+    int64_t LastRefresh = 0;
 };
