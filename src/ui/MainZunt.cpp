@@ -379,8 +379,7 @@ void TMainForm::BuildControls() {
     connect(tmCUPUsage, &QTimer::timeout, this, [this] { tmCUPUsageTimer(); });
 
     // The windows behind these come with later parts of the program.
-    for (QWidget* w :
-         {sbUp, sbDown, sbAddVideo, sbRange, sbProp, sbAddEffect}) {
+    for (QWidget* w : {sbUp, sbDown, sbAddVideo, sbRange, sbProp, sbAddEffect}) {
         Later.insert(w);
         w->setEnabled(false);
     }
@@ -465,8 +464,7 @@ void TMainForm::BuildMenus() {
     connect(miAbout, &QAction::triggered, this, [this] { About1Click(); });
 
     for (QAction* a :
-         {miExportBitmaps, miAddVideo,
-          miFindStart, miFindEnd, miAnalogCapture, miCaptureImage}) {
+         {miExportBitmaps, miAddVideo, miFindStart, miFindEnd, miAnalogCapture, miCaptureImage}) {
         Later.insert(a);
         a->setEnabled(false);
     }
@@ -1080,6 +1078,8 @@ void TMainForm::Export1Click() {
     const int32_t frames = Project->GetFrameCount();
     if (TimelineLink->GetFramePos() > frames)
         TimelineLink->SetFramePos(frames);
+    // The preview may still show exported pictures: the cursor's frame is drawn again.
+    PostSetFrame(-1);
 }
 
 void TMainForm::Projectproperty1Click() {
