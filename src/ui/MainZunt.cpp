@@ -29,9 +29,12 @@
 #include "MyCommonParams.h"
 #include "MyCommonParamsPart.h"
 #include "MyExceptions.h"
+#include "MyAVICompress.h"
 #include "MyAVIReader.h"
+#include "MyExportProgress.h"
 #include "MyMovieNode.h"
 #include "MyMsgDlg.h"
+#include "MyProjProp.h"
 #include "MyShell.h"
 #include "MyTextView.h"
 #include "MyTimelineLink.h"
@@ -378,6 +381,8 @@ void TMainForm::BuildControls() {
     connect(sbSaveProj, &QToolButton::clicked, this, [this] { sbSaveProj1Click(); });
     connect(sbArrange, &QToolButton::clicked, this, [this] { sbArrangeClick(sbArrange); });
     connect(sbAdjust, &QToolButton::clicked, this, [this] { sbArrangeClick(sbAdjust); });
+    connect(sbSetProj, &QToolButton::clicked, this, [this] { Projectproperty1Click(); });
+    connect(sbWriteProj, &QToolButton::clicked, this, [this] { Export1Click(); });
     connect(sbPlay1, &QToolButton::clicked, this, [this](bool down) { sbPlay1Click(down); });
     connect(sbStop1, &QToolButton::clicked, this, [this](bool down) { sbStop1Click(down); });
     connect(sbFirst1, &QToolButton::clicked, this, [this] { sbFirst1Click(sbFirst1); });
@@ -391,8 +396,7 @@ void TMainForm::BuildControls() {
     connect(tmCUPUsage, &QTimer::timeout, this, [this] { tmCUPUsageTimer(); });
 
     // The windows behind these come with later parts of the program.
-    for (QWidget* w :
-         {sbSetProj, sbWriteProj, sbUp, sbDown, sbAddVideo, sbRange, sbProp, sbAddEffect}) {
+    for (QWidget* w : {sbUp, sbDown, sbAddVideo, sbRange, sbProp, sbAddEffect}) {
         Later.insert(w);
         w->setEnabled(false);
     }
@@ -466,6 +470,8 @@ void TMainForm::BuildMenus() {
     connect(miSaveProject, &QAction::triggered, this, [this] { sbSaveProj1Click(); });
     connect(miSaveProjectAs, &QAction::triggered, this, [this] { SaveProjectAs(); });
     connect(miExit, &QAction::triggered, this, [this] { Exit1Click(); });
+    connect(miExportVideo, &QAction::triggered, this, [this] { Export1Click(); });
+    connect(miProjectSettings, &QAction::triggered, this, [this] { Projectproperty1Click(); });
     connect(miExportAudio, &QAction::triggered, this, [this] { WriteWAV1Click(); });
     connect(miExtractAudio, &QAction::triggered, this, [this] { Extractaudio1Click(); });
     connect(mnOtherExports, &QMenu::aboutToShow, this, [this] { Otherexports1Click(); });
@@ -475,8 +481,7 @@ void TMainForm::BuildMenus() {
     connect(miAbout, &QAction::triggered, this, [this] { About1Click(); });
 
     for (QAction* a :
-         {miExportVideo, miExportBitmaps, miAddVideo,
-          miProjectSettings, miFindStart, miFindEnd, miAnalogCapture, miCaptureImage}) {
+         {miExportBitmaps, miAddVideo, miFindStart, miFindEnd, miAnalogCapture, miCaptureImage}) {
         Later.insert(a);
         a->setEnabled(false);
     }
@@ -1069,6 +1074,51 @@ void TMainForm::Extractaudio1Click() {
     } else {
         Ui->ShowMessage("Fail to produce " + *name, TMsgKind::Error);
     }
+}
+
+void TMainForm::Export1Click() {
+    {
+        TProjPropDlg dlg(*Project, *Ui, this);
+        if (!dlg.Execute())
+            return;
+    }
+    LayoutPreview();
+    TExportProgress progress(*Project, *Ui, this);
+    if (OutputFileName.empty() && Settings)
+        OutputFileName = Settings->ReadString("Recents", "OutputFile", "");
+    if (!Project->IsWMVOutput() && Project->GetAviCompress().GetFourCC() == 0 &&
+        !ShowConfirm(DlgHugeOutput, Ui))
+        return;
+    if (!progress.Prepare(
+            OutputFileName, [this](TFrameReport& r) { FrameRendered(r); },
+            [this](const TBitmap* b) { PreviewBlit(b); },
+            TExportProgressModel::OutputExtension(*Project)))
+        return;
+    if (Settings)
+        Settings->WriteString("Recents", "OutputFile", OutputFileName);
+    const int32_t pos = TimelineLink->GetFramePos();
+    progress.Execute();
+    TimelineLink->SetFramePos(pos);
+    pBackground->repaint();
+    Ui->ProcessMessages();
+    const int32_t frames = Project->GetFrameCount();
+    if (TimelineLink->GetFramePos() > frames)
+        TimelineLink->SetFramePos(frames);
+    // The preview may still show exported pictures: the cursor's frame is drawn again.
+    PostSetFrame(-1);
+}
+
+void TMainForm::Projectproperty1Click() {
+    QTreeWidgetItem* selected = TreeView1->currentItem();
+    TreeView1->setCurrentItem(static_cast<TTreeWidgetItem*>(Project->Item));
+    {
+        TProjPropDlg dlg(*Project, *Ui, this);
+        dlg.Execute();
+    }
+    LayoutPreview();
+    SendSetFrame(-1);
+    if (selected)
+        TreeView1->setCurrentItem(selected);
 }
 
 bool TMainForm::SaveProjectAs() {

@@ -136,6 +136,10 @@ public:
     void Otherexports1Click();
     // Writes the active movie's sound track to a WAV file (or raw samples).
     void Extractaudio1Click();
+    // Runs the output dialog, then the export window on the chosen file and range.
+    void Export1Click();
+    // The output dialog alone.
+    void Projectproperty1Click();
     void LayoutPreview();
     void ZoomChange(QObject* sender);
     // 0 fit to window, 1..4 the zoom levels 25 % to 200 %.
