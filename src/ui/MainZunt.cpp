@@ -859,8 +859,10 @@ void TMainForm::EnableEditing(bool enable) {
     EnableChildControls(pLeft, enable);
     for (QAction* a : menuBar()->actions())
         a->setEnabled(enable);
-    if (enable)
+    if (enable) {
+        TimelineLink->RedrawEditor();
         ServeDeferredPreview();
+    }
 }
 
 void TMainForm::RefreshProject(bool render) {

@@ -20,6 +20,7 @@ public:
     void LocateCursor(int mode) override { Timeline->LocateCursor(mode); }
     bool FindStopPoint(Extended& t, bool forward) override;
     void ResetEditor() override;
+    void RedrawEditor() override;
 
 private:
     TTimeline* Timeline;
