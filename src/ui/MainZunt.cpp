@@ -890,6 +890,7 @@ void TMainForm::EnableEditing(bool enable) {
         a->setEnabled(enable);
     if (enable) {
         UpdateEditorButtons();
+        TimelineLink->RedrawEditor();
         ServeDeferredPreview();
     }
 }

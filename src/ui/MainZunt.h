@@ -89,6 +89,8 @@ public:
     virtual bool FindStopPoint(Extended& t, bool forward) { return false; }
     // The track drawer's editing state: cleared on a new or opened project.
     virtual void ResetEditor() {}
+    // Drops the curve editor's selection and redraws it (editing is allowed again).
+    virtual void RedrawEditor() {}
     virtual void SetAdjustMode(bool adjust) {}
     // Repaints the tracks (posted, coalesced).
     virtual void RequestRepaint() {}

@@ -1,5 +1,6 @@
 #include "MyTimelineLink.h"
 
+#include "MyLocalEditor.h"
 #include "MyTrackDraw.h"
 
 void TTimelineLink::SetFramePos(int32_t frame) {
@@ -23,7 +24,13 @@ bool TTimelineLink::FindStopPoint(Extended& t, bool forward) {
 }
 
 void TTimelineLink::ResetEditor() {
-    if (TTrackDraw* draw = Timeline->GetTrackDraw()) draw->ResetEditor();
+    if (TTrackDraw* draw = Timeline->GetTrackDraw())
+        draw->ResetEditor();
+}
+
+void TTimelineLink::RedrawEditor() {
+    if (TTrackDraw* draw = Timeline->GetTrackDraw(); draw && draw->Editor)
+        draw->Editor->Redraw();
 }
 
 void TTimelineLink::SetAdjustMode(bool adjust) {
@@ -44,6 +51,15 @@ TTimeline* CreateMainTimeline(TMainForm& form, QWidget* area, TProjectNode* proj
     host.OnCursor = [&form](int32_t frame, Extended time) { form.TimelineCursor(frame, time); };
     host.OnPreviewFrame = [&form] { form.PostPreviewFrame(); };
     host.OnSetFrame = [&form](int32_t frame) { form.PostSetFrame(frame); };
+    host.EditorPanel = form.pEditorPanel;
+    host.DisplayPanel = form.pDisplay;
+    host.BottomPanel = form.pBottom;
+    host.CreateEditor = [&form, project](TTimeline& tl) {
+        auto editor = std::make_unique<TLocalEditorForm>(
+            tl, [&form](int32_t frame) { form.SendSetFrame(frame); });
+        editor->Setup(project, form.pEditorPanel, form.pDisplay);
+        return editor;
+    };
     timeline->AttachHost(host);
     form.AttachTimeline(std::make_unique<TTimelineLink>(timeline));
     return timeline;

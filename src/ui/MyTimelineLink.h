@@ -23,6 +23,7 @@ public:
     void SetAdjustMode(bool adjust) override;
     void RequestRepaint() override { Timeline->RequestRepaint(); }
     TTimeline* GetTimeline() const { return Timeline; }
+    void RedrawEditor() override;
 
 private:
     TTimeline* Timeline;

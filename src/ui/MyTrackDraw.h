@@ -37,6 +37,8 @@ public:
     // Opens or refreshes the editor on node, its graph placed at rect of the track image.
     virtual void EditObject(TTreeNodeData* node, const TRectI& rect) = 0;
     virtual void Reset() = 0;
+    // Drops the selection and draws again.
+    virtual void Redraw() {}
 };
 
 // Colours, 0x00BBGGRR.
