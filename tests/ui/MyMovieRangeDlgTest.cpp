@@ -1,0 +1,302 @@
+// The movie-range dialog: its arithmetic, the clip player's exact seek, clocked playback and
+// sound, failures to open, and the dialog's OK and Cancel.
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QToolButton>
+
+#include <chrono>
+#include <thread>
+
+#include "EncodedAvi.h"
+#include "FakeWaveOut.h"
+#include "MainZunt.h"
+#include "MyAVIReader.h"
+#include "MyMovieRangeDlg.h"
+#include "NumberedMovie.h"
+#include "WavFixtures.h"
+
+namespace {
+
+bool WaitUntil(const std::function<bool()>& condition) {
+    for (int i = 0; i < 500; ++i) {
+        if (condition())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return condition();
+}
+
+std::vector<uint8_t> Pixels(const TBitmap& b) {
+    std::vector<uint8_t> p;
+    for (int32_t y = 0; y < b.Height(); ++y)
+        p.insert(p.end(), b.ScanLine(y), b.ScanLine(y) + b.Width() * 3);
+    return p;
+}
+
+// Resets the dialog's static seams after each test.
+struct HookGuard {
+    ~HookGuard() {
+        TMovieRangeDlg::ExecHook = nullptr;
+        TMovieRangeDlg::DeviceFactory = nullptr;
+    }
+};
+
+} // namespace
+
+TEST(MovieRange, StepIsAFifthOfASecondRoundedHalfToEven) {
+    const std::pair<Extended, int32_t> cases[] = {{25, 5}, {12.5L, 2}, {12, 2},    {17.5L, 4},
+                                                  {2, 1},  {0, 1},     {1000, 200}};
+    for (auto [fps, step] : cases)
+        EXPECT_EQ(TMovieRange::StepFor(fps), step) << double(fps);
+    TMovieRange r;
+    r.Load(250, 10);
+    EXPECT_EQ(r.FramesPerSecond, 25);
+    EXPECT_EQ(r.Step, 5);
+    r.Load(0, 0);
+    EXPECT_EQ(r.FramesPerSecond, 0);
+    EXPECT_EQ(r.Step, 1);
+    EXPECT_EQ(r.TimeOf(7), 0);
+}
+
+TEST(MovieRange, RangeOperationsAndTexts) {
+    TMovieRange r;
+    r.Load(250, 10);
+    EXPECT_EQ(r.EndText(), FormatTimeText(10));
+    r.ChooseCustomStart();
+    EXPECT_TRUE(r.Range.FromStart); // nothing picked yet
+    r.PickStart(2.5L);
+    EXPECT_FALSE(r.Range.FromStart);
+    EXPECT_EQ(r.StartPosition(), 62); // 62.5 rounds to even
+    EXPECT_EQ(r.StartText(), FormatTimeText(2.5L));
+    r.PickEnd(8);
+    EXPECT_EQ(r.EndPosition(), 200);
+    r.ChooseCustomEnd();
+    EXPECT_FALSE(r.Range.ToEnd);
+    r.SetBeginning();
+    EXPECT_TRUE(r.Range.FromStart);
+    EXPECT_EQ(r.Range.InTime, 0);
+    EXPECT_EQ(r.StartPosition(), 0);
+    r.SetEnd();
+    EXPECT_EQ(r.EndPosition(), 250);
+    EXPECT_EQ(r.Range.OutTime, 0);
+    EXPECT_EQ(r.StatusText(1.0L), FormatTimeText(1.0L) + " [25]");
+    EXPECT_EQ(r.StatusText(-3), FormatTimeText(0) + " [0]");
+}
+
+TEST(MovieRange, OkNeedsFiftyMillisecondsBetweenInAndOut) {
+    TMovieRange r;
+    r.Load(250, 10);
+    const struct {
+        bool fromStart;
+        Extended in;
+        bool toEnd;
+        Extended out;
+        bool ok;
+    } cases[] = {{true, 0, true, 0, true},       {false, 9.96L, true, 0, false},
+                 {false, 9.94L, true, 0, true},  {false, 3, false, 3.04L, false},
+                 {false, 3, false, 3.06L, true}, {false, 5, false, 2, false},
+                 {true, 0, false, 0.04L, false}};
+    for (const auto& c : cases) {
+        r.Range = {c.fromStart, c.in, c.toEnd, c.out};
+        EXPECT_EQ(r.IsAcceptable(), c.ok) << double(c.in) << " " << double(c.out);
+    }
+}
+
+TEST(ClipPlayer, SeekShowsExactlyTheFrameASequentialDecodeGives) {
+    TTempDir dir;
+    const std::string file = dir.Path + "/gop12.avi";
+    TEncodedAviSpec spec;
+    spec.Encoder = "mpeg4";
+    spec.Width = 96;
+    spec.Height = 64;
+    spec.Frames = 40;
+    spec.Fps = 25;
+    spec.Gop = 12;
+    std::string why;
+    ASSERT_TRUE(WriteEncodedAvi(file, spec, &why)) << why;
+
+    // What the render shows: the reader decoding every frame in order.
+    TAviReader sequential;
+    ASSERT_TRUE(sequential.Open(file));
+    std::vector<std::vector<uint8_t>> expected;
+    TBitmap b(96, 64);
+    for (int i = 0; i < 40; ++i) {
+        ASSERT_TRUE(sequential.GetFrame(i, b));
+        expected.push_back(Pixels(b));
+    }
+    TFakeUiServices ui;
+    TClipPlayer player(&ui);
+    ASSERT_TRUE(player.Open(file));
+    EXPECT_EQ(player.Kind(), TClipKind::Movie);
+    EXPECT_EQ(player.GetFrameCount(), 40);
+    EXPECT_EQ(player.GetRate(), 25);
+    for (int i : {13, 5, 23, 11, 12, 39, 0, 24, 35, 36}) {
+        player.Seek(i);
+        ASSERT_EQ(player.GetShownFrame(), i);
+        EXPECT_EQ(Pixels(player.Picture()), expected[size_t(i)]) << "frame " << i;
+    }
+    EXPECT_NE(expected[12], expected[13]);
+    player.SetCurrentTime(0.52L); // 13 frames
+    EXPECT_EQ(player.GetPosition(), 13);
+    player.Seek(40); // the end shows the last frame
+    EXPECT_EQ(player.GetShownFrame(), 39);
+    EXPECT_EQ(player.GetCurrentTime(), 1.6L);
+}
+
+TEST(ClipPlayer, BusyClockDropsFramesAndNeverFallsBehind) {
+    TMovieProject p;
+    TNumberedMovieSpec m;
+    m.Frames = 50;
+    m.MicroSecPerFrame = 40000; // 25 fps
+    const std::string file = p.Movie("m.avi", m);
+    TClipPlayer player(&p.Ui);
+    ASSERT_TRUE(player.Open(file));
+    player.Seek(3);
+    player.Play();
+    ASSERT_TRUE(player.IsPlaying());
+    // Each tick comes 100 ms late: two and a half frames have passed.
+    for (int tick = 1; player.IsPlaying(); ++tick) {
+        p.Ui.AdvanceClock(100);
+        player.Tick();
+        const int due = std::min(3 + tick * 100 * 25 / 1000, 50);
+        ASSERT_EQ(player.GetPosition(), due) << "tick " << tick;
+        EXPECT_EQ(NumberedFrameOf(player.Picture()), std::min(due, 49));
+    }
+    EXPECT_EQ(player.GetPosition(), 50);
+    // 19 ticks showed 19 of the 46 frames after frame 3.
+    EXPECT_EQ(player.GetDroppedFrames(), 27);
+    // Play at the end starts again from the beginning.
+    player.Play();
+    EXPECT_EQ(player.GetPosition(), 0);
+    player.Stop();
+}
+
+TEST(ClipPlayer, SoundFileCountsMillisecondsAndPlaysItsSamples) {
+    TTempDir dir;
+    const std::string file = dir.Path + "/s.wav";
+    TWavFixture w;
+    w.Rate = 22050;
+    w.Samples = MakeRampSamples(22050 * 2, 1, 16);
+    WriteWavFile(file, w);
+    auto device = std::make_shared<TFakeWaveOut>();
+    TFakeUiServices ui;
+    TClipPlayer player(&ui, [device] { return device->MakeHandle(); });
+    ASSERT_TRUE(player.Open(file));
+    EXPECT_EQ(player.Kind(), TClipKind::Sound);
+    EXPECT_EQ(player.GetFrameCount(), 2000);
+    EXPECT_EQ(player.GetRate(), 1000);
+    EXPECT_TRUE(player.Picture().Empty());
+    ASSERT_TRUE(player.HasSound());
+    player.SetCurrentTime(0.5L);
+    EXPECT_EQ(player.GetPosition(), 500);
+    player.Play();
+    player.Tick(); // queues the lead
+    ASSERT_TRUE(WaitUntil([&] { return device->QueuedCount() > 0; }));
+    device->Advance(100);
+    const std::vector<uint8_t> played = device->Played();
+    ASSERT_EQ(played.size(), 2205u * 2);
+    EXPECT_TRUE(std::equal(played.begin(), played.end(), w.Samples.begin() + 11025 * 2));
+    EXPECT_EQ(device->OpenedFormat().SamplesPerSec, 22050u);
+    ui.AdvanceClock(250);
+    player.Tick();
+    EXPECT_EQ(player.GetPosition(), 750);
+    player.Stop();
+}
+
+TEST(MovieRangeDlg, FilesThatCanNotBeOpenedGiveTheMessageAndFalse) {
+    TTempDir dir;
+    const std::string damaged =
+        dir.File("bad.avi", std::string("RIFF\x10\0\0\0AVI LIST\xff\xff\xff\x7fhdrl", 24));
+    const std::string badWave = dir.File("bad.wav", std::string("RIFF\4\0\0\0WAVE", 12));
+    const std::string missing = dir.Path + "/none.avi";
+    int runs = 0;
+    HookGuard guard;
+    TMovieRangeDlg::ExecHook = [&](TMovieRangeDlg&) { return ++runs, int(QDialog::Accepted); };
+    for (const std::string& name : {damaged, badWave, missing}) {
+        TFakeUiServices ui;
+        TPartialInfo range{false, 1.5L, false, 2.5L};
+        EXPECT_FALSE(TMovieRangeDlg::Execute(name, range, &ui));
+        EXPECT_EQ(ui.Messages, std::vector<std::string>{"Can not open " + name});
+        EXPECT_EQ(range.InTime, 1.5L);
+    }
+    EXPECT_EQ(runs, 0);
+}
+
+TEST(MovieRangeDlg, CancelKeepsTheRangeAndOkWritesItBack) {
+    TMovieProject p;
+    TNumberedMovieSpec m;
+    m.Frames = 100; // 10 s at 10 fps
+    const std::string file = p.Movie("m.avi", m);
+    HookGuard guard;
+    auto device = std::make_shared<TFakeWaveOut>();
+    TMovieRangeDlg::DeviceFactory = [device] { return device->MakeHandle(); };
+
+    TPartialInfo range{false, 2, true, 0};
+    const TPartialInfo before = range;
+    TMovieRangeDlg::ExecHook = [&](TMovieRangeDlg& d) {
+        EXPECT_TRUE(d.rbCustomStart->isChecked());
+        EXPECT_TRUE(d.rbEnd->isChecked());
+        EXPECT_EQ(d.eStart->text().toStdString(), FormatTimeText(2));
+        EXPECT_EQ(d.eEnd->text().toStdString(), FormatTimeText(10));
+        EXPECT_EQ(d.TrackBar->maximum(), 100);
+        d.SetPosition(50);
+        d.sbPickEnd->click();
+        d.rbBeginning->click();
+        d.BitBtn2->click();
+        return d.result();
+    };
+    EXPECT_FALSE(TMovieRangeDlg::Execute(file, range, &p.Ui));
+    EXPECT_EQ(range.FromStart, before.FromStart);
+    EXPECT_EQ(range.InTime, before.InTime);
+    EXPECT_EQ(range.ToEnd, before.ToEnd);
+
+    TMovieRangeDlg::ExecHook = [&](TMovieRangeDlg& d) {
+        d.SetPosition(30);
+        d.sbPickStart->click();
+        d.sbNext->pressed();
+        d.StepTick(); // 2 frames a tick at 10 fps
+        d.sbNext->released();
+        EXPECT_EQ(d.TrackBar->value(), 32);
+        d.sbPickEnd->click(); // 0.2 s after the in point
+        EXPECT_EQ(d.StatusBar->text().toStdString(), FormatTimeText(3.2L) + " [32]");
+        d.sbLocateStart->click();
+        EXPECT_EQ(d.GetPlayer().GetShownFrame(), 30);
+        d.sbLast->click();
+        EXPECT_EQ(d.GetPlayer().GetShownFrame(), 99);
+        EXPECT_EQ(NumberedFrameOf(d.GetPlayer().Picture()), 99);
+        d.BitBtn1->click();
+        return d.result();
+    };
+    ASSERT_TRUE(TMovieRangeDlg::Execute(file, range, &p.Ui));
+    EXPECT_FALSE(range.FromStart);
+    EXPECT_EQ(range.InTime, 3);
+    EXPECT_FALSE(range.ToEnd);
+    EXPECT_EQ(range.OutTime, 3.2L);
+}
+
+TEST(MovieRangeDlg, OkRefusesAPartShorterThanFiftyMillisecondsWithABeep) {
+    TMovieProject p;
+    const std::string file = p.Movie("m.avi");
+    HookGuard guard;
+    TPartialInfo range;
+    TMainForm form(&p.Ui);
+    TMovieRangeDlg::ExecHook = [&](TMovieRangeDlg& d) {
+        EXPECT_EQ(d.parent(), &form);
+        d.SetPosition(20); // the last frame: nothing is left after it
+        d.sbPickStart->click();
+        d.BitBtn1->click();
+        EXPECT_EQ(p.Ui.Beeps, 1);
+        EXPECT_FALSE(d.result() == QDialog::Accepted);
+        d.sbLocateEnd->click();
+        d.rbBeginning->click();
+        d.BitBtn1->click();
+        return d.result();
+    };
+    EXPECT_TRUE(TMovieRangeDlg::Execute(file, range, &p.Ui, &form));
+    EXPECT_TRUE(range.FromStart);
+}

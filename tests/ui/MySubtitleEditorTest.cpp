@@ -1,0 +1,95 @@
+// The subtitle editor: row texts, memo lines, and the change reports the preview follows.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QPlainTextEdit>
+#include <QTableWidget>
+
+#include "FakeUiServices.h"
+#include "MySubtitleEditor.h"
+#include "MyTimeData.h"
+
+namespace {
+
+// A text curve with points at 0, 1 and 2 s: no lines; "one", "two"; hidden "three".
+struct TTextCurve {
+    TTimeData Curve;
+    TTextCurve() {
+        Curve.ValueMode = vmText;
+        Curve.EnsurePoint();
+        Curve.AddNew(1)->Lines = {"one", "two"};
+        TDataPoint* p = Curve.AddNew(2);
+        p->Lines = {"three"};
+        p->Visible = false;
+    }
+    std::string Cell(TSubtitleEditor& e, int row, int col) {
+        return e.Grid->item(row, col)->text().toStdString();
+    }
+};
+
+struct HookGuard {
+    ~HookGuard() { TSubtitleEditor::ExecHook = nullptr; }
+};
+
+} // namespace
+
+TEST(SubtitleText, MemoLinesKeepTextAsTypedAndDropBlankLines) {
+    const std::pair<std::string, std::vector<std::string>> cases[] = {
+        {"", {}},
+        {"   \n\t", {}},
+        {"first\n\nsecond", {"first", "second"}},
+        {"  padded  \n", {"  padded  "}},
+        {"dos\r\nline", {"dos", "line"}}};
+    for (const auto& [memo, lines] : cases)
+        EXPECT_EQ(TSubtitleText::MemoToLines(memo), lines) << memo;
+    TDataPoint p;
+    EXPECT_EQ(TSubtitleText::RowText(p), "<Empty>");
+    p.Lines = TSubtitleText::MemoToLines("text\n");
+    EXPECT_EQ(TSubtitleText::RowText(p), "text"); // no "|" after the last line
+    p.Lines = {std::string(200, 'a'), std::string(100, 'b')};
+    EXPECT_EQ(TSubtitleText::RowText(p).size(), 255u);
+    TTimeData other;
+    TDataPoint stranger;
+    EXPECT_EQ(TSubtitleText::RowOf(other, &stranger), 0);
+}
+
+TEST(SubtitleEditor, RowsMemoAndChangeReports) {
+    TTextCurve t;
+    TFakeUiServices ui;
+    std::vector<TDataPoint*> reports;
+    HookGuard guard;
+    TSubtitleEditor::ExecHook = [&](TSubtitleEditor& e) {
+        ASSERT_EQ(e.Grid->rowCount(), 3);
+        const char* expected[3][3] = {
+            {"1", "", "<Empty>"}, {"2", "", "one|two"}, {"3", "X", "three"}};
+        for (int r = 0; r < 3; ++r)
+            for (int c = 0; c < 3; ++c)
+                EXPECT_EQ(t.Cell(e, r, c), expected[r][c]) << r << "," << c;
+        // Opened on the second point: its lines are in the memo, reported once.
+        EXPECT_EQ(e.Memo->toPlainText().toStdString(), "one\ntwo");
+        EXPECT_EQ(reports, std::vector<TDataPoint*>{t.Curve.GetPoint(1)});
+        e.Memo->setPlainText(QStringLiteral(" hello \n\n world"));
+        EXPECT_EQ(t.Curve.GetPoint(1)->Lines, (std::vector<std::string>{" hello ", " world"}));
+        EXPECT_EQ(t.Cell(e, 1, 2), " hello | world");
+        EXPECT_EQ(reports.size(), 2u);
+        EXPECT_EQ(ui.BusyDepth, 0);
+
+        e.cbShowChanges->setChecked(false);
+        e.Grid->setCurrentCell(0, 0);
+        e.Memo->setPlainText(QStringLiteral("   "));
+        EXPECT_TRUE(t.Curve.GetPoint(0)->Lines.empty());
+        EXPECT_EQ(t.Cell(e, 0, 2), "<Empty>");
+        EXPECT_EQ(reports.size(), 2u);
+        e.cbShowChanges->click(); // checking it reports at once
+        EXPECT_EQ(reports.back(), t.Curve.GetPoint(0));
+
+        e.Grid->setCurrentCell(2, 1);
+        EXPECT_TRUE(e.cbHidden->isChecked());
+        e.cbHidden->setChecked(false);
+        EXPECT_TRUE(t.Curve.GetPoint(2)->Visible);
+        EXPECT_EQ(t.Cell(e, 2, 1), "");
+    };
+    TSubtitleEditor::Execute(
+        nullptr, &ui, [&](TDataPoint* p) { reports.push_back(p); }, t.Curve.GetPoint(1), t.Curve);
+    EXPECT_EQ(reports.size(), 5u);
+}
