@@ -21,13 +21,13 @@
 #include "MyClipNode.h"
 #include "MyCommonParamsPart.h"
 #include "MyEffectNodes.h"
+#include "MyMovieRangeDlg.h"
 #include "MyProjNode.h"
 #include "MySoundNode.h"
 #include "MyUiServices.h"
 #include "MyWarpNode.h"
 
 std::function<int(TPropDlg&)> TPropDlg::ExecHook;
-std::function<bool(QWidget*, const std::string&, TPartialInfo&)> TPropDlg::EditRange;
 
 namespace {
 
@@ -127,9 +127,9 @@ TPropDlg::TPropDlg(IUiServices* ui, QWidget* parent) : QDialog(parent), Ui(ui) {
     connect(bFit, &QPushButton::clicked, this, [this] { bFitClick(); });
     connect(bBlankColor, &QPushButton::clicked, this, [this] { bBlankColorClick(); });
     connect(bMovieRange, &QPushButton::clicked, this, [this] {
-        if (EditRange && EditRange(this, S(eMovieFile->text()), Range) && Node)
-            if (auto* d = dynamic_cast<TCustomDurableNode*>(Node))
-                d->ClipRange = Range;
+        TPartialInfo range = Range;
+        if (TMovieRangeDlg::Execute(S(eMovieFile->text()), range, Ui, this))
+            Range = range;
     });
 }
 
@@ -411,8 +411,13 @@ void TPropDlg::FillMoviePage() {
         cbUseAudio->setChecked(false);
         cbUseAudio->hide();
     }
+    RangeUsed = true;
     if (auto* d = dynamic_cast<TCustomDurableNode*>(Node))
         Range = d->ClipRange;
+    else if (auto* o = dynamic_cast<TOverlayNode*>(Node))
+        Range = o->ClipRange;
+    else
+        RangeUsed = false;
     bOK->setEnabled(FileExists(Node->FileName) && !Node->FileName.empty());
 }
 
@@ -540,6 +545,10 @@ void TPropDlg::WriteProjectPage() {
 }
 
 bool TPropDlg::WriteMoviePage() {
+    if (auto* d = dynamic_cast<TCustomDurableNode*>(Node); d && RangeUsed)
+        d->ClipRange = Range;
+    else if (auto* o = dynamic_cast<TOverlayNode*>(Node); o && RangeUsed)
+        o->ClipRange = Range;
     if (auto* warp = dynamic_cast<TWarpNode*>(Node)) {
         warp->OutputDuration = seWarpDuration->value();
     } else if (auto* movie = dynamic_cast<TMovieNode*>(Node)) {

@@ -108,9 +108,6 @@ public:
     // Tests drive the shown dialog from here instead of a modal loop; the hook's answer is the
     // modal result.
     static std::function<int(TPropDlg&)> ExecHook;
-    // Opens the range dialog on a file (a seam, so the range dialog can be plugged in).
-    static std::function<bool(QWidget* parent, const std::string& fileName, TPartialInfo& range)>
-        EditRange;
 
     void PressOK();
     void PressCancel();
@@ -202,5 +199,7 @@ private:
     std::vector<uint32_t> CodecTags;
     std::vector<uint32_t> CompressorCodes;
     bool Filling = false;
-    TPartialInfo Range{};
+    // The movie page's in and out points, written to the node only on OK.
+    bool RangeUsed = false;
+    TPartialInfo Range;
 };
