@@ -24,6 +24,7 @@
 #include <filesystem>
 
 #include "About.h"
+#include "DlgAddObject.h"
 #include "IUiServices.h"
 #include "MyAppLibs.h"
 #include "MyCommonParams.h"
@@ -35,6 +36,8 @@
 #include "MyMovieNode.h"
 #include "MyMsgDlg.h"
 #include "MyProjProp.h"
+#include "MyPropDlg.h"
+#include "MySoundNode.h"
 #include "MyShell.h"
 #include "MyTextView.h"
 #include "MyTimelineLink.h"
@@ -210,11 +213,14 @@ TMainForm::TMainForm(IUiServices* ui, QWidget* parent) : QMainWindow(parent) {
     Settings->ProgramFolder = ProgramFolder();
     OutputFileName.clear();
     RenderBusy = false;
+    // 10. The add-object dialog lives as long as the window.
+    AddObjectDlg = new TAddObjectDlg(ProgramFolder(), Ui, this);
+    AddObjectDlg->SetProject(Project.get());
     // 11. Files named beside the program are found from its folder.
     QDir::setCurrent(QString::fromStdString(ProgramFolder()));
     // 12.
     AddOnWorkBitmap = std::make_unique<TBitmap>();
-    AddOnPreview.WorkBitmap = AddOnWorkBitmap.get();
+    AddOnPreview.Picture = AddOnWorkBitmap.get();
     // 13. The timeline: the plain link until the timeline window attaches its own.
     TimelineLink = std::make_unique<TTimelineSeam>();
     TimelineLink->SetMaxFrames(1000);
@@ -226,15 +232,19 @@ TMainForm::TMainForm(IUiServices* ui, QWidget* parent) : QMainWindow(parent) {
     setWindowState(windowState() | Qt::WindowMaximized);
     // 16.
     NewEmptyProject();
+    ConnectAddObject();
 }
 
 TMainForm::~TMainForm() {
     Shutdown();
     TimelineLink.reset();
+    // Its example lives in the project: the dialog goes first.
+    delete AddObjectDlg;
+    AddObjectDlg = nullptr;
     // The root deletes its tree items, so it goes while the tree is still there.
     Project.reset();
-    if (AddOnPreview.WorkBitmap == AddOnWorkBitmap.get())
-        AddOnPreview.WorkBitmap = nullptr;
+    if (AddOnPreview.Picture == AddOnWorkBitmap.get())
+        AddOnPreview.Picture = nullptr;
     AddOnWorkBitmap.reset();
     PreviewBitmap.reset();
     RawBitmap.reset();
@@ -1322,4 +1332,119 @@ void TMainForm::tmCUPUsageTimer() {
         pbCPULevel->SetUsage(usage);
     if (!ShutDown)
         tmCUPUsage->start();
+}
+
+// ---- add-object flow ----------------------------------------------------------------------------
+
+void TMainForm::ConnectAddObject() {
+    for (QObject* c : std::initializer_list<QObject*>{sbAddVideo, sbAddEffect, miAddVideo}) {
+        Later.remove(c);
+        SetCommandEnabled(c, true);
+    }
+    connect(sbAddVideo, &QToolButton::clicked, this, [this] { sbAddVideoClick(); });
+    connect(sbAddEffect, &QToolButton::clicked, this, [this] { sbAddEffectClick(); });
+    connect(miAddVideo, &QAction::triggered, this, [this] { sbAddVideoClick(); });
+}
+
+TTreeNodeData* TMainForm::SelectedNode() const {
+    ITreeItem* item = AsTreeItem(TreeView1->currentItem());
+    return item ? static_cast<TTreeNodeData*>(item->GetData()) : nullptr;
+}
+
+TTreeNodeData* TMainForm::AddObject(uint16_t kinds, bool select) {
+    ITreeItem* target = AsTreeItem(TreeView1->currentItem());
+    if (!target)
+        return nullptr;
+    AddObjectDlg->TargetItem = target;
+    AddObjectDlg->Kinds = kinds;
+    int result = QDialog::Rejected;
+    {
+        TAddOnPreviewScope preview;
+        result = AddObjectDlg->ShowModal();
+    }
+    TTreeNodeData* node = AddObjectDlg->NewNode;
+    if (result != QDialog::Accepted || !node)
+        return nullptr;
+    if (TreeView1->isEnabled())
+        TreeView1->setFocus();
+    TreeView1->currentItem()->setExpanded(true);
+    Ui->ProcessMessages();
+    TreeView1->setCurrentItem(static_cast<TTreeWidgetItem*>(node->Item));
+    Project->SetActiveNode(node);
+    if (!EditNodeProperties(select)) {
+        Project->DeleteNode(node->Item);
+        Ui->ProcessMessages();
+        return nullptr;
+    }
+    // The first picture-bearing object of a new project decides its frame size and rate.
+    if (auto* master = dynamic_cast<TMasterNode*>(node); master && !Project->VideoFormatFixed)
+        Project->SetVideoFormat(master->GetSourceWidth(), master->GetSourceHeight(),
+                                master->GetSourceFrameRate());
+    if (!Project->AudioFormatFixed) {
+        if (auto* movie = dynamic_cast<TMovieNode*>(node); movie && movie->HasAudio())
+            movie->GetAudioFormat(Project->AudioFormat);
+        else if (auto* sound = dynamic_cast<TSoundNode*>(node))
+            Project->AudioFormat = sound->SourceFormat;
+    }
+    return node;
+}
+
+bool TMainForm::EditNodeProperties(bool select) {
+    TTreeNodeData* node = Project->GetActiveNode();
+    if (!node)
+        node = SelectedNode();
+    if (!node)
+        return false;
+    const int32_t framePos = TimelineLink->GetFramePos();
+    {
+        TPropDlg dlg(Ui, this);
+        if (!dlg.Execute(node, Project.get()))
+            return false;
+    }
+    if (node == Project.get())
+        Project->Changed();
+    if (select) {
+        RefreshProject(true);
+        if (TimelineLink->GetMaxFrames() < framePos) {
+            TimelineLink->SetFramePos(TimelineLink->GetMaxFrames());
+            PostPreviewFrame();
+        }
+    }
+    return true;
+}
+
+void TMainForm::sbAddVideoClick() {
+    AddNewObject(true);
+}
+
+void TMainForm::sbAddEffectClick() {
+    AddNewObject(false);
+}
+
+void TMainForm::AddNewObject(bool video) {
+    TTreeNodeData* target = SelectedNode();
+    if (!video) {
+        if (!target)
+            return;
+        if (target->Pegs->GetCount() == 0 && !ShowConfirm(DlgNoStopPoint, Ui))
+            return;
+    }
+    TTreeNodeData* node = AddObject(video ? VideoKindSet : EffectKindSet, false);
+    if (!node)
+        return;
+    if (video) {
+        if (dynamic_cast<TUserFolder*>(node))
+            node->AddNode("Queue", amLastChild, nkVideoTrack);
+        TTreeNodeData* track = dynamic_cast<TQueueFolder*>(target) ? target : Project->VideoTrack;
+        if (track)
+            node->MoveTo(track, track->GetChildCount());
+    } else {
+        node->MoveTo(target, target->GetChildCount());
+    }
+    node->PlaceBetweenPegs();
+    RefreshProject(false);
+    // The cursor goes to the new object's start.
+    const Extended fps = Project->GetFPS();
+    TimelineLink->SetFramePos(Round(fps * node->GetStartTime()) + 1);
+    TimelineLink->LocateCursor(2);
 }

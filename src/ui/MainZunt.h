@@ -25,6 +25,7 @@ class QTimer;
 class QToolButton;
 class QTreeWidget;
 class QTreeWidgetItem;
+class TAddObjectDlg;
 class TErrorDlg;
 class TMyUiServices;
 class TScreenSaverInhibit;
@@ -167,6 +168,17 @@ public:
     void sbSaveProj1Click();
     bool SaveProjectAs();
     void Exit1Click();
+
+    // ---- add-object flow and properties ----
+    // Runs the add-object dialog on the selected item and the property dialog on the new node;
+    // the project then takes the new object's format. Null when nothing was added.
+    TTreeNodeData* AddObject(uint16_t kinds, bool select);
+    // The property dialog on the active node; false when it was not confirmed.
+    bool EditNodeProperties(bool select);
+    // "Add video" and "Add effect": a new object placed in the video track or under the target.
+    void sbAddVideoClick();
+    void sbAddEffectClick();
+    TAddObjectDlg* AddObjectDlg = nullptr;
 
     // ---- player ----
     void sbPlay1Click(bool down);
@@ -324,6 +336,10 @@ private:
     void EnableChildControls(QWidget* panel, bool enable);
     void SetProjectStatus();
     std::string ProgramFolder() const;
+    void ConnectAddObject();
+    // The node of the selected tree item, or null.
+    TTreeNodeData* SelectedNode() const;
+    void AddNewObject(bool video);
 
     std::unique_ptr<TMyUiServices> OwnUi;
     IUiServices* Ui = nullptr;
