@@ -87,8 +87,15 @@ bool TCapWindow::GetStatus(TCapStatus& s) const {
     s.CapFileExists = !CaptureFile.empty() && std::filesystem::exists(CaptureFile, ec);
     if (s.CapFileExists)
         s.CapFileBytes = int64_t(std::filesystem::file_size(CaptureFile, ec));
-    if (Seq)
+    // The counts of the last recording stay until the next one begins.
+    if (Seq) {
         Seq->Counts(s);
+    } else {
+        s.CurrentVideoFrame = Last.CurrentVideoFrame;
+        s.CurrentVideoFramesDropped = Last.CurrentVideoFramesDropped;
+        s.CurrentTimeElapsedMS = Last.CurrentTimeElapsedMS;
+        s.CurrentWaveSamples = Last.CurrentWaveSamples;
+    }
     return true;
 }
 
@@ -411,6 +418,7 @@ bool TCapWindow::Sequence(bool toFile) {
     setup.ToFile = toFile;
     setup.FileName = CaptureFile;
     setup.Compressor = Compressor;
+    Last = {};
     Seq = std::make_unique<TCaptureSequence>(*this, *Device, Ui);
     std::weak_ptr<bool> alive = Alive;
     IUiServices* ui = &Ui;
@@ -449,8 +457,7 @@ void TCapWindow::FinishSequence() {
     if (!Seq)
         return;
     Seq->Join();
-    TCapStatus last;
-    Seq->Counts(last);
+    Seq->Counts(Last);
     Seq.reset();
     if (Device && !Preview)
         Device->StopStreaming();
@@ -462,7 +469,7 @@ void TCapWindow::FinishSequence() {
         fn = StatusFn;
     }
     if (fn)
-        fn(CapStatusEnd, "Capture end: " + std::to_string(last.CurrentVideoFrame) + " frames");
+        fn(CapStatusEnd, "Capture end: " + std::to_string(Last.CurrentVideoFrame) + " frames");
 }
 
 void TCapWindow::FireError(int id, const std::string& text) {

@@ -225,6 +225,7 @@ private:
     int32_t ShownHeight = 0;
 
     std::unique_ptr<TCaptureSequence> Seq;
+    TCapStatus Last;              // counts of the last recording
     mutable std::mutex FrameLock; // the worker's latest picture
     std::vector<uint8_t> Latest;
     bool LatestNew = false;
