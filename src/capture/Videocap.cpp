@@ -22,6 +22,7 @@ namespace {
 constexpr const char* FullFramesText = "Full Frames (Uncompressed)";
 constexpr int64_t Megabyte = 1048576;
 
+// Little-endian, 2 or 4 bytes.
 void PutLe(std::string& out, uint32_t v, int bytes) {
     for (int i = 0; i < bytes; ++i)
         out += char((v >> (8 * i)) & 0xFF);
@@ -389,7 +390,8 @@ bool TCapWindow::SaveDIB(const std::string& fileName) {
     PutLe(out, 24, 2);              // biBitCount
     PutLe(out, BI_RGB, 4);          // biCompression
     PutLe(out, imageBytes, 4);      // biSizeImage
-    PutLe(out, 0, 16);              // resolution and palette counts
+    for (int i = 0; i < 4; ++i)
+        PutLe(out, 0, 4); // biXPelsPerMeter, biYPelsPerMeter, biClrUsed, biClrImportant
     std::string row(rowBytes, '\0');
     for (int32_t y = h - 1; y >= 0; --y) {
         std::memcpy(row.data(), Shown.data() + size_t(y) * w * 3, size_t(w) * 3);

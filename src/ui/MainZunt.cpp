@@ -26,6 +26,7 @@
 #include "About.h"
 #include "IUiServices.h"
 #include "MyAppLibs.h"
+#include "MyCaptureDlg.h"
 #include "MyCommonParams.h"
 #include "MyCommonParamsPart.h"
 #include "MyExceptions.h"
@@ -37,6 +38,7 @@
 #include "MyTimelineLink.h"
 #include "MyTreeItems.h"
 #include "MyUiServices.h"
+#include "MyVidCapture.h"
 
 namespace {
 
@@ -456,10 +458,18 @@ void TMainForm::BuildMenus() {
     connect(miShowOriginalImage, &QAction::triggered, this, [this] { ShowOriginalImage1Click(); });
     connect(miContents, &QAction::triggered, this, [this] { Contents1Click(); });
     connect(miAbout, &QAction::triggered, this, [this] { About1Click(); });
+    connect(miAnalogCapture, &QAction::triggered, this, [this] {
+        TVidCapture capture(*Ui, this);
+        capture.ShowModal();
+    });
+    connect(miCaptureImage, &QAction::triggered, this, [this] {
+        TCaptureForm capture(*Ui, this);
+        capture.ShowModal();
+    });
 
     for (QAction* a :
          {miExportVideo, miExportBitmaps, miAddVideo,
-          miProjectSettings, miFindStart, miFindEnd, miAnalogCapture, miCaptureImage}) {
+          miProjectSettings, miFindStart, miFindEnd}) {
         Later.insert(a);
         a->setEnabled(false);
     }
