@@ -27,6 +27,7 @@
 #include "DlgAddObject.h"
 #include "IUiServices.h"
 #include "MyAppLibs.h"
+#include "MyCaptureDlg.h"
 #include "MyCommonParams.h"
 #include "MyCommonParamsPart.h"
 #include "MyExceptions.h"
@@ -43,6 +44,7 @@
 #include "MyTimelineLink.h"
 #include "MyTreeItems.h"
 #include "MyUiServices.h"
+#include "MyVidCapture.h"
 
 namespace {
 
@@ -489,9 +491,17 @@ void TMainForm::BuildMenus() {
     connect(miShowOriginalImage, &QAction::triggered, this, [this] { ShowOriginalImage1Click(); });
     connect(miContents, &QAction::triggered, this, [this] { Contents1Click(); });
     connect(miAbout, &QAction::triggered, this, [this] { About1Click(); });
+    connect(miAnalogCapture, &QAction::triggered, this, [this] {
+        TVidCapture capture(*Ui, this);
+        capture.ShowModal();
+    });
+    connect(miCaptureImage, &QAction::triggered, this, [this] {
+        TCaptureForm capture(*Ui, this);
+        capture.ShowModal();
+    });
 
     for (QAction* a :
-         {miExportBitmaps, miAddVideo, miFindStart, miFindEnd, miAnalogCapture, miCaptureImage}) {
+         {miExportBitmaps, miAddVideo, miFindStart, miFindEnd}) {
         Later.insert(a);
         a->setEnabled(false);
     }
