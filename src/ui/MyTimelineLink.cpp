@@ -1,5 +1,7 @@
 #include "MyTimelineLink.h"
 
+#include <QToolButton>
+
 #include "MyTrackDraw.h"
 
 void TTimelineLink::SetFramePos(int32_t frame) {
@@ -36,6 +38,10 @@ TTimeline* CreateMainTimeline(TMainForm& form, QWidget* area, TProjectNode* proj
     host.OnCursor = [&form](int32_t frame, Extended time) { form.TimelineCursor(frame, time); };
     host.OnPreviewFrame = [&form] { form.PostPreviewFrame(); };
     host.OnSetFrame = [&form](int32_t frame) { form.PostSetFrame(frame); };
+    host.PlayDown = [&form] { return form.sbPlay1 && form.sbPlay1->isChecked(); };
+    host.AdjustDown = [&form] { return form.sbAdjust && form.sbAdjust->isChecked(); };
+    host.ArrangeDown = [&form] { return form.sbArrange && form.sbArrange->isChecked(); };
+    host.Commands.RefreshProject = [&form](bool render) { form.RefreshProject(render); };
     timeline->AttachHost(host);
     form.AttachTimeline(std::make_unique<TTimelineLink>(timeline));
     return timeline;
