@@ -510,8 +510,8 @@ bool TTimeline::TrackMouseEvent(QMouseEvent* me) {
         return true;
     }
     case QEvent::MouseMove:
-        ApplyStep(Mouse->Move(pos.x(), pos.y(), ctrl, Down(Host.AdjustDown),
-                              Down(Host.ArrangeDown), sc));
+        ApplyStep(
+            Mouse->Move(pos.x(), pos.y(), ctrl, Down(Host.AdjustDown), Down(Host.ArrangeDown), sc));
         return true;
     case QEvent::MouseButtonRelease: {
         TTreeNodeData* selected = nullptr;
@@ -606,9 +606,8 @@ void TTimeline::BuildPopTrack() {
     });
     add(MarkMenu, "Set as Mark-in point",
         [this] { Commands->SetMarkIn(XToTime(Mouse->PressX), Model.Scale()); });
-    add(MarkMenu, "Set as Mark-out point", [this] {
-        Commands->SetMarkOut(XToTime(Mouse->PressX), Mouse->PressX, Model.Scale());
-    });
+    add(MarkMenu, "Set as Mark-out point",
+        [this] { Commands->SetMarkOut(XToTime(Mouse->PressX), Mouse->PressX, Model.Scale()); });
     add(MarkMenu, "Release Mark-in point", [this] { Commands->ReleaseMarkIn(); });
     add(MarkMenu, "Release Mark-out point", [this] { Commands->ReleaseMarkOut(); });
     add(MarkMenu, "Use viewer for marking", [this] {
@@ -620,10 +619,12 @@ void TTimeline::BuildPopTrack() {
     add(locate, "Ending position", [this] { Commands->Locate(true); });
     add(locate, "Current position", [this] { Model.LocateCursor(2); });
     QMenu* settings = sub("Settings");
-    add(settings, "Enabled", [this] { Commands->ToggleEnabled(Mouse->HoverNode); })
-        ->setCheckable(true);
-    add(settings, "Lock position", [this] { Commands->ToggleLock(Mouse->HoverNode); })
-        ->setCheckable(true);
+    add(settings, "Enabled", [this] {
+        Commands->ToggleEnabled(Mouse->HoverNode);
+    })->setCheckable(true);
+    add(settings, "Lock position", [this] {
+        Commands->ToggleLock(Mouse->HoverNode);
+    })->setCheckable(true);
     add(settings, "Set track color", [this] { Commands->SetTrackColor(Mouse->HoverNode); });
     add(settings, "Property", [this] {
         if (Host.Commands.EditNodeProperties)

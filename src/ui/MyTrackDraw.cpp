@@ -171,8 +171,14 @@ void TTrackDraw::DrawNode(TTreeNodeData* node, int32_t& y, int32_t& bottom) {
     r.Bottom = top + h;
     node->TrackRect = r;
 
+    // Rows outside the image keep their rectangle for the hit tests but cost no drawing: a long
+    // project has most of its rows off to the side.
+    TCanvas* canvas = Canvas && Info.Bitmap && r.Right >= 0 && r.Bottom >= 0 &&
+                              r.Left < Info.Bitmap->Width() && r.Top < Info.Bitmap->Height()
+                          ? Canvas
+                          : nullptr;
     const uint32_t pen = node->IsPositionLocked() ? 0x0000FF : 0x000000;
-    if (Canvas) {
+    if (canvas) {
         Canvas->Pen.Color = pen;
         Canvas->Brush.Color = curveRow ? 0xFFFFFF : node->GetDrawColor();
         Canvas->Brush.Style = bsSolid;
@@ -189,7 +195,7 @@ void TTrackDraw::DrawNode(TTreeNodeData* node, int32_t& y, int32_t& bottom) {
             Editor->EditObject(node, er);
             EditorShown = true;
         }
-    } else if (Canvas) {
+    } else if (canvas) {
         const int32_t size = Canvas->Font.Size;
         Canvas->Font.Size = CaptionFontSize;
         const std::string caption = node->GetCaption();
@@ -199,12 +205,13 @@ void TTrackDraw::DrawNode(TTreeNodeData* node, int32_t& y, int32_t& bottom) {
         }
         Canvas->Font.Size = size;
     }
-    if (active && Canvas) {
+    if (active && canvas) {
         Canvas->Brush.Color = pen;
         Canvas->FrameRect(Rect(r.Left - 1, r.Top - 1, r.Right + 1, r.Bottom + 1));
     }
 
-    DrawPegs(node);
+    if (canvas)
+        DrawPegs(node);
     for (int i = 0; i < node->GetChildCount(); ++i)
         DrawNode(node->GetChild(i), y, bottom);
 }

@@ -18,7 +18,9 @@ namespace {
 // 15 fps at 4 px a frame: 60 px a second, time 0 at x 4.
 constexpr int32_t X0 = 4;
 constexpr int32_t PxPerSec = 60;
-int32_t XOf(Extended t) { return X0 + static_cast<int32_t>(t * PxPerSec); }
+int32_t XOf(Extended t) {
+    return X0 + static_cast<int32_t>(t * PxPerSec);
+}
 
 struct TrackEditFixture : ::testing::Test {
     TFakeUiServices Ui;
@@ -72,10 +74,8 @@ TEST_F(TrackEditFixture, PressPicksTheModeByZone) {
         bool ctrl;
         uint8_t mode;
     } cases[] = {
-        {XOf(2), true, tmMove},
-        {XOf(1) + 7, true, tmStartEdge},
-        {XOf(3) - 7, true, tmEndEdge},
-        {XOf(2), false, tmSelect},       {XOf(1) + 8, true, tmMove},
+        {XOf(2), true, tmMove},    {XOf(1) + 7, true, tmStartEdge}, {XOf(3) - 7, true, tmEndEdge},
+        {XOf(2), false, tmSelect}, {XOf(1) + 8, true, tmMove},
     };
     for (const Case& c : cases) {
         Mouse.Move(c.x, RowY(F), c.ctrl, false, true, Sc);
