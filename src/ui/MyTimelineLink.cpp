@@ -1,5 +1,7 @@
 #include "MyTimelineLink.h"
 
+#include <QToolButton>
+
 #include "MyLocalEditor.h"
 #include "MyTrackDraw.h"
 
@@ -60,6 +62,10 @@ TTimeline* CreateMainTimeline(TMainForm& form, QWidget* area, TProjectNode* proj
         editor->Setup(project, form.pEditorPanel, form.pDisplay);
         return editor;
     };
+    host.PlayDown = [&form] { return form.sbPlay1 && form.sbPlay1->isChecked(); };
+    host.AdjustDown = [&form] { return form.sbAdjust && form.sbAdjust->isChecked(); };
+    host.ArrangeDown = [&form] { return form.sbArrange && form.sbArrange->isChecked(); };
+    host.Commands.RefreshProject = [&form](bool render) { form.RefreshProject(render); };
     timeline->AttachHost(host);
     form.AttachTimeline(std::make_unique<TTimelineLink>(timeline));
     return timeline;
