@@ -7,13 +7,11 @@
 #include <cstdint>
 #include <functional>
 
+#include "DlgAddObject.h"
 #include "MyTrackDraw.h"
 
 class IUiServices;
 
-// Node kind sets handed to the add-object flow (bit k stands for kind k).
-constexpr uint16_t VideoKindSet = 0x7254;
-constexpr uint16_t EffectKindSet = 0x08A0;
 
 struct TTrackMenuState {
     bool TopLevel = true; // every top-level item; off in adjust mode
