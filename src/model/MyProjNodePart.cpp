@@ -364,9 +364,17 @@ bool TProjectNode::Play(int32_t startFrame, int32_t endFrame, bool realTime,
             }
         } else {
             ++current;
+            // Frame by frame, the project's frames are 0 .. count - 1, each reported once drawn:
+            // a closing report would hand the last picture on a second time.
+            if (current >= GetFrameCount()) {
+                result = true;
+                break;
+            }
         }
         if (endFrame > 0 && current > endFrame) {
-            finalReport();
+            if (realTime)
+                finalReport();
+            result = true;
             break;
         }
         if (realTime && onReport && current > lastReported) {

@@ -468,15 +468,15 @@ void TMainForm::BuildMenus() {
     connect(miExit, &QAction::triggered, this, [this] { Exit1Click(); });
     connect(miExportAudio, &QAction::triggered, this, [this] { WriteWAV1Click(); });
     connect(miExtractAudio, &QAction::triggered, this, [this] { Extractaudio1Click(); });
+    connect(miExportBitmaps, &QAction::triggered, this, [this] { ExportClipClick(); });
     connect(mnOtherExports, &QMenu::aboutToShow, this, [this] { Otherexports1Click(); });
     connect(miVideoBackground, &QAction::triggered, this, [this] { VideoBackgroundColor1Click(); });
     connect(miShowOriginalImage, &QAction::triggered, this, [this] { ShowOriginalImage1Click(); });
     connect(miContents, &QAction::triggered, this, [this] { Contents1Click(); });
     connect(miAbout, &QAction::triggered, this, [this] { About1Click(); });
 
-    for (QAction* a :
-         {miExportVideo, miExportBitmaps, miAddVideo,
-          miProjectSettings, miFindStart, miFindEnd, miAnalogCapture, miCaptureImage}) {
+    for (QAction* a : {miExportVideo, miAddVideo, miProjectSettings, miFindStart, miFindEnd,
+                       miAnalogCapture, miCaptureImage}) {
         Later.insert(a);
         a->setEnabled(false);
     }
