@@ -254,7 +254,9 @@ bool TProjectNode::Play(int32_t startFrame, int32_t endFrame, bool realTime,
     Busy = true;
     FreeEndedThreads();
     StreamedBlocks = 0;
-    const bool withSound = SoundInPlayback;
+    // Frame by frame nothing is heard (the sound-ahead pass runs in real time only): no device is
+    // opened, so a machine without sound exports its pictures without a word.
+    const bool withSound = SoundInPlayback && realTime;
     if (withSound)
         Streamer = std::make_unique<TPassiveStreamer>(
             Ui, WaveOutFactory ? WaveOutFactory() : std::unique_ptr<IWaveOut>());

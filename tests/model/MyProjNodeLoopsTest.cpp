@@ -156,6 +156,14 @@ TEST(RootPlayback, FrameByFrameDrawsTheStartFrameFirst) {
     ASSERT_TRUE(f.Root->Play(
         50, -1, false, [&frames](TFrameReport& r) { frames.push_back(r.Frame); }, image));
     EXPECT_EQ(frames, (std::vector<int32_t>{50, 51, 52, 53, 54, 55, 56, 57, 58, 59}));
+    // Sound in playback on: frame by frame still opens no device.
+    f.Root->SoundInPlayback = true;
+    f.Root->WaveOutFactory = []() -> std::unique_ptr<IWaveOut> {
+        ADD_FAILURE() << "a device was made";
+        return nullptr;
+    };
+    ASSERT_TRUE(f.Root->Play(55, -1, false, nullptr, image));
+    EXPECT_EQ(f.Root->GetThreadCount(), 0u);
     EXPECT_EQ(view.ScanLine(5)[3 * 5 + 1], 0xFF);
     EXPECT_EQ(f.Root->GetStreamer(), nullptr);
     EXPECT_EQ(f.Root->GetThreadCount(), 0u);
