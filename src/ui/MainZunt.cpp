@@ -475,8 +475,9 @@ void TMainForm::BuildMenus() {
     connect(miContents, &QAction::triggered, this, [this] { Contents1Click(); });
     connect(miAbout, &QAction::triggered, this, [this] { About1Click(); });
 
-    for (QAction* a : {miExportVideo, miAddVideo, miProjectSettings, miFindStart, miFindEnd,
-                       miAnalogCapture, miCaptureImage}) {
+    for (QAction* a :
+         {miExportVideo, miAddVideo,
+          miProjectSettings, miFindStart, miFindEnd, miAnalogCapture, miCaptureImage}) {
         Later.insert(a);
         a->setEnabled(false);
     }

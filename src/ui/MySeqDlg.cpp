@@ -165,6 +165,11 @@ void TSeqDlg::BuildControls() {
     qualityRow->addWidget(new QLabel(QStringLiteral("Fine, large"), gbQuality));
     grid->addWidget(gbQuality, 2, 1);
 
+    BuildSamplingControls(grid);
+    BuildButtons(grid);
+}
+
+void TSeqDlg::BuildSamplingControls(QGridLayout* grid) {
     auto* rgSample = new QGroupBox(QStringLiteral("Sample :"), this);
     auto* sampleBox = new QGridLayout(rgSample);
     rbComplete = new QRadioButton(QStringLiteral("complete"), rgSample);
@@ -191,7 +196,9 @@ void TSeqDlg::BuildControls() {
     startBox->addWidget(rbFromStart);
     startBox->addWidget(rbFromCurrent);
     grid->addWidget(rgStartingPoint, 3, 1);
+}
 
+void TSeqDlg::BuildButtons(QGridLayout* grid) {
     cbBack = new QCheckBox(QStringLiteral("Back to current position when finish"), this);
     cbOpenTarget = new QCheckBox(QStringLiteral("Open destination folder when finish"), this);
     cbOpenTarget->setChecked(true);

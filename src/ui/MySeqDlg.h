@@ -16,6 +16,7 @@
 class IUiServices;
 class QCheckBox;
 class QComboBox;
+class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -118,6 +119,8 @@ protected:
 
 private:
     void BuildControls();
+    void BuildSamplingControls(QGridLayout* grid);
+    void BuildButtons(QGridLayout* grid);
     void FormCreate();
     void FormDestroy();
     static Extended NowDays();
