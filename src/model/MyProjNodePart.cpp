@@ -260,7 +260,9 @@ bool TProjectNode::Play(int32_t startFrame, int32_t endFrame, bool realTime,
     Busy = true;
     FreeEndedThreads();
     StreamedBlocks = 0;
-    const bool withSound = SoundInPlayback;
+    // Frame by frame nothing is heard (the sound-ahead pass runs in real time only): no device is
+    // opened, so a machine without sound exports its pictures without a word.
+    const bool withSound = SoundInPlayback && realTime;
     if (withSound)
         Streamer = std::make_unique<TPassiveStreamer>(
             Ui, WaveOutFactory ? WaveOutFactory() : std::unique_ptr<IWaveOut>());
@@ -370,9 +372,17 @@ bool TProjectNode::Play(int32_t startFrame, int32_t endFrame, bool realTime,
             }
         } else {
             ++current;
+            // Frame by frame, the project's frames are 0 .. count - 1, each reported once drawn:
+            // a closing report would hand the last picture on a second time.
+            if (current >= GetFrameCount()) {
+                result = true;
+                break;
+            }
         }
         if (endFrame > 0 && current > endFrame) {
-            finalReport();
+            if (realTime)
+                finalReport();
+            result = true;
             break;
         }
         if (realTime && onReport && current > lastReported) {

@@ -486,6 +486,7 @@ void TMainForm::BuildMenus() {
     connect(miProjectSettings, &QAction::triggered, this, [this] { Projectproperty1Click(); });
     connect(miExportAudio, &QAction::triggered, this, [this] { WriteWAV1Click(); });
     connect(miExtractAudio, &QAction::triggered, this, [this] { Extractaudio1Click(); });
+    connect(miExportBitmaps, &QAction::triggered, this, [this] { ExportClipClick(); });
     connect(mnOtherExports, &QMenu::aboutToShow, this, [this] { Otherexports1Click(); });
     connect(miVideoBackground, &QAction::triggered, this, [this] { VideoBackgroundColor1Click(); });
     connect(miShowOriginalImage, &QAction::triggered, this, [this] { ShowOriginalImage1Click(); });
@@ -501,7 +502,7 @@ void TMainForm::BuildMenus() {
     });
 
     for (QAction* a :
-         {miExportBitmaps, miAddVideo, miFindStart, miFindEnd}) {
+         {miAddVideo, miFindStart, miFindEnd}) {
         Later.insert(a);
         a->setEnabled(false);
     }

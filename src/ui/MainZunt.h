@@ -105,8 +105,15 @@ protected:
 // The record shared with the picture-sequence export: it turns playback into a frame-by-frame
 // run and hears of each frame and of the end.
 struct TSeqExportRec {
+    std::string Path; // output folder, ending in "/"
+    bool JPG = true;  // JPG files, else BMP
+    // Called after every played frame while set; set only while an export runs.
     std::function<void(QObject* sender)> OnFrame;
+    // The main window's SeqPlayRequest: a sender starts the playback, none stops it.
+    std::function<void(QObject* sender)> OnRun;
+    // Called by the main window when its playback ends.
     std::function<void(QObject* sender)> OnDone;
+    int32_t Skip = 0; // 0 writes every frame, N every Nth
 };
 
 class TMainForm : public QMainWindow {
@@ -194,6 +201,12 @@ public:
     void TreeView1Change(QTreeWidgetItem* item);
     // The root's change event: the active node changed (the timeline chose an object).
     void ProjectChanged(TTreeNodeData* node);
+
+    // ---- picture sequence ----
+    // File > Other exports > "Export clips as bitmaps".
+    void ExportClipClick();
+    // The sequence dialog asks for playback (with a sender) or for its stop (without).
+    void SeqPlayRequest(QObject* sender);
 
     // Frame of the last preview render (-1 and 0: none), and renders done so far.
     int32_t GetLastRenderedFrame() const { return LastRenderedFrame; }

@@ -146,12 +146,24 @@ TEST(RootPlayback, FrameByFrameDrawsTheStartFrameFirst) {
     TPictureControl image{&view, nullptr, nullptr};
     ASSERT_TRUE(f.Root->Play(
         10, 20, false, [&frames](TFrameReport& r) { frames.push_back(r.Frame); }, image));
-    // Each frame is reported once drawn, from the start frame on; the final report names the end.
-    ASSERT_EQ(frames.size(), 12u);
+    // Each frame is reported once, when drawn, from the start frame to the end frame.
+    ASSERT_EQ(frames.size(), 11u);
     EXPECT_EQ(frames.front(), 10);
     EXPECT_EQ(frames[1], 11);
-    EXPECT_EQ(frames[10], 20);
     EXPECT_EQ(frames.back(), 20);
+    // To the project's end: frames up to the last one (59 of 60), not past it.
+    frames.clear();
+    ASSERT_TRUE(f.Root->Play(
+        50, -1, false, [&frames](TFrameReport& r) { frames.push_back(r.Frame); }, image));
+    EXPECT_EQ(frames, (std::vector<int32_t>{50, 51, 52, 53, 54, 55, 56, 57, 58, 59}));
+    // Sound in playback on: frame by frame still opens no device.
+    f.Root->SoundInPlayback = true;
+    f.Root->WaveOutFactory = []() -> std::unique_ptr<IWaveOut> {
+        ADD_FAILURE() << "a device was made";
+        return nullptr;
+    };
+    ASSERT_TRUE(f.Root->Play(55, -1, false, nullptr, image));
+    EXPECT_EQ(f.Root->GetThreadCount(), 0u);
     EXPECT_EQ(view.ScanLine(5)[3 * 5 + 1], 0xFF);
     EXPECT_EQ(f.Root->GetStreamer(), nullptr);
     EXPECT_EQ(f.Root->GetThreadCount(), 0u);

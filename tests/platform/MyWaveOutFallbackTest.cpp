@@ -67,7 +67,8 @@ TEST(MyWaveOutFallback, ADeviceChosenByTheUserIsTheOnlyOneTried) {
     ASSERT_GE(names.size(), 1u);
     EXPECT_EQ(names[0], "default");
     // A machine with a sound card adds its first device, converted by ALSA.
-    if (names.size() > 1)
+    if (names.size() > 1) {
         EXPECT_EQ(names[1].rfind("plughw:", 0), 0u);
+    }
     EXPECT_LE(names.size(), 2u);
 }
