@@ -193,6 +193,35 @@ double Fastest(const std::vector<TRun>& runs, double TRun::*field) {
     return best;
 }
 
+void PrintResults(const std::vector<TRun>& bare, const std::vector<TRun>& window, int frames,
+                  int runs, int previews) {
+    const double bt = Fastest(bare, &TRun::Total), wt = Fastest(window, &TRun::Total);
+    const double bl = Fastest(bare, &TRun::Loop), wl = Fastest(window, &TRun::Loop);
+    std::printf("%d frames of %dx%d at %d fps, MJPEG + PCM, fastest of %d runs each\n", frames, W,
+                H, Fps, runs);
+    std::printf("bare ExportMovie:   %.3f s (%.1f frames/s), loop %.3f s\n", bt, frames / bt, bl);
+    std::printf("through the window: %.3f s (%.1f frames/s), loop %.3f s\n", wt, frames / wt, wl);
+    std::printf("previews shown: %d per run\n", previews / runs);
+    // Fastest against fastest, and the middle of the run-by-run ratios (each window run against
+    // the bare run just before it, which met about the same load).
+    auto overhead = [&](double TRun::*field) {
+        return (Fastest(window, field) / Fastest(bare, field) - 1) * 100;
+    };
+    auto paired = [&](double TRun::*field) {
+        std::vector<double> r;
+        for (size_t i = 0; i < bare.size(); ++i)
+            r.push_back(window[i].*field / (bare[i].*field));
+        std::sort(r.begin(), r.end());
+        return (r[r.size() / 2] - 1) * 100;
+    };
+    std::printf("window overhead, wall clock:     whole export %+.1f %%, per-frame loop %+.1f %%\n",
+                overhead(&TRun::Total), overhead(&TRun::Loop));
+    std::printf("window overhead, processor time: whole export %+.1f %%, per-frame loop %+.1f %%\n",
+                overhead(&TRun::CpuTotal), overhead(&TRun::CpuLoop));
+    std::printf("median of paired runs:           wall loop %+.1f %%, processor loop %+.1f %%\n",
+                paired(&TRun::Loop), paired(&TRun::CpuLoop));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -243,30 +272,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "the window showed %d previews in %d runs\n", previews, runs);
         return 1;
     }
-    const double bt = Fastest(bare, &TRun::Total), wt = Fastest(window, &TRun::Total);
-    const double bl = Fastest(bare, &TRun::Loop), wl = Fastest(window, &TRun::Loop);
-    std::printf("%d frames of %dx%d at %d fps, MJPEG + PCM, fastest of %d runs each\n", frames, W,
-                H, Fps, runs);
-    std::printf("bare ExportMovie:   %.3f s (%.1f frames/s), loop %.3f s\n", bt, frames / bt, bl);
-    std::printf("through the window: %.3f s (%.1f frames/s), loop %.3f s\n", wt, frames / wt, wl);
-    std::printf("previews shown: %d per run\n", previews / runs);
-    // Fastest against fastest, and the middle of the run-by-run ratios (each window run against
-    // the bare run just before it, which met about the same load).
-    auto overhead = [&](double TRun::*field) {
-        return (Fastest(window, field) / Fastest(bare, field) - 1) * 100;
-    };
-    auto paired = [&](double TRun::*field) {
-        std::vector<double> r;
-        for (size_t i = 0; i < bare.size(); ++i)
-            r.push_back(window[i].*field / (bare[i].*field));
-        std::sort(r.begin(), r.end());
-        return (r[r.size() / 2] - 1) * 100;
-    };
-    std::printf("window overhead, wall clock:     whole export %+.1f %%, per-frame loop %+.1f %%\n",
-                overhead(&TRun::Total), overhead(&TRun::Loop));
-    std::printf("window overhead, processor time: whole export %+.1f %%, per-frame loop %+.1f %%\n",
-                overhead(&TRun::CpuTotal), overhead(&TRun::CpuLoop));
-    std::printf("median of paired runs:           wall loop %+.1f %%, processor loop %+.1f %%\n",
-                paired(&TRun::Loop), paired(&TRun::CpuLoop));
+    PrintResults(bare, window, frames, runs, previews);
     return 0;
 }
