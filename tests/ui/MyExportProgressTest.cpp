@@ -24,6 +24,7 @@
 #include "MyBlankNode.h"
 #include "MyCommonParamsPart.h"
 #include "MyEffectNodes.h"
+#include "MyMovieWriter.h"
 #include "MyProjProp.h"
 #include "NumberedMovie.h"
 #include "TempFolders.h"
@@ -276,6 +277,42 @@ TEST(ExportProgress, RefreshesAtItsRateWithTheLastTexts) {
     EXPECT_EQ(pictures, int(reported.size()) - 1); // not on the first two frames
     EXPECT_EQ(d.Label5->text().toStdString(), std::to_string(reported.back()) + " of 30");
     EXPECT_EQ(d.lbFileName->text().toStdString(), "Output filename: " + f.File("rate.avi"));
+}
+
+// An encoder error raised in the middle of the loop is shown; the window closes unplayed.
+TEST(ExportProgress, EncoderErrorEndsTheExport) {
+    struct TFailingWriter : IMovieWriter {
+        TBitmap Bitmap{160, 120};
+        int Frames = 0;
+        void SetProfile(const std::string&) override {}
+        bool Open(bool, const std::string&, TAviCompress&, const TExportSettings&) override {
+            return true;
+        }
+        TBitmap* GetBitmap() override { return &Bitmap; }
+        bool WriteVideoFrame(TVideoFrameInfo&) override {
+            if (++Frames == 3)
+                throw Exception("Fail to compress frame 2 Error code: -1");
+            return true;
+        }
+        bool WriteAudio(const void*, uint32_t, uint32_t) override { return true; }
+        bool Close(Extended) override { return true; }
+    } writer;
+    Fixture f;
+    f.Root.MovieWriterOverride = &writer;
+    std::vector<std::string> played;
+    TExportProgress::PlayHook = [&](const std::string& n) { played.push_back(n); };
+    {
+        TExportProgress d(f.Root, f.Ui);
+        f.Ui.FileAnswers = {f.File("bad.avi")};
+        std::string name;
+        ASSERT_TRUE(d.Prepare(name, nullptr, nullptr, "avi"));
+        RunShown(d);
+        EXPECT_FALSE(d.Success);
+    }
+    TExportProgress::PlayHook = nullptr;
+    EXPECT_TRUE(played.empty());
+    EXPECT_EQ(f.Ui.Messages, std::vector<std::string>{"Fail to compress frame 2 Error code: -1"});
+    EXPECT_FALSE(f.Root.Busy);
 }
 
 TEST(ExportProgress, TimerNeverStartsAClosedWindow) {
