@@ -254,17 +254,23 @@ void TExportProgress::RunExport() {
     Refreshed = false;
     Model.BeginExport();
     ProgressBar1->setRange(0, std::max(Model.Count, 1));
-    Success = Project.ExportMovie(
-        Model.First, Model.Count,
-        [this](int32_t frame, int32_t reserved, TBitmap* bitmap) {
-            FrameProgress(frame, reserved, bitmap);
-        },
-        [this](TFrameReport& r) {
-            // The report follows the frame's progress call and is shown at the same rate.
-            if (OnReport && RefreshThisFrame)
-                OnReport(r);
-        },
-        Model.FileName);
+    try {
+        Success = Project.ExportMovie(
+            Model.First, Model.Count,
+            [this](int32_t frame, int32_t reserved, TBitmap* bitmap) {
+                FrameProgress(frame, reserved, bitmap);
+            },
+            [this](TFrameReport& r) {
+                // The report follows the frame's progress call and is shown at the same rate.
+                if (OnReport && RefreshThisFrame)
+                    OnReport(r);
+            },
+            Model.FileName);
+    } catch (const std::exception& e) {
+        // A compressor that fails mid-way ends the export; the window must still close.
+        Ui.ShowMessage(e.what(), TMsgKind::Error);
+        Success = false;
+    }
     // The loop calls an aborted export a success; the window must not play it.
     if (Project.Abort)
         Stopped = true;

@@ -86,7 +86,7 @@ public:
     static std::function<void(const std::string&)> PlayHook;
     // Least milliseconds between two refreshes of the counter, the bar, the preview and the
     // frame reports to the main window.
-    int RefreshMs = 40;
+    int RefreshMs = 100;
 
     TExportProgressModel Model;
     bool Success = false;
