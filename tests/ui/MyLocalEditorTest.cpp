@@ -269,6 +269,15 @@ TEST_F(EditorFixture, ClearAndResetCloseTheEditor) {
     EXPECT_EQ(P->EditedNode, nullptr);
     EXPECT_FALSE(Ed->pEditor->isVisible());
     EXPECT_FALSE(Ed->pbOnScreen->isVisible());
+
+    // An object of no duration is refused, with one message however often its row is drawn.
+    Clip->UserDuration = 0;
+    Form->RefreshProject(false);
+    for (int i = 0; i < 3; ++i)
+        Ed->EditObject(Clip, TRectI{10, 40, 200, 120});
+    EXPECT_EQ(Ui.Messages, std::vector<std::string>{
+                               "Error in TLocalEditorForm.EditObject: Object duration is 0."});
+    EXPECT_EQ(Ed->GetEditedNode(), nullptr);
 }
 
 TEST_F(EditorFixture, TextThroughTheSubtitleEditorAndFontsThroughTheFontDialog) {
