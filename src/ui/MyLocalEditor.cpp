@@ -285,10 +285,14 @@ void TLocalEditorForm::EditObject(TTreeNodeData* node, const TRectI& rect) {
     if (!node || !Project)
         return;
     if (node->GetDuration() == 0) {
-        if (IUiServices* ui = Ui())
-            ui->ShowMessage("Error in TLocalEditorForm.EditObject: Object duration is 0.");
+        // Every repaint of the row comes here: the message is shown once per object.
+        if (node != RefusedNode)
+            if (IUiServices* ui = Ui())
+                ui->ShowMessage("Error in TLocalEditorForm.EditObject: Object duration is 0.");
+        RefusedNode = node;
         return;
     }
+    RefusedNode = nullptr;
     // A repaint of the row refreshes the editor; the curve and the point chosen survive it.
     const bool opening = node != EditedNode || !pEditor->isVisible();
     if (node != EditedNode) {

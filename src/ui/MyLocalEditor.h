@@ -165,6 +165,7 @@ private:
     TTreeNodeData* EditedNode = nullptr;
     TTimeData* CurrentCurve = nullptr;
     TDataPoint* CurrentPoint = nullptr;
+    TTreeNodeData* RefusedNode = nullptr; // told last that its duration is 0
     TBitmap GraphBitmap;
     std::vector<TRect> Boxes; // box of point i as drawn last
     bool Updating = false;

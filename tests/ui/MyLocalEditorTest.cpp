@@ -16,8 +16,11 @@
 #include "FakeUiServices.h"
 #include "ITreeItem.h"
 #include "MainZunt.h"
+#include "MyCustomAddOn.h"
+#include "MyEffectNodes.h"
 #include "MyFontDialog.h"
 #include "MyLocalEditor.h"
+#include "MyPickDialog.h"
 #include "MySubtitleEditor.h"
 #include "MyTimeData.h"
 #include "MyTimeline.h"
@@ -269,6 +272,15 @@ TEST_F(EditorFixture, ClearAndResetCloseTheEditor) {
     EXPECT_EQ(P->EditedNode, nullptr);
     EXPECT_FALSE(Ed->pEditor->isVisible());
     EXPECT_FALSE(Ed->pbOnScreen->isVisible());
+
+    // An object of no duration is refused, with one message however often its row is drawn.
+    Clip->UserDuration = 0;
+    Form->RefreshProject(false);
+    for (int i = 0; i < 3; ++i)
+        Ed->EditObject(Clip, TRectI{10, 40, 200, 120});
+    EXPECT_EQ(Ui.Messages, std::vector<std::string>{
+                               "Error in TLocalEditorForm.EditObject: Object duration is 0."});
+    EXPECT_EQ(Ed->GetEditedNode(), nullptr);
 }
 
 TEST_F(EditorFixture, TextThroughTheSubtitleEditorAndFontsThroughTheFontDialog) {
@@ -328,4 +340,38 @@ TEST_F(EditorFixture, TextThroughTheSubtitleEditorAndFontsThroughTheFontDialog) 
     EXPECT_EQ(Ed->GetCurrentPoint(), nullptr);
     EXPECT_TRUE(Ed->Buttons[btAdd]->isEnabled());
     EXPECT_FALSE(Ed->Buttons[btFont]->isEnabled());
+}
+
+TEST_F(EditorFixture, PickTakesTheColourFromTheEffectsPicture) {
+    auto* o = static_cast<TOverlayNode*>(Clip->AddNode("overlay", amLastChild, nkOverlay));
+    o->SetAddOn("{17C85AB5-9D42-44C0-A419-AF1C33D77BBC}"); // bitmap overlay
+    ASSERT_TRUE(o->AddOn);
+    o->AutoDuration = false;
+    o->UserDuration = 2;
+    o->Curves->Register(ckPick, "Color as opaque");
+    TBitmap& work = o->Bridge->WorkBitmap;
+    work.SetSize(16, 8);
+    work.Canvas().SetPixel(5, 6, 0x102030);
+    Form->RefreshProject(false);
+    Form->SendSetFrame(45); // 1 s into the overlay
+    P->SetActiveNode(o);
+    TL->RequestRepaint();
+    Pump();
+    ASSERT_EQ(Ed->GetEditedNode(), o);
+    Ed->cbMode->setCurrentIndex(Ed->cbMode->findText(QStringLiteral("Color as opaque")));
+    Ed->Buttons[btAdd]->click();
+    ASSERT_TRUE(Ed->Buttons[btPick]->isEnabled());
+    TDataPoint* p = Ed->GetCurrentPoint();
+    p->SetRawValue(0x0000FF);
+    TPickDialog::ExecHook = [&](TPickDialog& d) {
+        EXPECT_EQ(d.GetSelected(), 0x0000FFu);
+        EXPECT_EQ(d.Image1->Picture().Width(), 16);
+        QMouseEvent e(QEvent::MouseButtonRelease, QPointF(5, 6), QPointF(5, 6), Qt::LeftButton,
+                      Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(d.Image1, &e);
+        return int(QDialog::Accepted);
+    };
+    Ed->Buttons[btPick]->click();
+    TPickDialog::ExecHook = nullptr;
+    EXPECT_EQ(p->GetRawValue(), 0x102030);
 }

@@ -208,6 +208,29 @@ TEST(ClipPlayer, SoundFileCountsMillisecondsAndPlaysItsSamples) {
     player.Stop();
 }
 
+TEST(ClipPlayer, MovieSoundFollowsThePosition) {
+    TMovieProject p;
+    TNumberedMovieSpec m; // 20 frames at 10 fps
+    MakePcmFormat(m.Sound, 22050, 1, 16);
+    m.Samples = 22050 * 2;
+    const std::string file = p.Movie("s.avi", m);
+    auto device = std::make_shared<TFakeWaveOut>();
+    TClipPlayer player(&p.Ui, [device] { return device->MakeHandle(); });
+    ASSERT_TRUE(player.Open(file));
+    ASSERT_TRUE(player.HasSound());
+    player.Seek(5);
+    player.Play();
+    player.Tick(); // two frames of lead
+    ASSERT_TRUE(WaitUntil([&] { return device->QueuedCount() > 0; }));
+    device->Advance(100);
+    const std::vector<uint8_t> played = device->Played();
+    ASSERT_EQ(played.size(), 2205u * 2);
+    for (size_t i = 0; i < played.size() / 2; i += 441)
+        EXPECT_EQ(int16_t(played[2 * i] | played[2 * i + 1] << 8), RampSample(11025 + int(i)));
+    player.Stop();
+    EXPECT_FALSE(device->IsOpen());
+}
+
 TEST(MovieRangeDlg, FilesThatCanNotBeOpenedGiveTheMessageAndFalse) {
     TTempDir dir;
     const std::string damaged =
