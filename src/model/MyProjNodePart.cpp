@@ -185,6 +185,7 @@ bool TProjectNode::ExportWave(bool raw, int32_t first,
             }
             Ui->ProcessMessages();
             CurrentTime = FrameTime(i);
+            SoundFrame = i;
             if (!RenderFrame(GetOutputBitmap(), true, false, CurrentTime)) break;
             if (!WriteAudioChunk(false, i)) break;
             Ui->Sleep(2);
@@ -367,7 +368,9 @@ bool TProjectNode::Play(int32_t startFrame, int32_t endFrame, bool realTime,
             onReport(r);
         }
         if (sound && realTime && Streamer->GetQueuedCount() <= aheadLimit) {
-            if (RenderFrame(GetOutputBitmap(), true, false, CurrentTime) &&
+            // The sound of frame nextSound, from the nodes that cover that frame.
+            SoundFrame = nextSound;
+            if (RenderFrame(GetOutputBitmap(), true, false, FrameTime(nextSound)) &&
                 WriteAudioChunk(false, nextSound)) {
                 ++nextSound;
                 continue;
