@@ -274,3 +274,27 @@ TEST(SoundLine, PlaybackKeepsTheBeepWithItsPicture) {
         int16_t(played[(count * bytes) + 2 * heard] | played[count * bytes + 2 * heard + 1] << 8),
         BeepSample(88));
 }
+
+// A codec the output lists offer works for a stereo project and for the WAV export's CD-quality
+// sound: the sound is brought to the rate and channels the codec takes (GSM 6.10: mono).
+TEST(CodecExports, GsmFromAStereoProject) {
+    TMovieProject p;
+    auto* black = p.Root->VideoTrack->AddNode("black", amLastChild, nkBlank);
+    black->UserDuration = 1;
+    p.Root->Width = 16;
+    p.Root->Height = 16;
+    p.Root->AudioMode = 0x31;
+    p.Root->Refresh();
+    ASSERT_EQ(p.Root->AudioFormat.Wfx.nChannels, 2);
+    const std::string wav = p.Dir.Path + "/gsm.wav";
+    ASSERT_TRUE(p.Root->ExportWave(false, 0, nullptr, wav, p.Root->GetFrameCount()));
+    EXPECT_FALSE(WavData(wav).empty());
+    const std::string avi = p.Dir.Path + "/gsm.avi";
+    ASSERT_TRUE(p.Root->ExportMovie(0, p.Root->GetFrameCount(), nullptr, nullptr, avi));
+    TAviReader r(&p.Ui);
+    ASSERT_TRUE(r.Open(avi));
+    EXPECT_EQ(+r.GetSourceAudioFormat().Wfx.wFormatTag, 0x31);
+    EXPECT_EQ(+r.GetSourceAudioFormat().Wfx.nChannels, 1);
+    // The WAV export's own closing message is the only one.
+    EXPECT_EQ(p.Ui.Messages, std::vector<std::string>{"Finish writing " + wav});
+}
