@@ -242,7 +242,7 @@ public:
         Device->Advance(1);
         // The streamer takes back played blocks on its own clock; let it catch up with ours.
         TPassiveStreamer* s = Root ? Root->GetStreamer() : nullptr;
-        for (int k = 0; s && k < 500 && s->GetQueuedCount() > int32_t(Device->QueuedCount()); ++k)
+        for (int k = 0; s && k < 2000 && s->GetQueuedCount() > int32_t(Device->QueuedCount()); ++k)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         RunPosted();
     }
