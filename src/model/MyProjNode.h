@@ -94,7 +94,9 @@ public:
     // The frame whose sound the nodes hand over in the render that runs (set by every run before
     // it renders sound), and how many sample frames of the project's format its block holds.
     int32_t SoundFrame = 0;
-    int32_t SoundFrameSamples() const;
+    int32_t SoundFrameSamples() const { return FrameSamples(SoundFrame); }
+    // Sample frames of frame n's block (0 when the frame rate can hold none).
+    int32_t FrameSamples(int32_t frame) const;
 
     // Creates the add-ons that effect nodes ask for; made with the root, freed after the tree.
     std::unique_ptr<TAddOnManager> AddOnManager;

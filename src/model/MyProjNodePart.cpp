@@ -135,6 +135,10 @@ bool TProjectNode::WriteAudioChunk(bool final, int32_t frame) {
     Mix.FirstLeft = Mix.FirstRight = 0;
     Mix.Clipped = false;
     if (!Mixer.MixSources(Mix)) return false;
+    // The block is the frame's share of the sample line, whatever length its sources had.
+    const size_t bytes = size_t(FrameSamples(frame)) * size_t(GetBlockAlign(AudioFormat));
+    if (bytes > 0 && Mix.Buffer.size() != bytes)
+        Mix.Buffer.resize(bytes, PcmSilenceByte(AudioFormat));
     return SendAudio(final, Mix.Buffer.data(), Mix.Buffer.size());
 }
 
