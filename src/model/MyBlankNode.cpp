@@ -5,9 +5,11 @@
 #include "MyProjNode.h"
 #include "MyValueStream.h"
 
-std::vector<uint8_t> MakeFrameSilence(const TAudioFormat& format, Extended frameRate) {
+std::vector<uint8_t> MakeFrameSilence(const TAudioFormat& format, int32_t samples) {
     // Whole sample frames of the format's own silence (0x80 for unsigned 8-bit samples).
-    const int32_t bytes = FrameAudioBytes(format, frameRate);
+    if (samples <= 0 || format.Wfx.nSamplesPerSec == 0)
+        return {};
+    const int32_t bytes = CheckedMul<int32_t>(samples, GetBlockAlign(format));
     if (bytes <= 0)
         return {};
     return std::vector<uint8_t>(static_cast<size_t>(bytes), PcmSilenceByte(format));
@@ -32,7 +34,7 @@ bool BuildFrameSilence(TCustomDurableNode& node, TFrameSilence& silence) {
     const TCustomProjectNode& p = *node.Project;
     silence.Format = p.AudioFormat;
     try {
-        silence.Data = MakeFrameSilence(p.AudioFormat, p.FrameRate);
+        silence.Data = MakeFrameSilence(p.AudioFormat, p.SoundFrameSamples());
     } catch (const EIntOverflow&) {
         return false; // a frame rate so small that one frame's sound can not be held
     }

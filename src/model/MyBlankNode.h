@@ -15,12 +15,12 @@ struct TFrameSilence {
     Extended Volume = 0;  // level value of the node's parameter snapshot
 };
 
-// Silence for one frame at frameRate: Round(rate / frameRate) whole sample frames, each byte
-// 0x80 for 8-bit sound and 0 otherwise. Empty when the rate, frame rate or block align is 0.
-std::vector<uint8_t> MakeFrameSilence(const TAudioFormat& format, Extended frameRate);
+// Silence of samples whole sample frames, each byte 0x80 for 8-bit sound and 0 otherwise. Empty
+// when the count, the rate or the block align is 0.
+std::vector<uint8_t> MakeFrameSilence(const TAudioFormat& format, int32_t samples);
 
-// Fills silence for node at the project's stored frame rate and sound format; false when there
-// is nothing to hand over (no project, no frame rate, an empty block).
+// Fills silence for node: the block of the project's sound frame in its sound format; false when
+// there is nothing to hand over (no project, no frame rate, an empty block).
 bool BuildFrameSilence(TCustomDurableNode& node, TFrameSilence& silence);
 
 // Hands the block (moved out of silence) to the node's audio handler as a mixer source.

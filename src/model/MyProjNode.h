@@ -91,6 +91,12 @@ public:
     std::string WMProfile = "{EC298949-639B-45E2-96FD-4AB32D5919C2}";
     // The time of the frame rendered last.
     Extended CurrentTime = 0;
+    // The frame whose sound the nodes hand over in the render that runs (set by every run before
+    // it renders sound), and how many sample frames of the project's format its block holds.
+    int32_t SoundFrame = 0;
+    int32_t SoundFrameSamples() const { return FrameSamples(SoundFrame); }
+    // Sample frames of frame n's block (0 when the frame rate can hold none).
+    int32_t FrameSamples(int32_t frame) const;
 
     // Creates the add-ons that effect nodes ask for; made with the root, freed after the tree.
     std::unique_ptr<TAddOnManager> AddOnManager;

@@ -135,6 +135,10 @@ bool TProjectNode::WriteAudioChunk(bool final, int32_t frame) {
     Mix.FirstLeft = Mix.FirstRight = 0;
     Mix.Clipped = false;
     if (!Mixer.MixSources(Mix)) return false;
+    // The block is the frame's share of the sample line, whatever length its sources had.
+    const size_t bytes = size_t(FrameSamples(frame)) * size_t(GetBlockAlign(AudioFormat));
+    if (bytes > 0 && Mix.Buffer.size() != bytes)
+        Mix.Buffer.resize(bytes, PcmSilenceByte(AudioFormat));
     return SendAudio(final, Mix.Buffer.data(), Mix.Buffer.size());
 }
 
@@ -185,6 +189,7 @@ bool TProjectNode::ExportWave(bool raw, int32_t first,
             }
             Ui->ProcessMessages();
             CurrentTime = FrameTime(i);
+            SoundFrame = i;
             if (!RenderFrame(GetOutputBitmap(), true, false, CurrentTime)) break;
             if (!WriteAudioChunk(false, i)) break;
             Ui->Sleep(2);
@@ -393,7 +398,9 @@ bool TProjectNode::Play(int32_t startFrame, int32_t endFrame, bool realTime,
             onReport(r);
         }
         if (sound && realTime && Streamer->GetQueuedCount() <= aheadLimit) {
-            if (RenderFrame(GetOutputBitmap(), true, false, CurrentTime) &&
+            // The sound of frame nextSound, from the nodes that cover that frame.
+            SoundFrame = nextSound;
+            if (RenderFrame(GetOutputBitmap(), true, false, FrameTime(nextSound)) &&
                 WriteAudioChunk(false, nextSound)) {
                 ++nextSound;
                 continue;
