@@ -244,6 +244,13 @@ TEST(ProjectLoad, OnlyRegularFilesOfAProjectsSizeAreRead) {
         EXPECT_EQ(t.Root->FileName, "");
         EXPECT_EQ(t.Root->GetDuration(), 0);
     }
+    // The same cap holds for a sub-project.
+    TRoot t;
+    LoadMessages.Clear();
+    t.Root->VideoTrack->AddNode("n", amLastChild, nkSubProject)->SetFileName(huge);
+    EXPECT_EQ(LoadMessages.Lines,
+              std::vector<std::string>{"Sub-project " + huge +
+                                       " is too large for a project and is left empty."});
     LoadMessages.Clear();
 }
 
