@@ -190,6 +190,7 @@ void TAviReader::Close() {
     RiffSize = 0;
     MoviPos = 0;
     MainHeader = {};
+    ClaimedFrames = 0;
     VideoStreamHeader = {};
     VideoFormat = {};
     VideoFormatTail.clear();
@@ -325,6 +326,7 @@ void TAviReader::ParseFile() {
         c.Fail("The index lists sound but no video frame", idx1.Start);
     // Only indexed frames can be shown; a header that claims more (up to 2^31 frames of over an
     // hour each) would give the movie a length it does not have.
+    ClaimedFrames = MainHeader.dwTotalFrames;
     if (MainHeader.dwTotalFrames > VideoChunks.size())
         MainHeader.dwTotalFrames = static_cast<uint32_t>(VideoChunks.size());
     if (IsAudioPCM() && AudioDecodable)

@@ -170,6 +170,7 @@ TEST(AviReaderOpen, HeaderClaimsAreBoundedByTheFile) {
     TAviReader r;
     ASSERT_TRUE(Opens(r, BuildAvi(spec).Bytes));
     EXPECT_EQ(r.GetFrameCount(), 3);
+    EXPECT_EQ(r.GetClaimedFrameCount(), 0x7FFFFFFFu);
     EXPECT_EQ(r.GetDuration(), 3 * 4294.967295L);
     EXPECT_FALSE(r.HasAudio());
     spec = MakeDibMovie(2, 2, 3);

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <fstream>
 
+#include "AviFixtures.h"
 #include "FakeUiServices.h"
 #include "MyCommonParamsPart.h"
 #include "MyTimeData.h"
@@ -303,5 +304,27 @@ TEST(ProjectLoad, FifoMediaPathsFailFastWithAMessage) {
         ASSERT_EQ(said.size(), 1u);
         EXPECT_EQ(said[0].rfind(std::string(c.Message) + fifo, 0), 0u) << said[0];
     }
+    LoadMessages.Clear();
+}
+
+// A movie whose header claims 2^31 frames of over an hour each plays the frames its index
+// holds, says so among the load messages, and the project's frame count stays in range.
+TEST(ProjectLoad, AMovieHeaderClaimingMoreThanItsIndexIsHeldToIt) {
+    TTempDir dir;
+    TAviSpec spec = MakeDibMovie(2, 2, 3, 0xFFFFFFFF);
+    spec.TotalFrames = 0x7FFFFFFF;
+    const std::string name = dir.Path + "/long.avi";
+    BuildAvi(spec).Save(name);
+    TRoot t;
+    LoadMessages.Clear();
+    TTreeNodeData* movie = t.Root->VideoTrack->AddNode("m", amLastChild, nkVideo);
+    movie->SetFileName(name);
+    t.Root->Refresh();
+    EXPECT_EQ(LoadMessages.Lines,
+              std::vector<std::string>{"The header of " + name +
+                                       " claims 2147483647 frames; its index holds 3, which are "
+                                       "shown."});
+    EXPECT_EQ(t.Root->GetDuration(), 3 * 4294.967295L);
+    EXPECT_EQ(t.Root->GetFrameCount(), Round(3 * 4294.967295L * 15));
     LoadMessages.Clear();
 }
