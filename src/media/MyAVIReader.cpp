@@ -190,6 +190,7 @@ void TAviReader::Close() {
     RiffSize = 0;
     MoviPos = 0;
     MainHeader = {};
+    ClaimedFrames = 0;
     VideoStreamHeader = {};
     VideoFormat = {};
     VideoFormatTail.clear();
@@ -323,6 +324,11 @@ void TAviReader::ParseFile() {
 
     if (HasAudioStream && VideoChunks.empty())
         c.Fail("The index lists sound but no video frame", idx1.Start);
+    // Only indexed frames can be shown; a header that claims more (up to 2^31 frames of over an
+    // hour each) would give the movie a length it does not have.
+    ClaimedFrames = MainHeader.dwTotalFrames;
+    if (MainHeader.dwTotalFrames > VideoChunks.size())
+        MainHeader.dwTotalFrames = static_cast<uint32_t>(VideoChunks.size());
     if (IsAudioPCM() && AudioDecodable)
         MapPcmAudio();
 }
@@ -377,7 +383,7 @@ void TAviReader::SetupAudioFormats() {
         // A compressed track needs a decoder from the audio codec layer; without one the movie
         // opens and plays silent. Its own rate and channels at 16 bits are asked for first.
         const TWaveFormatEx& s = SourceAudioFormat.Wfx;
-        if (s.nChannels == 0 || s.nSamplesPerSec == 0)
+        if (s.nChannels == 0 || s.nSamplesPerSec == 0 || s.nSamplesPerSec > MaxPcmSampleRate)
             return;
         if (!DecodeCodec)
             DecodeCodec = std::make_unique<TAudioCodec>(Ui);
@@ -393,7 +399,8 @@ void TAviReader::SetupAudioFormats() {
     const TWaveFormatEx& s = SourceAudioFormat.Wfx;
     const uint64_t blockAlign = uint64_t(s.nChannels) * (s.wBitsPerSample / 8);
     const uint64_t avg = blockAlign * s.nSamplesPerSec;
-    if (blockAlign == 0 || blockAlign > 0xFFFF || avg == 0 || avg > 0xFFFFFFFFu)
+    if (blockAlign == 0 || blockAlign > 0xFFFF || avg == 0 || avg > 0xFFFFFFFFu ||
+        s.nSamplesPerSec > MaxPcmSampleRate)
         return;
     MakePcmFormat(DecodedPcmFormat, s.nSamplesPerSec, s.nChannels, s.wBitsPerSample);
     AudioDecodable = true;

@@ -124,7 +124,10 @@ public:
     bool IsLoaded() const { return Loaded; }
     int32_t GetWidth() const { return static_cast<int32_t>(MainHeader.dwWidth); }
     int32_t GetHeight() const { return static_cast<int32_t>(MainHeader.dwHeight); }
+    // Frames of the movie: the main header's count, held to the frames the index lists.
     int32_t GetFrameCount() const { return static_cast<int32_t>(MainHeader.dwTotalFrames); }
+    // The main header's count as stored.
+    uint32_t GetClaimedFrameCount() const { return ClaimedFrames; }
     // Frames per second from the main header; 0 when it stores 0 microseconds per frame.
     Extended GetFrameRate() const;
     // Seconds: total frames times the frame time.
@@ -225,6 +228,7 @@ private:
     uint32_t RiffSize = 0;
     int64_t MoviPos = 0;
     TAviMainHeader MainHeader{};
+    uint32_t ClaimedFrames = 0;
     TAviStreamHeader VideoStreamHeader{};
     TBitmapInfoHeader VideoFormat{};
     std::vector<uint8_t> VideoFormatTail;

@@ -1,21 +1,17 @@
 #include "MyByteSource.h"
 
-#include <sys/stat.h>
+#include "MyRiffIO.h"
 
 #include <algorithm>
 #include <cstring>
 
 std::unique_ptr<TFileByteSource> TFileByteSource::Open(const std::string& fileName) {
-    std::FILE* f = std::fopen(fileName.c_str(), "rb");
+    // Only a regular file has a meaningful size; a FIFO or a device is refused without waiting.
+    int64_t size = 0;
+    std::FILE* f = OpenRegularFile(fileName, &size);
     if (!f)
         return nullptr;
-    struct stat st;
-    // A folder opens under Linux; only a regular file has a meaningful size.
-    if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
-        std::fclose(f);
-        return nullptr;
-    }
-    return std::unique_ptr<TFileByteSource>(new TFileByteSource(f, st.st_size));
+    return std::unique_ptr<TFileByteSource>(new TFileByteSource(f, size));
 }
 
 TFileByteSource::~TFileByteSource() {

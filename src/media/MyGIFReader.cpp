@@ -8,6 +8,10 @@
 
 #include "MyExceptions.h"
 #include "MyPictureLoader.h"
+#include "MyRiffIO.h"
+
+#include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -39,11 +43,20 @@ void ReadFirstFrame(QImageReader& reader, TBitmap& bitmap, const std::string& fi
     }
 }
 
+using TFileHandle = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+
+// A FIFO or a device is refused before the image reader could wait on it.
+bool OpenGif(const std::string& fileName, TFileHandle& handle, QFile& file) {
+    handle.reset(OpenRegularFile(fileName));
+    return handle && file.open(handle.get(), QIODevice::ReadOnly);
+}
+
 } // namespace
 
 void TGIFBitmap::LoadFromFile(const std::string& fileName) {
-    QFile file(QString::fromStdString(fileName));
-    if (!file.open(QIODevice::ReadOnly))
+    TFileHandle handle(nullptr, &std::fclose);
+    QFile file;
+    if (!OpenGif(fileName, handle, file))
         throw EReadError("Cannot open file " + fileName, fileName);
     QImageReader reader(&file, "gif");
     ReadFirstFrame(reader, *this, fileName);
@@ -62,8 +75,9 @@ void TGIFBitmap::LoadFromMemory(const uint8_t* data, size_t size) {
 }
 
 bool TGIFBitmap::ReadSize(const std::string& fileName, int32_t& width, int32_t& height) {
-    QFile file(QString::fromStdString(fileName));
-    if (!file.open(QIODevice::ReadOnly))
+    TFileHandle handle(nullptr, &std::fclose);
+    QFile file;
+    if (!OpenGif(fileName, handle, file))
         return false;
     QImageReader reader(&file, "gif");
     reader.setDecideFormatFromContent(false);

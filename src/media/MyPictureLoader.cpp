@@ -5,11 +5,11 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#include <fstream>
 #include <vector>
 
 #include "MyCommonParams.h"
 #include "MyGIFReader.h"
+#include "MyRiffIO.h"
 
 TPictureKind PictureKindOf(const std::string& fileName) {
     const size_t slash = fileName.find_last_of('/');
@@ -43,6 +43,8 @@ void CheckPictureSize(int64_t width, int64_t height, const std::string& fileName
 namespace {
 
 constexpr uint32_t BmpRgb = 0;
+constexpr uint32_t BmpRle8 = 1;
+constexpr uint32_t BmpRle4 = 2;
 constexpr uint32_t BmpBitFields = 3;
 
 uint16_t Le16(const uint8_t* p) {
@@ -84,6 +86,7 @@ struct TBmpLayout {
     std::vector<uint8_t> Palette;  // B, G, R per entry
     size_t PixelOffset = 0;
     size_t RowBytes = 0;
+    uint32_t Compression = BmpRgb;
 };
 
 EReadError BmpError(const std::string& what, const std::string& fileName, size_t offset) {
@@ -130,8 +133,15 @@ void ParseBmp(const uint8_t* d, size_t n, TBmpLayout& l, const std::string& file
 
     if (l.Bits != 1 && l.Bits != 4 && l.Bits != 8 && l.Bits != 16 && l.Bits != 24 && l.Bits != 32)
         throw BmpError("Unsupported BMP bit count " + std::to_string(l.Bits), file, 14);
-    if (compression == BmpBitFields ? (l.Bits != 16 && l.Bits != 32) : compression != BmpRgb)
+    const bool rle =
+        (compression == BmpRle8 && l.Bits == 8) || (compression == BmpRle4 && l.Bits == 4);
+    if (compression == BmpBitFields ? (l.Bits != 16 && l.Bits != 32)
+                                    : compression != BmpRgb && !rle)
         throw BmpError("Unsupported BMP compression " + std::to_string(compression), file, 14);
+    // Run-length coded pictures are stored bottom-up only.
+    if (rle && l.TopDown)
+        throw BmpError("Run-length coded BMP stored top-down", file, 14 + 8);
+    l.Compression = compression;
 
     size_t tableStart = 14 + size_t(hs);
     if (compression == BmpBitFields) {
@@ -169,11 +179,76 @@ void ParseBmp(const uint8_t* d, size_t n, TBmpLayout& l, const std::string& file
     if (l.PixelOffset < 14 + size_t(hs))
         throw BmpError("BMP pixel offset inside the header", file, 10);
     l.RowBytes = size_t(DIBRowBytes(l.Width, l.Bits, 32));
+    if (rle) {
+        // Runs are checked as they are decoded; only the start must lie in the file.
+        if (l.PixelOffset > n)
+            throw BmpError("Truncated BMP pixel data", file, n);
+        return;
+    }
     // Every pixel byte must be there; only the last row's padding may be missing.
     const uint64_t lastRow = (uint64_t(l.Width) * l.Bits + 7) / 8;
     const uint64_t need = uint64_t(l.RowBytes) * uint64_t(l.Height - 1) + lastRow;
     if (l.PixelOffset > n || n - l.PixelOffset < need)
         throw BmpError("Truncated BMP pixel data", file, n);
+}
+
+// Expands RLE8 or RLE4 runs into one palette index per pixel, bottom row first. Pixels the runs
+// never reach (skipped by a delta or an early end) keep index 0; pixels a run puts beyond the
+// right edge are dropped, as other readers do. Runs that leave the file are an error.
+std::vector<uint8_t> ExpandRle(const uint8_t* d, size_t n, const TBmpLayout& l,
+                               const std::string& file) {
+    const size_t w = size_t(l.Width), h = size_t(l.Height);
+    std::vector<uint8_t> idx(w * h, 0);
+    const bool four = l.Compression == BmpRle4;
+    size_t x = 0, y = 0, p = l.PixelOffset;
+    auto put = [&](uint8_t v) {
+        if (x < w)
+            idx[y * w + x] = v;
+        ++x;
+    };
+    while (y < h) {
+        if (p + 2 > n)
+            throw BmpError("Truncated BMP run data", file, p);
+        const uint8_t count = d[p], value = d[p + 1];
+        p += 2;
+        if (count > 0) {
+            // An encoded run: count pixels of one index, or of two alternating nibbles.
+            for (unsigned i = 0; i < count; ++i)
+                put(four ? uint8_t((i & 1) ? value & 0x0F : value >> 4) : value);
+        } else if (value == 0) { // end of line
+            x = 0;
+            ++y;
+        } else if (value == 1) { // end of picture
+            break;
+        } else if (value == 2) { // delta: move right and up
+            if (p + 2 > n)
+                throw BmpError("Truncated BMP run data", file, p);
+            x += d[p];
+            y += d[p + 1];
+            p += 2;
+        } else { // absolute: value literal pixels, padded to a whole word
+            const size_t bytes = four ? (size_t(value) + 1) / 2 : value;
+            if (n - p < bytes)
+                throw BmpError("Truncated BMP run data", file, p);
+            for (unsigned i = 0; i < value; ++i)
+                put(four ? uint8_t((i & 1) ? d[p + i / 2] & 0x0F : d[p + i / 2] >> 4) : d[p + i]);
+            p += bytes + (bytes & 1);
+        }
+    }
+    return idx;
+}
+
+void DecodeRle(const uint8_t* d, size_t n, const TBmpLayout& l, TBitmap& bitmap,
+               const std::string& file) {
+    const std::vector<uint8_t> idx = ExpandRle(d, n, l, file);
+    bitmap.SetSize(l.Width, l.Height);
+    const size_t w = size_t(l.Width);
+    for (int32_t row = 0; row < l.Height; ++row) {
+        const uint8_t* s = idx.data() + size_t(row) * w;
+        uint8_t* o = bitmap.ScanLine(l.Height - 1 - row);
+        for (size_t x = 0; x < w; ++x, o += 3)
+            std::memcpy(o, &l.Palette[size_t(s[x]) * 3], 3);
+    }
 }
 
 void DecodeBmp(const uint8_t* d, const TBmpLayout& l, TBitmap& bitmap) {
@@ -223,20 +298,17 @@ void DecodeBmp(const uint8_t* d, const TBmpLayout& l, TBitmap& bitmap) {
 }
 
 std::vector<uint8_t> ReadWholeFile(const std::string& fileName) {
-    std::ifstream in(fileName, std::ios::binary);
-    if (!in)
+    std::vector<uint8_t> bytes;
+    switch (ReadRegularFile(fileName, MaxPictureFileBytes, bytes)) {
+    case TReadFileResult::Ok:
+        return bytes;
+    case TReadFileResult::NotAFile:
         throw EReadError("Cannot open file " + fileName, fileName);
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    if (size < 0)
-        throw EReadError("Cannot read file " + fileName, fileName);
-    if (size > MaxPictureFileBytes)
+    case TReadFileResult::TooLarge:
         throw EReadError("Picture file too large", fileName);
-    std::vector<uint8_t> bytes(static_cast<size_t>(size));
-    in.seekg(0);
-    if (size > 0 && !in.read(reinterpret_cast<char*>(bytes.data()), size))
+    default:
         throw EReadError("Cannot read file " + fileName, fileName);
-    return bytes;
+    }
 }
 
 } // namespace
@@ -244,7 +316,10 @@ std::vector<uint8_t> ReadWholeFile(const std::string& fileName) {
 void ReadBmp(const uint8_t* data, size_t size, TBitmap& bitmap, const std::string& fileName) {
     TBmpLayout l;
     ParseBmp(data, size, l, fileName);
-    DecodeBmp(data, l, bitmap);
+    if (l.Compression == BmpRle8 || l.Compression == BmpRle4)
+        DecodeRle(data, size, l, bitmap, fileName);
+    else
+        DecodeBmp(data, l, bitmap);
 }
 
 void ReadBmpSize(const uint8_t* data, size_t size, int32_t& width, int32_t& height,

@@ -70,7 +70,8 @@ TWaveStream::TWaveStream(TRiffFile& handle, const std::string& fileName)
     // A header whose block align disagrees with its channels and bits would make every later
     // size computation wrong (or divide by zero).
     if (Format.nChannels == 0 || Format.wBitsPerSample == 0 ||
-        Format.nBlockAlign != Format.nChannels * ((Format.wBitsPerSample + 7) / 8))
+        Format.nBlockAlign != Format.nChannels * ((Format.wBitsPerSample + 7) / 8) ||
+        Format.nSamplesPerSec == 0 || Format.nSamplesPerSec > MaxPcmSampleRate)
         Fail("Invalid PCM format in " + FileName, fmt.DataOffset);
 
     if (!Handle.Ascend(fmt))

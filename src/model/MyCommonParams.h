@@ -111,6 +111,10 @@ int32_t DIBRowBytes(int32_t width, int32_t bitsPerPixel, int32_t alignBits);
 
 // ---- Audio format -----------------------------------------------------------------------------
 
+// The highest sample rate taken from any file; above it a format is as impossible as one with
+// no channels, and its per-frame sizes would run to gigabytes.
+constexpr uint32_t MaxPcmSampleRate = 768000;
+
 void MakePcmFormat(TAudioFormat& format, uint32_t rate, uint16_t channels, uint16_t bits);
 int32_t GetBlockAlign(const TAudioFormat& format);
 void ParseAudioFormatText(const std::string& text, TAudioFormat& format);

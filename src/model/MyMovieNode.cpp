@@ -5,6 +5,7 @@
 
 #include "MyAudioCodec.h"
 #include "MyBlankNode.h"
+#include "MyCommonParamsPart.h"
 #include "MyEffectNodes.h"
 #include "MyPCMTrans.h"
 #include "MyProjNode.h"
@@ -72,6 +73,10 @@ void TMovieNode::SetFileName(const std::string& name) {
     SourceDuration = NaturalDuration;
     SourceFrameCount = Reader->GetFrameCount();
     SourceFrameRate = Reader->GetFrameRate();
+    if (Reader->GetClaimedFrameCount() > uint32_t(SourceFrameCount))
+        LoadMessages.Add(
+            "The header of " + name + " claims " + std::to_string(Reader->GetClaimedFrameCount()) +
+            " frames; its index holds " + std::to_string(SourceFrameCount) + ", which are shown.");
     const bool sound = Reader->HasAudio();
     if (VolumeCurve)
         VolumeCurve->SetEnabled(sound);

@@ -7,12 +7,15 @@
 
 #include <filesystem>
 #include <fstream>
+#include <limits>
+#include <new>
 
 #include "MyCommonParamsPart.h"
 #include "MyAudioCodec.h"
 #include "MyWavStreaming.h"
 #include "MyAVICompress.h"
 #include "MyMovieWriter.h"
+#include "MyRiffIO.h"
 #include "MyWavWriter.h"
 
 const TVideoSize VideoSizes[7] = {
@@ -97,12 +100,15 @@ namespace {
 const char* const FileSignature = "Brenmo";
 constexpr int32_t FileFormatVersion = 2004002;
 const char* const ProgramVersionText = "1.54";
-constexpr int32_t MaxFrameSide = 16384;
+
+EReadError BadField(const std::string& what, size_t at) {
+    return EReadError("Invalid " + what, {}, static_cast<int64_t>(at));
+}
 } // namespace
 
 void TCustomProjectNode::WriteAfter(TValueWriter& w) const {
     TCustomFolderNode::WriteAfter(w); // clip range
-    w.WriteInteger(0);                // reserved byte
+    w.WriteInteger(ReservedByte);
     w.WriteFloat(FrameRate);
     w.WriteInteger(Width);
     w.WriteInteger(Height);
@@ -110,13 +116,13 @@ void TCustomProjectNode::WriteAfter(TValueWriter& w) const {
     w.WriteInteger(SizePresetId);
     w.WriteInteger64(AudioMode);
     w.WriteInteger(RatePresetId);
-    w.WriteFloat(0.5L); // reserved
-    w.WriteFloat(0.0L); // reserved
+    w.WriteFloat(ReservedValues[0]);
+    w.WriteFloat(ReservedValues[1]);
     w.WriteInteger(AudioFormat.Wfx.wFormatTag);
     w.WriteInteger(AudioFormat.Wfx.nChannels);
     w.WriteInteger64(AudioFormat.Wfx.nSamplesPerSec);
     w.WriteInteger(AudioFormat.Wfx.wBitsPerSample);
-    w.WriteInteger64(VideoFourCC);
+    w.WriteInteger64(VideoFourCC); // above 2^31 with the 64-bit tag
     w.WriteString(CompressorName);
     w.WriteBoolean(WMOutput);
     w.WriteString(WMProfile);
@@ -124,34 +130,41 @@ void TCustomProjectNode::WriteAfter(TValueWriter& w) const {
 
 void TCustomProjectNode::ReadAfter(TValueReader& r) {
     TCustomFolderNode::ReadAfter(r);
-    r.ReadInteger(); // reserved byte
-    const size_t at = r.GetPosition();
-    Extended fps = ReadFiniteFloat(r);
-    if (fps < 0) throw EReadError("Invalid frame rate", {}, static_cast<int64_t>(at));
-    int32_t w = r.ReadInteger();
-    int32_t h = r.ReadInteger();
+    ReservedByte = r.ReadInteger();
+    size_t at = r.GetPosition();
+    const Extended fps = ReadFiniteFloat(r);
+    if (fps < 0 || fps > MaxFrameRate)
+        throw BadField("frame rate", at);
+    at = r.GetPosition();
+    const int32_t w = r.ReadInteger();
+    const int32_t h = r.ReadInteger();
     if (w < 0 || h < 0 || w > MaxFrameSide || h > MaxFrameSide)
-        throw EReadError("Invalid frame size", {}, static_cast<int64_t>(r.GetPosition()));
+        throw BadField("frame size", at);
     FrameRate = fps;
     Width = w;
     Height = h;
     AudioOn = r.ReadBoolean();
     SizePresetId = r.ReadInteger();
-    AudioMode = r.ReadInteger();
+    at = r.GetPosition();
+    AudioMode = r.ReadInteger64();
+    if (AudioMode < 0 || AudioMode > 0xFFFF)
+        throw BadField("audio mode", at);
     RatePresetId = r.ReadInteger();
-    ReadFiniteFloat(r); // reserved
-    ReadFiniteFloat(r); // reserved
-    auto field16 = [&r](const char* what) {
-        int32_t v = r.ReadInteger();
+    ReservedValues[0] = ReadFiniteFloat(r);
+    ReservedValues[1] = ReadFiniteFloat(r);
+    auto field16 = [&r](const std::string& what) {
+        const size_t at = r.GetPosition();
+        const int32_t v = r.ReadInteger();
         if (v < 0 || v > 0xFFFF)
-            throw EReadError(std::string("Invalid ") + what, {},
-                             static_cast<int64_t>(r.GetPosition()));
+            throw BadField(what, at);
         return static_cast<uint16_t>(v);
     };
     AudioFormat.Wfx.wFormatTag = field16("audio format tag");
     AudioFormat.Wfx.nChannels = field16("channel count");
-    int32_t rate = r.ReadInteger();
-    if (rate < 0) throw EReadError("Invalid sample rate", {}, static_cast<int64_t>(r.GetPosition()));
+    at = r.GetPosition();
+    const int64_t rate = r.ReadInteger64();
+    if (rate < 0 || rate > MaxSampleRate)
+        throw BadField("sample rate", at);
     AudioFormat.Wfx.nSamplesPerSec = static_cast<uint32_t>(rate);
     AudioFormat.Wfx.wBitsPerSample = field16("sample width");
     // Block align and byte rate are not stored; they follow from the rest.
@@ -159,7 +172,13 @@ void TCustomProjectNode::ReadAfter(TValueReader& r) {
         CheckedMul<uint32_t>(AudioFormat.Wfx.wBitsPerSample / 8, AudioFormat.Wfx.nChannels));
     AudioFormat.Wfx.nAvgBytesPerSec =
         CheckedMul<uint32_t>(AudioFormat.Wfx.nBlockAlign, AudioFormat.Wfx.nSamplesPerSec);
-    VideoFourCC = static_cast<uint32_t>(r.ReadInteger());
+    // Handler codes of 2^31 and above come with the 64-bit tag; older writers stored them as
+    // negative 32-bit integers.
+    at = r.GetPosition();
+    const int64_t fourCC = r.ReadInteger64();
+    if (fourCC < std::numeric_limits<int32_t>::min() || fourCC > 0xFFFFFFFFLL)
+        throw BadField("video compressor", at);
+    VideoFourCC = static_cast<uint32_t>(fourCC);
     CompressorName = r.ReadString();
     WMOutput = r.ReadBoolean();
     WMProfile = r.ReadString();
@@ -210,29 +229,37 @@ bool TCustomProjectNode::LoadFromStream(const std::vector<uint8_t>& stream) {
 
 // ---- file level ---------------------------------------------------------------------------------
 
-namespace {
-
-bool ReadWholeFile(const std::string& name, std::vector<uint8_t>& out) {
-    std::ifstream in(name, std::ios::binary);
-    if (!in) return false;
-    in.seekg(0, std::ios::end);
-    std::streamoff size = in.tellg();
-    if (size < 0) return false;
-    in.seekg(0);
-    out.resize(static_cast<size_t>(size));
-    if (size > 0) in.read(reinterpret_cast<char*>(out.data()), size);
-    return static_cast<bool>(in);
-}
-
-} // namespace
-
 bool TCustomProjectNode::LoadFromFile(const std::string& fileName) {
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(fileName, ec)) return false;
-    FileName = fileName;
     std::vector<uint8_t> bytes;
-    if (!ReadWholeFile(fileName, bytes)) throw EReadError("Can not read " + fileName, fileName);
-    return LoadFromStream(bytes);
+    switch (ReadRegularFile(fileName, MaxProjectFileBytes, bytes)) {
+    case TReadFileResult::Ok:
+        break;
+    case TReadFileResult::NotAFile:
+        // A missing file is the caller's to report; a FIFO or a device is never waited on.
+        if (!FileExists(fileName))
+            return false;
+        throw EReadError("Not a regular file", fileName);
+    case TReadFileResult::TooLarge:
+        throw EReadError("The file is larger than " + std::to_string(MaxProjectFileBytes >> 20) +
+                             " MB and cannot be a project",
+                         fileName);
+    default:
+        throw EReadError("Can not read " + fileName, fileName);
+    }
+    // Sub-projects compare their files with the one being opened; the name stays only when the
+    // whole file was read.
+    const std::string previous = FileName;
+    FileName = fileName;
+    bool ok = false;
+    try {
+        ok = LoadFromStream(bytes);
+    } catch (...) {
+        FileName = previous;
+        throw;
+    }
+    if (!ok)
+        FileName = previous;
+    return ok;
 }
 
 bool TCustomProjectNode::SaveToFile(const std::string& fileName) {
@@ -275,8 +302,10 @@ bool TCustomProjectNode::SaveToFile(const std::string& fileName) {
 TProjectNode::TProjectNode(const std::string& caption, ITreeItem* item)
     : TCustomProjectNode(caption, item) {
     New();
+    SaveToStream(FreshImage);
     ImageIndex = 0;
-    if (Item) Item->SetImageIndex(0);
+    if (Item)
+        Item->SetImageIndex(0);
 }
 
 TProjectNode::~TProjectNode() {
@@ -319,6 +348,9 @@ void TProjectNode::New() {
     Width = 320;
     Height = 240;
     AudioMode = 1;
+    ReservedByte = 0;
+    ReservedValues[0] = 0.5L;
+    ReservedValues[1] = 0.0L;
     VideoFormatFixed = false;
     AudioFormatFixed = false;
     Description.clear();
@@ -333,7 +365,8 @@ void TProjectNode::New() {
     MakePcmFormat(AudioFormat, 22050, 2, 16);
     OutputBitmap->SetSize(Width, Height);
     Target = tgPreview;
-    if (Item) Item->SetText("New Project");
+    if (Item)
+        Item->SetText("New Project");
     if (!VideoTrack)
         VideoTrack = static_cast<TQueueFolder*>(AddNode("Video track", amLastChild, nkVideoTrack));
     Changed();
@@ -345,47 +378,82 @@ TQueueFolder* TProjectNode::FindVideoTrack() const {
     return nullptr;
 }
 
+namespace {
+// The load message for a failure: what went wrong and, for a read error, the byte offset.
+std::string LoadFailure(const std::string& fileName, const std::string& why, int64_t offset) {
+    std::string text = "Can not open " + fileName + ": " + why;
+    if (offset >= 0)
+        text += " (offset " + std::to_string(offset) + ")";
+    return text;
+}
+} // namespace
+
 bool TProjectNode::LoadFromFile(const std::string& fileName) {
-    bool ok = false;
     std::string why;
     try {
-        ok = TCustomProjectNode::LoadFromFile(fileName);
-        if (!ok) why = "Can not open " + fileName;
+        if (TCustomProjectNode::LoadFromFile(fileName))
+            return TakeLoadedProject();
+        why = "Can not open " + fileName;
+    } catch (const EReadError& e) {
+        why = LoadFailure(fileName, e.GetMessage(), e.Offset);
     } catch (const Exception& e) {
-        why = "Can not open " + fileName + ": " + e.GetMessage();
+        why = LoadFailure(fileName, e.GetMessage(), -1);
+    } catch (const std::bad_alloc&) {
+        why = LoadFailure(fileName, "out of memory", -1);
+    } catch (const std::exception& e) {
+        why = LoadFailure(fileName, e.what(), -1);
     }
-    if (!ok) {
-        // A failed load leaves a clean new project, never part of the file.
-        LoadMessages.Add(why);
-        New();
-        return false;
-    }
+    // A failed load leaves a clean new project, never part of the file.
+    LoadMessages.Add(why);
+    ResetToNew();
+    return false;
+}
+
+bool TProjectNode::TakeLoadedProject() {
     VideoTrack = FindVideoTrack();
+    Refresh();
+    const Extended frames = GetDuration() * GetFrameRate();
+    if (!(frames <= Extended(MaxFrameCount)))
+        throw EReadError("The project runs longer than " + std::to_string(MaxFrameCount) +
+                         " frames");
     if (Ui) {
-        // The stored compressor may not be installed here: say so and go on uncompressed.
+        // The stored compressor may not be installed here: say so and export with the default
+        // one, keeping the stored choice in the file.
         TAviCompress& compress = GetAviCompress();
         compress.SelectCompressor(VideoFourCC);
-        if (compress.GetFourCC() != VideoFourCC) {
+        if (compress.GetFourCC() != VideoFourCC)
             Ui->ShowMessage("The selected project video compressor \"" + CompressorName +
                                 "\" is not available in this system.\nVideo compressor is set "
                                 "to default",
                             TMsgKind::Warning);
-            CompressorName = compress.GetDescription();
-        }
     }
     VideoFormatFixed = true;
-    Refresh();
     ResolvePendingPegs();
     return true;
 }
 
+void TProjectNode::ResetToNew() {
+    // New leaves some stored root fields alone (sound on, Windows Media output, the compressor
+    // code, the root's own flags and curves); they come back from the project as constructed.
+    try {
+        LoadFromStream(FreshImage);
+    } catch (...) {
+        // Only memory can fail here; New below still gives an empty project.
+    }
+    New();
+    Refresh();
+}
+
 bool TProjectNode::IsModified() {
-    if (GetDuration() <= 0) return false;
+    if (GetDuration() <= 0)
+        return false;
     std::error_code ec;
-    if (FileName.empty() || !std::filesystem::is_regular_file(FileName, ec)) return true;
+    if (FileName.empty() || !std::filesystem::is_regular_file(FileName, ec))
+        return true;
     std::vector<uint8_t> now, stored;
     SaveToStream(now);
-    if (!ReadWholeFile(FileName, stored)) return true;
+    if (ReadRegularFile(FileName, MaxProjectFileBytes, stored) != TReadFileResult::Ok)
+        return true;
     return now != stored;
 }
 
@@ -420,7 +488,12 @@ void TProjectNode::DiscardNode(TTreeNodeData*& node) {
 }
 
 void TProjectNode::SetVideoFormat(int32_t width, int32_t height, Extended fps) {
-    if (fps == 0 || width == 0 || height == 0) return;
+    if (fps == 0 || width == 0 || height == 0)
+        return;
+    // What the project file cannot hold is not taken either.
+    if (!(fps > 0 && fps <= MaxFrameRate) || width < 0 || height < 0 || width > MaxFrameSide ||
+        height > MaxFrameSide)
+        return;
     Width = width;
     Height = height;
     FrameRate = fps;
@@ -440,8 +513,16 @@ void TProjectNode::SetBackgroundColor(uint32_t color) {
 
 int32_t TProjectNode::GetFrameCount() {
     const Extended fps = GetFPS();
-    if (fps == 0) return 0;
-    return Round(GetDuration() * fps);
+    if (fps == 0)
+        return 0;
+    // Durations typed in or taken from media can outrun the count; it stays at its ceiling
+    // (a project file that long is refused when it is opened).
+    const Extended frames = GetDuration() * fps;
+    if (!(frames < Extended(MaxFrameCount)))
+        return MaxFrameCount;
+    if (!(frames > -Extended(MaxFrameCount)))
+        return -MaxFrameCount;
+    return Round(frames);
 }
 
 Extended TProjectNode::FrameTime(int32_t frame) {

@@ -71,6 +71,15 @@ public:
     TCustomProjectNode(const std::string& caption, ITreeItem* item);
     ~TCustomProjectNode() override;
 
+    // Limits on what a project holds, shared by its setters and the project file reader so that
+    // everything written reads back: frame side in pixels, frames per second, sample frames per
+    // second, the file's size, and the frame count.
+    static constexpr int32_t MaxFrameSide = 4096;
+    static constexpr Extended MaxFrameRate = 1000;
+    static constexpr int64_t MaxSampleRate = MaxPcmSampleRate;
+    static constexpr int64_t MaxProjectFileBytes = int64_t(256) << 20;
+    static constexpr int32_t MaxFrameCount = 2147483647;
+
     Extended FrameRate = 15.0L;
     int32_t Width = 320;
     int32_t Height = 240;
@@ -89,6 +98,9 @@ public:
     std::string CompressorName;
     bool WMOutput = false;
     std::string WMProfile = "{EC298949-639B-45E2-96FD-4AB32D5919C2}";
+    // Stored without a use of their own, and written back as they were read.
+    int32_t ReservedByte = 0;
+    Extended ReservedValues[2] = {0.5L, 0.0L};
     // The time of the frame rendered last.
     Extended CurrentTime = 0;
     // The frame whose sound the nodes hand over in the render that runs (set by every run before
@@ -132,7 +144,9 @@ public:
     // The bitmap a render goes to (the root's own one unless a writer takes the frames).
     virtual TBitmap* GetOutputBitmap() { return OutputBitmap.get(); }
     virtual bool IsWriterTarget() const { return false; }
-    // Reads a project file; false when it does not exist or is refused.
+    // Reads a project file; false when it does not exist or is refused. A FIFO, a device or a
+    // file above MaxProjectFileBytes raises a read error before anything is read. The file name
+    // is kept only when the file was read.
     virtual bool LoadFromFile(const std::string& fileName);
     // Writes the project file; the previous file stays until the new one is complete.
     bool SaveToFile(const std::string& fileName);
@@ -172,6 +186,8 @@ public:
     std::function<void(TTreeNodeData*)> OnActiveNode;
 
     void New();
+    // Opens a project file. Any failure (a read error, a refused file, no memory) adds its
+    // reason to the load messages and leaves a clean new project without a file name.
     bool LoadFromFile(const std::string& fileName) override;
     bool Save() { return SaveToFile(FileName); }
     bool IsModified();
@@ -248,6 +264,12 @@ public:
 
 private:
     TQueueFolder* FindVideoTrack() const;
+    // The steps after a file was read; raises when the project cannot be used.
+    bool TakeLoadedProject();
+    // Every stored field as in a project just constructed, then New.
+    void ResetToNew();
+    // The project file image of the root as constructed.
+    std::vector<uint8_t> FreshImage;
     // Sends a mixed block to the current target; false when it could not be written.
     bool SendAudio(bool final, const uint8_t* data, size_t size);
     // Every enabled durable node below the root, in tree order; stopOnAbort ends the walk as

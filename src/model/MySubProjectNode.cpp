@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <new>
 
 #include "MyCommonParamsPart.h"
 #include "MyProjNode.h"
+#include "MyRiffIO.h"
 #include "MyValueStream.h"
 
 namespace {
@@ -26,21 +26,6 @@ std::string SameFileKey(const std::string& name) {
     std::error_code ec;
     std::filesystem::path p = std::filesystem::weakly_canonical(name, ec);
     return ec ? name : p.string();
-}
-
-bool ReadWholeFile(const std::string& name, std::vector<uint8_t>& out) {
-    std::ifstream in(name, std::ios::binary);
-    if (!in)
-        return false;
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    if (size < 0)
-        return false;
-    in.seekg(0);
-    out.resize(size_t(size));
-    if (size > 0)
-        in.read(reinterpret_cast<char*>(out.data()), size);
-    return bool(in);
 }
 
 } // namespace
@@ -83,8 +68,16 @@ void TSubProjectNode::SetFileName(const std::string& name) {
         return;
     }
 
+    // Only a regular file of a project's size is read: a FIFO would never end, a device or a
+    // film picked by mistake would fill the memory.
     std::vector<uint8_t> bytes;
-    if (!ReadWholeFile(name, bytes)) {
+    const TReadFileResult read =
+        ReadRegularFile(name, TCustomProjectNode::MaxProjectFileBytes, bytes);
+    if (read == TReadFileResult::TooLarge) {
+        LoadMessages.Add("Sub-project " + name + " is too large for a project and is left empty.");
+        return;
+    }
+    if (read != TReadFileResult::Ok) {
         LoadMessages.Add("Can not read sub-project " + name + ".");
         return;
     }

@@ -965,6 +965,15 @@ public:
 protected:
     TAcmResult Consume(const uint8_t* src, uint32_t length, bool end, uint32_t& used) override {
         TAcmResult r = TAcmResult::Ok;
+        // Parsers and decoders read a little past the end of what they are given; the caller's
+        // buffer has no room for that, so they get a copy with zeroed padding behind it.
+        if (length > 0) {
+            if (Padded.size() < size_t(length) + AV_INPUT_BUFFER_PADDING_SIZE)
+                Padded.resize(size_t(length) + AV_INPUT_BUFFER_PADDING_SIZE);
+            std::memcpy(Padded.data(), src, length);
+            std::memset(Padded.data() + length, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+            src = Padded.data();
+        }
         if (Parser) {
             const uint8_t* p = src;
             uint32_t left = length;
@@ -1075,6 +1084,7 @@ private:
     TParserPtr Parser;
     TFramePtr Frame;
     TPacketPtr Packet;
+    std::vector<uint8_t> Padded; // the input with padding, reused from call to call
 };
 
 // Runs a layer call, turning overflow and allocation failures into result codes.

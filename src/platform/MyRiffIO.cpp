@@ -1,7 +1,12 @@
 #include "MyRiffIO.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "MyBase.h"
 
@@ -27,13 +32,54 @@ bool HasFormType(uint32_t id) {
 
 } // namespace
 
+std::FILE* OpenRegularFile(const std::string& fileName, int64_t* size) {
+    // Without O_NONBLOCK the open itself would block on a FIFO, before anything can be checked.
+    const int fd = ::open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    struct stat st;
+    const int flags = fcntl(fd, F_GETFL);
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 ||
+        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    std::FILE* f = fdopen(fd, "rb");
+    if (!f) {
+        ::close(fd);
+        return nullptr;
+    }
+    if (size)
+        *size = static_cast<int64_t>(st.st_size);
+    return f;
+}
+
+TReadFileResult ReadRegularFile(const std::string& fileName, int64_t maxBytes,
+                                std::vector<uint8_t>& out) {
+    out.clear();
+    int64_t size = 0;
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(OpenRegularFile(fileName, &size),
+                                                            &std::fclose);
+    if (!f)
+        return TReadFileResult::NotAFile;
+    if (size < 0 || size > maxBytes)
+        return TReadFileResult::TooLarge;
+    out.resize(static_cast<size_t>(size));
+    if (size > 0 && std::fread(out.data(), 1, out.size(), f.get()) != out.size()) {
+        out.clear();
+        return TReadFileResult::ReadError;
+    }
+    return TReadFileResult::Ok;
+}
+
 TRiffFile::~TRiffFile() {
     Close();
 }
 
 bool TRiffFile::Open(const std::string& fileName, TRiffMode mode) {
     Close();
-    File = std::fopen(fileName.c_str(), mode == TRiffMode::Read ? "rb" : "w+b");
+    File =
+        mode == TRiffMode::Read ? OpenRegularFile(fileName) : std::fopen(fileName.c_str(), "w+b");
     if (!File)
         return false;
     Writable = mode == TRiffMode::Create;

@@ -6,6 +6,20 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
+
+// Opens fileName for reading only when it is a regular file. A FIFO, a device or a folder is
+// refused at once (opening a FIFO for reading would wait for a writer). size, when given, gets
+// the file's length. Null when the file cannot be opened or is no regular file.
+std::FILE* OpenRegularFile(const std::string& fileName, int64_t* size = nullptr);
+
+// Why ReadRegularFile failed.
+enum class TReadFileResult { Ok, NotAFile, TooLarge, ReadError };
+
+// Reads the whole of a regular file of at most maxBytes into out. The size is checked before
+// anything is allocated; out is empty unless the result is Ok.
+TReadFileResult ReadRegularFile(const std::string& fileName, int64_t maxBytes,
+                                std::vector<uint8_t>& out);
 
 // Four-character code as stored in the file: first character in the lowest byte.
 constexpr uint32_t RiffId(const char (&s)[5]) {

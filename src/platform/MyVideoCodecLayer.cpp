@@ -31,6 +31,26 @@ std::string FourCCText(uint32_t code) {
     return s;
 }
 
+// Hands the codec the bytes behind the format, padded as it needs them. Plain RGB rows with a
+// positive height are stored bottom row first; the raw decoder learns that from a marker
+// behind those bytes, the same one libavformat gives it.
+bool SetExtraData(AVCodecContext& c, const TVideoStreamFormat& format, bool bottomUp) {
+    static constexpr char BottomUp[] = "BottomUp";
+    const size_t given = format.Extra ? format.ExtraSize : 0;
+    const size_t size = given + (bottomUp ? sizeof BottomUp : 0);
+    if (size == 0)
+        return true;
+    c.extradata = static_cast<uint8_t*>(av_mallocz(size + AV_INPUT_BUFFER_PADDING_SIZE));
+    if (!c.extradata)
+        return false;
+    if (given > 0)
+        std::memcpy(c.extradata, format.Extra, given);
+    if (bottomUp)
+        std::memcpy(c.extradata + given, BottomUp, sizeof BottomUp);
+    c.extradata_size = static_cast<int>(size);
+    return true;
+}
+
 } // namespace
 
 int VideoCodecIdOfFourCC(uint32_t fourcc) {
@@ -94,16 +114,13 @@ std::unique_ptr<TVideoDecompressor> TVideoDecompressor::Open(const TVideoStreamF
     c->coded_width = c->width;
     c->coded_height = c->height;
     c->bits_per_coded_sample = format.Format.BitCount;
+    const bool bottomUp =
+        id == AV_CODEC_ID_RAWVIDEO && format.Format.Compression == 0 && format.Format.Height > 0;
+    if (!SetExtraData(*c, format, bottomUp)) {
+        SetWhy(why, "Out of memory");
+        return nullptr;
+    }
     if (format.Extra && format.ExtraSize > 0) {
-        c->extradata =
-            static_cast<uint8_t*>(av_mallocz(format.ExtraSize + AV_INPUT_BUFFER_PADDING_SIZE));
-        if (!c->extradata) {
-            SetWhy(why, "Out of memory");
-            return nullptr;
-        }
-        std::memcpy(c->extradata, format.Extra, format.ExtraSize);
-        c->extradata_size = static_cast<int>(format.ExtraSize);
-
         // Palettised codecs find their colour table at the end of the bytes behind the header,
         // as libavformat reads it too.
         if (format.Format.BitCount > 0 && format.Format.BitCount <= 8) {

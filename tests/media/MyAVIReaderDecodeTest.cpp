@@ -195,6 +195,38 @@ TEST(AviDecodeRaw, RawStreamsIgnoreTheFileLayerOption) {
     }
 }
 
+// Raw rows under another handler than "DIB " go to a decoder like compressed video: bottom-up
+// and top-down rows come out upright through libavformat and through our own decoder, also for
+// a file libavformat refuses (first id in lower case).
+TEST(AviDecodeRaw, RawRowsUnderOtherHandlersThroughEitherDecoder) {
+    TOptionsGuard guard;
+    for (bool topDown : {false, true}) {
+        for (uint32_t handler : {0u, FourCC("RGB "), FourCC("raw ")}) {
+            TAviSpec spec = RawMovie(topDown ? -2 : 2, 24, {}, {Rows24(topDown), Rows24(topDown)});
+            spec.Streams[0].Handler = handler;
+            std::vector<uint8_t> bytes = BuildAvi(spec).Bytes;
+            for (bool lowerCaseRiff : {false, true}) {
+                if (lowerCaseRiff)
+                    std::memcpy(bytes.data(), "riff", 4);
+                for (bool viaFileLayer : {true, false}) {
+                    SCOPED_TRACE(::testing::Message()
+                                 << "top-down " << topDown << " handler " << handler << " riff "
+                                 << lowerCaseRiff << " file layer " << viaFileLayer);
+                    DecoderOptions[doUseMMIOReader] = viaFileLayer;
+                    TAviReader r;
+                    ASSERT_TRUE(OpenBytes(r, bytes));
+                    EXPECT_EQ(r.GetFrameReader() != nullptr, !lowerCaseRiff);
+                    for (int frame : {1, 0}) {
+                        TBitmap b(6, 4);
+                        ASSERT_TRUE(r.GetFrame(frame, b));
+                        ExpectPicture3x2(b, "raw");
+                    }
+                }
+            }
+        }
+    }
+}
+
 // ---- Compressed frames --------------------------------------------------------------------------
 
 namespace {

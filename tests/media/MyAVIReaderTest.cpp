@@ -1,6 +1,7 @@
 #include "MyAVIReader.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -158,6 +159,24 @@ TEST(AviReaderOpen, FrameRateAndDuration) {
     ASSERT_TRUE(Opens(r, BuildAvi(MakeDibMovie(2, 2, 3, 0)).Bytes));
     EXPECT_EQ(r.GetFrameRate(), 0);
     EXPECT_EQ(r.GetDuration(), 0);
+}
+
+// Claims of the headers are held to what the file holds: frames to the index (2^31 frames of
+// over an hour each would overflow every frame count), sound to a possible sample rate.
+TEST(AviReaderOpen, HeaderClaimsAreBoundedByTheFile) {
+    TAviSpec spec = MakeDibMovie(2, 2, 3, 0xFFFFFFFF);
+    spec.TotalFrames = 0x7FFFFFFF;
+    AddAudioTrack(spec, Pcm(MaxPcmSampleRate + 1, 1, 8), {100}, {0});
+    TAviReader r;
+    ASSERT_TRUE(Opens(r, BuildAvi(spec).Bytes));
+    EXPECT_EQ(r.GetFrameCount(), 3);
+    EXPECT_EQ(r.GetClaimedFrameCount(), 0x7FFFFFFFu);
+    EXPECT_EQ(r.GetDuration(), 3 * 4294.967295L);
+    EXPECT_FALSE(r.HasAudio());
+    spec = MakeDibMovie(2, 2, 3);
+    spec.TotalFrames = 2; // fewer than indexed stays as stored
+    ASSERT_TRUE(Opens(r, BuildAvi(spec).Bytes));
+    EXPECT_EQ(r.GetFrameCount(), 2);
 }
 
 // ---- Index and stream selection -----------------------------------------------------------------
@@ -447,6 +466,12 @@ TEST(AviReaderLifecycle, MissingFileIsSilent) {
     EXPECT_FALSE(r.Open(dir.Path)); // a folder exists but is no movie
     EXPECT_EQ(ui.Messages, std::vector<std::string>{"Can not open " + dir.Path});
     EXPECT_FALSE(TFileByteSource::Open(dir.Path));
+    // A FIFO would block the open until a writer comes: it is refused at once.
+    const std::string fifo = dir.Path + "/pipe.avi";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ui.Messages.clear();
+    EXPECT_FALSE(r.Open(fifo));
+    EXPECT_EQ(ui.Messages, std::vector<std::string>{"Can not open " + fifo});
 }
 
 TEST(AviReaderLifecycle, OpenStartsWithClose) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include "MyGIFReader.h"
 #include "PictureFixtures.h"
 #include "TempFolders.h"
@@ -182,6 +184,59 @@ TEST(BmpReader, DamagedFilesRaiseReadErrors) {
     fails(noTable, "palette picture without colours");
 }
 
+// Run-length coded palette pictures as common tools write them: encoded runs, absolute runs
+// (with their word padding), a delta jump, a run past the right edge (cut), an early end.
+TEST(BmpReader, RunLengthCodedPictures) {
+    struct TCase {
+        const char* Name;
+        uint16_t Bits;
+        uint32_t Compression;
+        int32_t Width, Height;
+        std::vector<uint8_t> Runs;
+        std::vector<std::vector<int>> Expected; // palette indices, top row first
+    };
+    // clang-format off
+    const TCase cases[] = {
+        {"RLE8", 8, 1, 5, 3,
+         {0x02, 1, 0x00, 3, 2, 3, 4, 0x00, 0x00, 0x00, // bottom: run, absolute 3 + pad, EOL
+          0x00, 2, 1, 0, 0x05, 5, 0x00, 0x00,           // delta right 1, run cut at the edge, EOL
+          0x01, 6, 0x00, 0x01},                         // one pixel, end of picture
+         {{6, 0, 0, 0, 0}, {0, 5, 5, 5, 5}, {1, 1, 2, 3, 4}}},
+        {"RLE4", 4, 2, 5, 2,
+         {0x05, 0x12, 0x00, 0x00,                       // bottom: alternating nibbles, EOL
+          0x00, 5, 0x34, 0x57, 0x60, 0x00, 0x00, 0x01}, // absolute 5 (3 bytes + pad), end
+         {{3, 4, 5, 7, 6}, {1, 2, 1, 2, 1}}},
+    };
+    // clang-format on
+    auto colour = [](int i) { return uint32_t(0x050000 + i * 0x001020); };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TBmpSpec s;
+        s.Width = c.Width;
+        s.Height = c.Height;
+        s.Bits = c.Bits;
+        s.Compression = c.Compression;
+        s.RunData = c.Runs;
+        for (int i = 0; i < 16; ++i)
+            s.Palette.push_back(colour(i));
+        const std::vector<uint8_t> file = BuildBmp(s);
+        TBitmap bmp = LoadBytes(file, TPictureKind::Bmp);
+        ASSERT_EQ(bmp.Width(), c.Width);
+        ASSERT_EQ(bmp.Height(), c.Height);
+        for (int y = 0; y < c.Height; ++y)
+            for (int x = 0; x < c.Width; ++x)
+                EXPECT_EQ(bmp.Canvas().GetPixel(x, y), colour(c.Expected[size_t(y)][size_t(x)]))
+                    << x << "," << y;
+        // Cut inside the runs: a read error, not a half picture.
+        const std::vector<uint8_t> cut(file.begin(), file.end() - 3);
+        TBitmap none;
+        EXPECT_THROW(ReadBmp(cut.data(), cut.size(), none, "x.bmp"), EReadError);
+        s.TopDown = true;
+        const std::vector<uint8_t> topDown = BuildBmp(s);
+        EXPECT_THROW(ReadBmp(topDown.data(), topDown.size(), none, "x.bmp"), EReadError);
+    }
+}
+
 TEST(BmpReader, LastRowMayLackItsPadding) {
     TBmpSpec s;
     s.Width = 3; // 9 bytes of pixels, 12 per row
@@ -324,4 +379,20 @@ TEST(PictureLoader, FilesBySizeAndKind) {
     }
     EXPECT_THROW(loader.LoadFromFile(dir.Path + "/p.txt", bmp), EReadError);
     EXPECT_THROW(loader.LoadFromFile(dir.Path + "/none.gif", bmp), EReadError);
+}
+
+// A picture name that is a FIFO is refused at once by every loader instead of waiting for a
+// writer.
+TEST(PictureLoader, FifosAreRefusedAtOnce) {
+    TTempDir dir;
+    for (const char* name : {"p.bmp", "p.jpg", "p.gif"}) {
+        SCOPED_TRACE(name);
+        const std::string fifo = dir.Path + "/" + name;
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+        TPictureLoader loader;
+        TBitmap bmp;
+        EXPECT_THROW(loader.LoadFromFile(fifo, bmp), EReadError);
+        int32_t w = 0, h = 0;
+        EXPECT_FALSE(loader.ReadSize(fifo, w, h));
+    }
 }

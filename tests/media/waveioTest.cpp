@@ -139,6 +139,11 @@ TEST(WaveStream, DamagedFilesRaiseClearErrors) {
     f = fx;
     f.Channels = 0;
     EXPECT_EQ(OpenError(f), "Invalid PCM format in song.wav");
+    for (uint32_t rate : {0u, MaxPcmSampleRate + 1, 2147483647u}) {
+        f = fx;
+        f.Rate = rate; // a 3-frame export would take gigabytes
+        EXPECT_EQ(OpenError(f), "Invalid PCM format in song.wav") << rate;
+    }
     f = fx;
     f.OmitData = true;
     EXPECT_EQ(OpenError(f), "Couldn't find 'data' chunk!");

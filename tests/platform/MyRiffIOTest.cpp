@@ -1,5 +1,8 @@
 #include "MyRiffIO.h"
 
+#include <sys/stat.h>
+
+#include <cstdio>
 #include <cstring>
 #include <gtest/gtest.h>
 
@@ -143,4 +146,31 @@ TEST(RiffFile, ReadingAndWritingInterleave) {
     ASSERT_TRUE(f.Close());
     EXPECT_EQ(ReadBytesFile(tmp.Path + "/rw"), Bytes("abcdXY", 6));
     EXPECT_FALSE(f.Open(tmp.Path + "/missing", TRiffMode::Read));
+}
+
+// Only regular files are read: a FIFO (which would block the open until a writer comes), a
+// folder and a device are refused at once; the size cap holds before anything is allocated.
+TEST(RegularFiles, OnlyRegularFilesOfBoundedSizeAreRead) {
+    TTempDir dir;
+    const std::string fifo = dir.Path + "/pipe.avi";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string file = dir.File("small.bin", "12345");
+    std::vector<uint8_t> out{1};
+    for (const std::string& name : {fifo, dir.Path, std::string("/dev/zero"), dir.Path + "/none"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(OpenRegularFile(name), nullptr);
+        EXPECT_EQ(ReadRegularFile(name, 100, out), TReadFileResult::NotAFile);
+        EXPECT_TRUE(out.empty());
+        TRiffFile riff;
+        EXPECT_FALSE(riff.Open(name, TRiffMode::Read));
+    }
+    EXPECT_EQ(ReadRegularFile(file, 4, out), TReadFileResult::TooLarge);
+    EXPECT_TRUE(out.empty());
+    ASSERT_EQ(ReadRegularFile(file, 5, out), TReadFileResult::Ok);
+    EXPECT_EQ(out, Bytes("12345", 5));
+    int64_t size = 0;
+    std::FILE* f = OpenRegularFile(file, &size);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(size, 5);
+    std::fclose(f);
 }

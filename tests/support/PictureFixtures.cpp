@@ -33,7 +33,8 @@ std::vector<uint8_t> BuildBmp(const TBmpSpec& s) {
     const size_t tableBytes = s.Palette.size() * entry + (inlineMasks ? 12 : 0);
     const uint32_t offBits = uint32_t(14 + s.HeaderSize + tableBytes);
     const int32_t rowBytes = DIBRowBytes(s.Width, s.Bits, 32);
-    const uint32_t imageBytes = uint32_t(rowBytes * s.Height);
+    const bool rle = s.Compression == 1 || s.Compression == 2;
+    const uint32_t imageBytes = rle ? uint32_t(s.RunData.size()) : uint32_t(rowBytes * s.Height);
 
     std::vector<uint8_t> b;
     // BITMAPFILEHEADER
@@ -74,6 +75,10 @@ std::vector<uint8_t> BuildBmp(const TBmpSpec& s) {
         PutBGR(b, c);
         if (!core)
             b.push_back(0); // reserved
+    }
+    if (rle) {
+        b.insert(b.end(), s.RunData.begin(), s.RunData.end());
+        return b;
     }
     for (int32_t r = 0; r < s.Height; ++r) {
         const int32_t y = s.TopDown ? r : s.Height - 1 - r;
