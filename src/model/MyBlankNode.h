@@ -26,6 +26,9 @@ bool BuildFrameSilence(TCustomDurableNode& node, TFrameSilence& silence);
 // Hands the block (moved out of silence) to the node's audio handler as a mixer source.
 void DeliverFrameSilence(TCustomDurableNode& node, TFrameSilence& silence);
 
+// Fills the whole bitmap with colour (0x00BBGGRR); the canvas brush is left as it was.
+void FillBitmap(TBitmap* bitmap, uint32_t colour);
+
 // Position of item in a depth-first walk over the whole tree (the first top-level item is 0).
 int32_t AbsoluteItemIndex(const ITreeItem* item);
 

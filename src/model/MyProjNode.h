@@ -244,7 +244,10 @@ private:
     TQueueFolder* FindVideoTrack() const;
     // Sends a mixed block to the current target; false when it could not be written.
     bool SendAudio(bool final, const uint8_t* data, size_t size);
-    void ForEachEnabledDurable(const std::function<void(TCustomDurableNode*)>& fn);
+    // Every enabled durable node below the root, in tree order; stopOnAbort ends the walk as
+    // soon as abort is set.
+    void ForEachEnabledDurable(const std::function<void(TCustomDurableNode*)>& fn,
+                               bool stopOnAbort);
 
     // Joins and frees the kept wave-output threads that have ended.
     void FreeEndedThreads();

@@ -8,11 +8,13 @@
 #include "MyWavStreaming.h"
 #include "MyWavWriter.h"
 
-void TProjectNode::ForEachEnabledDurable(const std::function<void(TCustomDurableNode*)>& fn) {
+void TProjectNode::ForEachEnabledDurable(const std::function<void(TCustomDurableNode*)>& fn,
+                                         bool stopOnAbort) {
     std::function<void(TTreeNodeData*)> walk = [&](TTreeNodeData* n) {
         for (int i = 0; i < n->GetChildCount(); ++i) {
             TTreeNodeData* c = n->GetChild(i);
-            if (Abort) return;
+            if (stopOnAbort && Abort)
+                return;
             if (c->IsEnabled())
                 if (auto* d = dynamic_cast<TCustomDurableNode*>(c)) fn(d);
             walk(c);
@@ -23,15 +25,19 @@ void TProjectNode::ForEachEnabledDurable(const std::function<void(TCustomDurable
 
 bool TProjectNode::OpenForRender(int32_t startFrame) {
     Mixer.ClearSources();
-    ForEachEnabledDurable([this, startFrame](TCustomDurableNode* d) {
-        d->SetAudioHandler([this](TAudioSourceInfo& s) { return AudioHandler(s); });
-        d->OpenForRender(startFrame);
-    });
+    ForEachEnabledDurable(
+        [this, startFrame](TCustomDurableNode* d) {
+            d->SetAudioHandler([this](TAudioSourceInfo& s) { return AudioHandler(s); });
+            d->OpenForRender(startFrame);
+        },
+        true);
     return true;
 }
 
 void TProjectNode::CloseAllAfterRender() {
-    ForEachEnabledDurable([](TCustomDurableNode* d) { d->CloseAfterRender(); });
+    // Runs after a stop or an abort too: whatever ended the run, the nodes give back what the
+    // run opened.
+    ForEachEnabledDurable([](TCustomDurableNode* d) { d->CloseAfterRender(); }, false);
 }
 
 bool TProjectNode::AudioHandler(TAudioSourceInfo& source) {
@@ -243,6 +249,9 @@ void TProjectNode::StopStreamer() {
     if (Streamer) Streamer->Stop();
 }
 
+// Longer than any pump of a running loop takes unless something waited for the user.
+constexpr int64_t PumpStallMs = 250;
+
 bool TProjectNode::Play(int32_t startFrame, int32_t endFrame, bool realTime,
                         const TFrameCallback& onReport, const TPictureControl& image) {
     bool result = false;
@@ -277,7 +286,7 @@ bool TProjectNode::Play(int32_t startFrame, int32_t endFrame, bool realTime,
         }
     } closing{*this};
 
-    const bool sound = withSound && AudioOn;
+    bool sound = withSound && AudioOn;
     if (sound) {
         Streamer->Init(AudioFormat, [](TCustomWavePlayer*) {}, [](TCustomWavePlayer*) {});
         Streamer->Start();
@@ -302,6 +311,9 @@ bool TProjectNode::Play(int32_t startFrame, int32_t endFrame, bool realTime,
             if (Streamer->Write(block) >= 0) ++StreamedBlocks;
         }
         prerollBlocks = StreamedBlocks;
+        // No device to play to (the streamer has said why): the pictures play on silently.
+        if (Streamer->IsTerminated())
+            sound = false;
     }
     // With sound, the picture clock starts once the pre-roll has been heard, so what is heard
     // matches what is shown.
@@ -321,8 +333,18 @@ bool TProjectNode::Play(int32_t startFrame, int32_t endFrame, bool realTime,
         result = true;
     };
 
-    for (;;) {
+    // A pump that held the loop (a message box the user reads) stops the picture clock for
+    // that long, so playback goes on from where it was instead of jumping to its end.
+    auto pump = [&]() {
+        const int64_t before = Ui->TickCount();
         Ui->ProcessMessages();
+        const int64_t held = Ui->TickCount() - before;
+        if (clockRunning && held > PumpStallMs)
+            t0 += held;
+    };
+
+    for (;;) {
+        pump();
         if (Streamer && sound && realTime && Streamer->IsFinished()) {
             result = true;
             break;
@@ -369,7 +391,7 @@ bool TProjectNode::Play(int32_t startFrame, int32_t endFrame, bool realTime,
         }
         if (current == lastDrawn) continue;
         lastDrawn = current;
-        Ui->ProcessMessages();
+        pump();
         Ui->Sleep(10);
         CurrentTime = static_cast<Extended>(current) / GetFPS();
         if (CurrentTime > GetDuration()) {

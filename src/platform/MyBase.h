@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <limits>
 #include <type_traits>
+#include <utility>
 
 #include "MyExceptions.h"
 
@@ -67,3 +68,16 @@ template <typename To, typename From> inline To CheckedCast(From v) {
     if (__builtin_add_overflow(v, From(0), &r)) throw EIntOverflow();
     return r;
 }
+
+// Runs a cleanup when the scope ends, on every way out.
+template <typename F> class TScopeExit {
+public:
+    explicit TScopeExit(F f) : Fn(std::move(f)) {}
+    ~TScopeExit() { Fn(); }
+    TScopeExit(const TScopeExit&) = delete;
+    TScopeExit& operator=(const TScopeExit&) = delete;
+
+private:
+    F Fn;
+};
+template <typename F> TScopeExit<F> MakeScopeExit(F f) { return TScopeExit<F>(std::move(f)); }

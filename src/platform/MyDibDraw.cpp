@@ -292,6 +292,11 @@ bool TDibDraw::DrawPicture(const AVFrame& picture, TBitmap& target) {
                TPacking::Index8, picture.data[1], 256);
         return ScaleExpanded(picture.width, picture.height, target);
     }
+    // Pictures already in our pixel layout (Motion JPEG) are copied row by row at their own size.
+    if (picture.format == AV_PIX_FMT_BGR24 && picture.width == target.Width() &&
+        picture.height == target.Height())
+        return Stretch(picture.data[0], picture.linesize[0], 3, picture.width, picture.height,
+                       target);
     const uint8_t* const planes[4] = {picture.data[0], picture.data[1], picture.data[2],
                                       picture.data[3]};
     return Scaler.Scale(planes, picture.linesize, picture.width, picture.height, picture.format,

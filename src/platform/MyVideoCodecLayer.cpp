@@ -5,6 +5,8 @@
 #include <cstring>
 #include <utility>
 
+#include <turbojpeg.h>
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -53,6 +55,8 @@ TVideoDecompressor::~TVideoDecompressor() {
     av_frame_free(&Current);
     av_frame_free(&Next);
     av_packet_free(&Packet);
+    if (Jpeg)
+        tjDestroy(Jpeg);
     // Buffers still held by decoder threads go back to the freed pool and are released there.
     av_buffer_pool_uninit(&Pool);
 }
@@ -138,6 +142,23 @@ std::unique_ptr<TVideoDecompressor> TVideoDecompressor::Open(const AVCodecParame
 }
 
 bool TVideoDecompressor::Finish(std::string* why) {
+    Current = av_frame_alloc();
+    Next = av_frame_alloc();
+    Packet = av_packet_alloc();
+    if (!Current || !Next || !Packet) {
+        SetWhy(why, "Out of memory");
+        return false;
+    }
+    if (Ctx->codec_id == AV_CODEC_ID_MJPEG) {
+        // libjpeg-turbo converts to B, G, R with its own SIMD code, takes the standard Huffman
+        // tables for frames that leave them out (as many cameras do), and keeps JPEG's full
+        // range; libavcodec stays as the fallback when it cannot start.
+        Jpeg = tjInitDecompress();
+        if (Jpeg) {
+            FIntraOnly = true;
+            return true;
+        }
+    }
     // Frame sizes come from the file; nothing larger than 8K UHD is decoded, so a damaged header
     // cannot ask for gigabytes of picture buffers.
     Ctx->max_pixels = MaxPixels;
@@ -154,20 +175,18 @@ bool TVideoDecompressor::Finish(std::string* why) {
     }
     const AVCodecDescriptor* desc = avcodec_descriptor_get(Ctx->codec_id);
     FIntraOnly = desc && (desc->props & AV_CODEC_PROP_INTRA_ONLY);
-    Current = av_frame_alloc();
-    Next = av_frame_alloc();
-    Packet = av_packet_alloc();
-    if (!Current || !Next || !Packet) {
-        SetWhy(why, "Out of memory");
-        return false;
-    }
     return true;
 }
 
 void TVideoDecompressor::Reset() {
-    avcodec_flush_buffers(Ctx);
-    av_frame_unref(Current);
-    av_frame_unref(Next);
+    if (Jpeg) {
+        // The picture buffers are kept for the frames to come.
+        JpegNo = -1;
+    } else {
+        avcodec_flush_buffers(Ctx);
+        av_frame_unref(Current);
+        av_frame_unref(Next);
+    }
     FPictureNo = -1;
     FDrained = false;
     PaletteSent = false;
@@ -193,6 +212,8 @@ bool TVideoDecompressor::Send(const uint8_t* data, size_t size, int64_t frameNo)
         return true;
     if (FDrained || !data || size > size_t(INT_MAX) - AV_INPUT_BUFFER_PADDING_SIZE)
         return false;
+    if (Jpeg)
+        return SendJpeg(data, size, frameNo);
     const size_t need = size + AV_INPUT_BUFFER_PADDING_SIZE;
     if (!Pool || PoolSize < need) {
         // The pool only grows, to the largest frame seen, so a stream settles on one size.
@@ -226,17 +247,61 @@ bool TVideoDecompressor::Send(AVPacket& packet, int64_t frameNo) {
         av_packet_unref(&packet);
         return false;
     }
+    if (Jpeg) {
+        const bool ok = SendJpeg(packet.data, size_t(packet.size), frameNo);
+        av_packet_unref(&packet);
+        return ok;
+    }
     return SendPacket(packet, frameNo);
+}
+
+bool TVideoDecompressor::SendJpeg(const uint8_t* data, size_t size, int64_t frameNo) {
+    // A picture sent and not received is dropped for the newer one, as a decoder would queue it.
+    JpegNo = -1;
+    int width = 0, height = 0, subsamp = 0, colorspace = 0;
+    const auto len = static_cast<unsigned long>(size);
+    if (tjDecompressHeader3(Jpeg, data, len, &width, &height, &subsamp, &colorspace) != 0 ||
+        width <= 0 || height <= 0 || int64_t(width) * height > MaxPixels)
+        return false;
+    if (Next->width != width || Next->height != height || !Next->data[0]) {
+        av_frame_unref(Next);
+        Next->format = AV_PIX_FMT_BGR24;
+        Next->width = width;
+        Next->height = height;
+        if (av_frame_get_buffer(Next, 0) < 0) {
+            av_frame_unref(Next);
+            return false;
+        }
+    }
+    // A warning (damaged data) still leaves a whole picture, as libavcodec would show it.
+    if (tjDecompress2(Jpeg, data, len, Next->data[0], width, Next->linesize[0], height, TJPF_BGR,
+                      0) != 0 &&
+        tjGetErrorCode(Jpeg) != TJERR_WARNING)
+        return false;
+    JpegNo = frameNo;
+    return true;
+}
+
+TVideoDecompressor::TStep TVideoDecompressor::ReceiveJpeg() {
+    if (JpegNo < 0)
+        return FDrained ? TStep::Finished : TStep::NeedData;
+    std::swap(Current, Next);
+    FPictureNo = JpegNo;
+    JpegNo = -1;
+    return TStep::Picture;
 }
 
 void TVideoDecompressor::Drain() {
     if (FDrained)
         return;
-    avcodec_send_packet(Ctx, nullptr);
+    if (!Jpeg)
+        avcodec_send_packet(Ctx, nullptr);
     FDrained = true;
 }
 
 TVideoDecompressor::TStep TVideoDecompressor::Receive() {
+    if (Jpeg)
+        return ReceiveJpeg();
     const int r = avcodec_receive_frame(Ctx, Next);
     if (r == AVERROR(EAGAIN))
         return TStep::NeedData;

@@ -1,6 +1,7 @@
 // Video codec layer: finds the libavcodec codec for a stream's FOURCC through libavformat's RIFF
 // tag table and decodes its frames, each tagged with its frame number so a caller can walk from
-// a key frame to the frame it wants. Compressors belong to this layer as well.
+// a key frame to the frame it wants. Motion JPEG is decoded by libjpeg-turbo straight to B, G, R
+// pictures. Compressors belong to this layer as well.
 #pragma once
 
 #include <cstddef>
@@ -98,6 +99,9 @@ private:
     TVideoDecompressor() = default;
     bool Finish(std::string* why);
     bool SendPacket(AVPacket& packet, int64_t frameNo);
+    // Motion JPEG: decodes a frame into Next at once; Receive then makes it current.
+    bool SendJpeg(const uint8_t* data, size_t size, int64_t frameNo);
+    TStep ReceiveJpeg();
 
     AVFrame* Current = nullptr;
     AVFrame* Next = nullptr;
@@ -111,4 +115,8 @@ private:
     uint8_t Palette[1024] = {};
     bool HasPalette = false;
     bool PaletteSent = false;
+    // libjpeg-turbo's decoder (a tjhandle) when the codec is Motion JPEG; Next then holds a
+    // decoded picture not yet received, numbered JpegNo.
+    void* Jpeg = nullptr;
+    int64_t JpegNo = -1;
 };

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <vector>
 
+#include <turbojpeg.h>
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -38,22 +40,31 @@ struct TEncoderRow {
     const char* Description;
     bool Quantised;    // takes a fixed quantiser instead of a bit rate
     bool SliceThreads; // may split a frame across threads without delaying output
+    bool TurboJpeg;    // coded by libjpeg-turbo straight from the B, G, R rows
 };
 
 const TEncoderRow EncoderRows[] = {
-    {Tag("mjpg"), Tag("MJPG"), "mjpeg", "MJPEG", "Motion JPEG", true, true},
-    {Tag("xvid"), Tag("XVID"), "mpeg4", "Xvid", "MPEG-4 part 2 (Xvid compatible)", true, true},
-    {Tag("divx"), Tag("DIVX"), "mpeg4", "DivX", "MPEG-4 part 2 (DivX compatible)", true, true},
-    {Tag("mp42"), Tag("MP42"), "msmpeg4v2", "MS-MPEG4 v2", "MS-MPEG4 version 2", true, false},
-    {Tag("mp43"), Tag("MP43"), "msmpeg4", "MS-MPEG4 v3", "MS-MPEG4 version 3", true, false},
-    {Tag("wmv1"), Tag("WMV1"), "wmv1", "WMV1", "Windows Media Video 7 (WMV1)", true, false},
-    {Tag("cvid"), Tag("cvid"), "cinepak", "Cinepak", "Cinepak", false, false},
-    {Tag("msvc"), Tag("MSVC"), "msvideo1", "Video-1", "Video-1 (15 bits per pixel)", false, false},
-    {Tag("zmbv"), Tag("ZMBV"), "zmbv", "ZMBV", "Zip Motion Blocks Video (lossless)", false, false},
+    {Tag("mjpg"), Tag("MJPG"), "mjpeg", "MJPEG", "Motion JPEG", true, false, true},
+    {Tag("xvid"), Tag("XVID"), "mpeg4", "Xvid", "MPEG-4 part 2 (Xvid compatible)", true, true,
+     false},
+    {Tag("divx"), Tag("DIVX"), "mpeg4", "DivX", "MPEG-4 part 2 (DivX compatible)", true, true,
+     false},
+    {Tag("mp42"), Tag("MP42"), "msmpeg4v2", "MS-MPEG4 v2", "MS-MPEG4 version 2", true, false,
+     false},
+    {Tag("mp43"), Tag("MP43"), "msmpeg4", "MS-MPEG4 v3", "MS-MPEG4 version 3", true, false, false},
+    {Tag("wmv1"), Tag("WMV1"), "wmv1", "WMV1", "Windows Media Video 7 (WMV1)", true, false, false},
+    {Tag("cvid"), Tag("cvid"), "cinepak", "Cinepak", "Cinepak", false, false, false},
+    {Tag("msvc"), Tag("MSVC"), "msvideo1", "Video-1", "Video-1 (15 bits per pixel)", false, false,
+     false},
+    {Tag("zmbv"), Tag("ZMBV"), "zmbv", "ZMBV", "Zip Motion Blocks Video (lossless)", false, false,
+     false},
 };
 
 // Quantiser of the quantised encoders: good quality at a moderate size.
 constexpr int FixedQuantiser = 3;
+// The JPEG quality whose luminance table is closest to that quantiser's: libavcodec scales the
+// MPEG-1 intra matrix by 3/8 (mean step 12.1), the standard table at quality 90 has mean 11.5.
+constexpr int MjpegQuality = 90;
 
 const AVCodec* EncoderOf(const TEncoderRow& row) {
     const AVCodec* codec = avcodec_find_encoder_by_name(row.Encoder);
@@ -63,31 +74,111 @@ const AVCodec* EncoderOf(const TEncoderRow& row) {
     return codec;
 }
 
+// The rows that can be offered: libjpeg-turbo is linked in, and the tag must name the codec
+// RIFF readers decode it with.
+bool Installed(const TEncoderRow& row) {
+    if (row.TurboJpeg)
+        return RiffVideoCodecOfTag(row.Tag) == int(AV_CODEC_ID_MJPEG);
+    return EncoderOf(row) != nullptr;
+}
+
 // The installed encoders that we offer, in list order.
 std::vector<const TEncoderRow*> InstalledRows() {
     std::vector<const TEncoderRow*> rows;
     for (const TEncoderRow& row : EncoderRows)
-        if (EncoderOf(row))
+        if (Installed(row))
             rows.push_back(&row);
     return rows;
 }
 
-// Full-range YUV formats have deprecated names of their own; scaling goes to the plain name with
-// the range set on the scaler.
-AVPixelFormat PlainFormat(AVPixelFormat f, bool& fullRange) {
-    fullRange = true;
-    switch (f) {
-    case AV_PIX_FMT_YUVJ420P:
-        return AV_PIX_FMT_YUV420P;
-    case AV_PIX_FMT_YUVJ422P:
-        return AV_PIX_FMT_YUV422P;
-    case AV_PIX_FMT_YUVJ444P:
-        return AV_PIX_FMT_YUV444P;
-    default:
-        fullRange = false;
-        return f;
+// Motion JPEG through libjpeg-turbo: B, G, R rows go straight into full-range 4:2:0 JPEG with
+// the library's SIMD colour conversion. Every frame is a key frame.
+class TTurboJpegCompressor : public IVideoCompressor {
+public:
+    explicit TTurboJpegCompressor(const TEncoderRow& row) : Row(row) {}
+    ~TTurboJpegCompressor() override {
+        End();
+        if (Handle)
+            tjDestroy(Handle);
     }
-}
+
+    void GetInfo(TVideoCompressorInfo& info) override {
+        info.Type = VideoCompressorType;
+        info.Handler = Row.Handler;
+        info.Name = Row.Name;
+        info.Description = Row.Description;
+        info.Driver = "libjpeg-turbo";
+    }
+
+    std::string GetAboutText() override {
+        return std::string(Row.Description) + "\n\nEncoder: libjpeg-turbo (TurboJPEG), quality " +
+               std::to_string(MjpegQuality) + ", 4:2:0, full-range YCbCr";
+    }
+
+    bool Begin(const TVideoCompressFormat& format, TVideoOutputFormat& outFormat) override {
+        End();
+        if (format.Width <= 0 || format.Height <= 0 || !(format.FrameRate > 0) ||
+            !std::isfinite(double(format.FrameRate)) || format.Width > 65535 ||
+            format.Height > 65535)
+            return false;
+        if (!Handle)
+            Handle = tjInitCompress();
+        if (!Handle)
+            return false;
+        // The worst case of any picture at this size, so coding never reallocates.
+        const unsigned long worst = tjBufSize(format.Width, format.Height, TJSAMP_420);
+        if (worst == static_cast<unsigned long>(-1) || worst > INT32_MAX)
+            return false;
+        Output.assign(worst, 0);
+        Width = format.Width;
+        Height = format.Height;
+        outFormat.Width = format.Width;
+        outFormat.Height = format.Height;
+        outFormat.BitCount = 24;
+        outFormat.Compression = Row.Tag;
+        outFormat.ImageSize = uint32_t(int64_t(format.Width) * format.Height * 3);
+        Begun = true;
+        return true;
+    }
+
+    int32_t Compress(const uint8_t* bits, ptrdiff_t stride, bool keyFrame,
+                     TCompressedFrame& out) override {
+        (void)keyFrame; // every frame is one
+        if (!Begun)
+            return CompressNotBegun;
+        int flags = TJFLAG_NOREALLOC;
+        const uint8_t* first = bits;
+        if (stride < 0) {
+            // The library walks a bottom-up picture from its first stored row.
+            first = bits + stride * (Height - 1);
+            stride = -stride;
+            flags |= TJFLAG_BOTTOMUP;
+        }
+        unsigned char* dst = Output.data();
+        unsigned long size = Output.size();
+        if (tjCompress2(Handle, first, Width, int(stride), Height, TJPF_BGR, &dst, &size,
+                        TJSAMP_420, MjpegQuality, flags) != 0)
+            return AVERROR_EXTERNAL;
+        out.Data = Output.data();
+        out.Size = uint32_t(size);
+        out.Flags = VideoKeyFrameFlag;
+        return 0;
+    }
+
+    bool End() override {
+        const bool was = Begun;
+        Begun = false;
+        return was;
+    }
+
+private:
+    const TEncoderRow& Row;
+    tjhandle Handle = nullptr;
+    std::vector<uint8_t> Output;
+    int Width = 0;
+    int Height = 0;
+    bool Begun = false;
+};
 
 class TLibavVideoCompressor : public IVideoCompressor {
 public:
@@ -126,10 +217,6 @@ public:
         if (!Scaler || !Frame || !Packet) {
             End();
             return false;
-        }
-        if (FullRange) {
-            const int* coefs = sws_getCoefficients(SWS_CS_ITU601);
-            sws_setColorspaceDetails(Scaler, coefs, 1, coefs, 1, 0, 1 << 16, 1 << 16);
         }
         Frame->format = Ctx->pix_fmt;
         Frame->width = format.Width;
@@ -223,9 +310,7 @@ private:
                 return false;
         }
         Ctx->pix_fmt = pf;
-        ScaleFormat = PlainFormat(pf, FullRange);
-        if (FullRange)
-            Ctx->color_range = AVCOL_RANGE_JPEG;
+        ScaleFormat = pf;
         // Codec data beyond the bitmap header has no place in the stream format.
         if (avcodec_open2(Ctx, Codec, nullptr) < 0 || Ctx->extradata_size > 0 ||
             Ctx->max_b_frames > 0) {
@@ -264,7 +349,6 @@ private:
     AVFrame* Frame = nullptr;
     AVPacket* Packet = nullptr;
     AVPixelFormat ScaleFormat = AV_PIX_FMT_NONE;
-    bool FullRange = false;
     int64_t NextPts = 0;
     bool Begun = false;
 };
@@ -280,7 +364,9 @@ public:
         info = TVideoCompressorInfo{};
         info.Type = VideoCompressorType;
         info.Handler = rows[size_t(index)]->Handler;
-        info.Driver = std::string("libavcodec ") + rows[size_t(index)]->Encoder;
+        info.Driver = rows[size_t(index)]->TurboJpeg
+                          ? std::string("libjpeg-turbo")
+                          : std::string("libavcodec ") + rows[size_t(index)]->Encoder;
         return true;
     }
 
@@ -289,10 +375,13 @@ public:
         (void)mode; // opening costs nothing until Begin
         if (type != 0 && type != VideoCompressorType)
             return nullptr;
-        for (const TEncoderRow& row : EncoderRows)
-            if (UpperTag(row.Handler) == UpperTag(handler))
-                if (const AVCodec* codec = EncoderOf(row))
-                    return std::make_unique<TLibavVideoCompressor>(row, codec);
+        for (const TEncoderRow& row : EncoderRows) {
+            if (UpperTag(row.Handler) != UpperTag(handler) || !Installed(row))
+                continue;
+            if (row.TurboJpeg)
+                return std::make_unique<TTurboJpegCompressor>(row);
+            return std::make_unique<TLibavVideoCompressor>(row, EncoderOf(row));
+        }
         return nullptr;
     }
 };

@@ -37,7 +37,8 @@ void MarkDone(TWaveOutHeader* header) {
 
 class TAlsaWaveOut : public IWaveOut {
 public:
-    explicit TAlsaWaveOut(std::string deviceName) : DeviceName(std::move(deviceName)) {
+    explicit TAlsaWaveOut(std::vector<std::string> deviceNames)
+        : DeviceNames(std::move(deviceNames)) {
         SilenceAlsa();
     }
     ~TAlsaWaveOut() override {
@@ -71,7 +72,8 @@ private:
     void Shutdown();
     uint64_t PlayedFrames(uint64_t written);
 
-    const std::string DeviceName;
+    // Tried in order; the first that opens is played to.
+    const std::vector<std::string> DeviceNames;
     // Serialises the public calls; the writer never takes it.
     mutable std::mutex ApiLock;
     snd_pcm_t* Pcm = nullptr; // set and cleared only while the writer is not running
@@ -95,13 +97,17 @@ int32_t TAlsaWaveOut::DeviceCount() {
     if (Pcm)
         return 1;
     // A device that cannot be opened because someone holds it still exists.
-    snd_pcm_t* probe = nullptr;
-    int err = snd_pcm_open(&probe, DeviceName.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
-    if (err == 0) {
-        snd_pcm_close(probe);
-        return 1;
+    for (const std::string& name : DeviceNames) {
+        snd_pcm_t* probe = nullptr;
+        int err = snd_pcm_open(&probe, name.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
+        if (err == 0) {
+            snd_pcm_close(probe);
+            return 1;
+        }
+        if (err == -EBUSY || err == -EAGAIN)
+            return 1;
     }
-    return err == -EBUSY || err == -EAGAIN ? 1 : 0;
+    return 0;
 }
 
 int32_t TAlsaWaveOut::Open(const TWaveOutFormat& format) {
@@ -112,10 +118,19 @@ int32_t TAlsaWaveOut::Open(const TWaveOutFormat& format) {
         return WaveOutBadFormat;
 
     snd_pcm_t* pcm = nullptr;
-    // Non-blocking: a busy device answers at once, and the writer waits on its own terms.
-    int err = snd_pcm_open(&pcm, DeviceName.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
-    if (err < 0)
-        return WaveOutCodeFromAlsaOpenError(err);
+    // Non-blocking: a busy device answers at once, and the writer waits on its own terms. The
+    // first failure says why when none opens: it is the device the user asked for.
+    int firstErr = 0;
+    for (const std::string& name : DeviceNames) {
+        int err = snd_pcm_open(&pcm, name.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
+        if (err == 0)
+            break;
+        pcm = nullptr;
+        if (firstErr == 0)
+            firstErr = err;
+    }
+    if (!pcm)
+        return WaveOutCodeFromAlsaOpenError(firstErr != 0 ? firstErr : -ENODEV);
 
     auto fail = [&](int32_t code) {
         snd_pcm_close(pcm);
@@ -353,12 +368,30 @@ std::string WaveOutDeviceName() {
     return name && *name ? std::string(name) : std::string("default");
 }
 
+std::vector<std::string> WaveOutDeviceNames() {
+    std::vector<std::string> names{WaveOutDeviceName()};
+    const char* chosen = std::getenv("TARVOLIN_AUDIO_DEVICE");
+    if (chosen && *chosen)
+        return names;
+    // As desktop players do: when "default" does not play (no sound server, a broken
+    // configuration), the first sound card, with ALSA converting rate and format.
+    SilenceAlsa();
+    int card = -1;
+    if (snd_card_next(&card) == 0 && card >= 0)
+        names.push_back("plughw:" + std::to_string(card) + ",0");
+    return names;
+}
+
 std::unique_ptr<IWaveOut> CreateAlsaWaveOut(const std::string& deviceName) {
-    return std::make_unique<TAlsaWaveOut>(deviceName);
+    return std::make_unique<TAlsaWaveOut>(std::vector<std::string>{deviceName});
+}
+
+std::unique_ptr<IWaveOut> CreateAlsaWaveOut(const std::vector<std::string>& deviceNames) {
+    return std::make_unique<TAlsaWaveOut>(deviceNames);
 }
 
 std::unique_ptr<IWaveOut> CreateWaveOut() {
-    return CreateAlsaWaveOut(WaveOutDeviceName());
+    return CreateAlsaWaveOut(WaveOutDeviceNames());
 }
 
 int32_t WaveOutCodeFromAlsaOpenError(int alsaError) {

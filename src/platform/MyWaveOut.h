@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 // Result codes of every call.
 enum : int32_t {
@@ -70,9 +71,14 @@ public:
 
 // Output device name: $TARVOLIN_AUDIO_DEVICE when set and not empty, else "default".
 std::string WaveOutDeviceName();
+// The devices tried in order: $TARVOLIN_AUDIO_DEVICE alone when set, else "default" and then
+// the first sound card ("plughw:N,0") when there is one.
+std::vector<std::string> WaveOutDeviceNames();
 // The ALSA backend playing to the named PCM device.
 std::unique_ptr<IWaveOut> CreateAlsaWaveOut(const std::string& deviceName);
-// The ALSA backend on WaveOutDeviceName().
+// The ALSA backend playing to the first of the named devices that opens.
+std::unique_ptr<IWaveOut> CreateAlsaWaveOut(const std::vector<std::string>& deviceNames);
+// The ALSA backend on WaveOutDeviceNames().
 std::unique_ptr<IWaveOut> CreateWaveOut();
 // The result code for a negative ALSA error number met while opening a device.
 int32_t WaveOutCodeFromAlsaOpenError(int alsaError);

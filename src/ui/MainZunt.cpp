@@ -27,12 +27,16 @@
 #include "DlgAddObject.h"
 #include "IUiServices.h"
 #include "MyAppLibs.h"
+#include "MyCaptureDlg.h"
 #include "MyCommonParams.h"
 #include "MyCommonParamsPart.h"
 #include "MyExceptions.h"
+#include "MyAVICompress.h"
 #include "MyAVIReader.h"
+#include "MyExportProgress.h"
 #include "MyMovieNode.h"
 #include "MyMsgDlg.h"
+#include "MyProjProp.h"
 #include "MyPropDlg.h"
 #include "MyShell.h"
 #include "MySoundNode.h"
@@ -40,6 +44,7 @@
 #include "MyTimelineLink.h"
 #include "MyTreeItems.h"
 #include "MyUiServices.h"
+#include "MyVidCapture.h"
 
 namespace {
 
@@ -186,6 +191,21 @@ TMainForm::TMainForm(IUiServices* ui, QWidget* parent) : QMainWindow(parent) {
     Project = std::make_unique<TProjectNode>("Project", rootItem);
     Project->Ui = Ui;
     Project->SetBackgroundColor(PanelColor(pDisplay));
+    Project->OnActiveNode = [this](TTreeNodeData* node) { ProjectChanged(node); };
+    // Handled once the event that moved the selection is over: items being deleted move it
+    // while the tree is half torn down.
+    connect(TreeView1, &QTreeWidget::currentItemChanged, this, [this] {
+        if (TreeChangePosted)
+            return;
+        TreeChangePosted = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                TreeChangePosted = false;
+                TreeView1Change(TreeView1->currentItem());
+            },
+            Qt::QueuedConnection);
+    });
     TreeView1->setCurrentItem(static_cast<TTreeWidgetItem*>(rootItem));
     static_cast<TTreeWidgetItem*>(rootItem)->setExpanded(true);
     // 8.
@@ -371,6 +391,10 @@ void TMainForm::BuildControls() {
     connect(sbNewProj, &QToolButton::clicked, this, [this] { sbNewProj1Click(); });
     connect(sbOpenProj, &QToolButton::clicked, this, [this] { sbOpenProj1Click(); });
     connect(sbSaveProj, &QToolButton::clicked, this, [this] { sbSaveProj1Click(); });
+    connect(sbArrange, &QToolButton::clicked, this, [this] { sbArrangeClick(sbArrange); });
+    connect(sbAdjust, &QToolButton::clicked, this, [this] { sbArrangeClick(sbAdjust); });
+    connect(sbSetProj, &QToolButton::clicked, this, [this] { Projectproperty1Click(); });
+    connect(sbWriteProj, &QToolButton::clicked, this, [this] { Export1Click(); });
     connect(sbPlay1, &QToolButton::clicked, this, [this](bool down) { sbPlay1Click(down); });
     connect(sbStop1, &QToolButton::clicked, this, [this](bool down) { sbStop1Click(down); });
     connect(sbFirst1, &QToolButton::clicked, this, [this] { sbFirst1Click(sbFirst1); });
@@ -384,8 +408,7 @@ void TMainForm::BuildControls() {
     connect(tmCUPUsage, &QTimer::timeout, this, [this] { tmCUPUsageTimer(); });
 
     // The windows behind these come with later parts of the program.
-    for (QWidget* w :
-         {sbSetProj, sbWriteProj, sbUp, sbDown, sbAddVideo, sbRange, sbProp, sbAddEffect}) {
+    for (QWidget* w : {sbUp, sbDown, sbAddVideo, sbRange, sbProp, sbAddEffect}) {
         Later.insert(w);
         w->setEnabled(false);
     }
@@ -459,6 +482,8 @@ void TMainForm::BuildMenus() {
     connect(miSaveProject, &QAction::triggered, this, [this] { sbSaveProj1Click(); });
     connect(miSaveProjectAs, &QAction::triggered, this, [this] { SaveProjectAs(); });
     connect(miExit, &QAction::triggered, this, [this] { Exit1Click(); });
+    connect(miExportVideo, &QAction::triggered, this, [this] { Export1Click(); });
+    connect(miProjectSettings, &QAction::triggered, this, [this] { Projectproperty1Click(); });
     connect(miExportAudio, &QAction::triggered, this, [this] { WriteWAV1Click(); });
     connect(miExtractAudio, &QAction::triggered, this, [this] { Extractaudio1Click(); });
     connect(mnOtherExports, &QMenu::aboutToShow, this, [this] { Otherexports1Click(); });
@@ -466,10 +491,17 @@ void TMainForm::BuildMenus() {
     connect(miShowOriginalImage, &QAction::triggered, this, [this] { ShowOriginalImage1Click(); });
     connect(miContents, &QAction::triggered, this, [this] { Contents1Click(); });
     connect(miAbout, &QAction::triggered, this, [this] { About1Click(); });
+    connect(miAnalogCapture, &QAction::triggered, this, [this] {
+        TVidCapture capture(*Ui, this);
+        capture.ShowModal();
+    });
+    connect(miCaptureImage, &QAction::triggered, this, [this] {
+        TCaptureForm capture(*Ui, this);
+        capture.ShowModal();
+    });
 
     for (QAction* a :
-         {miExportVideo, miExportBitmaps, miAddVideo,
-          miProjectSettings, miFindStart, miFindEnd, miAnalogCapture, miCaptureImage}) {
+         {miExportBitmaps, miAddVideo, miFindStart, miFindEnd}) {
         Later.insert(a);
         a->setEnabled(false);
     }
@@ -559,6 +591,9 @@ bool TMainForm::FormCloseQuery() {
     // Nothing closes under a running loop or render: a loop pumping messages may be what
     // delivered this close. Stopping it is all a close does then.
     bool canClose = !sbPlay1->isChecked() && !Project->Busy && !RenderBusy;
+    // A repeating playback would start its range again: the stop is the user's.
+    if (sbPlay1->isChecked())
+        PressPlayerButton(sbStop1);
     if (canClose)
         canClose = SaveIfModified(true);
     if (!canClose)
@@ -600,8 +635,12 @@ void TMainForm::FormKeyDown(int key) {
     // Read only by the extraction of a movie's sound track.
     TAviReader::EscapePressed = true;
     if (Project->Busy && Ui->Ask("Stop the process?", TMsgButtons::OKCancel,
-                                 TMsgKind::Confirmation) == TMsgResult::OK)
+                                 TMsgKind::Confirmation) == TMsgResult::OK) {
+        // As the Stop button does, so a repeating playback ends too.
+        if (sbPlay1->isChecked())
+            PressPlayerButton(sbStop1);
         Project->Stop();
+    }
 }
 
 bool TMainForm::event(QEvent* event) {
@@ -869,8 +908,11 @@ void TMainForm::EnableEditing(bool enable) {
     EnableChildControls(pLeft, enable);
     for (QAction* a : menuBar()->actions())
         a->setEnabled(enable);
-    if (enable)
+    if (enable) {
+        UpdateEditorButtons();
+        TimelineLink->RedrawEditor();
         ServeDeferredPreview();
+    }
 }
 
 void TMainForm::RefreshProject(bool render) {
@@ -1023,7 +1065,7 @@ std::optional<std::string> TMainForm::AskWaveFile(const std::string& title, bool
 
 void TMainForm::WriteWAV1Click() {
     bool raw = false;
-    const std::optional<std::string> name = AskWaveFile("Export audio", raw);
+    const std::optional<std::string> name = AskWaveFile("Enter Wav output file", raw);
     if (!name) return;
     TEditingOff editing(*this);
     TStatusPanel panel{[this] { return StatusPanels[2]->text().toStdString(); },
@@ -1043,7 +1085,7 @@ void TMainForm::Extractaudio1Click() {
     auto* movie = dynamic_cast<TMovieNode*>(Project->GetActiveNode());
     if (!movie) return;
     bool raw = false;
-    const std::optional<std::string> name = AskWaveFile("Extract audio", raw);
+    const std::optional<std::string> name = AskWaveFile("Enter Wav output file", raw);
     if (!name) return;
     TEditingOff editing(*this);
     if (movie->ExtractAudio(raw, *name, *Ui)) {
@@ -1053,6 +1095,51 @@ void TMainForm::Extractaudio1Click() {
     } else {
         Ui->ShowMessage("Fail to produce " + *name, TMsgKind::Error);
     }
+}
+
+void TMainForm::Export1Click() {
+    {
+        TProjPropDlg dlg(*Project, *Ui, this);
+        if (!dlg.Execute())
+            return;
+    }
+    LayoutPreview();
+    TExportProgress progress(*Project, *Ui, this);
+    if (OutputFileName.empty() && Settings)
+        OutputFileName = Settings->ReadString("Recents", "OutputFile", "");
+    if (!Project->IsWMVOutput() && Project->GetAviCompress().GetFourCC() == 0 &&
+        !ShowConfirm(DlgHugeOutput, Ui))
+        return;
+    if (!progress.Prepare(
+            OutputFileName, [this](TFrameReport& r) { FrameRendered(r); },
+            [this](const TBitmap* b) { PreviewBlit(b); },
+            TExportProgressModel::OutputExtension(*Project)))
+        return;
+    if (Settings)
+        Settings->WriteString("Recents", "OutputFile", OutputFileName);
+    const int32_t pos = TimelineLink->GetFramePos();
+    progress.Execute();
+    TimelineLink->SetFramePos(pos);
+    pBackground->repaint();
+    Ui->ProcessMessages();
+    const int32_t frames = Project->GetFrameCount();
+    if (TimelineLink->GetFramePos() > frames)
+        TimelineLink->SetFramePos(frames);
+    // The preview may still show exported pictures: the cursor's frame is drawn again.
+    PostSetFrame(-1);
+}
+
+void TMainForm::Projectproperty1Click() {
+    QTreeWidgetItem* selected = TreeView1->currentItem();
+    TreeView1->setCurrentItem(static_cast<TTreeWidgetItem*>(Project->Item));
+    {
+        TProjPropDlg dlg(*Project, *Ui, this);
+        dlg.Execute();
+    }
+    LayoutPreview();
+    SendSetFrame(-1);
+    if (selected)
+        TreeView1->setCurrentItem(selected);
 }
 
 bool TMainForm::SaveProjectAs() {
@@ -1162,6 +1249,9 @@ void TMainForm::sbPlay1Click(bool down) {
     if (TimelineLink->GetFramePos() > frames)
         TimelineLink->SetFramePos(frames);
     PressPlayerButton(sbStop1);
+    // The loop may end on a frame it never drew (the clock ran past the end): the preview
+    // shows the cursor's frame.
+    PostSetFrame(-1);
 }
 
 void TMainForm::sbStop1Click(bool down) {
@@ -1185,12 +1275,30 @@ void TMainForm::sbFirst1Click(QToolButton* sender) {
     int32_t begin = 0;
     int32_t end = Project->GetFrameCount();
     const int32_t pos = TimelineLink->GetFramePos();
-    Extended t = (pos - 1) / fps;
-    if (TimelineLink->FindStopPoint(t, false))
-        begin = Round(fps * t) + 1;
-    t = (pos + 1) / fps;
-    if (TimelineLink->FindStopPoint(t, true))
+    // A cursor already on the first frame of its section goes on to the section before.
+    for (int32_t from = pos - 1;;) {
+        Extended t = from / fps;
+        if (!TimelineLink->FindStopPoint(t, false)) {
+            begin = 0;
+            break;
+        }
+        const int32_t stop = Round(fps * t);
+        begin = stop + 1;
+        if (sender != sbFirst1 || begin != pos)
+            break;
+        from = std::min(from, stop) - 1;
+    }
+    for (int32_t from = pos + 1;;) {
+        Extended t = from / fps;
+        if (!TimelineLink->FindStopPoint(t, true)) {
+            end = Project->GetFrameCount();
+            break;
+        }
         end = Round(fps * t);
+        if (sender != sbLast1 || end != pos)
+            break;
+        from = std::max(from, end) + 1;
+    }
     PressPlayerButton(sbStop1);
     SendSetFrame(sender == sbFirst1 ? begin : end);
     TimelineLink->LocateCursor(2);
@@ -1208,7 +1316,11 @@ void TMainForm::VideoBackgroundColor1Click() {
 }
 
 void TMainForm::Contents1Click() {
-    ShellOpenTarget((std::filesystem::path(ProgramFolder()) / "help" / "default.htm").string());
+    const std::string help =
+        (std::filesystem::path(ProgramFolder()) / "help" / "default.htm").string();
+    // Without a browser (or without the file) the user at least learns where the help is.
+    if (!ShellOpenTarget(help))
+        Ui->ShowMessage("Can not open the help file " + help, TMsgKind::Warning);
 }
 
 void TMainForm::About1Click() {

@@ -24,6 +24,7 @@ class QSplitter;
 class QTimer;
 class QToolButton;
 class QTreeWidget;
+class QTreeWidgetItem;
 class TAddObjectDlg;
 class TErrorDlg;
 class TMyUiServices;
@@ -89,7 +90,11 @@ public:
     virtual bool FindStopPoint(Extended& t, bool forward) { return false; }
     // The track drawer's editing state: cleared on a new or opened project.
     virtual void ResetEditor() {}
+    // Drops the curve editor's selection and redraws it (editing is allowed again).
+    virtual void RedrawEditor() {}
     virtual void SetAdjustMode(bool adjust) {}
+    // Repaints the tracks (posted, coalesced).
+    virtual void RequestRepaint() {}
 
 protected:
     int32_t FramePos = 0;
@@ -134,6 +139,10 @@ public:
     void Otherexports1Click();
     // Writes the active movie's sound track to a WAV file (or raw samples).
     void Extractaudio1Click();
+    // Runs the output dialog, then the export window on the chosen file and range.
+    void Export1Click();
+    // The output dialog alone.
+    void Projectproperty1Click();
     void LayoutPreview();
     void ZoomChange(QObject* sender);
     // 0 fit to window, 1..4 the zoom levels 25 % to 200 %.
@@ -175,6 +184,16 @@ public:
     void sbPlay1Click(bool down);
     void sbStop1Click(bool down);
     void sbFirst1Click(QToolButton* sender);
+
+    // ---- editing state ----
+    // Arrange (sbArrange) or adjust (sbAdjust) mode of the timeline.
+    void sbArrangeClick(QToolButton* sender);
+    // Enables the editor buttons for the mode and the active object.
+    void UpdateEditorButtons();
+    // The tree's selection makes its node the active one.
+    void TreeView1Change(QTreeWidgetItem* item);
+    // The root's change event: the active node changed (the timeline chose an object).
+    void ProjectChanged(TTreeNodeData* node);
 
     // Frame of the last preview render (-1 and 0: none), and renders done so far.
     int32_t GetLastRenderedFrame() const { return LastRenderedFrame; }
@@ -341,6 +360,8 @@ private:
     bool Closing = false;
     bool RenderBusy = false;
     bool Shown = false;
+    // A change of the tree's selection waits to be handled.
+    bool TreeChangePosted = false;
     bool ShutDown = false;
     // A request met a busy root or a running render; it is served when that ends.
     bool PreviewDeferred = false;

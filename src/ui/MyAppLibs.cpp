@@ -14,10 +14,40 @@
 #include <QStandardPaths>
 #include <QWidget>
 #include <cmath>
+#include <filesystem>
 #include <sstream>
+#include <unistd.h>
 
 #include "MyBase.h"
 #include "MyExceptions.h"
+
+// ---- Folders beside the program ----------------------------------------------------------------
+
+namespace {
+
+bool MakeWritableFolder(const std::filesystem::path& folder) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    return std::filesystem::is_directory(folder, ec) && ::access(folder.c_str(), W_OK | X_OK) == 0;
+}
+
+} // namespace
+
+std::string BesideProgramFolder(const std::string& name) {
+    return BesideProgramFolder(name, QCoreApplication::applicationDirPath().toStdString());
+}
+
+std::string BesideProgramFolder(const std::string& name, const std::string& programFolder) {
+    const std::filesystem::path beside = std::filesystem::path(programFolder) / name;
+    if (!programFolder.empty() && MakeWritableFolder(beside))
+        return beside.string();
+    // An installed program's folder belongs to the system; the user's own data folder does not.
+    const std::filesystem::path data =
+        std::filesystem::path(
+            QStandardPaths::writableLocation(QStandardPaths::AppDataLocation).toStdString()) /
+        name;
+    return MakeWritableFolder(data) ? data.string() : std::string();
+}
 
 // ---- Application --------------------------------------------------------------------------------
 

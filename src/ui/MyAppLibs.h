@@ -28,6 +28,15 @@ public:
 // The text shown for an exception that reached the event loop.
 std::string ExceptionMessage(std::exception_ptr error);
 
+// ---- Folders beside the program ----------------------------------------------------------------
+
+// The folder name ("Capture", "Clips") that lies beside the program: inside the program's folder
+// when that can be written, else inside the user's data folder. Made when missing; empty when
+// neither place can be made.
+std::string BesideProgramFolder(const std::string& name);
+// The same for a given program folder.
+std::string BesideProgramFolder(const std::string& name, const std::string& programFolder);
+
 // ---- Single instance ----------------------------------------------------------------------------
 
 // One instance per user and name: a lock file in the user's runtime folder marks the running

@@ -4,6 +4,7 @@
 #include <QButtonGroup>
 #include <QHBoxLayout>
 #include <QImage>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QToolButton>
@@ -243,6 +244,19 @@ void TTimeline::AttachHost(const TTimelineHost& host) {
     if (Host.CreateEditor)
         Editor = Host.CreateEditor(*this);
     TrackDraw = std::make_unique<TTrackDraw>(Editor.get(), Host.Project);
+    Mouse = std::make_unique<TTrackMouse>(*TrackDraw);
+    TTimelineCommandHost commands = Host.Commands;
+    commands.Repaint = [this] { RequestRepaint(); };
+    commands.SetCursorPixels = [this](int64_t p) { Model.SetPosPixels(static_cast<Extended>(p)); };
+    commands.LocateCursor = [this](int mode) { Model.LocateCursor(mode); };
+    commands.SetFrame = [this](int32_t frame) {
+        if (Host.OnSetFrame)
+            Host.OnSetFrame(frame);
+    };
+    commands.FramePos = [this] { return Model.GetFramePos(); };
+    Commands = std::make_unique<TTimelineCommands>(
+        *TrackDraw, Host.Project ? Host.Project->Ui : nullptr, std::move(commands));
+    BuildPopTrack();
     TrackDraw->EnsureBottomRoom = [this](int32_t height) {
         QWidget* b = Host.BottomPanel;
         if (b && b->height() < height) {
@@ -419,7 +433,7 @@ bool TTimeline::eventFilter(QObject* watched, QEvent* event) {
             const Extended s = SnapToFrame(XToTime(pos.x()));
             FireCursor(TimeToFrame(s), s);
         }
-        return false;
+        return TrackMouseEvent(me);
     }
     if (watched == pPos) {
         if (type == QEvent::MouseMove)
@@ -453,4 +467,214 @@ bool TTimeline::eventFilter(QObject* watched, QEvent* event) {
     if (type == QEvent::MouseMove)
         FireCursor(0, 0);
     return false;
+}
+
+// ---- track image mouse and popup ------------------------------------------------------------
+
+namespace {
+
+Qt::CursorShape Shape(TTrackCursor c) {
+    switch (c) {
+    case TTrackCursor::Hand:
+        return Qt::PointingHandCursor;
+    case TTrackCursor::NoDrop:
+    case TTrackCursor::Forbidden:
+        return Qt::ForbiddenCursor;
+    case TTrackCursor::HSplit:
+        return Qt::SplitHCursor;
+    case TTrackCursor::SizeWE:
+        return Qt::SizeHorCursor;
+    default:
+        return Qt::ArrowCursor;
+    }
+}
+
+} // namespace
+
+bool TTimeline::TrackMouseEvent(QMouseEvent* me) {
+    if (!Mouse || !TrackDraw)
+        return false;
+    const QPoint pos = me->position().toPoint();
+    const bool ctrl = me->modifiers() & Qt::ControlModifier;
+    const TTimeScale sc = Model.Scale();
+    switch (me->type()) {
+    case QEvent::MouseButtonPress: {
+        const bool left = me->button() == Qt::LeftButton;
+        const bool popup = Mouse->Press(pos.x(), pos.y(), left, ctrl, Down(Host.PlayDown), sc);
+        if (left && !Mouse->HoverNode)
+            RequestRepaint();
+        if (me->button() == Qt::RightButton && popup && PopTrack) {
+            PopTrackPopup();
+            PopTrack->popup(Image1->mapToGlobal(pos));
+        }
+        return true;
+    }
+    case QEvent::MouseMove:
+        ApplyStep(
+            Mouse->Move(pos.x(), pos.y(), ctrl, Down(Host.AdjustDown), Down(Host.ArrangeDown), sc));
+        return true;
+    case QEvent::MouseButtonRelease: {
+        TTreeNodeData* selected = nullptr;
+        if (!Mouse->Release(selected))
+            return true;
+        if (selected && Host.OnSetFrame)
+            Host.OnSetFrame(-1);
+        Image1->unsetCursor();
+        RequestRepaint();
+        return true;
+    }
+    case QEvent::MouseButtonDblClick: {
+        Mouse->PressX = pos.x();
+        Mouse->PressY = pos.y();
+        const Extended t = SnapToFrame(XToTime(pos.x()));
+        if (TrackDraw->InStopPointRow(pos.y())) {
+            if (TStopPoint* s = TrackDraw->StopPointAt(pos.y(), XToTime(pos.x())))
+                Commands->DeleteStopPoint(s);
+            else
+                Commands->AddStopPoint(pos.y(), t);
+        } else if (TStopPoint* peg = TrackDraw->PegAt(pos.y(), XToTime(pos.x()))) {
+            Commands->DeletePeg(peg);
+        } else {
+            Commands->AddPeg(pos.y(), t);
+        }
+        Mouse->Forget();
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+void TTimeline::ApplyStep(const TTrackStep& step) {
+    if (step.SetCursor)
+        Image1->setCursor(Shape(step.Cursor));
+    if (step.FollowEnd) {
+        Model.SetPosPixels(static_cast<Extended>(Model.Scale().TimeToX(step.EndTime)) +
+                           static_cast<Extended>(Model.ScrollX) -
+                           (TTimelineModel::CursorButtonWidth - 1) / 2);
+        PostPreviewFrame();
+    }
+    if (step.Changed)
+        RequestRepaint();
+}
+
+TTreeNodeData* TTimeline::RunAdd(TAddPlacement how) {
+    return Commands ? Commands->Add(how, Mouse ? Mouse->HoverNode : nullptr) : nullptr;
+}
+
+QAction* TTimeline::PopItem(const std::string& caption) const {
+    for (const auto& [text, action] : PopItems)
+        if (text == caption)
+            return action;
+    return nullptr;
+}
+
+void TTimeline::BuildPopTrack() {
+    delete PopTrack;
+    PopItems.clear();
+    PopTrack = new QMenu(this);
+    auto add = [this](QMenu* menu, const char* caption, std::function<void()> fn) {
+        QAction* a = menu->addAction(QString::fromUtf8(caption));
+        if (fn)
+            connect(a, &QAction::triggered, this, std::move(fn));
+        PopItems.emplace_back(caption, a);
+        return a;
+    };
+    auto sub = [&](const char* caption) {
+        QMenu* m = PopTrack->addMenu(QString::fromUtf8(caption));
+        PopItems.emplace_back(caption, m->menuAction());
+        return m;
+    };
+    auto press = [this] { return SnapToFrame(XToTime(Mouse->PressX)); };
+    add(PopTrack, "Add video", [this] { RunAdd(TAddPlacement::AddVideo); });
+    add(PopTrack, "Add effect", [this] { RunAdd(TAddPlacement::AddEffect); });
+    add(PopTrack, "Delete", [this] { Commands->Delete(Mouse->HoverNode); });
+    PopTrack->addSeparator();
+    add(PopTrack, "Insert before", [this] { RunAdd(TAddPlacement::InsertBefore); });
+    add(PopTrack, "Insert after", [this] { RunAdd(TAddPlacement::InsertAfter); });
+    add(PopTrack, "Replace effect", [this] { RunAdd(TAddPlacement::Replace); });
+    PopTrack->addSeparator();
+    MarkMenu = sub("Mark-in and Mark-out");
+    connect(MarkMenu, &QMenu::aboutToShow, this, [this] {
+        const TMarkMenuState m =
+            GetMarkMenuState(TrackDraw->ActiveNode(), Mouse->PressX, Mouse->PressY);
+        PopItem("Set as Mark-in point")->setEnabled(m.SetIn);
+        PopItem("Set as Mark-out point")->setEnabled(m.SetOut);
+        PopItem("Release Mark-in point")->setEnabled(m.ReleaseIn);
+        PopItem("Release Mark-out point")->setEnabled(m.ReleaseOut);
+        PopItem("Use viewer for marking")->setEnabled(m.UseViewer);
+    });
+    add(MarkMenu, "Set as Mark-in point",
+        [this] { Commands->SetMarkIn(XToTime(Mouse->PressX), Model.Scale()); });
+    add(MarkMenu, "Set as Mark-out point",
+        [this] { Commands->SetMarkOut(XToTime(Mouse->PressX), Mouse->PressX, Model.Scale()); });
+    add(MarkMenu, "Release Mark-in point", [this] { Commands->ReleaseMarkIn(); });
+    add(MarkMenu, "Release Mark-out point", [this] { Commands->ReleaseMarkOut(); });
+    add(MarkMenu, "Use viewer for marking", [this] {
+        if (Host.Commands.EditMovieRange)
+            Host.Commands.EditMovieRange();
+    });
+    QMenu* locate = sub("Locate");
+    add(locate, "Begining position", [this] { Commands->Locate(false); });
+    add(locate, "Ending position", [this] { Commands->Locate(true); });
+    add(locate, "Current position", [this] { Model.LocateCursor(2); });
+    QMenu* settings = sub("Settings");
+    add(settings, "Enabled", [this] {
+        Commands->ToggleEnabled(Mouse->HoverNode);
+    })->setCheckable(true);
+    add(settings, "Lock position", [this] {
+        Commands->ToggleLock(Mouse->HoverNode);
+    })->setCheckable(true);
+    add(settings, "Set track color", [this] { Commands->SetTrackColor(Mouse->HoverNode); });
+    add(settings, "Property", [this] {
+        if (Host.Commands.EditNodeProperties)
+            Host.Commands.EditNodeProperties();
+    });
+    PopTrack->addSeparator();
+    QMenu* peg = sub("Peg");
+    add(peg, "Add peg", [this, press] { Commands->AddPeg(Mouse->PressY, press()); });
+    add(peg, "Delete peg", [this] { Commands->DeletePeg(Mouse->HoverPeg); });
+    add(peg, "Clear pegs", [this] { Commands->ClearPegs(); });
+    QMenu* stop = sub("Stop point");
+    add(stop, "Add stop point", [this, press] { Commands->AddStopPoint(Mouse->PressY, press()); });
+    add(stop, "Delete stop point", [this] { Commands->DeleteStopPoint(Mouse->HoverStop); });
+    add(stop, "Clear stop points", [this] { Commands->ClearStopPoints(); });
+}
+
+void TTimeline::PopTrackPopup() {
+    if (!TrackDraw || !Mouse || !PopTrack)
+        return;
+    const int32_t x = Mouse->PressX, y = Mouse->PressY;
+    TTreeNodeData* atP = TrackDraw->AdjustMode ? nullptr : TrackDraw->ObjectAt(y, XToTime(x));
+    if (atP) {
+        TrackDraw->SelectObject(atP);
+        RequestRepaint();
+    }
+    const TTrackMenuState m = GetTrackMenuState(TrackDraw->AdjustMode, atP, Mouse->HoverNode,
+                                                Mouse->HoverStop, TrackDraw->ActiveNode());
+    for (QAction* a : PopTrack->actions())
+        a->setEnabled(m.TopLevel);
+    if (!m.TopLevel)
+        return;
+    const std::pair<const char*, bool> items[] = {
+        {"Add video", m.AddVideo},
+        {"Add effect", m.AddEffect},
+        {"Delete", m.Delete},
+        {"Insert before", m.InsertBefore},
+        {"Insert after", m.InsertAfter},
+        {"Replace effect", m.Replace},
+        {"Mark-in and Mark-out", m.MarkInOut},
+        {"Locate", m.Locate},
+        {"Settings", m.Settings},
+        {"Peg", m.Peg},
+        {"Set track color", m.SetColor},
+        {"Property", m.Property},
+        {"Delete stop point", m.DeleteStopPoint},
+        {"Enabled", m.Enabled},
+        {"Lock position", m.Lock},
+    };
+    for (const auto& [caption, on] : items)
+        PopItem(caption)->setEnabled(on);
+    PopItem("Enabled")->setChecked(m.EnabledChecked);
+    PopItem("Lock position")->setChecked(m.LockChecked);
 }

@@ -11,9 +11,14 @@
 #include <memory>
 
 #include "MyGraphics.h"
+#include "MyTimelineCommands.h"
 #include "MyTimelineGeometry.h"
 #include "MyTrackDraw.h"
+#include "MyTrackMouse.h"
 
+class QAction;
+class QMenu;
+class QMouseEvent;
 class QToolButton;
 class TProjectNode;
 class TTimeline;
@@ -39,6 +44,12 @@ struct TTimelineHost {
     std::function<void(int32_t frame)> OnSetFrame;
     // Makes the curve editor the track drawer places on a row (may be empty).
     std::function<std::unique_ptr<ITrackCurveEditor>(TTimeline&)> CreateEditor;
+    // Whether the main window's Play, Adjust and Arrange buttons are down.
+    std::function<bool()> PlayDown;
+    std::function<bool()> AdjustDown;
+    std::function<bool()> ArrangeDown;
+    // The main window's side of the popup commands; the timeline fills in its own side.
+    TTimelineCommandHost Commands;
 };
 
 class TTimeline : public QWidget {
@@ -78,6 +89,15 @@ public:
     // The node whose row holds the point of the track image.
     TTreeNodeData* ObjectAtPoint(int32_t x, int32_t y) const;
     TTrackDraw* GetTrackDraw() const { return TrackDraw.get(); }
+    TTrackMouse* GetTrackMouse() const { return Mouse.get(); }
+    TTimelineCommands* GetCommands() const { return Commands.get(); }
+    // The main window's "Add video" and "Add effect": the popup's add command.
+    TTreeNodeData* AddVideo() { return RunAdd(TAddPlacement::AddVideo); }
+    TTreeNodeData* AddEffect() { return RunAdd(TAddPlacement::AddEffect); }
+    // Brings the popup menu up to date for a press at p of the track image (as on opening).
+    void PopTrackPopup();
+    // The track image's popup menu; shown on a right press, never while playing.
+    QMenu* PopTrack = nullptr;
     const TBitmap& GetTrackBitmap() const { return Bitmap; }
     // Paints done so far (each coalesced request counts once).
     int GetPaintCount() const { return PaintCount; }
@@ -125,6 +145,11 @@ private:
     void PostPreviewFrame();
     bool DragEvent(QWidget* control, QEvent* event);
     void PaintTrackImage(QWidget* image);
+    bool TrackMouseEvent(QMouseEvent* me);
+    void ApplyStep(const TTrackStep& step);
+    void BuildPopTrack();
+    TTreeNodeData* RunAdd(TAddPlacement how);
+    bool Down(const std::function<bool()>& f) const { return f && f(); }
 
     TTimelineHost Host;
     TTimelineModel Model;
@@ -144,4 +169,12 @@ private:
     // Freed with the window, the curve editor first.
     std::unique_ptr<TTrackDraw> TrackDraw;
     std::unique_ptr<ITrackCurveEditor> Editor;
+    std::unique_ptr<TTrackMouse> Mouse;
+    std::unique_ptr<TTimelineCommands> Commands;
+    // Popup items by caption, in menu order.
+    std::vector<std::pair<std::string, QAction*>> PopItems;
+    QMenu* MarkMenu = nullptr;
+
+public:
+    QAction* PopItem(const std::string& caption) const;
 };

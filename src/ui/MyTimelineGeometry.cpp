@@ -63,6 +63,12 @@ int64_t TTimelineModel::GetMaxPixels() const {
     return Round64(std::min<Extended>(p, 1e15L));
 }
 
+int64_t TTimelineModel::GetScrollRange() const {
+    // The cursor button at the strip's last pixel still fits into the view.
+    const int64_t range = GetMaxPixels() + CursorButtonWidth - ImageWidth;
+    return range > 0 ? range : 0;
+}
+
 TTimeScale TTimelineModel::Scale() const {
     TTimeScale s;
     s.Fps = GetFps();
@@ -162,8 +168,7 @@ bool TTimelineModel::UpdateLayout() {
     if (ThumbWidth == track)
         SetScrollPos(0);
     else
-        SetScrollPos(Round64(static_cast<Extended>(ScrollX) / static_cast<Extended>(maxPixels) *
-                             (track - ThumbWidth)));
+        SetScrollPos(Round64(ThumbLeftFor(static_cast<Extended>(ScrollX))));
     ThumbPxWidth = Round(ThumbWidth);
     SetScrollPos(ThumbPxLeft);
     DoRepaint();
@@ -177,8 +182,11 @@ void TTimelineModel::SetScrollPos(Extended v) {
     if (free <= 0) {
         ScrollX = 0;
     } else {
+        // A thumb touching the track's end shows the strip's end, whatever its rounding.
+        const bool atEnd = ThumbPxLeft + ThumbPxWidth >= ScrollTrackWidth;
+        const Extended left = atEnd ? free : std::min<Extended>(ThumbLeft, free);
         const int64_t s = Round64(
-            std::min<Extended>(static_cast<Extended>(GetMaxPixels()) * ThumbLeft / free, 1e15L));
+            std::min<Extended>(static_cast<Extended>(GetScrollRange()) * left / free, 1e15L));
         ScrollX = s < 0 ? 0 : s;
     }
     DoMoved();
@@ -186,9 +194,22 @@ void TTimelineModel::SetScrollPos(Extended v) {
     DoRepaint();
 }
 
+Extended TTimelineModel::ThumbLeftFor(Extended scrollX) const {
+    const int64_t range = GetScrollRange();
+    if (range == 0)
+        return 0;
+    const Extended free = ScrollTrackWidth - ThumbWidth;
+    return std::clamp<Extended>(scrollX / static_cast<Extended>(range) * free, 0,
+                                std::max<Extended>(free, 0));
+}
+
 void TTimelineModel::SetMaxFrames(int32_t n) {
     const int32_t old = MaxFrames;
     MaxFrames = n;
+    // A strip shorter than the view is lengthened to fill it, so a shorter project after a
+    // long one still gets its own strip.
+    if (PixelsPerFrame > 0 && static_cast<Extended>(n) * PixelsPerFrame < ImageWidth)
+        MaxFrames = static_cast<int32_t>(std::ceil(ImageWidth / PixelsPerFrame));
     if (!UpdateLayout()) {
         MaxFrames = old;
         // Size the thumb for the strip that stays.
@@ -206,7 +227,7 @@ void TTimelineModel::LocateCursor(int mode) {
         target -= ImageWidth;
     if (mode == 2)
         target -= ImageWidth / 2;
-    SetScrollPos(target * (ScrollTrackWidth - ThumbWidth) / static_cast<Extended>(maxPixels));
+    SetScrollPos(ThumbLeftFor(std::max<Extended>(target, 0)));
     if (SetFrame)
         SetFrame();
 }

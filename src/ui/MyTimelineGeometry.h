@@ -79,6 +79,9 @@ public:
     Extended GetFps() const { return Fps ? Fps() : 0; }
     Extended GetDuration() const { return Duration ? Duration() : 0; }
     int64_t GetMaxPixels() const;
+    // Strip pixels the view can scroll over: the thumb at its right end shows the strip's last
+    // view-width.
+    int64_t GetScrollRange() const;
     TTimeScale Scale() const;
 
     int32_t GetFramePos() const;
@@ -134,6 +137,8 @@ private:
         if (Moved)
             Moved();
     }
+    // The thumb's left that shows strip pixel scrollX at the view's left edge.
+    Extended ThumbLeftFor(Extended scrollX) const;
     // Thumb lefts past the end of the track stop where the thumb touches the end.
     Extended LimitThumb(Extended v) const;
 };

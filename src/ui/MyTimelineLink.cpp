@@ -1,5 +1,8 @@
 #include "MyTimelineLink.h"
 
+#include <QToolButton>
+
+#include "MyLocalEditor.h"
 #include "MyTrackDraw.h"
 
 void TTimelineLink::SetFramePos(int32_t frame) {
@@ -23,7 +26,19 @@ bool TTimelineLink::FindStopPoint(Extended& t, bool forward) {
 }
 
 void TTimelineLink::ResetEditor() {
-    if (TTrackDraw* draw = Timeline->GetTrackDraw()) draw->ResetEditor();
+    if (TTrackDraw* draw = Timeline->GetTrackDraw())
+        draw->ResetEditor();
+}
+
+void TTimelineLink::RedrawEditor() {
+    if (TTrackDraw* draw = Timeline->GetTrackDraw(); draw && draw->Editor)
+        draw->Editor->Redraw();
+}
+
+void TTimelineLink::SetAdjustMode(bool adjust) {
+    if (TTrackDraw* draw = Timeline->GetTrackDraw())
+        draw->AdjustMode = adjust;
+    Timeline->RequestRepaint();
 }
 
 TTimeline* CreateMainTimeline(TMainForm& form, QWidget* area, TProjectNode* project) {
@@ -32,10 +47,25 @@ TTimeline* CreateMainTimeline(TMainForm& form, QWidget* area, TProjectNode* proj
     host.ParentPanel = area;
     host.MaxFrames = project->GetFrameCount();
     host.Project = project;
+    // The ruler starts in times.
+    host.ShowSecond = true;
     host.OnPosition = [&form](int32_t frame, Extended time) { form.TimelinePosition(frame, time); };
     host.OnCursor = [&form](int32_t frame, Extended time) { form.TimelineCursor(frame, time); };
     host.OnPreviewFrame = [&form] { form.PostPreviewFrame(); };
     host.OnSetFrame = [&form](int32_t frame) { form.PostSetFrame(frame); };
+    host.EditorPanel = form.pEditorPanel;
+    host.DisplayPanel = form.pDisplay;
+    host.BottomPanel = form.pBottom;
+    host.CreateEditor = [&form, project](TTimeline& tl) {
+        auto editor = std::make_unique<TLocalEditorForm>(
+            tl, [&form](int32_t frame) { form.SendSetFrame(frame); });
+        editor->Setup(project, form.pEditorPanel, form.pDisplay);
+        return editor;
+    };
+    host.PlayDown = [&form] { return form.sbPlay1 && form.sbPlay1->isChecked(); };
+    host.AdjustDown = [&form] { return form.sbAdjust && form.sbAdjust->isChecked(); };
+    host.ArrangeDown = [&form] { return form.sbArrange && form.sbArrange->isChecked(); };
+    host.Commands.RefreshProject = [&form](bool render) { form.RefreshProject(render); };
     timeline->AttachHost(host);
     form.AttachTimeline(std::make_unique<TTimelineLink>(timeline));
     return timeline;

@@ -20,6 +20,10 @@ public:
     void LocateCursor(int mode) override { Timeline->LocateCursor(mode); }
     bool FindStopPoint(Extended& t, bool forward) override;
     void ResetEditor() override;
+    void SetAdjustMode(bool adjust) override;
+    void RequestRepaint() override { Timeline->RequestRepaint(); }
+    TTimeline* GetTimeline() const { return Timeline; }
+    void RedrawEditor() override;
 
 private:
     TTimeline* Timeline;

@@ -5,16 +5,17 @@
 
 #include "IUiServices.h"
 #include "MyEffectNodes.h"
+#include "MyMovieNode.h"
 #include "MyTimeRuler.h"
+
+bool RectContains(const TRectI& r, int32_t x, int32_t y) {
+    return x >= r.Left && x < r.Right && y >= r.Top && y < r.Bottom;
+}
 
 namespace {
 
 // Captions are written in 8 points; the ruler uses the bitmap's own font.
 constexpr int32_t CaptionFontSize = 8;
-
-bool RectContains(const TRectI& r, int32_t x, int32_t y) {
-    return x >= r.Left && x < r.Right && y >= r.Top && y < r.Bottom;
-}
 
 void Fill(TCanvas* c, int32_t l, int32_t t, int32_t r, int32_t b, uint32_t color) {
     if (!c)
@@ -170,8 +171,14 @@ void TTrackDraw::DrawNode(TTreeNodeData* node, int32_t& y, int32_t& bottom) {
     r.Bottom = top + h;
     node->TrackRect = r;
 
+    // Rows outside the image keep their rectangle for the hit tests but cost no drawing: a long
+    // project has most of its rows off to the side.
+    TCanvas* canvas = Canvas && Info.Bitmap && r.Right >= 0 && r.Bottom >= 0 &&
+                              r.Left < Info.Bitmap->Width() && r.Top < Info.Bitmap->Height()
+                          ? Canvas
+                          : nullptr;
     const uint32_t pen = node->IsPositionLocked() ? 0x0000FF : 0x000000;
-    if (Canvas) {
+    if (canvas) {
         Canvas->Pen.Color = pen;
         Canvas->Brush.Color = curveRow ? 0xFFFFFF : node->GetDrawColor();
         Canvas->Brush.Style = bsSolid;
@@ -188,7 +195,7 @@ void TTrackDraw::DrawNode(TTreeNodeData* node, int32_t& y, int32_t& bottom) {
             Editor->EditObject(node, er);
             EditorShown = true;
         }
-    } else if (Canvas) {
+    } else if (canvas) {
         const int32_t size = Canvas->Font.Size;
         Canvas->Font.Size = CaptionFontSize;
         const std::string caption = node->GetCaption();
@@ -198,12 +205,13 @@ void TTrackDraw::DrawNode(TTreeNodeData* node, int32_t& y, int32_t& bottom) {
         }
         Canvas->Font.Size = size;
     }
-    if (active && Canvas) {
+    if (active && canvas) {
         Canvas->Brush.Color = pen;
         Canvas->FrameRect(Rect(r.Left - 1, r.Top - 1, r.Right + 1, r.Bottom + 1));
     }
 
-    DrawPegs(node);
+    if (canvas)
+        DrawPegs(node);
     for (int i = 0; i < node->GetChildCount(); ++i)
         DrawNode(node->GetChild(i), y, bottom);
 }
@@ -419,4 +427,104 @@ bool TTrackDraw::FindStopPoint(Extended& t, bool backwards) const {
 void TTrackDraw::ResetEditor() {
     if (Editor)
         Editor->Reset();
+}
+
+// ---- drag edits ---------------------------------------------------------------------------
+
+bool TTrackDraw::MoveStopPoint(TStopPoint* s, Extended t) {
+    if (!Project || !s)
+        return false;
+    const Extended old = s->GetTime();
+    s->SetTime(t);
+    Project->Pegs->SortByTime();
+    return s->GetTime() != old;
+}
+
+bool TTrackDraw::MovePeg(TStopPoint* s, Extended t) {
+    TTreeNodeData* a = ActiveNode();
+    if (!a || !a->Pegs || !s || t < a->GetStartTime() || t > a->GetEndTime())
+        return false;
+    const Extended old = s->GetTime();
+    s->SetTime(t);
+    a->Pegs->SortByTime();
+    return s->GetTime() != old;
+}
+
+bool TTrackDraw::MoveObject(TTreeNodeData* node, Extended saved, Extended delta) {
+    if (!node || node->IsPositionLocked() || !node->OffsetApplies)
+        return false;
+    const Extended old = node->GetOffset();
+    node->SetOffset(std::max<Extended>(saved + delta, 0));
+    return node->GetOffset() != old;
+}
+
+bool TTrackDraw::MoveObjectStart(TTreeNodeData* node, Extended saved, Extended delta) {
+    if (!node || node->IsPositionLocked())
+        return false;
+    Extended v = std::max<Extended>(saved + delta, 0);
+    if (auto* movie = dynamic_cast<TMovieNode*>(node)) {
+        TPartialInfo& r = movie->ClipRange;
+        const TPartialInfo old = r;
+        // The in point stays at least MinSpan before a set out point.
+        if (!r.ToEnd && v > r.OutTime - MinSpan) {
+            v = std::max<Extended>(r.OutTime - MinSpan, 0);
+            Beep();
+        }
+        r.FromStart = saved + delta <= 0;
+        if (r.FromStart)
+            Beep();
+        r.InTime = v;
+        if (movie->Pegs)
+            movie->Pegs->Clear();
+        return r.FromStart != old.FromStart || r.InTime != old.InTime;
+    }
+    if (!node->OffsetApplies)
+        return false;
+    const Extended old = node->GetOffset();
+    // With a fixed length the end stays where it was: the length can not fall below MinSpan.
+    if (!node->AutoDuration)
+        v = std::min(v, old + node->UserDuration - MinSpan);
+    node->SetOffset(std::max<Extended>(v, 0));
+    const Extended moved = node->GetOffset();
+    if (!node->AutoDuration)
+        node->UserDuration += old - moved;
+    return moved != old;
+}
+
+bool TTrackDraw::MoveObjectEnd(TTreeNodeData* node, Extended saved, Extended delta) {
+    if (!node || node->IsPositionLocked())
+        return false;
+    Extended v = std::max<Extended>(saved + delta, MinSpan);
+    if (auto* movie = dynamic_cast<TMovieNode*>(node)) {
+        TPartialInfo& r = movie->ClipRange;
+        const TPartialInfo old = r;
+        const Extended in = r.FromStart ? 0 : r.InTime;
+        if (v < in + MinSpan) {
+            v = in + MinSpan;
+            Beep();
+        }
+        if (v < movie->SourceDuration) {
+            r.ToEnd = false;
+            r.OutTime = v;
+        } else {
+            r.ToEnd = true;
+            r.OutTime = 0;
+            Beep();
+        }
+        if (movie->Pegs)
+            movie->Pegs->Clear();
+        return r.ToEnd != old.ToEnd || r.OutTime != old.OutTime;
+    }
+    if (!node->OffsetApplies && node->Kind != nkTransition)
+        return false;
+    const Extended old = node->GetDuration();
+    TTreeNodeData* parent = node->GetParent();
+    if (parent && v > parent->GetDuration()) {
+        node->AutoDuration = true;
+        node->UserDuration = 0;
+    } else {
+        node->AutoDuration = false;
+        node->UserDuration = v;
+    }
+    return node->GetDuration() != old;
 }

@@ -37,7 +37,12 @@ public:
     // Opens or refreshes the editor on node, its graph placed at rect of the track image.
     virtual void EditObject(TTreeNodeData* node, const TRectI& rect) = 0;
     virtual void Reset() = 0;
+    // Drops the selection and draws again.
+    virtual void Redraw() {}
 };
+
+// Right and bottom edges are outside, as everywhere on the track image.
+bool RectContains(const TRectI& r, int32_t x, int32_t y);
 
 // Colours, 0x00BBGGRR.
 constexpr uint32_t clTrackBackground = 0xC0DCC0;
@@ -60,6 +65,8 @@ public:
     static constexpr int32_t RowGap = 4;
     // A marker within this many pixels (exclusive) of the mouse is hit.
     static constexpr int32_t MarkerReach = 9;
+    // Shortest span a drag leaves a node or a movie's source range, seconds.
+    static constexpr Extended MinSpan = 0.05L;
 
     ITrackCurveEditor* Editor;
     TProjectNode* Project;
@@ -99,6 +106,14 @@ public:
     void SelectStopPoint(TStopPoint* s);
     void SelectPeg(TStopPoint* s);
     void SelectObject(TTreeNodeData* node);
+
+    // Edits made by dragging; Saved and Delta in seconds. Each refuses a locked node and
+    // answers whether anything changed.
+    bool MoveStopPoint(TStopPoint* s, Extended t);
+    bool MovePeg(TStopPoint* s, Extended t);
+    bool MoveObject(TTreeNodeData* node, Extended saved, Extended delta);
+    bool MoveObjectStart(TTreeNodeData* node, Extended saved, Extended delta);
+    bool MoveObjectEnd(TTreeNodeData* node, Extended saved, Extended delta);
     // Nearest stop point at or after t (at or before when backwards); false when none.
     bool FindStopPoint(Extended& t, bool backwards) const;
     void ResetEditor();

@@ -20,6 +20,20 @@ QString FileFilterText(const std::vector<TFileFilter>& filters) {
     return parts.join(QStringLiteral(";;"));
 }
 
+QString FilterSuffix(const QString& nameFilter) {
+    QString patterns = nameFilter;
+    const qsizetype open = patterns.lastIndexOf(QLatin1Char('('));
+    if (open >= 0)
+        patterns = patterns.mid(open + 1).chopped(patterns.endsWith(QLatin1Char(')')) ? 1 : 0);
+    const QString first = patterns.split(QLatin1Char(' '), Qt::SkipEmptyParts).value(0);
+    const qsizetype dot = first.lastIndexOf(QLatin1Char('.'));
+    const QString suffix = dot >= 0 ? first.mid(dot + 1) : QString();
+    if (suffix.contains(QLatin1Char('?')) || suffix.contains(QLatin1Char('*')) ||
+        suffix.contains(QLatin1Char('[')))
+        return {};
+    return suffix;
+}
+
 QColor ColorFromBGR(uint32_t color) {
     return QColor(static_cast<int>(color & 0xFF), static_cast<int>((color >> 8) & 0xFF),
                   static_cast<int>((color >> 16) & 0xFF));
@@ -127,7 +141,8 @@ std::optional<std::string> TMyUiServices::OpenFileDialog(const std::string& titl
     dlg.setNameFilter(FileFilterText(filters));
     if (!initialName.empty())
         dlg.selectFile(QString::fromStdString(initialName));
-    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
+    if ((ExecDialog ? ExecDialog(dlg) : dlg.exec()) != QDialog::Accepted ||
+        dlg.selectedFiles().isEmpty())
         return std::nullopt;
     return dlg.selectedFiles().front().toStdString();
 }
@@ -140,14 +155,31 @@ std::optional<std::string> TMyUiServices::SaveFileDialog(const std::string& titl
     dlg.setAcceptMode(QFileDialog::AcceptSave);
     dlg.setFileMode(QFileDialog::AnyFile);
     dlg.setNameFilter(FileFilterText(filters));
-    dlg.setDefaultSuffix(QString::fromStdString(defaultExt));
+    const QString defaultSuffix = QString::fromStdString(defaultExt);
+    dlg.setDefaultSuffix(defaultSuffix);
+    // A filter without a real suffix ("Without header|*.???") neither adds the default suffix
+    // nor turns the typed name's suffix into its wildcards: the name stays as typed.
+    QObject::connect(&dlg, &QFileDialog::filterSelected, &dlg, [&](const QString& filter) {
+        dlg.setDefaultSuffix(FilterSuffix(filter).isEmpty() ? QString() : defaultSuffix);
+    });
     if (!initialName.empty())
         dlg.selectFile(QString::fromStdString(initialName));
-    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
+    if ((ExecDialog ? ExecDialog(dlg) : dlg.exec()) != QDialog::Accepted ||
+        dlg.selectedFiles().isEmpty())
         return std::nullopt;
     const QStringList names = dlg.nameFilters();
-    FilterIndex = std::max<int>(1, static_cast<int>(names.indexOf(dlg.selectedNameFilter())) + 1);
-    return dlg.selectedFiles().front().toStdString();
+    const QString chosen = dlg.selectedNameFilter();
+    FilterIndex = std::max<int>(1, static_cast<int>(names.indexOf(chosen)) + 1);
+    QString name = dlg.selectedFiles().front();
+    if (FilterSuffix(chosen).isEmpty() && chosen.contains(QLatin1String("*."))) {
+        // The wildcard suffix the dialog may have put in place of the typed one.
+        const QString pattern = chosen.mid(chosen.lastIndexOf(QLatin1String("*.")) + 1);
+        const QString wild =
+            pattern.section(QLatin1Char(')'), 0, 0).section(QLatin1Char(' '), 0, 0);
+        if (name.endsWith(wild))
+            name.chop(wild.size());
+    }
+    return name.toStdString();
 }
 
 std::optional<std::string> TMyUiServices::BrowseForFolder(const std::string& title,

@@ -9,6 +9,7 @@
 #include "IUiServices.h"
 #include "MyTextView.h"
 
+class QDialog;
 class QLabel;
 class QObject;
 class QWidget;
@@ -52,6 +53,10 @@ public:
     // Nesting depth of the busy cursor.
     int BusyDepth() const { return Busy; }
 
+    // Runs the file dialogs instead of their own event loop when set (tests play the user on
+    // the real dialog); returns the dialog's result code.
+    std::function<int(QDialog&)> ExecDialog;
+
 private:
     int FilterIndex = 1;
     QWidget* Parent() const;
@@ -63,6 +68,9 @@ private:
     QElapsedTimer Clock;
 };
 
+// The suffix of a filter's first pattern when it is a real one ("wav" of "*.wav"); empty for
+// patterns that only stand for "any suffix" ("*.???", "*").
+QString FilterSuffix(const QString& nameFilter);
 // "Project file (*.mpr);;All files (*)" from the filter list.
 QString FileFilterText(const std::vector<TFileFilter>& filters);
 // 0x00BBGGRR to and from a colour.

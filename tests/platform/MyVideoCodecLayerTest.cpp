@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 #include "MyVideoCodecLayer.h"
+#include "PictureFixtures.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -203,4 +205,35 @@ TEST(VideoCodecLayer, GarbageIsRefusedAndTheDecoderGoesOn) {
     ASSERT_TRUE(d->DecodeUntil(2, std::ref(rest)));
     EXPECT_NEAR(Grey(*d), 80, 3);
     EXPECT_FALSE(d->DecodeUntil(3, std::ref(rest)));
+}
+
+// Camera frames often leave out the Huffman tables; they decode with the standard ones, to the
+// same picture as the frame that carries them.
+TEST(VideoCodecLayer, MjpegWithoutHuffmanTablesDecodesWithTheStandardOnes) {
+    const uint32_t colors[4] = {0x0000FF, 0x00FF00, 0xFF0000, 0x808080};
+    const std::vector<uint8_t> full = BuildJpeg(MakeQuarters(32, 16, colors));
+    const std::vector<uint8_t> bare = WithoutHuffmanTables(full);
+    ASSERT_LT(bare.size(), full.size());
+    auto d = TVideoDecompressor::Open(StreamFormat(Tag("MJPG"), Tag("MJPG"), 32, 16));
+    ASSERT_TRUE(d);
+    EXPECT_TRUE(d->IntraOnly());
+    std::vector<uint8_t> pictures[2];
+    for (const auto* jpeg : {&full, &bare}) {
+        ASSERT_TRUE(d->Send(jpeg->data(), jpeg->size(), 4));
+        ASSERT_EQ(d->Receive(), TVideoDecompressor::TStep::Picture);
+        EXPECT_EQ(d->PictureNo(), 4);
+        TBitmap b(32, 16);
+        TDibDraw draw;
+        ASSERT_TRUE(draw.DrawPicture(*d->Picture(), b));
+        pictures[jpeg == &bare] = std::vector<uint8_t>(b.Bits(), b.Bits() + b.RowBytes() * 16);
+        for (auto [x, y, color] : {std::tuple{4, 4, 0x0000FF}, {28, 12, 0x808080}})
+            for (int shift : {0, 8, 16})
+                EXPECT_NEAR(int(b.Canvas().GetPixel(x, y) >> shift & 0xFF), color >> shift & 0xFF,
+                            2);
+    }
+    EXPECT_EQ(pictures[0], pictures[1]);
+    // Without a frame sent there is no picture; after draining, the end.
+    EXPECT_EQ(d->Receive(), TVideoDecompressor::TStep::NeedData);
+    d->Drain();
+    EXPECT_EQ(d->Receive(), TVideoDecompressor::TStep::Finished);
 }

@@ -2,6 +2,7 @@
 
 #include <turbojpeg.h>
 
+#include <algorithm>
 #include <fstream>
 #include <stdexcept>
 
@@ -122,6 +123,21 @@ std::vector<uint8_t> BuildJpeg(const TBitmap& bitmap, int quality) {
     if (rc != 0)
         throw std::runtime_error("JPEG compression failed");
     return bytes;
+}
+
+std::vector<uint8_t> WithoutHuffmanTables(const std::vector<uint8_t>& jpeg) {
+    constexpr uint8_t Dht = 0xC4, Sos = 0xDA;
+    std::vector<uint8_t> out(jpeg.begin(), jpeg.begin() + std::min<size_t>(2, jpeg.size()));
+    size_t i = 2;
+    // Marker segments up to the scan: 0xFF, marker, 16-bit big-endian length (itself included).
+    while (i + 4 <= jpeg.size() && jpeg[i] == 0xFF && jpeg[i + 1] != Sos) {
+        const size_t end = std::min(jpeg.size(), i + 2 + (size_t(jpeg[i + 2]) << 8 | jpeg[i + 3]));
+        if (jpeg[i + 1] != Dht)
+            out.insert(out.end(), jpeg.begin() + long(i), jpeg.begin() + long(end));
+        i = end;
+    }
+    out.insert(out.end(), jpeg.begin() + long(std::min(i, jpeg.size())), jpeg.end());
+    return out;
 }
 
 std::vector<uint8_t> BuildGif(int32_t width, int32_t height, const std::vector<uint32_t>& colors,

@@ -30,6 +30,10 @@ std::vector<uint8_t> BuildBmp(const TBmpSpec& spec);
 // A JPEG of bitmap, 4:4:4, at quality.
 std::vector<uint8_t> BuildJpeg(const TBitmap& bitmap, int quality = 95);
 
+// The JPEG with every Huffman table segment (DHT) before the scan left out, as many cameras
+// store Motion JPEG frames: decoders then use the standard tables.
+std::vector<uint8_t> WithoutHuffmanTables(const std::vector<uint8_t>& jpeg);
+
 // A GIF87a/89a with one frame: the colours (0x00BBGGRR, at most 256) and one index per pixel,
 // rows top-down. transparent >= 0 adds a graphic control block marking that index.
 std::vector<uint8_t> BuildGif(int32_t width, int32_t height, const std::vector<uint32_t>& colors,

@@ -132,8 +132,7 @@ TEST_F(MainWindow, StartsWithANewEmptyProject) {
     AddBlank(1.0L);
     EXPECT_TRUE(Form->sbPlay1->isEnabled());
     EXPECT_GE(Form->Timeline().GetMaxFrames(), 15);
-    // Commands whose windows come later stay off even with frames to export.
-    EXPECT_FALSE(Form->miExportVideo->isEnabled());
+    EXPECT_TRUE(Form->miExportVideo->isEnabled());
     EXPECT_TRUE(Form->miExportAudio->isEnabled());
 }
 

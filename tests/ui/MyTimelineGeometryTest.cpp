@@ -81,9 +81,12 @@ TEST_F(ModelFixture, FramePosIsClampedToTheStrip) {
     EXPECT_EQ(M.CursorPixels, 40);
     M.SetPosPixels(43);
     EXPECT_EQ(M.CursorPixels, 44);
-    // The strip is never shorter than the view (100 frames are 400 of 600 pixels).
+    // The strip is never shorter than the view: 100 frames (400 pixels) become the 150 frames
+    // that fill the 600 pixel view.
     M.SetMaxFrames(100);
-    EXPECT_EQ(M.MaxFrames, 1000);
+    EXPECT_EQ(M.MaxFrames, 150);
+    EXPECT_EQ(M.ThumbPxWidth, 500);
+    EXPECT_EQ(M.ScrollX, 0);
 }
 
 TEST_F(ModelFixture, NoFrameRate) {
@@ -102,17 +105,19 @@ TEST_F(ModelFixture, NoFrameRate) {
 TEST_F(ModelFixture, ScrollingStopsAtTheEnds) {
     M.SetZoomLevel(4); // 16000 strip pixels
     M.ScrollTrackClick(400);
-    EXPECT_EQ(M.ScrollX, 1600); // a tenth of the free track
+    // A tenth of the free track: a tenth of the strip less the view (16000 + 9 - 600).
+    EXPECT_EQ(M.ScrollX, 1541);
     for (int i = 0; i < 20; ++i)
         M.ScrollTrackClick(499);
     EXPECT_EQ(M.ThumbPxLeft, 500 - M.ThumbPxWidth);
+    EXPECT_EQ(M.ScrollX, 16000 + 9 - 600); // the strip's last view-width, nothing past it
     M.ArrowDown(true, true); // Ctrl: straight to the start, no repeat
     EXPECT_EQ(M.ArrowTick(), 0);
     EXPECT_EQ(M.ScrollX, 0);
     // Dragging the cursor against the right edge scrolls by a hundredth of the free track.
     M.DragCursorTo(1000);
-    EXPECT_EQ(M.ScrollX, 160);
-    EXPECT_EQ(M.CursorPixels, 752); // 160 + 591, on a whole frame
+    EXPECT_EQ(M.ScrollX, 154);
+    EXPECT_EQ(M.CursorPixels, 752); // 154 + 591, on a whole frame
     for (int i = 0; i < 200; ++i)
         M.DragCursorTo(1000);
     EXPECT_EQ(M.CursorPixels, 16000);

@@ -1,0 +1,304 @@
+#include "MyVidCapture.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTest>
+#include <QToolButton>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <thread>
+#include <unistd.h>
+
+#include "FakeUiServices.h"
+#include "FakeV4L2.h"
+#include "MainZunt.h"
+#include "MediaProbe.h"
+#include "MyAVIReader.h"
+#include "MyAppLibs.h"
+#include "MyCapDrvSelect.h"
+#include "MyCaptureDlg.h"
+#include "TempFolders.h"
+
+namespace {
+
+bool WaitFor(TFakeUiServices& ui, const std::function<bool()>& done) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        ui.RunPosted();
+        QCoreApplication::processEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+std::string Text(QLabel* l) {
+    return l->text().toStdString();
+}
+
+class VidCapture : public ::testing::Test {
+protected:
+    void SetUp() override { TDlgCapDrvSelect::Script = nullptr; }
+    void TearDown() override { TDlgCapDrvSelect::Script = nullptr; }
+
+    std::unique_ptr<TVidCapture> Make() {
+        auto w = std::make_unique<TVidCapture>(Ui, nullptr, &Drivers);
+        w->CaptureFolder = Dir.Path;
+        w->cbPlayResult->setChecked(false);
+        w->show();
+        return w;
+    }
+    std::shared_ptr<TFakeV4L2Io> Io = std::make_shared<TFakeV4L2Io>();
+    TCaptureDrivers Drivers{Io};
+    TFakeUiServices Ui;
+    TTempDir Dir;
+    TScratchHome Home{Dir.Path};
+};
+
+} // namespace
+
+TEST_F(VidCapture, OpensWithThePreviewOfTheFirstDriver) {
+    auto w = Make();
+    EXPECT_EQ(w->windowTitle(), "Analog video capture");
+    EXPECT_TRUE(w->VideoCap1->GetDriverOpen());
+    EXPECT_TRUE(w->VideoCap1->GetVideoPreview());
+    EXPECT_FALSE(w->PNoAvailable->isVisible());
+    EXPECT_EQ(w->seFPS->value(), 12);
+    EXPECT_EQ(w->VideoCap1->GetMicroSecPerFrame(), 83333u);
+    EXPECT_TRUE(w->cbRecordAudio->isChecked());
+    EXPECT_EQ(w->VideoCap1->CapTimeLimit, 65000);
+    // The proposed name is a time stamp.
+    const std::string name = w->EdFile->text().toStdString();
+    EXPECT_EQ(name.substr(name.size() - 4), ".avi");
+    EXPECT_GT(name.size(), 10u);
+    w->seFPS->setValue(20);
+    EXPECT_EQ(w->VideoCap1->GetFrameRate(), 20);
+    w->cbRecordAudio->setChecked(false);
+    EXPECT_FALSE(w->VideoCap1->CapAudio);
+}
+
+TEST_F(VidCapture, BusyDriverShowsItsMessageAndTheBanner) {
+    Io->Add({.Busy = true});
+    auto w = Make();
+    EXPECT_EQ(Ui.Messages,
+              (std::vector<std::string>{"Can not connect capture driver with capture window"}));
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_TRUE(w->PNoAvailable->isVisible());
+    EXPECT_EQ(w->PNoAvailable->text(), "   Video capture driver is not available");
+    Ui.Messages.clear();
+    w->sbStart->click();
+    EXPECT_EQ(Ui.Messages, (std::vector<std::string>{"Driver not Open"}));
+    EXPECT_FALSE(w->IsCapturing());
+    EXPECT_EQ(w->sbStart->text(), "Start");
+}
+
+TEST_F(VidCapture, RecordsAndStops) {
+    auto w = Make();
+    w->cbRecordAudio->setChecked(true);
+    const std::string first = w->EdFile->text().toStdString();
+    w->sbStart->click();
+    ASSERT_TRUE(w->IsCapturing());
+    EXPECT_EQ(w->sbStart->text(), "Stop");
+    EXPECT_FALSE(w->pButtons->isEnabled());
+    const std::string file = Dir.Path + "/" + first;
+    EXPECT_EQ(Text(w->StatusPanels[3]), file);
+    ASSERT_TRUE(WaitFor(Ui, [&] { return Text(w->StatusPanels[1]) >= "Frame:5"; }));
+    EXPECT_EQ(Text(w->StatusPanels[2]).rfind("Dropped:", 0), 0u);
+    EXPECT_NE(Text(w->StatusPanels[0]).find("h:00m:0"), std::string::npos);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    w->sbStart->click();
+    EXPECT_FALSE(w->IsCapturing());
+    EXPECT_EQ(w->sbStart->text(), "Start");
+    EXPECT_TRUE(w->pButtons->isEnabled());
+    EXPECT_EQ(Ui.Messages, (std::vector<std::string>{"Finish writing capture file " + file}));
+    for (QLabel* panel : w->StatusPanels)
+        EXPECT_TRUE(panel->text().isEmpty());
+    // Stop returned after the file was closed: it reads back whole.
+    TAviReader avi;
+    ASSERT_TRUE(avi.Open(file));
+    EXPECT_NEAR(double(avi.GetFrameRate()), 12.0, 0.001);
+    EXPECT_TRUE(avi.HasAudio());
+    EXPECT_EQ(ProbeMedia(file, false).FirstOf(true)->KeyFlags.size(), size_t(avi.GetFrameCount()));
+    // The next recording gets a new name.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_NE(w->EdFile->text().toStdString(), first);
+}
+
+TEST_F(VidCapture, ExistingTargetGoesToTheTrash) {
+    auto w = Make();
+    w->EdFile->setText("old.avi");
+    const std::string old = Dir.File("old.avi", "previous take");
+    w->sbStart->click();
+    ASSERT_TRUE(w->IsCapturing());
+    w->sbStart->click();
+    EXPECT_TRUE(std::filesystem::exists(Dir.Path + "/.local/share/Trash/files/old.avi"));
+    EXPECT_GT(std::filesystem::file_size(old), 1000u);
+}
+
+TEST_F(VidCapture, TargetThatCannotBeMovedAwayIsInUse) {
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root moves files out of read-only folders";
+    auto w = Make();
+    const std::string locked = Dir.Path + "/locked";
+    std::filesystem::create_directory(locked);
+    std::ofstream(locked + "/take.avi") << "x";
+    std::filesystem::permissions(locked, std::filesystem::perms::owner_read |
+                                             std::filesystem::perms::owner_exec);
+    w->CaptureFolder = locked;
+    w->EdFile->setText("take.avi");
+    Ui.Messages.clear();
+    w->sbStart->click();
+    std::filesystem::permissions(locked, std::filesystem::perms::owner_all);
+    EXPECT_EQ(Ui.Messages, (std::vector<std::string>{locked + "/take.avi is in use."}));
+    EXPECT_FALSE(w->IsCapturing());
+    EXPECT_EQ(w->sbStart->text(), "Start");
+}
+
+TEST_F(VidCapture, DriverDialogSwitchesDriver) {
+    Io->Add({.Card = "Desk camera",
+             .Formats = {{64, 48, CapPixYUYV}},
+             .Current = {64, 48, CapPixYUYV}});
+    auto w = Make();
+    std::vector<std::string> offered;
+    int preselected = -1;
+    TDlgCapDrvSelect::Script = [&](TDlgCapDrvSelect& dlg) {
+        EXPECT_EQ(dlg.windowTitle(), "Capture Driver");
+        for (int i = 0; i < dlg.ComboBox1->count(); ++i)
+            offered.push_back(dlg.ComboBox1->itemText(i).toStdString());
+        preselected = dlg.ComboBox1->currentIndex();
+        dlg.ComboBox1->setCurrentIndex(1);
+        return int(QDialog::Accepted);
+    };
+    w->BtDriver->click();
+    EXPECT_EQ(offered,
+              (std::vector<std::string>{"Desk camera 5.10.3", "Test pattern generator 1.0"}));
+    EXPECT_EQ(preselected, 0);
+    EXPECT_EQ(w->VideoCap1->GetDriverName(), TestPatternDriverName);
+    EXPECT_TRUE(w->VideoCap1->GetVideoPreview());
+    EXPECT_FALSE(w->PNoAvailable->isVisible());
+    // The format dialog lists the driver's formats and applies the choice.
+    TDlgCapDrvSelect::Script = [&](TDlgCapDrvSelect& dlg) {
+        EXPECT_EQ(dlg.ComboBox1->itemText(dlg.ComboBox1->currentIndex()), "320 x 240 BGR3");
+        dlg.ComboBox1->setCurrentIndex(0);
+        return int(QDialog::Accepted);
+    };
+    w->Btformat->click();
+    EXPECT_EQ(w->VideoCap1->ImageWidth(), 160);
+    EXPECT_TRUE(w->VideoCap1->GetVideoPreview());
+    // Cancel keeps the driver, reopened.
+    TDlgCapDrvSelect::Script = [](TDlgCapDrvSelect&) { return int(QDialog::Rejected); };
+    w->BtDriver->click();
+    EXPECT_EQ(w->VideoCap1->GetDriverIndex(), 1);
+    EXPECT_TRUE(w->VideoCap1->GetDriverOpen());
+}
+
+TEST_F(VidCapture, TimeLimitEndsTheRecordingInTheWindow) {
+    auto w = Make();
+    w->cbRecordAudio->setChecked(false);
+    w->VideoCap1->CapTimeLimit = 1;
+    w->sbStart->click();
+    ASSERT_TRUE(w->IsCapturing());
+    ASSERT_TRUE(WaitFor(Ui, [&] { return !w->IsCapturing(); }));
+    EXPECT_EQ(w->sbStart->text(), "Start");
+    ASSERT_EQ(Ui.Messages.size(), 1u);
+    TAviReader avi;
+    ASSERT_TRUE(avi.Open(w->CaptureFileName()));
+    EXPECT_GE(avi.GetFrameCount(), 10);
+    EXPECT_LE(avi.GetFrameCount(), 12);
+}
+
+TEST_F(VidCapture, TestWindowRecordsUntilAClickAndSavesABitmap) {
+    TCaptureForm form(Ui, nullptr, &Drivers);
+    form.show();
+    EXPECT_EQ(form.windowTitle(), "Capture");
+    form.BtOpen->click();
+    TCapWindow* win = form.Capture()->Window();
+    ASSERT_TRUE(win && win->Connected());
+    EXPECT_EQ(win->objectName(), "Capture Window");
+    Ui.FileAnswers = {Dir.Path + "/seq.avi", Dir.Path + "/frame.bmp"};
+    form.BtStartAvi->click();
+    EXPECT_EQ(form.Capture()->State(), -1);
+    ASSERT_TRUE(win->Capturing());
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // The driver's own settings end a recording with a left click.
+    QTest::mouseClick(win, Qt::LeftButton);
+    EXPECT_FALSE(win->Capturing());
+    TAviReader avi;
+    ASSERT_TRUE(avi.Open(Dir.Path + "/seq.avi"));
+    EXPECT_NEAR(double(avi.GetFrameRate()), 15.0, 0.001);
+    form.BtCaptureFrame->click();
+    std::ifstream in(Dir.Path + "/frame.bmp", std::ios::binary);
+    const std::string bmp((std::istreambuf_iterator<char>(in)), {});
+    ASSERT_EQ(bmp.size(), 54u + 320 * 3 * 240);
+    EXPECT_EQ(bmp.substr(0, 2), "BM");
+    EXPECT_EQ(uint8_t(bmp[10]), 54);          // pixels follow the headers
+    EXPECT_EQ(uint8_t(bmp[28]), 24);          // bits per pixel
+    EXPECT_EQ(uint8_t(bmp[54]), 255);         // bottom row, first pixel: the white bar
+    EXPECT_EQ(uint8_t(bmp[54 + 3 * 300]), 0); // the black bar
+}
+
+TEST(BesideProgram, ProgramFolderWhenWritableElseUserData) {
+    TTempDir dir;
+    TScratchHome home(dir.Path);
+    const std::string program = dir.Path + "/bin";
+    std::filesystem::create_directory(program);
+    EXPECT_EQ(BesideProgramFolder("Capture", program), program + "/Capture");
+    EXPECT_TRUE(std::filesystem::is_directory(program + "/Capture"));
+    // "Clips" cannot be made there (a file has the name), so it goes to the user's data.
+    std::ofstream(program + "/Clips") << "x";
+    const std::string clips = BesideProgramFolder("Clips", program);
+    EXPECT_EQ(clips.rfind(dir.Path + "/.local/share/", 0), 0u) << clips;
+    EXPECT_EQ(std::filesystem::path(clips).filename(), "Clips");
+    EXPECT_TRUE(std::filesystem::is_directory(clips));
+}
+
+// The Tools menu opens the capture windows over the main window.
+TEST(VidCaptureInMainWindow, ToolsMenuRecordsFromTheTestPattern) {
+    TTempDir dir;
+    TScratchHome home(dir.Path);
+    setenv("XDG_CONFIG_HOME", (dir.Path + "/config").c_str(), 1);
+    SetDefaultCaptureDrivers(std::make_shared<TCaptureDrivers>(std::make_shared<TFakeV4L2Io>()));
+    TFakeUiServices ui;
+    {
+        TMainForm form(&ui);
+        form.show();
+        EXPECT_TRUE(form.miAnalogCapture->isEnabled());
+        // Hidden at show, as it has always been; reachable once shown.
+        EXPECT_FALSE(form.IsLater(form.miCaptureImage));
+        form.miCaptureImage->setVisible(true);
+        std::string file;
+        TVidCapture::ModalScript = [&](TVidCapture& w) {
+            EXPECT_TRUE(w.isVisible());
+            EXPECT_EQ(w.parentWidget(), &form);
+            w.CaptureFolder = dir.Path;
+            w.cbPlayResult->setChecked(false);
+            w.sbStart->click();
+            EXPECT_TRUE(WaitFor(ui, [&] { return !w.StatusPanels[1]->text().isEmpty(); }));
+            file = w.CaptureFileName();
+            w.sbStart->click();
+        };
+        bool testWindow = false;
+        TCaptureForm::ModalScript = [&](TCaptureForm& w) {
+            testWindow = w.parentWidget() == &form;
+        };
+        form.miAnalogCapture->trigger();
+        form.miCaptureImage->trigger();
+        TVidCapture::ModalScript = nullptr;
+        TCaptureForm::ModalScript = nullptr;
+        EXPECT_TRUE(testWindow);
+        TAviReader avi;
+        ASSERT_TRUE(avi.Open(file));
+        EXPECT_GT(avi.GetFrameCount(), 0);
+        EXPECT_EQ(avi.GetWidth(), 320);
+        ui.RunPosted();
+    }
+    SetDefaultCaptureDrivers(nullptr);
+}

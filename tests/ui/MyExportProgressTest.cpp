@@ -1,0 +1,428 @@
+// The export window: proposed names, the range question, the file loops, the progress texts and
+// the estimate, how a stopped or closed export ends, and whole exports from the main window read
+// back through libavformat.
+#include "MyExportProgress.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "FakeUiServices.h"
+#include "ITreeItem.h"
+#include "MainZunt.h"
+#include "MediaProbe.h"
+#include "MyBlankNode.h"
+#include "MyCommonParamsPart.h"
+#include "MyEffectNodes.h"
+#include "MyProjProp.h"
+#include "NumberedMovie.h"
+#include "TempFolders.h"
+
+namespace {
+
+// Remembers the name each file dialog started at.
+class TNamingUi : public TFakeUiServices {
+public:
+    std::vector<std::string> Started;
+    std::optional<std::string> SaveFileDialog(const std::string& title,
+                                              const std::vector<TFileFilter>& filters,
+                                              const std::string& initialName,
+                                              const std::string& defaultExt) override {
+        Started.push_back(initialName + "|" + defaultExt + "|" + filters[0].Description);
+        return TFakeUiServices::SaveFileDialog(title, filters, initialName, defaultExt);
+    }
+};
+
+struct Fixture {
+    TMemTree Tree;
+    TNamingUi Ui;
+    TTempDir Dir;
+    TProjectNode Root{"Project", Tree.AddRoot("Project")};
+    explicit Fixture(Extended seconds = 2) {
+        Root.Ui = &Ui;
+        Root.New();
+        Root.SetVideoFormat(160, 120, 15);
+        Root.ExportSleepMs = 0;
+        Root.AudioOn = false;
+        auto* b = static_cast<TBlankNode*>(Root.VideoTrack->AddNode("b", amLastChild, nkBlank));
+        b->UserDuration = seconds;
+        Root.Refresh();
+    }
+    std::string File(const std::string& name) const { return Dir.Path + "/" + name; }
+};
+
+// Shows the window and lets its timer start the export; returns when the window has closed.
+int RunShown(TExportProgress& d) {
+    d.Timer1->setInterval(0);
+    d.show();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !d.isVisible(); }, 60000));
+    return d.result();
+}
+
+} // namespace
+
+TEST(ExportProgressModel, ProposedNames) {
+    const char* cases[][3] = {{"out.avi", "wmv", "out.wmv"},
+                              {"/a/b/clip", "avi", "/a/b/clip.avi"},
+                              {"", "avi", ""},
+                              {"x.mpeg", "avi", "x.mpeg.avi"},
+                              {"song.wmv", "wma", "song.wma"}};
+    for (auto& c : cases)
+        EXPECT_EQ(TExportProgressModel::ProposedName(c[0], c[1]), c[2]) << c[0];
+}
+
+TEST(ExportProgressModel, RangeQuestionOnlyWithTwoStopPoints) {
+    const std::string question = "Project range is set between frame 8 and 19.\r\nWrite output "
+                                 "according to this range?\r\nPress [ No ] for not using the "
+                                 "range.";
+    struct Case {
+        std::vector<Extended> Stops;
+        std::optional<TMsgResult> Answer;
+        bool Prepared, UseRange;
+    } cases[] = {
+        {{}, std::nullopt, true, false},
+        {{0.5L}, std::nullopt, true, false},
+        {{0.5L, 1.25L}, TMsgResult::Yes, true, true},
+        {{1.25L, 0.5L}, TMsgResult::Yes, true, true}, // out of order: the smaller comes first
+        {{0.5L, 1.25L}, TMsgResult::No, true, false},
+        {{0.5L, 1.25L}, TMsgResult::Cancel, false, false},
+    };
+    for (const Case& c : cases) {
+        Fixture f;
+        for (Extended t : c.Stops)
+            f.Root.Pegs->AddPoint(t);
+        if (c.Answer)
+            f.Ui.Answers = {*c.Answer};
+        if (c.Prepared)
+            f.Ui.FileAnswers = {f.File("a.avi")};
+        TExportProgressModel m(f.Root, f.Ui);
+        std::string name = "old.avi";
+        EXPECT_EQ(m.Prepare(name, "avi"), c.Prepared);
+        EXPECT_EQ(m.UseRange, c.UseRange);
+        EXPECT_EQ(f.Ui.Questions,
+                  c.Answer ? std::vector<std::string>{question} : std::vector<std::string>{});
+        EXPECT_EQ(f.Ui.Started.size(), c.Prepared ? 1u : 0u);
+        EXPECT_EQ(name, c.Prepared ? f.File("a.avi") : "old.avi");
+        m.BeginExport();
+        EXPECT_EQ(m.First * 1000 + m.Count, c.UseRange ? 8011 : 30);
+    }
+}
+
+TEST(ExportProgressModel, EmptyRangeIsRefused) {
+    Fixture f;
+    f.Root.Pegs->AddPoint(1.0L);
+    f.Root.Pegs->AddPoint(1.0L);
+    f.Ui.Answers = {TMsgResult::Yes};
+    TExportProgressModel m(f.Root, f.Ui);
+    std::string name;
+    EXPECT_FALSE(m.Prepare(name, "avi"));
+    EXPECT_EQ(f.Ui.Messages, std::vector<std::string>{
+                                 "The range between the stop points holds no frame to export"});
+    EXPECT_TRUE(f.Ui.Started.empty());
+}
+
+TEST(ExportProgressModel, FileInUseAndOverwriteLoops) {
+    Fixture f;
+    const std::string held = f.Dir.File("held.avi");
+    const std::string kept = f.Dir.File("kept.avi");
+    const std::string fresh = f.File("fresh.avi");
+    const int fd = ::open(held.c_str(), O_RDWR);
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    ASSERT_EQ(::fcntl(fd, F_OFD_SETLK, &lock), 0);
+    // In use: said so, asked again. Exists: Cancel asks again, OK takes it.
+    f.Ui.FileAnswers = {held, kept, kept};
+    f.Ui.Answers = {TMsgResult::Cancel, TMsgResult::OK};
+    TExportProgressModel m(f.Root, f.Ui);
+    std::string name = f.File("project.avi");
+    ASSERT_TRUE(m.Prepare(name, "wmv"));
+    ::close(fd);
+    EXPECT_EQ(name, kept);
+    EXPECT_EQ(f.Ui.Messages, std::vector<std::string>{"Error: File " + held + " is in use"});
+    EXPECT_EQ(f.Ui.Questions, std::vector<std::string>(2, "File " + kept + " exists. Overwrite?"));
+    const std::string filter = "|wmv|Targeted format (*.wmv)";
+    EXPECT_EQ(f.Ui.Started, (std::vector<std::string>{f.File("project.wmv") + filter, held + filter,
+                                                      kept + filter}));
+    // A new file is taken without a question; cancelling ends the command.
+    f.Ui.FileAnswers = {fresh, std::nullopt};
+    EXPECT_TRUE(m.Prepare(name, "avi"));
+    EXPECT_FALSE(m.Prepare(name, "avi"));
+    EXPECT_EQ(name, fresh);
+}
+
+TEST(ExportProgressModel, LabelsOnTheFirstFiveFramesOfARange) {
+    Fixture f(30); // 450 frames
+    f.Root.Pegs->AddPoint(20.0L);
+    f.Root.Pegs->AddPoint(400.0L / 15);
+    f.Ui.Answers = {TMsgResult::Yes};
+    f.Ui.FileAnswers = {f.File("r.avi")};
+    TExportProgressModel m(f.Root, f.Ui);
+    std::string name;
+    ASSERT_TRUE(m.Prepare(name, "avi"));
+    m.BeginExport();
+    ASSERT_EQ(m.First, 300);
+    std::string codec;
+    f.Root.GetAudioCodec().GetCodecName(1, codec);
+    for (int32_t frame = 300; frame < 307; ++frame) {
+        const TExportFrameTexts t = m.FrameProgress(frame);
+        EXPECT_EQ(t.Counter, std::to_string(frame - 299) + " of 100");
+        EXPECT_EQ(t.Names, frame < 305) << frame;
+        if (t.Names) {
+            EXPECT_EQ(t.FileLabel, "Output filename: " + f.File("r.avi"));
+            EXPECT_EQ(t.VideoLabel, "Video compression: Uncompressed 24bits DIB");
+            EXPECT_EQ(t.AudioLabel, "Audio compression: " + codec);
+        }
+    }
+    f.Root.WMOutput = true;
+    EXPECT_EQ(m.FrameProgress(300).VideoLabel, "Format: Windows media format");
+}
+
+TEST(ExportProgressModel, EstimateAtFrameFiftyAndEveryFiftyAfter) {
+    Fixture f(30);
+    TExportProgressModel m(f.Root, f.Ui);
+    m.BeginExport();
+    ASSERT_EQ(m.Count, 450);
+    std::vector<int> at;
+    std::vector<std::string> texts;
+    int previews = 0;
+    for (int32_t n = 0; n < 450; ++n) {
+        const TExportFrameTexts t = m.FrameProgress(n);
+        if (t.Estimate) {
+            at.push_back(n);
+            texts.push_back(t.EstimateText);
+        }
+        previews += t.Preview;
+        f.Ui.AdvanceClock(1000);
+    }
+    EXPECT_EQ(at, (std::vector<int>{50, 100, 150, 200, 250, 300, 350, 400}));
+    // 400 frames left at a second each.
+    EXPECT_EQ(texts[0], "Estimated time left: less than 7 minutes");
+    EXPECT_EQ(texts[7], "Estimated time left: less than 1 minute");
+    EXPECT_EQ(previews, 448); // from the third frame on
+}
+
+// Finished, stopped with the button, and closed from the title bar: only the finished export
+// is played, and the window closes itself each time.
+TEST(ExportProgress, OnlyAFinishedExportIsPlayed) {
+    enum How { Finish, StopButton, CloseRequest };
+    for (How how : {Finish, StopButton, CloseRequest}) {
+        Fixture f;
+        std::vector<std::string> played;
+        TExportProgress::PlayHook = [&](const std::string& n) { played.push_back(n); };
+        int reports = 0;
+        {
+            TExportProgress d(f.Root, f.Ui);
+            d.RefreshMs = 0; // every frame reported
+            f.Ui.FileAnswers = {f.File("out.avi")};
+            std::string name;
+            auto report = [&](TFrameReport&) {
+                if (++reports != 5)
+                    return;
+                if (how == StopButton) {
+                    f.Ui.Answers = {TMsgResult::OK};
+                    d.BitBtn1->click();
+                } else if (how == CloseRequest) {
+                    d.close();
+                    EXPECT_TRUE(d.isVisible()); // refused while the loop runs
+                }
+            };
+            ASSERT_TRUE(d.Prepare(name, report, nullptr, "avi"));
+            RunShown(d);
+            EXPECT_TRUE(d.Success);
+            EXPECT_EQ(d.Stopped, how != Finish);
+        }
+        TExportProgress::PlayHook = nullptr;
+        EXPECT_EQ(reports, how == Finish ? 30 : 5);
+        EXPECT_EQ(played.size(), how == Finish ? 1u : 0u);
+        EXPECT_TRUE(f.Ui.Answers.empty());
+    }
+}
+
+// The counter, the pictures and the main window's reports follow the clock, not every frame.
+TEST(ExportProgress, RefreshesAtItsRateWithTheLastTexts) {
+    Fixture f;
+    f.Root.ExportSleepMs = 10; // the fake clock moves 10 ms per frame
+    std::vector<int32_t> reported;
+    int pictures = 0;
+    TExportProgress d(f.Root, f.Ui);
+    f.Ui.FileAnswers = {f.File("rate.avi")};
+    std::string name;
+    ASSERT_TRUE(d.Prepare(
+        name, [&](TFrameReport& r) { reported.push_back(r.Frame); },
+        [&](const TBitmap* b) { pictures += b != nullptr; }, "avi"));
+    RunShown(d);
+    EXPECT_EQ(reported, (std::vector<int32_t>{1, 5, 9, 13, 17, 21, 25, 29}));
+    EXPECT_EQ(pictures, 7); // not on the first two frames
+    EXPECT_EQ(d.Label5->text(), "29 of 30");
+    EXPECT_EQ(d.lbFileName->text().toStdString(), "Output filename: " + f.File("rate.avi"));
+}
+
+TEST(ExportProgress, TimerNeverStartsAClosedWindow) {
+    Fixture f;
+    TExportProgress d(f.Root, f.Ui);
+    f.Ui.FileAnswers = {f.File("never.avi")};
+    std::string name;
+    ASSERT_TRUE(d.Prepare(name, nullptr, nullptr, "avi"));
+    d.Timer1->setInterval(30);
+    d.show();
+    f.Ui.Answers = {TMsgResult::OK};
+    QTest::keyClick(&d, Qt::Key_Escape);
+    EXPECT_FALSE(d.isVisible());
+    QTest::qWait(100);
+    EXPECT_FALSE(FileExists(f.File("never.avi")));
+    EXPECT_FALSE(d.Success);
+}
+
+// ---- from the main window -----------------------------------------------------------------------
+
+namespace {
+
+class ExportAsVideo : public ::testing::Test {
+protected:
+    void SetUp() override {
+        OldConfig = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", Config.path().toUtf8());
+        Form = std::make_unique<TMainForm>(&Ui);
+        Form->show();
+        Root = Form->GetProject();
+        Root->ExportSleepMs = 0;
+        TExportProgress::ExecHook = RunShown;
+        TExportProgress::PlayHook = [this](const std::string& n) { Played.push_back(n); };
+    }
+    void TearDown() override {
+        TExportProgress::ExecHook = nullptr;
+        TExportProgress::PlayHook = nullptr;
+        TProjPropDlg::ExecHook = nullptr;
+        Form.reset();
+        qputenv("XDG_CONFIG_HOME", OldConfig);
+        EXPECT_TRUE(Ui.Answers.empty());
+        EXPECT_TRUE(Ui.FileAnswers.empty());
+        EXPECT_TRUE(Ui.ConfirmAnswers.empty());
+    }
+    // A 2 s movie with a 22050 Hz stereo sound track, a 1 s slide into 1 s of black.
+    void BuildProject() {
+        TNumberedMovieSpec spec;
+        MakePcmFormat(spec.Sound, 22050, 2, 16);
+        spec.Samples = 44100;
+        const std::string movie = Dir.Path + "/in.avi";
+        BuildAvi(NumberedMovieSpec(spec)).Save(movie);
+        TTreeNodeData* track = Root->VideoTrack;
+        track->AddNode("Movie", amLastChild, nkVideo)->SetFileName(movie);
+        auto* slide = static_cast<TTransNode*>(track->AddNode("Slide", amLastChild, nkTransition));
+        slide->SetAddOn("{7602E471-A8CA-46B2-B869-8AF956428110}");
+        slide->UserDuration = 1.0L;
+        auto* black = static_cast<TBlankNode*>(track->AddNode("Black", amLastChild, nkBlank));
+        black->UserDuration = 1.0L;
+        Form->RefreshProject(true);
+    }
+
+    QTemporaryDir Config;
+    QByteArray OldConfig;
+    TTempDir Dir;
+    TFakeUiServices Ui;
+    std::unique_ptr<TMainForm> Form;
+    TProjectNode* Root = nullptr;
+    std::vector<std::string> Played;
+};
+
+void ChooseAvi(TProjPropDlg& d) {
+    d.cbVidComp->setCurrentIndex(d.cbVidComp->findText("Motion JPEG"));
+    d.cbAudComp->setCurrentIndex(d.cbAudComp->findText("Uncompressed PCM"));
+    d.cbAudFormat->setCurrentIndex(d.cbAudFormat->findText("22050, 16 bits Stereo"));
+    d.cbSize->setCurrentIndex(0);
+    d.cbFPS->setCurrentIndex(0);
+    d.eWidth->setText("160");
+    d.eHeight->setText("120");
+    d.eProjFPS->setText("15");
+}
+
+} // namespace
+
+TEST_F(ExportAsVideo, MjpegAviAndWindowsMediaReadBack) {
+    BuildProject();
+    TProjPropDlg::ExecHook = [](TProjPropDlg& d) {
+        d.show();
+        ChooseAvi(d);
+        d.bOK->click();
+        return d.result();
+    };
+    const std::string avi = Dir.Path + "/out.avi";
+    Ui.FileAnswers = {avi};
+    QTest::mouseClick(Form->sbWriteProj, Qt::LeftButton);
+    const int32_t frames = Root->GetFrameCount();
+    ASSERT_EQ(frames, 30);
+    EXPECT_EQ(Settings->ReadString("Recents", "OutputFile", ""), avi);
+
+    TProjPropDlg::ExecHook = [](TProjPropDlg& d) {
+        d.show();
+        d.rbWMF->setChecked(true);
+        d.lbProfiles->setCurrentRow(5); // modem 28.8: 160 x 120 at 15 fps, 22050 Hz stereo
+        d.bOK->click();
+        return d.result();
+    };
+    const std::string wmv = Dir.Path + "/out.wmv";
+    Ui.FileAnswers = {wmv};
+    Form->miExportVideo->trigger();
+    EXPECT_EQ(Played, (std::vector<std::string>{avi, wmv}));
+    EXPECT_TRUE(Settings->ReadBool("Export progress", "Show Images", false));
+    EXPECT_TRUE(Settings->ReadBool("Export progress", "Play result", false));
+    EXPECT_TRUE(Ui.Messages.empty());
+
+    struct Want {
+        std::string File, Video, Audio;
+    } wants[] = {{avi, "mjpeg", "pcm_s16le"}, {wmv, "wmv2", "wmav2"}};
+    for (const Want& w : wants) {
+        const TProbedFile probe = ProbeMedia(w.File, true);
+        ASSERT_TRUE(probe.Opened) << w.File;
+        const TProbedStream* v = probe.FirstOf(true);
+        const TProbedStream* a = probe.FirstOf(false);
+        ASSERT_TRUE(v && a) << w.File;
+        EXPECT_EQ(v->CodecName, w.Video);
+        EXPECT_EQ(v->Width * 1000 + v->Height, 160120);
+        EXPECT_EQ(v->DecodedFrames, frames) << w.File;
+        // The rate from the second frame on: the container may move the first one to 0.
+        const size_t n = v->PacketTimes.size();
+        ASSERT_GE(n, 3u);
+        EXPECT_NEAR((v->PacketTimes[n - 1] - v->PacketTimes[1]) / double(n - 2), 1.0 / 15, 0.001)
+            << w.File;
+        EXPECT_EQ(a->CodecName, w.Audio);
+        EXPECT_EQ(a->SampleRate, 22050);
+        EXPECT_EQ(a->Channels, 2);
+        // The AVI holds every sample of the 2 s; the Windows Media codec works in whole
+        // blocks of its own.
+        if (w.File == avi)
+            EXPECT_EQ(a->DecodedSamples, 44100);
+        else
+            EXPECT_NEAR(double(a->DecodedSamples) / 22050, 2.0, 0.1) << a->DecodedSamples;
+    }
+}
+
+TEST_F(ExportAsVideo, UncompressedOutputIsConfirmedUnlessSuppressed) {
+    BuildProject();
+    int dialogs = 0;
+    TProjPropDlg::ExecHook = [&](TProjPropDlg& d) {
+        ++dialogs;
+        d.bOK->click();
+        return d.result();
+    };
+    Ui.ConfirmAnswers = {{false, false}, {true, true}};
+    Ui.FileAnswers = {std::nullopt};
+    Form->Export1Click(); // Cancel: no file dialog
+    Form->Export1Click(); // OK, and not again: the file dialog comes
+    Ui.FileAnswers = {std::nullopt};
+    Form->Export1Click();
+    EXPECT_EQ(dialogs, 3);
+    ASSERT_EQ(Ui.Confirmations.size(), 2u);
+    EXPECT_EQ(Ui.Confirmations[0], std::string(DlgHugeOutput.Text));
+    EXPECT_TRUE(Played.empty());
+}
