@@ -18,6 +18,7 @@
 #include "MyEffectNodes.h"
 #include "MyMovieNode.h"
 #include "MyPropDlg.h"
+#include "MyTimelineCommands.h"
 #include "MyTreeItems.h"
 #include "NumberedMovie.h"
 #include "PictureFixtures.h"
@@ -81,6 +82,7 @@ protected:
     }
     void Select(TTreeNodeData* node) {
         Form->TreeView1->setCurrentItem(static_cast<TTreeWidgetItem*>(node->Item));
+        Pump();
     }
     uint32_t PreviewPixel(int32_t frame) {
         Form->SendSetFrame(frame);
