@@ -180,6 +180,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void ConnectControls();
     void FormShow();
     void FillKindTree();
     bool BuildExample(QTreeWidgetItem* item);
