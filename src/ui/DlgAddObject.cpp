@@ -87,6 +87,10 @@ TAddObjectDlg::TAddObjectDlg(const std::string& programFolder, IUiServices* ui, 
     tmExample = new QTimer(this);
     tmExample->setInterval(50);
     tmExample->setSingleShot(true);
+    ConnectControls();
+}
+
+void TAddObjectDlg::ConnectControls() {
     connect(tmExample, &QTimer::timeout, this, [this] { tmExampleTimer(); });
     connect(bOK, &QPushButton::clicked, this, [this] { bOKClick(); });
     connect(bCancel, &QPushButton::clicked, this, [this] { reject(); });

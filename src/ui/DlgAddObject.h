@@ -32,8 +32,6 @@ class QTreeWidgetItem;
 
 // Bit k stands for node kind k; 0 means every kind.
 using TNodeKindSet = uint16_t;
-inline constexpr TNodeKindSet VideoKindSet = 0x7254;
-inline constexpr TNodeKindSet EffectKindSet = 0x08A0;
 
 // What a leaf of the kind tree creates.
 struct TCreateInfo {
@@ -182,6 +180,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void ConnectControls();
     void FormShow();
     void FillKindTree();
     bool BuildExample(QTreeWidgetItem* item);

@@ -38,8 +38,8 @@
 #include "MyMsgDlg.h"
 #include "MyProjProp.h"
 #include "MyPropDlg.h"
-#include "MySoundNode.h"
 #include "MyShell.h"
+#include "MySoundNode.h"
 #include "MyTextView.h"
 #include "MyTimelineLink.h"
 #include "MyTreeItems.h"
@@ -1425,37 +1425,12 @@ bool TMainForm::EditNodeProperties(bool select) {
 }
 
 void TMainForm::sbAddVideoClick() {
-    AddNewObject(true);
+    // The timeline's own add command: it places the new object in the video track.
+    if (auto* link = dynamic_cast<TTimelineLink*>(TimelineLink.get()))
+        link->GetTimeline()->AddVideo();
 }
 
 void TMainForm::sbAddEffectClick() {
-    AddNewObject(false);
-}
-
-void TMainForm::AddNewObject(bool video) {
-    TTreeNodeData* target = SelectedNode();
-    if (!video) {
-        if (!target)
-            return;
-        if (target->Pegs->GetCount() == 0 && !ShowConfirm(DlgNoStopPoint, Ui))
-            return;
-    }
-    TTreeNodeData* node = AddObject(video ? VideoKindSet : EffectKindSet, false);
-    if (!node)
-        return;
-    if (video) {
-        if (dynamic_cast<TUserFolder*>(node))
-            node->AddNode("Queue", amLastChild, nkVideoTrack);
-        TTreeNodeData* track = dynamic_cast<TQueueFolder*>(target) ? target : Project->VideoTrack;
-        if (track)
-            node->MoveTo(track, track->GetChildCount());
-    } else {
-        node->MoveTo(target, target->GetChildCount());
-    }
-    node->PlaceBetweenPegs();
-    RefreshProject(false);
-    // The cursor goes to the new object's start.
-    const Extended fps = Project->GetFPS();
-    TimelineLink->SetFramePos(Round(fps * node->GetStartTime()) + 1);
-    TimelineLink->LocateCursor(2);
+    if (auto* link = dynamic_cast<TTimelineLink*>(TimelineLink.get()))
+        link->GetTimeline()->AddEffect();
 }

@@ -182,7 +182,7 @@ public:
     TTreeNodeData* AddObject(uint16_t kinds, bool select);
     // The property dialog on the active node; false when it was not confirmed.
     bool EditNodeProperties(bool select);
-    // "Add video" and "Add effect": a new object placed in the video track or under the target.
+    // "Add video" and "Add effect": the timeline's add commands.
     void sbAddVideoClick();
     void sbAddEffectClick();
     TAddObjectDlg* AddObjectDlg = nullptr;
@@ -352,7 +352,6 @@ private:
     void ConnectAddObject();
     // The node of the selected tree item, or null.
     TTreeNodeData* SelectedNode() const;
-    void AddNewObject(bool video);
 
     std::unique_ptr<TMyUiServices> OwnUi;
     IUiServices* Ui = nullptr;

@@ -200,8 +200,15 @@ void TPropUndo::Keep(TTreeNodeData* node, TProjectNode* project, TPropPage page)
 }
 
 void TPropUndo::Restore(TTreeNodeData* node, TProjectNode* project) const {
-    if (FileNameSet && node->FileName != FileName)
-        node->SetFileName(FileName);
+    if (FileNameSet && node->FileName != FileName) {
+        // A node opens no empty name: one that had no file is left without one.
+        if (FileName.empty()) {
+            node->FileName.clear();
+            node->MissingFileName.clear();
+        } else {
+            node->SetFileName(FileName);
+        }
+    }
     if (ClipSet) {
         auto* clip = static_cast<TClipNode*>(node);
         clip->ClipRate = ClipRate;

@@ -1,9 +1,11 @@
 #include "MyTimelineLink.h"
 
 #include <QToolButton>
+#include <QTreeWidget>
 
 #include "MyLocalEditor.h"
 #include "MyTrackDraw.h"
+#include "MyTreeItems.h"
 
 void TTimelineLink::SetFramePos(int32_t frame) {
     Timeline->SetFramePos(frame);
@@ -66,6 +68,12 @@ TTimeline* CreateMainTimeline(TMainForm& form, QWidget* area, TProjectNode* proj
     host.AdjustDown = [&form] { return form.sbAdjust && form.sbAdjust->isChecked(); };
     host.ArrangeDown = [&form] { return form.sbArrange && form.sbArrange->isChecked(); };
     host.Commands.RefreshProject = [&form](bool render) { form.RefreshProject(render); };
+    host.Commands.AddObject = [&form](uint16_t kinds) { return form.AddObject(kinds, false); };
+    host.Commands.EditNodeProperties = [&form] { form.EditNodeProperties(true); };
+    host.Commands.ProjectItemSelected = [&form, project] {
+        QTreeWidgetItem* item = form.TreeView1->currentItem();
+        return item && AsTreeItem(item) == project->Item;
+    };
     timeline->AttachHost(host);
     form.AttachTimeline(std::make_unique<TTimelineLink>(timeline));
     return timeline;

@@ -1,4 +1,5 @@
 #include "DlgAddObject.h"
+#include "MyTimelineCommands.h"
 
 #include <gtest/gtest.h>
 

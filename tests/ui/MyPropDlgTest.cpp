@@ -12,6 +12,7 @@
 #include "FakeUiServices.h"
 #include "MainZunt.h"
 #include "MyAVICompress.h"
+#include "MyClipNode.h"
 #include "MyEffectNodes.h"
 #include "MyTreeItems.h"
 #include "TempFolders.h"
@@ -182,4 +183,43 @@ TEST(PropDlgWindow, ProjectPageRefusesThenCancelRestores) {
     EXPECT_EQ(root->AudioOn, audio);
     EXPECT_EQ(root->GetAviCompress().GetFourCC(), fourCC);
     EXPECT_EQ(root->Width, width);
+}
+
+// What a page changes at once while it is open comes back on Cancel.
+TEST(PropChecks, UndoSetsBackFilesClipAndProject) {
+    TMemTree tree;
+    TFakeUiServices ui;
+    TProjectNode root("Project", tree.AddRoot("Project"));
+    root.Ui = &ui;
+    TTempDir dir;
+    std::filesystem::create_directory(dir.Path + "/a");
+    auto* clip = static_cast<TClipNode*>(root.VideoTrack->AddNode("c", amLastChild, nkClip));
+    clip->SetFolder(dir.Path + "/a");
+    clip->SetSourceFrameRate(5);
+    TPropUndo clipUndo;
+    clipUndo.Keep(clip, &root, ppBitmapClip);
+    clip->SetFolder(dir.Path);
+    clip->SetSourceFrameRate(12.5L);
+    clipUndo.Restore(clip, &root);
+    EXPECT_EQ(clip->Folder, dir.Path + "/a");
+    EXPECT_EQ(clip->ClipRate, 5.0L);
+
+    TTreeNodeData* overlay = root.VideoTrack->AddNode("o", amLastChild, nkOverlay);
+    TPropUndo fileUndo;
+    fileUndo.Keep(overlay, &root, ppExternalBitmap);
+    overlay->SetFileName(dir.File("x.bmp"));
+    fileUndo.Restore(overlay, &root);
+    EXPECT_EQ(overlay->FileName, "");
+
+    TAviCompress& compress = root.GetAviCompress();
+    std::vector<TCompressorListItem> list;
+    compress.FillCompressorList(list);
+    ASSERT_GE(list.size(), 2u);
+    TPropUndo projectUndo;
+    projectUndo.Keep(&root, &root, ppProject);
+    root.AudioOn = !root.AudioOn;
+    compress.SelectCompressor(list[1].Object->Handler);
+    projectUndo.Restore(&root, &root);
+    EXPECT_EQ(compress.GetFourCC(), 0u);
+    EXPECT_TRUE(root.AudioOn);
 }
