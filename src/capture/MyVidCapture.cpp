@@ -128,14 +128,18 @@ void TVidCapture::FormCreate() {
     VideoCap1->SetFrameRate(12);
     VideoCap1->CapAudio = true;
     VideoCap1->SetCapIndexSize(0);
-    VideoCap1->SetOnVideoStream(
-        [this, alive = std::weak_ptr<bool>(Alive)](TVideoCap&, const TVideoHdr&) {
-            // Each recorded frame, on the worker: the counts are read and shown on the GUI thread.
-            Ui.PostToGui([this, alive] {
-                if (alive.lock())
-                    ShowCounts();
-            });
+    VideoCap1->SetOnVideoStream([this, alive = std::weak_ptr<bool>(Alive),
+                                 pending = CountsPending](TVideoCap&, const TVideoHdr&) {
+        // Each recorded frame, on the worker: the counts are read and shown on the GUI thread,
+        // one update in flight at a time.
+        if (pending->exchange(true))
+            return;
+        Ui.PostToGui([this, alive, pending] {
+            *pending = false;
+            if (alive.lock())
+                ShowCounts();
         });
+    });
     VideoCap1->SetOnStatusCallback(
         [this, alive = std::weak_ptr<bool>(Alive)](TVideoCap&, int id, const std::string&) {
             // A recording that ended by itself (time limit, lost driver) ends here as by Stop.

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QDialog>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -78,4 +79,5 @@ private:
     bool Capturing = false;
     std::string CaptureFile;
     std::shared_ptr<bool> Alive = std::make_shared<bool>(true);
+    std::shared_ptr<std::atomic<bool>> CountsPending = std::make_shared<std::atomic<bool>>(false);
 };
