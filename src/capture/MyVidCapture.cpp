@@ -43,30 +43,7 @@ TVidCapture::~TVidCapture() {
     VideoCap1->SetDriverIndex(-1);
 }
 
-void TVidCapture::BuildControls() {
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    auto* body = new QHBoxLayout;
-    outer->addLayout(body, 1);
-
-    auto* left = new QVBoxLayout;
-    VideoCap1->setObjectName(QStringLiteral("VideoCap1"));
-    Paint(VideoCap1, PictureBlue);
-    VideoCap1->setMinimumSize(320, 240);
-    PNoAvailable =
-        new QLabel(QStringLiteral("   Video capture driver is not available"), VideoCap1);
-    Paint(PNoAvailable, PictureBlue, Qt::yellow);
-    QFont bold = PNoAvailable->font();
-    bold.setBold(true);
-    PNoAvailable->setFont(bold);
-    PNoAvailable->setGeometry(0, 0, 320, 24);
-    PNoAvailable->hide();
-    left->addWidget(VideoCap1, 1);
-    pButtons = new QWidget(this);
-    pButtons->setMinimumHeight(8);
-    left->addWidget(pButtons);
-    body->addLayout(left, 1);
-
+QVBoxLayout* TVidCapture::BuildRightColumn() {
     auto* right = new QVBoxLayout;
     BtDriver = new QPushButton(QStringLiteral("Video Driver..."), this);
     Btformat = new QPushButton(QStringLiteral("Video Format..."), this);
@@ -103,7 +80,34 @@ void TVidCapture::BuildControls() {
     sbStart->setPalette(pal);
     right->addWidget(sbStart);
     right->addStretch(1);
-    body->addLayout(right);
+    return right;
+}
+
+void TVidCapture::BuildControls() {
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    auto* body = new QHBoxLayout;
+    outer->addLayout(body, 1);
+
+    auto* left = new QVBoxLayout;
+    VideoCap1->setObjectName(QStringLiteral("VideoCap1"));
+    Paint(VideoCap1, PictureBlue);
+    VideoCap1->setMinimumSize(320, 240);
+    PNoAvailable =
+        new QLabel(QStringLiteral("   Video capture driver is not available"), VideoCap1);
+    Paint(PNoAvailable, PictureBlue, Qt::yellow);
+    QFont bold = PNoAvailable->font();
+    bold.setBold(true);
+    PNoAvailable->setFont(bold);
+    PNoAvailable->setGeometry(0, 0, 320, 24);
+    PNoAvailable->hide();
+    left->addWidget(VideoCap1, 1);
+    pButtons = new QWidget(this);
+    pButtons->setMinimumHeight(8);
+    left->addWidget(pButtons);
+    body->addLayout(left, 1);
+
+    body->addLayout(BuildRightColumn());
 
     StatusBar1 = new QStatusBar(this);
     const int widths[4] = {120, 100, 100, 50};
@@ -114,6 +118,10 @@ void TVidCapture::BuildControls() {
     }
     outer->addWidget(StatusBar1);
 
+    ConnectHandlers();
+}
+
+void TVidCapture::ConnectHandlers() {
     connect(BtDriver, &QPushButton::clicked, this, [this] { Guard([this] { BtDriverClick(); }); });
     connect(Btformat, &QPushButton::clicked, this, [this] { Guard([this] { BtFormatClick(); }); });
     connect(BTCompress, &QPushButton::clicked, this,

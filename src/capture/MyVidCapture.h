@@ -19,6 +19,7 @@ class QPushButton;
 class QSpinBox;
 class QStatusBar;
 class QToolButton;
+class QVBoxLayout;
 class QWidget;
 
 class TVidCapture : public QDialog {
@@ -66,6 +67,8 @@ protected:
 
 private:
     void BuildControls();
+    QVBoxLayout* BuildRightColumn();
+    void ConnectHandlers();
     void FormCreate();
     void FormClose();
     void StartRecording();
