@@ -110,7 +110,10 @@ TEST_F(VidCapture, RecordsAndStops) {
     EXPECT_FALSE(w->pButtons->isEnabled());
     const std::string file = Dir.Path + "/" + first;
     EXPECT_EQ(Text(w->StatusPanels[3]), file);
-    ASSERT_TRUE(WaitFor(Ui, [&] { return Text(w->StatusPanels[1]) >= "Frame:5"; }));
+    ASSERT_TRUE(WaitFor(Ui, [&] {
+        const std::string t = Text(w->StatusPanels[1]);
+        return t.rfind("Frame:", 0) == 0 && std::stoi(t.substr(6)) >= 5;
+    }));
     EXPECT_EQ(Text(w->StatusPanels[2]).rfind("Dropped:", 0), 0u);
     EXPECT_NE(Text(w->StatusPanels[0]).find("h:00m:0"), std::string::npos);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));

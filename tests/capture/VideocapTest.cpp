@@ -57,6 +57,13 @@ TEST_F(VideoCap, PropertyClamps) {
         Cap->SetCapIndexSize(in);
         EXPECT_EQ(Cap->GetCapIndexSize(), out) << in;
     }
+    // The capture window gets the preview period in milliseconds.
+    Cap->SetDriverIndex(0);
+    Cap->Open();
+    Cap->SetPreviewRate(30);
+    EXPECT_EQ(Cap->CaptureWindow()->PreviewRateMs(), 33);
+    Cap->SetPreviewRate(12);
+    EXPECT_EQ(Cap->CaptureWindow()->PreviewRateMs(), 83);
     Cap->SetMicroSecPerFrame(20000);
     EXPECT_EQ(Cap->GetMicroSecPerFrame(), 33333u);
     EXPECT_EQ(Cap->GetFrameRate(), 30);
