@@ -24,6 +24,7 @@
 #include "MyAppLibs.h"
 #include "MyCapDrvSelect.h"
 #include "MyCaptureDlg.h"
+#include "NullSound.h"
 #include "TempFolders.h"
 
 namespace {

@@ -13,6 +13,7 @@
 #include "MediaProbe.h"
 #include "MyAVIReader.h"
 #include "MyCapDrvSelect.h"
+#include "NullSound.h"
 #include "TempFolders.h"
 
 namespace {
