@@ -52,7 +52,7 @@ protected:
 
     std::unique_ptr<TVidCapture> Make() {
         auto w = std::make_unique<TVidCapture>(Ui, nullptr, &Drivers);
-        w->CaptureFolder = Dir.Path;
+        w->Logic().CaptureFolder = Dir.Path;
         w->cbPlayResult->setChecked(false);
         w->show();
         return w;
@@ -156,7 +156,7 @@ TEST_F(VidCapture, TargetThatCannotBeMovedAwayIsInUse) {
     std::ofstream(locked + "/take.avi") << "x";
     std::filesystem::permissions(locked, std::filesystem::perms::owner_read |
                                              std::filesystem::perms::owner_exec);
-    w->CaptureFolder = locked;
+    w->Logic().CaptureFolder = locked;
     w->EdFile->setText("take.avi");
     Ui.Messages.clear();
     w->sbStart->click();
@@ -282,7 +282,7 @@ TEST(VidCaptureInMainWindow, ToolsMenuRecordsFromTheTestPattern) {
         TVidCapture::ModalScript = [&](TVidCapture& w) {
             EXPECT_TRUE(w.isVisible());
             EXPECT_EQ(w.parentWidget(), &form);
-            w.CaptureFolder = dir.Path;
+            w.Logic().CaptureFolder = dir.Path;
             w.cbPlayResult->setChecked(false);
             w.sbStart->click();
             EXPECT_TRUE(WaitFor(ui, [&] { return !w.StatusPanels[1]->text().isEmpty(); }));
