@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 
 namespace {
 
@@ -59,8 +60,12 @@ bool TCaptureSequence::Start(const TSequenceSetup& setup, std::function<void()> 
     if (Setup.ToFile && !OpenWriter(Format))
         return false;
     if (Setup.Parms.CaptureAudio && !OpenSound()) {
-        if (Writer)
+        // Nothing was recorded: no empty file is left behind.
+        if (Writer) {
             Writer->Close(0);
+            std::error_code ec;
+            std::filesystem::remove(Setup.FileName, ec);
+        }
         if (Encoder)
             Encoder->End();
         return false;
@@ -139,7 +144,7 @@ bool TCaptureSequence::OpenSound() {
     return true;
 }
 
-bool TCaptureSequence::LimitReached(int64_t elapsedUs, int64_t slots) const {
+bool TCaptureSequence::LimitReached(int64_t elapsedUs) const {
     const TCaptureParms& p = Setup.Parms;
     if (p.LimitEnabled && p.TimeLimit > 0 && elapsedUs >= int64_t(p.TimeLimit) * 1000000)
         return true;
@@ -165,7 +170,7 @@ void TCaptureSequence::Run() {
         }
         if (Sound && !PumpSound(elapsed))
             ok = false;
-        if (LimitReached(elapsed, written))
+        if (LimitReached(elapsed))
             break;
         if (r != TCapRead::Frame)
             continue;

@@ -15,6 +15,7 @@
 #include "MyCapDrvSelect.h"
 #include "NullSound.h"
 #include "TempFolders.h"
+#include "VideocapPart.h"
 
 namespace {
 
@@ -420,4 +421,23 @@ TEST_F(VideoCap, CameraLostDuringPreviewStopsIt) {
     ASSERT_TRUE(WaitFor(Ui, [&] { return errors > 0; }));
     EXPECT_FALSE(Cap->GetVideoPreview());
     EXPECT_EQ(errors, 1);
+}
+
+TEST_F(VideoCap, SoundDeviceThatWillNotOpenStartsNothing) {
+    Cap->SetDriverIndex(0);
+    Cap->Open();
+    auto saved = TCaptureSequence::WaveInFactory;
+    TCaptureSequence::WaveInFactory = [] { return CreateAlsaWaveIn("no-such-device"); };
+    Cap->CapAudio = true;
+    Cap->VideoFileName = File("nosound.avi");
+    EXPECT_FALSE(Cap->StartCapture());
+    TCaptureSequence::WaveInFactory = saved;
+    EXPECT_FALSE(Cap->CaptureWindow()->Capturing());
+    ASSERT_EQ(Ui.Messages.size(), 1u);
+    EXPECT_EQ(Ui.Messages[0].rfind("Can not record sound: ", 0), 0u);
+    EXPECT_FALSE(std::filesystem::exists(File("nosound.avi")));
+    // Without sound it records.
+    Cap->CapAudio = false;
+    EXPECT_TRUE(Cap->StartCapture());
+    EXPECT_TRUE(Cap->StopCapture());
 }
