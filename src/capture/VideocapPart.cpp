@@ -157,7 +157,7 @@ void TCaptureSequence::Run() {
     const int64_t us = std::max<uint32_t>(Setup.Parms.RequestMicroSecPerFrame, 1);
     int64_t slotLimit = INT64_MAX;
     if (Setup.Parms.LimitEnabled && Setup.Parms.TimeLimit > 0)
-        slotLimit = (int64_t(Setup.Parms.TimeLimit) * 1000000 + us - 1) / us;
+        slotLimit = (int64_t(Setup.Parms.TimeLimit) * 1000000 + us / 2) / us; // nearest whole frame
     int64_t written = 0;
     bool ok = true;
     while (ok && !StopFlag) {
@@ -170,8 +170,16 @@ void TCaptureSequence::Run() {
         }
         if (Sound && !PumpSound(elapsed))
             ok = false;
-        if (LimitReached(elapsed))
+        if (LimitReached(elapsed)) {
+            // A timed recording holds exactly its time's worth of frames, however late the
+            // driver's last picture came.
+            for (; ok && written > 0 && written < slotLimit && slotLimit != INT64_MAX; ++written) {
+                ok = WriteFrame(written % KeyRate == 0);
+                ++Dropped;
+            }
+            Frames = written;
             break;
+        }
         if (r != TCapRead::Frame)
             continue;
         Window.PublishFrame(Frame.data(), Frame.size());
