@@ -30,12 +30,205 @@ void Paint(QWidget* w, const QColor& back, const QColor& text = Qt::white) {
 
 } // namespace
 
+// ---- Logic --------------------------------------------------------------------------------------
+
+TVidCaptureLogic::TVidCaptureLogic(ICaptureControl& control, IVidCaptureView& view, IUiServices& ui)
+    : Control(control), View(view), Ui(ui),
+      PlayFile([](const std::string& f) { PlayInMediaPlayer(f); }) {}
+
+void TVidCaptureLogic::Guard(const std::function<void()>& step) {
+    try {
+        step();
+    } catch (const Exception& e) {
+        Ui.ShowMessage(e.GetMessage(), TMsgKind::Error);
+    }
+}
+
+void TVidCaptureLogic::FormCreate() {
+    Capturing = false;
+    Control.SetDriverIndex(0);
+    Control.SetCapTimeLimit(65000);
+    if (Control.HasDriverName())
+        Guard([this] {
+            Control.SetDriverOpen(true);
+            Control.SetVideoPreview(true);
+        });
+    View.SetFileText(MakeTimeStampText() + ".avi");
+    View.SetFps(Control.GetFrameRate());
+    View.SetRecordAudio(Control.GetCapAudio());
+}
+
+void TVidCaptureLogic::FormShow() {
+    ShowBanner();
+}
+
+void TVidCaptureLogic::ShowBanner() {
+    // Also shown when the named driver would not open (in use by another program).
+    View.SetBannerVisible(!Control.HasDriverName() || !Control.GetDriverOpen());
+}
+
+void TVidCaptureLogic::FormClose() {
+    if (!Capturing)
+        return;
+    Capturing = false;
+    Control.StopCapture();
+    View.SetButtonsEnabled(true);
+    View.SetStartCaption("Start");
+}
+
+void TVidCaptureLogic::BtDriverClick() {
+    Guard([this] {
+        const std::vector<std::string> list = Control.GetDriverList();
+        Control.SetDriverOpen(false);
+        const int index = Control.GetDriverIndex();
+        const int chosen = View.ChooseDriver(list, index < 0 ? 0 : index);
+        if (chosen >= 0)
+            Control.SetDriverIndex(chosen);
+        try {
+            Control.SetDriverOpen(true);
+            Control.SetVideoPreview(Control.GetDriverOpen());
+        } catch (...) {
+            ShowBanner();
+            throw;
+        }
+        ShowBanner();
+    });
+}
+
+void TVidCaptureLogic::BtFormatClick() {
+    Guard([this] {
+        Control.DlgVideoFormat();
+        if (Control.GetDriverOpen())
+            Control.SetVideoPreview(true);
+    });
+}
+
+void TVidCaptureLogic::BTCompressClick() {
+    Guard([this] { Control.DlgVideoCompression(); });
+}
+
+void TVidCaptureLogic::seFPSChange(int value) {
+    Control.SetFrameRate(uint16_t(value));
+}
+
+void TVidCaptureLogic::cbRecordAudioClick(bool checked) {
+    Control.SetCapAudio(checked);
+}
+
+void TVidCaptureLogic::sbStartClick() {
+    Guard([this] {
+        if (Capturing)
+            StopRecording();
+        else
+            StartRecording();
+    });
+    // The caption says what the button does next.
+    View.SetStartCaption(Capturing ? "Stop" : "Start");
+}
+
+void TVidCaptureLogic::StartRecording() {
+    const std::string folder =
+        CaptureFolder.empty() ? BesideProgramFolder("Capture") : CaptureFolder;
+    const std::string file = folder + "/" + View.GetFileText();
+    if (FileExists(file) && !RecycleFile(file)) {
+        Ui.ShowMessage(file + " is in use.", TMsgKind::Error);
+        return;
+    }
+    TBitmapInfoHeader header;
+    Control.GetVideoFormat(header);
+    header.biBitCount = 24;
+    header.biCompression = BI_RGB;
+    Control.SetVideoFormat(header);
+    Control.SetVideoFileName(file);
+    if (!Control.StartCapture())
+        return;
+    View.SetButtonsEnabled(false);
+    Ui.ProcessMessages();
+    Capturing = true;
+    CaptureFile = file;
+    View.SetPanel(3, file);
+}
+
+void TVidCaptureLogic::StopRecording() {
+    Capturing = false;
+    Control.StopCapture();
+    View.SetButtonsEnabled(true);
+    Ui.ProcessMessages();
+    Ui.ShowMessage("Finish writing capture file " + CaptureFile, TMsgKind::Information);
+    View.SetFileText(MakeTimeStampText() + ".avi");
+    for (int i = 0; i < 4; ++i)
+        View.SetPanel(i, "");
+    if (View.GetPlayResult() && PlayFile)
+        PlayFile(CaptureFile);
+}
+
+void TVidCaptureLogic::RecordingEnded() {
+    if (!Capturing)
+        return;
+    Guard([this] { StopRecording(); });
+    View.SetStartCaption("Start");
+}
+
+void TVidCaptureLogic::ShowCounts() {
+    int64_t frame = 0, dropped = 0, elapsedMs = 0;
+    if (!Capturing || !Control.GetCaptureCounts(frame, dropped, elapsedMs))
+        return;
+    View.SetPanel(0, FormatTimeText(elapsedMs / 1000.0L));
+    View.SetPanel(1, "Frame:" + std::to_string(frame));
+    View.SetPanel(2, "Dropped:" + std::to_string(dropped));
+}
+
+// ---- Window -------------------------------------------------------------------------------------
+
+namespace {
+
+// The capture control as the window's logic sees it.
+class TVideoCapControl : public ICaptureControl {
+public:
+    explicit TVideoCapControl(TVideoCap& cap) : Cap(cap) {}
+    std::vector<std::string> GetDriverList() const override { return Cap.GetDriverList(); }
+    int GetDriverIndex() const override { return Cap.GetDriverIndex(); }
+    void SetDriverIndex(int index) override { Cap.SetDriverIndex(index); }
+    bool HasDriverName() const override { return Cap.HasDriverName(); }
+    bool GetDriverOpen() const override { return Cap.GetDriverOpen(); }
+    void SetDriverOpen(bool open) override { Cap.SetDriverOpen(open); }
+    void SetVideoPreview(bool on) override { Cap.SetVideoPreview(on); }
+    bool DlgVideoFormat() override { return Cap.DlgVideoFormat(); }
+    bool DlgVideoCompression() override { return Cap.DlgVideoCompression(); }
+    uint16_t GetFrameRate() const override { return Cap.GetFrameRate(); }
+    void SetFrameRate(uint16_t fps) override { Cap.SetFrameRate(fps); }
+    bool GetCapAudio() const override { return Cap.CapAudio; }
+    void SetCapAudio(bool on) override { Cap.CapAudio = on; }
+    void SetCapTimeLimit(uint16_t seconds) override { Cap.CapTimeLimit = seconds; }
+    void GetVideoFormat(TBitmapInfoHeader& header) override { Cap.GetVideoFormat(header); }
+    void SetVideoFormat(const TBitmapInfoHeader& header) override { Cap.SetVideoFormat(header); }
+    void SetVideoFileName(const std::string& fileName) override { Cap.VideoFileName = fileName; }
+    bool StartCapture() override { return Cap.StartCapture(); }
+    bool StopCapture() override { return Cap.StopCapture(); }
+    bool GetCaptureCounts(int64_t& frame, int64_t& dropped, int64_t& elapsedMs) override {
+        return Cap.GetCaptureCounts(frame, dropped, elapsedMs);
+    }
+
+private:
+    TVideoCap& Cap;
+};
+
+} // namespace
+
 TVidCapture::TVidCapture(IUiServices& ui, QWidget* parent, TCaptureDrivers* drivers)
     : QDialog(parent), Ui(ui) {
     setWindowTitle(QStringLiteral("Analog video capture"));
     VideoCap1 = new TVideoCap(ui, nullptr, drivers);
+    Control = std::make_unique<TVideoCapControl>(*VideoCap1);
+    FLogic = std::make_unique<TVidCaptureLogic>(*Control, static_cast<IVidCaptureView&>(*this), ui);
     BuildControls();
-    FormCreate();
+    // The control as the form sets it up.
+    VideoCap1->SetPreviewRate(12);
+    VideoCap1->SetFrameRate(12);
+    VideoCap1->CapAudio = true;
+    VideoCap1->SetCapIndexSize(0);
+    ListenToRecording();
+    FLogic->FormCreate();
 }
 
 TVidCapture::~TVidCapture() {
@@ -43,30 +236,30 @@ TVidCapture::~TVidCapture() {
     VideoCap1->SetDriverIndex(-1);
 }
 
-void TVidCapture::BuildControls() {
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    auto* body = new QHBoxLayout;
-    outer->addLayout(body, 1);
+void TVidCapture::ListenToRecording() {
+    std::weak_ptr<bool> alive = Alive;
+    VideoCap1->SetOnVideoStream(
+        [this, alive, pending = CountsPending](TVideoCap&, const TVideoHdr&) {
+            // Each recorded frame, on the worker: the counts are read and shown on the GUI
+            // thread, one update in flight at a time.
+            if (pending->exchange(true))
+                return;
+            Ui.PostToGui([this, alive, pending] {
+                *pending = false;
+                if (alive.lock())
+                    FLogic->ShowCounts();
+            });
+        });
+    VideoCap1->SetOnStatusCallback([this, alive](TVideoCap&, int id, const std::string&) {
+        if (id == CapStatusEnd)
+            Ui.PostToGui([this, alive] {
+                if (alive.lock())
+                    FLogic->RecordingEnded();
+            });
+    });
+}
 
-    auto* left = new QVBoxLayout;
-    VideoCap1->setObjectName(QStringLiteral("VideoCap1"));
-    Paint(VideoCap1, PictureBlue);
-    VideoCap1->setMinimumSize(320, 240);
-    PNoAvailable =
-        new QLabel(QStringLiteral("   Video capture driver is not available"), VideoCap1);
-    Paint(PNoAvailable, PictureBlue, Qt::yellow);
-    QFont bold = PNoAvailable->font();
-    bold.setBold(true);
-    PNoAvailable->setFont(bold);
-    PNoAvailable->setGeometry(0, 0, 320, 24);
-    PNoAvailable->hide();
-    left->addWidget(VideoCap1, 1);
-    pButtons = new QWidget(this);
-    pButtons->setMinimumHeight(8);
-    left->addWidget(pButtons);
-    body->addLayout(left, 1);
-
+QVBoxLayout* TVidCapture::BuildRightColumn() {
     auto* right = new QVBoxLayout;
     BtDriver = new QPushButton(QStringLiteral("Video Driver..."), this);
     Btformat = new QPushButton(QStringLiteral("Video Format..."), this);
@@ -103,7 +296,34 @@ void TVidCapture::BuildControls() {
     sbStart->setPalette(pal);
     right->addWidget(sbStart);
     right->addStretch(1);
-    body->addLayout(right);
+    return right;
+}
+
+void TVidCapture::BuildControls() {
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    auto* body = new QHBoxLayout;
+    outer->addLayout(body, 1);
+
+    auto* left = new QVBoxLayout;
+    VideoCap1->setObjectName(QStringLiteral("VideoCap1"));
+    Paint(VideoCap1, PictureBlue);
+    VideoCap1->setMinimumSize(320, 240);
+    PNoAvailable =
+        new QLabel(QStringLiteral("   Video capture driver is not available"), VideoCap1);
+    Paint(PNoAvailable, PictureBlue, Qt::yellow);
+    QFont bold = PNoAvailable->font();
+    bold.setBold(true);
+    PNoAvailable->setFont(bold);
+    PNoAvailable->setGeometry(0, 0, 320, 24);
+    PNoAvailable->hide();
+    left->addWidget(VideoCap1, 1);
+    pButtons = new QWidget(this);
+    pButtons->setMinimumHeight(8);
+    left->addWidget(pButtons);
+    body->addLayout(left, 1);
+
+    body->addLayout(BuildRightColumn());
 
     StatusBar1 = new QStatusBar(this);
     const int widths[4] = {120, 100, 100, 50};
@@ -114,51 +334,17 @@ void TVidCapture::BuildControls() {
     }
     outer->addWidget(StatusBar1);
 
-    connect(BtDriver, &QPushButton::clicked, this, [this] { Guard([this] { BtDriverClick(); }); });
-    connect(Btformat, &QPushButton::clicked, this, [this] { Guard([this] { BtFormatClick(); }); });
-    connect(BTCompress, &QPushButton::clicked, this,
-            [this] { Guard([this] { BTCompressClick(); }); });
-    connect(seFPS, &QSpinBox::valueChanged, this, [this](int v) { seFPSChange(v); });
-    connect(cbRecordAudio, &QCheckBox::toggled, this, [this](bool on) { cbRecordAudioClick(on); });
-    connect(sbStart, &QToolButton::clicked, this, [this] { sbStartClick(); });
+    ConnectHandlers();
 }
 
-void TVidCapture::FormCreate() {
-    VideoCap1->SetPreviewRate(12);
-    VideoCap1->SetFrameRate(12);
-    VideoCap1->CapAudio = true;
-    VideoCap1->SetCapIndexSize(0);
-    VideoCap1->SetOnVideoStream(
-        [this, alive = std::weak_ptr<bool>(Alive)](TVideoCap&, const TVideoHdr&) {
-            // Each recorded frame, on the worker: the counts are read and shown on the GUI thread.
-            Ui.PostToGui([this, alive] {
-                if (alive.lock())
-                    ShowCounts();
-            });
-        });
-    VideoCap1->SetOnStatusCallback(
-        [this, alive = std::weak_ptr<bool>(Alive)](TVideoCap&, int id, const std::string&) {
-            // A recording that ended by itself (time limit, lost driver) ends here as by Stop.
-            if (id == CapStatusEnd)
-                Ui.PostToGui([this, alive] {
-                    if (alive.lock() && Capturing)
-                        Guard([this] {
-                            StopRecording();
-                            sbStart->setText(QStringLiteral("Start"));
-                        });
-                });
-        });
-    Capturing = false;
-    VideoCap1->SetDriverIndex(0);
-    VideoCap1->CapTimeLimit = 65000;
-    if (VideoCap1->HasDriverName())
-        Guard([this] {
-            VideoCap1->SetDriverOpen(true);
-            VideoCap1->SetVideoPreview(true);
-        });
-    EdFile->setText(QString::fromStdString(MakeTimeStampText() + ".avi"));
-    seFPS->setValue(VideoCap1->GetFrameRate());
-    cbRecordAudio->setChecked(VideoCap1->CapAudio);
+void TVidCapture::ConnectHandlers() {
+    connect(BtDriver, &QPushButton::clicked, this, [this] { FLogic->BtDriverClick(); });
+    connect(Btformat, &QPushButton::clicked, this, [this] { FLogic->BtFormatClick(); });
+    connect(BTCompress, &QPushButton::clicked, this, [this] { FLogic->BTCompressClick(); });
+    connect(seFPS, &QSpinBox::valueChanged, this, [this](int v) { FLogic->seFPSChange(v); });
+    connect(cbRecordAudio, &QCheckBox::toggled, this,
+            [this](bool on) { FLogic->cbRecordAudioClick(on); });
+    connect(sbStart, &QToolButton::clicked, this, [this] { FLogic->sbStartClick(); });
 }
 
 void TVidCapture::ShowModal() {
@@ -173,124 +359,41 @@ void TVidCapture::ShowModal() {
 
 void TVidCapture::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    ShowBanner();
-}
-
-void TVidCapture::ShowBanner() {
-    // Also shown when the named driver would not open (in use by another program).
-    PNoAvailable->setVisible(!VideoCap1->HasDriverName() || !VideoCap1->GetDriverOpen());
+    FLogic->FormShow();
 }
 
 void TVidCapture::done(int result) {
-    FormClose();
+    FLogic->FormClose();
     QDialog::done(result);
 }
 
-void TVidCapture::FormClose() {
-    if (Capturing) {
-        Capturing = false;
-        VideoCap1->StopCapture();
-        pButtons->setEnabled(true);
-        sbStart->setText(QStringLiteral("Start"));
-    }
+std::string TVidCapture::GetFileText() const {
+    return EdFile->text().toStdString();
 }
-
-void TVidCapture::Guard(const std::function<void()>& handler) {
-    try {
-        handler();
-    } catch (const Exception& e) {
-        Ui.ShowMessage(e.GetMessage(), TMsgKind::Error);
-    }
+void TVidCapture::SetFileText(const std::string& text) {
+    EdFile->setText(QString::fromStdString(text));
 }
-
-void TVidCapture::BtDriverClick() {
-    const std::vector<std::string> list = VideoCap1->GetDriverList();
-    VideoCap1->SetDriverOpen(false);
-    const int index = VideoCap1->GetDriverIndex();
-    const int chosen =
-        TDlgCapDrvSelect::Choose(this, "Capture Driver", list, index < 0 ? 0 : index);
-    if (chosen >= 0)
-        VideoCap1->SetDriverIndex(chosen);
-    try {
-        VideoCap1->SetDriverOpen(true);
-        VideoCap1->SetVideoPreview(VideoCap1->GetDriverOpen());
-    } catch (...) {
-        ShowBanner();
-        throw;
-    }
-    ShowBanner();
+void TVidCapture::SetPanel(int index, const std::string& text) {
+    StatusPanels[index]->setText(QString::fromStdString(text));
 }
-
-void TVidCapture::BtFormatClick() {
-    VideoCap1->DlgVideoFormat();
-    if (VideoCap1->GetDriverOpen())
-        VideoCap1->SetVideoPreview(true);
+void TVidCapture::SetButtonsEnabled(bool enabled) {
+    pButtons->setEnabled(enabled);
 }
-
-void TVidCapture::BTCompressClick() {
-    VideoCap1->DlgVideoCompression();
+void TVidCapture::SetStartCaption(const std::string& caption) {
+    sbStart->setText(QString::fromStdString(caption));
 }
-
-void TVidCapture::seFPSChange(int value) {
-    VideoCap1->SetFrameRate(uint16_t(value));
+void TVidCapture::SetBannerVisible(bool visible) {
+    PNoAvailable->setVisible(visible);
 }
-
-void TVidCapture::cbRecordAudioClick(bool checked) {
-    VideoCap1->CapAudio = checked;
+bool TVidCapture::GetPlayResult() const {
+    return cbPlayResult->isChecked();
 }
-
-void TVidCapture::sbStartClick() {
-    Guard([this] {
-        if (Capturing)
-            StopRecording();
-        else
-            StartRecording();
-    });
-    // The caption says what the button will do next.
-    sbStart->setText(Capturing ? QStringLiteral("Stop") : QStringLiteral("Start"));
+void TVidCapture::SetFps(int fps) {
+    seFPS->setValue(fps);
 }
-
-void TVidCapture::StartRecording() {
-    const std::string folder =
-        CaptureFolder.empty() ? BesideProgramFolder("Capture") : CaptureFolder;
-    const std::string file = folder + "/" + EdFile->text().toStdString();
-    if (FileExists(file) && !RecycleFile(file)) {
-        Ui.ShowMessage(file + " is in use.", TMsgKind::Error);
-        return;
-    }
-    TBitmapInfoHeader header;
-    VideoCap1->GetVideoFormat(header);
-    header.biBitCount = 24;
-    header.biCompression = BI_RGB;
-    VideoCap1->SetVideoFormat(header);
-    VideoCap1->VideoFileName = file;
-    if (!VideoCap1->StartCapture())
-        return;
-    pButtons->setEnabled(false);
-    Ui.ProcessMessages();
-    Capturing = true;
-    CaptureFile = file;
-    StatusPanels[3]->setText(QString::fromStdString(file));
+void TVidCapture::SetRecordAudio(bool on) {
+    cbRecordAudio->setChecked(on);
 }
-
-void TVidCapture::StopRecording() {
-    Capturing = false;
-    VideoCap1->StopCapture();
-    pButtons->setEnabled(true);
-    Ui.ProcessMessages();
-    Ui.ShowMessage("Finish writing capture file " + CaptureFile, TMsgKind::Information);
-    EdFile->setText(QString::fromStdString(MakeTimeStampText() + ".avi"));
-    for (QLabel* panel : StatusPanels)
-        panel->clear();
-    if (cbPlayResult->isChecked())
-        PlayInMediaPlayer(CaptureFile);
-}
-
-void TVidCapture::ShowCounts() {
-    int64_t frame = 0, dropped = 0, elapsedMs = 0;
-    if (!Capturing || !VideoCap1->GetCaptureCounts(frame, dropped, elapsedMs))
-        return;
-    StatusPanels[0]->setText(QString::fromStdString(FormatTimeText(elapsedMs / 1000.0L)));
-    StatusPanels[1]->setText(QStringLiteral("Frame:") + QString::number(frame));
-    StatusPanels[2]->setText(QStringLiteral("Dropped:") + QString::number(dropped));
+int TVidCapture::ChooseDriver(const std::vector<std::string>& drivers, int selected) {
+    return TDlgCapDrvSelect::Choose(this, "Capture Driver", drivers, selected);
 }

@@ -215,7 +215,13 @@ bool TCapWindow::SetPreviewRate(int ms) {
 bool TCapWindow::ReadOne(int timeoutMs) {
     const TCapFormat f = Device->GetFormat();
     Shown.resize(size_t(f.Width) * size_t(f.Height) * 3);
-    if (Device->ReadFrame(Shown.data(), f.Width * 3, timeoutMs) != TCapRead::Frame)
+    const TCapRead r = Device->ReadFrame(Shown.data(), f.Width * 3, timeoutMs);
+    if (r == TCapRead::Lost && Preview) {
+        // A camera unplugged while previewing: stop asking it, and say why once.
+        SetPreview(false);
+        FireError(CapErrorDeviceLost, Device->ErrorText());
+    }
+    if (r != TCapRead::Frame)
         return false;
     ShownWidth = f.Width;
     ShownHeight = f.Height;

@@ -157,6 +157,7 @@ public:
     bool SetOverlay(bool on); // no driver of ours draws an overlay: false
     bool SetScale(bool on);
     bool SetPreviewRate(int milliseconds);
+    int PreviewRateMs() const { return PreviewMs; }
     bool GrabFrame();
 
     bool GetSequenceSetup(TCaptureParms& parms) const;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 
 namespace {
 
@@ -59,8 +60,12 @@ bool TCaptureSequence::Start(const TSequenceSetup& setup, std::function<void()> 
     if (Setup.ToFile && !OpenWriter(Format))
         return false;
     if (Setup.Parms.CaptureAudio && !OpenSound()) {
-        if (Writer)
+        // Nothing was recorded: no empty file is left behind.
+        if (Writer) {
             Writer->Close(0);
+            std::error_code ec;
+            std::filesystem::remove(Setup.FileName, ec);
+        }
         if (Encoder)
             Encoder->End();
         return false;
@@ -139,7 +144,7 @@ bool TCaptureSequence::OpenSound() {
     return true;
 }
 
-bool TCaptureSequence::LimitReached(int64_t elapsedUs, int64_t slots) const {
+bool TCaptureSequence::LimitReached(int64_t elapsedUs) const {
     const TCaptureParms& p = Setup.Parms;
     if (p.LimitEnabled && p.TimeLimit > 0 && elapsedUs >= int64_t(p.TimeLimit) * 1000000)
         return true;
@@ -152,7 +157,7 @@ void TCaptureSequence::Run() {
     const int64_t us = std::max<uint32_t>(Setup.Parms.RequestMicroSecPerFrame, 1);
     int64_t slotLimit = INT64_MAX;
     if (Setup.Parms.LimitEnabled && Setup.Parms.TimeLimit > 0)
-        slotLimit = (int64_t(Setup.Parms.TimeLimit) * 1000000 + us - 1) / us;
+        slotLimit = (int64_t(Setup.Parms.TimeLimit) * 1000000 + us / 2) / us; // nearest whole frame
     int64_t written = 0;
     bool ok = true;
     while (ok && !StopFlag) {
@@ -165,8 +170,16 @@ void TCaptureSequence::Run() {
         }
         if (Sound && !PumpSound(elapsed))
             ok = false;
-        if (LimitReached(elapsed, written))
+        if (LimitReached(elapsed)) {
+            // A timed recording holds exactly its time's worth of frames, however late the
+            // driver's last picture came.
+            for (; ok && written > 0 && written < slotLimit && slotLimit != INT64_MAX; ++written) {
+                ok = WriteFrame(written % KeyRate == 0);
+                ++Dropped;
+            }
+            Frames = written;
             break;
+        }
         if (r != TCapRead::Frame)
             continue;
         Window.PublishFrame(Frame.data(), Frame.size());

@@ -85,7 +85,7 @@ private:
     void Run();
     bool WriteFrame(bool keyFrame);
     bool PumpSound(int64_t elapsedUs);
-    bool LimitReached(int64_t elapsedUs, int64_t slots) const;
+    bool LimitReached(int64_t elapsedUs) const;
 
     TCapWindow& Window;
     ICaptureDevice& Device;

@@ -153,17 +153,8 @@ int TFakeV4L2Io::Buffers(TOpen& o, unsigned long request, void* arg) {
     return 0;
 }
 
-int TFakeV4L2Io::Ioctl(int fd, unsigned long request, void* arg) {
-    std::lock_guard<std::mutex> lock(Lock);
-    auto it = Opens.find(fd);
-    if (it == Opens.end())
-        return Fail(EBADF);
-    TOpen& o = it->second;
-    TFakeCamera& c = *o.Cam;
-    if (o.Gone)
-        return Fail(ENODEV);
-    switch (request) {
-    case VIDIOC_QUERYCAP: {
+int TFakeV4L2Io::Describe(TFakeCamera& c, unsigned long request, void* arg) {
+    if (request == VIDIOC_QUERYCAP) {
         auto* cap = static_cast<v4l2_capability*>(arg);
         std::memset(cap, 0, sizeof(*cap));
         std::strncpy(reinterpret_cast<char*>(cap->card), c.Card.c_str(), sizeof(cap->card) - 1);
@@ -173,7 +164,7 @@ int TFakeV4L2Io::Ioctl(int fd, unsigned long request, void* arg) {
         cap->capabilities = cap->device_caps | V4L2_CAP_DEVICE_CAPS;
         return 0;
     }
-    case VIDIOC_ENUM_FMT: {
+    if (request == VIDIOC_ENUM_FMT) {
         auto* d = static_cast<v4l2_fmtdesc*>(arg);
         std::vector<uint32_t> codes;
         for (const TCapFormat& f : c.Formats)
@@ -184,17 +175,32 @@ int TFakeV4L2Io::Ioctl(int fd, unsigned long request, void* arg) {
         d->pixelformat = codes[d->index];
         return 0;
     }
-    case VIDIOC_ENUM_FRAMESIZES: {
-        auto* s = static_cast<v4l2_frmsizeenum*>(arg);
-        uint32_t n = 0;
-        for (const TCapFormat& f : c.Formats)
-            if (f.PixelFormat == s->pixel_format && n++ == s->index) {
-                s->type = V4L2_FRMSIZE_TYPE_DISCRETE;
-                s->discrete = {uint32_t(f.Width), uint32_t(f.Height)};
-                return 0;
-            }
-        return Fail(EINVAL);
-    }
+    // VIDIOC_ENUM_FRAMESIZES: the sizes of one pixel format, as a list.
+    auto* s = static_cast<v4l2_frmsizeenum*>(arg);
+    uint32_t n = 0;
+    for (const TCapFormat& f : c.Formats)
+        if (f.PixelFormat == s->pixel_format && n++ == s->index) {
+            s->type = V4L2_FRMSIZE_TYPE_DISCRETE;
+            s->discrete = {uint32_t(f.Width), uint32_t(f.Height)};
+            return 0;
+        }
+    return Fail(EINVAL);
+}
+
+int TFakeV4L2Io::Ioctl(int fd, unsigned long request, void* arg) {
+    std::lock_guard<std::mutex> lock(Lock);
+    auto it = Opens.find(fd);
+    if (it == Opens.end())
+        return Fail(EBADF);
+    TOpen& o = it->second;
+    TFakeCamera& c = *o.Cam;
+    if (o.Gone)
+        return Fail(ENODEV);
+    switch (request) {
+    case VIDIOC_QUERYCAP:
+    case VIDIOC_ENUM_FMT:
+    case VIDIOC_ENUM_FRAMESIZES:
+        return Describe(c, request, arg);
     case VIDIOC_G_FMT:
         return Format(o, arg, false);
     case VIDIOC_S_FMT:

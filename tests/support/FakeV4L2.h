@@ -56,6 +56,7 @@ private:
     };
     int Fail(int err);
     void Fill(TOpen& o, uint32_t index, uint32_t& used);
+    int Describe(TFakeCamera& c, unsigned long request, void* arg);
     int Format(TOpen& o, void* arg, bool set);
     int Buffers(TOpen& o, unsigned long request, void* arg);
 
