@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <thread>
 
-#include "IUiServices.h"
+#include "MyQuietUi.h"
 
-class TBenchUi : public IUiServices {
+class TBenchUi : public TQuietUi {
 public:
     bool RealSleep = false;
 
@@ -16,25 +16,6 @@ public:
         std::fprintf(stderr, "%s\n", text.c_str());
     }
     TMsgResult Ask(const std::string&, TMsgButtons, TMsgKind) override { return TMsgResult::OK; }
-    std::optional<std::string> OpenFileDialog(const std::string&, const std::vector<TFileFilter>&,
-                                              const std::string&) override {
-        return std::nullopt;
-    }
-    std::optional<std::string> SaveFileDialog(const std::string&, const std::vector<TFileFilter>&,
-                                              const std::string&, const std::string&) override {
-        return std::nullopt;
-    }
-    std::optional<std::string> BrowseForFolder(const std::string&, const std::string&) override {
-        return std::nullopt;
-    }
-    std::optional<uint32_t> ChooseColor(uint32_t) override { return std::nullopt; }
-    void Beep() override {}
-    void SetBusyCursor(bool) override {}
-    void SetStatusText(const std::string&) override {}
-    void TextViewAdd(const std::string&) override {}
-    void TextViewClear() override {}
-    void TextViewShow() override {}
-    void ProcessMessages() override {}
     void Sleep(int ms) override {
         if (RealSleep) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
     }
@@ -43,5 +24,4 @@ public:
                    std::chrono::steady_clock::now().time_since_epoch())
             .count();
     }
-    void PostToGui(std::function<void()> fn) override { fn(); }
 };

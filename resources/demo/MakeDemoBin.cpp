@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "IUiServices.h"
 #include "MyAviWriter.h"
+#include "MyQuietUi.h"
 
 namespace {
 
@@ -20,7 +20,7 @@ constexpr uint32_t SampleRate = 22050;
 constexpr int32_t Square = 24;
 
 // Nothing to ask at build time: messages go to the build log, questions are declined.
-class TBuildUi : public IUiServices {
+class TBuildUi : public TQuietUi {
 public:
     void ShowMessage(const std::string& text, TMsgKind) override {
         std::fprintf(stderr, "%s\n", text.c_str());
@@ -29,28 +29,6 @@ public:
         std::fprintf(stderr, "%s\n", text.c_str());
         return TMsgResult::Cancel;
     }
-    std::optional<std::string> OpenFileDialog(const std::string&, const std::vector<TFileFilter>&,
-                                              const std::string&) override {
-        return std::nullopt;
-    }
-    std::optional<std::string> SaveFileDialog(const std::string&, const std::vector<TFileFilter>&,
-                                              const std::string&, const std::string&) override {
-        return std::nullopt;
-    }
-    std::optional<std::string> BrowseForFolder(const std::string&, const std::string&) override {
-        return std::nullopt;
-    }
-    std::optional<uint32_t> ChooseColor(uint32_t) override { return std::nullopt; }
-    void Beep() override {}
-    void SetBusyCursor(bool) override {}
-    void SetStatusText(const std::string&) override {}
-    void TextViewAdd(const std::string&) override {}
-    void TextViewClear() override {}
-    void TextViewShow() override {}
-    void ProcessMessages() override {}
-    void Sleep(int) override {}
-    int64_t TickCount() override { return 0; }
-    void PostToGui(std::function<void()> fn) override { fn(); }
 };
 
 // Bottom-up 24-bit rows: seven bars over a grey ramp, a black square with a white edge moving

@@ -33,8 +33,9 @@ void Paint(QWidget* w, const QColor& back, const QColor& text = Qt::white) {
 // ---- Logic --------------------------------------------------------------------------------------
 
 TVidCaptureLogic::TVidCaptureLogic(ICaptureControl& control, IVidCaptureView& view, IUiServices& ui)
-    : Control(control), View(view), Ui(ui),
-      PlayFile([](const std::string& f) { PlayInMediaPlayer(f); }) {}
+    : Control(control), View(view), Ui(ui) {
+    PlayFile = [](const std::string& f) { PlayInMediaPlayer(f); };
+}
 
 void TVidCaptureLogic::Guard(const std::function<void()>& step) {
     try {

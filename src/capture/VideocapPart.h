@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "MyAviWriter.h"
+#include "MyQuietUi.h"
 #include "MyVideoCompressLayer.h"
 #include "MyWaveIn.h"
 #include "Videocap.h"
@@ -26,32 +27,10 @@ struct TSequenceSetup {
 
 // Messages of a writer on the worker reach the user through the GUI thread; the worker neither
 // pumps nor asks.
-class TWorkerUi : public IUiServices {
+class TWorkerUi : public TQuietUi {
 public:
     explicit TWorkerUi(IUiServices& gui) : Gui(gui) {}
     void ShowMessage(const std::string& text, TMsgKind kind) override;
-    TMsgResult Ask(const std::string&, TMsgButtons, TMsgKind) override {
-        return TMsgResult::Cancel;
-    }
-    std::optional<std::string> OpenFileDialog(const std::string&, const std::vector<TFileFilter>&,
-                                              const std::string&) override {
-        return std::nullopt;
-    }
-    std::optional<std::string> SaveFileDialog(const std::string&, const std::vector<TFileFilter>&,
-                                              const std::string&, const std::string&) override {
-        return std::nullopt;
-    }
-    std::optional<std::string> BrowseForFolder(const std::string&, const std::string&) override {
-        return std::nullopt;
-    }
-    std::optional<uint32_t> ChooseColor(uint32_t) override { return std::nullopt; }
-    void Beep() override {}
-    void SetBusyCursor(bool) override {}
-    void SetStatusText(const std::string&) override {}
-    void TextViewAdd(const std::string&) override {}
-    void TextViewClear() override {}
-    void TextViewShow() override {}
-    void ProcessMessages() override {}
     void Sleep(int milliseconds) override;
     int64_t TickCount() override;
     void PostToGui(std::function<void()> fn) override { Gui.PostToGui(std::move(fn)); }

@@ -4,7 +4,6 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -14,13 +13,13 @@
 #include <QRadioButton>
 #include <QSlider>
 #include <QSpinBox>
-#include <QStandardPaths>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <cstring>
 #include <filesystem>
 
 #include "IUiServices.h"
+#include "MyAppLibs.h"
 #include "MyCommonParams.h"
 #include "MyCommonParamsPart.h"
 
@@ -37,12 +36,8 @@ std::string Trimmed(const QLineEdit* edit) {
 } // namespace
 
 std::string FolderBesideProgram(const std::string& name) {
-    const QString program = QCoreApplication::applicationDirPath();
-    QString base = program;
-    if (!QFileInfo(program).isWritable())
-        base = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     std::string folder;
-    NormalizeFolderPath(base.toStdString() + "/" + name, folder);
+    NormalizeFolderPath(BesideProgramFolder(name), folder);
     return folder;
 }
 

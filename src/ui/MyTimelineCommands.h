@@ -12,6 +12,10 @@
 
 class IUiServices;
 
+// Node kind sets handed to the add-object flow (bit k stands for kind k).
+inline constexpr TNodeKindSet VideoKindSet = 0x7254;
+inline constexpr TNodeKindSet EffectKindSet = 0x08A0;
+
 
 struct TTrackMenuState {
     bool TopLevel = true; // every top-level item; off in adjust mode

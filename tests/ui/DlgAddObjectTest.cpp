@@ -104,7 +104,7 @@ TEST(AddObjectCreate, PositionsRefusalsAndFiles) {
     const TCreateInfo group{nkGroup, {}}, video{nkVideo, {}};
     TTreeNodeData* made = nullptr;
     auto create = [&](TTreeNodeData* target, int pos, const TCreateInfo* info) {
-        return CreateChosenObject({p.Root.get(), target->Item, pos, info, "Group", &p.Ui}, made);
+        return CreateChosenObject({p.Root.get(), target->Item, pos, info, "Group", &p.Ui, {}}, made);
     };
     // Nothing under a filter, but beside it.
     EXPECT_EQ(create(filter, amLastChild, &group), TAddOutcome::Refused);
@@ -131,7 +131,7 @@ TEST(AddObjectCreate, PositionsRefusalsAndFiles) {
     EXPECT_EQ(made->FileName, avi);
     // A tree item without a node is a programming error, said plainly.
     ITreeItem* loose = p.Tree.AddRoot("loose");
-    EXPECT_THROW(CreateChosenObject({p.Root.get(), loose, 0, &group, "Group", &p.Ui}, made),
+    EXPECT_THROW(CreateChosenObject({p.Root.get(), loose, 0, &group, "Group", &p.Ui, {}}, made),
                  Exception);
 }
 
@@ -142,7 +142,8 @@ TEST(AddObjectCreate, EffectsTakeTheirAddOnName) {
     TTreeNodeData* made = nullptr;
     ASSERT_EQ(
         CreateChosenObject(
-            {p.Root.get(), p.Root->VideoTrack->Item, 0, &*overlay.Info, overlay.Text, &p.Ui}, made),
+            {p.Root.get(), p.Root->VideoTrack->Item, 0, &*overlay.Info, overlay.Text, &p.Ui, {}},
+            made),
         TAddOutcome::Created);
     auto* node = dynamic_cast<TOverlayNode*>(made);
     ASSERT_TRUE(node);
@@ -191,8 +192,9 @@ TEST(AddObjectExample, DemoClipAndEveryEffect) {
             }
             // A transition of a frame into itself shows that frame, and a colour filter's
             // colour is black in the example: nothing to see there.
-            if (e.Info->Kind != nkTransition && e.Text != "Light temperature adjustment")
+            if (e.Info->Kind != nkTransition && e.Text != "Light temperature adjustment") {
                 EXPECT_TRUE(differs) << e.Text;
+            }
             changed += differs;
         }
     EXPECT_EQ(effects, 22);

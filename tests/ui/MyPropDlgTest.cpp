@@ -108,8 +108,9 @@ TEST(PropChecks, SoundFormatWrittenBack) {
         EXPECT_EQ(f.Wfx.nBlockAlign, c.Align);
         EXPECT_EQ(f.Wfx.nSamplesPerSec, c.RateOut);
         EXPECT_EQ(f.Wfx.nAvgBytesPerSec, c.PerSecond);
-        if (c.Mode == 1)
+        if (c.Mode == 1) {
             EXPECT_EQ(f.Wfx.cbSize, 0);
+        }
     }
 }
 
