@@ -227,7 +227,8 @@ TMainForm::TMainForm(IUiServices* ui, QWidget* parent) : QMainWindow(parent) {
     TimelineLink = std::make_unique<TTimelineSeam>();
     TimelineLink->SetMaxFrames(1000);
     TimelineLink->SetZoomLevel(1.0L);
-    CreateMainTimeline(*this, TimelineArea, Project.get());
+    MainTimeline = CreateMainTimeline(*this, TimelineArea, Project.get());
+    SetupTree();
     // 14. Without a window manager to maximise it, the window still gets most of the screen.
     if (QScreen* s = screen())
         resize(s->availableGeometry().size() * 9 / 10);
@@ -407,11 +408,8 @@ void TMainForm::BuildControls() {
     tmCUPUsage->setInterval(500);
     connect(tmCUPUsage, &QTimer::timeout, this, [this] { tmCUPUsageTimer(); });
 
-    // The windows behind these come with later parts of the program.
-    for (QWidget* w : {sbUp, sbDown, sbAddVideo, sbRange, sbProp, sbAddEffect}) {
-        Later.insert(w);
+    for (QWidget* w : {sbUp, sbDown, sbAddVideo, sbRange, sbProp, sbAddEffect})
         w->setEnabled(false);
-    }
 }
 
 void TMainForm::BuildMenus() {
@@ -500,12 +498,8 @@ void TMainForm::BuildMenus() {
         TCaptureForm capture(*Ui, this);
         capture.ShowModal();
     });
-
-    for (QAction* a :
-         {miAddVideo, miFindStart, miFindEnd}) {
-        Later.insert(a);
-        a->setEnabled(false);
-    }
+    connect(miFindStart, &QAction::triggered, this, [this] { miFindStartingPointClick(false); });
+    connect(miFindEnd, &QAction::triggered, this, [this] { miFindStartingPointClick(true); });
 }
 
 void TMainForm::BuildPreviewMenu() {
@@ -658,6 +652,8 @@ bool TMainForm::event(QEvent* event) {
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+    if (TreeEvent(watched, event) || FileDropEvent(watched, event))
+        return true;
     if (watched == pBackground && event->type() == QEvent::Resize) {
         // Splitter moves and window resizes reach the preview through its background.
         LayoutPreview();
@@ -1348,10 +1344,8 @@ void TMainForm::tmCUPUsageTimer() {
 // ---- add-object flow ----------------------------------------------------------------------------
 
 void TMainForm::ConnectAddObject() {
-    for (QObject* c : std::initializer_list<QObject*>{sbAddVideo, sbAddEffect, miAddVideo}) {
-        Later.remove(c);
+    for (QObject* c : std::initializer_list<QObject*>{sbAddVideo, sbAddEffect, miAddVideo})
         SetCommandEnabled(c, true);
-    }
     connect(sbAddVideo, &QToolButton::clicked, this, [this] { sbAddVideoClick(); });
     connect(sbAddEffect, &QToolButton::clicked, this, [this] { sbAddEffectClick(); });
     connect(miAddVideo, &QAction::triggered, this, [this] { sbAddVideoClick(); });
@@ -1425,37 +1419,11 @@ bool TMainForm::EditNodeProperties(bool select) {
 }
 
 void TMainForm::sbAddVideoClick() {
-    AddNewObject(true);
+    if (MainTimeline)
+        MainTimeline->AddVideo();
 }
 
 void TMainForm::sbAddEffectClick() {
-    AddNewObject(false);
-}
-
-void TMainForm::AddNewObject(bool video) {
-    TTreeNodeData* target = SelectedNode();
-    if (!video) {
-        if (!target)
-            return;
-        if (target->Pegs->GetCount() == 0 && !ShowConfirm(DlgNoStopPoint, Ui))
-            return;
-    }
-    TTreeNodeData* node = AddObject(video ? VideoKindSet : EffectKindSet, false);
-    if (!node)
-        return;
-    if (video) {
-        if (dynamic_cast<TUserFolder*>(node))
-            node->AddNode("Queue", amLastChild, nkVideoTrack);
-        TTreeNodeData* track = dynamic_cast<TQueueFolder*>(target) ? target : Project->VideoTrack;
-        if (track)
-            node->MoveTo(track, track->GetChildCount());
-    } else {
-        node->MoveTo(target, target->GetChildCount());
-    }
-    node->PlaceBetweenPegs();
-    RefreshProject(false);
-    // The cursor goes to the new object's start.
-    const Extended fps = Project->GetFPS();
-    TimelineLink->SetFramePos(Round(fps * node->GetStartTime()) + 1);
-    TimelineLink->LocateCursor(2);
+    if (MainTimeline)
+        MainTimeline->AddEffect();
 }
