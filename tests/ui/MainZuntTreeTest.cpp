@@ -298,6 +298,14 @@ TEST_F(MainTree, FileDropsAddTheFirstExistingMovieWhereTheyLand) {
         Form->RefreshProject(true);
         Pump();
     }
+    // An ".avi" that is no movie is named and not kept; later files are not tried.
+    const std::string bad = File("bad.avi");
+    std::ofstream(bad) << "not a movie";
+    Form->HandleDroppedFiles({bad, movie}, TMainForm::TDropTarget::Preview, {});
+    EXPECT_EQ(Root->VideoTrack->GetChildCount(), 2);
+    ASSERT_EQ(Ui.Messages.size(), 1u);
+    EXPECT_EQ(Ui.Messages[0].rfind("Can not open " + bad, 0), 0u) << Ui.Messages[0];
+    Ui.Messages.clear();
     // Nowhere on the tree, nothing; a sealed track refuses and says why.
     Form->HandleDroppedFiles({movie}, TMainForm::TDropTarget::Tree, {1, 5000});
     TTreeNodeData* group = Add(Root->VideoTrack, "Group", nkGroup);
