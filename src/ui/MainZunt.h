@@ -421,6 +421,8 @@ private:
     QSet<const QObject*> Later;
     TTimeline* MainTimeline = nullptr;
     int TreeIcons = 0;
+    // Compared against while children are torn down, so never reached through TreeView1.
+    QObject* TreeViewport = nullptr;
     // A left press on the tree that may become a drag.
     QPoint TreePressPos;
     bool TreePressed = false;

@@ -98,8 +98,9 @@ void TMainForm::SetupTree() {
             GotoObjectEdge(false);
     });
     BuildTreePopup();
+    TreeViewport = TreeView1->viewport();
     TreeView1->installEventFilter(this);
-    TreeView1->viewport()->installEventFilter(this);
+    TreeViewport->installEventFilter(this);
     TreeView1->setAcceptDrops(true);
     TreeView1->viewport()->setAcceptDrops(true);
     pBackground->setAcceptDrops(true);
@@ -170,7 +171,7 @@ void TMainForm::TreeItemExpansion(QTreeWidgetItem* item, bool expanded) {
 }
 
 bool TMainForm::TreeEvent(QObject* watched, QEvent* event) {
-    if (!TreeView1)
+    if (!TreeView1 || !watched)
         return false;
     if (watched == TreeView1) {
         if (event->type() == QEvent::KeyRelease &&
@@ -182,7 +183,7 @@ bool TMainForm::TreeEvent(QObject* watched, QEvent* event) {
             UpdateUpDownButtons();
         return false;
     }
-    if (watched != TreeView1->viewport())
+    if (watched != TreeViewport)
         return false;
     switch (event->type()) {
     case QEvent::MouseButtonPress: {
@@ -227,7 +228,7 @@ bool TMainForm::TreeDragEvent(QEvent* event) {
     const QMimeData* data = e->mimeData();
     const bool fromTree = data && data->data(TreeDragFormat) == TreeId(TreeView1);
     if (!fromTree)
-        return FileDropEvent(TreeView1->viewport(), event);
+        return FileDropEvent(TreeViewport, event);
     QTreeWidgetItem* target = TreeView1->itemAt(e->position().toPoint());
     if (event->type() == QEvent::DragEnter) {
         e->acceptProposedAction();
@@ -441,7 +442,7 @@ bool TMainForm::FileDropEvent(QObject* watched, QEvent* event) {
     TDropTarget target;
     if (watched == pBackground)
         target = TDropTarget::Preview;
-    else if (TreeView1 && watched == TreeView1->viewport())
+    else if (watched == TreeViewport)
         target = TDropTarget::Tree;
     else if (MainTimeline && watched == MainTimeline->Image1)
         target = TDropTarget::Timeline;
