@@ -1413,6 +1413,7 @@ bool TMainForm::EditNodeProperties(bool select) {
         if (TimelineLink->GetMaxFrames() < framePos) {
             TimelineLink->SetFramePos(TimelineLink->GetMaxFrames());
             PostPreviewFrame();
+            UpdateEditorButtons();
         }
     }
     return true;
