@@ -227,7 +227,8 @@ TMainForm::TMainForm(IUiServices* ui, QWidget* parent) : QMainWindow(parent) {
     TimelineLink = std::make_unique<TTimelineSeam>();
     TimelineLink->SetMaxFrames(1000);
     TimelineLink->SetZoomLevel(1.0L);
-    CreateMainTimeline(*this, TimelineArea, Project.get());
+    MainTimeline = CreateMainTimeline(*this, TimelineArea, Project.get());
+    SetupTree();
     // 14. Without a window manager to maximise it, the window still gets most of the screen.
     if (QScreen* s = screen())
         resize(s->availableGeometry().size() * 9 / 10);
@@ -407,11 +408,8 @@ void TMainForm::BuildControls() {
     tmCUPUsage->setInterval(500);
     connect(tmCUPUsage, &QTimer::timeout, this, [this] { tmCUPUsageTimer(); });
 
-    // The windows behind these come with later parts of the program.
-    for (QWidget* w : {sbUp, sbDown, sbAddVideo, sbRange, sbProp, sbAddEffect}) {
-        Later.insert(w);
+    for (QWidget* w : {sbUp, sbDown, sbAddVideo, sbRange, sbProp, sbAddEffect})
         w->setEnabled(false);
-    }
 }
 
 void TMainForm::BuildMenus() {
@@ -500,12 +498,8 @@ void TMainForm::BuildMenus() {
         TCaptureForm capture(*Ui, this);
         capture.ShowModal();
     });
-
-    for (QAction* a :
-         {miAddVideo, miFindStart, miFindEnd}) {
-        Later.insert(a);
-        a->setEnabled(false);
-    }
+    connect(miFindStart, &QAction::triggered, this, [this] { miFindStartingPointClick(false); });
+    connect(miFindEnd, &QAction::triggered, this, [this] { miFindStartingPointClick(true); });
 }
 
 void TMainForm::BuildPreviewMenu() {
@@ -658,6 +652,8 @@ bool TMainForm::event(QEvent* event) {
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+    if (TreeEvent(watched, event) || FileDropEvent(watched, event))
+        return true;
     if (watched == pBackground && event->type() == QEvent::Resize) {
         // Splitter moves and window resizes reach the preview through its background.
         LayoutPreview();
@@ -1348,10 +1344,8 @@ void TMainForm::tmCUPUsageTimer() {
 // ---- add-object flow ----------------------------------------------------------------------------
 
 void TMainForm::ConnectAddObject() {
-    for (QObject* c : std::initializer_list<QObject*>{sbAddVideo, sbAddEffect, miAddVideo}) {
-        Later.remove(c);
+    for (QObject* c : std::initializer_list<QObject*>{sbAddVideo, sbAddEffect, miAddVideo})
         SetCommandEnabled(c, true);
-    }
     connect(sbAddVideo, &QToolButton::clicked, this, [this] { sbAddVideoClick(); });
     connect(sbAddEffect, &QToolButton::clicked, this, [this] { sbAddEffectClick(); });
     connect(miAddVideo, &QAction::triggered, this, [this] { sbAddVideoClick(); });
@@ -1419,18 +1413,18 @@ bool TMainForm::EditNodeProperties(bool select) {
         if (TimelineLink->GetMaxFrames() < framePos) {
             TimelineLink->SetFramePos(TimelineLink->GetMaxFrames());
             PostPreviewFrame();
+            UpdateEditorButtons();
         }
     }
     return true;
 }
 
 void TMainForm::sbAddVideoClick() {
-    // The timeline's own add command: it places the new object in the video track.
-    if (auto* link = dynamic_cast<TTimelineLink*>(TimelineLink.get()))
-        link->GetTimeline()->AddVideo();
+    if (MainTimeline)
+        MainTimeline->AddVideo();
 }
 
 void TMainForm::sbAddEffectClick() {
-    if (auto* link = dynamic_cast<TTimelineLink*>(TimelineLink.get()))
-        link->GetTimeline()->AddEffect();
+    if (MainTimeline)
+        MainTimeline->AddEffect();
 }

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "MyBase.h"
 #include "MyGraphics.h"
@@ -19,6 +20,7 @@ class IUiServices;
 class QAction;
 class QGroupBox;
 class QLabel;
+class QMimeData;
 class QMenu;
 class QSplitter;
 class QTimer;
@@ -30,6 +32,7 @@ class TErrorDlg;
 class TMyUiServices;
 class TScreenSaverInhibit;
 class TTextView;
+class TTimeline;
 
 // A picture control: shows its own bitmap unscaled from the top-left corner, clipped.
 class TPreviewImage : public QWidget {
@@ -182,10 +185,46 @@ public:
     TTreeNodeData* AddObject(uint16_t kinds, bool select);
     // The property dialog on the active node; false when it was not confirmed.
     bool EditNodeProperties(bool select);
-    // "Add video" and "Add effect": the timeline's add commands.
+    // "Add video" and "Add effect": the timeline's add command.
     void sbAddVideoClick();
     void sbAddEffectClick();
     TAddObjectDlg* AddObjectDlg = nullptr;
+    // The timeline window in the timeline panel.
+    TTimeline* GetMainTimeline() const { return MainTimeline; }
+
+    // ---- project tree commands ----
+    // Brings pmTreePopup up to date for a press at pos (viewport coordinates), as on opening.
+    void TreePopupOpening(const QPoint& pos);
+    void Expandall1Click(bool expand);
+    void Beginposition1Click(bool atEnd);
+    void Sealed1Click();
+    void Delete1Click();
+    // Whether the selected object may be deleted; unless testOnly, asks and deletes it.
+    bool DeleteSelectedObject(bool testOnly);
+    void Property1Click();
+    void Property2Click();
+    void sbUpClick(QToolButton* sender);
+    void UpdateUpDownButtons();
+    // Moves the cursor to the active object's start or end.
+    void GotoObjectEdge(bool atEnd);
+    void EditMovieRange();
+    void miFindStartingPointClick(bool atEnd);
+    // The tree's image list: the plain icons, then the same with the sealed frame.
+    int TreeIconCount() const { return TreeIcons; }
+
+    // ---- tree drag and file drops ----
+    // The tree drag's data: what a drag of the selected item carries.
+    QMimeData* MakeTreeDragData() const;
+    // Whether the selected item may be dropped on target, and the drop itself.
+    bool TreeView1DragOver(QTreeWidgetItem* target);
+    void TreeView1DragDrop(QTreeWidgetItem* target);
+    enum class TDropTarget { Preview, Tree, Timeline };
+    // Files dropped on a target at pos (its own coordinates): the first existing ".avi" is added.
+    void HandleDroppedFiles(const std::vector<std::string>& files, TDropTarget target,
+                            const QPoint& pos);
+    bool AddDroppedMovie(const std::string& fileName);
+    void DropMovieOnTree(const std::string& fileName, const QPoint& pos);
+    void DropMovieOnTimeline(const std::string& fileName, const QPoint& pos);
 
     // ---- player ----
     void sbPlay1Click(bool down);
@@ -308,6 +347,15 @@ public:
     QAction* miZoom100 = nullptr;
     QAction* miZoom200 = nullptr;
     QAction* miDefaultView = nullptr;
+    // Project tree popup.
+    QMenu* pmTreePopup = nullptr;
+    QAction* miExpandAll = nullptr;
+    QAction* miCollapseAll = nullptr;
+    QAction* miBeginPosition = nullptr;
+    QAction* miEndPosition = nullptr;
+    QAction* miSealed = nullptr;
+    QAction* miDelete = nullptr;
+    QAction* miTreeProperty = nullptr;
 
     // True for the commands whose windows are not part of the program yet: they stay disabled.
     bool IsLater(const QObject* command) const { return Later.contains(command); }
@@ -352,6 +400,14 @@ private:
     void ConnectAddObject();
     // The node of the selected tree item, or null.
     TTreeNodeData* SelectedNode() const;
+    void SetupTree();
+    void BuildTreePopup();
+    void TreeItemExpansion(QTreeWidgetItem* item, bool expanded);
+    bool TreeEvent(QObject* watched, QEvent* event);
+    bool TreeDragEvent(QEvent* event);
+    bool FileDropEvent(QObject* watched, QEvent* event);
+    void PlaceDroppedMovie(const std::string& fileName, TTreeNodeData* target);
+    bool IsRootItem(const QTreeWidgetItem* item) const;
 
     std::unique_ptr<TMyUiServices> OwnUi;
     IUiServices* Ui = nullptr;
@@ -363,6 +419,13 @@ private:
     std::unique_ptr<TBitmap> AddOnWorkBitmap;
     std::unique_ptr<QWidget> Splash;
     QSet<const QObject*> Later;
+    TTimeline* MainTimeline = nullptr;
+    int TreeIcons = 0;
+    // Compared against while children are torn down, so never reached through TreeView1.
+    QObject* TreeViewport = nullptr;
+    // A left press on the tree that may become a drag.
+    QPoint TreePressPos;
+    bool TreePressed = false;
 
 public:
     std::string OutputFileName;

@@ -20,6 +20,7 @@ void TMainForm::sbArrangeClick(QToolButton* sender) {
 void TMainForm::UpdateEditorButtons() {
     for (QToolButton* b : {sbRange, sbProp, sbAddVideo, sbAddEffect})
         SetCommandEnabled(b, false);
+    UpdateUpDownButtons();
     if (!sbArrange->isChecked())
         return;
     SetCommandEnabled(sbAddVideo, true);

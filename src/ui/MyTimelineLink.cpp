@@ -69,11 +69,20 @@ TTimeline* CreateMainTimeline(TMainForm& form, QWidget* area, TProjectNode* proj
     host.ArrangeDown = [&form] { return form.sbArrange && form.sbArrange->isChecked(); };
     host.Commands.RefreshProject = [&form](bool render) { form.RefreshProject(render); };
     host.Commands.AddObject = [&form](uint16_t kinds) { return form.AddObject(kinds, false); };
-    host.Commands.EditNodeProperties = [&form] { form.EditNodeProperties(true); };
-    host.Commands.ProjectItemSelected = [&form, project] {
-        QTreeWidgetItem* item = form.TreeView1->currentItem();
-        return item && AsTreeItem(item) == project->Item;
+    host.Commands.DeleteObject = [&form](TTreeNodeData* node) {
+        if (auto* item = dynamic_cast<TTreeWidgetItem*>(node->Item)) {
+            form.TreeView1->setCurrentItem(item);
+            form.Delete1Click();
+        }
     };
+    host.Commands.GotoObjectEdge = [&form](bool atEnd) { form.GotoObjectEdge(atEnd); };
+    host.Commands.EditNodeProperties = [&form] { form.EditNodeProperties(true); };
+    host.Commands.EditMovieRange = [&form] { form.EditMovieRange(); };
+    host.Commands.ProjectItemSelected = [&form, project] {
+        return form.TreeView1->currentItem() == dynamic_cast<TTreeWidgetItem*>(project->Item);
+    };
+    // The tree stays still while the add-object flow rebuilds it.
+    host.Commands.TreeUpdate = [&form](bool begin) { form.TreeView1->setUpdatesEnabled(!begin); };
     timeline->AttachHost(host);
     form.AttachTimeline(std::make_unique<TTimelineLink>(timeline));
     return timeline;

@@ -113,8 +113,13 @@ void TTreeWidgetItem::MoveTo(ITreeItem* newParent, int index) {
     QTreeWidget* tree = treeWidget();
     if (!target && !tree)
         throw EInvalidOperation("TTreeWidgetItem.MoveTo: item is not in a tree");
-    // Taking an item out keeps its children with it; the expanded state is restored after.
+    // Taking an item out keeps its children with it; the expanded state and the selection,
+    // which Qt hands to a neighbour, are restored after.
     const bool expanded = isExpanded();
+    QTreeWidgetItem* current = tree ? tree->currentItem() : nullptr;
+    bool selectedInside = false;
+    for (QTreeWidgetItem* p = current; p && !selectedInside; p = p->parent())
+        selectedInside = p == this;
     if (QTreeWidgetItem* p = parent())
         p->takeChild(p->indexOfChild(this));
     else if (tree)
@@ -125,6 +130,8 @@ void TTreeWidgetItem::MoveTo(ITreeItem* newParent, int index) {
         tree->insertTopLevelItem(std::clamp(index, 0, tree->topLevelItemCount()), this);
     }
     setExpanded(expanded);
+    if (selectedInside && treeWidget())
+        treeWidget()->setCurrentItem(current);
 }
 
 void TTreeWidgetItem::DeleteChildren() {
