@@ -58,6 +58,7 @@ class TAudioCodec;
 class IWaveOut;
 class TAviCompress;
 class IMovieWriter;
+class IVideoCompressorList;
 class TMovieWriter;
 
 // Called by the movie export after each frame: the frame shown, 0, and the frame's bitmap.
@@ -205,10 +206,19 @@ public:
                      const TFrameCallback& onReport, const std::string& fileName);
     // Milliseconds the movie export sleeps per frame (0 for benchmarks).
     int ExportSleepMs = 10;
+    // Threads an export or playback may keep busy (0: one per core). From 2 on, a worker encodes
+    // each frame while the next renders and movies decode their next frame ahead; 1 does all on
+    // the calling thread. The file written is the same either way.
+    int RenderThreads = 0;
     TAviCompress& GetAviCompress();
     IMovieWriter& GetMovieWriter();
     // A writer to use instead of the real one (tests); not owned.
     IMovieWriter* MovieWriterOverride = nullptr;
+    // The compressors to offer instead of the installed ones (tests); not owned. Read when the
+    // compressor choice is made.
+    IVideoCompressorList* CompressorListOverride = nullptr;
+    // True from 2 render threads on: movies decode ahead, frames are encoded on a worker.
+    bool Pipelined() const;
 
     // ---- playback ----
     // Plays frames from startFrame (to endFrame when above 0), with sound through a wave-output
@@ -251,6 +261,11 @@ private:
     // The encoded format of the export for the audio mode; says so when the codec has none.
     bool SuggestExportFormat(TAudioFormat& exportFormat);
     void StopStreamer();
+    // The frame loop of a movie export whose frames are encoded on a worker: the file gets the
+    // same chunks in the same order as the plain loop writes them.
+    bool ExportFramesPipelined(IMovieWriter& writer, int32_t first, int32_t count,
+                               const TExportFrameCallback& onFrame,
+                               const TFrameCallback& onReport);
     // Blocks handed to the running wave-output thread so far.
     int64_t StreamedBlocks = 0;
 
