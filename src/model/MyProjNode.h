@@ -79,6 +79,12 @@ public:
     TTreeNodeData* EditedNode = nullptr;
     // How the engine reaches the user; set by the owner of the root (may be null in tests).
     IUiServices* Ui = nullptr;
+    // Threads an export or playback may keep busy (0: one per core). From 2 on, a worker encodes
+    // each frame while the next renders and movies decode their next frame ahead; 1 does all on
+    // the calling thread. The file written is the same either way.
+    int RenderThreads = 0;
+    // True from 2 render threads on: movies decode ahead, frames are encoded on a worker.
+    bool Pipelined() const;
 
     // Output settings, as stored in the project file.
     bool AudioOn = true;
@@ -206,10 +212,6 @@ public:
                      const TFrameCallback& onReport, const std::string& fileName);
     // Milliseconds the movie export sleeps per frame (0 for benchmarks).
     int ExportSleepMs = 10;
-    // Threads an export or playback may keep busy (0: one per core). From 2 on, a worker encodes
-    // each frame while the next renders and movies decode their next frame ahead; 1 does all on
-    // the calling thread. The file written is the same either way.
-    int RenderThreads = 0;
     TAviCompress& GetAviCompress();
     IMovieWriter& GetMovieWriter();
     // A writer to use instead of the real one (tests); not owned.
@@ -217,8 +219,6 @@ public:
     // The compressors to offer instead of the installed ones (tests); not owned. Read when the
     // compressor choice is made.
     IVideoCompressorList* CompressorListOverride = nullptr;
-    // True from 2 render threads on: movies decode ahead, frames are encoded on a worker.
-    bool Pipelined() const;
 
     // ---- playback ----
     // Plays frames from startFrame (to endFrame when above 0), with sound through a wave-output

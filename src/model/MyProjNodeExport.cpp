@@ -136,7 +136,7 @@ bool TProjectNode::ExportMovie(int32_t first, int32_t count, const TExportFrameC
     return result;
 }
 
-bool TProjectNode::Pipelined() const {
+bool TCustomProjectNode::Pipelined() const {
     return EffectiveThreadCount(RenderThreads) > 1;
 }
 

@@ -9,6 +9,7 @@ int EffectiveThreadCount(int asked) {
 
 void TWorkerThread::Run() {
     Wait();
+    FPending = true;
     {
         std::lock_guard<std::mutex> hold(Lock);
         Requested = true;
@@ -18,7 +19,6 @@ void TWorkerThread::Run() {
         Thread = std::thread([this] { Loop(); });
     else
         Changed.notify_all();
-    FPending = true;
 }
 
 void TWorkerThread::Wait() {
