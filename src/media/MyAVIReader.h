@@ -288,13 +288,16 @@ public:
     void UnprepareAudio();
     bool IsAudioReady() const { return AudioReady; }
     // The sound that goes with source frame Frame at Time seconds into the source; Buffer is
-    // resized to one frame's block in the wanted format. False when audio is not ready, no
-    // movie is open, or the track cannot be read or decoded.
-    bool ReadAudio(int32_t frame, std::vector<uint8_t>& buffer, Extended time);
-    // PCM tracks: sequential from the position Time gives on the first call after a prepare.
-    bool ReadAudioFrame(int32_t frame, std::vector<uint8_t>& buffer, Extended time);
+    // resized to Samples sample frames in the wanted format (0: a nominal frame's block,
+    // Round(rate / fps)). False when audio is not ready, no movie is open, or the track cannot
+    // be read or decoded.
+    bool ReadAudio(int32_t frame, std::vector<uint8_t>& buffer, Extended time, int32_t samples = 0);
+    // PCM tracks: sequential from the position Time gives on the first call after a prepare,
+    // the source read on its own sample line so that no rate ratio makes it drift.
+    bool ReadAudioFrame(int32_t frame, std::vector<uint8_t>& buffer, Extended time,
+                        int32_t samples = 0);
     // Compressed tracks: sequential from the frame given on the first call after a prepare.
-    bool ReadCompressedAudio(int32_t frame, std::vector<uint8_t>& buffer);
+    bool ReadCompressedAudio(int32_t frame, std::vector<uint8_t>& buffer, int32_t samples = 0);
     // Decodes the next chunks that yield sound and appends them, converted, to the buffer.
     bool FillCompressData();
     // Decodes the chunk at the buffer's next chunk and moves on by one.
@@ -312,12 +315,16 @@ private:
     // cutting; rate ratios that are not whole can be a sample off.
     void FitToFrame(std::vector<uint8_t>& buffer, uint32_t frameBytes) const;
     void FillSilence(std::vector<uint8_t>& buffer, const TAudioFormat& format, size_t size) const;
+    // Bytes of a block of samples sample frames in the wanted format (0: a nominal frame's).
+    uint32_t WantedBlockBytes(int32_t samples) const;
 
     TAudioFormat WantedFormat{};
     Extended AudioFrameRate = 0;
     bool AudioReady = false;
     bool PcmPosSet = false;
     int64_t PcmReadPos = 0;
+    int64_t PcmStartPos = 0;  // byte position the first call placed delivery at
+    int64_t PcmDelivered = 0; // sample frames delivered since, in the wanted format
     std::unique_ptr<TAudioCodec> DecodeCodec;  // made when a compressed track is met
     std::unique_ptr<TAudioCodec> ConvertCodec; // made by the first prepare of such a track
     TPCMTrans PcmTrans;

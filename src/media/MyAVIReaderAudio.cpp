@@ -107,14 +107,21 @@ void TAviReader::UnprepareAudio() {
 
 // ---- Delivery -----------------------------------------------------------------------------------
 
-bool TAviReader::ReadAudio(int32_t frame, std::vector<uint8_t>& buffer, Extended time) {
+bool TAviReader::ReadAudio(int32_t frame, std::vector<uint8_t>& buffer, Extended time,
+                           int32_t samples) {
     if (!AudioReady || !Loaded || !Source) {
         buffer.clear();
         return false;
     }
     if (IsAudioPCM())
-        return ReadAudioFrame(frame, buffer, time);
-    return ReadCompressedAudio(frame, buffer);
+        return ReadAudioFrame(frame, buffer, time, samples);
+    return ReadCompressedAudio(frame, buffer, samples);
+}
+
+uint32_t TAviReader::WantedBlockBytes(int32_t samples) const {
+    if (samples <= 0)
+        return uint32_t(FrameAudioBytes(WantedFormat, AudioFrameRate));
+    return uint32_t(CheckedMul<int32_t>(samples, GetBlockAlign(WantedFormat)));
 }
 
 void TAviReader::FillSilence(std::vector<uint8_t>& buffer, const TAudioFormat& format,
@@ -139,7 +146,8 @@ void TAviReader::FitToFrame(std::vector<uint8_t>& buffer, uint32_t frameBytes) c
         std::memcpy(buffer.data() + at, buffer.data() + had - block, block);
 }
 
-bool TAviReader::ReadAudioFrame(int32_t frame, std::vector<uint8_t>& buffer, Extended time) {
+bool TAviReader::ReadAudioFrame(int32_t frame, std::vector<uint8_t>& buffer, Extended time,
+                                int32_t samples) {
     (void)frame; // delivery is sequential from where the first call placed it
     const TWaveFormatEx& d = DecodedPcmFormat.Wfx;
     if (!PcmPosSet) {
@@ -160,15 +168,24 @@ bool TAviReader::ReadAudioFrame(int32_t frame, std::vector<uint8_t>& buffer, Ext
             }
         }
         PcmPosSet = true;
+        PcmStartPos = PcmReadPos;
+        PcmDelivered = 0;
     }
 
-    const uint32_t wantedFrameBytes = uint32_t(FrameAudioBytes(WantedFormat, AudioFrameRate));
-    const int32_t size = FrameAudioBytes(DecodedPcmFormat, AudioFrameRate);
+    const uint32_t wantedFrameBytes = WantedBlockBytes(samples);
+    const int64_t wantedSamples = wantedFrameBytes / GetBlockAlign(WantedFormat);
+    // This block's part of the source, cut from the source's own sample line.
+    const uint32_t from = WantedFormat.Wfx.nSamplesPerSec;
+    const int64_t first = ScaleSamples(PcmDelivered, from, d.nSamplesPerSec);
+    const int64_t last = ScaleSamples(PcmDelivered + wantedSamples, from, d.nSamplesPerSec);
+    PcmDelivered += wantedSamples;
+    const int64_t at = PcmStartPos + first * d.nBlockAlign;
+    const int64_t size = (last - first) * d.nBlockAlign;
     FillSilence(buffer, DecodedPcmFormat, size_t(size));
 
     // The chunk that holds the position, and the offset in it.
     size_t chunk = 0;
-    int64_t offset = PcmReadPos;
+    int64_t offset = at;
     while (chunk < AudioChunks.size() && offset >= int64_t(AudioChunks[chunk].Size)) {
         offset -= AudioChunks[chunk].Size;
         ++chunk;
@@ -179,6 +196,7 @@ bool TAviReader::ReadAudioFrame(int32_t frame, std::vector<uint8_t>& buffer, Ext
         return true;
     }
 
+    PcmReadPos = at;
     int64_t filled = 0;
     for (; chunk < AudioChunks.size() && filled < size; ++chunk, offset = 0) {
         const TAudioInfo& a = AudioChunks[chunk];
@@ -202,10 +220,12 @@ bool TAviReader::ReadAudioFrame(int32_t frame, std::vector<uint8_t>& buffer, Ext
     return true;
 }
 
-bool TAviReader::ReadCompressedAudio(int32_t frame, std::vector<uint8_t>& buffer) {
+bool TAviReader::ReadCompressedAudio(int32_t frame, std::vector<uint8_t>& buffer, int32_t samples) {
     buffer.clear();
     TCompAudBuffer& b = CompAudBuffer;
-    const uint32_t wanted = b.WantedSize;
+    if (b.WantedSize == 0)
+        return false;
+    const uint32_t wanted = WantedBlockBytes(samples);
     if (wanted == 0)
         return false;
 
@@ -220,8 +240,14 @@ bool TAviReader::ReadCompressedAudio(int32_t frame, std::vector<uint8_t>& buffer
         const size_t start = k > 0 ? k - 1 : 0;
         b.NextChunk = int32_t(start);
         const int64_t frames = int64_t(frame) - AudioChunks[start].FirstFrame;
-        // A frame before the track's first chunk starts at the track's start.
-        b.SkipBytes = frames > 0 ? uint64_t(frames) * wanted : 0;
+        // A frame before the track's first chunk starts at the track's start. Frames count in
+        // the file's own frame rate.
+        const Extended fileFps = GetFrameRate() > 0 ? GetFrameRate() : AudioFrameRate;
+        b.SkipBytes =
+            frames > 0
+                ? uint64_t(FrameSampleStart(frames, WantedFormat.Wfx.nSamplesPerSec, fileFps)) *
+                      uint64_t(GetBlockAlign(WantedFormat))
+                : 0;
     }
 
     const int32_t chunkCount = int32_t(AudioChunks.size());

@@ -1,5 +1,7 @@
 #include "MyAudioCodec.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 
@@ -129,9 +131,21 @@ bool TAudioCodec::OpenStream(const TAudioFormat& src, const TAudioFormat& dst) {
     }
     SourceFormat = src;
     DestFormat = dst;
-    if (AcmStreamOpen(Stream, Bytes(SourceFormat), sizeof(TAudioFormat), Bytes(DestFormat),
-                      sizeof(TAudioFormat)) != TAcmResult::Ok)
+    const TWaveFormatEx &s = src.Wfx, &d = dst.Wfx;
+    TAudioFormat codecSource = SourceFormat;
+    if (s.wFormatTag == WAVE_FORMAT_PCM && d.wFormatTag != WAVE_FORMAT_PCM &&
+        (s.nSamplesPerSec != d.nSamplesPerSec || s.nChannels != d.nChannels)) {
+        // Codecs keep the rate and channels of what they are given.
+        MakePcmFormat(codecSource, d.nSamplesPerSec, d.nChannels, 16);
+        if (AcmStreamOpen(PreStream, Bytes(SourceFormat), sizeof(TAudioFormat), Bytes(codecSource),
+                          sizeof(TAudioFormat)) != TAcmResult::Ok)
+            return false;
+    }
+    if (AcmStreamOpen(Stream, Bytes(codecSource), sizeof(TAudioFormat), Bytes(DestFormat),
+                      sizeof(TAudioFormat)) != TAcmResult::Ok) {
+        AcmStreamClose(PreStream);
         return false;
+    }
     Opened = true;
     return true;
 }
@@ -139,6 +153,32 @@ bool TAudioCodec::OpenStream(const TAudioFormat& src, const TAudioFormat& dst) {
 void TAudioCodec::CloseStream() {
     Opened = false;
     AcmStreamClose(Stream);
+    AcmStreamClose(PreStream);
+}
+
+bool TAudioCodec::PreConvert(const uint8_t*& in, uint32_t& size, uint32_t flags) {
+    if (!PreStream)
+        return true;
+    uint32_t room = 0;
+    if (AcmStreamSize(*PreStream, size, room) != TAcmResult::Ok)
+        return false;
+    if (PreBuffer.size() < room)
+        PreBuffer.resize(room);
+    TAcmStreamHeader header;
+    header.Src = in;
+    header.SrcLength = size;
+    header.Dst = PreBuffer.data();
+    header.DstLength = room;
+    if (AcmStreamPrepareHeader(*PreStream, header) != TAcmResult::Ok)
+        return false;
+    const TAcmResult r = AcmStreamConvert(*PreStream, header, flags);
+    AcmStreamUnprepareHeader(*PreStream, header);
+    if (r != TAcmResult::Ok)
+        return false;
+    // Whole sample frames go in, so nothing is left over on this side.
+    in = PreBuffer.data();
+    size = header.DstLengthUsed;
+    return true;
 }
 
 bool TAudioCodec::RunStream(const uint8_t* src, uint32_t srcSize, uint32_t flags,
@@ -193,15 +233,47 @@ bool TAudioCodec::RunStream(const uint8_t* src, uint32_t srcSize, uint32_t flags
 }
 
 bool TAudioCodec::Convert(const uint8_t* src, uint32_t srcSize, std::vector<uint8_t>& dst) {
+    dst.clear();
+    if (!Opened || !PreConvert(src, srcSize, AcmConvertBlockAlign))
+        return false;
     return RunStream(src, srcSize, AcmConvertBlockAlign, dst);
 }
 
 bool TAudioCodec::Encode(bool last, const uint8_t* src, uint32_t srcSize,
                          std::vector<uint8_t>& dst) {
-    return RunStream(src, srcSize, last ? AcmConvertEnd : AcmConvertBlockAlign, dst);
+    dst.clear();
+    const uint32_t flags = last ? AcmConvertEnd : AcmConvertBlockAlign;
+    if (!Opened || !PreConvert(src, srcSize, flags))
+        return false;
+    return RunStream(src, srcSize, flags, dst);
 }
 
 bool TAudioCodec::SuggestFormat(uint32_t tag, const TAudioFormat& srcPcm, TAudioFormat& dst) {
+    if (SuggestExact(tag, srcPcm, dst))
+        return true;
+    const TWaveFormatEx& s = srcPcm.Wfx;
+    if (tag == WAVE_FORMAT_PCM || s.wFormatTag != WAVE_FORMAT_PCM || s.nSamplesPerSec == 0)
+        return false;
+    // The rates codecs commonly take, tried nearest to the source's first; the source's channel
+    // count before mono.
+    std::vector<uint32_t> rates = {
+        s.nSamplesPerSec, 48000, 44100, 32000, 24000, 22050, 16000, 11025, 8000};
+    std::stable_sort(rates.begin() + 1, rates.end(), [&s](uint32_t a, uint32_t b) {
+        return std::llabs(int64_t(a) - s.nSamplesPerSec) <
+               std::llabs(int64_t(b) - s.nSamplesPerSec);
+    });
+    for (uint16_t channels = s.nChannels; channels >= 1; channels = channels > 2 ? 2 : channels - 1)
+        for (uint32_t rate : rates) {
+            TAudioFormat pcm;
+            MakePcmFormat(pcm, rate, channels, 16);
+            if (SuggestExact(tag, pcm, dst))
+                return true;
+        }
+    std::memset(&dst, 0, sizeof(dst));
+    return false;
+}
+
+bool TAudioCodec::SuggestExact(uint32_t tag, const TAudioFormat& srcPcm, TAudioFormat& dst) {
     std::memset(&dst, 0, sizeof(dst));
     if (tag > 0xFFFF)
         return false;

@@ -65,7 +65,8 @@ public:
     void EnumerateDrivers();
 
     // Opens the stream Src -> Dst (closing an open one and dropping its carry-over). A source
-    // tag no driver offers shows "Debug: No decoder available for audio export!".
+    // tag no driver offers shows "Debug: No decoder available for audio export!". PCM going to
+    // a codec at another rate or channel count is converted to what the codec takes first.
     bool OpenStream(const TAudioFormat& src, const TAudioFormat& dst);
     void CloseStream();
     bool IsOpen() const { return Opened; }
@@ -77,7 +78,9 @@ public:
     // As Convert; with Last the codec is flushed and delivers everything it still holds.
     bool Encode(bool last, const uint8_t* src, uint32_t srcSize, std::vector<uint8_t>& dst);
 
-    // The encoded format the codec of Tag makes from SrcPcm.
+    // The encoded format the codec of Tag makes from SrcPcm: at SrcPcm's rate and channels
+    // where the codec takes them, else at the nearest rate and channel count it does take
+    // (OpenStream converts to it).
     bool SuggestFormat(uint32_t tag, const TAudioFormat& srcPcm, TAudioFormat& dst);
     // True when a stream Src -> Dst can be opened; the instance's own stream is left alone.
     bool TestOpen(const TAudioFormat& src, const TAudioFormat& dst);
@@ -104,9 +107,17 @@ public:
 
 private:
     bool RunStream(const uint8_t* src, uint32_t srcSize, uint32_t flags, std::vector<uint8_t>& dst);
+    // The suggestion for exactly srcPcm's rate and channels.
+    bool SuggestExact(uint32_t tag, const TAudioFormat& srcPcm, TAudioFormat& dst);
+    // Takes a block through the rate and channel conversion in front of the codec, when there
+    // is one; In and Size then name its output.
+    bool PreConvert(const uint8_t*& in, uint32_t& size, uint32_t flags);
 
     IUiServices* Ui;
     TAcmStreamPtr Stream;
+    // PCM to PCM in front of a codec that needs another rate or channel count, or none.
+    TAcmStreamPtr PreStream;
+    std::vector<uint8_t> PreBuffer;
     bool Opened = false;
     TAudioFormat SourceFormat{};
     TAudioFormat DestFormat{};

@@ -229,6 +229,27 @@ int32_t FrameAudioBytes(const TAudioFormat& format, Extended fps) {
     return CheckedMul<int32_t>(Round(format.Wfx.nSamplesPerSec / fps), GetBlockAlign(format));
 }
 
+int64_t FrameSampleStart(int64_t frame, uint32_t rate, Extended fps) {
+    if (!(fps > 0))
+        return 0;
+    return Round64(Extended(frame) * rate / fps);
+}
+
+int32_t FrameSampleCount(int64_t frame, uint32_t rate, Extended fps) {
+    const int64_t n = FrameSampleStart(frame + 1, rate, fps) - FrameSampleStart(frame, rate, fps);
+    if (n > INT32_MAX)
+        throw EIntOverflow("FrameSampleCount: block too long");
+    return int32_t(n);
+}
+
+int64_t ScaleSamples(int64_t n, uint32_t from, uint32_t to) {
+    if (from == to)
+        return n;
+    if (from == 0)
+        return 0;
+    return Round64(Extended(n) * to / from);
+}
+
 // ---- Queue ------------------------------------------------------------------------------------
 
 bool TPCMTrans::AddSource(TAudioSourceInfo&& info) {

@@ -60,9 +60,18 @@ struct TPcmGain {
 // The byte value of silence in a PCM format: 0x80 for 8-bit (unsigned) samples, else 0.
 uint8_t PcmSilenceByte(const TAudioFormat& format);
 
-// Bytes of the sound block that goes with one video frame: a whole number of sample frames,
-// Round(rate / fps) x block align. 0 when fps is not positive.
+// Bytes of a nominal frame's sound block: a whole number of sample frames, Round(rate / fps) x
+// block align. 0 when fps is not positive. The blocks of a run are cut by FrameSampleCount.
 int32_t FrameAudioBytes(const TAudioFormat& format, Extended fps);
+
+// The sound of a run is cut from one sample line: frame n's block starts at sample frame
+// Round(n x rate / fps) of the time line, so where rate / fps is not whole the blocks differ by
+// a sample frame and the sound never drifts from the pictures. 0 when fps is not positive.
+int64_t FrameSampleStart(int64_t frame, uint32_t rate, Extended fps);
+// Sample frames in frame n's block: FrameSampleStart(n + 1) - FrameSampleStart(n).
+int32_t FrameSampleCount(int64_t frame, uint32_t rate, Extended fps);
+// Where sample frame n of a line at rate from falls on a line at rate to: Round(n x to / from).
+int64_t ScaleSamples(int64_t n, uint32_t from, uint32_t to);
 
 class TPCMTrans {
 public:

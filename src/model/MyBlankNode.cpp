@@ -5,10 +5,13 @@
 #include "MyProjNode.h"
 #include "MyValueStream.h"
 
-std::vector<uint8_t> MakeFrameSilence(const TAudioFormat& format, Extended frameRate) {
+std::vector<uint8_t> MakeFrameSilence(const TAudioFormat& format, int32_t samples) {
     // Whole sample frames of the format's own silence (0x80 for unsigned 8-bit samples).
-    const int32_t bytes = FrameAudioBytes(format, frameRate);
-    if (bytes <= 0) return {};
+    if (samples <= 0 || format.Wfx.nSamplesPerSec == 0)
+        return {};
+    const int32_t bytes = CheckedMul<int32_t>(samples, GetBlockAlign(format));
+    if (bytes <= 0)
+        return {};
     return std::vector<uint8_t>(static_cast<size_t>(bytes), PcmSilenceByte(format));
 }
 
@@ -31,7 +34,7 @@ bool BuildFrameSilence(TCustomDurableNode& node, TFrameSilence& silence) {
     const TCustomProjectNode& p = *node.Project;
     silence.Format = p.AudioFormat;
     try {
-        silence.Data = MakeFrameSilence(p.AudioFormat, p.FrameRate);
+        silence.Data = MakeFrameSilence(p.AudioFormat, p.SoundFrameSamples());
     } catch (const EIntOverflow&) {
         return false; // a frame rate so small that one frame's sound can not be held
     }
@@ -68,28 +71,32 @@ Extended TBlankNode::GetDuration() {
     return TMasterNode::GetDuration();
 }
 
+void FillBitmap(TBitmap* bitmap, uint32_t colour) {
+    if (!bitmap || bitmap->Empty())
+        return;
+    TCanvas& c = bitmap->Canvas();
+    const TBrush saved = c.Brush;
+    c.Brush.Color = colour & 0xFFFFFF;
+    c.Brush.Style = bsSolid;
+    c.FillRect(Rect(0, 0, bitmap->Width(), bitmap->Height()));
+    c.Brush = saved;
+}
+
 bool TBlankNode::PrepareFrame(TBitmap* bitmap, Extended t) {
-    if (bitmap && !bitmap->Empty()) {
-        TCanvas& c = bitmap->Canvas();
-        const TBrush saved = c.Brush;
-        c.Brush.Color = BlankColor & 0xFFFFFF;
-        c.Brush.Style = bsSolid;
-        c.FillRect(Rect(0, 0, bitmap->Width(), bitmap->Height()));
-        c.Brush = saved;
-    }
+    FillBitmap(bitmap, BlankColor);
     return TMasterNode::PrepareFrame(bitmap, t);
 }
 
 bool TBlankNode::RenderFrame(TBitmap* bitmap, bool wantAudio, bool wantVideo, Extended t) {
-    const bool drawn = !wantVideo || PrepareFrame(bitmap, t);
-    // The silence goes out even when the picture failed, so the sound keeps its pace.
+    // Only the colour here: the base render below runs each child effect once, inside its own
+    // span, as under a movie.
+    if (wantVideo)
+        FillBitmap(bitmap, BlankColor);
     if (AudioHandler && wantAudio) {
         TFrameSilence silence;
         if (BuildFrameSilence(*this, silence))
             HandFrameSilence(silence);
     }
-    if (!drawn)
-        return false;
     return TMasterNode::RenderFrame(bitmap, wantAudio, wantVideo, t);
 }
 

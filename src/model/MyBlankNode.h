@@ -15,16 +15,19 @@ struct TFrameSilence {
     Extended Volume = 0;  // level value of the node's parameter snapshot
 };
 
-// Silence for one frame at frameRate: Round(rate / frameRate) whole sample frames, each byte
-// 0x80 for 8-bit sound and 0 otherwise. Empty when the rate, frame rate or block align is 0.
-std::vector<uint8_t> MakeFrameSilence(const TAudioFormat& format, Extended frameRate);
+// Silence of samples whole sample frames, each byte 0x80 for 8-bit sound and 0 otherwise. Empty
+// when the count, the rate or the block align is 0.
+std::vector<uint8_t> MakeFrameSilence(const TAudioFormat& format, int32_t samples);
 
-// Fills silence for node at the project's stored frame rate and sound format; false when there
-// is nothing to hand over (no project, no frame rate, an empty block).
+// Fills silence for node: the block of the project's sound frame in its sound format; false when
+// there is nothing to hand over (no project, no frame rate, an empty block).
 bool BuildFrameSilence(TCustomDurableNode& node, TFrameSilence& silence);
 
 // Hands the block (moved out of silence) to the node's audio handler as a mixer source.
 void DeliverFrameSilence(TCustomDurableNode& node, TFrameSilence& silence);
+
+// Fills the whole bitmap with colour (0x00BBGGRR); the canvas brush is left as it was.
+void FillBitmap(TBitmap* bitmap, uint32_t colour);
 
 // Position of item in a depth-first walk over the whole tree (the first top-level item is 0).
 int32_t AbsoluteItemIndex(const ITreeItem* item);

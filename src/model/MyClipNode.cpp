@@ -143,27 +143,26 @@ const TBitmap* TClipNode::GetPicture(const std::string& path, int32_t fitWidth, 
     return c.Ok ? &c.Picture : nullptr;
 }
 
+bool TClipNode::DrawPicture(TBitmap* bitmap, Extended t) {
+    if (FPictures.empty() || !bitmap || bitmap->Empty())
+        return false;
+    const TBitmap* picture =
+        GetPicture(PicturePath(GetPictureIndex(t)), bitmap->Width(), bitmap->Height());
+    if (!picture) {
+        FillBitmap(bitmap, 0);
+        return false;
+    }
+    bitmap->Canvas().StretchDraw(Rect(0, 0, bitmap->Width(), bitmap->Height()), *picture);
+    return true;
+}
+
 bool TClipNode::PrepareFrame(TBitmap* bitmap, Extended t) {
     if (FPictures.empty())
         return false;
-    bool result = false;
-    if (bitmap && !bitmap->Empty()) {
-        const TBitmap* picture =
-            GetPicture(PicturePath(GetPictureIndex(t)), bitmap->Width(), bitmap->Height());
-        if (picture) {
-            bitmap->Canvas().StretchDraw(Rect(0, 0, bitmap->Width(), bitmap->Height()), *picture);
-            result = TMasterNode::PrepareFrame(bitmap, t);
-        }
-    }
-    if (!result && bitmap && !bitmap->Empty()) {
-        TCanvas& c = bitmap->Canvas();
-        const TBrush saved = c.Brush;
-        c.Brush.Color = 0;
-        c.Brush.Style = bsSolid;
-        c.FillRect(Rect(0, 0, bitmap->Width(), bitmap->Height()));
-        c.Brush = saved;
-    }
-    return result;
+    if (DrawPicture(bitmap, t) && TMasterNode::PrepareFrame(bitmap, t))
+        return true;
+    FillBitmap(bitmap, 0);
+    return false;
 }
 
 bool TClipNode::RenderFrame(TBitmap* bitmap, bool wantAudio, bool wantVideo, Extended t) {
@@ -172,7 +171,8 @@ bool TClipNode::RenderFrame(TBitmap* bitmap, bool wantAudio, bool wantVideo, Ext
         if (BuildFrameSilence(*this, silence))
             HandFrameSilence(silence);
     }
-    if (wantVideo && !PrepareFrame(bitmap, t))
+    // Only the picture here: the base render runs each child effect once, inside its own span.
+    if (wantVideo && !DrawPicture(bitmap, t))
         return false;
     return TMasterNode::RenderFrame(bitmap, wantAudio, wantVideo, t);
 }

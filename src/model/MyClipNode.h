@@ -53,6 +53,8 @@ protected:
     void ReadAfter(TValueReader& reader) override;
 
 private:
+    // Stretches the picture of t over the whole bitmap; black and false when it can not be had.
+    bool DrawPicture(TBitmap* bitmap, Extended t);
     // Full name of picture i (folder with a trailing separator, then the name).
     std::string PicturePath(int32_t index) const;
     // Decodes a picture for a frame of the given size, or takes it from the cache.

@@ -164,7 +164,8 @@ bool TMovieNode::PrepareFrame(TBitmap* bitmap, Extended t) {
 bool TMovieNode::DeliverAudio(int32_t block, Extended s) {
     if (HasAudio()) {
         std::vector<uint8_t> buffer;
-        if (!Reader->ReadAudio(block, buffer, s))
+        // The block holds the project frame's share of the time line's samples.
+        if (!Reader->ReadAudio(block, buffer, s, Project ? Project->SoundFrameSamples() : 0))
             return false;
         TNodeInfo info;
         GetNodeInfo(info);

@@ -66,6 +66,14 @@ Extended TCustomProjectNode::SnapTime(Extended t) const {
     return r < 0 ? 0 : r;
 }
 
+int32_t TCustomProjectNode::SoundFrameSamples() const {
+    try {
+        return FrameSampleCount(SoundFrame, AudioFormat.Wfx.nSamplesPerSec, FrameRate);
+    } catch (const EIntOverflow&) {
+        return 0; // a frame rate so low that one frame's sound can not be held
+    }
+}
+
 // ---- movie interfaces ---------------------------------------------------------------------------
 
 TMovieInterface* TCustomProjectNode::CreateMovieInterface(TCustomExtern* owner) {

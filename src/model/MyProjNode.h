@@ -98,6 +98,10 @@ public:
     std::string WMProfile = "{EC298949-639B-45E2-96FD-4AB32D5919C2}";
     // The time of the frame rendered last.
     Extended CurrentTime = 0;
+    // The frame whose sound the nodes hand over in the render that runs (set by every run before
+    // it renders sound), and how many sample frames of the project's format its block holds.
+    int32_t SoundFrame = 0;
+    int32_t SoundFrameSamples() const;
 
     // Creates the add-ons that effect nodes ask for; made with the root, freed after the tree.
     std::unique_ptr<TAddOnManager> AddOnManager;
@@ -254,7 +258,10 @@ private:
     TQueueFolder* FindVideoTrack() const;
     // Sends a mixed block to the current target; false when it could not be written.
     bool SendAudio(bool final, const uint8_t* data, size_t size);
-    void ForEachEnabledDurable(const std::function<void(TCustomDurableNode*)>& fn);
+    // Every enabled durable node below the root, in tree order; stopOnAbort ends the walk as
+    // soon as abort is set.
+    void ForEachEnabledDurable(const std::function<void(TCustomDurableNode*)>& fn,
+                               bool stopOnAbort);
 
     // Joins and frees the kept wave-output threads that have ended.
     void FreeEndedThreads();

@@ -100,6 +100,7 @@ bool TProjectNode::ExportMovie(int32_t first, int32_t count, const TExportFrameC
             if (Abort) break;
             Ui->ProcessMessages();
             CurrentTime = FrameTime(i);
+            SoundFrame = i;
             RenderFrame(GetOutputBitmap(), AudioOn, true, CurrentTime);
             // Count from the last frame the encoder really stored as a key frame, so one that
             // has just been stored is not asked for again on the next frame.

@@ -8,11 +8,13 @@
 #include "MyWavStreaming.h"
 #include "MyWavWriter.h"
 
-void TProjectNode::ForEachEnabledDurable(const std::function<void(TCustomDurableNode*)>& fn) {
+void TProjectNode::ForEachEnabledDurable(const std::function<void(TCustomDurableNode*)>& fn,
+                                         bool stopOnAbort) {
     std::function<void(TTreeNodeData*)> walk = [&](TTreeNodeData* n) {
         for (int i = 0; i < n->GetChildCount(); ++i) {
             TTreeNodeData* c = n->GetChild(i);
-            if (Abort) return;
+            if (stopOnAbort && Abort)
+                return;
             if (c->IsEnabled())
                 if (auto* d = dynamic_cast<TCustomDurableNode*>(c)) fn(d);
             walk(c);
@@ -23,15 +25,19 @@ void TProjectNode::ForEachEnabledDurable(const std::function<void(TCustomDurable
 
 bool TProjectNode::OpenForRender(int32_t startFrame) {
     Mixer.ClearSources();
-    ForEachEnabledDurable([this, startFrame](TCustomDurableNode* d) {
-        d->SetAudioHandler([this](TAudioSourceInfo& s) { return AudioHandler(s); });
-        d->OpenForRender(startFrame);
-    });
+    ForEachEnabledDurable(
+        [this, startFrame](TCustomDurableNode* d) {
+            d->SetAudioHandler([this](TAudioSourceInfo& s) { return AudioHandler(s); });
+            d->OpenForRender(startFrame);
+        },
+        true);
     return true;
 }
 
 void TProjectNode::CloseAllAfterRender() {
-    ForEachEnabledDurable([](TCustomDurableNode* d) { d->CloseAfterRender(); });
+    // Runs after a stop or an abort too: whatever ended the run, the nodes give back what the
+    // run opened.
+    ForEachEnabledDurable([](TCustomDurableNode* d) { d->CloseAfterRender(); }, false);
 }
 
 bool TProjectNode::AudioHandler(TAudioSourceInfo& source) {
@@ -179,6 +185,7 @@ bool TProjectNode::ExportWave(bool raw, int32_t first,
             }
             Ui->ProcessMessages();
             CurrentTime = FrameTime(i);
+            SoundFrame = i;
             if (!RenderFrame(GetOutputBitmap(), true, false, CurrentTime)) break;
             if (!WriteAudioChunk(false, i)) break;
             Ui->Sleep(2);
@@ -361,7 +368,9 @@ bool TProjectNode::Play(int32_t startFrame, int32_t endFrame, bool realTime,
             onReport(r);
         }
         if (sound && realTime && Streamer->GetQueuedCount() <= aheadLimit) {
-            if (RenderFrame(GetOutputBitmap(), true, false, CurrentTime) &&
+            // The sound of frame nextSound, from the nodes that cover that frame.
+            SoundFrame = nextSound;
+            if (RenderFrame(GetOutputBitmap(), true, false, FrameTime(nextSound)) &&
                 WriteAudioChunk(false, nextSound)) {
                 ++nextSound;
                 continue;

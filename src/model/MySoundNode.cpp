@@ -24,10 +24,9 @@ std::string LowerExtension(const std::string& name) {
     return ext;
 }
 
-// A converted block is brought to the target's own frame size: rate ratios that are not whole
-// can leave it a sample frame off. The last sample frame is held rather than dropping to zero.
-void FitToFrame(std::vector<uint8_t>& buffer, const TAudioFormat& format, Extended fps) {
-    const size_t frameBytes = size_t(FrameAudioBytes(format, fps));
+// A converted block is brought to the block's own size: rate ratios that are not whole can
+// leave it a sample frame off. The last sample frame is held rather than dropping to zero.
+void FitToFrame(std::vector<uint8_t>& buffer, const TAudioFormat& format, size_t frameBytes) {
     const size_t block = size_t(GetBlockAlign(format));
     const size_t had = buffer.size();
     if (had >= frameBytes || block == 0 || had < block) {
@@ -172,24 +171,29 @@ bool TSoundSourceNode::OpenForRender(int32_t startFrame) {
 }
 
 bool TSoundSourceNode::ReadWaveBlock(Extended sourceTime, std::vector<uint8_t>& buffer) {
-    const Extended fps = Project ? Project->FrameRate : 0;
     const uint32_t rate = WaveStream->GetFormat().nSamplesPerSec;
-    if (!(fps > 0) || rate == 0)
+    const int32_t samples = Project ? Project->SoundFrameSamples() : 0;
+    const uint32_t targetRate = GetTargetFormat().Wfx.nSamplesPerSec;
+    if (samples <= 0 || rate == 0 || targetRate == 0)
         return false;
     if (!AudioCounterStarted) {
         AudioCounter = Round64(sourceTime * rate);
+        Delivered = 0;
         AudioCounterStarted = true;
     }
-    const int64_t n = Round64(rate / fps);
+    // The file is read on its own sample line, so a rate that differs from the project's does
+    // not make the blocks drift.
+    const int64_t pos = AudioCounter + ScaleSamples(Delivered, targetRate, rate);
+    const int64_t n = AudioCounter + ScaleSamples(Delivered + samples, targetRate, rate) - pos;
     const int64_t length = WaveStream->GetLength();
-    if (n <= 0 || length - AudioCounter <= 0)
+    if (n <= 0 || length - pos <= 0)
         return true; // the file has ended: no sound for this frame
     const int64_t blockAlign = WaveStream->GetBlockAlign();
-    if (n > kMaxBlockBytes / blockAlign)
+    const int64_t targetAlign = GetBlockAlign(GetTargetFormat());
+    if (n > kMaxBlockBytes / blockAlign || samples > kMaxBlockBytes / targetAlign)
         return false;
     buffer.assign(size_t(n * blockAlign), PcmSilenceByte(SourceFormat));
-    const int64_t pos = AudioCounter;
-    AudioCounter += n;
+    Delivered += samples;
     // Sample frames before the file's start (a source time a hair below 0) stay silent.
     const int64_t lead = pos < 0 ? std::min(-pos, n) : 0;
     const int64_t count = std::min(n - lead, length - std::max<int64_t>(pos, 0));
@@ -205,7 +209,7 @@ bool TSoundSourceNode::ReadWaveBlock(Extended sourceTime, std::vector<uint8_t>& 
         buffer.clear();
         return false;
     }
-    FitToFrame(buffer, GetTargetFormat(), fps);
+    FitToFrame(buffer, GetTargetFormat(), size_t(samples * targetAlign));
     return true;
 }
 
@@ -224,7 +228,7 @@ bool TSoundSourceNode::RenderSound(bool wantAudio, Extended t) {
         }
         const int64_t block = AudioCounter++;
         const int32_t frame = int32_t(std::clamp<int64_t>(block, INT32_MIN, INT32_MAX));
-        if (!Reader->ReadAudio(frame, buffer, s))
+        if (!Reader->ReadAudio(frame, buffer, s, Project ? Project->SoundFrameSamples() : 0))
             return false;
         break;
     }

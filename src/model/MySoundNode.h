@@ -24,9 +24,11 @@ public:
     // The movie reader's decoded format, or the WAV file's 18-byte format.
     TAudioFormat SourceFormat{};
     TPCMTrans PCMTrans;
-    // Movie sound: the next block (source frame) number; WAV: the next sample frame.
+    // Movie sound: the next block (source frame) number; WAV: the sample frame the run started
+    // at, and the sample frames of the target format delivered since.
     bool AudioCounterStarted = false;
     int64_t AudioCounter = 0;
+    int64_t Delivered = 0;
     std::unique_ptr<TAviReader> Reader;
     std::unique_ptr<TFileWaveStream> WaveStream;
     TTimeData* BalanceCurve = nullptr;

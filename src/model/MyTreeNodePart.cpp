@@ -87,17 +87,47 @@ static EInvalidOperation UnspecifiedKind(TTreeNodeData* child) {
                              child->AddOnName);
 }
 
-// Where the content of a video track's children ends, laid out from 0: a clip that comes in
-// under a linked transition starts where the transition starts, the transition adds no time.
+// How a child of a video track takes part in the track's sequence.
+enum class TSequenceRole { Clip, Slot, None };
+
+// Clips (and folders) follow each other, overlapped by their transitions. A sound placed
+// directly in a track keeps its own length of room in the sequence. Transitions and effects,
+// whose times come from their neighbours or their parent, take no room.
+static TSequenceRole SequenceRole(TTreeNodeData* c) {
+    if (dynamic_cast<TCustomTransableNode*>(c))
+        return TSequenceRole::Clip;
+    if (dynamic_cast<TCustomSoundNode*>(c))
+        return TSequenceRole::Slot;
+    return TSequenceRole::None;
+}
+
+// Where a clip begins in the sequence when the one before it ends at w: under a linked
+// transition it begins where the transition begins.
+static Extended SequenceStart(TTreeNodeData* c, Extended w) {
+    auto* tn = dynamic_cast<TCustomTransableNode*>(c);
+    if (tn && tn->InTrans && tn->InTrans->PrevClip)
+        w -= tn->InTrans->GetLength();
+    return w;
+}
+
+// Where the sequence goes on after child c, laid out at w.
+static Extended SequenceNext(TTreeNodeData* c, Extended w) {
+    switch (SequenceRole(c)) {
+    case TSequenceRole::Clip:
+        return SequenceStart(c, w) + c->GetDuration();
+    case TSequenceRole::Slot:
+        return w + c->GetDuration();
+    case TSequenceRole::None:
+        break;
+    }
+    return w;
+}
+
+// Where the content of a video track's children ends, laid out from 0.
 static Extended TrackContentEnd(TTreeNodeData* track) {
     Extended w = 0;
-    for (int i = 0; i < track->GetChildCount(); ++i) {
-        TTreeNodeData* c = track->GetChild(i);
-        if (c->Kind == nkTransition) continue;
-        auto* tn = dynamic_cast<TCustomTransableNode*>(c);
-        if (tn && tn->InTrans && tn->InTrans->PrevClip) w -= tn->InTrans->GetLength();
-        w += c->GetDuration();
-    }
+    for (int i = 0; i < track->GetChildCount(); ++i)
+        w = SequenceNext(track->GetChild(i), w);
     return w < 0 ? 0 : w;
 }
 
@@ -136,16 +166,16 @@ void TCustomFolderNode::Calculate() {
 
 void TCustomFolderNode::Layout(Extended start) {
     NaturalDuration = GetNaturalDuration();
-    Extended w = start;
-    if (InTrans) w -= InTrans->GetDuration();
+    // The content begins where the folder begins: under a transition from a clip before it,
+    // where that transition begins; a leading transition overlaps the folder's own start.
+    Extended w = SequenceStart(this, start);
     if (Kind == nkVideoTrack) {
-        // Clips follow each other; a linked transition overlaps the end of the clip before it
-        // and the start of the clip after it, which starts where the transition starts.
+        // A linked transition overlaps the end of the clip before it and the start of the clip
+        // after it, which starts where the transition starts.
         for (int i = 0; i < GetChildCount(); ++i) {
             TTreeNodeData* c = GetChild(i);
             c->Layout(w);
-            if (c->Kind == nkTransition) continue;
-            w = c->GetStartTime() + c->GetDuration();
+            w = SequenceNext(c, w);
         }
     } else {
         TTreeNodeData* prev = nullptr;

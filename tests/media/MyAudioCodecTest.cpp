@@ -1,4 +1,5 @@
 #include "MyAudioCodec.h"
+#include "MyPCMTrans.h"
 
 #include <algorithm>
 #include <cmath>
@@ -227,17 +228,13 @@ TEST(AudioCodecTree, SourceListsFollowWhatEachCodecAccepts) {
                                               "22050, 16 bits Stereo", "22050, 8  bits Stereo",
                                               "22050, 16 bits Mono", "22050, 8  bits Mono"}));
 
-    // AC-3 encodes from 48 and 44.1 kHz, never 22.05 kHz; 48 kHz is never listed.
-    list.clear();
-    ASSERT_TRUE(codec.FillPCMSourceList(0x2000, list));
-    EXPECT_EQ(list, (std::vector<std::string>{"44100, 16 bits Stereo", "44100, 8  bits Stereo",
-                                              "44100, 16 bits Mono", "44100, 8  bits Mono"}));
-
-    // GSM 6.10 is mono only.
-    list.clear();
-    ASSERT_TRUE(codec.FillPCMSourceList(0x31, list));
-    EXPECT_EQ(list, (std::vector<std::string>{"44100, 16 bits Mono", "44100, 8  bits Mono",
-                                              "22050, 16 bits Mono", "22050, 8  bits Mono"}));
+    // AC-3 takes no 22.05 kHz and GSM 6.10 is mono only, but the stream converts to what they
+    // take, so they encode from every listed format; 48 kHz is never listed.
+    for (uint32_t tag : {0x2000u, 0x31u}) {
+        std::vector<std::string> coded;
+        ASSERT_TRUE(codec.FillPCMSourceList(tag, coded));
+        EXPECT_EQ(coded, list) << tag;
+    }
 
     list.clear();
     EXPECT_TRUE(codec.FillPCMSourceList(0x1234, list));
@@ -284,7 +281,14 @@ TEST(AudioCodecSuggest, GivesTheCodecsFormatForThePcmSource) {
     EXPECT_EQ(+f.Wfx.nAvgBytesPerSec, 16000u);
     EXPECT_EQ(+f.Wfx.nBlockAlign, 3840);
 
-    EXPECT_FALSE(codec.SuggestFormat(0x31, Pcm(44100, 2, 16), f));
+    // What a codec can not take exactly it takes at the nearest rate and channel count.
+    ASSERT_TRUE(codec.SuggestFormat(0x31, Pcm(44100, 2, 16), f));
+    EXPECT_EQ(+f.Wfx.nChannels, 1); // GSM 6.10 is mono only
+    EXPECT_EQ(+f.Wfx.nSamplesPerSec, 44100u);
+    ASSERT_TRUE(codec.SuggestFormat(0x2000, Pcm(22050, 2, 16), f));
+    EXPECT_EQ(+f.Wfx.nChannels, 2);
+    EXPECT_EQ(+f.Wfx.nSamplesPerSec, 32000u);                       // the nearest AC-3 rate
+    EXPECT_FALSE(codec.SuggestFormat(0x160, Pcm(44100, 2, 16), f)); // decode only
     EXPECT_FALSE(codec.SuggestFormat(0x1234, Pcm(44100, 2, 16), f));
     EXPECT_FALSE(codec.SuggestFormat(0x10011, Pcm(44100, 2, 16), f));
     EXPECT_EQ(+f.Wfx.wFormatTag, 0);
@@ -469,6 +473,42 @@ INSTANTIATE_TEST_SUITE_P(
                       unsigned(p.Channels), unsigned(p.Bits));
         return std::string(name);
     });
+
+// Every codec the export lists encodes from every format a project or the WAV export can have:
+// its suggestion opens, takes blocks of a frame and gives back about the sound's length.
+TEST(AudioCodecStream, EveryOfferedCodecEncodesFromEveryProjectFormat) {
+    TAudioCodec codec;
+    std::vector<TCodecListItem> offered;
+    codec.FillExportCodecList(offered);
+    ASSERT_GT(offered.size(), 1u);
+    for (const TCodecListItem& item : offered) {
+        if (item.Tag == 1)
+            continue;
+        for (const TAudioFormat& pcm : {Pcm(44100, 2, 16), Pcm(22050, 2, 16), Pcm(22050, 1, 8),
+                                        Pcm(11025, 1, 16), Pcm(48000, 2, 16)}) {
+            SCOPED_TRACE(item.Text + " from " + std::to_string(pcm.Wfx.nSamplesPerSec) + " Hz " +
+                         std::to_string(pcm.Wfx.nChannels) + " ch");
+            TAudioFormat coded;
+            ASSERT_TRUE(codec.SuggestFormat(item.Tag, pcm, coded));
+            TAudioCodec encoder;
+            ASSERT_TRUE(encoder.OpenStream(pcm, coded));
+            const Bytes data = Tones(pcm, pcm.Wfx.nSamplesPerSec); // one second
+            Bytes all, out;
+            const size_t block = size_t(FrameAudioBytes(pcm, 29.97L));
+            for (size_t at = 0; at < data.size(); at += block) {
+                const size_t n = std::min(block, data.size() - at);
+                ASSERT_TRUE(encoder.Encode(false, data.data() + at, uint32_t(n), out));
+                all.insert(all.end(), out.begin(), out.end());
+            }
+            ASSERT_TRUE(encoder.Encode(true, nullptr, 0, out));
+            all.insert(all.end(), out.begin(), out.end());
+            // About a second of the coded format (codecs pad their last block, some hold a
+            // little back).
+            EXPECT_GT(all.size(), coded.Wfx.nAvgBytesPerSec * 8 / 10);
+            EXPECT_LT(all.size(), coded.Wfx.nAvgBytesPerSec * 13 / 10 + 8192);
+        }
+    }
+}
 
 TEST(AudioCodecStream, CompandingCodesSurviveExactly) {
     for (uint32_t tag : {0x06u, 0x07u}) {

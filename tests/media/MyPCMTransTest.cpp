@@ -241,3 +241,33 @@ TEST(PCMFrames, BlocksAreWholeSampleFrames) {
     EXPECT_EQ(PcmSilenceByte(Pcm(8000, 2, 8)), 0x80);
     EXPECT_EQ(PcmSilenceByte(Pcm(8000, 2, 16)), 0x00);
 }
+
+// Blocks cut from one sample line: where rate / fps is whole every block has that size, else
+// they differ by one sample frame and any run of them adds up to the line's length.
+TEST(PCMFrames, BlocksFollowOneSampleLine) {
+    const struct {
+        uint32_t Rate;
+        Extended Fps;
+        int32_t Low, High; // the two block sizes met
+    } rows[] = {
+        {22050, 15, 1470, 1470},     {44100, 15, 2940, 2940},
+        {22050, 25, 882, 882},       {44100, 25, 1764, 1764},
+        {44100, 29.97L, 1471, 1472}, {48000, 24, 2000, 2000},
+        {44100, 24, 1837, 1838},     {22050, 30000.0L / 1001, 735, 736},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(std::to_string(r.Rate) + " Hz at " + std::to_string(double(r.Fps)));
+        int64_t sum = 0;
+        for (int64_t n = 17982; n < 17982 + 300; ++n) { // ten minutes in at 29.97
+            const int32_t c = FrameSampleCount(n, r.Rate, r.Fps);
+            ASSERT_TRUE(c == r.Low || c == r.High) << n << ": " << c;
+            sum += c;
+        }
+        EXPECT_EQ(FrameSampleStart(17982, r.Rate, r.Fps) + sum,
+                  Round64(Extended(17982 + 300) * r.Rate / r.Fps));
+    }
+    EXPECT_EQ(FrameSampleStart(17982, 44100, 29.97L), 26460000); // 600 s exactly
+    EXPECT_EQ(FrameSampleCount(0, 44100, 0), 0);
+    EXPECT_EQ(ScaleSamples(1470, 22050, 44100), 2940);
+    EXPECT_EQ(ScaleSamples(1471, 44100, 22050), 736); // 735.5 rounds to even
+}

@@ -10,6 +10,7 @@
 #include "FakeUiServices.h"
 #include "MyBlankNode.h"
 #include "MyCommonParamsPart.h"
+#include "MyMusicNode.h"
 #include "MyProjNode.h"
 #include "TempFolders.h"
 #include "WavFixtures.h"
@@ -125,6 +126,28 @@ TEST(SoundNodeWave, BlocksOf1470FramesAtFifteenFramesPerSecond) {
     for (uint32_t i = frames; i < 1470 * 4; ++i)
         ASSERT_EQ(S16(all, i), 0) << i;
     EXPECT_EQ(p.Blocks[0].SourceId, 2); // after the root and its video track
+}
+
+// At 29.97 fps the blocks follow the project's sample line (1471 or 1472 sample frames at
+// 44.1 kHz) and a 22.05 kHz file is read on its own line, so no block boundary shifts the sound
+// by more than a sample frame.
+TEST(SoundNodeWave, BlocksFollowTheProjectsSampleLine) {
+    TSoundProject p;
+    p.Root->FrameRate = 29.97L;
+    p.Root->AudioFormat = Pcm(44100, 1, 16);
+    TMusicNode* n = p.Add<TMusicNode>(nkMusic);
+    n->SetFileName(p.Wav("half.wav", 22050, 1, 16, 22050));
+    ASSERT_TRUE(p.Open(n));
+    Bytes all;
+    for (int i = 0; i < 20; ++i) {
+        p.Root->SoundFrame = i;
+        ASSERT_TRUE(p.Frame(n, i));
+        ASSERT_EQ(p.Blocks.back().Buffer.size(), size_t(FrameSampleCount(i, 44100, 29.97L)) * 2);
+        all.insert(all.end(), p.Blocks.back().Buffer.begin(), p.Blocks.back().Buffer.end());
+    }
+    EXPECT_EQ(int64_t(all.size()) / 2, FrameSampleStart(20, 44100, 29.97L));
+    for (size_t j = 0; j < all.size() / 2; ++j)
+        ASSERT_LE(std::abs(S16(all, j) - int(j / 2)), 1) << j;
 }
 
 TEST(SoundNodeWave, ConvertsToTheProjectFormatWithEightBitSilence) {

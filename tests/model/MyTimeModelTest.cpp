@@ -16,7 +16,8 @@ struct Track {
     TTreeNodeData* Queue;
     std::vector<TTreeNodeData*> Items;
 
-    // "A5 T2 B3": letters are clips of that many seconds, T transitions of that length.
+    // "A5 T2 B3": letters are clips of that many seconds, T transitions of that length, M music
+    // of that length and F a filter that lasts as long as the track.
     explicit Track(const std::string& layout)
         : Root(std::make_unique<TProjectNode>("Project", Tree.AddRoot("Project"))) {
         Root->Clear();
@@ -29,9 +30,12 @@ struct Track {
             Extended len = 0;
             while (i < layout.size() && layout[i] != ' ')
                 len = len * 10 + (layout[i++] - '0');
-            TTreeNodeData* n =
-                Queue->AddNode(std::string(1, c), amLastChild, c == 'T' ? nkTransition : nkBlank);
-            n->AutoDuration = false;
+            const uint8_t kind = c == 'T'   ? nkTransition
+                                 : c == 'M' ? nkMusic
+                                 : c == 'F' ? nkFilter
+                                            : nkBlank;
+            TTreeNodeData* n = Queue->AddNode(std::string(1, c), amLastChild, kind);
+            n->AutoDuration = c == 'F';
             n->UserDuration = len;
             Items.push_back(n);
         }
@@ -61,16 +65,22 @@ TEST(TrackLayout, StartsEndsAndTrackDuration) {
         {"A5 T2", {{0, 5}, {3, 5}}, 5},
         // Longer than the clip before it: unlinked and of no length.
         {"A1 T2 B3", {{0, 1}, {1, 1}, {1, 4}}, 4},
+        // Sounds sit on the track's own start and keep their room in the sequence; effects
+        // take none.
+        {"A5 M10 B3", {{0, 5}, {0, 10}, {15, 18}}, 18},
+        {"A5 F0 B3 T1 C2", {{0, 5}, {0, 9}, {5, 8}, {7, 8}, {7, 9}}, 9},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.Layout);
         Track t(r.Layout);
         for (size_t i = 0; i < r.Spans.size(); ++i) {
-            EXPECT_EQ(t.Start(int(i)), r.Spans[i].first) << i;
-            EXPECT_EQ(t.End(int(i)), r.Spans[i].second) << i;
+            EXPECT_NEAR(t.Start(int(i)), r.Spans[i].first, 1e-6L) << i;
+            EXPECT_NEAR(t.End(int(i)), r.Spans[i].second, 1e-6L) << i;
         }
         EXPECT_EQ(t.Duration(), r.Duration);
         EXPECT_EQ(t.Root->GetDuration(), r.Duration);
+        t.Root->Refresh(); // laid out again, nothing moves or grows
+        EXPECT_EQ(t.Duration(), r.Duration);
     }
     Track unlinked("A1 T2 B3");
     EXPECT_EQ(static_cast<TTransNode*>(unlinked.Items[1])->PrevClip, nullptr);
