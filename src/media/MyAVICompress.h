@@ -78,7 +78,6 @@ public:
     bool CanQueue() const { return Begun && Open != nullptr; }
     bool QueueFrame(const TVideoFrameInfo& frame);
     bool FinishFrame(TVideoFrameInfo& frame);
-    bool HasQueuedFrame() const { return Worker.Pending(); }
 
     // The bitmap each export frame is rendered into.
     TBitmap& GetCurrentBitmap() { return Bitmaps[Slot]; }

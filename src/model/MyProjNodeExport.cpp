@@ -169,6 +169,7 @@ bool TProjectNode::ExportFramesPipelined(IMovieWriter& writer, int32_t first, in
         if (Abort) break;
         Ui->ProcessMessages();
         CurrentTime = FrameTime(i);
+        SoundFrame = i;
         // Renders while the worker encodes the frame before.
         RenderFrame(GetOutputBitmap(), AudioOn, true, CurrentTime);
         const bool stopped = Abort;
