@@ -6,6 +6,9 @@
 //   bench_ExportBench export DIR WIDTH HEIGHT THREADS [lossless]
 //       DIR holds a.avi, b.avi, c.avi; writes DIR/engine-WIDTHxHEIGHT-THREADS.avi (uncompressed
 //       with "lossless") and prints one line: frames, seconds, frames/s, peak memory.
+//   bench_ExportBench psnr FILE REFERENCE
+//       PSNR over B, G, R of every frame of FILE against REFERENCE, both decoded by our reader
+//       (libjpeg-turbo for MJPEG, with JPEG's own chroma siting).
 //   bench_ExportBench decode FILE
 //       MJPEG decode of every frame of FILE to B, G, R: our reader against libavcodec +
 //       libswscale in this process; checks both give the same pictures first.
@@ -22,6 +25,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/log.h>
 #include <libswscale/swscale.h>
 }
 
@@ -195,6 +199,26 @@ int Decode(const std::string& file) {
     return 0;
 }
 
+int Psnr(const std::string& file, const std::string& reference) {
+    TAviReader a, b;
+    if (!a.Open(file) || !b.Open(reference) || a.GetFrameCount() != b.GetFrameCount())
+        return 1;
+    TBitmap x(a.GetWidth(), a.GetHeight()), y(a.GetWidth(), a.GetHeight());
+    double err = 0;
+    for (int i = 0; i < a.GetFrameCount(); ++i) {
+        if (!a.GetFrame(i, x) || !b.GetFrame(i, y))
+            return 1;
+        for (int r = 0; r < x.Height(); ++r)
+            for (int c = 0; c < x.Width() * 3; ++c) {
+                const double d = double(x.ScanLine(r)[c]) - y.ScanLine(r)[c];
+                err += d * d;
+            }
+    }
+    const double n = double(a.GetFrameCount()) * x.Width() * x.Height() * 3;
+    std::printf("%.2f\n", 10 * std::log10(255.0 * 255.0 * n / err));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -202,13 +226,18 @@ int main(int argc, char** argv) {
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     // The title's text needs a GUI application for its fonts.
     QGuiApplication app(argc, argv);
+    // libswscale warns about the full-range format names on every conversion.
+    av_log_set_level(AV_LOG_ERROR);
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (args.size() >= 5 && args[0] == "export")
         return Export(args[1], std::stoi(args[2]), std::stoi(args[3]), std::stoi(args[4]),
                       args.size() > 5 && args[5] == "lossless");
     if (args.size() == 2 && args[0] == "decode")
         return Decode(args[1]);
+    if (args.size() == 3 && args[0] == "psnr")
+        return Psnr(args[1], args[2]);
     std::fprintf(stderr, "usage: bench_ExportBench export DIR W H THREADS [lossless]\n"
+                         "       bench_ExportBench psnr FILE REFERENCE\n"
                          "       bench_ExportBench decode FILE\n");
     return 2;
 }

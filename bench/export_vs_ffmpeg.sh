@@ -98,6 +98,9 @@ psnr() { ffmpeg -hide_banner -nostats -loglevel info -i "$1" -i "$2" \
 OUT_OPTS=(-c:v rawvideo -pix_fmt bgr24 -c:a pcm_s16le)
 ffmpeg_export all "$dir/640" 640 480 "$dir/ffmpeg-640-lossless.avi" >/dev/null
 echo
-echo "PSNR against a lossless render of the same frames (640x480):"
-echo "  engine MJPEG  $(psnr "$dir/640/engine-640x480-0.avi" "$dir/640/engine-640x480-0-lossless.avi") dB"
-echo "  ffmpeg MJPEG  $(psnr "$dir/ffmpeg-640-N.avi" "$dir/ffmpeg-640-lossless.avi") dB"
+echo "PSNR against a lossless render of the same frames (640x480), decoded by libavcodec +"
+echo "libswscale / by our reader (libjpeg-turbo, JPEG chroma siting):"
+e="$dir/640/engine-640x480-0.avi"; el="$dir/640/engine-640x480-0-lossless.avi"
+f="$dir/ffmpeg-640-N.avi"; fl="$dir/ffmpeg-640-lossless.avi"
+echo "  engine MJPEG  $(psnr "$e" "$el") / $("$BENCH" psnr "$e" "$el" 2>/dev/null) dB"
+echo "  ffmpeg MJPEG  $(psnr "$f" "$fl") / $("$BENCH" psnr "$f" "$fl" 2>/dev/null) dB"
