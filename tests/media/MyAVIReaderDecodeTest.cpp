@@ -207,9 +207,6 @@ struct TMovie {
 
 class AviDecodeCompressed : public ::testing::Test {
 protected:
-    // The reference decode and ours upsample chroma differently (libswscale's MPEG-2 siting
-    // against the JPEG siting of libjpeg-turbo), which costs a few dB on this tiny, sharp picture.
-    static constexpr double SamePicturePsnr = 34;
     static constexpr int Frames = 30;
     static constexpr int W = 64, H = 48;
 
@@ -281,7 +278,7 @@ protected:
             const auto& ref = m.Reference.at(shown);
             ASSERT_EQ(got[size_t(i)].size(), ref.size());
             const double own = Psnr(got[size_t(i)].data(), ref.data(), ref.size());
-            EXPECT_GT(own, SamePicturePsnr) << "frame " << i;
+            EXPECT_GT(own, 40) << "frame " << i;
             for (int n : {shown - 1, shown + 1}) {
                 if (m.Reference.count(n)) {
                     EXPECT_LT(Psnr(got[size_t(i)].data(), m.Reference.at(n).data(), ref.size()),
@@ -451,8 +448,7 @@ TEST_F(AviDecodeCompressed, DamagedFramesFailCleanly) {
     auto expectClean = [&](TAviReader& r, int i) {
         TBitmap b(W, H);
         ASSERT_TRUE(r.GetFrame(i, b)) << i;
-        EXPECT_GT(Psnr(Pixels(b).data(), Mjpeg->Reference.at(i).data(), size_t(W) * H * 3),
-                  SamePicturePsnr)
+        EXPECT_GT(Psnr(Pixels(b).data(), Mjpeg->Reference.at(i).data(), size_t(W) * H * 3), 40)
             << i;
     };
     for (bool viaFileLayer : {false, true}) {
