@@ -40,6 +40,7 @@ TAviCompress::TAviCompress(IUiServices& ui, IVideoCompressorList& compressors)
 }
 
 TAviCompress::~TAviCompress() {
+    Worker.Stop();
     EndCompress();
     CloseCompressor();
 }
@@ -150,6 +151,7 @@ bool TAviCompress::ShowAboutBox() {
 }
 
 bool TAviCompress::Prepare(TAviCompressParams& params) {
+    Worker.Stop();
     Begun = false;
     const TVideoCompressorInfo* selected = Selected();
     if (!selected)
@@ -160,7 +162,9 @@ bool TAviCompress::Prepare(TAviCompressParams& params) {
     PixelFormat = params.PixelFormat;
     PreparedWidth = params.Width;
     PreparedHeight = params.Height;
-    CurrentBitmap.SetSize(params.Width, params.Height);
+    Slot = 0;
+    TDIBBitmap& current = Bitmaps[0];
+    current.SetSize(params.Width, params.Height);
 
     TBitmapInfoHeader& f = params.VideoFormat;
     std::memset(&f, 0, sizeof(f));
@@ -173,8 +177,8 @@ bool TAviCompress::Prepare(TAviCompressParams& params) {
         f.biBitCount = 24;
         f.biCompression = BI_RGB;
         // Rows of a DIB are padded to 4 bytes: the frames written are this large.
-        CurrentBitmap.SetDIBSize(params.Width, params.Height, pf24bit);
-        f.biSizeImage = CurrentBitmap.GetImageSize();
+        current.SetDIBSize(params.Width, params.Height, pf24bit);
+        f.biSizeImage = current.GetImageSize();
         Begun = true;
         return true;
     }
@@ -196,41 +200,72 @@ bool TAviCompress::Prepare(TAviCompressParams& params) {
     f.biBitCount = out.BitCount;
     f.biCompression = out.Compression;
     f.biSizeImage = out.ImageSize;
+    // The second frame bitmap is for frames queued to the worker.
+    Bitmaps[1].SetSize(params.Width, params.Height);
     Begun = true;
     return true;
 }
 
-bool TAviCompress::CompressFrame(TVideoFrameInfo& frame) {
-    if (!Begun)
-        return false;
+bool TAviCompress::FitsPrepared(const TBitmap& bitmap) const {
     // The encoder reads the frame at the size it was prepared for.
-    const int32_t height = CurrentBitmap.Height();
-    if (CurrentBitmap.Width() != PreparedWidth || height != PreparedHeight)
-        return false;
-    if (!Open) {
-        // The bottom-up copy of the rendered frame is the stored frame.
-        if (!CurrentBitmap.UpdateDIB())
-            return false;
-        frame.Data = CurrentBitmap.GetBitsPtr();
-        frame.Size = int32_t(CurrentBitmap.GetImageSize());
-        frame.Bitmap = &CurrentBitmap;
-        return true;
-    }
-    TCompressedFrame out;
-    const int32_t r =
-        Open->Compress(CurrentBitmap.Bits(), CurrentBitmap.RowBytes(), frame.KeyRequest, out);
-    if (r != 0)
-        throw Exception("Fail to compress frame " + std::to_string(frame.FrameNumber) +
-                        " Error code: " + std::to_string(r));
+    return bitmap.Width() == PreparedWidth && bitmap.Height() == PreparedHeight;
+}
+
+void TAviCompress::TakeEncoded(int32_t result, const TCompressedFrame& out, int32_t frameNumber,
+                               TDIBBitmap& bitmap, TVideoFrameInfo& frame) {
+    if (result != 0)
+        throw Exception("Fail to compress frame " + std::to_string(frameNumber) +
+                        " Error code: " + std::to_string(result));
     Ui.ProcessMessages();
-    frame.Bitmap = &CurrentBitmap;
+    frame.Bitmap = &bitmap;
     frame.Size = int32_t(out.Size);
     frame.Data = out.Data;
     frame.Flags = out.Flags;
+}
+
+bool TAviCompress::QueueFrame(const TVideoFrameInfo& frame) {
+    if (!CanQueue() || Worker.Pending() || !FitsPrepared(Bitmaps[Slot]))
+        return false;
+    Queued.Bitmap = &Bitmaps[Slot];
+    Queued.FrameNumber = frame.FrameNumber;
+    Queued.KeyRequest = frame.KeyRequest;
+    Worker.Run();
+    Slot ^= 1;
+    return true;
+}
+
+bool TAviCompress::FinishFrame(TVideoFrameInfo& frame) {
+    if (!Worker.Pending())
+        return false;
+    Worker.Wait();
+    TakeEncoded(Queued.Result, Queued.Out, Queued.FrameNumber, *Queued.Bitmap, frame);
+    return true;
+}
+
+bool TAviCompress::CompressFrame(TVideoFrameInfo& frame) {
+    if (!Begun || Worker.Pending())
+        return false;
+    TDIBBitmap& current = Bitmaps[Slot];
+    if (!FitsPrepared(current))
+        return false;
+    if (!Open) {
+        // The bottom-up copy of the rendered frame is the stored frame.
+        if (!current.UpdateDIB())
+            return false;
+        frame.Data = current.GetBitsPtr();
+        frame.Size = int32_t(current.GetImageSize());
+        frame.Bitmap = &current;
+        return true;
+    }
+    TCompressedFrame out;
+    const int32_t r = Open->Compress(current.Bits(), current.RowBytes(), frame.KeyRequest, out);
+    TakeEncoded(r, out, frame.FrameNumber, current, frame);
     return true;
 }
 
 bool TAviCompress::EndCompress() {
+    // A frame still on the worker is dropped, and the thread ends with the compression.
+    Worker.Stop();
     if (!Begun)
         return false;
     if (Open)

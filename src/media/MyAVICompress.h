@@ -14,6 +14,7 @@
 #include "MyDIBBitmap.h"
 #include "MyGraphics.h"
 #include "MyVideoCompressLayer.h"
+#include "MyWorkerThread.h"
 
 struct TVideoFrameInfo;
 
@@ -70,13 +71,25 @@ public:
     bool EndCompress();
     bool IsBegun() const { return Begun; }
 
+    // Encoding on a worker thread while the next frame renders. QueueFrame hands the current
+    // bitmap to the worker (GetCurrentBitmap then names the other of two) and FinishFrame waits
+    // for it and fills Frame as CompressFrame does, raising the same exception. Only a begun
+    // compression with a compressor queues; one frame at a time.
+    bool CanQueue() const { return Begun && Open != nullptr; }
+    bool QueueFrame(const TVideoFrameInfo& frame);
+    bool FinishFrame(TVideoFrameInfo& frame);
+
     // The bitmap each export frame is rendered into.
-    TBitmap& GetCurrentBitmap() { return CurrentBitmap; }
+    TBitmap& GetCurrentBitmap() { return Bitmaps[Slot]; }
 
 private:
     void BuildList();
     void CloseCompressor();
     const TVideoCompressorInfo* Selected() const;
+    bool FitsPrepared(const TBitmap& bitmap) const;
+    // Fills Frame from an encoded frame or raises the compressor's error for frameNumber.
+    void TakeEncoded(int32_t result, const TCompressedFrame& out, int32_t frameNumber,
+                     TDIBBitmap& bitmap, TVideoFrameInfo& frame);
 
     IUiServices& Ui;
     IVideoCompressorList& Compressors;
@@ -85,9 +98,24 @@ private:
     bool Begun = false;
     int32_t PreparedWidth = 0;
     int32_t PreparedHeight = 0;
-    // The frame the project renders into; its device-independent copy (bottom-up rows) is the
-    // stored frame of uncompressed output.
-    TDIBBitmap CurrentBitmap;
+    // The frames the project renders into, Bitmaps[Slot] the current one; its device-independent
+    // copy (bottom-up rows) is the stored frame of uncompressed output. The other one is being
+    // encoded while a frame is queued.
+    TDIBBitmap Bitmaps[2];
+    int Slot = 0;
+    // What the worker encodes and what it gave; written by the GUI thread only while no frame is
+    // queued, read back only after the worker finished.
+    struct TQueued {
+        TDIBBitmap* Bitmap = nullptr;
+        int32_t FrameNumber = 0;
+        bool KeyRequest = false;
+        int32_t Result = 0;
+        TCompressedFrame Out;
+    } Queued;
+    TWorkerThread Worker{[this] {
+        Queued.Result = Open->Compress(Queued.Bitmap->Bits(), Queued.Bitmap->RowBytes(),
+                                       Queued.KeyRequest, Queued.Out);
+    }};
     std::vector<std::unique_ptr<TVideoCompressorInfo>> List;
     int32_t SelectedIndex = -1;
 };

@@ -17,6 +17,7 @@
 #include "MyDibDraw.h"
 #include "MyGraphics.h"
 #include "MyVideoCodecLayer.h"
+#include "MyWorkerThread.h"
 
 // Sound delivery
 #include <atomic>
@@ -193,6 +194,14 @@ public:
     // and for files it refuses (their frames then go through our own decompressor).
     const TAVIMMIOReader* GetFrameReader() const { return FrameReader.get(); }
 
+    // Decoding ahead for a run of renders (an export, a playback): after each GetFrame of a
+    // compressed stream a worker decodes the frame that the steps so far point to next, at the
+    // same size, and the next GetFrame takes it when it asks for that frame. The pictures are
+    // those GetFrame draws without it. EndReadAhead (also Close) joins the worker.
+    void BeginReadAhead();
+    void EndReadAhead();
+    bool IsReadingAhead() const { return Ahead != nullptr; }
+
 private:
     class TCursor;
 
@@ -204,6 +213,13 @@ private:
     int32_t StoredFrameAtOrBefore(int32_t index) const;
     bool FeedDecompressor();
     TDibFormat GetDibFormat() const;
+    // Draws a compressed frame by the path chosen (the file layer or our own decompressor);
+    // touches nothing that the GUI thread reads while a read-ahead runs.
+    bool DrawCompressed(int32_t index, TBitmap& bitmap, bool viaFileLayer);
+    // Hands the frame after index to the read-ahead worker.
+    void ReadAheadAfter(int32_t index, const TBitmap& target, bool viaFileLayer);
+    // The picture the read-ahead made for index at target's size; False when it has none.
+    bool TakeReadAhead(int32_t index, TBitmap& target, bool viaFileLayer, bool& ok);
 
     // Walks the file; throws EReadError (with file and offset) on any structural fault.
     void ParseFile();
@@ -249,6 +265,17 @@ private:
     std::vector<uint8_t> FrameData; // chunk bytes, reused from frame to frame
     int32_t NextChunk = 0;          // the chunk the decompressor takes next
     int32_t LastDecodedFrame = -1;
+    // The read-ahead: its worker's inputs and result, written by the GUI thread only while no
+    // run is pending, and the decode state above, which the worker alone uses while one is.
+    struct TReadAhead {
+        int32_t Index = -1; // the frame decoded ahead; -1 when none
+        bool ViaFileLayer = false;
+        bool Ok = false;
+        TBitmap Picture;
+        int32_t LastAsked = -1; // the frame GetFrame was asked for before
+        std::unique_ptr<TWorkerThread> Worker;
+    };
+    std::unique_ptr<TReadAhead> Ahead;
 
     // ---- Sound delivery ------------------------------------------------------------------------
     // One video frame's sound at a time, in the format the project wants, from PCM chunks read

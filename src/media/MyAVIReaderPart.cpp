@@ -2,6 +2,9 @@
 // the AVI file layer or through our own decompressor over the chunk index.
 #include "MyAVIReader.h"
 
+#include <algorithm>
+#include <cstring>
+
 std::array<bool, 5> DecoderOptions = {false, false, false, true, false};
 
 void TAviReader::OpenFrameReader() {
@@ -17,6 +20,7 @@ void TAviReader::OpenFrameReader() {
 }
 
 void TAviReader::CloseFrameDecoding() {
+    EndReadAhead();
     FrameReader.reset();
     Decompressor.reset();
     DecompressorError.clear();
@@ -45,15 +49,80 @@ bool TAviReader::GetFrame(int32_t index, TBitmap& bitmap) {
     if (!Loaded)
         return false;
     bool ok;
-    if (IsDIB())
+    if (IsDIB()) {
         ok = ReadRawFrame(index, bitmap);
-    else if (DecoderOptions[doUseMMIOReader] && FrameReader)
-        ok = FrameReader->DrawFrame(index, bitmap);
-    else
-        ok = DecompressFrame(index, bitmap);
+    } else {
+        const bool viaFileLayer = DecoderOptions[doUseMMIOReader] && FrameReader;
+        if (!TakeReadAhead(index, bitmap, viaFileLayer, ok))
+            ok = DrawCompressed(index, bitmap, viaFileLayer);
+        if (ok && Ahead)
+            ReadAheadAfter(index, bitmap, viaFileLayer);
+    }
     if (ok)
         LastDecodedFrame = index;
     return ok;
+}
+
+bool TAviReader::DrawCompressed(int32_t index, TBitmap& bitmap, bool viaFileLayer) {
+    return viaFileLayer ? FrameReader->DrawFrame(index, bitmap) : DecompressFrame(index, bitmap);
+}
+
+void TAviReader::BeginReadAhead() {
+    if (Ahead)
+        return;
+    Ahead = std::make_unique<TReadAhead>();
+    TReadAhead* a = Ahead.get();
+    a->Worker = std::make_unique<TWorkerThread>(
+        [this, a] { a->Ok = DrawCompressed(a->Index, a->Picture, a->ViaFileLayer); });
+}
+
+void TAviReader::EndReadAhead() {
+    if (Ahead)
+        Ahead->Worker->Stop();
+    Ahead.reset();
+}
+
+bool TAviReader::TakeReadAhead(int32_t index, TBitmap& target, bool viaFileLayer, bool& ok) {
+    if (!Ahead)
+        return false;
+    TReadAhead& a = *Ahead;
+    a.Worker->Wait();
+    const int32_t made = a.Index;
+    a.Index = -1;
+    if (made != index || a.ViaFileLayer != viaFileLayer ||
+        a.Picture.Width() != target.Width() || a.Picture.Height() != target.Height())
+        return false;
+    ok = a.Ok;
+    if (ok) {
+        const size_t row = size_t(target.Width()) * 3;
+        for (int32_t y = 0; y < target.Height(); ++y)
+            std::memcpy(target.ScanLine(y), a.Picture.ScanLine(y), row);
+    }
+    return true;
+}
+
+void TAviReader::ReadAheadAfter(int32_t index, const TBitmap& target, bool viaFileLayer) {
+    TReadAhead& a = *Ahead;
+    // A steady walk (every frame, every other one for fast motion) goes on by the same step;
+    // anything else guesses the next frame.
+    const int32_t step = index - a.LastAsked;
+    a.LastAsked = index;
+    const int32_t next = index + (step >= 1 && step <= 4 ? step : 1);
+    // Past the end the file layer paints the target's own brush; such frames are not guessed.
+    int32_t count = int32_t(VideoChunks.size());
+    if (viaFileLayer)
+        count = std::min(count, FrameReader->GetFrameCount());
+    if (next >= count)
+        return;
+    if (a.Picture.Width() != target.Width() || a.Picture.Height() != target.Height())
+        a.Picture.SetSize(target.Width(), target.Height());
+    // Callers read the format while the worker decodes; it must not change it then.
+    const int32_t stored = StoredFrameAtOrBefore(next);
+    if (!viaFileLayer && VideoFormat.biSizeImage == 0 && stored >= 0)
+        VideoFormat.biSizeImage = VideoChunks[size_t(stored)].Size;
+    a.Index = next;
+    a.ViaFileLayer = viaFileLayer;
+    a.Worker->Run();
 }
 
 bool TAviReader::ReadRawFrame(int32_t index, TBitmap& bitmap) {

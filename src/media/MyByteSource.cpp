@@ -21,6 +21,7 @@ TFileByteSource::~TFileByteSource() {
 size_t TFileByteSource::ReadAt(int64_t pos, void* buffer, size_t count) {
     if (pos < 0 || pos >= FileSize || count == 0)
         return 0;
+    std::lock_guard<std::mutex> hold(Lock);
     if (pos != StreamPos) {
         if (fseeko(File, static_cast<off_t>(pos), SEEK_SET) != 0) {
             StreamPos = -1;

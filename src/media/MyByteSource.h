@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -26,7 +27,8 @@ public:
     }
 };
 
-// A file opened for reading; other programs may keep writing or reading it meanwhile.
+// A file opened for reading; other programs may keep writing or reading it meanwhile. Reads may
+// come from two threads (a movie's sound and its pictures decoded ahead); they take turns.
 class TFileByteSource : public IByteSource {
 public:
     // The opened file, or nothing when it cannot be opened or is not a regular file.
@@ -42,6 +44,7 @@ private:
     TFileByteSource(std::FILE* file, int64_t size) : File(file), FileSize(size) {}
     std::FILE* File;
     int64_t FileSize;
+    std::mutex Lock; // over the stream and StreamPos
     // Where the stream stands after the last read; -1 when unknown. Saves a seek on sequential
     // reads, which keeps stdio's buffer useful.
     int64_t StreamPos = -1;

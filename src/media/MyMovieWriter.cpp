@@ -75,6 +75,30 @@ bool TMovieWriter::WriteVideoFrame(TVideoFrameInfo& frame) {
                                (frame.Flags & VideoKeyFrameFlag) != 0);
 }
 
+bool TMovieWriter::CanQueueVideo() {
+    return !UseWMV && Compressor && Avi.IsOpen() && Compressor->CanQueue();
+}
+
+bool TMovieWriter::QueueVideoFrame(TVideoFrameInfo& frame) {
+    return CanQueueVideo() && Compressor->QueueFrame(frame);
+}
+
+bool TMovieWriter::WriteQueuedVideoFrame(TVideoFrameInfo& frame) {
+    if (UseWMV || !Compressor || !Avi.IsOpen())
+        return false;
+    try {
+        if (!Compressor->FinishFrame(frame))
+            return false;
+    } catch (...) {
+        // As for a frame encoded in place: the frames so far stay a valid file.
+        Avi.Close(0);
+        Compressor->EndCompress();
+        throw;
+    }
+    return Avi.WriteVideoFrame(frame.Data, uint32_t(frame.Size),
+                               (frame.Flags & VideoKeyFrameFlag) != 0);
+}
+
 bool TMovieWriter::WriteAudio(const void* buffer, uint32_t size, uint32_t count) {
     if (UseWMV)
         return WMV.WriteAudio(buffer, size);

@@ -36,6 +36,18 @@ public:
     // has named a bitmap.
     virtual TBitmap* GetBitmap() = 0;
     virtual bool WriteVideoFrame(TVideoFrameInfo& frame) = 0;
+    // Frames encoded on a worker while the next one renders: QueueVideoFrame starts encoding the
+    // frame rendered into GetBitmap (which then names a fresh bitmap) and WriteQueuedVideoFrame
+    // waits for it and writes it as WriteVideoFrame would have. A writer that cannot says so.
+    virtual bool CanQueueVideo() { return false; }
+    virtual bool QueueVideoFrame(TVideoFrameInfo& frame) {
+        (void)frame;
+        return false;
+    }
+    virtual bool WriteQueuedVideoFrame(TVideoFrameInfo& frame) {
+        (void)frame;
+        return false;
+    }
     // size in bytes, count in sample frames.
     virtual bool WriteAudio(const void* buffer, uint32_t size, uint32_t count) = 0;
     // A non-zero frame rate replaces the settings' rate in AVI headers.
@@ -57,6 +69,10 @@ public:
     // AVI: encodes the frame and stores it. A compressor error ends the AVI file where it is
     // and is raised on. Windows Media: writes the canvas as the frame's picture.
     bool WriteVideoFrame(TVideoFrameInfo& frame) override;
+    // AVI exports with a compressor queue their frames.
+    bool CanQueueVideo() override;
+    bool QueueVideoFrame(TVideoFrameInfo& frame) override;
+    bool WriteQueuedVideoFrame(TVideoFrameInfo& frame) override;
     // AVI: one audio chunk. Windows Media: the frame's sound (count is not needed).
     bool WriteAudio(const void* buffer, uint32_t size, uint32_t count) override;
     bool Close(Extended frameRate) override;

@@ -115,6 +115,9 @@ void TMovieNode::Unlink() {
 bool TMovieNode::OpenForRender(int32_t startFrame) {
     (void)startFrame; // the first block of a run is placed by its source time
     AudioCounterStarted = false;
+    // A run of renders asks for frame after frame: the next one is decoded meanwhile.
+    if (Project && Project->Pipelined())
+        Reader->BeginReadAhead();
     if (!Reader->HasAudio() || !Project)
         return false;
     Reader->PrepareAudio(Project->AudioFormat, Project->FrameRate);
@@ -122,6 +125,7 @@ bool TMovieNode::OpenForRender(int32_t startFrame) {
 }
 
 void TMovieNode::CloseAfterRender() {
+    Reader->EndReadAhead();
     Reader->UnprepareAudio();
 }
 

@@ -58,6 +58,7 @@ class TAudioCodec;
 class IWaveOut;
 class TAviCompress;
 class IMovieWriter;
+class IVideoCompressorList;
 class TMovieWriter;
 
 // Called by the movie export after each frame: the frame shown, 0, and the frame's bitmap.
@@ -87,6 +88,12 @@ public:
     TTreeNodeData* EditedNode = nullptr;
     // How the engine reaches the user; set by the owner of the root (may be null in tests).
     IUiServices* Ui = nullptr;
+    // Threads an export or playback may keep busy (0: one per core). From 2 on, a worker encodes
+    // each frame while the next renders and movies decode their next frame ahead; 1 does all on
+    // the calling thread. The file written is the same either way.
+    int RenderThreads = 0;
+    // True from 2 render threads on: movies decode ahead, frames are encoded on a worker.
+    bool Pipelined() const;
 
     // Output settings, as stored in the project file.
     bool AudioOn = true;
@@ -231,6 +238,9 @@ public:
     IMovieWriter& GetMovieWriter();
     // A writer to use instead of the real one (tests); not owned.
     IMovieWriter* MovieWriterOverride = nullptr;
+    // The compressors to offer instead of the installed ones (tests); not owned. Read when the
+    // compressor choice is made.
+    IVideoCompressorList* CompressorListOverride = nullptr;
 
     // ---- playback ----
     // Plays frames from startFrame (to endFrame when above 0), with sound through a wave-output
@@ -282,6 +292,11 @@ private:
     // The encoded format of the export for the audio mode; says so when the codec has none.
     bool SuggestExportFormat(TAudioFormat& exportFormat);
     void StopStreamer();
+    // The frame loop of a movie export whose frames are encoded on a worker: the file gets the
+    // same chunks in the same order as the plain loop writes them.
+    bool ExportFramesPipelined(IMovieWriter& writer, int32_t first, int32_t count,
+                               const TExportFrameCallback& onFrame,
+                               const TFrameCallback& onReport);
     // Blocks handed to the running wave-output thread so far.
     int64_t StreamedBlocks = 0;
 

@@ -4,10 +4,14 @@
 #include "MyAudioCodec.h"
 #include "MyMovieWriter.h"
 #include "MyProjNode.h"
+#include "MyWorkerThread.h"
 
 TAviCompress& TProjectNode::GetAviCompress() {
     if (!Ui) throw EInvalidOperation("TProjectNode: no user interface for the compressor");
-    if (!AviCompress) AviCompress = std::make_unique<TAviCompress>(*Ui);
+    if (!AviCompress)
+        AviCompress = CompressorListOverride
+                          ? std::make_unique<TAviCompress>(*Ui, *CompressorListOverride)
+                          : std::make_unique<TAviCompress>(*Ui);
     return *AviCompress;
 }
 
@@ -86,11 +90,13 @@ bool TProjectNode::ExportMovie(int32_t first, int32_t count, const TExportFrameC
         Closing closing{*this, writer, kept, result, closed};
         OpenForRender(first);
 
+        const bool pipelined = Pipelined() && writer.CanQueueVideo();
+        if (pipelined) result = ExportFramesPipelined(writer, first, count, onFrame, onReport);
         TVideoFrameInfo frame;
         frame.KeyRequest = true;
         bool failed = false;
         int32_t i = first;
-        for (; i <= first + count; ++i) {
+        for (; !pipelined && i <= first + count; ++i) {
             if (Abort) break;
             Ui->ProcessMessages();
             CurrentTime = FrameTime(i);
@@ -123,10 +129,67 @@ bool TProjectNode::ExportMovie(int32_t first, int32_t count, const TExportFrameC
             Ui->ProcessMessages();
             Ui->Sleep(ExportSleepMs);
         }
-        if (!failed) {
+        if (!failed && !pipelined) {
             // What the codec still holds goes into the file.
             result = !AudioOn || WriteAudioChunk(true, i);
         }
     }
     return result;
+}
+
+bool TCustomProjectNode::Pipelined() const {
+    return EffectiveThreadCount(RenderThreads) > 1;
+}
+
+bool TProjectNode::ExportFramesPipelined(IMovieWriter& writer, int32_t first, int32_t count,
+                                         const TExportFrameCallback& onFrame,
+                                         const TFrameCallback& onReport) {
+    TVideoFrameInfo frame;
+    frame.KeyRequest = true;
+    bool queued = false;
+    Extended queuedTime = 0;
+    // The frame on the worker is written and reported where the plain loop does it right after
+    // encoding: before anything of the next frame goes into the file.
+    auto writeQueued = [&]() -> bool {
+        if (!queued) return true;
+        queued = false;
+        if (!writer.WriteQueuedVideoFrame(frame)) return false;
+        const int32_t shown = Round(GetFPS() * queuedTime);
+        if (onFrame) onFrame(shown, 0, frame.Bitmap);
+        if (onReport) {
+            TFrameReport r;
+            r.Frame = shown + 1;
+            r.Export = true;
+            onReport(r);
+        }
+        return true;
+    };
+    int32_t i = first;
+    for (; i <= first + count; ++i) {
+        if (Abort) break;
+        Ui->ProcessMessages();
+        CurrentTime = FrameTime(i);
+        SoundFrame = i;
+        // Renders while the worker encodes the frame before.
+        RenderFrame(GetOutputBitmap(), AudioOn, true, CurrentTime);
+        const bool stopped = Abort;
+        if (!writeQueued()) return false;
+        // A stop during that frame's reports ends the loop where the plain loop would see it.
+        if (Abort && !stopped) break;
+        if (frame.Flags & 0x10) frame.FramesSinceKey = 0;
+        if (i == first) frame.KeyRequest = true;
+        if (frame.FramesSinceKey > Round(GetFPS())) frame.KeyRequest = true;
+        frame.FramesSinceKey += 1;
+        if (AudioOn && !WriteAudioChunk(false, i)) return false;
+        if (!writer.QueueVideoFrame(frame)) return false;
+        queued = true;
+        queuedTime = CurrentTime;
+        frame.KeyRequest = false;
+        frame.FrameNumber += 1;
+        Ui->ProcessMessages();
+        Ui->Sleep(ExportSleepMs);
+    }
+    if (!writeQueued()) return false;
+    // What the codec still holds goes into the file.
+    return !AudioOn || WriteAudioChunk(true, i);
 }

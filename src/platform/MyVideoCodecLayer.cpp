@@ -290,9 +290,11 @@ bool TVideoDecompressor::SendJpeg(const uint8_t* data, size_t size, int64_t fram
             return false;
         }
     }
-    // A warning (damaged data) still leaves a whole picture, as libavcodec would show it.
+    // Chroma is repeated over each block it covers and converted in the same SIMD pass, as
+    // libswscale's own YUV to RGB conversion at one size does; smooth upsampling took half as
+    // long again. A warning (damaged data) still leaves a whole picture, as libavcodec shows it.
     if (tjDecompress2(Jpeg, data, len, Next->data[0], width, Next->linesize[0], height, TJPF_BGR,
-                      0) != 0 &&
+                      TJFLAG_FASTUPSAMPLE) != 0 &&
         tjGetErrorCode(Jpeg) != TJERR_WARNING)
         return false;
     JpegNo = frameNo;

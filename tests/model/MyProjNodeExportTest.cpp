@@ -1,10 +1,15 @@
 // The movie export loop: frames of a range, key frames, reports, sound, and how it ends.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+
 #include "FakeUiServices.h"
+#include "FakeVideoCompressors.h"
 #include "MediaProbe.h"
 #include "MyAVICompress.h"
 #include "MyBlankNode.h"
+#include "MyEffectNodes.h"
 #include "MyMovieWriter.h"
 #include "MyProjNode.h"
 #include "TempFolders.h"
@@ -241,4 +246,142 @@ TEST(MovieExportFiles, WindowsMediaVideoAndAudioOnly) {
     EXPECT_EQ(audio.FirstOf(true), nullptr);
     ASSERT_NE(audio.FirstOf(false), nullptr);
     EXPECT_EQ(audio.FirstOf(false)->CodecName, "wmav2");
+}
+
+// ---- Pipelined export: frames encoded on a worker while the next renders --------------------
+
+namespace {
+
+// A 64 x 48, 15 fps MJPEG movie of 15 frames with a 22050 Hz stereo tone, by our own writer.
+void MakeMovie(TFakeUiServices& ui, const std::string& name, int shade) {
+    TAviCompress compress(ui);
+    ASSERT_TRUE(compress.SelectCompressor(MakeFourCC('m', 'j', 'p', 'g')));
+    TMovieWriter writer(ui);
+    TExportSettings s{};
+    s.HasAudio = true;
+    s.FrameRate = 15;
+    s.Width = 64;
+    s.Height = 48;
+    MakePcmFormat(s.AudioFormat, 22050, 2, 16);
+    s.AudioPreloadTime = 1.0L / 15;
+    s.FrameCount = 15;
+    ASSERT_TRUE(writer.Open(false, name, compress, s));
+    std::vector<int16_t> pcm(1470 * 2);
+    TVideoFrameInfo frame;
+    for (int i = 0; i < 15; ++i) {
+        TBitmap& b = *writer.GetBitmap();
+        for (int y = 0; y < 48; ++y)
+            for (int x = 0; x < 64 * 3; ++x)
+                b.ScanLine(y)[x] = uint8_t(shade + x + y * 3 + i * 7);
+        for (size_t k = 0; k < pcm.size(); ++k)
+            pcm[k] = int16_t((int(k) + i * 1000 + shade * 10) % 3000 - 1500);
+        ASSERT_TRUE(writer.WriteAudio(pcm.data(), uint32_t(pcm.size() * 2), 1470));
+        frame.KeyRequest = true;
+        ASSERT_TRUE(writer.WriteVideoFrame(frame));
+        frame.FrameNumber += 1;
+    }
+    ASSERT_TRUE(writer.Close(15));
+}
+
+// Two movies joined by a slide, then black: 1 + 1 - 0.4 + 0.5 = 2.1 s at 15 fps.
+struct Composition {
+    TTempDir Dir;
+    TMemTree Tree;
+    TFakeUiServices Ui;
+    TFakeVideoCompressors Fake;
+    TProjectNode Root{"Project", Tree.AddRoot("Project")};
+    Composition(bool failingEncoder = false) {
+        MakeMovie(Ui, Dir.Path + "/a.avi", 20);
+        MakeMovie(Ui, Dir.Path + "/b.avi", 140);
+        Root.Ui = &Ui;
+        Root.ExportSleepMs = 0;
+        Root.SetVideoFormat(64, 48, 15);
+        TTreeNodeData* track = Root.VideoTrack;
+        track->AddNode("A", amLastChild, nkVideo)->SetFileName(Dir.Path + "/a.avi");
+        auto* slide = static_cast<TTransNode*>(track->AddNode("S", amLastChild, nkTransition));
+        slide->SetAddOn("{7602E471-A8CA-46B2-B869-8AF956428110}");
+        slide->UserDuration = 0.4L;
+        track->AddNode("B", amLastChild, nkVideo)->SetFileName(Dir.Path + "/b.avi");
+        static_cast<TBlankNode*>(track->AddNode("K", amLastChild, nkBlank))->UserDuration = 0.5L;
+        Root.Refresh();
+        if (failingEncoder) {
+            TFakeCompressorSpec spec{"ffff", "F", "Fails at frame 5"};
+            spec.FailAt = 5;
+            Fake.Specs.push_back(spec);
+            Root.CompressorListOverride = &Fake;
+        }
+        Root.GetAviCompress().SelectCompressor(failingEncoder ? MakeFourCC('f', 'f', 'f', 'f')
+                                                              : MakeFourCC('m', 'j', 'p', 'g'));
+    }
+    // Exports with the given threads; the report of stopAt (when above 0) stops the export.
+    std::vector<uint8_t> Export(int threads, int stopAt = 0, bool* result = nullptr) {
+        Root.RenderThreads = threads;
+        const std::string name = Dir.Path + "/out" + std::to_string(threads) + ".avi";
+        const bool ok = Root.ExportMovie(
+            0, Root.GetFrameCount(), nullptr,
+            [&](TFrameReport& r) {
+                if (r.Frame == stopAt)
+                    Root.Stop();
+            },
+            name);
+        if (result)
+            *result = ok;
+        std::ifstream in(name, std::ios::binary);
+        return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+    }
+};
+
+} // namespace
+
+TEST(MovieExportPipeline, OneThreadAndEightWriteTheSameFile) {
+    Composition c;
+    ASSERT_EQ(c.Root.GetFrameCount(), 32); // 2.1 s
+    bool ok1 = false, ok8 = false;
+    const std::vector<uint8_t> one = c.Export(1, 0, &ok1);
+    const std::vector<uint8_t> eight = c.Export(8, 0, &ok8);
+    EXPECT_TRUE(ok1 && ok8);
+    ASSERT_GT(one.size(), 10000u);
+    EXPECT_TRUE(one == eight) << "files differ";
+    TProbedFile probe = ProbeMedia(c.Dir.Path + "/out8.avi", true);
+    ASSERT_TRUE(probe.Opened);
+    EXPECT_EQ(probe.FirstOf(true)->DecodedFrames, 32);
+    EXPECT_EQ(probe.FirstOf(true)->DecodeErrors, 0);
+    EXPECT_EQ(probe.FirstOf(false)->DecodedSamples, 32 * 1470);
+}
+
+TEST(MovieExportPipeline, StoppedMidwayTheFileHoldsTheFramesWritten) {
+    Composition c;
+    bool ok1 = false, ok8 = false;
+    const std::vector<uint8_t> one = c.Export(1, 9, &ok1);
+    const std::vector<uint8_t> eight = c.Export(8, 9, &ok8);
+    EXPECT_TRUE(ok1 && ok8);
+    EXPECT_TRUE(one == eight) << "files differ";
+    TProbedFile probe = ProbeMedia(c.Dir.Path + "/out8.avi", true);
+    ASSERT_TRUE(probe.Opened);
+    EXPECT_EQ(probe.FirstOf(true)->DecodedFrames, 9);
+    EXPECT_EQ(probe.FirstOf(true)->DecodeErrors, 0);
+    EXPECT_FALSE(c.Root.Busy);
+}
+
+TEST(MovieExportPipeline, AFailingEncodeEndsTheExportWithTheSameMessage) {
+    std::vector<uint8_t> files[2];
+    for (int threads : {1, 8}) {
+        SCOPED_TRACE(threads);
+        Composition c(true);
+        try {
+            c.Export(threads);
+            ADD_FAILURE() << "no exception";
+        } catch (const Exception& e) {
+            EXPECT_EQ(e.GetMessage(), "Fail to compress frame 5 Error code: -5");
+        }
+        EXPECT_FALSE(c.Root.Busy);
+        std::ifstream in(c.Dir.Path + "/out" + std::to_string(threads) + ".avi",
+                         std::ios::binary);
+        files[threads == 8] = std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+        TProbedFile probe = ProbeMedia(c.Dir.Path + "/out" + std::to_string(threads) + ".avi",
+                                       false);
+        ASSERT_TRUE(probe.Opened);
+        EXPECT_EQ(probe.FirstOf(true)->KeyFlags.size(), 5u);
+    }
+    EXPECT_TRUE(files[0] == files[1]) << "files differ";
 }
