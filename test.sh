@@ -28,3 +28,9 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
 
 ctest --test-dir "$BUILD" --output-on-failure -j "$(nproc)" --timeout 600
+
+# The layout check runs last so that a formatting slip still lets every test report first.
+# TARVOLIN_CHECK_FORMAT=0 skips it.
+if [ "${TARVOLIN_CHECK_FORMAT:-1}" != 0 ]; then
+  ./scripts/check-format.sh
+fi
