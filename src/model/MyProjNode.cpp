@@ -513,10 +513,7 @@ bool TProjectNode::RenderPreview(int32_t frame, TCanvas& canvas, const TRect& re
     if (GetFPS() == 0) return false;
     Target = tgPreview;
     Busy = true;
-    struct BusyGuard {
-        bool& Flag;
-        ~BusyGuard() { Flag = false; }
-    } guard{Busy};
+    auto idle = MakeScopeExit([this] { Busy = false; });
     CurrentTime = FrameTime(frame);
     TBitmap* out = GetOutputBitmap();
     if (!RenderFrame(out, false, true, CurrentTime)) return false;

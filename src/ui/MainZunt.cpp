@@ -700,10 +700,7 @@ void TMainForm::WMRenderFrame() {
     RenderBusy = true;
     LastRenderedFrame = TimelineLink->GetFramePos();
     {
-        struct Done {
-            bool& Flag;
-            ~Done() { Flag = false; }
-        } done{RenderBusy};
+        auto done = MakeScopeExit([this] { RenderBusy = false; });
         TBusyCursorGuard cursor(Ui);
         const TRect client = Rect(0, 0, VideoImage->width(), VideoImage->height());
         Project->RenderPreview(LastRenderedFrame, PreviewBitmap->Canvas(), client,
@@ -1047,11 +1044,10 @@ void TMainForm::sbSaveProj1Click() {
 
 namespace {
 // Editing stays off for one command and comes back however the command ends.
-struct TEditingOff {
-    explicit TEditingOff(TMainForm& form) : Form(form) { Form.EnableEditing(false); }
-    ~TEditingOff() { Form.EnableEditing(true); }
-    TMainForm& Form;
-};
+auto EditingOff(TMainForm& form) {
+    form.EnableEditing(false);
+    return MakeScopeExit([&form] { form.EnableEditing(true); });
+}
 } // namespace
 
 std::optional<std::string> TMainForm::AskWaveFile(const std::string& title, bool& raw) {
@@ -1068,7 +1064,7 @@ void TMainForm::WriteWAV1Click() {
     bool raw = false;
     const std::optional<std::string> name = AskWaveFile("Enter Wav output file", raw);
     if (!name) return;
-    TEditingOff editing(*this);
+    auto editing = EditingOff(*this);
     TStatusPanel panel{[this] { return StatusPanels[2]->text().toStdString(); },
                        [this](const std::string& s) {
                            StatusPanels[2]->setText(QString::fromStdString(s));
@@ -1088,7 +1084,7 @@ void TMainForm::Extractaudio1Click() {
     bool raw = false;
     const std::optional<std::string> name = AskWaveFile("Enter Wav output file", raw);
     if (!name) return;
-    TEditingOff editing(*this);
+    auto editing = EditingOff(*this);
     if (movie->ExtractAudio(raw, *name, *Ui)) {
         if (Ui->Ask("File " + *name + " is ready. Play the result?", TMsgButtons::YesNo,
                     TMsgKind::Confirmation) == TMsgResult::Yes)
@@ -1215,16 +1211,13 @@ void TMainForm::sbPlay1Click(bool down) {
     EnableEditing(false);
     sbFirst1->setEnabled(false);
     sbLast1->setEnabled(false);
-    struct Finally {
-        TMainForm& F;
-        ~Finally() {
-            F.EnableEditing(true);
-            F.SetCommandEnabled(F.sbFirst1, true);
-            F.SetCommandEnabled(F.sbLast1, true);
-            if (F.SeqExport.OnDone)
-                F.SeqExport.OnDone(&F);
-        }
-    } finally{*this};
+    auto finally = MakeScopeExit([this] {
+        EnableEditing(true);
+        SetCommandEnabled(sbFirst1, true);
+        SetCommandEnabled(sbLast1, true);
+        if (SeqExport.OnDone)
+            SeqExport.OnDone(this);
+    });
 
     const bool realTime = !SeqExport.OnFrame;
     try {
