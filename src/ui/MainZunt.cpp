@@ -156,10 +156,10 @@ TMainForm::TMainForm(IUiServices* ui, QWidget* parent) : QMainWindow(parent) {
     BuildMenus();
     BuildPreviewMenu();
 
-    // 1. The screen saver stays off while the program runs.
+    // The screen saver stays off while the program runs.
     Closing = false;
     ScreenSaver = std::make_unique<TScreenSaverInhibit>(QStringLiteral("Editing video"));
-    // 2. Text view, and the user-interface services that reach it and the status bar.
+    // Text view, and the user-interface services that reach it and the status bar.
     TextView = new TTextView(this);
     if (ui) {
         Ui = ui;
@@ -169,16 +169,17 @@ TMainForm::TMainForm(IUiServices* ui, QWidget* parent) : QMainWindow(parent) {
         OwnUi->SetTextView(TextView);
         Ui = OwnUi.get();
     }
-    // 3.
+    // The title names the program and its version.
     setWindowTitle(QStringLiteral("%1 version %2")
                        .arg(QString::fromLatin1(ProgramName), QString::fromLatin1(ProgramVersion)));
-    // 4.
+    // Number texts use a point whatever the locale; no add-on preview runs and no sequence
+    // export is set up yet.
     SetDecimalSeparator('.');
     AddOnPreview.Active = false;
     SeqExport.OnFrame = nullptr;
-    // 5.
+    // The window that lists the messages collected while a project loads.
     ErrorDlg = new TErrorDlg(this);
-    // 6.
+    // The preview picture, and the raw picture of the source (hidden until asked for).
     PreviewBitmap = std::make_unique<TBitmap>();
     VideoImage->SetPicture(*PreviewBitmap);
     RawPanel->hide();
@@ -186,7 +187,7 @@ TMainForm::TMainForm(IUiServices* ui, QWidget* parent) : QMainWindow(parent) {
     RawImage1->SetPicture(*RawBitmap);
     RawControl.Picture = &RawImage1->Picture();
     RawControl.Invalidate = [this] { RawImage1->update(); };
-    // 7. The root on its tree item.
+    // The root on its tree item.
     ITreeItem* rootItem = AddTreeRoot(TreeView1, "???");
     Project = std::make_unique<TProjectNode>("Project", rootItem);
     Project->Ui = Ui;
@@ -208,31 +209,31 @@ TMainForm::TMainForm(IUiServices* ui, QWidget* parent) : QMainWindow(parent) {
     });
     TreeView1->setCurrentItem(static_cast<TTreeWidgetItem*>(rootItem));
     static_cast<TTreeWidgetItem*>(rootItem)->setExpanded(true);
-    // 8.
+    // Nothing rendered yet, so the first preview request always draws.
     LastRenderedFrame = -1;
-    // 9. Settings.
+    // Settings.
     Settings = std::make_unique<TMyRegistry>(SettingsKey);
     Settings->ProgramFolder = ProgramFolder();
     OutputFileName.clear();
     RenderBusy = false;
-    // 10. The add-object dialog lives as long as the window.
+    // The add-object dialog lives as long as the window.
     AddObjectDlg = new TAddObjectDlg(ProgramFolder(), Ui, this);
     AddObjectDlg->SetProject(Project.get());
-    // 11. Files named beside the program are found from its folder.
+    // Files named beside the program are found from its folder.
     QDir::setCurrent(QString::fromStdString(ProgramFolder()));
-    // 12.
+    // Add-ons draw their previews on a bitmap the window owns.
     AddOnWorkBitmap = std::make_unique<TBitmap>();
     AddOnPreview.Picture = AddOnWorkBitmap.get();
-    // 13. The timeline: the plain link until the timeline window attaches its own.
+    // The timeline: the plain link until the timeline window attaches its own.
     TimelineLink = std::make_unique<TTimelineSeam>();
     TimelineLink->SetMaxFrames(1000);
     TimelineLink->SetZoomLevel(1.0L);
     CreateMainTimeline(*this, TimelineArea, Project.get());
-    // 14. Without a window manager to maximise it, the window still gets most of the screen.
+    // Without a window manager to maximise it, the window still gets most of the screen.
     if (QScreen* s = screen())
         resize(s->availableGeometry().size() * 9 / 10);
     setWindowState(windowState() | Qt::WindowMaximized);
-    // 16.
+    // Start on an empty project with the add-object dialog wired to it.
     NewEmptyProject();
     ConnectAddObject();
 }
