@@ -119,11 +119,17 @@ void TCustomProjectNode::ReadAfter(TValueReader& r) {
     r.ReadInteger(); // reserved byte
     const size_t at = r.GetPosition();
     Extended fps = ReadFiniteFloat(r);
-    if (fps < 0) throw EReadError("Invalid frame rate", {}, static_cast<int64_t>(at));
-    int32_t w = r.ReadInteger();
-    int32_t h = r.ReadInteger();
-    if (w < 0 || h < 0 || w > MaxFrameSide || h > MaxFrameSide)
-        throw EReadError("Invalid frame size", {}, static_cast<int64_t>(r.GetPosition()));
+    if (fps < 0)
+        r.Fail("Invalid frame rate", at);
+    auto side = [&r] {
+        const size_t sideAt = r.GetPosition();
+        const int32_t v = r.ReadInteger();
+        if (v < 0 || v > MaxFrameSide)
+            r.Fail("Invalid frame size", sideAt);
+        return v;
+    };
+    const int32_t w = side();
+    const int32_t h = side();
     FrameRate = fps;
     Width = w;
     Height = h;
@@ -134,16 +140,18 @@ void TCustomProjectNode::ReadAfter(TValueReader& r) {
     ReadFiniteFloat(r); // reserved
     ReadFiniteFloat(r); // reserved
     auto field16 = [&r](const char* what) {
+        const size_t fieldAt = r.GetPosition();
         int32_t v = r.ReadInteger();
         if (v < 0 || v > 0xFFFF)
-            throw EReadError(std::string("Invalid ") + what, {},
-                             static_cast<int64_t>(r.GetPosition()));
+            r.Fail(std::string("Invalid ") + what, fieldAt);
         return static_cast<uint16_t>(v);
     };
     AudioFormat.Wfx.wFormatTag = field16("audio format tag");
     AudioFormat.Wfx.nChannels = field16("channel count");
+    const size_t rateAt = r.GetPosition();
     int32_t rate = r.ReadInteger();
-    if (rate < 0) throw EReadError("Invalid sample rate", {}, static_cast<int64_t>(r.GetPosition()));
+    if (rate < 0)
+        r.Fail("Invalid sample rate", rateAt);
     AudioFormat.Wfx.nSamplesPerSec = static_cast<uint32_t>(rate);
     AudioFormat.Wfx.wBitsPerSample = field16("sample width");
     // Block align and byte rate are not stored; they follow from the rest.
@@ -167,7 +175,7 @@ void TCustomProjectNode::SaveToStream(std::vector<uint8_t>& stream) const {
 }
 
 bool TCustomProjectNode::LoadFromStream(const std::vector<uint8_t>& stream) {
-    TValueReader r(stream.data(), stream.size());
+    TValueReader r(stream.data(), stream.size(), FileName);
     std::string signature;
     try {
         signature = r.ReadString();
@@ -344,7 +352,7 @@ bool TProjectNode::LoadFromFile(const std::string& fileName) {
         ok = TCustomProjectNode::LoadFromFile(fileName);
         if (!ok) why = "Can not open " + fileName;
     } catch (const Exception& e) {
-        why = "Can not open " + fileName + ": " + e.GetMessage();
+        why = "Can not open " + fileName + ": " + ReadErrorText(e);
     }
     if (!ok) {
         // A failed load leaves a clean new project, never part of the file.

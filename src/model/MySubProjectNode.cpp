@@ -122,7 +122,7 @@ bool TSubProjectNode::LoadTree(const std::string& name, const std::vector<uint8_
         auto reset = MakeScopeExit([this] { ReadingOwnFile = false; });
         ReadRecord(r, std::max(GetTreeLevel(), 0));
     } catch (const Exception& e) {
-        LoadMessages.Add("Can not read sub-project " + name + ": " + e.GetMessage());
+        LoadMessages.Add("Can not read sub-project " + name + ": " + ReadErrorText(e));
         return false;
     } catch (const std::bad_alloc&) {
         LoadMessages.Add("Can not read sub-project " + name + ": out of memory");
