@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Fails when a file under src/ includes a header of a higher layer. Includes name bare file
-# names, so each one is resolved to the folder of src/ that holds that header.
+# Fails when a file under src/ includes a header of a higher layer, or when engine or platform
+# code includes Qt Widgets. Includes name bare file names, so each one is resolved to the folder
+# of src/ that holds that header.
 #   platform <- common <- media <- model <-> addons <- ui, capture
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,6 +22,9 @@ src = pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else "src")
 home = {}
 for header in src.glob("*/*.h"):
     home.setdefault(header.name, set()).add(header.parent.name)
+# Engine and platform code never include Qt Widgets: they must run without a display.
+WIDGETS_FREE = {"platform", "common", "media", "model", "addons"}
+widgets = {h.name for d in pathlib.Path("/usr/include").glob("*/qt6/QtWidgets") for h in d.iterdir()}
 clashes = {name: dirs for name, dirs in home.items() if len(dirs) > 1}
 include = re.compile(r'^\s*#\s*include\s*(?:"([^"]+)"|<([^>]+)>)')
 bad = 0
@@ -37,6 +41,11 @@ for path in sorted(src.glob("*/*")):
         continue
     for number, line in enumerate(path.read_text(errors="replace").splitlines(), 1):
         m = include.match(line)
+        if m and m.group(2) and layer in WIDGETS_FREE and (
+                m.group(2).startswith("QtWidgets/") or m.group(2) in widgets):
+            print(f"{path}:{number}: {layer} includes Qt Widgets header {m.group(2)}")
+            bad += 1
+            continue
         # A quoted include may carry a relative path; an angle one is ours only when bare.
         name = m and (pathlib.PurePath(m.group(1)).name if m.group(1) else m.group(2))
         if name not in home:
