@@ -4,6 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 ./scripts/install-deps.sh
+./scripts/check-layers.sh
 
 BUILD=build/asan
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTARVOLIN_SANITIZE=ON \
@@ -27,3 +28,9 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
 
 ctest --test-dir "$BUILD" --output-on-failure -j "$(nproc)" --timeout 600
+
+# The layout check runs last so that a formatting slip still lets every test report first.
+# TARVOLIN_CHECK_FORMAT=0 skips it.
+if [ "${TARVOLIN_CHECK_FORMAT:-1}" != 0 ]; then
+  ./scripts/check-format.sh
+fi

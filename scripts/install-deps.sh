@@ -6,6 +6,8 @@ set -euo pipefail
 PKGS=(
   build-essential g++ cmake ninja-build pkg-config ccache
   clang libclang-rt-14-dev
+  # the formatter is pinned: scripts/check-format.sh accepts only this major version
+  clang-format-14
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev

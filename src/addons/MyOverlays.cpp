@@ -314,10 +314,7 @@ bool TRotateOverlay::DoOverlay(int32_t, int32_t, Extended, Extended) {
     if (Busy)
         return true;
     Busy = true;
-    struct TClearBusy {
-        bool& Flag;
-        ~TClearBusy() { Flag = false; }
-    } clear{Busy};
+    auto clear = MakeScopeExit([this] { Busy = false; });
 
     TNodeInfo info;
     if (GetWorkBitmap()->Empty() || !GetSnapshot(info))

@@ -67,42 +67,36 @@ void DimLone(TBitmap* fromBmp, TBitmap* toBmp, Extended p, TBitmap& target) {
         Darken(Round((1 - p) * 255), *toBmp, target);
 }
 
-} // namespace
-
-bool TTransHorzSlide::Execute(TBitmap* fromBmp, TBitmap* toBmp, Extended progress) {
-    if (!Bitmap)
+// The from picture leaves and the to picture enters by the same distance along one axis; a lone
+// clip slides against black.
+bool Slide(TBitmap* target, TBitmap* fromBmp, TBitmap* toBmp, Extended progress, bool vertical) {
+    if (!target)
         return false;
-    const int32_t w = Bitmap->Width();
-    const int32_t s = Round(w * progress);
-    if (fromBmp) {
-        if (!toBmp)
-            FillBitmap(*Bitmap, 0);
-        Bitmap->Canvas().Draw(-s, 0, *fromBmp);
-    }
-    if (toBmp) {
-        if (!fromBmp)
-            FillBitmap(*Bitmap, 0);
-        Bitmap->Canvas().Draw(w - s, 0, *toBmp);
-    }
+    const int32_t length = vertical ? target->Height() : target->Width();
+    const int32_t s = Round(length * progress);
+    const auto drawAt = [&](const TBitmap& picture, int32_t offset) {
+        if (vertical)
+            target->Canvas().Draw(0, offset, picture);
+        else
+            target->Canvas().Draw(offset, 0, picture);
+    };
+    if (!fromBmp != !toBmp)
+        FillBitmap(*target, 0);
+    if (fromBmp)
+        drawAt(*fromBmp, -s);
+    if (toBmp)
+        drawAt(*toBmp, length - s);
     return true;
 }
 
+} // namespace
+
+bool TTransHorzSlide::Execute(TBitmap* fromBmp, TBitmap* toBmp, Extended progress) {
+    return Slide(Bitmap, fromBmp, toBmp, progress, false);
+}
+
 bool TTransVertSlide::Execute(TBitmap* fromBmp, TBitmap* toBmp, Extended progress) {
-    if (!Bitmap)
-        return false;
-    const int32_t h = Bitmap->Height();
-    const int32_t s = Round(h * progress);
-    if (fromBmp) {
-        if (!toBmp)
-            FillBitmap(*Bitmap, 0);
-        Bitmap->Canvas().Draw(0, -s, *fromBmp);
-    }
-    if (toBmp) {
-        if (!fromBmp)
-            FillBitmap(*Bitmap, 0);
-        Bitmap->Canvas().Draw(0, h - s, *toBmp);
-    }
-    return true;
+    return Slide(Bitmap, fromBmp, toBmp, progress, true);
 }
 
 bool TTransDimmed::Execute(TBitmap* fromBmp, TBitmap* toBmp, Extended progress) {

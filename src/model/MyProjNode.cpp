@@ -194,7 +194,7 @@ void TCustomProjectNode::SaveToStream(std::vector<uint8_t>& stream) const {
 }
 
 bool TCustomProjectNode::LoadFromStream(const std::vector<uint8_t>& stream) {
-    TValueReader r(stream.data(), stream.size());
+    TValueReader r(stream.data(), stream.size(), FileName);
     std::string signature;
     try {
         signature = r.ReadString();
@@ -602,10 +602,7 @@ bool TProjectNode::RenderPreview(int32_t frame, TCanvas& canvas, const TRect& re
     if (GetFPS() == 0) return false;
     Target = tgPreview;
     Busy = true;
-    struct BusyGuard {
-        bool& Flag;
-        ~BusyGuard() { Flag = false; }
-    } guard{Busy};
+    auto idle = MakeScopeExit([this] { Busy = false; });
     CurrentTime = FrameTime(frame);
     TBitmap* out = GetOutputBitmap();
     if (!RenderFrame(out, false, true, CurrentTime)) return false;

@@ -68,26 +68,20 @@ bool TProjectNode::ExportMovie(int32_t first, int32_t count, const TExportFrameC
     Busy = true;
     Target = tgMovieWriter;
     bool closed = false;
-    // The closing steps run however the loop ends.
-    struct Closing {
-        TProjectNode& Root;
-        IMovieWriter& Writer;
-        const TAudioFormat& Kept;
-        bool& Result;
-        bool& Closed;
-        ~Closing() {
-            Root.CloseAllAfterRender();
-            // A file that could not be completed is not a success.
-            if (!Writer.Close(Root.GetFPS())) Result = false;
-            Closed = true;
-            Root.AudioFormat = Kept;
-            if (Root.CodecOpen) Root.GetAudioCodec().CloseStream();
-            Root.CodecOpen = false;
-            Root.Busy = false;
-        }
-    };
     {
-        Closing closing{*this, writer, kept, result, closed};
+        // The closing steps run however the loop ends.
+        auto closing = MakeScopeExit([&] {
+            CloseAllAfterRender();
+            // A file that could not be completed is not a success.
+            if (!writer.Close(GetFPS()))
+                result = false;
+            closed = true;
+            AudioFormat = kept;
+            if (CodecOpen)
+                GetAudioCodec().CloseStream();
+            CodecOpen = false;
+            Busy = false;
+        });
         OpenForRender(first);
 
         const bool pipelined = Pipelined() && writer.CanQueueVideo();

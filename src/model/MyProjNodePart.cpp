@@ -150,15 +150,12 @@ bool TProjectNode::ExportWave(bool raw, int32_t first,
     if (GetFPS() == 0 || count == 0 || !Ui) return false;
     const std::string keptStatus = statusPanel ? statusPanel->GetText() : std::string();
     const TAudioFormat kept = AudioFormat;
-    struct Restore {
-        TProjectNode& Root;
-        const TAudioFormat& Format;
-        ~Restore() {
-            Root.AudioFormat = Format;
-            if (Root.CodecOpen) Root.GetAudioCodec().CloseStream();
-            Root.CodecOpen = false;
-        }
-    } restore{*this, kept};
+    auto restore = MakeScopeExit([this, &kept] {
+        AudioFormat = kept;
+        if (CodecOpen)
+            GetAudioCodec().CloseStream();
+        CodecOpen = false;
+    });
     TAudioFormat exportFormat = AudioFormat;
     if (AudioMode != 1) {
         // Encoded sound is made from CD-quality PCM; the nodes deliver that format from the
@@ -280,18 +277,15 @@ bool TProjectNode::Play(int32_t startFrame, int32_t endFrame, bool realTime,
     int64_t t0 = Ui->TickCount();
     OpenForRender(startFrame);
 
-    struct Closing {
-        TProjectNode& Root;
-        ~Closing() {
-            Root.Busy = false;
-            Root.CloseAllAfterRender();
-            if (Root.Streamer) {
-                Root.Streamer->Stop();
-                std::lock_guard<std::mutex> lock(Root.ThreadListLock);
-                Root.ThreadList.push_back(std::move(Root.Streamer));
-            }
+    auto closing = MakeScopeExit([this] {
+        Busy = false;
+        CloseAllAfterRender();
+        if (Streamer) {
+            Streamer->Stop();
+            std::lock_guard<std::mutex> lock(ThreadListLock);
+            ThreadList.push_back(std::move(Streamer));
         }
-    } closing{*this};
+    });
 
     bool sound = withSound && AudioOn;
     if (sound) {

@@ -82,10 +82,7 @@ void TSubProjectNode::SetFileName(const std::string& name) {
         return;
     }
     chain.push_back(key);
-    struct TPop {
-        std::vector<std::string>& Chain;
-        ~TPop() { Chain.pop_back(); }
-    } pop{chain};
+    auto pop = MakeScopeExit([&chain] { chain.pop_back(); });
     if (!LoadTree(name, bytes))
         DeleteChildren();
     Kind = nkSubProject;
@@ -115,13 +112,10 @@ bool TSubProjectNode::LoadTree(const std::string& name, const std::vector<uint8_
         // The root record of the file: the stored kind is the project's, so its child tree comes
         // with it; the root's output settings behind the record are not read.
         ReadingOwnFile = true;
-        struct TReset {
-            bool& Flag;
-            ~TReset() { Flag = false; }
-        } reset{ReadingOwnFile};
+        auto reset = MakeScopeExit([this] { ReadingOwnFile = false; });
         ReadRecord(r, std::max(GetTreeLevel(), 0));
     } catch (const Exception& e) {
-        LoadMessages.Add("Can not read sub-project " + name + ": " + e.GetMessage());
+        LoadMessages.Add("Can not read sub-project " + name + ": " + ReadErrorText(e));
         return false;
     } catch (const std::bad_alloc&) {
         LoadMessages.Add("Can not read sub-project " + name + ": out of memory");

@@ -9,7 +9,8 @@
 Extended ReadFiniteFloat(TValueReader& reader) {
     const size_t at = reader.GetPosition();
     Extended v = reader.ReadFloat();
-    if (!std::isfinite(v)) throw EReadError("Invalid property value", {}, static_cast<int64_t>(at));
+    if (!std::isfinite(v))
+        reader.Fail("Invalid property value", at);
     return v;
 }
 
@@ -17,7 +18,7 @@ int32_t ReadCount(TValueReader& reader) {
     const size_t at = reader.GetPosition();
     int32_t n = reader.ReadInteger();
     if (n < 0 || static_cast<size_t>(n) > reader.GetRemaining())
-        throw EReadError("Invalid item count", {}, static_cast<int64_t>(at));
+        reader.Fail("Invalid item count", at);
     return n;
 }
 
@@ -51,14 +52,14 @@ void TTreeNodeData::SaveToWriter(TValueWriter& w) const {
 
 void TTreeNodeData::ReadRecord(TValueReader& r, int depth) {
     if (depth > MaxNodeDepth)
-        throw EReadError("Project nesting too deep", {}, static_cast<int64_t>(r.GetPosition()));
+        r.Fail("Project nesting too deep", r.GetPosition());
     ReadBefore(r);
     const size_t kindAt = r.GetPosition();
     const uint8_t stored = static_cast<uint8_t>(r.ReadChar());
     // The class made by the factory decides the kind; the stored one must agree with it, except
     // that a sub-project reads the root record of its own file.
     if (stored != Kind && !(Kind == nkSubProject && stored == nkProject))
-        throw EReadError("Node kind does not match its record", {}, static_cast<int64_t>(kindAt));
+        r.Fail("Node kind does not match its record", kindAt);
     Id = r.ReadString();
     Offset = ReadFiniteFloat(r);
     AutoDuration = r.ReadBoolean();

@@ -278,14 +278,11 @@ void TAddObjectDlg::tmExampleTimer() {
     if (!ExampleRig->GetNode() || !ExampleRig->HasClip())
         return;
     Busy = true;
-    struct TDone {
-        TAddObjectDlg& D;
-        ~TDone() {
-            D.Busy = false;
-            if (D.ExampleRig->GetNode() && D.isVisible())
-                D.tmExample->start();
-        }
-    } done{*this};
+    auto done = MakeScopeExit([this] {
+        Busy = false;
+        if (ExampleRig->GetNode() && isVisible())
+            tmExample->start();
+    });
     if (ExampleRig->Tick(tbSizing->value(), tbSizing->isEnabled(), tbLevel->value(),
                          tbLevel->isEnabled()))
         ShowExampleBitmap();
@@ -341,10 +338,7 @@ void TAddObjectDlg::bOKClick() {
     TTreeNodeData* node = nullptr;
     TAddOutcome outcome = TAddOutcome::Refused;
     {
-        struct TEnable {
-            QWidget* W;
-            ~TEnable() { W->setEnabled(true); }
-        } enable{this};
+        auto enable = MakeScopeExit([this] { setEnabled(true); });
         outcome = Project ? CreateChosenObject(rq, node) : TAddOutcome::Refused;
     }
     if (outcome != TAddOutcome::Created) {

@@ -156,10 +156,10 @@ TMainForm::TMainForm(IUiServices* ui, QWidget* parent) : QMainWindow(parent) {
     BuildMenus();
     BuildPreviewMenu();
 
-    // 1. The screen saver stays off while the program runs.
+    // The screen saver stays off while the program runs.
     Closing = false;
     ScreenSaver = std::make_unique<TScreenSaverInhibit>(QStringLiteral("Editing video"));
-    // 2. Text view, and the user-interface services that reach it and the status bar.
+    // Text view, and the user-interface services that reach it and the status bar.
     TextView = new TTextView(this);
     if (ui) {
         Ui = ui;
@@ -169,16 +169,17 @@ TMainForm::TMainForm(IUiServices* ui, QWidget* parent) : QMainWindow(parent) {
         OwnUi->SetTextView(TextView);
         Ui = OwnUi.get();
     }
-    // 3.
+    // The title names the program and its version.
     setWindowTitle(QStringLiteral("%1 version %2")
                        .arg(QString::fromLatin1(ProgramName), QString::fromLatin1(ProgramVersion)));
-    // 4.
+    // Number texts use a point whatever the locale; no add-on preview runs and no sequence
+    // export is set up yet.
     SetDecimalSeparator('.');
     AddOnPreview.Active = false;
     SeqExport.OnFrame = nullptr;
-    // 5.
+    // The window that lists the messages collected while a project loads.
     ErrorDlg = new TErrorDlg(this);
-    // 6.
+    // The preview picture, and the raw picture of the source (hidden until asked for).
     PreviewBitmap = std::make_unique<TBitmap>();
     VideoImage->SetPicture(*PreviewBitmap);
     RawPanel->hide();
@@ -186,7 +187,7 @@ TMainForm::TMainForm(IUiServices* ui, QWidget* parent) : QMainWindow(parent) {
     RawImage1->SetPicture(*RawBitmap);
     RawControl.Picture = &RawImage1->Picture();
     RawControl.Invalidate = [this] { RawImage1->update(); };
-    // 7. The root on its tree item.
+    // The root on its tree item.
     ITreeItem* rootItem = AddTreeRoot(TreeView1, "???");
     Project = std::make_unique<TProjectNode>("Project", rootItem);
     Project->Ui = Ui;
@@ -208,32 +209,33 @@ TMainForm::TMainForm(IUiServices* ui, QWidget* parent) : QMainWindow(parent) {
     });
     TreeView1->setCurrentItem(static_cast<TTreeWidgetItem*>(rootItem));
     static_cast<TTreeWidgetItem*>(rootItem)->setExpanded(true);
-    // 8.
+    // Nothing rendered yet, so the first preview request always draws.
     LastRenderedFrame = -1;
-    // 9. Settings.
+    // Settings.
     Settings = std::make_unique<TMyRegistry>(SettingsKey);
     Settings->ProgramFolder = ProgramFolder();
     OutputFileName.clear();
     RenderBusy = false;
-    // 10. The add-object dialog lives as long as the window.
+    // The add-object dialog lives as long as the window.
     AddObjectDlg = new TAddObjectDlg(ProgramFolder(), Ui, this);
     AddObjectDlg->SetProject(Project.get());
-    // 11. Files named beside the program are found from its folder.
+    // Files named beside the program are found from its folder.
     QDir::setCurrent(QString::fromStdString(ProgramFolder()));
-    // 12.
+    // Add-ons draw their previews on a bitmap the window owns.
     AddOnWorkBitmap = std::make_unique<TBitmap>();
     AddOnPreview.Picture = AddOnWorkBitmap.get();
-    // 13. The timeline: the plain link until the timeline window attaches its own.
+    // The timeline: the plain link until the timeline window attaches its own.
     TimelineLink = std::make_unique<TTimelineSeam>();
     TimelineLink->SetMaxFrames(1000);
     TimelineLink->SetZoomLevel(1.0L);
     MainTimeline = CreateMainTimeline(*this, TimelineArea, Project.get());
+    // The tree's icons, popup, drag and drops.
     SetupTree();
-    // 14. Without a window manager to maximise it, the window still gets most of the screen.
+    // Without a window manager to maximise it, the window still gets most of the screen.
     if (QScreen* s = screen())
         resize(s->availableGeometry().size() * 9 / 10);
     setWindowState(windowState() | Qt::WindowMaximized);
-    // 16.
+    // Start on an empty project with the add-object dialog wired to it.
     NewEmptyProject();
     ConnectAddObject();
 }
@@ -696,10 +698,7 @@ void TMainForm::WMRenderFrame() {
     RenderBusy = true;
     LastRenderedFrame = TimelineLink->GetFramePos();
     {
-        struct Done {
-            bool& Flag;
-            ~Done() { Flag = false; }
-        } done{RenderBusy};
+        auto done = MakeScopeExit([this] { RenderBusy = false; });
         TBusyCursorGuard cursor(Ui);
         const TRect client = Rect(0, 0, VideoImage->width(), VideoImage->height());
         Project->RenderPreview(LastRenderedFrame, PreviewBitmap->Canvas(), client,
@@ -1043,11 +1042,10 @@ void TMainForm::sbSaveProj1Click() {
 
 namespace {
 // Editing stays off for one command and comes back however the command ends.
-struct TEditingOff {
-    explicit TEditingOff(TMainForm& form) : Form(form) { Form.EnableEditing(false); }
-    ~TEditingOff() { Form.EnableEditing(true); }
-    TMainForm& Form;
-};
+auto EditingOff(TMainForm& form) {
+    form.EnableEditing(false);
+    return MakeScopeExit([&form] { form.EnableEditing(true); });
+}
 } // namespace
 
 std::optional<std::string> TMainForm::AskWaveFile(const std::string& title, bool& raw) {
@@ -1064,7 +1062,7 @@ void TMainForm::WriteWAV1Click() {
     bool raw = false;
     const std::optional<std::string> name = AskWaveFile("Enter Wav output file", raw);
     if (!name) return;
-    TEditingOff editing(*this);
+    auto editing = EditingOff(*this);
     TStatusPanel panel{[this] { return StatusPanels[2]->text().toStdString(); },
                        [this](const std::string& s) {
                            StatusPanels[2]->setText(QString::fromStdString(s));
@@ -1084,7 +1082,7 @@ void TMainForm::Extractaudio1Click() {
     bool raw = false;
     const std::optional<std::string> name = AskWaveFile("Enter Wav output file", raw);
     if (!name) return;
-    TEditingOff editing(*this);
+    auto editing = EditingOff(*this);
     if (movie->ExtractAudio(raw, *name, *Ui)) {
         if (Ui->Ask("File " + *name + " is ready. Play the result?", TMsgButtons::YesNo,
                     TMsgKind::Confirmation) == TMsgResult::Yes)
@@ -1211,16 +1209,13 @@ void TMainForm::sbPlay1Click(bool down) {
     EnableEditing(false);
     sbFirst1->setEnabled(false);
     sbLast1->setEnabled(false);
-    struct Finally {
-        TMainForm& F;
-        ~Finally() {
-            F.EnableEditing(true);
-            F.SetCommandEnabled(F.sbFirst1, true);
-            F.SetCommandEnabled(F.sbLast1, true);
-            if (F.SeqExport.OnDone)
-                F.SeqExport.OnDone(&F);
-        }
-    } finally{*this};
+    auto finally = MakeScopeExit([this] {
+        EnableEditing(true);
+        SetCommandEnabled(sbFirst1, true);
+        SetCommandEnabled(sbLast1, true);
+        if (SeqExport.OnDone)
+            SeqExport.OnDone(this);
+    });
 
     const bool realTime = !SeqExport.OnFrame;
     try {

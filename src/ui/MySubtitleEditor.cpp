@@ -52,24 +52,6 @@ int TSubtitleText::RowOf(const TTimeData& curve, const TDataPoint* point) {
 
 // ---- TSubtitleEditor --------------------------------------------------------------------------
 
-namespace {
-
-// Keeps the form disabled and the busy cursor up while a change is reported, whichever way the
-// report ends.
-class TReportScope {
-public:
-    TReportScope(QWidget* form, IUiServices* ui) : Form(form), Busy(ui) { Form->setEnabled(false); }
-    ~TReportScope() { Form->setEnabled(true); }
-    TReportScope(const TReportScope&) = delete;
-    TReportScope& operator=(const TReportScope&) = delete;
-
-private:
-    QWidget* Form;
-    TBusyCursorGuard Busy;
-};
-
-} // namespace
-
 void TSubtitleEditor::Execute(QWidget* owner, IUiServices* ui, TChangeEvent onChange,
                               TDataPoint* currentPoint, TTimeData& curve) {
     TSubtitleEditor editor(owner, ui, std::move(onChange), currentPoint, curve);
@@ -174,7 +156,11 @@ void TSubtitleEditor::HiddenChange() {
 void TSubtitleEditor::ReportChange() {
     if (!Ready || !cbShowChanges->isChecked())
         return;
-    TReportScope scope(this, Ui);
+    // The form stays disabled and the busy cursor up while the change is reported, whichever
+    // way the report ends.
+    TBusyCursorGuard busy(Ui);
+    setEnabled(false);
+    auto enable = MakeScopeExit([this] { setEnabled(true); });
     if (OnChange && CurrentPoint)
         OnChange(CurrentPoint);
 }

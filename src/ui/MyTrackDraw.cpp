@@ -67,18 +67,15 @@ void TTrackDraw::Paint(const TTrackPaintInfo& info) {
     Canvas = Info.Bitmap && !Info.Bitmap->Empty() ? &Info.Bitmap->Canvas() : nullptr;
     PaintActive = ActiveNode();
     // Whatever happens while drawing, an editor no row carries is closed.
-    struct TAfterPaint {
-        TTrackDraw* Self;
-        ~TAfterPaint() {
-            Self->Canvas = nullptr;
-            Self->PaintActive = nullptr;
-            if (!Self->EditorShown) {
-                TTreeNodeData* a = Self->ActiveNode();
-                if (!a || !a->Curves || !a->Curves->HasEnabled())
-                    Self->ResetEditor();
-            }
+    auto after = MakeScopeExit([this] {
+        Canvas = nullptr;
+        PaintActive = nullptr;
+        if (!EditorShown) {
+            TTreeNodeData* a = ActiveNode();
+            if (!a || !a->Curves || !a->Curves->HasEnabled())
+                ResetEditor();
         }
-    } after{this};
+    });
 
     if (Canvas)
         Fill(Canvas, 0, 0, Info.Bitmap->Width(), Info.Bitmap->Height(), clTrackBackground);

@@ -72,9 +72,13 @@ public:
     size_t GetPosition() const { return Pos; }
     bool AtEnd() const { return Pos >= Size; }
     size_t GetRemaining() const { return Pos < Size ? Size - Pos : 0; }
+    const std::string& GetFileName() const { return FileName; }
+
+    // Raises EReadError for a value its caller found out of range, naming this reader's file
+    // and the offset where that value starts.
+    [[noreturn]] void Fail(const std::string& message, size_t offset) const;
 
 private:
-    [[noreturn]] void Fail(const char* message, size_t offset) const;
     const uint8_t* Take(size_t count, size_t valueStart);
     int64_t ReadIntegerPayload(uint8_t tag, size_t valueStart, bool allow64);
     uint32_t ReadLength32(size_t valueStart);
@@ -84,6 +88,9 @@ private:
     std::string FileName;
     size_t Pos = 0;
 };
+
+// The message of an error met while reading, followed by the byte offset it names, if any.
+std::string ReadErrorText(const Exception& e);
 
 // The 80-bit extended codec of the float tag (10 bytes, little-endian): 64-bit mantissa with an
 // explicit integer bit, then 15 bits of exponent biased by 16383 and the sign bit. Zeros keep

@@ -289,8 +289,15 @@ void TValueWriter::WriteChar(char c) {
 
 // ---- Reader ---------------------------------------------------------------------------------
 
-void TValueReader::Fail(const char* message, size_t offset) const {
+void TValueReader::Fail(const std::string& message, size_t offset) const {
     throw EReadError(message, FileName, static_cast<int64_t>(offset));
+}
+
+std::string ReadErrorText(const Exception& e) {
+    const auto* read = dynamic_cast<const EReadError*>(&e);
+    if (!read || read->Offset < 0)
+        return e.GetMessage();
+    return e.GetMessage() + " at offset " + std::to_string(read->Offset);
 }
 
 const uint8_t* TValueReader::Take(size_t count, size_t valueStart) {
