@@ -17,7 +17,8 @@ public:
     }
     TMsgResult Ask(const std::string&, TMsgButtons, TMsgKind) override { return TMsgResult::OK; }
     void Sleep(int ms) override {
-        if (RealSleep) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        if (RealSleep)
+            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
     }
     int64_t TickCount() override {
         return std::chrono::duration_cast<std::chrono::milliseconds>(

@@ -8,7 +8,8 @@ static void BM_Round(benchmark::State& state) {
     for (auto _ : state) {
         benchmark::DoNotOptimize(Round(x));
         x += 0.5L;
-        if (x > 1e6L) x = 0.25L;
+        if (x > 1e6L)
+            x = 0.25L;
     }
 }
 BENCHMARK(BM_Round);

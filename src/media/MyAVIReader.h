@@ -327,9 +327,9 @@ private:
     bool AudioReady = false;
     bool PcmPosSet = false;
     int64_t PcmReadPos = 0;
-    int64_t PcmStartPos = 0;  // byte position the first call placed delivery at
-    int64_t PcmDelivered = 0; // sample frames delivered since, in the wanted format
-    std::unique_ptr<TAudioCodec> DecodeCodec;  // made when a compressed track is met
+    int64_t PcmStartPos = 0;                  // byte position the first call placed delivery at
+    int64_t PcmDelivered = 0;                 // sample frames delivered since, in the wanted format
+    std::unique_ptr<TAudioCodec> DecodeCodec; // made when a compressed track is met
     std::unique_ptr<TAudioCodec> ConvertCodec; // made by the first prepare of such a track
     TPCMTrans PcmTrans;
     TCompAudBuffer CompAudBuffer;

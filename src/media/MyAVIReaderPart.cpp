@@ -89,8 +89,8 @@ bool TAviReader::TakeReadAhead(int32_t index, TBitmap& target, bool viaFileLayer
     a.Worker->Wait();
     const int32_t made = a.Index;
     a.Index = -1;
-    if (made != index || a.ViaFileLayer != viaFileLayer ||
-        a.Picture.Width() != target.Width() || a.Picture.Height() != target.Height())
+    if (made != index || a.ViaFileLayer != viaFileLayer || a.Picture.Width() != target.Width() ||
+        a.Picture.Height() != target.Height())
         return false;
     ok = a.Ok;
     if (ok) {

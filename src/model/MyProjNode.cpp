@@ -10,12 +10,12 @@
 #include <limits>
 #include <new>
 
-#include "MyCommonParamsPart.h"
-#include "MyAudioCodec.h"
-#include "MyWavStreaming.h"
 #include "MyAVICompress.h"
+#include "MyAudioCodec.h"
+#include "MyCommonParamsPart.h"
 #include "MyMovieWriter.h"
 #include "MyRiffIO.h"
+#include "MyWavStreaming.h"
 #include "MyWavWriter.h"
 
 const TVideoSize VideoSizes[7] = {
@@ -59,12 +59,14 @@ void TCustomProjectNode::GetFrameRect(TRectI& rect) {
 }
 
 void TCustomProjectNode::ForgetNode(TTreeNodeData* node) {
-    if (EditedNode == node) EditedNode = nullptr;
+    if (EditedNode == node)
+        EditedNode = nullptr;
 }
 
 Extended TCustomProjectNode::SnapTime(Extended t) const {
     const Extended fps = GetFrameRate();
-    if (fps == 0) return 0;
+    if (fps == 0)
+        return 0;
     Extended r = static_cast<Extended>(Round64(t * fps)) / fps;
     return r < 0 ? 0 : r;
 }
@@ -202,7 +204,8 @@ bool TCustomProjectNode::LoadFromStream(const std::vector<uint8_t>& stream) {
     }
     if (signature != FileSignature) {
         // Another kind of file: stop here rather than read it as a project.
-        if (Ui) Ui->ShowMessage("File format is unknown", TMsgKind::Error);
+        if (Ui)
+            Ui->ShowMessage("File format is unknown", TMsgKind::Error);
         return false;
     }
     FormatVersionRead = r.ReadInteger();
@@ -263,7 +266,8 @@ bool TCustomProjectNode::LoadFromFile(const std::string& fileName) {
 }
 
 bool TCustomProjectNode::SaveToFile(const std::string& fileName) {
-    if (fileName.empty()) return false;
+    if (fileName.empty())
+        return false;
     FileName = fileName;
     std::vector<uint8_t> bytes;
     SaveToStream(bytes);
@@ -284,14 +288,16 @@ bool TCustomProjectNode::SaveToFile(const std::string& fileName) {
         if (!out) {
             out.close();
             fs::remove(temp, ec);
-            if (Ui) Ui->ShowMessage("Can not save " + fileName, TMsgKind::Error);
+            if (Ui)
+                Ui->ShowMessage("Can not save " + fileName, TMsgKind::Error);
             return false;
         }
     }
     fs::rename(temp, target, ec);
     if (ec) {
         fs::remove(temp, ec);
-        if (Ui) Ui->ShowMessage("Can not save " + fileName, TMsgKind::Error);
+        if (Ui)
+            Ui->ShowMessage("Can not save " + fileName, TMsgKind::Error);
         return false;
     }
     return true;
@@ -317,13 +323,15 @@ TProjectNode::~TProjectNode() {
     Streamer.reset();
     {
         std::lock_guard<std::mutex> lock(ThreadListLock);
-        for (auto& t : ThreadList) t->Stop();
+        for (auto& t : ThreadList)
+            t->Stop();
     }
     for (;;) {
         std::unique_ptr<TPassiveStreamer> last;
         {
             std::lock_guard<std::mutex> lock(ThreadListLock);
-            if (ThreadList.empty()) break;
+            if (ThreadList.empty())
+                break;
             last = std::move(ThreadList.back());
             ThreadList.pop_back();
         }
@@ -374,7 +382,8 @@ void TProjectNode::New() {
 
 TQueueFolder* TProjectNode::FindVideoTrack() const {
     for (int i = 0; i < GetChildCount(); ++i)
-        if (auto* q = dynamic_cast<TQueueFolder*>(GetChild(i))) return q;
+        if (auto* q = dynamic_cast<TQueueFolder*>(GetChild(i)))
+            return q;
     return nullptr;
 }
 
@@ -467,22 +476,29 @@ bool TProjectNode::Clear() {
 TTreeNodeData* TProjectNode::AddChild(int mode, uint8_t kind, ITreeItem* parentItem,
                                       const std::string& name) {
     auto* parent = parentItem ? static_cast<TTreeNodeData*>(parentItem->GetData()) : this;
-    if (!parent) parent = this;
+    if (!parent)
+        parent = this;
     return parent->AddNode(name, mode, kind);
 }
 
 void TProjectNode::DeleteNode(ITreeItem* item) {
     auto* node = item ? static_cast<TTreeNodeData*>(item->GetData()) : nullptr;
-    if (!node || node == this) return;
-    if (node == VideoTrack) VideoTrack = nullptr;
-    if (TTreeNodeData* parent = node->GetParent()) parent->DeleteChild(node);
+    if (!node || node == this)
+        return;
+    if (node == VideoTrack)
+        VideoTrack = nullptr;
+    if (TTreeNodeData* parent = node->GetParent())
+        parent->DeleteChild(node);
     Refresh();
 }
 
 void TProjectNode::DiscardNode(TTreeNodeData*& node) {
-    if (!node) return;
-    if (node == VideoTrack) VideoTrack = nullptr;
-    if (TTreeNodeData* parent = node->GetParent()) parent->DeleteChild(node);
+    if (!node)
+        return;
+    if (node == VideoTrack)
+        VideoTrack = nullptr;
+    if (TTreeNodeData* parent = node->GetParent())
+        parent->DeleteChild(node);
     node = nullptr;
     Refresh();
 }
@@ -527,7 +543,8 @@ int32_t TProjectNode::GetFrameCount() {
 
 Extended TProjectNode::FrameTime(int32_t frame) {
     const Extended fps = GetFPS();
-    if (fps == 0) return 0;
+    if (fps == 0)
+        return 0;
     Extended t = static_cast<Extended>(frame) / fps;
     const Extended d = GetDuration();
     return t > d ? d : t;
@@ -536,9 +553,12 @@ Extended TProjectNode::FrameTime(int32_t frame) {
 TBitmap* TProjectNode::GetOutputBitmap() {
     switch (Target) {
     case tgPreview:
-    case tgWavWriter: return OutputBitmap.get();
-    case tgMovieWriter: return GetMovieWriter().GetBitmap();
-    default: return nullptr;
+    case tgWavWriter:
+        return OutputBitmap.get();
+    case tgMovieWriter:
+        return GetMovieWriter().GetBitmap();
+    default:
+        return nullptr;
     }
 }
 
@@ -558,14 +578,16 @@ void TProjectNode::Refresh() {
 
 static void ForEachNode(TTreeNodeData* n, const std::function<void(TTreeNodeData*)>& fn) {
     fn(n);
-    for (int i = 0; i < n->GetChildCount(); ++i) ForEachNode(n->GetChild(i), fn);
+    for (int i = 0; i < n->GetChildCount(); ++i)
+        ForEachNode(n->GetChild(i), fn);
 }
 
 void TProjectNode::UpdateImageIndexes() {
     const int half = TreeImageCount / 2;
     for (int i = 0; i < GetChildCount(); ++i)
         ForEachNode(GetChild(i), [half](TTreeNodeData* n) {
-            if (n->Item) n->Item->SetImageIndex(n->ImageIndex + (n->GetSealed() ? half : 0));
+            if (n->Item)
+                n->Item->SetImageIndex(n->ImageIndex + (n->GetSealed() ? half : 0));
         });
 }
 
@@ -573,7 +595,8 @@ TTreeNodeData* TProjectNode::GetActiveNode() const {
     TTreeNodeData* found = nullptr;
     for (int i = 0; i < GetChildCount() && !found; ++i)
         ForEachNode(GetChild(i), [&found, this](TTreeNodeData* n) {
-            if (!found && n->Active && n != VideoTrack) found = n;
+            if (!found && n->Active && n != VideoTrack)
+                found = n;
         });
     return found;
 }
@@ -581,8 +604,10 @@ TTreeNodeData* TProjectNode::GetActiveNode() const {
 void TProjectNode::SetActiveNode(TTreeNodeData* node) {
     for (int i = 0; i < GetChildCount(); ++i)
         ForEachNode(GetChild(i), [](TTreeNodeData* n) { n->Active = false; });
-    if (node && node->GetTreeLevel() != 0) node->Active = true;
-    if (OnActiveNode) OnActiveNode(node);
+    if (node && node->GetTreeLevel() != 0)
+        node->Active = true;
+    if (OnActiveNode)
+        OnActiveNode(node);
 }
 
 bool TProjectNode::Stop() {
@@ -599,13 +624,15 @@ bool TProjectNode::RenderFrame(TBitmap* bitmap, bool wantAudio, bool wantVideo, 
 
 bool TProjectNode::RenderPreview(int32_t frame, TCanvas& canvas, const TRect& rect,
                                  const TFrameCallback& onReport) {
-    if (GetFPS() == 0) return false;
+    if (GetFPS() == 0)
+        return false;
     Target = tgPreview;
     Busy = true;
     auto idle = MakeScopeExit([this] { Busy = false; });
     CurrentTime = FrameTime(frame);
     TBitmap* out = GetOutputBitmap();
-    if (!RenderFrame(out, false, true, CurrentTime)) return false;
+    if (!RenderFrame(out, false, true, CurrentTime))
+        return false;
     canvas.StretchDraw(rect, *out);
     if (onReport) {
         TFrameReport report;
@@ -619,8 +646,10 @@ bool TProjectNode::RenderPreview(int32_t frame, TCanvas& canvas, const TRect& re
 void TCustomProjectNode::SetOriginalImage(TPictureControl* control) {
     OriginalImage = control;
     std::function<void(TTreeNodeData*)> walk = [&](TTreeNodeData* n) {
-        if (auto* m = dynamic_cast<TMasterNode*>(n)) m->SourceFrameControl = control;
-        for (int i = 0; i < n->GetChildCount(); ++i) walk(n->GetChild(i));
+        if (auto* m = dynamic_cast<TMasterNode*>(n))
+            m->SourceFrameControl = control;
+        for (int i = 0; i < n->GetChildCount(); ++i)
+            walk(n->GetChild(i));
     };
     walk(this);
 }

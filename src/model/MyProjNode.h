@@ -295,8 +295,7 @@ private:
     // The frame loop of a movie export whose frames are encoded on a worker: the file gets the
     // same chunks in the same order as the plain loop writes them.
     bool ExportFramesPipelined(IMovieWriter& writer, int32_t first, int32_t count,
-                               const TExportFrameCallback& onFrame,
-                               const TFrameCallback& onReport);
+                               const TExportFrameCallback& onFrame, const TFrameCallback& onReport);
     // Blocks handed to the running wave-output thread so far.
     int64_t StreamedBlocks = 0;
 

@@ -7,7 +7,8 @@
 #include "MyWorkerThread.h"
 
 TAviCompress& TProjectNode::GetAviCompress() {
-    if (!Ui) throw EInvalidOperation("TProjectNode: no user interface for the compressor");
+    if (!Ui)
+        throw EInvalidOperation("TProjectNode: no user interface for the compressor");
     if (!AviCompress)
         AviCompress = CompressorListOverride
                           ? std::make_unique<TAviCompress>(*Ui, *CompressorListOverride)
@@ -16,9 +17,12 @@ TAviCompress& TProjectNode::GetAviCompress() {
 }
 
 IMovieWriter& TProjectNode::GetMovieWriter() {
-    if (MovieWriterOverride) return *MovieWriterOverride;
-    if (!Ui) throw EInvalidOperation("TProjectNode: no user interface for the movie writer");
-    if (!MovieWriter) MovieWriter = std::make_unique<TMovieWriter>(*Ui);
+    if (MovieWriterOverride)
+        return *MovieWriterOverride;
+    if (!Ui)
+        throw EInvalidOperation("TProjectNode: no user interface for the movie writer");
+    if (!MovieWriter)
+        MovieWriter = std::make_unique<TMovieWriter>(*Ui);
     return *MovieWriter;
 }
 
@@ -26,16 +30,19 @@ bool TProjectNode::ExportMovie(int32_t first, int32_t count, const TExportFrameC
                                const TFrameCallback& onReport, const std::string& fileName) {
     bool result = false;
     Abort = false;
-    if (GetFPS() == 0 || !Ui) return false;
+    if (GetFPS() == 0 || !Ui)
+        return false;
     LastOutputFile = fileName;
     const int32_t frames = GetFrameCount();
-    if (frames - first - 1 < count) count = frames - first - 1;
+    if (frames - first - 1 < count)
+        count = frames - first - 1;
     BeginRender();
 
     const TAudioFormat kept = AudioFormat;
     TAudioFormat exportFormat = AudioFormat;
     if (AudioMode != 1) {
-        if (!SuggestExportFormat(exportFormat)) return false;
+        if (!SuggestExportFormat(exportFormat))
+            return false;
         TAudioCodec& codec = GetAudioCodec();
         if (!codec.OpenStream(AudioFormat, exportFormat)) {
             std::string name;
@@ -60,7 +67,8 @@ bool TProjectNode::ExportMovie(int32_t first, int32_t count, const TExportFrameC
     IMovieWriter& writer = GetMovieWriter();
     writer.SetProfile(WMProfile);
     if (!writer.Open(IsWMVOutput(), fileName, GetAviCompress(), settings)) {
-        if (CodecOpen) GetAudioCodec().CloseStream();
+        if (CodecOpen)
+            GetAudioCodec().CloseStream();
         CodecOpen = false;
         return false;
     }
@@ -85,22 +93,27 @@ bool TProjectNode::ExportMovie(int32_t first, int32_t count, const TExportFrameC
         OpenForRender(first);
 
         const bool pipelined = Pipelined() && writer.CanQueueVideo();
-        if (pipelined) result = ExportFramesPipelined(writer, first, count, onFrame, onReport);
+        if (pipelined)
+            result = ExportFramesPipelined(writer, first, count, onFrame, onReport);
         TVideoFrameInfo frame;
         frame.KeyRequest = true;
         bool failed = false;
         int32_t i = first;
         for (; !pipelined && i <= first + count; ++i) {
-            if (Abort) break;
+            if (Abort)
+                break;
             Ui->ProcessMessages();
             CurrentTime = FrameTime(i);
             SoundFrame = i;
             RenderFrame(GetOutputBitmap(), AudioOn, true, CurrentTime);
             // Count from the last frame the encoder really stored as a key frame, so one that
             // has just been stored is not asked for again on the next frame.
-            if (frame.Flags & 0x10) frame.FramesSinceKey = 0;
-            if (i == first) frame.KeyRequest = true;
-            if (frame.FramesSinceKey > Round(GetFPS())) frame.KeyRequest = true;
+            if (frame.Flags & 0x10)
+                frame.FramesSinceKey = 0;
+            if (i == first)
+                frame.KeyRequest = true;
+            if (frame.FramesSinceKey > Round(GetFPS()))
+                frame.KeyRequest = true;
             frame.FramesSinceKey += 1;
             if (AudioOn && !WriteAudioChunk(false, i)) {
                 failed = true;
@@ -113,7 +126,8 @@ bool TProjectNode::ExportMovie(int32_t first, int32_t count, const TExportFrameC
             frame.KeyRequest = false;
             frame.FrameNumber += 1;
             const int32_t shown = Round(GetFPS() * CurrentTime);
-            if (onFrame) onFrame(shown, 0, frame.Bitmap);
+            if (onFrame)
+                onFrame(shown, 0, frame.Bitmap);
             if (onReport) {
                 TFrameReport r;
                 r.Frame = shown + 1;
@@ -145,11 +159,14 @@ bool TProjectNode::ExportFramesPipelined(IMovieWriter& writer, int32_t first, in
     // The frame on the worker is written and reported where the plain loop does it right after
     // encoding: before anything of the next frame goes into the file.
     auto writeQueued = [&]() -> bool {
-        if (!queued) return true;
+        if (!queued)
+            return true;
         queued = false;
-        if (!writer.WriteQueuedVideoFrame(frame)) return false;
+        if (!writer.WriteQueuedVideoFrame(frame))
+            return false;
         const int32_t shown = Round(GetFPS() * queuedTime);
-        if (onFrame) onFrame(shown, 0, frame.Bitmap);
+        if (onFrame)
+            onFrame(shown, 0, frame.Bitmap);
         if (onReport) {
             TFrameReport r;
             r.Frame = shown + 1;
@@ -160,22 +177,30 @@ bool TProjectNode::ExportFramesPipelined(IMovieWriter& writer, int32_t first, in
     };
     int32_t i = first;
     for (; i <= first + count; ++i) {
-        if (Abort) break;
+        if (Abort)
+            break;
         Ui->ProcessMessages();
         CurrentTime = FrameTime(i);
         SoundFrame = i;
         // Renders while the worker encodes the frame before.
         RenderFrame(GetOutputBitmap(), AudioOn, true, CurrentTime);
         const bool stopped = Abort;
-        if (!writeQueued()) return false;
+        if (!writeQueued())
+            return false;
         // A stop during that frame's reports ends the loop where the plain loop would see it.
-        if (Abort && !stopped) break;
-        if (frame.Flags & 0x10) frame.FramesSinceKey = 0;
-        if (i == first) frame.KeyRequest = true;
-        if (frame.FramesSinceKey > Round(GetFPS())) frame.KeyRequest = true;
+        if (Abort && !stopped)
+            break;
+        if (frame.Flags & 0x10)
+            frame.FramesSinceKey = 0;
+        if (i == first)
+            frame.KeyRequest = true;
+        if (frame.FramesSinceKey > Round(GetFPS()))
+            frame.KeyRequest = true;
         frame.FramesSinceKey += 1;
-        if (AudioOn && !WriteAudioChunk(false, i)) return false;
-        if (!writer.QueueVideoFrame(frame)) return false;
+        if (AudioOn && !WriteAudioChunk(false, i))
+            return false;
+        if (!writer.QueueVideoFrame(frame))
+            return false;
         queued = true;
         queuedTime = CurrentTime;
         frame.KeyRequest = false;
@@ -183,7 +208,8 @@ bool TProjectNode::ExportFramesPipelined(IMovieWriter& writer, int32_t first, in
         Ui->ProcessMessages();
         Ui->Sleep(ExportSleepMs);
     }
-    if (!writeQueued()) return false;
+    if (!writeQueued())
+        return false;
     // What the codec still holds goes into the file.
     return !AudioOn || WriteAudioChunk(true, i);
 }

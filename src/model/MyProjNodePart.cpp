@@ -2,9 +2,9 @@
 #include <algorithm>
 
 #include "IUiServices.h"
-#include "MyProjNode.h"
 #include "MyAudioCodec.h"
 #include "MyMovieWriter.h"
+#include "MyProjNode.h"
 #include "MyWavStreaming.h"
 #include "MyWavWriter.h"
 
@@ -16,7 +16,8 @@ void TProjectNode::ForEachEnabledDurable(const std::function<void(TCustomDurable
             if (stopOnAbort && Abort)
                 return;
             if (c->IsEnabled())
-                if (auto* d = dynamic_cast<TCustomDurableNode*>(c)) fn(d);
+                if (auto* d = dynamic_cast<TCustomDurableNode*>(c))
+                    fn(d);
             walk(c);
         }
     };
@@ -41,13 +42,16 @@ void TProjectNode::CloseAllAfterRender() {
 }
 
 bool TProjectNode::AudioHandler(TAudioSourceInfo& source) {
-    if (Abort) return true;
-    if (!AudioOn) return false;
+    if (Abort)
+        return true;
+    if (!AudioOn)
+        return false;
     return Mixer.AddSource(std::move(source));
 }
 
 TAudioCodec& TProjectNode::GetAudioCodec() {
-    if (!AudioCodec) AudioCodec = std::make_unique<TAudioCodec>(Ui);
+    if (!AudioCodec)
+        AudioCodec = std::make_unique<TAudioCodec>(Ui);
     return *AudioCodec;
 }
 
@@ -69,10 +73,12 @@ bool TProjectNode::SuggestExportFormat(TAudioFormat& exportFormat) {
 bool TProjectNode::SendAudio(bool final, const uint8_t* data, size_t size) {
     switch (Target) {
     case tgPreview: {
-        if (!Streamer || Streamer->IsStopped()) return false;
+        if (!Streamer || Streamer->IsStopped())
+            return false;
         if (!BufferAudio) {
             TAudioBlock block(data, size);
-            if (Streamer->Write(block) < 0) return false;
+            if (Streamer->Write(block) < 0)
+                return false;
             ++StreamedBlocks;
             return true;
         }
@@ -85,13 +91,15 @@ bool TProjectNode::SendAudio(bool final, const uint8_t* data, size_t size) {
         if (capacity - GatherFill < size && GatherFill > 0) {
             TAudioBlock block(Gather.data(), GatherFill);
             GatherFill = 0;
-            if (Streamer->Write(block) < 0) return false;
+            if (Streamer->Write(block) < 0)
+                return false;
             ++StreamedBlocks;
         }
         if (size > capacity) {
             // Larger than the whole gather buffer: it goes on by itself.
             TAudioBlock block(data, size);
-            if (Streamer->Write(block) < 0) return false;
+            if (Streamer->Write(block) < 0)
+                return false;
             ++StreamedBlocks;
             return true;
         }
@@ -101,20 +109,25 @@ bool TProjectNode::SendAudio(bool final, const uint8_t* data, size_t size) {
     }
     case tgMovieWriter: {
         IMovieWriter& writer = GetMovieWriter();
-        const uint32_t samples = static_cast<uint32_t>(
-            AudioFormat.Wfx.nAvgBytesPerSec
-                ? static_cast<int64_t>(size) * AudioFormat.Wfx.nSamplesPerSec /
-                      AudioFormat.Wfx.nAvgBytesPerSec
-                : 0);
-        if (AudioMode == 1) return writer.WriteAudio(data, static_cast<uint32_t>(size), samples);
-        if (!GetAudioCodec().Encode(final, data, static_cast<uint32_t>(size), Encoded)) return false;
+        const uint32_t samples = static_cast<uint32_t>(AudioFormat.Wfx.nAvgBytesPerSec
+                                                           ? static_cast<int64_t>(size) *
+                                                                 AudioFormat.Wfx.nSamplesPerSec /
+                                                                 AudioFormat.Wfx.nAvgBytesPerSec
+                                                           : 0);
+        if (AudioMode == 1)
+            return writer.WriteAudio(data, static_cast<uint32_t>(size), samples);
+        if (!GetAudioCodec().Encode(final, data, static_cast<uint32_t>(size), Encoded))
+            return false;
         return Encoded.empty() ||
                writer.WriteAudio(Encoded.data(), static_cast<uint32_t>(Encoded.size()), samples);
     }
     case tgWavWriter: {
-        if (!WavWriter) return false;
-        if (AudioMode == 1) return WavWriter->WriteData(data, static_cast<int64_t>(size));
-        if (!GetAudioCodec().Encode(final, data, static_cast<uint32_t>(size), Encoded)) return false;
+        if (!WavWriter)
+            return false;
+        if (AudioMode == 1)
+            return WavWriter->WriteData(data, static_cast<int64_t>(size));
+        if (!GetAudioCodec().Encode(final, data, static_cast<uint32_t>(size), Encoded))
+            return false;
         return Encoded.empty() || WavWriter->WriteData(Encoded.data(), Encoded.size());
     }
     default:
@@ -125,16 +138,20 @@ bool TProjectNode::SendAudio(bool final, const uint8_t* data, size_t size) {
 bool TProjectNode::WriteAudioChunk(bool final, int32_t frame) {
     if (Target == tgMovieWriter && final && AudioMode != 1) {
         // The end of a movie export: only what the codec still holds.
-        if (!CodecOpen) return true;
-        if (!GetAudioCodec().Encode(true, nullptr, 0, Encoded)) return false;
-        return Encoded.empty() ||
-               GetMovieWriter().WriteAudio(Encoded.data(), static_cast<uint32_t>(Encoded.size()), 0);
+        if (!CodecOpen)
+            return true;
+        if (!GetAudioCodec().Encode(true, nullptr, 0, Encoded))
+            return false;
+        return Encoded.empty() || GetMovieWriter().WriteAudio(
+                                      Encoded.data(), static_cast<uint32_t>(Encoded.size()), 0);
     }
-    if (Abort || !AudioOn || !Mixer.HasSources()) return true;
+    if (Abort || !AudioOn || !Mixer.HasSources())
+        return true;
     Mix.Format = AudioFormat;
     Mix.FirstLeft = Mix.FirstRight = 0;
     Mix.Clipped = false;
-    if (!Mixer.MixSources(Mix)) return false;
+    if (!Mixer.MixSources(Mix))
+        return false;
     // The block is the frame's share of the sample line, whatever length its sources had.
     const size_t bytes = size_t(FrameSamples(frame)) * size_t(GetBlockAlign(AudioFormat));
     if (bytes > 0 && Mix.Buffer.size() != bytes)
@@ -142,12 +159,12 @@ bool TProjectNode::WriteAudioChunk(bool final, int32_t frame) {
     return SendAudio(final, Mix.Buffer.data(), Mix.Buffer.size());
 }
 
-bool TProjectNode::ExportWave(bool raw, int32_t first,
-                              const TStatusPanel* statusPanel,
+bool TProjectNode::ExportWave(bool raw, int32_t first, const TStatusPanel* statusPanel,
                               const std::string& fileName, int32_t count) {
     bool result = false;
     Abort = false;
-    if (GetFPS() == 0 || count == 0 || !Ui) return false;
+    if (GetFPS() == 0 || count == 0 || !Ui)
+        return false;
     const std::string keptStatus = statusPanel ? statusPanel->GetText() : std::string();
     const TAudioFormat kept = AudioFormat;
     auto restore = MakeScopeExit([this, &kept] {
@@ -161,8 +178,10 @@ bool TProjectNode::ExportWave(bool raw, int32_t first,
         // Encoded sound is made from CD-quality PCM; the nodes deliver that format from the
         // start, so they are opened only once it is set.
         MakePcmFormat(AudioFormat, 44100, 2, 16);
-        if (!SuggestExportFormat(exportFormat)) return false;
-        if (!GetAudioCodec().OpenStream(AudioFormat, exportFormat)) return false;
+        if (!SuggestExportFormat(exportFormat))
+            return false;
+        if (!GetAudioCodec().OpenStream(AudioFormat, exportFormat))
+            return false;
         CodecOpen = true;
     }
     OpenForRender(first);
@@ -187,14 +206,17 @@ bool TProjectNode::ExportWave(bool raw, int32_t first,
             Ui->ProcessMessages();
             CurrentTime = FrameTime(i);
             SoundFrame = i;
-            if (!RenderFrame(GetOutputBitmap(), true, false, CurrentTime)) break;
-            if (!WriteAudioChunk(false, i)) break;
+            if (!RenderFrame(GetOutputBitmap(), true, false, CurrentTime))
+                break;
+            if (!WriteAudioChunk(false, i))
+                break;
             Ui->Sleep(2);
             ++k;
             if (i % 10 == 0 && statusPanel)
                 statusPanel->SetText("Progress: " + std::to_string(int64_t(k) * 100 / count) +
                                      "% (Press Escape to stop)");
-            if (i == last) result = true;
+            if (i == last)
+                result = true;
         }
     }
     // What the codec still holds belongs to the file too.
@@ -204,7 +226,8 @@ bool TProjectNode::ExportWave(bool raw, int32_t first,
             result = false;
     }
     // The file counts only when it was completed.
-    if (!WavWriter->CloseFile()) result = false;
+    if (!WavWriter->CloseFile())
+        result = false;
     WavWriter.reset();
     Busy = false;
     if (result)
@@ -213,7 +236,8 @@ bool TProjectNode::ExportWave(bool raw, int32_t first,
         Ui->ShowMessage("Finish writing interupted file " + fileName);
     else
         Ui->ShowMessage("Fail to write " + fileName, TMsgKind::Error);
-    if (statusPanel) statusPanel->SetText(keptStatus);
+    if (statusPanel)
+        statusPanel->SetText(keptStatus);
     return result;
 }
 
@@ -248,7 +272,8 @@ void TProjectNode::PrerollBlocks(Extended fps, const TAudioFormat& format, int32
 }
 
 void TProjectNode::StopStreamer() {
-    if (Streamer) Streamer->Stop();
+    if (Streamer)
+        Streamer->Stop();
 }
 
 // Longer than any pump of a running loop takes unless something waited for the user.
@@ -258,7 +283,8 @@ bool TProjectNode::Play(int32_t startFrame, int32_t endFrame, bool realTime,
                         const TFrameCallback& onReport, const TPictureControl& image) {
     bool result = false;
     Abort = false;
-    if (GetFPS() == 0 || !Ui) return false;
+    if (GetFPS() == 0 || !Ui)
+        return false;
     Busy = true;
     FreeEndedThreads();
     StreamedBlocks = 0;
@@ -289,7 +315,8 @@ bool TProjectNode::Play(int32_t startFrame, int32_t endFrame, bool realTime,
 
     bool sound = withSound && AudioOn;
     if (sound) {
-        Streamer->Init(AudioFormat, [](TCustomWavePlayer*) {}, [](TCustomWavePlayer*) {});
+        Streamer->Init(
+            AudioFormat, [](TCustomWavePlayer*) {}, [](TCustomWavePlayer*) {});
         Streamer->Start();
     }
     // Frame by frame, the start frame is the first one drawn.
@@ -309,7 +336,8 @@ bool TProjectNode::Play(int32_t startFrame, int32_t endFrame, bool realTime,
         PrerollBlocks(GetFPS(), AudioFormat, count, bytes);
         for (int32_t i = 0; i < count && bytes > 0; ++i) {
             TAudioBlock block = TAudioBlock::Filled(bytes, PcmSilenceByte(AudioFormat));
-            if (Streamer->Write(block) >= 0) ++StreamedBlocks;
+            if (Streamer->Write(block) >= 0)
+                ++StreamedBlocks;
         }
         prerollBlocks = StreamedBlocks;
         // No device to play to (the streamer has said why): the pictures play on silently.
@@ -354,16 +382,14 @@ bool TProjectNode::Play(int32_t startFrame, int32_t endFrame, bool realTime,
             result = true;
             break;
         }
-        if (!clockRunning &&
-            (StreamedBlocks - Streamer->GetQueuedCount() >= prerollBlocks ||
-             Streamer->IsFinished() || Ui->TickCount() > prerollDeadline)) {
+        if (!clockRunning && (StreamedBlocks - Streamer->GetQueuedCount() >= prerollBlocks ||
+                              Streamer->IsFinished() || Ui->TickCount() > prerollDeadline)) {
             clockRunning = true;
             t0 = Ui->TickCount();
         }
         if (realTime) {
-            current = clockRunning
-                          ? startFrame + Round((Ui->TickCount() - t0) * GetFPS() / 1000.0L)
-                          : startFrame;
+            current = clockRunning ? startFrame + Round((Ui->TickCount() - t0) * GetFPS() / 1000.0L)
+                                   : startFrame;
             if (current > GetFrameCount()) {
                 current = GetFrameCount();
                 finalReport();
@@ -400,7 +426,8 @@ bool TProjectNode::Play(int32_t startFrame, int32_t endFrame, bool realTime,
                 continue;
             }
         }
-        if (current == lastDrawn) continue;
+        if (current == lastDrawn)
+            continue;
         lastDrawn = current;
         pump();
         Ui->Sleep(10);
@@ -426,7 +453,8 @@ bool TProjectNode::Play(int32_t startFrame, int32_t endFrame, bool realTime,
                 else
                     image.Picture->Canvas().StretchDraw(
                         Rect(0, 0, image.Picture->Width(), image.Picture->Height()), *out);
-                if (image.Invalidate) image.Invalidate();
+                if (image.Invalidate)
+                    image.Invalidate();
             }
         }
         // Frame by frame, a frame is reported once it is drawn, so the handler sees frame N's

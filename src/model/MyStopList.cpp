@@ -6,11 +6,14 @@
 #include "MyValueStream.h"
 
 Extended TStopPoint::GetTime() const {
-    if (Pending) return PendingTime;
+    if (Pending)
+        return PendingTime;
     Extended off = PegOffset;
     Extended d = Owner->GetDuration();
-    if (off > d) off = d;
-    if (off < 0) off = 0;
+    if (off > d)
+        off = d;
+    if (off < 0)
+        off = 0;
     return Owner->GetStartTime() + off;
 }
 
@@ -20,7 +23,8 @@ void TStopPoint::SetTime(Extended t) {
 }
 
 void TStopPoint::Resolve() {
-    if (Pending) SetTime(PendingTime);
+    if (Pending)
+        SetTime(PendingTime);
 }
 
 TStopPoint* TStopList::GetItem(int i) const {
@@ -30,7 +34,8 @@ TStopPoint* TStopList::GetItem(int i) const {
 }
 
 TStopPoint* TStopList::AddPoint(Extended t) {
-    if (GetCount() >= 2) throw EInvalidOperation("TStopList: More than 2 stop points");
+    if (GetCount() >= 2)
+        throw EInvalidOperation("TStopList: More than 2 stop points");
     auto p = std::make_unique<TStopPoint>(Owner);
     p->SetTime(t);
     TStopPoint* raw = p.get();
@@ -40,7 +45,8 @@ TStopPoint* TStopList::AddPoint(Extended t) {
 }
 
 void TStopList::SortByTime() {
-    if (GetCount() >= 2 && Items[0]->GetTime() > Items[1]->GetTime()) std::swap(Items[0], Items[1]);
+    if (GetCount() >= 2 && Items[0]->GetTime() > Items[1]->GetTime())
+        std::swap(Items[0], Items[1]);
 }
 
 void TStopList::Delete(int i) {
@@ -49,7 +55,8 @@ void TStopList::Delete(int i) {
 }
 
 void TStopList::ResolvePending() {
-    for (auto& p : Items) p->Resolve();
+    for (auto& p : Items)
+        p->Resolve();
 }
 
 void TStopList::SaveToWriter(TValueWriter& w) const {

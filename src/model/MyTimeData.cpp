@@ -13,8 +13,12 @@ int16_t ClampHalf(Extended v) {
     return static_cast<int16_t>(std::clamp<int64_t>(r, -32768, 32767));
 }
 
-int16_t LowHalf(int32_t v) { return static_cast<int16_t>(static_cast<uint32_t>(v) & 0xFFFFu); }
-int16_t HighHalf(int32_t v) { return static_cast<int16_t>(static_cast<uint32_t>(v) >> 16); }
+int16_t LowHalf(int32_t v) {
+    return static_cast<int16_t>(static_cast<uint32_t>(v) & 0xFFFFu);
+}
+int16_t HighHalf(int32_t v) {
+    return static_cast<int16_t>(static_cast<uint32_t>(v) >> 16);
+}
 
 int32_t JoinHalves(int16_t lo, int16_t hi) {
     return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint16_t>(lo)) |
@@ -57,7 +61,8 @@ int32_t BlendPoints(const TDataPoint& prev, const TDataPoint& next, TBlendMode m
 } // namespace
 
 Extended BlendValue(Extended tp, Extended vp, Extended tn, Extended vn, Extended t) {
-    if (tn == t || tn == tp) return vn;
+    if (tn == t || tn == tp)
+        return vn;
     return vp + (vn - vp) * (t - tp) / (tn - tp);
 }
 
@@ -72,33 +77,40 @@ void TDataPoint::SetPosition(Extended x, Extended y) {
     Value = JoinHalves(ClampHalf(x * 65535.0L / 10.0L), ClampHalf(y * 65535.0L / 10.0L));
 }
 
-void TDataPoint::SetLevel(Extended level) { Value = Round(level * 65535.0L); }
+void TDataPoint::SetLevel(Extended level) {
+    Value = Round(level * 65535.0L);
+}
 
 bool TDataPoint::InterpolateInto(const TDataPoint& next, TBlendMode mode,
                                  const TDataPoint* previous, TDataPoint& dest, Extended t) {
     dest.Time = next.Time;
     dest.Value = next.Value;
     dest.Time = t;
-    if (!previous) return false;
+    if (!previous)
+        return false;
     dest.Value = BlendPoints(*previous, next, mode, t);
     return true;
 }
 
 bool TDataPoint::PlaceValue(int mode) {
-    if (mode < 0 || mode > 2) return true;
+    if (mode < 0 || mode > 2)
+        return true;
     if (mode == 0) {
         Value = 0;
         return true;
     }
-    if (!Owner) return false;
+    if (!Owner)
+        return false;
     int i = Owner->IndexOf(this);
-    if (i <= 0) return false;
+    if (i <= 0)
+        return false;
     const TDataPoint* left = Owner->GetPoint(i - 1);
     if (mode == 1) {
         Value = left->Value;
         return true;
     }
-    if (i + 1 >= Owner->GetCount()) return false;
+    if (i + 1 >= Owner->GetCount())
+        return false;
     const TDataPoint* right = Owner->GetPoint(i + 1);
     Value = BlendPoints(*left, *right, Owner->BlendModeFor(false), Time);
     return true;
@@ -106,7 +118,9 @@ bool TDataPoint::PlaceValue(int mode) {
 
 // ---- TTimeData --------------------------------------------------------------------------------
 
-TTimeData::TTimeData(TTimeDataSet* set) : Set(set), CurrentPoint(this) { EnsurePoint(); }
+TTimeData::TTimeData(TTimeDataSet* set) : Set(set), CurrentPoint(this) {
+    EnsurePoint();
+}
 
 TDataPoint* TTimeData::GetPoint(int i) const {
     if (i < 0 || i >= GetCount())
@@ -116,7 +130,8 @@ TDataPoint* TTimeData::GetPoint(int i) const {
 
 int TTimeData::IndexOf(const TDataPoint* p) const {
     for (int i = 0; i < GetCount(); ++i)
-        if (Points[i].get() == p) return i;
+        if (Points[i].get() == p)
+            return i;
     return -1;
 }
 
@@ -135,7 +150,8 @@ TBlendMode TTimeData::BlendModeFor(bool xyForOtherModes) const {
 }
 
 void TTimeData::EnsurePoint() {
-    if (Points.empty()) Points.push_back(std::make_unique<TDataPoint>(this));
+    if (Points.empty())
+        Points.push_back(std::make_unique<TDataPoint>(this));
 }
 
 TDataPoint* TTimeData::AppendPoint() {
@@ -149,14 +165,16 @@ void TTimeData::SortPoints() {
 }
 
 bool TTimeData::DeletePoint(int i) {
-    if (i < 0 || i >= GetCount() || GetCount() <= 1) return false;
+    if (i < 0 || i >= GetCount() || GetCount() <= 1)
+        return false;
     Points.erase(Points.begin() + i);
     return true;
 }
 
 TDataPoint* TTimeData::FindPointAt(Extended t) const {
     for (const auto& p : Points)
-        if (p->Time == t) return p.get();
+        if (p->Time == t)
+            return p.get();
     return nullptr;
 }
 
@@ -184,7 +202,8 @@ bool TTimeData::UpdateCurrentPoint(Extended t) {
             CopyLook(latestVisible, CurrentPoint);
             return false;
         }
-        if (p->Visible) latestVisible = p;
+        if (p->Visible)
+            latestVisible = p;
     }
     const TDataPoint* last = Points.back().get();
     CurrentPoint.Time = last->Time;
@@ -216,7 +235,8 @@ TDataPoint* TTimeData::AddNew(Extended t) {
             Points.insert(Points.begin() + i, std::move(point));
             return raw;
         }
-        if (p->Visible) latestVisible = p;
+        if (p->Visible)
+            latestVisible = p;
     }
     const TDataPoint* last = Points.back().get();
     point->Value = last->Value;
@@ -230,7 +250,8 @@ TDataPoint* TTimeData::AddNew(Extended t) {
 
 void TTimeDataSet::SetTime(Extended t) {
     Time = t;
-    for (auto& c : Items) c->UpdateCurrentPoint(t);
+    for (auto& c : Items)
+        c->UpdateCurrentPoint(t);
 }
 
 TTimeData* TTimeDataSet::GetItem(int i) const {
@@ -252,24 +273,28 @@ TTimeData* TTimeDataSet::AddFromTemplate(const TCurveTemplate& tmpl) {
 
 TTimeData* TTimeDataSet::FindByKey(const std::string& key) const {
     for (const auto& c : Items)
-        if (c->Key == key) return c.get();
+        if (c->Key == key)
+            return c.get();
     return nullptr;
 }
 
 TTimeData* TTimeDataSet::FindByKind(uint8_t kind) const {
     for (const auto& c : Items)
-        if (c->Kind == kind && c->GetEnabled()) return c.get();
+        if (c->Kind == kind && c->GetEnabled())
+            return c.get();
     return nullptr;
 }
 
 TTimeData* TTimeDataSet::Register(uint8_t kind, const std::string& caption) {
     for (const auto& c : Items) {
-        if (c->Kind != kind) continue;
+        if (c->Kind != kind)
+            continue;
         if (caption == "*") {
             c->Caption.clear();
             c->SetEnabled(false);
         } else {
-            if (!caption.empty()) c->Caption = CutShortString(caption);
+            if (!caption.empty())
+                c->Caption = CutShortString(caption);
             c->SetEnabled(true);
         }
         return c.get();
@@ -279,14 +304,17 @@ TTimeData* TTimeDataSet::Register(uint8_t kind, const std::string& caption) {
 
 bool TTimeDataSet::HasEnabled() const {
     for (const auto& c : Items)
-        if (c->GetEnabled()) return true;
+        if (c->GetEnabled())
+            return true;
     return false;
 }
 
 TTimeData* TTimeDataSet::GetEnabledItem(int n) const {
     for (const auto& c : Items) {
-        if (!c->GetEnabled()) continue;
-        if (n == 0) return c.get();
+        if (!c->GetEnabled())
+            continue;
+        if (n == 0)
+            return c.get();
         --n;
     }
     return nullptr;
@@ -301,7 +329,8 @@ void TDataPoint::SaveToWriter(TValueWriter& w) const {
     w.WriteBoolean(Visible);
     Font.SaveToWriter(w);
     w.WriteInteger(static_cast<int32_t>(Lines.size()));
-    for (const auto& l : Lines) w.WriteString(l);
+    for (const auto& l : Lines)
+        w.WriteString(l);
 }
 
 void TDataPoint::LoadFromReader(TValueReader& r) {
@@ -310,19 +339,22 @@ void TDataPoint::LoadFromReader(TValueReader& r) {
     Value = r.ReadInteger();
     Visible = r.ReadBoolean();
     Font.LoadFromReader(r);
-    for (int32_t n = ReadCount(r); n > 0; --n) Lines.push_back(r.ReadString());
+    for (int32_t n = ReadCount(r); n > 0; --n)
+        Lines.push_back(r.ReadString());
 }
 
 void TTimeData::SaveToWriter(TValueWriter& w) const {
     w.WriteInteger(Version);
     w.WriteInteger(GetCount());
-    for (const auto& p : Points) p->SaveToWriter(w);
+    for (const auto& p : Points)
+        p->SaveToWriter(w);
 }
 
 void TTimeData::LoadFromReader(TValueReader& r) {
     Clear();
     VersionRead = r.ReadInteger();
-    for (int32_t n = ReadCount(r); n > 0; --n) AppendPoint()->LoadFromReader(r);
+    for (int32_t n = ReadCount(r); n > 0; --n)
+        AppendPoint()->LoadFromReader(r);
     // Keys stay in time order, and a curve never ends up without one.
     SortPoints();
     EnsurePoint();

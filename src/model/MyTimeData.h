@@ -56,8 +56,8 @@ public:
     bool PlaceValue(int mode);
 
     // Dest := Next's value at time t, blended with Previous when there is one.
-    static bool InterpolateInto(const TDataPoint& next, TBlendMode mode,
-                                const TDataPoint* previous, TDataPoint& dest, Extended t);
+    static bool InterpolateInto(const TDataPoint& next, TBlendMode mode, const TDataPoint* previous,
+                                TDataPoint& dest, Extended t);
 
     void SaveToWriter(TValueWriter& writer) const;
     void LoadFromReader(TValueReader& reader);

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
+#include "IUiServices.h"
 #include "MyBlankNode.h"
 #include "MyClipNode.h"
-#include "MyEffectNodes.h"
-#include "IUiServices.h"
 #include "MyCommonParamsPart.h"
+#include "MyEffectNodes.h"
 #include "MyMovieNode.h"
 #include "MyMusicNode.h"
 #include "MyProjNode.h"
@@ -32,24 +32,36 @@ const TCurveTemplate StandardCurves[] = {
 // Seconds cut from every end so that a node ending at t does not render at t.
 constexpr Extended EndEpsilon = 1e-7L;
 
-
 } // namespace
 
 int KindImageIndex(uint8_t kind) {
     switch (kind) {
-    case nkGroup: return 2;
-    case nkVideoTrack: return 3;
-    case nkVideo: return 20;
-    case nkFilter: return 26;
-    case nkTransition: return 28;
-    case nkOverlay: return 27;
-    case nkBlank: return 22;
-    case nkClip: return 21;
-    case nkAudio: return 24;
-    case nkMusic: return 25;
-    case nkSubProject: return 4;
-    case nkWarp: return 23;
-    default: return -1;
+    case nkGroup:
+        return 2;
+    case nkVideoTrack:
+        return 3;
+    case nkVideo:
+        return 20;
+    case nkFilter:
+        return 26;
+    case nkTransition:
+        return 28;
+    case nkOverlay:
+        return 27;
+    case nkBlank:
+        return 22;
+    case nkClip:
+        return 21;
+    case nkAudio:
+        return 24;
+    case nkMusic:
+        return 25;
+    case nkSubProject:
+        return 4;
+    case nkWarp:
+        return 23;
+    default:
+        return -1;
     }
 }
 
@@ -57,19 +69,32 @@ std::unique_ptr<TTreeNodeData> CreateNodeOfKind(uint8_t kind, TCustomProjectNode
                                                 const std::string& caption, ITreeItem* item) {
     switch (kind) {
     case nkProject:
-    case nkSubProject: return std::make_unique<TSubProjectNode>(project, caption, item);
-    case nkGroup: return std::make_unique<TUserFolder>(project, caption, item);
-    case nkVideoTrack: return std::make_unique<TQueueFolder>(project, caption, item);
-    case nkVideo: return std::make_unique<TMovieNode>(project, caption, item);
-    case nkFilter: return std::make_unique<TFilterNode>(project, caption, item);
-    case nkTransition: return std::make_unique<TTransNode>(project, caption, item);
-    case nkOverlay: return std::make_unique<TOverlayNode>(project, caption, item);
-    case nkBlank: return std::make_unique<TBlankNode>(project, caption, item);
-    case nkClip: return std::make_unique<TClipNode>(project, caption, item);
-    case nkAudio: return std::make_unique<TSoundNode>(project, caption, item);
-    case nkMusic: return std::make_unique<TMusicNode>(project, caption, item);
-    case nkWarp: return std::make_unique<TWarpNode>(project, caption, item);
-    default: throw EInvalidOperation("TTreeNodeData._AddNode: Mode unknown");
+    case nkSubProject:
+        return std::make_unique<TSubProjectNode>(project, caption, item);
+    case nkGroup:
+        return std::make_unique<TUserFolder>(project, caption, item);
+    case nkVideoTrack:
+        return std::make_unique<TQueueFolder>(project, caption, item);
+    case nkVideo:
+        return std::make_unique<TMovieNode>(project, caption, item);
+    case nkFilter:
+        return std::make_unique<TFilterNode>(project, caption, item);
+    case nkTransition:
+        return std::make_unique<TTransNode>(project, caption, item);
+    case nkOverlay:
+        return std::make_unique<TOverlayNode>(project, caption, item);
+    case nkBlank:
+        return std::make_unique<TBlankNode>(project, caption, item);
+    case nkClip:
+        return std::make_unique<TClipNode>(project, caption, item);
+    case nkAudio:
+        return std::make_unique<TSoundNode>(project, caption, item);
+    case nkMusic:
+        return std::make_unique<TMusicNode>(project, caption, item);
+    case nkWarp:
+        return std::make_unique<TWarpNode>(project, caption, item);
+    default:
+        throw EInvalidOperation("TTreeNodeData._AddNode: Mode unknown");
     }
 }
 
@@ -86,13 +111,15 @@ TTreeNodeData::TTreeNodeData(TCustomProjectNode* project, const std::string& cap
         Item->SetImageIndex(0);
     }
     Id = NewGuidText();
-    for (const auto& t : StandardCurves) Curves->AddFromTemplate(t);
+    for (const auto& t : StandardCurves)
+        Curves->AddFromTemplate(t);
 }
 
 TTreeNodeData::~TTreeNodeData() {
     Pegs.reset();
     FreeChildren();
-    if (Project && Project != this) Project->ForgetNode(this);
+    if (Project && Project != this)
+        Project->ForgetNode(this);
     if (Item) {
         Item->SetData(nullptr);
         Item->Delete();
@@ -107,7 +134,8 @@ void TTreeNodeData::FreeChildren() {
     }
     for (int i = Item->GetCount() - 1; i >= 0; --i) {
         auto* child = static_cast<TTreeNodeData*>(Item->GetItem(i)->GetData());
-        if (child) ReleaseChild(child).reset();
+        if (child)
+            ReleaseChild(child).reset();
     }
     OwnedChildren.clear();
     Item->DeleteChildren();
@@ -127,21 +155,25 @@ void TTreeNodeData::AdoptChild(std::unique_ptr<TTreeNodeData> child) {
     OwnedChildren.push_back(std::move(child));
 }
 
-void TTreeNodeData::DeleteChild(TTreeNodeData* child) { ReleaseChild(child).reset(); }
+void TTreeNodeData::DeleteChild(TTreeNodeData* child) {
+    ReleaseChild(child).reset();
+}
 
 void TTreeNodeData::MoveTo(TTreeNodeData* newParent, int index) {
     TTreeNodeData* oldParent = GetParent();
     if (!oldParent || !newParent || !Item || !newParent->Item)
         throw EInvalidOperation("TTreeNodeData.MoveTo: node can not be moved");
     for (TTreeNodeData* p = newParent; p; p = p->GetParent())
-        if (p == this) throw EInvalidOperation("TTreeNodeData.MoveTo: node moved into itself");
+        if (p == this)
+            throw EInvalidOperation("TTreeNodeData.MoveTo: node moved into itself");
     std::unique_ptr<TTreeNodeData> self = oldParent->ReleaseChild(this);
     Item->MoveTo(newParent->Item, index);
     newParent->AdoptChild(std::move(self));
 }
 
 TTreeNodeData* TTreeNodeData::AddNode(const std::string& caption, int mode, uint8_t kind) {
-    if (kind == nkProject) kind = nkSubProject;
+    if (kind == nkProject)
+        kind = nkSubProject;
     if (KindImageIndex(kind) < 0 || mode < amLastChild || mode > amBeforeSibling || !Item)
         throw EInvalidOperation("TTreeNodeData._AddNode: Mode unknown");
 
@@ -194,73 +226,99 @@ TTreeNodeData* TTreeNodeData::AddNode(const std::string& caption, int mode, uint
 }
 
 TTreeNodeData* TTreeNodeData::GetParent() const {
-    if (!Item) return nullptr;
+    if (!Item)
+        return nullptr;
     ITreeItem* p = Item->GetParent();
     return p ? static_cast<TTreeNodeData*>(p->GetData()) : nullptr;
 }
 
-int TTreeNodeData::GetChildCount() const { return Item ? Item->GetCount() : 0; }
+int TTreeNodeData::GetChildCount() const {
+    return Item ? Item->GetCount() : 0;
+}
 
 TTreeNodeData* TTreeNodeData::GetChild(int i) const {
-    if (!Item) throw EListError("TTreeNodeData.GetChild: no item", i, 0);
+    if (!Item)
+        throw EListError("TTreeNodeData.GetChild: no item", i, 0);
     return static_cast<TTreeNodeData*>(Item->GetItem(i)->GetData());
 }
 
-int TTreeNodeData::GetIndex() const { return Item ? Item->GetIndex() : -1; }
+int TTreeNodeData::GetIndex() const {
+    return Item ? Item->GetIndex() : -1;
+}
 
-std::string TTreeNodeData::GetCaption() const { return Item ? Item->GetText() : std::string(); }
+std::string TTreeNodeData::GetCaption() const {
+    return Item ? Item->GetText() : std::string();
+}
 
 void TTreeNodeData::SetCaption(const std::string& s) {
     const std::string text = TrimText(s);
-    if (text.empty() || !Item) return;
+    if (text.empty() || !Item)
+        return;
     Item->SetText(text);
 }
 
-int TTreeNodeData::GetTreeLevel() const { return Item ? Item->GetLevel() : -1; }
+int TTreeNodeData::GetTreeLevel() const {
+    return Item ? Item->GetLevel() : -1;
+}
 
 bool TTreeNodeData::IsEnabled() const {
     for (const TTreeNodeData* n = this; n; n = n->GetParent())
-        if (!n->Enabled) return false;
+        if (!n->Enabled)
+            return false;
     return true;
 }
 
 bool TTreeNodeData::IsPositionLocked() const {
     for (const TTreeNodeData* n = this; n; n = n->GetParent())
-        if (n->PositionLocked) return true;
+        if (n->PositionLocked)
+            return true;
     return false;
 }
 
-uint32_t TTreeNodeData::GetDrawColor() const { return IsEnabled() ? Color : clDisabledNode; }
+uint32_t TTreeNodeData::GetDrawColor() const {
+    return IsEnabled() ? Color : clDisabledNode;
+}
 
-Extended TTreeNodeData::ProjectFrameRate() const { return Project ? Project->GetFrameRate() : 0; }
+Extended TTreeNodeData::ProjectFrameRate() const {
+    return Project ? Project->GetFrameRate() : 0;
+}
 
-Extended TTreeNodeData::GetDuration() { return AutoDuration ? NaturalDuration : UserDuration; }
+Extended TTreeNodeData::GetDuration() {
+    return AutoDuration ? NaturalDuration : UserDuration;
+}
 
-Extended TTreeNodeData::GetStartTime() { return StartTime + (OffsetApplies ? Offset : 0); }
+Extended TTreeNodeData::GetStartTime() {
+    return StartTime + (OffsetApplies ? Offset : 0);
+}
 
 bool TTreeNodeData::GetSealed() {
-    if (Sealed) return true;
+    if (Sealed)
+        return true;
     TTreeNodeData* p = GetParent();
     return p ? p->GetSealed() : false;
 }
 
 void TTreeNodeData::ResetLinks() {
-    for (int i = 0; i < GetChildCount(); ++i) GetChild(i)->ResetLinks();
+    for (int i = 0; i < GetChildCount(); ++i)
+        GetChild(i)->ResetLinks();
 }
 
 void TTreeNodeData::Calculate() {
-    for (int i = 0; i < GetChildCount(); ++i) GetChild(i)->Calculate();
+    for (int i = 0; i < GetChildCount(); ++i)
+        GetChild(i)->Calculate();
 }
 
 void TTreeNodeData::Layout(Extended start) {
     StartTime = start + (OffsetApplies ? Offset : 0);
     const Extended childStart = StartTime + GetDuration();
-    for (int i = 0; i < GetChildCount(); ++i) GetChild(i)->Layout(childStart);
+    for (int i = 0; i < GetChildCount(); ++i)
+        GetChild(i)->Layout(childStart);
 }
 
 void TTreeNodeData::GetFrameRect(TRectI& rect) {
     rect = TRectI{};
-    if (TTreeNodeData* p = GetParent()) p->GetFrameRect(rect);
+    if (TTreeNodeData* p = GetParent())
+        p->GetFrameRect(rect);
 }
 
 int32_t TTreeNodeData::GetFrameHeight() {
@@ -276,19 +334,23 @@ int32_t TTreeNodeData::GetFrameWidth() {
 }
 
 void TTreeNodeData::SetOffset(Extended value) {
-    if (OffsetApplies) Offset = value < 0 ? 0 : value;
+    if (OffsetApplies)
+        Offset = value < 0 ? 0 : value;
 }
 
 void TTreeNodeData::Unlink() {
-    for (int i = 0; i < GetChildCount(); ++i) GetChild(i)->Unlink();
+    for (int i = 0; i < GetChildCount(); ++i)
+        GetChild(i)->Unlink();
 }
 
 void TTreeNodeData::Changed() {
-    for (int i = 0; i < GetChildCount(); ++i) GetChild(i)->Changed();
+    for (int i = 0; i < GetChildCount(); ++i)
+        GetChild(i)->Changed();
 }
 
 void TTreeNodeData::SetFileName(const std::string& name) {
-    if (name.empty()) return;
+    if (name.empty())
+        return;
     if (FileExists(name)) {
         FileName = name;
         MissingFileName.clear();
@@ -304,20 +366,24 @@ Extended TTreeNodeData::GetSourceOffset() {
 }
 
 void TTreeNodeData::BeginRender() {
-    if (ProjectFrameRate() == 0) return;
-    for (int i = 0; i < GetChildCount(); ++i) GetChild(i)->BeginRender();
+    if (ProjectFrameRate() == 0)
+        return;
+    for (int i = 0; i < GetChildCount(); ++i)
+        GetChild(i)->BeginRender();
 }
 
 bool TTreeNodeData::PrepareFrame(TBitmap* bitmap, Extended t) {
     for (int i = 0; i < GetChildCount(); ++i) {
         TTreeNodeData* c = GetChild(i);
-        if (c->IsEnabled() && !c->PrepareFrame(bitmap, t)) return false;
+        if (c->IsEnabled() && !c->PrepareFrame(bitmap, t))
+            return false;
     }
     return true;
 }
 
 bool TTreeNodeData::RenderFrame(TBitmap* bitmap, bool wantAudio, bool wantVideo, Extended t) {
-    if (ProjectFrameRate() == 0) return false;
+    if (ProjectFrameRate() == 0)
+        return false;
     for (int i = 0; i < GetChildCount(); ++i) {
         TTreeNodeData* c = GetChild(i);
         if (c->IsEnabled() && c->GetStartTime() <= t && t <= c->GetEndTime())
@@ -327,10 +393,12 @@ bool TTreeNodeData::RenderFrame(TBitmap* bitmap, bool wantAudio, bool wantVideo,
 }
 
 bool TTreeNodeData::PrepareAtStart(TBitmap* bitmap) {
-    if (ProjectFrameRate() == 0) return false;
+    if (ProjectFrameRate() == 0)
+        return false;
     for (int i = 0; i < GetChildCount(); ++i) {
         TTreeNodeData* c = GetChild(i);
-        if (c->IsEnabled()) c->PrepareFrame(bitmap, c->GetStartTime());
+        if (c->IsEnabled())
+            c->PrepareFrame(bitmap, c->GetStartTime());
     }
     return true;
 }
@@ -339,9 +407,11 @@ Extended TTreeNodeData::GetEndTime() {
     Extended e = GetStartTime() + GetDuration() - EndEpsilon;
     if (TTreeNodeData* p = GetParent()) {
         Extended pe = p->GetEndTime();
-        if (e > pe) e = pe;
+        if (e > pe)
+            e = pe;
         Extended ps = p->GetStartTime();
-        if (e < ps) e = ps;
+        if (e < ps)
+            e = ps;
     }
     return e;
 }
@@ -353,7 +423,8 @@ void TTreeNodeData::UpdateCurves(Extended t) {
     const Extended h = fps > 0 ? 0.5L / fps : 0;
     for (int i = GetChildCount() - 1; i >= 0; --i) {
         TTreeNodeData* c = GetChild(i);
-        if (c->GetStartTime() - h <= t && t <= c->GetEndTime() + h) c->UpdateCurves(t);
+        if (c->GetStartTime() - h <= t && t <= c->GetEndTime() + h)
+            c->UpdateCurves(t);
     }
 }
 
@@ -371,21 +442,25 @@ bool TTreeNodeData::GetNodeInfo(TNodeInfo& info) {
         info.X = Round(GetFrameWidth() * x);
         info.Y = Round(GetFrameHeight() * y);
     }
-    if (TTimeData* c = Curves->FindByKind(ckLevel)) info.Level = c->CurrentPoint.GetLevel();
+    if (TTimeData* c = Curves->FindByKind(ckLevel))
+        info.Level = c->CurrentPoint.GetLevel();
     if (TTimeData* c = Curves->FindByKind(ckSizing))
         info.Sizing = std::clamp(c->CurrentPoint.GetLevel(), -1.0L, 1.0L);
     if (TTimeData* c = Curves->FindByKind(ckColor))
         info.Color = static_cast<uint32_t>(c->CurrentPoint.GetRawValue());
     if (TTimeData* c = Curves->FindByKind(ckPick))
         info.Color = static_cast<uint32_t>(c->CurrentPoint.GetRawValue());
-    if (TTimeData* c = Curves->FindByKind(ckText)) info.Lines = &c->CurrentPoint.Lines;
-    if (TTimeData* c = Curves->FindByKind(ckFont)) info.Font = &c->CurrentPoint.Font;
+    if (TTimeData* c = Curves->FindByKind(ckText))
+        info.Lines = &c->CurrentPoint.Lines;
+    if (TTimeData* c = Curves->FindByKind(ckFont))
+        info.Font = &c->CurrentPoint.Font;
     return true;
 }
 
 void TTreeNodeData::PlaceBetweenPegs() {
     TTreeNodeData* p = GetParent();
-    if (!p || p->Kind == nkVideoTrack || p->Pegs->GetCount() == 0) return;
+    if (!p || p->Kind == nkVideoTrack || p->Pegs->GetCount() == 0)
+        return;
     const Extended ps = p->GetStartTime();
     if (p->Pegs->GetCount() == 1) {
         const Extended mark = p->Pegs->GetItem(0)->GetTime() - ps;
@@ -407,7 +482,8 @@ void TTreeNodeData::PlaceBetweenPegs() {
     // The first two marks in list order; a span never comes out negative.
     Extended a = p->Pegs->GetItem(0)->GetTime() - ps;
     Extended b = p->Pegs->GetItem(1)->GetTime() - ps;
-    if (b < a) std::swap(a, b);
+    if (b < a)
+        std::swap(a, b);
     AutoDuration = false;
     SetOffset(a);
     Extended d = b - GetOffset();
@@ -416,5 +492,6 @@ void TTreeNodeData::PlaceBetweenPegs() {
 
 void TTreeNodeData::ResolvePendingPegs() {
     Pegs->ResolvePending();
-    for (int i = 0; i < GetChildCount(); ++i) GetChild(i)->ResolvePendingPegs();
+    for (int i = 0; i < GetChildCount(); ++i)
+        GetChild(i)->ResolvePendingPegs();
 }

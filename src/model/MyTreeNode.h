@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "ITreeItem.h"
-#include "MyGraphics.h"
 #include "MyBase.h"
 #include "MyCommonParams.h"
+#include "MyGraphics.h"
 #include "MyStopList.h"
 #include "MyTimeData.h"
 

@@ -33,7 +33,8 @@ void TTreeNodeData::SaveToWriter(TValueWriter& w) const {
     w.WriteBoolean(PositionLocked);
     w.WriteBoolean(Sealed);
     w.WriteInteger(static_cast<int32_t>(Description.size()));
-    for (const auto& line : Description) w.WriteString(line);
+    for (const auto& line : Description)
+        w.WriteString(line);
     if (StoresChildren()) {
         w.WriteInteger(GetChildCount());
         for (int i = 0; i < GetChildCount(); ++i) {
@@ -46,7 +47,8 @@ void TTreeNodeData::SaveToWriter(TValueWriter& w) const {
     Curves->SaveToWriter(w);
     w.WriteInteger(static_cast<int32_t>(Color));
     Pegs->SaveToWriter(w);
-    if (SaveFileName) w.WriteString(GetStoredFileName());
+    if (SaveFileName)
+        w.WriteString(GetStoredFileName());
     WriteAfter(w);
 }
 
@@ -68,7 +70,8 @@ void TTreeNodeData::ReadRecord(TValueReader& r, int depth) {
     PositionLocked = r.ReadBoolean();
     Sealed = r.ReadBoolean();
     Description.clear();
-    for (int32_t n = ReadCount(r); n > 0; --n) Description.push_back(r.ReadString());
+    for (int32_t n = ReadCount(r); n > 0; --n)
+        Description.push_back(r.ReadString());
     if (stored != nkSubProject) {
         for (int32_t n = ReadCount(r); n > 0; --n) {
             const uint8_t kind = static_cast<uint8_t>(r.ReadChar());
@@ -80,12 +83,16 @@ void TTreeNodeData::ReadRecord(TValueReader& r, int depth) {
     Curves->LoadFromReader(r);
     Color = static_cast<uint32_t>(r.ReadInteger());
     Pegs->LoadFromReader(r);
-    if (SaveFileName) SetFileName(r.ReadString());
+    if (SaveFileName)
+        SetFileName(r.ReadString());
     ReadAfter(r);
 }
 
 // ---- class parts ------------------------------------------------------------------------------
 
-void TCustomDurableNode::WriteAfter(TValueWriter& w) const { ClipRange.SaveToWriter(w); }
-void TCustomDurableNode::ReadAfter(TValueReader& r) { ClipRange.LoadFromReader(r); }
-
+void TCustomDurableNode::WriteAfter(TValueWriter& w) const {
+    ClipRange.SaveToWriter(w);
+}
+void TCustomDurableNode::ReadAfter(TValueReader& r) {
+    ClipRange.LoadFromReader(r);
+}

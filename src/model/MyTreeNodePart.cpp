@@ -2,8 +2,8 @@
 // nodes, the video track, sound and effect nodes; with their time rules.
 #include <algorithm>
 
-#include "MyProjNode.h"
 #include "MyEffectNodes.h"
+#include "MyProjNode.h"
 #include "MyTreeNode.h"
 
 // ---- TCustomDurableNode -----------------------------------------------------------------------
@@ -17,21 +17,26 @@ static Extended CutDuration(const TPartialInfo& r, Extended natural) {
     Extended in = r.FromStart ? 0 : r.InTime;
     Extended out = r.ToEnd ? natural : r.OutTime;
     Extended d = out - in;
-    if (d < 0) d = 0;
-    if (d > natural) d = natural;
-    if (d < 0) d = 0;
+    if (d < 0)
+        d = 0;
+    if (d > natural)
+        d = natural;
+    if (d < 0)
+        d = 0;
     return d;
 }
 
 Extended TCustomDurableNode::GetDuration() {
     Extended d = TTreeNodeData::GetDuration();
-    if (ClipRange.FromStart && ClipRange.ToEnd) return d;
+    if (ClipRange.FromStart && ClipRange.ToEnd)
+        return d;
     return CutDuration(ClipRange, NaturalDuration);
 }
 
 Extended TCustomDurableNode::GetSourceOffset() {
     Extended s = TTreeNodeData::GetSourceOffset();
-    if (!ClipRange.FromStart) s += ClipRange.InTime;
+    if (!ClipRange.FromStart)
+        s += ClipRange.InTime;
     return s;
 }
 
@@ -39,20 +44,25 @@ Extended TCustomDurableNode::GetSourceOffset() {
 
 TCustomTransableNode::~TCustomTransableNode() {
     // Transitions linked to this node must not keep pointing at it.
-    if (InTrans && InTrans->NextClip == this) InTrans->NextClip = nullptr;
-    if (OutTrans && OutTrans->PrevClip == this) OutTrans->PrevClip = nullptr;
+    if (InTrans && InTrans->NextClip == this)
+        InTrans->NextClip = nullptr;
+    if (OutTrans && OutTrans->PrevClip == this)
+        OutTrans->PrevClip = nullptr;
 }
 
 Extended TCustomTransableNode::GetStartTime() {
     Extended s = TTreeNodeData::GetStartTime();
-    if (InTrans && InTrans->PrevClip) s -= InTrans->GetLength();
+    if (InTrans && InTrans->PrevClip)
+        s -= InTrans->GetLength();
     return s;
 }
 
 void TCustomTransableNode::ResetLinks() {
     // Clear both ends of each link, so no transition is left pointing here.
-    if (InTrans && InTrans->NextClip == this) InTrans->NextClip = nullptr;
-    if (OutTrans && OutTrans->PrevClip == this) OutTrans->PrevClip = nullptr;
+    if (InTrans && InTrans->NextClip == this)
+        InTrans->NextClip = nullptr;
+    if (OutTrans && OutTrans->PrevClip == this)
+        OutTrans->PrevClip = nullptr;
     InTrans = nullptr;
     OutTrans = nullptr;
     TTreeNodeData::ResetLinks();
@@ -70,8 +80,10 @@ Extended TCustomTransableNode::AddIncomingLength(Extended t) {
 
 // A transition longer than the clip it overlaps is dropped from both of its clips.
 static void DropLongTransitions(TCustomTransableNode* node, Extended natural) {
-    if (node->OutTrans && node->OutTrans->GetLength() > natural) node->OutTrans->Unlink();
-    if (node->InTrans && node->InTrans->GetLength() > natural) node->InTrans->Unlink();
+    if (node->OutTrans && node->OutTrans->GetLength() > natural)
+        node->OutTrans->Unlink();
+    if (node->InTrans && node->InTrans->GetLength() > natural)
+        node->InTrans->Unlink();
 }
 
 void TCustomTransableNode::Layout(Extended start) {
@@ -142,7 +154,8 @@ void TCustomFolderNode::Calculate() {
         case nkProject:
         case nkGroup:
         case nkSubProject:
-            if (c->Kind == nkVideoTrack) NaturalDuration = c->GetDuration();
+            if (c->Kind == nkVideoTrack)
+                NaturalDuration = c->GetDuration();
             break;
         default:
             throw UnspecifiedKind(c);
@@ -153,7 +166,8 @@ void TCustomFolderNode::Calculate() {
         // taken from it.
         for (int i = 0; i < GetChildCount(); ++i) {
             auto* t = dynamic_cast<TTransNode*>(GetChild(i));
-            if (!t) continue;
+            if (!t)
+                continue;
             Extended l = t->GetLength();
             if ((t->PrevClip && l > t->PrevClip->GetDuration()) ||
                 (t->NextClip && l > t->NextClip->GetDuration()))
@@ -181,14 +195,16 @@ void TCustomFolderNode::Layout(Extended start) {
         TTreeNodeData* prev = nullptr;
         for (int i = 0; i < GetChildCount(); ++i) {
             TTreeNodeData* c = GetChild(i);
-            if (prev && prev->Kind == nkTransition) w -= prev->GetDuration();
+            if (prev && prev->Kind == nkTransition)
+                w -= prev->GetDuration();
             c->Layout(w);
             w += c->GetDuration();
             switch (Kind) {
             case nkProject:
             case nkGroup:
             case nkSubProject:
-                if (c->Kind == nkVideoTrack) NaturalDuration = c->GetDuration();
+                if (c->Kind == nkVideoTrack)
+                    NaturalDuration = c->GetDuration();
                 break;
             default:
                 throw UnspecifiedKind(c);
@@ -200,16 +216,14 @@ void TCustomFolderNode::Layout(Extended start) {
     StartTime = start;
 }
 
-TUserFolder::TUserFolder(TCustomProjectNode* project, const std::string& caption,
-                         ITreeItem* item)
+TUserFolder::TUserFolder(TCustomProjectNode* project, const std::string& caption, ITreeItem* item)
     : TCustomFolderNode(project, caption, item) {
     Kind = nkGroup;
 }
 
 // ---- TQueueFolder -----------------------------------------------------------------------------
 
-TQueueFolder::TQueueFolder(TCustomProjectNode* project, const std::string& caption,
-                           ITreeItem* item)
+TQueueFolder::TQueueFolder(TCustomProjectNode* project, const std::string& caption, ITreeItem* item)
     : TCustomFolderNode(project, caption, item) {
     Kind = nkVideoTrack;
 }
@@ -217,13 +231,15 @@ TQueueFolder::TQueueFolder(TCustomProjectNode* project, const std::string& capti
 bool TQueueFolder::PrepareFrame(TBitmap* bitmap, Extended t) {
     for (int i = 0; i < GetChildCount(); ++i) {
         TTreeNodeData* c = GetChild(i);
-        if (c->Kind == nkTransition && c->IsEnabled()) return c->PrepareFrame(bitmap, t);
+        if (c->Kind == nkTransition && c->IsEnabled())
+            return c->PrepareFrame(bitmap, t);
     }
     return TTreeNodeData::PrepareFrame(bitmap, t);
 }
 
 bool TQueueFolder::RenderFrame(TBitmap* bitmap, bool wantAudio, bool wantVideo, Extended t) {
-    if (ProjectFrameRate() == 0) return false;
+    if (ProjectFrameRate() == 0)
+        return false;
     for (int i = 0; i < GetChildCount(); ++i) {
         TTreeNodeData* c = GetChild(i);
         if (c->Kind == nkTransition && c->IsEnabled() && c->GetStartTime() <= t &&
@@ -253,9 +269,11 @@ TCustomSoundNode::TCustomSoundNode(TCustomProjectNode* project, const std::strin
 // Sounds and overlays sit relative to their parent's start and source cut.
 Extended StartFromParent(TTreeNodeData* node) {
     TTreeNodeData* p = node->GetParent();
-    if (!p) return 0;
+    if (!p)
+        return 0;
     return p->GetStartTime() + node->Offset - p->GetSourceOffset();
 }
 
-Extended TCustomSoundNode::GetStartTime() { return StartFromParent(this); }
-
+Extended TCustomSoundNode::GetStartTime() {
+    return StartFromParent(this);
+}

@@ -5,11 +5,13 @@
 #include "MyExceptions.h"
 
 ITreeItem* ITreeItem::GetNext() const {
-    if (GetCount() > 0) return GetItem(0);
+    if (GetCount() > 0)
+        return GetItem(0);
     const ITreeItem* cur = this;
     while (cur) {
         int next = cur->GetIndex() + 1;
-        if (next < cur->GetSiblingCount()) return cur->GetSiblingItem(next);
+        if (next < cur->GetSiblingCount())
+            return cur->GetSiblingItem(next);
         cur = cur->GetParent();
     }
     return nullptr;
@@ -24,7 +26,9 @@ std::vector<std::unique_ptr<TMemTreeItem>>& TMemTreeItem::Siblings() const {
     return Parent ? Parent->Children : Tree->Roots;
 }
 
-int TMemTreeItem::GetCount() const { return static_cast<int>(Children.size()); }
+int TMemTreeItem::GetCount() const {
+    return static_cast<int>(Children.size());
+}
 
 ITreeItem* TMemTreeItem::GetItem(int index) const {
     if (index < 0 || index >= GetCount())
@@ -35,11 +39,14 @@ ITreeItem* TMemTreeItem::GetItem(int index) const {
 int TMemTreeItem::GetIndex() const {
     auto& s = Siblings();
     for (size_t i = 0; i < s.size(); ++i)
-        if (s[i].get() == this) return static_cast<int>(i);
+        if (s[i].get() == this)
+            return static_cast<int>(i);
     return -1;
 }
 
-int TMemTreeItem::GetSiblingCount() const { return static_cast<int>(Siblings().size()); }
+int TMemTreeItem::GetSiblingCount() const {
+    return static_cast<int>(Siblings().size());
+}
 
 ITreeItem* TMemTreeItem::GetSiblingItem(int index) const {
     auto& s = Siblings();
@@ -69,7 +76,8 @@ ITreeItem* TMemTreeItem::InsertSibling(int index, const std::string& text) {
 void TMemTreeItem::MoveTo(ITreeItem* newParent, int index) {
     auto* target = static_cast<TMemTreeItem*>(newParent);
     for (TMemTreeItem* p = target; p; p = p->Parent)
-        if (p == this) throw EInvalidOperation("TMemTreeItem.MoveTo: item moved into itself");
+        if (p == this)
+            throw EInvalidOperation("TMemTreeItem.MoveTo: item moved into itself");
     auto& from = Siblings();
     int at = GetIndex();
     std::unique_ptr<TMemTreeItem> self = std::move(from[at]);
@@ -82,7 +90,8 @@ void TMemTreeItem::MoveTo(ITreeItem* newParent, int index) {
 
 void TMemTreeItem::DeleteChildren() {
     // Last to first, as nodes free their children.
-    while (!Children.empty()) Children.pop_back();
+    while (!Children.empty())
+        Children.pop_back();
 }
 
 void TMemTreeItem::Delete() {

@@ -45,7 +45,8 @@ public:
     // Depth of the item; 0 for a top-level item.
     int GetLevel() const {
         int level = 0;
-        for (ITreeItem* p = GetParent(); p; p = p->GetParent()) ++level;
+        for (ITreeItem* p = GetParent(); p; p = p->GetParent())
+            ++level;
         return level;
     }
     // The item that follows this one in a depth-first walk of the whole tree, or nullptr.

@@ -87,10 +87,12 @@ public:
 class TBusyCursorGuard {
 public:
     explicit TBusyCursorGuard(IUiServices* ui) : Ui(ui) {
-        if (Ui) Ui->SetBusyCursor(true);
+        if (Ui)
+            Ui->SetBusyCursor(true);
     }
     ~TBusyCursorGuard() {
-        if (Ui) Ui->SetBusyCursor(false);
+        if (Ui)
+            Ui->SetBusyCursor(false);
     }
     TBusyCursorGuard(const TBusyCursorGuard&) = delete;
     TBusyCursorGuard& operator=(const TBusyCursorGuard&) = delete;

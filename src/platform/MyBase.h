@@ -43,21 +43,24 @@ inline int32_t Trunc(Extended x) {
 template <typename T> inline T CheckedAdd(T a, T b) {
     static_assert(std::is_integral_v<T>);
     T r;
-    if (__builtin_add_overflow(a, b, &r)) throw EIntOverflow();
+    if (__builtin_add_overflow(a, b, &r))
+        throw EIntOverflow();
     return r;
 }
 
 template <typename T> inline T CheckedSub(T a, T b) {
     static_assert(std::is_integral_v<T>);
     T r;
-    if (__builtin_sub_overflow(a, b, &r)) throw EIntOverflow();
+    if (__builtin_sub_overflow(a, b, &r))
+        throw EIntOverflow();
     return r;
 }
 
 template <typename T> inline T CheckedMul(T a, T b) {
     static_assert(std::is_integral_v<T>);
     T r;
-    if (__builtin_mul_overflow(a, b, &r)) throw EIntOverflow();
+    if (__builtin_mul_overflow(a, b, &r))
+        throw EIntOverflow();
     return r;
 }
 
@@ -65,7 +68,8 @@ template <typename T> inline T CheckedMul(T a, T b) {
 template <typename To, typename From> inline To CheckedCast(From v) {
     static_assert(std::is_integral_v<To> && std::is_integral_v<From>);
     To r;
-    if (__builtin_add_overflow(v, From(0), &r)) throw EIntOverflow();
+    if (__builtin_add_overflow(v, From(0), &r))
+        throw EIntOverflow();
     return r;
 }
 
@@ -80,4 +84,6 @@ public:
 private:
     F Fn;
 };
-template <typename F> TScopeExit<F> MakeScopeExit(F f) { return TScopeExit<F>(std::move(f)); }
+template <typename F> TScopeExit<F> MakeScopeExit(F f) {
+    return TScopeExit<F>(std::move(f));
+}

@@ -26,13 +26,13 @@
 #include "About.h"
 #include "DlgAddObject.h"
 #include "IUiServices.h"
+#include "MyAVICompress.h"
+#include "MyAVIReader.h"
 #include "MyAppLibs.h"
 #include "MyCaptureDlg.h"
 #include "MyCommonParams.h"
 #include "MyCommonParamsPart.h"
 #include "MyExceptions.h"
-#include "MyAVICompress.h"
-#include "MyAVIReader.h"
 #include "MyExportProgress.h"
 #include "MyMovieNode.h"
 #include "MyMsgDlg.h"
@@ -1052,8 +1052,10 @@ std::optional<std::string> TMainForm::AskWaveFile(const std::string& title, bool
     const std::string start = Settings ? Settings->ReadString("Recents", "WaveFile", "") : "";
     const std::optional<std::string> name = Ui->SaveFileDialog(
         title, {{"Wav audio file", "*.wav"}, {"Without header", "*.???"}}, start, "wav");
-    if (!name) return std::nullopt;
-    if (Settings) Settings->WriteString("Recents", "WaveFile", *name);
+    if (!name)
+        return std::nullopt;
+    if (Settings)
+        Settings->WriteString("Recents", "WaveFile", *name);
     raw = Ui->LastFilterIndex() > 1;
     return name;
 }
@@ -1061,12 +1063,12 @@ std::optional<std::string> TMainForm::AskWaveFile(const std::string& title, bool
 void TMainForm::WriteWAV1Click() {
     bool raw = false;
     const std::optional<std::string> name = AskWaveFile("Enter Wav output file", raw);
-    if (!name) return;
+    if (!name)
+        return;
     auto editing = EditingOff(*this);
-    TStatusPanel panel{[this] { return StatusPanels[2]->text().toStdString(); },
-                       [this](const std::string& s) {
-                           StatusPanels[2]->setText(QString::fromStdString(s));
-                       }};
+    TStatusPanel panel{
+        [this] { return StatusPanels[2]->text().toStdString(); },
+        [this](const std::string& s) { StatusPanels[2]->setText(QString::fromStdString(s)); }};
     // The project's own length, not the timeline strip's (which is never shorter than the view).
     Project->ExportWave(raw, 0, &panel, *name, Project->GetFrameCount());
 }
@@ -1078,10 +1080,12 @@ void TMainForm::Otherexports1Click() {
 
 void TMainForm::Extractaudio1Click() {
     auto* movie = dynamic_cast<TMovieNode*>(Project->GetActiveNode());
-    if (!movie) return;
+    if (!movie)
+        return;
     bool raw = false;
     const std::optional<std::string> name = AskWaveFile("Enter Wav output file", raw);
-    if (!name) return;
+    if (!name)
+        return;
     auto editing = EditingOff(*this);
     if (movie->ExtractAudio(raw, *name, *Ui)) {
         if (Ui->Ask("File " + *name + " is ready. Play the result?", TMsgButtons::YesNo,
@@ -1178,8 +1182,8 @@ bool TMainForm::RunPlayLoop(int32_t start, int32_t end, bool realTime) {
     image.Picture = &VideoImage->Picture();
     image.IsEnabled = [this] { return VideoImage->isEnabled(); };
     image.Invalidate = [this] { VideoImage->update(); };
-    return Project->Play(start, end, realTime, [this](TFrameReport& r) { FrameRendered(r); },
-                         image);
+    return Project->Play(
+        start, end, realTime, [this](TFrameReport& r) { FrameRendered(r); }, image);
 }
 
 void TMainForm::sbPlay1Click(bool down) {

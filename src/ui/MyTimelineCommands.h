@@ -16,7 +16,6 @@ class IUiServices;
 inline constexpr TNodeKindSet VideoKindSet = 0x7254;
 inline constexpr TNodeKindSet EffectKindSet = 0x08A0;
 
-
 struct TTrackMenuState {
     bool TopLevel = true; // every top-level item; off in adjust mode
     bool AddVideo = false, AddEffect = false, Delete = false;

@@ -375,11 +375,10 @@ TEST(MovieExportPipeline, AFailingEncodeEndsTheExportWithTheSameMessage) {
             EXPECT_EQ(e.GetMessage(), "Fail to compress frame 5 Error code: -5");
         }
         EXPECT_FALSE(c.Root.Busy);
-        std::ifstream in(c.Dir.Path + "/out" + std::to_string(threads) + ".avi",
-                         std::ios::binary);
+        std::ifstream in(c.Dir.Path + "/out" + std::to_string(threads) + ".avi", std::ios::binary);
         files[threads == 8] = std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-        TProbedFile probe = ProbeMedia(c.Dir.Path + "/out" + std::to_string(threads) + ".avi",
-                                       false);
+        TProbedFile probe =
+            ProbeMedia(c.Dir.Path + "/out" + std::to_string(threads) + ".avi", false);
         ASSERT_TRUE(probe.Opened);
         EXPECT_EQ(probe.FirstOf(true)->KeyFlags.size(), 5u);
     }

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
-void TFakeUiServices::ShowMessage(const std::string& text, TMsgKind) { Messages.push_back(text); }
+void TFakeUiServices::ShowMessage(const std::string& text, TMsgKind) {
+    Messages.push_back(text);
+}
 
 TMsgResult TFakeUiServices::Ask(const std::string& text, TMsgButtons buttons, TMsgKind) {
     Questions.push_back(text);
@@ -27,8 +29,8 @@ TConfirmAnswer TFakeUiServices::ConfirmDlg(const std::string& text, TMsgKind kin
     return r;
 }
 
-template <typename T> static std::optional<T> Next(std::deque<std::optional<T>>& q,
-                                                   const std::string& what) {
+template <typename T>
+static std::optional<T> Next(std::deque<std::optional<T>>& q, const std::string& what) {
     if (q.empty()) {
         ADD_FAILURE() << "unexpected dialog: " << what;
         return std::nullopt;
@@ -46,8 +48,7 @@ std::optional<std::string> TFakeUiServices::OpenFileDialog(const std::string& ti
 
 std::optional<std::string> TFakeUiServices::SaveFileDialog(const std::string& title,
                                                            const std::vector<TFileFilter>&,
-                                                           const std::string&,
-                                                           const std::string&) {
+                                                           const std::string&, const std::string&) {
     return Next(FileAnswers, "save " + title);
 }
 
@@ -71,7 +72,8 @@ int TFakeUiServices::RunPosted() {
         std::function<void()> fn;
         {
             std::lock_guard lock(PostedLock);
-            if (Posted.empty()) return ran;
+            if (Posted.empty())
+                return ran;
             fn = std::move(Posted.front());
             Posted.pop_front();
         }

@@ -104,7 +104,8 @@ TEST(AddObjectCreate, PositionsRefusalsAndFiles) {
     const TCreateInfo group{nkGroup, {}}, video{nkVideo, {}};
     TTreeNodeData* made = nullptr;
     auto create = [&](TTreeNodeData* target, int pos, const TCreateInfo* info) {
-        return CreateChosenObject({p.Root.get(), target->Item, pos, info, "Group", &p.Ui, {}}, made);
+        return CreateChosenObject({p.Root.get(), target->Item, pos, info, "Group", &p.Ui, {}},
+                                  made);
     };
     // Nothing under a filter, but beside it.
     EXPECT_EQ(create(filter, amLastChild, &group), TAddOutcome::Refused);

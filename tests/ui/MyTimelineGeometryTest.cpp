@@ -111,7 +111,7 @@ TEST_F(ModelFixture, ScrollingStopsAtTheEnds) {
         M.ScrollTrackClick(499);
     EXPECT_EQ(M.ThumbPxLeft, 500 - M.ThumbPxWidth);
     EXPECT_EQ(M.ScrollX, 16000 + 9 - 600); // the strip's last view-width, nothing past it
-    M.ArrowDown(true, true); // Ctrl: straight to the start, no repeat
+    M.ArrowDown(true, true);               // Ctrl: straight to the start, no repeat
     EXPECT_EQ(M.ArrowTick(), 0);
     EXPECT_EQ(M.ScrollX, 0);
     // Dragging the cursor against the right edge scrolls by a hundredth of the free track.
