@@ -103,9 +103,6 @@ const char* const FileSignature = "Brenmo";
 constexpr int32_t FileFormatVersion = 2004002;
 const char* const ProgramVersionText = "1.54";
 
-EReadError BadField(const std::string& what, size_t at) {
-    return EReadError("Invalid " + what, {}, static_cast<int64_t>(at));
-}
 } // namespace
 
 void TCustomProjectNode::WriteAfter(TValueWriter& w) const {
@@ -136,12 +133,17 @@ void TCustomProjectNode::ReadAfter(TValueReader& r) {
     size_t at = r.GetPosition();
     const Extended fps = ReadFiniteFloat(r);
     if (fps < 0 || fps > MaxFrameRate)
-        throw BadField("frame rate", at);
-    at = r.GetPosition();
-    const int32_t w = r.ReadInteger();
-    const int32_t h = r.ReadInteger();
-    if (w < 0 || h < 0 || w > MaxFrameSide || h > MaxFrameSide)
-        throw BadField("frame size", at);
+        r.Fail("Invalid frame rate", at);
+    // Each side is reported where it stands.
+    auto side = [&r] {
+        const size_t sideAt = r.GetPosition();
+        const int32_t v = r.ReadInteger();
+        if (v < 0 || v > MaxFrameSide)
+            r.Fail("Invalid frame size", sideAt);
+        return v;
+    };
+    const int32_t w = side();
+    const int32_t h = side();
     FrameRate = fps;
     Width = w;
     Height = h;
@@ -150,7 +152,7 @@ void TCustomProjectNode::ReadAfter(TValueReader& r) {
     at = r.GetPosition();
     AudioMode = r.ReadInteger64();
     if (AudioMode < 0 || AudioMode > 0xFFFF)
-        throw BadField("audio mode", at);
+        r.Fail("Invalid audio mode", at);
     RatePresetId = r.ReadInteger();
     ReservedValues[0] = ReadFiniteFloat(r);
     ReservedValues[1] = ReadFiniteFloat(r);
@@ -158,7 +160,7 @@ void TCustomProjectNode::ReadAfter(TValueReader& r) {
         const size_t at = r.GetPosition();
         const int32_t v = r.ReadInteger();
         if (v < 0 || v > 0xFFFF)
-            throw BadField(what, at);
+            r.Fail("Invalid " + what, at);
         return static_cast<uint16_t>(v);
     };
     AudioFormat.Wfx.wFormatTag = field16("audio format tag");
@@ -166,7 +168,7 @@ void TCustomProjectNode::ReadAfter(TValueReader& r) {
     at = r.GetPosition();
     const int64_t rate = r.ReadInteger64();
     if (rate < 0 || rate > MaxSampleRate)
-        throw BadField("sample rate", at);
+        r.Fail("Invalid sample rate", at);
     AudioFormat.Wfx.nSamplesPerSec = static_cast<uint32_t>(rate);
     AudioFormat.Wfx.wBitsPerSample = field16("sample width");
     // Block align and byte rate are not stored; they follow from the rest.
@@ -179,7 +181,7 @@ void TCustomProjectNode::ReadAfter(TValueReader& r) {
     at = r.GetPosition();
     const int64_t fourCC = r.ReadInteger64();
     if (fourCC < std::numeric_limits<int32_t>::min() || fourCC > 0xFFFFFFFFLL)
-        throw BadField("video compressor", at);
+        r.Fail("Invalid video compressor", at);
     VideoFourCC = static_cast<uint32_t>(fourCC);
     CompressorName = r.ReadString();
     WMOutput = r.ReadBoolean();
@@ -392,7 +394,7 @@ namespace {
 std::string LoadFailure(const std::string& fileName, const std::string& why, int64_t offset) {
     std::string text = "Can not open " + fileName + ": " + why;
     if (offset >= 0)
-        text += " (offset " + std::to_string(offset) + ")";
+        text += " at offset " + std::to_string(offset);
     return text;
 }
 } // namespace

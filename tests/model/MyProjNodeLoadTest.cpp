@@ -97,7 +97,7 @@ TEST(ProjectLoad, AFailedLoadLeavesExactlyANewProject) {
         EXPECT_FALSE(t.Root->LoadFromFile(name));
         ASSERT_EQ(LoadMessages.Count(), 1);
         EXPECT_EQ(LoadMessages.Lines[0].rfind("Can not open " + name + ": ", 0), 0u);
-        EXPECT_NE(LoadMessages.Lines[0].find("(offset "), std::string::npos);
+        EXPECT_NE(LoadMessages.Lines[0].find(" at offset "), std::string::npos);
         EXPECT_EQ(t.Root->FileName, "");
         EXPECT_EQ(t.Root->VideoTrack, t.Root->GetChild(0));
         EXPECT_TRUE(t.Image() == fresh) << "a stored field survived the failed load";

@@ -306,7 +306,7 @@ TEST(ProjectFile, EveryDamagedValueIsReportedWithFileAndOffset) {
     // Checked root fields, each found by searching on from the one before it.
     Project p;
     p.Root->FrameRate = 12.5L;
-    p.Root->Width = 4321;
+    p.Root->Width = 3210;
     p.Root->Height = 1234;
     p.Root->AudioFormat.Wfx.wFormatTag = 0x0ABC;
     p.Root->AudioFormat.Wfx.nChannels = 2;
@@ -316,7 +316,7 @@ TEST(ProjectFile, EveryDamagedValueIsReportedWithFileAndOffset) {
     const auto good = p.Save();
     const auto fps = Encoded([](TValueWriter& w) { w.WriteFloat(12.5L); });
     const size_t afterFps = After(good, fps, 0);
-    const size_t afterWidth = After(good, Int(4321), afterFps);
+    const size_t afterWidth = After(good, Int(3210), afterFps);
     const size_t afterTag = After(good, Int(0x0ABC), afterWidth);
     const size_t afterChannels = After(good, Int(2), afterTag);
     const auto rate = Encoded([](TValueWriter& w) { w.WriteInteger64(44100); });
@@ -345,7 +345,7 @@ TEST(ProjectFile, EveryDamagedValueIsReportedWithFileAndOffset) {
         {Damage(good, fps, Encoded([](TValueWriter& w) { w.WriteFloat(-12.5L); })),
          "Invalid frame rate"},
         {Damage(good, fps, nan), "Invalid property value"},
-        {Damage(good, Int(4321), Int(20000), afterFps), "Invalid frame size"},
+        {Damage(good, Int(3210), Int(20000), afterFps), "Invalid frame size"},
         {Damage(good, Int(1234), Int(-1), afterWidth), "Invalid frame size"},
         {Damage(good, Int(0x0ABC), Int(0x10000), afterWidth), "Invalid audio format tag"},
         {Damage(good, Int(2), Int(-2), afterTag), "Invalid channel count"},
