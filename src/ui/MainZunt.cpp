@@ -879,7 +879,6 @@ void TMainForm::TimelineCursor(int32_t frame, Extended time) {
 // ---- shared routines ----------------------------------------------------------------------------
 
 void TMainForm::SetCommandEnabled(QObject* command, bool enable) {
-    enable = enable && !Later.contains(command);
     if (auto* a = qobject_cast<QAction*>(command))
         a->setEnabled(enable);
     else if (auto* w = qobject_cast<QWidget*>(command))

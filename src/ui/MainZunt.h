@@ -6,7 +6,6 @@
 #include <QEvent>
 #include <QMainWindow>
 #include <QPoint>
-#include <QSet>
 #include <functional>
 #include <memory>
 #include <string>
@@ -357,9 +356,6 @@ public:
     QAction* miDelete = nullptr;
     QAction* miTreeProperty = nullptr;
 
-    // True for the commands whose windows are not part of the program yet: they stay disabled.
-    bool IsLater(const QObject* command) const { return Later.contains(command); }
-
 protected:
     bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -418,7 +414,6 @@ private:
     std::unique_ptr<TBitmap> RawBitmap;
     std::unique_ptr<TBitmap> AddOnWorkBitmap;
     std::unique_ptr<QWidget> Splash;
-    QSet<const QObject*> Later;
     TTimeline* MainTimeline = nullptr;
     int TreeIcons = 0;
     // Compared against while children are torn down, so never reached through TreeView1.
