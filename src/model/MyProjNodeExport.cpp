@@ -6,6 +6,34 @@
 #include "MyProjNode.h"
 #include "MyWorkerThread.h"
 
+namespace {
+
+// Asks for a key frame on the first frame and whenever more than maxGap frames have passed
+// since the last frame the encoder really stored as one (so a key frame just stored is not
+// asked for again on the next frame).
+void AskKeyFrame(TVideoFrameInfo& frame, bool firstFrame, int32_t maxGap) {
+    if (frame.Flags & 0x10)
+        frame.FramesSinceKey = 0;
+    if (firstFrame || frame.FramesSinceKey > maxGap)
+        frame.KeyRequest = true;
+    frame.FramesSinceKey += 1;
+}
+
+// Tells the window of a frame that has gone into the file.
+void ReportExported(int32_t shown, const TVideoFrameInfo& frame,
+                    const TExportFrameCallback& onFrame, const TFrameCallback& onReport) {
+    if (onFrame)
+        onFrame(shown, 0, frame.Bitmap);
+    if (onReport) {
+        TFrameReport r;
+        r.Frame = shown + 1;
+        r.Export = true;
+        onReport(r);
+    }
+}
+
+} // namespace
+
 TAviCompress& TProjectNode::GetAviCompress() {
     if (!Ui)
         throw EInvalidOperation("TProjectNode: no user interface for the compressor");
@@ -106,15 +134,7 @@ bool TProjectNode::ExportMovie(int32_t first, int32_t count, const TExportFrameC
             CurrentTime = FrameTime(i);
             SoundFrame = i;
             RenderFrame(GetOutputBitmap(), AudioOn, true, CurrentTime);
-            // Count from the last frame the encoder really stored as a key frame, so one that
-            // has just been stored is not asked for again on the next frame.
-            if (frame.Flags & 0x10)
-                frame.FramesSinceKey = 0;
-            if (i == first)
-                frame.KeyRequest = true;
-            if (frame.FramesSinceKey > Round(GetFPS()))
-                frame.KeyRequest = true;
-            frame.FramesSinceKey += 1;
+            AskKeyFrame(frame, i == first, Round(GetFPS()));
             if (AudioOn && !WriteAudioChunk(false, i)) {
                 failed = true;
                 break;
@@ -125,15 +145,7 @@ bool TProjectNode::ExportMovie(int32_t first, int32_t count, const TExportFrameC
             }
             frame.KeyRequest = false;
             frame.FrameNumber += 1;
-            const int32_t shown = Round(GetFPS() * CurrentTime);
-            if (onFrame)
-                onFrame(shown, 0, frame.Bitmap);
-            if (onReport) {
-                TFrameReport r;
-                r.Frame = shown + 1;
-                r.Export = true;
-                onReport(r);
-            }
+            ReportExported(Round(GetFPS() * CurrentTime), frame, onFrame, onReport);
             Ui->ProcessMessages();
             Ui->Sleep(ExportSleepMs);
         }
@@ -164,15 +176,7 @@ bool TProjectNode::ExportFramesPipelined(IMovieWriter& writer, int32_t first, in
         queued = false;
         if (!writer.WriteQueuedVideoFrame(frame))
             return false;
-        const int32_t shown = Round(GetFPS() * queuedTime);
-        if (onFrame)
-            onFrame(shown, 0, frame.Bitmap);
-        if (onReport) {
-            TFrameReport r;
-            r.Frame = shown + 1;
-            r.Export = true;
-            onReport(r);
-        }
+        ReportExported(Round(GetFPS() * queuedTime), frame, onFrame, onReport);
         return true;
     };
     int32_t i = first;
@@ -190,13 +194,7 @@ bool TProjectNode::ExportFramesPipelined(IMovieWriter& writer, int32_t first, in
         // A stop during that frame's reports ends the loop where the plain loop would see it.
         if (Abort && !stopped)
             break;
-        if (frame.Flags & 0x10)
-            frame.FramesSinceKey = 0;
-        if (i == first)
-            frame.KeyRequest = true;
-        if (frame.FramesSinceKey > Round(GetFPS()))
-            frame.KeyRequest = true;
-        frame.FramesSinceKey += 1;
+        AskKeyFrame(frame, i == first, Round(GetFPS()));
         if (AudioOn && !WriteAudioChunk(false, i))
             return false;
         if (!writer.QueueVideoFrame(frame))
