@@ -62,8 +62,12 @@ bool TMovieWriter::WriteVideoFrame(TVideoFrameInfo& frame) {
     }
     if (!Compressor || !Avi.IsOpen())
         return false;
+    return StoreEncoded(frame, [&] { return Compressor->CompressFrame(frame); });
+}
+
+bool TMovieWriter::StoreEncoded(TVideoFrameInfo& frame, const std::function<bool()>& encode) {
     try {
-        if (!Compressor->CompressFrame(frame))
+        if (!encode())
             return false;
     } catch (...) {
         // The frames so far stay a valid file, and no index is left behind.
@@ -86,17 +90,7 @@ bool TMovieWriter::QueueVideoFrame(TVideoFrameInfo& frame) {
 bool TMovieWriter::WriteQueuedVideoFrame(TVideoFrameInfo& frame) {
     if (UseWMV || !Compressor || !Avi.IsOpen())
         return false;
-    try {
-        if (!Compressor->FinishFrame(frame))
-            return false;
-    } catch (...) {
-        // As for a frame encoded in place: the frames so far stay a valid file.
-        Avi.Close(0);
-        Compressor->EndCompress();
-        throw;
-    }
-    return Avi.WriteVideoFrame(frame.Data, uint32_t(frame.Size),
-                               (frame.Flags & VideoKeyFrameFlag) != 0);
+    return StoreEncoded(frame, [&] { return Compressor->FinishFrame(frame); });
 }
 
 bool TMovieWriter::WriteAudio(const void* buffer, uint32_t size, uint32_t count) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -83,6 +84,10 @@ public:
     TWMVWriter& GetWMVWriter() { return WMV; }
 
 private:
+    // Runs the encoder's step and stores its frame; a failing encoder closes the file so the
+    // frames so far stay readable.
+    bool StoreEncoded(TVideoFrameInfo& frame, const std::function<bool()>& encode);
+
     IUiServices& Ui;
     std::string Profile;
     bool UseWMV = false;
