@@ -22,6 +22,20 @@ int32_t XOf(Extended t) {
     return X0 + static_cast<int32_t>(t * PxPerSec);
 }
 
+// Paints the track image of project p at 15 fps and 4 px a frame on an 800 x 200 bitmap.
+void PaintTrack(TTrackDraw& draw, TBitmap& bitmap, TProjectNode& p) {
+    bitmap.SetSize(800, 200);
+    TTrackPaintInfo info;
+    info.Bitmap = &bitmap;
+    info.ViewRect = TRectI{0, 0, 800, 200};
+    info.PixelsPerFrame = 4;
+    info.PixelsPerSecond = PxPerSec;
+    info.FPS = 15;
+    info.Duration = p.GetDuration();
+    info.CursorMargin = X0;
+    draw.Paint(info);
+}
+
 struct TrackEditFixture : ::testing::Test {
     TFakeUiServices Ui;
     TTrackProject P;
@@ -36,21 +50,10 @@ struct TrackEditFixture : ::testing::Test {
         F = P.Add(P.A, nkFilter, "F", 2);
         F->SetOffset(1);
         P.Refresh();
-        Bitmap.SetSize(800, 200);
         Paint();
     }
 
-    void Paint() {
-        TTrackPaintInfo info;
-        info.Bitmap = &Bitmap;
-        info.ViewRect = TRectI{0, 0, 800, 200};
-        info.PixelsPerFrame = 4;
-        info.PixelsPerSecond = PxPerSec;
-        info.FPS = 15;
-        info.Duration = P.Root->GetDuration();
-        info.CursorMargin = X0;
-        Draw.Paint(info);
-    }
+    void Paint() { PaintTrack(Draw, Bitmap, *P.Root); }
 
     int32_t RowY(TTreeNodeData* n) const { return (n->TrackRect.Top + n->TrackRect.Bottom) / 2; }
 
@@ -309,16 +312,7 @@ TEST_F(CommandFixture, GreyTrackColourAsksAgainAndThirdMarksAskFirst) {
     EXPECT_EQ(Ui.Messages.size(), 1u);
 
     TBitmap bmp;
-    bmp.SetSize(800, 200);
-    TTrackPaintInfo info;
-    info.Bitmap = &bmp;
-    info.ViewRect = TRectI{0, 0, 800, 200};
-    info.PixelsPerFrame = 4;
-    info.PixelsPerSecond = PxPerSec;
-    info.FPS = 15;
-    info.Duration = P.Root->GetDuration();
-    info.CursorMargin = X0;
-    Draw.Paint(info);
+    PaintTrack(Draw, bmp, *P.Root);
     P.Root->Pegs->AddPoint(1);
     P.Root->Pegs->AddPoint(2);
     // Outside the stop row: refused before anything is asked or deleted.
