@@ -8,6 +8,8 @@ PKGS=(
   clang libclang-rt-14-dev
   # the formatter is pinned: scripts/check-format.sh accepts only this major version
   clang-format-14
+  # scripts/check-layers.sh reads the includes with it
+  python3
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
