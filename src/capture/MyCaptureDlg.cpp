@@ -5,6 +5,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "MyAppLibs.h"
+
 TCaptureForm::TCaptureForm(IUiServices& ui, QWidget* parent, TCaptureDrivers* drivers)
     : QDialog(parent), Ui(ui) {
     setWindowTitle(QStringLiteral("Capture"));
@@ -34,13 +36,7 @@ TCaptureForm::~TCaptureForm() {
 }
 
 void TCaptureForm::ShowModal() {
-    if (ModalScript) {
-        show();
-        ModalScript(*this);
-        close();
-        return;
-    }
-    exec();
+    RunModal(*this, ModalScript);
 }
 
 void TCaptureForm::OpenClick() {

@@ -349,13 +349,7 @@ void TVidCapture::ConnectHandlers() {
 }
 
 void TVidCapture::ShowModal() {
-    if (ModalScript) {
-        show();
-        ModalScript(*this);
-        close();
-        return;
-    }
-    exec();
+    RunModal(*this, ModalScript);
 }
 
 void TVidCapture::showEvent(QShowEvent* event) {

@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -116,3 +117,15 @@ public:
 private:
     uint32_t Cookie = 0;
 };
+
+// Runs a dialog modally; when a test has set script, the dialog is shown, driven by the script
+// and closed instead, so no test waits in a real modal loop.
+template <typename D> void RunModal(D& dialog, const std::function<void(D&)>& script) {
+    if (!script) {
+        dialog.exec();
+        return;
+    }
+    dialog.show();
+    script(dialog);
+    dialog.close();
+}

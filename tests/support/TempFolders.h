@@ -65,3 +65,32 @@ private:
     }
     std::optional<std::string> OldHome, OldData;
 };
+
+// A scratch settings folder: XDG_CONFIG_HOME points into a new temporary folder for the object's
+// life, so a window under test reads and writes no real settings. Its folder also holds the
+// test's files.
+class TScratchConfig {
+public:
+    TScratchConfig() {
+        if (const char* v = std::getenv("XDG_CONFIG_HOME"))
+            Old = v;
+        setenv("XDG_CONFIG_HOME", Dir.Path.c_str(), 1);
+    }
+    ~TScratchConfig() {
+        if (Old)
+            setenv("XDG_CONFIG_HOME", Old->c_str(), 1);
+        else
+            unsetenv("XDG_CONFIG_HOME");
+    }
+    TScratchConfig(const TScratchConfig&) = delete;
+    TScratchConfig& operator=(const TScratchConfig&) = delete;
+
+    // Full name of a file in the folder (nothing is written).
+    std::string PathOf(const std::string& name) const {
+        return (std::filesystem::path(Dir.Path) / name).string();
+    }
+    TTempDir Dir;
+
+private:
+    std::optional<std::string> Old;
+};

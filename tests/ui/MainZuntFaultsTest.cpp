@@ -7,7 +7,6 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -27,6 +26,7 @@
 #include "MyUiServices.h"
 #include "MyWavStreaming.h"
 #include "NumberedMovie.h"
+#include "TempFolders.h"
 
 namespace {
 
@@ -65,10 +65,7 @@ void Pump() {
 
 class MainWindowFaults : public ::testing::Test {
 protected:
-    void SetUp() override {
-        setenv("XDG_CONFIG_HOME", Dir.path().toUtf8().constData(), 1);
-        Start(&Ui);
-    }
+    void SetUp() override { Start(&Ui); }
     void Start(IUiServices* ui) {
         Form.reset();
         Form = std::make_unique<TFaultForm>(ui);
@@ -98,11 +95,9 @@ protected:
         const TBitmap& p = Form->VideoImage->Picture();
         return p.Canvas().GetPixel(p.Width() / 2, p.Height() / 2);
     }
-    std::string File(const std::string& name) const {
-        return (std::filesystem::path(Dir.path().toStdString()) / name).string();
-    }
+    std::string File(const std::string& name) const { return Config.PathOf(name); }
 
-    QTemporaryDir Dir;
+    TScratchConfig Config;
     TSlowReaderUi Ui;
     std::unique_ptr<TFaultForm> Form;
     TProjectNode* Root = nullptr;

@@ -4,7 +4,6 @@
 
 #include <QCoreApplication>
 #include <QPlainTextEdit>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -16,15 +15,13 @@
 #include "MyCommonParamsPart.h"
 #include "MyMsgDlg.h"
 #include "MyProjNode.h"
+#include "TempFolders.h"
 
 namespace {
 
 class MainWindowLoad : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (const char* old = std::getenv("XDG_CONFIG_HOME"))
-            OldConfig = old;
-        setenv("XDG_CONFIG_HOME", Dir.path().toUtf8().constData(), 1);
         Form = std::make_unique<TMainForm>(&Ui);
         Form->show();
         QCoreApplication::processEvents();
@@ -32,10 +29,6 @@ protected:
     }
     void TearDown() override {
         Form.reset();
-        if (OldConfig)
-            setenv("XDG_CONFIG_HOME", OldConfig->c_str(), 1);
-        else
-            unsetenv("XDG_CONFIG_HOME");
         EXPECT_TRUE(Ui.Answers.empty()) << "questions not asked";
         EXPECT_TRUE(Ui.FileAnswers.empty()) << "dialogs not shown";
     }
@@ -43,12 +36,9 @@ protected:
         Root->VideoTrack->AddNode("Black frame", amLastChild, nkBlank)->UserDuration = 1;
         Form->RefreshProject(true);
     }
-    std::string File(const std::string& name) const {
-        return (std::filesystem::path(Dir.path().toStdString()) / name).string();
-    }
+    std::string File(const std::string& name) const { return Config.PathOf(name); }
 
-    QTemporaryDir Dir;
-    std::optional<std::string> OldConfig;
+    TScratchConfig Config;
     TFakeUiServices Ui;
     std::unique_ptr<TMainForm> Form;
     TProjectNode* Root = nullptr;

@@ -2,7 +2,6 @@
 
 #include <QLabel>
 #include <QPlainTextEdit>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -17,6 +16,7 @@
 #include "MyMsgDlg.h"
 #include "MyUiServices.h"
 #include "NumberedMovie.h"
+#include "TempFolders.h"
 
 namespace {
 
@@ -64,12 +64,7 @@ void Pump() {
 
 class MainWindow : public ::testing::Test {
 protected:
-    void SetUp() override {
-        if (const char* old = std::getenv("XDG_CONFIG_HOME"))
-            OldConfig = old;
-        setenv("XDG_CONFIG_HOME", Dir.path().toUtf8().constData(), 1);
-        Restart();
-    }
+    void SetUp() override { Restart(); }
     void Restart() {
         Form.reset();
         Ui.Questions.clear();
@@ -81,10 +76,6 @@ protected:
     }
     void TearDown() override {
         Form.reset();
-        if (OldConfig)
-            setenv("XDG_CONFIG_HOME", OldConfig->c_str(), 1);
-        else
-            unsetenv("XDG_CONFIG_HOME");
         EXPECT_TRUE(Ui.Answers.empty()) << "questions not asked";
         EXPECT_TRUE(Ui.FileAnswers.empty()) << "dialogs not shown";
     }
@@ -97,9 +88,7 @@ protected:
         Pump();
         return b;
     }
-    std::string File(const std::string& name) const {
-        return (std::filesystem::path(Dir.path().toStdString()) / name).string();
-    }
+    std::string File(const std::string& name) const { return Config.PathOf(name); }
     std::string Status(int panel) const { return Form->StatusPanels[panel]->text().toStdString(); }
     void ExpectNewEmptyProject() {
         EXPECT_TRUE(Root->FileName.empty());
@@ -112,8 +101,7 @@ protected:
         EXPECT_FALSE(Form->sbPlay1->isEnabled());
     }
 
-    QTemporaryDir Dir;
-    std::optional<std::string> OldConfig;
+    TScratchConfig Config;
     TFakeUiServices Ui;
     std::unique_ptr<TTestForm> Form;
     TProjectNode* Root = nullptr;

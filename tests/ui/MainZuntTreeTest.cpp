@@ -6,7 +6,6 @@
 #include <QDropEvent>
 #include <QMenu>
 #include <QMimeData>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -23,6 +22,7 @@
 #include "MyTimeline.h"
 #include "MyTreeItems.h"
 #include "NumberedMovie.h"
+#include "TempFolders.h"
 
 namespace {
 
@@ -38,9 +38,6 @@ QTreeWidgetItem* ItemOf(TTreeNodeData* n) {
 class MainTree : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (const char* old = std::getenv("XDG_CONFIG_HOME"))
-            OldConfig = old;
-        setenv("XDG_CONFIG_HOME", Dir.path().toUtf8().constData(), 1);
         Form = std::make_unique<TMainForm>(&Ui);
         Form->show();
         Pump();
@@ -52,10 +49,6 @@ protected:
         TPropDlg::ExecHook = nullptr;
         TMovieRangeDlg::ExecHook = nullptr;
         Form.reset();
-        if (OldConfig)
-            setenv("XDG_CONFIG_HOME", OldConfig->c_str(), 1);
-        else
-            unsetenv("XDG_CONFIG_HOME");
         EXPECT_TRUE(Ui.Answers.empty()) << "questions not asked";
     }
     TTreeNodeData* Add(TTreeNodeData* parent, const std::string& name, uint8_t kind) {
@@ -67,9 +60,7 @@ protected:
         Tree->setCurrentItem(ItemOf(n));
         Pump();
     }
-    std::string File(const std::string& name) const {
-        return (std::filesystem::path(Dir.path().toStdString()) / name).string();
-    }
+    std::string File(const std::string& name) const { return Config.PathOf(name); }
     std::string Movie(const std::string& name) {
         const std::string path = File(name);
         BuildAvi(NumberedMovieSpec({})).Save(path);
@@ -95,8 +86,7 @@ protected:
         return out;
     }
 
-    QTemporaryDir Dir;
-    std::optional<std::string> OldConfig;
+    TScratchConfig Config;
     TFakeUiServices Ui;
     std::unique_ptr<TMainForm> Form;
     TProjectNode* Root = nullptr;
