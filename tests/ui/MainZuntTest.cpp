@@ -1,6 +1,5 @@
 #include "MainZunt.h"
 
-#include <QLabel>
 #include <QPlainTextEdit>
 #include <QTest>
 #include <QToolButton>
@@ -8,42 +7,26 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <tuple>
+#include <unistd.h>
 
-#include "FakeUiServices.h"
-#include "MyBlankNode.h"
+#include "MainWindowRig.h"
 #include "MyCommonParamsPart.h"
 #include "MyMovieNode.h"
 #include "MyMsgDlg.h"
+#include "MyTreeItems.h"
 #include "MyUiServices.h"
 #include "NumberedMovie.h"
-#include "TempFolders.h"
 
 namespace {
-
-// The main window with the playback loop replaced by the test's own.
-class TTestForm : public TMainForm {
-public:
-    using TMainForm::TMainForm;
-    std::function<bool(int32_t, int32_t, bool)> Loop;
-    int Runs = 0;
-
-protected:
-    bool RunPlayLoop(int32_t start, int32_t end, bool realTime) override {
-        ++Runs;
-        return Loop ? Loop(start, end, realTime) : true;
-    }
-};
 
 // A timeline whose cursor jumps once, the next time the window moves it.
 class TJumpingTimeline : public TTimelineSeam {
 public:
     int32_t JumpTo = -1;
     void SetFramePos(int32_t frame) override {
-        FramePos = frame;
-        if (JumpTo >= 0) {
-            FramePos = JumpTo;
-            JumpTo = -1;
-        }
+        FramePos = JumpTo >= 0 ? JumpTo : frame;
+        JumpTo = -1;
     }
 };
 
@@ -57,71 +40,31 @@ int64_t FileSize(const std::string& name) {
     return static_cast<int64_t>(std::filesystem::file_size(name, ec));
 }
 
-void Pump() {
-    for (int i = 0; i < 3; ++i)
-        QCoreApplication::processEvents();
-}
-
-class MainWindow : public ::testing::Test {
+class MainWindow : public TMainWindowRig<> {
 protected:
-    void SetUp() override { Restart(); }
-    void Restart() {
-        Form.reset();
-        Ui.Questions.clear();
-        Ui.Messages.clear();
-        Form = std::make_unique<TTestForm>(&Ui);
-        Form->show();
-        Pump();
-        Root = Form->GetProject();
-    }
-    void TearDown() override {
-        Form.reset();
-        EXPECT_TRUE(Ui.Answers.empty()) << "questions not asked";
-        EXPECT_TRUE(Ui.FileAnswers.empty()) << "dialogs not shown";
-    }
-    TTreeNodeData* AddBlank(Extended seconds, uint32_t color = 0) {
-        auto* b = static_cast<TBlankNode*>(
-            Root->VideoTrack->AddNode("Black frame", amLastChild, nkBlank));
-        b->UserDuration = seconds;
-        b->BlankColor = color;
-        Form->RefreshProject(true);
-        Pump();
-        return b;
-    }
-    std::string File(const std::string& name) const { return Config.PathOf(name); }
-    std::string Status(int panel) const { return Form->StatusPanels[panel]->text().toStdString(); }
     void ExpectNewEmptyProject() {
-        EXPECT_TRUE(Root->FileName.empty());
-        EXPECT_EQ(Status(2), "Project: New empty project");
         QTreeWidgetItem* top = Form->TreeView1->topLevelItem(0);
-        EXPECT_EQ(top->text(0), "New Project");
         ASSERT_EQ(top->childCount(), 1);
-        EXPECT_EQ(top->child(0)->text(0), "Video track");
-        EXPECT_EQ(Root->VideoTrack->GetChildCount(), 0);
-        EXPECT_FALSE(Form->sbPlay1->isEnabled());
+        EXPECT_EQ(
+            std::tuple(Root->FileName, Status(2), top->text(0).toStdString(),
+                       top->child(0)->text(0).toStdString(), Root->VideoTrack->GetChildCount(),
+                       Form->sbPlay1->isEnabled()),
+            std::tuple("", "Project: New empty project", "New Project", "Video track", 0, false));
     }
-
-    TScratchConfig Config;
-    TFakeUiServices Ui;
-    std::unique_ptr<TTestForm> Form;
-    TProjectNode* Root = nullptr;
+    std::string ErrorText() const { return Form->ErrorDlg->Memo1->toPlainText().toStdString(); }
 };
 
 } // namespace
-
-// ---- start -------------------------------------------------------------------------------------
 
 TEST_F(MainWindow, StartsWithANewEmptyProject) {
     EXPECT_EQ(Form->windowTitle(), "Tarvolin version 1.54");
     ASSERT_EQ(Form->TreeView1->topLevelItemCount(), 1);
     ExpectNewEmptyProject();
     EXPECT_TRUE(Ui.Questions.empty());
-
     AddBlank(1.0L);
-    EXPECT_TRUE(Form->sbPlay1->isEnabled());
+    EXPECT_TRUE(Form->sbPlay1->isEnabled() && Form->miExportVideo->isEnabled() &&
+                Form->miExportAudio->isEnabled());
     EXPECT_GE(Form->Timeline().GetMaxFrames(), 15);
-    EXPECT_TRUE(Form->miExportVideo->isEnabled());
-    EXPECT_TRUE(Form->miExportAudio->isEnabled());
 }
 
 TEST_F(MainWindow, ExportAudioOnlyWritesTheProjectsLength) {
@@ -142,26 +85,28 @@ TEST_F(MainWindow, ExportAudioOnlyWritesTheProjectsLength) {
     EXPECT_EQ(FileSize(raw), 176400);
 }
 
-TEST_F(MainWindow, ExtractAMoviesSoundTrack) {
+TEST_F(MainWindow, ExtractAMoviesSoundTrackOfTheMovieChosenInTheTree) {
     TNumberedMovieSpec spec;
     MakePcmFormat(spec.Sound, 22050, 2, 16);
     spec.Samples = 44100; // 2 s
-    const std::string movieName = File("m.avi");
-    BuildAvi(NumberedMovieSpec(spec)).Save(movieName);
+    BuildAvi(NumberedMovieSpec(spec)).Save(File("m.avi"));
     auto* movie = static_cast<TMovieNode*>(Root->VideoTrack->AddNode("m", amLastChild, nkVideo));
-    movie->SetFileName(movieName);
-    Form->RefreshProject(false);
-    Root->SetActiveNode(movie);
+    movie->SetFileName(File("m.avi"));
+    TBlankNode* blank = AddBlank(1.0L);
+    Form->TreeView1->setCurrentItem(dynamic_cast<TTreeWidgetItem*>(movie->Item));
+    PumpEvents();
     Form->Otherexports1Click();
     ASSERT_TRUE(Form->miExtractAudio->isEnabled());
-    const std::string wav = File("track.wav");
-    Ui.FileAnswers = {wav};
+    Ui.FileAnswers = {File("track.wav")};
     Ui.Answers = {TMsgResult::No}; // do not play it
     Form->Extractaudio1Click();
-    EXPECT_EQ(FileSize(wav), 44 + 44100 * 4);
+    EXPECT_EQ(FileSize(File("track.wav")), 44 + 44100 * 4);
+    // Choosing the black frames on the timeline moves the tree's selection with it.
+    Root->SetActiveNode(blank);
+    EXPECT_EQ(Form->TreeView1->currentItem(), dynamic_cast<TTreeWidgetItem*>(blank->Item));
+    Form->Otherexports1Click();
+    EXPECT_FALSE(Form->miExtractAudio->isEnabled());
 }
-
-// ---- close -------------------------------------------------------------------------------------
 
 TEST_F(MainWindow, CloseAsksAboutAModifiedProjectAndKeepsItUnlessItIsDoneWith) {
     using R = TMsgResult;
@@ -180,10 +125,9 @@ TEST_F(MainWindow, CloseAsksAboutAModifiedProjectAndKeepsItUnlessItIsDoneWith) {
         {true, {R::OK, R::Yes}, "no/such/folder/p.mpr", false}, // the save fails
         {true, {R::OK, R::Yes}, "p.mpr", true},
     };
-    for (size_t i = 0; i < std::size(cases); ++i) {
-        SCOPED_TRACE(i);
-        const TCase& c = cases[i];
-        Restart();
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        Start(&Ui);
         if (c.Modified)
             AddBlank(2.0L);
         Ui.Answers.assign(c.Answers.begin(), c.Answers.end());
@@ -193,14 +137,11 @@ TEST_F(MainWindow, CloseAsksAboutAModifiedProjectAndKeepsItUnlessItIsDoneWith) {
         EXPECT_EQ(Ui.Questions, std::vector<std::string>(questions.begin(),
                                                          questions.begin() + c.Answers.size()));
         EXPECT_EQ(Form->isVisible(), !c.Closes);
-        if (c.Closes) {
-            EXPECT_EQ(Root->GetChildCount(), 0); // torn down after the accepted close
-        } else {
-            EXPECT_EQ(Root->VideoTrack->GetChildCount(), 1);
-        }
-        if (c.SaveTo && !c.Closes) {
+        // Torn down after the accepted close.
+        EXPECT_EQ(c.Closes ? Root->GetChildCount() : Root->VideoTrack->GetChildCount(),
+                  c.Closes ? 0 : 1);
+        if (c.SaveTo && !c.Closes)
             EXPECT_NE(Ui.Messages.at(0).find("Can not save"), std::string::npos);
-        }
     }
     EXPECT_TRUE(std::filesystem::exists(File("p.mpr")));
 }
@@ -226,59 +167,37 @@ TEST_F(MainWindow, CloseWhileBusyOrPlayingOnlyStopsAndTheWindowStays) {
     QTest::mouseClick(Form->sbPlay1, Qt::LeftButton);
     EXPECT_FALSE(closed);
     EXPECT_TRUE(Ui.Questions.empty());
-    EXPECT_TRUE(Form->sbStop1->isChecked());
-    EXPECT_TRUE(Form->sbNewProj->isEnabled());
+    EXPECT_TRUE(Form->sbStop1->isChecked() && Form->sbNewProj->isEnabled());
 }
-
-// ---- player ------------------------------------------------------------------------------------
 
 TEST_F(MainWindow, SecondClickOnPlayNeverStopsAndAnExceptionEndsAsStop) {
     AddBlank(2.0L);
     Form->Timeline().SetFramePos(5);
-    Form->Loop = [&](int32_t start, int32_t, bool) {
+    Form->Loop = [&](int32_t start, int32_t, bool) -> bool {
         EXPECT_EQ(start, 5);
         QTest::mouseClick(Form->sbPlay1, Qt::LeftButton);
         EXPECT_TRUE(Form->sbPlay1->isChecked());
         throw EReadError("broken frame", "a.avi", 0);
-        return true;
     };
     QTest::mouseClick(Form->sbPlay1, Qt::LeftButton);
     EXPECT_EQ(Form->Runs, 1);
     EXPECT_TRUE(Form->sbStop1->isChecked());
 }
 
-TEST_F(MainWindow, FirstAndLastButtonsMoveTheCursorToTheEnds) {
-    AddBlank(2.0L);
-    Form->Timeline().SetFramePos(9);
-    QTest::mouseClick(Form->sbLast1, Qt::LeftButton);
-    Pump();
-    EXPECT_EQ(Form->Timeline().GetFramePos(), 30);
-    QTest::mouseClick(Form->sbFirst1, Qt::LeftButton);
-    Pump();
-    EXPECT_EQ(Form->Timeline().GetFramePos(), 0);
-    EXPECT_EQ(Form->GetLastRenderedFrame(), 0);
-    EXPECT_EQ(Status(0).rfind("Frame:0   ", 0), 0u);
-}
-
-// ---- keys --------------------------------------------------------------------------------------
-
 TEST_F(MainWindow, EscapeAsksOnlyWhileSomethingRuns) {
     Root->Abort = false;
     QTest::keyClick(Form.get(), Qt::Key_Escape);
     EXPECT_TRUE(Ui.Questions.empty());
     EXPECT_FALSE(Root->Abort);
-
     Root->Busy = true;
     Ui.Answers = {TMsgResult::Cancel, TMsgResult::OK};
-    QTest::keyClick(Form.get(), Qt::Key_Escape);
-    EXPECT_FALSE(Root->Abort);
-    QTest::keyClick(Form.get(), Qt::Key_Escape);
-    EXPECT_TRUE(Root->Abort);
+    for (bool aborts : {false, true}) {
+        QTest::keyClick(Form.get(), Qt::Key_Escape);
+        EXPECT_EQ(Root->Abort, aborts);
+    }
     EXPECT_EQ(Ui.Questions, (std::vector<std::string>{"Stop the process?", "Stop the process?"}));
     Root->Busy = false;
 }
-
-// ---- preview -----------------------------------------------------------------------------------
 
 TEST_F(MainWindow, QueuedCursorMovesCostOneRenderOfTheLastFrame) {
     AddBlank(2.0L);
@@ -287,17 +206,16 @@ TEST_F(MainWindow, QueuedCursorMovesCostOneRenderOfTheLastFrame) {
         Form->Timeline().SetFramePos(i);
         Form->PostPreviewFrame();
     }
-    Pump();
-    EXPECT_EQ(Form->RenderCount(), before + 1);
-    EXPECT_EQ(Form->GetLastRenderedFrame(), 10);
+    PumpEvents();
+    EXPECT_EQ(std::tuple(Form->RenderCount(), Form->GetLastRenderedFrame(), Ui.BusyDepth),
+              std::tuple(before + 1, 10, 0));
     EXPECT_EQ(Status(0).rfind("Frame:10   ", 0), 0u);
-    EXPECT_EQ(Ui.BusyDepth, 0);
     // The same frame again is not rendered again, unless forced.
     Form->PostPreviewFrame();
-    Pump();
+    PumpEvents();
     EXPECT_EQ(Form->RenderCount(), before + 1);
     Form->PostSetFrame(-1);
-    Pump();
+    PumpEvents();
     EXPECT_EQ(Form->RenderCount(), before + 2);
 }
 
@@ -309,7 +227,7 @@ TEST_F(MainWindow, CursorMovedDuringARenderGetsAFollowUpRender) {
     Form->SendSetFrame(3);
     timeline->JumpTo = 12; // moves when the render reports frame 3
     const int before = Form->RenderCount();
-    Pump();
+    PumpEvents();
     EXPECT_EQ(Form->RenderCount(), before + 2);
     EXPECT_EQ(Form->GetLastRenderedFrame(), 12);
 }
@@ -319,12 +237,12 @@ TEST_F(MainWindow, RequestWhileTheRootIsBusyIsServedAfterwards) {
     const int before = Form->RenderCount();
     Root->Busy = true;
     Form->SendSetFrame(6);
-    Pump();
+    PumpEvents();
     EXPECT_EQ(Form->RenderCount(), before);
     EXPECT_TRUE(Root->Busy); // the render did not clear the loop's flag
     Root->Busy = false;
     Form->EnableEditing(true); // what every loop does when it ends
-    Pump();
+    PumpEvents();
     EXPECT_EQ(Form->RenderCount(), before + 1);
     EXPECT_EQ(Form->GetLastRenderedFrame(), 6);
 }
@@ -334,40 +252,32 @@ TEST_F(MainWindow, GrabShowsTheProjectsFrameInThePreview) {
     AddBlank(1.0L, red);
     Root->SetBackgroundColor(red);
     Form->SendSetFrame(-1);
-    Pump();
+    PumpEvents();
     ASSERT_GT(Form->VideoImage->width(), 10);
+    ASSERT_GT(Form->pDisplay->x(), 2);
     const QImage shot = Form->grab().toImage();
     const QPoint centre = Form->VideoImage->mapTo(Form.get(), Form->VideoImage->rect().center());
     EXPECT_EQ(shot.pixelColor(centre), QColor(255, 0, 0));
     // Around it, the window's background colour.
-    ASSERT_GT(Form->pDisplay->x(), 2);
     const QPoint outside = Form->pBackground->mapTo(Form.get(), QPoint(1, 1));
     EXPECT_EQ(shot.pixelColor(outside), ColorFromBGR(4596480));
 }
 
-// ---- project commands --------------------------------------------------------------------------
-
-namespace {
-// A project as the project-file tests make them: clips, a disabled group and a video format.
-void MakeProjectFile(const std::string& name) {
-    TMemTree tree;
-    TProjectNode p("Project", tree.AddRoot("Project"));
-    for (Extended d : {1.5L, 0.75L}) {
-        auto* b = static_cast<TBlankNode*>(p.VideoTrack->AddNode("Black", amLastChild, nkBlank));
-        b->UserDuration = d;
-        b->BlankColor = 0x123456;
-    }
-    p.AddNode("Group", amLastChild, nkGroup)->Enabled = false;
-    p.SetVideoFormat(352, 240, 25.0L);
-    p.Refresh();
-    ASSERT_TRUE(p.SaveToFile(name));
-}
-} // namespace
-
 TEST_F(MainWindow, OpenSaveAsOpenKeepsTheFileByteForByte) {
-    const std::string a = File("a.mpr");
-    const std::string b = File("b.mpr");
-    MakeProjectFile(a);
+    const std::string a = File("a.mpr"), b = File("b.mpr");
+    {
+        TMemTree tree;
+        TProjectNode p("Project", tree.AddRoot("Project"));
+        for (Extended d : {1.5L, 0.75L}) {
+            auto* n = static_cast<TBlankNode*>(p.VideoTrack->AddNode("B", amLastChild, nkBlank));
+            n->UserDuration = d;
+            n->BlankColor = 0x123456;
+        }
+        p.AddNode("Group", amLastChild, nkGroup)->Enabled = false;
+        p.SetVideoFormat(352, 240, 25.0L);
+        p.Refresh();
+        ASSERT_TRUE(p.SaveToFile(a));
+    }
     // "Recents" is written only after a confirmed dialog.
     Ui.FileAnswers = {std::nullopt, std::nullopt};
     Form->sbOpenProj->click();
@@ -376,13 +286,11 @@ TEST_F(MainWindow, OpenSaveAsOpenKeepsTheFileByteForByte) {
 
     Ui.FileAnswers = {a};
     Form->sbOpenProj->click();
-    Pump();
+    PumpEvents();
     EXPECT_FALSE(Form->ErrorDlg->isVisible());
-    EXPECT_EQ(Status(2), "Project:" + a);
-    EXPECT_EQ(Root->VideoTrack->GetChildCount(), 2);
-    EXPECT_FALSE(Root->IsModified());
-    EXPECT_EQ(Settings->ReadString("Recents", "ProjectFile", ""), a);
-
+    EXPECT_EQ(std::tuple(Status(2), Root->VideoTrack->GetChildCount(), Root->IsModified(),
+                         Settings->ReadString("Recents", "ProjectFile", "")),
+              std::tuple("Project:" + a, 2, false, a));
     Ui.FileAnswers = {b};
     Form->miSaveProjectAs->trigger();
     EXPECT_EQ(ReadBytes(b), ReadBytes(a));
@@ -399,17 +307,47 @@ TEST_F(MainWindow, OpenSaveAsOpenKeepsTheFileByteForByte) {
     EXPECT_EQ(ReadBytes(b), ReadBytes(a));
 }
 
-TEST_F(MainWindow, CorruptFileShowsWhyAndLeavesANewEmptyProject) {
-    const std::string bad = File("bad.mpr");
+// A damaged file, or a film picked as a project ("All files") and refused unread, leaves a new
+// project with no name: the next Save asks for one instead of writing over the film.
+TEST_F(MainWindow, RefusedFilesShowWhyAndLeaveANewProjectWithoutAName) {
+    const std::string bad = File("bad.mpr"), film = File("film.avi");
     std::ofstream(bad, std::ios::binary) << "Brenmo this is no project";
-    Ui.FileAnswers = {bad};
-    Form->sbOpenProj->click();
-    Pump();
-    ASSERT_TRUE(Form->ErrorDlg->isVisible());
-    EXPECT_NE(Form->ErrorDlg->Memo1->toPlainText().toStdString().find("Can not open " + bad),
-              std::string::npos);
-    ExpectNewEmptyProject();
-    Form->ErrorDlg->close();
+    std::ofstream(film) << "RIFF";
+    ASSERT_EQ(::truncate(film.c_str(), TProjectNode::MaxProjectFileBytes + 1), 0);
+    for (const std::string& name : {bad, film}) {
+        Ui.FileAnswers = {name};
+        Form->sbOpenProj->click();
+        PumpEvents();
+        ASSERT_TRUE(Form->ErrorDlg->isVisible());
+        EXPECT_EQ(ErrorText().rfind("Can not open " + name, 0), 0u) << ErrorText();
+        ExpectNewEmptyProject();
+        Form->ErrorDlg->close();
+    }
+    AddBlank(1.0L);
+    Ui.FileAnswers = {File("new.mpr")};
+    Form->sbSaveProj1Click();
+    EXPECT_EQ(Root->FileName, File("new.mpr"));
+    EXPECT_TRUE(std::filesystem::exists(File("new.mpr")));
+    EXPECT_EQ(std::filesystem::file_size(film), uint64_t(TProjectNode::MaxProjectFileBytes + 1));
+}
+
+// The compressor stored in the project is missing here: the user is told once, and closing the
+// unchanged project asks no save question.
+TEST_F(MainWindow, AMissingCompressorLeavesTheProjectUnmodified) {
+    const std::string name = File("p.mpr");
+    AddBlank(1.0L);
+    Root->VideoFourCC = 0x5A5A5A5A;
+    Root->CompressorName = "Gone codec";
+    ASSERT_TRUE(Root->SaveToFile(name));
+    Ui.Answers = {TMsgResult::OK, TMsgResult::OK};
+    Ui.FileAnswers = {name};
+    Form->sbOpenProj1Click();
+    EXPECT_EQ(Root->FileName, name);
+    ASSERT_EQ(Ui.Messages.size(), 1u);
+    EXPECT_EQ(Ui.Messages[0].rfind("The selected project video compressor \"Gone codec\"", 0), 0u);
+    EXPECT_TRUE(Form->close());
+    EXPECT_EQ(Ui.Questions,
+              (std::vector<std::string>{"Close current project?", "Close current project?"}));
 }
 
 TEST_F(MainWindow, NewProjectAsksAndCancelOnTheSaveQuestionKeepsTheOldOne) {
@@ -420,7 +358,6 @@ TEST_F(MainWindow, NewProjectAsksAndCancelOnTheSaveQuestionKeepsTheOldOne) {
               (std::vector<std::string>{"Close project  and create a new one?",
                                         "Current Project has been modified. Save it first?"}));
     EXPECT_EQ(Root->VideoTrack->GetChildCount(), 1);
-
     Ui.Answers = {TMsgResult::OK, TMsgResult::No};
     Form->miNewProject->trigger();
     ExpectNewEmptyProject();

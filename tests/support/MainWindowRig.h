@@ -1,0 +1,104 @@
+// The main window offscreen for tests: a scratch settings folder, scripted services, a playback
+// loop a test may replace, and helpers that add clips, send mouse events and drop data.
+#pragma once
+
+#include <QApplication>
+#include <QDropEvent>
+#include <QLabel>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "FakeUiServices.h"
+#include "MainZunt.h"
+#include "MyBlankNode.h"
+#include "TempFolders.h"
+
+inline void PumpEvents(int times = 5) {
+    for (int i = 0; i < times; ++i)
+        QCoreApplication::processEvents();
+}
+
+// A mouse event sent straight to w in its own coordinates; moves carry no button of their own.
+inline void SendMouse(QWidget* w, QEvent::Type type, QPoint at,
+                      Qt::MouseButtons buttons = Qt::LeftButton,
+                      Qt::KeyboardModifiers mods = Qt::NoModifier) {
+    const Qt::MouseButton b = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
+    QMouseEvent e(type, QPointF(at), QPointF(w->mapToGlobal(at)), b, buttons, mods);
+    QCoreApplication::sendEvent(w, &e);
+}
+
+// Press at the first point, move through the middle ones, release at the last.
+inline void MouseDrag(QWidget* w, const std::vector<QPoint>& path,
+                      Qt::KeyboardModifiers mods = Qt::NoModifier) {
+    SendMouse(w, QEvent::MouseButtonPress, path.front(), Qt::LeftButton, mods);
+    for (size_t i = 1; i + 1 < path.size(); ++i)
+        SendMouse(w, QEvent::MouseMove, path[i], Qt::LeftButton, mods);
+    SendMouse(w, QEvent::MouseButtonRelease, path.back(), Qt::NoButton, mods);
+}
+
+// A drag of data onto widget at p, as Qt delivers it; whether the drop was accepted.
+inline bool DragOnto(QWidget* widget, QMimeData* data, QPoint p) {
+    const Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction;
+    QDragEnterEvent enter(p, actions, data, Qt::LeftButton, {});
+    QApplication::sendEvent(widget, &enter);
+    QDragMoveEvent move(p, actions, data, Qt::LeftButton, {});
+    QApplication::sendEvent(widget, &move);
+    if (!move.isAccepted())
+        return false;
+    QDropEvent drop(QPointF(p), actions, data, Qt::LeftButton, {});
+    QApplication::sendEvent(widget, &drop);
+    return drop.isAccepted();
+}
+
+class TRigForm : public TMainForm {
+public:
+    using TMainForm::TMainForm;
+    std::function<bool(int32_t, int32_t, bool)> Loop;
+    int Runs = 0;
+
+protected:
+    bool RunPlayLoop(int32_t start, int32_t end, bool realTime) override {
+        ++Runs;
+        return Loop ? Loop(start, end, realTime) : TMainForm::RunPlayLoop(start, end, realTime);
+    }
+};
+
+template <class TUi = TFakeUiServices> class TMainWindowRig : public ::testing::Test {
+protected:
+    void SetUp() override { Start(&Ui); }
+    void Start(IUiServices* ui) {
+        Form.reset();
+        Ui.Questions.clear();
+        Ui.Messages.clear();
+        Form = std::make_unique<TRigForm>(ui);
+        Form->show();
+        PumpEvents();
+        Root = Form->GetProject();
+    }
+    void TearDown() override {
+        Form.reset();
+        EXPECT_TRUE(Ui.Answers.empty()) << "questions not asked";
+        EXPECT_TRUE(Ui.FileAnswers.empty()) << "dialogs not shown";
+    }
+    TBlankNode* AddBlank(Extended seconds, uint32_t color = 0) {
+        auto* b = static_cast<TBlankNode*>(
+            Root->VideoTrack->AddNode("Black frame", amLastChild, nkBlank));
+        b->UserDuration = seconds;
+        b->BlankColor = color;
+        Form->RefreshProject(true);
+        PumpEvents();
+        return b;
+    }
+    std::string File(const std::string& name) const { return Config.PathOf(name); }
+    std::string Status(int panel) const { return Form->StatusPanels[panel]->text().toStdString(); }
+
+    TScratchConfig Config;
+    TUi Ui;
+    std::unique_ptr<TRigForm> Form;
+    TProjectNode* Root = nullptr;
+};
