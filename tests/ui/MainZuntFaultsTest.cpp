@@ -113,7 +113,7 @@ TEST_F(MainWindowFaults, RepeatEndsOnEscapeAndOnACloseRequest) {
             return true;
         };
         QTest::mouseClick(Form->sbPlay1, Qt::LeftButton);
-        EXPECT_EQ(std::pair(Form->Runs, Form->sbStop1->isChecked()), std::pair(1, true));
+        EXPECT_EQ(std::tuple(Form->Runs, Form->sbStop1->isChecked()), std::tuple(1, true));
     }
     // Without a stop, repeat plays the range again.
     int runs = 0;

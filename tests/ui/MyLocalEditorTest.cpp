@@ -1,21 +1,18 @@
 // The curve editor: the graph's mapping, the button rules, key-point navigation, and the editor
 // driven on the real main window (graph presses and drags, double-click delete, the on-screen
-// drag on a zoomed preview, and the edited curve surviving a save and reload).
+// drag on a zoomed preview, and the dialogs its buttons open).
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QFontComboBox>
-#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QToolButton>
 
-#include "FakeUiServices.h"
 #include "ITreeItem.h"
-#include "MainZunt.h"
+#include "MainWindowRig.h"
 #include "MyCustomAddOn.h"
 #include "MyEffectNodes.h"
 #include "MyFontDialog.h"
@@ -24,21 +21,9 @@
 #include "MySubtitleEditor.h"
 #include "MyTimeData.h"
 #include "MyTimeline.h"
-#include "TempFolders.h"
 #include "TrackProject.h"
 
 namespace {
-
-void Pump() {
-    for (int i = 0; i < 10; ++i)
-        QCoreApplication::processEvents();
-}
-
-void Mouse(QWidget* w, QEvent::Type type, QPoint at, Qt::MouseButtons buttons = Qt::LeftButton) {
-    const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
-    QMouseEvent e(type, QPointF(at), QPointF(w->mapToGlobal(at)), button, buttons, Qt::NoModifier);
-    QCoreApplication::sendEvent(w, &e);
-}
 
 // A curve with points at the given times (the first is the created one at 0).
 void Fill(TTimeData& c, std::initializer_list<Extended> times) {
@@ -140,123 +125,90 @@ namespace {
 
 // The main window with a 4 s black clip at 2 s whose level and position curves are open in the
 // curve editor.
-struct EditorFixture : ::testing::Test {
-    TFakeUiServices Ui;
-    std::unique_ptr<TMainForm> Form;
-    TProjectNode* P = nullptr;
+struct EditorFixture : TMainWindowRig<> {
     TTreeNodeData* Clip = nullptr;
     TTimeline* TL = nullptr;
     TLocalEditorForm* Ed = nullptr;
 
     void SetUp() override {
-        Form = std::make_unique<TMainForm>(&Ui);
+        TMainWindowRig::SetUp();
         Form->resize(1000, 700);
-        Form->show();
-        P = Form->GetProject();
-        TTreeNodeData* lead = P->VideoTrack->AddNode("lead", amLastChild, nkBlank);
-        lead->AutoDuration = false;
-        lead->UserDuration = 2;
-        Clip = P->VideoTrack->AddNode("clip", amLastChild, nkBlank);
+        AddBlank(2)->AutoDuration = false;
+        Clip = AddBlank(4);
         Clip->AutoDuration = false;
-        Clip->UserDuration = 4;
         Clip->Curves->Register(ckLevel, "Level");
         Clip->Curves->Register(ckPosition, "On-screen positioning");
         Form->RefreshProject(false);
-        P->SetActiveNode(Clip);
+        Root->SetActiveNode(Clip);
         TL = Form->TimelineArea->findChild<TTimeline*>();
         ASSERT_TRUE(TL);
         TL->GetTrackDraw()->AdjustMode = true;
-        TL->RequestRepaint();
-        Pump();
+        Redraw();
         Ed = dynamic_cast<TLocalEditorForm*>(TL->GetTrackDraw()->Editor);
         ASSERT_TRUE(Ed);
         ASSERT_EQ(Ed->GetEditedNode(), Clip);
         ASSERT_GT(Ed->GetGraphBitmap().Width(), 20);
     }
-    void TearDown() override { Form.reset(); }
-
+    void Redraw() {
+        TL->RequestRepaint();
+        PumpEvents(10);
+    }
     int32_t Cursor() { return Form->Timeline().GetFramePos(); }
     QPoint PointCentre(const TDataPoint& p) {
         const TCurveMapping m = Ed->Mapping();
         return {m.TimeToX(p.Time), m.PointY(p)};
+    }
+    void Choose(const char* curve) { Ed->cbMode->setCurrentIndex(Ed->cbMode->findText(curve)); }
+    // A click on the empty graph a quarter of the way in: 1 s into the clip.
+    void ClickOneSecondIn() {
+        const QPoint at(Ed->Mapping().Width / 4, 3);
+        MouseDrag(Ed->ImRubber, {at, at});
     }
 };
 
 } // namespace
 
 TEST_F(EditorFixture, GraphPressAddLevelDragAndDoubleClickDelete) {
-    EXPECT_EQ(P->EditedNode, Clip);
-    Ed->cbMode->setCurrentIndex(Ed->cbMode->findText(QStringLiteral("Level")));
+    EXPECT_EQ(Root->EditedNode, Clip);
+    Choose("Level");
     EXPECT_EQ(Ed->GetCurrentCurve()->Caption, "Level");
-    const TCurveMapping m = Ed->Mapping();
-    // An empty spot a quarter of the way in: 1 s into the clip, frame (2 + 1) x 15.
-    Mouse(Ed->ImRubber, QEvent::MouseButtonPress, {m.Width / 4, 3});
-    Mouse(Ed->ImRubber, QEvent::MouseButtonRelease, {m.Width / 4, 3}, Qt::NoButton);
-    EXPECT_EQ(Cursor(), 45);
-    EXPECT_EQ(Ed->LocalTime(), 1);
-
+    ClickOneSecondIn();
+    EXPECT_EQ(std::tuple(Cursor(), Ed->LocalTime()), std::tuple(45, Extended(1))); // (2 + 1) x 15
     Ed->Buttons[btAdd]->click();
     TDataPoint* p = Ed->GetCurrentPoint();
     ASSERT_TRUE(p);
     EXPECT_EQ(p->Time, 1);
-    EXPECT_FALSE(Ed->Buttons[btAdd]->isEnabled());
-    EXPECT_TRUE(Ed->Buttons[btDel]->isEnabled());
+    EXPECT_TRUE(!Ed->Buttons[btAdd]->isEnabled() && Ed->Buttons[btDel]->isEnabled());
     const QPoint at = PointCentre(*p);
-    Mouse(Ed->ImRubber, QEvent::MouseButtonPress, at);
-    Mouse(Ed->ImRubber, QEvent::MouseMove, {at.x(), -25});
-    Mouse(Ed->ImRubber, QEvent::MouseButtonRelease, {at.x(), -25}, Qt::NoButton);
+    MouseDrag(Ed->ImRubber, {at, {at.x(), -25}, {at.x(), -25}});
     EXPECT_EQ(p->GetLevel(), 1.0L);
     EXPECT_EQ(Cursor(), 60); // the cursor follows a second after the point
-    Mouse(Ed->ImRubber, QEvent::MouseMove, {at.x(), m.Height + 30}, Qt::NoButton);
+    SendMouse(Ed->ImRubber, QEvent::MouseMove, {at.x(), Ed->Mapping().Height + 30}, Qt::NoButton);
     EXPECT_EQ(p->GetLevel(), 1.0L); // the drag ended with the release
 
     Ui.Answers.push_back(TMsgResult::OK);
     const QPoint top = PointCentre(*p);
-    Mouse(Ed->ImRubber, QEvent::MouseButtonPress, top);
-    Mouse(Ed->ImRubber, QEvent::MouseButtonRelease, top, Qt::NoButton);
-    Mouse(Ed->ImRubber, QEvent::MouseButtonDblClick, top);
+    MouseDrag(Ed->ImRubber, {top, top});
+    SendMouse(Ed->ImRubber, QEvent::MouseButtonDblClick, top);
     EXPECT_EQ(Ui.Questions, std::vector<std::string>{"Delete node?"});
     EXPECT_EQ(Ed->GetCurrentCurve()->GetCount(), 1);
     EXPECT_EQ(Ed->GetCurrentPoint(), nullptr);
 }
 
-TEST_F(EditorFixture, OnScreenDragAtZoomTwoMovesByProjectPixelsAndTheCurveIsSaved) {
+TEST_F(EditorFixture, OnScreenDragAtZoomTwoMovesByProjectPixels) {
     Form->miZoom200->trigger();
-    Pump();
+    PumpEvents(10);
     ASSERT_EQ(Form->pDisplay->width(), 640);
     EXPECT_EQ(Ed->pbOnScreen->size(), Form->pDisplay->size());
     ASSERT_EQ(Ed->GetCurrentCurve()->ValueMode, vmPosition);
-    // A press on the empty graph 1 s into the clip drops the selection and moves the cursor.
-    Mouse(Ed->ImRubber, QEvent::MouseButtonPress, {Ed->Mapping().Width / 4, 3});
-    Mouse(Ed->ImRubber, QEvent::MouseButtonRelease, {Ed->Mapping().Width / 4, 3}, Qt::NoButton);
-    ASSERT_EQ(Ed->LocalTime(), 1);
+    ClickOneSecondIn(); // drops the selection and moves the cursor
     Ed->Buttons[btAdd]->click();
     ASSERT_EQ(Ed->GetCurrentCurve()->GetCount(), 2);
-    TDataPoint* p = Ed->GetCurrentPoint();
-    ASSERT_TRUE(p);
-    Mouse(Ed->pbOnScreen, QEvent::MouseButtonPress, {100, 100});
-    Mouse(Ed->pbOnScreen, QEvent::MouseMove, {120, 110});
-    Mouse(Ed->pbOnScreen, QEvent::MouseMove, {140, 80});
-    Mouse(Ed->pbOnScreen, QEvent::MouseButtonRelease, {140, 80}, Qt::NoButton);
+    MouseDrag(Ed->pbOnScreen, {{100, 100}, {120, 110}, {140, 80}, {140, 80}});
     Clip->Curves->SetTime(1);
     TNodeInfo info;
     Clip->GetNodeInfo(info);
-    EXPECT_EQ(info.X, 20); // 40 preview pixels at 200 %
-    EXPECT_EQ(info.Y, -10);
-
-    TTempDir dir;
-    const std::string file = dir.Path + "/edited.mpr";
-    ASSERT_TRUE(P->SaveToFile(file));
-    TMemTree tree;
-    TProjectNode again("Project", tree.AddRoot("Project"));
-    ASSERT_TRUE(again.LoadFromFile(file));
-    TTreeNodeData* clip = again.VideoTrack->GetChild(1);
-    ASSERT_TRUE(clip);
-    ASSERT_EQ(clip->GetCaption(), "clip");
-    const TTimeData* c = clip->Curves->FindByKey(Ed->GetCurrentCurve()->Key);
-    ASSERT_EQ(c->GetCount(), 2);
-    EXPECT_EQ(c->GetPoint(1)->Time, 1);
-    EXPECT_EQ(c->GetPoint(1)->Value, p->Value);
+    EXPECT_EQ(std::tuple(info.X, info.Y), std::tuple(20, -10)); // 40 preview pixels at 200 %
 }
 
 TEST_F(EditorFixture, ClearAndResetCloseTheEditor) {
@@ -269,10 +221,8 @@ TEST_F(EditorFixture, ClearAndResetCloseTheEditor) {
     ASSERT_EQ(c->GetCount(), 1);
     EXPECT_EQ(c->GetPoint(0)->Value, 0);
     Ed->Reset();
-    EXPECT_EQ(P->EditedNode, nullptr);
-    EXPECT_FALSE(Ed->pEditor->isVisible());
-    EXPECT_FALSE(Ed->pbOnScreen->isVisible());
-
+    EXPECT_EQ(Root->EditedNode, nullptr);
+    EXPECT_FALSE(Ed->pEditor->isVisible() || Ed->pbOnScreen->isVisible());
     // An object of no duration is refused, with one message however often its row is drawn.
     Clip->UserDuration = 0;
     Form->RefreshProject(false);
@@ -287,33 +237,27 @@ TEST_F(EditorFixture, TextThroughTheSubtitleEditorAndFontsThroughTheFontDialog) 
     Clip->Curves->Register(ckText, "Text");
     Clip->Curves->Register(ckFont, "Font");
     Ed->Reset();
-    TL->RequestRepaint();
-    Pump();
+    Redraw();
     Form->SendSetFrame(45);
-    Ed->cbMode->setCurrentIndex(Ed->cbMode->findText(QStringLiteral("Text")));
-    ASSERT_EQ(Ed->GetCurrentCurve()->ValueMode, vmText);
-    int shown = 0;
+    Choose("Text");
     TSubtitleEditor::ExecHook = [&](TSubtitleEditor& e) {
-        ++shown;
         EXPECT_EQ(e.GetCurrentPoint(), Ed->GetCurrentPoint());
         e.Memo->setPlainText(QStringLiteral("Hello\n\nthere"));
         e.cbHidden->setChecked(true);
     };
     Ed->Buttons[btAdd]->click(); // a text point opens the subtitle editor at once
     TSubtitleEditor::ExecHook = nullptr;
-    ASSERT_EQ(shown, 1);
     TDataPoint* p = Ed->GetCurrentPoint();
     ASSERT_TRUE(p);
     EXPECT_EQ(p->Lines, (std::vector<std::string>{"Hello", "there"}));
     // The change report selected the point, moved the cursor to it and redrew the graph: the
     // selected hidden point shows in the button-shadow colour.
-    EXPECT_EQ(Cursor(), 45);
-    EXPECT_FALSE(p->Visible);
+    EXPECT_EQ(std::tuple(Cursor(), p->Visible, Ed->Buttons[btHide]->isChecked()),
+              std::tuple(45, false, true));
     const QPoint at = PointCentre(*p);
     EXPECT_EQ(Ed->GetGraphBitmap().Canvas().GetPixel(at.x(), at.y()), 0xA0A0A0u);
-    EXPECT_TRUE(Ed->Buttons[btHide]->isChecked());
 
-    Ed->cbMode->setCurrentIndex(Ed->cbMode->findText(QStringLiteral("Font")));
+    Choose("Font");
     Ed->Buttons[btAdd]->click();
     TDataPoint* f = Ed->GetCurrentPoint();
     ASSERT_TRUE(f);
@@ -329,17 +273,13 @@ TEST_F(EditorFixture, TextThroughTheSubtitleEditorAndFontsThroughTheFontDialog) 
     };
     Ed->Buttons[btFont]->click();
     TFontDialog::ExecHook = nullptr;
-    EXPECT_EQ(f->Font.Size, 30);
-    EXPECT_EQ(f->Font.Name, std::string(255, 'n'));
-    EXPECT_EQ(f->Font.Style, fsBold | fsStrikeOut);
-    EXPECT_EQ(f->Font.Color, 0x123456u);
-
+    EXPECT_EQ(std::tuple(f->Font.Size, f->Font.Name, f->Font.Style, f->Font.Color),
+              std::tuple(30, std::string(255, 'n'), fsBold | fsStrikeOut, 0x123456u));
     // Editing allowed again after playback: the selection is dropped and the rules hold.
     Form->EnableEditing(false);
     Form->EnableEditing(true);
     EXPECT_EQ(Ed->GetCurrentPoint(), nullptr);
-    EXPECT_TRUE(Ed->Buttons[btAdd]->isEnabled());
-    EXPECT_FALSE(Ed->Buttons[btFont]->isEnabled());
+    EXPECT_TRUE(Ed->Buttons[btAdd]->isEnabled() && !Ed->Buttons[btFont]->isEnabled());
 }
 
 TEST_F(EditorFixture, PickTakesTheColourFromTheEffectsPicture) {
@@ -354,11 +294,10 @@ TEST_F(EditorFixture, PickTakesTheColourFromTheEffectsPicture) {
     work.Canvas().SetPixel(5, 6, 0x102030);
     Form->RefreshProject(false);
     Form->SendSetFrame(45); // 1 s into the overlay
-    P->SetActiveNode(o);
-    TL->RequestRepaint();
-    Pump();
+    Root->SetActiveNode(o);
+    Redraw();
     ASSERT_EQ(Ed->GetEditedNode(), o);
-    Ed->cbMode->setCurrentIndex(Ed->cbMode->findText(QStringLiteral("Color as opaque")));
+    Choose("Color as opaque");
     Ed->Buttons[btAdd]->click();
     ASSERT_TRUE(Ed->Buttons[btPick]->isEnabled());
     TDataPoint* p = Ed->GetCurrentPoint();
@@ -366,9 +305,7 @@ TEST_F(EditorFixture, PickTakesTheColourFromTheEffectsPicture) {
     TPickDialog::ExecHook = [&](TPickDialog& d) {
         EXPECT_EQ(d.GetSelected(), 0x0000FFu);
         EXPECT_EQ(d.Image1->Picture().Width(), 16);
-        QMouseEvent e(QEvent::MouseButtonRelease, QPointF(5, 6), QPointF(5, 6), Qt::LeftButton,
-                      Qt::NoButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(d.Image1, &e);
+        SendMouse(d.Image1, QEvent::MouseButtonRelease, {5, 6}, Qt::NoButton);
         return int(QDialog::Accepted);
     };
     Ed->Buttons[btPick]->click();

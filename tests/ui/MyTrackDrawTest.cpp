@@ -47,6 +47,14 @@ struct DrawFixture : ::testing::Test {
     Extended TimeAt(int32_t x) const { return Draw.GetInfo().Scale().XToTime(x); }
     uint32_t Px(int32_t x, int32_t y) const { return Image.Canvas().GetPixel(x, y); }
     TTreeNodeData* HitAt(int32_t x, int32_t y) const { return Draw.ObjectAt(y, TimeAt(x)); }
+    struct THit {
+        int32_t X, Y;
+        TTreeNodeData* Node = nullptr;
+    };
+    void ExpectHits(std::initializer_list<THit> hits) const {
+        for (const THit& h : hits)
+            EXPECT_EQ(HitAt(h.X, h.Y), h.Node) << h.X << "," << h.Y;
+    }
 };
 
 void ExpectRect(const TRectI& r, int32_t l, int32_t t, int32_t rt, int32_t b) {
@@ -61,11 +69,8 @@ TEST_F(DrawFixture, ClipsShareOneRowAndTheTransitionWinsTheOverlap) {
     ExpectRect(P.A->TrackRect, 4, 36, 304, 56);
     ExpectRect(P.T->TrackRect, 184, 36, 304, 56);
     ExpectRect(P.B->TrackRect, 184, 36, 364, 56);
-    EXPECT_EQ(HitAt(100, 40), P.A);
-    EXPECT_EQ(HitAt(250, 40), P.T);
-    EXPECT_EQ(HitAt(330, 40), P.B);
-    EXPECT_EQ(HitAt(330, 56), nullptr); // bottom edge excluded
-    EXPECT_EQ(HitAt(364, 40), nullptr); // right edge excluded
+    // The bottom and right edges are excluded.
+    ExpectHits({{100, 40, P.A}, {250, 40, P.T}, {330, 40, P.B}, {330, 56}, {364, 40}});
     EXPECT_EQ(Px(250, 45), P.T->Color); // painted over both clips
 }
 
@@ -103,21 +108,17 @@ TEST_F(DrawFixture, ZeroLengthCutAwayAndSealedNodesAreNotHittable) {
     // G's row at 60, its child below at 84, M at 108.
     EXPECT_EQ(HitAt(50, 90), inner);
     EXPECT_EQ(music->TrackRect.Top, 108);
-
     // Sealing G hides its child; the old rectangle must not answer any more.
     group->SetSealed(true);
     Paint();
-    EXPECT_EQ(Width(inner), 0);
+    EXPECT_EQ(std::tuple(Width(inner), music->TrackRect.Top), std::tuple(0, 84));
     EXPECT_NE(HitAt(50, 90), inner);
-    EXPECT_EQ(music->TrackRect.Top, 84);
-
     // A node of no length takes no row and hides its children.
     group->SetSealed(false);
     group->UserDuration = 0;
     P.Refresh();
     Paint();
-    EXPECT_EQ(HitAt(50, 65), music);
-    EXPECT_EQ(Width(inner), 0);
+    EXPECT_EQ(std::tuple(HitAt(50, 65), Width(inner)), std::tuple(music, 0));
     P.A->DeleteChild(group);
     P.A->DeleteChild(music);
 
@@ -129,20 +130,17 @@ TEST_F(DrawFixture, ZeroLengthCutAwayAndSealedNodesAreNotHittable) {
     TTreeNodeData* next = P.Add(P.A, nkFilter, "next", 1);
     P.Refresh();
     Paint();
-    EXPECT_EQ(Width(late), 0);
-    EXPECT_EQ(Width(lateChild), 0);
-    EXPECT_EQ(next->TrackRect.Top, 84);
-    EXPECT_EQ(HitAt(30, 65), nullptr);
-    EXPECT_EQ(HitAt(30, 90), next);
+    EXPECT_EQ(std::tuple(Width(late), Width(lateChild), next->TrackRect.Top), std::tuple(0, 0, 84));
+    ExpectHits({{30, 65}, {30, 90, next}});
 }
 
 TEST_F(DrawFixture, LockedAndActiveNodesAreFramed) {
     P.B->PositionLocked = true;
     Draw.SelectObject(P.A);
     Paint();
-    EXPECT_EQ(Px(363, 45), 0x0000FF);          // B's right border in red
-    EXPECT_EQ(Px(3, 45), 0u);                  // A's active frame, 1 px outside
-    EXPECT_EQ(Px(364, 45), clTrackBackground); // B is not active
+    // B's right border in red, A's active frame 1 px outside it; B is not active.
+    EXPECT_EQ(std::tuple(Px(363, 45), Px(3, 45), Px(364, 45)),
+              std::tuple(0x0000FFu, 0u, uint32_t(clTrackBackground)));
     EXPECT_TRUE(Draw.PointInCurrentObject(100, 40));
     EXPECT_FALSE(Draw.PointInCurrentObject(330, 40));
 }
@@ -174,7 +172,6 @@ TEST_F(DrawFixture, StopPointsHitWithinEightPixels) {
     TStopList& stops = *P.Root->Pegs;
     stops.AddPoint(1);
     stops.AddPoint(4);
-    Paint();
     const int32_t top = TTrackDraw::StopRowOffset;
     // The first stop point is drawn at x 64, and at 34 when scrolled by 30.
     for (int64_t scroll : {0, 30}) {
@@ -187,17 +184,15 @@ TEST_F(DrawFixture, StopPointsHitWithinEightPixels) {
     }
     Paint();
     // Five pixel rows for hits, four for the double-click test.
-    EXPECT_EQ(Draw.StopPointAt(top + 4, TimeAt(64)), stops.GetItem(0));
-    EXPECT_EQ(Draw.StopPointAt(top + 5, TimeAt(64)), nullptr);
-    EXPECT_EQ(Draw.StopPointAt(top - 1, TimeAt(64)), nullptr);
-    EXPECT_TRUE(Draw.InStopPointRow(top + 3));
-    EXPECT_FALSE(Draw.InStopPointRow(top + 4));
-    // Band, range between the two stop points, marker on them.
-    EXPECT_EQ(Px(150, top + 2), clRange);
-    EXPECT_EQ(Px(150, top + 3), clStopBand);
-    EXPECT_EQ(Px(20, top + 1), clStopBand);
-    EXPECT_EQ(Px(2, top), clTrackBackground); // band starts at the margin
-    EXPECT_EQ(Px(64, top), 0xFFFFFF);
+    EXPECT_EQ(std::tuple(Draw.StopPointAt(top + 4, TimeAt(64)),
+                         Draw.StopPointAt(top + 5, TimeAt(64)),
+                         Draw.StopPointAt(top - 1, TimeAt(64))),
+              std::tuple(stops.GetItem(0), nullptr, nullptr));
+    EXPECT_TRUE(Draw.InStopPointRow(top + 3) && !Draw.InStopPointRow(top + 4));
+    // Band, range between the two stop points, marker on them; the band starts at the margin.
+    EXPECT_EQ(
+        (std::array{Px(150, top + 2), Px(150, top + 3), Px(20, top + 1), Px(2, top), Px(64, top)}),
+        (std::array<uint32_t, 5>{clRange, clStopBand, clStopBand, clTrackBackground, 0xFFFFFF}));
 }
 
 TEST_F(DrawFixture, ThirdStopPointBeepsAndSearchFindsTheRange) {
@@ -206,11 +201,9 @@ TEST_F(DrawFixture, ThirdStopPointBeepsAndSearchFindsTheRange) {
     Draw.AddStopPoint(top + 2, 2);
     Draw.AddStopPoint(top + 10, 3); // outside the row: nothing
     Draw.AddStopPoint(top + 2, 5);
-    EXPECT_EQ(P.Root->Pegs->GetCount(), 2);
-    EXPECT_EQ(Ui.Beeps, 0);
+    EXPECT_EQ(std::tuple(P.Root->Pegs->GetCount(), Ui.Beeps), std::tuple(2, 0));
     Draw.AddStopPoint(top + 2, 4);
-    EXPECT_EQ(P.Root->Pegs->GetCount(), 2);
-    EXPECT_EQ(Ui.Beeps, 1);
+    EXPECT_EQ(std::tuple(P.Root->Pegs->GetCount(), Ui.Beeps), std::tuple(2, 1));
 
     // From, backwards, found, result (unchanged when nothing is found).
     const std::tuple<Extended, bool, bool, Extended> cases[] = {
@@ -221,8 +214,7 @@ TEST_F(DrawFixture, ThirdStopPointBeepsAndSearchFindsTheRange) {
         EXPECT_EQ(t, to) << from;
     }
     Draw.SelectStopPoint(P.Root->Pegs->GetItem(1));
-    EXPECT_FALSE(P.Root->Pegs->GetItem(0)->PegSelected);
-    EXPECT_TRUE(P.Root->Pegs->GetItem(1)->PegSelected);
+    EXPECT_TRUE(!P.Root->Pegs->GetItem(0)->PegSelected && P.Root->Pegs->GetItem(1)->PegSelected);
 }
 
 TEST_F(DrawFixture, PegsOfTheActiveNode) {
@@ -232,12 +224,11 @@ TEST_F(DrawFixture, PegsOfTheActiveNode) {
     Draw.AddPeg(20, 2); // not in A's row
     Draw.AddPeg(45, 2);
     Draw.AddPeg(45, 3);
-    EXPECT_EQ(P.A->Pegs->GetCount(), 2);
-    EXPECT_EQ(Ui.Beeps, 1); // a third peg is refused
+    EXPECT_EQ(std::tuple(P.A->Pegs->GetCount(), Ui.Beeps), std::tuple(2, 1)); // a third is refused
     Paint();
     // Pegs at x 64 and 124, the range drawn between them.
-    EXPECT_EQ(Draw.PegAt(45, TimeAt(72)), P.A->Pegs->GetItem(0));
-    EXPECT_EQ(Draw.PegAt(45, TimeAt(73)), nullptr);
+    EXPECT_EQ(std::tuple(Draw.PegAt(45, TimeAt(72)), Draw.PegAt(45, TimeAt(73))),
+              std::tuple(P.A->Pegs->GetItem(0), nullptr));
     EXPECT_EQ(Px(90, 48), clRange);
     // Pegs answer only for the active node.
     Draw.SelectObject(P.B);
@@ -253,8 +244,8 @@ TEST_F(DrawFixture, PegAfterItsNodeIsNotDrawn) {
     f->Pegs->SortByTime();
     Paint();
     const int32_t y0 = f->TrackRect.Top + 10;
-    EXPECT_EQ(Px(64, y0), 0xFFFFFF);
-    EXPECT_EQ(Px(184, y0), clTrackBackground);
+    EXPECT_EQ(std::tuple(Px(64, y0), Px(184, y0)),
+              std::tuple(0xFFFFFFu, uint32_t(clTrackBackground)));
 }
 
 TEST_F(DrawFixture, NoFrameRateStillPaints) {
