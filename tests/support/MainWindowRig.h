@@ -1,22 +1,60 @@
-// The main window offscreen for tests: a scratch settings folder, scripted services, a playback
-// loop a test may replace, and helpers that add clips, send mouse events and drop data.
+// The main window and the timeline offscreen for tests: a scratch settings folder, scripted
+// services, a playback loop a test may replace, and helpers that add clips, paint the track
+// image, send mouse events and drop data.
 #pragma once
 
+#include <QAction>
 #include <QApplication>
 #include <QDropEvent>
 #include <QLabel>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QTest>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <array>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "FakeUiServices.h"
+#include "ITreeItem.h"
 #include "MainZunt.h"
 #include "MyBlankNode.h"
+#include "MyTimeline.h"
+#include "MyTreeItems.h"
 #include "TempFolders.h"
+#include "TrackProject.h"
+
+using TNames = std::vector<std::string>;
+
+inline TNames Captions(TTreeNodeData* parent) {
+    TNames out;
+    for (int i = 0; i < parent->GetChildCount(); ++i)
+        out.push_back(parent->GetChild(i)->GetCaption());
+    return out;
+}
+
+// Paints the track image at fps and 4 px a frame, time 0 at x 4, scrolled by scrollX.
+inline void PaintTrack(TTrackDraw& draw, TBitmap& bitmap, Extended duration, int64_t scrollX = 0,
+                       Extended fps = 15, bool showSecond = false) {
+    TTrackPaintInfo i;
+    i.Bitmap = &bitmap;
+    i.ScrollX = scrollX;
+    i.ViewRect = TRectI{int32_t(scrollX), 0, int32_t(scrollX) + bitmap.Width(), bitmap.Height()};
+    i.PixelsPerFrame = 4;
+    i.FPS = fps;
+    i.PixelsPerSecond = fps * 4;
+    i.Duration = duration;
+    i.CursorMargin = 4;
+    i.ShowSecond = showSecond;
+    draw.Paint(i);
+}
 
 inline void PumpEvents(int times = 5) {
     for (int i = 0; i < times; ++i)

@@ -3,11 +3,6 @@
 // and go-to-begin around stop points.
 #include <QComboBox>
 #include <QLineEdit>
-#include <QTest>
-#include <QToolButton>
-#include <QTreeWidget>
-#include <filesystem>
-#include <gtest/gtest.h>
 
 #include "FakeWaveOut.h"
 #include "MainWindowRig.h"
@@ -15,7 +10,6 @@
 #include "MyStopList.h"
 #include "MyTimeData.h"
 #include "MyTimelineLink.h"
-#include "MyTreeItems.h"
 #include "MyUiServices.h"
 #include "MyWavStreaming.h"
 

@@ -1,20 +1,10 @@
-#include "MainZunt.h"
-
 #include <QPlainTextEdit>
-#include <QTest>
-#include <QToolButton>
-#include <QTreeWidget>
-#include <filesystem>
-#include <fstream>
-#include <gtest/gtest.h>
-#include <tuple>
 #include <unistd.h>
 
 #include "MainWindowRig.h"
 #include "MyCommonParamsPart.h"
 #include "MyMovieNode.h"
 #include "MyMsgDlg.h"
-#include "MyTreeItems.h"
 #include "MyUiServices.h"
 #include "NumberedMovie.h"
 
@@ -35,11 +25,6 @@ std::string ReadBytes(const std::string& name) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-int64_t FileSize(const std::string& name) {
-    std::error_code ec;
-    return static_cast<int64_t>(std::filesystem::file_size(name, ec));
-}
-
 class MainWindow : public TMainWindowRig<> {
 protected:
     void ExpectNewEmptyProject() {
@@ -56,24 +41,13 @@ protected:
 
 } // namespace
 
-TEST_F(MainWindow, StartsWithANewEmptyProject) {
-    EXPECT_EQ(Form->windowTitle(), "Tarvolin version 1.54");
-    ASSERT_EQ(Form->TreeView1->topLevelItemCount(), 1);
-    ExpectNewEmptyProject();
-    EXPECT_TRUE(Ui.Questions.empty());
-    AddBlank(1.0L);
-    EXPECT_TRUE(Form->sbPlay1->isEnabled() && Form->miExportVideo->isEnabled() &&
-                Form->miExportAudio->isEnabled());
-    EXPECT_GE(Form->Timeline().GetMaxFrames(), 15);
-}
-
 TEST_F(MainWindow, ExportAudioOnlyWritesTheProjectsLength) {
     AddBlank(2.0L);
     const std::string name = File("sound.wav");
     Ui.FileAnswers = {name};
     Form->WriteWAV1Click();
     // 2 s of 22050 Hz 16-bit stereo after the 44-byte header.
-    EXPECT_EQ(FileSize(name), 44 + 176400);
+    EXPECT_EQ(ReadBytes(name).size(), 44u + 176400);
     EXPECT_EQ(Settings->ReadString("Recents", "WaveFile", ""), name);
     EXPECT_TRUE(Form->miOpenProject->isEnabled()); // editing is back on
     // The second filter writes the samples alone, after a question.
@@ -82,7 +56,7 @@ TEST_F(MainWindow, ExportAudioOnlyWritesTheProjectsLength) {
     Ui.FilterIndex = 2;
     Ui.Answers = {TMsgResult::OK};
     Form->WriteWAV1Click();
-    EXPECT_EQ(FileSize(raw), 176400);
+    EXPECT_EQ(ReadBytes(raw).size(), 176400u);
 }
 
 TEST_F(MainWindow, ExtractAMoviesSoundTrackOfTheMovieChosenInTheTree) {
@@ -100,7 +74,7 @@ TEST_F(MainWindow, ExtractAMoviesSoundTrackOfTheMovieChosenInTheTree) {
     Ui.FileAnswers = {File("track.wav")};
     Ui.Answers = {TMsgResult::No}; // do not play it
     Form->Extractaudio1Click();
-    EXPECT_EQ(FileSize(File("track.wav")), 44 + 44100 * 4);
+    EXPECT_EQ(ReadBytes(File("track.wav")).size(), 44u + 44100 * 4);
     // Choosing the black frames on the timeline moves the tree's selection with it.
     Root->SetActiveNode(blank);
     EXPECT_EQ(Form->TreeView1->currentItem(), dynamic_cast<TTreeWidgetItem*>(blank->Item));
@@ -146,9 +120,19 @@ TEST_F(MainWindow, CloseAsksAboutAModifiedProjectAndKeepsItUnlessItIsDoneWith) {
     EXPECT_TRUE(std::filesystem::exists(File("p.mpr")));
 }
 
-TEST_F(MainWindow, CloseWhileBusyOrPlayingOnlyStopsAndTheWindowStays) {
+TEST_F(MainWindow, EscapeAndCloseWhileBusyOrPlayingOnlyStopAndTheWindowStays) {
     AddBlank(2.0L);
+    Root->Abort = false;
+    QTest::keyClick(Form.get(), Qt::Key_Escape); // nothing runs: no question
+    EXPECT_TRUE(Ui.Questions.empty());
     Root->Busy = true; // a WAV export's loop, say, pumping messages
+    Ui.Answers = {TMsgResult::Cancel, TMsgResult::OK};
+    for (bool aborts : {false, true}) {
+        QTest::keyClick(Form.get(), Qt::Key_Escape);
+        EXPECT_EQ(Root->Abort, aborts);
+    }
+    EXPECT_EQ(Ui.Questions, (std::vector<std::string>{"Stop the process?", "Stop the process?"}));
+    Ui.Questions.clear();
     Root->Abort = false;
     EXPECT_FALSE(Form->close());
     EXPECT_TRUE(Root->Abort);
@@ -184,67 +168,43 @@ TEST_F(MainWindow, SecondClickOnPlayNeverStopsAndAnExceptionEndsAsStop) {
     EXPECT_TRUE(Form->sbStop1->isChecked());
 }
 
-TEST_F(MainWindow, EscapeAsksOnlyWhileSomethingRuns) {
-    Root->Abort = false;
-    QTest::keyClick(Form.get(), Qt::Key_Escape);
-    EXPECT_TRUE(Ui.Questions.empty());
-    EXPECT_FALSE(Root->Abort);
-    Root->Busy = true;
-    Ui.Answers = {TMsgResult::Cancel, TMsgResult::OK};
-    for (bool aborts : {false, true}) {
-        QTest::keyClick(Form.get(), Qt::Key_Escape);
-        EXPECT_EQ(Root->Abort, aborts);
-    }
-    EXPECT_EQ(Ui.Questions, (std::vector<std::string>{"Stop the process?", "Stop the process?"}));
-    Root->Busy = false;
-}
-
-TEST_F(MainWindow, QueuedCursorMovesCostOneRenderOfTheLastFrame) {
+TEST_F(MainWindow, PreviewRendersQueuedMovesOnceAndBusyOrMovedFramesAfterwards) {
     AddBlank(2.0L);
-    const int before = Form->RenderCount();
+    int renders = Form->RenderCount();
     for (int i = 1; i <= 10; ++i) {
         Form->Timeline().SetFramePos(i);
         Form->PostPreviewFrame();
     }
     PumpEvents();
     EXPECT_EQ(std::tuple(Form->RenderCount(), Form->GetLastRenderedFrame(), Ui.BusyDepth),
-              std::tuple(before + 1, 10, 0));
+              std::tuple(++renders, 10, 0));
     EXPECT_EQ(Status(0).rfind("Frame:10   ", 0), 0u);
     // The same frame again is not rendered again, unless forced.
     Form->PostPreviewFrame();
     PumpEvents();
-    EXPECT_EQ(Form->RenderCount(), before + 1);
+    EXPECT_EQ(Form->RenderCount(), renders);
     Form->PostSetFrame(-1);
     PumpEvents();
-    EXPECT_EQ(Form->RenderCount(), before + 2);
-}
-
-TEST_F(MainWindow, CursorMovedDuringARenderGetsAFollowUpRender) {
-    AddBlank(2.0L);
+    EXPECT_EQ(Form->RenderCount(), ++renders);
+    // A request while the root is busy waits for the loop's end, and leaves its flag alone.
+    Root->Busy = true;
+    Form->SendSetFrame(6);
+    PumpEvents();
+    EXPECT_EQ(std::tuple(Form->RenderCount(), Root->Busy), std::tuple(renders, true));
+    Root->Busy = false;
+    Form->EnableEditing(true); // what every loop does when it ends
+    PumpEvents();
+    EXPECT_EQ(std::tuple(Form->RenderCount(), Form->GetLastRenderedFrame()),
+              std::tuple(++renders, 6));
+    // A cursor moved during a render gets a follow-up render.
     auto jumping = std::make_unique<TJumpingTimeline>();
     TJumpingTimeline* timeline = jumping.get();
     Form->AttachTimeline(std::move(jumping));
     Form->SendSetFrame(3);
     timeline->JumpTo = 12; // moves when the render reports frame 3
-    const int before = Form->RenderCount();
     PumpEvents();
-    EXPECT_EQ(Form->RenderCount(), before + 2);
-    EXPECT_EQ(Form->GetLastRenderedFrame(), 12);
-}
-
-TEST_F(MainWindow, RequestWhileTheRootIsBusyIsServedAfterwards) {
-    AddBlank(2.0L);
-    const int before = Form->RenderCount();
-    Root->Busy = true;
-    Form->SendSetFrame(6);
-    PumpEvents();
-    EXPECT_EQ(Form->RenderCount(), before);
-    EXPECT_TRUE(Root->Busy); // the render did not clear the loop's flag
-    Root->Busy = false;
-    Form->EnableEditing(true); // what every loop does when it ends
-    PumpEvents();
-    EXPECT_EQ(Form->RenderCount(), before + 1);
-    EXPECT_EQ(Form->GetLastRenderedFrame(), 6);
+    EXPECT_EQ(std::tuple(Form->RenderCount(), Form->GetLastRenderedFrame()),
+              std::tuple(renders + 2, 12));
 }
 
 TEST_F(MainWindow, GrabShowsTheProjectsFrameInThePreview) {
@@ -350,8 +310,15 @@ TEST_F(MainWindow, AMissingCompressorLeavesTheProjectUnmodified) {
               (std::vector<std::string>{"Close current project?", "Close current project?"}));
 }
 
-TEST_F(MainWindow, NewProjectAsksAndCancelOnTheSaveQuestionKeepsTheOldOne) {
+TEST_F(MainWindow, StartsEmptyAndNewProjectAsksBeforeItReplacesTheOld) {
+    EXPECT_EQ(Form->windowTitle(), "Tarvolin version 1.54");
+    ASSERT_EQ(Form->TreeView1->topLevelItemCount(), 1);
+    ExpectNewEmptyProject();
+    EXPECT_TRUE(Ui.Questions.empty());
     AddBlank(2.0L);
+    EXPECT_TRUE(Form->sbPlay1->isEnabled() && Form->miExportVideo->isEnabled() &&
+                Form->miExportAudio->isEnabled());
+    EXPECT_GE(Form->Timeline().GetMaxFrames(), 30);
     Ui.Answers = {TMsgResult::OK, TMsgResult::Cancel};
     Form->sbNewProj->click();
     EXPECT_EQ(Ui.Questions,

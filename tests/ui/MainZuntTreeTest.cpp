@@ -1,26 +1,16 @@
 // The main window's project tree in the real window, offscreen: delete refusals and questions,
 // sealing, up and down, tree drags with a save and reload, file drops on the three targets, and
 // the add commands through the scripted add-object and property dialogs.
-#include <QAction>
 #include <QMenu>
-#include <QTest>
-#include <QToolButton>
-#include <QTreeWidget>
 #include <QUrl>
-#include <fstream>
-#include <gtest/gtest.h>
 
 #include "DlgAddObject.h"
 #include "MainWindowRig.h"
 #include "MyMovieRangeDlg.h"
 #include "MyPropDlg.h"
-#include "MyTimeline.h"
-#include "MyTreeItems.h"
 #include "NumberedMovie.h"
 
 namespace {
-
-using TNames = std::vector<std::string>;
 
 QTreeWidgetItem* ItemOf(TTreeNodeData* n) {
     return dynamic_cast<TTreeWidgetItem*>(n->Item);
@@ -49,12 +39,6 @@ protected:
     }
     QPoint Centre(TTreeNodeData* n) const {
         return Form->TreeView1->visualItemRect(ItemOf(n)).center();
-    }
-    static TNames Captions(TTreeNodeData* parent) {
-        TNames out;
-        for (int i = 0; i < parent->GetChildCount(); ++i)
-            out.push_back(parent->GetChild(i)->GetCaption());
-        return out;
     }
     QWidget* Viewport() const { return Form->TreeView1->viewport(); }
 };

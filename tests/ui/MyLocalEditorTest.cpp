@@ -1,7 +1,6 @@
 // The curve editor: the graph's mapping, the button rules, key-point navigation, and the editor
 // driven on the real main window (graph presses and drags, double-click delete, the on-screen
 // drag on a zoomed preview, and the dialogs its buttons open).
-#include <gtest/gtest.h>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -9,9 +8,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
-#include <QToolButton>
 
-#include "ITreeItem.h"
 #include "MainWindowRig.h"
 #include "MyCustomAddOn.h"
 #include "MyEffectNodes.h"
@@ -20,8 +17,6 @@
 #include "MyPickDialog.h"
 #include "MySubtitleEditor.h"
 #include "MyTimeData.h"
-#include "MyTimeline.h"
-#include "TrackProject.h"
 
 namespace {
 

@@ -1,44 +1,8 @@
 // The timeline window offscreen: what it paints, the coalesced repaint, the zoom buttons, and
 // the cursor placed by the mouse.
-#include <gtest/gtest.h>
-
-#include <QApplication>
-#include <QMouseEvent>
-#include <QTest>
-#include <QToolButton>
-
-#include <memory>
-#include <vector>
-
-#include "FakeUiServices.h"
-#include "MyTimeline.h"
-#include "TrackProject.h"
+#include "MainWindowRig.h"
 
 namespace {
-
-QRgb Rgb(uint32_t bgr) {
-    return qRgb(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF);
-}
-
-void Settle() {
-    for (int i = 0; i < 5; ++i)
-        QCoreApplication::processEvents();
-}
-
-// A synthetic mouse event sent straight to a control, in its own coordinates.
-void SendMouse(QWidget* w, QEvent::Type type, QPoint local, Qt::MouseButton button,
-               Qt::MouseButtons buttons) {
-    QMouseEvent e(type, QPointF(local), QPointF(w->mapToGlobal(local)), button, buttons,
-                  Qt::NoModifier);
-    QCoreApplication::sendEvent(w, &e);
-}
-
-void Drag(QWidget* w, QPoint from, QPoint by) {
-    SendMouse(w, QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton);
-    SendMouse(w, QEvent::MouseMove, from + by, Qt::NoButton, Qt::LeftButton);
-    // The control has moved; the release comes where the mouse is now.
-    SendMouse(w, QEvent::MouseButtonRelease, from, Qt::LeftButton, Qt::NoButton);
-}
 
 struct TimelineFixture : ::testing::Test {
     TFakeUiServices Ui;
@@ -54,7 +18,7 @@ struct TimelineFixture : ::testing::Test {
         TL->resize(700, 200);
         TL->AttachHost(MakeHost());
         TL->show();
-        Settle();
+        PumpEvents();
     }
 
     TTimelineHost MakeHost() {
@@ -78,17 +42,14 @@ TEST_F(TimelineFixture, PaintsRowsStopBandAndLockedFrame) {
     P.Root->Pegs->AddPoint(4);
     P.B->PositionLocked = true;
     TL->RequestRepaint();
-    Settle();
-    EXPECT_EQ(Pixel(500, 150), clTrackBackground);
-    EXPECT_EQ(Pixel(100, 45), P.A->Color);
-    EXPECT_EQ(Pixel(250, 45), P.T->Color);
-    EXPECT_EQ(Pixel(330, 45), P.B->Color);
-    EXPECT_EQ(Pixel(363, 45), 0x0000FF); // the locked clip's frame
-    EXPECT_EQ(Pixel(150, TTrackDraw::StopRowOffset + 1), clRange);
-    EXPECT_EQ(Pixel(400, TTrackDraw::StopRowOffset + 1), clStopBand);
-    // The window shows the same image.
-    const QImage shown = TL->Image1->grab().toImage();
-    EXPECT_EQ(shown.pixel(363, 45), Rgb(0x0000FF));
+    PumpEvents();
+    const int32_t stops = TTrackDraw::StopRowOffset + 1;
+    EXPECT_EQ((std::array{Pixel(500, 150), Pixel(100, 45), Pixel(250, 45), Pixel(330, 45),
+                          Pixel(363, 45), Pixel(150, stops), Pixel(400, stops)}),
+              (std::array<uint32_t, 7>{clTrackBackground, P.A->Color, P.T->Color, P.B->Color,
+                                       0x0000FF, clRange, clStopBand}));
+    // The window shows the same image; the locked clip's frame is red.
+    EXPECT_EQ(TL->Image1->grab().toImage().pixel(363, 45), qRgb(255, 0, 0));
 }
 
 TEST_F(TimelineFixture, TwoRepaintRequestsGiveOnePaint) {
@@ -96,38 +57,37 @@ TEST_F(TimelineFixture, TwoRepaintRequestsGiveOnePaint) {
     TL->RequestRepaint();
     TL->RequestRepaint();
     EXPECT_EQ(TL->GetPaintCount(), before); // never inside the caller
-    Settle();
+    PumpEvents();
     EXPECT_EQ(TL->GetPaintCount(), before + 1);
 }
 
 TEST_F(TimelineFixture, ClickingOrDraggingOnTheCursorBarMovesTheCursorAndThePreview) {
     QTest::mouseDClick(TL->pPos, Qt::LeftButton, Qt::NoModifier, QPoint(124, 7));
-    EXPECT_EQ(TL->GetFramePos(), 30);
     ASSERT_FALSE(Positions.empty());
-    EXPECT_EQ(Positions.back().second, 2);
-    EXPECT_EQ(TL->sbPos->x(), 120); // its middle over x 124
-    Settle();
+    // The button's middle stands over x 124.
+    EXPECT_EQ(std::tuple(TL->GetFramePos(), Positions.back().second, TL->sbPos->x()),
+              std::tuple(30, Extended(2), 120));
+    PumpEvents();
     EXPECT_EQ(Previews, 1);
     // Left of the strip's start: frame 0.
     QTest::mouseDClick(TL->pPos, Qt::LeftButton, Qt::NoModifier, QPoint(1, 7));
     EXPECT_EQ(TL->GetFramePos(), 0);
-    Drag(TL->sbPos, QPoint(4, 7), QPoint(100, 0));
+    MouseDrag(TL->sbPos, {{4, 7}, {104, 7}, {4, 7}}); // the button moved under the mouse
     EXPECT_EQ(TL->GetFramePos(), 25);
-    Settle();
+    PumpEvents();
     EXPECT_EQ(Previews, 3);
 }
 
 TEST_F(TimelineFixture, TrackImageHitsAndReportsTheTimeUnderTheMouse) {
-    Settle();
-    SendMouse(TL->Image1, QEvent::MouseMove, QPoint(125, 45), Qt::NoButton, Qt::NoButton);
+    PumpEvents();
+    SendMouse(TL->Image1, QEvent::MouseMove, QPoint(125, 45), Qt::NoButton);
     ASSERT_FALSE(Cursors.empty());
-    EXPECT_EQ(Cursors.back().first, 30);
-    EXPECT_EQ(Cursors.back().second, 2);
+    EXPECT_EQ(Cursors.back(), std::pair(30, Extended(2)));
 
     // Scrolled by the thumb, the same drawn pixels hit the same nodes.
     TL->SetZoomLevel(4);
-    Drag(TL->sbScroll, QPoint(2, 2), QPoint(3, 0));
-    Settle();
+    MouseDrag(TL->sbScroll, {{2, 2}, {5, 2}, {2, 2}});
+    PumpEvents();
     ASSERT_GT(TL->GetScrollX(), 0);
     int hits = 0;
     for (int x = 0; x < TL->Image1->width(); x += 7)
@@ -139,12 +99,10 @@ TEST_F(TimelineFixture, TrackImageHitsAndReportsTheTimeUnderTheMouse) {
 }
 
 TEST_F(TimelineFixture, ZoomButtonsAndTheLimitBeep) {
-    for (int i = 0; i < 4; ++i)
+    for (int beeps : {0, 0, 0, 0, 1}) {
         QTest::mouseClick(TL->sbZoomIn, Qt::LeftButton);
-    EXPECT_EQ(TL->GetZoomLevel(), 16);
-    EXPECT_EQ(Ui.Beeps, 0);
-    QTest::mouseClick(TL->sbZoomIn, Qt::LeftButton);
-    EXPECT_EQ(Ui.Beeps, 1);
+        EXPECT_EQ(Ui.Beeps, beeps);
+    }
     EXPECT_EQ(TL->GetZoomLevel(), 16);
     QTest::mouseClick(TL->sbZoomNormal, Qt::LeftButton);
     EXPECT_EQ(TL->GetZoomLevel(), 1);
@@ -154,23 +112,22 @@ TEST_F(TimelineFixture, PaintingWithoutFrameRateTerminates) {
     P.Root->FrameRate = 0;
     TL->SetShowSecond(true);
     const int before = TL->GetPaintCount();
-    Settle();
+    PumpEvents();
     EXPECT_EQ(TL->GetPaintCount(), before + 1);
     EXPECT_EQ(Pixel(300, 100), clNoScale);
     EXPECT_EQ(TL->GetZoomLevel(), 1);
 }
 
 TEST_F(TimelineFixture, VerticalScrollMovesTheRows) {
-    Drag(TL->sbVertScroll, QPoint(5, 5), QPoint(0, 20));
-    Settle();
+    MouseDrag(TL->sbVertScroll, {{5, 5}, {5, 25}, {5, 5}});
+    PumpEvents();
     EXPECT_EQ(P.A->TrackRect.Top, 16);
     EXPECT_EQ(TL->ObjectAtPoint(100, 20), P.A);
 }
 
 TEST_F(TimelineFixture, SoundSwitchStopsTheProjectFirst) {
     QTest::mouseClick(TL->sbSoundSuppress, Qt::LeftButton);
-    EXPECT_FALSE(P.Root->SoundInPlayback);
-    EXPECT_TRUE(P.Root->Abort);
+    EXPECT_TRUE(!P.Root->SoundInPlayback && P.Root->Abort);
 }
 
 TEST_F(TimelineFixture, ContentMovesIntoTheHostPanelAndLeavesWithTheWindow) {
@@ -182,9 +139,9 @@ TEST_F(TimelineFixture, ContentMovesIntoTheHostPanelAndLeavesWithTheWindow) {
     tl->AttachHost(h);
     EXPECT_EQ(tl->BasePanel->parentWidget(), &panel);
     panel.show();
-    Settle();
+    PumpEvents();
     EXPECT_GT(tl->GetPaintCount(), 0);
     tl.reset();
-    Settle();
+    PumpEvents();
     EXPECT_TRUE(panel.findChildren<QWidget*>().isEmpty());
 }

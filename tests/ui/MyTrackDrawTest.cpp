@@ -1,11 +1,6 @@
 // Rows, pegs, stop points and hit tests of the track drawer, painted into a plain image.
-#include <gtest/gtest.h>
-
-#include <array>
-
-#include "FakeUiServices.h"
 #include "MyTrackDraw.h"
-#include "TrackProject.h"
+#include "MainWindowRig.h"
 
 namespace {
 
@@ -31,17 +26,7 @@ struct DrawFixture : ::testing::Test {
 
     // 15 fps, zoom 1 (4 px per frame, 60 px per second), cursor margin 4.
     void Paint(int64_t scrollX = 0, bool showSecond = false, Extended fps = 15) {
-        TTrackPaintInfo i;
-        i.Bitmap = &Image;
-        i.ScrollX = scrollX;
-        i.ViewRect = TRectI{int32_t(scrollX), 0, int32_t(scrollX) + Image.Width(), Image.Height()};
-        i.PixelsPerFrame = 4;
-        i.FPS = fps;
-        i.PixelsPerSecond = fps * 4;
-        i.Duration = 6;
-        i.CursorMargin = 4;
-        i.ShowSecond = showSecond;
-        Draw.Paint(i);
+        PaintTrack(Draw, Image, 6, scrollX, fps, showSecond);
     }
     int32_t Width(const TTreeNodeData* n) const { return n->TrackRect.Right - n->TrackRect.Left; }
     Extended TimeAt(int32_t x) const { return Draw.GetInfo().Scale().XToTime(x); }

@@ -1,20 +1,11 @@
 // Editing on the timeline's track image: the drag state machine and its edits, the popup
 // menu's state and commands, and real mouse drags on the timeline widget.
-#include <gtest/gtest.h>
 
-#include <QToolButton>
-
-#include "FakeUiServices.h"
-#include "ITreeItem.h"
-#include "MainWindowRig.h"
-#include "MyTimeline.h"
-#include "MyTimelineCommands.h"
 #include "MyTrackMouse.h"
-#include "TrackProject.h"
+#include "MainWindowRig.h"
+#include "MyTimelineCommands.h"
 
 namespace {
-
-using TNames = std::vector<std::string>;
 
 // 15 fps at 4 px a frame: 60 px a second, time 0 at x 4.
 constexpr int32_t X0 = 4;
@@ -22,32 +13,11 @@ int32_t XOf(Extended t) {
     return X0 + static_cast<int32_t>(t * 60);
 }
 
-// Paints the track image of project p at 15 fps and 4 px a frame on an 800 x 200 bitmap.
-void PaintTrack(TTrackDraw& draw, TBitmap& bitmap, TProjectNode& p) {
-    bitmap.SetSize(800, 200);
-    TTrackPaintInfo info;
-    info.Bitmap = &bitmap;
-    info.ViewRect = TRectI{0, 0, 800, 200};
-    info.PixelsPerFrame = 4;
-    info.PixelsPerSecond = 60;
-    info.FPS = 15;
-    info.Duration = p.GetDuration();
-    info.CursorMargin = X0;
-    draw.Paint(info);
-}
-
-TNames Captions(TTreeNodeData* parent) {
-    TNames c;
-    for (int i = 0; i < parent->GetChildCount(); ++i)
-        c.push_back(parent->GetChild(i)->GetCaption());
-    return c;
-}
-
 struct TrackEditFixture : ::testing::Test {
     TFakeUiServices Ui;
     TTrackProject P;
     TTreeNodeData* F; // filter under A, 1-3 s
-    TBitmap Bitmap;
+    TBitmap Bitmap{800, 200};
     TTrackDraw Draw{nullptr, P.Root.get()};
     TTrackMouse Mouse{Draw};
     TTimeScale Sc{15, 4, 0, X0};
@@ -59,7 +29,7 @@ struct TrackEditFixture : ::testing::Test {
         P.Refresh();
         Paint();
     }
-    void Paint() { PaintTrack(Draw, Bitmap, *P.Root); }
+    void Paint() { PaintTrack(Draw, Bitmap, P.Root->GetDuration()); }
     int32_t RowY(TTreeNodeData* n) const { return (n->TrackRect.Top + n->TrackRect.Bottom) / 2; }
     // Hover, press and one move by dx, then release; the mode the press chose.
     uint8_t DragBy(TTreeNodeData* n, int32_t x, int32_t dx, bool ctrl = true) {
@@ -270,8 +240,8 @@ TEST_F(CommandFixture, GreyTrackColourAsksAgainAndThirdMarksAskFirst) {
     Cmd.SetTrackColor(P.B);
     EXPECT_EQ(P.B->Color, 0x112233u);
     EXPECT_EQ(Ui.Messages.size(), 1u);
-    TBitmap bmp;
-    PaintTrack(Draw, bmp, *P.Root);
+    TBitmap bmp{800, 200};
+    PaintTrack(Draw, bmp, P.Root->GetDuration());
     P.Root->Pegs->AddPoint(1);
     P.Root->Pegs->AddPoint(2);
     // Outside the stop row: refused before anything is asked or deleted.
