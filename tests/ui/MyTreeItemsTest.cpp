@@ -1,11 +1,9 @@
 #include "MyTreeItems.h"
 
-#include <QPixmap>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
 #include "MyExceptions.h"
-#include "MyProjNode.h"
 
 TEST(TreeWidgetItems, InsertMoveDeleteFollowTheWidget) {
     QTreeWidget tree;
@@ -38,34 +36,4 @@ TEST(TreeWidgetItems, InsertMoveDeleteFollowTheWidget) {
 
     a->Delete();
     EXPECT_EQ(qroot->childCount(), 0);
-}
-
-TEST(TreeWidgetItems, ImageIndexShowsTheTreesIcon) {
-    QTreeWidget tree;
-    ITreeItem* root = AddTreeRoot(&tree, "r");
-    ITreeItem* child = root->AddChild("c");
-    child->SetImageIndex(1);
-    EXPECT_TRUE(static_cast<TTreeWidgetItem*>(child)->icon(0).isNull());
-    QPixmap red(16, 16), green(16, 16);
-    red.fill(Qt::red);
-    green.fill(Qt::green);
-    SetTreeImages(&tree, {QIcon(red), QIcon(green)});
-    const QImage shown = static_cast<TTreeWidgetItem*>(child)->icon(0).pixmap(16, 16).toImage();
-    EXPECT_EQ(shown.pixelColor(8, 8), QColor(Qt::green));
-    child->SetImageIndex(7); // outside the list: no icon
-    EXPECT_TRUE(static_cast<TTreeWidgetItem*>(child)->icon(0).isNull());
-}
-
-TEST(TreeWidgetItems, ProjectRootBuildsAndFreesItsItemsInTheWidget) {
-    auto tree = std::make_unique<QTreeWidget>();
-    ITreeItem* item = AddTreeRoot(tree.get(), "???");
-    auto project = std::make_unique<TProjectNode>("Project", item);
-    QTreeWidgetItem* top = tree->topLevelItem(0);
-    ASSERT_EQ(top->childCount(), 1);
-    EXPECT_EQ(AsTreeItem(top->child(0))->GetData(), project->VideoTrack);
-    project->VideoTrack->AddNode("Black", amLastChild, nkBlank);
-    EXPECT_EQ(top->child(0)->childCount(), 1);
-    // The root deletes its own item with it.
-    project.reset();
-    EXPECT_EQ(tree->topLevelItemCount(), 0);
 }
