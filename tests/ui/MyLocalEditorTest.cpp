@@ -18,18 +18,6 @@
 #include "MySubtitleEditor.h"
 #include "MyTimeData.h"
 
-namespace {
-
-// A curve with points at the given times (the first is the created one at 0).
-void Fill(TTimeData& c, std::initializer_list<Extended> times) {
-    c.EnsurePoint();
-    for (Extended t : times)
-        if (t != 0)
-            c.AddNew(t);
-}
-
-} // namespace
-
 TEST(CurveMapping, TimesLevelsAndACutOffStart) {
     TCurveMapping m;
     m.Duration = 8;
@@ -61,9 +49,8 @@ TEST(CurveMapping, TimesLevelsAndACutOffStart) {
     tp.Refresh();
     ASSERT_EQ(o->GetStartTime(), 1);
     const TCurveMapping f = TCurveMapping::For(o, nullptr, 100, 40);
-    EXPECT_EQ(f.CutOff, 2);
-    EXPECT_EQ(f.Duration, o->GetDuration() - 2);
-    EXPECT_EQ(f.TimeToX(2), 0);
+    EXPECT_EQ(std::tuple(f.CutOff, f.Duration, f.TimeToX(2)),
+              std::tuple(2, o->GetDuration() - 2, 0));
 }
 
 TEST(CurveButtonRules, ByValueModeAndPointIndex) {
@@ -90,7 +77,9 @@ TEST(CurveButtonRules, ByValueModeAndPointIndex) {
 
 TEST(CurveNavigation, NextPreviousWithFrameSnappingAndClear) {
     TTimeData c;
-    Fill(c, {0, 1, 2.02L, 3});
+    c.EnsurePoint(); // at 0
+    for (Extended t : {1.0L, 2.02L, 3.0L})
+        c.AddNew(t);
     auto snap = [](Extended t) { return std::nearbyintl(t * 10) / 10; }; // 10 fps
     const struct {
         Extended t;
@@ -100,20 +89,22 @@ TEST(CurveNavigation, NextPreviousWithFrameSnappingAndClear) {
     for (const auto& k : cases) {
         TDataPoint* n = TCurveNavigation::Next(c, k.t);
         TDataPoint* p = TCurveNavigation::Previous(c, k.t, snap);
-        EXPECT_EQ(n ? c.IndexOf(n) : -1, k.next) << double(k.t);
-        EXPECT_EQ(p ? c.IndexOf(p) : -1, k.previous) << double(k.t);
+        EXPECT_EQ(std::tuple(n ? c.IndexOf(n) : -1, p ? c.IndexOf(p) : -1),
+                  std::tuple(k.next, k.previous))
+            << double(k.t);
     }
     c.GetPoint(0)->SetLevel(0.5L);
     TCurveNavigation::Clear(c);
     ASSERT_EQ(c.GetCount(), 1);
-    EXPECT_EQ(c.GetPoint(0)->Time, 0);
-    EXPECT_EQ(c.GetPoint(0)->Value, 0);
-    EXPECT_TRUE(c.GetPoint(0)->Visible);
+    EXPECT_EQ(std::tuple(c.GetPoint(0)->Time, c.GetPoint(0)->Value, c.GetPoint(0)->Visible),
+              std::tuple(0, 0, true));
 
     const std::vector<TRect> boxes = {Rect(0, 0, 9, 9), Rect(5, 5, 14, 14)};
-    EXPECT_EQ(TCurveNavigation::HitTest(boxes, 6, 6), 1); // the later box wins
-    EXPECT_EQ(TCurveNavigation::HitTest(boxes, 2, 2), 0);
-    EXPECT_EQ(TCurveNavigation::HitTest(boxes, 9, 2), -1);
+    // The later box wins.
+    EXPECT_EQ(std::tuple(TCurveNavigation::HitTest(boxes, 6, 6),
+                         TCurveNavigation::HitTest(boxes, 2, 2),
+                         TCurveNavigation::HitTest(boxes, 9, 2)),
+              std::tuple(1, 0, -1));
 }
 
 namespace {

@@ -2,6 +2,7 @@
 // 500 px scroll track.
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
 #include "MyTimelineGeometry.h"
@@ -34,18 +35,15 @@ struct ModelFixture : ::testing::Test {
 TEST_F(ModelFixture, ZoomLimits) {
     for (int i = 0; i < 4; ++i)
         M.ZoomIn();
-    EXPECT_EQ(M.PixelsPerFrame, 64);
-    EXPECT_EQ(Beeps, 0);
+    EXPECT_EQ(std::tuple(M.PixelsPerFrame, Beeps), std::tuple(Extended(64), 0));
     EXPECT_FALSE(M.SetZoomLevel(32));
-    EXPECT_EQ(Beeps, 1);
-    EXPECT_EQ(M.ZoomLevel, 16);
+    EXPECT_EQ(std::tuple(M.ZoomLevel, Beeps), std::tuple(Extended(16), 1));
     // Zooming out stops once the thumb covers half the track.
     while (M.ZoomLevel > 0.25L && Beeps == 1)
         M.ZoomOut();
     EXPECT_EQ(M.ThumbPxWidth, 300);
     M.ZoomOut();
-    EXPECT_EQ(Beeps, 2);
-    EXPECT_EQ(M.ZoomLevel, 0.25L);
+    EXPECT_EQ(std::tuple(M.ZoomLevel, Beeps), std::tuple(0.25L, 2));
     EXPECT_FALSE(M.SetZoomLevel(0));
     EXPECT_EQ(M.ZoomLevel, 0.25L);
 }
@@ -54,15 +52,13 @@ TEST_F(ModelFixture, LongProjectsLimitTheZoom) {
     Fps = 25;
     Duration = 1000;
     M.ZoomIn(); // 25 x 8 x 1000 = 200000 pixels: too wide
-    EXPECT_EQ(Beeps, 1);
-    EXPECT_EQ(M.ZoomLevel, 1);
+    EXPECT_EQ(std::tuple(M.ZoomLevel, Beeps), std::tuple(Extended(1), 1));
     M.SetMaxFrames(25000);
     M.ZoomNormal();
     EXPECT_EQ(M.ZoomLevel, 131070.0L / 100000 / 8);
     // A repaint halves the zoom until the project fits, and never reaches 0.
     M.ZoomLevel = 4;
-    EXPECT_EQ(M.PrepareRepaint(), 1000);
-    EXPECT_EQ(M.ZoomLevel, 1);
+    EXPECT_EQ(std::tuple(M.PrepareRepaint(), M.ZoomLevel), std::tuple(1000, Extended(1)));
     Duration = 1e30L;
     M.PrepareRepaint();
     EXPECT_GT(M.PixelsPerFrame, 0);
@@ -70,36 +66,30 @@ TEST_F(ModelFixture, LongProjectsLimitTheZoom) {
 
 TEST_F(ModelFixture, FramePosIsClampedToTheStrip) {
     M.SetFramePos(5000);
-    EXPECT_EQ(M.GetFramePos(), 1000);
-    EXPECT_EQ(M.CursorPixels, 4000);
     ASSERT_FALSE(Positions.empty());
-    EXPECT_EQ(Positions.back().second, 1000 / 15.0L);
+    EXPECT_EQ(std::tuple(M.GetFramePos(), M.CursorPixels, Positions.back().second),
+              std::tuple(1000, 4000, 1000 / 15.0L));
     M.SetFramePos(-5);
     EXPECT_EQ(M.GetFramePos(), 0);
     // The cursor moves in whole frames.
-    M.SetPosPixels(41);
-    EXPECT_EQ(M.CursorPixels, 40);
-    M.SetPosPixels(43);
-    EXPECT_EQ(M.CursorPixels, 44);
+    for (auto [x, to] : {std::pair{41, 40}, {43, 44}}) {
+        M.SetPosPixels(x);
+        EXPECT_EQ(M.CursorPixels, to) << x;
+    }
     // The strip is never shorter than the view: 100 frames (400 pixels) become the 150 frames
     // that fill the 600 pixel view.
     M.SetMaxFrames(100);
-    EXPECT_EQ(M.MaxFrames, 150);
-    EXPECT_EQ(M.ThumbPxWidth, 500);
-    EXPECT_EQ(M.ScrollX, 0);
+    EXPECT_EQ(std::tuple(M.MaxFrames, M.ThumbPxWidth, M.ScrollX), std::tuple(150, 500, 0));
 }
 
 TEST_F(ModelFixture, NoFrameRate) {
     Fps = 0;
     Duration = 0;
     M.SetFramePos(10);
-    EXPECT_EQ(M.GetFramePos(), 10);
-    EXPECT_EQ(Positions.back().second, 0);
-    EXPECT_EQ(M.Scale().XToTime(100), 0);
-    EXPECT_EQ(M.Scale().TimeToFrame(5), 0);
-    EXPECT_EQ(M.PrepareRepaint(), 0);
     M.ZoomNormal();
-    EXPECT_EQ(M.ZoomLevel, 1);
+    EXPECT_EQ(std::tuple(M.GetFramePos(), Positions.back().second, M.Scale().XToTime(100),
+                         M.Scale().TimeToFrame(5), M.PrepareRepaint(), M.ZoomLevel),
+              std::tuple(10, Extended(0), Extended(0), 0, 0, Extended(1)));
 }
 
 TEST_F(ModelFixture, ScrollingStopsAtTheEnds) {
@@ -112,12 +102,10 @@ TEST_F(ModelFixture, ScrollingStopsAtTheEnds) {
     EXPECT_EQ(M.ThumbPxLeft, 500 - M.ThumbPxWidth);
     EXPECT_EQ(M.ScrollX, 16000 + 9 - 600); // the strip's last view-width, nothing past it
     M.ArrowDown(true, true);               // Ctrl: straight to the start, no repeat
-    EXPECT_EQ(M.ArrowTick(), 0);
-    EXPECT_EQ(M.ScrollX, 0);
+    EXPECT_EQ(std::tuple(M.ArrowTick(), M.ScrollX), std::tuple(0, 0));
     // Dragging the cursor against the right edge scrolls by a hundredth of the free track.
     M.DragCursorTo(1000);
-    EXPECT_EQ(M.ScrollX, 154);
-    EXPECT_EQ(M.CursorPixels, 752); // 154 + 591, on a whole frame
+    EXPECT_EQ(std::tuple(M.ScrollX, M.CursorPixels), std::tuple(154, 752)); // 154 + 591, on a frame
     for (int i = 0; i < 200; ++i)
         M.DragCursorTo(1000);
     EXPECT_EQ(M.CursorPixels, 16000);
@@ -132,8 +120,7 @@ TEST_F(ModelFixture, LocateCursorAndTheOneMapping) {
     M.SetFramePos(500); // strip pixel 8000
     SetFrames = 0;
     M.LocateCursor(2);
-    EXPECT_EQ(M.CursorLeft, 300);
-    EXPECT_EQ(SetFrames, 1);
+    EXPECT_EQ(std::tuple(M.CursorLeft, SetFrames), std::tuple(300, 1));
     // The middle of the cursor button stands over the cursor's time, scrolled or not.
     const TTimeScale s = M.Scale();
     EXPECT_EQ(s.TimeToX(500 / 15.0L), M.CursorLeft + TTimelineModel::CursorMargin);

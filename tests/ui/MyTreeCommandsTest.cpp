@@ -42,27 +42,18 @@ constexpr uint8_t Order[] = {nkProject,    nkGroup,      nkVideoTrack, nkVideo, 
 
 TEST(TreeDrag, AcceptsByKindPair) {
     KindProject p;
-    // Rows: the dragged kind, columns: the target, both in Order.
-    const char* expected[] = {
-        "nnnnnnnnnnnnn", // project
-        "nnyynynyynnny", // group
-        "nnnnnnnnnnnnn", // video track
-        "nnynnynyynnny", // video
-        "yynynynyynnyy", // filter
-        "nnyynnnyynnny", // transition
-        "yynynynyynnyy", // overlay
-        "nnyynynnynnny", // black frames
-        "nnyynynynnnny", // bitmap clip
-        "nnnnnnnnnnnnn", // audio
-        "nnnnnnnnnnnnn", // music
-        "nnyynynyynnny", // sub-project
-        "nnyynynyynnnn", // fast/slow motion
-    };
+    // Rows: the dragged kind (project, group, video track, video, filter, transition, overlay,
+    // black frames, bitmap clip, audio, music, sub-project, fast/slow motion); columns: the
+    // target, in the same order.
+    const std::string expected = "nnnnnnnnnnnnn nnyynynyynnny nnnnnnnnnnnnn nnynnynyynnny "
+                                 "yynynynyynnyy nnyynnnyynnny yynynynyynnyy nnyynynnynnny "
+                                 "nnyynynynnnny nnnnnnnnnnnnn nnnnnnnnnnnnn nnyynynyynnny "
+                                 "nnyynynyynnnn";
     for (size_t i = 0; i < std::size(Order); ++i) {
         std::string row;
         for (uint8_t t : Order)
             row += TreeDragAccept(p.ByKind[Order[i]], p.ByKind[t]) ? 'y' : 'n';
-        EXPECT_EQ(row, expected[i]) << "dragged kind " << int(Order[i]);
+        EXPECT_EQ(row, expected.substr(i * 14, 13)) << "dragged kind " << int(Order[i]);
     }
     // Never into its own subtree.
     EXPECT_FALSE(TreeDragAccept(p.ByKind[nkGroup], p.ByKind[nkGroup]->GetChild(0)));
@@ -78,18 +69,13 @@ TEST(TreeDrag, DropChoiceAndQuestion) {
                           "as child of \"Group\".");
     g->SetSealed(true);
     c = TreeDropChoice(f, g, "Blur", "Group");
-    EXPECT_FALSE(c.Ask);
-    EXPECT_EQ(c.Mode, taLastSibling);
-
-    c = TreeDropChoice(f, p.ByKind[nkBlank], "", "");
-    EXPECT_EQ(c.Mode, taLastChild);
+    EXPECT_EQ(std::tuple(c.Ask, c.Mode), std::tuple(false, taLastSibling));
+    EXPECT_EQ(TreeDropChoice(f, p.ByKind[nkBlank], "", "").Mode, taLastChild);
     // Onto the project: right after its video track (the sounds follow it).
     c = TreeDropChoice(f, p.Root.get(), "", "");
-    EXPECT_EQ(c.Target, p.ByKind[nkAudio]);
-    EXPECT_EQ(c.Mode, taInsertBefore);
+    EXPECT_EQ(std::tuple(c.Target, c.Mode), std::tuple(p.ByKind[nkAudio], taInsertBefore));
     MoveNodeByMode(f, c.Target, c.Mode);
-    EXPECT_EQ(f->GetParent(), p.Root.get());
-    EXPECT_EQ(f->GetIndex(), 1);
+    EXPECT_EQ(std::tuple(f->GetParent(), f->GetIndex()), std::tuple(p.Root.get(), 1));
 
     TTreeNodeData* v = p.ByKind[nkVideo];
     EXPECT_EQ(TreeDropChoice(v, p.ByKind[nkVideoTrack], "", "").Mode, taLastChild);
@@ -115,10 +101,9 @@ TEST(TreeButtons, UpDownAndDeleteRules) {
         {p.ByKind[nkFilter], false, true},              // first effect under the video
     };
     for (const Case& c : cases) {
-        const TUpDownState s = GetUpDownState(c.node, true);
-        EXPECT_EQ(s.Up, c.up) << c.node->GetCaption();
-        EXPECT_EQ(s.Down, c.down) << c.node->GetCaption();
-        EXPECT_FALSE(GetUpDownState(c.node, false).Up || GetUpDownState(c.node, false).Down);
+        const TUpDownState s = GetUpDownState(c.node, true), off = GetUpDownState(c.node, false);
+        EXPECT_EQ(std::tuple(s.Up, s.Down, off.Up || off.Down), std::tuple(c.up, c.down, false))
+            << c.node->GetCaption();
     }
     TTreeNodeData* second = p.ByKind[nkGroup]->AddNode("X", amLastChild, nkBlank);
     EXPECT_FALSE(GetUpDownState(second, true).Up); // a group's second child
