@@ -182,12 +182,9 @@ TEST_F(MainTree, FileDropsAddTheFirstExistingMovieWhereTheyLand) {
     QWidget* image = strip->Image1;
     const QPoint empty(image->width() - 1, image->height() - 1);
     ASSERT_EQ(strip->ObjectAtPoint(empty.x(), empty.y()), nullptr);
-    QPoint onA(-1, -1); // a point of the track image on A's row
-    for (int y = 0; y < image->height() && onA.x() < 0; y += 2)
-        for (int x = 0; x < image->width() && onA.x() < 0; x += 2)
-            if (strip->ObjectAtPoint(x, y) == a)
-                onA = QPoint(x, y);
-    ASSERT_GE(onA.x(), 0);
+    const QPoint onA((a->TrackRect.Left + a->TrackRect.Right) / 2,
+                     (a->TrackRect.Top + a->TrackRect.Bottom) / 2);
+    ASSERT_EQ(strip->ObjectAtPoint(onA.x(), onA.y()), a);
     const TNames first{"Dropped: CLIP.AVI", "A", "B"}, last{"A", "B", "Dropped: CLIP.AVI"};
     const std::tuple<QWidget*, QPoint, TNames> drops[] = {
         {Form->pBackground, {5, 5}, last},
@@ -195,16 +192,11 @@ TEST_F(MainTree, FileDropsAddTheFirstExistingMovieWhereTheyLand) {
         {Viewport(), Centre(Root->VideoTrack), last},
         {image, onA, first},
         {image, empty, last}};
-    auto urls = [](std::initializer_list<std::string> names) {
-        QList<QUrl> out;
-        for (const std::string& n : names)
-            out.push_back(QUrl::fromLocalFile(QString::fromStdString(n)));
-        return out;
-    };
+    QMimeData files;
+    for (const std::string& n : {text, gone, movie, movie})
+        files.setUrls(files.urls() << QUrl::fromLocalFile(QString::fromStdString(n)));
     for (const auto& [widget, at, expected] : drops) {
         SCOPED_TRACE(widget->objectName().toStdString());
-        QMimeData files;
-        files.setUrls(urls({text, gone, movie, movie}));
         EXPECT_TRUE(DragOnto(widget, &files, at));
         EXPECT_EQ(Captions(Root->VideoTrack), expected);
         TTreeNodeData* added = Root->GetActiveNode();
@@ -219,8 +211,7 @@ TEST_F(MainTree, FileDropsAddTheFirstExistingMovieWhereTheyLand) {
     std::ofstream(bad) << "not a movie";
     Form->HandleDroppedFiles({bad, movie}, TMainForm::TDropTarget::Preview, {});
     EXPECT_EQ(Root->VideoTrack->GetChildCount(), 2);
-    ASSERT_EQ(Ui.Messages.size(), 1u);
-    EXPECT_EQ(Ui.Messages[0].rfind("Can not open " + bad, 0), 0u) << Ui.Messages[0];
+    EXPECT_EQ(Ui.Messages.at(0).rfind("Can not open " + bad, 0), 0u) << Ui.Messages[0];
     Ui.Messages.clear();
     // Nowhere on the tree, nothing; a sealed track refuses and says why.
     Form->HandleDroppedFiles({movie}, TMainForm::TDropTarget::Tree, {1, 5000});

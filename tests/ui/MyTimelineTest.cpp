@@ -29,6 +29,7 @@ struct TimelineFixture : ::testing::Test {
         h.OnPosition = [this](int32_t f, Extended t) { Positions.emplace_back(f, t); };
         h.OnCursor = [this](int32_t f, Extended t) { Cursors.emplace_back(f, t); };
         h.OnPreviewFrame = [this] { ++Previews; };
+        h.ArrangeDown = [] { return true; };
         return h;
     }
 
@@ -128,4 +129,28 @@ TEST_F(TimelineFixture, VerticalScrollMovesTheRows) {
 TEST_F(TimelineFixture, SoundSwitchStopsTheProjectFirst) {
     QTest::mouseClick(TL->sbSoundSuppress, Qt::LeftButton);
     EXPECT_TRUE(!P.Root->SoundInPlayback && P.Root->Abort);
+}
+
+TEST_F(TimelineFixture, CtrlDragMovesAFilterAtAnyZoomAndScroll) {
+    TTreeNodeData* f = P.Add(P.A, nkFilter, "F", 2);
+    for (Extended zoom : {1.0L, 2.0L, 4.0L}) {
+        SCOPED_TRACE(double(zoom));
+        f->SetOffset(1);
+        P.Refresh();
+        TL->SetZoomLevel(zoom);
+        TL->RequestRepaint();
+        PumpEvents();
+        if (zoom == 4) {
+            MouseDrag(TL->sbScroll, {{2, 2}, {5, 2}, {2, 2}});
+            PumpEvents();
+            ASSERT_GT(TL->GetScrollX(), 0);
+        }
+        const TTimeScale sc = TL->GetModel().Scale();
+        const QPoint from(sc.TimeToX(2), (f->TrackRect.Top + f->TrackRect.Bottom) / 2);
+        const QPoint to = from + QPoint(static_cast<int>(1.5L * sc.PixelsPerSecond()), 0);
+        SendMouse(TL->Image1, QEvent::MouseMove, from, Qt::NoButton, Qt::ControlModifier);
+        MouseDrag(TL->Image1, {from, to, to}, Qt::ControlModifier);
+        EXPECT_NEAR(double(f->GetOffset()), 2.5, 1e-9);
+        EXPECT_EQ(P.Root->GetActiveNode(), f);
+    }
 }

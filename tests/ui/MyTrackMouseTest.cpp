@@ -253,38 +253,3 @@ TEST_F(CommandFixture, GreyTrackColourAsksAgainAndThirdMarksAskFirst) {
     ASSERT_EQ(P.Root->Pegs->GetCount(), 1);
     EXPECT_EQ(P.Root->Pegs->GetItem(0)->GetTime(), 3);
 }
-
-TEST(TimelineDrag, CtrlDragMovesAFilterAtAnyZoomAndScroll) {
-    for (const auto& [zoom, scrolled] :
-         {std::pair{1.0L, false}, std::pair{2.0L, false}, std::pair{4.0L, true}}) {
-        SCOPED_TRACE(double(zoom));
-        TFakeUiServices ui;
-        TTrackProject p;
-        p.Root->Ui = &ui;
-        TTreeNodeData* f = p.Add(p.A, nkFilter, "F", 2);
-        f->SetOffset(1);
-        p.Refresh();
-        TTimeline tl;
-        tl.resize(700, 200);
-        TTimelineHost h;
-        h.MaxFrames = 1000;
-        h.Project = p.Root.get();
-        h.ArrangeDown = [] { return true; };
-        tl.AttachHost(h);
-        tl.show();
-        tl.SetZoomLevel(zoom);
-        PumpEvents();
-        if (scrolled) {
-            MouseDrag(tl.sbScroll, {{2, 2}, {5, 2}, {2, 2}});
-            PumpEvents();
-            ASSERT_GT(tl.GetScrollX(), 0);
-        }
-        const TTimeScale sc = tl.GetModel().Scale();
-        const QPoint from(sc.TimeToX(2), (f->TrackRect.Top + f->TrackRect.Bottom) / 2);
-        const QPoint to = from + QPoint(static_cast<int>(1.5L * sc.PixelsPerSecond()), 0);
-        SendMouse(tl.Image1, QEvent::MouseMove, from, Qt::NoButton, Qt::ControlModifier);
-        MouseDrag(tl.Image1, {from, to, to}, Qt::ControlModifier);
-        EXPECT_NEAR(double(f->GetOffset()), 2.5, 1e-9);
-        EXPECT_EQ(p.Root->GetActiveNode(), f);
-    }
-}
