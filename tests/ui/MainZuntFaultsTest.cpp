@@ -1,6 +1,6 @@
 // The main window as a new user meets it: playing without a sound device, the ruler, adjust
-// mode, repeat and its stop, the scroll thumb at the strip's end, raw WAV names, go-to-begin
-// and go-to-begin around stop points.
+// mode, repeat and its stop, the scroll thumb at the strip's end, raw WAV names, and the end
+// buttons around stop points.
 #include <QComboBox>
 #include <QLineEdit>
 
@@ -9,7 +9,6 @@
 #include "MyCommonParamsPart.h"
 #include "MyStopList.h"
 #include "MyTimeData.h"
-#include "MyTimelineLink.h"
 #include "MyUiServices.h"
 #include "MyWavStreaming.h"
 
@@ -31,11 +30,7 @@ public:
 
 class MainWindowFaults : public TMainWindowRig<TSlowReaderUi> {
 protected:
-    TTimeline& Strip() {
-        auto* link = dynamic_cast<TTimelineLink*>(&Form->Timeline());
-        EXPECT_NE(link, nullptr);
-        return *link->GetTimeline();
-    }
+    TTimeline& Strip() { return *Form->GetMainTimeline(); }
     uint32_t PreviewPixel() {
         const TBitmap& p = Form->VideoImage->Picture();
         return p.Canvas().GetPixel(p.Width() / 2, p.Height() / 2);
@@ -69,17 +64,13 @@ TEST_F(MainWindowFaults, TheRulerStartsInSecondsAndAdjustShowsTheCurveRow) {
     Form->TreeView1->setCurrentItem(dynamic_cast<TTreeWidgetItem*>(blank->Item));
     PumpEvents();
     EXPECT_EQ(Root->GetActiveNode(), blank);
-    const struct {
-        QToolButton* Button;
-        int32_t Height;
-    } steps[] = {{Form->sbAdjust, TTrackDraw::CurveRowHeight},
-                 {Form->sbArrange, TTrackDraw::RowHeight},
-                 {Form->sbAdjust, TTrackDraw::CurveRowHeight}};
-    for (const auto& step : steps) {
-        QTest::mouseClick(step.Button, Qt::LeftButton);
+    for (auto [button, height] : {std::pair{Form->sbAdjust, TTrackDraw::CurveRowHeight},
+                                  {Form->sbArrange, TTrackDraw::RowHeight},
+                                  {Form->sbAdjust, TTrackDraw::CurveRowHeight}}) {
+        QTest::mouseClick(button, Qt::LeftButton);
         PumpEvents();
-        EXPECT_TRUE(step.Button->isChecked());
-        EXPECT_EQ(blank->TrackRect.Bottom - blank->TrackRect.Top, step.Height);
+        EXPECT_EQ(std::tuple(button->isChecked(), blank->TrackRect.Bottom - blank->TrackRect.Top),
+                  std::tuple(true, height));
     }
     // A new project starts arranging.
     Ui.Answers = {TMsgResult::OK, TMsgResult::No};
@@ -92,32 +83,27 @@ TEST_F(MainWindowFaults, RepeatEndsOnEscapeAndOnACloseRequest) {
     AddBlank(2.0L);
     Strip().sbRepeat->click();
     ASSERT_TRUE(Strip().RepeatBetweenStops);
-    for (bool escape : {true, false}) {
-        SCOPED_TRACE(escape);
+    // Escape and a close request end the repeat at once; else the range plays again until Stop.
+    for (int how : {0, 1, 2}) {
+        SCOPED_TRACE(how);
         Form->Runs = 0;
         Form->Loop = [&](int32_t, int32_t, bool) {
-            Root->Busy = true;
-            if (escape) {
+            Root->Busy = how < 2;
+            if (how == 0) {
                 Ui.Answers = {TMsgResult::OK};
                 QTest::keyClick(Form.get(), Qt::Key_Escape);
-            } else {
+            } else if (how == 1) {
                 EXPECT_FALSE(Form->close());
+            } else if (Form->Runs == 3) {
+                QTest::mouseClick(Form->sbStop1, Qt::LeftButton);
             }
             Root->Busy = false;
             return true;
         };
         QTest::mouseClick(Form->sbPlay1, Qt::LeftButton);
-        EXPECT_EQ(std::tuple(Form->Runs, Form->sbStop1->isChecked()), std::tuple(1, true));
+        EXPECT_EQ(std::tuple(Form->Runs, Form->sbStop1->isChecked()),
+                  std::tuple(how == 2 ? 3 : 1, true));
     }
-    // Without a stop, repeat plays the range again.
-    int runs = 0;
-    Form->Loop = [&](int32_t, int32_t, bool) {
-        if (++runs == 3)
-            QTest::mouseClick(Form->sbStop1, Qt::LeftButton);
-        return true;
-    };
-    QTest::mouseClick(Form->sbPlay1, Qt::LeftButton);
-    EXPECT_EQ(runs, 3);
 }
 
 TEST_F(MainWindowFaults, TheThumbAtItsEndShowsTheStripsLastFrames) {
