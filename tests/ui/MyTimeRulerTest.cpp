@@ -1,6 +1,8 @@
 // Ruler steps, tick places and labels in frames and in times.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "MyTimeRuler.h"
 
 namespace {
@@ -37,22 +39,18 @@ TEST(TimeRuler, TicksAtZoomOneAndSixteen) {
     // Unscrolled, the first tick lies one step left of the image; the last is the last whose
     // place (without the margin) is inside the width.
     ASSERT_GE(frames.size(), 3u);
-    EXPECT_EQ(frames[0].X, -36);
-    EXPECT_EQ(frames[0].Label, "-10");
-    EXPECT_EQ(frames[1].X, 4);
-    EXPECT_EQ(frames[1].Label, "0");
-    EXPECT_EQ(frames.back().X, 204);
-    EXPECT_EQ(frames.back().Label, "50");
+    EXPECT_EQ(std::tuple(frames[0].X, frames[0].Label, frames[1].X, frames[1].Label,
+                         frames.back().X, frames.back().Label),
+              std::tuple(-36, "-10", 4, "0", 204, "50"));
 
     const auto times = RulerTicks(Scale(15, 1), true, 200);
     ASSERT_EQ(times.size(), 4u);
-    EXPECT_EQ(times[1].X, 64);
-    EXPECT_EQ(times[1].Label, "0:00:01");
+    EXPECT_EQ(std::tuple(times[1].X, times[1].Label), std::tuple(64, "0:00:01"));
 
     const auto fine = RulerTicks(Scale(15, 16), true, 300);
     ASSERT_GE(fine.size(), 4u);
-    EXPECT_EQ(fine[1].X - fine[0].X, 96);
-    EXPECT_EQ(fine[3].Label, "0:00:00:30"); // 3 x 0.1 s, never ":29"
+    // 3 x 0.1 s, never ":29".
+    EXPECT_EQ(std::tuple(fine[1].X - fine[0].X, fine[3].Label), std::tuple(96, "0:00:00:30"));
 }
 
 TEST(TimeRuler, ScrolledTicksFollowTheSameMapping) {
@@ -64,8 +62,8 @@ TEST(TimeRuler, ScrolledTicksFollowTheSameMapping) {
         EXPECT_EQ(t.X, s.TimeToX(std::stoi(t.Label) / 15.0L)) << t.Label;
     const auto times = RulerTicks(s, true, 200);
     ASSERT_FALSE(times.empty());
-    EXPECT_EQ(times[0].Label, "0:00:17"); // 17 s is the first tick inside the image
-    EXPECT_EQ(times[0].X, s.TimeToX(17));
+    // 17 s is the first tick inside the image.
+    EXPECT_EQ(std::tuple(times[0].Label, times[0].X), std::tuple("0:00:17", s.TimeToX(17)));
 }
 
 TEST(TimeRuler, Labels) {
@@ -74,6 +72,5 @@ TEST(TimeRuler, Labels) {
         {0.3L, true, "0:00:00:30"}, {59.999, true, "0:00:59:99"}, {0.025, true, "0:00:00:02"}};
     for (auto [t, hundredths, label] : cases)
         EXPECT_EQ(TimeLabel(t, hundredths), label) << double(t);
-    EXPECT_EQ(TwoDigits(5), "05");
-    EXPECT_EQ(TwoDigits(123), "123");
+    EXPECT_EQ(TwoDigits(5) + " " + TwoDigits(123), "05 123");
 }
