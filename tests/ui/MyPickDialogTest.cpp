@@ -1,16 +1,12 @@
 // The colour pick dialog: the last click wins, clicks outside the picture and Cancel change
 // nothing, and large pictures scroll.
-#include <gtest/gtest.h>
+#include "MyPickDialog.h"
 
-#include <QCoreApplication>
 #include <QMouseEvent>
-#include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
 
-#include "FakeUiServices.h"
-#include "MainZunt.h"
-#include "MyPickDialog.h"
+#include "DialogRig.h"
 
 namespace {
 
@@ -28,10 +24,6 @@ void Release(QWidget* w, QPoint at, Qt::MouseButton button) {
                   Qt::NoButton, Qt::NoModifier);
     QCoreApplication::sendEvent(w, &e);
 }
-
-struct HookGuard {
-    ~HookGuard() { TPickDialog::ExecHook = nullptr; }
-};
 
 } // namespace
 
@@ -54,7 +46,7 @@ TEST(PickColor, ClickTakesThePixelAndIgnoresPointsOutside) {
 TEST(PickDialog, LastClickWinsOnOkAndCancelKeepsTheColour) {
     TFakeUiServices ui;
     TMainForm form(&ui);
-    HookGuard guard;
+    auto reset = ResetHooks(TPickDialog::ExecHook);
     const TBitmap picture = Gradient();
     uint32_t colour = 0xABCDEF;
     TPickDialog::ExecHook = [&](TPickDialog& d) {
@@ -81,7 +73,7 @@ TEST(PickDialog, LastClickWinsOnOkAndCancelKeepsTheColour) {
 }
 
 TEST(PickDialog, LargePicturesScrollAtTheirOwnSize) {
-    HookGuard guard;
+    auto reset = ResetHooks(TPickDialog::ExecHook);
     const TBitmap picture = Gradient(1200, 900);
     uint32_t colour = 0;
     TPickDialog::ExecHook = [&](TPickDialog& d) {

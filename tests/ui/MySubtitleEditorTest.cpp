@@ -1,12 +1,10 @@
 // The subtitle editor: row texts, memo lines, and the change reports the preview follows.
-#include <gtest/gtest.h>
+#include "MySubtitleEditor.h"
 
-#include <QCheckBox>
 #include <QPlainTextEdit>
 #include <QTableWidget>
 
-#include "FakeUiServices.h"
-#include "MySubtitleEditor.h"
+#include "DialogRig.h"
 #include "MyTimeData.h"
 
 namespace {
@@ -25,10 +23,6 @@ struct TTextCurve {
     std::string Cell(TSubtitleEditor& e, int row, int col) {
         return e.Grid->item(row, col)->text().toStdString();
     }
-};
-
-struct HookGuard {
-    ~HookGuard() { TSubtitleEditor::ExecHook = nullptr; }
 };
 
 } // namespace
@@ -57,7 +51,7 @@ TEST(SubtitleEditor, RowsMemoAndChangeReports) {
     TTextCurve t;
     TFakeUiServices ui;
     std::vector<TDataPoint*> reports;
-    HookGuard guard;
+    auto reset = ResetHooks(TSubtitleEditor::ExecHook);
     TSubtitleEditor::ExecHook = [&](TSubtitleEditor& e) {
         ASSERT_EQ(e.Grid->rowCount(), 3);
         const char* expected[3][3] = {
