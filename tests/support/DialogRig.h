@@ -9,17 +9,29 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSlider>
+#include <QSpinBox>
 #include <QTest>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <memory>
 
+#include "DlgAddObject.h"
 #include "FakeUiServices.h"
+#include "FakeWaveOut.h"
 #include "ITreeItem.h"
 #include "MainZunt.h"
+#include "MyAVIReader.h"
 #include "MyBase.h"
+#include "MyCommonParamsPart.h"
+#include "MyEffectNodes.h"
 #include "MyProjNode.h"
+#include "MyProjProp.h"
+#include "MyPropDlg.h"
+#include "MyTimelineCommands.h"
+#include "MyTreeItems.h"
 #include "NumberedMovie.h"
 #include "TempFolders.h"
 

@@ -1,16 +1,8 @@
 // The add-object flow in the real main window, offscreen: the add-object and property dialogs
 // are driven through their test hooks, everything else goes through the scripted user.
-#include <QSpinBox>
 #include <deque>
-#include <fstream>
 
 #include "DialogRig.h"
-#include "DlgAddObject.h"
-#include "FakeWaveOut.h"
-#include "MyEffectNodes.h"
-#include "MyPropDlg.h"
-#include "MyTimelineCommands.h"
-#include "MyTreeItems.h"
 #include "PictureFixtures.h"
 
 namespace {
@@ -71,18 +63,15 @@ protected:
 // Black frames, a clip of pictures, a movie, a transition and a text overlay, all through the
 // dialogs: the project plays, saves, opens again to the same bytes and shows the right pictures.
 TEST_F(AddObjectFlow, BuildsAProjectThatPlaysSavesAndReloads) {
-    TNumberedMovieSpec movie;
-    movie.Width = 80;
-    movie.Height = 60;
+    TNumberedMovieSpec movie{.Width = 80, .Height = 60, .Samples = 44100};
     MakePcmFormat(movie.Sound, 22050, 1, 16);
-    movie.Samples = 44100;
     BuildAvi(NumberedMovieSpec(movie)).Save(File("movie.avi"));
     std::filesystem::create_directory(File("pictures"));
     const uint32_t colours[3] = {0x00FF00, 0xFF0000, 0x00FFFF};
+    TBmpSpec bmp;
+    bmp.Width = 64;
+    bmp.Height = 48;
     for (int i = 0; i < 3; ++i) {
-        TBmpSpec bmp;
-        bmp.Width = 64;
-        bmp.Height = 48;
         bmp.Pixel = [c = colours[i]](int32_t, int32_t) { return c; };
         SaveBytes(File("pictures/p" + std::to_string(i) + ".bmp"), BuildBmp(bmp));
     }

@@ -3,10 +3,7 @@
 #include "DlgAddObject.h"
 
 #include "DialogRig.h"
-#include "MyAVIReader.h"
 #include "MyAddOnManager.h"
-#include "MyEffectNodes.h"
-#include "MyTimelineCommands.h"
 
 namespace {
 

@@ -8,8 +8,6 @@
 #include "DialogRig.h"
 #include "MyAVICompress.h"
 #include "MyClipNode.h"
-#include "MyEffectNodes.h"
-#include "MyTreeItems.h"
 
 TEST(PropChecks, EditsAndTexts) {
     const std::pair<const char*, const char*> digits[] = {

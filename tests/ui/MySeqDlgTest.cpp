@@ -2,12 +2,7 @@
 // whole exports run from the main window, whose files hold exactly the frames played.
 #include "MySeqDlg.h"
 
-#include <QSlider>
-#include <QSpinBox>
-#include <fstream>
-
 #include "DialogRig.h"
-#include "MyCommonParamsPart.h"
 #include "MyPictureLoader.h"
 
 TEST(SeqDlgLogic, FolderNamesLoseTheCharactersFilesCannotCarry) {
