@@ -12,9 +12,6 @@ TEST(ConfirmDlg, SplitsTheMessageAtEveryLineFeed) {
     EXPECT_EQ(SplitMessageLines("a\n\nb"), (Lines{"a", "", "b"}));
     EXPECT_EQ(SplitMessageLines("a\n"), (Lines{"a", ""}));
     EXPECT_EQ(SplitMessageLines(""), Lines{""});
-    TConfirmDlg dlg;
-    dlg.Setup("one\ntwo", TMsgKind::Confirmation);
-    EXPECT_EQ(dlg.Memo1->toPlainText(), "one\ntwo");
 }
 
 // The box ticked is reported whichever button closes; information shows only OK.

@@ -18,8 +18,6 @@ TEST(PropChecks, EditsAndTexts) {
     EXPECT_EQ(CaptionFromLabel("  Intro  ", "x"), "Intro");
     EXPECT_EQ(CaptionFromLabel(" ", ""), ":<No label>");
     EXPECT_EQ(CaptionFromLabel("", "Zoom filter"), "Zoom filter:<No label>");
-    EXPECT_EQ(SecondsToMs(2.5L), 2500);
-    EXPECT_EQ(MsToSeconds(2500), 2.5L);
     EXPECT_EQ(SecondsToMs(MsToSeconds(2501)), 2501);
     EXPECT_EQ(ValidateDurationMs(1).value_or("") + "|" + ValidateDurationMs(2).value_or(""),
               "Duration is too small|");
