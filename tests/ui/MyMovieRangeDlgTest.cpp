@@ -60,19 +60,15 @@ TEST(MovieRange, RangeOperationsAndTexts) {
 TEST(MovieRange, OkNeedsFiftyMillisecondsBetweenInAndOut) {
     TMovieRange r;
     r.Load(250, 10);
-    const struct {
-        bool FromStart;
-        Extended In;
-        bool ToEnd;
-        Extended Out;
-        bool Ok;
-    } cases[] = {{true, 0, true, 0, true},       {false, 9.96L, true, 0, false},
-                 {false, 9.94L, true, 0, true},  {false, 3, false, 3.04L, false},
-                 {false, 3, false, 3.06L, true}, {false, 5, false, 2, false},
-                 {true, 0, false, 0.04L, false}};
-    for (const auto& c : cases) {
-        r.Range = {c.FromStart, c.In, c.ToEnd, c.Out};
-        EXPECT_EQ(r.IsAcceptable(), c.Ok) << double(c.In) << " " << double(c.Out);
+    // From the start, in, to the end, out, acceptable.
+    const std::tuple<bool, Extended, bool, Extended, bool> cases[] = {
+        {true, 0, true, 0, true},       {false, 9.96L, true, 0, false},
+        {false, 9.94L, true, 0, true},  {false, 3, false, 3.04L, false},
+        {false, 3, false, 3.06L, true}, {false, 5, false, 2, false},
+        {true, 0, false, 0.04L, false}};
+    for (const auto& [fromStart, in, toEnd, out, ok] : cases) {
+        r.Range = {fromStart, in, toEnd, out};
+        EXPECT_EQ(r.IsAcceptable(), ok) << double(in) << " " << double(out);
     }
 }
 

@@ -31,15 +31,13 @@ TEST(PickColor, ClickTakesThePixelAndIgnoresPointsOutside) {
     const TBitmap b = Gradient();
     TPickColor pick;
     pick.Selected = 0x123456;
-    const struct {
-        int32_t x, y;
-        bool taken;
-        uint32_t colour;
-    } cases[] = {{3, 7, true, 0x400703},   {39, 29, true, 0x401D27}, {40, 5, false, 0x401D27},
-                 {-1, 5, false, 0x401D27}, {5, 30, false, 0x401D27}, {0, 0, true, 0x400000}};
-    for (const auto& c : cases) {
-        EXPECT_EQ(pick.Click(b, c.x, c.y), c.taken) << c.x << "," << c.y;
-        EXPECT_EQ(pick.Selected, c.colour) << c.x << "," << c.y;
+    // x, y, taken, the colour selected after.
+    const std::tuple<int32_t, int32_t, bool, uint32_t> cases[] = {
+        {3, 7, true, 0x400703},   {39, 29, true, 0x401D27}, {40, 5, false, 0x401D27},
+        {-1, 5, false, 0x401D27}, {5, 30, false, 0x401D27}, {0, 0, true, 0x400000}};
+    for (const auto& [x, y, taken, colour] : cases) {
+        EXPECT_EQ(pick.Click(b, x, y), taken) << x << "," << y;
+        EXPECT_EQ(pick.Selected, colour) << x << "," << y;
     }
 }
 

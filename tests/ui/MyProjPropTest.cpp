@@ -26,26 +26,23 @@ std::vector<uint8_t> Saved(TProjectNode& p) {
 } // namespace
 
 TEST(ProjPropModel, PresetsShowOnlyWhenTheProjectMatchesTheirRow) {
-    struct Case {
-        int32_t W, H, SizeId;
-        Extended Fps;
-        int32_t RateId;
-        const char *Size, *Rate;
-    } cases[] = {{720, 480, 10, 29.97L, 10, "DV NTSC 720 x 480 pixels", "Standard for NTSC"},
-                 {700, 480, 10, 30.0L, 10, "Custom", "Custom"},
-                 {320, 240, 50, 25.0L, 20, "Common AVI 320 x 240 pixels", "Standard for PAL"},
-                 {320, 240, 99, 15.0L, 99, "Custom", "Custom"}};
-    for (const Case& c : cases) {
+    // Width, height, size preset, rate, rate preset: the size and rate rows shown.
+    const std::tuple<int32_t, int32_t, int32_t, Extended, int32_t, std::string> cases[] = {
+        {720, 480, 10, 29.97L, 10, "DV NTSC 720 x 480 pixels|Standard for NTSC"},
+        {700, 480, 10, 30.0L, 10, "Custom|Custom"},
+        {320, 240, 50, 25.0L, 20, "Common AVI 320 x 240 pixels|Standard for PAL"},
+        {320, 240, 99, 15.0L, 99, "Custom|Custom"}};
+    for (const auto& [w, h, sizeId, fps, rateId, rows] : cases) {
         TDialogProject f;
-        f.Root->SetVideoFormat(c.W, c.H, c.Fps);
-        f.Root->SizePresetId = c.SizeId;
-        f.Root->RatePresetId = c.RateId;
+        f.Root->SetVideoFormat(w, h, fps);
+        f.Root->SizePresetId = sizeId;
+        f.Root->RatePresetId = rateId;
         TProjPropModel m(*f.Root, f.Ui);
         m.LoadFromProject();
         EXPECT_EQ(m.Sizes[size_t(m.SizeIndex)].Text + "|" + m.Rates[size_t(m.RateIndex)].Text,
-                  c.Size + std::string("|") + c.Rate);
-        EXPECT_EQ(m.WidthText, std::to_string(c.W));
-        EXPECT_EQ(m.SizeEditable(), std::string(c.Size) == "Custom");
+                  rows);
+        EXPECT_EQ(m.WidthText, std::to_string(w));
+        EXPECT_EQ(m.SizeEditable(), rows.substr(0, 7) == "Custom|");
     }
     // A preset fills the edits; going back to custom keeps them.
     TDialogProject f;
