@@ -14,29 +14,23 @@
 
 // ---- processor load and clock -------------------------------------------------------------------
 
-TEST(CpuUsage, FirstSampleIsZeroThenLoadSinceThePreviousOne) {
+// The first sample gives no load; later ones the load since the previous one. Text that can not
+// be read, or no time passed, keeps the previous sample.
+TEST(CpuUsage, LoadSinceThePreviousSampleOrNothing) {
     TCpuSample prev;
     double usage = -1;
     int cpus = 0;
-    const std::string first = "cpu  100 0 100 800 0 0 0 0 0 0\n"
-                              "cpu0 50 0 50 400 0 0 0 0 0 0\n"
-                              "cpu1 50 0 50 400 0 0 0 0 0 0\nintr 1 2 3\n";
-    ASSERT_TRUE(CpuUsageFromStat(first, prev, usage, cpus));
-    EXPECT_EQ(usage, 0);
-    EXPECT_EQ(cpus, 2);
+    ASSERT_TRUE(CpuUsageFromStat("cpu  100 0 100 800 0 0 0 0 0 0\ncpu0 50 0 50 400 0 0 0 0 0 0\n"
+                                 "cpu1 50 0 50 400 0 0 0 0 0 0\nintr 1 2 3\n",
+                                 prev, usage, cpus));
+    EXPECT_EQ(usage * 10 + cpus, 2);
     // 1000 ticks over two processors, 900 of them idle (iowait counts as idle).
-    const std::string second = "cpu  150 0 150 1600 100 0 0 0 0 0\ncpu0\ncpu1\n";
-    ASSERT_TRUE(CpuUsageFromStat(second, prev, usage, cpus));
+    ASSERT_TRUE(
+        CpuUsageFromStat("cpu  150 0 150 1600 100 0 0 0 0 0\ncpu0\ncpu1\n", prev, usage, cpus));
     EXPECT_DOUBLE_EQ(usage, 10.5);
-}
-
-TEST(CpuUsage, UnreadableTextOrNoTimePassedKeepsThePreviousSample) {
-    TCpuSample prev{800, 1000};
-    double usage = 7;
-    int cpus = 0;
-    EXPECT_FALSE(CpuUsageFromStat("", prev, usage, cpus));
-    EXPECT_FALSE(CpuUsageFromStat("cpu  1 2\n", prev, usage, cpus));
-    EXPECT_FALSE(CpuUsageFromStat("cpu  100 0 100 800 0 0 0 0\n", prev, usage, cpus));
+    prev = {800, 1000};
+    for (const char* bad : {"", "cpu  1 2\n", "cpu  100 0 100 800 0 0 0 0\n"})
+        EXPECT_FALSE(CpuUsageFromStat(bad, prev, usage, cpus)) << bad;
     EXPECT_EQ(prev.Total, 1000u);
     EXPECT_EQ(usage, 0);
 }
@@ -56,10 +50,10 @@ TEST(CpuSpeed, FromCpufreqElseCpuinfoElseNothing) {
 }
 
 TEST(ExceptionText, TakesTheMessageOfOurExceptionsAndOthers) {
-    EXPECT_EQ(ExceptionMessage(std::make_exception_ptr(EReadError("bad chunk", "a.avi", 12))),
-              "bad chunk");
-    EXPECT_EQ(ExceptionMessage(std::make_exception_ptr(std::runtime_error("x"))), "x");
-    EXPECT_EQ(ExceptionMessage(std::make_exception_ptr(42)), "Unknown error");
+    EXPECT_EQ(ExceptionMessage(std::make_exception_ptr(EReadError("bad chunk", "a.avi", 12))) +
+                  "|" + ExceptionMessage(std::make_exception_ptr(std::runtime_error("x"))) + "|" +
+                  ExceptionMessage(std::make_exception_ptr(42)),
+              "bad chunk|x|Unknown error");
 }
 
 // ---- single instance ----------------------------------------------------------------------------
@@ -73,32 +67,12 @@ QString UniqueName() {
 }
 } // namespace
 
-TEST(InstanceGuard, SecondStartIsRefusedAndRaisesTheFirst) {
-    QTemporaryDir dir;
-    const QString name = UniqueName();
-    TInstanceGuard first(name, dir.path());
-    ASSERT_TRUE(first.Acquire());
-    EXPECT_TRUE(QFile::exists(first.LockFileName()));
-    QSignalSpy raised(&first, &TInstanceGuard::RaiseRequested);
-
-    TInstanceGuard second(name, dir.path());
-    EXPECT_FALSE(second.Acquire());
-    EXPECT_TRUE(second.NotifyFirst());
-    EXPECT_TRUE(raised.count() == 1 || raised.wait(5000));
-    EXPECT_EQ(raised.count(), 1);
-
-    // Another name is another program, with no first instance to reach.
-    TInstanceGuard other(name + "x", dir.path());
-    EXPECT_FALSE(other.NotifyFirst());
-    EXPECT_TRUE(other.Acquire());
-}
-
 // Not a test of its own: the process the stale-lock test starts and kills. It takes the lock
 // named in the environment and waits to be killed.
 TEST(InstanceGuardHelper, HoldLock) {
     const char* held = std::getenv(HoldEnv);
     if (!held)
-        GTEST_SKIP() << "run by InstanceGuard.LockOfAKilledProcessIsTakenOver";
+        GTEST_SKIP() << "run by InstanceGuard.SecondStartRefusedAndLockOfAKilledProcessTakenOver";
     const QStringList parts = QString::fromLocal8Bit(held).split(QLatin1Char('|'));
     ASSERT_EQ(parts.size(), 2);
     TInstanceGuard guard(parts[1], parts[0]);
@@ -107,7 +81,8 @@ TEST(InstanceGuardHelper, HoldLock) {
     QThread::sleep(60);
 }
 
-TEST(InstanceGuard, LockOfAKilledProcessIsTakenOver) {
+// A second start is refused while the first lives; the lock of a killed one is taken over.
+TEST(InstanceGuard, SecondStartRefusedAndLockOfAKilledProcessTakenOver) {
     QTemporaryDir dir;
     const QString name = UniqueName() + "-stale";
     QProcess holder;
@@ -129,12 +104,17 @@ TEST(InstanceGuard, LockOfAKilledProcessIsTakenOver) {
     ASSERT_TRUE(holder.waitForFinished(10000));
     EXPECT_TRUE(QFile::exists(dir.path() + "/" + name + ".lock"));
 
+    // The next start takes it over and listens on the socket the dead one left behind; a start
+    // after that is refused and raises it. Another name is another program.
     TInstanceGuard next(name, dir.path());
     ASSERT_TRUE(next.Acquire());
-    // The new instance listens on the socket the dead one left behind.
+    EXPECT_TRUE(QFile::exists(next.LockFileName()));
     QSignalSpy raised(&next, &TInstanceGuard::RaiseRequested);
-    TInstanceGuard later(name, dir.path());
+    TInstanceGuard later(name, dir.path()), other(name + "x", dir.path());
     EXPECT_FALSE(later.Acquire());
     EXPECT_TRUE(later.NotifyFirst());
     EXPECT_TRUE(raised.count() == 1 || raised.wait(5000));
+    EXPECT_EQ(raised.count(), 1);
+    EXPECT_FALSE(other.NotifyFirst());
+    EXPECT_TRUE(other.Acquire());
 }

@@ -3,38 +3,24 @@
 // back through libavformat.
 #include "MyExportProgress.h"
 
-#include <QComboBox>
-#include <QLabel>
-#include <QLineEdit>
 #include <QListWidget>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QTemporaryDir>
-#include <QTest>
 #include <QTimer>
-#include <QToolButton>
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "FakeUiServices.h"
-#include "ITreeItem.h"
-#include "MainZunt.h"
+#include "DialogRig.h"
 #include "MediaProbe.h"
 #include "MyBlankNode.h"
-#include "MyCommonParamsPart.h"
-#include "MyEffectNodes.h"
 #include "MyMovieWriter.h"
-#include "MyProjProp.h"
-#include "NumberedMovie.h"
-#include "TempFolders.h"
 
 namespace {
+
+using Strings = std::vector<std::string>;
 
 // Remembers the name each file dialog started at.
 class TNamingUi : public TFakeUiServices {
 public:
-    std::vector<std::string> Started;
+    Strings Started;
     std::optional<std::string> SaveFileDialog(const std::string& title,
                                               const std::vector<TFileFilter>& filters,
                                               const std::string& initialName,
@@ -44,22 +30,15 @@ public:
     }
 };
 
-struct Fixture {
-    TMemTree Tree;
-    TNamingUi Ui;
-    TTempDir Dir;
-    TProjectNode Root{"Project", Tree.AddRoot("Project")};
+// A 160 x 120 project at 15 fps of black frames, without sound.
+struct Fixture : TDialogProject<TNamingUi> {
     explicit Fixture(Extended seconds = 2) {
-        Root.Ui = &Ui;
-        Root.New();
-        Root.SetVideoFormat(160, 120, 15);
-        Root.ExportSleepMs = 0;
-        Root.AudioOn = false;
-        auto* b = static_cast<TBlankNode*>(Root.VideoTrack->AddNode("b", amLastChild, nkBlank));
-        b->UserDuration = seconds;
-        Root.Refresh();
+        Root->SetVideoFormat(160, 120, 15);
+        Root->ExportSleepMs = 0;
+        Root->AudioOn = false;
+        Root->VideoTrack->AddNode("b", amLastChild, nkBlank)->UserDuration = seconds;
+        Root->Refresh();
     }
-    std::string File(const std::string& name) const { return Dir.Path + "/" + name; }
 };
 
 // Shows the window and lets its timer start the export; returns when the window has closed.
@@ -82,61 +61,47 @@ TEST(ExportProgressModel, ProposedNames) {
         EXPECT_EQ(TExportProgressModel::ProposedName(c[0], c[1]), c[2]) << c[0];
 }
 
+// The question comes only with two stop points; the outcome is: prepared or not, the range
+// used or not, the questions and messages, and the first frame and count exported.
 TEST(ExportProgressModel, RangeQuestionOnlyWithTwoStopPoints) {
     const std::string question = "Project range is set between frame 8 and 19.\r\nWrite output "
                                  "according to this range?\r\nPress [ No ] for not using the "
                                  "range.";
-    struct Case {
-        std::vector<Extended> Stops;
-        std::optional<TMsgResult> Answer;
-        bool Prepared, UseRange;
-    } cases[] = {
-        {{}, std::nullopt, true, false},
-        {{0.5L}, std::nullopt, true, false},
-        {{0.5L, 1.25L}, TMsgResult::Yes, true, true},
-        {{1.25L, 0.5L}, TMsgResult::Yes, true, true}, // out of order: the smaller comes first
-        {{0.5L, 1.25L}, TMsgResult::No, true, false},
-        {{0.5L, 1.25L}, TMsgResult::Cancel, false, false},
-    };
-    for (const Case& c : cases) {
+    const std::string empty = "The range between the stop points holds no frame to export";
+    const std::optional<TMsgResult> none, yes = TMsgResult::Yes;
+    const std::tuple<std::vector<Extended>, std::optional<TMsgResult>, std::string> cases[] = {
+        {{}, none, "prepared 0 0 30"},
+        {{0.5L}, none, "prepared 0 0 30"},
+        {{0.5L, 1.25L}, yes, "prepared range Q 8011"},
+        {{1.25L, 0.5L}, yes, "prepared range Q 8011"},
+        {{0.5L, 1.25L}, TMsgResult::No, "prepared 0 Q 30"},
+        {{0.5L, 1.25L}, TMsgResult::Cancel, "0 0 Q 30"},
+        {{1.0L, 1.0L}, yes, "0 0 ? E"}};
+    for (const auto& [stops, answer, want] : cases) {
         Fixture f;
-        for (Extended t : c.Stops)
-            f.Root.Pegs->AddPoint(t);
-        if (c.Answer)
-            f.Ui.Answers = {*c.Answer};
-        if (c.Prepared)
-            f.Ui.FileAnswers = {f.File("a.avi")};
-        TExportProgressModel m(f.Root, f.Ui);
+        for (Extended t : stops)
+            f.Root->Pegs->AddPoint(t);
+        f.Ui.Answers = answer ? std::deque<TMsgResult>{*answer} : std::deque<TMsgResult>{};
+        f.Ui.FileAnswers = {f.File("a.avi")};
+        TExportProgressModel m(*f.Root, f.Ui);
         std::string name = "old.avi";
-        EXPECT_EQ(m.Prepare(name, "avi"), c.Prepared);
-        EXPECT_EQ(m.UseRange, c.UseRange);
-        EXPECT_EQ(f.Ui.Questions,
-                  c.Answer ? std::vector<std::string>{question} : std::vector<std::string>{});
-        EXPECT_EQ(f.Ui.Started.size(), c.Prepared ? 1u : 0u);
-        EXPECT_EQ(name, c.Prepared ? f.File("a.avi") : "old.avi");
-        m.BeginExport();
-        EXPECT_EQ(m.First * 1000 + m.Count, c.UseRange ? 8011 : 30);
+        std::string got = m.Prepare(name, "avi") ? "prepared " : "0 ";
+        got += m.UseRange ? "range " : "0 ";
+        got += f.Ui.Questions == Strings{question} ? "Q" : f.Ui.Questions.empty() ? "0" : "?";
+        got += f.Ui.Messages == Strings{empty} ? " E" : f.Ui.Messages.empty() ? "" : " ?";
+        if (f.Ui.Messages.empty()) {
+            m.BeginExport();
+            got += " " + std::to_string(m.First * 1000 + m.Count);
+        }
+        EXPECT_EQ(got, want) << stops.size();
+        EXPECT_EQ(f.Ui.Started.size(), want[0] == 'p' ? 1u : 0u);
+        EXPECT_EQ(name, want[0] == 'p' ? f.File("a.avi") : "old.avi");
     }
-}
-
-TEST(ExportProgressModel, EmptyRangeIsRefused) {
-    Fixture f;
-    f.Root.Pegs->AddPoint(1.0L);
-    f.Root.Pegs->AddPoint(1.0L);
-    f.Ui.Answers = {TMsgResult::Yes};
-    TExportProgressModel m(f.Root, f.Ui);
-    std::string name;
-    EXPECT_FALSE(m.Prepare(name, "avi"));
-    EXPECT_EQ(f.Ui.Messages, std::vector<std::string>{
-                                 "The range between the stop points holds no frame to export"});
-    EXPECT_TRUE(f.Ui.Started.empty());
 }
 
 TEST(ExportProgressModel, FileInUseAndOverwriteLoops) {
     Fixture f;
-    const std::string held = f.Dir.File("held.avi");
-    const std::string kept = f.Dir.File("kept.avi");
-    const std::string fresh = f.File("fresh.avi");
+    const std::string held = f.Dir.File("held.avi"), kept = f.Dir.File("kept.avi");
     const int fd = ::open(held.c_str(), O_RDWR);
     struct flock lock {};
     lock.l_type = F_WRLCK;
@@ -144,66 +109,61 @@ TEST(ExportProgressModel, FileInUseAndOverwriteLoops) {
     // In use: said so, asked again. Exists: Cancel asks again, OK takes it.
     f.Ui.FileAnswers = {held, kept, kept};
     f.Ui.Answers = {TMsgResult::Cancel, TMsgResult::OK};
-    TExportProgressModel m(f.Root, f.Ui);
+    TExportProgressModel m(*f.Root, f.Ui);
     std::string name = f.File("project.avi");
     ASSERT_TRUE(m.Prepare(name, "wmv"));
     ::close(fd);
     EXPECT_EQ(name, kept);
-    EXPECT_EQ(f.Ui.Messages, std::vector<std::string>{"Error: File " + held + " is in use"});
-    EXPECT_EQ(f.Ui.Questions, std::vector<std::string>(2, "File " + kept + " exists. Overwrite?"));
+    EXPECT_EQ(f.Ui.Messages, Strings{"Error: File " + held + " is in use"});
+    EXPECT_EQ(f.Ui.Questions, Strings(2, "File " + kept + " exists. Overwrite?"));
     const std::string filter = "|wmv|Targeted format (*.wmv)";
-    EXPECT_EQ(f.Ui.Started, (std::vector<std::string>{f.File("project.wmv") + filter, held + filter,
-                                                      kept + filter}));
+    EXPECT_EQ(f.Ui.Started,
+              (Strings{f.File("project.wmv") + filter, held + filter, kept + filter}));
     // A new file is taken without a question; cancelling ends the command.
-    f.Ui.FileAnswers = {fresh, std::nullopt};
+    f.Ui.FileAnswers = {f.File("fresh.avi"), std::nullopt};
     EXPECT_TRUE(m.Prepare(name, "avi"));
     EXPECT_FALSE(m.Prepare(name, "avi"));
-    EXPECT_EQ(name, fresh);
+    EXPECT_EQ(name, f.File("fresh.avi"));
 }
 
 TEST(ExportProgressModel, LabelsOnTheFirstFiveFramesOfARange) {
     Fixture f(30); // 450 frames
-    f.Root.Pegs->AddPoint(20.0L);
-    f.Root.Pegs->AddPoint(400.0L / 15);
+    f.Root->Pegs->AddPoint(20.0L);
+    f.Root->Pegs->AddPoint(400.0L / 15);
     f.Ui.Answers = {TMsgResult::Yes};
     f.Ui.FileAnswers = {f.File("r.avi")};
-    TExportProgressModel m(f.Root, f.Ui);
-    std::string name;
+    TExportProgressModel m(*f.Root, f.Ui);
+    std::string name, codec;
     ASSERT_TRUE(m.Prepare(name, "avi"));
     m.BeginExport();
     ASSERT_EQ(m.First, 300);
-    std::string codec;
-    f.Root.GetAudioCodec().GetCodecName(1, codec);
+    f.Root->GetAudioCodec().GetCodecName(1, codec);
+    const std::string names =
+        "Output filename: " + f.File("r.avi") +
+        "Video compression: Uncompressed 24bits DIBAudio compression: " + codec;
     for (int32_t frame = 300; frame < 307; ++frame) {
         const TExportFrameTexts t = m.FrameProgress(frame);
         EXPECT_EQ(t.Counter, std::to_string(frame - 299) + " of 100");
-        EXPECT_EQ(t.Names, frame < 305) << frame;
-        if (t.Names) {
-            EXPECT_EQ(t.FileLabel, "Output filename: " + f.File("r.avi"));
-            EXPECT_EQ(t.VideoLabel, "Video compression: Uncompressed 24bits DIB");
-            EXPECT_EQ(t.AudioLabel, "Audio compression: " + codec);
-        }
+        EXPECT_EQ(t.Names ? t.FileLabel + t.VideoLabel + t.AudioLabel : "",
+                  frame < 305 ? names : "");
     }
-    f.Root.WMOutput = true;
+    f.Root->WMOutput = true;
     EXPECT_EQ(m.FrameProgress(300).VideoLabel, "Format: Windows media format");
 }
 
 TEST(ExportProgressModel, EstimateAtFrameFiftyAndEveryFiftyAfter) {
     Fixture f(30);
-    TExportProgressModel m(f.Root, f.Ui);
+    TExportProgressModel m(*f.Root, f.Ui);
     m.BeginExport();
     ASSERT_EQ(m.Count, 450);
     std::vector<int> at;
-    std::vector<std::string> texts;
+    Strings texts;
     int previews = 0;
-    for (int32_t n = 0; n < 450; ++n) {
+    for (int32_t n = 0; n < 450; ++n, f.Ui.AdvanceClock(1000)) {
         const TExportFrameTexts t = m.FrameProgress(n);
-        if (t.Estimate) {
-            at.push_back(n);
-            texts.push_back(t.EstimateText);
-        }
+        if (t.Estimate)
+            at.push_back(n), texts.push_back(t.EstimateText);
         previews += t.Preview;
-        f.Ui.AdvanceClock(1000);
     }
     EXPECT_EQ(at, (std::vector<int>{50, 100, 150, 200, 250, 300, 350, 400}));
     // 400 frames left at a second each.
@@ -218,11 +178,12 @@ TEST(ExportProgress, OnlyAFinishedExportIsPlayed) {
     enum How { Finish, StopButton, CloseRequest };
     for (How how : {Finish, StopButton, CloseRequest}) {
         Fixture f;
-        std::vector<std::string> played;
+        Strings played;
+        auto reset = ResetHooks(TExportProgress::PlayHook);
         TExportProgress::PlayHook = [&](const std::string& n) { played.push_back(n); };
         int reports = 0;
         {
-            TExportProgress d(f.Root, f.Ui);
+            TExportProgress d(*f.Root, f.Ui);
             d.RefreshMs = 0; // every frame reported
             f.Ui.FileAnswers = {f.File("out.avi")};
             std::string name;
@@ -241,46 +202,18 @@ TEST(ExportProgress, OnlyAFinishedExportIsPlayed) {
             RunShown(d);
             EXPECT_TRUE(d.Success);
             EXPECT_EQ(d.Stopped, how != Finish);
+            EXPECT_EQ(d.Label5->text().toStdString(), how == Finish ? "30 of 30" : "5 of 30");
+            EXPECT_EQ(d.lbFileName->text().toStdString(), "Output filename: " + f.File("out.avi"));
         }
-        TExportProgress::PlayHook = nullptr;
         EXPECT_EQ(reports, how == Finish ? 30 : 5);
         EXPECT_EQ(played.size(), how == Finish ? 1u : 0u);
         EXPECT_TRUE(f.Ui.Answers.empty());
     }
 }
 
-// The counter, the pictures and the main window's reports follow the clock, not every frame.
-TEST(ExportProgress, RefreshesAtItsRateWithTheLastTexts) {
-    Fixture f;
-    f.Root.ExportSleepMs = 10; // the fake clock moves at least 10 ms per frame
-    std::vector<int32_t> reported;
-    std::vector<int64_t> clock;
-    int pictures = 0;
-    TExportProgress d(f.Root, f.Ui);
-    f.Ui.FileAnswers = {f.File("rate.avi")};
-    std::string name;
-    ASSERT_TRUE(d.Prepare(
-        name,
-        [&](TFrameReport& r) {
-            reported.push_back(r.Frame);
-            clock.push_back(f.Ui.ClockMs);
-        },
-        [&](const TBitmap* b) { pictures += b != nullptr; }, "avi"));
-    RunShown(d);
-    ASSERT_GE(reported.size(), 3u);
-    ASSERT_LE(reported.size(), 4u);
-    EXPECT_EQ(reported[0], 1);
-    for (size_t i = 1; i < clock.size(); ++i) {
-        EXPECT_GE(clock[i] - clock[i - 1], d.RefreshMs);
-        EXPECT_LT(clock[i] - clock[i - 1], d.RefreshMs + 30);
-    }
-    EXPECT_EQ(pictures, int(reported.size()) - 1); // not on the first two frames
-    EXPECT_EQ(d.Label5->text().toStdString(), std::to_string(reported.back()) + " of 30");
-    EXPECT_EQ(d.lbFileName->text().toStdString(), "Output filename: " + f.File("rate.avi"));
-}
-
-// An encoder error raised in the middle of the loop is shown; the window closes unplayed.
-TEST(ExportProgress, EncoderErrorEndsTheExport) {
+// An encoder error raised in the middle of the loop is shown; the window closes unplayed. A
+// window closed before its timer fired writes nothing.
+TEST(ExportProgress, EncoderErrorOrEarlyCloseEndsTheExport) {
     struct TFailingWriter : IMovieWriter {
         TBitmap Bitmap{160, 120};
         int Frames = 0;
@@ -298,171 +231,127 @@ TEST(ExportProgress, EncoderErrorEndsTheExport) {
         bool Close(Extended) override { return true; }
     } writer;
     Fixture f;
-    f.Root.MovieWriterOverride = &writer;
-    std::vector<std::string> played;
+    f.Root->MovieWriterOverride = &writer;
+    Strings played;
+    auto reset = ResetHooks(TExportProgress::PlayHook);
     TExportProgress::PlayHook = [&](const std::string& n) { played.push_back(n); };
-    {
-        TExportProgress d(f.Root, f.Ui);
-        f.Ui.FileAnswers = {f.File("bad.avi")};
-        std::string name;
+    std::string name;
+    for (bool early : {false, true}) {
+        TExportProgress d(*f.Root, f.Ui);
+        f.Ui.FileAnswers = {f.File(early ? "never.avi" : "bad.avi")};
         ASSERT_TRUE(d.Prepare(name, nullptr, nullptr, "avi"));
-        RunShown(d);
+        if (early) {
+            d.Timer1->setInterval(30);
+            d.show();
+            f.Ui.Answers = {TMsgResult::OK};
+            QTest::keyClick(&d, Qt::Key_Escape);
+            EXPECT_FALSE(d.isVisible());
+            QTest::qWait(100);
+        } else {
+            RunShown(d);
+        }
         EXPECT_FALSE(d.Success);
     }
-    TExportProgress::PlayHook = nullptr;
-    EXPECT_TRUE(played.empty());
-    EXPECT_EQ(f.Ui.Messages, std::vector<std::string>{"Fail to compress frame 2 Error code: -1"});
-    EXPECT_FALSE(f.Root.Busy);
-}
-
-TEST(ExportProgress, TimerNeverStartsAClosedWindow) {
-    Fixture f;
-    TExportProgress d(f.Root, f.Ui);
-    f.Ui.FileAnswers = {f.File("never.avi")};
-    std::string name;
-    ASSERT_TRUE(d.Prepare(name, nullptr, nullptr, "avi"));
-    d.Timer1->setInterval(30);
-    d.show();
-    f.Ui.Answers = {TMsgResult::OK};
-    QTest::keyClick(&d, Qt::Key_Escape);
-    EXPECT_FALSE(d.isVisible());
-    QTest::qWait(100);
+    EXPECT_EQ(writer.Frames, 3);
     EXPECT_FALSE(FileExists(f.File("never.avi")));
-    EXPECT_FALSE(d.Success);
+    EXPECT_TRUE(played.empty());
+    EXPECT_EQ(f.Ui.Messages, Strings{"Fail to compress frame 2 Error code: -1"});
+    EXPECT_FALSE(f.Root->Busy);
 }
 
 // ---- from the main window -----------------------------------------------------------------------
 
 namespace {
 
-class ExportAsVideo : public ::testing::Test {
+class ExportAsVideo : public TMainRig {
 protected:
     void SetUp() override {
-        OldConfig = qgetenv("XDG_CONFIG_HOME");
-        qputenv("XDG_CONFIG_HOME", Config.path().toUtf8());
-        Form = std::make_unique<TMainForm>(&Ui);
-        Form->show();
-        Root = Form->GetProject();
+        TMainRig::SetUp();
         Root->ExportSleepMs = 0;
         TExportProgress::ExecHook = RunShown;
         TExportProgress::PlayHook = [this](const std::string& n) { Played.push_back(n); };
+        // A 2 s movie with a 22050 Hz stereo sound track, a 1 s slide into 1 s of black.
+        TNumberedMovieSpec spec;
+        MakePcmFormat(spec.Sound, 22050, 2, 16);
+        spec.Samples = 44100;
+        BuildAvi(NumberedMovieSpec(spec)).Save(File("in.avi"));
+        TTreeNodeData* track = Root->VideoTrack;
+        track->AddNode("Movie", amLastChild, nkVideo)->SetFileName(File("in.avi"));
+        auto* slide = static_cast<TTransNode*>(track->AddNode("Slide", amLastChild, nkTransition));
+        slide->SetAddOn("{7602E471-A8CA-46B2-B869-8AF956428110}");
+        slide->UserDuration = 1.0L;
+        track->AddNode("Black", amLastChild, nkBlank)->UserDuration = 1.0L;
+        Form->RefreshProject(true);
     }
     void TearDown() override {
         TExportProgress::ExecHook = nullptr;
         TExportProgress::PlayHook = nullptr;
         TProjPropDlg::ExecHook = nullptr;
-        Form.reset();
-        qputenv("XDG_CONFIG_HOME", OldConfig);
-        EXPECT_TRUE(Ui.Answers.empty());
-        EXPECT_TRUE(Ui.FileAnswers.empty());
-        EXPECT_TRUE(Ui.ConfirmAnswers.empty());
+        TMainRig::TearDown();
     }
-    // A 2 s movie with a 22050 Hz stereo sound track, a 1 s slide into 1 s of black.
-    void BuildProject() {
-        TNumberedMovieSpec spec;
-        MakePcmFormat(spec.Sound, 22050, 2, 16);
-        spec.Samples = 44100;
-        const std::string movie = Dir.Path + "/in.avi";
-        BuildAvi(NumberedMovieSpec(spec)).Save(movie);
-        TTreeNodeData* track = Root->VideoTrack;
-        track->AddNode("Movie", amLastChild, nkVideo)->SetFileName(movie);
-        auto* slide = static_cast<TTransNode*>(track->AddNode("Slide", amLastChild, nkTransition));
-        slide->SetAddOn("{7602E471-A8CA-46B2-B869-8AF956428110}");
-        slide->UserDuration = 1.0L;
-        auto* black = static_cast<TBlankNode*>(track->AddNode("Black", amLastChild, nkBlank));
-        black->UserDuration = 1.0L;
-        Form->RefreshProject(true);
-    }
-
-    QTemporaryDir Config;
-    QByteArray OldConfig;
-    TTempDir Dir;
-    TFakeUiServices Ui;
-    std::unique_ptr<TMainForm> Form;
-    TProjectNode* Root = nullptr;
-    std::vector<std::string> Played;
+    Strings Played;
 };
-
-void ChooseAvi(TProjPropDlg& d) {
-    d.cbVidComp->setCurrentIndex(d.cbVidComp->findText("Motion JPEG"));
-    d.cbAudComp->setCurrentIndex(d.cbAudComp->findText("Uncompressed PCM"));
-    d.cbAudFormat->setCurrentIndex(d.cbAudFormat->findText("22050, 16 bits Stereo"));
-    d.cbSize->setCurrentIndex(0);
-    d.cbFPS->setCurrentIndex(0);
-    d.eWidth->setText("160");
-    d.eHeight->setText("120");
-    d.eProjFPS->setText("15");
-}
 
 } // namespace
 
-TEST_F(ExportAsVideo, MjpegAviAndWindowsMediaReadBack) {
-    BuildProject();
-    TProjPropDlg::ExecHook = [](TProjPropDlg& d) {
+// The output dialog's hook: shows it, lets choose set it up, and presses OK.
+std::function<int(TProjPropDlg&)> Choosing(std::function<void(TProjPropDlg&)> choose) {
+    return [choose](TProjPropDlg& d) {
         d.show();
-        ChooseAvi(d);
+        choose(d);
         d.bOK->click();
         return d.result();
     };
-    const std::string avi = Dir.Path + "/out.avi";
+}
+
+TEST_F(ExportAsVideo, MjpegAviAndWindowsMediaReadBack) {
+    TProjPropDlg::ExecHook = Choosing([](TProjPropDlg& d) {
+        d.cbVidComp->setCurrentIndex(d.cbVidComp->findText("Motion JPEG"));
+        d.cbAudComp->setCurrentIndex(d.cbAudComp->findText("Uncompressed PCM"));
+        d.cbAudFormat->setCurrentIndex(d.cbAudFormat->findText("22050, 16 bits Stereo"));
+        d.cbSize->setCurrentIndex(0);
+        d.cbFPS->setCurrentIndex(0);
+        d.eWidth->setText("160");
+        d.eHeight->setText("120");
+        d.eProjFPS->setText("15");
+    });
+    const std::string avi = File("out.avi"), wmv = File("out.wmv");
     Ui.FileAnswers = {avi};
     QTest::mouseClick(Form->sbWriteProj, Qt::LeftButton);
     const int32_t frames = Root->GetFrameCount();
     ASSERT_EQ(frames, 30);
     EXPECT_EQ(Settings->ReadString("Recents", "OutputFile", ""), avi);
 
-    TProjPropDlg::ExecHook = [](TProjPropDlg& d) {
-        d.show();
+    TProjPropDlg::ExecHook = Choosing([](TProjPropDlg& d) {
         d.rbWMF->setChecked(true);
         d.lbProfiles->setCurrentRow(5); // modem 28.8: 160 x 120 at 15 fps, 22050 Hz stereo
-        d.bOK->click();
-        return d.result();
-    };
-    const std::string wmv = Dir.Path + "/out.wmv";
+    });
     Ui.FileAnswers = {wmv};
     Form->miExportVideo->trigger();
-    EXPECT_EQ(Played, (std::vector<std::string>{avi, wmv}));
-    EXPECT_TRUE(Settings->ReadBool("Export progress", "Show Images", false));
-    EXPECT_TRUE(Settings->ReadBool("Export progress", "Play result", false));
+    EXPECT_EQ(Played, (Strings{avi, wmv}));
     EXPECT_TRUE(Ui.Messages.empty());
 
     struct Want {
         std::string File, Video, Audio;
     } wants[] = {{avi, "mjpeg", "pcm_s16le"}, {wmv, "wmv2", "wmav2"}};
     for (const Want& w : wants) {
+        SCOPED_TRACE(w.File);
         const TProbedFile probe = ProbeMedia(w.File, true);
-        ASSERT_TRUE(probe.Opened) << w.File;
-        const TProbedStream* v = probe.FirstOf(true);
-        const TProbedStream* a = probe.FirstOf(false);
-        ASSERT_TRUE(v && a) << w.File;
-        EXPECT_EQ(v->CodecName, w.Video);
+        ASSERT_TRUE(probe.Opened);
+        const TProbedStream *v = probe.FirstOf(true), *a = probe.FirstOf(false);
+        ASSERT_TRUE(v && a);
+        EXPECT_EQ(v->CodecName + "/" + a->CodecName, w.Video + "/" + w.Audio);
         EXPECT_EQ(v->Width * 1000 + v->Height, 160120);
-        EXPECT_EQ(v->DecodedFrames, frames) << w.File;
-        // The rate from the second frame on: the container may move the first one to 0.
-        const size_t n = v->PacketTimes.size();
-        ASSERT_GE(n, 3u);
-        EXPECT_NEAR((v->PacketTimes[n - 1] - v->PacketTimes[1]) / double(n - 2), 1.0 / 15, 0.001)
-            << w.File;
-        EXPECT_EQ(a->CodecName, w.Audio);
-        EXPECT_EQ(a->SampleRate, 22050);
-        EXPECT_EQ(a->Channels, 2);
-        // The AVI holds every sample of the 2 s; the Windows Media codec works in whole
-        // blocks of its own.
-        if (w.File == avi)
-            EXPECT_EQ(a->DecodedSamples, 44100);
-        else
-            EXPECT_NEAR(double(a->DecodedSamples) / 22050, 2.0, 0.1) << a->DecodedSamples;
+        EXPECT_EQ(v->DecodedFrames, frames);
+        EXPECT_EQ(a->SampleRate * 10 + a->Channels, 220502);
+        // The AVI holds every sample of the 2 s; the Windows Media codec works in whole blocks.
+        EXPECT_NEAR(a->DecodedSamples / 22050.0, 2.0, w.File == avi ? 0 : 0.1) << a->DecodedSamples;
     }
 }
 
 TEST_F(ExportAsVideo, UncompressedOutputIsConfirmedUnlessSuppressed) {
-    BuildProject();
     int dialogs = 0;
-    TProjPropDlg::ExecHook = [&](TProjPropDlg& d) {
-        ++dialogs;
-        d.bOK->click();
-        return d.result();
-    };
+    TProjPropDlg::ExecHook = Choosing([&](TProjPropDlg&) { ++dialogs; });
     Ui.ConfirmAnswers = {{false, false}, {true, true}};
     Ui.FileAnswers = {std::nullopt};
     Form->Export1Click(); // Cancel: no file dialog

@@ -1,16 +1,12 @@
 // The colour pick dialog: the last click wins, clicks outside the picture and Cancel change
 // nothing, and large pictures scroll.
-#include <gtest/gtest.h>
+#include "MyPickDialog.h"
 
-#include <QCoreApplication>
 #include <QMouseEvent>
-#include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
 
-#include "FakeUiServices.h"
-#include "MainZunt.h"
-#include "MyPickDialog.h"
+#include "DialogRig.h"
 
 namespace {
 
@@ -29,33 +25,29 @@ void Release(QWidget* w, QPoint at, Qt::MouseButton button) {
     QCoreApplication::sendEvent(w, &e);
 }
 
-struct HookGuard {
-    ~HookGuard() { TPickDialog::ExecHook = nullptr; }
-};
-
 } // namespace
 
 TEST(PickColor, ClickTakesThePixelAndIgnoresPointsOutside) {
     const TBitmap b = Gradient();
     TPickColor pick;
     pick.Selected = 0x123456;
-    const struct {
-        int32_t x, y;
-        bool taken;
-        uint32_t colour;
-    } cases[] = {{3, 7, true, 0x400703},   {39, 29, true, 0x401D27}, {40, 5, false, 0x401D27},
-                 {-1, 5, false, 0x401D27}, {5, 30, false, 0x401D27}, {0, 0, true, 0x400000}};
-    for (const auto& c : cases) {
-        EXPECT_EQ(pick.Click(b, c.x, c.y), c.taken) << c.x << "," << c.y;
-        EXPECT_EQ(pick.Selected, c.colour) << c.x << "," << c.y;
+    // x, y, taken, the colour selected after.
+    const std::tuple<int32_t, int32_t, bool, uint32_t> cases[] = {
+        {3, 7, true, 0x400703},   {39, 29, true, 0x401D27}, {40, 5, false, 0x401D27},
+        {-1, 5, false, 0x401D27}, {5, 30, false, 0x401D27}, {0, 0, true, 0x400000}};
+    for (const auto& [x, y, taken, colour] : cases) {
+        EXPECT_EQ(pick.Click(b, x, y), taken) << x << "," << y;
+        EXPECT_EQ(pick.Selected, colour) << x << "," << y;
     }
 }
 
+// Cancel keeps the colour; on OK the last click wins, also in a large picture scrolled
+// at its own size.
 TEST(PickDialog, LastClickWinsOnOkAndCancelKeepsTheColour) {
     TFakeUiServices ui;
     TMainForm form(&ui);
-    HookGuard guard;
-    const TBitmap picture = Gradient();
+    auto reset = ResetHooks(TPickDialog::ExecHook);
+    const TBitmap picture = Gradient(1200, 900);
     uint32_t colour = 0xABCDEF;
     TPickDialog::ExecHook = [&](TPickDialog& d) {
         EXPECT_EQ(d.windowTitle().toStdString(), "Pick the color");
@@ -68,31 +60,16 @@ TEST(PickDialog, LastClickWinsOnOkAndCancelKeepsTheColour) {
     };
     EXPECT_FALSE(TPickDialog::Execute(picture, colour, &form));
     EXPECT_EQ(colour, 0xABCDEFu);
-
-    TPickDialog::ExecHook = [&](TPickDialog& d) {
-        Release(d.Image1, {2, 3}, Qt::RightButton);
-        Release(d.Image1, {10, 20}, Qt::LeftButton);
-        Release(d.Image1, {5, 6}, Qt::LeftButton);
-        d.BitBtn1->click();
-        return d.result();
-    };
-    EXPECT_TRUE(TPickDialog::Execute(picture, colour, &form));
-    EXPECT_EQ(colour, 0x400605u);
-}
-
-TEST(PickDialog, LargePicturesScrollAtTheirOwnSize) {
-    HookGuard guard;
-    const TBitmap picture = Gradient(1200, 900);
-    uint32_t colour = 0;
     TPickDialog::ExecHook = [&](TPickDialog& d) {
         d.show();
         EXPECT_EQ(d.Image1->size(), QSize(1200, 900));
         EXPECT_LT(d.Scroller->viewport()->width(), 1200);
+        Release(d.Image1, {5, 6}, Qt::RightButton);
         d.Scroller->horizontalScrollBar()->setValue(1000);
         Release(d.Image1, {1100, 800}, Qt::LeftButton);
         d.BitBtn1->click();
         return d.result();
     };
-    EXPECT_TRUE(TPickDialog::Execute(picture, colour));
+    EXPECT_TRUE(TPickDialog::Execute(picture, colour, &form));
     EXPECT_EQ(colour, 0x40204Cu); // x 1100 & 255 = 76, y 800 & 255 = 32
 }

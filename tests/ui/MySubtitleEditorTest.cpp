@@ -1,12 +1,10 @@
 // The subtitle editor: row texts, memo lines, and the change reports the preview follows.
-#include <gtest/gtest.h>
+#include "MySubtitleEditor.h"
 
-#include <QCheckBox>
 #include <QPlainTextEdit>
 #include <QTableWidget>
 
-#include "FakeUiServices.h"
-#include "MySubtitleEditor.h"
+#include "DialogRig.h"
 #include "MyTimeData.h"
 
 namespace {
@@ -27,25 +25,19 @@ struct TTextCurve {
     }
 };
 
-struct HookGuard {
-    ~HookGuard() { TSubtitleEditor::ExecHook = nullptr; }
-};
-
 } // namespace
 
 TEST(SubtitleText, MemoLinesKeepTextAsTypedAndDropBlankLines) {
-    const std::pair<std::string, std::vector<std::string>> cases[] = {
-        {"", {}},
-        {"   \n\t", {}},
-        {"first\n\nsecond", {"first", "second"}},
-        {"  padded  \n", {"  padded  "}},
-        {"dos\r\nline", {"dos", "line"}}};
-    for (const auto& [memo, lines] : cases)
-        EXPECT_EQ(TSubtitleText::MemoToLines(memo), lines) << memo;
+    // The memo, and its lines as the row shows them.
+    const std::pair<const char*, const char*> cases[] = {
+        {"", "<Empty>"},    {"   \n\t", "<Empty>"},         {"first\n\nsecond", "first|second"},
+        {"text\n", "text"}, {"  padded  \n", "  padded  "}, {"dos\r\nline", "dos|line"}};
     TDataPoint p;
-    EXPECT_EQ(TSubtitleText::RowText(p), "<Empty>");
-    p.Lines = TSubtitleText::MemoToLines("text\n");
-    EXPECT_EQ(TSubtitleText::RowText(p), "text"); // no "|" after the last line
+    for (const auto& [memo, row] : cases) {
+        p.Lines = TSubtitleText::MemoToLines(memo);
+        EXPECT_EQ(TSubtitleText::RowText(p), row) << memo;
+    }
+    EXPECT_EQ(p.Lines, (std::vector<std::string>{"dos", "line"}));
     p.Lines = {std::string(200, 'a'), std::string(100, 'b')};
     EXPECT_EQ(TSubtitleText::RowText(p).size(), 255u);
     TTimeData other;
@@ -57,7 +49,7 @@ TEST(SubtitleEditor, RowsMemoAndChangeReports) {
     TTextCurve t;
     TFakeUiServices ui;
     std::vector<TDataPoint*> reports;
-    HookGuard guard;
+    auto reset = ResetHooks(TSubtitleEditor::ExecHook);
     TSubtitleEditor::ExecHook = [&](TSubtitleEditor& e) {
         ASSERT_EQ(e.Grid->rowCount(), 3);
         const char* expected[3][3] = {

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCursor>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -36,8 +37,11 @@ TEST(UiServices, StatusTextAndTextViewReachTheirWidgets) {
     ui.SetTextView(&view);
     ui.SetStatusText("Progress: 50%");
     EXPECT_EQ(panel.text(), "Progress: 50%");
-    ui.TextViewAdd("a");
-    EXPECT_EQ(view.Lines(), QStringList{"a"});
+    // The view keeps every line, empty ones too, until cleared.
+    for (const char* line : {"", "chunk 1: 4096 bytes", "ünïcode"})
+        ui.TextViewAdd(line);
+    EXPECT_EQ(view.Lines(), (QStringList{"", "chunk 1: 4096 bytes", "ünïcode"}));
+    EXPECT_TRUE(view.Memo1->isReadOnly());
     ui.TextViewClear();
     EXPECT_TRUE(view.Lines().isEmpty());
 }
