@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "TestData.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -26,15 +28,6 @@ uint32_t Get(const Bytes& b, size_t at, size_t n) {
     uint32_t v = 0;
     std::memcpy(&v, &b[at], n);
     return v;
-}
-
-// Bytes written as hex digits; spaces only separate the fields.
-Bytes Hex(const std::string& s) {
-    Bytes b;
-    for (size_t i = 0; i < s.size(); ++i)
-        if (s[i] != ' ')
-            b.push_back(uint8_t(std::stoi(s.substr(i++, 2), nullptr, 16)));
-    return b;
 }
 
 // A 128-byte format block holding a PCM header.
@@ -262,7 +255,7 @@ TEST(AcmFormat, HeaderBytesOfEachCodec) {
             continue;
         const Bytes f = Suggest(c.Tag, c.Source);
         ASSERT_FALSE(f.empty()) << c.Tag;
-        EXPECT_EQ(Header(f), Hex(c.Expected)) << c.Tag;
+        EXPECT_EQ(Header(f), HexBytes(c.Expected)) << c.Tag;
     }
 }
 
@@ -331,12 +324,12 @@ TEST(AcmStream, PcmConversionKeepsLevelAndAveragesChannels) {
     const int16_t in[] = {1000, 3000, -256, 256, 32767, 32767};
     const Bytes src(reinterpret_cast<const uint8_t*>(in), reinterpret_cast<const uint8_t*>(in + 6));
     const Bytes mono = ConvertAll(Pcm(44100, 2, 16), Pcm(44100, 1, 16), src);
-    EXPECT_EQ(mono, Hex("D007 0000 FF7F"));
+    EXPECT_EQ(mono, HexBytes("D007 0000 FF7F"));
     // 16 to 8 bits keeps the top byte; 8-bit is unsigned.
-    EXPECT_EQ(ConvertAll(Pcm(44100, 2, 16), Pcm(44100, 2, 8), src), Hex("838B 7F81 FFFF"));
+    EXPECT_EQ(ConvertAll(Pcm(44100, 2, 16), Pcm(44100, 2, 8), src), HexBytes("838B 7F81 FFFF"));
     // Mono to stereo copies at full level.
     EXPECT_EQ(ConvertAll(Pcm(44100, 1, 16), Pcm(44100, 2, 16), mono),
-              Hex("D007D007 00000000 FF7FFF7F"));
+              HexBytes("D007D007 00000000 FF7FFF7F"));
 }
 
 TEST(AcmStream, PcmRateChangeGivesTheRightLengthAndLeavesPartialFrames) {

@@ -91,15 +91,7 @@ std::vector<uint8_t> DecodeOne(const TVideoOutputFormat& fmt, const TCompressedF
     return out;
 }
 
-TVideoCompressFormat Format64x48() {
-    TVideoCompressFormat f;
-    f.Width = 64;
-    f.Height = 48;
-    f.FrameRate = 15;
-    f.KeyRate = 15;
-    f.FrameCount = 10;
-    return f;
-}
+const TVideoCompressFormat Format64x48{64, 48, 15, 15, 10};
 
 } // namespace
 
@@ -159,7 +151,7 @@ TEST(VideoCompressLayer, EveryCompressorGivesOneDecodablePacketPerFrame) {
         auto c = LibavVideoCompressors().Open(0, Code(h), TVideoCompressorMode::Compress);
         ASSERT_TRUE(c);
         TVideoOutputFormat out;
-        ASSERT_TRUE(c->Begin(Format64x48(), out));
+        ASSERT_TRUE(c->Begin(Format64x48, out));
         EXPECT_EQ(out.Width, 64);
         EXPECT_EQ(out.Height, 48);
         EXPECT_NE(RiffVideoCodecOfTag(out.Compression), 0);
@@ -205,7 +197,7 @@ TEST(VideoCompressLayer, BottomUpRowsGiveTheSamePicture) {
     for (int way = 0; way < 2; ++way) {
         auto c = LibavVideoCompressors().Open(0, Code("zmbv"), TVideoCompressorMode::Compress);
         TVideoOutputFormat out;
-        ASSERT_TRUE(c->Begin(Format64x48(), out));
+        ASSERT_TRUE(c->Begin(Format64x48, out));
         TCompressedFrame cf;
         if (way == 0)
             ASSERT_EQ(c->Compress(top.data(), 64 * 3, true, cf), 0);
@@ -227,11 +219,8 @@ TEST(VideoCompressLayer, RefusesWhatItCannotTake) {
     TCompressedFrame cf;
     EXPECT_EQ(c->Compress(pixel, 3, false, cf), CompressNotBegun);
     TVideoOutputFormat out;
-    TVideoCompressFormat noWidth = Format64x48(), noRate = Format64x48();
-    noWidth.Width = 0;
-    noRate.FrameRate = 0;
-    EXPECT_FALSE(c->Begin(noWidth, out));
-    EXPECT_FALSE(c->Begin(noRate, out));
+    EXPECT_FALSE(c->Begin({0, 48, 15, 15, 10}, out));
+    EXPECT_FALSE(c->Begin({64, 48, 0, 15, 10}, out));
     EXPECT_EQ(c->Compress(pixel, 3, false, cf), CompressNotBegun);
 }
 
@@ -247,7 +236,7 @@ TEST(VideoCompressLayer, MjpegKeepsFullRangeLevels) {
     auto c = LibavVideoCompressors().Open(0, Code("mjpg"), TVideoCompressorMode::Compress);
     ASSERT_TRUE(c);
     TVideoOutputFormat out;
-    ASSERT_TRUE(c->Begin(Format64x48(), out));
+    ASSERT_TRUE(c->Begin(Format64x48, out));
     EXPECT_EQ(Text(out.Compression), "MJPG");
     EXPECT_EQ(out.BitCount, 24);
     auto decoder = TVideoDecompressor::Open(
