@@ -81,8 +81,3 @@ int TFakeUiServices::RunPosted() {
         ++ran;
     }
 }
-
-size_t TFakeUiServices::PostedCount() {
-    std::lock_guard lock(PostedLock);
-    return Posted.size();
-}
