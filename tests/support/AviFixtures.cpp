@@ -109,6 +109,7 @@ void WriteHeaders(const TAviSpec& spec, TWriter& w, TAviImage& out) {
                 ++count;
                 largest = std::max(largest, uint32_t(c.Data.size()));
             }
+        out.StrlPos.push_back(w.Pos());
         const size_t strl = w.Begin(FourCC("LIST"));
         w.U32s({FourCC("strl")});
         out.StrhPos.push_back(w.Pos());
@@ -121,6 +122,7 @@ void WriteHeaders(const TAviSpec& spec, TWriter& w, TAviImage& out) {
         PutLE(h, 2, {0, 0, width, height});
         h.resize(st.StrhSize, 0);
         w.Chunk(FourCC("strh"), h);
+        out.StrfPos.push_back(w.Pos());
         w.Chunk(FourCC("strf"), st.Format);
         w.End(strl);
     }

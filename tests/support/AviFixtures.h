@@ -61,7 +61,7 @@ struct TAviImage {
     std::vector<uint8_t> Bytes;
     size_t HdrlPos = 0;
     size_t AvihPos = 0;
-    std::vector<size_t> StrhPos;
+    std::vector<size_t> StrlPos, StrhPos, StrfPos;
     size_t MoviListPos = 0;
     size_t MoviPos = 0; // the four characters "movi"
     std::vector<size_t> ChunkPos;

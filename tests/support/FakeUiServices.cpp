@@ -81,3 +81,8 @@ int TFakeUiServices::RunPosted() {
         ++ran;
     }
 }
+
+size_t TFakeUiServices::PostedCount() {
+    std::lock_guard lock(PostedLock);
+    return Posted.size();
+}

@@ -71,6 +71,7 @@ public:
     void PostToGui(std::function<void()> fn) override;
     // Runs the calls posted so far (and any they post), in order; returns how many ran.
     int RunPosted();
+    size_t PostedCount();
 
 private:
     std::mutex PostedLock;

@@ -10,8 +10,7 @@
 #include <thread>
 #include <turbojpeg.h>
 
-// The YUV the fake writes for a colour (BT.601, limited range).
-static void FakeRgbToYuv(uint8_t r, uint8_t g, uint8_t b, uint8_t& y, uint8_t& u, uint8_t& v) {
+void FakeRgbToYuv(uint8_t r, uint8_t g, uint8_t b, uint8_t& y, uint8_t& u, uint8_t& v) {
     y = uint8_t(16 + (66 * r + 129 * g + 25 * b + 128) / 256);
     u = uint8_t(128 + (-38 * r - 74 * g + 112 * b + 128) / 256);
     v = uint8_t(128 + (112 * r - 94 * g - 18 * b + 128) / 256);

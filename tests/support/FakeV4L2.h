@@ -64,3 +64,6 @@ private:
     std::map<int, TOpen> Opens;
     int NextFd = 100;
 };
+
+// The YUV the fake writes for a colour (BT.601, limited range), for checking conversions.
+void FakeRgbToYuv(uint8_t r, uint8_t g, uint8_t b, uint8_t& y, uint8_t& u, uint8_t& v);
