@@ -62,9 +62,7 @@ TEST_F(VideoCap, PropertyClamps) {
     EXPECT_EQ(Cap->GetMicroSecPerFrame(), 83333u);
     Cap->SetFrameRate(0);
     EXPECT_EQ(Cap->GetMicroSecPerFrame(), 83333u);
-}
-
-TEST_F(VideoCap, IndexSizeIs64BitAndClamped) {
+    // The index holds frames and sound blocks for the time limit, 64-bit and clamped.
     const struct {
         uint16_t Fps, Limit;
         bool Audio;
