@@ -8,29 +8,16 @@
 #include <gtest/gtest.h>
 #include <thread>
 
+#include "CaptureRig.h"
 #include "FakeUiServices.h"
 #include "FakeV4L2.h"
 #include "MediaProbe.h"
 #include "MyAVIReader.h"
 #include "MyCapDrvSelect.h"
-#include "NullSound.h"
 #include "TempFolders.h"
 #include "VideocapPart.h"
 
 namespace {
-
-// Runs posted calls and Qt events until done() holds or ten seconds pass.
-bool WaitFor(TFakeUiServices& ui, const std::function<bool()>& done) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        ui.RunPosted();
-        QCoreApplication::processEvents();
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
 
 class VideoCap : public ::testing::Test {
 protected:
@@ -75,9 +62,7 @@ TEST_F(VideoCap, PropertyClamps) {
     EXPECT_EQ(Cap->GetMicroSecPerFrame(), 83333u);
     Cap->SetFrameRate(0);
     EXPECT_EQ(Cap->GetMicroSecPerFrame(), 83333u);
-}
-
-TEST_F(VideoCap, IndexSizeIs64BitAndClamped) {
+    // The index holds frames and sound blocks for the time limit, 64-bit and clamped.
     const struct {
         uint16_t Fps, Limit;
         bool Audio;
@@ -268,25 +253,6 @@ TEST_F(VideoCap, RecordsTestPatternWithSoundOffTheGuiThread) {
     EXPECT_EQ(v->Pictures[0][3 * 300 + 2], 0);
 }
 
-TEST_F(VideoCap, TimeLimitEndsTheRecording) {
-    Cap->SetDriverIndex(0);
-    Cap->Open();
-    Cap->SetFrameRate(30);
-    Cap->CapTimeLimit = 1;
-    Cap->VideoFileName = File("limit.avi");
-    bool ended = false;
-    Cap->SetOnStatusCallback(
-        [&](TVideoCap&, int id, const std::string&) { ended = ended || id == CapStatusEnd; });
-    ASSERT_TRUE(Cap->StartCapture());
-    ASSERT_TRUE(WaitFor(Ui, [&] { return ended; }));
-    EXPECT_FALSE(Cap->CaptureWindow()->Capturing());
-    TAviReader avi;
-    ASSERT_TRUE(avi.Open(File("limit.avi")));
-    // Exactly one second's worth of frames at 30 per second.
-    EXPECT_EQ(avi.GetFrameCount(), 30);
-    EXPECT_FALSE(avi.HasAudio());
-}
-
 TEST_F(VideoCap, VanishingCameraKeepsTheFileSoFar) {
     Io->Add({.Formats = {{64, 48, CapPixYUYV}},
              .Current = {64, 48, CapPixYUYV},
@@ -346,37 +312,6 @@ TEST_F(VideoCap, BufferFileRecordingReachesTheChosenFile) {
     EXPECT_EQ(Cap->CaptureWindow()->GetCaptureFile(), File("kept.avi"));
     Cap->Close();
     EXPECT_TRUE(std::filesystem::exists(File("kept.avi")));
-}
-
-// Runs against the machine's own V4L2 devices: the vivid test driver or a real camera.
-TEST(VideoCapDevice, RecordsFromARealV4L2Device) {
-    auto drivers = std::make_shared<TCaptureDrivers>(CreateSystemV4L2Io());
-    const auto list = drivers->List();
-    if (list.size() < 2)
-        GTEST_SKIP() << "no V4L2 capture device on this machine (load the vivid module or attach "
-                        "a camera to run this test)";
-    TFakeUiServices ui;
-    TTempDir dir;
-    TVideoCap cap(ui, nullptr, drivers.get());
-    cap.SetDriverIndex(0);
-    try {
-        cap.Open();
-    } catch (const ENotConnectException&) {
-        GTEST_SKIP() << list[0].Name << " is busy or offers no format we decode";
-    }
-    cap.VideoFileName = dir.Path + "/real.avi";
-    cap.CapTimeLimit = 2;
-    bool ended = false;
-    cap.SetOnStatusCallback(
-        [&](TVideoCap&, int id, const std::string&) { ended = ended || id == CapStatusEnd; });
-    ASSERT_TRUE(cap.StartCapture());
-    ASSERT_TRUE(WaitFor(ui, [&] { return ended; }));
-    TAviReader avi;
-    ASSERT_TRUE(avi.Open(cap.VideoFileName));
-    EXPECT_GT(avi.GetFrameCount(), 0);
-    EXPECT_EQ(avi.GetWidth(), cap.ImageWidth());
-    const TProbedFile probe = ProbeMedia(cap.VideoFileName, false);
-    ASSERT_TRUE(probe.Opened);
 }
 
 TEST_F(VideoCap, CompressionDialogChoosesTheFileCodec) {

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "TestData.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -26,15 +28,6 @@ uint32_t Get(const Bytes& b, size_t at, size_t n) {
     uint32_t v = 0;
     std::memcpy(&v, &b[at], n);
     return v;
-}
-
-// Bytes written as hex digits; spaces only separate the fields.
-Bytes Hex(const std::string& s) {
-    Bytes b;
-    for (size_t i = 0; i < s.size(); ++i)
-        if (s[i] != ' ')
-            b.push_back(uint8_t(std::stoi(s.substr(i++, 2), nullptr, 16)));
-    return b;
 }
 
 // A 128-byte format block holding a PCM header.
@@ -92,43 +85,6 @@ Bytes ConvertAll(const Bytes& srcFmt, const Bytes& dstFmt, const Bytes& data) {
     Bytes out = s ? Convert(*s, data.data(), data.size(), AcmConvertEnd, &used) : Bytes{};
     EXPECT_EQ(used, data.size());
     return out;
-}
-
-// The payload of the "fmt " chunk libavformat's wav muxer writes for an encoder opened with the
-// given settings; BitRate also goes into the stream parameters, as a caller would state it.
-Bytes MuxerFmtChunk(uint16_t tag, uint32_t rate, uint16_t channels, int64_t bitRate) {
-    const AVCodecTag* const tags[] = {avformat_get_riff_audio_tags(), nullptr};
-    const AVCodec* codec = avcodec_find_encoder(av_codec_get_id(tags, tag));
-    if (!codec)
-        return {};
-    AVCodecContext* c = avcodec_alloc_context3(codec);
-    c->sample_rate = int(rate);
-    av_channel_layout_default(&c->ch_layout, channels);
-    c->sample_fmt = codec->sample_fmts[0];
-    c->strict_std_compliance = FF_COMPLIANCE_UNOFFICIAL;
-    if (c->bit_rate == 0 || c->bit_rate == 128000)
-        c->bit_rate = bitRate;
-    Bytes chunk;
-    if (avcodec_open2(c, codec, nullptr) == 0) {
-        AVFormatContext* o = nullptr;
-        avformat_alloc_output_context2(&o, nullptr, "wav", nullptr);
-        AVStream* st = avformat_new_stream(o, nullptr);
-        avcodec_parameters_from_context(st->codecpar, c);
-        st->codecpar->bit_rate = bitRate;
-        avio_open_dyn_buf(&o->pb);
-        if (avformat_write_header(o, nullptr) >= 0)
-            av_write_trailer(o);
-        uint8_t* buf = nullptr;
-        const int n = avio_close_dyn_buf(o->pb, &buf);
-        o->pb = nullptr;
-        Bytes file(buf, buf + n);
-        av_free(buf);
-        avformat_free_context(o);
-        if (file.size() >= 20 && std::memcmp(&file[12], "fmt ", 4) == 0)
-            chunk.assign(file.begin() + 20, file.begin() + 20 + Get(file, 16, 4));
-    }
-    avcodec_free_context(&c);
-    return chunk;
 }
 
 Bytes Sine16(uint32_t rate, uint16_t channels, uint32_t frames) {
@@ -199,70 +155,57 @@ TEST(AcmCatalogue, CodecsWithPcmFirstNeutralNamesAndTheConverterLast) {
 
 // ---- Format blocks --------------------------------------------------------------------------
 
-// The extra bytes other readers depend on, written exactly as libavformat's RIFF writer does.
-TEST(AcmFormat, SuggestionsMatchTheWavMuxerByteForByte) {
-    struct TCase {
-        uint16_t Tag;
-        uint32_t Rate;
-        uint16_t Channels;
-    };
-    for (const TCase& c : {TCase{0x02, 44100, 2},
-                           {0x02, 22050, 1},
-                           {0x06, 44100, 2},
-                           {0x07, 22050, 1},
-                           {0x11, 44100, 2},
-                           {0x11, 22050, 1},
-                           {0x31, 22050, 1},
-                           {0x31, 8000, 1},
-                           {0x50, 44100, 2},
-                           {0x50, 22050, 1},
-                           {0x55, 44100, 2},
-                           {0x55, 22050, 1},
-                           {0x161, 44100, 2},
-                           {0x2000, 48000, 2}}) {
-        if (!HasEncoder(c.Tag))
-            continue;
-        SCOPED_TRACE(testing::Message()
-                     << std::hex << c.Tag << std::dec << " " << c.Rate << " " << c.Channels);
-        const Bytes ours = Suggest(c.Tag, Pcm(c.Rate, c.Channels, 16));
-        ASSERT_FALSE(ours.empty());
-        const Bytes muxer = MuxerFmtChunk(c.Tag, c.Rate, c.Channels, int64_t(Get(ours, 8, 4)) * 8);
-        ASSERT_FALSE(muxer.empty());
-        EXPECT_EQ(Header(ours), muxer);
-    }
-}
-
-// Whole headers, field by field: tag, channels, rate, bytes/s, block align, bits, extra size, and
-// the codec's extra fields.
+// Whole headers, byte for byte as libavformat's RIFF writer puts them in a "fmt " chunk: tag,
+// channels, rate, bytes/s, block align, bits, extra size, and the codec's extra fields.
 TEST(AcmFormat, HeaderBytesOfEachCodec) {
     struct TCase {
         uint16_t Tag;
-        Bytes Source;
+        uint32_t Rate;
+        uint16_t Channels, Bits;
         const char* Expected;
     };
     const TCase cases[] = {
-        // ADPCM: 1024-byte blocks of 1012 samples, seven coefficient pairs.
-        {0x02, Pcm(44100, 2, 16),
+        // ADPCM: 1024-byte blocks, seven coefficient pairs.
+        {0x02, 44100, 2, 16,
          "0200 0200 44AC0000 4EAE0000 0004 0400 2000 F403 0700 00010000 000200FF 00000000 "
          "C0004000 F0000000 CC0130FF 880118FF"},
-        // IMA ADPCM from 8-bit: 1024-byte blocks of 2041 samples.
-        {0x11, Pcm(22050, 1, 8), "1100 0100 22560000 362B0000 0004 0400 0200 F907"},
+        {0x02, 22050, 1, 16,
+         "0200 0100 22560000 512B0000 0004 0400 2000 F407 0700 00010000 000200FF 00000000 "
+         "C0004000 F0000000 CC0130FF 880118FF"},
+        {0x06, 44100, 2, 16, "0600 0200 44AC0000 88580100 0200 0800 0000"},
+        {0x07, 22050, 1, 16, "0700 0100 22560000 22560000 0100 0800 0000"},
+        // IMA ADPCM: 1024-byte blocks; from 8-bit too.
+        {0x11, 44100, 2, 16, "1100 0200 44AC0000 73AD0000 0004 0400 0200 F903"},
+        {0x11, 22050, 1, 16, "1100 0100 22560000 362B0000 0004 0400 0200 F907"},
+        {0x11, 22050, 1, 8, "1100 0100 22560000 362B0000 0004 0400 0200 F907"},
         // GSM 6.10 at a rate other than 8 kHz: the block rate, not the nominal 13 kbit/s.
-        {0x31, Pcm(22050, 1, 16), "3100 0100 22560000 7E110000 4100 0000 0200 4001"},
-        // MPEG layer 2 at 128 kbit/s: layer, bit rate, mode, mode extension, emphasis, flags, PTS.
-        {0x50, Pcm(44100, 2, 16),
+        {0x31, 22050, 1, 16, "3100 0100 22560000 7E110000 4100 0000 0200 4001"},
+        {0x31, 8000, 1, 16, "3100 0100 401F0000 59060000 4100 0000 0200 4001"},
+        // MPEG layer 2: layer, bit rate, mode, mode extension, emphasis, flags, PTS.
+        {0x50, 44100, 2, 16,
          "5000 0200 44AC0000 803E0000 A201 0000 1600 0200 00F40100 0100 0000 0100 1000 00000000 "
          "00000000"},
-        // MPEG layer 3 at 64 kbit/s: id, flags, block size, frames per block, codec delay.
-        {0x55, Pcm(44100, 1, 16),
+        {0x50, 22050, 1, 16,
+         "5000 0100 22560000 A00F0000 D100 0000 1600 0200 007D0000 0800 0000 0100 1000 00000000 "
+         "00000000"},
+        // MPEG layer 3: id, flags, block size, frames per block, codec delay.
+        {0x55, 44100, 2, 16,
+         "5500 0200 44AC0000 803E0000 8004 0000 0C00 0100 02000000 8004 0100 7105"},
+        {0x55, 44100, 1, 16,
          "5500 0100 44AC0000 401F0000 8004 0000 0C00 0100 02000000 8004 0100 7105"},
+        {0x55, 22050, 1, 16,
+         "5500 0100 22560000 A00F0000 4002 0000 0C00 0100 02000000 8004 0100 7105"},
+        {0x161, 44100, 2, 16, "6101 0200 44AC0000 803E0000 E702 1000 0A00 00000000 01000000 0000"},
+        {0x2000, 48000, 2, 16, "0020 0200 80BB0000 803E0000 000F 1000 0000"},
     };
     for (const TCase& c : cases) {
         if (!HasEncoder(c.Tag))
             continue;
-        const Bytes f = Suggest(c.Tag, c.Source);
-        ASSERT_FALSE(f.empty()) << c.Tag;
-        EXPECT_EQ(Header(f), Hex(c.Expected)) << c.Tag;
+        SCOPED_TRACE(testing::Message() << std::hex << c.Tag << std::dec << " " << c.Rate << " "
+                                        << c.Channels << " " << c.Bits);
+        const Bytes f = Suggest(c.Tag, Pcm(c.Rate, c.Channels, c.Bits));
+        ASSERT_FALSE(f.empty());
+        EXPECT_EQ(Header(f), HexBytes(c.Expected));
     }
 }
 
@@ -331,12 +274,12 @@ TEST(AcmStream, PcmConversionKeepsLevelAndAveragesChannels) {
     const int16_t in[] = {1000, 3000, -256, 256, 32767, 32767};
     const Bytes src(reinterpret_cast<const uint8_t*>(in), reinterpret_cast<const uint8_t*>(in + 6));
     const Bytes mono = ConvertAll(Pcm(44100, 2, 16), Pcm(44100, 1, 16), src);
-    EXPECT_EQ(mono, Hex("D007 0000 FF7F"));
+    EXPECT_EQ(mono, HexBytes("D007 0000 FF7F"));
     // 16 to 8 bits keeps the top byte; 8-bit is unsigned.
-    EXPECT_EQ(ConvertAll(Pcm(44100, 2, 16), Pcm(44100, 2, 8), src), Hex("838B 7F81 FFFF"));
+    EXPECT_EQ(ConvertAll(Pcm(44100, 2, 16), Pcm(44100, 2, 8), src), HexBytes("838B 7F81 FFFF"));
     // Mono to stereo copies at full level.
     EXPECT_EQ(ConvertAll(Pcm(44100, 1, 16), Pcm(44100, 2, 16), mono),
-              Hex("D007D007 00000000 FF7FFF7F"));
+              HexBytes("D007D007 00000000 FF7FFF7F"));
 }
 
 TEST(AcmStream, PcmRateChangeGivesTheRightLengthAndLeavesPartialFrames) {

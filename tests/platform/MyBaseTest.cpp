@@ -2,17 +2,15 @@
 
 #include <gtest/gtest.h>
 
-TEST(Round, HalvesGoToEven) {
-    EXPECT_EQ(Round(0.5L), 0);
-    EXPECT_EQ(Round(1.5L), 2);
-    EXPECT_EQ(Round(2.5L), 2);
-    EXPECT_EQ(Round(-0.5L), 0);
-    EXPECT_EQ(Round(-1.5L), -2);
-    EXPECT_EQ(Round(2.4999L), 2);
-    EXPECT_EQ(Round(32767.5L), 32768);
-}
-
-TEST(Round, OutOfRangeRaises) {
+TEST(Round, HalvesGoToEvenAndOutOfRangeRaises) {
+    for (auto [x, r] : {std::pair{0.5L, 0},
+                        {1.5L, 2},
+                        {2.5L, 2},
+                        {-0.5L, 0},
+                        {-1.5L, -2},
+                        {2.4999L, 2},
+                        {32767.5L, 32768}})
+        EXPECT_EQ(Round(x), r) << double(x);
     EXPECT_THROW(Round(3e9L), EIntOverflow);
     EXPECT_THROW(Round(std::numeric_limits<Extended>::quiet_NaN()), EIntOverflow);
     EXPECT_EQ(Round64(3e9L), 3000000000LL);

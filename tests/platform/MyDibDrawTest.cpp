@@ -2,9 +2,7 @@
 // blending, refused layouts, and decoded pictures in YUV and palette formats.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <set>
 #include <vector>
 
@@ -236,42 +234,4 @@ TEST(DibDraw, DecodedPicturesInYuvAndPalette) {
     ASSERT_TRUE(draw.DrawPicture(*p, b));
     EXPECT_EQ(b.Canvas().GetPixel(15, 7), 0x302010u);
     av_frame_free(&p);
-}
-
-// Writes the seed inputs of the DIB draw fuzz target into $TARVOLIN_SEED_DIR:
-//   TARVOLIN_SEED_DIR=fuzz/corpus/DibDraw tests_platform --gtest_also_run_disabled_tests
-//       --gtest_filter='*WriteFuzzSeeds'
-TEST(DibDrawSeeds, DISABLED_WriteFuzzSeeds) {
-    const char* dir = std::getenv("TARVOLIN_SEED_DIR");
-    if (!dir)
-        GTEST_SKIP() << "TARVOLIN_SEED_DIR not set";
-    auto save = [&](const char* name, const TDibFormat& f, const Bytes& colors, const Bytes& bits) {
-        Bytes out;
-        auto put = [&](const void* p, size_t n) {
-            out.insert(out.end(), static_cast<const uint8_t*>(p),
-                       static_cast<const uint8_t*>(p) + n);
-        };
-        const uint16_t colorBytes = uint16_t(colors.size());
-        put(&f.Width, 4);
-        put(&f.Height, 4);
-        put(&f.BitCount, 2);
-        put(&f.Compression, 4);
-        put(&f.ClrUsed, 4);
-        put(&colorBytes, 2);
-        put(colors.data(), colors.size());
-        put(bits.data(), bits.size());
-        std::ofstream(std::string(dir) + "/" + name, std::ios::binary)
-            .write(reinterpret_cast<const char*>(out.data()), std::streamsize(out.size()));
-    };
-    Bytes table(16 * 4);
-    for (size_t i = 0; i < table.size(); ++i)
-        table[i] = uint8_t(i * 13);
-    save("pal8", Format(5, 2, 8, DIB_RGB, 16), table, Bytes(16, 3));
-    save("pal4", Format(5, -3, 4), table, Bytes(12, 0x5A));
-    save("pal1", Format(9, 2, 1), {0, 0, 0, 0, 255, 255, 255, 0},
-         {0xAA, 0x80, 0, 0, 0x55, 0, 0, 0});
-    save("rgb565", Format(3, 2, 16, DIB_BITFIELDS), Le32s({0xF800, 0x07E0, 0x001F}),
-         Bytes(16, 0xC3));
-    save("rgb24", Format(3, -2, 24), {}, Bytes(24, 0x7F));
-    save("rgb32", Format(2, 2, 32), {}, Bytes(16, 0x42));
 }

@@ -1,6 +1,7 @@
 #include "MyGraphics.h"
 
 #include <array>
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -48,6 +49,13 @@ TRect InkBox(const TBitmap& bmp, uint32_t background, int* count = nullptr) {
     if (count)
         *count = n;
     return box;
+}
+
+// Every pixel of bmp against want(x, y); stops at the first difference.
+void ExpectPixels(const TBitmap& bmp, const std::function<uint32_t(int, int)>& want) {
+    for (int y = 0; y < bmp.Height(); ++y)
+        for (int x = 0; x < bmp.Width(); ++x)
+            ASSERT_EQ(bmp.Canvas().GetPixel(x, y), want(x, y)) << "at " << x << "," << y;
 }
 
 int Ink(const TBitmap& bmp, uint32_t background = 0) {
@@ -180,13 +188,11 @@ TEST(MyGraphicsCanvas, RectangleAndFrameRect) {
     c.Pen.Color = kRed;
     c.Brush.Color = kGreen;
     c.Rectangle(1, 1, 6, 5);
-    for (int y = 0; y < 7; ++y)
-        for (int x = 0; x < 8; ++x) {
-            uint32_t expect = 0;
-            if (x >= 1 && x <= 5 && y >= 1 && y <= 4)
-                expect = (x == 1 || x == 5 || y == 1 || y == 4) ? kRed : kGreen;
-            EXPECT_EQ(c.GetPixel(x, y), expect) << x << "," << y;
-        }
+    ExpectPixels(bmp, [](int x, int y) {
+        if (x < 1 || x > 5 || y < 1 || y > 4)
+            return 0u;
+        return x == 1 || x == 5 || y == 1 || y == 4 ? kRed : kGreen;
+    });
 
     // Swapped corners draw the same outline; a clear brush leaves the inside alone.
     TBitmap other = Filled(8, 7, kBlue);
@@ -267,15 +273,13 @@ TEST(MyGraphicsCopy, DrawCopiesExactlyAndClipsAtEveryEdge) {
     const TBitmap src = Pattern(4, 3);
     for (int dx = -5; dx <= 7; ++dx)
         for (int dy = -4; dy <= 6; ++dy) {
+            SCOPED_TRACE(testing::Message() << "drawn at " << dx << "," << dy);
             TBitmap dst = Filled(6, 5, kWhite);
             dst.Canvas().Draw(dx, dy, src);
-            for (int y = 0; y < 5; ++y)
-                for (int x = 0; x < 6; ++x) {
-                    const int sx = x - dx, sy = y - dy;
-                    const bool in = sx >= 0 && sx < 4 && sy >= 0 && sy < 3;
-                    ASSERT_EQ(dst.Canvas().GetPixel(x, y), in ? PatternAt(sx, sy) : kWhite)
-                        << "at " << dx << "," << dy << " pixel " << x << "," << y;
-                }
+            ExpectPixels(dst, [&](int x, int y) {
+                const int sx = x - dx, sy = y - dy;
+                return sx >= 0 && sx < 4 && sy >= 0 && sy < 3 ? PatternAt(sx, sy) : kWhite;
+            });
         }
     TBitmap dst = Filled(6, 5, kWhite);
     dst.Canvas().Draw(INT32_MAX - 1, INT32_MIN, src);
@@ -285,10 +289,9 @@ TEST(MyGraphicsCopy, DrawCopiesExactlyAndClipsAtEveryEdge) {
     // Onto itself: the source is read before it is overwritten.
     TBitmap self = Pattern(6, 6);
     self.Canvas().Draw(1, 2, self);
-    for (int y = 0; y < 6; ++y)
-        for (int x = 0; x < 6; ++x)
-            EXPECT_EQ(self.Canvas().GetPixel(x, y),
-                      x >= 1 && y >= 2 ? PatternAt(x - 1, y - 2) : PatternAt(x, y));
+    ExpectPixels(self, [](int x, int y) {
+        return x >= 1 && y >= 2 ? PatternAt(x - 1, y - 2) : PatternAt(x, y);
+    });
 }
 
 TEST(MyGraphicsCopy, StretchIsNearestNeighbour) {
@@ -300,12 +303,9 @@ TEST(MyGraphicsCopy, StretchIsNearestNeighbour) {
     for (TCase t : {TCase{3, 2, 6, 4}, {9, 6, 3, 2}, {9, 6, 9, 6}}) {
         TBitmap dst = Filled(t.W, t.H, kWhite);
         dst.Canvas().StretchDraw(Rect(0, 0, t.W, t.H), Pattern(t.SrcW, t.SrcH));
-        for (int y = 0; y < t.H; ++y)
-            for (int x = 0; x < t.W; ++x) {
-                const int sx = (2 * x + 1) * t.SrcW / (2 * t.W);
-                const int sy = (2 * y + 1) * t.SrcH / (2 * t.H);
-                ASSERT_EQ(dst.Canvas().GetPixel(x, y), PatternAt(sx, sy)) << x << "," << y;
-            }
+        ExpectPixels(dst, [&](int x, int y) {
+            return PatternAt((2 * x + 1) * t.SrcW / (2 * t.W), (2 * y + 1) * t.SrcH / (2 * t.H));
+        });
     }
     // Empty or inverted targets and empty sources draw nothing.
     TBitmap none = Filled(4, 4);
@@ -327,11 +327,9 @@ TEST(MyGraphicsCopy, ClippedStretchMatchesTheUnclippedOne) {
         small.Canvas().StretchDraw(d, src);
         TBitmap large = Filled(10 + 2 * m, 8 + 2 * m, kWhite);
         large.Canvas().StretchDraw(Rect(d.Left + m, d.Top + m, d.Right + m, d.Bottom + m), src);
-        for (int y = 0; y < 8; ++y)
-            for (int x = 0; x < 10; ++x)
-                ASSERT_EQ(small.Canvas().GetPixel(x, y), large.Canvas().GetPixel(x + m, y + m))
-                    << d.Left << "," << d.Top << "," << d.Right << "," << d.Bottom << " at " << x
-                    << "," << y;
+        SCOPED_TRACE(testing::Message()
+                     << d.Left << "," << d.Top << "," << d.Right << "," << d.Bottom);
+        ExpectPixels(small, [&](int x, int y) { return large.Canvas().GetPixel(x + m, y + m); });
     }
 }
 
@@ -340,21 +338,16 @@ TEST(MyGraphicsCopy, CopyRectWithASourcePartlyOutside) {
     // Source columns 3..4 exist, 5..6 do not; row -1 does not.
     TBitmap dst = Filled(4, 4, kWhite);
     dst.Canvas().CopyRect(Rect(0, 0, 4, 4), src.Canvas(), Rect(3, -1, 7, 3));
-    for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 4; ++x)
-            EXPECT_EQ(dst.Canvas().GetPixel(x, y),
-                      3 + x < 5 && y >= 1 ? PatternAt(3 + x, y - 1) : kWhite)
-                << x << "," << y;
+    ExpectPixels(
+        dst, [](int x, int y) { return 3 + x < 5 && y >= 1 ? PatternAt(3 + x, y - 1) : kWhite; });
 
     // Stretching a source part that runs past the source's right and bottom edges (columns
     // 3..6, rows 3..6 of a 5 x 5 picture, doubled): only the existing pixels are copied.
     TBitmap past = Filled(10, 10, kWhite);
     past.Canvas().CopyRect(Rect(0, 0, 8, 8), src, Rect(3, 3, 7, 7));
-    for (int y = 0; y < 10; ++y)
-        for (int x = 0; x < 10; ++x)
-            EXPECT_EQ(past.Canvas().GetPixel(x, y),
-                      x < 4 && y < 4 ? PatternAt(3 + x / 2, 3 + y / 2) : kWhite)
-                << x << "," << y;
+    ExpectPixels(past, [](int x, int y) {
+        return x < 4 && y < 4 ? PatternAt(3 + x / 2, 3 + y / 2) : kWhite;
+    });
 }
 
 // ---- Text ---------------------------------------------------------------------------------------

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
-#include <iterator>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -54,35 +54,63 @@ bool WaitAllDone(std::vector<TWaveOutHeader>& headers) {
     }
 }
 
+// Sets (or, with nullptr, removes) the chosen sound device for one scope.
+struct TDeviceEnv {
+    explicit TDeviceEnv(const char* value) {
+        if (const char* old = std::getenv(Name))
+            Old = old;
+        value ? setenv(Name, value, 1) : unsetenv(Name);
+    }
+    ~TDeviceEnv() { Old ? setenv(Name, Old->c_str(), 1) : unsetenv(Name); }
+    static constexpr const char* Name = "TARVOLIN_AUDIO_DEVICE";
+    std::optional<std::string> Old;
+};
+
 } // namespace
 
-TEST(MyWaveOutTest, DeviceNameComesFromTheEnvironment) {
-    const char* old = std::getenv("TARVOLIN_AUDIO_DEVICE");
-    const std::string saved = old ? old : "";
-    setenv("TARVOLIN_AUDIO_DEVICE", "null", 1);
-    EXPECT_EQ(WaveOutDeviceName(), "null");
-    setenv("TARVOLIN_AUDIO_DEVICE", "", 1);
-    EXPECT_EQ(WaveOutDeviceName(), "default");
-    unsetenv("TARVOLIN_AUDIO_DEVICE");
-    EXPECT_EQ(WaveOutDeviceName(), "default");
-    if (old)
-        setenv("TARVOLIN_AUDIO_DEVICE", saved.c_str(), 1);
+TEST(MyWaveOutTest, DeviceNamesComeFromTheEnvironment) {
+    for (auto [value, name] : {std::pair<const char*, const char*>{"null", "null"},
+                               {"", "default"},
+                               {nullptr, "default"}}) {
+        TDeviceEnv env(value);
+        EXPECT_EQ(WaveOutDeviceName(), name) << (value ? value : "unset");
+    }
+    {
+        TDeviceEnv env("null");
+        EXPECT_EQ(WaveOutDeviceNames(), std::vector<std::string>{"null"});
+    }
+    TDeviceEnv env(nullptr);
+    const std::vector<std::string> names = WaveOutDeviceNames();
+    ASSERT_GE(names.size(), 1u);
+    EXPECT_LE(names.size(), 2u);
+    EXPECT_EQ(names[0], "default");
+    // A machine with a sound card adds its first device, converted by ALSA.
+    if (names.size() > 1) {
+        EXPECT_EQ(names[1].rfind("plughw:", 0), 0u);
+    }
 }
 
-// ALSA's null device takes the real snd_pcm calls and consumes at once.
-TEST(MyWaveOutTest, NullDevicePlaysEveryHeaderToDone) {
+// ALSA's tee device copies what is played into a file before handing it to the null device.
+TEST(MyWaveOutTest, BytesReachTheDeviceInOrderInWholeFrames) {
+    TTempDir dir;
+    const std::string file = dir.Path + "/played.raw";
     for (uint16_t bits : {8, 16})
         for (uint16_t channels : {1, 2}) {
             SCOPED_TRACE(std::to_string(bits) + " bits, " + std::to_string(channels) + " ch");
-            auto dev = CreateAlsaWaveOut("null");
+            auto dev = CreateAlsaWaveOut("tee:null,'" + file + "',raw");
             EXPECT_EQ(dev->DeviceCount(), 1);
-            const TWaveOutFormat f = Pcm(22050, channels, bits);
+            const TWaveOutFormat f = Pcm(11025, channels, bits);
             ASSERT_EQ(dev->Open(f), WaveOutOk);
             EXPECT_TRUE(dev->IsOpen());
-            // A tenth of a second each, one with a trailing half frame, one empty.
-            std::vector<std::vector<uint8_t>> blocks(
-                3, std::vector<uint8_t>(f.AvgBytesPerSec / 10, 0x80));
-            blocks.emplace_back(f.AvgBytesPerSec / 10 - (f.BlockAlign > 1), 0x80);
+            std::vector<std::vector<uint8_t>> blocks;
+            std::vector<uint8_t> expected;
+            for (int i = 0; i < 6; ++i) {
+                // Odd sizes: a block may end in a part of a frame, which is not played.
+                auto& b = blocks.emplace_back(size_t(f.AvgBytesPerSec / 20 + 1 + i * 2));
+                for (size_t k = 0; k < b.size(); ++k)
+                    b[k] = uint8_t(i * 40 + k % 37);
+                expected.insert(expected.end(), b.begin(), b.end() - long(b.size() % f.BlockAlign));
+            }
             blocks.emplace_back().reserve(1); // data, but no bytes
             auto headers = Queue(*dev, blocks);
             ASSERT_TRUE(WaitAllDone(headers));
@@ -90,34 +118,10 @@ TEST(MyWaveOutTest, NullDevicePlaysEveryHeaderToDone) {
                 EXPECT_EQ(dev->UnprepareHeader(h), WaveOutOk);
                 EXPECT_EQ(h.Flags.load(), uint32_t(WaveHdrDone));
             }
-            EXPECT_EQ(dev->Close(), WaveOutOk);
+            ASSERT_EQ(dev->Close(), WaveOutOk);
             EXPECT_FALSE(dev->IsOpen());
+            EXPECT_EQ(ReadBytesFile(file), expected);
         }
-}
-
-TEST(MyWaveOutTest, BytesReachTheDeviceInOrderInWholeFrames) {
-    // ALSA's tee device copies what is played into a file before handing it to the null device.
-    TTempDir dir;
-    const std::string file = dir.Path + "/played.raw";
-    for (uint16_t bits : {8, 16}) {
-        SCOPED_TRACE(bits);
-        auto dev = CreateAlsaWaveOut("tee:null,'" + file + "',raw");
-        const TWaveOutFormat f = Pcm(11025, 2, bits);
-        ASSERT_EQ(dev->Open(f), WaveOutOk);
-        std::vector<std::vector<uint8_t>> blocks;
-        std::vector<uint8_t> expected;
-        for (int i = 0; i < 6; ++i) {
-            // Odd sizes: each block ends in a part of a frame, which is not played.
-            auto& b = blocks.emplace_back(size_t(f.AvgBytesPerSec / 20 + 1 + i * 2));
-            for (size_t k = 0; k < b.size(); ++k)
-                b[k] = uint8_t(i * 40 + k % 37);
-            expected.insert(expected.end(), b.begin(), b.end() - long(b.size() % f.BlockAlign));
-        }
-        auto headers = Queue(*dev, blocks);
-        ASSERT_TRUE(WaitAllDone(headers));
-        ASSERT_EQ(dev->Close(), WaveOutOk);
-        EXPECT_EQ(ReadBytesFile(file), expected);
-    }
 }
 
 TEST(MyWaveOutTest, ResetOrDestroyGivesEveryHeaderBackDone) {
@@ -158,11 +162,24 @@ TEST(MyWaveOutTest, CallsOutOfOrderAreRefusedWithTheirCodes) {
     noData.Length = 10;
     EXPECT_EQ(dev->PrepareHeader(noData), WaveOutInvalidParam);
     EXPECT_EQ(dev->Close(), WaveOutOk);
+}
 
-    auto missing = CreateAlsaWaveOut("tarvolin_no_such_device");
-    EXPECT_EQ(missing->DeviceCount(), 0);
-    EXPECT_EQ(missing->Open(Pcm(22050, 2, 16)), WaveOutNoDriver);
-    EXPECT_FALSE(missing->IsOpen());
+// The first of the devices named that opens is played to; when none opens, the first one's
+// failure is the answer.
+TEST(MyWaveOutTest, FallsBackToTheNextDeviceThatOpens) {
+    using TNames = std::vector<std::string>;
+    auto dev = CreateAlsaWaveOut(TNames{"tarvolin_no_such_device", "null"});
+    EXPECT_EQ(dev->DeviceCount(), 1);
+    EXPECT_EQ(dev->Open(Pcm(22050, 2, 16)), WaveOutOk);
+    EXPECT_TRUE(dev->IsOpen());
+    EXPECT_EQ(dev->Close(), WaveOutOk);
+    for (const TNames& names : {TNames{"tarvolin_no_such_device"},
+                                TNames{"tarvolin_no_such_device", "also_none"}, TNames{}}) {
+        auto none = CreateAlsaWaveOut(names);
+        EXPECT_EQ(none->DeviceCount(), 0);
+        EXPECT_EQ(none->Open(Pcm(22050, 2, 16)), WaveOutNoDriver);
+        EXPECT_FALSE(none->IsOpen());
+    }
 }
 
 TEST(MyWaveOutTest, UnplayableFormatsAreRefusedAndLeaveTheDeviceClosed) {

@@ -4,56 +4,52 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "TestData.h"
+
 uint32_t FourCC(const char (&s)[5]) {
     return MakeFourCC(uint8_t(s[0]), uint8_t(s[1]), uint8_t(s[2]), uint8_t(s[3]));
 }
 
 namespace {
 
-class TWriter {
-public:
+struct TWriter {
     std::vector<uint8_t> B;
 
     size_t Pos() const { return B.size(); }
-    void U8(uint8_t v) { B.push_back(v); }
-    void U16(uint16_t v) {
-        U8(uint8_t(v));
-        U8(uint8_t(v >> 8));
-    }
-    void U32(uint32_t v) {
-        U16(uint16_t(v));
-        U16(uint16_t(v >> 16));
-    }
-    void Id(uint32_t id) { U32(id); }
-    void Bytes(const std::vector<uint8_t>& v) { B.insert(B.end(), v.begin(), v.end()); }
-    void Zeros(size_t n) { B.insert(B.end(), n, 0); }
-    void Pad() {
-        if (B.size() & 1)
-            U8(0);
-    }
+    void U32s(std::initializer_list<uint32_t> values) { PutLE(B, 4, values); }
     // Opens a chunk or list: writes the id and a size to be patched; returns the size's place.
     size_t Begin(uint32_t id) {
-        Id(id);
-        size_t at = Pos();
-        U32(0);
-        return at;
+        U32s({id, 0});
+        return Pos() - 4;
     }
     // Patches the size (without the pad byte) and pads to an even length.
     void End(size_t sizePos) {
-        uint32_t size = uint32_t(Pos() - sizePos - 4);
+        const uint32_t size = uint32_t(Pos() - sizePos - 4);
         std::memcpy(&B[sizePos], &size, 4);
-        Pad();
+        if (B.size() & 1)
+            B.push_back(0);
+    }
+    void Chunk(uint32_t id, const std::vector<uint8_t>& data) {
+        const size_t at = Begin(id);
+        B.insert(B.end(), data.begin(), data.end());
+        End(at);
     }
 };
+
+int FirstVideoStream(const TAviSpec& spec) {
+    for (size_t i = 0; i < spec.Streams.size(); ++i)
+        if (spec.Streams[i].Type == FourCC("vids"))
+            return int(i);
+    return -1;
+}
 
 bool IsVideoChunk(const TAviChunkSpec& c, int stream) {
     return c.Stream == stream && !c.Kind.empty() && c.Kind[0] == 'd';
 }
 
 uint32_t ChunkId(const TAviChunkSpec& c) {
-    char s[5] = {char('0' + c.Stream / 10), char('0' + c.Stream % 10),
-                 c.Kind.size() > 0 ? c.Kind[0] : '?', c.Kind.size() > 1 ? c.Kind[1] : '?', 0};
-    return MakeFourCC(uint8_t(s[0]), uint8_t(s[1]), uint8_t(s[2]), uint8_t(s[3]));
+    auto kind = [&](size_t i) { return uint8_t(c.Kind.size() > i ? c.Kind[i] : '?'); };
+    return MakeFourCC(uint8_t('0' + c.Stream / 10), uint8_t('0' + c.Stream % 10), kind(0), kind(1));
 }
 
 } // namespace
@@ -79,50 +75,32 @@ void TAviImage::Save(const std::string& fileName) const {
         throw std::runtime_error("cannot write " + fileName);
 }
 
-TAviImage BuildAvi(const TAviSpec& spec) {
-    TAviImage out;
-    TWriter w;
+namespace {
 
-    int videoStream = -1;
-    for (size_t i = 0; i < spec.Streams.size(); ++i)
-        if (spec.Streams[i].Type == FourCC("vids")) {
-            videoStream = int(i);
-            break;
-        }
-    uint32_t width = spec.Width, height = spec.Height;
-    if (videoStream >= 0 && spec.Streams[videoStream].Format.size() >= 12) {
-        const auto& f = spec.Streams[videoStream].Format;
+// The "hdrl" list: the main header, then each stream's header and format.
+void WriteHeaders(const TAviSpec& spec, TWriter& w, TAviImage& out) {
+    const int video = FirstVideoStream(spec);
+    uint32_t width = spec.Width, height = spec.Height, frames = 0;
+    if (video >= 0 && spec.Streams[size_t(video)].Format.size() >= 12) {
+        const auto& f = spec.Streams[size_t(video)].Format;
         if (width == 0)
             std::memcpy(&width, &f[4], 4);
         if (height == 0)
             std::memcpy(&height, &f[8], 4);
     }
-    uint32_t frames = 0;
     for (const auto& c : spec.Chunks)
-        if (IsVideoChunk(c, videoStream))
-            ++frames;
-
-    size_t riff = w.Begin(FourCC("RIFF"));
-    w.Id(FourCC("AVI "));
-
+        frames += IsVideoChunk(c, video);
     out.HdrlPos = w.Pos();
-    size_t hdrl = w.Begin(FourCC("LIST"));
-    w.Id(FourCC("hdrl"));
+    const size_t hdrl = w.Begin(FourCC("LIST"));
+    w.U32s({FourCC("hdrl")});
     out.AvihPos = w.Pos();
-    size_t avih = w.Begin(FourCC("avih"));
-    w.U32(spec.MicroSecPerFrame);                        // microseconds per frame
-    w.U32(0);                                            // maximum bytes per second (unknown)
-    w.U32(0);                                            // padding granularity
-    w.U32(spec.Index == TAviIndexMode::None ? 0 : 0x10); // flags: has index
-    w.U32(spec.TotalFrames >= 0 ? uint32_t(spec.TotalFrames) : frames); // total frames
-    w.U32(0);                                                           // initial frames
-    w.U32(uint32_t(spec.Streams.size()));                               // streams
-    w.U32(0);                                                           // suggested buffer size
-    w.U32(width);                                                       // width
-    w.U32(height);                                                      // height
-    w.Zeros(16);                                                        // reserved
+    const size_t avih = w.Begin(FourCC("avih"));
+    // Time per frame, bytes per second, padding, flags (has index), total and initial frames,
+    // streams, buffer size, width, height, reserved.
+    w.U32s({spec.MicroSecPerFrame, 0, 0, spec.Index == TAviIndexMode::None ? 0u : 0x10u,
+            spec.TotalFrames >= 0 ? uint32_t(spec.TotalFrames) : frames, 0,
+            uint32_t(spec.Streams.size()), 0, width, height, 0, 0, 0, 0});
     w.End(avih);
-
     for (size_t s = 0; s < spec.Streams.size(); ++s) {
         const TAviStreamSpec& st = spec.Streams[s];
         uint32_t count = 0, largest = 0;
@@ -132,89 +110,67 @@ TAviImage BuildAvi(const TAviSpec& spec) {
                 largest = std::max(largest, uint32_t(c.Data.size()));
             }
         out.StrlPos.push_back(w.Pos());
-        size_t strl = w.Begin(FourCC("LIST"));
-        w.Id(FourCC("strl"));
+        const size_t strl = w.Begin(FourCC("LIST"));
+        w.U32s({FourCC("strl")});
         out.StrhPos.push_back(w.Pos());
-        size_t strh = w.Begin(FourCC("strh"));
-        TWriter h;
-        h.Id(st.Type);        // stream type
-        h.Id(st.Handler);     // handler
-        h.U32(0);             // flags
-        h.U16(0);             // priority
-        h.U16(0);             // language
-        h.U32(0);             // initial frames
-        h.U32(st.Scale);      // scale
-        h.U32(st.Rate);       // rate (rate / scale = samples per second)
-        h.U32(0);             // start
-        h.U32(count);         // length
-        h.U32(largest);       // suggested buffer size
-        h.U32(0xFFFFFFFF);    // quality: default
-        h.U32(st.SampleSize); // sample size
-        h.U16(0);             // frame rectangle: left, top, right, bottom
-        h.U16(0);
-        h.U16(uint16_t(width));
-        h.U16(uint16_t(height));
-        h.B.resize(st.StrhSize, 0);
-        w.Bytes(h.B);
-        w.End(strh);
+        // Type, handler, flags, priority and language, initial frames, scale, rate, start,
+        // length, buffer size, quality (default), sample size, frame rectangle.
+        std::vector<uint8_t> h;
+        PutLE(h, 4,
+              {st.Type, st.Handler, 0, 0, 0, st.Scale, st.Rate, 0, count, largest, 0xFFFFFFFF,
+               st.SampleSize});
+        PutLE(h, 2, {0, 0, width, height});
+        h.resize(st.StrhSize, 0);
+        w.Chunk(FourCC("strh"), h);
         out.StrfPos.push_back(w.Pos());
-        size_t strf = w.Begin(FourCC("strf"));
-        w.Bytes(st.Format);
-        w.End(strf);
+        w.Chunk(FourCC("strf"), st.Format);
         w.End(strl);
     }
     w.End(hdrl);
+}
 
+} // namespace
+
+TAviImage BuildAvi(const TAviSpec& spec) {
+    TAviImage out;
+    TWriter w;
+    const size_t riff = w.Begin(FourCC("RIFF"));
+    w.U32s({FourCC("AVI ")});
+    WriteHeaders(spec, w, out);
     if (spec.JunkBeforeMovi) {
-        size_t junk = w.Begin(FourCC("JUNK"));
-        w.Zeros(27); // odd on purpose: the reader must skip the pad byte
-        w.End(junk);
-        size_t info = w.Begin(FourCC("LIST"));
-        w.Id(FourCC("INFO"));
-        size_t isft = w.Begin(FourCC("ISFT"));
-        w.Bytes({'t', 'e', 's', 't', 0});
-        w.End(isft);
+        w.Chunk(FourCC("JUNK"), std::vector<uint8_t>(27)); // odd: the reader must skip the pad
+        const size_t info = w.Begin(FourCC("LIST"));
+        w.U32s({FourCC("INFO")});
+        w.Chunk(FourCC("ISFT"), {'t', 'e', 's', 't', 0});
         w.End(info);
     }
-
     out.MoviListPos = w.Pos();
-    size_t movi = w.Begin(FourCC("LIST"));
+    const size_t movi = w.Begin(FourCC("LIST"));
     out.MoviPos = w.Pos();
-    w.Id(FourCC("movi"));
+    w.U32s({FourCC("movi")});
     for (const auto& c : spec.Chunks) {
         out.ChunkPos.push_back(w.Pos());
-        size_t ck = w.Begin(ChunkId(c));
-        w.Bytes(c.Data);
-        w.End(ck);
+        w.Chunk(ChunkId(c), c.Data);
     }
     w.End(movi);
-
-    if (spec.JunkBeforeIdx1) {
-        size_t junk = w.Begin(FourCC("JUNK"));
-        w.Zeros(8);
-        w.End(junk);
-    }
-
+    if (spec.JunkBeforeIdx1)
+        w.Chunk(FourCC("JUNK"), std::vector<uint8_t>(8));
     if (spec.Index != TAviIndexMode::None) {
         out.Idx1Pos = w.Pos();
-        size_t idx = w.Begin(FourCC("idx1"));
+        const size_t idx = w.Begin(FourCC("idx1"));
         const size_t base = spec.Index == TAviIndexMode::Relative ? out.MoviPos : 0;
+        // Chunk id, flags (key frame), offset of the chunk header, data size.
         for (size_t i = 0; i < spec.Chunks.size(); ++i) {
             const auto& c = spec.Chunks[i];
             if (!c.Indexed)
                 continue;
             out.EntryPos.push_back(w.Pos());
-            w.Id(ChunkId(c));                        // chunk id
-            w.U32(c.Key ? 0x10 : 0);                 // flags: key frame
-            w.U32(uint32_t(out.ChunkPos[i] - base)); // offset of the chunk header
-            w.U32(uint32_t(c.Data.size()));          // data size
+            w.U32s({ChunkId(c), c.Key ? 0x10u : 0u, uint32_t(out.ChunkPos[i] - base),
+                    uint32_t(c.Data.size())});
         }
         for (const auto& e : spec.ExtraEntries) {
             out.EntryPos.push_back(w.Pos());
-            w.Id(e.Id);
-            w.U32(e.Flags);
-            w.U32(e.Offset);
-            w.U32(e.Size);
+            w.U32s({e.Id, e.Flags, e.Offset, e.Size});
         }
         w.End(idx);
     }
@@ -294,12 +250,7 @@ void AddAudioTrack(TAviSpec& spec, const TAudioFormat& format, const std::vector
                    const std::vector<int>& beforeFrame, uint32_t formatSize) {
     const int stream = int(spec.Streams.size());
     spec.Streams.push_back(MakeAudioStream(format, formatSize));
-    int videoStream = -1;
-    for (size_t i = 0; i < spec.Streams.size(); ++i)
-        if (spec.Streams[i].Type == FourCC("vids")) {
-            videoStream = int(i);
-            break;
-        }
+    const int videoStream = FirstVideoStream(spec);
     std::vector<TAviChunkSpec> merged;
     size_t a = 0;
     int frame = 0;

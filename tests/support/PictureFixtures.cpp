@@ -7,24 +7,7 @@
 #include <stdexcept>
 
 #include "MyCommonParams.h"
-
-namespace {
-
-void Put16(std::vector<uint8_t>& b, uint32_t v) {
-    b.push_back(uint8_t(v));
-    b.push_back(uint8_t(v >> 8));
-}
-void Put32(std::vector<uint8_t>& b, uint32_t v) {
-    Put16(b, v & 0xFFFF);
-    Put16(b, v >> 16);
-}
-void PutBGR(std::vector<uint8_t>& b, uint32_t color) {
-    b.push_back(uint8_t(color >> 16)); // blue
-    b.push_back(uint8_t(color >> 8));  // green
-    b.push_back(uint8_t(color));       // red
-}
-
-} // namespace
+#include "TestData.h"
 
 std::vector<uint8_t> BuildBmp(const TBmpSpec& s) {
     const bool core = s.HeaderSize == 12;
@@ -36,46 +19,28 @@ std::vector<uint8_t> BuildBmp(const TBmpSpec& s) {
     const bool rle = s.Compression == 1 || s.Compression == 2;
     const uint32_t imageBytes = rle ? uint32_t(s.RunData.size()) : uint32_t(rowBytes * s.Height);
 
-    std::vector<uint8_t> b;
-    // BITMAPFILEHEADER
-    b.push_back('B');
-    b.push_back('M');
-    Put32(b, offBits + imageBytes); // file size
-    Put32(b, 0);                    // two reserved words
-    Put32(b, offBits);              // offset of the pixels
+    // File header: "BM", file size, two reserved words, offset of the pixels.
+    std::vector<uint8_t> b = {'B', 'M'};
+    PutLE(b, 4, {offBits + imageBytes, 0, offBits});
     if (core) {
-        Put32(b, 12);       // header size
-        Put16(b, s.Width);  // width
-        Put16(b, s.Height); // height
-        Put16(b, 1);        // planes
-        Put16(b, s.Bits);   // bit count
+        PutLE(b, 4, {12});
+        PutLE(b, 2, {uint32_t(s.Width), uint32_t(s.Height), 1, s.Bits});
     } else {
-        Put32(b, s.HeaderSize);                               // header size
-        Put32(b, uint32_t(s.Width));                          // width
-        Put32(b, uint32_t(s.TopDown ? -s.Height : s.Height)); // height, < 0: top-down
-        Put16(b, 1);                                          // planes
-        Put16(b, s.Bits);                                     // bit count
-        Put32(b, s.Compression);                              // compression
-        Put32(b, imageBytes);                                 // image size
-        Put32(b, 2835);                                       // x pixels per metre
-        Put32(b, 2835);                                       // y pixels per metre
-        Put32(b, s.ClrUsed);                                  // colours used
-        Put32(b, 0);                                          // colours important
+        // Header size, width, height (< 0: top-down), planes and bit count, compression, image
+        // size, pixels per metre across and down, colours used and important.
+        PutLE(b, 4, {s.HeaderSize, uint32_t(s.Width), uint32_t(s.TopDown ? -s.Height : s.Height)});
+        PutLE(b, 2, {1, s.Bits});
+        PutLE(b, 4, {s.Compression, imageBytes, 2835, 2835, s.ClrUsed, 0});
         if (s.HeaderSize > 40) {
             // Version 4/5 header: masks of red, green, blue, alpha, then zeros.
-            for (int i = 0; i < 3; ++i)
-                Put32(b, s.Masks[i]);
+            PutLE(b, 4, {s.Masks[0], s.Masks[1], s.Masks[2]});
             b.resize(14 + s.HeaderSize, 0);
         }
     }
     if (inlineMasks)
-        for (int i = 0; i < 3; ++i)
-            Put32(b, s.Masks[i]);
-    for (uint32_t c : s.Palette) {
-        PutBGR(b, c);
-        if (!core)
-            b.push_back(0); // reserved
-    }
+        PutLE(b, 4, {s.Masks[0], s.Masks[1], s.Masks[2]});
+    for (uint32_t c : s.Palette) // blue, green, red (and a reserved byte)
+        PutLE(b, core ? 3 : 4, {(c >> 16 & 0xFF) | (c & 0xFF00) | (c & 0xFF) << 16});
     if (rle) {
         b.insert(b.end(), s.RunData.begin(), s.RunData.end());
         return b;
@@ -94,19 +59,13 @@ std::vector<uint8_t> BuildBmp(const TBmpSpec& s) {
                 row[size_t(x / per)] |= uint8_t(v << shift);
                 break;
             }
-            case 16:
-                row[size_t(x) * 2] = uint8_t(v);
-                row[size_t(x) * 2 + 1] = uint8_t(v >> 8);
-                break;
-            case 24:
-                row[size_t(x) * 3] = uint8_t(v >> 16);
-                row[size_t(x) * 3 + 1] = uint8_t(v >> 8);
-                row[size_t(x) * 3 + 2] = uint8_t(v);
-                break;
-            default:
-                for (int i = 0; i < 4; ++i)
-                    row[size_t(x) * 4 + size_t(i)] = uint8_t(v >> (8 * i));
-                break;
+            default: {
+                // 16 and 32 bits: the word; 24 bits: blue, green, red of the colour.
+                const int n = s.Bits / 8;
+                const uint32_t w = n == 3 ? (v >> 16 & 0xFF) | (v & 0xFF00) | (v & 0xFF) << 16 : v;
+                for (int i = 0; i < n; ++i)
+                    row[size_t(x * n + i)] = uint8_t(w >> (8 * i));
+            }
             }
         }
         b.insert(b.end(), row.begin(), row.end());
@@ -154,17 +113,10 @@ std::vector<uint8_t> BuildGif(int32_t width, int32_t height, const std::vector<u
 
     std::vector<uint8_t> b = {'G', 'I', 'F', '8', '9', 'a'};
     // Logical screen: width, height, global table flag with its size, background, aspect.
-    Put16(b, uint32_t(width));
-    Put16(b, uint32_t(height));
-    b.push_back(uint8_t(0x80 | 0x70 | (tableBits - 1)));
-    b.push_back(0);
-    b.push_back(0);
-    for (size_t i = 0; i < (size_t(1) << tableBits); ++i) {
-        const uint32_t c = i < colors.size() ? colors[i] : 0;
-        b.push_back(uint8_t(c));       // red
-        b.push_back(uint8_t(c >> 8));  // green
-        b.push_back(uint8_t(c >> 16)); // blue
-    }
+    PutLE(b, 2, {uint32_t(width), uint32_t(height)});
+    b.insert(b.end(), {uint8_t(0x80 | 0x70 | (tableBits - 1)), 0, 0});
+    for (size_t i = 0; i < (size_t(1) << tableBits); ++i) // red, green, blue
+        PutLE(b, 3, {i < colors.size() ? colors[i] : 0});
     if (transparent >= 0) {
         // Graphic control extension: size 4, flags (transparency), delay, index, terminator.
         const uint8_t gce[] = {0x21, 0xF9, 4, 0x01, 0, 0, uint8_t(transparent), 0};
@@ -172,10 +124,7 @@ std::vector<uint8_t> BuildGif(int32_t width, int32_t height, const std::vector<u
     }
     // Image descriptor: position, size, no local table, not interlaced.
     b.push_back(0x2C);
-    Put16(b, 0);
-    Put16(b, 0);
-    Put16(b, uint32_t(width));
-    Put16(b, uint32_t(height));
+    PutLE(b, 2, {0, 0, uint32_t(width), uint32_t(height)});
     b.push_back(0);
 
     // LZW data made of literal codes only: a clear code comes back before the decoder's table

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
 #include <stdexcept>
 #include <string>
@@ -34,6 +35,13 @@ inline std::vector<uint8_t> HexBytes(std::string_view hex) {
     if (high >= 0)
         throw std::invalid_argument("odd number of hex digits in test data");
     return out;
+}
+
+// Appends each value as a little-endian field of the given number of bytes.
+inline void PutLE(std::vector<uint8_t>& out, int bytes, std::initializer_list<uint32_t> values) {
+    for (uint32_t v : values)
+        for (int i = 0; i < bytes; ++i)
+            out.push_back(uint8_t(v >> (8 * i)));
 }
 
 // Full path of a file under tests/data/.

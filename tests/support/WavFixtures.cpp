@@ -5,17 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include "TestData.h"
+
 namespace {
-
-void Put16(std::vector<uint8_t>& b, uint32_t v) {
-    b.push_back(uint8_t(v));
-    b.push_back(uint8_t(v >> 8));
-}
-
-void Put32(std::vector<uint8_t>& b, uint32_t v) {
-    Put16(b, v & 0xFFFF);
-    Put16(b, v >> 16);
-}
 
 void PutId(std::vector<uint8_t>& b, const std::string& id) {
     for (size_t i = 0; i < 4; ++i)
@@ -25,7 +17,7 @@ void PutId(std::vector<uint8_t>& b, const std::string& id) {
 void PutChunk(std::vector<uint8_t>& b, const std::string& id, const std::vector<uint8_t>& body,
               int64_t sizeOverride = -1) {
     PutId(b, id);
-    Put32(b, uint32_t(sizeOverride >= 0 ? sizeOverride : int64_t(body.size())));
+    PutLE(b, 4, {uint32_t(sizeOverride >= 0 ? sizeOverride : int64_t(body.size()))});
     b.insert(b.end(), body.begin(), body.end());
     if (body.size() & 1)
         b.push_back(0);
@@ -36,7 +28,7 @@ void PutChunk(std::vector<uint8_t>& b, const std::string& id, const std::vector<
 std::vector<uint8_t> MakeWavBytes(const TWavFixture& f) {
     std::vector<uint8_t> out;
     PutId(out, "RIFF");
-    Put32(out, 0); // patched below
+    PutLE(out, 4, {0}); // patched below
     PutId(out, f.FormType);
     if (f.JunkBeforeFmt)
         PutChunk(out, "JUNK", {1, 2, 3});
@@ -44,14 +36,11 @@ std::vector<uint8_t> MakeWavBytes(const TWavFixture& f) {
         std::vector<uint8_t> fmt;
         uint32_t align = f.BlockAlignOverride >= 0 ? uint32_t(f.BlockAlignOverride)
                                                    : uint32_t(f.Channels * (f.Bits / 8));
-        Put16(fmt, f.FormatTag);
-        Put16(fmt, f.Channels);
-        Put32(fmt, f.Rate);
-        Put32(fmt, f.Rate * align);
-        Put16(fmt, align);
-        Put16(fmt, f.Bits);
+        PutLE(fmt, 2, {f.FormatTag, f.Channels});
+        PutLE(fmt, 4, {f.Rate, f.Rate * align});
+        PutLE(fmt, 2, {align, f.Bits});
         if (f.FormatTag != 1) {
-            Put16(fmt, uint32_t(f.FormatExtra.size()));
+            PutLE(fmt, 2, {uint32_t(f.FormatExtra.size())});
             fmt.insert(fmt.end(), f.FormatExtra.begin(), f.FormatExtra.end());
         }
         PutChunk(out, "fmt ", fmt, f.FmtSizeOverride);
@@ -91,14 +80,8 @@ std::vector<uint8_t> ReadBytesFile(const std::string& fileName) {
 
 std::vector<uint8_t> MakeRampSamples(int frames, int channels, int bits) {
     std::vector<uint8_t> out;
-    for (int i = 0; i < frames; ++i) {
-        for (int c = 0; c < channels; ++c) {
-            if (bits == 16) {
-                Put16(out, uint32_t(100 * i + c));
-            } else {
-                out.push_back(uint8_t(3 * i + c));
-            }
-        }
-    }
+    for (int i = 0; i < frames; ++i)
+        for (int c = 0; c < channels; ++c)
+            PutLE(out, bits / 8, {uint32_t(bits == 16 ? 100 * i + c : 3 * i + c)});
     return out;
 }
