@@ -10,7 +10,7 @@
 
 #include "AviFixtures.h"
 #include "EncodedAvi.h"
-#include "MyAVIReader.h"
+#include "MediaRig.h"
 #include "MyVideoCompressLayer.h"
 #include "PictureFixtures.h"
 #include "TempFolders.h"
@@ -23,21 +23,12 @@ struct TOptionsGuard {
     ~TOptionsGuard() { DecoderOptions = Saved; }
 };
 
-bool OpenBytes(TAviReader& r, const std::vector<uint8_t>& bytes) {
-    return r.Open(std::make_unique<TMemoryByteSource>(bytes), "mem.avi");
-}
-
 // The bitmap's pixels without row padding.
 std::vector<uint8_t> Pixels(const TBitmap& b) {
     std::vector<uint8_t> out;
     for (int32_t y = 0; y < b.Height(); ++y)
         out.insert(out.end(), b.ScanLine(y), b.ScanLine(y) + size_t(b.Width()) * 3);
     return out;
-}
-
-std::vector<uint8_t> ReadAll(const std::string& fileName) {
-    std::ifstream in(fileName, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
 // A 3 x 2 picture (top row first) of distinct colours, as 0x00BBGGRR.
@@ -80,18 +71,25 @@ TAviSpec RawMovie(int32_t height, uint16_t bitCount, const std::vector<uint8_t>&
 
 // ---- Raw frames ---------------------------------------------------------------------------------
 
+// Raw "DIB " streams are drawn by the reader itself, whichever decoding path the options choose.
 TEST(AviDecodeRaw, BottomUpAndTopDownGiveTheSamePixelsAtAnySize) {
-    for (bool topDown : {false, true}) {
-        TAviReader r;
-        ASSERT_TRUE(
-            OpenBytes(r, BuildAvi(RawMovie(topDown ? -2 : 2, 24, {}, {Rows24(topDown)})).Bytes));
-        TBitmap same(3, 2), stretched(6, 4);
-        ASSERT_TRUE(r.GetFrame(0, same));
-        ExpectPicture3x2(same, topDown ? "top-down" : "bottom-up");
-        ASSERT_TRUE(r.GetFrame(0, stretched));
-        ExpectPicture3x2(stretched, "stretched");
-        EXPECT_EQ(r.GetLastDecodedFrame(), 0);
-    }
+    TOptionsGuard guard;
+    for (bool topDown : {false, true})
+        for (bool viaFileLayer : {true, false}) {
+            SCOPED_TRACE(testing::Message()
+                         << "top-down " << topDown << " file layer " << viaFileLayer);
+            DecoderOptions[doUseMMIOReader] = viaFileLayer;
+            TAviReader r;
+            ASSERT_TRUE(
+                Opens(r, BuildAvi(RawMovie(topDown ? -2 : 2, 24, {}, {Rows24(topDown)})).Bytes));
+            EXPECT_EQ(r.GetFrameReader(), nullptr);
+            TBitmap same(3, 2), stretched(6, 4);
+            ASSERT_TRUE(r.GetFrame(0, same));
+            ExpectPicture3x2(same, "same size");
+            ASSERT_TRUE(r.GetFrame(0, stretched));
+            ExpectPicture3x2(stretched, "stretched");
+            EXPECT_EQ(r.GetLastDecodedFrame(), 0);
+        }
 }
 
 TEST(AviDecodeRaw, PaletteAndDeepFormats) {
@@ -135,7 +133,7 @@ TEST(AviDecodeRaw, PaletteAndDeepFormats) {
     } cases[] = {{8, palette, bits8}, {16, {}, deep(16)}, {32, {}, deep(32)}};
     for (const TCase& c : cases) {
         TAviReader r;
-        ASSERT_TRUE(OpenBytes(r, BuildAvi(RawMovie(2, c.BitCount, c.Tail, {c.Bits})).Bytes));
+        ASSERT_TRUE(Opens(r, BuildAvi(RawMovie(2, c.BitCount, c.Tail, {c.Bits})).Bytes));
         TBitmap same(3, 2), stretched(9, 6);
         ASSERT_TRUE(r.GetFrame(0, same)) << c.BitCount;
         ExpectPicture3x2(same, "same size");
@@ -147,7 +145,7 @@ TEST(AviDecodeRaw, PaletteAndDeepFormats) {
 TEST(AviDecodeRaw, DroppedFramesRepeatThePictureBeforeThem) {
     TAviSpec spec = RawMovie(2, 24, {}, {Rows24(false), {}, {}, MakeDib24Frame(3, 2, 9)});
     TAviReader r;
-    ASSERT_TRUE(OpenBytes(r, BuildAvi(spec).Bytes));
+    ASSERT_TRUE(Opens(r, BuildAvi(spec).Bytes));
     TBitmap b(3, 2);
     // Asked for out of order: the empty chunks still show frame 0.
     ASSERT_TRUE(r.GetFrame(3, b));
@@ -157,7 +155,7 @@ TEST(AviDecodeRaw, DroppedFramesRepeatThePictureBeforeThem) {
 
     // With nothing stored before it, an empty first frame has no picture.
     TAviReader first;
-    ASSERT_TRUE(OpenBytes(first, BuildAvi(RawMovie(2, 24, {}, {{}, Rows24(false)})).Bytes));
+    ASSERT_TRUE(Opens(first, BuildAvi(RawMovie(2, 24, {}, {{}, Rows24(false)})).Bytes));
     EXPECT_FALSE(first.GetFrame(0, b));
     EXPECT_EQ(first.GetLastDecodedFrame(), -1);
 }
@@ -166,7 +164,7 @@ TEST(AviDecodeRaw, RefusesShortChunksAndIndexesOutOfRange) {
     std::vector<uint8_t> shortFrame = Rows24(false);
     shortFrame.pop_back();
     TAviReader r;
-    ASSERT_TRUE(OpenBytes(r, BuildAvi(RawMovie(2, 24, {}, {Rows24(false), shortFrame})).Bytes));
+    ASSERT_TRUE(Opens(r, BuildAvi(RawMovie(2, 24, {}, {Rows24(false), shortFrame})).Bytes));
     TBitmap b(3, 2);
     b.Canvas().Brush.Color = 0x123456;
     b.Canvas().FillRect(Rect(0, 0, 3, 2));
@@ -180,19 +178,6 @@ TEST(AviDecodeRaw, RefusesShortChunksAndIndexesOutOfRange) {
 
     r.Close();
     EXPECT_FALSE(r.GetFrame(0, b));
-}
-
-TEST(AviDecodeRaw, RawStreamsIgnoreTheFileLayerOption) {
-    TOptionsGuard guard;
-    TAviReader r;
-    ASSERT_TRUE(OpenBytes(r, BuildAvi(RawMovie(2, 24, {}, {Rows24(false)})).Bytes));
-    EXPECT_EQ(r.GetFrameReader(), nullptr);
-    for (bool viaFileLayer : {true, false}) {
-        DecoderOptions[doUseMMIOReader] = viaFileLayer;
-        TBitmap b(3, 2);
-        ASSERT_TRUE(r.GetFrame(0, b));
-        ExpectPicture3x2(b, "raw");
-    }
 }
 
 // Raw rows under another handler than "DIB " go to a decoder like compressed video: bottom-up
@@ -214,7 +199,7 @@ TEST(AviDecodeRaw, RawRowsUnderOtherHandlersThroughEitherDecoder) {
                                  << lowerCaseRiff << " file layer " << viaFileLayer);
                     DecoderOptions[doUseMMIOReader] = viaFileLayer;
                     TAviReader r;
-                    ASSERT_TRUE(OpenBytes(r, bytes));
+                    ASSERT_TRUE(Opens(r, bytes));
                     EXPECT_EQ(r.GetFrameReader() != nullptr, !lowerCaseRiff);
                     for (int frame : {1, 0}) {
                         TBitmap b(6, 4);
@@ -259,7 +244,7 @@ protected:
             std::string why;
             if (!WriteEncodedAvi(m.File, spec, &why))
                 ADD_FAILURE() << encoder << ": " << why;
-            m.Bytes = ReadAll(m.File);
+            m.Bytes = ReadBytesFile(m.File);
             m.Reference = ReferenceDecode(m.File);
             return m;
         };
@@ -364,7 +349,7 @@ TEST_F(AviDecodeCompressed, BothPathsAreFrameExactInAnyOrder) {
 
         // A fresh reader gets the same pictures whichever frame it starts with.
         TAviReader fresh;
-        ASSERT_TRUE(OpenBytes(fresh, movie->Bytes));
+        ASSERT_TRUE(Opens(fresh, movie->Bytes));
         EXPECT_EQ(Decode(fresh, {23})[23], fileLayer[23]);
     }
 }
@@ -433,7 +418,7 @@ TEST_F(AviDecodeCompressed, UnknownCodecOpensButDrawsNothing) {
         }
     ASSERT_GE(renamed, 2);
     TAviReader r;
-    ASSERT_TRUE(OpenBytes(r, bytes));
+    ASSERT_TRUE(Opens(r, bytes));
     TBitmap b(W, H);
     for (bool viaFileLayer : {true, false}) {
         DecoderOptions[doUseMMIOReader] = viaFileLayer;
@@ -454,7 +439,7 @@ TEST_F(AviDecodeCompressed, FilesTheFileLayerRefusesDecodeOverOurIndex) {
     std::vector<uint8_t> bytes = Mpeg4->Bytes;
     std::memcpy(bytes.data(), "riff", 4);
     TAviReader r;
-    ASSERT_TRUE(OpenBytes(r, bytes));
+    ASSERT_TRUE(Opens(r, bytes));
     EXPECT_EQ(r.GetFrameReader(), nullptr);
     EXPECT_EQ(Decode(r, Shuffled()), expected);
 }
@@ -487,7 +472,7 @@ TEST_F(AviDecodeCompressed, DamagedFramesFailCleanly) {
         SCOPED_TRACE(viaFileLayer ? "file layer" : "own decompressor");
         DecoderOptions[doUseMMIOReader] = viaFileLayer;
         TAviReader r;
-        ASSERT_TRUE(OpenBytes(r, image.Bytes));
+        ASSERT_TRUE(Opens(r, image.Bytes));
         TBitmap b(W, H);
         // Half a picture may decode with damage or not at all; either way no crash.
         r.GetFrame(1, b);
@@ -501,7 +486,7 @@ TEST_F(AviDecodeCompressed, DamagedFramesFailCleanly) {
     image.PutU32(image.EntryPos[3] + 8, 0x7FFFFF00u);
     DecoderOptions[doUseMMIOReader] = false;
     TAviReader r;
-    ASSERT_TRUE(OpenBytes(r, image.Bytes));
+    ASSERT_TRUE(Opens(r, image.Bytes));
     TBitmap b(W, H);
     EXPECT_FALSE(r.GetFrame(3, b));
     expectClean(r, 4);
@@ -523,7 +508,7 @@ TEST_F(AviDecodeCompressed, GarbageInAPredictedFrameHealsAtTheNextKeyFrame) {
     for (bool viaFileLayer : {false, true}) {
         DecoderOptions[doUseMMIOReader] = viaFileLayer;
         TAviReader r;
-        ASSERT_TRUE(OpenBytes(r, bytes));
+        ASSERT_TRUE(Opens(r, bytes));
         TBitmap b(W, H);
         for (int i = 0; i < 12; ++i)
             r.GetFrame(i, b); // damaged or not, but no crash
@@ -548,7 +533,7 @@ TEST_F(AviDecodeCompressed, CorruptBytesAnywhereInTheDataFailCleanly) {
     ASSERT_TRUE(WriteEncodedAvi(file, spec));
     TAviReader clean;
     ASSERT_TRUE(clean.Open(file));
-    const std::vector<uint8_t> bytes = ReadAll(file);
+    const std::vector<uint8_t> bytes = ReadBytesFile(file);
     const auto& chunks = clean.GetVideoChunks();
     const size_t from = size_t(clean.ChunkDataPos(chunks.front().Offset));
     const size_t to = size_t(clean.ChunkDataPos(chunks.back().Offset) + chunks.back().Size);
@@ -557,7 +542,7 @@ TEST_F(AviDecodeCompressed, CorruptBytesAnywhereInTheDataFailCleanly) {
         std::vector<uint8_t> damaged = bytes;
         damaged[at] = 0xFF;
         TAviReader r;
-        ASSERT_TRUE(OpenBytes(r, damaged));
+        ASSERT_TRUE(Opens(r, damaged));
         TBitmap b(16, 16), small(5, 3);
         for (bool viaFileLayer : {true, false}) {
             DecoderOptions[doUseMMIOReader] = viaFileLayer;
@@ -602,7 +587,7 @@ TEST(AviDecodeCamera, MjpegWithoutHuffmanTablesDecodes) {
                                             << (fileLayer ? "file layer" : "own"));
             DecoderOptions[doUseMMIOReader] = fileLayer;
             TAviReader r;
-            ASSERT_TRUE(OpenBytes(r, BuildAvi(specs[bare]).Bytes));
+            ASSERT_TRUE(Opens(r, BuildAvi(specs[bare]).Bytes));
             TBitmap b(W, H);
             for (int i : {2, 0, 3, 1}) {
                 ASSERT_TRUE(r.GetFrame(i, b)) << i;
