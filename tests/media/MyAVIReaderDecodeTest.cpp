@@ -6,7 +6,9 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <numeric>
 #include <random>
+#include <tuple>
 
 #include "AviFixtures.h"
 #include "EncodedAvi.h"
@@ -227,34 +229,27 @@ protected:
     static constexpr int Frames = 30;
     static constexpr int W = 64, H = 48;
 
+    // The MJPEG (frame 5 dropped) and MPEG-4 (frame 17 dropped) movies, made once.
     static void SetUpTestSuite() {
         // Damaged frames are meant here; the decoders need not say so on stderr.
         av_log_set_level(AV_LOG_QUIET);
-        Dir = new TTempDir;
-        auto make = [](const std::string& encoder, std::set<int> dropped) {
-            TMovie m;
-            m.File = Dir->Path + "/" + encoder + ".avi";
-            TEncodedAviSpec spec;
-            spec.Encoder = encoder;
-            spec.Width = W;
-            spec.Height = H;
-            spec.Frames = Frames;
-            spec.Gop = 12;
-            spec.Dropped = std::move(dropped);
+        Dir = std::make_unique<TTempDir>();
+        for (auto [m, encoder, dropped] :
+             {std::tuple{&Mjpeg, "mjpeg", 5}, std::tuple{&Mpeg4, "mpeg4", 17}}) {
+            *m = std::make_unique<TMovie>();
+            (*m)->File = Dir->Path + "/" + encoder + ".avi";
+            TEncodedAviSpec spec{encoder, W, H, Frames, 15, 12, {dropped}, ""};
             std::string why;
-            if (!WriteEncodedAvi(m.File, spec, &why))
+            if (!WriteEncodedAvi((*m)->File, spec, &why))
                 ADD_FAILURE() << encoder << ": " << why;
-            m.Bytes = ReadBytesFile(m.File);
-            m.Reference = ReferenceDecode(m.File);
-            return m;
-        };
-        Mjpeg = new TMovie(make("mjpeg", {5}));
-        Mpeg4 = new TMovie(make("mpeg4", {17}));
+            (*m)->Bytes = ReadBytesFile((*m)->File);
+            (*m)->Reference = ReferenceDecode((*m)->File);
+        }
     }
     static void TearDownTestSuite() {
-        delete Mjpeg;
-        delete Mpeg4;
-        delete Dir;
+        Mjpeg.reset();
+        Mpeg4.reset();
+        Dir.reset();
     }
 
     // Every frame in the given order, through the path the options choose, keyed by frame.
@@ -272,8 +267,7 @@ protected:
 
     static std::vector<int> Sequential() {
         std::vector<int> v(Frames);
-        for (int i = 0; i < Frames; ++i)
-            v[size_t(i)] = i;
+        std::iota(v.begin(), v.end(), 0);
         return v;
     }
     static std::vector<int> Shuffled() {
@@ -306,20 +300,16 @@ protected:
         }
     }
 
-    static TTempDir* Dir;
-    static TMovie* Mjpeg;
-    static TMovie* Mpeg4;
+    static inline std::unique_ptr<TTempDir> Dir;
+    static inline std::unique_ptr<TMovie> Mjpeg, Mpeg4;
 };
-
-TTempDir* AviDecodeCompressed::Dir = nullptr;
-TMovie* AviDecodeCompressed::Mjpeg = nullptr;
-TMovie* AviDecodeCompressed::Mpeg4 = nullptr;
 
 } // namespace
 
 TEST_F(AviDecodeCompressed, BothPathsAreFrameExactInAnyOrder) {
     TOptionsGuard guard;
-    const std::pair<const TMovie*, std::set<int>> movies[] = {{Mjpeg, {5}}, {Mpeg4, {17}}};
+    const std::pair<const TMovie*, std::set<int>> movies[] = {{Mjpeg.get(), {5}},
+                                                              {Mpeg4.get(), {17}}};
     for (const auto& [movie, dropped] : movies) {
         SCOPED_TRACE(movie->File);
         TAviReader r;
@@ -360,7 +350,7 @@ TEST_F(AviDecodeCompressed, ReadAheadGivesThePicturesOfThePlainDecode) {
     TOptionsGuard guard;
     std::vector<int> walk = Sequential();
     walk.insert(walk.end(), {0, 2, 4, 6, 8, 3, 3, 4, 28, 29});
-    for (const TMovie* movie : {Mjpeg, Mpeg4})
+    for (const TMovie* movie : {Mjpeg.get(), Mpeg4.get()})
         for (bool fileLayer : {false, true}) {
             SCOPED_TRACE(movie->File + (fileLayer ? " file layer" : " own"));
             DecoderOptions[doUseMMIOReader] = fileLayer;
@@ -523,14 +513,8 @@ TEST_F(AviDecodeCompressed, CorruptBytesAnywhereInTheDataFailCleanly) {
     TOptionsGuard guard;
     // A small MPEG-4 movie with key frames every 4; then every 5th byte of its frame data, in
     // turn, is set to 0xFF and each frame is asked for through both paths.
-    TEncodedAviSpec spec;
-    spec.Encoder = "mpeg4";
-    spec.Width = 16;
-    spec.Height = 16;
-    spec.Frames = 6;
-    spec.Gop = 4;
     const std::string file = Dir->Path + "/small-mpeg4.avi";
-    ASSERT_TRUE(WriteEncodedAvi(file, spec));
+    ASSERT_TRUE(WriteEncodedAvi(file, {"mpeg4", 16, 16, 6, 15, 4, {}, ""}));
     TAviReader clean;
     ASSERT_TRUE(clean.Open(file));
     const std::vector<uint8_t> bytes = ReadBytesFile(file);
