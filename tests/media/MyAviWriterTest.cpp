@@ -64,28 +64,10 @@ protected:
 TEST_F(AviWriterTest, UncompressedVideoOnlyLayout) {
     TAviWriter w(Ui, Cache);
     ASSERT_TRUE(w.Open(Name, MakeSettings(false), 0, DibFormat(4, 2)));
-    // The key flag does not matter for uncompressed frames: each stands alone.
     ASSERT_TRUE(w.WriteVideoFrame(Frame(1).data(), 24, true));
     ASSERT_TRUE(w.WriteVideoFrame(Frame(100).data(), 24, false));
     ASSERT_TRUE(w.Close(0));
-    // avih: 25 fps, flags has-index and interleaved, 2 frames, 1 stream, 4 x 2; strh: scale
-    // 10000, rate 250000, length 2, buffer 24 (the largest frame); the JUNK padding; odml's
-    // frame count; the movie data and an index of key frames at offsets from "movi".
-    const Bytes want = Layout(
-        6252, {{0, "52494646 64180000 41564920 4c495354 e4170000 6864726c 61766968 38000000"
-                   "409c0000 00000000 00000000 10010000 02000000 00000000 01000000 00000000"
-                   "04000000 02000000"},
-               {88, "4c495354 8c100000 7374726c 73747268 38000000 76696473 44494220 00000000"
-                    "00000000 00000000 10270000 90d00300 00000000 02000000 18000000 10270000"
-                    "00000000 00000000 04000200"},
-               {164, "73747266 28000000 28000000 04000000 02000000 01001800 00000000 18000000"
-                     "00000000 00000000 00000000 00000000 4a554e4b 10100000"},
-               {4332, "4c495354 04010000 6f646d6c 646d6c68 f8000000 02000000"},
-               {4600, "4a554e4b f8050000"},
-               {6136, "4c495354 44000000 6d6f7669 30306462 18000000 01020304 05060708 090a0b0c"
-                      "0d0e0f10 11121314 15161718 30306462 18000000 64656667 68696a6b 6c6d6e6f"
-                      "70717273 74757677 78797a7b 69647831 20000000 30306462 10000000 04000000"
-                      "18000000 30306462 10000000 24000000 18000000"}});
+    const Bytes want = LayoutData("media/avi-raw-video.hex");
     EXPECT_EQ(FirstDifference(ReadBytesFile(Name), want), -1);
 }
 
@@ -99,30 +81,7 @@ TEST_F(AviWriterTest, CompressedVideoWithAudioLayoutAndOddPadding) {
     ASSERT_TRUE(w.WriteAudio(a1, 4, 4));
     ASSERT_TRUE(w.WriteVideoFrame(v1, 6, false));
     ASSERT_TRUE(w.Close(0));
-    // The audio strh: one frame of pre-load, scale the block align, rate the bytes per second,
-    // length 11 sample frames, buffer 7 (the largest chunk), sample size 1; its strf is the whole
-    // 128-byte format. Odd chunks get a pad byte their size leaves out; sound has no key flag.
-    const Bytes want = Layout(
-        10608, {{0, "52494646 68290000 41564920 4c495354 d0280000 6864726c 61766968 38000000"
-                    "409c0000 00000000 00000000 10010000 02000000 00000000 02000000 00000000"
-                    "04000000 02000000"},
-                {88, "4c495354 8c100000 7374726c 73747268 38000000 76696473 4d4a5047 00000000"
-                     "00000000 00000000 10270000 90d00300 00000000 02000000 06000000 10270000"
-                     "00000000 00000000 04000200"},
-                {164, "73747266 28000000 28000000 04000000 02000000 01001800 4d4a5047 18000000"
-                      "00000000 00000000 00000000 00000000 4a554e4b 10100000"},
-                {4332, "4c495354 e4100000 7374726c 73747268 38000000 61756473 00000000 00000000"
-                       "00000000 01000000 01000000 401f0000 00000000 0b000000 07000000 10270000"
-                       "01000000 00000000 00000000 73747266 80000000"
-                       "01000100 401f0000 401f0000 01000800 12000000"},
-                {4544, "4a554e4b 10100000"},
-                {8664, "4c495354 04010000 6f646d6c 646d6c68 f8000000 02000000"},
-                {8932, "4a554e4b f8050000"},
-                {10468, "4c495354 3c000000 6d6f7669 30317762 07000000 80010203 04050600 30306463"
-                        "05000000 aabbccdd ee003031 77620400 00000908 07063030 64630600 00000102"
-                        "03040506 69647831 40000000 30317762 00000000 04000000 07000000 30306463"
-                        "10000000 14000000 05000000 30317762 00000000 22000000 04000000 30306463"
-                        "00000000 2e000000 06000000"}});
+    const Bytes want = LayoutData("media/avi-mjpg-sound.hex");
     EXPECT_EQ(FirstDifference(ReadBytesFile(Name), want), -1);
 }
 

@@ -4,9 +4,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <sstream>
+#include <stdexcept>
 #include <string>
-#include <string_view>
-#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -39,14 +39,24 @@ inline std::string TagAt(const Bytes& b, size_t at) {
     return std::string(reinterpret_cast<const char*>(&b.at(at)), 4);
 }
 
-// A file image of size zero bytes with hex blocks laid over it at their offsets.
-inline Bytes Layout(size_t size,
-                    std::initializer_list<std::pair<size_t, std::string_view>> blocks) {
-    Bytes image(size);
-    for (auto [at, hex] : blocks) {
-        const Bytes block = HexBytes(hex);
-        if (at + block.size() > size)
-            throw std::invalid_argument("layout block past the end");
+// An expected file image kept under tests/data/: a "size N" line, then lines of an offset and the
+// hex bytes found there; every byte not listed is zero, and "#" starts a comment line.
+inline Bytes LayoutData(const std::string& name) {
+    const Bytes text = ReadTestData(name);
+    std::istringstream in(std::string(text.begin(), text.end()));
+    Bytes image;
+    for (std::string line, first, rest; std::getline(in, line);) {
+        std::istringstream fields(line);
+        if (line.empty() || line[0] == '#' || !(fields >> first) || !std::getline(fields, rest))
+            continue;
+        if (first == "size") {
+            image.assign(std::stoul(rest), 0);
+            continue;
+        }
+        const size_t at = std::stoul(first);
+        const Bytes block = HexBytes(rest);
+        if (at + block.size() > image.size())
+            throw std::invalid_argument(name + ": bytes past the end at " + first);
         std::copy(block.begin(), block.end(), image.begin() + long(at));
     }
     return image;
