@@ -94,45 +94,19 @@ TEST(AviDecodeRaw, BottomUpAndTopDownGiveTheSamePixelsAtAnySize) {
         }
 }
 
+// The picture as 8-bit indices into a table holding its six colours at entries 10..15, as 16 bits
+// (5 bits per colour) and as 32 bits; bottom row first, rows padded to 4 bytes. The colours are 0
+// or full, so exact in all.
 TEST(AviDecodeRaw, PaletteAndDeepFormats) {
-    // 8 bits: indices into a table that holds the six colours at entries 10..15.
-    std::vector<uint8_t> palette(256 * 4);
-    const uint32_t flat[6] = {Picture3x2[0][0], Picture3x2[0][1], Picture3x2[0][2],
-                              Picture3x2[1][0], Picture3x2[1][1], Picture3x2[1][2]};
-    for (int k = 0; k < 6; ++k) {
-        palette[(10 + k) * 4 + 0] = uint8_t(flat[k] >> 16);
-        palette[(10 + k) * 4 + 1] = uint8_t(flat[k] >> 8);
-        palette[(10 + k) * 4 + 2] = uint8_t(flat[k]);
-    }
-    // Bottom row first, each row padded to 4 bytes.
-    const std::vector<uint8_t> bits8 = {13, 14, 15, 0, 10, 11, 12, 0};
-
-    // 16 bits (5 bits per colour) and 32 bits; the colours are 0 or full, so exact in both.
-    auto deep = [](uint16_t bitCount) {
-        std::vector<uint8_t> bits;
-        for (int y = 1; y >= 0; --y) {
-            for (int x = 0; x < 3; ++x) {
-                const uint32_t c = Picture3x2[y][x];
-                const bool r = c & 0xFF, g = c & 0xFF00, b = c & 0xFF0000;
-                if (bitCount == 16) {
-                    const uint16_t v =
-                        uint16_t((r ? 0x7C00 : 0) | (g ? 0x03E0 : 0) | (b ? 0x1F : 0));
-                    bits.insert(bits.end(), {uint8_t(v), uint8_t(v >> 8)});
-                } else {
-                    bits.insert(bits.end(), {uint8_t(b ? 255 : 0), uint8_t(g ? 255 : 0),
-                                             uint8_t(r ? 255 : 0), 0x5A});
-                }
-            }
-            if (bitCount == 16)
-                bits.insert(bits.end(), 2, 0); // pad 6 bytes to 8
-        }
-        return bits;
-    };
-
+    Bytes palette(256 * 4);
+    const Bytes six = HexBytes("0000ff00 00ff0000 ff000000 ffffff00 00000000 ff00ff00");
+    std::copy(six.begin(), six.end(), palette.begin() + 40);
     struct TCase {
         uint16_t BitCount;
         std::vector<uint8_t> Tail, Bits;
-    } cases[] = {{8, palette, bits8}, {16, {}, deep(16)}, {32, {}, deep(32)}};
+    } cases[] = {{8, palette, HexBytes("0d0e0f00 0a0b0c00")},
+                 {16, {}, HexBytes("ff7f0000 1f7c0000 007ce003 1f000000")},
+                 {32, {}, HexBytes("ffffff5a 0000005a ff00ff5a 0000ff5a 00ff005a ff00005a")}};
     for (const TCase& c : cases) {
         TAviReader r;
         ASSERT_TRUE(Opens(r, BuildAvi(RawMovie(2, c.BitCount, c.Tail, {c.Bits})).Bytes));
