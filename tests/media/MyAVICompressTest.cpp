@@ -65,24 +65,15 @@ protected:
 } // namespace
 
 TEST_F(AviCompressFake, ListStartsUncompressedAndFiltersAsRuled) {
-    TFakeCompressorSpec s;
-    auto add = [&](const std::string& handler, const std::string& desc, bool query = true) {
-        s = TFakeCompressorSpec{};
-        s.Handler = handler;
-        s.Name = handler;
-        s.Description = desc;
-        s.OpensForQuery = query;
-        Fake.Specs.push_back(s);
-    };
-    add("HfYu", "Lossless video");
-    add("DiVx", "never asked", false);
-    add("aaaa", "Some YUV packer");
-    add("bbbb", "An H.263 variant");
-    add("cccc", "   ");
-    add("dddd", "Run length: rle8");
-    add("eeee", "Cannot even be queried", false);
-    add("ffff", "Good one");
-    add("gggg", std::string(200, 'x'));
+    Fake.Specs = {{"HfYu", "HfYu", "Lossless video"},
+                  {"DiVx", "DiVx", "never asked", false},
+                  {"aaaa", "aaaa", "Some YUV packer"},
+                  {"bbbb", "bbbb", "An H.263 variant"},
+                  {"cccc", "cccc", "   "},
+                  {"dddd", "dddd", "Run length: rle8"},
+                  {"eeee", "eeee", "Cannot even be queried", false},
+                  {"ffff", "ffff", "Good one"},
+                  {"gggg", "gggg", std::string(200, 'x')}};
     TAviCompress c(Ui, Fake);
     std::vector<TCompressorListItem> items;
     ASSERT_TRUE(c.FillCompressorList(items));
