@@ -452,17 +452,21 @@ public:
     }
 };
 
+struct AviAudioExtract : ::testing::Test {
+    TTempDir Dir;
+    TAviReader R;
+    std::string Name(const char* name) const { return Dir.Path + "/" + name; }
+};
+
 } // namespace
 
-TEST(AviAudioExtract, PcmTrackWithProgressTexts) {
-    TTempDir dir;
+TEST_F(AviAudioExtract, PcmTrackWithProgressTexts) {
     const TAudioFormat f = AviPcm(22050, 2, 16);
     const Bytes track = Ramp(f, 5000);
-    TAviReader r;
-    ASSERT_TRUE(Opens(r, MovieWithTrack(6, f, track, {4000, 12000, 4000}, {0, 2, 4})));
+    ASSERT_TRUE(Opens(R, MovieWithTrack(6, f, track, {4000, 12000, 4000}, {0, 2, 4})));
     TFakeUiServices ui;
-    const std::string name = dir.Path + "/track.wav";
-    ASSERT_TRUE(r.ExtractAudioToWav(false, name, ui));
+    const std::string name = Name("track.wav");
+    ASSERT_TRUE(R.ExtractAudioToWav(false, name, ui));
     EXPECT_EQ(ui.StatusTexts, (std::vector<std::string>{"Progress: 0% (Press Escape to stop)",
                                                         "Progress: 50% (Press Escape to stop)",
                                                         "Progress: 100% (Press Escape to stop)",
@@ -473,14 +477,12 @@ TEST(AviAudioExtract, PcmTrackWithProgressTexts) {
     EXPECT_EQ(DecodedSamples(name), 5000);
 }
 
-TEST(AviAudioExtract, CompressedTrackKeepsItsFormat) {
-    TTempDir dir;
+TEST_F(AviAudioExtract, CompressedTrackKeepsItsFormat) {
     TALawMovie m(3, 11);
-    TAviReader r;
-    ASSERT_TRUE(Opens(r, m.File));
+    ASSERT_TRUE(Opens(R, m.File));
     TFakeUiServices ui;
-    const std::string name = dir.Path + "/alaw.wav";
-    ASSERT_TRUE(r.ExtractAudioToWav(false, name, ui));
+    const std::string name = Name("alaw.wav");
+    ASSERT_TRUE(R.ExtractAudioToWav(false, name, ui));
     const TProbedFile p = ProbeMedia(name, true);
     ASSERT_EQ(p.Streams.size(), 1u);
     EXPECT_EQ(p.Streams[0].CodecTag, 6u);
@@ -488,16 +490,14 @@ TEST(AviAudioExtract, CompressedTrackKeepsItsFormat) {
     EXPECT_EQ(WavData(name), m.Track);
 }
 
-TEST(AviAudioExtract, EscapeStopsWithAClosedFile) {
-    TTempDir dir;
+TEST_F(AviAudioExtract, EscapeStopsWithAClosedFile) {
     const TAudioFormat f = AviPcm(22050, 1, 16);
     const Bytes track = Ramp(f, 3000);
-    TAviReader r;
-    ASSERT_TRUE(Opens(r, MovieWithTrack(6, f, track, {2000, 2000, 2000}, {0, 2, 4})));
+    ASSERT_TRUE(Opens(R, MovieWithTrack(6, f, track, {2000, 2000, 2000}, {0, 2, 4})));
     TEscapeUi ui;
     ui.EscapeAtPump = 2;
-    const std::string name = dir.Path + "/part.wav";
-    EXPECT_TRUE(r.ExtractAudioToWav(false, name, ui));
+    const std::string name = Name("part.wav");
+    EXPECT_TRUE(R.ExtractAudioToWav(false, name, ui));
     EXPECT_FALSE(TAviReader::EscapePressed);
     EXPECT_EQ(ui.StatusTexts.back(), "Done writing " + name);
     // One chunk was copied before Escape was seen, and the header says so.
@@ -505,30 +505,28 @@ TEST(AviAudioExtract, EscapeStopsWithAClosedFile) {
     EXPECT_EQ(DecodedSamples(name), 1000);
 }
 
-TEST(AviAudioExtract, EmptyOrMissingTracksAndShortChunks) {
-    TTempDir dir;
+TEST_F(AviAudioExtract, EmptyOrMissingTracksAndShortChunks) {
     const TAudioFormat f = AviPcm(22050, 1, 16);
     TAviSpec empty = MakeDibMovie(4, 2, 2);
     AddAudioTrack(empty, f, {}, {});
-    TAviReader r;
-    ASSERT_TRUE(Opens(r, BuildAvi(empty).Bytes));
+    ASSERT_TRUE(Opens(R, BuildAvi(empty).Bytes));
     TFakeUiServices ui;
-    const std::string name = dir.Path + "/empty.wav";
-    EXPECT_TRUE(r.ExtractAudioToWav(false, name, ui));
+    const std::string name = Name("empty.wav");
+    EXPECT_TRUE(R.ExtractAudioToWav(false, name, ui));
     EXPECT_EQ(ui.StatusTexts, std::vector<std::string>{"Done writing " + name});
     EXPECT_EQ(std::filesystem::file_size(name), 44u);
 
     // One chunk is 100 % at once (no division by the chunk count less one).
     const Bytes one = Ramp(f, 100);
-    ASSERT_TRUE(Opens(r, MovieWithTrack(2, f, one, {200}, {0})));
+    ASSERT_TRUE(Opens(R, MovieWithTrack(2, f, one, {200}, {0})));
     ui.StatusTexts.clear();
-    EXPECT_TRUE(r.ExtractAudioToWav(false, dir.Path + "/one.wav", ui));
+    EXPECT_TRUE(R.ExtractAudioToWav(false, Name("one.wav"), ui));
     EXPECT_EQ(ui.StatusTexts.front(), "Progress: 100% (Press Escape to stop)");
 
     // No sound at all: nothing is written.
-    ASSERT_TRUE(Opens(r, BuildAvi(MakeDibMovie(4, 2, 2)).Bytes));
-    EXPECT_FALSE(r.ExtractAudioToWav(false, dir.Path + "/none.wav", ui));
-    EXPECT_FALSE(std::filesystem::exists(dir.Path + "/none.wav"));
+    ASSERT_TRUE(Opens(R, BuildAvi(MakeDibMovie(4, 2, 2)).Bytes));
+    EXPECT_FALSE(R.ExtractAudioToWav(false, Name("none.wav"), ui));
+    EXPECT_FALSE(std::filesystem::exists(Name("none.wav")));
 
     // A chunk the file does not hold ends with False and a closed file of what came before.
     TAviSpec spec = MakeDibMovie(4, 2, 4);
@@ -538,9 +536,9 @@ TEST(AviAudioExtract, EmptyOrMissingTracksAndShortChunks) {
     for (size_t e : img.EntryPos)
         if (img.GetU32(e) == FourCC("01wb") && ++seen == 2)
             img.PutU32(e + 12, 0x7FFFFFF0);
-    ASSERT_TRUE(Opens(r, img.Bytes));
-    const std::string cut = dir.Path + "/short.wav";
-    EXPECT_FALSE(r.ExtractAudioToWav(false, cut, ui));
+    ASSERT_TRUE(Opens(R, img.Bytes));
+    const std::string cut = Name("short.wav");
+    EXPECT_FALSE(R.ExtractAudioToWav(false, cut, ui));
     EXPECT_EQ(ui.StatusTexts.back(), "Done writing " + cut);
     EXPECT_EQ(WavData(cut).size(), 3000u);
 }
