@@ -127,7 +127,8 @@ TEST(WMFBase, ProfileInfoIsClearedBeforeItIsFilled) {
         const char* Pixel;
     } rows[] = {{14, 720, 576, 25, 636000u >> 13, 64000u >> 10, 44100, 2, 1, "24bit"},
                 {20, 0, 0, 0, 0, 24000u >> 10, 22050, 1, 1, ""},
-                {15, 160, 120, 15, 3, 0, 0, 0, 0, "24bit"}};
+                {15, 160, 120, 15, 3, 0, 0, 0, 0, "24bit"},
+                {16, 160, 120, 15, 56000u >> 13, 0, 0, 0, 0, "24bit"}};
     for (const auto& c : rows) {
         TWMFBase::GetProfileInfo(Guid(c.Profile), info);
         SCOPED_TRACE(c.Profile);
