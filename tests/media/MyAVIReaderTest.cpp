@@ -248,8 +248,9 @@ TEST(AviReaderIndex, LeadingSoundGivesTheSkew) {
     EXPECT_EQ(v[15].AudioPos, a[4].Offset);
 }
 
-// Sound ahead of frame 0 rounds to whole frames, halves to even; no frame rate, less than one
-// sample frame per frame or a sample frame of no whole bytes (4-bit "PCM") give no skew.
+// Sound ahead of frame 0 rounds to whole frames, halves to even, also below one frame a second; no
+// frame rate, less than one sample frame per frame or a sample frame of no whole bytes (4-bit
+// "PCM") give no skew.
 TEST(AviReaderIndex, SkewRoundsHalvesToEvenAndNeedsWholeSampleFrames) {
     const struct {
         uint32_t MicroSecPerFrame, Rate;
@@ -258,10 +259,11 @@ TEST(AviReaderIndex, SkewRoundsHalvesToEvenAndNeedsWholeSampleFrames) {
         int Skew;
         uint32_t FrameBytes;
         bool Audio;
-    } rows[] = {{62500, 8000, 1, 8, 5250, 10, 500, true}, {62500, 8000, 1, 8, 5750, 12, 500, true},
-                {62500, 8000, 1, 8, 250, 0, 500, true},   {62500, 8000, 1, 8, 0, 0, 500, true},
-                {0, 8000, 1, 8, 6000, 0, 0, true},        {40000, 10, 2, 16, 6000, 0, 0, true},
-                {66666, 8000, 1, 4, 6000, 0, 0, false}};
+    } rows[] = {
+        {62500, 8000, 1, 8, 5250, 10, 500, true}, {62500, 8000, 1, 8, 5750, 12, 500, true},
+        {62500, 8000, 1, 8, 250, 0, 500, true},   {62500, 8000, 1, 8, 0, 0, 500, true},
+        {0, 8000, 1, 8, 6000, 0, 0, true},        {2000000, 8000, 1, 8, 24000, 2, 16000, true},
+        {40000, 10, 2, 16, 6000, 0, 0, true},     {66666, 8000, 1, 4, 6000, 0, 0, false}};
     for (const auto& c : rows) {
         SCOPED_TRACE(testing::Message() << c.Rate << " Hz " << c.Bits << " bits, " << c.Lead);
         TAviSpec spec = MakeDibMovie(2, 2, 20, c.MicroSecPerFrame);
