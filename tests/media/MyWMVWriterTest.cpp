@@ -218,6 +218,7 @@ TEST_F(WMVWriterTest, ProfilesGiveTheirStreamsAndEveryPictureItsPlace) {
         EXPECT_EQ(w.GetAudioInput(), c.AudioBitRate ? 0 : -1);
         EXPECT_EQ(w.GetVideoInput(), c.AudioBitRate ? 1 : 0);
         EXPECT_EQ(w.GetFrameCounter(), c.Lead);
+        EXPECT_EQ(w.GetBitmap().Width() * 1000 + w.GetBitmap().Height(), 64048); // the project's
         ASSERT_TRUE(WriteFrames(w, Frames, info, c.Sound));
         EXPECT_EQ(w.GetFrameCounter(), c.Lead + Frames);
         ASSERT_TRUE(w.Close());
