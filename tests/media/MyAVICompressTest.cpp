@@ -44,29 +44,36 @@ class AviCompressFake : public ::testing::Test {
 protected:
     TFakeUiServices Ui;
     TFakeVideoCompressors Fake;
+
+    // A compressor choice over the fake "ffff" of the spec (and "gggg" when asked), "ffff" chosen
+    // and prepared for 64 x 48.
+    TAviCompress& Prepared(TFakeCompressorSpec spec = {"ffff", "F", "Good one"}, bool gggg = false,
+                           bool prepare = true) {
+        Fake.Specs.push_back(spec);
+        if (gggg)
+            Fake.Specs.push_back({"gggg", "G", "Other one"});
+        C = std::make_unique<TAviCompress>(Ui, Fake);
+        EXPECT_TRUE(C->SelectCompressor(Code("ffff")));
+        P = Params(64, 48);
+        EXPECT_TRUE(!prepare || C->Prepare(P));
+        return *C;
+    }
+    std::unique_ptr<TAviCompress> C;
+    TAviCompressParams P;
 };
 
 } // namespace
 
 TEST_F(AviCompressFake, ListStartsUncompressedAndFiltersAsRuled) {
-    TFakeCompressorSpec s;
-    auto add = [&](const std::string& handler, const std::string& desc, bool query = true) {
-        s = TFakeCompressorSpec{};
-        s.Handler = handler;
-        s.Name = handler;
-        s.Description = desc;
-        s.OpensForQuery = query;
-        Fake.Specs.push_back(s);
-    };
-    add("HfYu", "Lossless video");
-    add("DiVx", "never asked", false);
-    add("aaaa", "Some YUV packer");
-    add("bbbb", "An H.263 variant");
-    add("cccc", "   ");
-    add("dddd", "Run length: rle8");
-    add("eeee", "Cannot even be queried", false);
-    add("ffff", "Good one");
-    add("gggg", std::string(200, 'x'));
+    Fake.Specs = {{"HfYu", "HfYu", "Lossless video"},
+                  {"DiVx", "DiVx", "never asked", false},
+                  {"aaaa", "aaaa", "Some YUV packer"},
+                  {"bbbb", "bbbb", "An H.263 variant"},
+                  {"cccc", "cccc", "   "},
+                  {"dddd", "dddd", "Run length: rle8"},
+                  {"eeee", "eeee", "Cannot even be queried", false},
+                  {"ffff", "ffff", "Good one"},
+                  {"gggg", "gggg", std::string(200, 'x')}};
     TAviCompress c(Ui, Fake);
     std::vector<TCompressorListItem> items;
     ASSERT_TRUE(c.FillCompressorList(items));
@@ -131,17 +138,12 @@ TEST_F(AviCompressFake, CompressorThatWillNotOpenIsReported) {
     EXPECT_FALSE(c.SelectCompressor(Code("ffff")));
     EXPECT_THAT(Ui.Messages, ElementsAre("Fail to initiate the video compressor"));
     EXPECT_EQ(c.GetFourCC(), Code("ffff"));
-    auto p = Params(64, 48);
+    TAviCompressParams p = Params(64, 48);
     EXPECT_FALSE(c.Prepare(p));
 }
 
 TEST_F(AviCompressFake, NothingChangesWhileCompressing) {
-    Fake.Specs.push_back({"ffff", "F", "Good one"});
-    Fake.Specs.push_back({"gggg", "G", "Other one"});
-    TAviCompress c(Ui, Fake);
-    ASSERT_TRUE(c.SelectCompressor(Code("ffff")));
-    auto p = Params(64, 48);
-    ASSERT_TRUE(c.Prepare(p));
+    TAviCompress& c = Prepared({"ffff", "F", "Good one"}, true);
     EXPECT_TRUE(c.IsBegun());
     EXPECT_FALSE(c.SelectCompressor(Code("gggg")));
     EXPECT_FALSE(c.SelectCompressor(0));
@@ -159,15 +161,12 @@ TEST_F(AviCompressFake, NothingChangesWhileCompressing) {
 }
 
 TEST_F(AviCompressFake, CompressedFrameCarriesEncoderOutputAndFlags) {
-    Fake.Specs.push_back({"ffff", "F", "Good one"});
-    TAviCompress c(Ui, Fake);
-    ASSERT_TRUE(c.SelectCompressor(Code("ffff")));
+    TAviCompress& c = Prepared({"ffff", "F", "Good one"}, false, false);
     TVideoFrameInfo f;
     EXPECT_FALSE(c.CompressFrame(f)); // nothing prepared
-    auto p = Params(64, 48, 29.97L);
-    ASSERT_TRUE(c.Prepare(p));
-    EXPECT_EQ(p.VideoFormat.biSize, 40u);
-    EXPECT_EQ(p.VideoFormat.biCompression, Code("ffff"));
+    ASSERT_TRUE(c.Prepare(P));
+    EXPECT_EQ(P.VideoFormat.biSize, 40u);
+    EXPECT_EQ(P.VideoFormat.biCompression, Code("ffff"));
     c.GetCurrentBitmap().Canvas().SetPixel(0, 0, 0x0000FF); // red top-left
     f.KeyRequest = true;
     ASSERT_TRUE(c.CompressFrame(f));
@@ -192,11 +191,7 @@ TEST_F(AviCompressFake, CompressorErrorRaisesWithFrameAndCode) {
     TFakeCompressorSpec s{"ffff", "F", "Good one"};
     s.FailAt = 0;
     s.FailCode = -7;
-    Fake.Specs.push_back(s);
-    TAviCompress c(Ui, Fake);
-    ASSERT_TRUE(c.SelectCompressor(Code("ffff")));
-    auto p = Params(64, 48);
-    ASSERT_TRUE(c.Prepare(p));
+    TAviCompress& c = Prepared(s);
     TVideoFrameInfo f;
     f.FrameNumber = 12;
     try {
@@ -210,15 +205,12 @@ TEST_F(AviCompressFake, CompressorErrorRaisesWithFrameAndCode) {
 TEST_F(AviCompressFake, PrepareFailureEndsNothingBegun) {
     TFakeCompressorSpec s{"ffff", "F", "Good one"};
     s.Begins = false;
-    Fake.Specs.push_back(s);
-    TAviCompress c(Ui, Fake);
-    ASSERT_TRUE(c.SelectCompressor(Code("ffff")));
-    auto p = Params(64, 48);
-    EXPECT_FALSE(c.Prepare(p));
+    TAviCompress& c = Prepared(s, false, false);
+    EXPECT_FALSE(c.Prepare(P));
     EXPECT_FALSE(c.IsBegun());
     EXPECT_TRUE(Ui.Messages.empty());
-    p = Params(0, 48);
-    EXPECT_FALSE(c.Prepare(p));
+    P = Params(0, 48);
+    EXPECT_FALSE(c.Prepare(P));
 }
 
 TEST_F(AviCompressFake, UncompressedFramesAreBottomUpDibs) {
@@ -269,12 +261,8 @@ TEST(AviCompressReal, ListOffersEveryInstalledEncoder) {
     for (const auto& i : items)
         got.push_back(i.Object->Handler ? FourCCToText(i.Object->Handler) : "0");
     EXPECT_EQ(got, want);
-    ASSERT_GT(items.size(), 2u);
-    EXPECT_EQ(items[0].Text, "Uncompressed 24bits DIB");
     for (const auto& i : items)
-        if (i.Object->Handler == Code("divx")) {
-            EXPECT_EQ(i.Text, "DivX");
-        }
+        EXPECT_TRUE(i.Object->Handler != Code("divx") || i.Text == "DivX") << i.Text;
 }
 
 TEST(AviCompressReal, EveryOfferedCompressorRoundTripsThroughAnAviFile) {
@@ -293,7 +281,7 @@ TEST(AviCompressReal, EveryOfferedCompressorRoundTripsThroughAnAviFile) {
         settings.Width = 64;
         settings.Height = 48;
         settings.FrameCount = Frames;
-        auto p = Params(64, 48);
+        TAviCompressParams p = Params(64, 48);
         ASSERT_TRUE(c.Prepare(p));
         TAviWriter writer(ui, dir.Path);
         const std::string file =
@@ -319,22 +307,17 @@ TEST(AviCompressReal, EveryOfferedCompressorRoundTripsThroughAnAviFile) {
         ASSERT_TRUE(probe.Opened);
         ASSERT_EQ(probe.Streams.size(), 1u);
         const TProbedStream& v = probe.Streams[0];
-        EXPECT_EQ(v.Width, 64);
-        EXPECT_EQ(v.Height, 48);
-        EXPECT_EQ(v.KeyFlags.size(), size_t(Frames));
+        EXPECT_EQ(v.Width * 100 + v.Height, 6448);
         EXPECT_EQ(v.DecodedFrames, Frames);
         EXPECT_EQ(v.DecodeErrors, 0);
         ASSERT_EQ(v.KeyFlags.size(), size_t(Frames));
-        EXPECT_TRUE(v.KeyFlags[0]);
-        EXPECT_TRUE(v.KeyFlags[4]);
+        EXPECT_TRUE(v.KeyFlags[0] && v.KeyFlags[4]);
         // The last picture shows the bar at 40..55 (blue-ish 0xF05030 is B=0xF0) on red-ish.
         ASSERT_EQ(v.Pictures.size(), size_t(Frames));
         const std::vector<uint8_t>& last = v.Pictures.back();
         const uint8_t* bar = &last[size_t((24 * 64 + 48) * 3)];
         const uint8_t* ground = &last[size_t((24 * 64 + 10) * 3)];
-        EXPECT_GT(bar[0], 180);
-        EXPECT_LT(bar[2], 90);
-        EXPECT_GT(ground[2], 180);
-        EXPECT_LT(ground[0], 90);
+        EXPECT_TRUE(bar[0] > 180 && bar[2] < 90) << int(bar[0]) << " " << int(bar[2]);
+        EXPECT_TRUE(ground[2] > 180 && ground[0] < 90) << int(ground[0]) << " " << int(ground[2]);
     }
 }

@@ -6,26 +6,13 @@
 
 #include <gtest/gtest.h>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-}
-
 #include "AviFixtures.h"
 #include "FakeUiServices.h"
 #include "MediaProbe.h"
-#include "MyAVIReader.h"
+#include "MediaRig.h"
 #include "TempFolders.h"
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
-
-TAudioFormat Pcm(uint32_t rate, uint16_t channels, uint16_t bits) {
-    TAudioFormat f;
-    MakePcmFormat(f, rate, channels, bits);
-    f.Wfx.cbSize = 0;
-    return f;
-}
 
 // A-law: any byte is a sample, so tracks of exact length are easy to make.
 TAudioFormat ALaw(uint32_t rate) {
@@ -101,12 +88,6 @@ std::vector<int> Every(size_t chunks, int step) {
     return v;
 }
 
-::testing::AssertionResult Opens(TAviReader& r, const Bytes& bytes) {
-    if (r.Open(std::make_unique<TMemoryByteSource>(bytes), "mem.avi"))
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << r.GetOpenError();
-}
-
 // Concatenation of n deliveries starting with source frame first, each at its time.
 Bytes Deliver(TAviReader& r, int first, int n, Extended fps, std::vector<size_t>* sizes = nullptr,
               int timeShift = 0) {
@@ -127,8 +108,7 @@ int64_t DecodedSamples(const std::string& path) {
 
 // The data chunk of a WAV file we wrote (header, format, data).
 Bytes WavData(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    const Bytes file{std::istreambuf_iterator<char>(in), {}};
+    const Bytes file = ReadBytesFile(path);
     for (size_t at = 12; at + 8 <= file.size();) {
         uint32_t size;
         std::memcpy(&size, &file[at + 4], 4);
@@ -148,7 +128,7 @@ bool AllAre(Bytes::const_iterator from, Bytes::const_iterator to, uint8_t v) {
 // ---- PCM tracks ---------------------------------------------------------------------------------
 
 TEST(AviAudioPcm, FramesOf44kStereoAreWholeBlocksAndTheRampSurvives) {
-    const TAudioFormat f = Pcm(44100, 2, 16);
+    const TAudioFormat f = AviPcm(44100, 2, 16);
     const uint32_t frames = 2940 * 12 + 500;
     const Bytes track = Ramp(f, frames);
     // Chunk sizes that never line up with the 11,760-byte frames.
@@ -172,11 +152,11 @@ TEST(AviAudioPcm, FramesOf44kStereoAreWholeBlocksAndTheRampSurvives) {
 }
 
 TEST(AviAudioPcm, ConvertsMono8BitAtHalfTheRate) {
-    const TAudioFormat src = Pcm(22050, 1, 8);
+    const TAudioFormat src = AviPcm(22050, 1, 8);
     const Bytes track = Ramp(src, 1470 * 4);
     TAviReader r;
     ASSERT_TRUE(Opens(r, MovieWithTrack(6, src, track, {1000, 3000, 1880}, {0, 1, 3})));
-    r.PrepareAudio(Pcm(44100, 2, 16), 15);
+    r.PrepareAudio(AviPcm(44100, 2, 16), 15);
     const Bytes got = Deliver(r, 0, 4, 15);
     ASSERT_EQ(got.size(), 4u * 11760);
     // Each source sample is doubled in time, copied to both channels and keeps its level.
@@ -188,28 +168,23 @@ TEST(AviAudioPcm, ConvertsMono8BitAtHalfTheRate) {
 }
 
 TEST(AviAudioPcm, PastTheEndGivesSilenceOfTheWantedFormat) {
-    const TAudioFormat src = Pcm(22050, 1, 8);
+    const TAudioFormat src = AviPcm(22050, 1, 8);
     const Bytes track = Ramp(src, 1470 + 100);
     TAviReader r;
     ASSERT_TRUE(Opens(r, MovieWithTrack(4, src, track, {uint32_t(track.size())}, {0})));
     // 8-bit mono 11025 Hz: 735 bytes a frame, silence is 0x80.
-    r.PrepareAudio(Pcm(11025, 1, 8), 15);
-    Bytes a, b, c;
-    ASSERT_TRUE(r.ReadAudio(0, a, 0));
-    ASSERT_TRUE(r.ReadAudio(1, b, 0));
-    ASSERT_TRUE(r.ReadAudio(2, c, 0));
+    r.PrepareAudio(AviPcm(11025, 1, 8), 15);
+    const Bytes got = Deliver(r, 0, 3, 15);
     EXPECT_EQ(r.GetPcmReadPos(), int64_t(track.size()));
-    ASSERT_EQ(b.size(), 735u);
-    ASSERT_EQ(c.size(), 735u);
+    ASSERT_EQ(got.size(), 3 * 735u);
     // The partly filled frame is padded with silence, not with zeros.
     for (size_t k = 0; k < 50; ++k)
-        ASSERT_EQ(b[k], track[1470 + 2 * k]);
-    EXPECT_TRUE(AllAre(b.begin() + 50, b.end(), 0x80));
-    EXPECT_TRUE(AllAre(c.begin(), c.end(), 0x80));
+        ASSERT_EQ(got[735 + k], track[1470 + 2 * k]);
+    EXPECT_TRUE(AllAre(got.begin() + 785, got.end(), 0x80));
 }
 
 TEST(AviAudioPcm, FirstTimePlacesTheStartInsideAChunk) {
-    const TAudioFormat f = Pcm(44100, 2, 16);
+    const TAudioFormat f = AviPcm(44100, 2, 16);
     const Bytes track = Ramp(f, 44100 * 3);
     TAviReader r;
     ASSERT_TRUE(Opens(r, MovieWithTrack(45, f, track, {176400, 176400, 176400}, {0, 15, 30})));
@@ -230,7 +205,7 @@ TEST(AviAudioPcm, FirstTimePlacesTheStartInsideAChunk) {
 
 TEST(AviAudioPcm, SkewedTrackStartsAtTheTimeNotTheIndex) {
     // 0.75 s ahead of frame 0, then one frame's worth in front of every frame: a skew of 11.
-    const TAudioFormat f = Pcm(22050, 1, 16);
+    const TAudioFormat f = AviPcm(22050, 1, 16);
     std::vector<uint32_t> sizes(30, 1470 * 2);
     sizes[0] = 16538 * 2;
     const Bytes track = Ramp(f, std::accumulate(sizes.begin(), sizes.end(), 0u) / 2);
@@ -244,7 +219,7 @@ TEST(AviAudioPcm, SkewedTrackStartsAtTheTimeNotTheIndex) {
 }
 
 TEST(AviAudioPcm, NothingIsDeliveredUnlessPrepared) {
-    const TAudioFormat f = Pcm(22050, 1, 16);
+    const TAudioFormat f = AviPcm(22050, 1, 16);
     const Bytes track = Ramp(f, 3000);
     TAviReader r;
     Bytes block = {1, 2, 3};
@@ -254,7 +229,7 @@ TEST(AviAudioPcm, NothingIsDeliveredUnlessPrepared) {
     EXPECT_FALSE(r.ReadAudio(0, block, 0));
     r.PrepareAudio(f, 0); // no frame rate: nothing to divide by
     EXPECT_FALSE(r.ReadAudio(0, block, 0));
-    r.PrepareAudio(Pcm(22050, 6, 16), 15); // a layout the converter does not make
+    r.PrepareAudio(AviPcm(22050, 6, 16), 15); // a layout the converter does not make
     EXPECT_FALSE(r.IsAudioReady());
     r.PrepareAudio(f, 15);
     EXPECT_TRUE(r.ReadAudio(0, block, 0));
@@ -266,7 +241,7 @@ TEST(AviAudioPcm, NothingIsDeliveredUnlessPrepared) {
 }
 
 TEST(AviAudioPcm, ChunkBeyondTheFileFailsTheRead) {
-    const TAudioFormat f = Pcm(22050, 1, 16);
+    const TAudioFormat f = AviPcm(22050, 1, 16);
     TAviSpec spec = MakeDibMovie(4, 2, 3);
     AddAudioTrack(spec, f, {6000}, {0});
     TAviImage img = BuildAvi(spec);
@@ -318,7 +293,7 @@ TEST(AviAudioCompressed, DecodedDeliveriesEqualTheReferenceDecode) {
     ASSERT_TRUE(Opens(r, m.File));
     EXPECT_TRUE(r.HasAudio());
     EXPECT_FALSE(r.IsAudioPCM());
-    r.PrepareAudio(Pcm(22050, 1, 16), 15);
+    r.PrepareAudio(AviPcm(22050, 1, 16), 15);
     ASSERT_TRUE(r.IsAudioReady());
     std::vector<size_t> sizes;
     const Bytes got = Deliver(r, 0, 22, 15, &sizes);
@@ -339,7 +314,7 @@ TEST(AviAudioCompressed, StartingMidMovieSkipsExactlyToTheFrame) {
     for (int first : {3, 7, 12, 26}) {
         TAviReader r;
         ASSERT_TRUE(Opens(r, m.File));
-        r.PrepareAudio(Pcm(22050, 1, 16), 15);
+        r.PrepareAudio(AviPcm(22050, 1, 16), 15);
         const Bytes got = Deliver(r, first, 3, 15);
         ASSERT_EQ(got.size(), 3u * 2940);
         EXPECT_TRUE(std::equal(got.begin(), got.end(), ref.begin() + first * 2940))
@@ -352,7 +327,7 @@ TEST(AviAudioCompressed, ConvertsToTheWantedFormatInWholeBlocks) {
     TAviReader r;
     ASSERT_TRUE(Opens(r, m.File));
     // 44.1 kHz stereo 8-bit: the decoder cannot make it, the converter takes over.
-    r.PrepareAudio(Pcm(44100, 2, 8), 15);
+    r.PrepareAudio(AviPcm(44100, 2, 8), 15);
     ASSERT_TRUE(r.IsAudioReady());
     std::vector<size_t> sizes;
     const Bytes got = Deliver(r, 0, 18, 15, &sizes);
@@ -365,7 +340,7 @@ TEST(AviAudioCompressed, ConvertsToTheWantedFormatInWholeBlocks) {
 
 TEST(AviAudioCompressed, ImaAdpcmDeliveriesEqualOneWholeDecode) {
     // A tone encoded by our own codec layer into IMA ADPCM blocks.
-    const TAudioFormat pcm = Pcm(22050, 2, 16);
+    const TAudioFormat pcm = AviPcm(22050, 2, 16);
     Bytes tone;
     for (int i = 0; i < 22050; ++i)
         for (int c = 0; c < 2; ++c) {
@@ -411,7 +386,7 @@ TEST(AviAudioCompressed, ChunkThatOutgrowsTheCeilingIsAFalseResult) {
     // 8 kHz A-law to 48 kHz stereo 16-bit: 24 bytes per source byte.
     TAviReader r;
     ASSERT_TRUE(Opens(r, MovieWithTrack(4, ALaw(8000), Bytes(48000, 0xD5), {48000}, {0})));
-    r.PrepareAudio(Pcm(48000, 2, 16), 15);
+    r.PrepareAudio(AviPcm(48000, 2, 16), 15);
     ASSERT_TRUE(r.IsAudioReady());
     Bytes block;
     EXPECT_FALSE(r.ReadAudio(0, block, 0));
@@ -420,74 +395,22 @@ TEST(AviAudioCompressed, ChunkThatOutgrowsTheCeilingIsAFalseResult) {
 
 // ---- MP3 in chunks of any size ------------------------------------------------------------------
 
-namespace {
-
-// One second of a 1 kHz tone at 22,050 Hz mono as plain MP3 frames (32 kbit/s); empty when no
-// MP3 encoder is installed.
-Bytes EncodeMp3Tone() {
-    const AVCodec* codec = avcodec_find_encoder_by_name("libmp3lame");
-    if (!codec)
-        return {};
-    AVCodecContext* c = avcodec_alloc_context3(codec);
-    AVFrame* frame = av_frame_alloc();
-    AVPacket* pkt = av_packet_alloc();
-    Bytes out;
-    c->sample_rate = 22050;
-    c->bit_rate = 32000;
-    c->sample_fmt = AV_SAMPLE_FMT_FLTP;
-    av_channel_layout_default(&c->ch_layout, 1);
-    if (avcodec_open2(c, codec, nullptr) == 0) {
-        frame->format = c->sample_fmt;
-        frame->nb_samples = c->frame_size;
-        av_channel_layout_copy(&frame->ch_layout, &c->ch_layout);
-        av_frame_get_buffer(frame, 0);
-        auto drain = [&] {
-            while (avcodec_receive_packet(c, pkt) == 0) {
-                out.insert(out.end(), pkt->data, pkt->data + pkt->size);
-                av_packet_unref(pkt);
-            }
-        };
-        for (int64_t at = 0; at < 22050; at += c->frame_size) {
-            auto* p = reinterpret_cast<float*>(frame->data[0]);
-            for (int i = 0; i < c->frame_size; ++i)
-                p[i] = 0.5f * float(std::sin(2 * M_PI * 1000 * double(at + i) / 22050));
-            frame->pts = at;
-            avcodec_send_frame(c, frame);
-            drain();
-        }
-        avcodec_send_frame(c, nullptr);
-        drain();
-    }
-    av_packet_free(&pkt);
-    av_frame_free(&frame);
-    avcodec_free_context(&c);
-    return out;
-}
-
-// MPEG layer 3 format block: the wave header, then ID, flags, block size, frames per block and
-// codec delay.
-TAudioFormat Mp3Format() {
-    TAudioFormat f{};
-    f.Wfx.wFormatTag = 0x55;
-    f.Wfx.nChannels = 1;
-    f.Wfx.nSamplesPerSec = 22050;
-    f.Wfx.nAvgBytesPerSec = 4000;
-    f.Wfx.nBlockAlign = 1;
-    f.Wfx.cbSize = 12;
-    const uint16_t words[] = {1, 2, 0, 0, 144, 1, 1393};
-    std::memcpy(f.Extra, words, sizeof words);
-    return f;
-}
-
-} // namespace
-
 // The parser and decoder read past the end of what they are handed; chunks of odd sizes that
 // split MP3 frames anywhere decode without a read outside their buffers (checked under ASan),
 // and the tone comes through.
 TEST(AviAudioCompressed, Mp3InOddSizedChunksDecodesCleanly) {
-    const Bytes mp3 = EncodeMp3Tone();
-    if (mp3.empty())
+    const TAudioFormat pcm = AviPcm(22050, 1, 16);
+    TAudioCodec enc;
+    TAudioFormat format{};
+    if (!enc.SuggestFormat(0x55, pcm, format))
         GTEST_SKIP() << "no MP3 encoder";
+    ASSERT_TRUE(enc.OpenStream(pcm, format));
+    Bytes tone(44100), mp3; // one second of 1 kHz
+    for (size_t i = 0; i < 22050; ++i) {
+        const int16_t v = int16_t(16000 * std::sin(2 * M_PI * 1000 * double(i) / 22050));
+        std::memcpy(&tone[2 * i], &v, 2);
+    }
+    ASSERT_TRUE(enc.Encode(true, tone.data(), uint32_t(tone.size()), mp3));
     std::vector<uint32_t> sizes;
     for (size_t at = 0; at < mp3.size(); at += 333)
         sizes.push_back(uint32_t(std::min<size_t>(333, mp3.size() - at)));
@@ -495,7 +418,7 @@ TEST(AviAudioCompressed, Mp3InOddSizedChunksDecodesCleanly) {
     std::vector<int> before;
     for (size_t i = 0; i < sizes.size(); ++i)
         before.push_back(int(i * frames / sizes.size()));
-    const Bytes file = MovieWithTrack(frames, Mp3Format(), mp3, sizes, before, 30);
+    const Bytes file = MovieWithTrack(frames, format, mp3, sizes, before, 18 + format.Wfx.cbSize);
     if (const char* dir = std::getenv("TARVOLIN_SEED_DIR"))
         std::ofstream(std::string(dir) + "/mp3-odd-chunks.avi", std::ios::binary)
             .write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
@@ -503,7 +426,7 @@ TEST(AviAudioCompressed, Mp3InOddSizedChunksDecodesCleanly) {
     TAviReader r;
     ASSERT_TRUE(Opens(r, file));
     ASSERT_TRUE(r.HasAudio());
-    r.PrepareAudio(Pcm(22050, 1, 16), frames);
+    r.PrepareAudio(AviPcm(22050, 1, 16), frames);
     ASSERT_TRUE(r.IsAudioReady());
     const Bytes got = Deliver(r, 0, frames, frames);
     ASSERT_EQ(got.size(), 44100u);
@@ -529,17 +452,21 @@ public:
     }
 };
 
+struct AviAudioExtract : ::testing::Test {
+    TTempDir Dir;
+    TAviReader R;
+    std::string Name(const char* name) const { return Dir.Path + "/" + name; }
+};
+
 } // namespace
 
-TEST(AviAudioExtract, PcmTrackWithProgressTexts) {
-    TTempDir dir;
-    const TAudioFormat f = Pcm(22050, 2, 16);
+TEST_F(AviAudioExtract, PcmTrackWithProgressTexts) {
+    const TAudioFormat f = AviPcm(22050, 2, 16);
     const Bytes track = Ramp(f, 5000);
-    TAviReader r;
-    ASSERT_TRUE(Opens(r, MovieWithTrack(6, f, track, {4000, 12000, 4000}, {0, 2, 4})));
+    ASSERT_TRUE(Opens(R, MovieWithTrack(6, f, track, {4000, 12000, 4000}, {0, 2, 4})));
     TFakeUiServices ui;
-    const std::string name = dir.Path + "/track.wav";
-    ASSERT_TRUE(r.ExtractAudioToWav(false, name, ui));
+    const std::string name = Name("track.wav");
+    ASSERT_TRUE(R.ExtractAudioToWav(false, name, ui));
     EXPECT_EQ(ui.StatusTexts, (std::vector<std::string>{"Progress: 0% (Press Escape to stop)",
                                                         "Progress: 50% (Press Escape to stop)",
                                                         "Progress: 100% (Press Escape to stop)",
@@ -550,14 +477,12 @@ TEST(AviAudioExtract, PcmTrackWithProgressTexts) {
     EXPECT_EQ(DecodedSamples(name), 5000);
 }
 
-TEST(AviAudioExtract, CompressedTrackKeepsItsFormat) {
-    TTempDir dir;
+TEST_F(AviAudioExtract, CompressedTrackKeepsItsFormat) {
     TALawMovie m(3, 11);
-    TAviReader r;
-    ASSERT_TRUE(Opens(r, m.File));
+    ASSERT_TRUE(Opens(R, m.File));
     TFakeUiServices ui;
-    const std::string name = dir.Path + "/alaw.wav";
-    ASSERT_TRUE(r.ExtractAudioToWav(false, name, ui));
+    const std::string name = Name("alaw.wav");
+    ASSERT_TRUE(R.ExtractAudioToWav(false, name, ui));
     const TProbedFile p = ProbeMedia(name, true);
     ASSERT_EQ(p.Streams.size(), 1u);
     EXPECT_EQ(p.Streams[0].CodecTag, 6u);
@@ -565,16 +490,14 @@ TEST(AviAudioExtract, CompressedTrackKeepsItsFormat) {
     EXPECT_EQ(WavData(name), m.Track);
 }
 
-TEST(AviAudioExtract, EscapeStopsWithAClosedFile) {
-    TTempDir dir;
-    const TAudioFormat f = Pcm(22050, 1, 16);
+TEST_F(AviAudioExtract, EscapeStopsWithAClosedFile) {
+    const TAudioFormat f = AviPcm(22050, 1, 16);
     const Bytes track = Ramp(f, 3000);
-    TAviReader r;
-    ASSERT_TRUE(Opens(r, MovieWithTrack(6, f, track, {2000, 2000, 2000}, {0, 2, 4})));
+    ASSERT_TRUE(Opens(R, MovieWithTrack(6, f, track, {2000, 2000, 2000}, {0, 2, 4})));
     TEscapeUi ui;
     ui.EscapeAtPump = 2;
-    const std::string name = dir.Path + "/part.wav";
-    EXPECT_TRUE(r.ExtractAudioToWav(false, name, ui));
+    const std::string name = Name("part.wav");
+    EXPECT_TRUE(R.ExtractAudioToWav(false, name, ui));
     EXPECT_FALSE(TAviReader::EscapePressed);
     EXPECT_EQ(ui.StatusTexts.back(), "Done writing " + name);
     // One chunk was copied before Escape was seen, and the header says so.
@@ -582,30 +505,28 @@ TEST(AviAudioExtract, EscapeStopsWithAClosedFile) {
     EXPECT_EQ(DecodedSamples(name), 1000);
 }
 
-TEST(AviAudioExtract, EmptyOrMissingTracksAndShortChunks) {
-    TTempDir dir;
-    const TAudioFormat f = Pcm(22050, 1, 16);
+TEST_F(AviAudioExtract, EmptyOrMissingTracksAndShortChunks) {
+    const TAudioFormat f = AviPcm(22050, 1, 16);
     TAviSpec empty = MakeDibMovie(4, 2, 2);
     AddAudioTrack(empty, f, {}, {});
-    TAviReader r;
-    ASSERT_TRUE(Opens(r, BuildAvi(empty).Bytes));
+    ASSERT_TRUE(Opens(R, BuildAvi(empty).Bytes));
     TFakeUiServices ui;
-    const std::string name = dir.Path + "/empty.wav";
-    EXPECT_TRUE(r.ExtractAudioToWav(false, name, ui));
+    const std::string name = Name("empty.wav");
+    EXPECT_TRUE(R.ExtractAudioToWav(false, name, ui));
     EXPECT_EQ(ui.StatusTexts, std::vector<std::string>{"Done writing " + name});
     EXPECT_EQ(std::filesystem::file_size(name), 44u);
 
     // One chunk is 100 % at once (no division by the chunk count less one).
     const Bytes one = Ramp(f, 100);
-    ASSERT_TRUE(Opens(r, MovieWithTrack(2, f, one, {200}, {0})));
+    ASSERT_TRUE(Opens(R, MovieWithTrack(2, f, one, {200}, {0})));
     ui.StatusTexts.clear();
-    EXPECT_TRUE(r.ExtractAudioToWav(false, dir.Path + "/one.wav", ui));
+    EXPECT_TRUE(R.ExtractAudioToWav(false, Name("one.wav"), ui));
     EXPECT_EQ(ui.StatusTexts.front(), "Progress: 100% (Press Escape to stop)");
 
     // No sound at all: nothing is written.
-    ASSERT_TRUE(Opens(r, BuildAvi(MakeDibMovie(4, 2, 2)).Bytes));
-    EXPECT_FALSE(r.ExtractAudioToWav(false, dir.Path + "/none.wav", ui));
-    EXPECT_FALSE(std::filesystem::exists(dir.Path + "/none.wav"));
+    ASSERT_TRUE(Opens(R, BuildAvi(MakeDibMovie(4, 2, 2)).Bytes));
+    EXPECT_FALSE(R.ExtractAudioToWav(false, Name("none.wav"), ui));
+    EXPECT_FALSE(std::filesystem::exists(Name("none.wav")));
 
     // A chunk the file does not hold ends with False and a closed file of what came before.
     TAviSpec spec = MakeDibMovie(4, 2, 4);
@@ -615,9 +536,9 @@ TEST(AviAudioExtract, EmptyOrMissingTracksAndShortChunks) {
     for (size_t e : img.EntryPos)
         if (img.GetU32(e) == FourCC("01wb") && ++seen == 2)
             img.PutU32(e + 12, 0x7FFFFFF0);
-    ASSERT_TRUE(Opens(r, img.Bytes));
-    const std::string cut = dir.Path + "/short.wav";
-    EXPECT_FALSE(r.ExtractAudioToWav(false, cut, ui));
+    ASSERT_TRUE(Opens(R, img.Bytes));
+    const std::string cut = Name("short.wav");
+    EXPECT_FALSE(R.ExtractAudioToWav(false, cut, ui));
     EXPECT_EQ(ui.StatusTexts.back(), "Done writing " + cut);
     EXPECT_EQ(WavData(cut).size(), 3000u);
 }

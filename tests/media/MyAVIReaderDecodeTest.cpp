@@ -6,11 +6,13 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <numeric>
 #include <random>
+#include <tuple>
 
 #include "AviFixtures.h"
 #include "EncodedAvi.h"
-#include "MyAVIReader.h"
+#include "MediaRig.h"
 #include "MyVideoCompressLayer.h"
 #include "PictureFixtures.h"
 #include "TempFolders.h"
@@ -23,21 +25,12 @@ struct TOptionsGuard {
     ~TOptionsGuard() { DecoderOptions = Saved; }
 };
 
-bool OpenBytes(TAviReader& r, const std::vector<uint8_t>& bytes) {
-    return r.Open(std::make_unique<TMemoryByteSource>(bytes), "mem.avi");
-}
-
 // The bitmap's pixels without row padding.
 std::vector<uint8_t> Pixels(const TBitmap& b) {
     std::vector<uint8_t> out;
     for (int32_t y = 0; y < b.Height(); ++y)
         out.insert(out.end(), b.ScanLine(y), b.ScanLine(y) + size_t(b.Width()) * 3);
     return out;
-}
-
-std::vector<uint8_t> ReadAll(const std::string& fileName) {
-    std::ifstream in(fileName, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
 // A 3 x 2 picture (top row first) of distinct colours, as 0x00BBGGRR.
@@ -80,62 +73,43 @@ TAviSpec RawMovie(int32_t height, uint16_t bitCount, const std::vector<uint8_t>&
 
 // ---- Raw frames ---------------------------------------------------------------------------------
 
+// Raw "DIB " streams are drawn by the reader itself, whichever decoding path the options choose.
 TEST(AviDecodeRaw, BottomUpAndTopDownGiveTheSamePixelsAtAnySize) {
-    for (bool topDown : {false, true}) {
-        TAviReader r;
-        ASSERT_TRUE(
-            OpenBytes(r, BuildAvi(RawMovie(topDown ? -2 : 2, 24, {}, {Rows24(topDown)})).Bytes));
-        TBitmap same(3, 2), stretched(6, 4);
-        ASSERT_TRUE(r.GetFrame(0, same));
-        ExpectPicture3x2(same, topDown ? "top-down" : "bottom-up");
-        ASSERT_TRUE(r.GetFrame(0, stretched));
-        ExpectPicture3x2(stretched, "stretched");
-        EXPECT_EQ(r.GetLastDecodedFrame(), 0);
-    }
+    TOptionsGuard guard;
+    for (bool topDown : {false, true})
+        for (bool viaFileLayer : {true, false}) {
+            SCOPED_TRACE(testing::Message()
+                         << "top-down " << topDown << " file layer " << viaFileLayer);
+            DecoderOptions[doUseMMIOReader] = viaFileLayer;
+            TAviReader r;
+            ASSERT_TRUE(
+                Opens(r, BuildAvi(RawMovie(topDown ? -2 : 2, 24, {}, {Rows24(topDown)})).Bytes));
+            EXPECT_EQ(r.GetFrameReader(), nullptr);
+            TBitmap same(3, 2), stretched(6, 4);
+            ASSERT_TRUE(r.GetFrame(0, same));
+            ExpectPicture3x2(same, "same size");
+            ASSERT_TRUE(r.GetFrame(0, stretched));
+            ExpectPicture3x2(stretched, "stretched");
+            EXPECT_EQ(r.GetLastDecodedFrame(), 0);
+        }
 }
 
+// The picture as 8-bit indices into a table holding its six colours at entries 10..15, as 16 bits
+// (5 bits per colour) and as 32 bits; bottom row first, rows padded to 4 bytes. The colours are 0
+// or full, so exact in all.
 TEST(AviDecodeRaw, PaletteAndDeepFormats) {
-    // 8 bits: indices into a table that holds the six colours at entries 10..15.
-    std::vector<uint8_t> palette(256 * 4);
-    const uint32_t flat[6] = {Picture3x2[0][0], Picture3x2[0][1], Picture3x2[0][2],
-                              Picture3x2[1][0], Picture3x2[1][1], Picture3x2[1][2]};
-    for (int k = 0; k < 6; ++k) {
-        palette[(10 + k) * 4 + 0] = uint8_t(flat[k] >> 16);
-        palette[(10 + k) * 4 + 1] = uint8_t(flat[k] >> 8);
-        palette[(10 + k) * 4 + 2] = uint8_t(flat[k]);
-    }
-    // Bottom row first, each row padded to 4 bytes.
-    const std::vector<uint8_t> bits8 = {13, 14, 15, 0, 10, 11, 12, 0};
-
-    // 16 bits (5 bits per colour) and 32 bits; the colours are 0 or full, so exact in both.
-    auto deep = [](uint16_t bitCount) {
-        std::vector<uint8_t> bits;
-        for (int y = 1; y >= 0; --y) {
-            for (int x = 0; x < 3; ++x) {
-                const uint32_t c = Picture3x2[y][x];
-                const bool r = c & 0xFF, g = c & 0xFF00, b = c & 0xFF0000;
-                if (bitCount == 16) {
-                    const uint16_t v =
-                        uint16_t((r ? 0x7C00 : 0) | (g ? 0x03E0 : 0) | (b ? 0x1F : 0));
-                    bits.insert(bits.end(), {uint8_t(v), uint8_t(v >> 8)});
-                } else {
-                    bits.insert(bits.end(), {uint8_t(b ? 255 : 0), uint8_t(g ? 255 : 0),
-                                             uint8_t(r ? 255 : 0), 0x5A});
-                }
-            }
-            if (bitCount == 16)
-                bits.insert(bits.end(), 2, 0); // pad 6 bytes to 8
-        }
-        return bits;
-    };
-
+    Bytes palette(256 * 4);
+    const Bytes six = HexBytes("0000ff00 00ff0000 ff000000 ffffff00 00000000 ff00ff00");
+    std::copy(six.begin(), six.end(), palette.begin() + 40);
     struct TCase {
         uint16_t BitCount;
         std::vector<uint8_t> Tail, Bits;
-    } cases[] = {{8, palette, bits8}, {16, {}, deep(16)}, {32, {}, deep(32)}};
+    } cases[] = {{8, palette, HexBytes("0d0e0f00 0a0b0c00")},
+                 {16, {}, HexBytes("ff7f0000 1f7c0000 007ce003 1f000000")},
+                 {32, {}, HexBytes("ffffff5a 0000005a ff00ff5a 0000ff5a 00ff005a ff00005a")}};
     for (const TCase& c : cases) {
         TAviReader r;
-        ASSERT_TRUE(OpenBytes(r, BuildAvi(RawMovie(2, c.BitCount, c.Tail, {c.Bits})).Bytes));
+        ASSERT_TRUE(Opens(r, BuildAvi(RawMovie(2, c.BitCount, c.Tail, {c.Bits})).Bytes));
         TBitmap same(3, 2), stretched(9, 6);
         ASSERT_TRUE(r.GetFrame(0, same)) << c.BitCount;
         ExpectPicture3x2(same, "same size");
@@ -147,7 +121,7 @@ TEST(AviDecodeRaw, PaletteAndDeepFormats) {
 TEST(AviDecodeRaw, DroppedFramesRepeatThePictureBeforeThem) {
     TAviSpec spec = RawMovie(2, 24, {}, {Rows24(false), {}, {}, MakeDib24Frame(3, 2, 9)});
     TAviReader r;
-    ASSERT_TRUE(OpenBytes(r, BuildAvi(spec).Bytes));
+    ASSERT_TRUE(Opens(r, BuildAvi(spec).Bytes));
     TBitmap b(3, 2);
     // Asked for out of order: the empty chunks still show frame 0.
     ASSERT_TRUE(r.GetFrame(3, b));
@@ -157,7 +131,7 @@ TEST(AviDecodeRaw, DroppedFramesRepeatThePictureBeforeThem) {
 
     // With nothing stored before it, an empty first frame has no picture.
     TAviReader first;
-    ASSERT_TRUE(OpenBytes(first, BuildAvi(RawMovie(2, 24, {}, {{}, Rows24(false)})).Bytes));
+    ASSERT_TRUE(Opens(first, BuildAvi(RawMovie(2, 24, {}, {{}, Rows24(false)})).Bytes));
     EXPECT_FALSE(first.GetFrame(0, b));
     EXPECT_EQ(first.GetLastDecodedFrame(), -1);
 }
@@ -166,7 +140,7 @@ TEST(AviDecodeRaw, RefusesShortChunksAndIndexesOutOfRange) {
     std::vector<uint8_t> shortFrame = Rows24(false);
     shortFrame.pop_back();
     TAviReader r;
-    ASSERT_TRUE(OpenBytes(r, BuildAvi(RawMovie(2, 24, {}, {Rows24(false), shortFrame})).Bytes));
+    ASSERT_TRUE(Opens(r, BuildAvi(RawMovie(2, 24, {}, {Rows24(false), shortFrame})).Bytes));
     TBitmap b(3, 2);
     b.Canvas().Brush.Color = 0x123456;
     b.Canvas().FillRect(Rect(0, 0, 3, 2));
@@ -180,19 +154,6 @@ TEST(AviDecodeRaw, RefusesShortChunksAndIndexesOutOfRange) {
 
     r.Close();
     EXPECT_FALSE(r.GetFrame(0, b));
-}
-
-TEST(AviDecodeRaw, RawStreamsIgnoreTheFileLayerOption) {
-    TOptionsGuard guard;
-    TAviReader r;
-    ASSERT_TRUE(OpenBytes(r, BuildAvi(RawMovie(2, 24, {}, {Rows24(false)})).Bytes));
-    EXPECT_EQ(r.GetFrameReader(), nullptr);
-    for (bool viaFileLayer : {true, false}) {
-        DecoderOptions[doUseMMIOReader] = viaFileLayer;
-        TBitmap b(3, 2);
-        ASSERT_TRUE(r.GetFrame(0, b));
-        ExpectPicture3x2(b, "raw");
-    }
 }
 
 // Raw rows under another handler than "DIB " go to a decoder like compressed video: bottom-up
@@ -214,7 +175,7 @@ TEST(AviDecodeRaw, RawRowsUnderOtherHandlersThroughEitherDecoder) {
                                  << lowerCaseRiff << " file layer " << viaFileLayer);
                     DecoderOptions[doUseMMIOReader] = viaFileLayer;
                     TAviReader r;
-                    ASSERT_TRUE(OpenBytes(r, bytes));
+                    ASSERT_TRUE(Opens(r, bytes));
                     EXPECT_EQ(r.GetFrameReader() != nullptr, !lowerCaseRiff);
                     for (int frame : {1, 0}) {
                         TBitmap b(6, 4);
@@ -242,34 +203,27 @@ protected:
     static constexpr int Frames = 30;
     static constexpr int W = 64, H = 48;
 
+    // The MJPEG (frame 5 dropped) and MPEG-4 (frame 17 dropped) movies, made once.
     static void SetUpTestSuite() {
         // Damaged frames are meant here; the decoders need not say so on stderr.
         av_log_set_level(AV_LOG_QUIET);
-        Dir = new TTempDir;
-        auto make = [](const std::string& encoder, std::set<int> dropped) {
-            TMovie m;
-            m.File = Dir->Path + "/" + encoder + ".avi";
-            TEncodedAviSpec spec;
-            spec.Encoder = encoder;
-            spec.Width = W;
-            spec.Height = H;
-            spec.Frames = Frames;
-            spec.Gop = 12;
-            spec.Dropped = std::move(dropped);
+        Dir = std::make_unique<TTempDir>();
+        for (auto [m, encoder, dropped] :
+             {std::tuple{&Mjpeg, "mjpeg", 5}, std::tuple{&Mpeg4, "mpeg4", 17}}) {
+            *m = std::make_unique<TMovie>();
+            (*m)->File = Dir->Path + "/" + encoder + ".avi";
+            TEncodedAviSpec spec{encoder, W, H, Frames, 15, 12, {dropped}, ""};
             std::string why;
-            if (!WriteEncodedAvi(m.File, spec, &why))
+            if (!WriteEncodedAvi((*m)->File, spec, &why))
                 ADD_FAILURE() << encoder << ": " << why;
-            m.Bytes = ReadAll(m.File);
-            m.Reference = ReferenceDecode(m.File);
-            return m;
-        };
-        Mjpeg = new TMovie(make("mjpeg", {5}));
-        Mpeg4 = new TMovie(make("mpeg4", {17}));
+            (*m)->Bytes = ReadBytesFile((*m)->File);
+            (*m)->Reference = ReferenceDecode((*m)->File);
+        }
     }
     static void TearDownTestSuite() {
-        delete Mjpeg;
-        delete Mpeg4;
-        delete Dir;
+        Mjpeg.reset();
+        Mpeg4.reset();
+        Dir.reset();
     }
 
     // Every frame in the given order, through the path the options choose, keyed by frame.
@@ -287,8 +241,7 @@ protected:
 
     static std::vector<int> Sequential() {
         std::vector<int> v(Frames);
-        for (int i = 0; i < Frames; ++i)
-            v[size_t(i)] = i;
+        std::iota(v.begin(), v.end(), 0);
         return v;
     }
     static std::vector<int> Shuffled() {
@@ -321,20 +274,16 @@ protected:
         }
     }
 
-    static TTempDir* Dir;
-    static TMovie* Mjpeg;
-    static TMovie* Mpeg4;
+    static inline std::unique_ptr<TTempDir> Dir;
+    static inline std::unique_ptr<TMovie> Mjpeg, Mpeg4;
 };
-
-TTempDir* AviDecodeCompressed::Dir = nullptr;
-TMovie* AviDecodeCompressed::Mjpeg = nullptr;
-TMovie* AviDecodeCompressed::Mpeg4 = nullptr;
 
 } // namespace
 
 TEST_F(AviDecodeCompressed, BothPathsAreFrameExactInAnyOrder) {
     TOptionsGuard guard;
-    const std::pair<const TMovie*, std::set<int>> movies[] = {{Mjpeg, {5}}, {Mpeg4, {17}}};
+    const std::pair<const TMovie*, std::set<int>> movies[] = {{Mjpeg.get(), {5}},
+                                                              {Mpeg4.get(), {17}}};
     for (const auto& [movie, dropped] : movies) {
         SCOPED_TRACE(movie->File);
         TAviReader r;
@@ -364,7 +313,7 @@ TEST_F(AviDecodeCompressed, BothPathsAreFrameExactInAnyOrder) {
 
         // A fresh reader gets the same pictures whichever frame it starts with.
         TAviReader fresh;
-        ASSERT_TRUE(OpenBytes(fresh, movie->Bytes));
+        ASSERT_TRUE(Opens(fresh, movie->Bytes));
         EXPECT_EQ(Decode(fresh, {23})[23], fileLayer[23]);
     }
 }
@@ -375,7 +324,7 @@ TEST_F(AviDecodeCompressed, ReadAheadGivesThePicturesOfThePlainDecode) {
     TOptionsGuard guard;
     std::vector<int> walk = Sequential();
     walk.insert(walk.end(), {0, 2, 4, 6, 8, 3, 3, 4, 28, 29});
-    for (const TMovie* movie : {Mjpeg, Mpeg4})
+    for (const TMovie* movie : {Mjpeg.get(), Mpeg4.get()})
         for (bool fileLayer : {false, true}) {
             SCOPED_TRACE(movie->File + (fileLayer ? " file layer" : " own"));
             DecoderOptions[doUseMMIOReader] = fileLayer;
@@ -433,7 +382,7 @@ TEST_F(AviDecodeCompressed, UnknownCodecOpensButDrawsNothing) {
         }
     ASSERT_GE(renamed, 2);
     TAviReader r;
-    ASSERT_TRUE(OpenBytes(r, bytes));
+    ASSERT_TRUE(Opens(r, bytes));
     TBitmap b(W, H);
     for (bool viaFileLayer : {true, false}) {
         DecoderOptions[doUseMMIOReader] = viaFileLayer;
@@ -454,7 +403,7 @@ TEST_F(AviDecodeCompressed, FilesTheFileLayerRefusesDecodeOverOurIndex) {
     std::vector<uint8_t> bytes = Mpeg4->Bytes;
     std::memcpy(bytes.data(), "riff", 4);
     TAviReader r;
-    ASSERT_TRUE(OpenBytes(r, bytes));
+    ASSERT_TRUE(Opens(r, bytes));
     EXPECT_EQ(r.GetFrameReader(), nullptr);
     EXPECT_EQ(Decode(r, Shuffled()), expected);
 }
@@ -487,7 +436,7 @@ TEST_F(AviDecodeCompressed, DamagedFramesFailCleanly) {
         SCOPED_TRACE(viaFileLayer ? "file layer" : "own decompressor");
         DecoderOptions[doUseMMIOReader] = viaFileLayer;
         TAviReader r;
-        ASSERT_TRUE(OpenBytes(r, image.Bytes));
+        ASSERT_TRUE(Opens(r, image.Bytes));
         TBitmap b(W, H);
         // Half a picture may decode with damage or not at all; either way no crash.
         r.GetFrame(1, b);
@@ -501,7 +450,7 @@ TEST_F(AviDecodeCompressed, DamagedFramesFailCleanly) {
     image.PutU32(image.EntryPos[3] + 8, 0x7FFFFF00u);
     DecoderOptions[doUseMMIOReader] = false;
     TAviReader r;
-    ASSERT_TRUE(OpenBytes(r, image.Bytes));
+    ASSERT_TRUE(Opens(r, image.Bytes));
     TBitmap b(W, H);
     EXPECT_FALSE(r.GetFrame(3, b));
     expectClean(r, 4);
@@ -523,7 +472,7 @@ TEST_F(AviDecodeCompressed, GarbageInAPredictedFrameHealsAtTheNextKeyFrame) {
     for (bool viaFileLayer : {false, true}) {
         DecoderOptions[doUseMMIOReader] = viaFileLayer;
         TAviReader r;
-        ASSERT_TRUE(OpenBytes(r, bytes));
+        ASSERT_TRUE(Opens(r, bytes));
         TBitmap b(W, H);
         for (int i = 0; i < 12; ++i)
             r.GetFrame(i, b); // damaged or not, but no crash
@@ -538,17 +487,11 @@ TEST_F(AviDecodeCompressed, CorruptBytesAnywhereInTheDataFailCleanly) {
     TOptionsGuard guard;
     // A small MPEG-4 movie with key frames every 4; then every 5th byte of its frame data, in
     // turn, is set to 0xFF and each frame is asked for through both paths.
-    TEncodedAviSpec spec;
-    spec.Encoder = "mpeg4";
-    spec.Width = 16;
-    spec.Height = 16;
-    spec.Frames = 6;
-    spec.Gop = 4;
     const std::string file = Dir->Path + "/small-mpeg4.avi";
-    ASSERT_TRUE(WriteEncodedAvi(file, spec));
+    ASSERT_TRUE(WriteEncodedAvi(file, {"mpeg4", 16, 16, 6, 15, 4, {}, ""}));
     TAviReader clean;
     ASSERT_TRUE(clean.Open(file));
-    const std::vector<uint8_t> bytes = ReadAll(file);
+    const std::vector<uint8_t> bytes = ReadBytesFile(file);
     const auto& chunks = clean.GetVideoChunks();
     const size_t from = size_t(clean.ChunkDataPos(chunks.front().Offset));
     const size_t to = size_t(clean.ChunkDataPos(chunks.back().Offset) + chunks.back().Size);
@@ -557,7 +500,7 @@ TEST_F(AviDecodeCompressed, CorruptBytesAnywhereInTheDataFailCleanly) {
         std::vector<uint8_t> damaged = bytes;
         damaged[at] = 0xFF;
         TAviReader r;
-        ASSERT_TRUE(OpenBytes(r, damaged));
+        ASSERT_TRUE(Opens(r, damaged));
         TBitmap b(16, 16), small(5, 3);
         for (bool viaFileLayer : {true, false}) {
             DecoderOptions[doUseMMIOReader] = viaFileLayer;
@@ -602,7 +545,7 @@ TEST(AviDecodeCamera, MjpegWithoutHuffmanTablesDecodes) {
                                             << (fileLayer ? "file layer" : "own"));
             DecoderOptions[doUseMMIOReader] = fileLayer;
             TAviReader r;
-            ASSERT_TRUE(OpenBytes(r, BuildAvi(specs[bare]).Bytes));
+            ASSERT_TRUE(Opens(r, BuildAvi(specs[bare]).Bytes));
             TBitmap b(W, H);
             for (int i : {2, 0, 3, 1}) {
                 ASSERT_TRUE(r.GetFrame(i, b)) << i;

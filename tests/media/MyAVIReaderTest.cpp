@@ -11,25 +11,8 @@
 
 #include "AviFixtures.h"
 #include "FakeUiServices.h"
+#include "MediaRig.h"
 #include "TempFolders.h"
-
-namespace {
-
-TAudioFormat Pcm(uint32_t rate, uint16_t channels, uint16_t bits) {
-    TAudioFormat f;
-    MakePcmFormat(f, rate, channels, bits);
-    f.Wfx.cbSize = 0;
-    return f;
-}
-
-// Opens bytes from memory; on failure the reader's reason is in the assertion text.
-::testing::AssertionResult Opens(TAviReader& r, const std::vector<uint8_t>& bytes) {
-    if (r.Open(std::make_unique<TMemoryByteSource>(bytes), "mem.avi"))
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << r.GetOpenError();
-}
-
-} // namespace
 
 // ---- Byte sources -------------------------------------------------------------------------------
 
@@ -151,7 +134,9 @@ TEST(AviReaderOpen, VideoFormatTailKeptUpToTheCap) {
     EXPECT_FALSE(Opens(r, BuildAvi(spec).Bytes));
 }
 
-TEST(AviReaderOpen, FrameRateAndDuration) {
+// Claims of the headers are held to what the file holds: frames to the index (2^31 frames of
+// over an hour each would overflow every frame count), sound to a possible sample rate.
+TEST(AviReaderOpen, FrameRateDurationAndHeaderClaims) {
     TAviReader r;
     ASSERT_TRUE(Opens(r, BuildAvi(MakeDibMovie(2, 2, 150, 66666)).Bytes));
     EXPECT_NEAR(double(r.GetDuration()), 9.9999, 1e-12);
@@ -159,15 +144,10 @@ TEST(AviReaderOpen, FrameRateAndDuration) {
     ASSERT_TRUE(Opens(r, BuildAvi(MakeDibMovie(2, 2, 3, 0)).Bytes));
     EXPECT_EQ(r.GetFrameRate(), 0);
     EXPECT_EQ(r.GetDuration(), 0);
-}
 
-// Claims of the headers are held to what the file holds: frames to the index (2^31 frames of
-// over an hour each would overflow every frame count), sound to a possible sample rate.
-TEST(AviReaderOpen, HeaderClaimsAreBoundedByTheFile) {
     TAviSpec spec = MakeDibMovie(2, 2, 3, 0xFFFFFFFF);
     spec.TotalFrames = 0x7FFFFFFF;
-    AddAudioTrack(spec, Pcm(MaxPcmSampleRate + 1, 1, 8), {100}, {0});
-    TAviReader r;
+    AddAudioTrack(spec, AviPcm(MaxPcmSampleRate + 1, 1, 8), {100}, {0});
     ASSERT_TRUE(Opens(r, BuildAvi(spec).Bytes));
     EXPECT_EQ(r.GetFrameCount(), 3);
     EXPECT_EQ(r.GetClaimedFrameCount(), 0x7FFFFFFFu);
@@ -184,9 +164,9 @@ TEST(AviReaderOpen, HeaderClaimsAreBoundedByTheFile) {
 TEST(AviReaderIndex, ChunksAreMatchedToTheTakenStreams) {
     // Streams: 0 audio (PCM), 1 video, 2 a second audio track.
     TAviSpec spec;
-    spec.Streams.push_back(MakeAudioStream(Pcm(8000, 1, 8)));
+    spec.Streams.push_back(MakeAudioStream(AviPcm(8000, 1, 8)));
     spec.Streams.push_back(MakeVideoStream(2, 2, 24));
-    spec.Streams.push_back(MakeAudioStream(Pcm(8000, 1, 8)));
+    spec.Streams.push_back(MakeAudioStream(AviPcm(8000, 1, 8)));
     auto chunk = [](int stream, const char* kind, size_t size) {
         TAviChunkSpec c;
         c.Stream = stream;
@@ -220,7 +200,7 @@ TEST(AviReaderIndex, AudioChunksMapOntoFrames) {
     // A0 V0 A1 A2 V1 V2 A3 V3  -> A0 covers frame 0, A1 only its own first frame 1,
     // A2 frames 1..2, A3 frame 3. A0 is too short for a skew.
     TAviSpec spec = MakeDibMovie(2, 2, 4, 62500);
-    AddAudioTrack(spec, Pcm(8000, 1, 8), {200, 300, 700, 500}, {0, 1, 1, 3});
+    AddAudioTrack(spec, AviPcm(8000, 1, 8), {200, 300, 700, 500}, {0, 1, 1, 3});
     TAviReader r;
     ASSERT_TRUE(Opens(r, BuildAvi(spec).Bytes));
     ASSERT_TRUE(r.HasAudio());
@@ -254,7 +234,7 @@ TEST(AviReaderIndex, LeadingSoundGivesTheSkew) {
         sizes.push_back(11760);
         before.push_back(i);
     }
-    AddAudioTrack(spec, Pcm(44100, 2, 16), sizes, before);
+    AddAudioTrack(spec, AviPcm(44100, 2, 16), sizes, before);
     TAviReader r;
     ASSERT_TRUE(Opens(r, BuildAvi(spec).Bytes));
     EXPECT_EQ(r.GetAudioSkewFrames(), 11);
@@ -268,46 +248,40 @@ TEST(AviReaderIndex, LeadingSoundGivesTheSkew) {
     EXPECT_EQ(v[15].AudioPos, a[4].Offset);
 }
 
-TEST(AviReaderIndex, SkewRoundsHalvesToEven) {
-    // 8 kHz 8-bit mono at 16 fps: 500 bytes per frame.
-    for (auto [size, skew] : {std::pair{5250u, 10}, {5750u, 12}, {250u, 0}, {0u, 0}}) {
-        TAviSpec spec = MakeDibMovie(2, 2, 20, 62500);
-        AddAudioTrack(spec, Pcm(8000, 1, 8), {size, 500}, {0, 1});
+// Sound ahead of frame 0 rounds to whole frames, halves to even, also below one frame a second; no
+// frame rate, less than one sample frame per frame or a sample frame of no whole bytes (4-bit
+// "PCM") give no skew.
+TEST(AviReaderIndex, SkewRoundsHalvesToEvenAndNeedsWholeSampleFrames) {
+    const struct {
+        uint32_t MicroSecPerFrame, Rate;
+        uint16_t Channels, Bits;
+        uint32_t Lead;
+        int Skew;
+        uint32_t FrameBytes;
+        bool Audio;
+    } rows[] = {
+        {62500, 8000, 1, 8, 5250, 10, 500, true}, {62500, 8000, 1, 8, 5750, 12, 500, true},
+        {62500, 8000, 1, 8, 250, 0, 500, true},   {62500, 8000, 1, 8, 0, 0, 500, true},
+        {0, 8000, 1, 8, 6000, 0, 0, true},        {2000000, 8000, 1, 8, 24000, 2, 16000, true},
+        {40000, 10, 2, 16, 6000, 0, 0, true},     {66666, 8000, 1, 4, 6000, 0, 0, false}};
+    for (const auto& c : rows) {
+        SCOPED_TRACE(testing::Message() << c.Rate << " Hz " << c.Bits << " bits, " << c.Lead);
+        TAviSpec spec = MakeDibMovie(2, 2, 20, c.MicroSecPerFrame);
+        TAudioFormat f = AviPcm(c.Rate, c.Channels, c.Bits == 4 ? 8 : c.Bits);
+        f.Wfx.wBitsPerSample = c.Bits;
+        AddAudioTrack(spec, f, {c.Lead, 500}, {0, 1});
         TAviReader r;
         ASSERT_TRUE(Opens(r, BuildAvi(spec).Bytes));
-        EXPECT_EQ(r.GetAudioSkewFrames(), skew) << size;
+        EXPECT_TRUE(r.IsAudioPCM());
+        EXPECT_EQ(r.HasAudio(), c.Audio);
+        EXPECT_EQ(r.GetAudioSkewFrames(), c.Skew);
+        EXPECT_EQ(r.GetVideoChunks()[0].AudioBytes, c.Audio ? c.FrameBytes : 0u);
+        EXPECT_EQ(r.GetAudioChunks().size(), 2u);
     }
 }
 
-TEST(AviReaderIndex, NoRateOrNoSampleFrameMeansNoSkew) {
-    TAviSpec spec = MakeDibMovie(2, 2, 4, 0);
-    AddAudioTrack(spec, Pcm(8000, 1, 8), {6000, 500}, {0, 1});
-    TAviReader r;
-    ASSERT_TRUE(Opens(r, BuildAvi(spec).Bytes));
-    EXPECT_TRUE(r.HasAudio());
-    EXPECT_EQ(r.GetAudioSkewFrames(), 0);
-    EXPECT_EQ(r.GetVideoChunks()[0].AudioBytes, 0u);
-
-    // A rate so low that a frame holds less than one sample frame.
-    spec = MakeDibMovie(2, 2, 4, 40000);
-    AddAudioTrack(spec, Pcm(10, 2, 16), {6000, 500}, {0, 1});
-    ASSERT_TRUE(Opens(r, BuildAvi(spec).Bytes));
-    EXPECT_EQ(r.GetAudioSkewFrames(), 0);
-    EXPECT_EQ(r.GetVideoChunks()[0].AudioBytes, 0u);
-
-    // 4-bit "PCM" has no whole-byte sample frame: the movie opens silent.
-    spec = MakeDibMovie(2, 2, 4);
-    TAudioFormat odd = Pcm(8000, 1, 8);
-    odd.Wfx.wBitsPerSample = 4;
-    AddAudioTrack(spec, odd, {6000, 500}, {0, 1});
-    ASSERT_TRUE(Opens(r, BuildAvi(spec).Bytes));
-    EXPECT_TRUE(r.IsAudioPCM());
-    EXPECT_FALSE(r.HasAudio());
-    EXPECT_EQ(r.GetAudioChunks().size(), 2u);
-}
-
 TEST(AviReaderIndex, PcmFormatIsRecomputed) {
-    TAudioFormat lying = Pcm(22050, 2, 16);
+    TAudioFormat lying = AviPcm(22050, 2, 16);
     lying.Wfx.nBlockAlign = 3;
     lying.Wfx.nAvgBytesPerSec = 1;
     TAviSpec spec = MakeDibMovie(2, 2, 2);
@@ -336,7 +310,7 @@ TEST(AviReaderIndex, CompressedTrackWithoutDecoderPlaysSilent) {
     EXPECT_FALSE(r.HasAudio());
     EXPECT_EQ(r.GetSourceAudioFormat().Wfx.cbSize, 12);
     EXPECT_EQ(r.GetVideoChunks()[0].AudioBytes, 0u);
-    r.PrepareAudio(Pcm(22050, 1, 16), 15);
+    r.PrepareAudio(AviPcm(22050, 1, 16), 15);
     EXPECT_FALSE(r.IsAudioReady());
 }
 
@@ -345,7 +319,7 @@ TEST(AviReaderIndex, CompressedTrackWithoutDecoderPlaysSilent) {
 TEST(AviReaderRefuse, DamagedStructures) {
     const TAviImage good = [] {
         TAviSpec spec = MakeDibMovie(3, 2, 3);
-        AddAudioTrack(spec, Pcm(8000, 1, 8), {500, 500}, {0, 1});
+        AddAudioTrack(spec, AviPcm(8000, 1, 8), {500, 500}, {0, 1});
         return BuildAvi(spec);
     }();
     struct Case {
@@ -388,31 +362,35 @@ TEST(AviReaderRefuse, DamagedStructures) {
 }
 
 TEST(AviReaderRefuse, BadStreamHeadersAndFormats) {
-    TAviReader r;
-    TAviSpec spec = MakeDibMovie(2, 2, 2);
-    spec.Streams[0].StrhSize = 47;
-    EXPECT_FALSE(Opens(r, BuildAvi(spec).Bytes));
-    spec.Streams[0].StrhSize = 48;
-    EXPECT_TRUE(Opens(r, BuildAvi(spec).Bytes));
-
-    spec = MakeDibMovie(2, 2, 2);
-    AddAudioTrack(spec, Pcm(8000, 1, 8), {10}, {0}, 129);
-    EXPECT_FALSE(Opens(r, BuildAvi(spec).Bytes));
-    spec.Streams[1] = MakeAudioStream(Pcm(8000, 1, 8), 128);
-    EXPECT_TRUE(Opens(r, BuildAvi(spec).Bytes));
-
-    // The index must follow the movie data directly, and must exist.
-    spec.JunkBeforeIdx1 = true;
-    EXPECT_FALSE(Opens(r, BuildAvi(spec).Bytes));
-    spec.JunkBeforeIdx1 = false;
-    spec.Index = TAviIndexMode::None;
-    EXPECT_FALSE(Opens(r, BuildAvi(spec).Bytes));
-
-    // Sound with no video frame in the index; without sound an empty index is a movie.
-    spec = MakeDibMovie(2, 2, 0);
-    AddAudioTrack(spec, Pcm(8000, 1, 8), {10}, {0});
-    EXPECT_FALSE(Opens(r, BuildAvi(spec).Bytes));
-    EXPECT_TRUE(Opens(r, BuildAvi(MakeDibMovie(2, 2, 0)).Bytes));
+    auto dib = [](auto change) {
+        TAviSpec spec = MakeDibMovie(2, 2, 2);
+        AddAudioTrack(spec, AviPcm(8000, 1, 8), {10}, {0});
+        change(spec);
+        return BuildAvi(spec).Bytes;
+    };
+    const struct {
+        const char* Name;
+        Bytes File;
+        bool Opens;
+    } rows[] = {
+        {"strh of 47 bytes", dib([](TAviSpec& s) { s.Streams[0].StrhSize = 47; }), false},
+        {"strh of 48 bytes", dib([](TAviSpec& s) { s.Streams[0].StrhSize = 48; }), true},
+        {"strf of 129 bytes",
+         dib([](TAviSpec& s) { s.Streams[1] = MakeAudioStream(AviPcm(8000, 1, 8), 129); }), false},
+        {"strf of 128 bytes",
+         dib([](TAviSpec& s) { s.Streams[1] = MakeAudioStream(AviPcm(8000, 1, 8), 128); }), true},
+        // The index must follow the movie data directly, and must exist.
+        {"JUNK before idx1", dib([](TAviSpec& s) { s.JunkBeforeIdx1 = true; }), false},
+        {"no idx1", dib([](TAviSpec& s) { s.Index = TAviIndexMode::None; }), false},
+        // Sound with no video frame in the index; without sound an empty index is a movie.
+        {"sound only",
+         dib([](TAviSpec& s) { s.Chunks.erase(s.Chunks.begin() + 1, s.Chunks.end()); }), false},
+        {"no frames", BuildAvi(MakeDibMovie(2, 2, 0)).Bytes, true},
+    };
+    for (const auto& c : rows) {
+        TAviReader r;
+        EXPECT_EQ(Opens(r, c.File), c.Opens) << c.Name;
+    }
 }
 
 TEST(AviReaderRefuse, ChunkReadsStayInsideTheFile) {
@@ -433,7 +411,7 @@ TEST(AviReaderRefuse, ChunkReadsStayInsideTheFile) {
 
 TEST(AviReaderRefuse, EveryTruncationFails) {
     TAviSpec spec = MakeDibMovie(3, 2, 3);
-    AddAudioTrack(spec, Pcm(8000, 1, 8), {501, 500}, {0, 2});
+    AddAudioTrack(spec, AviPcm(8000, 1, 8), {501, 500}, {0, 2});
     const TAviImage f = BuildAvi(spec);
     ASSERT_TRUE([&] {
         TAviReader r;
@@ -476,7 +454,7 @@ TEST(AviReaderLifecycle, MissingFileIsSilent) {
 
 TEST(AviReaderLifecycle, OpenStartsWithClose) {
     TAviSpec spec = MakeDibMovie(2, 2, 3);
-    AddAudioTrack(spec, Pcm(8000, 1, 8), {500}, {0});
+    AddAudioTrack(spec, AviPcm(8000, 1, 8), {500}, {0});
     const TAviImage withAudio = BuildAvi(spec);
     TAviImage bad = withAudio;
     bad.PutU32(bad.AvihPos + 4, 50);

@@ -3,10 +3,10 @@
 #include "FakeUiServices.h"
 #include "FakeVideoCompressors.h"
 #include "MediaProbe.h"
+#include "MediaRig.h"
 #include "TempFolders.h"
 
 #include <filesystem>
-#include <fstream>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -18,22 +18,6 @@ extern "C" {
 using ::testing::ElementsAre;
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
-
-Bytes ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-uint32_t U32(const Bytes& b, size_t at) {
-    return uint32_t(b.at(at)) | uint32_t(b.at(at + 1)) << 8 | uint32_t(b.at(at + 2)) << 16 |
-           uint32_t(b.at(at + 3)) << 24;
-}
-
-std::string Tag(const Bytes& b, size_t at) {
-    return std::string(reinterpret_cast<const char*>(&b.at(at)), 4);
-}
 
 uint32_t Code(const std::string& s) {
     return MakeFourCC(uint8_t(s[0]), uint8_t(s[1]), uint8_t(s[2]), uint8_t(s[3]));
@@ -60,6 +44,16 @@ protected:
     TFakeUiServices Ui;
     TTempDir Dir;
     TFakeVideoCompressors Fake;
+    TMovieWriter Writer{Ui, Dir.Path};
+    std::unique_ptr<TAviCompress> C;
+
+    // The compressor choice with the fake "ffff" of the spec selected.
+    TAviCompress& Choose(TFakeCompressorSpec spec = {"ffff", "F", "Fake"}) {
+        Fake.Specs.push_back(spec);
+        C = std::make_unique<TAviCompress>(Ui, Fake);
+        EXPECT_TRUE(C->SelectCompressor(Code("ffff")));
+        return *C;
+    }
 };
 
 } // namespace
@@ -82,24 +76,22 @@ TEST_F(MovieWriterTest, UncompressedAviFrameAndSound) {
     ASSERT_TRUE(mw.Close(0));
     EXPECT_FALSE(c.IsBegun());
 
-    const Bytes b = ReadAll(file);
+    const Bytes b = ReadBytesFile(file);
     size_t at = MoviDataWithSound;
-    EXPECT_EQ(Tag(b, at), "01wb");
-    EXPECT_EQ(U32(b, at + 4), 6u);
+    EXPECT_EQ(TagAt(b, at), "01wb");
+    EXPECT_EQ(U32At(b, at + 4), 6u);
     at += 8 + 6;
-    EXPECT_EQ(Tag(b, at), "00db");
-    EXPECT_EQ(U32(b, at + 4), 24u);
+    EXPECT_EQ(TagAt(b, at), "00db");
+    EXPECT_EQ(U32At(b, at + 4), 24u);
     // Bottom-up rows: the red top-left pixel opens the second (last) row.
     EXPECT_EQ(b.at(at + 8 + 12), 0);
     EXPECT_EQ(b.at(at + 8 + 14), 255);
-    EXPECT_EQ(Tag(b, 112), "DIB "); // the video stream's handler
+    EXPECT_EQ(TagAt(b, 112), "DIB "); // the video stream's handler
 }
 
 TEST_F(MovieWriterTest, CompressedAviFramesCarryTheEncoderKeyFlags) {
-    Fake.Specs.push_back({"ffff", "F", "Fake"});
-    TMovieWriter mw(Ui, Dir.Path);
-    TAviCompress c(Ui, Fake);
-    ASSERT_TRUE(c.SelectCompressor(Code("ffff")));
+    TAviCompress& c = Choose();
+    TMovieWriter& mw = Writer;
     const std::string file = Dir.Path + "/fake.avi";
     ASSERT_TRUE(mw.Open(false, file, c, Settings(false)));
     TVideoFrameInfo f;
@@ -113,62 +105,50 @@ TEST_F(MovieWriterTest, CompressedAviFramesCarryTheEncoderKeyFlags) {
     EXPECT_FALSE(mw.WriteAudio("ab", 2, 1)); // no audio stream in this export
     ASSERT_TRUE(mw.Close(0));
     EXPECT_EQ(Fake.Ends, 1);
-    const Bytes b = ReadAll(file);
-    EXPECT_EQ(Tag(b, MoviDataVideoOnly), "00dc");
-    EXPECT_EQ(Tag(b, 112), "ffff");
-    EXPECT_EQ(U32(b, 188), Code("ffff")); // biCompression of the stream format
+    const Bytes b = ReadBytesFile(file);
+    EXPECT_EQ(TagAt(b, MoviDataVideoOnly), "00dc");
+    EXPECT_EQ(TagAt(b, 112), "ffff");
+    EXPECT_EQ(U32At(b, 188), Code("ffff")); // biCompression of the stream format
     // idx1 follows three 12-byte chunks: flags 0x10, 0, 0.
     const size_t idx1 = MoviDataVideoOnly + 3 * 12;
-    ASSERT_EQ(Tag(b, idx1), "idx1");
-    EXPECT_EQ(U32(b, idx1 + 8 + 4), 0x10u);
-    EXPECT_EQ(U32(b, idx1 + 8 + 16 + 4), 0u);
+    ASSERT_EQ(TagAt(b, idx1), "idx1");
+    EXPECT_EQ(U32At(b, idx1 + 8 + 4), 0x10u);
+    EXPECT_EQ(U32At(b, idx1 + 8 + 16 + 4), 0u);
 }
 
 TEST_F(MovieWriterTest, EncoderThatWillNotStartIsReportedBeforeAnyFile) {
     TFakeCompressorSpec s{"ffff", "F", "Fake"};
     s.Begins = false;
-    Fake.Specs.push_back(s);
-    TMovieWriter mw(Ui, Dir.Path);
-    TAviCompress c(Ui, Fake);
-    ASSERT_TRUE(c.SelectCompressor(Code("ffff")));
     const std::string file = Dir.Path + "/none.avi";
-    EXPECT_FALSE(mw.Open(false, file, c, Settings(false)));
+    EXPECT_FALSE(Writer.Open(false, file, Choose(s), Settings(false)));
     EXPECT_THAT(Ui.Messages, ElementsAre(AviEncoderInitFailedText));
     EXPECT_FALSE(std::filesystem::exists(file));
 }
 
 TEST_F(MovieWriterTest, AviFileThatCannotBeMadeEndsTheEncoder) {
-    Fake.Specs.push_back({"ffff", "F", "Fake"});
-    TMovieWriter mw(Ui, Dir.Path);
-    TAviCompress c(Ui, Fake);
-    ASSERT_TRUE(c.SelectCompressor(Code("ffff")));
-    EXPECT_FALSE(mw.Open(false, Dir.Path + "/no/such/folder.avi", c, Settings(false)));
-    EXPECT_FALSE(c.IsBegun());
+    EXPECT_FALSE(Writer.Open(false, Dir.Path + "/no/such/folder.avi", Choose(), Settings(false)));
+    EXPECT_FALSE(C->IsBegun());
     EXPECT_EQ(Fake.Ends, 1);
 }
 
 TEST_F(MovieWriterTest, CompressorFailureLeavesAValidFileAndNoIndex) {
     TFakeCompressorSpec s{"ffff", "F", "Fake"};
     s.FailAt = 2;
-    Fake.Specs.push_back(s);
-    TMovieWriter mw(Ui, Dir.Path);
-    TAviCompress c(Ui, Fake);
-    ASSERT_TRUE(c.SelectCompressor(Code("ffff")));
+    TAviCompress& c = Choose(s);
+    TMovieWriter& mw = Writer;
     const std::string file = Dir.Path + "/broken.avi";
     ASSERT_TRUE(mw.Open(false, file, c, Settings(false)));
     TVideoFrameInfo f;
-    ASSERT_TRUE(mw.WriteVideoFrame(f));
-    ++f.FrameNumber;
-    ASSERT_TRUE(mw.WriteVideoFrame(f));
-    ++f.FrameNumber;
+    for (; f.FrameNumber < 2; ++f.FrameNumber)
+        ASSERT_TRUE(mw.WriteVideoFrame(f));
     EXPECT_THROW(mw.WriteVideoFrame(f), Exception);
     EXPECT_FALSE(std::filesystem::exists(mw.GetAviWriter().GetIndexFileName()));
     EXPECT_FALSE(c.IsBegun());
     EXPECT_FALSE(mw.WriteVideoFrame(f));
     EXPECT_FALSE(mw.Close(0)); // the export did not end well
-    const Bytes b = ReadAll(file);
-    EXPECT_EQ(U32(b, 48), 2u); // total frames in the main header
-    EXPECT_EQ(U32(b, 4), uint32_t(b.size() - 8));
+    const Bytes b = ReadBytesFile(file);
+    EXPECT_EQ(U32At(b, 48), 2u); // total frames in the main header
+    EXPECT_EQ(U32At(b, 4), uint32_t(b.size() - 8));
 }
 
 TEST_F(MovieWriterTest, RealMjpegAviReadsBack) {
@@ -228,11 +208,10 @@ TEST_F(MovieWriterTest, WindowsMediaPicturesNeedNoSound) {
 }
 
 TEST_F(MovieWriterTest, WindowsMediaRefusesCodedSound) {
-    TMovieWriter mw(Ui, Dir.Path);
     TAviCompress c(Ui, Fake);
     TExportSettings s = Settings(true);
     s.AudioFormat.Wfx.wFormatTag = 0x55;
-    EXPECT_FALSE(mw.Open(true, Dir.Path + "/coded.wmv", c, s));
+    EXPECT_FALSE(Writer.Open(true, Dir.Path + "/coded.wmv", c, s));
     EXPECT_EQ(Ui.Messages.size(), 1u);
-    EXPECT_FALSE(mw.Close(0));
+    EXPECT_FALSE(Writer.Close(0));
 }

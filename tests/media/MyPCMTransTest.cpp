@@ -4,13 +4,9 @@
 #include <gtest/gtest.h>
 #include <limits>
 
-namespace {
+#include "MediaRig.h"
 
-TAudioFormat Pcm(uint32_t rate, uint16_t channels, uint16_t bits) {
-    TAudioFormat f;
-    MakePcmFormat(f, rate, channels, bits);
-    return f;
-}
+namespace {
 
 std::vector<uint8_t> S16(std::initializer_list<int> values) {
     std::vector<uint8_t> b(values.size() * 2);
@@ -72,7 +68,6 @@ TEST(PCMConvert, WholeRateFactorsRepeatOrDropSamples) {
 }
 
 TEST(PCMConvert, OtherRatesAreResampledToLengthAndPitch) {
-    TPCMTrans t;
     // A ramp of 480 frames at 48 kHz (10 ms) becomes 441 frames at 44.1 kHz; output frame j
     // lies at source position j x 160 / 147 on the same ramp.
     std::vector<uint8_t> b(480 * 2);
@@ -80,8 +75,7 @@ TEST(PCMConvert, OtherRatesAreResampledToLengthAndPitch) {
         int16_t v = int16_t(i * 50);
         std::memcpy(&b[2 * i], &v, 2);
     }
-    ASSERT_TRUE(t.ConvertBuffer(Pcm(48000, 1, 16), Pcm(44100, 1, 16), b));
-    V out = Get16(b);
+    const V out = Get16(Convert(Pcm(48000, 1, 16), Pcm(44100, 1, 16), b));
     ASSERT_EQ(out.size(), 441u);
     EXPECT_EQ(out[0], 0);
     EXPECT_EQ(out[147], 160 * 50);
@@ -173,16 +167,14 @@ TEST(PCMMix, SumsAndClipsWithTheClippedFlag) {
     TMixBuffer out = Mix(t, s16);
     EXPECT_EQ(Get16(out.Buffer), (V{32767, -32768, 300, -2}));
     EXPECT_TRUE(out.Clipped);
-    EXPECT_EQ(out.FirstLeft, 127);
-    EXPECT_EQ(out.FirstRight, -128);
+    EXPECT_EQ(std::pair(out.FirstLeft, out.FirstRight), std::pair(127, -128));
     EXPECT_FALSE(t.HasSources());
 
     // The flag belongs to one mix.
     t.AddSource(Source(S16({1000, -1000})));
     out = Mix(t, s16);
     EXPECT_FALSE(out.Clipped);
-    EXPECT_EQ(out.FirstLeft, 3);
-    EXPECT_EQ(out.FirstRight, -3);
+    EXPECT_EQ(std::pair(out.FirstLeft, out.FirstRight), std::pair(3, -3));
 }
 
 TEST(PCMMix, GainAppliesPerSource) {
@@ -195,14 +187,12 @@ TEST(PCMMix, GainAppliesPerSource) {
 
 TEST(PCMMix, EightBitSourcesMixAroundTheirSilence) {
     TPCMTrans t;
-    TAudioFormat m8 = Pcm(22050, 1, 8);
     t.AddSource(Source({0x80 + 100, 0x80 - 10, 0x80}));
     t.AddSource(Source({0x80 + 100, 0x80 - 20, 0x80}));
-    TMixBuffer out = Mix(t, m8);
+    const TMixBuffer out = Mix(t, Pcm(22050, 1, 8));
     EXPECT_EQ(out.Buffer, (B{0xFF, 0x80 - 30, 0x80}));
     EXPECT_TRUE(out.Clipped);
-    EXPECT_EQ(out.FirstLeft, 127);
-    EXPECT_EQ(out.FirstRight, 127);
+    EXPECT_EQ(std::pair(out.FirstLeft, out.FirstRight), std::pair(127, 127));
 }
 
 TEST(PCMMix, SourcesAreCutOrPaddedToTheFirst) {

@@ -114,34 +114,34 @@ TEST(WMFBase, ProfileTable) {
     EXPECT_EQ(text, "Use this profile for radio and music content (audio only).");
 }
 
+// Filling the information of a profile clears first what an earlier profile left: an audio-only
+// profile leaves nothing of the video before it, a video-only one nothing of the sound.
 TEST(WMFBase, ProfileInfoIsClearedBeforeItIsFilled) {
     TWMFInfo info;
     info.Name = "keep.wmv";
     info.Profile = "{keep}";
-    TWMFBase::GetProfileInfo(Guid(14), info);
-    EXPECT_EQ(info.Width, 720);
-    EXPECT_EQ(info.Height, 576);
-    EXPECT_EQ(info.FrameRate, 25);
-    EXPECT_EQ(info.VideoBitRate, 636000u >> 13);
-    EXPECT_EQ(info.AudioBitRate, 64000u >> 10);
-    EXPECT_EQ(info.AudioFormat.nSamplesPerSec, 44100u);
-    EXPECT_EQ(info.AudioFormat.nChannels, 2);
-    EXPECT_EQ(info.PixelText, "24bit");
-    // An audio-only profile leaves nothing of the video before it.
-    TWMFBase::GetProfileInfo(Guid(20), info);
-    EXPECT_EQ(info.Width, 0);
-    EXPECT_EQ(info.Height, 0);
-    EXPECT_EQ(info.FrameRate, 0);
-    EXPECT_EQ(info.VideoBitRate, 0u);
-    EXPECT_EQ(info.PixelText, "");
-    EXPECT_EQ(info.AudioFormat.nChannels, 1);
-    EXPECT_EQ(info.AudioFormat.nSamplesPerSec, 22050u);
-    // And a video-only one nothing of the sound.
-    TWMFBase::GetProfileInfo(Guid(15), info);
-    EXPECT_EQ(info.AudioBitRate, 0u);
-    EXPECT_EQ(info.AudioFormat.wFormatTag, 0);
-    EXPECT_EQ(info.Name, "keep.wmv");
-    EXPECT_EQ(info.Profile, "{keep}");
+    const struct {
+        int32_t Profile, Width, Height, Fps;
+        uint32_t VideoBitRate, AudioBitRate, Rate;
+        uint16_t Channels, Tag;
+        const char* Pixel;
+    } rows[] = {{14, 720, 576, 25, 636000u >> 13, 64000u >> 10, 44100, 2, 1, "24bit"},
+                {20, 0, 0, 0, 0, 24000u >> 10, 22050, 1, 1, ""},
+                {15, 160, 120, 15, 3, 0, 0, 0, 0, "24bit"},
+                {16, 160, 120, 15, 56000u >> 13, 0, 0, 0, 0, "24bit"}};
+    for (const auto& c : rows) {
+        TWMFBase::GetProfileInfo(Guid(c.Profile), info);
+        SCOPED_TRACE(c.Profile);
+        EXPECT_EQ(info.Width * 1000 + info.Height, c.Width * 1000 + c.Height);
+        EXPECT_EQ(info.FrameRate, c.Fps);
+        EXPECT_EQ(info.VideoBitRate, c.VideoBitRate);
+        EXPECT_EQ(info.AudioBitRate, c.AudioBitRate);
+        EXPECT_EQ(info.AudioFormat.nSamplesPerSec, c.Rate);
+        EXPECT_EQ(info.AudioFormat.nChannels, c.Channels);
+        EXPECT_EQ(info.AudioFormat.wFormatTag, c.Tag);
+        EXPECT_EQ(info.PixelText, c.Pixel);
+    }
+    EXPECT_EQ(info.Name + info.Profile, "keep.wmv{keep}");
 }
 
 TEST(WMFBase, DescribeProfileLines) {
@@ -161,47 +161,6 @@ TEST(WMFBase, DescribeProfileLines) {
                             "Use this profile for radio and music content (audio only)."));
     TWMFBase::DescribeProfile(Guid(16), lines);
     EXPECT_EQ(lines[8], "  No audio");
-}
-
-TEST_F(WMVWriterTest, VideoWithSoundReadsBack) {
-    const std::string file = Dir.Path + "/movie.wmv";
-    TWMVWriter w(Ui);
-    TWMFInfo info = MakeInfo(file, 5);
-    ASSERT_TRUE(w.Open(info));
-    EXPECT_EQ(w.GetFrameDuration(), 666667);
-    EXPECT_EQ(w.GetFrameCounter(), 1); // one frame of silence leads in
-    EXPECT_EQ(w.GetBitmap().Width(), 64);
-    ASSERT_TRUE(WriteFrames(w, 30, info));
-    ASSERT_TRUE(w.Close());
-    EXPECT_FALSE(w.IsOpen());
-
-    const TProbedFile p = ProbeMedia(file, true);
-    ASSERT_TRUE(p.Opened);
-    EXPECT_EQ(p.FormatName, "asf");
-    ASSERT_EQ(p.Streams.size(), 2u);
-    const TProbedStream* v = p.FirstOf(true);
-    const TProbedStream* a = p.FirstOf(false);
-    ASSERT_TRUE(v && a);
-    EXPECT_EQ(v->CodecId, int(AV_CODEC_ID_WMV2));
-    EXPECT_EQ(v->Width, 160);
-    EXPECT_EQ(v->Height, 120);
-    EXPECT_EQ(v->DecodedFrames, 30);
-    EXPECT_EQ(v->DecodeErrors, 0);
-    EXPECT_EQ(a->CodecId, int(AV_CODEC_ID_WMAV2));
-    EXPECT_EQ(a->SampleRate, 22050);
-    EXPECT_EQ(a->Channels, 2);
-    EXPECT_EQ(a->DecodeErrors, 0);
-    // Sound and pictures run the same length: 30 frames after one frame of lead-in.
-    const double frame = 1.0 / 15;
-    EXPECT_NEAR(p.Duration, 2.0, frame + 1e-3) << "container";
-    ASSERT_EQ(v->PacketTimes.size(), 30u);
-    // The first picture covers the lead-in; picture k (from 1) shows at k frames, with its sound.
-    EXPECT_EQ(v->PacketTimes[0], 0);
-    for (int k = 2; k <= 30; ++k)
-        EXPECT_NEAR(v->PacketTimes[size_t(k - 1)], k * frame, 0.001) << k;
-    EXPECT_EQ(a->PacketTimes[0], 0);
-    // The sound runs 31 frames: the lead-in and one frame per picture, in 1024-sample packets.
-    EXPECT_EQ(a->KeyFlags.size(), size_t((31 * 1470 + 1023) / 1024));
 }
 
 TEST_F(WMVWriterTest, AudioOnlyProfileWritesWma) {
@@ -230,61 +189,67 @@ TEST_F(WMVWriterTest, AudioOnlyProfileWritesWma) {
     EXPECT_NEAR(p.Duration, 1.0, 1.0 / 15 + 1e-3);
 }
 
-TEST_F(WMVWriterTest, VideoOnlyProfileStartsAtZeroAndDropsSound) {
-    const std::string file = Dir.Path + "/silent.wmv";
-    TWMVWriter w(Ui);
-    TWMFInfo info = MakeInfo(file, 15);
-    info.AudioFormat.wFormatTag = 2; // no sound stream, so the format does not matter
-    ASSERT_TRUE(w.Open(info));
-    EXPECT_EQ(w.GetAudioInput(), -1);
-    EXPECT_EQ(w.GetVideoInput(), 0);
-    EXPECT_EQ(w.GetFrameCounter(), 0);
-    ASSERT_TRUE(WriteFrames(w, 15, info));
-    EXPECT_EQ(w.GetFrameCounter(), 15);
-    ASSERT_TRUE(w.Close());
-    const TProbedFile p = ProbeMedia(file, true);
-    ASSERT_EQ(p.Streams.size(), 1u);
-    EXPECT_EQ(p.Streams[0].CodecId, int(AV_CODEC_ID_WMV2));
-    EXPECT_EQ(p.Streams[0].DecodedFrames, 15);
-    EXPECT_EQ(p.Streams[0].PacketTimes.at(1), 67 / 1000.0);
-    EXPECT_NEAR(p.Duration, 1.0, 1.0 / 15 + 1e-3);
-}
-
-TEST_F(WMVWriterTest, PicturesWithoutSoundKeepTheirPlace) {
-    // An export with sound off never hands the writer sound; every picture still gets in.
-    const std::string file = Dir.Path + "/mute.wmv";
-    TWMVWriter w(Ui);
-    TWMFInfo info = MakeInfo(file, 14, 25);
-    ASSERT_TRUE(w.Open(info));
-    // At 25 fps a frame (1764 samples at 44.1 kHz) is shorter than the encoder's start-up (2048
-    // samples), so the lead-in takes two frames.
-    EXPECT_EQ(w.GetFrameCounter(), 2);
-    ASSERT_TRUE(WriteFrames(w, 20, info, false));
-    ASSERT_TRUE(w.Close());
-    const TProbedFile p = ProbeMedia(file, true);
-    ASSERT_EQ(p.Streams.size(), 2u);
-    EXPECT_EQ(p.FirstOf(true)->DecodedFrames, 20);
-    EXPECT_NEAR(p.FirstOf(true)->PacketTimes.back(), 21 / 25.0, 1e-3);
-}
-
-TEST_F(WMVWriterTest, TwoProfilesGiveDifferentStreams) {
-    TProbedFile p[2];
-    const int32_t profiles[2] = {5, 14};
-    for (int i = 0; i < 2; ++i) {
-        const std::string file = Dir.Path + "/p" + std::to_string(i) + ".wmv";
+// Each profile gives its own streams: sizes, sound and the frames of silence that lead in (none
+// without sound; two at 25 fps, where a frame of 1764 samples is shorter than the encoder's
+// start-up of 2048). The first picture covers the lead-in, picture k (from 1) shows at k frames
+// after it, with its sound. An export with sound off never hands the writer sound, and every
+// picture still gets in at its place.
+TEST_F(WMVWriterTest, ProfilesGiveTheirStreamsAndEveryPictureItsPlace) {
+    const struct {
+        int32_t Profile;
+        Extended Fps;
+        bool Sound;
+        int Lead;
+        int Width, Height, AudioRate;
+        int64_t AudioBitRate; // 0: no sound stream
+    } rows[] = {{15, 15, true, 0, 160, 120, 0, 0},
+                {14, 25, false, 2, 720, 576, 44100, 64000},
+                {5, 15, true, 1, 160, 120, 22050, 24000}};
+    constexpr int Frames = 15;
+    for (const auto& c : rows) {
+        SCOPED_TRACE(c.Profile);
+        const std::string file = Dir.Path + "/p" + std::to_string(c.Profile) + ".wmv";
         TWMVWriter w(Ui);
-        TWMFInfo info = MakeInfo(file, profiles[i]);
+        TWMFInfo info = MakeInfo(file, c.Profile, c.Fps);
+        if (!c.AudioBitRate)
+            info.AudioFormat.wFormatTag = 2; // no sound stream, so the format does not matter
         ASSERT_TRUE(w.Open(info));
-        ASSERT_TRUE(WriteFrames(w, 8, info));
+        EXPECT_EQ(w.GetFrameDuration(), c.Fps == 15 ? 666667 : 400000);
+        EXPECT_EQ(w.GetAudioInput(), c.AudioBitRate ? 0 : -1);
+        EXPECT_EQ(w.GetVideoInput(), c.AudioBitRate ? 1 : 0);
+        EXPECT_EQ(w.GetFrameCounter(), c.Lead);
+        EXPECT_EQ(w.GetBitmap().Width() * 1000 + w.GetBitmap().Height(), 64048); // the project's
+        ASSERT_TRUE(WriteFrames(w, Frames, info, c.Sound));
+        EXPECT_EQ(w.GetFrameCounter(), c.Lead + Frames);
         ASSERT_TRUE(w.Close());
-        p[i] = ProbeMedia(file, false);
+        EXPECT_FALSE(w.IsOpen());
+
+        const TProbedFile p = ProbeMedia(file, true);
+        EXPECT_EQ(p.FormatName, "asf");
+        ASSERT_EQ(p.Streams.size(), c.AudioBitRate ? 2u : 1u);
+        const TProbedStream* v = p.FirstOf(true);
+        EXPECT_EQ(v->CodecId, int(AV_CODEC_ID_WMV2));
+        EXPECT_EQ(v->Width * 1000 + v->Height, c.Width * 1000 + c.Height);
+        EXPECT_EQ(v->DecodedFrames, Frames);
+        EXPECT_EQ(v->DecodeErrors, 0);
+        const double frame = 1 / double(c.Fps);
+        EXPECT_NEAR(p.Duration, (Frames + c.Lead) * frame, frame + 1e-3);
+        ASSERT_EQ(v->PacketTimes.size(), size_t(Frames));
+        EXPECT_EQ(v->PacketTimes[0], 0);
+        for (int i = 1; i < Frames; ++i)
+            EXPECT_NEAR(v->PacketTimes[size_t(i)], (i + c.Lead) * frame, 1e-3) << i;
+        if (!c.AudioBitRate)
+            continue;
+        const TProbedStream* a = p.FirstOf(false);
+        EXPECT_EQ(a->CodecId, int(AV_CODEC_ID_WMAV2));
+        EXPECT_EQ(a->BitRate, c.AudioBitRate);
+        EXPECT_EQ(a->SampleRate * 10 + a->Channels, c.AudioRate * 10 + 2);
+        EXPECT_EQ(a->DecodeErrors, 0);
+        EXPECT_EQ(a->PacketTimes[0], 0);
+        // The sound runs the lead-in and one frame per picture, in 1024-sample packets.
+        EXPECT_EQ(a->KeyFlags.size(),
+                  c.Sound ? size_t(((Frames + c.Lead) * 1470 + 1023) / 1024) : a->KeyFlags.size());
     }
-    EXPECT_EQ(p[0].FirstOf(true)->Width, 160);
-    EXPECT_EQ(p[1].FirstOf(true)->Width, 720);
-    EXPECT_EQ(p[1].FirstOf(true)->Height, 576);
-    EXPECT_EQ(p[0].FirstOf(false)->BitRate, 24000);
-    EXPECT_EQ(p[1].FirstOf(false)->BitRate, 64000);
-    EXPECT_EQ(p[1].FirstOf(false)->SampleRate, 44100);
 }
 
 TEST_F(WMVWriterTest, EmptyProfileKeepsTheCurrentOne) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "TempFolders.h"
 #include "WavFixtures.h"
 
@@ -9,26 +11,21 @@ namespace {
 
 TWavFixture Stereo16(int frames) {
     TWavFixture f;
-    f.Rate = 22050;
     f.Channels = 2;
-    f.Bits = 16;
     f.Samples = MakeRampSamples(frames, 2, 16);
     return f;
 }
 
-// The message raised when a stream is opened on the fixture's bytes, or "" when it opens.
-std::string OpenError(const TWavFixture& fixture) {
-    std::vector<uint8_t> bytes = MakeWavBytes(fixture);
-    TRiffFile file;
-    EXPECT_TRUE(file.OpenMemory(bytes.data(), bytes.size()));
-    try {
-        TWaveStream ws(file, "song.wav");
-    } catch (const EReadError& e) {
-        EXPECT_EQ(e.FileName, "song.wav");
-        return e.GetMessage();
+// A wave stream over the bytes of a fixture in memory.
+struct TMemoryWave {
+    std::vector<uint8_t> Bytes;
+    TRiffFile File;
+    std::unique_ptr<TWaveStream> Ws;
+    explicit TMemoryWave(const TWavFixture& fx) : Bytes(MakeWavBytes(fx)) {
+        EXPECT_TRUE(File.OpenMemory(Bytes.data(), Bytes.size()));
+        Ws = std::make_unique<TWaveStream>(File, "song.wav");
     }
-    return "";
-}
+};
 
 } // namespace
 
@@ -38,10 +35,9 @@ TEST(WaveStream, ReadsFormatAndSamples) {
     fx.JunkBeforeFmt = true;
     WriteWavFile(tmp.Path + "/a.wav", fx);
     TFileWaveStream ws(tmp.Path + "/a.wav");
-    EXPECT_EQ(ws.GetFormat().wFormatTag, 1);
-    EXPECT_EQ(ws.GetFormat().nChannels, 2);
-    EXPECT_EQ(ws.GetFormat().nSamplesPerSec, 22050u);
-    EXPECT_EQ(ws.GetFormat().wBitsPerSample, 16);
+    const TWaveFormatEx& f = ws.GetFormat();
+    EXPECT_EQ(f.wFormatTag * 1000 + f.nChannels * 100 + f.wBitsPerSample, 1216);
+    EXPECT_EQ(f.nSamplesPerSec, 22050u);
     EXPECT_EQ(ws.GetBlockAlign(), 4);
     EXPECT_EQ(ws.GetLength(), 100);
     EXPECT_EQ(ws.GetDataStart(), 12 + 12 + 24 + 8);
@@ -56,24 +52,18 @@ TEST(WaveStream, ReadsFormatAndSamples) {
 TEST(WaveStream, ReadingStopsAtTheEndOfTheData) {
     TWavFixture fx = Stereo16(10);
     fx.ListAfterData = true;
-    std::vector<uint8_t> bytes = MakeWavBytes(fx);
-    TRiffFile file;
-    ASSERT_TRUE(file.OpenMemory(bytes.data(), bytes.size()));
-    TWaveStream ws(file, "x.wav");
+    TMemoryWave m(fx);
     std::vector<uint8_t> got(4 * 50, 0xEE);
-    ws.SetPosition(6);
-    EXPECT_EQ(ws.Read(got.data(), 50), 4);
+    m.Ws->SetPosition(6);
+    EXPECT_EQ(m.Ws->Read(got.data(), 50), 4);
     EXPECT_EQ(std::vector<uint8_t>(got.begin(), got.begin() + 16),
               std::vector<uint8_t>(fx.Samples.begin() + 24, fx.Samples.end()));
     EXPECT_EQ(got[16], 0xEE); // nothing of the LIST chunk
 }
 
 TEST(WaveStream, ReadAtAndSeek) {
-    TWavFixture fx = Stereo16(10);
-    std::vector<uint8_t> bytes = MakeWavBytes(fx);
-    TRiffFile file;
-    ASSERT_TRUE(file.OpenMemory(bytes.data(), bytes.size()));
-    TWaveStream ws(file, "x.wav");
+    TMemoryWave m(Stereo16(10));
+    TWaveStream& ws = *m.Ws;
     uint8_t frame[4] = {};
     EXPECT_EQ(ws.ReadAt(10, frame, 1), 0);
     EXPECT_EQ(ws.ReadAt(11, frame, 1), 0);
@@ -97,59 +87,58 @@ TEST(WaveStream, ShortDataChunkPlaysWhatIsThere) {
     TWavFixture fx = Stereo16(10);
     fx.DataSizeOverride = 0xFFFFFFFF; // as left by a recorder that never finished
     fx.TruncateTo = 44 + 4 * 7 + 3;   // seven whole frames and part of one
-    std::vector<uint8_t> bytes = MakeWavBytes(fx);
-    TRiffFile file;
-    ASSERT_TRUE(file.OpenMemory(bytes.data(), bytes.size()));
-    TWaveStream ws(file, "x.wav");
-    EXPECT_EQ(ws.GetLength(), 7);
+    TMemoryWave m(fx);
+    EXPECT_EQ(m.Ws->GetLength(), 7);
     std::vector<uint8_t> got(40);
-    EXPECT_EQ(ws.Read(got.data(), 10), 7);
+    EXPECT_EQ(m.Ws->Read(got.data(), 10), 7);
 }
 
 TEST(WaveStream, DamagedFilesRaiseClearErrors) {
-    TWavFixture fx = Stereo16(4);
-    EXPECT_EQ(OpenError(fx), "");
-
-    TWavFixture f = fx;
-    f.TruncateTo = 6;
-    EXPECT_EQ(OpenError(f), "Invalid multimedia file!");
-    f = fx;
-    f.FormType = "AVI ";
-    EXPECT_EQ(OpenError(f), "Not a wave file!");
-    f = fx;
-    f.OmitFmt = true;
-    EXPECT_EQ(OpenError(f), "Couldn't find 'fmt' chunk!");
-    f = fx;
-    f.FmtSizeOverride = 14;
-    EXPECT_EQ(OpenError(f), "Abnormal 'fmt' size!");
-    f = fx;
-    f.TruncateTo = 12 + 8 + 10; // 'fmt ' claims 16 bytes, 10 are there
-    EXPECT_EQ(OpenError(f), "Abnormal 'fmt' size!");
-    f = fx;
-    f.FormatTag = 2;
-    f.FormatExtra = std::vector<uint8_t>(32, 1);
-    EXPECT_EQ(OpenError(f), "Only Uncompressed PCM format is supported. Can not read song.wav");
-    f.FmtSizeOverride = 16;
-    EXPECT_EQ(OpenError(f), "Error reading 'waveformatex' length!");
-    f.FmtSizeOverride = 20; // extra size says 32
-    EXPECT_EQ(OpenError(f), "Error reading 'waveformatex'!");
-    f = fx;
-    f.BlockAlignOverride = 0;
-    EXPECT_EQ(OpenError(f), "Invalid PCM format in song.wav");
-    f = fx;
-    f.Channels = 0;
-    EXPECT_EQ(OpenError(f), "Invalid PCM format in song.wav");
-    for (uint32_t rate : {0u, MaxPcmSampleRate + 1, 2147483647u}) {
-        f = fx;
-        f.Rate = rate; // a 3-frame export would take gigabytes
-        EXPECT_EQ(OpenError(f), "Invalid PCM format in song.wav") << rate;
+    const std::string invalidPcm = "Invalid PCM format in song.wav";
+    const struct {
+        void (*Damage)(TWavFixture&);
+        std::string Message; // "" when the file opens
+    } rows[] = {
+        {[](TWavFixture&) {}, ""},
+        {[](TWavFixture& f) { f.TruncateTo = 6; }, "Invalid multimedia file!"},
+        {[](TWavFixture& f) { f.FormType = "AVI "; }, "Not a wave file!"},
+        {[](TWavFixture& f) { f.OmitFmt = true; }, "Couldn't find 'fmt' chunk!"},
+        {[](TWavFixture& f) { f.FmtSizeOverride = 14; }, "Abnormal 'fmt' size!"},
+        // 'fmt ' claims 16 bytes, 10 are there.
+        {[](TWavFixture& f) { f.TruncateTo = 12 + 8 + 10; }, "Abnormal 'fmt' size!"},
+        {[](TWavFixture& f) { f.FormatTag = 2, f.FormatExtra.assign(32, 1); },
+         "Only Uncompressed PCM format is supported. Can not read song.wav"},
+        {[](TWavFixture& f) {
+             f.FormatTag = 2, f.FormatExtra.assign(32, 1), f.FmtSizeOverride = 16;
+         },
+         "Error reading 'waveformatex' length!"},
+        // The extra size says 32.
+        {[](TWavFixture& f) {
+             f.FormatTag = 2, f.FormatExtra.assign(32, 1), f.FmtSizeOverride = 20;
+         },
+         "Error reading 'waveformatex'!"},
+        {[](TWavFixture& f) { f.BlockAlignOverride = 0; }, invalidPcm},
+        {[](TWavFixture& f) { f.Channels = 0; }, invalidPcm},
+        // Rates no sound card plays: a 3-frame export would take gigabytes.
+        {[](TWavFixture& f) { f.Rate = 0; }, invalidPcm},
+        {[](TWavFixture& f) { f.Rate = MaxPcmSampleRate + 1; }, invalidPcm},
+        {[](TWavFixture& f) { f.Rate = 2147483647u; }, invalidPcm},
+        {[](TWavFixture& f) { f.OmitData = true; }, "Couldn't find 'data' chunk!"},
+        // The data chunk lies outside the RIFF chunk.
+        {[](TWavFixture& f) { f.RiffSizeOverride = 4 + 24; }, "Couldn't find 'data' chunk!"},
+    };
+    for (const auto& c : rows) {
+        TWavFixture f = Stereo16(4);
+        c.Damage(f);
+        std::string message;
+        try {
+            TMemoryWave m(f);
+        } catch (const EReadError& e) {
+            EXPECT_EQ(e.FileName, "song.wav");
+            message = e.GetMessage();
+        }
+        EXPECT_EQ(message, c.Message);
     }
-    f = fx;
-    f.OmitData = true;
-    EXPECT_EQ(OpenError(f), "Couldn't find 'data' chunk!");
-    f = fx;
-    f.RiffSizeOverride = 4 + 24; // the data chunk lies outside the RIFF chunk
-    EXPECT_EQ(OpenError(f), "Couldn't find 'data' chunk!");
 }
 
 TEST(WaveStream, MissingFileRaises) {
