@@ -51,6 +51,13 @@ void TLocalMovieInterface::Close() {
     Reader->Close();
 }
 
+void TLocalMovieInterface::SetReadAhead(bool on) {
+    if (on)
+        Reader->BeginReadAhead();
+    else
+        Reader->EndReadAhead();
+}
+
 bool TLocalMovieInterface::GetFrameAt(TBitmap& bitmap, Extended time, Extended) {
     if (AddOnPreview.Active) {
         if (AddOnPreview.Picture && AddOnPreview.Picture != &bitmap)

@@ -35,4 +35,6 @@ public:
     void Close() override;
     // The frame at Round(frame rate x time), half to even; the caller's fps is not used.
     bool GetFrameAt(TBitmap& bitmap, Extended time, Extended fps) override;
+    // Decoding ahead for a run of renders, as movie clips do; the pictures stay the same.
+    void SetReadAhead(bool on);
 };

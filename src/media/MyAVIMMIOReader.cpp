@@ -224,7 +224,7 @@ bool TAVIMMIOReader::DrawFrame(int32_t index, TBitmap& bitmap) {
             return false;
         }
     }
-    if (!DrawDib.DrawPicture(*Decoder->Picture(), bitmap))
+    if (!Decoder->DrawPicture(DrawDib, bitmap))
         return false;
     LastDrawnFrame = index;
     return true;

@@ -207,5 +207,5 @@ bool TAviReader::DecompressFrame(int32_t index, TBitmap& bitmap) {
             return false;
         }
     }
-    return DrawDib.DrawPicture(*Decompressor->Picture(), bitmap);
+    return Decompressor->DrawPicture(DrawDib, bitmap);
 }

@@ -86,6 +86,11 @@ TMovieInterface* TCustomProjectNode::CreateMovieInterface(TCustomExtern* owner) 
     return MovieInterfaces.back().get();
 }
 
+void TCustomProjectNode::SetMovieInterfacesReadAhead(bool on) {
+    for (auto& m : MovieInterfaces)
+        m->SetReadAhead(on);
+}
+
 void TCustomProjectNode::FreeMovieInterface(TMovieInterface* intf) {
     for (size_t i = MovieInterfaces.size(); i-- > 0;)
         if (MovieInterfaces[i].get() == intf) {

@@ -12,6 +12,7 @@
 class IUiServices;
 class TAddOnManager;
 class TCustomExtern;
+class TLocalMovieInterface;
 class TMovieInterface;
 
 // Size presets offered for the output frame.
@@ -127,6 +128,8 @@ public:
     // Frees an interface of the list; one the project did not make is left alone.
     void FreeMovieInterface(TMovieInterface* intf);
     size_t GetMovieInterfaceCount() const { return MovieInterfaces.size(); }
+    // Turns the decoding ahead of every lent movie on or off, for a run of renders.
+    void SetMovieInterfacesReadAhead(bool on);
 
     // The picture control media nodes show their source frames in (null: none).
     TPictureControl* OriginalImage = nullptr;
@@ -168,7 +171,7 @@ protected:
 
 private:
     // Freed after the destructor has freed the children, whose effects give theirs back first.
-    std::vector<std::unique_ptr<TMovieInterface>> MovieInterfaces;
+    std::vector<std::unique_ptr<TLocalMovieInterface>> MovieInterfaces;
 };
 
 class TProjectNode : public TCustomProjectNode {

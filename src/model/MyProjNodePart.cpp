@@ -32,6 +32,8 @@ bool TProjectNode::OpenForRender(int32_t startFrame) {
             d->OpenForRender(startFrame);
         },
         true);
+    // Movies that effects draw over the frames read ahead like the movie clips.
+    SetMovieInterfacesReadAhead(Pipelined());
     return true;
 }
 
@@ -39,6 +41,7 @@ void TProjectNode::CloseAllAfterRender() {
     // Runs after a stop or an abort too: whatever ended the run, the nodes give back what the
     // run opened.
     ForEachEnabledDurable([](TCustomDurableNode* d) { d->CloseAfterRender(); }, false);
+    SetMovieInterfacesReadAhead(false);
 }
 
 bool TProjectNode::AudioHandler(TAudioSourceInfo& source) {

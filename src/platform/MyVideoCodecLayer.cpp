@@ -197,8 +197,9 @@ bool TVideoDecompressor::Finish(std::string* why) {
 
 void TVideoDecompressor::Reset() {
     if (Jpeg) {
-        // The picture buffers are kept for the frames to come.
+        // The buffers are kept for the frames to come.
         JpegNo = -1;
+        JpegDecoded = false;
     } else {
         avcodec_flush_buffers(Ctx);
         av_frame_unref(Current);
@@ -276,27 +277,13 @@ bool TVideoDecompressor::SendJpeg(const uint8_t* data, size_t size, int64_t fram
     // A picture sent and not received is dropped for the newer one, as a decoder would queue it.
     JpegNo = -1;
     int width = 0, height = 0, subsamp = 0, colorspace = 0;
-    const auto len = static_cast<unsigned long>(size);
-    if (tjDecompressHeader3(Jpeg, data, len, &width, &height, &subsamp, &colorspace) != 0 ||
+    if (tjDecompressHeader3(Jpeg, data, static_cast<unsigned long>(size), &width, &height, &subsamp,
+                            &colorspace) != 0 ||
         width <= 0 || height <= 0 || int64_t(width) * height > MaxPixels)
         return false;
-    if (Next->width != width || Next->height != height || !Next->data[0]) {
-        av_frame_unref(Next);
-        Next->format = AV_PIX_FMT_BGR24;
-        Next->width = width;
-        Next->height = height;
-        if (av_frame_get_buffer(Next, 0) < 0) {
-            av_frame_unref(Next);
-            return false;
-        }
-    }
-    // Chroma is repeated over each block it covers and converted in the same SIMD pass, as
-    // libswscale's own YUV to RGB conversion at one size does; smooth upsampling took half as
-    // long again. A warning (damaged data) still leaves a whole picture, as libavcodec shows it.
-    if (tjDecompress2(Jpeg, data, len, Next->data[0], width, Next->linesize[0], height, TJPF_BGR,
-                      TJFLAG_FASTUPSAMPLE) != 0 &&
-        tjGetErrorCode(Jpeg) != TJERR_WARNING)
-        return false;
+    JpegSent.Bytes.assign(data, data + size);
+    JpegSent.Width = width;
+    JpegSent.Height = height;
     JpegNo = frameNo;
     return true;
 }
@@ -304,10 +291,61 @@ bool TVideoDecompressor::SendJpeg(const uint8_t* data, size_t size, int64_t fram
 TVideoDecompressor::TStep TVideoDecompressor::ReceiveJpeg() {
     if (JpegNo < 0)
         return FDrained ? TStep::Finished : TStep::NeedData;
-    std::swap(Current, Next);
+    std::swap(JpegCurrent, JpegSent);
     FPictureNo = JpegNo;
     JpegNo = -1;
+    JpegDecoded = false;
+    JpegFailed = false;
+    JpegRepeats = JpegDraws > 1;
+    JpegDraws = 0;
     return TStep::Picture;
+}
+
+bool TVideoDecompressor::DecodeJpeg(uint8_t* rows, int pitch) const {
+    // Chroma is repeated over each block it covers and converted in the same SIMD pass, as
+    // libswscale's own YUV to RGB conversion at one size does; smooth upsampling took half as
+    // long again. A warning (damaged data) still leaves a whole picture, as libavcodec shows it.
+    const TJpegFrame& f = JpegCurrent;
+    return tjDecompress2(Jpeg, f.Bytes.data(), static_cast<unsigned long>(f.Bytes.size()), rows,
+                         f.Width, pitch, f.Height, TJPF_BGR, TJFLAG_FASTUPSAMPLE) == 0 ||
+           tjGetErrorCode(Jpeg) == TJERR_WARNING;
+}
+
+bool TVideoDecompressor::DecodeJpegPicture() const {
+    if (JpegDecoded || JpegFailed)
+        return JpegDecoded;
+    const TJpegFrame& f = JpegCurrent;
+    if (Current->width != f.Width || Current->height != f.Height || !Current->data[0]) {
+        av_frame_unref(Current);
+        Current->format = AV_PIX_FMT_BGR24;
+        Current->width = f.Width;
+        Current->height = f.Height;
+        if (av_frame_get_buffer(Current, 0) < 0) {
+            av_frame_unref(Current);
+            return false;
+        }
+    }
+    JpegDecoded = DecodeJpeg(Current->data[0], Current->linesize[0]);
+    JpegFailed = !JpegDecoded;
+    return JpegDecoded;
+}
+
+bool TVideoDecompressor::DrawPicture(TDibDraw& draw, TBitmap& target) {
+    if (FPictureNo < 0 || target.Empty())
+        return false;
+    if (Jpeg) {
+        ++JpegDraws;
+        // Straight into the target's rows saves copying the whole picture, unless it will be
+        // drawn again.
+        const bool straight = !JpegDecoded && !JpegRepeats && JpegDraws == 1 &&
+                              target.Width() == JpegCurrent.Width &&
+                              target.Height() == JpegCurrent.Height;
+        if (straight)
+            return DecodeJpeg(target.Bits(), target.RowBytes());
+        if (!DecodeJpegPicture())
+            return false;
+    }
+    return draw.DrawPicture(*Current, target);
 }
 
 void TVideoDecompressor::Drain() {
@@ -343,7 +381,9 @@ TVideoDecompressor::TStep TVideoDecompressor::Receive() {
 }
 
 const AVFrame* TVideoDecompressor::Picture() const {
-    return FPictureNo >= 0 ? Current : nullptr;
+    if (FPictureNo < 0 || (Jpeg && !DecodeJpegPicture()))
+        return nullptr;
+    return Current;
 }
 
 bool TVideoDecompressor::DecodeUntil(int64_t wanted, const std::function<bool()>& feed) {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "MyDibDraw.h"
 
@@ -86,9 +87,14 @@ public:
 
     // Takes the next decoded picture, in frame order.
     TStep Receive();
-    // The current picture and its frame number; null and -1 when there is none.
+    // The current picture and its frame number; null and -1 when there is none (or when a
+    // Motion JPEG frame turns out to be undecodable).
     const AVFrame* Picture() const;
     int64_t PictureNo() const { return FPictureNo; }
+    // Draws the current picture over the whole of target. A Motion JPEG picture of the target's
+    // size is decoded straight into its rows. False when there is no picture or it cannot be
+    // decoded; a frame that fails half-way may leave target partly drawn.
+    bool DrawPicture(TDibDraw& draw, TBitmap& target);
 
     // Receives and feeds until the picture of frame wanted is current. feed sends the next
     // frame (or drains at the end) and returns False when there is nothing more to give.
@@ -99,9 +105,14 @@ private:
     TVideoDecompressor() = default;
     bool Finish(std::string* why);
     bool SendPacket(AVPacket& packet, int64_t frameNo);
-    // Motion JPEG: decodes a frame into Next at once; Receive then makes it current.
+    // Motion JPEG: Send checks a frame's header and keeps its bytes, Receive makes them the
+    // current picture, and the picture is decoded only when drawn.
     bool SendJpeg(const uint8_t* data, size_t size, int64_t frameNo);
     TStep ReceiveJpeg();
+    // Decodes the current Motion JPEG frame into rows pitch bytes apart.
+    bool DecodeJpeg(uint8_t* rows, int pitch) const;
+    // Decodes it once into Current, for callers that want the picture itself.
+    bool DecodeJpegPicture() const;
 
     AVFrame* Current = nullptr;
     AVFrame* Next = nullptr;
@@ -115,8 +126,23 @@ private:
     uint8_t Palette[1024] = {};
     bool HasPalette = false;
     bool PaletteSent = false;
-    // libjpeg-turbo's decoder (a tjhandle) when the codec is Motion JPEG; Next then holds a
-    // decoded picture not yet received, numbered JpegNo.
+    // libjpeg-turbo's decoder (a tjhandle) when the codec is Motion JPEG. Frames are kept
+    // compressed: the one sent and not yet received (numbered JpegNo), and the current one. Both
+    // buffers keep their size from frame to frame.
     void* Jpeg = nullptr;
     int64_t JpegNo = -1;
+    struct TJpegFrame {
+        std::vector<uint8_t> Bytes;
+        int Width = 0;
+        int Height = 0;
+    };
+    TJpegFrame JpegSent, JpegCurrent;
+    // Current holds the current frame decoded (Picture asked for it, or it is drawn again).
+    mutable bool JpegDecoded = false;
+    mutable bool JpegFailed = false;
+    // How often the current picture was drawn, and whether the one before was drawn more than
+    // once: a movie slower than the project shows each picture several times, and then one
+    // decode plus copies beats a decode per draw.
+    int JpegDraws = 0;
+    bool JpegRepeats = false;
 };

@@ -39,7 +39,7 @@ struct TEncoderRow {
     const char* Name;
     const char* Description;
     bool Quantised;    // takes a fixed quantiser instead of a bit rate
-    bool SliceThreads; // may split a frame across threads without delaying output
+    bool SliceThreads; // may split a frame into slices coded on threads of their own
     bool TurboJpeg;    // coded by libjpeg-turbo straight from the B, G, R rows
 };
 
@@ -59,6 +59,10 @@ const TEncoderRow EncoderRows[] = {
     {Tag("zmbv"), Tag("ZMBV"), "zmbv", "ZMBV", "Zip Motion Blocks Video (lossless)", false, false,
      false},
 };
+
+// Threads (and so slices) of an encoder that splits frames. The slices shape the bytes, so their
+// number is fixed: one core or many, an export writes the same file.
+constexpr int EncoderSliceThreads = 4;
 
 // Quantiser of the quantised encoders: good quality at a moderate size.
 constexpr int FixedQuantiser = 3;
@@ -289,7 +293,7 @@ private:
         Ctx->max_b_frames = 0;
         Ctx->gop_size = Format.KeyRate > 0 ? Format.KeyRate : 250;
         Ctx->thread_type = FF_THREAD_SLICE;
-        Ctx->thread_count = Row.SliceThreads ? 0 : 1;
+        Ctx->thread_count = Row.SliceThreads ? EncoderSliceThreads : 1;
         if (Row.Quantised) {
             Ctx->flags |= AV_CODEC_FLAG_QSCALE;
             Ctx->global_quality = FF_QP2LAMBDA * FixedQuantiser;

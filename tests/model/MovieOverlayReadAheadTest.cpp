@@ -1,0 +1,85 @@
+// A movie drawn over a clip decodes ahead during a pipelined export, like movie clips, and the
+// file written is the same as with one thread.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+
+#include "EncodedAvi.h"
+#include "FakeUiServices.h"
+#include "ITreeItem.h"
+#include "MyAVICompress.h"
+#include "MyAVIReader.h"
+#include "MyBlankNode.h"
+#include "MyEffectNodes.h"
+#include "MyLocalMovieInterface.h"
+#include "MyOverlays.h"
+#include "MyProjNode.h"
+#include "TempFolders.h"
+
+namespace {
+
+const char* const MovieOverlayId = "{F3C34695-8149-4D2C-AE86-DAA65EF943E9}";
+
+// A 2 s blank clip at 64 x 48, 15 fps, with the movie over it at its own size.
+struct OverlaidBlank {
+    TTempDir Dir;
+    TMemTree Tree;
+    TFakeUiServices Ui;
+    TProjectNode Root{"Project", Tree.AddRoot("Project")};
+    TAviReader* Reader = nullptr;
+
+    explicit OverlaidBlank(const std::string& encoder) {
+        TEncodedAviSpec spec;
+        spec.Encoder = encoder;
+        const std::string movie = Dir.Path + "/m.avi";
+        EXPECT_TRUE(WriteEncodedAvi(movie, spec));
+        Root.Ui = &Ui;
+        Root.ExportSleepMs = 0;
+        Root.SetVideoFormat(64, 48, 15);
+        auto* clip = static_cast<TBlankNode*>(Root.VideoTrack->AddNode("K", amLastChild, nkBlank));
+        clip->UserDuration = 2;
+        auto* o = static_cast<TOverlayNode*>(clip->AddNode("M", amLastChild, nkOverlay));
+        o->SetAddOn(MovieOverlayId);
+        auto* overlay = dynamic_cast<TMovieOverlay*>(o->GetOverlay());
+        if (!overlay)
+            return;
+        overlay->SetParams(movie);
+        Reader = static_cast<TLocalMovieInterface*>(overlay->Movie)->Reader.get();
+        Root.Refresh();
+        Root.GetAviCompress().SelectCompressor(0);
+    }
+
+    // The file exported with the given threads, and whether the movie read ahead at each report.
+    std::vector<uint8_t> Export(int threads, std::vector<bool>& ahead) {
+        Root.RenderThreads = threads;
+        const std::string name = Dir.Path + "/out" + std::to_string(threads) + ".avi";
+        EXPECT_TRUE(Root.ExportMovie(
+            0, Root.GetFrameCount(), nullptr,
+            [&](TFrameReport&) { ahead.push_back(Reader->IsReadingAhead()); }, name));
+        std::ifstream in(name, std::ios::binary);
+        return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+    }
+};
+
+} // namespace
+
+TEST(MovieOverlayReadAhead, OneThreadAndEightWriteTheSameFile) {
+    for (const char* encoder : {"mjpeg", "mpeg4"}) {
+        SCOPED_TRACE(encoder);
+        OverlaidBlank c(encoder);
+        ASSERT_NE(c.Reader, nullptr);
+        ASSERT_TRUE(c.Reader->IsLoaded());
+        std::vector<bool> ahead1, ahead8;
+        const auto one = c.Export(1, ahead1);
+        const auto eight = c.Export(8, ahead8);
+        ASSERT_GT(one.size(), size_t(30 * 64 * 48 * 3));
+        EXPECT_TRUE(one == eight) << "files differ";
+        EXPECT_EQ(ahead1, std::vector<bool>(ahead1.size(), false));
+        ASSERT_FALSE(ahead8.empty());
+        EXPECT_EQ(ahead8, std::vector<bool>(ahead8.size(), true));
+        // The movie was drawn to its end, and the run gives the reader back as it found it.
+        EXPECT_GE(c.Reader->GetLastDecodedFrame(), 28);
+        EXPECT_FALSE(c.Reader->IsReadingAhead());
+    }
+}

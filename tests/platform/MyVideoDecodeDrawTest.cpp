@@ -1,0 +1,94 @@
+// Motion JPEG pictures drawn by the decoder: straight into the target's rows, after a repeat
+// through its own picture, or scaled to another size, they are the pixels of the plain decode.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "MyVideoCodecLayer.h"
+#include "PictureFixtures.h"
+
+namespace {
+
+constexpr int W = 30, H = 14; // rows of 90 bytes padded to 92
+
+std::vector<uint8_t> Rows(const TBitmap& b) {
+    return std::vector<uint8_t>(b.Bits(), b.Bits() + size_t(b.RowBytes()) * b.Height());
+}
+
+std::vector<uint8_t> Frame(int i) {
+    const uint32_t colors[4] = {0x0000FFu ^ uint32_t(i * 0x30), 0x00FF00, 0xFF0000,
+                                0x202020u * uint32_t(i + 1)};
+    return BuildJpeg(MakeQuarters(W, H, colors), 80);
+}
+
+std::unique_ptr<TVideoDecompressor> OpenMjpeg() {
+    TVideoStreamFormat f;
+    f.Handler = f.Format.Compression = 'M' | 'J' << 8 | 'P' << 16 | 'G' << 24;
+    f.Format.Width = W;
+    f.Format.Height = H;
+    f.Format.BitCount = 24;
+    return TVideoDecompressor::Open(f);
+}
+
+// Frame i at w x h the long way: decoded into the decoder's own picture, then drawn.
+std::vector<uint8_t> Reference(int i, int w, int h) {
+    auto d = OpenMjpeg();
+    const auto jpeg = Frame(i);
+    EXPECT_TRUE(d->Send(jpeg.data(), jpeg.size(), i));
+    EXPECT_EQ(d->Receive(), TVideoDecompressor::TStep::Picture);
+    TBitmap b(w, h);
+    std::memset(b.Bits(), 0xA5, size_t(b.RowBytes()) * h);
+    TDibDraw draw;
+    EXPECT_TRUE(draw.DrawPicture(*d->Picture(), b));
+    return Rows(b);
+}
+
+} // namespace
+
+TEST(VideoDecodeDraw, EveryWayOfDrawingGivesThePlainDecode) {
+    auto d = OpenMjpeg();
+    ASSERT_TRUE(d);
+    TDibDraw draw;
+    // Frames in the order a render asks for them: some once, some several times (a movie slower
+    // than the project), one looked at through Picture first, one at another size.
+    struct TDraw {
+        int Frame, Width, Height;
+        bool PictureFirst;
+    };
+    const TDraw draws[] = {{0, W, H, false},  {1, W, H, false}, {1, W, H, false}, {1, W, H, false},
+                           {2, W, H, false},  {3, W, H, false}, {4, W, H, true},  {4, W, H, false},
+                           {5, 17, 9, false}, {5, W, H, false}, {6, W, H, false}};
+    int sent = -1;
+    for (const TDraw& t : draws) {
+        if (t.Frame != sent) {
+            const auto jpeg = Frame(t.Frame);
+            ASSERT_TRUE(d->Send(jpeg.data(), jpeg.size(), t.Frame));
+            ASSERT_EQ(d->Receive(), TVideoDecompressor::TStep::Picture);
+            sent = t.Frame;
+        }
+        if (t.PictureFirst)
+            ASSERT_NE(d->Picture(), nullptr);
+        TBitmap b(t.Width, t.Height);
+        // The padding behind each row is not the picture's and stays as it was.
+        std::memset(b.Bits(), 0xA5, size_t(b.RowBytes()) * t.Height);
+        ASSERT_TRUE(d->DrawPicture(draw, b)) << t.Frame;
+        EXPECT_EQ(Rows(b), Reference(t.Frame, t.Width, t.Height)) << t.Frame << " " << t.Width;
+    }
+}
+
+TEST(VideoDecodeDraw, NothingToDrawWithoutAPicture) {
+    auto d = OpenMjpeg();
+    TDibDraw draw;
+    TBitmap b(W, H), none;
+    EXPECT_FALSE(d->DrawPicture(draw, b));
+    const auto jpeg = Frame(0);
+    ASSERT_TRUE(d->Send(jpeg.data(), jpeg.size(), 0));
+    // Sent but not received yet, then received and reset: still nothing.
+    EXPECT_FALSE(d->DrawPicture(draw, b));
+    ASSERT_EQ(d->Receive(), TVideoDecompressor::TStep::Picture);
+    EXPECT_FALSE(d->DrawPicture(draw, none));
+    d->Reset();
+    EXPECT_FALSE(d->DrawPicture(draw, b));
+    EXPECT_EQ(d->Picture(), nullptr);
+}
