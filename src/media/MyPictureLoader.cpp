@@ -29,13 +29,19 @@ TPictureKind PictureKindOf(const std::string& fileName) {
     return TPictureKind::None;
 }
 
-void CheckPictureSize(int64_t width, int64_t height, const std::string& fileName) {
+void CheckPictureSize(int64_t width, int64_t height, const std::string& fileName,
+                      int64_t widthOffset, int64_t heightOffset) {
+    // The error points at the width when it is the bad value (or the pixel count is too large),
+    // else at the height.
+    const bool badWidth = width <= 0 || width > MaxPictureSide;
+    const bool badHeight = height <= 0 || height > MaxPictureSide;
+    const int64_t at = badWidth || !badHeight ? widthOffset : heightOffset;
     if (width <= 0 || height <= 0)
-        throw EReadError("Picture has no pixels", fileName);
-    if (width > MaxPictureSide || height > MaxPictureSide || width * height > MaxPicturePixels)
+        throw EReadError("Picture has no pixels", fileName, at);
+    if (badWidth || badHeight || width * height > MaxPicturePixels)
         throw EReadError("Picture too large: " + std::to_string(width) + " x " +
                              std::to_string(height),
-                         fileName);
+                         fileName, at);
 }
 
 // ---- BMP ----------------------------------------------------------------------------------------
@@ -127,7 +133,7 @@ void ParseBmp(const uint8_t* d, size_t n, TBmpLayout& l, const std::string& file
     l.TopDown = height < 0;
     if (height < 0)
         height = -height;
-    CheckPictureSize(width, height, file);
+    CheckPictureSize(width, height, file, 18, core ? 20 : 22);
     l.Width = int32_t(width);
     l.Height = int32_t(height);
 

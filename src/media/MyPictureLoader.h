@@ -23,7 +23,8 @@ constexpr int64_t MaxPicturePixels = int64_t(1) << 26;
 constexpr int64_t MaxPictureFileBytes = int64_t(1) << 28;
 
 // Raises EReadError when a width or height is not positive or past the limits above.
-void CheckPictureSize(int64_t width, int64_t height, const std::string& fileName);
+void CheckPictureSize(int64_t width, int64_t height, const std::string& fileName,
+                      int64_t widthOffset = -1, int64_t heightOffset = -1);
 
 // A BMP file image (file header, then a core, info or later header; 1, 4, 8, 16, 24 or 32 bits;
 // palettes; BI_RGB or BI_BITFIELDS; bottom-up or top-down) into bitmap.
