@@ -170,7 +170,11 @@ bool TProjectNode::ExportWave(bool raw, int32_t first, const TStatusPanel* statu
         return false;
     const std::string keptStatus = statusPanel ? statusPanel->GetText() : std::string();
     const TAudioFormat kept = AudioFormat;
-    auto restore = MakeScopeExit([this, &kept] {
+    bool opened = false;
+    auto restore = MakeScopeExit([this, &kept, &opened] {
+        // The nodes were opened for the export's format: they close before it is put back.
+        if (opened)
+            CloseAllAfterRender();
         AudioFormat = kept;
         if (CodecOpen)
             GetAudioCodec().CloseStream();
@@ -188,6 +192,7 @@ bool TProjectNode::ExportWave(bool raw, int32_t first, const TStatusPanel* statu
         CodecOpen = true;
     }
     OpenForRender(first);
+    opened = true;
 
     Busy = true;
     WavWriter = std::make_unique<TWavWriter>(*Ui);
