@@ -1,0 +1,50 @@
+// A project root in a memory tree that reports to scripted user services: the base the model
+// tests build their trees on, with helpers to add nodes, lay the tree out and save it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "FakeUiServices.h"
+#include "MyBlankNode.h"
+#include "MyProjNode.h"
+
+template <class TUi = TFakeUiServices> struct TModelRigOf {
+    TMemTree Tree;
+    TUi Ui;
+    std::unique_ptr<TProjectNode> Root;
+
+    // empty: without the video track a new project starts with.
+    explicit TModelRigOf(bool empty = false)
+        : Root(std::make_unique<TProjectNode>("Project", Tree.AddRoot("Project"))) {
+        Root->Ui = &Ui;
+        if (empty)
+            Root->Clear();
+    }
+    void Relayout() {
+        Root->ResetLinks();
+        Root->Calculate();
+        Root->Layout(0);
+    }
+    std::vector<uint8_t> Save() {
+        std::vector<uint8_t> bytes;
+        Root->SaveToStream(bytes);
+        return bytes;
+    }
+    template <class T = TTreeNodeData>
+    T* Add(TTreeNodeData* parent, uint8_t kind, const std::string& name = "n") {
+        return static_cast<T*>(parent->AddNode(name, amLastChild, kind));
+    }
+    // A black (or coloured) clip of fixed length at the end of parent.
+    TBlankNode* Blank(TTreeNodeData* parent, Extended seconds, uint32_t color = 0) {
+        auto* b = Add<TBlankNode>(parent, nkBlank, "b");
+        b->AutoDuration = false;
+        b->UserDuration = seconds;
+        b->BlankColor = color;
+        return b;
+    }
+};
+
+using TModelRig = TModelRigOf<>;
