@@ -285,8 +285,7 @@ struct Composition {
             name);
         if (result)
             *result = ok;
-        std::ifstream in(name, std::ios::binary);
-        return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+        return ReadBytes(name);
     }
 };
 
@@ -326,10 +325,9 @@ TEST(MovieExportPipeline, AFailingEncodeEndsTheExportWithTheSameMessage) {
             EXPECT_EQ(e.GetMessage(), "Fail to compress frame 5 Error code: -5");
         }
         EXPECT_FALSE(c.Root.Busy);
-        std::ifstream in(c.Dir.Path + "/out" + std::to_string(threads) + ".avi", std::ios::binary);
-        files[threads == 8] = std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-        TProbedFile probe =
-            ProbeMedia(c.Dir.Path + "/out" + std::to_string(threads) + ".avi", false);
+        const std::string name = c.Dir.Path + "/out" + std::to_string(threads) + ".avi";
+        files[threads == 8] = ReadBytes(name);
+        TProbedFile probe = ProbeMedia(name, false);
         ASSERT_TRUE(probe.Opened);
         EXPECT_EQ(probe.FirstOf(true)->KeyFlags.size(), 5u);
     }

@@ -305,9 +305,7 @@ TEST(ProjectFile, EveryDamagedValueIsReportedWithFileAndOffset) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Message);
         const std::string name = dir.File("damaged.mpr");
-        std::ofstream(name, std::ios::binary | std::ios::trunc)
-            .write(reinterpret_cast<const char*>(c.File.Bytes.data()),
-                   static_cast<std::streamsize>(c.File.Bytes.size()));
+        WriteBytes(name, c.File.Bytes);
         Project b;
         try {
             b.Root->TCustomProjectNode::LoadFromFile(name);
@@ -364,9 +362,6 @@ TEST(ProjectFile, SeedCorpus) {
     Project plain;
     plain.Root->AddNode("Video track", amLastChild, nkVideoTrack);
     int i = 0;
-    for (auto* p : {&rich, &plain}) {
-        auto bytes = p->Save();
-        std::ofstream(std::string(dir) + "/seed" + std::to_string(i++) + ".mpr", std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    }
+    for (auto* p : {&rich, &plain})
+        WriteBytes(std::string(dir) + "/seed" + std::to_string(i++) + ".mpr", p->Save());
 }

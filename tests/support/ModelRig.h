@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -48,3 +50,13 @@ template <class TUi = TFakeUiServices> struct TModelRigOf {
 };
 
 using TModelRig = TModelRigOf<>;
+
+inline void WriteBytes(const std::string& name, const std::vector<uint8_t>& bytes) {
+    std::ofstream(name, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+inline std::vector<uint8_t> ReadBytes(const std::string& name) {
+    std::ifstream in(name, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
