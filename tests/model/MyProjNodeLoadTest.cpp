@@ -221,6 +221,7 @@ TEST(ProjectLoad, OnlyRegularFilesOfAProjectsSizeAreRead) {
         EXPECT_EQ(t.Root->FileName, "");
         EXPECT_EQ(t.Root->GetDuration(), 0);
     }
+    EXPECT_FALSE(TRoot().Root->LoadFromFile(dir.Path + "/missing.mpr"));
     // The same cap holds for a sub-project.
     TRoot t;
     LoadMessages.Clear();

@@ -4,10 +4,8 @@
 #include <cstring>
 #include <fstream>
 
-#include "FakeUiServices.h"
 #include "FakeWaveOut.h"
-#include "MyBlankNode.h"
-#include "MyProjNode.h"
+#include "ModelRig.h"
 #include "MyWavStreaming.h"
 #include "TempFolders.h"
 
@@ -32,27 +30,14 @@ public:
     }
 };
 
-struct Fixture {
-    TMemTree Tree;
-    TTickingUi Ui;
-    std::unique_ptr<TProjectNode> Root;
-    Fixture() : Root(std::make_unique<TProjectNode>("Project", Tree.AddRoot("Project"))) {
-        Root->Ui = &Ui;
-    }
+template <class TUi> struct TRig : TModelRigOf<TUi> {
     TBlankNode* AddBlank(Extended seconds, uint32_t color = 0) {
-        auto* b = static_cast<TBlankNode*>(Root->VideoTrack->AddNode("b", amLastChild, nkBlank));
-        b->UserDuration = seconds;
-        b->BlankColor = color;
-        Root->Refresh();
+        TBlankNode* b = this->Blank(this->Root->VideoTrack, seconds, color);
+        this->Root->Refresh();
         return b;
     }
 };
-
-std::vector<uint8_t> ReadFile(const std::string& name) {
-    std::ifstream in(name, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)),
-                                std::istreambuf_iterator<char>());
-}
+using Fixture = TRig<TTickingUi>;
 
 uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
     return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (uint32_t(b[at + 3]) << 24);
@@ -89,7 +74,7 @@ TEST(RootWaveExport, WritesExactlyTheProjectsLength) {
                            texts.push_back(s);
                        }};
     ASSERT_TRUE(f.Root->ExportWave(false, 0, &panel, name, f.Root->GetFrameCount()));
-    auto bytes = ReadFile(name);
+    auto bytes = ReadBytes(name);
     // 2 s of 22050 Hz 16-bit stereo: 30 frames of 1470 sample frames.
     ASSERT_EQ(bytes.size(), 44u + 176400u);
     EXPECT_EQ(Le32(bytes, 40), 176400u);
@@ -112,7 +97,7 @@ TEST(RootWaveExport, EightBitSilenceAndRefusals) {
     MakePcmFormat(f.Root->AudioFormat, 11025, 1, 8);
     const std::string name = dir.Path + "/out8.wav";
     ASSERT_TRUE(f.Root->ExportWave(false, 0, nullptr, name, f.Root->GetFrameCount()));
-    auto bytes = ReadFile(name);
+    auto bytes = ReadBytes(name);
     // Odd-sized data is followed by one pad byte that the data size leaves out.
     ASSERT_EQ(bytes.size(), 44u + 11025u + 1u);
     EXPECT_EQ(Le32(bytes, 40), 11025u);
@@ -131,7 +116,7 @@ TEST(RootWaveExport, EncodedThroughTheCodec) {
     const TAudioFormat before = f.Root->AudioFormat;
     const std::string name = dir.Path + "/ima.wav";
     ASSERT_TRUE(f.Root->ExportWave(false, 0, nullptr, name, f.Root->GetFrameCount()));
-    auto bytes = ReadFile(name);
+    auto bytes = ReadBytes(name);
     ASSERT_GT(bytes.size(), 60u);
     EXPECT_EQ(bytes[20] | (bytes[21] << 8), 0x11); // format tag in the fmt chunk
     EXPECT_EQ(0, std::memcmp(&before, &f.Root->AudioFormat, sizeof before));
@@ -245,14 +230,10 @@ public:
 } // namespace
 
 TEST(RootPlayback, RealTimeDropsFramesWhenTheClockRunsAhead) {
-    TMemTree tree;
-    TRushingUi ui;
-    TProjectNode root("Project", tree.AddRoot("Project"));
-    root.Ui = &ui;
+    TRig<TRushingUi> f;
+    TProjectNode& root = *f.Root;
     root.SoundInPlayback = false;
-    auto* b = static_cast<TBlankNode*>(root.VideoTrack->AddNode("b", amLastChild, nkBlank));
-    b->UserDuration = 4;
-    root.Refresh();
+    f.AddBlank(4);
     std::vector<int32_t> frames;
     TPictureControl image{};
     ASSERT_TRUE(root.Play(
