@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "ModelRig.h"
 #include "MyBlankNode.h"
 #include "MyEffectNodes.h"
 #include "MyValueStream.h"
@@ -60,24 +61,6 @@ std::vector<std::string> Info(TMovieNode* n) {
     std::vector<std::string> lines{"stale"};
     EXPECT_TRUE(n->GetInfo(lines));
     return lines;
-}
-
-Bytes ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-// The data chunk of a WAV file (header, format, data).
-Bytes WavData(const Bytes& file) {
-    size_t at = 12;
-    while (at + 8 <= file.size()) {
-        uint32_t size;
-        std::memcpy(&size, &file[at + 4], 4);
-        if (std::memcmp(&file[at], "data", 4) == 0)
-            return Bytes(file.begin() + at + 8, file.begin() + at + 8 + size);
-        at += 8 + size + (size & 1);
-    }
-    return {};
 }
 
 } // namespace
@@ -341,7 +324,7 @@ TEST(MovieSound, ExtractCopiesTheTrackIntoAWavFile) {
     auto* n = p.Add<TMovieNode>(nkVideo, p.Movie("tone.avi", m));
     const std::string wav = p.Dir.Path + "/tone.wav";
     ASSERT_TRUE(n->ExtractAudio(false, wav, p.Ui));
-    const Bytes data = WavData(ReadFile(wav));
+    const Bytes data = WavDataOf(ReadBytes(wav));
     ASSERT_EQ(data.size(), 6000u);
     for (uint32_t i = 0; i < 3000; ++i)
         ASSERT_EQ(S16(data, i), RampSample(i));

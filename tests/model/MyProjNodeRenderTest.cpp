@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "FakeWaveOut.h"
+#include "ModelRig.h"
 #include "MyAVIReader.h"
 #include "MyClipNode.h"
 #include "MyEffectNodes.h"
@@ -137,18 +138,8 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// The data chunk of a WAV file.
 Bytes WavData(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    const Bytes file(std::istreambuf_iterator<char>(in), {});
-    for (size_t at = 12; at + 8 <= file.size();) {
-        uint32_t size;
-        std::memcpy(&size, &file[at + 4], 4);
-        if (std::memcmp(&file[at], "data", 4) == 0)
-            return Bytes(file.begin() + at + 8, file.begin() + at + 8 + size);
-        at += 8 + size + (size & 1);
-    }
-    return {};
+    return WavDataOf(ReadBytes(path));
 }
 
 // Index of the first 16-bit sample that is not 0, or -1.

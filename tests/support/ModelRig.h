@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -59,4 +60,16 @@ inline void WriteBytes(const std::string& name, const std::vector<uint8_t>& byte
 inline std::vector<uint8_t> ReadBytes(const std::string& name) {
     std::ifstream in(name, std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+// The data chunk of a WAV file's bytes (empty when there is none).
+inline std::vector<uint8_t> WavDataOf(const std::vector<uint8_t>& file) {
+    for (size_t at = 12; at + 8 <= file.size();) {
+        uint32_t size;
+        std::memcpy(&size, &file[at + 4], 4);
+        if (std::memcmp(&file[at], "data", 4) == 0 && size <= file.size() - at - 8)
+            return std::vector<uint8_t>(file.begin() + at + 8, file.begin() + at + 8 + size);
+        at += 8 + size + (size & 1);
+    }
+    return {};
 }
