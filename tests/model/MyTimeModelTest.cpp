@@ -4,23 +4,19 @@
 
 #include <vector>
 
+#include "ModelRig.h"
 #include "MyBlankNode.h"
 #include "MyEffectNodes.h"
-#include "MyProjNode.h"
 
 namespace {
 
-struct Track {
-    TMemTree Tree;
-    std::unique_ptr<TProjectNode> Root;
+struct Track : TModelRig {
     TTreeNodeData* Queue;
     std::vector<TTreeNodeData*> Items;
 
     // "A5 T2 B3": letters are clips of that many seconds, T transitions of that length, M music
     // of that length and F a filter that lasts as long as the track.
-    explicit Track(const std::string& layout)
-        : Root(std::make_unique<TProjectNode>("Project", Tree.AddRoot("Project"))) {
-        Root->Clear();
+    explicit Track(const std::string& layout) : TModelRig(true) {
         Queue = Root->AddNode("Video track", amLastChild, nkVideoTrack);
         size_t i = 0;
         while (i < layout.size()) {
@@ -39,9 +35,7 @@ struct Track {
             n->UserDuration = len;
             Items.push_back(n);
         }
-        Root->ResetLinks();
-        Root->Calculate();
-        Root->Layout(0);
+        Relayout();
     }
     Extended Start(int i) { return Items[i]->GetStartTime(); }
     Extended End(int i) { return Items[i]->GetStartTime() + Items[i]->GetDuration(); }
@@ -89,9 +83,7 @@ TEST(TrackLayout, StartsEndsAndTrackDuration) {
 TEST(TrackLayout, DisabledTransitionStaysUnlinked) {
     Track t("A5 T2 B3");
     t.Items[1]->Enabled = false;
-    t.Root->ResetLinks();
-    t.Root->Calculate();
-    t.Root->Layout(0);
+    t.Relayout();
     EXPECT_EQ(t.Items[1]->GetDuration(), 0);
     EXPECT_EQ(t.Start(2), 5);
     EXPECT_EQ(t.Duration(), 8);

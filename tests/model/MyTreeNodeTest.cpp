@@ -4,6 +4,7 @@
 
 #include <typeinfo>
 
+#include "ModelRig.h"
 #include "MyBlankNode.h"
 #include "MyClipNode.h"
 #include "MyCommonParamsPart.h"
@@ -17,12 +18,8 @@
 
 namespace {
 
-struct Project {
-    TMemTree Tree;
-    std::unique_ptr<TProjectNode> Root;
-    Project() : Root(std::make_unique<TProjectNode>("Project", Tree.AddRoot("Project"))) {
-        Root->Clear();
-    }
+struct Project : TModelRig {
+    Project() : TModelRig(true) {}
 };
 
 struct KindRow {
@@ -157,11 +154,9 @@ TEST(NodeBasics, MissingFileKeepsNameForSavingOnly) {
 TEST(NodeLifetime, DeletingNodesClearsLinksAndRootReferences) {
     Project p;
     TTreeNodeData* track = p.Root->AddNode("Video track", amLastChild, nkVideoTrack);
-    auto* a = static_cast<TBlankNode*>(track->AddNode("a", amLastChild, nkBlank));
-    auto* t = static_cast<TTransNode*>(track->AddNode("t", amLastChild, nkTransition));
-    auto* b = static_cast<TBlankNode*>(track->AddNode("b", amLastChild, nkBlank));
-    a->UserDuration = b->UserDuration = 5;
-    a->AutoDuration = b->AutoDuration = false;
+    TBlankNode* a = p.Blank(track, 5);
+    auto* t = p.Add<TTransNode>(track, nkTransition);
+    TBlankNode* b = p.Blank(track, 5);
     p.Root->ResetLinks();
     p.Root->Calculate();
     ASSERT_EQ(t->PrevClip, a);
@@ -195,15 +190,9 @@ TEST(NodeCurves, UpdateDescendsHalfAFrameEarly) {
     Project p;
     p.Root->FrameRate = 10;
     TTreeNodeData* track = p.Root->AddNode("Video track", amLastChild, nkVideoTrack);
-    TTreeNodeData* a = track->AddNode("a", amLastChild, nkBlank);
-    TTreeNodeData* b = track->AddNode("b", amLastChild, nkBlank);
-    for (auto* n : {a, b}) {
-        n->AutoDuration = false;
-        n->UserDuration = 2;
-    }
-    p.Root->ResetLinks();
-    p.Root->Calculate();
-    p.Root->Layout(0);
+    p.Blank(track, 2);
+    TTreeNodeData* b = p.Blank(track, 2);
+    p.Relayout();
     TTimeData* level = b->Curves->FindByKey("{155D1DC4-9507-4911-B1DE-D46896A5E674}");
     level->GetPoint(0)->SetLevel(0);
     level->AddNew(1.0L)->SetLevel(1.0L);
