@@ -49,22 +49,28 @@ std::vector<Px> Columns(int n, Px left, Px right, int w = 8) {
 
 struct Proj : TModelRig {
     Proj() : TModelRig(true) { Root->FrameRate = 25; }
+    // A 3 s clip at 2 s on a video track, laid out.
+    TTreeNodeData* LateClip() {
+        TTreeNodeData* track = Add(Root.get(), nkVideoTrack);
+        Blank(track, 2);
+        TTreeNodeData* b = Blank(track, 3);
+        Relayout();
+        return b;
+    }
 };
 
 // Everything an add-on is asked to do, in order.
-struct Log {
-    std::vector<std::string> Calls;
-};
+using Log = std::vector<std::string>;
 
 class SpyFilter : public TCustomFilter {
 public:
     SpyFilter(TAddOnBridge& b, Log& log) : TCustomFilter(b), L(log) {}
     void SetFrameCount(int32_t n) override {
-        L.Calls.push_back("Count " + std::to_string(n));
+        L.push_back("Count " + std::to_string(n));
         TCustomFilter::SetFrameCount(n);
     }
     bool Apply(int32_t f, int32_t f2) override {
-        L.Calls.push_back("Apply " + std::to_string(f) + " " + std::to_string(f2));
+        L.push_back("Apply " + std::to_string(f) + " " + std::to_string(f2));
         return true;
     }
     Log& L;
@@ -74,13 +80,13 @@ class SpyOverlay : public TCustomOverlay {
 public:
     SpyOverlay(TAddOnBridge& b, Log& log) : TCustomOverlay(b), L(log) {}
     bool DoOverlay(int32_t f, int32_t sf, Extended time, Extended fps) override {
-        L.Calls.push_back("Overlay " + std::to_string(f) + " " + std::to_string(sf) + " " +
-                          std::to_string(static_cast<double>(time)) + " " +
-                          std::to_string(static_cast<double>(fps)));
+        L.push_back("Overlay " + std::to_string(f) + " " + std::to_string(sf) + " " +
+                    std::to_string(static_cast<double>(time)) + " " +
+                    std::to_string(static_cast<double>(fps)));
         return true;
     }
     void SetParams(const std::string& text) override {
-        L.Calls.push_back("Params " + text);
+        L.push_back("Params " + text);
         TCustomOverlay::SetParams(text);
     }
     bool GetInfo(std::vector<std::string>& lines) override {
@@ -148,13 +154,9 @@ TEST(EffectNode, BindsTheAddOnByIdentifier) {
 
 TEST(FilterNode, FrameNumbersRoundHalfToEven) {
     Proj p;
-    TTreeNodeData* track = p.Root->AddNode("v", amLastChild, nkVideoTrack);
-    track->AddNode("a", amLastChild, nkBlank)->UserDuration = 2;
-    TTreeNodeData* b = track->AddNode("b", amLastChild, nkBlank);
-    b->UserDuration = 3;
-    auto* f = static_cast<TFilterNode*>(b->AddNode("f", amLastChild, nkFilter));
-    auto* inner = static_cast<TFilterNode*>(f->AddNode("g", amLastChild, nkFilter));
-    p.Relayout();
+    TTreeNodeData* b = p.LateClip();
+    auto* f = p.Add<TFilterNode>(b, nkFilter);
+    auto* inner = p.Add<TFilterNode>(f, nkFilter);
     Log log, innerLog;
     f->SetAddOn(BrightnessId);
     f->AddOn = std::make_unique<SpyFilter>(*f->Bridge, log);
@@ -165,34 +167,29 @@ TEST(FilterNode, FrameNumbersRoundHalfToEven) {
     TBitmap frame(4, 4);
     EXPECT_TRUE(f->PrepareFrame(&frame, 2.52L));
     EXPECT_TRUE(f->PrepareFrame(&frame, 2.50L));
-    EXPECT_EQ(log.Calls, (std::vector<std::string>{"Apply 13 13", "Apply 12 12"}));
+    EXPECT_EQ(log, (std::vector<std::string>{"Apply 13 13", "Apply 12 12"}));
 
     // Render start reaches the filter's children too.
-    log.Calls.clear();
+    log.clear();
     f->BeginRender();
-    EXPECT_EQ(log.Calls, std::vector<std::string>{"Count 75"});
-    EXPECT_EQ(innerLog.Calls, std::vector<std::string>{"Count 75"});
+    EXPECT_EQ(log, std::vector<std::string>{"Count 75"});
+    EXPECT_EQ(innerLog, std::vector<std::string>{"Count 75"});
 
     // Without pictures the add-on is left out, the children still render.
-    log.Calls.clear();
-    innerLog.Calls.clear();
+    log.clear();
+    innerLog.clear();
     EXPECT_TRUE(f->RenderFrame(&frame, true, false, 3.0L));
-    EXPECT_TRUE(log.Calls.empty());
-    EXPECT_TRUE(innerLog.Calls.empty()); // the inner filter draws nothing without pictures
+    EXPECT_TRUE(log.empty());
+    EXPECT_TRUE(innerLog.empty()); // the inner filter draws nothing without pictures
     EXPECT_TRUE(f->RenderFrame(&frame, false, true, 3.0L));
-    EXPECT_EQ(log.Calls, std::vector<std::string>{"Apply 25 25"});
-    EXPECT_EQ(innerLog.Calls, std::vector<std::string>{"Apply 25 25"});
+    EXPECT_EQ(log, std::vector<std::string>{"Apply 25 25"});
+    EXPECT_EQ(innerLog, std::vector<std::string>{"Apply 25 25"});
 }
 
 TEST(OverlayNode, FramesFollowTheClipRange) {
     Proj p;
-    TTreeNodeData* track = p.Root->AddNode("v", amLastChild, nkVideoTrack);
-    track->AddNode("a", amLastChild, nkBlank)->UserDuration = 2;
-    TTreeNodeData* b = track->AddNode("b", amLastChild, nkBlank);
-    b->UserDuration = 3;
-    auto* o = static_cast<TOverlayNode*>(b->AddNode("o", amLastChild, nkOverlay));
-    auto* child = static_cast<TFilterNode*>(o->AddNode("f", amLastChild, nkFilter));
-    p.Relayout();
+    auto* o = p.Add<TOverlayNode>(p.LateClip(), nkOverlay);
+    auto* child = p.Add<TFilterNode>(o, nkFilter);
     Log log, childLog;
     o->SetAddOn(BitmapOverlayId);
     o->AddOn = std::make_unique<SpyOverlay>(*o->Bridge, log);
@@ -204,19 +201,19 @@ TEST(OverlayNode, FramesFollowTheClipRange) {
     o->ClipRange.InTime = 1;
     EXPECT_TRUE(o->RenderFrame(&frame, false, true, 2.5L));
     // Round(12.5) = 12 and Round(37.5) = 38; the local time includes the in point.
-    EXPECT_EQ(log.Calls, std::vector<std::string>{"Overlay 12 38 1.500000 25.000000"});
+    EXPECT_EQ(log, std::vector<std::string>{"Overlay 12 38 1.500000 25.000000"});
     // The overlay's children are composed first, at the frame's own project time.
-    EXPECT_EQ(childLog.Calls, std::vector<std::string>{"Apply 12 12"});
+    EXPECT_EQ(childLog, std::vector<std::string>{"Apply 12 12"});
 
-    log.Calls.clear();
+    log.clear();
     o->ClipRange.FromStart = true;
     o->ClipRange.ToEnd = false;
     o->ClipRange.OutTime = 3;
     EXPECT_FALSE(o->RenderFrame(&frame, false, true, 5.2L));
     EXPECT_FALSE(o->PrepareFrame(&frame, 5.2L));
-    EXPECT_TRUE(log.Calls.empty());
+    EXPECT_TRUE(log.empty());
     EXPECT_TRUE(o->RenderFrame(&frame, false, false, 2.5L));
-    EXPECT_TRUE(log.Calls.empty());
+    EXPECT_TRUE(log.empty());
 }
 
 TEST(OverlayNode, LengthOfItsOwnIsCutLikeAClip) {
@@ -278,26 +275,21 @@ TEST(OverlayNode, MotionPathOnlyOutsideExports) {
 TEST(TransNode, SlideAtStartMiddleAndEnd) {
     TransRig r;
     ASSERT_EQ(r.T.GetStartTime(), 8);
-    EXPECT_TRUE(r.Render(8));
-    EXPECT_EQ(Row(r.Out), Columns(8, Red, Green));
-    EXPECT_TRUE(r.Render(9));
-    EXPECT_EQ(Row(r.Out), Columns(4, Red, Green));
-    EXPECT_TRUE(r.Render(9.25L)); // Round(8 * 0.625) = 5 columns gone
-    EXPECT_EQ(Row(r.Out), Columns(3, Red, Green));
-    EXPECT_TRUE(r.Render(10));
-    EXPECT_EQ(Row(r.Out), Columns(0, Red, Green));
+    // At 9.25 s Round(8 * 0.625) = 5 columns are gone.
+    for (const auto& [t, red] : {std::pair{8.0L, 8}, {9.0L, 4}, {9.25L, 3}, {10.0L, 0}}) {
+        EXPECT_TRUE(r.Render(t));
+        EXPECT_EQ(Row(r.Out), Columns(red, Red, Green)) << double(t);
+    }
     EXPECT_EQ(r.T.GetFrameWidth(), 8);
 }
 
 TEST(TransNode, ProgressIsClamped) {
     TransRig r;
-    EXPECT_EQ(r.T.GetProgress(7), 0);
-    EXPECT_EQ(r.T.GetProgress(8.5L), 0.25L);
-    EXPECT_EQ(r.T.GetProgress(11), 1);
-    r.T.UserDuration = 0;
-    EXPECT_EQ(r.T.GetProgress(10), 1);
-    r.T.UserDuration = -1;
-    EXPECT_EQ(r.T.GetProgress(11), 1);
+    const Extended cases[][3] = {{2, 7, 0}, {2, 8.5L, 0.25L}, {2, 11, 1}, {0, 10, 1}, {-1, 11, 1}};
+    for (const auto& c : cases) {
+        r.T.UserDuration = c[0];
+        EXPECT_EQ(r.T.GetProgress(c[1]), c[2]) << double(c[0]) << " s at " << double(c[1]);
+    }
 }
 
 TEST(TransNode, SoundSwitchesAtTheMiddle) {
