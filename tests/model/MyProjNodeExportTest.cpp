@@ -10,6 +10,7 @@
 #include "MyAVICompress.h"
 #include "MyEffectNodes.h"
 #include "MyMovieWriter.h"
+#include "NumberedMovie.h"
 #include "TempFolders.h"
 
 namespace {
@@ -211,35 +212,17 @@ TEST(MovieExportFiles, WindowsMediaVideoAndAudioOnly) {
 
 namespace {
 
-// A 64 x 48, 15 fps MJPEG movie of 15 frames with a 22050 Hz stereo tone, by our own writer.
-void MakeMovie(TFakeUiServices& ui, const std::string& name, int shade) {
-    TAviCompress compress(ui);
-    ASSERT_TRUE(compress.SelectCompressor(MakeFourCC('m', 'j', 'p', 'g')));
-    TMovieWriter writer(ui);
-    TExportSettings s{};
-    s.HasAudio = true;
-    s.FrameRate = 15;
-    s.Width = 64;
-    s.Height = 48;
-    MakePcmFormat(s.AudioFormat, 22050, 2, 16);
-    s.AudioPreloadTime = 1.0L / 15;
-    s.FrameCount = 15;
-    ASSERT_TRUE(writer.Open(false, name, compress, s));
-    std::vector<int16_t> pcm(1470 * 2);
-    TVideoFrameInfo frame;
-    for (int i = 0; i < 15; ++i) {
-        TBitmap& b = *writer.GetBitmap();
-        for (int y = 0; y < 48; ++y)
-            for (int x = 0; x < 64 * 3; ++x)
-                b.ScanLine(y)[x] = uint8_t(shade + x + y * 3 + i * 7);
-        for (size_t k = 0; k < pcm.size(); ++k)
-            pcm[k] = int16_t((int(k) + i * 1000 + shade * 10) % 3000 - 1500);
-        ASSERT_TRUE(writer.WriteAudio(pcm.data(), uint32_t(pcm.size() * 2), 1470));
-        frame.KeyRequest = true;
-        ASSERT_TRUE(writer.WriteVideoFrame(frame));
-        frame.FrameNumber += 1;
-    }
-    ASSERT_TRUE(writer.Close(15));
+// A 64 x 48, 15 fps movie of 15 numbered frames with a second of 22050 Hz stereo sound.
+void MakeMovie(const std::string& name) {
+    TNumberedMovieSpec m;
+    m.Frames = 15;
+    m.MicroSecPerFrame = 66667;
+    m.Width = 64;
+    m.Height = 48;
+    MakePcmFormat(m.Sound, 22050, 2, 16);
+    m.Sound.Wfx.cbSize = 0;
+    m.Samples = 22050;
+    BuildAvi(NumberedMovieSpec(m)).Save(name);
 }
 
 // Two movies joined by a slide, then black: 1 + 1 - 0.4 + 0.5 = 2.1 s at 15 fps.
@@ -250,8 +233,8 @@ struct Composition {
     TFakeVideoCompressors Fake;
     TProjectNode Root{"Project", Tree.AddRoot("Project")};
     Composition(bool failingEncoder = false) {
-        MakeMovie(Ui, Dir.Path + "/a.avi", 20);
-        MakeMovie(Ui, Dir.Path + "/b.avi", 140);
+        MakeMovie(Dir.Path + "/a.avi");
+        MakeMovie(Dir.Path + "/b.avi");
         Root.Ui = &Ui;
         Root.ExportSleepMs = 0;
         Root.SetVideoFormat(64, 48, 15);
