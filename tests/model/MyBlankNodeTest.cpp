@@ -24,12 +24,6 @@ struct BlankProject : TModelRig {
     TTreeNodeData* Queue = Root->VideoTrack;
 };
 
-TAudioFormat Pcm(uint32_t rate, uint16_t channels, uint16_t bits) {
-    TAudioFormat f;
-    MakePcmFormat(f, rate, channels, bits);
-    return f;
-}
-
 } // namespace
 
 TEST(FrameSilence, WholeSampleFramesOfTheFormatsSilence) {

@@ -17,19 +17,6 @@ using Bytes = std::vector<uint8_t>;
 
 const char* const HorzSlideId = "{7602E471-A8CA-46B2-B869-8AF956428110}";
 
-TAudioFormat Pcm(uint32_t rate, uint16_t channels, uint16_t bits) {
-    TAudioFormat f;
-    MakePcmFormat(f, rate, channels, bits);
-    f.Wfx.cbSize = 0;
-    return f;
-}
-
-int16_t S16(const Bytes& b, size_t sampleIndex) {
-    int16_t v;
-    std::memcpy(&v, &b.at(sampleIndex * 2), 2);
-    return v;
-}
-
 // Every block a node hands to the project during a run.
 struct TBlockLog {
     std::vector<TAudioSourceInfo> Blocks;

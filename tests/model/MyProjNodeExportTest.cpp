@@ -219,8 +219,7 @@ void MakeMovie(const std::string& name) {
     m.MicroSecPerFrame = 66667;
     m.Width = 64;
     m.Height = 48;
-    MakePcmFormat(m.Sound, 22050, 2, 16);
-    m.Sound.Wfx.cbSize = 0;
+    m.Sound = Pcm(22050, 2, 16);
     m.Samples = 22050;
     BuildAvi(NumberedMovieSpec(m)).Save(name);
 }

@@ -115,8 +115,7 @@ TEST(FolderLayout, GroupAfterALeadingTransitionStartsWithIt) {
 TEST(RunEnd, NodesAreClosedAfterAStop) {
     TMovieProject p;
     TNumberedMovieSpec m;
-    MakePcmFormat(m.Sound, 22050, 2, 16);
-    m.Sound.Wfx.cbSize = 0;
+    m.Sound = Pcm(22050, 2, 16);
     m.Samples = 44100;
     auto* movie = p.Add<TMovieNode>(nkVideo, p.Movie("m.avi", m));
     p.Root->Refresh();

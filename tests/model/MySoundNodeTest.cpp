@@ -17,13 +17,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-TAudioFormat Pcm(uint32_t rate, uint16_t channels, uint16_t bits) {
-    TAudioFormat f;
-    MakePcmFormat(f, rate, channels, bits);
-    f.Wfx.cbSize = 0;
-    return f;
-}
-
 // Sample frame i holds i (16-bit, channel c adds 1000 x c) or i mod 256 (8-bit, channel c adds
 // 77 x c), so every block shows where in the file it was taken.
 Bytes Ramp(uint32_t frames, uint16_t channels, uint16_t bits) {
@@ -39,12 +32,6 @@ Bytes Ramp(uint32_t frames, uint16_t channels, uint16_t bits) {
             }
         }
     return b;
-}
-
-int16_t S16(const Bytes& b, size_t sample) {
-    int16_t v;
-    std::memcpy(&v, &b.at(sample * 2), 2);
-    return v;
 }
 
 struct TSoundProject : TModelRig {

@@ -73,3 +73,18 @@ inline std::vector<uint8_t> WavDataOf(const std::vector<uint8_t>& file) {
     }
     return {};
 }
+
+// A PCM format without extra bytes, as a file's format block holds it.
+inline TAudioFormat Pcm(uint32_t rate, uint16_t channels, uint16_t bits) {
+    TAudioFormat f;
+    MakePcmFormat(f, rate, channels, bits);
+    f.Wfx.cbSize = 0;
+    return f;
+}
+
+// 16-bit sample number i of a block.
+inline int16_t S16(const std::vector<uint8_t>& b, size_t i) {
+    int16_t v;
+    std::memcpy(&v, &b.at(i * 2), 2);
+    return v;
+}
