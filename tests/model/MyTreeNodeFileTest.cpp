@@ -115,11 +115,9 @@ TEST(ProjectFile, EveryKindRoundTripsToIdenticalBytes) {
 
 TEST(ProjectFile, PegOfALateNodeSurvivesRepeatedSaves) {
     Project p;
-    TTreeNodeData* track = p.Root->AddNode("Video track", amLastChild, nkVideoTrack);
-    TTreeNodeData* lead = track->AddNode("lead", amLastChild, nkBlank);
-    lead->UserDuration = 10;
-    TTreeNodeData* late = track->AddNode("late", amLastChild, nkBlank);
-    late->UserDuration = 5;
+    TTreeNodeData* track = p.Add(p.Root.get(), nkVideoTrack, "Video track");
+    p.Blank(track, 10);
+    TTreeNodeData* late = p.Blank(track, 5);
     p.Refresh();
     late->Pegs->AddPoint(12.0L);
     auto bytes = p.Save();
