@@ -8,6 +8,7 @@
 #include "ModelRig.h"
 #include "MyWavStreaming.h"
 #include "TempFolders.h"
+#include "TestData.h"
 
 namespace {
 
@@ -39,10 +40,6 @@ template <class TUi> struct TRig : TModelRigOf<TUi> {
 };
 using Fixture = TRig<TTickingUi>;
 
-uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
-    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (uint32_t(b[at + 3]) << 24);
-}
-
 } // namespace
 
 TEST(RootSound, HandlerQueuesUnlessAbortedOrMuted) {
@@ -62,50 +59,57 @@ TEST(RootSound, HandlerQueuesUnlessAbortedOrMuted) {
 }
 
 TEST(RootWaveExport, WritesExactlyTheProjectsLength) {
-    TTempDir dir;
-    Fixture f;
-    f.AddBlank(2);
-    const std::string name = dir.Path + "/out.wav";
-    std::string status = "Ready";
-    std::vector<std::string> texts;
-    TStatusPanel panel{[&status] { return status; },
-                       [&status, &texts](const std::string& s) {
-                           status = s;
-                           texts.push_back(s);
-                       }};
-    ASSERT_TRUE(f.Root->ExportWave(false, 0, &panel, name, f.Root->GetFrameCount()));
-    auto bytes = ReadBytes(name);
-    // 2 s of 22050 Hz 16-bit stereo: 30 frames of 1470 sample frames.
-    ASSERT_EQ(bytes.size(), 44u + 176400u);
-    EXPECT_EQ(Le32(bytes, 40), 176400u);
-    EXPECT_EQ(Le32(bytes, 24), 22050u);
-    for (size_t i = 44; i < bytes.size(); ++i)
-        ASSERT_EQ(bytes[i], 0) << i;
-    ASSERT_FALSE(texts.empty());
-    EXPECT_EQ(texts[1], "Progress: 36% (Press Escape to stop)"); // eleven of 30 frames at i = 10
-    EXPECT_EQ(status, "Ready");
-    EXPECT_EQ(f.Ui.Messages.back(), "Finish writing " + name);
-    EXPECT_FALSE(f.Root->Busy);
-    EXPECT_EQ(f.Root->Target, tgWavWriter);
-    EXPECT_EQ(f.Ui.BusyDepth, 0);
-}
-
-TEST(RootWaveExport, EightBitSilenceAndRefusals) {
-    TTempDir dir;
-    Fixture f;
-    f.AddBlank(1);
-    MakePcmFormat(f.Root->AudioFormat, 11025, 1, 8);
-    const std::string name = dir.Path + "/out8.wav";
-    ASSERT_TRUE(f.Root->ExportWave(false, 0, nullptr, name, f.Root->GetFrameCount()));
-    auto bytes = ReadBytes(name);
-    // Odd-sized data is followed by one pad byte that the data size leaves out.
-    ASSERT_EQ(bytes.size(), 44u + 11025u + 1u);
-    EXPECT_EQ(Le32(bytes, 40), 11025u);
-    for (size_t i = 44; i < 44 + 11025; ++i)
-        ASSERT_EQ(bytes[i], 0x80) << i;
-    EXPECT_FALSE(f.Root->ExportWave(false, 0, nullptr, name, 0));
-    f.Root->FrameRate = 0;
-    EXPECT_FALSE(f.Root->ExportWave(false, 0, nullptr, name, 10));
+    // 2 s of 22050 Hz 16-bit stereo: 30 frames of 1470 sample frames. Odd-sized data is followed
+    // by one pad byte that the data size leaves out.
+    const struct {
+        uint32_t Rate;
+        uint16_t Channels, Bits;
+        Extended Seconds;
+        const char* Header;
+        size_t Data;
+        uint8_t Silence;
+    } cases[] = {{22050, 2, 16, 2,
+                  "52494646 34b10200 57415645 666d7420 10000000 0100 0200 22560000 88580100 0400 "
+                  "1000 64617461 10b10200",
+                  176400, 0},
+                 {11025, 1, 8, 1,
+                  "52494646 362b0000 57415645 666d7420 10000000 0100 0100 112b0000 112b0000 0100 "
+                  "0800 64617461 112b0000",
+                  11025, 0x80}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Bits);
+        TTempDir dir;
+        Fixture f;
+        f.AddBlank(c.Seconds);
+        MakePcmFormat(f.Root->AudioFormat, c.Rate, c.Channels, c.Bits);
+        const std::string name = dir.Path + "/out.wav";
+        std::string status = "Ready";
+        std::vector<std::string> texts;
+        TStatusPanel panel{[&status] { return status; },
+                           [&status, &texts](const std::string& s) {
+                               status = s;
+                               texts.push_back(s);
+                           }};
+        ASSERT_TRUE(f.Root->ExportWave(false, 0, &panel, name, f.Root->GetFrameCount()));
+        const auto bytes = ReadBytes(name);
+        ASSERT_EQ(bytes.size(), 44 + c.Data + c.Data % 2);
+        EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 44), HexBytes(c.Header));
+        EXPECT_EQ(std::count(bytes.begin() + 44, bytes.begin() + 44 + long(c.Data), c.Silence),
+                  long(c.Data));
+        EXPECT_EQ(status, "Ready");
+        EXPECT_EQ(f.Ui.Messages.back(), "Finish writing " + name);
+        EXPECT_FALSE(f.Root->Busy);
+        EXPECT_EQ(f.Root->Target, tgWavWriter);
+        EXPECT_EQ(f.Ui.BusyDepth, 0);
+        if (c.Bits == 16) {
+            ASSERT_GT(texts.size(), 1u); // eleven of 30 frames at i = 10
+            EXPECT_EQ(texts[1], "Progress: 36% (Press Escape to stop)");
+        } else {
+            EXPECT_FALSE(f.Root->ExportWave(false, 0, nullptr, name, 0));
+            f.Root->FrameRate = 0;
+            EXPECT_FALSE(f.Root->ExportWave(false, 0, nullptr, name, 10));
+        }
+    }
 }
 
 TEST(RootWaveExport, EncodedThroughTheCodec) {
