@@ -15,7 +15,6 @@
 namespace {
 
 const char* const HorzSlideId = "{7602E471-A8CA-46B2-B869-8AF956428110}";
-const char* const DimmingId = "{71B4D000-6339-4E21-BD8F-E3045AF3A447}";
 const char* const BrightnessId = "{D472437A-CE58-42FB-9316-1795B4EED7BA}";
 const char* const BitmapOverlayId = "{17C85AB5-9D42-44C0-A419-AF1C33D77BBC}";
 
@@ -85,14 +84,6 @@ public:
                     std::to_string(static_cast<double>(fps)));
         return true;
     }
-    void SetParams(const std::string& text) override {
-        L.push_back("Params " + text);
-        TCustomOverlay::SetParams(text);
-    }
-    bool GetInfo(std::vector<std::string>& lines) override {
-        lines.push_back("info");
-        return true;
-    }
     Log& L;
 };
 
@@ -102,9 +93,10 @@ public:
     TestClip(TCustomProjectNode* p, uint32_t color) : TMasterNode(p, "clip", nullptr), C(color) {}
     uint32_t C;
     bool Result = true;
-    std::vector<std::string> Calls;
+    std::string Calls; // "sound+video", "mute", ... one per call, split by "|"
     bool RenderFrame(TBitmap* b, bool wantAudio, bool wantVideo, Extended) override {
-        Calls.push_back(std::string(wantAudio ? "sound" : "mute") + (wantVideo ? "+video" : ""));
+        Calls += std::string(Calls.empty() ? "" : "|") + (wantAudio ? "sound" : "mute") +
+                 (wantVideo ? "+video" : "");
         if (wantVideo)
             FillBitmap(*b, C);
         return Result;
@@ -293,37 +285,38 @@ TEST(TransNode, ProgressIsClamped) {
 }
 
 TEST(TransNode, SoundSwitchesAtTheMiddle) {
-    TransRig r;
-    r.Render(8);
-    // At the first instant the next clip is not rendered at all.
-    EXPECT_EQ(r.A.Calls, std::vector<std::string>{"sound+video"});
-    EXPECT_TRUE(r.B.Calls.empty());
-    r.Render(8.5L);
-    EXPECT_EQ(r.A.Calls, std::vector<std::string>{"sound+video"});
-    EXPECT_EQ(r.B.Calls, std::vector<std::string>{"mute+video"});
-    r.Render(9);
-    EXPECT_EQ(r.A.Calls, std::vector<std::string>{"mute+video"});
-    EXPECT_EQ(r.B.Calls, std::vector<std::string>{"sound+video"});
-    r.Render(9, false);
-    EXPECT_EQ(r.B.Calls, std::vector<std::string>{"mute+video"});
-    // Sound only: both clips are asked, the frame is left alone.
-    r.Out = Solid(8, 2, 0x090909);
-    EXPECT_TRUE(r.Render(9, true, false));
-    EXPECT_EQ(r.A.Calls, std::vector<std::string>{"mute"});
-    EXPECT_EQ(r.B.Calls, std::vector<std::string>{"sound"});
-    EXPECT_EQ(Row(r.Out), Columns(0, Black, Grey));
+    // At the first instant the next clip is not rendered at all; with sound only both clips are
+    // asked and the frame is left alone.
+    const struct {
+        Extended T;
+        bool Audio, Video;
+        const char *A, *B;
+    } cases[] = {{8, true, true, "sound+video", ""},
+                 {8.5L, true, true, "sound+video", "mute+video"},
+                 {9, true, true, "mute+video", "sound+video"},
+                 {9, false, true, "mute+video", "mute+video"},
+                 {9, true, false, "mute", "sound"}};
+    for (const auto& c : cases) {
+        TransRig r;
+        r.Render(c.T, c.Audio, c.Video);
+        EXPECT_EQ(r.A.Calls, c.A) << double(c.T) << c.Audio << c.Video;
+        EXPECT_EQ(r.B.Calls, c.B) << double(c.T) << c.Audio << c.Video;
+        if (!c.Video) {
+            EXPECT_EQ(Row(r.Out), Columns(0, Black, Grey));
+        }
+    }
 }
 
 TEST(TransNode, LoneClipKeepsItsSound) {
     TransRig prevOnly(HorzSlideId, true, false);
     prevOnly.Render(9.5L);
-    EXPECT_EQ(prevOnly.A.Calls, std::vector<std::string>{"sound+video"});
+    EXPECT_EQ(prevOnly.A.Calls, "sound+video");
     EXPECT_EQ(Row(prevOnly.Out), Columns(2, Red, Black));
 
     TransRig nextOnly(HorzSlideId, false, true);
     nextOnly.T.StartTime = 8; // no previous clip: starts where it is placed
     nextOnly.Render(8.5L);
-    EXPECT_EQ(nextOnly.B.Calls, std::vector<std::string>{"sound+video"});
+    EXPECT_EQ(nextOnly.B.Calls, "sound+video");
     EXPECT_EQ(Row(nextOnly.Out), Columns(6, Black, Green));
     // At its first instant there is nothing to show: the frame is left alone.
     nextOnly.Out = Solid(8, 2, 0x090909);
