@@ -56,34 +56,34 @@ TEST(MovieFile, OpeningTakesTheFileValuesAndEnablesTheSoundCurves) {
     TNumberedMovieSpec m;
     m.Frames = 12;
     m.MicroSecPerFrame = 40000;
-    m.Sound = Pcm(22050, 2, 16);
-    m.Samples = 22050 / 2;
-    auto* n = p.Add<TMovieNode>(nkVideo, p.Movie("stereo.avi", m));
-    EXPECT_NEAR(double(n->NaturalDuration), 0.48, 1e-12);
-    EXPECT_TRUE(n->VolumeCurve->GetEnabled());
-    EXPECT_TRUE(n->BalanceCurve->GetEnabled());
-    EXPECT_TRUE(n->HasAudio());
+    // Stereo sound enables both curves, mono the volume only, none neither.
+    const struct {
+        uint16_t Channels;
+        uint32_t Samples;
+        bool Volume, Balance;
+    } cases[] = {{2, 11025, true, true}, {1, 11025, true, false}, {1, 0, false, false}};
+    std::vector<TMovieNode*> nodes;
+    for (const auto& c : cases) {
+        m.Sound = Pcm(22050, c.Channels, 16);
+        m.Samples = c.Samples;
+        auto* n =
+            p.Add<TMovieNode>(nkVideo, p.Movie("m" + std::to_string(nodes.size()) + ".avi", m));
+        nodes.push_back(n);
+        EXPECT_NEAR(double(n->NaturalDuration), 0.48, 1e-12);
+        EXPECT_EQ(n->VolumeCurve->GetEnabled(), c.Volume);
+        EXPECT_EQ(n->BalanceCurve->GetEnabled(), c.Balance);
+        EXPECT_EQ(n->HasAudio(), c.Volume);
+    }
+    EXPECT_TRUE(p.Ui.Messages.empty());
     TAudioFormat f;
-    n->GetAudioFormat(f);
+    nodes[0]->GetAudioFormat(f);
     EXPECT_EQ(f.Wfx.nChannels, 2);
     // Sound switched off: the project's format stands in.
-    n->UseAudio = false;
-    EXPECT_FALSE(n->HasAudio());
+    nodes[0]->UseAudio = false;
+    EXPECT_FALSE(nodes[0]->HasAudio());
     p.Root->AudioFormat = Pcm(44100, 1, 8);
-    n->GetAudioFormat(f);
+    nodes[0]->GetAudioFormat(f);
     EXPECT_EQ(f.Wfx.nSamplesPerSec, 44100u);
-
-    m.Sound = Pcm(22050, 1, 16);
-    auto* mono = p.Add<TMovieNode>(nkVideo, p.Movie("mono.avi", m));
-    EXPECT_TRUE(mono->VolumeCurve->GetEnabled());
-    EXPECT_FALSE(mono->BalanceCurve->GetEnabled());
-
-    m.Samples = 0;
-    auto* silent = p.Add<TMovieNode>(nkVideo, p.Movie("silent.avi", m));
-    EXPECT_FALSE(silent->VolumeCurve->GetEnabled());
-    EXPECT_FALSE(silent->BalanceCurve->GetEnabled());
-    EXPECT_FALSE(silent->HasAudio());
-    EXPECT_TRUE(p.Ui.Messages.empty());
 }
 
 TEST(MovieFile, RefusedFileKeepsTheValuesAndMissingFileKeepsItsName) {
