@@ -10,6 +10,7 @@
 #include "MyEffectNodes.h"
 #include "MyValueStream.h"
 #include "NumberedMovie.h"
+#include "TestData.h"
 
 namespace {
 
@@ -329,16 +330,12 @@ TEST(MovieInfo, Mp3Movies) {
     TNumberedMovieSpec m;
     m.Frames = 3;
     m.MicroSecPerFrame = 33367;
-    // MPEG layer 3, stereo, with its 12 extra bytes (id, flags, block size, frames, delay).
+    // MPEG layer 3, stereo, 22050 Hz, 8000 bytes a second, with its 12 extra bytes (id, flags,
+    // block size, frames, delay).
     TAudioFormat mp3{};
-    mp3.Wfx.wFormatTag = 0x55;
-    mp3.Wfx.nChannels = 2;
-    mp3.Wfx.nSamplesPerSec = 22050;
-    mp3.Wfx.nAvgBytesPerSec = 8000;
-    mp3.Wfx.nBlockAlign = 1;
-    mp3.Wfx.cbSize = 12;
-    const uint8_t extra[12] = {1, 0, 2, 0, 0, 0, 0x48, 0x01, 1, 0, 0x71, 0x05};
-    std::memcpy(reinterpret_cast<uint8_t*>(&mp3) + 18, extra, 12);
+    const auto block =
+        HexBytes("5500 0200 22560000 401f0000 0100 0000 0c00 0100 02000000 4801 0100 7105");
+    std::memcpy(&mp3, block.data(), block.size());
     TAviSpec mpeg = NumberedMovieSpec(m);
     AddAudioTrack(mpeg, mp3, {1000}, {0}, 30);
     auto* decoded = p.Add<TMovieNode>(nkVideo, p.Save("mp3.avi", mpeg));

@@ -182,28 +182,11 @@ TEST(ProjectFile, RootFieldsAreChecked) {
 
 namespace {
 
-// A project whose single node record can be edited by the test: header, then a root record.
-std::vector<uint8_t> WithRootAndChild(uint8_t listedKind, uint8_t recordKind) {
-    std::vector<uint8_t> out;
-    TValueWriter w(out);
-    w.WriteString("Brenmo");
-    w.WriteInteger(2004002);
-    w.WriteString("1.54");
-    w.WriteChar(1);
-    w.WriteString("{root}");
-    w.WriteFloat(0);
-    w.WriteBoolean(true);
-    w.WriteFloat(0);
-    w.WriteBoolean(true);
-    w.WriteBoolean(false);
-    w.WriteBoolean(false);
-    w.WriteInteger(0); // description
-    w.WriteInteger(1); // one child
-    w.WriteChar(static_cast<char>(listedKind));
-    w.WriteString("child");
-    w.WriteChar(static_cast<char>(recordKind));
-    return out;
-}
+// A project with one child listed as black frames whose record says it is a movie, up to that
+// record's kind: header, root record ("{root}", offset, times, flags, no description).
+const char* const KindMismatch = "06064272656e6d6f 0422941e00 0604312e3534 060101 06067b726f6f747d "
+                                 "05 00000000000000000000 09 05 00000000000000000000 09 08 08 "
+                                 "0200 0201 060109 06056368696c64 060104";
 
 template <typename F> std::vector<uint8_t> Encoded(F write) {
     std::vector<uint8_t> out;
@@ -280,7 +263,7 @@ TEST(ProjectFile, EveryDamagedValueIsReportedWithFileAndOffset) {
             [](TValueWriter& w) { w.WriteString("level-" + std::to_string(MaxNodeDepth + 1)); });
         deep = {bytes, After(bytes, caption, 0)};
     }
-    const auto kinds = WithRootAndChild(nkBlank, nkVideo);
+    const auto kinds = HexBytes(KindMismatch);
 
     const struct {
         TDamaged File;
