@@ -18,14 +18,7 @@ struct TMusicProject : TModelRig {
     TMusicProject() { MakePcmFormat(Root->AudioFormat, 44100, 2, 16); }
 
     std::string Wav(const std::string& name, uint32_t rate, uint16_t channels, uint32_t frames) {
-        TWavFixture f;
-        f.Rate = rate;
-        f.Channels = channels;
-        f.Bits = 16;
-        f.Samples.assign(size_t(frames) * channels * 2, 0x11);
-        const std::string path = Dir.Path + "/" + name;
-        WriteWavFile(path, f);
-        return path;
+        return WriteRampWav(Dir.Path + "/" + name, rate, channels, 16, frames);
     }
 
     void Record(TSoundSourceNode* n) {

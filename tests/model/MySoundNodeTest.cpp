@@ -17,23 +17,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// Sample frame i holds i (16-bit, channel c adds 1000 x c) or i mod 256 (8-bit, channel c adds
-// 77 x c), so every block shows where in the file it was taken.
-Bytes Ramp(uint32_t frames, uint16_t channels, uint16_t bits) {
-    Bytes b;
-    for (uint32_t i = 0; i < frames; ++i)
-        for (uint16_t c = 0; c < channels; ++c) {
-            if (bits == 8) {
-                b.push_back(uint8_t(i + 77 * c));
-            } else {
-                const uint16_t v = uint16_t(i + 1000 * c);
-                b.push_back(uint8_t(v));
-                b.push_back(uint8_t(v >> 8));
-            }
-        }
-    return b;
-}
-
 struct TSoundProject : TModelRig {
     TTempDir Dir;
     TScratchHome Home{Dir.Path};
@@ -46,14 +29,7 @@ struct TSoundProject : TModelRig {
 
     std::string Wav(const std::string& name, uint32_t rate, uint16_t channels, uint16_t bits,
                     uint32_t frames) {
-        TWavFixture f;
-        f.Rate = rate;
-        f.Channels = channels;
-        f.Bits = bits;
-        f.Samples = Ramp(frames, channels, bits);
-        const std::string path = Dir.Path + "/" + name;
-        WriteWavFile(path, f);
-        return path;
+        return WriteRampWav(Dir.Path + "/" + name, rate, channels, bits, frames);
     }
 
     template <class T = TSoundNode>

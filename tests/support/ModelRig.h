@@ -13,6 +13,7 @@
 #include "FakeUiServices.h"
 #include "MyBlankNode.h"
 #include "MyProjNode.h"
+#include "WavFixtures.h"
 
 template <class TUi = TFakeUiServices> struct TModelRigOf {
     TMemTree Tree;
@@ -87,4 +88,33 @@ inline int16_t S16(const std::vector<uint8_t>& b, size_t i) {
     int16_t v;
     std::memcpy(&v, &b.at(i * 2), 2);
     return v;
+}
+
+// Sample frame i holds i (16-bit, channel c adds 1000 x c) or i mod 256 (8-bit, channel c adds
+// 77 x c), so every block shows where in the file it was taken.
+inline std::vector<uint8_t> Ramp(uint32_t frames, uint16_t channels, uint16_t bits) {
+    std::vector<uint8_t> b;
+    for (uint32_t i = 0; i < frames; ++i)
+        for (uint16_t c = 0; c < channels; ++c) {
+            if (bits == 8) {
+                b.push_back(uint8_t(i + 77 * c));
+            } else {
+                const uint16_t v = uint16_t(i + 1000 * c);
+                b.push_back(uint8_t(v));
+                b.push_back(uint8_t(v >> 8));
+            }
+        }
+    return b;
+}
+
+// A WAV file of the ramp; its path.
+inline std::string WriteRampWav(const std::string& path, uint32_t rate, uint16_t channels,
+                                uint16_t bits, uint32_t frames) {
+    TWavFixture f;
+    f.Rate = rate;
+    f.Channels = channels;
+    f.Bits = bits;
+    f.Samples = Ramp(frames, channels, bits);
+    WriteWavFile(path, f);
+    return path;
 }
