@@ -33,11 +33,9 @@ TEST(FrameSilence, WholeSampleFramesOfTheFormatsSilence) {
         int32_t Samples;
         size_t Bytes;
         uint8_t Value;
-    } rows[] = {
-        {22050, 2, 16, 1470, 1470 * 4, 0},
-        {11025, 1, 8, 5512, 5512, 0x80},
-        {11025, 2, 8, 441, 441 * 2, 0x80},
-    };
+    } rows[] = {{22050, 2, 16, 1470, 1470 * 4, 0},
+                {11025, 1, 8, 5512, 5512, 0x80},
+                {11025, 2, 8, 441, 441 * 2, 0x80}};
     for (const auto& r : rows) {
         SCOPED_TRACE(r.Rate);
         const std::vector<uint8_t> s = MakeFrameSilence(Pcm(r.Rate, r.Channels, r.Bits), r.Samples);

@@ -132,8 +132,7 @@ TEST(MovieExport, RangesStopsAndFailures) {
         {"video fails", 0, 100, [](Fixture& f) { f.Writer.FailVideoAt = 4; }, false, 4, 5, 1},
         {"close fails", 0, 100, [](Fixture& f) { f.Writer.CloseResult = false; }, false, 30, 30, 1},
         {"no rate", 0, 100, [](Fixture& f) { f.Root->FrameRate = 0; }, false, 0, 0, 0},
-        {"sound off", 0, 100, [](Fixture& f) { f.Root->AudioOn = false; }, true, 30, 0, 1},
-    };
+        {"sound off", 0, 100, [](Fixture& f) { f.Root->AudioOn = false; }, true, 30, 0, 1}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
         Fixture f;

@@ -104,8 +104,7 @@ TEST(ProjectLoad, WhatIsWrittenReadsBackUnchanged) {
                               TProjectNode::MaxFrameRate);
              MakePcmFormat(r.AudioFormat, MaxPcmSampleRate, 2, 16);
          }},
-        {"unusual root", [](TProjectNode& r) { MakeUnusual(r); }},
-    };
+        {"unusual root", [](TProjectNode& r) { MakeUnusual(r); }}};
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Name);
         const std::string name = dir.Path + "/p.mpr";

@@ -51,19 +51,17 @@ TEST(TrackLayout, StartsEndsAndTrackDuration) {
         const char* Layout;
         std::vector<std::pair<Extended, Extended>> Spans; // start, end of each item
         Extended Duration;
-    } rows[] = {
-        {"A5 T2 B3", {{0, 5}, {3, 5}, {3, 6}}, 6},
-        {"A5 T2 B3 C4", {{0, 5}, {3, 5}, {3, 6}, {6, 10}}, 10},
-        {"A5 T2 B3 T1 C4", {{0, 5}, {3, 5}, {3, 6}, {5, 6}, {5, 9}}, 9},
-        {"T2 B3", {{0, 2}, {0, 3}}, 3},
-        {"A5 T2", {{0, 5}, {3, 5}}, 5},
-        // Longer than the clip before it: unlinked and of no length.
-        {"A1 T2 B3", {{0, 1}, {1, 1}, {1, 4}}, 4},
-        // Sounds sit on the track's own start and keep their room in the sequence; effects
-        // take none.
-        {"A5 M10 B3", {{0, 5}, {0, 10}, {15, 18}}, 18},
-        {"A5 F0 B3 T1 C2", {{0, 5}, {0, 9}, {5, 8}, {7, 8}, {7, 9}}, 9},
-    };
+    } rows[] = {{"A5 T2 B3", {{0, 5}, {3, 5}, {3, 6}}, 6},
+                {"A5 T2 B3 C4", {{0, 5}, {3, 5}, {3, 6}, {6, 10}}, 10},
+                {"A5 T2 B3 T1 C4", {{0, 5}, {3, 5}, {3, 6}, {5, 6}, {5, 9}}, 9},
+                {"T2 B3", {{0, 2}, {0, 3}}, 3},
+                {"A5 T2", {{0, 5}, {3, 5}}, 5},
+                // Longer than the clip before it: unlinked and of no length.
+                {"A1 T2 B3", {{0, 1}, {1, 1}, {1, 4}}, 4},
+                // Sounds sit on the track's own start and keep their room in the sequence; effects
+                // take none.
+                {"A5 M10 B3", {{0, 5}, {0, 10}, {15, 18}}, 18},
+                {"A5 F0 B3 T1 C2", {{0, 5}, {0, 9}, {5, 8}, {7, 8}, {7, 9}}, 9}};
     for (const auto& r : rows) {
         SCOPED_TRACE(r.Layout);
         Track t(r.Layout);

@@ -280,8 +280,7 @@ TEST(ProjectFile, EveryDamagedValueIsReportedWithFileAndOffset) {
         {Damage(good, Int(16), Int(0x10000), afterRate), "Invalid sample width"},
         {Damage(good, Cat(Int(1), text), Cat(Int(0x7FFFFFFF), text)), "Invalid item count"},
         {deep, "Project nesting too deep"},
-        {{kinds, kinds.size() - 3}, "Node kind does not match its record"},
-    };
+        {{kinds, kinds.size() - 3}, "Node kind does not match its record"}};
     TTempDir dir;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Message);

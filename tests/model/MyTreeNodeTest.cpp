@@ -32,21 +32,19 @@ struct KindRow {
 } // namespace
 
 TEST(NodeFactory, EveryKindMakesItsClassWithColourAndImage) {
-    const KindRow rows[] = {
-        {nkProject, typeid(TSubProjectNode), 0xAFEBF5, 4},
-        {nkGroup, typeid(TUserFolder), 0xAFEBF5, 2},
-        {nkVideoTrack, typeid(TQueueFolder), 0xAFEBF5, 3},
-        {nkVideo, typeid(TMovieNode), 0x91C8FF, 20},
-        {nkFilter, typeid(TFilterNode), 0xFFAEFF, 26},
-        {nkTransition, typeid(TTransNode), 0x97FFFF, 28},
-        {nkOverlay, typeid(TOverlayNode), 0xFFCA95, 27},
-        {nkBlank, typeid(TBlankNode), 0xAFEBF5, 22},
-        {nkClip, typeid(TClipNode), 0xAFEBF5, 21},
-        {nkAudio, typeid(TSoundNode), 0xDFBDBD, 24},
-        {nkMusic, typeid(TMusicNode), 0xDFBDBD, 25},
-        {nkSubProject, typeid(TSubProjectNode), 0xAFEBF5, 4},
-        {nkWarp, typeid(TWarpNode), 0x91C8FF, 23},
-    };
+    const KindRow rows[] = {{nkProject, typeid(TSubProjectNode), 0xAFEBF5, 4},
+                            {nkGroup, typeid(TUserFolder), 0xAFEBF5, 2},
+                            {nkVideoTrack, typeid(TQueueFolder), 0xAFEBF5, 3},
+                            {nkVideo, typeid(TMovieNode), 0x91C8FF, 20},
+                            {nkFilter, typeid(TFilterNode), 0xFFAEFF, 26},
+                            {nkTransition, typeid(TTransNode), 0x97FFFF, 28},
+                            {nkOverlay, typeid(TOverlayNode), 0xFFCA95, 27},
+                            {nkBlank, typeid(TBlankNode), 0xAFEBF5, 22},
+                            {nkClip, typeid(TClipNode), 0xAFEBF5, 21},
+                            {nkAudio, typeid(TSoundNode), 0xDFBDBD, 24},
+                            {nkMusic, typeid(TMusicNode), 0xDFBDBD, 25},
+                            {nkSubProject, typeid(TSubProjectNode), 0xAFEBF5, 4},
+                            {nkWarp, typeid(TWarpNode), 0x91C8FF, 23}};
     Project p;
     for (const auto& r : rows) {
         TTreeNodeData* n = p.Root->AddNode("n", amLastChild, r.Kind);

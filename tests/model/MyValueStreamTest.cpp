@@ -55,8 +55,7 @@ TEST(ValueStreamInteger, SmallestTagThatHoldsTheValue) {
     const std::pair<int32_t, const char*> cases[] = {
         {100, "0264"},     {1000, "03e803"},   {100000, "04a0860100"}, {-1, "02ff"},
         {127, "027f"},     {-128, "0280"},     {128, "038000"},        {-129, "037fff"},
-        {32767, "03ff7f"}, {-32768, "030080"}, {32768, "0400800000"},  {INT32_MIN, "0400000080"},
-    };
+        {32767, "03ff7f"}, {-32768, "030080"}, {32768, "0400800000"},  {INT32_MIN, "0400000080"}};
     for (const auto& [value, hex] : cases) {
         const Bytes bytes = HexBytes(hex);
         EXPECT_EQ(Written([&](TValueWriter& w) { w.WriteInteger(value); }), bytes) << value;
@@ -66,12 +65,10 @@ TEST(ValueStreamInteger, SmallestTagThatHoldsTheValue) {
 }
 
 TEST(ValueStreamInteger, SixtyFourBitPathUsesTag13OnlyOutside32Bits) {
-    const std::pair<int64_t, const char*> cases[] = {
-        {1, "0201"},
-        {44100, "0444ac0000"},
-        {INT32_MAX, "04ffffff7f"},
-        {int64_t(1) << 31, "13 00000080 00000000"},
-    };
+    const std::pair<int64_t, const char*> cases[] = {{1, "0201"},
+                                                     {44100, "0444ac0000"},
+                                                     {INT32_MAX, "04ffffff7f"},
+                                                     {int64_t(1) << 31, "13 00000080 00000000"}};
     for (const auto& [value, hex] : cases) {
         EXPECT_EQ(Written([&](TValueWriter& w) { w.WriteInteger64(value); }), HexBytes(hex));
         EXPECT_EQ(ReadWhole(HexBytes(hex), [](TValueReader& r) { return r.ReadInteger64(); }),
@@ -92,11 +89,10 @@ TEST(ValueStreamBoolean, OneByteEachAndOnlyTheTwoTags) {
 
 TEST(ValueStreamFloat, ExactBitPatterns) {
     const std::pair<Extended, const char*> cases[] = {
-        {1.0L, "05 0000000000000080 ff3f"},          {-2.5L, "05 00000000000000a0 00c0"},
-        {1.0L / 3, "05 abaaaaaaaaaaaaaa fd3f"},      {0.0L, "05 0000000000000000 0000"},
-        {-0.0L, "05 0000000000000000 0080"},         {29.97L, "05 8fc2f5285c8fc2ef 0340"},
-        {LDBL_TRUE_MIN, "05 0100000000000000 0000"},
-    };
+        {1.0L, "05 0000000000000080 ff3f"},         {-2.5L, "05 00000000000000a0 00c0"},
+        {1.0L / 3, "05 abaaaaaaaaaaaaaa fd3f"},     {0.0L, "05 0000000000000000 0000"},
+        {-0.0L, "05 0000000000000000 0080"},        {29.97L, "05 8fc2f5285c8fc2ef 0340"},
+        {LDBL_TRUE_MIN, "05 0100000000000000 0000"}};
     for (const auto& [value, hex] : cases)
         EXPECT_EQ(FloatBytes(value), HexBytes(hex)) << hex;
     // Integer tags read as floats too.
@@ -152,13 +148,11 @@ TEST(ValueStreamFloat, CodecKeepsInfinityAndNaN) {
 TEST(ValueStreamString, WrittenTags) {
     // ASCII takes the byte tags; other texts tag 0x14 with a 4-byte length, even short ones;
     // malformed bytes never reach the file as they are.
-    const std::pair<std::string, const char*> cases[] = {
-        {"", "0600"},
-        {"abc", "0603616263"},
-        {"Caf\xC3\xA9", "1405000000 436166c3a9"},
-        {"\xE2\x82\xAC", "1403000000 e282ac"},
-        {"a\xFF", "1404000000 61efbfbd"},
-    };
+    const std::pair<std::string, const char*> cases[] = {{"", "0600"},
+                                                         {"abc", "0603616263"},
+                                                         {"Caf\xC3\xA9", "1405000000 436166c3a9"},
+                                                         {"\xE2\x82\xAC", "1403000000 e282ac"},
+                                                         {"a\xFF", "1404000000 61efbfbd"}};
     for (const auto& [text, hex] : cases)
         EXPECT_EQ(StringBytes(text), HexBytes(hex)) << hex;
     for (size_t n : {255, 256}) {
@@ -191,8 +185,7 @@ TEST(ValueStreamString, ReadTags) {
         {"1201000000 3dd8", "\xEF\xBF\xBD"},
         {"1201000000 00de", "\xEF\xBF\xBD"},
         {"1202000000 3dd8 7800", "\xEF\xBF\xBDx"},
-        {"1200000000", ""},
-    };
+        {"1200000000", ""}};
     for (const auto& [hex, text] : cases)
         EXPECT_EQ(ReadWhole(HexBytes(hex), [](TValueReader& r) { return r.ReadString(); }), text)
             << hex;
