@@ -137,19 +137,6 @@ TEST(ProjectLoad, WhatIsWrittenReadsBackUnchanged) {
     EXPECT_EQ(b.Root->VideoFourCC, 0xFFFFFFF0u);
 }
 
-TEST(ProjectLoad, SettersTakeOnlyWhatTheFileCanHold) {
-    TRoot t;
-    t.Root->SetVideoFormat(TProjectNode::MaxFrameSide + 1, 480, 25);
-    t.Root->SetVideoFormat(640, TProjectNode::MaxFrameSide + 1, 25);
-    t.Root->SetVideoFormat(640, 480, 1e9L);
-    t.Root->SetVideoFormat(-640, 480, 25);
-    EXPECT_EQ(t.Root->Width, 320);
-    EXPECT_EQ(t.Root->FrameRate, 15.0L);
-    EXPECT_FALSE(t.Root->VideoFormatFixed);
-    t.Root->SetVideoFormat(TProjectNode::MaxFrameSide, 2, TProjectNode::MaxFrameRate);
-    EXPECT_EQ(t.Root->Width, TProjectNode::MaxFrameSide);
-}
-
 // Outside values that would blow up memory or arithmetic are refused with a message; a count
 // past 2^31 frames never escapes as an overflow.
 TEST(ProjectLoad, ImpossibleValuesAreRefusedWithAMessage) {

@@ -79,16 +79,28 @@ TEST(ProjectRoot, FailedSaveKeepsThePreviousFile) {
     EXPECT_FALSE(f.Root->SaveToFile(""));
 }
 
-TEST(ProjectRoot, VideoFormatAndRates) {
+TEST(ProjectRoot, VideoFormatTakesOnlyWhatTheFileCanHold) {
+    const int32_t Max = TProjectNode::MaxFrameSide;
+    const struct {
+        int32_t W, H;
+        Extended Rate;
+        bool Taken;
+    } cases[] = {{640, 480, 0, false},
+                 {Max + 1, 480, 25, false},
+                 {640, Max + 1, 25, false},
+                 {640, 480, 1e9L, false},
+                 {-640, 480, 25, false},
+                 {640, 480, 25, true},
+                 {Max, 2, TProjectNode::MaxFrameRate, true}};
+    for (const auto& c : cases) {
+        Fixture f;
+        f.Root->SetVideoFormat(c.W, c.H, c.Rate);
+        EXPECT_EQ(f.Root->VideoFormatFixed, c.Taken) << c.W << "x" << c.H << "@" << double(c.Rate);
+        EXPECT_EQ(f.Root->GetOutputBitmap()->Width(), c.Taken ? c.W : 320);
+        EXPECT_EQ(f.Root->GetOutputBitmap()->Height(), c.Taken ? c.H : 240);
+        EXPECT_EQ(f.Root->FrameRate, c.Taken ? c.Rate : 15);
+    }
     Fixture f;
-    f.Root->SetVideoFormat(640, 480, 0);
-    EXPECT_EQ(f.Root->Width, 320);
-    EXPECT_FALSE(f.Root->VideoFormatFixed);
-    f.Root->SetVideoFormat(640, 480, 25);
-    EXPECT_EQ(f.Root->GetOutputBitmap()->Width(), 640);
-    EXPECT_EQ(f.Root->GetOutputBitmap()->Height(), 480);
-    EXPECT_TRUE(f.Root->VideoFormatFixed);
-    f.Root->SetVideoFormat(320, 240, 15);
     {
         TAddOnPreviewScope preview;
         EXPECT_EQ(f.Root->GetFPS(), 1.0L);
