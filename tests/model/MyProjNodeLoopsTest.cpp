@@ -4,32 +4,11 @@
 #include <cstring>
 #include <fstream>
 
-#include "FakeWaveOut.h"
 #include "ModelRig.h"
-#include "MyWavStreaming.h"
 #include "TempFolders.h"
 #include "TestData.h"
 
 namespace {
-
-// A user whose clock also moves while messages are pumped, as a real one does.
-class TTickingUi : public TFakeUiServices {
-public:
-    // The sound device plays along with the clock.
-    std::shared_ptr<TFakeWaveOut> Device;
-    void ProcessMessages() override {
-        TFakeUiServices::ProcessMessages();
-        AdvanceClock(1);
-        if (Device)
-            Device->Advance(1);
-        RunPosted();
-    }
-    void Sleep(int ms) override {
-        TFakeUiServices::Sleep(ms);
-        if (Device)
-            Device->Advance(ms);
-    }
-};
 
 template <class TUi> struct TRig : TModelRigOf<TUi> {
     TBlankNode* AddBlank(Extended seconds, uint32_t color = 0) {

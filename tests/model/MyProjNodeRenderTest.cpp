@@ -6,15 +6,12 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
-#include <thread>
 
-#include "FakeWaveOut.h"
 #include "ModelRig.h"
 #include "MyAVIReader.h"
 #include "MyClipNode.h"
 #include "MyEffectNodes.h"
 #include "MyMovieNode.h"
-#include "MyWavStreaming.h"
 #include "NumberedMovie.h"
 #include "PictureFixtures.h"
 
@@ -219,35 +216,11 @@ TEST(SoundLine, BeepAfterTenMinutesKeepsToItsPicture) {
     EXPECT_LE(std::abs(FirstSound(part) - TBeepProject::PictureSample(picture - first)), 1.0L);
 }
 
-namespace {
-
-// A user whose clock moves while messages are pumped, with a sound device that plays along.
-class TPlayingUi : public TFakeUiServices {
-public:
-    std::shared_ptr<TFakeWaveOut> Device = std::make_shared<TFakeWaveOut>();
-    TProjectNode* Root = nullptr;
-    void ProcessMessages() override {
-        TFakeUiServices::ProcessMessages();
-        AdvanceClock(1);
-        Device->Advance(1);
-        // The streamer takes back played blocks on its own clock; let it catch up with ours.
-        TPassiveStreamer* s = Root ? Root->GetStreamer() : nullptr;
-        for (int k = 0; s && k < 2000 && s->GetQueuedCount() > int32_t(Device->QueuedCount()); ++k)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        RunPosted();
-    }
-    void Sleep(int ms) override {
-        TFakeUiServices::Sleep(ms);
-        Device->Advance(ms);
-    }
-};
-
-} // namespace
-
 // Playback feeds the device the same blocks: after the pre-roll, the beep that starts at 2 s is
 // heard where the picture of its first frame (frame 60, at 2.002 s) is, within a sample frame.
 TEST(SoundLine, PlaybackKeepsTheBeepWithItsPicture) {
-    TPlayingUi ui; // outlives the project, whose kept wave-output threads report to it
+    TTickingUi ui; // outlives the project, whose kept wave-output threads report to it
+    ui.Device = std::make_shared<TFakeWaveOut>();
     TBeepProject p(2);
     ui.Root = p.Root.get();
     p.Root->Ui = &ui;

@@ -2,18 +2,46 @@
 // tests build their trees on, with helpers to add nodes, lay the tree out and save it.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "FakeUiServices.h"
+#include "FakeWaveOut.h"
 #include "MyBlankNode.h"
 #include "MyProjNode.h"
+#include "MyWavStreaming.h"
 #include "WavFixtures.h"
+
+// A user whose clock also moves while messages are pumped, as a real one does, with a sound
+// device (when given) that plays along. Given the root, it lets the root's streamer, which takes
+// back played blocks on its own clock, catch up with the device at each pump.
+class TTickingUi : public TFakeUiServices {
+public:
+    std::shared_ptr<TFakeWaveOut> Device;
+    TProjectNode* Root = nullptr;
+    void ProcessMessages() override {
+        TFakeUiServices::ProcessMessages();
+        AdvanceClock(1);
+        if (Device)
+            Device->Advance(1);
+        TPassiveStreamer* s = Root && Device ? Root->GetStreamer() : nullptr;
+        for (int k = 0; s && k < 2000 && s->GetQueuedCount() > int32_t(Device->QueuedCount()); ++k)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        RunPosted();
+    }
+    void Sleep(int ms) override {
+        TFakeUiServices::Sleep(ms);
+        if (Device)
+            Device->Advance(ms);
+    }
+};
 
 template <class TUi = TFakeUiServices> struct TModelRigOf {
     TMemTree Tree;
