@@ -91,7 +91,8 @@ TEST(ProjectRoot, VideoFormatTakesOnlyWhatTheFileCanHold) {
                  {640, 480, 1e9L, false},
                  {-640, 480, 25, false},
                  {640, 480, 25, true},
-                 {Max, 2, TProjectNode::MaxFrameRate, true}};
+                 {Max, 2, TProjectNode::MaxFrameRate, true},
+                 {640, 480, 0.5L, true}};
     for (const auto& c : cases) {
         Fixture f;
         f.Root->SetVideoFormat(c.W, c.H, c.Rate);
@@ -143,6 +144,8 @@ TEST(ProjectRoot, PreviewRendersTheLastInstantPastTheEnd) {
     // Nothing painted over the background: the preview shows it.
     EXPECT_EQ(std::vector<uint8_t>(view.ScanLine(10) + 30, view.ScanLine(10) + 33),
               HexBytes("0000ff"));
+    f.Root->FrameRate = 1; // slow, but a rate
+    EXPECT_TRUE(f.Root->RenderPreview(0, view.Canvas(), Rect(0, 0, 64, 48), nullptr));
     f.Root->FrameRate = 0;
     EXPECT_FALSE(f.Root->RenderPreview(0, view.Canvas(), Rect(0, 0, 64, 48), nullptr));
 }
