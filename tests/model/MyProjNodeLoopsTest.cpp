@@ -111,18 +111,17 @@ TEST(RootPlayback, FrameByFrameDrawsTheStartFrameFirst) {
     f.Root->SoundInPlayback = false;
     TBitmap view(32, 24);
     std::vector<int32_t> frames;
+    auto note = [&frames](TFrameReport& r) { frames.push_back(r.Frame); };
     TPictureControl image{&view, nullptr, nullptr};
-    ASSERT_TRUE(f.Root->Play(
-        10, 20, false, [&frames](TFrameReport& r) { frames.push_back(r.Frame); }, image));
-    // Each frame is reported once, when drawn, from the start frame to the end frame.
+    // Each frame is reported once, when drawn, from the start frame to the end frame; to the
+    // project's end that is the last frame (59 of 60), not past it.
+    ASSERT_TRUE(f.Root->Play(10, 20, false, note, image));
     ASSERT_EQ(frames.size(), 11u);
     EXPECT_EQ(frames.front(), 10);
     EXPECT_EQ(frames[1], 11);
     EXPECT_EQ(frames.back(), 20);
-    // To the project's end: frames up to the last one (59 of 60), not past it.
     frames.clear();
-    ASSERT_TRUE(f.Root->Play(
-        50, -1, false, [&frames](TFrameReport& r) { frames.push_back(r.Frame); }, image));
+    ASSERT_TRUE(f.Root->Play(50, -1, false, note, image));
     EXPECT_EQ(frames, (std::vector<int32_t>{50, 51, 52, 53, 54, 55, 56, 57, 58, 59}));
     // Sound in playback on: frame by frame still opens no device.
     f.Root->SoundInPlayback = true;

@@ -111,16 +111,14 @@ TEST(TimeModel, FilterStartFollowsParentAndOffset) {
 }
 
 TEST(TimeModel, CutClipMeasuresFromNaturalDuration) {
-    Track t("A5");
-    auto* a = static_cast<TCustomDurableNode*>(t.Items[0]);
-    a->NaturalDuration = 8;
-    a->ClipRange.FromStart = false;
-    a->ClipRange.InTime = 3;
-    EXPECT_EQ(a->GetDuration(), 5);
-    a->ClipRange.InTime = 9;
-    EXPECT_EQ(a->GetDuration(), 0);
-    a->ClipRange.FromStart = true;
-    a->ClipRange.ToEnd = false;
-    a->ClipRange.OutTime = 20;
-    EXPECT_EQ(a->GetDuration(), 8);
+    // From start, in point, to end, out point: the length of an 8 s source.
+    const std::tuple<bool, Extended, bool, Extended, Extended> cases[] = {
+        {false, 3, true, 0, 5}, {false, 9, true, 0, 0}, {true, 9, false, 20, 8}};
+    for (const auto& [fromStart, in, toEnd, out, length] : cases) {
+        Track t("A5");
+        auto* a = static_cast<TCustomDurableNode*>(t.Items[0]);
+        a->NaturalDuration = 8;
+        a->ClipRange = {fromStart, in, toEnd, out};
+        EXPECT_EQ(a->GetDuration(), length) << double(in) << " " << double(out);
+    }
 }
