@@ -4,9 +4,10 @@
 
 #include <algorithm>
 
+#include "ModelRig.h"
 #include "MyGraphics.h"
 #include "MyPCMTrans.h"
-#include "MyProjNode.h"
+#include "TestData.h"
 
 namespace {
 
@@ -19,23 +20,9 @@ protected:
     void HandFrameSilence(TFrameSilence& silence) override { Handed.push_back(silence); }
 };
 
-struct BlankProject {
-    TMemTree Tree;
-    std::unique_ptr<TProjectNode> Root;
-    TTreeNodeData* Queue;
-
-    BlankProject() : Root(std::make_unique<TProjectNode>("Project", Tree.AddRoot("Project"))) {
-        Queue = Root->GetChild(0); // the video track of a new project
-        Root->FrameRate = 15;
-        MakePcmFormat(Root->AudioFormat, 22050, 2, 16);
-    }
+struct BlankProject : TModelRig {
+    TTreeNodeData* Queue = Root->VideoTrack;
 };
-
-TAudioFormat Pcm(uint32_t rate, uint16_t channels, uint16_t bits) {
-    TAudioFormat f;
-    MakePcmFormat(f, rate, channels, bits);
-    return f;
-}
 
 } // namespace
 
@@ -46,11 +33,9 @@ TEST(FrameSilence, WholeSampleFramesOfTheFormatsSilence) {
         int32_t Samples;
         size_t Bytes;
         uint8_t Value;
-    } rows[] = {
-        {22050, 2, 16, 1470, 1470 * 4, 0},
-        {11025, 1, 8, 5512, 5512, 0x80},
-        {11025, 2, 8, 441, 441 * 2, 0x80},
-    };
+    } rows[] = {{22050, 2, 16, 1470, 1470 * 4, 0},
+                {11025, 1, 8, 5512, 5512, 0x80},
+                {11025, 2, 8, 441, 441 * 2, 0x80}};
     for (const auto& r : rows) {
         SCOPED_TRACE(r.Rate);
         const std::vector<uint8_t> s = MakeFrameSilence(Pcm(r.Rate, r.Channels, r.Bits), r.Samples);
@@ -64,23 +49,16 @@ TEST(FrameSilence, WholeSampleFramesOfTheFormatsSilence) {
 
 TEST(BlankNode, FillsEveryPixelAndRestoresTheBrush) {
     BlankProject p;
-    auto* b = static_cast<TBlankNode*>(p.Queue->AddNode("Black", amLastChild, nkBlank));
-    b->BlankColor = 0x0000FF;
+    TBlankNode* b = p.Blank(p.Queue, 1, 0x0000FF);
     TBitmap bmp(5, 3); // rows of 15 bytes padded to 16
     for (int y = 0; y < 3; ++y)
         std::fill(bmp.ScanLine(y), bmp.ScanLine(y) + 16, uint8_t(0x55));
     bmp.Canvas().Brush.Color = 0x123456;
     bmp.Canvas().Brush.Style = bsClear;
     ASSERT_TRUE(b->RenderFrame(&bmp, false, true, 0));
-    for (int y = 0; y < 3; ++y) {
-        const uint8_t* row = bmp.ScanLine(y);
-        for (int x = 0; x < 5; ++x) {
-            EXPECT_EQ(row[x * 3], 0);
-            EXPECT_EQ(row[x * 3 + 1], 0);
-            EXPECT_EQ(row[x * 3 + 2], 255);
-        }
-        EXPECT_EQ(row[15], 0x55); // padding untouched
-    }
+    for (int y = 0; y < 3; ++y) // five red pixels, the padding untouched
+        EXPECT_EQ(std::vector<uint8_t>(bmp.ScanLine(y), bmp.ScanLine(y) + 16),
+                  HexBytes("0000ff 0000ff 0000ff 0000ff 0000ff 55"));
     EXPECT_EQ(bmp.Canvas().Brush.Color, 0x123456u);
 }
 

@@ -4,8 +4,8 @@
 
 #include <filesystem>
 
+#include "ModelRig.h"
 #include "MyEffectNodes.h"
-#include "MyProjNode.h"
 #include "MyValueStream.h"
 #include "PictureFixtures.h"
 #include "TempFolders.h"
@@ -40,22 +40,11 @@ protected:
     void HandFrameSilence(TFrameSilence& silence) override { Handed.push_back(silence); }
 };
 
-struct ClipProject {
-    TMemTree Tree;
-    std::unique_ptr<TProjectNode> Root;
-    TTreeNodeData* Queue;
+struct ClipProject : TModelRig {
+    TTreeNodeData* Queue = Root->VideoTrack;
     TTempDir Dir;
 
-    ClipProject() : Root(std::make_unique<TProjectNode>("Project", Tree.AddRoot("Project"))) {
-        Queue = Root->GetChild(0); // the video track of a new project
-        Root->FrameRate = 15;
-        Root->Width = 320;
-        Root->Height = 240;
-        MakePcmFormat(Root->AudioFormat, 22050, 2, 16);
-    }
-    TClipNode* AddClip() {
-        return static_cast<TClipNode*>(Queue->AddNode("Clip", amLastChild, nkClip));
-    }
+    TClipNode* AddClip() { return Add<TClipNode>(Queue, nkClip, "Clip"); }
     // n pictures p00.bmp .. in Dir, with the given rate, laid out with automatic duration.
     TClipNode* AddNumberedClip(int n, Extended rate) {
         for (int i = 0; i < n; ++i)
@@ -67,17 +56,11 @@ struct ClipProject {
         Relayout();
         return c;
     }
-    void Relayout() {
-        Root->ResetLinks();
-        Root->Calculate();
-        Root->Layout(0);
-    }
 };
 
 TBitmap White(int32_t w = 320, int32_t h = 240) {
     TBitmap b(w, h);
-    b.Canvas().Brush.Color = 0xFFFFFF;
-    b.Canvas().FillRect(Rect(0, 0, w, h));
+    FillBitmap(&b, 0xFFFFFF);
     return b;
 }
 
@@ -127,13 +110,11 @@ TEST(ClipTiming, RateDurationAndPictureIndex) {
     c->SetSourceFrameRate(0);
     c->SetSourceFrameRate(-3);
     EXPECT_EQ(c->GetSourceFrameRate(), 5.0L);
-    EXPECT_EQ(c->GetPictureIndex(0), 0);
-    EXPECT_EQ(c->GetPictureIndex(-1), 0);
-    EXPECT_EQ(c->GetPictureIndex(0.1L), 0); // 0.5 rounds to even
-    EXPECT_EQ(c->GetPictureIndex(0.3L), 2); // 1.5 rounds to even
-    EXPECT_EQ(c->GetPictureIndex(1.0L), 5);
-    EXPECT_EQ(c->GetPictureIndex(1.99L), 9);
-    EXPECT_EQ(c->GetPictureIndex(1e30L), 9);
+    // 0.5 and 1.5 pictures round to even.
+    const std::pair<Extended, int> at[] = {{0, 0},    {-1, 0},    {0.1L, 0}, {0.3L, 2},
+                                           {1.0L, 5}, {1.99L, 9}, {1e30L, 9}};
+    for (const auto& [t, index] : at)
+        EXPECT_EQ(c->GetPictureIndex(t), index) << double(t);
     // An in-point shifts the pictures, not the clip.
     c->ClipRange.FromStart = false;
     c->ClipRange.InTime = 0.4L;
@@ -155,16 +136,14 @@ TEST(ClipTiming, RateZeroShowsTheFirstPictureThroughout) {
 
 TEST(ClipTiming, FirstPictureAtTheStartOfAnIncomingTransition) {
     ClipProject p;
-    TTreeNodeData* a = p.Queue->AddNode("A", amLastChild, nkBlank);
-    a->UserDuration = 2;
-    TTreeNodeData* t = p.Queue->AddNode("T", amLastChild, nkTransition);
+    p.Blank(p.Queue, 2);
+    TTreeNodeData* t = p.Add(p.Queue, nkTransition);
     t->AutoDuration = false;
     t->UserDuration = 1;
     TClipNode* c = p.AddNumberedClip(10, 5);
     ASSERT_EQ(c->GetStartTime(), 1.0L);
-    EXPECT_EQ(c->GetPictureIndex(1.0L), 0);
-    EXPECT_EQ(c->GetPictureIndex(1.2L), 1);
-    EXPECT_EQ(c->GetPictureIndex(2.0L), 5);
+    for (const auto& [t, index] : {std::pair{1.0L, 0}, {1.2L, 1}, {2.0L, 5}})
+        EXPECT_EQ(c->GetPictureIndex(t), index);
     TBitmap b = White(4, 4);
     ASSERT_TRUE(c->PrepareFrame(&b, 1.0L));
     EXPECT_TRUE(AllPixels(b, PictureColour(0)));

@@ -11,21 +11,18 @@
 #include "FakeUiServices.h"
 #include "MyCommonParams.h"
 #include "MyValueStream.h"
+#include "TestData.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes Concat(std::initializer_list<Bytes> parts) {
+template <class T> Bytes Saved(const T& value) {
     Bytes out;
-    for (const auto& p : parts)
-        out.insert(out.end(), p.begin(), p.end());
+    TValueWriter w(out);
+    value.SaveToWriter(w);
     return out;
 }
-
-const Bytes FloatOne = {0x05, 0, 0, 0, 0, 0, 0, 0, 0x80, 0xFF, 0x3F};
-const Bytes FloatHalf = {0x05, 0, 0, 0, 0, 0, 0, 0, 0x80, 0xFE, 0x3F};
-const Bytes FloatZero = {0x05, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
 
 // Points the user's configuration folder at a fresh temporary folder for one test.
 class SettingsTest : public ::testing::Test {
@@ -53,23 +50,15 @@ const char* const Key = "\\Software\\Draskel\\Tarvolin\\";
 
 } // namespace
 
-// ---- Stored classes ---------------------------------------------------------------------------
-
 TEST(PartialInfoStream, DefaultsAndCutRangeBytes) {
-    Bytes out;
-    TValueWriter w(out);
-    TPartialInfo whole;
-    whole.SaveToWriter(w);
-    EXPECT_EQ(out, Concat({{0x09}, FloatZero, {0x09}, FloatZero}));
-
-    out.clear();
+    const char* const Zero = "05 0000000000000000 0000";
+    EXPECT_EQ(Saved(TPartialInfo()), HexBytes(std::string("09") + Zero + "09" + Zero));
     TPartialInfo cut;
     cut.FromStart = false;
     cut.InTime = 1.0L;
     cut.OutTime = 0.5L;
-    cut.SaveToWriter(w);
-    EXPECT_EQ(out, Concat({{0x08}, FloatOne, {0x09}, FloatHalf}));
-
+    const Bytes out = Saved(cut);
+    EXPECT_EQ(out, HexBytes("08 05 0000000000000080 ff3f 09 05 0000000000000080 fe3f"));
     TValueReader r(out.data(), out.size());
     TPartialInfo back;
     back.LoadFromReader(r);
@@ -81,17 +70,9 @@ TEST(PartialInfoStream, DefaultsAndCutRangeBytes) {
 }
 
 TEST(FontInfoStream, DefaultBytes) {
-    Bytes out;
-    TValueWriter w(out);
-    TFontInfo().SaveToWriter(w);
-    EXPECT_EQ(out, Concat({{0x02, 0x01},                          // version
-                           {0x02, 0x00},                          // reserved byte
-                           {0x02, 0x0E},                          // size 14
-                           {0x02, 0x00},                          // style
-                           {0x03, 0xFF, 0x00},                    // colour 255
-                           {0x06, 0x05, 'A', 'r', 'i', 'a', 'l'}, // name
-                           FloatOne,                              // reserved 1.0
-                           {0x08}}));                             // reserved flag
+    // Version 1, a reserved byte, size 14, style, colour 255, the name, reserved 1.0 and a flag.
+    EXPECT_EQ(Saved(TFontInfo()),
+              HexBytes("0201 0200 020e 0200 03ff00 0605417269616c 05 0000000000000080 ff3f 08"));
 }
 
 TEST(FontInfoStream, RoundTripKeepsOwnVersion) {
@@ -103,9 +84,7 @@ TEST(FontInfoStream, RoundTripKeepsOwnVersion) {
     f.Reserved1 = 3;
     f.Reserved2 = 0.5L;
     f.Reserved3 = true;
-    Bytes out;
-    TValueWriter w(out);
-    f.SaveToWriter(w);
+    Bytes out = Saved(f);
     // Patch the stored version to 7: it is kept aside and changes nothing else.
     ASSERT_EQ(out[0], 0x02);
     out[1] = 7;
@@ -116,11 +95,8 @@ TEST(FontInfoStream, RoundTripKeepsOwnVersion) {
     EXPECT_TRUE(r.AtEnd());
     EXPECT_EQ(g.Version, 1);
     EXPECT_EQ(g.VersionRead, 7);
-    Bytes again;
-    TValueWriter w2(again);
-    g.SaveToWriter(w2);
     out[1] = 1;
-    EXPECT_EQ(again, out); // every other field came back
+    EXPECT_EQ(Saved(g), out); // every other field came back
 }
 
 TEST(FontInfoStream, LongNameIsCutAtACharacterBoundary) {
@@ -129,21 +105,12 @@ TEST(FontInfoStream, LongNameIsCutAtACharacterBoundary) {
         name += "\xC3\xA9"; // 400 bytes
     TFontInfo f;
     f.Name = name;
-    Bytes out;
-    TValueWriter w(out);
-    f.SaveToWriter(w);
+    const Bytes out = Saved(f);
     TValueReader r(out.data(), out.size());
     TFontInfo g;
     g.LoadFromReader(r);
     EXPECT_EQ(g.Name.size(), 254u);
     EXPECT_EQ(g.Name, name.substr(0, 254));
-}
-
-// ---- Settings store ---------------------------------------------------------------------------
-
-TEST_F(SettingsTest, KeyMapsToIniFileUnderConfigFolder) {
-    TMyRegistry reg(Key);
-    EXPECT_EQ(reg.GetFileName(), IniPath());
 }
 
 TEST_F(SettingsTest, ValuesRoundTripAsTextThroughTheFile) {
@@ -158,6 +125,7 @@ TEST_F(SettingsTest, ValuesRoundTripAsTextThroughTheFile) {
         reg.WriteBool("Dialogs", "HugeOutput", true);
     }
     TMyRegistry reg(Key);
+    EXPECT_EQ(reg.GetFileName(), IniPath());
     EXPECT_EQ(reg.ReadString("Recents", "ProjectFile", ""), tricky);
     EXPECT_EQ(reg.ReadString("Recents", "ClipDir", "x"), "");
     EXPECT_EQ(reg.ReadInteger("Preference", "Video Background Color", 0), 0x00FF00FF);
@@ -192,8 +160,6 @@ TEST_F(SettingsTest, TextsThatAreNoNumberReadAsDefault) {
     EXPECT_FALSE(reg.ValueExists("Dialogs", "A"));
 }
 
-// ---- Keyed confirmations ----------------------------------------------------------------------
-
 TEST_F(SettingsTest, ConfirmationAnswersAndRemembersTheTickedBox) {
     Settings = std::make_unique<TMyRegistry>(Key);
     TFakeUiServices ui;
@@ -222,8 +188,6 @@ TEST_F(SettingsTest, InformationConfirmationAndMissingServices) {
     Settings = std::make_unique<TMyRegistry>(Key);
     EXPECT_FALSE(ShowConfirm(DlgNoStopPoint, nullptr));
 }
-
-// ---- Window base ------------------------------------------------------------------------------
 
 TEST(MyFormBase, CollectsLinesOnlyIntoAGivenList) {
     TMyFormBase idle;

@@ -11,68 +11,63 @@
 
 #include "FakeUiServices.h"
 #include "TempFolders.h"
+#include "TestData.h"
 
 namespace fs = std::filesystem;
 
-// ---- Time and duration texts ------------------------------------------------------------------
-
-TEST(FormatTimeText, Fields) {
-    EXPECT_EQ(FormatTimeText(0), "0h:00m:00s:00ms");
-    EXPECT_EQ(FormatTimeText(3723.456L), "1h:02m:03s:45ms");
-    EXPECT_EQ(FormatTimeText(23 * 3600 + 59 * 60 + 59.994L), "23h:59m:59s:99ms");
-    EXPECT_EQ(FormatTimeText(0.0104L), "0h:00m:00s:01ms");
-    // Days are dropped and hours wrap.
-    EXPECT_EQ(FormatTimeText(90061.5L), "1h:01m:01s:50ms");
-    EXPECT_EQ(FormatTimeText(86400), "0h:00m:00s:00ms");
-    EXPECT_EQ(FormatTimeText(3 * 86400 + 10 * 3600 + 5), "10h:00m:05s:00ms");
-}
-
-TEST(FormatTimeText, MillisecondsRoundBeforeTheFieldsSplit) {
-    EXPECT_EQ(FormatTimeText(0.9999L), "0h:00m:01s:00ms");
-    EXPECT_EQ(FormatTimeText(59.9996L), "0h:01m:00s:00ms");
-    EXPECT_EQ(FormatTimeText(3599.9999L), "1h:00m:00s:00ms");
-    // Just short of midnight rounds to midnight, which is the start of the next day.
-    EXPECT_EQ(FormatTimeText(86399.9999L), "0h:00m:00s:00ms");
-    EXPECT_EQ(FormatTimeText(1.0004L), "0h:00m:01s:00ms");
-}
-
-TEST(FormatDurationInWords, MinutesThenHours) {
-    EXPECT_EQ(FormatDurationInWords(59.0L / 86400), "less than 1 minute");
-    EXPECT_EQ(FormatDurationInWords(60.0L / 86400), "less than 2 minutes");
-    EXPECT_EQ(FormatDurationInWords(3599.0L / 86400), "less than 60 minutes");
-    EXPECT_EQ(FormatDurationInWords(3600 / 86400.0L), "1 hour 0 minutes");
+TEST(FormatTimeText, FieldsAndRounding) {
+    // Days are dropped and hours wrap; milliseconds round before the fields split, so just
+    // short of midnight is the start of the next day.
+    const std::pair<Extended, const char*> cases[] = {
+        {0, "0h:00m:00s:00ms"},           {3723.456L, "1h:02m:03s:45ms"},
+        {86399.994L, "23h:59m:59s:99ms"}, {0.0104L, "0h:00m:00s:01ms"},
+        {90061.5L, "1h:01m:01s:50ms"},    {86400, "0h:00m:00s:00ms"},
+        {295205, "10h:00m:05s:00ms"},     {0.9999L, "0h:00m:01s:00ms"},
+        {59.9996L, "0h:01m:00s:00ms"},    {3599.9999L, "1h:00m:00s:00ms"},
+        {86399.9999L, "0h:00m:00s:00ms"}, {1.0004L, "0h:00m:01s:00ms"}};
+    for (const auto& [t, text] : cases)
+        EXPECT_EQ(FormatTimeText(t), text) << double(t);
     // A span past a day keeps its hours rather than wrapping to the time of day.
-    EXPECT_EQ(FormatDurationInWords((25 * 3600 + 30 * 60) / 86400.0L), "25 hour 30 minutes");
+    const std::pair<Extended, const char*> words[] = {{59, "less than 1 minute"},
+                                                      {60, "less than 2 minutes"},
+                                                      {3599, "less than 60 minutes"},
+                                                      {3600, "1 hour 0 minutes"},
+                                                      {91800, "25 hour 30 minutes"}};
+    for (const auto& [seconds, text] : words)
+        EXPECT_EQ(FormatDurationInWords(seconds / 86400), text);
 }
-
-// ---- Padding and short texts ------------------------------------------------------------------
 
 TEST(FitText, CutsAndPadsCharactersNotBytes) {
-    EXPECT_EQ(FitText("abcdef", 3, true), "abc");
-    EXPECT_EQ(FitText("ab", 4, false), "ab  ");
-    EXPECT_EQ(FitText("ab", 4, true), "  ab");
-    EXPECT_EQ(FitText("abc", -3, false), "");
-    EXPECT_EQ(FitText("\xC3\xA4\xC3\xB6\xC3\xBC", 2, false), "\xC3\xA4\xC3\xB6");
-    EXPECT_EQ(FitText("\xE2\x82\xAC", 3, true), "  \xE2\x82\xAC");
+    const struct {
+        const char* In;
+        int Width;
+        bool Right;
+        const char* Out;
+    } cases[] = {{"abcdef", 3, true, "abc"},
+                 {"ab", 4, false, "ab  "},
+                 {"ab", 4, true, "  ab"},
+                 {"abc", -3, false, ""},
+                 {"\xC3\xA4\xC3\xB6\xC3\xBC", 2, false, "\xC3\xA4\xC3\xB6"},
+                 {"\xE2\x82\xAC", 3, true, "  \xE2\x82\xAC"}};
+    for (const auto& c : cases)
+        EXPECT_EQ(FitText(c.In, c.Width, c.Right), c.Out) << c.In;
     EXPECT_EQ(IntToZeroPadded(7, 3), "007");
     EXPECT_EQ(IntToZeroPadded(1234, 3), "1234");
     EXPECT_EQ(IntToZeroPadded(-5, 3), "-05");
 }
 
 TEST(CutShortString, KeepsAtMost255BytesOfWholeCharacters) {
-    EXPECT_EQ(CutShortString(std::string(255, 'a')), std::string(255, 'a'));
-    EXPECT_EQ(CutShortString(std::string(300, 'a')), std::string(255, 'a'));
-    // A two-byte character across the limit goes whole.
-    const std::string twoByte = std::string(254, 'a') + "\xC3\xA9";
-    EXPECT_EQ(CutShortString(twoByte), std::string(254, 'a'));
-    // A three-byte character ending exactly at the limit stays.
-    const std::string fits = std::string(252, 'a') + "\xE2\x82\xAC" + "b";
-    EXPECT_EQ(CutShortString(fits), std::string(252, 'a') + "\xE2\x82\xAC");
-    const std::string threeByte = std::string(253, 'a') + "\xE2\x82\xAC";
-    EXPECT_EQ(CutShortString(threeByte), std::string(253, 'a'));
+    // A two-byte character across the limit goes whole; a three-byte one ending at it stays.
+    const std::string a252(252, 'a'), euro = "\xE2\x82\xAC";
+    const std::pair<std::string, std::string> cases[] = {
+        {std::string(255, 'a'), std::string(255, 'a')},
+        {std::string(300, 'a'), std::string(255, 'a')},
+        {a252 + "aa\xC3\xA9", a252 + "aa"},
+        {a252 + euro + "b", a252 + euro},
+        {a252 + "a" + euro, a252 + "a"}};
+    for (const auto& [in, out] : cases)
+        EXPECT_EQ(CutShortString(in), out);
 }
-
-// ---- Typed numbers ----------------------------------------------------------------------------
 
 TEST(CleanDecimalText, Table) {
     struct Case {
@@ -80,25 +75,23 @@ TEST(CleanDecimalText, Table) {
         int Decimals;
         bool Trailing;
         const char* Out;
-    } cases[] = {
-        {" 2a9.97 ", 2, false, "29.97"},
-        {"1.2.3", 3, false, "1.23"},
-        {".5", 2, false, "0.5"},
-        {"  .5", 2, false, "0.5"}, // the point is first once the text is trimmed
-        {"a.5", 2, false, ".5"},   // not first: nothing is put in front
-        {"25.", 2, false, "25.0"},
-        {"25.", 2, true, "25."},
-        {"", 2, false, "0"},
-        {"", 2, true, ""},
-        {"abc", 2, false, "0"},
-        {"29.976", 2, false, "29.97"},
-        {"1..5", 2, false, "1.5"},  // the second point uses up a place
-        {"1...5", 2, false, "1.0"}, // two dropped points use up both
-        {"7.5", 0, false, "7.0"},
-        {"7.5", 0, true, "7."},
-        {"12x34", 2, false, "1234"},
-        {"-3.5", 2, false, "3.5"},
-    };
+    } cases[] = {{" 2a9.97 ", 2, false, "29.97"},
+                 {"1.2.3", 3, false, "1.23"},
+                 {".5", 2, false, "0.5"},
+                 {"  .5", 2, false, "0.5"}, // the point is first once the text is trimmed
+                 {"a.5", 2, false, ".5"},   // not first: nothing is put in front
+                 {"25.", 2, false, "25.0"},
+                 {"25.", 2, true, "25."},
+                 {"", 2, false, "0"},
+                 {"", 2, true, ""},
+                 {"abc", 2, false, "0"},
+                 {"29.976", 2, false, "29.97"},
+                 {"1..5", 2, false, "1.5"},  // the second point uses up a place
+                 {"1...5", 2, false, "1.0"}, // two dropped points use up both
+                 {"7.5", 0, false, "7.0"},
+                 {"7.5", 0, true, "7."},
+                 {"12x34", 2, false, "1234"},
+                 {"-3.5", 2, false, "3.5"}};
     for (const Case& c : cases)
         EXPECT_EQ(CleanDecimalText(c.In, c.Decimals, c.Trailing), c.Out)
             << "'" << c.In << "' " << c.Decimals << " " << c.Trailing;
@@ -118,8 +111,7 @@ TEST(CleanFloatText, BothSeparatorsAndTheRateEditsRewriting) {
     const std::pair<const char*, const char*> point[] = {
         {"1,5", "1.5"},    {"1.05", "1.5"},   {"abc", "0"},       {".5", "0.5"},
         {"1.2.3", "1.23"}, {"1.5,7", "1.57"}, // the separator wins over the comma
-        {"29.", "29.0"},   {"29.09", "29.9"}, {"29.97", "29.97"}, {"29.0", "29.0"},
-    };
+        {"29.", "29.0"},   {"29.09", "29.9"}, {"29.97", "29.97"}, {"29.0", "29.0"}};
     for (const auto& [in, out] : point)
         EXPECT_EQ(CleanFloatText(in), out) << in;
     SetDecimalSeparator(',');
@@ -127,8 +119,6 @@ TEST(CleanFloatText, BothSeparatorsAndTheRateEditsRewriting) {
     EXPECT_EQ(CleanFloatText("1,05"), "1,5");
     SetDecimalSeparator('.');
 }
-
-// ---- Codes and identifiers --------------------------------------------------------------------
 
 TEST(FourCC, BytesInMemoryOrder) {
     const uint32_t code = MakeFourCC('d', 'i', 'v', 'x');
@@ -160,31 +150,20 @@ TEST(ColorToBGR, PixelByteOrder) {
     EXPECT_EQ(std::vector<uint8_t>(bgr, bgr + 3), (std::vector<uint8_t>{0x11, 0x22, 0x33}));
 }
 
-// ---- Bitmaps ----------------------------------------------------------------------------------
-
 TEST(DIBRowBytes, RowsPadToFourBytes) {
-    EXPECT_EQ(DIBRowBytes(1, 24, 32), 4);
-    EXPECT_EQ(DIBRowBytes(3, 24, 32), 12);
-    EXPECT_EQ(DIBRowBytes(5, 8, 32), 8);
-    EXPECT_EQ(DIBRowBytes(32, 1, 32), 4);
-    EXPECT_EQ(DIBRowBytes(33, 1, 32), 8);
-    EXPECT_EQ(DIBRowBytes(0, 24, 32), 0);
+    const int cases[][4] = {{1, 24, 4}, {3, 24, 12}, {5, 8, 8}, {32, 1, 4}, {33, 1, 8}, {0, 24, 0}};
+    for (const auto& c : cases)
+        EXPECT_EQ(DIBRowBytes(c[0], c[1], 32), c[2]) << c[0] << "x" << c[1];
     EXPECT_THROW(DIBRowBytes(100000000, 24, 32), EIntOverflow);
 }
-
-// ---- Audio format -----------------------------------------------------------------------------
 
 TEST(MakePcmFormat, FillsTheBlock) {
     TAudioFormat f;
     std::memset(&f, 0xAB, sizeof(f));
     MakePcmFormat(f, 44100, 2, 16);
-    EXPECT_EQ(f.Wfx.wFormatTag, WAVE_FORMAT_PCM);
-    EXPECT_EQ(f.Wfx.nChannels, 2);
-    EXPECT_EQ(f.Wfx.nSamplesPerSec, 44100u);
-    EXPECT_EQ(f.Wfx.wBitsPerSample, 16);
-    EXPECT_EQ(f.Wfx.nBlockAlign, 4);
-    EXPECT_EQ(f.Wfx.nAvgBytesPerSec, 176400u);
-    EXPECT_EQ(f.Wfx.cbSize, 18);
+    const auto* raw = reinterpret_cast<const uint8_t*>(&f);
+    EXPECT_EQ(std::vector<uint8_t>(raw, raw + 18),
+              HexBytes("0100 0200 44ac0000 10b10200 0400 1000 1200"));
     EXPECT_TRUE(std::all_of(f.Extra, f.Extra + sizeof(f.Extra), [](uint8_t b) { return b == 0; }));
     EXPECT_EQ(GetBlockAlign(f), 4);
     EXPECT_THROW(MakePcmFormat(f, 0xFFFFFFFFu, 2, 16), EIntOverflow);
@@ -202,17 +181,21 @@ TEST(ParseAudioFormatText, DefaultsAndPreferredRate) {
 }
 
 TEST(FormatAudioFormatText, Words) {
-    TAudioFormat f;
-    MakePcmFormat(f, 22050, 2, 16);
-    EXPECT_EQ(FormatAudioFormatText(f), "22050, 16 bits Stereo");
-    MakePcmFormat(f, 11025, 1, 8);
-    EXPECT_EQ(FormatAudioFormatText(f), "11025, 8  bits Mono");
-    MakePcmFormat(f, 48000, 1, 0);
-    EXPECT_EQ(FormatAudioFormatText(f), "48000, 16 bits Mono");
-    MakePcmFormat(f, 44100, 6, 24); // other widths and channel counts add no word
-    EXPECT_EQ(FormatAudioFormatText(f), "44100, ");
-    MakePcmFormat(f, 32000, 2, 16);
-    EXPECT_EQ(FormatAudioFormatText(f), "32000, 16 bits Stereo");
+    // Other widths and channel counts add no word; no width means 16 bits.
+    const struct {
+        uint32_t Rate;
+        uint16_t Channels, Bits;
+        const char* Text;
+    } cases[] = {{22050, 2, 16, "22050, 16 bits Stereo"},
+                 {11025, 1, 8, "11025, 8  bits Mono"},
+                 {48000, 1, 0, "48000, 16 bits Mono"},
+                 {44100, 6, 24, "44100, "},
+                 {32000, 2, 16, "32000, 16 bits Stereo"}};
+    for (const auto& c : cases) {
+        TAudioFormat f;
+        MakePcmFormat(f, c.Rate, c.Channels, c.Bits);
+        EXPECT_EQ(FormatAudioFormatText(f), c.Text);
+    }
 }
 
 TEST(AudioFormatText, RoundTrips) {
@@ -228,18 +211,14 @@ TEST(AudioFormatText, RoundTrips) {
             }
 }
 
-// ---- Files and folders ------------------------------------------------------------------------
-
 TEST(NormalizeFolderPath, SlashesAndTrailingSeparator) {
-    const std::pair<const char*, const char*> rows[] = {
-        {" C:/data//clips ", "C:/data/clips/"},
-        {"D:", "D:/"},
-        {"/home/x/", "/home/x/"},
-        {"a\\b\\\\c\\/d", "a/b/c/d/"},
-        {"//server/share", "/server/share/"},
-        {"/", "/"},
-        {" \t ", ""},
-    };
+    const std::pair<const char*, const char*> rows[] = {{" C:/data//clips ", "C:/data/clips/"},
+                                                        {"D:", "D:/"},
+                                                        {"/home/x/", "/home/x/"},
+                                                        {"a\\b\\\\c\\/d", "a/b/c/d/"},
+                                                        {"//server/share", "/server/share/"},
+                                                        {"/", "/"},
+                                                        {" \t ", ""}};
     for (const auto& [in, out] : rows) {
         std::string r = "left over";
         NormalizeFolderPath(in, r);

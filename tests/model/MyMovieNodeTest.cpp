@@ -5,29 +5,18 @@
 #include <fstream>
 #include <iterator>
 
+#include "ModelRig.h"
 #include "MyBlankNode.h"
 #include "MyEffectNodes.h"
 #include "MyValueStream.h"
 #include "NumberedMovie.h"
+#include "TestData.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
 const char* const HorzSlideId = "{7602E471-A8CA-46B2-B869-8AF956428110}";
-
-TAudioFormat Pcm(uint32_t rate, uint16_t channels, uint16_t bits) {
-    TAudioFormat f;
-    MakePcmFormat(f, rate, channels, bits);
-    f.Wfx.cbSize = 0;
-    return f;
-}
-
-int16_t S16(const Bytes& b, size_t sampleIndex) {
-    int16_t v;
-    std::memcpy(&v, &b.at(sampleIndex * 2), 2);
-    return v;
-}
 
 // Every block a node hands to the project during a run.
 struct TBlockLog {
@@ -51,8 +40,7 @@ void RunSound(TMovieProject& p, TMovieNode* n, TBlockLog& log, int first, int la
 
 TBitmap White(int32_t w = 8, int32_t h = 6) {
     TBitmap b(w, h);
-    b.Canvas().Brush.Color = 0xFFFFFF;
-    b.Canvas().FillRect(Rect(0, 0, w, h));
+    FillBitmap(&b, 0xFFFFFF);
     return b;
 }
 
@@ -62,62 +50,41 @@ std::vector<std::string> Info(TMovieNode* n) {
     return lines;
 }
 
-Bytes ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-// The data chunk of a WAV file (header, format, data).
-Bytes WavData(const Bytes& file) {
-    size_t at = 12;
-    while (at + 8 <= file.size()) {
-        uint32_t size;
-        std::memcpy(&size, &file[at + 4], 4);
-        if (std::memcmp(&file[at], "data", 4) == 0)
-            return Bytes(file.begin() + at + 8, file.begin() + at + 8 + size);
-        at += 8 + size + (size & 1);
-    }
-    return {};
-}
-
 } // namespace
-
-// ---- The file
-// ------------------------------------------------------------------------------------
 
 TEST(MovieFile, OpeningTakesTheFileValuesAndEnablesTheSoundCurves) {
     TMovieProject p;
     TNumberedMovieSpec m;
     m.Frames = 12;
     m.MicroSecPerFrame = 40000;
-    m.Sound = Pcm(22050, 2, 16);
-    m.Samples = 22050 / 2;
-    auto* n = p.Add<TMovieNode>(nkVideo, p.Movie("stereo.avi", m));
-    EXPECT_NEAR(double(n->NaturalDuration), 0.48, 1e-12);
-    EXPECT_TRUE(n->VolumeCurve->GetEnabled());
-    EXPECT_TRUE(n->BalanceCurve->GetEnabled());
-    EXPECT_TRUE(n->HasAudio());
+    // Stereo sound enables both curves, mono the volume only, none neither.
+    const struct {
+        uint16_t Channels;
+        uint32_t Samples;
+        bool Volume, Balance;
+    } cases[] = {{2, 11025, true, true}, {1, 11025, true, false}, {1, 0, false, false}};
+    std::vector<TMovieNode*> nodes;
+    for (const auto& c : cases) {
+        m.Sound = Pcm(22050, c.Channels, 16);
+        m.Samples = c.Samples;
+        auto* n =
+            p.Add<TMovieNode>(nkVideo, p.Movie("m" + std::to_string(nodes.size()) + ".avi", m));
+        nodes.push_back(n);
+        EXPECT_NEAR(double(n->NaturalDuration), 0.48, 1e-12);
+        EXPECT_EQ(n->VolumeCurve->GetEnabled(), c.Volume);
+        EXPECT_EQ(n->BalanceCurve->GetEnabled(), c.Balance);
+        EXPECT_EQ(n->HasAudio(), c.Volume);
+    }
+    EXPECT_TRUE(p.Ui.Messages.empty());
     TAudioFormat f;
-    n->GetAudioFormat(f);
+    nodes[0]->GetAudioFormat(f);
     EXPECT_EQ(f.Wfx.nChannels, 2);
     // Sound switched off: the project's format stands in.
-    n->UseAudio = false;
-    EXPECT_FALSE(n->HasAudio());
+    nodes[0]->UseAudio = false;
+    EXPECT_FALSE(nodes[0]->HasAudio());
     p.Root->AudioFormat = Pcm(44100, 1, 8);
-    n->GetAudioFormat(f);
+    nodes[0]->GetAudioFormat(f);
     EXPECT_EQ(f.Wfx.nSamplesPerSec, 44100u);
-
-    m.Sound = Pcm(22050, 1, 16);
-    auto* mono = p.Add<TMovieNode>(nkVideo, p.Movie("mono.avi", m));
-    EXPECT_TRUE(mono->VolumeCurve->GetEnabled());
-    EXPECT_FALSE(mono->BalanceCurve->GetEnabled());
-
-    m.Samples = 0;
-    auto* silent = p.Add<TMovieNode>(nkVideo, p.Movie("silent.avi", m));
-    EXPECT_FALSE(silent->VolumeCurve->GetEnabled());
-    EXPECT_FALSE(silent->BalanceCurve->GetEnabled());
-    EXPECT_FALSE(silent->HasAudio());
-    EXPECT_TRUE(p.Ui.Messages.empty());
 }
 
 TEST(MovieFile, RefusedFileKeepsTheValuesAndMissingFileKeepsItsName) {
@@ -144,9 +111,6 @@ TEST(MovieFile, RefusedFileKeepsTheValuesAndMissingFileKeepsItsName) {
     EXPECT_EQ(missing->GetNaturalDuration(), 0);
     EXPECT_EQ(p.Ui.Messages.size(), 1u);
 }
-
-// ---- Pictures
-// ------------------------------------------------------------------------------------
 
 TEST(MovieRender, FramesFollowTheTrackAndTheInPoint) {
     TMovieProject p;
@@ -228,9 +192,6 @@ TEST(MovieRender, HigherProjectRateHoldsTheLastFrame) {
     // 0.4667 s is 4.67 source frames: past the last one, which stays on screen.
     EXPECT_EQ(p.Shown(14), 4);
 }
-
-// ---- Sound
-// ---------------------------------------------------------------------------------------
 
 TEST(MovieSound, BlocksOf1470SampleFramesWithTheTracksEndPadded) {
     TMovieProject p; // 15 fps, 22050 Hz 16-bit stereo
@@ -341,15 +302,13 @@ TEST(MovieSound, ExtractCopiesTheTrackIntoAWavFile) {
     auto* n = p.Add<TMovieNode>(nkVideo, p.Movie("tone.avi", m));
     const std::string wav = p.Dir.Path + "/tone.wav";
     ASSERT_TRUE(n->ExtractAudio(false, wav, p.Ui));
-    const Bytes data = WavData(ReadFile(wav));
+    const Bytes data = WavDataOf(ReadBytes(wav));
     ASSERT_EQ(data.size(), 6000u);
     for (uint32_t i = 0; i < 3000; ++i)
         ASSERT_EQ(S16(data, i), RampSample(i));
     TMovieNode empty(p.Root.get(), "none", nullptr);
     EXPECT_FALSE(empty.ExtractAudio(false, p.Dir.Path + "/none.wav", p.Ui));
 }
-
-// ---- Information -------------------------------------------------------------------------------
 
 TEST(MovieInfo, PcmMovie) {
     TMovieProject p;
@@ -371,16 +330,12 @@ TEST(MovieInfo, Mp3Movies) {
     TNumberedMovieSpec m;
     m.Frames = 3;
     m.MicroSecPerFrame = 33367;
-    // MPEG layer 3, stereo, with its 12 extra bytes (id, flags, block size, frames, delay).
+    // MPEG layer 3, stereo, 22050 Hz, 8000 bytes a second, with its 12 extra bytes (id, flags,
+    // block size, frames, delay).
     TAudioFormat mp3{};
-    mp3.Wfx.wFormatTag = 0x55;
-    mp3.Wfx.nChannels = 2;
-    mp3.Wfx.nSamplesPerSec = 22050;
-    mp3.Wfx.nAvgBytesPerSec = 8000;
-    mp3.Wfx.nBlockAlign = 1;
-    mp3.Wfx.cbSize = 12;
-    const uint8_t extra[12] = {1, 0, 2, 0, 0, 0, 0x48, 0x01, 1, 0, 0x71, 0x05};
-    std::memcpy(reinterpret_cast<uint8_t*>(&mp3) + 18, extra, 12);
+    const auto block =
+        HexBytes("5500 0200 22560000 401f0000 0100 0000 0c00 0100 02000000 4801 0100 7105");
+    std::memcpy(&mp3, block.data(), block.size());
     TAviSpec mpeg = NumberedMovieSpec(m);
     AddAudioTrack(mpeg, mp3, {1000}, {0}, 30);
     auto* decoded = p.Add<TMovieNode>(nkVideo, p.Save("mp3.avi", mpeg));
@@ -424,8 +379,6 @@ TEST(MovieInfo, CutClipAndMoviesNotLoaded) {
               (std::vector<std::string>{"  Out-point is set at 0h:00m:00s:35ms",
                                         "Resulting a clip duration of :   0h:00m:00s:35ms"}));
 
-    auto* fresh = p.Add<TMovieNode>(nkVideo, "");
-    EXPECT_EQ(Info(fresh), std::vector<std::string>{"Movie is not yet loaded."});
-    auto* unknown = p.Add<TMovieNode>(nkVideo, p.Dir.File("junk.avi", "junk"));
-    EXPECT_EQ(Info(unknown), std::vector<std::string>{"Movie format is unknown."});
+    EXPECT_EQ(Info(p.Add<TMovieNode>(nkVideo, "")),
+              std::vector<std::string>{"Movie is not yet loaded."});
 }

@@ -4,36 +4,21 @@
 
 #include <gtest/gtest.h>
 
-#include "FakeUiServices.h"
+#include "ModelRig.h"
 #include "MyCommonParamsPart.h"
-#include "MyProjNode.h"
 #include "TempFolders.h"
 #include "WavFixtures.h"
 
 namespace {
 
-struct TMusicProject {
+struct TMusicProject : TModelRig {
     TTempDir Dir;
-    TMemTree Tree;
-    TFakeUiServices Ui;
-    std::unique_ptr<TProjectNode> Root;
     std::vector<TAudioSourceInfo> Blocks;
 
-    TMusicProject() : Root(std::make_unique<TProjectNode>("Project", Tree.AddRoot("Project"))) {
-        Root->Ui = &Ui;
-        Root->FrameRate = 15;
-        MakePcmFormat(Root->AudioFormat, 44100, 2, 16);
-    }
+    TMusicProject() { MakePcmFormat(Root->AudioFormat, 44100, 2, 16); }
 
     std::string Wav(const std::string& name, uint32_t rate, uint16_t channels, uint32_t frames) {
-        TWavFixture f;
-        f.Rate = rate;
-        f.Channels = channels;
-        f.Bits = 16;
-        f.Samples.assign(size_t(frames) * channels * 2, 0x11);
-        const std::string path = Dir.Path + "/" + name;
-        WriteWavFile(path, f);
-        return path;
+        return WriteRampWav(Dir.Path + "/" + name, rate, channels, 16, frames);
     }
 
     void Record(TSoundSourceNode* n) {
@@ -53,12 +38,12 @@ uint32_t Pixel(const TBitmap& b, int x, int y) {
 
 TEST(MusicNode, PaintsGreyThenRendersItsChildren) {
     TMusicProject p;
-    auto* music = static_cast<TMusicNode*>(p.Root->AddNode("Music", amLastChild, nkMusic));
+    auto* music = p.Add<TMusicNode>(p.Root.get(), nkMusic);
     music->SetFileName(p.Wav("music.wav", 22050, 1, 22050 * 2));
     auto* voice = static_cast<TSoundSourceNode*>(music->AddNode("Voice", amLastChild, nkAudio));
     voice->SetFileName(p.Wav("voice.wav", 44100, 2, 44100));
     // Children end with their parents, which end with the project's video.
-    p.Root->VideoTrack->AddNode("Black", amLastChild, nkBlank)->UserDuration = 3;
+    p.Blank(p.Root->VideoTrack, 3);
     p.Root->Refresh();
     p.Record(music);
     p.Record(voice);
@@ -95,7 +80,7 @@ TEST(MusicNode, HasADurationWithoutAParent) {
 
 TEST(MusicNode, FailedReadFailsTheFrame) {
     TMusicProject p;
-    auto* music = static_cast<TMusicNode*>(p.Root->AddNode("Music", amLastChild, nkMusic));
+    auto* music = p.Add<TMusicNode>(p.Root.get(), nkMusic);
     music->SetFileName(p.Wav("m.wav", 22050, 1, 22050));
     p.Record(music);
     // A project format the converter does not make.

@@ -4,14 +4,13 @@
 #include <fstream>
 #include <iterator>
 
-#include "FakeUiServices.h"
 #include "FakeVideoCompressors.h"
 #include "MediaProbe.h"
+#include "ModelRig.h"
 #include "MyAVICompress.h"
-#include "MyBlankNode.h"
 #include "MyEffectNodes.h"
 #include "MyMovieWriter.h"
-#include "MyProjNode.h"
+#include "NumberedMovie.h"
 #include "TempFolders.h"
 
 namespace {
@@ -62,34 +61,30 @@ public:
     }
 };
 
-struct Fixture {
-    TMemTree Tree;
-    TFakeUiServices Ui;
+struct Fixture : TModelRig {
     TFakeMovieWriter Writer;
-    std::unique_ptr<TProjectNode> Root;
     std::vector<TFrameReport> Reports;
-    Fixture() : Root(std::make_unique<TProjectNode>("Project", Tree.AddRoot("Project"))) {
-        Root->Ui = &Ui;
+    int StopAt = -1;
+    explicit Fixture(Extended seconds = 2, uint32_t color = 0) {
         Root->MovieWriterOverride = &Writer;
         Root->ExportSleepMs = 0;
-    }
-    void AddBlank(Extended seconds, uint32_t color) {
-        auto* b = static_cast<TBlankNode*>(Root->VideoTrack->AddNode("b", amLastChild, nkBlank));
-        b->UserDuration = seconds;
-        b->BlankColor = color;
+        Blank(Root->VideoTrack, seconds, color);
         Root->Refresh();
     }
     bool Export(int32_t first, int32_t count) {
-        return Root->ExportMovie(
-            first, count, nullptr, [this](TFrameReport& r) { Reports.push_back(r); }, "out.avi");
+        auto report = [this](TFrameReport& r) {
+            Reports.push_back(r);
+            if (r.Frame == StopAt)
+                Root->Stop();
+        };
+        return Root->ExportMovie(first, count, nullptr, report, "out.avi");
     }
 };
 
 } // namespace
 
 TEST(MovieExport, WholeProjectWritesEveryFrameOnce) {
-    Fixture f;
-    f.AddBlank(2, 0x0000FF);
+    Fixture f(2, 0x0000FF);
     ASSERT_EQ(f.Root->GetFrameCount(), 30);
     ASSERT_TRUE(f.Export(0, f.Root->GetFrameCount()));
     ASSERT_EQ(f.Writer.Frames.size(), 30u);
@@ -99,9 +94,7 @@ TEST(MovieExport, WholeProjectWritesEveryFrameOnce) {
     EXPECT_EQ(f.Reports.front().Frame, 1); // one more than the frame just written
     EXPECT_EQ(f.Reports.back().Frame, 30);
     EXPECT_TRUE(f.Reports.back().Export);
-    // The frames went into the writer's bitmap.
     EXPECT_EQ(f.Writer.Bitmap.ScanLine(3)[2], 0xFF);
-    // Settings: the whole project's frame count and one frame of pre-load.
     EXPECT_EQ(f.Writer.Settings.FrameCount, 30);
     EXPECT_EQ(f.Writer.Settings.AudioPreloadTime, 1.0L / 15);
     // One frame of sound per frame: 1470 sample frames of 16-bit stereo.
@@ -113,119 +106,56 @@ TEST(MovieExport, WholeProjectWritesEveryFrameOnce) {
 }
 
 TEST(MovieExport, KeyFramesFollowTheEncodersFlags) {
-    Fixture f;
-    f.AddBlank(4, 0);
-    ASSERT_TRUE(f.Export(0, f.Root->GetFrameCount()));
     // Asked for on the first frame, then once more than 15 frames have passed since the last
-    // frame the encoder stored as a key frame (and never again right after one).
-    EXPECT_EQ(f.Writer.KeyRequests, (std::vector<int32_t>{0, 17, 34, 51}));
-
-    Fixture g;
-    g.AddBlank(4, 0);
-    g.Writer.KeyEvery = 10; // an encoder with key frames of its own is left alone
-    ASSERT_TRUE(g.Export(0, g.Root->GetFrameCount()));
-    EXPECT_EQ(g.Writer.KeyRequests, (std::vector<int32_t>{0}));
+    // frame the encoder stored as a key frame; an encoder with key frames of its own is left alone.
+    for (int every : {0, 10}) {
+        Fixture f(4);
+        f.Writer.KeyEvery = every;
+        ASSERT_TRUE(f.Export(0, f.Root->GetFrameCount()));
+        const auto want = every ? std::vector<int32_t>{0} : std::vector<int32_t>{0, 17, 34, 51};
+        EXPECT_EQ(f.Writer.KeyRequests, want);
+    }
 }
 
-TEST(MovieExport, RangeAndItsEnds) {
-    Fixture f;
-    f.AddBlank(2, 0);
-    ASSERT_TRUE(f.Export(10, 5));
-    EXPECT_EQ(f.Writer.Frames.size(), 6u); // frames 10 to 15
-    EXPECT_EQ(f.Reports.front().Frame, 11);
-    Fixture g;
-    g.AddBlank(2, 0);
-    ASSERT_TRUE(g.Export(40, 5)); // past the end: no frame, but the file is opened and closed
-    EXPECT_TRUE(g.Writer.Frames.empty());
-    EXPECT_EQ(g.Writer.Closes, 1);
+TEST(MovieExport, RangesStopsAndFailures) {
+    const struct {
+        const char* Name;
+        int32_t First, Count;
+        void (*Setup)(Fixture&);
+        bool Ok;
+        size_t Frames, AudioBlocks;
+        int Closes;
+    } cases[] = {
+        {"range", 10, 5, [](Fixture&) {}, true, 6, 6, 1},
+        {"past the end", 40, 5, [](Fixture&) {}, true, 0, 0, 1},
+        {"stopped", 0, 100, [](Fixture& f) { f.StopAt = 3; }, true, 3, 3, 1},
+        {"video fails", 0, 100, [](Fixture& f) { f.Writer.FailVideoAt = 4; }, false, 4, 5, 1},
+        {"close fails", 0, 100, [](Fixture& f) { f.Writer.CloseResult = false; }, false, 30, 30, 1},
+        {"no rate", 0, 100, [](Fixture& f) { f.Root->FrameRate = 0; }, false, 0, 0, 0},
+        {"sound off", 0, 100, [](Fixture& f) { f.Root->AudioOn = false; }, true, 30, 0, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Fixture f;
+        c.Setup(f);
+        EXPECT_EQ(f.Export(c.First, c.Count), c.Ok);
+        EXPECT_EQ(f.Writer.Frames.size(), c.Frames);
+        EXPECT_EQ(f.Writer.AudioSizes.size(), c.AudioBlocks);
+        EXPECT_EQ(f.Writer.Closes, c.Closes);
+        EXPECT_EQ(f.Writer.Opened, c.Closes > 0);
+        if (!f.Reports.empty()) {
+            EXPECT_EQ(f.Reports.front().Frame, c.First + 1);
+        }
+        EXPECT_FALSE(f.Root->Busy);
+    }
 }
 
-TEST(MovieExport, AbortEndsWithTrueAndClosesTheFile) {
-    Fixture f;
-    f.AddBlank(2, 0);
-    bool ok = f.Root->ExportMovie(
-        0, 100, nullptr,
-        [&f](TFrameReport& r) {
-            if (r.Frame == 3)
-                f.Root->Stop();
-        },
-        "out.avi");
-    EXPECT_TRUE(ok);
-    EXPECT_EQ(f.Writer.Frames.size(), 3u);
-    EXPECT_EQ(f.Writer.Closes, 1);
-}
-
-TEST(MovieExport, FailuresAreNotReportedAsSuccess) {
-    Fixture f;
-    f.AddBlank(2, 0);
-    f.Writer.FailVideoAt = 4;
-    EXPECT_FALSE(f.Export(0, 100));
-    EXPECT_EQ(f.Writer.Closes, 1); // still closed as far as it was written
-    EXPECT_FALSE(f.Root->Busy);
-
-    Fixture g;
-    g.AddBlank(2, 0);
-    g.Writer.CloseResult = false;
-    EXPECT_FALSE(g.Export(0, 100));
-
-    Fixture h;
-    h.Root->FrameRate = 0;
-    EXPECT_FALSE(h.Export(0, 100));
-    EXPECT_FALSE(h.Writer.Opened);
-}
-
-TEST(MovieExport, NoSoundWhenAudioIsOff) {
-    Fixture f;
-    f.AddBlank(1, 0);
-    f.Root->AudioOn = false;
-    ASSERT_TRUE(f.Export(0, 100));
-    EXPECT_EQ(f.Writer.Frames.size(), 15u);
-    EXPECT_TRUE(f.Writer.AudioSizes.empty());
-}
-
-// Real files through the real writer, read back by libavformat.
-TEST(MovieExportFiles, MjpegAviWithSound) {
-    TTempDir dir;
-    TMemTree tree;
-    TFakeUiServices ui;
-    TProjectNode root("Project", tree.AddRoot("Project"));
-    root.Ui = &ui;
-    root.ExportSleepMs = 0;
-    root.SetVideoFormat(160, 120, 15);
-    auto* b = static_cast<TBlankNode*>(root.VideoTrack->AddNode("b", amLastChild, nkBlank));
-    b->UserDuration = 1;
-    b->BlankColor = 0x00FF00;
-    root.Refresh();
-    ASSERT_TRUE(root.GetAviCompress().SelectCompressor(MakeFourCC('m', 'j', 'p', 'g')));
-    const std::string name = dir.Path + "/out.avi";
-    ASSERT_TRUE(root.ExportMovie(0, root.GetFrameCount(), nullptr, nullptr, name));
-    TProbedFile probe = ProbeMedia(name, true);
-    ASSERT_TRUE(probe.Opened);
-    const TProbedStream* v = probe.FirstOf(true);
-    const TProbedStream* a = probe.FirstOf(false);
-    ASSERT_NE(v, nullptr);
-    ASSERT_NE(a, nullptr);
-    EXPECT_EQ(v->CodecName, "mjpeg");
-    EXPECT_EQ(v->Width, 160);
-    EXPECT_EQ(v->DecodedFrames, 15);
-    EXPECT_EQ(a->SampleRate, 22050);
-    EXPECT_EQ(a->DecodedSamples, 22050);
-    // Green picture: B and R near 0, G near 255 in the middle of the frame.
-    ASSERT_FALSE(v->Pictures.empty());
-    const auto& row = v->Pictures[0];
-    EXPECT_GT(row[3 * 80 + 1], 230);
-    EXPECT_LT(row[3 * 80 + 2], 30);
-}
-
+// Real files through the real writers, read back by libavformat.
 TEST(MovieExportFiles, WindowsMediaVideoAndAudioOnly) {
     TTempDir dir;
-    TMemTree tree;
-    TFakeUiServices ui;
-    TProjectNode root("Project", tree.AddRoot("Project"));
-    root.Ui = &ui;
+    TModelRig rig;
+    TProjectNode& root = *rig.Root;
     root.ExportSleepMs = 0;
-    auto* b = static_cast<TBlankNode*>(root.VideoTrack->AddNode("b", amLastChild, nkBlank));
-    b->UserDuration = 2;
+    rig.Blank(root.VideoTrack, 2);
     root.Refresh();
     root.WMOutput = true;
     const std::string wmv = dir.Path + "/out.wmv";
@@ -252,35 +182,16 @@ TEST(MovieExportFiles, WindowsMediaVideoAndAudioOnly) {
 
 namespace {
 
-// A 64 x 48, 15 fps MJPEG movie of 15 frames with a 22050 Hz stereo tone, by our own writer.
-void MakeMovie(TFakeUiServices& ui, const std::string& name, int shade) {
-    TAviCompress compress(ui);
-    ASSERT_TRUE(compress.SelectCompressor(MakeFourCC('m', 'j', 'p', 'g')));
-    TMovieWriter writer(ui);
-    TExportSettings s{};
-    s.HasAudio = true;
-    s.FrameRate = 15;
-    s.Width = 64;
-    s.Height = 48;
-    MakePcmFormat(s.AudioFormat, 22050, 2, 16);
-    s.AudioPreloadTime = 1.0L / 15;
-    s.FrameCount = 15;
-    ASSERT_TRUE(writer.Open(false, name, compress, s));
-    std::vector<int16_t> pcm(1470 * 2);
-    TVideoFrameInfo frame;
-    for (int i = 0; i < 15; ++i) {
-        TBitmap& b = *writer.GetBitmap();
-        for (int y = 0; y < 48; ++y)
-            for (int x = 0; x < 64 * 3; ++x)
-                b.ScanLine(y)[x] = uint8_t(shade + x + y * 3 + i * 7);
-        for (size_t k = 0; k < pcm.size(); ++k)
-            pcm[k] = int16_t((int(k) + i * 1000 + shade * 10) % 3000 - 1500);
-        ASSERT_TRUE(writer.WriteAudio(pcm.data(), uint32_t(pcm.size() * 2), 1470));
-        frame.KeyRequest = true;
-        ASSERT_TRUE(writer.WriteVideoFrame(frame));
-        frame.FrameNumber += 1;
-    }
-    ASSERT_TRUE(writer.Close(15));
+// A 64 x 48, 15 fps movie of 15 numbered frames with a second of 22050 Hz stereo sound.
+void MakeMovie(const std::string& name) {
+    TNumberedMovieSpec m;
+    m.Frames = 15;
+    m.MicroSecPerFrame = 66667;
+    m.Width = 64;
+    m.Height = 48;
+    m.Sound = Pcm(22050, 2, 16);
+    m.Samples = 22050;
+    BuildAvi(NumberedMovieSpec(m)).Save(name);
 }
 
 // Two movies joined by a slide, then black: 1 + 1 - 0.4 + 0.5 = 2.1 s at 15 fps.
@@ -291,8 +202,8 @@ struct Composition {
     TFakeVideoCompressors Fake;
     TProjectNode Root{"Project", Tree.AddRoot("Project")};
     Composition(bool failingEncoder = false) {
-        MakeMovie(Ui, Dir.Path + "/a.avi", 20);
-        MakeMovie(Ui, Dir.Path + "/b.avi", 140);
+        MakeMovie(Dir.Path + "/a.avi");
+        MakeMovie(Dir.Path + "/b.avi");
         Root.Ui = &Ui;
         Root.ExportSleepMs = 0;
         Root.SetVideoFormat(64, 48, 15);
@@ -326,41 +237,40 @@ struct Composition {
             name);
         if (result)
             *result = ok;
-        std::ifstream in(name, std::ios::binary);
-        return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+        return ReadBytes(name);
     }
 };
 
 } // namespace
 
 TEST(MovieExportPipeline, OneThreadAndEightWriteTheSameFile) {
-    Composition c;
-    ASSERT_EQ(c.Root.GetFrameCount(), 32); // 2.1 s
-    bool ok1 = false, ok8 = false;
-    const std::vector<uint8_t> one = c.Export(1, 0, &ok1);
-    const std::vector<uint8_t> eight = c.Export(8, 0, &ok8);
-    EXPECT_TRUE(ok1 && ok8);
-    ASSERT_GT(one.size(), 10000u);
-    EXPECT_TRUE(one == eight) << "files differ";
-    TProbedFile probe = ProbeMedia(c.Dir.Path + "/out8.avi", true);
-    ASSERT_TRUE(probe.Opened);
-    EXPECT_EQ(probe.FirstOf(true)->DecodedFrames, 32);
-    EXPECT_EQ(probe.FirstOf(true)->DecodeErrors, 0);
-    EXPECT_EQ(probe.FirstOf(false)->DecodedSamples, 32 * 1470);
-}
-
-TEST(MovieExportPipeline, StoppedMidwayTheFileHoldsTheFramesWritten) {
-    Composition c;
-    bool ok1 = false, ok8 = false;
-    const std::vector<uint8_t> one = c.Export(1, 9, &ok1);
-    const std::vector<uint8_t> eight = c.Export(8, 9, &ok8);
-    EXPECT_TRUE(ok1 && ok8);
-    EXPECT_TRUE(one == eight) << "files differ";
-    TProbedFile probe = ProbeMedia(c.Dir.Path + "/out8.avi", true);
-    ASSERT_TRUE(probe.Opened);
-    EXPECT_EQ(probe.FirstOf(true)->DecodedFrames, 9);
-    EXPECT_EQ(probe.FirstOf(true)->DecodeErrors, 0);
-    EXPECT_FALSE(c.Root.Busy);
+    // Whole, and stopped midway: the file holds the frames written.
+    for (int stopAt : {0, 9}) {
+        Composition c;
+        ASSERT_EQ(c.Root.GetFrameCount(), 32); // 2.1 s
+        bool ok1 = false, ok8 = false;
+        const std::vector<uint8_t> one = c.Export(1, stopAt, &ok1);
+        const std::vector<uint8_t> eight = c.Export(8, stopAt, &ok8);
+        EXPECT_TRUE(ok1 && ok8);
+        ASSERT_GT(one.size(), 10000u);
+        EXPECT_TRUE(one == eight) << "files differ";
+        TProbedFile probe = ProbeMedia(c.Dir.Path + "/out8.avi", true);
+        ASSERT_TRUE(probe.Opened);
+        const TProbedStream* v = probe.FirstOf(true);
+        EXPECT_EQ(v->CodecName, "mjpeg");
+        EXPECT_EQ(v->Width, 64);
+        EXPECT_EQ(v->DecodedFrames, stopAt ? stopAt : 32);
+        EXPECT_EQ(v->DecodeErrors, 0);
+        EXPECT_EQ(probe.FirstOf(false)->SampleRate, 22050);
+        // The first picture is the first frame of the first movie, B, G and R.
+        const uint32_t first = NumberedFrameColour(0);
+        for (int k = 0; k < 3; ++k)
+            EXPECT_NEAR(v->Pictures.at(0).at(3 * 32 + k), int(first >> (16 - 8 * k) & 0xFF), 12);
+        if (!stopAt) {
+            EXPECT_EQ(probe.FirstOf(false)->DecodedSamples, 32 * 1470);
+        }
+        EXPECT_FALSE(c.Root.Busy);
+    }
 }
 
 TEST(MovieExportPipeline, AFailingEncodeEndsTheExportWithTheSameMessage) {
@@ -375,10 +285,9 @@ TEST(MovieExportPipeline, AFailingEncodeEndsTheExportWithTheSameMessage) {
             EXPECT_EQ(e.GetMessage(), "Fail to compress frame 5 Error code: -5");
         }
         EXPECT_FALSE(c.Root.Busy);
-        std::ifstream in(c.Dir.Path + "/out" + std::to_string(threads) + ".avi", std::ios::binary);
-        files[threads == 8] = std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-        TProbedFile probe =
-            ProbeMedia(c.Dir.Path + "/out" + std::to_string(threads) + ".avi", false);
+        const std::string name = c.Dir.Path + "/out" + std::to_string(threads) + ".avi";
+        files[threads == 8] = ReadBytes(name);
+        TProbedFile probe = ProbeMedia(name, false);
         ASSERT_TRUE(probe.Opened);
         EXPECT_EQ(probe.FirstOf(true)->KeyFlags.size(), 5u);
     }

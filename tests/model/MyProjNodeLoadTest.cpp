@@ -12,23 +12,17 @@
 #include <fstream>
 
 #include "AviFixtures.h"
-#include "FakeUiServices.h"
+#include "ModelRig.h"
 #include "MyCommonParamsPart.h"
 #include "MyTimeData.h"
 #include "TempFolders.h"
+#include "TestData.h"
 
 namespace {
 
-struct TRoot {
-    TMemTree Tree;
-    TFakeUiServices Ui;
-    std::unique_ptr<TProjectNode> Root;
-    TRoot() : Root(std::make_unique<TProjectNode>("Project", Tree.AddRoot("Project"))) {
-        Root->Ui = &Ui;
-    }
+struct TRoot : TModelRig {
     void AddBlank(Extended seconds) {
-        TTreeNodeData* b = Root->VideoTrack->AddNode("b", amLastChild, nkBlank);
-        b->UserDuration = seconds;
+        Blank(Root->VideoTrack, seconds);
         Root->Refresh();
     }
     // The file image, with the ids of the root and its video track made the same for every
@@ -37,23 +31,12 @@ struct TRoot {
         const std::string rootId = Root->Id, trackId = Root->VideoTrack->Id;
         Root->Id = "root";
         Root->VideoTrack->Id = "track";
-        std::vector<uint8_t> bytes;
-        Root->SaveToStream(bytes);
+        const auto bytes = Save();
         Root->Id = rootId;
         Root->VideoTrack->Id = trackId;
         return bytes;
     }
 };
-
-void WriteFile(const std::string& name, const std::vector<uint8_t>& bytes) {
-    std::ofstream(name, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
-
-std::vector<uint8_t> ReadFile(const std::string& name) {
-    std::ifstream in(name, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
 
 // A project whose stored root fields all differ from a new project's; curves without points
 // (which the curves fill in again when used) only where asked.
@@ -84,13 +67,12 @@ TEST(ProjectLoad, AFailedLoadLeavesExactlyANewProject) {
     TRoot source;
     MakeUnusual(*source.Root, true);
     source.AddBlank(2);
-    std::vector<uint8_t> whole;
-    source.Root->SaveToStream(whole);
+    const std::vector<uint8_t> whole = source.Save();
     const std::vector<uint8_t> fresh = TRoot().Image();
 
     for (size_t cut : {size_t(1), size_t(40), whole.size() / 2, whole.size() - 30}) {
         SCOPED_TRACE(cut);
-        WriteFile(name, std::vector<uint8_t>(whole.begin(), whole.end() - long(cut)));
+        WriteBytes(name, std::vector<uint8_t>(whole.begin(), whole.end() - long(cut)));
         TRoot t;
         t.AddBlank(5);
         LoadMessages.Clear();
@@ -122,8 +104,7 @@ TEST(ProjectLoad, WhatIsWrittenReadsBackUnchanged) {
                               TProjectNode::MaxFrameRate);
              MakePcmFormat(r.AudioFormat, MaxPcmSampleRate, 2, 16);
          }},
-        {"unusual root", [](TProjectNode& r) { MakeUnusual(r); }},
-    };
+        {"unusual root", [](TProjectNode& r) { MakeUnusual(r); }}};
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Name);
         const std::string name = dir.Path + "/p.mpr";
@@ -139,40 +120,21 @@ TEST(ProjectLoad, WhatIsWrittenReadsBackUnchanged) {
         EXPECT_EQ(b.Root->VideoFourCC, a.Root->VideoFourCC);
         EXPECT_EQ(b.Root->Width, a.Root->Width);
         EXPECT_FALSE(b.Root->IsModified());
-        std::vector<uint8_t> again;
-        b.Root->SaveToStream(again);
-        const std::vector<uint8_t> stored = ReadFile(name);
-        ASSERT_EQ(again.size(), stored.size());
-        for (size_t i = 0; i < again.size(); ++i)
-            ASSERT_EQ(again[i], stored[i]) << "at byte " << i;
+        EXPECT_TRUE(b.Save() == ReadBytes(name));
     }
     // An older writer stored a high handler code as a negative 32-bit integer.
     TRoot a;
     a.AddBlank(1);
     a.Root->VideoFourCC = 0x7FFFFFF0;
-    std::vector<uint8_t> bytes;
-    a.Root->SaveToStream(bytes);
-    const uint8_t stored[] = {0x04, 0xF0, 0xFF, 0xFF, 0x7F};
-    auto at = std::search(bytes.begin(), bytes.end(), std::begin(stored), std::end(stored));
+    std::vector<uint8_t> bytes = a.Save();
+    const auto stored = HexBytes("04f0ffff7f");
+    auto at = std::search(bytes.begin(), bytes.end(), stored.begin(), stored.end());
     ASSERT_NE(at, bytes.end());
     at[4] = 0xFF;
-    WriteFile(dir.Path + "/old.mpr", bytes);
+    WriteBytes(dir.Path + "/old.mpr", bytes);
     TRoot b;
     ASSERT_TRUE(b.Root->LoadFromFile(dir.Path + "/old.mpr"));
     EXPECT_EQ(b.Root->VideoFourCC, 0xFFFFFFF0u);
-}
-
-TEST(ProjectLoad, SettersTakeOnlyWhatTheFileCanHold) {
-    TRoot t;
-    t.Root->SetVideoFormat(TProjectNode::MaxFrameSide + 1, 480, 25);
-    t.Root->SetVideoFormat(640, TProjectNode::MaxFrameSide + 1, 25);
-    t.Root->SetVideoFormat(640, 480, 1e9L);
-    t.Root->SetVideoFormat(-640, 480, 25);
-    EXPECT_EQ(t.Root->Width, 320);
-    EXPECT_EQ(t.Root->FrameRate, 15.0L);
-    EXPECT_FALSE(t.Root->VideoFormatFixed);
-    t.Root->SetVideoFormat(TProjectNode::MaxFrameSide, 2, TProjectNode::MaxFrameRate);
-    EXPECT_EQ(t.Root->Width, TProjectNode::MaxFrameSide);
 }
 
 // Outside values that would blow up memory or arithmetic are refused with a message; a count
@@ -245,6 +207,7 @@ TEST(ProjectLoad, OnlyRegularFilesOfAProjectsSizeAreRead) {
         EXPECT_EQ(t.Root->FileName, "");
         EXPECT_EQ(t.Root->GetDuration(), 0);
     }
+    EXPECT_FALSE(TRoot().Root->LoadFromFile(dir.Path + "/missing.mpr"));
     // The same cap holds for a sub-project.
     TRoot t;
     LoadMessages.Clear();
@@ -284,12 +247,10 @@ TEST(ProjectLoad, FifoMediaPathsFailFastWithAMessage) {
         const char* File;
         const char* Message; // the start of the message, in the window or the load messages
     };
-    const TCase cases[] = {
-        {nkVideo, "pipe.avi", "Can not open "},
-        {nkAudio, "pipe.wav", "Can not open "},
-        {nkMusic, "pipe2.avi", "Can not open "},
-        {nkSubProject, "pipe.mpr", "Can not read sub-project "},
-    };
+    const TCase cases[] = {{nkVideo, "pipe.avi", "Can not open "},
+                           {nkAudio, "pipe.wav", "Can not open "},
+                           {nkMusic, "pipe2.avi", "Can not open "},
+                           {nkSubProject, "pipe.mpr", "Can not read sub-project "}};
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.File);
         const std::string fifo = dir.Path + "/" + c.File;

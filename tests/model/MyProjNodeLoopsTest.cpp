@@ -4,59 +4,20 @@
 #include <cstring>
 #include <fstream>
 
-#include "FakeUiServices.h"
-#include "FakeWaveOut.h"
-#include "MyBlankNode.h"
-#include "MyProjNode.h"
-#include "MyWavStreaming.h"
+#include "ModelRig.h"
 #include "TempFolders.h"
+#include "TestData.h"
 
 namespace {
 
-// A user whose clock also moves while messages are pumped, as a real one does.
-class TTickingUi : public TFakeUiServices {
-public:
-    // The sound device plays along with the clock.
-    std::shared_ptr<TFakeWaveOut> Device;
-    void ProcessMessages() override {
-        TFakeUiServices::ProcessMessages();
-        AdvanceClock(1);
-        if (Device)
-            Device->Advance(1);
-        RunPosted();
-    }
-    void Sleep(int ms) override {
-        TFakeUiServices::Sleep(ms);
-        if (Device)
-            Device->Advance(ms);
-    }
-};
-
-struct Fixture {
-    TMemTree Tree;
-    TTickingUi Ui;
-    std::unique_ptr<TProjectNode> Root;
-    Fixture() : Root(std::make_unique<TProjectNode>("Project", Tree.AddRoot("Project"))) {
-        Root->Ui = &Ui;
-    }
+template <class TUi> struct TRig : TModelRigOf<TUi> {
     TBlankNode* AddBlank(Extended seconds, uint32_t color = 0) {
-        auto* b = static_cast<TBlankNode*>(Root->VideoTrack->AddNode("b", amLastChild, nkBlank));
-        b->UserDuration = seconds;
-        b->BlankColor = color;
-        Root->Refresh();
+        TBlankNode* b = this->Blank(this->Root->VideoTrack, seconds, color);
+        this->Root->Refresh();
         return b;
     }
 };
-
-std::vector<uint8_t> ReadFile(const std::string& name) {
-    std::ifstream in(name, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)),
-                                std::istreambuf_iterator<char>());
-}
-
-uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
-    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (uint32_t(b[at + 3]) << 24);
-}
+using Fixture = TRig<TTickingUi>;
 
 } // namespace
 
@@ -77,50 +38,57 @@ TEST(RootSound, HandlerQueuesUnlessAbortedOrMuted) {
 }
 
 TEST(RootWaveExport, WritesExactlyTheProjectsLength) {
-    TTempDir dir;
-    Fixture f;
-    f.AddBlank(2);
-    const std::string name = dir.Path + "/out.wav";
-    std::string status = "Ready";
-    std::vector<std::string> texts;
-    TStatusPanel panel{[&status] { return status; },
-                       [&status, &texts](const std::string& s) {
-                           status = s;
-                           texts.push_back(s);
-                       }};
-    ASSERT_TRUE(f.Root->ExportWave(false, 0, &panel, name, f.Root->GetFrameCount()));
-    auto bytes = ReadFile(name);
-    // 2 s of 22050 Hz 16-bit stereo: 30 frames of 1470 sample frames.
-    ASSERT_EQ(bytes.size(), 44u + 176400u);
-    EXPECT_EQ(Le32(bytes, 40), 176400u);
-    EXPECT_EQ(Le32(bytes, 24), 22050u);
-    for (size_t i = 44; i < bytes.size(); ++i)
-        ASSERT_EQ(bytes[i], 0) << i;
-    ASSERT_FALSE(texts.empty());
-    EXPECT_EQ(texts[1], "Progress: 36% (Press Escape to stop)"); // eleven of 30 frames at i = 10
-    EXPECT_EQ(status, "Ready");
-    EXPECT_EQ(f.Ui.Messages.back(), "Finish writing " + name);
-    EXPECT_FALSE(f.Root->Busy);
-    EXPECT_EQ(f.Root->Target, tgWavWriter);
-    EXPECT_EQ(f.Ui.BusyDepth, 0);
-}
-
-TEST(RootWaveExport, EightBitSilenceAndRefusals) {
-    TTempDir dir;
-    Fixture f;
-    f.AddBlank(1);
-    MakePcmFormat(f.Root->AudioFormat, 11025, 1, 8);
-    const std::string name = dir.Path + "/out8.wav";
-    ASSERT_TRUE(f.Root->ExportWave(false, 0, nullptr, name, f.Root->GetFrameCount()));
-    auto bytes = ReadFile(name);
-    // Odd-sized data is followed by one pad byte that the data size leaves out.
-    ASSERT_EQ(bytes.size(), 44u + 11025u + 1u);
-    EXPECT_EQ(Le32(bytes, 40), 11025u);
-    for (size_t i = 44; i < 44 + 11025; ++i)
-        ASSERT_EQ(bytes[i], 0x80) << i;
-    EXPECT_FALSE(f.Root->ExportWave(false, 0, nullptr, name, 0));
-    f.Root->FrameRate = 0;
-    EXPECT_FALSE(f.Root->ExportWave(false, 0, nullptr, name, 10));
+    // 2 s of 22050 Hz 16-bit stereo: 30 frames of 1470 sample frames. Odd-sized data is followed
+    // by one pad byte that the data size leaves out.
+    const struct {
+        uint32_t Rate;
+        uint16_t Channels, Bits;
+        Extended Seconds;
+        const char* Header;
+        size_t Data;
+        uint8_t Silence;
+    } cases[] = {{22050, 2, 16, 2,
+                  "52494646 34b10200 57415645 666d7420 10000000 0100 0200 22560000 88580100 0400 "
+                  "1000 64617461 10b10200",
+                  176400, 0},
+                 {11025, 1, 8, 1,
+                  "52494646 362b0000 57415645 666d7420 10000000 0100 0100 112b0000 112b0000 0100 "
+                  "0800 64617461 112b0000",
+                  11025, 0x80}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Bits);
+        TTempDir dir;
+        Fixture f;
+        f.AddBlank(c.Seconds);
+        MakePcmFormat(f.Root->AudioFormat, c.Rate, c.Channels, c.Bits);
+        const std::string name = dir.Path + "/out.wav";
+        std::string status = "Ready";
+        std::vector<std::string> texts;
+        TStatusPanel panel{[&status] { return status; },
+                           [&status, &texts](const std::string& s) {
+                               status = s;
+                               texts.push_back(s);
+                           }};
+        ASSERT_TRUE(f.Root->ExportWave(false, 0, &panel, name, f.Root->GetFrameCount()));
+        const auto bytes = ReadBytes(name);
+        ASSERT_EQ(bytes.size(), 44 + c.Data + c.Data % 2);
+        EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 44), HexBytes(c.Header));
+        EXPECT_EQ(std::count(bytes.begin() + 44, bytes.begin() + 44 + long(c.Data), c.Silence),
+                  long(c.Data));
+        EXPECT_EQ(status, "Ready");
+        EXPECT_EQ(f.Ui.Messages.back(), "Finish writing " + name);
+        EXPECT_FALSE(f.Root->Busy);
+        EXPECT_EQ(f.Root->Target, tgWavWriter);
+        EXPECT_EQ(f.Ui.BusyDepth, 0);
+        if (c.Bits == 16) {
+            ASSERT_GT(texts.size(), 1u); // eleven of 30 frames at i = 10
+            EXPECT_EQ(texts[1], "Progress: 36% (Press Escape to stop)");
+        } else {
+            EXPECT_FALSE(f.Root->ExportWave(false, 0, nullptr, name, 0));
+            f.Root->FrameRate = 0;
+            EXPECT_FALSE(f.Root->ExportWave(false, 0, nullptr, name, 10));
+        }
+    }
 }
 
 TEST(RootWaveExport, EncodedThroughTheCodec) {
@@ -131,7 +99,7 @@ TEST(RootWaveExport, EncodedThroughTheCodec) {
     const TAudioFormat before = f.Root->AudioFormat;
     const std::string name = dir.Path + "/ima.wav";
     ASSERT_TRUE(f.Root->ExportWave(false, 0, nullptr, name, f.Root->GetFrameCount()));
-    auto bytes = ReadFile(name);
+    auto bytes = ReadBytes(name);
     ASSERT_GT(bytes.size(), 60u);
     EXPECT_EQ(bytes[20] | (bytes[21] << 8), 0x11); // format tag in the fmt chunk
     EXPECT_EQ(0, std::memcmp(&before, &f.Root->AudioFormat, sizeof before));
@@ -143,18 +111,17 @@ TEST(RootPlayback, FrameByFrameDrawsTheStartFrameFirst) {
     f.Root->SoundInPlayback = false;
     TBitmap view(32, 24);
     std::vector<int32_t> frames;
+    auto note = [&frames](TFrameReport& r) { frames.push_back(r.Frame); };
     TPictureControl image{&view, nullptr, nullptr};
-    ASSERT_TRUE(f.Root->Play(
-        10, 20, false, [&frames](TFrameReport& r) { frames.push_back(r.Frame); }, image));
-    // Each frame is reported once, when drawn, from the start frame to the end frame.
+    // Each frame is reported once, when drawn, from the start frame to the end frame; to the
+    // project's end that is the last frame (59 of 60), not past it.
+    ASSERT_TRUE(f.Root->Play(10, 20, false, note, image));
     ASSERT_EQ(frames.size(), 11u);
     EXPECT_EQ(frames.front(), 10);
     EXPECT_EQ(frames[1], 11);
     EXPECT_EQ(frames.back(), 20);
-    // To the project's end: frames up to the last one (59 of 60), not past it.
     frames.clear();
-    ASSERT_TRUE(f.Root->Play(
-        50, -1, false, [&frames](TFrameReport& r) { frames.push_back(r.Frame); }, image));
+    ASSERT_TRUE(f.Root->Play(50, -1, false, note, image));
     EXPECT_EQ(frames, (std::vector<int32_t>{50, 51, 52, 53, 54, 55, 56, 57, 58, 59}));
     // Sound in playback on: frame by frame still opens no device.
     f.Root->SoundInPlayback = true;
@@ -245,14 +212,10 @@ public:
 } // namespace
 
 TEST(RootPlayback, RealTimeDropsFramesWhenTheClockRunsAhead) {
-    TMemTree tree;
-    TRushingUi ui;
-    TProjectNode root("Project", tree.AddRoot("Project"));
-    root.Ui = &ui;
+    TRig<TRushingUi> f;
+    TProjectNode& root = *f.Root;
     root.SoundInPlayback = false;
-    auto* b = static_cast<TBlankNode*>(root.VideoTrack->AddNode("b", amLastChild, nkBlank));
-    b->UserDuration = 4;
-    root.Refresh();
+    f.AddBlank(4);
     std::vector<int32_t> frames;
     TPictureControl image{};
     ASSERT_TRUE(root.Play(

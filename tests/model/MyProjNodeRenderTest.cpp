@@ -6,14 +6,12 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
-#include <thread>
 
-#include "FakeWaveOut.h"
+#include "ModelRig.h"
 #include "MyAVIReader.h"
 #include "MyClipNode.h"
 #include "MyEffectNodes.h"
 #include "MyMovieNode.h"
-#include "MyWavStreaming.h"
 #include "NumberedMovie.h"
 #include "PictureFixtures.h"
 
@@ -114,8 +112,7 @@ TEST(FolderLayout, GroupAfterALeadingTransitionStartsWithIt) {
 TEST(RunEnd, NodesAreClosedAfterAStop) {
     TMovieProject p;
     TNumberedMovieSpec m;
-    MakePcmFormat(m.Sound, 22050, 2, 16);
-    m.Sound.Wfx.cbSize = 0;
+    m.Sound = Pcm(22050, 2, 16);
     m.Samples = 44100;
     auto* movie = p.Add<TMovieNode>(nkVideo, p.Movie("m.avi", m));
     p.Root->Refresh();
@@ -137,18 +134,8 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// The data chunk of a WAV file.
 Bytes WavData(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    const Bytes file(std::istreambuf_iterator<char>(in), {});
-    for (size_t at = 12; at + 8 <= file.size();) {
-        uint32_t size;
-        std::memcpy(&size, &file[at + 4], 4);
-        if (std::memcmp(&file[at], "data", 4) == 0)
-            return Bytes(file.begin() + at + 8, file.begin() + at + 8 + size);
-        at += 8 + size + (size & 1);
-    }
-    return {};
+    return WavDataOf(ReadBytes(path));
 }
 
 // Index of the first 16-bit sample that is not 0, or -1.
@@ -229,35 +216,11 @@ TEST(SoundLine, BeepAfterTenMinutesKeepsToItsPicture) {
     EXPECT_LE(std::abs(FirstSound(part) - TBeepProject::PictureSample(picture - first)), 1.0L);
 }
 
-namespace {
-
-// A user whose clock moves while messages are pumped, with a sound device that plays along.
-class TPlayingUi : public TFakeUiServices {
-public:
-    std::shared_ptr<TFakeWaveOut> Device = std::make_shared<TFakeWaveOut>();
-    TProjectNode* Root = nullptr;
-    void ProcessMessages() override {
-        TFakeUiServices::ProcessMessages();
-        AdvanceClock(1);
-        Device->Advance(1);
-        // The streamer takes back played blocks on its own clock; let it catch up with ours.
-        TPassiveStreamer* s = Root ? Root->GetStreamer() : nullptr;
-        for (int k = 0; s && k < 2000 && s->GetQueuedCount() > int32_t(Device->QueuedCount()); ++k)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        RunPosted();
-    }
-    void Sleep(int ms) override {
-        TFakeUiServices::Sleep(ms);
-        Device->Advance(ms);
-    }
-};
-
-} // namespace
-
 // Playback feeds the device the same blocks: after the pre-roll, the beep that starts at 2 s is
 // heard where the picture of its first frame (frame 60, at 2.002 s) is, within a sample frame.
 TEST(SoundLine, PlaybackKeepsTheBeepWithItsPicture) {
-    TPlayingUi ui; // outlives the project, whose kept wave-output threads report to it
+    TTickingUi ui; // outlives the project, whose kept wave-output threads report to it
+    ui.Device = std::make_shared<TFakeWaveOut>();
     TBeepProject p(2);
     ui.Root = p.Root.get();
     p.Root->Ui = &ui;

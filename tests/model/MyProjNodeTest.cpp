@@ -6,23 +6,16 @@
 #include <filesystem>
 #include <fstream>
 
-#include "FakeUiServices.h"
-#include "MyBlankNode.h"
+#include "ModelRig.h"
 #include "MyCommonParamsPart.h"
 #include "TempFolders.h"
+#include "TestData.h"
 
 namespace {
 
-struct Fixture {
-    TMemTree Tree;
-    TFakeUiServices Ui;
-    std::unique_ptr<TProjectNode> Root;
-    Fixture() : Root(std::make_unique<TProjectNode>("Project", Tree.AddRoot("Project"))) {
-        Root->Ui = &Ui;
-    }
+struct Fixture : TModelRig {
     TTreeNodeData* AddBlank(Extended seconds) {
-        TTreeNodeData* b = Root->VideoTrack->AddNode("b", amLastChild, nkBlank);
-        b->UserDuration = seconds;
+        TTreeNodeData* b = Blank(Root->VideoTrack, seconds);
         Root->Refresh();
         return b;
     }
@@ -30,32 +23,25 @@ struct Fixture {
 
 } // namespace
 
-TEST(ProjectRoot, NewProjectDefaults) {
+TEST(ProjectRoot, NewKeepsTheChosenCompressor) {
     Fixture f;
     TProjectNode& r = *f.Root;
-    ASSERT_EQ(r.GetChildCount(), 1);
     EXPECT_EQ(r.VideoTrack->GetCaption(), "Video track");
-    EXPECT_EQ(r.FrameRate, 15.0L);
-    EXPECT_EQ(r.Width, 320);
-    EXPECT_EQ(r.Height, 240);
-    TAudioFormat pcm;
-    MakePcmFormat(pcm, 22050, 2, 16);
-    EXPECT_EQ(std::memcmp(&r.AudioFormat.Wfx, &pcm.Wfx, 16), 0); // PCM stereo 22050 Hz 16-bit
     EXPECT_EQ(r.CompressorName, "Uncompressed 24bits DIB");
     EXPECT_EQ(r.GetOutputBitmap()->Width(), 320);
     EXPECT_FALSE(r.IsModified()); // nothing in it
-    EXPECT_EQ(r.GetFrameCount(), 0);
-    // New keeps the handler code of the compressor chosen before.
     r.VideoFourCC = 0x64697678;
+    r.AddNode("x", amLastChild, nkGroup);
     r.New();
     EXPECT_EQ(r.VideoFourCC, 0x64697678u);
     EXPECT_EQ(r.GetChildCount(), 1);
 }
 
-TEST(ProjectRoot, ModifiedComparesWithTheFile) {
+TEST(ProjectRoot, ModifiedComparesWithTheFileAndOpenRestoresIt) {
     TTempDir dir;
     Fixture f;
-    TTreeNodeData* b = f.AddBlank(2);
+    TTreeNodeData* b = f.AddBlank(3);
+    f.Root->SetVideoFormat(640, 480, 25);
     EXPECT_TRUE(f.Root->IsModified()); // no file yet
     const std::string name = dir.Path + "/p.mpr";
     ASSERT_TRUE(f.Root->SaveToFile(name));
@@ -64,52 +50,16 @@ TEST(ProjectRoot, ModifiedComparesWithTheFile) {
     EXPECT_TRUE(f.Root->IsModified());
     ASSERT_TRUE(f.Root->Save());
     EXPECT_FALSE(f.Root->IsModified());
-    std::filesystem::remove(name);
-    EXPECT_TRUE(f.Root->IsModified());
-}
 
-TEST(ProjectRoot, OpenRestoresTheProject) {
-    TTempDir dir;
-    const std::string name = dir.Path + "/p.mpr";
-    {
-        Fixture f;
-        f.AddBlank(3);
-        f.Root->SetVideoFormat(640, 480, 25);
-        ASSERT_TRUE(f.Root->SaveToFile(name));
-    }
     Fixture g;
     ASSERT_TRUE(g.Root->LoadFromFile(name));
     EXPECT_EQ(g.Root->FileName, name);
     EXPECT_TRUE(g.Root->VideoFormatFixed);
-    EXPECT_EQ(g.Root->GetDuration(), 3);
     EXPECT_EQ(g.Root->GetFrameCount(), 75);
     EXPECT_EQ(g.Root->GetOutputBitmap()->Width(), 640);
     EXPECT_FALSE(g.Root->IsModified());
-}
-
-TEST(ProjectRoot, FailedOpenLeavesANewProject) {
-    TTempDir dir;
-    const std::string name = dir.Path + "/bad.mpr";
-    Fixture good;
-    good.AddBlank(3);
-    std::vector<uint8_t> bytes;
-    good.Root->SaveToStream(bytes);
-    bytes.resize(bytes.size() / 2);
-    std::ofstream(name, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-
-    Fixture f;
-    f.AddBlank(5);
-    LoadMessages.Clear();
-    EXPECT_FALSE(f.Root->LoadFromFile(name));
-    EXPECT_EQ(f.Root->FileName, "");
-    ASSERT_EQ(f.Root->GetChildCount(), 1);
-    EXPECT_EQ(f.Root->VideoTrack->GetChildCount(), 0);
-    ASSERT_EQ(LoadMessages.Count(), 1);
-    EXPECT_EQ(LoadMessages.Lines[0].rfind("Can not open " + name, 0), 0u);
-    LoadMessages.Clear();
-    EXPECT_FALSE(f.Root->LoadFromFile(dir.Path + "/missing.mpr"));
-    LoadMessages.Clear();
+    std::filesystem::remove(name);
+    EXPECT_TRUE(f.Root->IsModified());
 }
 
 TEST(ProjectRoot, FailedSaveKeepsThePreviousFile) {
@@ -129,16 +79,29 @@ TEST(ProjectRoot, FailedSaveKeepsThePreviousFile) {
     EXPECT_FALSE(f.Root->SaveToFile(""));
 }
 
-TEST(ProjectRoot, VideoFormatAndRates) {
+TEST(ProjectRoot, VideoFormatTakesOnlyWhatTheFileCanHold) {
+    const int32_t Max = TProjectNode::MaxFrameSide;
+    const struct {
+        int32_t W, H;
+        Extended Rate;
+        bool Taken;
+    } cases[] = {{640, 480, 0, false},
+                 {Max + 1, 480, 25, false},
+                 {640, Max + 1, 25, false},
+                 {640, 480, 1e9L, false},
+                 {-640, 480, 25, false},
+                 {640, 480, 25, true},
+                 {Max, 2, TProjectNode::MaxFrameRate, true},
+                 {640, 480, 0.5L, true}};
+    for (const auto& c : cases) {
+        Fixture f;
+        f.Root->SetVideoFormat(c.W, c.H, c.Rate);
+        EXPECT_EQ(f.Root->VideoFormatFixed, c.Taken) << c.W << "x" << c.H << "@" << double(c.Rate);
+        EXPECT_EQ(f.Root->GetOutputBitmap()->Width(), c.Taken ? c.W : 320);
+        EXPECT_EQ(f.Root->GetOutputBitmap()->Height(), c.Taken ? c.H : 240);
+        EXPECT_EQ(f.Root->FrameRate, c.Taken ? c.Rate : 15);
+    }
     Fixture f;
-    f.Root->SetVideoFormat(640, 480, 0);
-    EXPECT_EQ(f.Root->Width, 320);
-    EXPECT_FALSE(f.Root->VideoFormatFixed);
-    f.Root->SetVideoFormat(640, 480, 25);
-    EXPECT_EQ(f.Root->GetOutputBitmap()->Width(), 640);
-    EXPECT_EQ(f.Root->GetOutputBitmap()->Height(), 480);
-    EXPECT_TRUE(f.Root->VideoFormatFixed);
-    f.Root->SetVideoFormat(320, 240, 15);
     {
         TAddOnPreviewScope preview;
         EXPECT_EQ(f.Root->GetFPS(), 1.0L);
@@ -179,10 +142,10 @@ TEST(ProjectRoot, PreviewRendersTheLastInstantPastTheEnd) {
     EXPECT_EQ(reports[0].Frame, 99);
     EXPECT_TRUE(reports[0].Preview);
     // Nothing painted over the background: the preview shows it.
-    const uint8_t* px = view.ScanLine(10) + 3 * 10;
-    EXPECT_EQ(px[0], 0x00);
-    EXPECT_EQ(px[1], 0x00);
-    EXPECT_EQ(px[2], 0xFF);
+    EXPECT_EQ(std::vector<uint8_t>(view.ScanLine(10) + 30, view.ScanLine(10) + 33),
+              HexBytes("0000ff"));
+    f.Root->FrameRate = 1; // slow, but a rate
+    EXPECT_TRUE(f.Root->RenderPreview(0, view.Canvas(), Rect(0, 0, 64, 48), nullptr));
     f.Root->FrameRate = 0;
     EXPECT_FALSE(f.Root->RenderPreview(0, view.Canvas(), Rect(0, 0, 64, 48), nullptr));
 }

@@ -7,11 +7,9 @@
 #include <cstring>
 
 #include "AviFixtures.h"
-#include "FakeUiServices.h"
-#include "MyBlankNode.h"
+#include "ModelRig.h"
 #include "MyCommonParamsPart.h"
 #include "MyMusicNode.h"
-#include "MyProjNode.h"
 #include "TempFolders.h"
 #include "WavFixtures.h"
 
@@ -19,65 +17,24 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-TAudioFormat Pcm(uint32_t rate, uint16_t channels, uint16_t bits) {
-    TAudioFormat f;
-    MakePcmFormat(f, rate, channels, bits);
-    f.Wfx.cbSize = 0;
-    return f;
-}
-
-// Sample frame i holds i (16-bit, channel c adds 1000 x c) or i mod 256 (8-bit, channel c adds
-// 77 x c), so every block shows where in the file it was taken.
-Bytes Ramp(uint32_t frames, uint16_t channels, uint16_t bits) {
-    Bytes b;
-    for (uint32_t i = 0; i < frames; ++i)
-        for (uint16_t c = 0; c < channels; ++c) {
-            if (bits == 8) {
-                b.push_back(uint8_t(i + 77 * c));
-            } else {
-                const uint16_t v = uint16_t(i + 1000 * c);
-                b.push_back(uint8_t(v));
-                b.push_back(uint8_t(v >> 8));
-            }
-        }
-    return b;
-}
-
-int16_t S16(const Bytes& b, size_t sample) {
-    int16_t v;
-    std::memcpy(&v, &b.at(sample * 2), 2);
-    return v;
-}
-
-struct TSoundProject {
+struct TSoundProject : TModelRig {
     TTempDir Dir;
     TScratchHome Home{Dir.Path};
-    TMemTree Tree;
-    TFakeUiServices Ui;
-    std::unique_ptr<TProjectNode> Root;
     std::vector<TAudioSourceInfo> Blocks;
 
-    TSoundProject() : Root(std::make_unique<TProjectNode>("Project", Tree.AddRoot("Project"))) {
-        Root->Ui = &Ui;
+    TSoundProject() {
         Root->FrameRate = 15;
         LoadMessages.Clear();
     }
 
     std::string Wav(const std::string& name, uint32_t rate, uint16_t channels, uint16_t bits,
                     uint32_t frames) {
-        TWavFixture f;
-        f.Rate = rate;
-        f.Channels = channels;
-        f.Bits = bits;
-        f.Samples = Ramp(frames, channels, bits);
-        const std::string path = Dir.Path + "/" + name;
-        WriteWavFile(path, f);
-        return path;
+        return WriteRampWav(Dir.Path + "/" + name, rate, channels, bits, frames);
     }
 
     template <class T = TSoundNode>
-    T* Add(uint8_t kind = nkAudio, TTreeNodeData* parent = nullptr) {
-        return static_cast<T*>((parent ? parent : Root.get())->AddNode("Sound", amLastChild, kind));
+    T* AddSound(uint8_t kind = nkAudio, TTreeNodeData* parent = nullptr) {
+        return Add<T>(parent ? parent : Root.get(), kind, "Sound");
     }
 
     // Opens the node for a run that records every block it hands over.
@@ -107,7 +64,7 @@ TEST(SoundNodeWave, BlocksOf1470FramesAtFifteenFramesPerSecond) {
     TSoundProject p;
     p.Root->AudioFormat = Pcm(22050, 1, 16);
     const uint32_t frames = 1470 * 3 + 100;
-    TSoundNode* n = p.Add();
+    TSoundNode* n = p.AddSound();
     n->SetFileName(p.Wav("a.wav", 22050, 1, 16, frames));
     ASSERT_EQ(n->SourceType, stWave);
     ASSERT_TRUE(p.Open(n));
@@ -135,7 +92,7 @@ TEST(SoundNodeWave, BlocksFollowTheProjectsSampleLine) {
     TSoundProject p;
     p.Root->FrameRate = 29.97L;
     p.Root->AudioFormat = Pcm(44100, 1, 16);
-    TMusicNode* n = p.Add<TMusicNode>(nkMusic);
+    TMusicNode* n = p.AddSound<TMusicNode>(nkMusic);
     n->SetFileName(p.Wav("half.wav", 22050, 1, 16, 22050));
     ASSERT_TRUE(p.Open(n));
     Bytes all;
@@ -153,7 +110,7 @@ TEST(SoundNodeWave, BlocksFollowTheProjectsSampleLine) {
 TEST(SoundNodeWave, ConvertsToTheProjectFormatWithEightBitSilence) {
     TSoundProject p;
     p.Root->AudioFormat = Pcm(44100, 2, 8);
-    TSoundNode* n = p.Add();
+    TSoundNode* n = p.AddSound();
     n->SetFileName(p.Wav("m8.wav", 22050, 1, 8, 1470 + 10));
     ASSERT_TRUE(p.Open(n));
     ASSERT_TRUE(p.Frame(n, 0));
@@ -173,7 +130,7 @@ TEST(SoundNodeWave, InPointAndOffsetPlaceTheFirstBlock) {
     TSoundProject p;
     p.Root->AudioFormat = Pcm(22050, 1, 16);
     TTreeNodeData* group = p.Root->AddNode("Group", amLastChild, nkGroup);
-    TSoundNode* n = p.Add(nkAudio, group);
+    TSoundNode* n = p.AddSound(nkAudio, group);
     n->SetFileName(p.Wav("a.wav", 22050, 1, 16, 22050 * 3));
     n->Offset = 1;
     n->ClipRange.FromStart = false;
@@ -197,7 +154,7 @@ TEST(SoundNodeWave, InPointAndOffsetPlaceTheFirstBlock) {
 TEST(SoundNodeWave, VolumeAndBalanceComeFromTheCurvesAtLocalTime) {
     TSoundProject p;
     p.Root->AudioFormat = Pcm(22050, 2, 16);
-    TSoundNode* n = p.Add();
+    TSoundNode* n = p.AddSound();
     n->Offset = 1;
     n->SetFileName(p.Wav("s.wav", 22050, 2, 16, 22050 * 3));
     ASSERT_TRUE(n->BalanceCurve->GetEnabled());
@@ -220,7 +177,7 @@ TEST(SoundNodeWave, VolumeAndBalanceComeFromTheCurvesAtLocalTime) {
 
 TEST(SoundNodeWave, RefusesEightKilohertzAndDamagedFiles) {
     TSoundProject p;
-    TSoundNode* n = p.Add();
+    TSoundNode* n = p.AddSound();
     const std::string good = p.Wav("good.wav", 22050, 1, 16, 22050);
     n->SetFileName(good);
     // A damaged file is reported and changes nothing.
@@ -250,7 +207,7 @@ TEST(SoundNodeWave, RefusesEightKilohertzAndDamagedFiles) {
 
 TEST(SoundNodeWave, InformationText) {
     TSoundProject p;
-    TSoundNode* n = p.Add();
+    TSoundNode* n = p.AddSound();
     std::vector<std::string> lines;
     ASSERT_TRUE(n->GetInfo(lines));
     EXPECT_EQ(lines, (std::vector<std::string>{"Audio", "Source unknown"}));
@@ -291,7 +248,7 @@ TEST(SoundNodeMovie, HandsTheTrackFromTheInPoint) {
     const std::string name = p.Dir.Path + "/movie.AVI";
     BuildAvi(spec).Save(name);
 
-    TSoundNode* n = p.Add();
+    TSoundNode* n = p.AddSound();
     n->SetFileName(name);
     ASSERT_EQ(n->SourceType, stMovie);
     EXPECT_NEAR(double(n->GetFPS()), 15, 1e-3);
@@ -317,7 +274,7 @@ TEST(SoundNodeMovie, MovieWithoutSoundDoesNotOpen) {
     TSoundProject p;
     const std::string name = p.Dir.Path + "/silent.avi";
     BuildAvi(MakeDibMovie(4, 2, 3)).Save(name);
-    TSoundNode* n = p.Add();
+    TSoundNode* n = p.AddSound();
     n->SetFileName(name);
     EXPECT_EQ(n->SourceType, stMovie);
     EXPECT_FALSE(p.Open(n));

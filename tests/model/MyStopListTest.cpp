@@ -2,32 +2,17 @@
 
 #include <gtest/gtest.h>
 
-#include "FakeUiServices.h"
-#include "MyProjNode.h"
+#include "ModelRig.h"
 
 namespace {
 
-struct Fixture {
-    TMemTree Tree;
-    TFakeUiServices Ui;
-    std::unique_ptr<TProjectNode> Root;
+struct Fixture : TModelRig {
     TTreeNodeData* Group;
-    Fixture() : Root(std::make_unique<TProjectNode>("Project", Tree.AddRoot("Project"))) {
-        Root->Clear();
-        Root->Ui = &Ui;
-        TTreeNodeData* track = Root->AddNode("Video track", amLastChild, nkVideoTrack);
-        TTreeNodeData* lead = track->AddNode("lead", amLastChild, nkBlank);
-        lead->AutoDuration = false;
-        lead->UserDuration = 1;
-        Group = track->AddNode("g", amLastChild, nkBlank);
-        Group->AutoDuration = false;
-        Group->UserDuration = 6;
-        Refresh();
-    }
-    void Refresh() {
-        Root->ResetLinks();
-        Root->Calculate();
-        Root->Layout(0);
+    Fixture() : TModelRig(true) {
+        TTreeNodeData* track = Add(Root.get(), nkVideoTrack, "Video track");
+        Blank(track, 1);
+        Group = Blank(track, 6);
+        Relayout();
     }
 };
 
@@ -121,7 +106,6 @@ TEST(PlaceBetweenPegs, NothingUnderAVideoTrackOrWithoutPegs) {
 
 TEST(SnapTime, RoundsToTheFrameGrid) {
     Fixture f;
-    f.Root->FrameRate = 15;
     EXPECT_EQ(f.Root->SnapTime(1.03L), 1.0L);
     EXPECT_EQ(f.Root->SnapTime(-1.0L), 0);
     f.Root->FrameRate = 0;

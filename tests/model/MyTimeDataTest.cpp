@@ -11,17 +11,13 @@ TTimeData* MakeCurve(TTimeDataSet& set, uint8_t mode, uint8_t kind, const char* 
     return c;
 }
 
-TDataPoint* AddAt(TTimeData* c, Extended t) {
-    return c->AddNew(t);
-}
-
 } // namespace
 
 TEST(TimeDataLevel, BetweenAtAndAfterPoints) {
     TTimeDataSet set;
     TTimeData* c = MakeCurve(set, vmLevel, ckLevel);
     c->GetPoint(0)->SetLevel(0);
-    AddAt(c, 2.0L)->SetLevel(1.0L);
+    c->AddNew(2.0L)->SetLevel(1.0L);
     EXPECT_FALSE(c->UpdateCurrentPoint(0.5L));
     EXPECT_NEAR(c->CurrentPoint.GetLevel(), 0.25L, 1.0 / 65535);
     EXPECT_EQ(c->CurrentPoint.Time, 0.5L);
@@ -62,7 +58,7 @@ TEST(TimeDataPosition, BlendsXAndYSeparately) {
     TTimeDataSet set;
     TTimeData* c = MakeCurve(set, vmPosition, ckPosition);
     c->GetPoint(0)->SetPosition(-1.0L, 1.0L);
-    AddAt(c, 1.0L)->SetPosition(1.0L, -1.0L);
+    c->AddNew(1.0L)->SetPosition(1.0L, -1.0L);
     c->UpdateCurrentPoint(0.25L);
     Extended x, y;
     c->CurrentPoint.GetPosition(x, y);
@@ -73,8 +69,8 @@ TEST(TimeDataPosition, BlendsXAndYSeparately) {
 TEST(TimeDataColor, BlendsChannelsSeparately) {
     TTimeDataSet set;
     TTimeData* c = MakeCurve(set, vmColor, ckColor);
-    c->GetPoint(0)->SetRawValue(0x0000FF); // red
-    AddAt(c, 1.0L)->SetRawValue(0xFFFFFF); // white
+    c->GetPoint(0)->SetRawValue(0x0000FF);  // red
+    c->AddNew(1.0L)->SetRawValue(0xFFFFFF); // white
     c->UpdateCurrentPoint(0.5L);
     // Half way from red to white is light red: R stays 255, G and B half.
     EXPECT_EQ(c->CurrentPoint.GetRawValue(), 0x808000 | 0xFF);
@@ -88,10 +84,10 @@ TEST(TimeDataText, LatestVisiblePointGivesTextAndFont) {
     TTimeData* c = MakeCurve(set, vmText, ckText);
     c->GetPoint(0)->Lines = {"first"};
     c->GetPoint(0)->Font.Size = 20;
-    TDataPoint* hidden = AddAt(c, 1.0L);
+    TDataPoint* hidden = c->AddNew(1.0L);
     hidden->Lines = {"hidden"};
     hidden->Visible = false;
-    TDataPoint* third = AddAt(c, 2.0L);
+    TDataPoint* third = c->AddNew(2.0L);
     third->Lines = {"third"};
     c->UpdateCurrentPoint(1.5L);
     EXPECT_EQ(c->CurrentPoint.Lines, std::vector<std::string>{"first"});
@@ -109,9 +105,9 @@ TEST(TimeDataEdit, AddNewKeepsPointsSorted) {
     TTimeData* c = MakeCurve(set, vmLevel, ckLevel);
     c->GetPoint(0)->Time = 1.0L;
     c->GetPoint(0)->SetLevel(0.5L);
-    AddAt(c, 3.0L);
-    AddAt(c, 2.0L);
-    TDataPoint* early = AddAt(c, 0.5L);
+    c->AddNew(3.0L);
+    c->AddNew(2.0L);
+    TDataPoint* early = c->AddNew(0.5L);
     ASSERT_EQ(c->GetCount(), 4);
     for (int i = 1; i < c->GetCount(); ++i)
         EXPECT_LT(c->GetPoint(i - 1)->Time, c->GetPoint(i)->Time);
@@ -125,8 +121,8 @@ TEST(TimeDataEdit, PlaceValueModes) {
     TTimeDataSet set;
     TTimeData* c = MakeCurve(set, vmLevel, ckLevel);
     c->GetPoint(0)->SetLevel(0.2L);
-    TDataPoint* mid = AddAt(c, 1.0L);
-    TDataPoint* last = AddAt(c, 2.0L);
+    TDataPoint* mid = c->AddNew(1.0L);
+    TDataPoint* last = c->AddNew(2.0L);
     last->SetLevel(0.6L);
     mid->SetLevel(-1);
     EXPECT_TRUE(mid->PlaceValue(2));

@@ -4,23 +4,19 @@
 
 #include <vector>
 
+#include "ModelRig.h"
 #include "MyBlankNode.h"
 #include "MyEffectNodes.h"
-#include "MyProjNode.h"
 
 namespace {
 
-struct Track {
-    TMemTree Tree;
-    std::unique_ptr<TProjectNode> Root;
+struct Track : TModelRig {
     TTreeNodeData* Queue;
     std::vector<TTreeNodeData*> Items;
 
     // "A5 T2 B3": letters are clips of that many seconds, T transitions of that length, M music
     // of that length and F a filter that lasts as long as the track.
-    explicit Track(const std::string& layout)
-        : Root(std::make_unique<TProjectNode>("Project", Tree.AddRoot("Project"))) {
-        Root->Clear();
+    explicit Track(const std::string& layout) : TModelRig(true) {
         Queue = Root->AddNode("Video track", amLastChild, nkVideoTrack);
         size_t i = 0;
         while (i < layout.size()) {
@@ -39,9 +35,7 @@ struct Track {
             n->UserDuration = len;
             Items.push_back(n);
         }
-        Root->ResetLinks();
-        Root->Calculate();
-        Root->Layout(0);
+        Relayout();
     }
     Extended Start(int i) { return Items[i]->GetStartTime(); }
     Extended End(int i) { return Items[i]->GetStartTime() + Items[i]->GetDuration(); }
@@ -57,19 +51,17 @@ TEST(TrackLayout, StartsEndsAndTrackDuration) {
         const char* Layout;
         std::vector<std::pair<Extended, Extended>> Spans; // start, end of each item
         Extended Duration;
-    } rows[] = {
-        {"A5 T2 B3", {{0, 5}, {3, 5}, {3, 6}}, 6},
-        {"A5 T2 B3 C4", {{0, 5}, {3, 5}, {3, 6}, {6, 10}}, 10},
-        {"A5 T2 B3 T1 C4", {{0, 5}, {3, 5}, {3, 6}, {5, 6}, {5, 9}}, 9},
-        {"T2 B3", {{0, 2}, {0, 3}}, 3},
-        {"A5 T2", {{0, 5}, {3, 5}}, 5},
-        // Longer than the clip before it: unlinked and of no length.
-        {"A1 T2 B3", {{0, 1}, {1, 1}, {1, 4}}, 4},
-        // Sounds sit on the track's own start and keep their room in the sequence; effects
-        // take none.
-        {"A5 M10 B3", {{0, 5}, {0, 10}, {15, 18}}, 18},
-        {"A5 F0 B3 T1 C2", {{0, 5}, {0, 9}, {5, 8}, {7, 8}, {7, 9}}, 9},
-    };
+    } rows[] = {{"A5 T2 B3", {{0, 5}, {3, 5}, {3, 6}}, 6},
+                {"A5 T2 B3 C4", {{0, 5}, {3, 5}, {3, 6}, {6, 10}}, 10},
+                {"A5 T2 B3 T1 C4", {{0, 5}, {3, 5}, {3, 6}, {5, 6}, {5, 9}}, 9},
+                {"T2 B3", {{0, 2}, {0, 3}}, 3},
+                {"A5 T2", {{0, 5}, {3, 5}}, 5},
+                // Longer than the clip before it: unlinked and of no length.
+                {"A1 T2 B3", {{0, 1}, {1, 1}, {1, 4}}, 4},
+                // Sounds sit on the track's own start and keep their room in the sequence; effects
+                // take none.
+                {"A5 M10 B3", {{0, 5}, {0, 10}, {15, 18}}, 18},
+                {"A5 F0 B3 T1 C2", {{0, 5}, {0, 9}, {5, 8}, {7, 8}, {7, 9}}, 9}};
     for (const auto& r : rows) {
         SCOPED_TRACE(r.Layout);
         Track t(r.Layout);
@@ -89,9 +81,7 @@ TEST(TrackLayout, StartsEndsAndTrackDuration) {
 TEST(TrackLayout, DisabledTransitionStaysUnlinked) {
     Track t("A5 T2 B3");
     t.Items[1]->Enabled = false;
-    t.Root->ResetLinks();
-    t.Root->Calculate();
-    t.Root->Layout(0);
+    t.Relayout();
     EXPECT_EQ(t.Items[1]->GetDuration(), 0);
     EXPECT_EQ(t.Start(2), 5);
     EXPECT_EQ(t.Duration(), 8);
@@ -121,16 +111,14 @@ TEST(TimeModel, FilterStartFollowsParentAndOffset) {
 }
 
 TEST(TimeModel, CutClipMeasuresFromNaturalDuration) {
-    Track t("A5");
-    auto* a = static_cast<TCustomDurableNode*>(t.Items[0]);
-    a->NaturalDuration = 8;
-    a->ClipRange.FromStart = false;
-    a->ClipRange.InTime = 3;
-    EXPECT_EQ(a->GetDuration(), 5);
-    a->ClipRange.InTime = 9;
-    EXPECT_EQ(a->GetDuration(), 0);
-    a->ClipRange.FromStart = true;
-    a->ClipRange.ToEnd = false;
-    a->ClipRange.OutTime = 20;
-    EXPECT_EQ(a->GetDuration(), 8);
+    // From start, in point, to end, out point: the length of an 8 s source.
+    const std::tuple<bool, Extended, bool, Extended, Extended> cases[] = {
+        {false, 3, true, 0, 5}, {false, 9, true, 0, 0}, {true, 9, false, 20, 8}};
+    for (const auto& [fromStart, in, toEnd, out, length] : cases) {
+        Track t("A5");
+        auto* a = static_cast<TCustomDurableNode*>(t.Items[0]);
+        a->NaturalDuration = 8;
+        a->ClipRange = {fromStart, in, toEnd, out};
+        EXPECT_EQ(a->GetDuration(), length) << double(in) << " " << double(out);
+    }
 }

@@ -6,36 +6,22 @@
 #include <filesystem>
 #include <fstream>
 
-#include "FakeUiServices.h"
-#include "MyBlankNode.h"
+#include "ModelRig.h"
 #include "MyClipNode.h"
 #include "MyCommonParamsPart.h"
 #include "MyMovieNode.h"
-#include "MyProjNode.h"
 #include "MyValueStream.h"
 #include "MyWarpNode.h"
 #include "TempFolders.h"
+#include "TestData.h"
 
 namespace {
 
-struct Project {
-    TMemTree Tree;
-    TFakeUiServices Ui;
-    std::unique_ptr<TProjectNode> Root;
-    Project() : Root(std::make_unique<TProjectNode>("Project", Tree.AddRoot("Project"))) {
-        Root->Clear();
-        Root->Ui = &Ui;
-    }
+struct Project : TModelRig {
+    Project() : TModelRig(true) {}
     void Refresh() {
-        Root->ResetLinks();
-        Root->Calculate();
-        Root->Layout(0);
+        Relayout();
         Root->ResolvePendingPegs();
-    }
-    std::vector<uint8_t> Save() {
-        std::vector<uint8_t> bytes;
-        Root->SaveToStream(bytes);
-        return bytes;
     }
     bool Load(const std::vector<uint8_t>& bytes) {
         bool ok = Root->LoadFromStream(bytes);
@@ -94,19 +80,12 @@ void BuildRichProject(Project& p) {
     root.Pegs->AddPoint(0.5L);
 }
 
-std::vector<uint8_t> Bytes(std::initializer_list<int> b) {
-    return std::vector<uint8_t>(b.begin(), b.end());
-}
-
 } // namespace
 
 TEST(ProjectFile, HeaderBytes) {
-    Project p;
-    auto bytes = p.Save();
-    auto head = Bytes({0x06, 6,    'B',  'r',  'e',  'n', 'm', 'o', // signature
-                       0x04, 0x22, 0x94, 0x1E, 0x00,                // format version 2004002
-                       0x06, 4,    '1',  '.',  '5',  '4',           // program version
-                       0x06, 1,    0x01});                          // root record: kind 1
+    // Signature, format version 2004002, program version, root record of kind 1.
+    const auto head = HexBytes("06064272656e6d6f 0422941e00 060431 2e3534 060101");
+    const auto bytes = Project().Save();
     ASSERT_GE(bytes.size(), head.size());
     EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + head.size()), head);
 }
@@ -136,11 +115,9 @@ TEST(ProjectFile, EveryKindRoundTripsToIdenticalBytes) {
 
 TEST(ProjectFile, PegOfALateNodeSurvivesRepeatedSaves) {
     Project p;
-    TTreeNodeData* track = p.Root->AddNode("Video track", amLastChild, nkVideoTrack);
-    TTreeNodeData* lead = track->AddNode("lead", amLastChild, nkBlank);
-    lead->UserDuration = 10;
-    TTreeNodeData* late = track->AddNode("late", amLastChild, nkBlank);
-    late->UserDuration = 5;
+    TTreeNodeData* track = p.Add(p.Root.get(), nkVideoTrack, "Video track");
+    p.Blank(track, 10);
+    TTreeNodeData* late = p.Blank(track, 5);
     p.Refresh();
     late->Pegs->AddPoint(12.0L);
     auto bytes = p.Save();
@@ -156,7 +133,7 @@ TEST(ProjectFile, PegOfALateNodeSurvivesRepeatedSaves) {
 
 TEST(ProjectFile, RefusesOtherFilesAndNewerVersions) {
     Project p;
-    EXPECT_FALSE(p.Root->LoadFromStream(Bytes({0x06, 3, 'A', 'B', 'C'})));
+    EXPECT_FALSE(p.Root->LoadFromStream(HexBytes("0603414243")));
     ASSERT_EQ(p.Ui.Messages.size(), 1u);
     EXPECT_EQ(p.Ui.Messages[0], "File format is unknown");
 
@@ -191,75 +168,25 @@ TEST(ProjectFile, TruncationAtEveryOffsetFailsCleanly) {
     }
 }
 
-namespace {
-
-// A project whose single node record can be edited by the test: header, then a root record.
-std::vector<uint8_t> WithRootAndChild(uint8_t listedKind, uint8_t recordKind,
-                                      const std::string& addOnId = "") {
-    // The file of a project with one child, written by hand so its kinds can be chosen.
-    std::vector<uint8_t> out;
-    TValueWriter w(out);
-    w.WriteString("Brenmo");
-    w.WriteInteger(2004002);
-    w.WriteString("1.54");
-    w.WriteChar(1);
-    w.WriteString("{root}");
-    w.WriteFloat(0);
-    w.WriteBoolean(true);
-    w.WriteFloat(0);
-    w.WriteBoolean(true);
-    w.WriteBoolean(false);
-    w.WriteBoolean(false);
-    w.WriteInteger(0); // description
-    w.WriteInteger(1); // one child
-    w.WriteChar(static_cast<char>(listedKind));
-    w.WriteString("child");
-    if (listedKind == nkFilter)
-        w.WriteString(addOnId);
-    w.WriteChar(static_cast<char>(recordKind));
-    return out;
-}
-
-bool LoadFails(const std::vector<uint8_t>& bytes, std::string* message = nullptr) {
-    Project p;
-    try {
-        return !p.Root->LoadFromStream(bytes);
-    } catch (const Exception& e) {
-        if (message)
-            *message = e.what();
-        EXPECT_EQ(p.Root->GetChildCount(), 0);
-        return true;
-    }
-}
-
-} // namespace
-
-TEST(ProjectFile, StoredKindMustMatchTheClass) {
-    std::string msg;
-    EXPECT_TRUE(LoadFails(WithRootAndChild(nkBlank, nkVideo), &msg));
-    EXPECT_EQ(msg, "Node kind does not match its record");
-}
-
-TEST(ProjectFile, UnknownAddOnStopsTheLoadNamingIt) {
-    std::string msg;
-    EXPECT_TRUE(LoadFails(WithRootAndChild(nkFilter, nkFilter, "{DEAD-BEEF}"), &msg));
-    EXPECT_EQ(msg, "Unknown add-on {DEAD-BEEF}");
-}
-
 TEST(ProjectFile, RootFieldsAreChecked) {
-    // Out-of-range fields are refused by the damaged-file table below; a rate that is not a number
-    // is never written, so never read back.
+    // A rate that is not a number is never written; a rate of 0 is a valid (if idle) project.
     Project inf;
     inf.Root->FrameRate = std::numeric_limits<Extended>::infinity();
     EXPECT_THROW(inf.Save(), EWriteError);
     Project zero;
-    zero.Root->FrameRate = 0; // a rate of 0 is a valid (if idle) project
+    zero.Root->FrameRate = 0;
     Project back;
     EXPECT_TRUE(back.Root->LoadFromStream(zero.Save()));
     EXPECT_EQ(back.Root->FrameRate, 0);
 }
 
 namespace {
+
+// A project with one child listed as black frames whose record says it is a movie, up to that
+// record's kind: header, root record ("{root}", offset, times, flags, no description).
+const char* const KindMismatch = "06064272656e6d6f 0422941e00 0604312e3534 060101 06067b726f6f747d "
+                                 "05 00000000000000000000 09 05 00000000000000000000 09 08 08 "
+                                 "0200 0201 060109 06056368696c64 060104";
 
 template <typename F> std::vector<uint8_t> Encoded(F write) {
     std::vector<uint8_t> out;
@@ -336,7 +263,7 @@ TEST(ProjectFile, EveryDamagedValueIsReportedWithFileAndOffset) {
             [](TValueWriter& w) { w.WriteString("level-" + std::to_string(MaxNodeDepth + 1)); });
         deep = {bytes, After(bytes, caption, 0)};
     }
-    const auto kinds = WithRootAndChild(nkBlank, nkVideo);
+    const auto kinds = HexBytes(KindMismatch);
 
     const struct {
         TDamaged File;
@@ -353,15 +280,12 @@ TEST(ProjectFile, EveryDamagedValueIsReportedWithFileAndOffset) {
         {Damage(good, Int(16), Int(0x10000), afterRate), "Invalid sample width"},
         {Damage(good, Cat(Int(1), text), Cat(Int(0x7FFFFFFF), text)), "Invalid item count"},
         {deep, "Project nesting too deep"},
-        {{kinds, kinds.size() - 3}, "Node kind does not match its record"},
-    };
+        {{kinds, kinds.size() - 3}, "Node kind does not match its record"}};
     TTempDir dir;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Message);
         const std::string name = dir.File("damaged.mpr");
-        std::ofstream(name, std::ios::binary | std::ios::trunc)
-            .write(reinterpret_cast<const char*>(c.File.Bytes.data()),
-                   static_cast<std::streamsize>(c.File.Bytes.size()));
+        WriteBytes(name, c.File.Bytes);
         Project b;
         try {
             b.Root->TCustomProjectNode::LoadFromFile(name);
@@ -418,9 +342,6 @@ TEST(ProjectFile, SeedCorpus) {
     Project plain;
     plain.Root->AddNode("Video track", amLastChild, nkVideoTrack);
     int i = 0;
-    for (auto* p : {&rich, &plain}) {
-        auto bytes = p->Save();
-        std::ofstream(std::string(dir) + "/seed" + std::to_string(i++) + ".mpr", std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    }
+    for (auto* p : {&rich, &plain})
+        WriteBytes(std::string(dir) + "/seed" + std::to_string(i++) + ".mpr", p->Save());
 }

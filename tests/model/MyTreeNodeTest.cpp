@@ -4,6 +4,7 @@
 
 #include <typeinfo>
 
+#include "ModelRig.h"
 #include "MyBlankNode.h"
 #include "MyClipNode.h"
 #include "MyCommonParamsPart.h"
@@ -17,12 +18,8 @@
 
 namespace {
 
-struct Project {
-    TMemTree Tree;
-    std::unique_ptr<TProjectNode> Root;
-    Project() : Root(std::make_unique<TProjectNode>("Project", Tree.AddRoot("Project"))) {
-        Root->Clear();
-    }
+struct Project : TModelRig {
+    Project() : TModelRig(true) {}
 };
 
 struct KindRow {
@@ -35,21 +32,19 @@ struct KindRow {
 } // namespace
 
 TEST(NodeFactory, EveryKindMakesItsClassWithColourAndImage) {
-    const KindRow rows[] = {
-        {nkProject, typeid(TSubProjectNode), 0xAFEBF5, 4},
-        {nkGroup, typeid(TUserFolder), 0xAFEBF5, 2},
-        {nkVideoTrack, typeid(TQueueFolder), 0xAFEBF5, 3},
-        {nkVideo, typeid(TMovieNode), 0x91C8FF, 20},
-        {nkFilter, typeid(TFilterNode), 0xFFAEFF, 26},
-        {nkTransition, typeid(TTransNode), 0x97FFFF, 28},
-        {nkOverlay, typeid(TOverlayNode), 0xFFCA95, 27},
-        {nkBlank, typeid(TBlankNode), 0xAFEBF5, 22},
-        {nkClip, typeid(TClipNode), 0xAFEBF5, 21},
-        {nkAudio, typeid(TSoundNode), 0xDFBDBD, 24},
-        {nkMusic, typeid(TMusicNode), 0xDFBDBD, 25},
-        {nkSubProject, typeid(TSubProjectNode), 0xAFEBF5, 4},
-        {nkWarp, typeid(TWarpNode), 0x91C8FF, 23},
-    };
+    const KindRow rows[] = {{nkProject, typeid(TSubProjectNode), 0xAFEBF5, 4},
+                            {nkGroup, typeid(TUserFolder), 0xAFEBF5, 2},
+                            {nkVideoTrack, typeid(TQueueFolder), 0xAFEBF5, 3},
+                            {nkVideo, typeid(TMovieNode), 0x91C8FF, 20},
+                            {nkFilter, typeid(TFilterNode), 0xFFAEFF, 26},
+                            {nkTransition, typeid(TTransNode), 0x97FFFF, 28},
+                            {nkOverlay, typeid(TOverlayNode), 0xFFCA95, 27},
+                            {nkBlank, typeid(TBlankNode), 0xAFEBF5, 22},
+                            {nkClip, typeid(TClipNode), 0xAFEBF5, 21},
+                            {nkAudio, typeid(TSoundNode), 0xDFBDBD, 24},
+                            {nkMusic, typeid(TMusicNode), 0xDFBDBD, 25},
+                            {nkSubProject, typeid(TSubProjectNode), 0xAFEBF5, 4},
+                            {nkWarp, typeid(TWarpNode), 0x91C8FF, 23}};
     Project p;
     for (const auto& r : rows) {
         TTreeNodeData* n = p.Root->AddNode("n", amLastChild, r.Kind);
@@ -157,11 +152,9 @@ TEST(NodeBasics, MissingFileKeepsNameForSavingOnly) {
 TEST(NodeLifetime, DeletingNodesClearsLinksAndRootReferences) {
     Project p;
     TTreeNodeData* track = p.Root->AddNode("Video track", amLastChild, nkVideoTrack);
-    auto* a = static_cast<TBlankNode*>(track->AddNode("a", amLastChild, nkBlank));
-    auto* t = static_cast<TTransNode*>(track->AddNode("t", amLastChild, nkTransition));
-    auto* b = static_cast<TBlankNode*>(track->AddNode("b", amLastChild, nkBlank));
-    a->UserDuration = b->UserDuration = 5;
-    a->AutoDuration = b->AutoDuration = false;
+    TBlankNode* a = p.Blank(track, 5);
+    auto* t = p.Add<TTransNode>(track, nkTransition);
+    TBlankNode* b = p.Blank(track, 5);
     p.Root->ResetLinks();
     p.Root->Calculate();
     ASSERT_EQ(t->PrevClip, a);
@@ -195,15 +188,9 @@ TEST(NodeCurves, UpdateDescendsHalfAFrameEarly) {
     Project p;
     p.Root->FrameRate = 10;
     TTreeNodeData* track = p.Root->AddNode("Video track", amLastChild, nkVideoTrack);
-    TTreeNodeData* a = track->AddNode("a", amLastChild, nkBlank);
-    TTreeNodeData* b = track->AddNode("b", amLastChild, nkBlank);
-    for (auto* n : {a, b}) {
-        n->AutoDuration = false;
-        n->UserDuration = 2;
-    }
-    p.Root->ResetLinks();
-    p.Root->Calculate();
-    p.Root->Layout(0);
+    p.Blank(track, 2);
+    TTreeNodeData* b = p.Blank(track, 2);
+    p.Relayout();
     TTimeData* level = b->Curves->FindByKey("{155D1DC4-9507-4911-B1DE-D46896A5E674}");
     level->GetPoint(0)->SetLevel(0);
     level->AddNew(1.0L)->SetLevel(1.0L);

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "TestData.h"
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -19,13 +21,12 @@ Bytes Written(const std::function<void(TValueWriter&)>& f) {
     return out;
 }
 
-Bytes Concat(Bytes a, const Bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
+Bytes FloatBytes(Extended v) {
+    return Written([&](TValueWriter& w) { w.WriteFloat(v); });
 }
 
-Bytes Of(const std::string& s) {
-    return Bytes(s.begin(), s.end());
+Bytes StringBytes(const std::string& s) {
+    return Written([&](TValueWriter& w) { w.WriteString(s); });
 }
 
 // Runs f on a reader over data and returns the EReadError it raised (fails when none).
@@ -40,44 +41,23 @@ EReadError ReadError(const Bytes& data, const std::function<void(TValueReader&)>
     return EReadError("");
 }
 
-std::string ReadStringOf(const Bytes& data) {
+// Reads one value of the kind f reads, which must take the whole of data.
+template <class F> auto ReadWhole(const Bytes& data, F f) {
     TValueReader r(data.data(), data.size());
-    std::string s = r.ReadString();
-    EXPECT_TRUE(r.AtEnd());
-    return s;
-}
-
-Bytes FloatBytes(Extended v) {
-    return Written([&](TValueWriter& w) { w.WriteFloat(v); });
-}
-
-Extended ReadFloatOf(const Bytes& data) {
-    TValueReader r(data.data(), data.size());
-    Extended v = r.ReadFloat();
+    auto v = f(r);
     EXPECT_TRUE(r.AtEnd());
     return v;
 }
 
 } // namespace
 
-// ---- Integers -------------------------------------------------------------------------------
-
 TEST(ValueStreamInteger, SmallestTagThatHoldsTheValue) {
-    const std::pair<int32_t, Bytes> cases[] = {
-        {100, {0x02, 0x64}},
-        {1000, {0x03, 0xE8, 0x03}},
-        {100000, {0x04, 0xA0, 0x86, 0x01, 0x00}},
-        {-1, {0x02, 0xFF}},
-        {127, {0x02, 0x7F}},
-        {-128, {0x02, 0x80}},
-        {128, {0x03, 0x80, 0x00}},
-        {-129, {0x03, 0x7F, 0xFF}},
-        {32767, {0x03, 0xFF, 0x7F}},
-        {-32768, {0x03, 0x00, 0x80}},
-        {32768, {0x04, 0x00, 0x80, 0x00, 0x00}},
-        {INT32_MIN, {0x04, 0x00, 0x00, 0x00, 0x80}},
-    };
-    for (const auto& [value, bytes] : cases) {
+    const std::pair<int32_t, const char*> cases[] = {
+        {100, "0264"},     {1000, "03e803"},   {100000, "04a0860100"}, {-1, "02ff"},
+        {127, "027f"},     {-128, "0280"},     {128, "038000"},        {-129, "037fff"},
+        {32767, "03ff7f"}, {-32768, "030080"}, {32768, "0400800000"},  {INT32_MIN, "0400000080"}};
+    for (const auto& [value, hex] : cases) {
+        const Bytes bytes = HexBytes(hex);
         EXPECT_EQ(Written([&](TValueWriter& w) { w.WriteInteger(value); }), bytes) << value;
         TValueReader r(bytes.data(), bytes.size());
         EXPECT_EQ(r.ReadInteger(), value); // sign-extended from every width
@@ -85,41 +65,16 @@ TEST(ValueStreamInteger, SmallestTagThatHoldsTheValue) {
 }
 
 TEST(ValueStreamInteger, SixtyFourBitPathUsesTag13OnlyOutside32Bits) {
-    auto w = [](int64_t v) { return Written([&](TValueWriter& w) { w.WriteInteger64(v); }); };
-    EXPECT_EQ(w(1), (Bytes{0x02, 0x01}));
-    EXPECT_EQ(w(44100), (Bytes{0x04, 0x44, 0xAC, 0x00, 0x00}));
-    EXPECT_EQ(w(INT32_MAX), (Bytes{0x04, 0xFF, 0xFF, 0xFF, 0x7F}));
-    Bytes big = w(int64_t(1) << 31);
-    EXPECT_EQ(big, (Bytes{0x13, 0x00, 0x00, 0x00, 0x80, 0x00, 0x00, 0x00, 0x00}));
-
-    TValueReader r(big.data(), big.size());
-    EXPECT_EQ(r.ReadInteger64(), int64_t(1) << 31);
-}
-
-TEST(ValueStreamInteger, Tag13AndNonIntegerTagsAreRefused) {
-    Bytes big = {0x13, 0, 0, 0, 0x80, 0, 0, 0, 0};
-    EReadError e = ReadError(big, [](TValueReader& r) { r.ReadInteger(); });
-    EXPECT_STREQ(e.what(), "Invalid property value");
-    EXPECT_EQ(e.Offset, 0);
-    EXPECT_EQ(e.FileName, "test.mpr");
-
-    for (uint8_t tag : std::initializer_list<uint8_t>{vaString, vaTrue, vaFalse, vaExtended,
-                                                      vaUTF8String, uint8_t(0x00)}) {
-        EXPECT_STREQ(
-            ReadError({tag, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, [](TValueReader& r) { r.ReadInteger(); })
-                .what(),
-            "Invalid property value")
-            << int(tag);
+    const std::pair<int64_t, const char*> cases[] = {{1, "0201"},
+                                                     {44100, "0444ac0000"},
+                                                     {INT32_MAX, "04ffffff7f"},
+                                                     {int64_t(1) << 31, "13 00000080 00000000"}};
+    for (const auto& [value, hex] : cases) {
+        EXPECT_EQ(Written([&](TValueWriter& w) { w.WriteInteger64(value); }), HexBytes(hex));
+        EXPECT_EQ(ReadWhole(HexBytes(hex), [](TValueReader& r) { return r.ReadInteger64(); }),
+                  value);
     }
-    // The offset is that of the bad value, not of the start of the data.
-    e = ReadError({0x02, 0x05, 0x09}, [](TValueReader& r) {
-        r.ReadInteger();
-        r.ReadInteger();
-    });
-    EXPECT_EQ(e.Offset, 2);
 }
-
-// ---- Booleans -------------------------------------------------------------------------------
 
 TEST(ValueStreamBoolean, OneByteEachAndOnlyTheTwoTags) {
     EXPECT_EQ(Written([](TValueWriter& w) { w.WriteBoolean(true); }), Bytes{0x09});
@@ -132,18 +87,19 @@ TEST(ValueStreamBoolean, OneByteEachAndOnlyTheTwoTags) {
     EXPECT_EQ(r.GetPosition(), 2u);
 }
 
-// ---- Floats ---------------------------------------------------------------------------------
-
 TEST(ValueStreamFloat, ExactBitPatterns) {
-    EXPECT_EQ(FloatBytes(1.0L), (Bytes{0x05, 0, 0, 0, 0, 0, 0, 0, 0x80, 0xFF, 0x3F}));
-    EXPECT_EQ(FloatBytes(-2.5L), (Bytes{0x05, 0, 0, 0, 0, 0, 0, 0, 0xA0, 0x00, 0xC0}));
-    EXPECT_EQ(FloatBytes(1.0L / 3),
-              (Bytes{0x05, 0xAB, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xFD, 0x3F}));
-    EXPECT_EQ(FloatBytes(0.0L), (Bytes{0x05, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(FloatBytes(-0.0L), (Bytes{0x05, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x80}));
-    EXPECT_EQ(FloatBytes(29.97L),
-              (Bytes{0x05, 0x8F, 0xC2, 0xF5, 0x28, 0x5C, 0x8F, 0xC2, 0xEF, 0x03, 0x40}));
-    EXPECT_EQ(FloatBytes(LDBL_TRUE_MIN), (Bytes{0x05, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+    const std::pair<Extended, const char*> cases[] = {
+        {1.0L, "05 0000000000000080 ff3f"},         {-2.5L, "05 00000000000000a0 00c0"},
+        {1.0L / 3, "05 abaaaaaaaaaaaaaa fd3f"},     {0.0L, "05 0000000000000000 0000"},
+        {-0.0L, "05 0000000000000000 0080"},        {29.97L, "05 8fc2f5285c8fc2ef 0340"},
+        {LDBL_TRUE_MIN, "05 0100000000000000 0000"}};
+    for (const auto& [value, hex] : cases)
+        EXPECT_EQ(FloatBytes(value), HexBytes(hex)) << hex;
+    // Integer tags read as floats too.
+    const std::pair<const char*, Extended> ints[] = {
+        {"020f", 15}, {"02ff", -1}, {"04a0860100", 100000}};
+    for (const auto& [hex, value] : ints)
+        EXPECT_EQ(ReadWhole(HexBytes(hex), [](TValueReader& r) { return r.ReadFloat(); }), value);
 }
 
 TEST(ValueStreamFloat, RoundTripsBitExact) {
@@ -175,7 +131,7 @@ TEST(ValueStreamFloat, RoundTripsBitExact) {
 TEST(ValueStreamFloat, CodecKeepsInfinityAndNaN) {
     uint8_t b[10];
     ExtendedToBytes(-HUGE_VALL, b);
-    EXPECT_EQ(Bytes(b, b + 10), (Bytes{0, 0, 0, 0, 0, 0, 0, 0x80, 0xFF, 0xFF}));
+    EXPECT_EQ(Bytes(b, b + 10), HexBytes("0000000000000080 ffff"));
     EXPECT_EQ(BytesToExtended(b), -HUGE_VALL);
     ExtendedToBytes(std::numeric_limits<Extended>::quiet_NaN(), b);
     EXPECT_TRUE(std::isnan(BytesToExtended(b)));
@@ -185,121 +141,123 @@ TEST(ValueStreamFloat, CodecKeepsInfinityAndNaN) {
     // An unnormal (integer bit clear, exponent non-zero) reads as the value its bits describe.
     uint8_t unnormal[10] = {0, 0, 0, 0, 0, 0, 0, 0x40, 0xFF, 0x3F};
     EXPECT_EQ(BytesToExtended(unnormal), 0.5L);
-}
-
-TEST(ValueStreamFloat, NonFiniteValuesAreNeitherWrittenNorRead) {
     EXPECT_THROW(FloatBytes(HUGE_VALL), EWriteError);
     EXPECT_THROW(FloatBytes(std::numeric_limits<Extended>::quiet_NaN()), EWriteError);
-    Bytes inf = {0x05, 0, 0, 0, 0, 0, 0, 0, 0x80, 0xFF, 0x7F};
-    EXPECT_STREQ(ReadError(inf, [](TValueReader& r) { r.ReadFloat(); }).what(),
-                 "Invalid property value");
 }
 
-TEST(ValueStreamFloat, IntegerTagsReadAsFloat) {
-    EXPECT_EQ(ReadFloatOf({0x02, 0x0F}), 15.0L);
-    EXPECT_EQ(ReadFloatOf({0x02, 0xFF}), -1.0L);
-    EXPECT_EQ(ReadFloatOf({0x04, 0xA0, 0x86, 0x01, 0x00}), 100000.0L);
-    EXPECT_STREQ(
-        ReadError({0x13, 1, 0, 0, 0, 0, 0, 0, 0}, [](TValueReader& r) { r.ReadFloat(); }).what(),
-        "Invalid property value");
-    EXPECT_STREQ(ReadError({0x06, 0x00}, [](TValueReader& r) { r.ReadFloat(); }).what(),
-                 "Invalid property value");
-}
-
-// ---- Strings --------------------------------------------------------------------------------
-
-TEST(ValueStreamString, AsciiUsesByteTags) {
-    auto w = [](const std::string& s) {
-        return Written([&](TValueWriter& w) { w.WriteString(s); });
-    };
-    EXPECT_EQ(w(""), (Bytes{0x06, 0x00}));
-    EXPECT_EQ(w("abc"), (Bytes{0x06, 0x03, 'a', 'b', 'c'}));
-    EXPECT_EQ(w(std::string(255, 'x')), Concat({0x06, 0xFF}, Of(std::string(255, 'x'))));
-    EXPECT_EQ(w(std::string(256, 'x')),
-              Concat({0x0C, 0x00, 0x01, 0x00, 0x00}, Of(std::string(256, 'x'))));
-}
-
-TEST(ValueStreamString, NonAsciiIsUtf8Tag) {
-    auto w = [](const std::string& s) {
-        return Written([&](TValueWriter& w) { w.WriteString(s); });
-    };
-    EXPECT_EQ(w("Caf\xC3\xA9"), (Bytes{0x14, 0x05, 0x00, 0x00, 0x00, 'C', 'a', 'f', 0xC3, 0xA9}));
-    // Short non-ASCII texts still take the 4-byte length of tag 0x14.
-    EXPECT_EQ(w("\xE2\x82\xAC"), (Bytes{0x14, 0x03, 0x00, 0x00, 0x00, 0xE2, 0x82, 0xAC}));
-    // Malformed bytes never reach the file as they are.
-    EXPECT_EQ(w("a\xFF"), (Bytes{0x14, 0x04, 0x00, 0x00, 0x00, 'a', 0xEF, 0xBF, 0xBD}));
-}
-
-TEST(ValueStreamString, ByteTagsKeepUtf8ElseDecodeWindows1252) {
-    EXPECT_EQ(ReadStringOf({0x06, 0x02, 0xC3, 0xA9}), "\xC3\xA9");
-    EXPECT_EQ(ReadStringOf({0x06, 0x04, 'C', 'a', 'f', 0xE9}), "Caf\xC3\xA9");
-    EXPECT_EQ(ReadStringOf({0x06, 0x03, 0x80, 0x9F, 0xFF}), "\xE2\x82\xAC\xC5\xB8\xC3\xBF");
-    // Bytes the code page leaves undefined become the C1 control of the same value.
-    EXPECT_EQ(ReadStringOf({0x06, 0x01, 0x81}), "\xC2\x81");
-    // Overlong and surrogate forms are not UTF-8, so the whole text is taken as Windows-1252.
-    EXPECT_EQ(ReadStringOf({0x06, 0x02, 0xC0, 0x80}), "\xC3\x80\xE2\x82\xAC");
-    EXPECT_EQ(ReadStringOf({0x0C, 0x03, 0, 0, 0, 0xED, 0xA0, 0x80}),
-              "\xC3\xAD\xC2\xA0\xE2\x82\xAC");
-    EXPECT_EQ(ReadStringOf({0x0C, 0x02, 0, 0, 0, 'o', 0xF6}), "o\xC3\xB6");
-}
-
-TEST(ValueStreamString, Utf8TagReplacesMalformedSequences) {
-    EXPECT_EQ(ReadStringOf({0x14, 0x02, 0, 0, 0, 0xC3, 0x28}), "\xEF\xBF\xBD(");
-    EXPECT_EQ(ReadStringOf({0x14, 0x03, 0, 0, 0, 0xF4, 0x90, 0x80}),
-              "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
-    EXPECT_EQ(ReadStringOf({0x14, 0x02, 0, 0, 0, 0xE2, 0x82}), "\xEF\xBF\xBD");
-}
-
-TEST(ValueStreamString, WideTagIsUtf16LE) {
-    // 'A', U+00E9, U+20AC, U+1F600 as a surrogate pair.
-    EXPECT_EQ(
-        ReadStringOf({0x12, 0x05, 0, 0, 0, 'A', 0, 0xE9, 0, 0xAC, 0x20, 0x3D, 0xD8, 0x00, 0xDE}),
-        "A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
-    // Lone surrogates, high at the end, low alone, high followed by a non-surrogate.
-    EXPECT_EQ(ReadStringOf({0x12, 0x01, 0, 0, 0, 0x3D, 0xD8}), "\xEF\xBF\xBD");
-    EXPECT_EQ(ReadStringOf({0x12, 0x01, 0, 0, 0, 0x00, 0xDE}), "\xEF\xBF\xBD");
-    EXPECT_EQ(ReadStringOf({0x12, 0x02, 0, 0, 0, 0x3D, 0xD8, 'x', 0}), "\xEF\xBF\xBDx");
-    EXPECT_EQ(ReadStringOf({0x12, 0x00, 0, 0, 0}), "");
-}
-
-TEST(ValueStreamString, OtherTagsAreRefused) {
-    for (uint8_t tag :
-         std::initializer_list<uint8_t>{vaInt8, vaInt16, vaInt32, vaInt64, vaExtended, vaTrue,
-                                        vaFalse, uint8_t(0x07), uint8_t(0xFF)}) {
-        EXPECT_STREQ(
-            ReadError({tag, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0}, [](TValueReader& r) { r.ReadString(); })
-                .what(),
-            "Invalid property value")
-            << int(tag);
+TEST(ValueStreamString, WrittenTags) {
+    // ASCII takes the byte tags; other texts tag 0x14 with a 4-byte length, even short ones;
+    // malformed bytes never reach the file as they are.
+    const std::pair<std::string, const char*> cases[] = {{"", "0600"},
+                                                         {"abc", "0603616263"},
+                                                         {"Caf\xC3\xA9", "1405000000 436166c3a9"},
+                                                         {"\xE2\x82\xAC", "1403000000 e282ac"},
+                                                         {"a\xFF", "1404000000 61efbfbd"}};
+    for (const auto& [text, hex] : cases)
+        EXPECT_EQ(StringBytes(text), HexBytes(hex)) << hex;
+    for (size_t n : {255, 256}) {
+        const std::string x(n, 'x');
+        Bytes want = HexBytes(n == 255 ? "06ff" : "0c00010000");
+        want.insert(want.end(), x.begin(), x.end());
+        EXPECT_EQ(StringBytes(x), want);
     }
 }
 
-// ---- Chars ----------------------------------------------------------------------------------
+TEST(ValueStreamString, ReadTags) {
+    const std::pair<const char*, const char*> cases[] = {
+        // Byte tags keep UTF-8, else decode Windows-1252; bytes the code page leaves undefined
+        // become the C1 control of the same value.
+        {"0602 c3a9", "\xC3\xA9"},
+        {"0604 436166e9", "Caf\xC3\xA9"},
+        {"0603 809fff", "\xE2\x82\xAC\xC5\xB8\xC3\xBF"},
+        {"0601 81", "\xC2\x81"},
+        // Overlong and surrogate forms are not UTF-8, so the whole text is Windows-1252.
+        {"0602 c080", "\xC3\x80\xE2\x82\xAC"},
+        {"0c03000000 eda080", "\xC3\xAD\xC2\xA0\xE2\x82\xAC"},
+        {"0c02000000 6ff6", "o\xC3\xB6"},
+        // The UTF-8 tag replaces malformed sequences.
+        {"1402000000 c328", "\xEF\xBF\xBD("},
+        {"1403000000 f49080", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
+        {"1402000000 e282", "\xEF\xBF\xBD"},
+        // The wide tag is UTF-16LE: 'A', U+00E9, U+20AC, U+1F600 as a surrogate pair, then
+        // lone surrogates: high at the end, low alone, high followed by a non-surrogate.
+        {"1205000000 4100 e900 ac20 3dd8 00de", "A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"},
+        {"1201000000 3dd8", "\xEF\xBF\xBD"},
+        {"1201000000 00de", "\xEF\xBF\xBD"},
+        {"1202000000 3dd8 7800", "\xEF\xBF\xBDx"},
+        {"1200000000", ""}};
+    for (const auto& [hex, text] : cases)
+        EXPECT_EQ(ReadWhole(HexBytes(hex), [](TValueReader& r) { return r.ReadString(); }), text)
+            << hex;
+}
 
 TEST(ValueStreamChar, OneCharacterString) {
-    EXPECT_EQ(Written([](TValueWriter& w) { w.WriteChar('\x0D'); }), (Bytes{0x06, 0x01, 0x0D}));
-    EXPECT_EQ(Written([](TValueWriter& w) { w.WriteChar('\xE9'); }),
-              (Bytes{0x14, 0x02, 0, 0, 0, 0xC3, 0xA9}));
-    Bytes data = Written([](TValueWriter& w) { w.WriteChar('\x80'); });
-    TValueReader r(data.data(), data.size());
-    EXPECT_EQ(r.ReadChar(), '\x80');
-    // A byte text of one Windows-1252 character.
-    Bytes b = {0x06, 0x01, 0xE9};
-    TValueReader r2(b.data(), b.size());
-    EXPECT_EQ(r2.ReadChar(), '\xE9');
+    EXPECT_EQ(Written([](TValueWriter& w) { w.WriteChar('\x0D'); }), HexBytes("06010d"));
+    EXPECT_EQ(Written([](TValueWriter& w) { w.WriteChar('\xE9'); }), HexBytes("1402000000c3a9"));
+    auto readChar = [](TValueReader& r) { return r.ReadChar(); };
+    EXPECT_EQ(ReadWhole(Written([](TValueWriter& w) { w.WriteChar('\x80'); }), readChar), '\x80');
+    EXPECT_EQ(ReadWhole(HexBytes("0601e9"), readChar), '\xE9'); // one Windows-1252 character
 }
 
-TEST(ValueStreamChar, RefusesAnythingButOneCharacter) {
-    auto fails = [](const Bytes& b) {
-        return std::string(ReadError(b, [](TValueReader& r) { r.ReadChar(); }).what());
+TEST(ValueStreamBounds, BadValuesNameTheirOffset) {
+    enum TRead { Int, SecondInt, Float, Str, Chr };
+    const char* const Invalid = "Invalid property value";
+    const char* const Short = "Read beyond end of data";
+    struct TCase {
+        TRead Read;
+        std::string Hex;
+        const char* Message;
+        int64_t Offset;
     };
-    EXPECT_EQ(fails({0x06, 0x02, 'A', 'B'}), "Invalid property value");
-    EXPECT_EQ(fails({0x06, 0x00}), "Invalid property value");
-    EXPECT_EQ(fails({0x14, 0x03, 0, 0, 0, 0xE4, 0xB8, 0xAD}), "Invalid property value");
-    EXPECT_EQ(fails({0x02, 0x05}), "Invalid property value");
+    std::vector<TCase> cases = {
+        {Int, "13 00000080 00000000", Invalid, 0},
+        {SecondInt, "0205 09", Invalid, 2},
+        {Float, "05 0000000000000080 ff7f", Invalid, 0}, // infinity
+        {Float, "13 01000000 00000000", Invalid, 0},
+        {Float, "0600", Invalid, 0},
+        {Chr, "0602 4142", Invalid, 0},
+        {Chr, "0600", Invalid, 0},
+        {Chr, "1403000000 e4b8ad", Invalid, 0},
+        {Chr, "0205", Invalid, 0},
+        // Lengths far beyond the data fail before any buffer is sized from them.
+        {Str, "0cffffffff 61", Short, 0},
+        {Str, "14ffffff7f 6162", Short, 0},
+        {Str, "12ffffffff 6100", Short, 0},
+        {Str, "1200000080", Short, 0},
+        {Str, "1202000000 610062", Short, 0}, // half a code unit short
+        {Str, "0605 6162", Short, 0},
+        {Str, "0c0100", Short, 0},
+    };
+    // Tags of other kinds, followed by enough bytes for any value.
+    for (const char* tag : {"06", "09", "08", "05", "14", "00"})
+        cases.push_back({Int, std::string(tag) + "00000000000000000000", Invalid, 0});
+    for (const char* tag : {"02", "03", "04", "13", "05", "09", "08", "07", "ff"})
+        cases.push_back({Str, std::string(tag) + "01000000000000000000", Invalid, 0});
+    for (const auto& c : cases) {
+        EReadError e = ReadError(HexBytes(c.Hex), [&c](TValueReader& r) {
+            switch (c.Read) {
+            case SecondInt:
+                r.ReadInteger();
+                [[fallthrough]];
+            case Int:
+                r.ReadInteger();
+                break;
+            case Float:
+                r.ReadFloat();
+                break;
+            case Str:
+                r.ReadString();
+                break;
+            case Chr:
+                r.ReadChar();
+                break;
+            }
+        });
+        EXPECT_STREQ(e.what(), c.Message) << c.Hex;
+        EXPECT_EQ(e.Offset, c.Offset) << c.Hex;
+        EXPECT_EQ(e.FileName, "test.mpr");
+    }
 }
-
-// ---- Bounds ---------------------------------------------------------------------------------
 
 TEST(ValueStreamBounds, EveryTruncationIsAReadError) {
     Bytes full = Written([](TValueWriter& w) {
@@ -334,23 +292,5 @@ TEST(ValueStreamBounds, EveryTruncationIsAReadError) {
     for (size_t n = 0; n < full.size(); ++n) {
         Bytes part(full.begin(), full.begin() + n);
         EXPECT_STREQ(ReadError(part, readAll).what(), "Read beyond end of data") << n;
-    }
-}
-
-TEST(ValueStreamBounds, HostileLengthsFailWithoutAllocating) {
-    // Lengths far beyond the data; reading them must fail before any buffer is sized from them.
-    const Bytes cases[] = {
-        {0x0C, 0xFF, 0xFF, 0xFF, 0xFF, 'a'},
-        {0x14, 0xFF, 0xFF, 0xFF, 0x7F, 'a', 'b'},
-        {0x12, 0xFF, 0xFF, 0xFF, 0xFF, 'a', 0},
-        {0x12, 0x00, 0x00, 0x00, 0x80},
-        {0x12, 0x02, 0x00, 0x00, 0x00, 'a', 0, 'b'}, // half a code unit short
-        {0x06, 0x05, 'a', 'b'},
-        {0x0C, 0x01, 0x00},
-    };
-    for (const Bytes& b : cases) {
-        EReadError e = ReadError(b, [](TValueReader& r) { r.ReadString(); });
-        EXPECT_STREQ(e.what(), "Read beyond end of data");
-        EXPECT_EQ(e.Offset, 0);
     }
 }

@@ -110,20 +110,20 @@ TEST(WarpNode, MapTimeTables) {
 TEST(WarpNode, FitDurationTables) {
     TWarpRig r;
     TWarpNode* w = r.W;
-    r.Keys({{0, 0}});
-    EXPECT_EQ(w->FitDuration(), 10.0L);
-    r.Keys({{0, Double}});
-    EXPECT_EQ(w->FitDuration(), 5.0L); // 4.99992 s on the 10 fps grid
-    r.Keys({{0, Half}});
-    EXPECT_EQ(w->FitDuration(), 20.0L);
-    r.Keys({{0, -0.5L}});
-    EXPECT_EQ(w->FitDuration(), 40.0L);
-    // 2 s at 1x and 2 s at 2x use 6 s of source; the 4 s left take 8 s at 0.5x.
-    r.Keys({{0, 0}, {2, Double}, {4, Half}});
-    EXPECT_EQ(w->FitDuration(), 12.0L);
-    // The source runs out before a later key is reached.
-    r.Keys({{0, Double}, {8, 0}});
-    EXPECT_EQ(w->FitDuration(), 5.0L);
+    // 2x is 4.99992 s on the 10 fps grid; 2 s at 1x and 2 s at 2x use 6 s of source and the 4 s
+    // left take 8 s at 0.5x; the source may run out before a later key is reached.
+    const std::pair<std::vector<std::pair<Extended, Extended>>, Extended> cases[] = {
+        {{{0, 0}}, 10},
+        {{{0, Double}}, 5},
+        {{{0, Half}}, 20},
+        {{{0, -0.5L}}, 40},
+        {{{0, 0}, {2, Double}, {4, Half}}, 12},
+        {{{0, Double}, {8, 0}}, 5}};
+    for (const auto& [keys, fit] : cases) {
+        r.Keys(keys);
+        EXPECT_EQ(w->FitDuration(), fit)
+            << keys.size() << " keys, first " << double(keys[0].second);
+    }
     // On the frame grid: 3.7 s of source at 1x is 3.75 s at 4 fps.
     TWarpRig s(37);
     s.Keys({{0, 0}});
