@@ -108,7 +108,8 @@ TEST(FolderLayout, GroupAfterALeadingTransitionStartsWithIt) {
     EXPECT_EQ(p.Shown(44), 29); // the last frame of the project
 }
 
-// Whatever ended a run, the nodes give back what it opened (here: a movie's prepared sound).
+// Whatever ended a run (export, playback, sound export), the nodes give back what it opened
+// (here: a movie's prepared sound).
 TEST(RunEnd, NodesAreClosedAfterAStop) {
     TMovieProject p;
     TNumberedMovieSpec m;
@@ -128,6 +129,8 @@ TEST(RunEnd, NodesAreClosedAfterAStop) {
     ASSERT_TRUE(p.Root->Play(0, 0, false, stopAt3, TPictureControl{&shown, nullptr, nullptr}));
     EXPECT_FALSE(movie->GetReader().IsAudioReady());
     EXPECT_FALSE(p.Root->Busy);
+    ASSERT_TRUE(p.Root->ExportWave(false, 0, nullptr, p.Dir.Path + "/out.wav", 5));
+    EXPECT_FALSE(movie->GetReader().IsAudioReady());
 }
 
 namespace {
