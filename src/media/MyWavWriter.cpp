@@ -6,7 +6,6 @@ namespace {
 
 // The 'fmt ' chunk of PCM holds the 16-byte PCM header that every player reads; other formats
 // keep the whole audio format block with the codec's extra bytes.
-constexpr uint32_t kPcmFmtBytes = 16;
 constexpr uint32_t kOtherFmtBytes = sizeof(TAudioFormat);
 constexpr int64_t kMaxRiffBytes = 0xFFFFFFFFLL;
 
@@ -19,9 +18,8 @@ TWavWriter::~TWavWriter() {
         CloseFile();
 }
 
-bool TWavWriter::WriteId(const char* text) {
-    size_t n = std::strlen(text);
-    return File.Write(text, int64_t(n)) == int64_t(n);
+bool TWavWriter::WriteId(uint32_t id) {
+    return WriteSize(id);
 }
 
 bool TWavWriter::WriteSize(uint32_t value) {
@@ -56,14 +54,14 @@ bool TWavWriter::Initiate(bool raw, const std::string& fileName, const TAudioFor
         return true;
 
     const uint32_t fmtBytes =
-        format.Wfx.wFormatTag == WAVE_FORMAT_PCM ? kPcmFmtBytes : kOtherFmtBytes;
-    bool ok = WriteId("RIFF") &&                           // RIFF header
+        format.Wfx.wFormatTag == WAVE_FORMAT_PCM ? WAVE_PCM_FORMAT_SIZE : kOtherFmtBytes;
+    bool ok = WriteId(RIFF_ID_RIFF) &&                     // RIFF header
               WriteSize(0) &&                              // file size - 8, written at close
-              WriteId("WAVE") &&                           // form type
-              WriteId("fmt ") &&                           // format chunk
+              WriteId(RIFF_ID_WAVE) &&                     // form type
+              WriteId(RIFF_ID_FMT) &&                      // format chunk
               WriteSize(fmtBytes) &&                       // 16 for PCM, 128 otherwise
               File.Write(&format, fmtBytes) == fmtBytes && // the format block's first bytes
-              WriteId("data");                             // sample chunk
+              WriteId(RIFF_ID_DATA);                       // sample chunk
     DataSizePos = File.Position();
     ok = ok && WriteSize(0); // data size, written at close
     if (!ok) {

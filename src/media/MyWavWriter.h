@@ -28,8 +28,8 @@ public:
     // False when no file is open or finishing it failed.
     bool CloseFile();
 
-    // Header pieces: four characters, and a 32-bit little-endian size.
-    bool WriteId(const char* text);
+    // Header pieces: a chunk id, and a 32-bit little-endian size.
+    bool WriteId(uint32_t id);
     bool WriteSize(uint32_t value);
 
     bool IsOpen() const { return File.IsOpen(); }

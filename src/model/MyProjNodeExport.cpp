@@ -12,7 +12,7 @@ namespace {
 // since the last frame the encoder really stored as one (so a key frame just stored is not
 // asked for again on the next frame).
 void AskKeyFrame(TVideoFrameInfo& frame, bool firstFrame, int32_t maxGap) {
-    if (frame.Flags & 0x10)
+    if (frame.Flags & AVIIF_KEYFRAME)
         frame.FramesSinceKey = 0;
     if (firstFrame || frame.FramesSinceKey > maxGap)
         frame.KeyRequest = true;

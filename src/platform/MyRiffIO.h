@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "MyRiffFormat.h"
+
 // Opens fileName for reading only when it is a regular file. A FIFO, a device or a folder is
 // refused at once (opening a FIFO for reading would wait for a writer). size, when given, gets
 // the file's length. Null when the file cannot be opened or is no regular file.
@@ -20,15 +22,6 @@ enum class TReadFileResult { Ok, NotAFile, TooLarge, ReadError };
 // anything is allocated; out is empty unless the result is Ok.
 TReadFileResult ReadRegularFile(const std::string& fileName, int64_t maxBytes,
                                 std::vector<uint8_t>& out);
-
-// Four-character code as stored in the file: first character in the lowest byte.
-constexpr uint32_t RiffId(const char (&s)[5]) {
-    return uint32_t(uint8_t(s[0])) | (uint32_t(uint8_t(s[1])) << 8) |
-           (uint32_t(uint8_t(s[2])) << 16) | (uint32_t(uint8_t(s[3])) << 24);
-}
-
-constexpr uint32_t RIFF_ID_RIFF = RiffId("RIFF");
-constexpr uint32_t RIFF_ID_LIST = RiffId("LIST");
 
 // One chunk as seen by the reader or writer.
 struct TRiffChunk {
