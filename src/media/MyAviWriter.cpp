@@ -123,6 +123,25 @@ bool TAviFile::Seek(int64_t position) {
     return true;
 }
 
+bool TAviFile::FailRecord(const std::string& why) {
+    if (Error.empty())
+        Error = why;
+    return false;
+}
+
+bool TAviFile::CloseRecord(const TRiffRecord& record, uint32_t& size) {
+    if (!F || Failed())
+        return false;
+    std::string why;
+    return record.SizeAt(Pos, size, why) || FailRecord(why);
+}
+
+bool TAviFile::PatchSize(const TRiffRecord& record) {
+    const int64_t end = Pos;
+    uint32_t size = 0;
+    return CloseRecord(record, size) && Seek(record.DataOffset - 4) && WriteU32(size) && Seek(end);
+}
+
 bool TAviFile::Close() {
     if (F) {
         if (std::fflush(F) != 0)
@@ -153,7 +172,8 @@ bool TAviChunk::Write() {
         return false;
     if (DataPos < 0)
         DataPos = File.Position();
-    if (!File.Write(Data, Size))
+    uint32_t written = 0;
+    if (!File.Write(Data, Size) || !File.CloseRecord(TRiffRecord{Id, DataPos, Size}, written))
         return false;
     static const uint8_t pad = 0;
     return (Size & 1) == 0 || File.Write(&pad, 1); // chunks start on even offsets
@@ -188,10 +208,8 @@ bool TAviList::Write() {
     for (auto& child : Children)
         if (!child->Write())
             return false;
-    const int64_t end = File.Position();
-    Size = CheckedCast<uint32_t>(end - Start - 8);
-    return File.Seek(Start) && File.WriteU32(Id) && File.WriteU32(Size) &&
-           File.WriteU32(ListType) && File.Seek(end);
+    const TRiffRecord record{Id, DataPos};
+    return File.CloseRecord(record, Size) && File.PatchSize(record);
 }
 
 // ---- TAviWriter ---------------------------------------------------------------------------------
@@ -464,8 +482,11 @@ bool TAviWriter::WriteAudio(const void* buffer, uint32_t size, uint32_t count) {
 
 // Writes the index and the final sizes and counts; False at the first failure.
 bool TAviWriter::Finish() {
-    const int64_t moviSize = Out.Position() - MoviPosition - 8;
+    // The movie data ends where the index begins.
+    if (!Out.PatchSize(TRiffRecord{RIFF_ID_LIST, MoviPosition + 8}))
+        return false;
     const uint32_t indexBytes = CheckedMul<uint32_t>(uint32_t(EntryCount), 16);
+    const TRiffRecord idx1{RIFF_ID_IDX1, Out.Position() + 8, indexBytes};
     if (!Out.WriteU32(RIFF_ID_IDX1) || !Out.WriteU32(indexBytes))
         return false;
     if (!Index.Seek(0))
@@ -477,14 +498,16 @@ bool TAviWriter::Finish() {
             return false;
         left -= n;
     }
+    uint32_t written = 0;
+    if (!Out.CloseRecord(idx1, written) || !Out.PatchSize(TRiffRecord{RIFF_ID_RIFF, 8}))
+        return false;
     const int64_t fileSize = Out.Position();
     FillHeaders();
     TLePut(OdmlHeader).U32(uint32_t(FramesWritten)); // dwTotalFrames
     if (!MainHeaderChunk->Write() || !VideoHeaderChunk->Write() ||
         (AudioHeaderChunk && !AudioHeaderChunk->Write()) || !OdmlHeaderChunk->Write())
         return false;
-    return Out.Seek(4) && Out.WriteU32(uint32_t(fileSize - 8)) && // RIFF size
-           Out.Seek(MoviPosition + 4) && Out.WriteU32(uint32_t(moviSize)) && Out.Seek(fileSize);
+    return Out.Seek(fileSize);
 }
 
 bool TAviWriter::Close(Extended frameRate) {

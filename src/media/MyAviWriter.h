@@ -12,6 +12,7 @@
 #include "IUiServices.h"
 #include "MyBase.h"
 #include "MyCommonParams.h"
+#include "MyRiffIO.h"
 
 // What the export loop hands the movie writers for one export (zero-filled, then filled).
 struct TExportSettings {
@@ -46,6 +47,13 @@ public:
     bool WriteU32(uint32_t value);
     bool Seek(int64_t position);
     int64_t Position() const { return Pos; }
+    // Checks a record whose data ends at the current position, as TRiffRecord does, and gives
+    // the size for its header. A record that fails the check fails the file, with the reason
+    // as its error text.
+    bool CloseRecord(const TRiffRecord& record, uint32_t& size);
+    // Closes a record whose size was left open: checks it, writes the size into its header and
+    // comes back to the current position.
+    bool PatchSize(const TRiffRecord& record);
     // Flushes and closes; False when anything written since Create did not reach the file.
     bool Close();
     // Closes without caring whether buffered bytes reach the file (error paths).
@@ -57,6 +65,7 @@ public:
 
 private:
     void Fail(const char* what);
+    bool FailRecord(const std::string& why);
 
     std::FILE* F = nullptr;
     int64_t Pos = 0;
@@ -65,7 +74,8 @@ private:
 };
 
 // One RIFF chunk: id, 32-bit size and the bytes it points to (not owned). Written once in order;
-// a second Write rewrites it in place, so its data may change but not its size.
+// a second Write rewrites it in place, so its data may change but not its size. Each write checks
+// that the data ends where the size says.
 class TAviChunk {
 public:
     TAviChunk(uint32_t id, const void* data, uint32_t size, TAviFile& file);
