@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "MyCapDrvSelect.h"
+#include "MyPictureWriter.h"
 #include "MyVideoCompressLayer.h"
 #include "VideocapPart.h"
 
@@ -21,12 +22,6 @@ namespace {
 
 constexpr const char* FullFramesText = "Full Frames (Uncompressed)";
 constexpr int64_t Megabyte = 1048576;
-
-// Little-endian, 2 or 4 bytes.
-void PutLe(std::string& out, uint32_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i)
-        out += char((v >> (8 * i)) & 0xFF);
-}
 
 } // namespace
 
@@ -383,21 +378,8 @@ bool TCapWindow::SaveDIB(const std::string& fileName) {
         return false;
     const int32_t w = ShownWidth, h = ShownHeight;
     const uint32_t rowBytes = uint32_t(DIBRowBytes(w, 24, 32));
-    const uint32_t imageBytes = rowBytes * uint32_t(h);
-    std::string out;
-    out += "BM";
-    PutLe(out, 54 + imageBytes, 4); // bfSize
-    PutLe(out, 0, 4);               // bfReserved1, bfReserved2
-    PutLe(out, 54, 4);              // bfOffBits
-    PutLe(out, 40, 4);              // biSize
-    PutLe(out, uint32_t(w), 4);     // biWidth
-    PutLe(out, uint32_t(h), 4);     // biHeight: bottom-up
-    PutLe(out, 1, 2);               // biPlanes
-    PutLe(out, 24, 2);              // biBitCount
-    PutLe(out, BI_RGB, 4);          // biCompression
-    PutLe(out, imageBytes, 4);      // biSizeImage
-    for (int i = 0; i < 4; ++i)
-        PutLe(out, 0, 4); // biXPelsPerMeter, biYPelsPerMeter, biClrUsed, biClrImportant
+    const std::vector<uint8_t> header = BmpFileHeader(w, h); // 24-bit, rows bottom-up
+    std::string out(header.begin(), header.end());
     std::string row(rowBytes, '\0');
     for (int32_t y = h - 1; y >= 0; --y) {
         std::memcpy(row.data(), Shown.data() + size_t(y) * w * 3, size_t(w) * 3);

@@ -218,7 +218,7 @@ bool TCaptureSequence::WriteFrame(bool keyFrame) {
         TCompressedFrame out;
         if (Encoder->Compress(Frame.data(), w * 3, keyFrame, out) != 0)
             return false;
-        return Writer->WriteVideoFrame(out.Data, out.Size, (out.Flags & VideoKeyFrameFlag) != 0);
+        return Writer->WriteVideoFrame(out.Data, out.Size, (out.Flags & AVIIF_KEYFRAME) != 0);
     }
     // The file's frames are bottom-up DIBs.
     const size_t rowBytes = Dib.size() / size_t(h);

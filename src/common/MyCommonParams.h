@@ -7,6 +7,7 @@
 #include <string>
 
 #include "MyBase.h"
+#include "MyRiffFormat.h"
 
 class TValueWriter;
 class TValueReader;
@@ -47,12 +48,9 @@ struct TBitmapInfoHeader {
     uint32_t biClrImportant;
 };
 #pragma pack(pop)
-static_assert(sizeof(TWaveFormatEx) == 18);
+static_assert(sizeof(TWaveFormatEx) == WAVE_FORMAT_EX_SIZE);
 static_assert(sizeof(TAudioFormat) == 128);
 static_assert(sizeof(TBitmapInfoHeader) == 40);
-
-constexpr uint16_t WAVE_FORMAT_PCM = 1;
-constexpr uint32_t BI_RGB = 0;
 
 // ---- Time and number texts --------------------------------------------------------------------
 

@@ -13,15 +13,11 @@ static_assert(std::endian::native == std::endian::little,
 
 namespace {
 
-uint32_t Id(const char (&s)[5]) {
-    return MakeFourCC(uint8_t(s[0]), uint8_t(s[1]), uint8_t(s[2]), uint8_t(s[3]));
-}
-
 // Chunk and list ids match without regard to letter case ("riff", "Avi ", "IDX1" are accepted).
-bool SameIdNoCase(uint32_t code, const char (&s)[5]) {
+bool SameIdNoCase(uint32_t code, uint32_t id) {
     for (int i = 0; i < 4; ++i) {
-        int c = (code >> (8 * i)) & 0xFF;
-        if (std::tolower(c) != std::tolower(static_cast<unsigned char>(s[i])))
+        const int c = (code >> (8 * i)) & 0xFF, d = (id >> (8 * i)) & 0xFF;
+        if (std::tolower(c) != std::tolower(d))
             return false;
     }
     return true;
@@ -90,11 +86,11 @@ public:
         return Le32(b);
     }
 
-    void Expect(const char (&id)[5]) {
+    void Expect(uint32_t id) {
         int64_t at = Pos;
-        uint32_t got = ReadU32(id);
+        uint32_t got = ReadU32(IdText(id).c_str());
         if (!SameIdNoCase(got, id))
-            Fail(std::string("Expected \"") + id + "\", found \"" + IdText(got) + "\"", at);
+            Fail("Expected \"" + IdText(id) + "\", found \"" + IdText(got) + "\"", at);
     }
 
     // Reads a chunk header; the chunk must end inside limit (its parent's end).
@@ -109,19 +105,19 @@ public:
             Fail("Chunk \"" + IdText(h.Id) + "\" of " + std::to_string(h.Size) +
                      " bytes ends beyond its enclosing list or the file",
                  h.Start);
-        if (SameIdNoCase(h.Id, "LIST") && h.Size < 4)
+        if (SameIdNoCase(h.Id, RIFF_ID_LIST) && h.Size < 4)
             Fail("List of " + std::to_string(h.Size) + " bytes is too short for its type", h.Start);
         return h;
     }
 
-    THead ExpectHead(const char (&id)[5], int64_t limit) {
+    THead ExpectHead(uint32_t id, int64_t limit) {
         Expect(id);
         Pos -= 4;
         return ReadHead(limit);
     }
 
-    THead ExpectList(const char (&type)[5], int64_t limit) {
-        THead h = ExpectHead("LIST", limit);
+    THead ExpectList(uint32_t type, int64_t limit) {
+        THead h = ExpectHead(RIFF_ID_LIST, limit);
         Expect(type);
         return h;
     }
@@ -215,7 +211,7 @@ Extended TAviReader::GetDuration() const {
 }
 
 bool TAviReader::IsDIB() const {
-    return VideoStreamHeader.fccHandler == Id("DIB ");
+    return VideoStreamHeader.fccHandler == RIFF_ID_DIB;
 }
 
 int64_t TAviReader::ChunkDataPos(uint32_t offset) const {
@@ -265,12 +261,12 @@ void TAviReader::ParseFile() {
         throw EReadError("The file cannot be opened for reading (" + FileName + ")", FileName, -1);
     TCursor c(*Source, FileName);
 
-    const TCursor::THead riff = c.ExpectHead("RIFF", Source->Size());
+    const TCursor::THead riff = c.ExpectHead(RIFF_ID_RIFF, Source->Size());
     RiffSize = riff.Size;
-    c.Expect("AVI ");
+    c.Expect(RIFF_ID_AVI);
 
-    const TCursor::THead hdrl = c.ExpectList("hdrl", riff.End);
-    const TCursor::THead avih = c.ExpectHead("avih", hdrl.End);
+    const TCursor::THead hdrl = c.ExpectList(RIFF_ID_HDRL, riff.End);
+    const TCursor::THead avih = c.ExpectHead(RIFF_ID_AVIH, hdrl.End);
     if (avih.Size != sizeof(TAviMainHeader))
         c.Fail("Main header of " + std::to_string(avih.Size) + " bytes instead of 56", avih.Start);
     c.Read(&MainHeader, sizeof(MainHeader), "the main header");
@@ -285,7 +281,8 @@ void TAviReader::ParseFile() {
     int streamNo = 0;
     while (c.Pos + 8 <= hdrl.End) {
         const TCursor::THead h = c.ReadHead(hdrl.End);
-        if (SameIdNoCase(h.Id, "LIST") && SameIdNoCase(c.ReadU32("a list type"), "strl")) {
+        if (SameIdNoCase(h.Id, RIFF_ID_LIST) &&
+            SameIdNoCase(c.ReadU32("a list type"), RIFF_ID_STRL)) {
             if (streamNo < MaxStreams)
                 ParseStreamList(c, streamNo, h.End);
             ++streamNo;
@@ -304,7 +301,8 @@ void TAviReader::ParseFile() {
         if (c.Pos + 8 > riff.End)
             c.Fail("No \"movi\" list in the file", c.Pos);
         const TCursor::THead h = c.ReadHead(riff.End);
-        if (SameIdNoCase(h.Id, "LIST") && SameIdNoCase(c.ReadU32("a list type"), "movi")) {
+        if (SameIdNoCase(h.Id, RIFF_ID_LIST) &&
+            SameIdNoCase(c.ReadU32("a list type"), RIFF_ID_MOVI)) {
             movi = h;
             break;
         }
@@ -316,7 +314,7 @@ void TAviReader::ParseFile() {
     if (c.Pos + 8 > riff.End)
         c.Fail("No \"idx1\" index behind the \"movi\" list", c.Pos);
     const int64_t idx1Pos = c.Pos;
-    if (!SameIdNoCase(c.ReadU32("the index header"), "idx1"))
+    if (!SameIdNoCase(c.ReadU32("the index header"), RIFF_ID_IDX1))
         c.Fail("The \"idx1\" index does not follow the \"movi\" list", idx1Pos);
     c.Pos = idx1Pos;
     const TCursor::THead idx1 = c.ReadHead(riff.End);
@@ -334,7 +332,7 @@ void TAviReader::ParseFile() {
 }
 
 void TAviReader::ParseStreamList(TCursor& c, int streamNo, int64_t listEnd) {
-    const TCursor::THead strh = c.ExpectHead("strh", listEnd);
+    const TCursor::THead strh = c.ExpectHead(RIFF_ID_STRH, listEnd);
     if (strh.Size < sizeof(TAviStreamHeader))
         c.Fail("Stream header of " + std::to_string(strh.Size) + " bytes, fewer than 48",
                strh.Start);
@@ -344,12 +342,12 @@ void TAviReader::ParseStreamList(TCursor& c, int streamNo, int64_t listEnd) {
 
     // The first video and the first audio stream are taken; further ones (a second sound
     // track, subtitles) are left alone so their chunks are never mixed in.
-    const bool video = VideoStreamNo < 0 && SameIdNoCase(sh.fccType, "vids");
-    const bool audio = AudioStreamNo < 0 && SameIdNoCase(sh.fccType, "auds");
+    const bool video = VideoStreamNo < 0 && SameIdNoCase(sh.fccType, RIFF_ID_VIDS);
+    const bool audio = AudioStreamNo < 0 && SameIdNoCase(sh.fccType, RIFF_ID_AUDS);
     if (!video && !audio)
         return;
 
-    const TCursor::THead strf = c.ExpectHead("strf", listEnd);
+    const TCursor::THead strf = c.ExpectHead(RIFF_ID_STRF, listEnd);
     if (video) {
         VideoStreamHeader = sh;
         VideoFormat = {};

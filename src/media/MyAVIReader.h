@@ -62,9 +62,6 @@ struct TAviStreamHeader {
 static_assert(sizeof(TAviMainHeader) == 56);
 static_assert(sizeof(TAviStreamHeader) == 48);
 
-// "idx1" flag of a key frame.
-constexpr uint32_t AVIIF_KEYFRAME = 0x10;
-
 // Switches of the frame decoding, toggled from hidden items of the main window's menu.
 enum TDecoderOption {
     doUnused = 0,

@@ -13,8 +13,6 @@ static_assert(sizeof(off_t) == 8, "file positions must be 64-bit");
 
 namespace {
 
-constexpr uint32_t AVIF_HASINDEX = 0x10;
-constexpr uint32_t AVIF_ISINTERLEAVED = 0x100;
 constexpr uint32_t OdmlInitialFrames = 480; // dmlh placeholder until Close knows the count
 constexpr uint32_t HeaderJunkSize = 4112;   // filler after each stream's format
 constexpr uint32_t OdmlJunkSize = 1528;     // filler that puts "movi" at a fixed offset
@@ -22,6 +20,11 @@ constexpr uint32_t StreamScale = 10000;     // video rate and scale in 1/10000 f
 constexpr uint32_t StreamQuality = 10000;
 constexpr uint32_t LargeChunk = 50000;  // chunks above this give the disk a short rest
 constexpr int32_t MaxFrameSide = 32767; // the stream header's frame rectangle is 16-bit signed
+
+// Chunk ids of the movie data: stream number, then the kind of data.
+constexpr uint32_t CompressedVideoId = RiffId("00dc");
+constexpr uint32_t PlainVideoId = RiffId("00db");
+constexpr uint32_t AudioId = RiffId("01wb");
 
 const uint8_t ZeroFiller[HeaderJunkSize] = {};
 
@@ -37,18 +40,10 @@ public:
         *P++ = uint8_t(v);
         *P++ = uint8_t(v >> 8);
     }
-    void Tag(const char* s) {
-        std::memcpy(P, s, 4);
-        P += 4;
-    }
 
 private:
     uint8_t* P;
 };
-
-bool IsFourCC(const std::string& s) {
-    return s.size() == 4;
-}
 
 // Frame rates whose header values (microseconds per frame, rate in 1/10000 fps) fit 32 bits.
 bool UsableFrameRate(Extended rate) {
@@ -117,12 +112,6 @@ bool TAviFile::WriteU32(uint32_t value) {
     return Write(b, 4);
 }
 
-bool TAviFile::WriteFourCC(const std::string& code) {
-    if (!IsFourCC(code))
-        throw EInvalidOperation("Bad chunk id \"" + code + "\"");
-    return Write(code.data(), 4);
-}
-
 bool TAviFile::Seek(int64_t position) {
     if (!F || Failed())
         return false;
@@ -132,6 +121,25 @@ bool TAviFile::Seek(int64_t position) {
     }
     Pos = position;
     return true;
+}
+
+bool TAviFile::FailRecord(const std::string& why) {
+    if (Error.empty())
+        Error = why;
+    return false;
+}
+
+bool TAviFile::CloseRecord(const TRiffRecord& record, uint32_t& size) {
+    if (!F || Failed())
+        return false;
+    std::string why;
+    return record.SizeAt(Pos, size, why) || FailRecord(why);
+}
+
+bool TAviFile::PatchSize(const TRiffRecord& record) {
+    const int64_t end = Pos;
+    uint32_t size = 0;
+    return CloseRecord(record, size) && Seek(record.DataOffset - 4) && WriteU32(size) && Seek(end);
 }
 
 bool TAviFile::Close() {
@@ -153,62 +161,55 @@ void TAviFile::Discard() {
 
 // ---- TAviChunk and TAviList ---------------------------------------------------------------------
 
-TAviChunk::TAviChunk(const std::string& fourCC, const void* data, uint32_t size, TAviFile& file)
-    : FourCC(fourCC), Data(data), Size(size), File(file) {
-    if (!IsFourCC(fourCC))
-        throw EInvalidOperation("Bad chunk id \"" + fourCC + "\"");
-}
+TAviChunk::TAviChunk(uint32_t id, const void* data, uint32_t size, TAviFile& file)
+    : Id(id), Data(data), Size(size), File(file) {}
 
 bool TAviChunk::Write() {
     // A chunk written before goes back to its place: headers are rewritten with final counts.
     if (DataPos >= 0 && !File.Seek(DataPos - 8))
         return false;
-    if (!File.WriteFourCC(FourCC) || !File.WriteU32(Size))
+    if (!File.WriteU32(Id) || !File.WriteU32(Size))
         return false;
     if (DataPos < 0)
         DataPos = File.Position();
-    if (!File.Write(Data, Size))
+    uint32_t written = 0;
+    if (!File.Write(Data, Size) || !File.CloseRecord(TRiffRecord{Id, DataPos, Size}, written))
         return false;
     static const uint8_t pad = 0;
     return (Size & 1) == 0 || File.Write(&pad, 1); // chunks start on even offsets
 }
 
-TAviList::TAviList(const std::string& fourCC, TAviFile& file, const std::string& listType)
-    : TAviChunk(fourCC, nullptr, 0, file), ListType(listType) {
-    if (!IsFourCC(listType))
-        throw EInvalidOperation("Bad list type \"" + listType + "\"");
-}
+TAviList::TAviList(uint32_t id, TAviFile& file, uint32_t listType)
+    : TAviChunk(id, nullptr, 0, file), ListType(listType) {}
 
 TAviList::~TAviList() {
     while (!Children.empty())
         Children.pop_back();
 }
 
-TAviList& TAviList::AddList(const std::string& fourCC, const std::string& listType) {
-    auto list = std::make_unique<TAviList>(fourCC, File, listType);
+TAviList& TAviList::AddList(uint32_t listType) {
+    auto list = std::make_unique<TAviList>(RIFF_ID_LIST, File, listType);
     TAviList& result = *list;
     Children.push_back(std::move(list));
     return result;
 }
 
-TAviChunk& TAviList::AddChunk(const std::string& fourCC, const void* data, uint32_t size) {
-    Children.push_back(std::make_unique<TAviChunk>(fourCC, data, size, File));
+TAviChunk& TAviList::AddChunk(uint32_t id, const void* data, uint32_t size) {
+    Children.push_back(std::make_unique<TAviChunk>(id, data, size, File));
     return *Children.back();
 }
 
 bool TAviList::Write() {
     Start = File.Position();
     // The size is not known until the children are out: 0 now, patched below.
-    if (!File.WriteFourCC(FourCC) || !File.WriteU32(0) || !File.WriteFourCC(ListType))
+    if (!File.WriteU32(Id) || !File.WriteU32(0) || !File.WriteU32(ListType))
         return false;
     DataPos = Start + 8;
     for (auto& child : Children)
         if (!child->Write())
             return false;
-    const int64_t end = File.Position();
-    Size = CheckedCast<uint32_t>(end - Start - 8);
-    return File.Seek(Start) && File.WriteFourCC(FourCC) && File.WriteU32(Size) &&
-           File.WriteFourCC(ListType) && File.Seek(end);
+    const TRiffRecord record{Id, DataPos};
+    return File.CloseRecord(record, Size) && File.PatchSize(record);
 }
 
 // ---- TAviWriter ---------------------------------------------------------------------------------
@@ -312,23 +313,24 @@ bool TAviWriter::Open(const std::string& fileName, const TExportSettings& settin
         return fail("Can not create file " + IndexFileName + " (" + Index.ErrorText() + ")");
 
     FillHeaders();
-    Root = std::make_unique<TAviList>("RIFF", Out, "AVI ");
-    TAviList& hdrl = Root->AddList("LIST", "hdrl");
-    MainHeaderChunk = &hdrl.AddChunk("avih", MainHeader, sizeof(MainHeader));
-    TAviList& videoList = hdrl.AddList("LIST", "strl");
-    VideoHeaderChunk = &videoList.AddChunk("strh", VideoStreamHeader, sizeof(VideoStreamHeader));
-    videoList.AddChunk("strf", VideoFormat, sizeof(VideoFormat));
-    videoList.AddChunk("JUNK", ZeroFiller, HeaderJunkSize);
+    Root = std::make_unique<TAviList>(RIFF_ID_RIFF, Out, RIFF_ID_AVI);
+    TAviList& hdrl = Root->AddList(RIFF_ID_HDRL);
+    MainHeaderChunk = &hdrl.AddChunk(RIFF_ID_AVIH, MainHeader, sizeof(MainHeader));
+    TAviList& videoList = hdrl.AddList(RIFF_ID_STRL);
+    VideoHeaderChunk =
+        &videoList.AddChunk(RIFF_ID_STRH, VideoStreamHeader, sizeof(VideoStreamHeader));
+    videoList.AddChunk(RIFF_ID_STRF, VideoFormat, sizeof(VideoFormat));
+    videoList.AddChunk(RIFF_ID_JUNK, ZeroFiller, HeaderJunkSize);
     if (settings.HasAudio) {
-        TAviList& audioList = hdrl.AddList("LIST", "strl");
+        TAviList& audioList = hdrl.AddList(RIFF_ID_STRL);
         AudioHeaderChunk =
-            &audioList.AddChunk("strh", AudioStreamHeader, sizeof(AudioStreamHeader));
-        audioList.AddChunk("strf", AudioFormat, sizeof(AudioFormat));
-        audioList.AddChunk("JUNK", ZeroFiller, HeaderJunkSize);
+            &audioList.AddChunk(RIFF_ID_STRH, AudioStreamHeader, sizeof(AudioStreamHeader));
+        audioList.AddChunk(RIFF_ID_STRF, AudioFormat, sizeof(AudioFormat));
+        audioList.AddChunk(RIFF_ID_JUNK, ZeroFiller, HeaderJunkSize);
     }
-    TAviList& odml = hdrl.AddList("LIST", "odml");
-    OdmlHeaderChunk = &odml.AddChunk("dmlh", OdmlHeader, sizeof(OdmlHeader));
-    hdrl.AddChunk("JUNK", ZeroFiller, OdmlJunkSize);
+    TAviList& odml = hdrl.AddList(RIFF_ID_ODML);
+    OdmlHeaderChunk = &odml.AddChunk(RIFF_ID_DMLH, OdmlHeader, sizeof(OdmlHeader));
+    hdrl.AddChunk(RIFF_ID_JUNK, ZeroFiller, OdmlJunkSize);
 
     if (!Out.Seek(0) || !Root->Write()) {
         ReportFileFailure(Out);
@@ -336,7 +338,7 @@ bool TAviWriter::Open(const std::string& fileName, const TExportSettings& settin
         return false;
     }
     MoviPosition = Out.Position();
-    if (!Out.WriteFourCC("LIST") || !Out.WriteU32(0) || !Out.WriteFourCC("movi")) {
+    if (!Out.WriteU32(RIFF_ID_LIST) || !Out.WriteU32(0) || !Out.WriteU32(RIFF_ID_MOVI)) {
         ReportFileFailure(Out);
         CloseFiles();
         return false;
@@ -364,11 +366,8 @@ void TAviWriter::FillHeaders() {
         m.U32(0); // dwReserved[4]
 
     TLePut v(VideoStreamHeader);
-    v.Tag("vids"); // fccType
-    if (VideoHandler != 0)
-        v.U32(VideoHandler); // fccHandler
-    else
-        v.Tag("DIB ");
+    v.U32(RIFF_ID_VIDS);                                   // fccType
+    v.U32(VideoHandler != 0 ? VideoHandler : RIFF_ID_DIB); // fccHandler
     v.U32(0);                                              // dwFlags
     v.U16(0);                                              // wPriority
     v.U16(0);                                              // wLanguage
@@ -398,7 +397,7 @@ void TAviWriter::FillHeaders() {
                     std::min<int64_t>(Round64(Extended(AudioBytesWritten) / duration), 0xFFFFFFFF));
         }
         TLePut a(AudioStreamHeader);
-        a.Tag("auds");                                        // fccType
+        a.U32(RIFF_ID_AUDS);                                  // fccType
         a.U32(0);                                             // fccHandler
         a.U32(0);                                             // dwFlags
         a.U16(0);                                             // wPriority
@@ -416,7 +415,7 @@ void TAviWriter::FillHeaders() {
     }
 }
 
-bool TAviWriter::WriteMovieChunk(const char* id, const void* data, uint32_t size, uint32_t flags) {
+bool TAviWriter::WriteMovieChunk(uint32_t id, const void* data, uint32_t size, uint32_t flags) {
     if (Stopped)
         return false;
     const int64_t padded = int64_t(size) + (size & 1);
@@ -431,7 +430,7 @@ bool TAviWriter::WriteMovieChunk(const char* id, const void* data, uint32_t size
         return false;
     }
     static const uint8_t pad = 0;
-    if (!Out.WriteFourCC(id) || !Out.WriteU32(size) || !Out.Write(data, size) ||
+    if (!Out.WriteU32(id) || !Out.WriteU32(size) || !Out.Write(data, size) ||
         ((size & 1) && !Out.Write(&pad, 1))) {
         ReportFileFailure(Out);
         return false;
@@ -439,7 +438,7 @@ bool TAviWriter::WriteMovieChunk(const char* id, const void* data, uint32_t size
     // Spooled only once the chunk is complete, so the index never names a torn chunk.
     uint8_t entry[16];
     TLePut e(entry);
-    e.Tag(id);                                    // ckid
+    e.U32(id);                                    // ckid
     e.U32(flags);                                 // dwFlags
     e.U32(uint32_t(chunkPos - MoviPosition - 8)); // dwChunkOffset, from the "movi" FOURCC
     e.U32(size);                                  // dwChunkLength, without the pad byte
@@ -456,8 +455,8 @@ bool TAviWriter::WriteVideoFrame(const void* data, uint32_t size, bool keyFrame)
         throw EInvalidOperation("TAviWriter.WriteVideoFrame: the writer is not open");
     const bool compressed = VideoHandler != 0;
     // Every uncompressed frame stands alone.
-    const uint32_t flags = (keyFrame || !compressed) ? AviKeyFrameFlag : 0;
-    if (!WriteMovieChunk(compressed ? "00dc" : "00db", data, size, flags))
+    const uint32_t flags = (keyFrame || !compressed) ? AVIIF_KEYFRAME : 0;
+    if (!WriteMovieChunk(compressed ? CompressedVideoId : PlainVideoId, data, size, flags))
         return false;
     LargestVideoChunk = std::max(LargestVideoChunk, size);
     Ui.ProcessMessages();
@@ -474,7 +473,7 @@ bool TAviWriter::WriteAudio(const void* buffer, uint32_t size, uint32_t count) {
         throw EInvalidOperation("TAviWriter.WriteAudio: the writer is not open");
     if (!Settings.HasAudio)
         return false;
-    if (!WriteMovieChunk("01wb", buffer, size, 0))
+    if (!WriteMovieChunk(AudioId, buffer, size, 0))
         return false;
     AudioBytesWritten += size;
     LargestAudioChunk = std::max(LargestAudioChunk, size);
@@ -483,9 +482,12 @@ bool TAviWriter::WriteAudio(const void* buffer, uint32_t size, uint32_t count) {
 
 // Writes the index and the final sizes and counts; False at the first failure.
 bool TAviWriter::Finish() {
-    const int64_t moviSize = Out.Position() - MoviPosition - 8;
+    // The movie data ends where the index begins.
+    if (!Out.PatchSize(TRiffRecord{RIFF_ID_LIST, MoviPosition + 8}))
+        return false;
     const uint32_t indexBytes = CheckedMul<uint32_t>(uint32_t(EntryCount), 16);
-    if (!Out.WriteFourCC("idx1") || !Out.WriteU32(indexBytes))
+    const TRiffRecord idx1{RIFF_ID_IDX1, Out.Position() + 8, indexBytes};
+    if (!Out.WriteU32(RIFF_ID_IDX1) || !Out.WriteU32(indexBytes))
         return false;
     if (!Index.Seek(0))
         return false;
@@ -496,14 +498,16 @@ bool TAviWriter::Finish() {
             return false;
         left -= n;
     }
+    uint32_t written = 0;
+    if (!Out.CloseRecord(idx1, written) || !Out.PatchSize(TRiffRecord{RIFF_ID_RIFF, 8}))
+        return false;
     const int64_t fileSize = Out.Position();
     FillHeaders();
     TLePut(OdmlHeader).U32(uint32_t(FramesWritten)); // dwTotalFrames
     if (!MainHeaderChunk->Write() || !VideoHeaderChunk->Write() ||
         (AudioHeaderChunk && !AudioHeaderChunk->Write()) || !OdmlHeaderChunk->Write())
         return false;
-    return Out.Seek(4) && Out.WriteU32(uint32_t(fileSize - 8)) && // RIFF size
-           Out.Seek(MoviPosition + 4) && Out.WriteU32(uint32_t(moviSize)) && Out.Seek(fileSize);
+    return Out.Seek(fileSize);
 }
 
 bool TAviWriter::Close(Extended frameRate) {

@@ -12,6 +12,7 @@
 #include "IUiServices.h"
 #include "MyBase.h"
 #include "MyCommonParams.h"
+#include "MyRiffIO.h"
 
 // What the export loop hands the movie writers for one export (zero-filled, then filled).
 struct TExportSettings {
@@ -44,10 +45,15 @@ public:
     // Reads exactly size bytes; a short read is a failure.
     bool Read(void* data, size_t size);
     bool WriteU32(uint32_t value);
-    // Writes a four-character code; the text must have exactly four characters.
-    bool WriteFourCC(const std::string& code);
     bool Seek(int64_t position);
     int64_t Position() const { return Pos; }
+    // Checks a record whose data ends at the current position, as TRiffRecord does, and gives
+    // the size for its header. A record that fails the check fails the file, with the reason
+    // as its error text.
+    bool CloseRecord(const TRiffRecord& record, uint32_t& size);
+    // Closes a record whose size was left open: checks it, writes the size into its header and
+    // comes back to the current position.
+    bool PatchSize(const TRiffRecord& record);
     // Flushes and closes; False when anything written since Create did not reach the file.
     bool Close();
     // Closes without caring whether buffered bytes reach the file (error paths).
@@ -59,6 +65,7 @@ public:
 
 private:
     void Fail(const char* what);
+    bool FailRecord(const std::string& why);
 
     std::FILE* F = nullptr;
     int64_t Pos = 0;
@@ -67,22 +74,23 @@ private:
 };
 
 // One RIFF chunk: id, 32-bit size and the bytes it points to (not owned). Written once in order;
-// a second Write rewrites it in place, so its data may change but not its size.
+// a second Write rewrites it in place, so its data may change but not its size. Each write checks
+// that the data ends where the size says.
 class TAviChunk {
 public:
-    TAviChunk(const std::string& fourCC, const void* data, uint32_t size, TAviFile& file);
+    TAviChunk(uint32_t id, const void* data, uint32_t size, TAviFile& file);
     virtual ~TAviChunk() = default;
     TAviChunk(const TAviChunk&) = delete;
     TAviChunk& operator=(const TAviChunk&) = delete;
 
     virtual bool Write();
-    const std::string& GetFourCC() const { return FourCC; }
+    uint32_t GetId() const { return Id; }
     uint32_t GetSize() const { return Size; }
     // File position of the chunk's data; -1 until written.
     int64_t GetDataPosition() const { return DataPos; }
 
 protected:
-    std::string FourCC;
+    uint32_t Id;
     const void* Data;
     uint32_t Size;
     int64_t DataPos = -1;
@@ -93,18 +101,18 @@ protected:
 // field is patched once the children are out.
 class TAviList : public TAviChunk {
 public:
-    TAviList(const std::string& fourCC, TAviFile& file, const std::string& listType);
+    TAviList(uint32_t id, TAviFile& file, uint32_t listType);
     ~TAviList() override;
 
-    TAviList& AddList(const std::string& fourCC, const std::string& listType);
-    TAviChunk& AddChunk(const std::string& fourCC, const void* data, uint32_t size);
+    TAviList& AddList(uint32_t listType);
+    TAviChunk& AddChunk(uint32_t id, const void* data, uint32_t size);
     bool Write() override;
-    const std::string& GetListType() const { return ListType; }
+    uint32_t GetListType() const { return ListType; }
     // File position of the list's FOURCC; -1 until written.
     int64_t GetStart() const { return Start; }
 
 private:
-    std::string ListType;
+    uint32_t ListType;
     int64_t Start = -1;
     std::vector<std::unique_ptr<TAviChunk>> Children;
 };
@@ -120,7 +128,6 @@ public:
     // Largest file the writer produces: every size and offset of AVI 1.0 is 32-bit and most
     // readers take them as signed.
     static constexpr int64_t MaxAviFileSize = 0x7FFFFFFF;
-    static constexpr uint32_t AviKeyFrameFlag = 0x10; // AVIIF_KEYFRAME
 
     // indexFolder: where the temporary index goes; empty = the user's cache folder.
     explicit TAviWriter(IUiServices& ui, const std::string& indexFolder = {});
@@ -150,7 +157,7 @@ public:
     void SetMaxFileSize(int64_t bytes);
 
 private:
-    bool WriteMovieChunk(const char* id, const void* data, uint32_t size, uint32_t flags);
+    bool WriteMovieChunk(uint32_t id, const void* data, uint32_t size, uint32_t flags);
     void FillHeaders();
     bool Finish();
     void Report(const std::string& text);

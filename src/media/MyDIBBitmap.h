@@ -9,8 +9,6 @@
 #include "MyCommonParams.h"
 #include "MyGraphics.h"
 
-constexpr uint32_t BI_BITFIELDS = 3;
-
 // Fills header for bitmap as a device-independent bitmap of pixelFormat: size 40, the bitmap's
 // width and height (positive: bottom-up), planes 1, BI_RGB, the bit count of the format and the
 // image size (rows padded to 4 bytes). An empty bitmap raises EInvalidGraphic "Invalid bitmap";

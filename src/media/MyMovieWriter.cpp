@@ -76,7 +76,7 @@ bool TMovieWriter::StoreEncoded(TVideoFrameInfo& frame, const std::function<bool
         throw;
     }
     return Avi.WriteVideoFrame(frame.Data, uint32_t(frame.Size),
-                               (frame.Flags & VideoKeyFrameFlag) != 0);
+                               (frame.Flags & AVIIF_KEYFRAME) != 0);
 }
 
 bool TMovieWriter::CanQueueVideo() {

@@ -20,7 +20,7 @@ struct TVideoFrameInfo {
     const void* Data = nullptr; // out: the encoded frame, valid until the next frame
     int32_t Size = 0;           // out: bytes of Data
     bool KeyRequest = false;    // in: the caller wants a key frame
-    uint32_t Flags = 0;         // out: the encoder's flags; VideoKeyFrameFlag on key frames
+    uint32_t Flags = 0;         // out: the encoder's flags; AVIIF_KEYFRAME on key frames
     int32_t FramesSinceKey = 0; // the export loop's own count; the writers leave it alone
     TBitmap* Bitmap = nullptr;  // out: the frame's bitmap
 };

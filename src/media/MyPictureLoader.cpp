@@ -48,11 +48,6 @@ void CheckPictureSize(int64_t width, int64_t height, const std::string& fileName
 
 namespace {
 
-constexpr uint32_t BmpRgb = 0;
-constexpr uint32_t BmpRle8 = 1;
-constexpr uint32_t BmpRle4 = 2;
-constexpr uint32_t BmpBitFields = 3;
-
 uint16_t Le16(const uint8_t* p) {
     return uint16_t(p[0] | p[1] << 8);
 }
@@ -92,7 +87,7 @@ struct TBmpLayout {
     std::vector<uint8_t> Palette;  // B, G, R per entry
     size_t PixelOffset = 0;
     size_t RowBytes = 0;
-    uint32_t Compression = BmpRgb;
+    uint32_t Compression = BI_RGB;
 };
 
 EReadError BmpError(const std::string& what, const std::string& fileName, size_t offset) {
@@ -115,7 +110,7 @@ void ParseBmp(const uint8_t* d, size_t n, TBmpLayout& l, const std::string& file
     const uint8_t* h = d + 14;
 
     int64_t width, height;
-    uint32_t compression = BmpRgb, clrUsed = 0;
+    uint32_t compression = BI_RGB, clrUsed = 0;
     if (core) {
         // BITMAPCOREHEADER: 16-bit width and height, planes, bit count.
         width = Le16(h + 4);
@@ -140,9 +135,9 @@ void ParseBmp(const uint8_t* d, size_t n, TBmpLayout& l, const std::string& file
     if (l.Bits != 1 && l.Bits != 4 && l.Bits != 8 && l.Bits != 16 && l.Bits != 24 && l.Bits != 32)
         throw BmpError("Unsupported BMP bit count " + std::to_string(l.Bits), file, 14);
     const bool rle =
-        (compression == BmpRle8 && l.Bits == 8) || (compression == BmpRle4 && l.Bits == 4);
-    if (compression == BmpBitFields ? (l.Bits != 16 && l.Bits != 32)
-                                    : compression != BmpRgb && !rle)
+        (compression == BI_RLE8 && l.Bits == 8) || (compression == BI_RLE4 && l.Bits == 4);
+    if (compression == BI_BITFIELDS ? (l.Bits != 16 && l.Bits != 32)
+                                    : compression != BI_RGB && !rle)
         throw BmpError("Unsupported BMP compression " + std::to_string(compression), file, 14);
     // Run-length coded pictures are stored bottom-up only.
     if (rle && l.TopDown)
@@ -150,7 +145,7 @@ void ParseBmp(const uint8_t* d, size_t n, TBmpLayout& l, const std::string& file
     l.Compression = compression;
 
     size_t tableStart = 14 + size_t(hs);
-    if (compression == BmpBitFields) {
+    if (compression == BI_BITFIELDS) {
         // Masks of red, green and blue: inside a version 2 or later header, else right after it.
         size_t at = 14 + 40;
         if (hs == 40)
@@ -205,7 +200,7 @@ std::vector<uint8_t> ExpandRle(const uint8_t* d, size_t n, const TBmpLayout& l,
                                const std::string& file) {
     const size_t w = size_t(l.Width), h = size_t(l.Height);
     std::vector<uint8_t> idx(w * h, 0);
-    const bool four = l.Compression == BmpRle4;
+    const bool four = l.Compression == BI_RLE4;
     size_t x = 0, y = 0, p = l.PixelOffset;
     auto put = [&](uint8_t v) {
         if (x < w)
@@ -322,7 +317,7 @@ std::vector<uint8_t> ReadWholeFile(const std::string& fileName) {
 void ReadBmp(const uint8_t* data, size_t size, TBitmap& bitmap, const std::string& fileName) {
     TBmpLayout l;
     ParseBmp(data, size, l, fileName);
-    if (l.Compression == BmpRle8 || l.Compression == BmpRle4)
+    if (l.Compression == BI_RLE8 || l.Compression == BI_RLE4)
         DecodeRle(data, size, l, bitmap, fileName);
     else
         DecodeBmp(data, l, bitmap);

@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <memory>
 
+#include "MyRiffFormat.h"
+
 namespace {
 
 struct TFileCloser {
@@ -58,7 +60,7 @@ std::vector<uint8_t> BmpFileHeader(int32_t width, int32_t height) {
     PutLE32(h, uint32_t(height)); // height, positive: rows bottom-up
     PutLE16(h, 1);                // planes
     PutLE16(h, 24);               // bits per pixel
-    PutLE32(h, 0);                // BI_RGB, uncompressed
+    PutLE32(h, BI_RGB);           // compression: none
     PutLE32(h, image);            // image size
     PutLE32(h, 0);                // horizontal pixels per metre, unknown
     PutLE32(h, 0);                // vertical pixels per metre, unknown

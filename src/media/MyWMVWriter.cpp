@@ -135,6 +135,32 @@ bool TWMVWriter::Fail() {
 }
 
 bool TWMVWriter::Open(const TWMFInfo& info) {
+    if (!TakeOpenSettings(info))
+        return false;
+    const TWMFParams& p = WMFParams[IndexOfProfile(ProfileGuid)];
+    S = std::make_unique<TStreams>();
+    if (avformat_alloc_output_context2(&S->Fmt, nullptr, "asf", nullptr) < 0 || !S->Fmt ||
+        !(S->Packet = av_packet_alloc()) || (AudioInput >= 0 && !OpenAudioEncoder(info, p)) ||
+        (VideoInput >= 0 && !OpenVideoEncoder(info, p))) {
+        Release();
+        return false;
+    }
+    // "file:" keeps a name with a colon from being read as a protocol.
+    if (avio_open(&S->Fmt->pb, ("file:" + info.Name).c_str(), AVIO_FLAG_WRITE) < 0)
+        return Refuse("Can not create file " + info.Name);
+    if (avformat_write_header(S->Fmt, nullptr) < 0) {
+        Release();
+        return false;
+    }
+    S->HeaderWritten = true;
+    if (AudioInput >= 0 && !LeadInSilence()) {
+        Release();
+        return false;
+    }
+    return true;
+}
+
+bool TWMVWriter::TakeOpenSettings(const TWMFInfo& info) {
     Release();
     Info = info;
     FrameCounter = 0;
@@ -168,119 +194,90 @@ bool TWMVWriter::Open(const TWMFInfo& info) {
                       std::to_string(MaxFileNameChars) + " characters): " + info.Name);
     if (FileExists(info.Name) && !RecycleFile(info.Name))
         return Refuse("Can not overwrite file " + info.Name);
+    return true;
+}
 
-    S = std::make_unique<TStreams>();
-    if (avformat_alloc_output_context2(&S->Fmt, nullptr, "asf", nullptr) < 0 || !S->Fmt) {
-        Release();
+bool TWMVWriter::OpenAudioEncoder(const TWMFInfo& info, const TWMFParams& p) {
+    const AVCodec* codec = avcodec_find_encoder_by_name("wmav2");
+    if (!codec || !(S->Audio = avcodec_alloc_context3(codec)))
         return false;
-    }
-    S->Packet = av_packet_alloc();
-    if (!S->Packet) {
-        Release();
+    AVCodecContext* a = S->Audio;
+    a->sample_rate = p.AudioRate;
+    av_channel_layout_default(&a->ch_layout, p.AudioChannels);
+    a->sample_fmt = AV_SAMPLE_FMT_FLTP;
+    a->bit_rate = p.AudioBitRate;
+    a->time_base = AVRational{1, p.AudioRate};
+    if (S->Fmt->oformat->flags & AVFMT_GLOBALHEADER)
+        a->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    AVChannelLayout inLayout;
+    av_channel_layout_default(&inLayout, info.AudioFormat.nChannels);
+    const AVSampleFormat inFormat =
+        info.AudioFormat.wBitsPerSample == 8 ? AV_SAMPLE_FMT_U8 : AV_SAMPLE_FMT_S16;
+    const int r =
+        swr_alloc_set_opts2(&S->Resampler, &a->ch_layout, a->sample_fmt, a->sample_rate, &inLayout,
+                            inFormat, int(info.AudioFormat.nSamplesPerSec), 0, nullptr);
+    av_channel_layout_uninit(&inLayout);
+    if (avcodec_open2(a, codec, nullptr) < 0 || r < 0 || swr_init(S->Resampler) < 0 ||
+        !(S->Fifo = av_audio_fifo_alloc(a->sample_fmt, a->ch_layout.nb_channels, a->frame_size)) ||
+        !(S->Sound = av_frame_alloc()) ||
+        !(S->AudioStream = avformat_new_stream(S->Fmt, nullptr)) ||
+        avcodec_parameters_from_context(S->AudioStream->codecpar, a) < 0)
         return false;
-    }
+    S->AudioStream->time_base = a->time_base;
+    return true;
+}
 
-    if (AudioInput >= 0) {
-        const AVCodec* codec = avcodec_find_encoder_by_name("wmav2");
-        if (!codec || !(S->Audio = avcodec_alloc_context3(codec))) {
-            Release();
-            return false;
-        }
-        AVCodecContext* a = S->Audio;
-        a->sample_rate = p.AudioRate;
-        av_channel_layout_default(&a->ch_layout, p.AudioChannels);
-        a->sample_fmt = AV_SAMPLE_FMT_FLTP;
-        a->bit_rate = p.AudioBitRate;
-        a->time_base = AVRational{1, p.AudioRate};
-        if (S->Fmt->oformat->flags & AVFMT_GLOBALHEADER)
-            a->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-        AVChannelLayout inLayout;
-        av_channel_layout_default(&inLayout, info.AudioFormat.nChannels);
-        const AVSampleFormat inFormat =
-            info.AudioFormat.wBitsPerSample == 8 ? AV_SAMPLE_FMT_U8 : AV_SAMPLE_FMT_S16;
-        const int r = swr_alloc_set_opts2(&S->Resampler, &a->ch_layout, a->sample_fmt,
-                                          a->sample_rate, &inLayout, inFormat,
-                                          int(info.AudioFormat.nSamplesPerSec), 0, nullptr);
-        av_channel_layout_uninit(&inLayout);
-        if (avcodec_open2(a, codec, nullptr) < 0 || r < 0 || swr_init(S->Resampler) < 0 ||
-            !(S->Fifo =
-                  av_audio_fifo_alloc(a->sample_fmt, a->ch_layout.nb_channels, a->frame_size)) ||
-            !(S->Sound = av_frame_alloc()) ||
-            !(S->AudioStream = avformat_new_stream(S->Fmt, nullptr)) ||
-            avcodec_parameters_from_context(S->AudioStream->codecpar, a) < 0) {
-            Release();
-            return false;
-        }
-        S->AudioStream->time_base = a->time_base;
-    }
-    if (VideoInput >= 0) {
-        const AVCodec* codec = avcodec_find_encoder_by_name("wmv2");
-        if (!codec || !(S->Video = avcodec_alloc_context3(codec))) {
-            Release();
-            return false;
-        }
-        AVCodecContext* v = S->Video;
-        v->width = p.Width;
-        v->height = p.Height;
-        v->pix_fmt = AV_PIX_FMT_YUV420P;
-        v->bit_rate = p.VideoBitRate;
-        int num = 0, den = 0;
-        av_reduce(&num, &den, FrameDuration, HundredNs, INT_MAX);
-        v->time_base = AVRational{num, den};
-        v->framerate = AVRational{den, num};
-        v->max_b_frames = 0;
-        v->gop_size = std::max(1, int(Round(info.FrameRate * KeyFrameSeconds)));
-        if (S->Fmt->oformat->flags & AVFMT_GLOBALHEADER)
-            v->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-        S->Scaler = sws_getContext(info.Width, info.Height, AV_PIX_FMT_BGR24, p.Width, p.Height,
-                                   AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr);
-        S->Picture = av_frame_alloc();
-        if (!S->Scaler || !S->Picture || avcodec_open2(v, codec, nullptr) < 0) {
-            Release();
-            return false;
-        }
-        S->Picture->format = v->pix_fmt;
-        S->Picture->width = v->width;
-        S->Picture->height = v->height;
-        if (av_frame_get_buffer(S->Picture, 0) < 0 ||
-            !(S->VideoStream = avformat_new_stream(S->Fmt, nullptr)) ||
-            avcodec_parameters_from_context(S->VideoStream->codecpar, v) < 0) {
-            Release();
-            return false;
-        }
-        S->VideoStream->time_base = v->time_base;
-        S->VideoStream->avg_frame_rate = v->framerate;
-    }
-
-    // "file:" keeps a name with a colon from being read as a protocol.
-    if (avio_open(&S->Fmt->pb, ("file:" + info.Name).c_str(), AVIO_FLAG_WRITE) < 0)
-        return Refuse("Can not create file " + info.Name);
-    if (avformat_write_header(S->Fmt, nullptr) < 0) {
-        Release();
+bool TWMVWriter::OpenVideoEncoder(const TWMFInfo& info, const TWMFParams& p) {
+    const AVCodec* codec = avcodec_find_encoder_by_name("wmv2");
+    if (!codec || !(S->Video = avcodec_alloc_context3(codec)))
         return false;
-    }
-    S->HeaderWritten = true;
+    AVCodecContext* v = S->Video;
+    v->width = p.Width;
+    v->height = p.Height;
+    v->pix_fmt = AV_PIX_FMT_YUV420P;
+    v->bit_rate = p.VideoBitRate;
+    int num = 0, den = 0;
+    av_reduce(&num, &den, FrameDuration, HundredNs, INT_MAX);
+    v->time_base = AVRational{num, den};
+    v->framerate = AVRational{den, num};
+    v->max_b_frames = 0;
+    v->gop_size = std::max(1, int(Round(info.FrameRate * KeyFrameSeconds)));
+    if (S->Fmt->oformat->flags & AVFMT_GLOBALHEADER)
+        v->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    S->Scaler = sws_getContext(info.Width, info.Height, AV_PIX_FMT_BGR24, p.Width, p.Height,
+                               AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr);
+    S->Picture = av_frame_alloc();
+    if (!S->Scaler || !S->Picture || avcodec_open2(v, codec, nullptr) < 0)
+        return false;
+    S->Picture->format = v->pix_fmt;
+    S->Picture->width = v->width;
+    S->Picture->height = v->height;
+    if (av_frame_get_buffer(S->Picture, 0) < 0 ||
+        !(S->VideoStream = avformat_new_stream(S->Fmt, nullptr)) ||
+        avcodec_parameters_from_context(S->VideoStream->codecpar, v) < 0)
+        return false;
+    S->VideoStream->time_base = v->time_base;
+    S->VideoStream->avg_frame_rate = v->framerate;
+    return true;
+}
 
-    if (AudioInput >= 0) {
-        // Silence leads in for one frame, so the first frame's sound starts with its picture.
-        // The encoder's own start-up samples count towards it; when they are longer than a
-        // frame, the pictures start as many frames later as they need.
-        const int rate = S->Audio->sample_rate;
-        S->Priming = std::max(0, S->Audio->initial_padding);
-        auto slot = [&](int32_t k) {
-            return Round64(Extended(k) * Extended(FrameDuration) * rate / HundredNs);
-        };
-        int32_t k = 1;
-        while (slot(k) < S->Priming)
-            ++k;
-        // Frames count from the start-up samples on, so the first packet lands at time 0.
-        S->AudioPts = S->Priming;
-        if (!PushSilence(slot(k) - S->Priming)) {
-            Release();
-            return false;
-        }
-        FrameCounter = k;
-    }
+bool TWMVWriter::LeadInSilence() {
+    // Silence leads in for one frame, so the first frame's sound starts with its picture.
+    // The encoder's own start-up samples count towards it; when they are longer than a
+    // frame, the pictures start as many frames later as they need.
+    const int rate = S->Audio->sample_rate;
+    S->Priming = std::max(0, S->Audio->initial_padding);
+    auto slot = [&](int32_t k) {
+        return Round64(Extended(k) * Extended(FrameDuration) * rate / HundredNs);
+    };
+    int32_t k = 1;
+    while (slot(k) < S->Priming)
+        ++k;
+    // Frames count from the start-up samples on, so the first packet lands at time 0.
+    S->AudioPts = S->Priming;
+    if (!PushSilence(slot(k) - S->Priming))
+        return false;
+    FrameCounter = k;
     return true;
 }
 

@@ -50,6 +50,13 @@ public:
 private:
     struct TStreams;
     bool Refuse(const std::string& text);
+    // Steps of Open: take the settings and check them (false, said to the user where it is
+    // theirs to mend, when they cannot be used), open each encoder with its stream, and lead the
+    // sound in with silence.
+    bool TakeOpenSettings(const TWMFInfo& info);
+    bool OpenAudioEncoder(const TWMFInfo& info, const TWMFParams& p);
+    bool OpenVideoEncoder(const TWMFInfo& info, const TWMFParams& p);
+    bool LeadInSilence();
     bool Fail();
     bool PushSound(const uint8_t* data, int32_t sampleFrames);
     bool PushSilence(int64_t samples);

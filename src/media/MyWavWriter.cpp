@@ -1,12 +1,9 @@
 #include "MyWavWriter.h"
 
-#include <cstring>
-
 namespace {
 
 // The 'fmt ' chunk of PCM holds the 16-byte PCM header that every player reads; other formats
 // keep the whole audio format block with the codec's extra bytes.
-constexpr uint32_t kPcmFmtBytes = 16;
 constexpr uint32_t kOtherFmtBytes = sizeof(TAudioFormat);
 constexpr int64_t kMaxRiffBytes = 0xFFFFFFFFLL;
 
@@ -17,17 +14,6 @@ TWavWriter::TWavWriter(IUiServices& ui) : Ui(ui) {}
 TWavWriter::~TWavWriter() {
     if (File.IsOpen())
         CloseFile();
-}
-
-bool TWavWriter::WriteId(const char* text) {
-    size_t n = std::strlen(text);
-    return File.Write(text, int64_t(n)) == int64_t(n);
-}
-
-bool TWavWriter::WriteSize(uint32_t value) {
-    const uint8_t b[4] = {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16),
-                          uint8_t(value >> 24)};
-    return File.Write(b, 4) == 4;
 }
 
 bool TWavWriter::Initiate(bool raw, const std::string& fileName, const TAudioFormat& format) {
@@ -50,22 +36,24 @@ bool TWavWriter::Initiate(bool raw, const std::string& fileName, const TAudioFor
         Ui.ShowMessage("Can not write file " + fileName, TMsgKind::Error);
         return false;
     }
-    DataBytes = 0;
-    DataSizePos = 0;
     if (Raw)
         return true;
 
+    // The WAVE form holds the format chunk (the 16 bytes of the PCM header, or the whole format
+    // block with the codec's extra bytes) and the data chunk, whose size like the form's is
+    // patched on closing.
     const uint32_t fmtBytes =
-        format.Wfx.wFormatTag == WAVE_FORMAT_PCM ? kPcmFmtBytes : kOtherFmtBytes;
-    bool ok = WriteId("RIFF") &&                           // RIFF header
-              WriteSize(0) &&                              // file size - 8, written at close
-              WriteId("WAVE") &&                           // form type
-              WriteId("fmt ") &&                           // format chunk
-              WriteSize(fmtBytes) &&                       // 16 for PCM, 128 otherwise
-              File.Write(&format, fmtBytes) == fmtBytes && // the format block's first bytes
-              WriteId("data");                             // sample chunk
-    DataSizePos = File.Position();
-    ok = ok && WriteSize(0); // data size, written at close
+        format.Wfx.wFormatTag == WAVE_FORMAT_PCM ? WAVE_PCM_FORMAT_SIZE : kOtherFmtBytes;
+    RiffChunk = TRiffChunk{};
+    RiffChunk.FormType = RIFF_ID_WAVE;
+    TRiffChunk fmt;
+    fmt.Id = RIFF_ID_FMT;
+    DataChunk = TRiffChunk{};
+    DataChunk.Id = RIFF_ID_DATA;
+    const bool ok = File.CreateChunk(RiffChunk, TRiffCreate::Riff) &&
+                    File.CreateChunk(fmt, TRiffCreate::Chunk, fmtBytes) &&
+                    File.Write(&format, fmtBytes) == fmtBytes && File.Ascend(fmt) &&
+                    File.CreateChunk(DataChunk);
     if (!ok) {
         File.Close();
         return false;
@@ -82,28 +70,14 @@ bool TWavWriter::WriteData(const void* buffer, int64_t length) {
         return false;
     if (File.Write(buffer, length) != length)
         return false;
-    DataBytes += length;
     return true;
 }
 
 bool TWavWriter::CloseFile() {
     if (!File.IsOpen())
         return false;
-    bool ok = true;
-    if (!Raw) {
-        int64_t end = File.Position();
-        if (DataBytes & 1) {
-            // Chunks end on even offsets; the pad byte counts in the RIFF size only.
-            const uint8_t pad = 0;
-            ok = File.Write(&pad, 1) == 1;
-        }
-        int64_t fileSize = File.Position();
-        ok = ok && File.Seek(4, TRiffOrigin::Begin) == 4 &&
-             WriteSize(uint32_t(fileSize - 8)) && // RIFF size: everything after this field
-             File.Seek(DataSizePos, TRiffOrigin::Begin) == DataSizePos &&
-             WriteSize(uint32_t(end - DataSizePos - 4)) && // data size, pad excluded
-             File.Seek(0, TRiffOrigin::End) == fileSize;
-    }
+    // The data chunk gets its pad byte, which counts in the form's size only.
+    bool ok = Raw || (File.Ascend(DataChunk) && File.Ascend(RiffChunk));
     ok = File.Close() && ok;
     return ok;
 }

@@ -25,19 +25,17 @@ public:
     // outgrow the 32-bit sizes of the header.
     bool WriteData(const void* buffer, int64_t length);
     // Completes the header (sizes, and a pad byte after odd-sized data) and closes the file.
-    // False when no file is open or finishing it failed.
+    // False when no file is open or finishing it failed; ErrorText then names a record whose
+    // size did not check out.
     bool CloseFile();
 
-    // Header pieces: four characters, and a 32-bit little-endian size.
-    bool WriteId(const char* text);
-    bool WriteSize(uint32_t value);
-
     bool IsOpen() const { return File.IsOpen(); }
+    const std::string& ErrorText() const { return File.ErrorText(); }
 
 private:
     IUiServices& Ui;
     TRiffFile File;
-    int64_t DataSizePos = 0; // offset of the data chunk's size field
-    int64_t DataBytes = 0;
+    TRiffChunk RiffChunk; // the WAVE form, completed on closing
+    TRiffChunk DataChunk; // the samples, completed on closing
     bool Raw = false;
 };

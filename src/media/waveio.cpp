@@ -6,12 +6,8 @@
 
 namespace {
 
-constexpr uint32_t kWave = RiffId("WAVE");
-constexpr uint32_t kFmt = RiffId("fmt ");
-constexpr uint32_t kData = RiffId("data");
-// The 16 bytes every 'fmt ' chunk starts with, and the 2-byte extra size after them.
-constexpr int64_t kPcmFormatBytes = 16;
-constexpr int64_t kExtraSizeBytes = 2;
+// The 2-byte extra size behind the PCM part of a 'fmt ' chunk.
+constexpr int64_t kExtraSizeBytes = WAVE_FORMAT_EX_SIZE - WAVE_PCM_FORMAT_SIZE;
 
 uint16_t Le16(const uint8_t* p) {
     return uint16_t(p[0] | (p[1] << 8));
@@ -31,18 +27,18 @@ TWaveStream::TWaveStream(TRiffFile& handle, const std::string& fileName)
     if (!Handle.IsOpen() || Handle.Seek(0, TRiffOrigin::Begin) < 0 ||
         !Handle.Descend(RiffChunk, nullptr, TRiffFind::Next))
         Fail("Invalid multimedia file!", 0);
-    if (RiffChunk.Id != RIFF_ID_RIFF || RiffChunk.FormType != kWave)
+    if (RiffChunk.Id != RIFF_ID_RIFF || RiffChunk.FormType != RIFF_ID_WAVE)
         Fail("Not a wave file!", 0);
 
     TRiffChunk fmt;
-    fmt.Id = kFmt;
+    fmt.Id = RIFF_ID_FMT;
     if (!Handle.Descend(fmt, &RiffChunk, TRiffFind::Chunk))
         Fail("Couldn't find 'fmt' chunk!");
     // Size is already bounded by the bytes present, so reads below stay inside the chunk.
-    if (fmt.Size < kPcmFormatBytes)
+    if (fmt.Size < WAVE_PCM_FORMAT_SIZE)
         Fail("Abnormal 'fmt' size!", fmt.DataOffset - 8);
-    uint8_t head[kPcmFormatBytes];
-    if (Handle.Read(head, kPcmFormatBytes) != kPcmFormatBytes)
+    uint8_t head[WAVE_PCM_FORMAT_SIZE];
+    if (Handle.Read(head, WAVE_PCM_FORMAT_SIZE) != WAVE_PCM_FORMAT_SIZE)
         Fail("Error reading 'fmt' chunk!", fmt.DataOffset);
     Format.wFormatTag = Le16(head);          // format tag, 1 = PCM
     Format.nChannels = Le16(head + 2);       // channels
@@ -55,15 +51,15 @@ TWaveStream::TWaveStream(TRiffFile& handle, const std::string& fileName)
     if (Format.wFormatTag != WAVE_FORMAT_PCM) {
         // Other formats carry an extra size and that many extra bytes, all inside the chunk.
         uint8_t extraSize[kExtraSizeBytes];
-        if (fmt.Size < kPcmFormatBytes + kExtraSizeBytes ||
+        if (fmt.Size < WAVE_PCM_FORMAT_SIZE + kExtraSizeBytes ||
             Handle.Read(extraSize, kExtraSizeBytes) != kExtraSizeBytes)
-            Fail("Error reading 'waveformatex' length!", fmt.DataOffset + kPcmFormatBytes);
+            Fail("Error reading 'waveformatex' length!", fmt.DataOffset + WAVE_PCM_FORMAT_SIZE);
         uint16_t extra = Le16(extraSize);
-        if (fmt.Size < kPcmFormatBytes + kExtraSizeBytes + extra)
-            Fail("Error reading 'waveformatex'!", fmt.DataOffset + kPcmFormatBytes);
+        if (fmt.Size < WAVE_PCM_FORMAT_SIZE + kExtraSizeBytes + extra)
+            Fail("Error reading 'waveformatex'!", fmt.DataOffset + WAVE_PCM_FORMAT_SIZE);
         std::vector<uint8_t> extraBytes(extra);
         if (Handle.Read(extraBytes.data(), extra) != extra)
-            Fail("Error reading 'waveformatex'!", fmt.DataOffset + kPcmFormatBytes);
+            Fail("Error reading 'waveformatex'!", fmt.DataOffset + WAVE_PCM_FORMAT_SIZE);
         Format.cbSize = extra;
         Fail("Only Uncompressed PCM format is supported. Can not read " + FileName);
     }
@@ -78,7 +74,7 @@ TWaveStream::TWaveStream(TRiffFile& handle, const std::string& fileName)
         Fail("Error ascending from 'fmt' chunk!", fmt.DataOffset);
     if (Handle.Seek(RiffChunk.DataOffset + 4, TRiffOrigin::Begin) < 0)
         Fail("Error seeking data!", RiffChunk.DataOffset + 4);
-    DataChunk.Id = kData;
+    DataChunk.Id = RIFF_ID_DATA;
     if (!Handle.Descend(DataChunk, &RiffChunk, TRiffFind::Chunk))
         Fail("Couldn't find 'data' chunk!");
 

@@ -13,10 +13,6 @@
 
 namespace {
 
-// Format tags of sound we know by name but may lack a decoder for.
-constexpr uint16_t WAVE_FORMAT_MPEGLAYER3 = 0x55;
-constexpr uint16_t WAVE_FORMAT_WMAUDIO2 = 0x161;
-
 // A number in general format with six significant digits ("15", "29.97", "1.5E7").
 std::string GeneralFloatText(Extended value) {
     char buf[64];

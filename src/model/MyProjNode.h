@@ -14,6 +14,7 @@ class TAddOnManager;
 class TCustomExtern;
 class TLocalMovieInterface;
 class TMovieInterface;
+struct TExportSettings;
 
 // Size presets offered for the output frame.
 struct TVideoSize {
@@ -299,6 +300,14 @@ private:
     // same chunks in the same order as the plain loop writes them.
     bool ExportFramesPipelined(IMovieWriter& writer, int32_t first, int32_t count,
                                const TExportFrameCallback& onFrame, const TFrameCallback& onReport);
+    // The frame loop of a movie export that encodes each frame before the next is drawn.
+    bool ExportFramesPlain(IMovieWriter& writer, int32_t first, int32_t count,
+                           const TExportFrameCallback& onFrame, const TFrameCallback& onReport);
+    // Opens the audio codec for an export in AudioMode; says why when it cannot.
+    bool OpenExportAudio(TAudioFormat& exportFormat);
+    TExportSettings MovieExportSettings(const TAudioFormat& exportFormat, int32_t frames);
+    // One run of Play: its frame clock, the sound kept ahead and the frames drawn and reported.
+    class TPlayLoop;
     // Blocks handed to the running wave-output thread so far.
     int64_t StreamedBlocks = 0;
 

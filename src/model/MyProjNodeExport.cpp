@@ -12,7 +12,7 @@ namespace {
 // since the last frame the encoder really stored as one (so a key frame just stored is not
 // asked for again on the next frame).
 void AskKeyFrame(TVideoFrameInfo& frame, bool firstFrame, int32_t maxGap) {
-    if (frame.Flags & 0x10)
+    if (frame.Flags & AVIIF_KEYFRAME)
         frame.FramesSinceKey = 0;
     if (firstFrame || frame.FramesSinceKey > maxGap)
         frame.KeyRequest = true;
@@ -54,6 +54,35 @@ IMovieWriter& TProjectNode::GetMovieWriter() {
     return *MovieWriter;
 }
 
+bool TProjectNode::OpenExportAudio(TAudioFormat& exportFormat) {
+    if (!SuggestExportFormat(exportFormat))
+        return false;
+    TAudioCodec& codec = GetAudioCodec();
+    if (!codec.OpenStream(AudioFormat, exportFormat)) {
+        std::string name;
+        codec.GetCodecName(static_cast<uint32_t>(AudioMode), name);
+        Ui->ShowMessage("Export audio format " + name +
+                            " is locked exclusively to run on particular application",
+                        TMsgKind::Error);
+        return false;
+    }
+    CodecOpen = true;
+    return true;
+}
+
+TExportSettings TProjectNode::MovieExportSettings(const TAudioFormat& exportFormat,
+                                                  int32_t frames) {
+    TExportSettings settings{};
+    settings.HasAudio = AudioOn;
+    settings.FrameRate = GetFPS();
+    settings.Width = Width;
+    settings.Height = Height;
+    settings.AudioFormat = exportFormat;
+    settings.AudioPreloadTime = 1.0L / GetFPS();
+    settings.FrameCount = frames;
+    return settings;
+}
+
 bool TProjectNode::ExportMovie(int32_t first, int32_t count, const TExportFrameCallback& onFrame,
                                const TFrameCallback& onReport, const std::string& fileName) {
     bool result = false;
@@ -68,30 +97,9 @@ bool TProjectNode::ExportMovie(int32_t first, int32_t count, const TExportFrameC
 
     const TAudioFormat kept = AudioFormat;
     TAudioFormat exportFormat = AudioFormat;
-    if (AudioMode != 1) {
-        if (!SuggestExportFormat(exportFormat))
-            return false;
-        TAudioCodec& codec = GetAudioCodec();
-        if (!codec.OpenStream(AudioFormat, exportFormat)) {
-            std::string name;
-            codec.GetCodecName(static_cast<uint32_t>(AudioMode), name);
-            Ui->ShowMessage("Export audio format " + name +
-                                " is locked exclusively to run on particular application",
-                            TMsgKind::Error);
-            return false;
-        }
-        CodecOpen = true;
-    }
-
-    TExportSettings settings{};
-    settings.HasAudio = AudioOn;
-    settings.FrameRate = GetFPS();
-    settings.Width = Width;
-    settings.Height = Height;
-    settings.AudioFormat = exportFormat;
-    settings.AudioPreloadTime = 1.0L / GetFPS();
-    settings.FrameCount = frames;
-
+    if (AudioMode != 1 && !OpenExportAudio(exportFormat))
+        return false;
+    const TExportSettings settings = MovieExportSettings(exportFormat, frames);
     IMovieWriter& writer = GetMovieWriter();
     writer.SetProfile(WMProfile);
     if (!writer.Open(IsWMVOutput(), fileName, GetAviCompress(), settings)) {
@@ -103,15 +111,13 @@ bool TProjectNode::ExportMovie(int32_t first, int32_t count, const TExportFrameC
 
     Busy = true;
     Target = tgMovieWriter;
-    bool closed = false;
     {
-        // The closing steps run however the loop ends.
+        // The closing steps run however the loop ends, before the result is handed back.
         auto closing = MakeScopeExit([&] {
             CloseAllAfterRender();
             // A file that could not be completed is not a success.
             if (!writer.Close(GetFPS()))
                 result = false;
-            closed = true;
             AudioFormat = kept;
             if (CodecOpen)
                 GetAudioCodec().CloseStream();
@@ -119,42 +125,39 @@ bool TProjectNode::ExportMovie(int32_t first, int32_t count, const TExportFrameC
             Busy = false;
         });
         OpenForRender(first);
-
-        const bool pipelined = Pipelined() && writer.CanQueueVideo();
-        if (pipelined)
-            result = ExportFramesPipelined(writer, first, count, onFrame, onReport);
-        TVideoFrameInfo frame;
-        frame.KeyRequest = true;
-        bool failed = false;
-        int32_t i = first;
-        for (; !pipelined && i <= first + count; ++i) {
-            if (Abort)
-                break;
-            Ui->ProcessMessages();
-            CurrentTime = FrameTime(i);
-            SoundFrame = i;
-            RenderFrame(GetOutputBitmap(), AudioOn, true, CurrentTime);
-            AskKeyFrame(frame, i == first, Round(GetFPS()));
-            if (AudioOn && !WriteAudioChunk(false, i)) {
-                failed = true;
-                break;
-            }
-            if (!writer.WriteVideoFrame(frame)) {
-                failed = true;
-                break;
-            }
-            frame.KeyRequest = false;
-            frame.FrameNumber += 1;
-            ReportExported(Round(GetFPS() * CurrentTime), frame, onFrame, onReport);
-            Ui->ProcessMessages();
-            Ui->Sleep(ExportSleepMs);
-        }
-        if (!failed && !pipelined) {
-            // What the codec still holds goes into the file.
-            result = !AudioOn || WriteAudioChunk(true, i);
-        }
+        result = Pipelined() && writer.CanQueueVideo()
+                     ? ExportFramesPipelined(writer, first, count, onFrame, onReport)
+                     : ExportFramesPlain(writer, first, count, onFrame, onReport);
     }
     return result;
+}
+
+bool TProjectNode::ExportFramesPlain(IMovieWriter& writer, int32_t first, int32_t count,
+                                     const TExportFrameCallback& onFrame,
+                                     const TFrameCallback& onReport) {
+    TVideoFrameInfo frame;
+    frame.KeyRequest = true;
+    int32_t i = first;
+    for (; i <= first + count; ++i) {
+        if (Abort)
+            break;
+        Ui->ProcessMessages();
+        CurrentTime = FrameTime(i);
+        SoundFrame = i;
+        RenderFrame(GetOutputBitmap(), AudioOn, true, CurrentTime);
+        AskKeyFrame(frame, i == first, Round(GetFPS()));
+        if (AudioOn && !WriteAudioChunk(false, i))
+            return false;
+        if (!writer.WriteVideoFrame(frame))
+            return false;
+        frame.KeyRequest = false;
+        frame.FrameNumber += 1;
+        ReportExported(Round(GetFPS() * CurrentTime), frame, onFrame, onReport);
+        Ui->ProcessMessages();
+        Ui->Sleep(ExportSleepMs);
+    }
+    // What the codec still holds goes into the file.
+    return !AudioOn || WriteAudioChunk(true, i);
 }
 
 bool TCustomProjectNode::Pipelined() const {

@@ -1,5 +1,6 @@
 // The project root's runs: the sound collected from the nodes for each frame and the WAV export.
 #include <algorithm>
+#include <optional>
 
 #include "IUiServices.h"
 #include "MyAudioCodec.h"
@@ -287,9 +288,215 @@ void TProjectNode::StopStreamer() {
 // Longer than any pump of a running loop takes unless something waited for the user.
 constexpr int64_t PumpStallMs = 250;
 
+class TProjectNode::TPlayLoop {
+public:
+    // Reads the clock: the pictures are timed from here.
+    TPlayLoop(TProjectNode& node, int32_t startFrame, int32_t endFrame, bool realTime,
+              const TFrameCallback& onReport, const TPictureControl& image)
+        : N(node), Ui(*node.Ui), StartFrame(startFrame), EndFrame(endFrame), RealTime(realTime),
+          OnReport(onReport), Image(image), T0(Ui.TickCount()),
+          Current(realTime ? startFrame : startFrame - 1), LastDrawn(startFrame - 1),
+          NextSound(startFrame), AheadLimit(node.BufferAudio ? 1 : Round(node.GetFPS() * 0.5L)) {}
+
+    // Starts the streamer and its pre-roll when the run has sound.
+    void StartSound(bool sound);
+    // Plays until the end, a stop or a frame that cannot be drawn; Play's result.
+    bool Run();
+
+private:
+    void Preroll();
+    void Pump();
+    void Report(int32_t frame);
+    bool FinalReport();
+    void StartClockAfterPreroll();
+    // Moves to the frame to show; the run's result when that ends it.
+    std::optional<bool> NextFrame();
+    // Sends the sound of the next frame when the device's queue runs short; true when it did.
+    bool FeedSound();
+    // Draws the current frame; the run's result when that ends it.
+    std::optional<bool> DrawCurrent();
+    void ShowPicture();
+
+    TProjectNode& N;
+    IUiServices& Ui;
+    const int32_t StartFrame;
+    const int32_t EndFrame;
+    const bool RealTime;
+    const TFrameCallback& OnReport;
+    const TPictureControl& Image;
+    int64_t T0;
+    // Frame by frame, the start frame is the first one drawn.
+    int32_t Current;
+    int32_t LastDrawn;
+    int32_t NextSound;
+    int32_t LastReported = -1;
+    const int32_t AheadLimit;
+    bool Sound = false;
+    bool EndReached = false;
+    bool ClockRunning = true;
+    int64_t PrerollCount = 0;
+    int64_t PrerollDeadline = 0;
+};
+
+void TProjectNode::TPlayLoop::StartSound(bool sound) {
+    Sound = sound;
+    if (Sound) {
+        N.Streamer->Init(
+            N.AudioFormat, [](TCustomWavePlayer*) {}, [](TCustomWavePlayer*) {});
+        N.Streamer->Start();
+        Preroll();
+    }
+    // With sound, the picture clock starts once the pre-roll has been heard, so what is heard
+    // matches what is shown.
+    ClockRunning = !(Sound && RealTime && PrerollCount > 0);
+    // A device that stalls must not hold the pictures back for ever.
+    PrerollDeadline =
+        Ui.TickCount() + 1000 + static_cast<int64_t>(PrerollCount * 1000 / N.GetFPS());
+    N.GatherFill = 0;
+}
+
+// About a second of silence so the device has a full queue before the first picture.
+void TProjectNode::TPlayLoop::Preroll() {
+    int32_t count = 0;
+    size_t bytes = 0;
+    PrerollBlocks(N.GetFPS(), N.AudioFormat, count, bytes);
+    for (int32_t i = 0; i < count && bytes > 0; ++i) {
+        TAudioBlock block = TAudioBlock::Filled(bytes, PcmSilenceByte(N.AudioFormat));
+        if (N.Streamer->Write(block) >= 0)
+            ++N.StreamedBlocks;
+    }
+    PrerollCount = N.StreamedBlocks;
+    // No device to play to (the streamer has said why): the pictures play on silently.
+    if (N.Streamer->IsTerminated())
+        Sound = false;
+}
+
+// A pump that held the loop (a message box the user reads) stops the picture clock for that
+// long, so playback goes on from where it was instead of jumping to its end.
+void TProjectNode::TPlayLoop::Pump() {
+    const int64_t before = Ui.TickCount();
+    Ui.ProcessMessages();
+    const int64_t held = Ui.TickCount() - before;
+    if (ClockRunning && held > PumpStallMs)
+        T0 += held;
+}
+
+void TProjectNode::TPlayLoop::Report(int32_t frame) {
+    if (OnReport) {
+        TFrameReport r;
+        r.Frame = frame;
+        r.RealTime = RealTime;
+        OnReport(r);
+    }
+}
+
+bool TProjectNode::TPlayLoop::FinalReport() {
+    Report(EndFrame > 0 ? EndFrame : Current);
+    return true;
+}
+
+void TProjectNode::TPlayLoop::StartClockAfterPreroll() {
+    if (!ClockRunning && (N.StreamedBlocks - N.Streamer->GetQueuedCount() >= PrerollCount ||
+                          N.Streamer->IsFinished() || Ui.TickCount() > PrerollDeadline)) {
+        ClockRunning = true;
+        T0 = Ui.TickCount();
+    }
+}
+
+std::optional<bool> TProjectNode::TPlayLoop::NextFrame() {
+    if (RealTime) {
+        Current = ClockRunning ? StartFrame + Round((Ui.TickCount() - T0) * N.GetFPS() / 1000.0L)
+                               : StartFrame;
+        if (Current > N.GetFrameCount()) {
+            Current = N.GetFrameCount();
+            return FinalReport();
+        }
+    } else {
+        ++Current;
+        // Frame by frame, the project's frames are 0 .. count - 1, each reported once drawn: a
+        // closing report would hand the last picture on a second time.
+        if (Current >= N.GetFrameCount())
+            return true;
+    }
+    if (EndFrame > 0 && Current > EndFrame) {
+        if (RealTime)
+            FinalReport();
+        return true;
+    }
+    return std::nullopt;
+}
+
+bool TProjectNode::TPlayLoop::FeedSound() {
+    if (!Sound || !RealTime || N.Streamer->GetQueuedCount() > AheadLimit)
+        return false;
+    // The sound of frame NextSound, from the nodes that cover that frame.
+    N.SoundFrame = NextSound;
+    if (!N.RenderFrame(N.GetOutputBitmap(), true, false, N.FrameTime(NextSound)) ||
+        !N.WriteAudioChunk(false, NextSound))
+        return false;
+    ++NextSound;
+    return true;
+}
+
+std::optional<bool> TProjectNode::TPlayLoop::DrawCurrent() {
+    N.CurrentTime = static_cast<Extended>(Current) / N.GetFPS();
+    if (N.CurrentTime > N.GetDuration()) {
+        if (EndReached)
+            return FinalReport();
+        N.CurrentTime = N.GetDuration();
+        EndReached = true;
+    }
+    if (N.VideoInPlayback) {
+        if (!N.RenderFrame(N.GetOutputBitmap(), false, true, N.CurrentTime))
+            return false;
+        ShowPicture();
+    }
+    return std::nullopt;
+}
+
+void TProjectNode::TPlayLoop::ShowPicture() {
+    if (!Image.Picture || (Image.IsEnabled && !Image.IsEnabled()))
+        return;
+    TBitmap* out = N.GetOutputBitmap();
+    if (out->Width() == Image.Picture->Width() && out->Height() == Image.Picture->Height())
+        Image.Picture->Canvas().Draw(0, 0, *out);
+    else
+        Image.Picture->Canvas().StretchDraw(
+            Rect(0, 0, Image.Picture->Width(), Image.Picture->Height()), *out);
+    if (Image.Invalidate)
+        Image.Invalidate();
+}
+
+bool TProjectNode::TPlayLoop::Run() {
+    for (;;) {
+        Pump();
+        if ((N.Streamer && Sound && RealTime && N.Streamer->IsFinished()) || N.Abort)
+            return true;
+        StartClockAfterPreroll();
+        if (const std::optional<bool> end = NextFrame())
+            return *end;
+        if (RealTime && OnReport && Current > LastReported) {
+            LastReported = Current;
+            Report(Current);
+        }
+        if (FeedSound() || Current == LastDrawn)
+            continue;
+        LastDrawn = Current;
+        Pump();
+        Ui.Sleep(10);
+        if (const std::optional<bool> end = DrawCurrent())
+            return *end;
+        // Frame by frame, a frame is reported once it is drawn, so the handler sees frame N's
+        // picture under number N.
+        if (!RealTime && OnReport && Current > LastReported) {
+            LastReported = Current;
+            Report(Current);
+        }
+    }
+}
+
 bool TProjectNode::Play(int32_t startFrame, int32_t endFrame, bool realTime,
                         const TFrameCallback& onReport, const TPictureControl& image) {
-    bool result = false;
     Abort = false;
     if (GetFPS() == 0 || !Ui)
         return false;
@@ -308,7 +515,7 @@ bool TProjectNode::Play(int32_t startFrame, int32_t endFrame, bool realTime,
         TBitmap scratch(32, 32);
         PrepareAtStart(&scratch);
     }
-    int64_t t0 = Ui->TickCount();
+    TPlayLoop loop(*this, startFrame, endFrame, realTime, onReport, image);
     OpenForRender(startFrame);
 
     auto closing = MakeScopeExit([this] {
@@ -320,159 +527,6 @@ bool TProjectNode::Play(int32_t startFrame, int32_t endFrame, bool realTime,
             ThreadList.push_back(std::move(Streamer));
         }
     });
-
-    bool sound = withSound && AudioOn;
-    if (sound) {
-        Streamer->Init(
-            AudioFormat, [](TCustomWavePlayer*) {}, [](TCustomWavePlayer*) {});
-        Streamer->Start();
-    }
-    // Frame by frame, the start frame is the first one drawn.
-    int32_t current = realTime ? startFrame : startFrame - 1;
-    int32_t lastDrawn = startFrame - 1;
-    int32_t nextSound = startFrame;
-    int32_t lastReported = -1;
-    const int32_t halfSecond = Round(GetFPS() * 0.5L);
-    const int32_t aheadLimit = BufferAudio ? 1 : halfSecond;
-    bool endReached = false;
-    int64_t prerollBlocks = 0;
-    if (sound) {
-        // Pre-roll: about a second of silence so the device has a full queue before the first
-        // picture.
-        int32_t count = 0;
-        size_t bytes = 0;
-        PrerollBlocks(GetFPS(), AudioFormat, count, bytes);
-        for (int32_t i = 0; i < count && bytes > 0; ++i) {
-            TAudioBlock block = TAudioBlock::Filled(bytes, PcmSilenceByte(AudioFormat));
-            if (Streamer->Write(block) >= 0)
-                ++StreamedBlocks;
-        }
-        prerollBlocks = StreamedBlocks;
-        // No device to play to (the streamer has said why): the pictures play on silently.
-        if (Streamer->IsTerminated())
-            sound = false;
-    }
-    // With sound, the picture clock starts once the pre-roll has been heard, so what is heard
-    // matches what is shown.
-    bool clockRunning = !(sound && realTime && prerollBlocks > 0);
-    // A device that stalls must not hold the pictures back for ever.
-    const int64_t prerollDeadline =
-        Ui->TickCount() + 1000 + static_cast<int64_t>(prerollBlocks * 1000 / GetFPS());
-    GatherFill = 0;
-
-    auto finalReport = [&]() {
-        if (onReport) {
-            TFrameReport r;
-            r.Frame = endFrame > 0 ? endFrame : current;
-            r.RealTime = realTime;
-            onReport(r);
-        }
-        result = true;
-    };
-
-    // A pump that held the loop (a message box the user reads) stops the picture clock for
-    // that long, so playback goes on from where it was instead of jumping to its end.
-    auto pump = [&]() {
-        const int64_t before = Ui->TickCount();
-        Ui->ProcessMessages();
-        const int64_t held = Ui->TickCount() - before;
-        if (clockRunning && held > PumpStallMs)
-            t0 += held;
-    };
-
-    for (;;) {
-        pump();
-        if (Streamer && sound && realTime && Streamer->IsFinished()) {
-            result = true;
-            break;
-        }
-        if (Abort) {
-            result = true;
-            break;
-        }
-        if (!clockRunning && (StreamedBlocks - Streamer->GetQueuedCount() >= prerollBlocks ||
-                              Streamer->IsFinished() || Ui->TickCount() > prerollDeadline)) {
-            clockRunning = true;
-            t0 = Ui->TickCount();
-        }
-        if (realTime) {
-            current = clockRunning ? startFrame + Round((Ui->TickCount() - t0) * GetFPS() / 1000.0L)
-                                   : startFrame;
-            if (current > GetFrameCount()) {
-                current = GetFrameCount();
-                finalReport();
-                break;
-            }
-        } else {
-            ++current;
-            // Frame by frame, the project's frames are 0 .. count - 1, each reported once drawn:
-            // a closing report would hand the last picture on a second time.
-            if (current >= GetFrameCount()) {
-                result = true;
-                break;
-            }
-        }
-        if (endFrame > 0 && current > endFrame) {
-            if (realTime)
-                finalReport();
-            result = true;
-            break;
-        }
-        if (realTime && onReport && current > lastReported) {
-            lastReported = current;
-            TFrameReport r;
-            r.Frame = current;
-            r.RealTime = realTime;
-            onReport(r);
-        }
-        if (sound && realTime && Streamer->GetQueuedCount() <= aheadLimit) {
-            // The sound of frame nextSound, from the nodes that cover that frame.
-            SoundFrame = nextSound;
-            if (RenderFrame(GetOutputBitmap(), true, false, FrameTime(nextSound)) &&
-                WriteAudioChunk(false, nextSound)) {
-                ++nextSound;
-                continue;
-            }
-        }
-        if (current == lastDrawn)
-            continue;
-        lastDrawn = current;
-        pump();
-        Ui->Sleep(10);
-        CurrentTime = static_cast<Extended>(current) / GetFPS();
-        if (CurrentTime > GetDuration()) {
-            if (endReached) {
-                finalReport();
-                break;
-            }
-            CurrentTime = GetDuration();
-            endReached = true;
-        }
-        if (VideoInPlayback) {
-            if (!RenderFrame(GetOutputBitmap(), false, true, CurrentTime)) {
-                result = false;
-                break;
-            }
-            if (image.Picture && (!image.IsEnabled || image.IsEnabled())) {
-                TBitmap* out = GetOutputBitmap();
-                if (out->Width() == image.Picture->Width() &&
-                    out->Height() == image.Picture->Height())
-                    image.Picture->Canvas().Draw(0, 0, *out);
-                else
-                    image.Picture->Canvas().StretchDraw(
-                        Rect(0, 0, image.Picture->Width(), image.Picture->Height()), *out);
-                if (image.Invalidate)
-                    image.Invalidate();
-            }
-        }
-        // Frame by frame, a frame is reported once it is drawn, so the handler sees frame N's
-        // picture under number N.
-        if (!realTime && onReport && current > lastReported) {
-            lastReported = current;
-            TFrameReport r;
-            r.Frame = current;
-            onReport(r);
-        }
-    }
-    return result;
+    loop.StartSound(withSound && AudioOn);
+    return loop.Run();
 }

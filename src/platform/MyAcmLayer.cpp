@@ -54,7 +54,7 @@ struct TWaveFormat {
 // Reads a format block. PCM needs only the 16 bytes before the extra size; every other tag needs
 // the whole header and the extra bytes it announces.
 bool ParseFormat(const uint8_t* p, uint32_t size, TWaveFormat& f) {
-    if (!p || size < 16)
+    if (!p || size < WAVE_PCM_FORMAT_SIZE)
         return false;
     f.Tag = Get16(p);
     f.Channels = Get16(p + 2);
@@ -63,20 +63,20 @@ bool ParseFormat(const uint8_t* p, uint32_t size, TWaveFormat& f) {
     f.BlockAlign = Get16(p + 12);
     f.Bits = Get16(p + 14);
     f.ExtraSize = 0;
-    if (f.Tag == AcmTagPcm)
+    if (f.Tag == WAVE_FORMAT_PCM)
         return true;
-    if (size < AcmWaveHeaderSize)
+    if (size < WAVE_FORMAT_EX_SIZE)
         return false;
     f.ExtraSize = Get16(p + 16);
-    if (f.ExtraSize > size - AcmWaveHeaderSize || f.ExtraSize > sizeof(f.Extra))
+    if (f.ExtraSize > size - WAVE_FORMAT_EX_SIZE || f.ExtraSize > sizeof(f.Extra))
         return false;
-    std::memcpy(f.Extra, p + AcmWaveHeaderSize, f.ExtraSize);
+    std::memcpy(f.Extra, p + WAVE_FORMAT_EX_SIZE, f.ExtraSize);
     return true;
 }
 
 // Writes the header and extra bytes; false when they do not fit into Size bytes.
 bool WriteFormat(const TWaveFormat& f, uint8_t* p, uint32_t size) {
-    if (size < AcmWaveHeaderSize + uint32_t(f.ExtraSize))
+    if (size < WAVE_FORMAT_EX_SIZE + uint32_t(f.ExtraSize))
         return false;
     std::memset(p, 0, size);
     uint8_t* w = p;
@@ -106,7 +106,7 @@ constexpr uint32_t MaxRate = 768000;
 
 // A PCM format the layer converts from and to: integer samples of 8 (unsigned), 16 or 32 bits.
 bool IsUsablePcm(const TWaveFormat& f) {
-    if (f.Tag != AcmTagPcm)
+    if (f.Tag != WAVE_FORMAT_PCM)
         return false;
     if (f.Channels < 1 || f.Channels > MaxChannels)
         return false;
@@ -167,8 +167,8 @@ const std::vector<TOfferedDriver>& OfferedDrivers() {
         {"IMA ADPCM", "IMA ADPCM audio codec", {{0x0011, "IMA ADPCM"}}},
         {"GSM 6.10", "GSM 6.10 audio codec", {{0x0031, "GSM 6.10"}}},
         {"MPEG Layer-2", "MPEG Layer-2 audio codec", {{0x0050, "MPEG Layer-2"}}},
-        {"MPEG Layer-3", "MPEG Layer-3 audio codec", {{0x0055, "MPEG Layer-3"}}},
-        {"WMA v2", "WMA v2 audio codec", {{0x0161, "WMA v2"}}},
+        {"MPEG Layer-3", "MPEG Layer-3 audio codec", {{WAVE_FORMAT_MPEGLAYER3, "MPEG Layer-3"}}},
+        {"WMA v2", "WMA v2 audio codec", {{WAVE_FORMAT_WMAUDIO2, "WMA v2"}}},
         {"AC-3", "AC-3 audio codec", {{0x2000, "AC-3"}}},
     };
     return drivers;
@@ -367,19 +367,19 @@ uint32_t ProbeFormatSize(const AVCodec* encoder, uint16_t tag) {
         TCodecContextPtr c = OpenEncoder(encoder, r);
         TWaveFormat f;
         if (c && EncoderFormat(c.get(), tag, f))
-            return AcmWaveHeaderSize + f.ExtraSize;
+            return WAVE_FORMAT_EX_SIZE + f.ExtraSize;
     }
-    return AcmWaveHeaderSize;
+    return WAVE_FORMAT_EX_SIZE;
 }
 
 TTagEntry PcmTagEntry() {
     TTagEntry e;
-    e.Tag = AcmTagPcm;
+    e.Tag = WAVE_FORMAT_PCM;
     e.Id = AV_CODEC_ID_PCM_S16LE;
     e.Encode = false;
     e.Decode = true;
     e.Name = "PCM";
-    e.FormatSize = 16;
+    e.FormatSize = WAVE_PCM_FORMAT_SIZE;
     return e;
 }
 
@@ -414,7 +414,7 @@ std::vector<TDriverEntry> BuildCatalogue() {
             e.Name = ot.Name;
             if (!e.Encode && !e.Decode)
                 continue;
-            e.FormatSize = e.Encode ? ProbeFormatSize(encoder, ot.Tag) : AcmWaveHeaderSize;
+            e.FormatSize = e.Encode ? ProbeFormatSize(encoder, ot.Tag) : WAVE_FORMAT_EX_SIZE;
             std::string& list = e.Encode ? encodes : decodesOnly;
             list += (list.empty() ? "" : ", ") + e.Name;
             d.Tags.push_back(std::move(e));
@@ -448,7 +448,7 @@ std::vector<TDriverEntry> BuildCatalogue() {
         char name[32];
         std::snprintf(name, sizeof(name), "Audio format 0x%04X", tag);
         e.Name = name;
-        e.FormatSize = AcmWaveHeaderSize;
+        e.FormatSize = WAVE_FORMAT_EX_SIZE;
         dec.Tags.push_back(std::move(e));
     }
     if (dec.Tags.size() > 1) {
@@ -481,7 +481,7 @@ const std::vector<TDriverEntry>& Catalogue() {
 }
 
 const TTagEntry* FindTag(uint16_t tag) {
-    if (tag == AcmTagPcm)
+    if (tag == WAVE_FORMAT_PCM)
         return nullptr;
     for (const TDriverEntry& d : Catalogue())
         for (const TTagEntry& e : d.Tags)
@@ -1178,19 +1178,19 @@ TAcmResult AcmFormatTagDetails(TAcmDriverHandle handle, uint32_t index,
 TAcmResult AcmFormatSuggest(const uint8_t* src, uint32_t srcSize, uint8_t* dst, uint32_t dstSize,
                             uint32_t flags) {
     return Guarded([&]() -> TAcmResult {
-        if (!dst || dstSize < AcmWaveHeaderSize || (flags & ~AcmSuggestFormatTag))
+        if (!dst || dstSize < WAVE_FORMAT_EX_SIZE || (flags & ~AcmSuggestFormatTag))
             return TAcmResult::InvalidParam;
         TWaveFormat s;
         if (!ParseFormat(src, srcSize, s))
             return TAcmResult::BadFormat;
-        const uint16_t tag = (flags & AcmSuggestFormatTag) ? Get16(dst) : AcmTagPcm;
-        const bool srcPcm = s.Tag == AcmTagPcm;
+        const uint16_t tag = (flags & AcmSuggestFormatTag) ? Get16(dst) : WAVE_FORMAT_PCM;
+        const bool srcPcm = s.Tag == WAVE_FORMAT_PCM;
         if (srcPcm && !IsUsablePcm(s))
             return TAcmResult::BadFormat;
 
         TWaveFormat d;
-        if (tag == AcmTagPcm) {
-            d.Tag = AcmTagPcm;
+        if (tag == WAVE_FORMAT_PCM) {
+            d.Tag = WAVE_FORMAT_PCM;
             d.Channels = s.Channels;
             d.Rate = s.Rate;
             d.Bits = srcPcm ? s.Bits : 16;
@@ -1225,7 +1225,7 @@ TAcmResult AcmStreamOpen(TAcmStreamPtr& stream, const uint8_t* src, uint32_t src
         TWaveFormat s, d;
         if (!ParseFormat(src, srcSize, s) || !ParseFormat(dst, dstSize, d))
             return TAcmResult::BadFormat;
-        const bool srcPcm = s.Tag == AcmTagPcm, dstPcm = d.Tag == AcmTagPcm;
+        const bool srcPcm = s.Tag == WAVE_FORMAT_PCM, dstPcm = d.Tag == WAVE_FORMAT_PCM;
         if ((srcPcm && !IsUsablePcm(s)) || (dstPcm && !IsUsablePcm(d)))
             return TAcmResult::BadFormat;
 

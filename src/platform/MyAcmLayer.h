@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+#include "MyRiffFormat.h"
+
 // Result codes of every layer call; zero is success.
 enum class TAcmResult : uint32_t {
     Ok = 0,
@@ -27,9 +29,6 @@ const char* AcmResultText(TAcmResult result);
 // Formats are passed as byte blocks holding the 18-byte wave format header (tag, channels, rate,
 // bytes per second, block align, bits per sample, extra size) followed by the extra bytes, as
 // stored in RIFF files. For PCM (tag 1) the extra size is not looked at.
-
-constexpr uint16_t AcmTagPcm = 1;
-constexpr uint32_t AcmWaveHeaderSize = 18;
 
 // ---- Drivers ----------------------------------------------------------------------------------
 

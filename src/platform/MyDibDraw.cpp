@@ -234,7 +234,7 @@ bool TDibDraw::Draw(const TDibFormat& format, const uint8_t* colors, size_t colo
     const bool widenable = int64_t(width) * 3 + 15 <= INT32_MAX;
 
     if (format.BitCount <= 8) {
-        if (format.Compression != DIB_RGB || !widenable)
+        if (format.Compression != BI_RGB || !widenable)
             return false;
         size_t entries = format.ClrUsed != 0 ? format.ClrUsed : size_t(1) << format.BitCount;
         entries = std::min(entries, colorsSize / 4);
@@ -247,20 +247,20 @@ bool TDibDraw::Draw(const TDibFormat& format, const uint8_t* colors, size_t colo
 
     // Masks of red, green and blue for bit fields; only the common layouts are drawn.
     uint32_t r = 0, g = 0, b = 0;
-    if (format.Compression == DIB_BITFIELDS) {
+    if (format.Compression == BI_BITFIELDS) {
         if (colorsSize < 12)
             return false;
         r = Le32(colors);
         g = Le32(colors + 4);
         b = Le32(colors + 8);
-    } else if (format.Compression != DIB_RGB) {
+    } else if (format.Compression != BI_RGB) {
         return false;
     }
 
     if (format.BitCount == 16) {
         // Plain 16-bit pixels are 5 bits each of red, green and blue.
         TPacking packing;
-        if (format.Compression == DIB_RGB || (r == 0x7C00 && g == 0x03E0 && b == 0x001F))
+        if (format.Compression == BI_RGB || (r == 0x7C00 && g == 0x03E0 && b == 0x001F))
             packing = TPacking::Rgb555;
         else if (r == 0xF800 && g == 0x07E0 && b == 0x001F)
             packing = TPacking::Rgb565;
@@ -273,10 +273,10 @@ bool TDibDraw::Draw(const TDibFormat& format, const uint8_t* colors, size_t colo
     }
 
     // 24-bit pixels are blue, green, red; 32-bit ones have an unused byte behind.
-    if (format.BitCount == 24 && format.Compression == DIB_RGB)
+    if (format.BitCount == 24 && format.Compression == BI_RGB)
         return Stretch(top, stride, 3, width, height, target);
     if (format.BitCount == 32 &&
-        (format.Compression == DIB_RGB || (r == 0xFF0000 && g == 0xFF00 && b == 0xFF)))
+        (format.Compression == BI_RGB || (r == 0xFF0000 && g == 0xFF00 && b == 0xFF)))
         return Stretch(top, stride, 4, width, height, target);
     return false;
 }

@@ -30,6 +30,16 @@ bool HasFormType(uint32_t id) {
     return id == RIFF_ID_RIFF || id == RIFF_ID_LIST;
 }
 
+// A chunk id as printable text for messages; bytes outside ASCII show as '?'.
+std::string IdText(uint32_t id) {
+    std::string s;
+    for (int i = 0; i < 4; ++i) {
+        const char c = char((id >> (8 * i)) & 0xFF);
+        s += (c >= 0x20 && c < 0x7F) ? c : '?';
+    }
+    return s;
+}
+
 } // namespace
 
 std::FILE* OpenRegularFile(const std::string& fileName, int64_t* size) {
@@ -72,6 +82,27 @@ TReadFileResult ReadRegularFile(const std::string& fileName, int64_t maxBytes,
     return TReadFileResult::Ok;
 }
 
+bool TRiffRecord::SizeAt(int64_t end, uint32_t& size, std::string& why) const {
+    const std::string name =
+        "Record \"" + IdText(Id) + "\" at offset " + std::to_string(DataOffset - kHeaderBytes);
+    size = 0;
+    why.clear();
+    if (DataOffset & 1)
+        why = name + " starts on an odd offset";
+    else if (end < DataOffset)
+        why = name + " ends before its data";
+    else if (end - DataOffset > kMaxChunkSize)
+        why = name + " holds " + std::to_string(end - DataOffset) +
+              " bytes, more than its size field can give";
+    else if (Declared >= 0 && end - DataOffset != Declared)
+        why = name + " holds " + std::to_string(end - DataOffset) + " bytes, its header says " +
+              std::to_string(Declared);
+    if (!why.empty())
+        return false;
+    size = uint32_t(end - DataOffset);
+    return true;
+}
+
 TRiffFile::~TRiffFile() {
     Close();
 }
@@ -83,6 +114,7 @@ bool TRiffFile::Open(const std::string& fileName, TRiffMode mode) {
     if (!File)
         return false;
     Writable = mode == TRiffMode::Create;
+    Error.clear();
     Size = 0;
     if (!Writable) {
         if (fseeko(File, 0, SEEK_END) != 0) {
@@ -269,10 +301,11 @@ bool TRiffFile::Ascend(TRiffChunk& chunk) {
     if (!IsOpen())
         return false;
     if (chunk.Dirty) {
-        int64_t end = Pos;
-        if (!Writable || end < chunk.DataOffset || end - chunk.DataOffset > kMaxChunkSize)
+        const int64_t end = Pos;
+        uint32_t size = 0;
+        if (!Writable ||
+            !TRiffRecord{chunk.Id, chunk.DataOffset, chunk.FixedSize}.SizeAt(end, size, Error))
             return false;
-        uint32_t size = uint32_t(end - chunk.DataOffset);
         uint8_t field[4];
         PutLe32(field, size);
         if (Seek(chunk.DataOffset - 4, TRiffOrigin::Begin) < 0 || Write(field, 4) != 4)
@@ -291,16 +324,16 @@ bool TRiffFile::Ascend(TRiffChunk& chunk) {
     return Seek(std::min(next, std::max(Size, chunk.End())), TRiffOrigin::Begin) >= 0;
 }
 
-bool TRiffFile::CreateChunk(TRiffChunk& chunk, TRiffCreate kind) {
-    if (!File || !Writable)
+bool TRiffFile::CreateChunk(TRiffChunk& chunk, TRiffCreate kind, int64_t fixedSize) {
+    if (!File || !Writable || fixedSize > kMaxChunkSize)
         return false;
     if (kind == TRiffCreate::Riff)
         chunk.Id = RIFF_ID_RIFF;
     if (kind == TRiffCreate::List)
         chunk.Id = RIFF_ID_LIST;
     uint8_t header[12];
-    PutLe32(header, chunk.Id);           // chunk id
-    PutLe32(header + 4, 0);              // size, written by Ascend
+    PutLe32(header, chunk.Id);                                    // chunk id
+    PutLe32(header + 4, fixedSize < 0 ? 0 : uint32_t(fixedSize)); // size, checked by Ascend
     PutLe32(header + 8, chunk.FormType); // form or list type, only for RIFF and LIST
     int64_t headerBytes = kind == TRiffCreate::Chunk ? kHeaderBytes : kHeaderBytes + 4;
     int64_t at = Pos;
@@ -310,5 +343,6 @@ bool TRiffFile::CreateChunk(TRiffChunk& chunk, TRiffCreate kind) {
     chunk.Size = chunk.DeclaredSize = uint32_t(headerBytes - kHeaderBytes);
     chunk.Truncated = false;
     chunk.Dirty = true;
+    chunk.FixedSize = fixedSize;
     return true;
 }

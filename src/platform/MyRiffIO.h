@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "MyRiffFormat.h"
+
 // Opens fileName for reading only when it is a regular file. A FIFO, a device or a folder is
 // refused at once (opening a FIFO for reading would wait for a writer). size, when given, gets
 // the file's length. Null when the file cannot be opened or is no regular file.
@@ -21,14 +23,20 @@ enum class TReadFileResult { Ok, NotAFile, TooLarge, ReadError };
 TReadFileResult ReadRegularFile(const std::string& fileName, int64_t maxBytes,
                                 std::vector<uint8_t>& out);
 
-// Four-character code as stored in the file: first character in the lowest byte.
-constexpr uint32_t RiffId(const char (&s)[5]) {
-    return uint32_t(uint8_t(s[0])) | (uint32_t(uint8_t(s[1])) << 8) |
-           (uint32_t(uint8_t(s[2])) << 16) | (uint32_t(uint8_t(s[3])) << 24);
-}
+// Length bookkeeping of one RIFF record (chunk or list) while it is written, shared by every
+// writer of RIFF files. The header's size is either declared up front or patched when the record
+// closes; closing checks the bytes written against it, so a writer fault ends in a clear error
+// instead of a file whose sizes lie.
+struct TRiffRecord {
+    uint32_t Id = 0;
+    int64_t DataOffset = 0; // file position of the first data byte, just after the size field
+    int64_t Declared = -1;  // the size already in the header; -1 when it is patched on closing
 
-constexpr uint32_t RIFF_ID_RIFF = RiffId("RIFF");
-constexpr uint32_t RIFF_ID_LIST = RiffId("LIST");
+    // The size field for data that ends at end (pad byte excluded). False, with why naming the
+    // record and where it starts, when the record starts on an odd offset, ends before its data,
+    // differs from the declared size or outgrows the 32-bit field.
+    bool SizeAt(int64_t end, uint32_t& size, std::string& why) const;
+};
 
 // One chunk as seen by the reader or writer.
 struct TRiffChunk {
@@ -39,6 +47,7 @@ struct TRiffChunk {
     uint32_t DeclaredSize = 0; // the size field as stored, before it was bounded
     bool Truncated = false;    // the stored size ran past its parent or the end of the file
     bool Dirty = false;        // created here: Ascend writes its size
+    int64_t FixedSize = -1;    // created with its size up front: Ascend checks the data against it
 
     int64_t End() const { return DataOffset + Size; }
 };
@@ -82,12 +91,17 @@ public:
     bool Descend(TRiffChunk& chunk, const TRiffChunk* parent = nullptr,
                  TRiffFind find = TRiffFind::Next);
     // Leaves a chunk: a created (dirty) chunk gets its size from the current position, which is
-    // written into its header, and a zero pad byte when odd; then the position moves past the
-    // chunk and its pad. False on an I/O error or a chunk over 4 GiB.
+    // checked as TRiffRecord does and written into its header, and a zero pad byte when odd;
+    // then the position moves past the chunk and its pad. False on an I/O error or a size that
+    // fails the check (ErrorText says which record and why).
     bool Ascend(TRiffChunk& chunk);
-    // Writes a chunk header at the current position with size 0 (and chunk.FormType for RIFF
-    // and LIST) and leaves the position at its data; Ascend completes it.
-    bool CreateChunk(TRiffChunk& chunk, TRiffCreate kind = TRiffCreate::Chunk);
+    // Writes a chunk header at the current position (and chunk.FormType for RIFF and LIST) and
+    // leaves the position at its data; Ascend completes it. The size field holds fixedSize
+    // when it is known up front (the form type counts in it), else 0 until Ascend.
+    bool CreateChunk(TRiffChunk& chunk, TRiffCreate kind = TRiffCreate::Chunk,
+                     int64_t fixedSize = -1);
+    // Why the last Ascend of a created chunk failed its size check; empty when none did.
+    const std::string& ErrorText() const { return Error; }
 
 private:
     enum class TLastOp { None, Read, Write };
@@ -105,4 +119,5 @@ private:
     // writing, and whenever our position moved without it.
     int64_t FilePos = 0;
     TLastOp LastOp = TLastOp::None;
+    std::string Error;
 };

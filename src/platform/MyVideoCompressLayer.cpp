@@ -165,7 +165,7 @@ public:
             return AVERROR_EXTERNAL;
         out.Data = Output.data();
         out.Size = uint32_t(size);
-        out.Flags = VideoKeyFrameFlag;
+        out.Flags = AVIIF_KEYFRAME;
         return 0;
     }
 
@@ -261,7 +261,7 @@ public:
             return r;
         out.Data = Packet->data;
         out.Size = uint32_t(Packet->size);
-        out.Flags = (Packet->flags & AV_PKT_FLAG_KEY) ? VideoKeyFrameFlag : 0;
+        out.Flags = (Packet->flags & AV_PKT_FLAG_KEY) ? AVIIF_KEYFRAME : 0;
         return 0;
     }
 

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "MyBase.h"
+#include "MyRiffFormat.h"
 
 // One entry of the installed-compressor list.
 struct TVideoCompressorInfo {
@@ -50,10 +51,11 @@ struct TVideoOutputFormat {
 struct TCompressedFrame {
     const uint8_t* Data = nullptr;
     uint32_t Size = 0;
-    uint32_t Flags = 0; // VideoKeyFrameFlag when the frame decodes on its own
+    uint32_t Flags = 0; // AVIIF_KEYFRAME when the frame decodes on its own
 };
 
-inline constexpr uint32_t VideoKeyFrameFlag = 0x10; // AVIIF_KEYFRAME
+// Older name of the key-frame flag, kept for callers not yet moved over.
+inline constexpr uint32_t VideoKeyFrameFlag = AVIIF_KEYFRAME;
 
 // Error codes of Compress besides the library's own (negative) codes.
 inline constexpr int32_t CompressNotBegun = -1001;

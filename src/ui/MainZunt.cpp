@@ -263,7 +263,33 @@ std::string TMainForm::ProgramFolder() const {
 }
 
 void TMainForm::BuildControls() {
-    // Status bar: frame, cursor and progress, project file.
+    BuildStatusBar();
+    Splitter1 = new QSplitter(Qt::Vertical, this);
+    Splitter1->setChildrenCollapsible(false);
+    setCentralWidget(Splitter1);
+    BuildPreviewArea();
+
+    // Bottom: project group, tree and move buttons on the left; the timeline on the right.
+    pBottom = new QWidget(Splitter1);
+    // Never lower than the button rows and the tree need.
+    pBottom->setMinimumHeight(210);
+    Splitter1->addWidget(pTop);
+    Splitter1->addWidget(pBottom);
+    Splitter1->setStretchFactor(0, 1);
+    Splitter1->setStretchFactor(1, 0);
+    auto* bottomLayout = new QHBoxLayout(pBottom);
+    bottomLayout->setContentsMargins(0, 0, 0, 0);
+    bottomLayout->setSpacing(2);
+    BuildProjectColumn();
+    bottomLayout->addWidget(pLeft);
+    BuildTimelineColumn();
+    bottomLayout->addWidget(pTimeline, 1);
+    Splitter1->setSizes({400, 210});
+    ConnectControls();
+}
+
+// Frame, cursor and progress, project file.
+void TMainForm::BuildStatusBar() {
     QStatusBar* bar = statusBar();
     for (int i = 0; i < 3; ++i) {
         StatusPanels[i] = new QLabel(bar);
@@ -275,12 +301,10 @@ void TMainForm::BuildControls() {
     bar->addWidget(StatusPanels[0]);
     bar->addWidget(StatusPanels[1]);
     bar->addWidget(StatusPanels[2], 1);
+}
 
-    Splitter1 = new QSplitter(Qt::Vertical, this);
-    Splitter1->setChildrenCollapsible(false);
-    setCentralWidget(Splitter1);
-
-    // Top: the source-frame picture (hidden at start) and the preview background.
+// The source-frame picture (hidden at start) and the preview background.
+void TMainForm::BuildPreviewArea() {
     pTop = new QWidget(Splitter1);
     auto* topLayout = new QHBoxLayout(pTop);
     topLayout->setContentsMargins(0, 0, 0, 0);
@@ -305,19 +329,9 @@ void TMainForm::BuildControls() {
     VideoImage->installEventFilter(this);
     connect(VideoImage, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& pos) { pmDisplay->popup(VideoImage->mapToGlobal(pos)); });
+}
 
-    // Bottom: project group, tree and move buttons on the left; the timeline on the right.
-    pBottom = new QWidget(Splitter1);
-    // Never lower than the button rows and the tree need.
-    pBottom->setMinimumHeight(210);
-    Splitter1->addWidget(pTop);
-    Splitter1->addWidget(pBottom);
-    Splitter1->setStretchFactor(0, 1);
-    Splitter1->setStretchFactor(1, 0);
-    auto* bottomLayout = new QHBoxLayout(pBottom);
-    bottomLayout->setContentsMargins(0, 0, 0, 0);
-    bottomLayout->setSpacing(2);
-
+void TMainForm::BuildProjectColumn() {
     pLeft = new QWidget(pBottom);
     pLeft->setMinimumWidth(195);
     pLeft->setMaximumWidth(195);
@@ -345,8 +359,9 @@ void TMainForm::BuildControls() {
     moveLayout->addWidget(sbDown);
     moveLayout->addStretch(1);
     leftLayout->addLayout(moveLayout);
-    bottomLayout->addWidget(pLeft);
+}
 
+void TMainForm::BuildTimelineColumn() {
     pTimeline = new QWidget(pBottom);
     auto* timelineLayout = new QVBoxLayout(pTimeline);
     timelineLayout->setContentsMargins(2, 2, 2, 2);
@@ -388,9 +403,9 @@ void TMainForm::BuildControls() {
     timelineLayout->addLayout(row);
     TimelineArea = new QWidget(pTimeline);
     timelineLayout->addWidget(TimelineArea, 1);
-    bottomLayout->addWidget(pTimeline, 1);
-    Splitter1->setSizes({400, 210});
+}
 
+void TMainForm::ConnectControls() {
     connect(sbNewProj, &QToolButton::clicked, this, [this] { sbNewProj1Click(); });
     connect(sbOpenProj, &QToolButton::clicked, this, [this] { sbOpenProj1Click(); });
     connect(sbSaveProj, &QToolButton::clicked, this, [this] { sbSaveProj1Click(); });

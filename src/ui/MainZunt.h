@@ -369,6 +369,13 @@ protected:
 
 private:
     void BuildControls();
+    // Steps of BuildControls: the status bar, the preview area on top, the project column and
+    // the timeline column below it, then the wiring of their buttons and timers.
+    void BuildStatusBar();
+    void BuildPreviewArea();
+    void BuildProjectColumn();
+    void BuildTimelineColumn();
+    void ConnectControls();
     void BuildMenus();
     void BuildPreviewMenu();
     void FormShow();

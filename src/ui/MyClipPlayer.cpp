@@ -4,7 +4,6 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <cstring>
 #include <fstream>
 
 #include "IUiServices.h"
@@ -15,13 +14,14 @@
 
 namespace {
 
-// The RIFF form of the file: "WAVE", "AVI " or empty when it is no RIFF file.
-std::string RiffForm(const std::string& fileName) {
+// The RIFF form type of the file (RIFF_ID_WAVE, RIFF_ID_AVI, ...); 0 when it is no RIFF file.
+uint32_t RiffForm(const std::string& fileName) {
     std::ifstream in(fileName, std::ios::binary);
-    char head[12] = {};
-    if (!in.read(head, sizeof head) || std::memcmp(head, "RIFF", 4) != 0)
-        return {};
-    return std::string(head + 8, 4);
+    uint8_t head[12] = {};
+    if (!in.read(reinterpret_cast<char*>(head), sizeof head) ||
+        MakeFourCC(head[0], head[1], head[2], head[3]) != RIFF_ID_RIFF)
+        return 0;
+    return MakeFourCC(head[8], head[9], head[10], head[11]);
 }
 
 bool Playable(const TAudioFormat& f) {
@@ -52,8 +52,7 @@ TClipPlayer::~TClipPlayer() {
 
 bool TClipPlayer::Open(const std::string& fileName) {
     Close();
-    const std::string form = RiffForm(fileName);
-    const bool ok = form == "WAVE" ? OpenSound(fileName) : OpenMovie(fileName);
+    const bool ok = RiffForm(fileName) == RIFF_ID_WAVE ? OpenSound(fileName) : OpenMovie(fileName);
     if (!ok) {
         Close();
         if (Ui)

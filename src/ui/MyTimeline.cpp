@@ -67,8 +67,26 @@ TTimeline::TTimeline(QWidget* parent) : QWidget(parent) {
     BasePanel = new QWidget(this);
     layout()->addWidget(BasePanel);
     QHBoxLayout* base = HBox(BasePanel);
+    BuildToolColumn();
+    base->addWidget(Panel2);
 
-    // Tool column.
+    auto* right = new QWidget(BasePanel);
+    QVBoxLayout* column = VBox(right);
+    base->addWidget(right, 1);
+    BuildCursorBar(right, column);
+    BuildTrackImage(right, column);
+    BuildScrollBar(right, column);
+    ConnectControls();
+    BindModel();
+
+    // The track image's font: "Arial", 7 points.
+    Bitmap.Canvas().Font.Name = "Arial";
+    Bitmap.Canvas().Font.Size = 7;
+    SyncControls();
+    Model.UpdateLayout();
+}
+
+void TTimeline::BuildToolColumn() {
     Panel2 = new QWidget(BasePanel);
     Panel2->setFixedWidth(28);
     Panel2->setMouseTracking(true);
@@ -101,13 +119,10 @@ TTimeline::TTimeline(QWidget* parent) : QWidget(parent) {
     sbRepeat->setCheckable(true);
     sbSoundSuppress->setCheckable(true);
     sbPreviewVideo->setCheckable(true);
-    base->addWidget(Panel2);
+}
 
-    auto* right = new QWidget(BasePanel);
-    QVBoxLayout* column = VBox(right);
-    base->addWidget(right, 1);
-
-    // Cursor bar, as wide as the track image.
+// The cursor bar, as wide as the track image.
+void TTimeline::BuildCursorBar(QWidget* right, QVBoxLayout* column) {
     pPosBack = new QWidget(right);
     pPosBack->setFixedHeight(15);
     QHBoxLayout* posRow = HBox(pPosBack);
@@ -120,8 +135,9 @@ TTimeline::TTimeline(QWidget* parent) : QWidget(parent) {
     sbPos->setAutoRaise(false);
     sbPos->setGeometry(0, 0, TTimelineModel::CursorButtonWidth, 15);
     column->addWidget(pPosBack);
+}
 
-    // Track image and the vertical scroll column.
+void TTimeline::BuildTrackImage(QWidget* right, QVBoxLayout* column) {
     pGraph = new QWidget(right);
     QHBoxLayout* graph = HBox(pGraph);
     Image1 = new TImagePanel(pGraph, &Bitmap);
@@ -135,8 +151,9 @@ TTimeline::TTimeline(QWidget* parent) : QWidget(parent) {
     sbVertScroll->setAutoRaise(false);
     sbVertScroll->setGeometry(2, 0, 13, 17);
     column->addWidget(pGraph, 1);
+}
 
-    // Horizontal scroll bar.
+void TTimeline::BuildScrollBar(QWidget* right, QVBoxLayout* column) {
     Panel4 = new QWidget(right);
     Panel4->setFixedHeight(17);
     QHBoxLayout* bar = HBox(Panel4);
@@ -154,7 +171,9 @@ TTimeline::TTimeline(QWidget* parent) : QWidget(parent) {
     bar->addWidget(pScroll, 1);
     bar->addWidget(sbSmallRight);
     column->addWidget(Panel4);
+}
 
+void TTimeline::ConnectControls() {
     tmSmallHorz = new QTimer(this);
     tmSmallHorz->setSingleShot(true);
     connect(tmSmallHorz, &QTimer::timeout, this, [this] {
@@ -188,7 +207,9 @@ TTimeline::TTimeline(QWidget* parent) : QWidget(parent) {
         Host.Project->Stop();
         Host.Project->VideoInPlayback = !down;
     });
+}
 
+void TTimeline::BindModel() {
     Model.Fps = [this]() -> Extended { return Host.Project ? Host.Project->GetFPS() : 0; };
     Model.Duration = [this]() -> Extended {
         return Host.Project ? Host.Project->GetDuration() : 0;
@@ -206,12 +227,6 @@ TTimeline::TTimeline(QWidget* parent) : QWidget(parent) {
             Host.OnPosition(frame, time);
     };
     Model.Moved = [this] { SyncControls(); };
-
-    // The track image's font: "Arial", 7 points.
-    Bitmap.Canvas().Font.Name = "Arial";
-    Bitmap.Canvas().Font.Size = 7;
-    SyncControls();
-    Model.UpdateLayout();
 }
 
 TTimeline::~TTimeline() {

@@ -20,6 +20,7 @@ class QAction;
 class QMenu;
 class QMouseEvent;
 class QToolButton;
+class QVBoxLayout;
 class TProjectNode;
 class TTimeline;
 
@@ -137,6 +138,14 @@ protected:
 private:
     void WMTimelineRepaint();
     void SyncControls();
+    // Steps of the constructor: the tool column, the cursor bar over the track image, the
+    // track image with its vertical scroll column, the horizontal scroll bar, then the wiring.
+    void BuildToolColumn();
+    void BuildCursorBar(QWidget* right, QVBoxLayout* column);
+    void BuildTrackImage(QWidget* right, QVBoxLayout* column);
+    void BuildScrollBar(QWidget* right, QVBoxLayout* column);
+    void ConnectControls();
+    void BindModel();
     void UpdateSizes();
     void ProcessMessages();
     void Beep();
