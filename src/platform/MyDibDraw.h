@@ -23,10 +23,6 @@ struct TDibFormat {
     uint32_t ClrUsed = 0;     // colour table entries; 0 means 2^BitCount for 8 bits or fewer
 };
 
-// Older names of the compression codes, kept for callers not yet moved over.
-constexpr uint32_t DIB_RGB = BI_RGB;
-constexpr uint32_t DIB_BITFIELDS = BI_BITFIELDS;
-
 // Bytes of one stored row (padded to 4 bytes) and of the whole picture; -1 when the size or bit
 // count cannot describe a picture, or the numbers do not fit in 32 bits.
 int64_t DibRowBytes(const TDibFormat& format);

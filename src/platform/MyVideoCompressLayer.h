@@ -54,9 +54,6 @@ struct TCompressedFrame {
     uint32_t Flags = 0; // AVIIF_KEYFRAME when the frame decodes on its own
 };
 
-// Older name of the key-frame flag, kept for callers not yet moved over.
-inline constexpr uint32_t VideoKeyFrameFlag = AVIIF_KEYFRAME;
-
 // Error codes of Compress besides the library's own (negative) codes.
 inline constexpr int32_t CompressNotBegun = -1001;
 inline constexpr int32_t CompressNoPacket = -1002;    // the encoder held the frame back

@@ -175,7 +175,7 @@ TEST_F(AviCompressFake, CompressedFrameCarriesEncoderOutputAndFlags) {
     const uint8_t* d = static_cast<const uint8_t*>(f.Data);
     EXPECT_EQ(d[0], 0); // the encoder sees the top row first
     EXPECT_EQ(d[2], 255);
-    EXPECT_EQ(f.Flags, VideoKeyFrameFlag);
+    EXPECT_EQ(f.Flags, AVIIF_KEYFRAME);
     f.KeyRequest = false;
     ++f.FrameNumber;
     ASSERT_TRUE(c.CompressFrame(f));
@@ -296,8 +296,8 @@ TEST(AviCompressReal, EveryOfferedCompressorRoundTripsThroughAnAviFile) {
             bmp.Canvas().FillRect(Rect(i * 8, 0, i * 8 + 16, 48)); // a moving bar
             f.KeyRequest = i == 0 || i == 4;
             ASSERT_TRUE(c.CompressFrame(f)) << i;
-            ASSERT_TRUE(writer.WriteVideoFrame(f.Data, uint32_t(f.Size),
-                                               (f.Flags & VideoKeyFrameFlag) != 0));
+            ASSERT_TRUE(
+                writer.WriteVideoFrame(f.Data, uint32_t(f.Size), (f.Flags & AVIIF_KEYFRAME) != 0));
             ++f.FrameNumber;
         }
         ASSERT_TRUE(writer.Close(0));

@@ -98,7 +98,7 @@ TEST_F(MovieWriterTest, CompressedAviFramesCarryTheEncoderKeyFlags) {
     for (int i = 0; i < 3; ++i) {
         f.KeyRequest = i == 0;
         ASSERT_TRUE(mw.WriteVideoFrame(f));
-        EXPECT_EQ(f.Flags, i == 0 ? VideoKeyFrameFlag : 0u);
+        EXPECT_EQ(f.Flags, i == 0 ? AVIIF_KEYFRAME : 0u);
         EXPECT_EQ(f.Size, 4);
         ++f.FrameNumber;
     }

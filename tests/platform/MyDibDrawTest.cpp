@@ -26,7 +26,7 @@ TPicture Read(const TBitmap& b) {
     return p;
 }
 
-TDibFormat Format(int32_t w, int32_t h, uint16_t bits, uint32_t compression = DIB_RGB,
+TDibFormat Format(int32_t w, int32_t h, uint16_t bits, uint32_t compression = BI_RGB,
                   uint32_t clrUsed = 0) {
     TDibFormat f;
     f.Width = w;
@@ -87,7 +87,7 @@ TEST(DibDraw, ColourTablesOfOneFourAndEightBits) {
     TDibDraw draw;
     TBitmap b(4, 1);
     const Bytes idx = {0, 1, 2, 3};
-    ASSERT_TRUE(Draw(draw, Format(4, 1, 8, DIB_RGB, 2), table, idx, b));
+    ASSERT_TRUE(Draw(draw, Format(4, 1, 8, BI_RGB, 2), table, idx, b));
     EXPECT_EQ(Read(b)[0], (TRow{colours[0], colours[1], 0, 0}));
     ASSERT_TRUE(Draw(draw, Format(4, 1, 8), Bytes(table.begin(), table.begin() + 12), idx, b));
     EXPECT_EQ(Read(b)[0], (TRow{colours[0], colours[1], colours[2], 0}));
@@ -101,19 +101,19 @@ TEST(DibDraw, SixteenBitsWidenToFullScale) {
     ASSERT_TRUE(Draw(draw, Format(3, 1, 16), {}, px555, b));
     EXPECT_EQ(Read(b)[0], (TRow{0x0884FF, 0xFFFFFF, 0}));
     const Bytes masks555 = Le32s({0x7C00, 0x03E0, 0x001F});
-    ASSERT_TRUE(Draw(draw, Format(3, 1, 16, DIB_BITFIELDS), masks555, px555, b));
+    ASSERT_TRUE(Draw(draw, Format(3, 1, 16, BI_BITFIELDS), masks555, px555, b));
     EXPECT_EQ(b.Canvas().GetPixel(0, 0), 0x0884FFu);
 
     // 5-6-5: green 63 -> 255, 32 -> 130.
     const Bytes masks565 = Le32s({0xF800, 0x07E0, 0x001F});
     const Bytes px565 = {0xE0, 0x07, 0x00, 0x04, 0x1F, 0xF8, 0, 0};
-    ASSERT_TRUE(Draw(draw, Format(3, 1, 16, DIB_BITFIELDS), masks565, px565, b));
+    ASSERT_TRUE(Draw(draw, Format(3, 1, 16, BI_BITFIELDS), masks565, px565, b));
     EXPECT_EQ(Read(b)[0], (TRow{0x00FF00, 0x008200, 0xFF00FF}));
 
     // Masks we have no layout for, or missing, are refused.
     EXPECT_FALSE(
-        Draw(draw, Format(3, 1, 16, DIB_BITFIELDS), Le32s({0x001F, 0x07E0, 0xF800}), px565, b));
-    EXPECT_FALSE(Draw(draw, Format(3, 1, 16, DIB_BITFIELDS), Le32s({0xF800, 0x07E0}), px565, b));
+        Draw(draw, Format(3, 1, 16, BI_BITFIELDS), Le32s({0x001F, 0x07E0, 0xF800}), px565, b));
+    EXPECT_FALSE(Draw(draw, Format(3, 1, 16, BI_BITFIELDS), Le32s({0xF800, 0x07E0}), px565, b));
 }
 
 TEST(DibDraw, TrueColourRowOrderAndPadding) {
@@ -137,10 +137,10 @@ TEST(DibDraw, TrueColourRowOrderAndPadding) {
     ASSERT_TRUE(Draw(draw, Format(2, 1, 32), {}, px32, c));
     EXPECT_EQ(Read(c)[0], (TRow{0x010203, 0x040506}));
     ASSERT_TRUE(
-        Draw(draw, Format(2, 1, 32, DIB_BITFIELDS), Le32s({0xFF0000, 0xFF00, 0xFF}), px32, c));
+        Draw(draw, Format(2, 1, 32, BI_BITFIELDS), Le32s({0xFF0000, 0xFF00, 0xFF}), px32, c));
     EXPECT_EQ(Read(c)[0], (TRow{0x010203, 0x040506}));
     EXPECT_FALSE(
-        Draw(draw, Format(2, 1, 32, DIB_BITFIELDS), Le32s({0xFF, 0xFF00, 0xFF0000}), px32, c));
+        Draw(draw, Format(2, 1, 32, BI_BITFIELDS), Le32s({0xFF, 0xFF00, 0xFF0000}), px32, c));
 }
 
 TEST(DibDraw, StretchesCopyPixelsWithoutBlending) {
@@ -178,7 +178,7 @@ TEST(DibDraw, RefusedLayoutsLeaveTheTargetAlone) {
     EXPECT_FALSE(Draw(draw, Format(2, 2, 24), {}, Bytes(15, 0x11), b)) << "one byte short";
     EXPECT_FALSE(Draw(draw, Format(2, 2, 8, 1), {}, bits, b)) << "run-length coded";
     EXPECT_FALSE(Draw(draw, Format(2, 2, 2), {}, bits, b));
-    EXPECT_FALSE(Draw(draw, Format(2, 2, 24, DIB_BITFIELDS), {}, bits, b));
+    EXPECT_FALSE(Draw(draw, Format(2, 2, 24, BI_BITFIELDS), {}, bits, b));
     EXPECT_FALSE(Draw(draw, Format(2, 2, 24, 0x47504A4D), {}, bits, b));
     EXPECT_FALSE(Draw(draw, Format(-2, 2, 24), {}, bits, b));
     EXPECT_FALSE(Draw(draw, Format(2, 2, 24), {}, {}, b));

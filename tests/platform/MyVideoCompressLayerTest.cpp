@@ -147,7 +147,7 @@ TEST(VideoCompressLayer, EveryCompressorGivesOneDecodablePacketPerFrame) {
             ASSERT_NE(cf.Data, nullptr);
             ASSERT_GT(cf.Size, 0u);
             if (key) {
-                EXPECT_EQ(cf.Flags, VideoKeyFrameFlag) << "frame " << i;
+                EXPECT_EQ(cf.Flags, AVIIF_KEYFRAME) << "frame " << i;
             }
             if (i == 5) {
                 // A key frame stands alone: it decodes without the frames before it. Blue on the
@@ -232,7 +232,7 @@ TEST(VideoCompressLayer, MjpegKeepsFullRangeLevels) {
         }
         TCompressedFrame cf;
         ASSERT_EQ(c->Compress(frame.data(), 64 * 3, false, cf), 0);
-        EXPECT_EQ(cf.Flags, VideoKeyFrameFlag);
+        EXPECT_EQ(cf.Flags, AVIIF_KEYFRAME);
         const std::vector<uint8_t> topDown(cf.Data, cf.Data + cf.Size);
         ASSERT_EQ(c->Compress(&frame[47 * 64 * 3], -64 * 3, false, cf), 0);
         EXPECT_EQ(std::vector<uint8_t>(cf.Data, cf.Data + cf.Size), topDown);

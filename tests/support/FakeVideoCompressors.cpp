@@ -47,7 +47,7 @@ public:
         Data.push_back(uint8_t(Frame));
         out.Data = Data.data();
         out.Size = uint32_t(Data.size());
-        out.Flags = (keyFrame || Frame == 0) ? VideoKeyFrameFlag : 0;
+        out.Flags = (keyFrame || Frame == 0) ? AVIIF_KEYFRAME : 0;
         ++Frame;
         return 0;
     }
