@@ -199,30 +199,26 @@ TEST(Overlays, FocusGreysAllButTheWindow) {
 }
 
 TEST(Overlays, RotateBitmapQuarterTurns) {
-    const Px fill{0x33, 0x22, 0x11};
-    auto check = [&](const TBitmap& src, Extended degrees,
-                     const std::function<std::pair<int, int>(int, int)>& from) {
-        SCOPED_TRACE(testing::Message() << double(degrees) << " degrees");
-        EXPECT_TRUE(Same(RotateBitmap(src, 0x332211, degrees),
-                         Paint(src.Width(), src.Height(), [&](int x, int y) {
-                             auto [sx, sy] = from(x, y);
-                             const bool in =
-                                 sx >= 0 && sy >= 0 && sx < src.Width() && sy < src.Height();
-                             return in ? At(src, sx, sy) : fill;
+    // Each row: picture size, degrees, and the source pixel of (x, y) as (a x + b y + c,
+    // d x + e y + f); sources outside the picture show the fill colour. On odd sizes the centre
+    // between pixels shifts by one; corners turned out of an oblong picture take the colour.
+    const struct {
+        int W, H;
+        Extended Degrees;
+        int A, B, C, D, E, F;
+    } table[] = {{4, 4, 0, 1, 0, 0, 0, 1, 0},     {4, 4, 90, 0, -1, 3, 1, 0, 0},
+                 {4, 4, 180, -1, 0, 3, 0, -1, 3}, {4, 4, 270, 0, 1, 0, -1, 0, 3},
+                 {4, 4, -90, 0, 1, 0, -1, 0, 3},  {5, 3, 0, 1, 0, 0, 0, 1, 0},
+                 {5, 3, 180, -1, 0, 3, 0, -1, 1}, {6, 2, 90, 0, -1, 3, 1, 0, -2}};
+    for (const auto& r : table) {
+        SCOPED_TRACE(testing::Message() << r.W << " x " << r.H << " " << double(r.Degrees));
+        const TBitmap src = Paint(r.W, r.H, C);
+        EXPECT_TRUE(Same(RotateBitmap(src, 0x332211, r.Degrees), Paint(r.W, r.H, [&](int x, int y) {
+                             const int sx = r.A * x + r.B * y + r.C, sy = r.D * x + r.E * y + r.F;
+                             const bool in = sx >= 0 && sy >= 0 && sx < r.W && sy < r.H;
+                             return in ? C(sx, sy) : Px{0x33, 0x22, 0x11};
                          })));
-    };
-    const TBitmap square = Paint(4, 4, C);
-    check(square, 0, [](int x, int y) { return std::pair{x, y}; });
-    check(square, 90, [](int x, int y) { return std::pair{3 - y, x}; });
-    check(square, 180, [](int x, int y) { return std::pair{3 - x, 3 - y}; });
-    check(square, 270, [](int x, int y) { return std::pair{y, 3 - x}; });
-    check(square, -90, [](int x, int y) { return std::pair{y, 3 - x}; });
-    // Odd and oblong sizes: 0 degrees is still exact; the centre between pixels shifts odd sizes
-    // by one, and corners turned out of an oblong picture take the colour.
-    const TBitmap odd = Paint(5, 3, C), oblong = Paint(6, 2, C);
-    check(odd, 0, [](int x, int y) { return std::pair{x, y}; });
-    check(odd, 180, [](int x, int y) { return std::pair{3 - x, 1 - y}; });
-    check(oblong, 90, [](int x, int y) { return std::pair{3 - y, x - 2}; });
+    }
     EXPECT_TRUE(RotateBitmap(TBitmap(), 0, 90).Empty());
 }
 
