@@ -238,50 +238,46 @@ TEST(StepBack, ShowsTheFirstThirdBackwardsThenDelayed) {
     step.SetFrameCount(9);
     EXPECT_EQ(Shown(step, {0, 1, 2, 3, 4, 5, 6, 7, 8}, true),
               (std::vector<int>{0, 1, 2, 2, 1, 0, 3, 4, 5}));
+    // Rendering from the start again begins a new pass.
+    step.SetFrameCount(9);
+    const std::vector<int> again = Shown(step, {0, 1, 2, 3, 4, 0, 1, 2, 3}, false);
+    EXPECT_EQ(again[3], 2);
+    EXPECT_EQ(again[8], 2);
 }
 
 TEST(StepBack, KeepsOnlyFramesItWillStillShow) {
+    // Before any reset the shown place runs one ahead of the list: frames pass unchanged and
+    // nothing piles up. After a reset to 30 frames (a third of 10) no more than the first third
+    // is kept, and from frame 20 on each frame shows the one 10 before it.
     TAddOnBridge bridge;
     TStepBackFilter step(bridge);
-    step.SetFrameCount(30); // third = 10
     size_t most = 0;
-    for (int f = 0; f < 30; ++f) {
+    for (int f = 0; f < 80; ++f) {
+        if (f == 50)
+            step.SetFrameCount(30);
         TBitmap frame = Numbered(f % 11);
         step.Bitmap = &frame;
-        step.Apply(f, f);
-        most = std::max(most, step.Frames.size());
-        if (f >= 20)
-            EXPECT_EQ(NumberOf(frame), (f - 10) % 11) << f;
+        step.Apply(f - 50 * (f >= 50), 0);
+        if (f < 50) {
+            EXPECT_TRUE(Same(frame, Numbered(f % 11)));
+            EXPECT_LE(step.Frames.size(), 1u);
+        } else {
+            most = std::max(most, step.Frames.size());
+            if (f >= 70)
+                EXPECT_EQ(NumberOf(frame), (f - 10) % 11) << f;
+        }
     }
-    EXPECT_EQ(most, 10u); // the first third, never more
-    // Before any reset the shown place runs one ahead of the list: frames pass unchanged and
-    // nothing piles up.
-    TStepBackFilter fresh(bridge);
-    for (int f = 0; f < 50; ++f) {
-        TBitmap frame = Numbered(f % 11);
-        fresh.Bitmap = &frame;
-        fresh.Apply(f, f);
-        EXPECT_TRUE(Same(frame, Numbered(f % 11)));
-        EXPECT_LE(fresh.Frames.size(), 1u);
-    }
-}
-
-TEST(StepBack, ShortClipsAndGoingBack) {
-    TAddOnBridge bridge;
-    TStepBackFilter step(bridge);
-    step.SetFrameCount(2); // third = 0: every frame comes back through the JPEG store at once
+    EXPECT_EQ(most, 10u);
+    // A third of 0: every frame comes back through the JPEG store at once; before the node
+    // nothing happens.
+    step.SetFrameCount(2);
     const TBitmap in = Noise(48, 40, 4);
     TBitmap frame = Copy(in);
     step.Bitmap = &frame;
     EXPECT_TRUE(step.Apply(0, 0));
     EXPECT_FALSE(Same(frame, in));
-    EXPECT_TRUE(step.Apply(-1, -1)); // before the node: nothing happens
+    EXPECT_TRUE(step.Apply(-1, -1));
     EXPECT_EQ(step.ShowIndex, 0);
-    // Rendering from the start again begins a new pass.
-    step.SetFrameCount(9);
-    std::vector<int> shown = Shown(step, {0, 1, 2, 3, 4, 0, 1, 2, 3}, false);
-    EXPECT_EQ(shown[3], 2);
-    EXPECT_EQ(shown[8], 2);
 }
 
 TEST(StepBack, JpegImageDecodesToTheFrameSize) {
