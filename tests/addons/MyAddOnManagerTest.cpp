@@ -8,22 +8,18 @@
 #include "MyCustomAddOn.h"
 #include "MyStandardAddOnInterface.h"
 #include "TempFolders.h"
+#include "TestData.h"
 
 TEST(AddOnManager, FillListGivesTheOfferedNamesInOrder) {
     TAddOnManager m;
     std::vector<TAddOnListItem> list{{"stale", nullptr}};
     EXPECT_TRUE(m.FillList(list));
+    // Each name followed by its type: 1 overlay, 2 filter, 3 transition.
     std::string names;
     for (const auto& item : list)
-        names += item.Name + "|" + char('0' + item.Info->GetType());
-    // Each name followed by its type: 1 overlay, 2 filter, 3 transition.
-    EXPECT_EQ(
-        names,
-        "Bitmap overlay|1Transparent Bitmap overlay|1Text overlay|1Opaque Text overlay|1SubTitle "
-        "overlay|1Movie overlay|1Horizontal slide|3Vertical slide|3Dimming|3Brightness "
-        "filter|2Light temperature adjustment|2Sharpen filter|2Soften filter|2Emboss filter|2Blur "
-        "filter|2Edge filter|2Laplace filter|2Enchange filter|2Sketch filter|2Negative "
-        "filter|2Stepback filter|2Freeze filter|2");
+        names += item.Name + "|" + char('0' + item.Info->GetType()) + "\n";
+    const std::vector<uint8_t> want = ReadTestData("addons/offered.txt");
+    EXPECT_EQ(names, std::string(want.begin(), want.end()));
     EXPECT_EQ(list.front().Info->ID, "{17C85AB5-9D42-44C0-A419-AF1C33D77BBC}");
 }
 
