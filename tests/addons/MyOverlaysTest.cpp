@@ -381,11 +381,8 @@ TEST(Overlays, CircularMask) {
 
 TEST(Overlays, PictureFilesAndTheirInfo) {
     TTempDir dir;
-    TBmpSpec spec;
-    spec.Width = 640;
-    spec.Height = 480;
     const std::string good = dir.Path + "/big.bmp";
-    SaveBytes(good, BuildBmp(spec));
+    SaveBytes(good, BuildBmp({.Width = 640, .Height = 480}));
     OverlayRig rig;
     auto o = rig.Make<TBitmapOverlay>();
     std::vector<std::string> lines;
@@ -460,9 +457,7 @@ TEST(OverlaysInProject, ChildrenComposedOncePerFrameIntoACopy) {
     // i is grey level 40 (i + 1).
     TTempDir dir;
     const std::string picture = dir.Path + "/p.bmp", movie = dir.Path + "/clip.avi";
-    TBmpSpec spec;
-    spec.Pixel = [](int32_t, int32_t) { return 0x102030u; };
-    SaveBytes(picture, BuildBmp(spec));
+    SaveBytes(picture, BuildBmp({.Pixel = [](int32_t, int32_t) { return 0x102030u; }}));
     TAviSpec clip = MakeDibMovie(8, 6, 4, 500000);
     for (int i = 0; i < 4; ++i)
         clip.Chunks[i].Data.assign(8 * 3 * 6, uint8_t(40 * (i + 1)));
@@ -496,17 +491,12 @@ TEST(OverlaysInProject, RendersTheSameAfterReload) {
     // reopened and rendered at several times.
     TMovieProject a;
     a.Root->SetVideoFormat(64, 48, 10);
-    TNumberedMovieSpec inset;
-    inset.Width = 16;
-    inset.Height = 12;
-    inset.Frames = 16;
-    inset.MicroSecPerFrame = 50000;
-    const std::string insetFile = a.Movie("inset.avi", inset), picture = a.Dir.Path + "/p.bmp";
-    TBmpSpec spec;
-    spec.Width = 6;
-    spec.Height = 5;
-    spec.Pixel = [](int32_t x, int32_t y) { return 0x300000u * (x + 1) + 0x28u * (y + 1); };
-    SaveBytes(picture, BuildBmp(spec));
+    const std::string insetFile =
+        a.Movie("inset.avi", {.Frames = 16, .MicroSecPerFrame = 50000, .Width = 16, .Height = 12});
+    const std::string picture = a.Dir.Path + "/p.bmp";
+    SaveBytes(picture, BuildBmp({.Width = 6, .Height = 5, .Pixel = [](int32_t x, int32_t y) {
+                                     return 0x300000u * (x + 1) + 0x28u * (y + 1);
+                                 }}));
 
     TTreeNodeData* clip = a.Add<TMovieNode>(nkVideo, a.Movie("main.avi"));
     auto add = [&](const char* name, uint8_t kind, const char* id) {
