@@ -97,15 +97,9 @@ TEST(Mirror, OddAndEvenWidths) {
 }
 
 TEST(Negative, TwiceIsTheIdentity) {
-    const TBitmap in = Noise(17, 5, 99);
-    TAddOnBridge bridge; // needs no snapshot
-    TNegativeFilter negative(bridge);
-    TBitmap frame = Copy(in);
-    negative.Bitmap = &frame;
-    EXPECT_TRUE(negative.Apply(0, 0));
-    EXPECT_EQ(At(frame, 16, 4)[2], 255 - At(in, 16, 4)[2]);
-    EXPECT_TRUE(negative.Apply(1, 1));
-    EXPECT_TRUE(Same(frame, in));
+    const TBitmap in = Noise(17, 5, 99), once = Filtered<TNegativeFilter>(in);
+    EXPECT_EQ(At(once, 16, 4)[2], 255 - At(in, 16, 4)[2]);
+    EXPECT_TRUE(Same(Filtered<TNegativeFilter>(once), in));
 }
 
 TEST(TvShop, TilesOfTheShrunkFrame) {

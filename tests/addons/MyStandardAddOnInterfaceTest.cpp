@@ -79,13 +79,13 @@ TEST(StandardAddOns, EveryIdentifierMakesItsOwnClass) {
         EXPECT_EQ(a->Bridge, &rig.Bridge);
         EXPECT_EQ(rig.Registered.size(), curves);
         auto* filter = dynamic_cast<TCustomFilter*>(a.get());
-        if (!refuses || !filter)
+        if (!filter)
             continue;
         const TBitmap in = effectrig::Noise(40, 30, 3);
         TBitmap frame = effectrig::Copy(in);
         filter->Bitmap = &frame;
-        EXPECT_FALSE(filter->Run(0, 0));
-        EXPECT_TRUE(effectrig::Same(frame, in));
+        EXPECT_EQ(filter->Run(0, 0), !refuses);
+        EXPECT_TRUE(!refuses || effectrig::Same(frame, in));
     }
     EXPECT_EQ(count, 33u);
 }
