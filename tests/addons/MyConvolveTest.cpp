@@ -12,22 +12,18 @@ namespace {
 // The convolution as a formula: each byte weighed with the same byte of its neighbours, the
 // frame's edge pixels standing in for the ones outside it.
 TBitmap Reference(const TBitmap& in, const std::array<int32_t, 9>& k, int32_t divisor) {
-    TBitmap out(in.Width(), in.Height());
     const int w = in.Width(), h = in.Height();
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            for (int c = 0; c < 3; ++c) {
-                int sum = 0;
-                for (int dy = -1; dy <= 1; ++dy)
-                    for (int dx = -1; dx <= 1; ++dx) {
-                        const int sx = std::clamp(x + dx, 0, w - 1);
-                        const int sy = std::clamp(y + dy, 0, h - 1);
-                        sum += k[(dy + 1) * 3 + dx + 1] * in.ScanLine(sy)[sx * 3 + c];
-                    }
-                const int v = sum / divisor;
-                out.ScanLine(y)[x * 3 + c] = static_cast<uint8_t>(v < 1 ? 0 : v > 254 ? 255 : v);
-            }
-    return out;
+    auto byte = [&](int x, int y, int c) {
+        int sum = 0;
+        for (int i = 0; i < 9; ++i)
+            sum +=
+                k[i] * in.ScanLine(std::clamp(y + i / 3 - 1, 0,
+                                              h - 1))[std::clamp(x + i % 3 - 1, 0, w - 1) * 3 + c];
+        return uint8_t(std::clamp(sum / divisor, 0, 255));
+    };
+    return Paint(w, h, [&](int x, int y) {
+        return Px{byte(x, y, 0), byte(x, y, 1), byte(x, y, 2)};
+    });
 }
 
 } // namespace
