@@ -80,13 +80,10 @@ TEST(Sepia, EveryGreyAndTheDocumentedPixel) {
 }
 
 TEST(Mirror, OddAndEvenWidths) {
-    for (auto [width, level, want] : {std::tuple{5, 0.0L, "abcba"},
-                                      {5, -1.0L, "abcba"},
-                                      {5, 1.0L, "edcde"},
-                                      {5, 0.001L, "edcde"},
-                                      {4, 0.0L, "abba"},
-                                      {4, 1.0L, "dccd"},
-                                      {1, 1.0L, "a"}}) {
+    const std::tuple<int, Extended, const char*> rows[] = {
+        {5, 0.0L, "abcba"}, {5, -1.0L, "abcba"}, {5, 1.0L, "edcde"}, {5, 0.001L, "edcde"},
+        {4, 0.0L, "abba"},  {4, 1.0L, "dccd"},   {1, 1.0L, "a"}};
+    for (auto [width, level, want] : rows) {
         const TBitmap out = Filtered<TMirrorFilter>(Coded(width, 2), level);
         std::string row;
         for (int x = 0; x < width; ++x)

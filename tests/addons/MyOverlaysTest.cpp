@@ -68,7 +68,13 @@ struct OverlayRig : Rig {
     TMovieInterface* GivenBack = nullptr;
     TBitmap Frame = Solid(20, 16, Back);
 
-    OverlayRig() {
+    // The picture, when given, serves both as the overlay's picture and as the movie's.
+    explicit OverlayRig(const TBitmap* picture = nullptr, const TNodeInfo& info = {}) {
+        if (picture) {
+            Bridge.WorkBitmap.Assign(*picture);
+            Movie->Picture.Assign(*picture);
+        }
+        Info = info;
         Bridge.CreateMovieInterface = [this](TCustomExtern* owner) -> TMovieInterface* {
             MovieOwner = owner;
             return Movie.get();
@@ -121,10 +127,7 @@ TEST(Overlays, ClippedAtEveryEdgeAndKeyColourLeftOut) {
     for (size_t m = 0; m < makers.size(); ++m)
         for (auto [cx, cy] : corners) {
             SCOPED_TRACE(testing::Message() << "overlay " << m << " at " << cx << "," << cy);
-            OverlayRig rig;
-            rig.Bridge.WorkBitmap.Assign(picture);
-            rig.Movie->Picture.Assign(picture);
-            rig.Info = {.Sizing = 1, .Level = 1};
+            OverlayRig rig(&picture, {.Sizing = 1, .Level = 1});
             rig.PlaceCorner(cx, cy, 8, 6);
             EXPECT_TRUE(makers[m](rig)->Run(0, 0, 0, 25));
             EXPECT_TRUE(Same(rig.Frame, Paint(20, 16, [&](int x, int y) {
@@ -147,10 +150,8 @@ TEST(Overlays, CreditsScrollUpByLevel) {
     for (auto [level, frame, shift] :
          {std::tuple{0.0L, 10, 30}, {-1.0L, 10, 0}, {1.0L, 3, 18}, {0.0L, 0, 0}, {0.5L, 1, 4}}) {
         SCOPED_TRACE(testing::Message() << double(level) << " frame " << frame);
-        OverlayRig rig;
+        OverlayRig rig(&picture, {.Level = level});
         rig.Frame = Solid(10, 100, Back);
-        rig.Bridge.WorkBitmap.Assign(picture);
-        rig.Info.Level = level;
         EXPECT_TRUE(rig.Make<TCreditOverlay>()->Run(frame, frame, 0, 25));
         EXPECT_TRUE(Same(rig.Frame, Paint(10, 100, [shift = shift](int x, int y) {
                              const int r = y - 35 + shift;
@@ -160,9 +161,7 @@ TEST(Overlays, CreditsScrollUpByLevel) {
                          })));
     }
     // Far past the end the credits are gone; huge levels neither wrap nor raise.
-    OverlayRig rig;
-    rig.Bridge.WorkBitmap.Assign(picture);
-    rig.Info.Level = 1e30L;
+    OverlayRig rig(&picture, {.Level = 1e30L});
     EXPECT_TRUE(rig.Make<TCreditOverlay>()->Run(1000, 1000, 0, 25));
     EXPECT_TRUE(Untouched(rig));
 }
@@ -229,9 +228,7 @@ TEST(Overlays, RotateOverlayScalesAndTurns) {
     // Centred on (10, 8): at full size the corner is (8, 6), at half size (9, 7); level 0.5
     // turns by -90 degrees.
     for (auto [level, sizing] : {std::pair{0.0L, 1.0L}, {0.5L, 1.0L}, {0.0L, 0.0L}}) {
-        OverlayRig rig;
-        rig.Bridge.WorkBitmap.Assign(picture);
-        rig.Info = {.Sizing = sizing, .Level = level, .Color = 0x332211};
+        OverlayRig rig(&picture, {.Sizing = sizing, .Level = level, .Color = 0x332211});
         auto o = rig.Make<TRotateOverlay>();
         EXPECT_TRUE(o->Run(0, 0, 0, 25));
         EXPECT_FALSE(o->Busy);
@@ -250,11 +247,9 @@ TEST(Overlays, RotateOverlayScalesAndTurns) {
 }
 
 TEST(Overlays, MovieScaledCentredAndTimed) {
-    for (auto [sizing, w, h] : {std::tuple{0.0L, 160, 120},
-                                {-1.0L, 1, 1},
-                                {1.0L, 320, 240},
-                                {7.0L, 320, 240},
-                                {-0.5L, 80, 60}}) {
+    const std::tuple<Extended, int, int> rows[] = {
+        {0.0L, 160, 120}, {-1.0L, 1, 1}, {1.0L, 320, 240}, {7.0L, 320, 240}, {-0.5L, 80, 60}};
+    for (auto [sizing, w, h] : rows) {
         OverlayRig rig;
         rig.Movie->Picture = Solid(320, 240, White);
         rig.Frame = Solid(400, 300, Back);
@@ -326,12 +321,10 @@ TEST(Overlays, MovieOpensAndDescribesItself) {
 
 TEST(Overlays, OpaqueMovieBlendWeights) {
     // White movie over a black frame, and black over white, at levels across and past the range.
-    for (auto [level, onBlack, onWhite] : {std::tuple{0.0L, 127, 127},
-                                           {1.0L, 255, 0},
-                                           {-1.0L, 0, 255},
-                                           {0.5L, 191, 63},
-                                           {5.0L, 255, 0},
-                                           {-3.0L, 0, 255}})
+    const std::tuple<Extended, int, int> rows[] = {{0.0L, 127, 127}, {1.0L, 255, 0},
+                                                   {-1.0L, 0, 255},  {0.5L, 191, 63},
+                                                   {5.0L, 255, 0},   {-3.0L, 0, 255}};
+    for (auto [level, onBlack, onWhite] : rows)
         for (bool white : {true, false}) {
             OverlayRig rig;
             rig.Movie->Picture = Solid(8, 6, white ? White : Black);

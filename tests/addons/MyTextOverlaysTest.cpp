@@ -185,11 +185,9 @@ TEST(OpaqueTextOverlay, BlendsByItsOpacityLevel) {
     TextRig t;
     const TBitmap ink = t.Draw(Solid(200, 100, Black));
     ASSERT_GT(Changed(ink).Count, 0);
-    for (auto [level, blue, red] : {std::tuple{0.0L, 127, 177},
-                                    {1.0L, 255, 255},
-                                    {5.0L, 255, 255},
-                                    {-1.0L, 0, 100},
-                                    {0.5L, 191, 216}}) {
+    const std::tuple<Extended, int, int> rows[] = {
+        {0.0L, 127, 177}, {1.0L, 255, 255}, {5.0L, 255, 255}, {-1.0L, 0, 100}, {0.5L, 191, 216}};
+    for (auto [level, blue, red] : rows) {
         t.R.Info.Level = level;
         EXPECT_TRUE(Same(t.Draw<TOpaqueSimpleTextOverlay>(Solid(200, 100, {0, 0, 100})),
                          Paint(200, 100,
