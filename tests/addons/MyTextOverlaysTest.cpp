@@ -174,12 +174,6 @@ TEST(TextOverlay, HugeSizesAndManyLinesStayWithinTheFrame) {
     EXPECT_EQ(overlay.TextImage.Canvas().Font.Size, MaxTextFontSize);
 }
 
-TEST(TextOverlay, SubtitleDrawsAsTheTextOverlay) {
-    TextRig t;
-    EXPECT_TRUE(Same(t.Draw<TSubTitleOverlay>(Solid(200, 100, {1, 2, 3})),
-                     t.Draw<TSimpleTextOverlay>(Solid(200, 100, {1, 2, 3}))));
-}
-
 TEST(OpaqueTextOverlay, BlendsByItsOpacityLevel) {
     // Ink pixels become (255 a + d (10000 - a)) div 10000 with a = 5000 (1 + level), clamped.
     TextRig t;
