@@ -85,11 +85,13 @@ TEST(Mirror, OddAndEvenWidths) {
         {4, 0.0L, "abba"},  {4, 1.0L, "dccd"},   {1, 1.0L, "a"}};
     for (auto [width, level, want] : rows) {
         const TBitmap out = Filtered<TMirrorFilter>(Coded(width, 2), level);
-        std::string row;
-        for (int x = 0; x < width; ++x)
-            row += char('a' + At(out, x, 0)[0]);
-        EXPECT_EQ(row, want) << double(level);
-        EXPECT_EQ(At(out, width - 1, 1)[1], 1); // rows stay rows
+        // Both rows mirrored, each from itself: blue names the column, green the row.
+        std::string seen[2];
+        for (int y = 0; y < 2; ++y)
+            for (int x = 0; x < width; ++x)
+                seen[y] += char((At(out, x, y)[1] == y ? 'a' : 'A') + At(out, x, y)[0]);
+        EXPECT_EQ(seen[0], want) << double(level);
+        EXPECT_EQ(seen[1], want) << double(level);
     }
 }
 
