@@ -102,7 +102,7 @@ TEST(CustomAddOn, SizeAndFramePointFollowTheBitmap) {
     TPoint p;
     f.ToFramePoint(info, p);
     EXPECT_EQ(p, Point(-5, 7));
-    EXPECT_EQ(f.GetWidth() + f.GetHeight(), 0);
+    EXPECT_EQ(std::pair(f.GetWidth(), f.GetHeight()), std::pair(0, 0));
     TBitmap even(320, 240), odd(321, 241);
     for (TBitmap* b : {&even, &odd}) {
         f.Bitmap = b;

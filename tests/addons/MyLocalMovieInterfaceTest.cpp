@@ -34,7 +34,7 @@ TEST(LocalMovieInterface, ForwardsTheReaderAndPicksFramesByTime) {
     EXPECT_EQ(m.GetFileName(), file);
     EXPECT_EQ(m.GetFrameRate(), 2);
     EXPECT_EQ(m.GetFrameCount(), 5);
-    EXPECT_EQ(m.GetWidth() * 10 + m.GetHeight(), 42);
+    EXPECT_EQ(std::pair(m.GetWidth(), m.GetHeight()), std::pair(4, 2));
     EXPECT_EQ(m.GetDuration(), 2.5L);
     EXPECT_EQ(m.GetCurrentFrame(), -1);
     // 0.25 s is frame 0.5 -> 0, 0.75 s is 1.5 -> 2, 1.25 s is 2.5 -> 2; the caller's rate is

@@ -55,7 +55,7 @@ TEST(StandardAddOns, NamesTypesByPartOfAnIdentifierAndExactErrorTexts) {
 TEST(StandardAddOns, EveryIdentifierMakesItsOwnClass) {
     // Identifiers are stored in project files: each must keep making the same effect. Each line of
     // the list: identifier, class, curves it enables, whether a filter without a node snapshot
-    // refuses and leaves the frame, and the name.
+    // refuses and leaves the frame (or else runs), and the name.
     const std::vector<uint8_t> bytes = ReadTestData("addons/standard-addons.txt");
     std::istringstream list(std::string(bytes.begin(), bytes.end()));
     TStandardAddOnInterface p;

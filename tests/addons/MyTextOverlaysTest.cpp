@@ -206,5 +206,5 @@ TEST(TextOverlay, ReadingARecordCollapsesTheImage) {
     overlay.WriteData(w);
     TValueReader r(bytes.data(), bytes.size());
     overlay.ReadData(r);
-    EXPECT_EQ(overlay.TextImage.Width() * overlay.TextImage.Height(), 1);
+    EXPECT_EQ(std::pair(overlay.TextImage.Width(), overlay.TextImage.Height()), std::pair(1, 1));
 }
