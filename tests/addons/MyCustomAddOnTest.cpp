@@ -1,11 +1,13 @@
 // Add-on base classes: instance identifiers, callbacks taken from the bridge, the Run wrappers,
-// frame coordinates, the overlay record, the preview work bitmap and the motion path pixels.
+// frame coordinates, the overlay record, the preview picture standing in for the work bitmap and
+// for a movie, and the motion path pixels.
 #include <gtest/gtest.h>
 
 #include "AddOnRig.h"
 #include "MyCustExtern.h"
 #include "MyCustomAddOn.h"
 #include "MyFilters.h"
+#include "MyLocalMovieInterface.h"
 #include "MyTimeData.h"
 #include "MyValueStream.h"
 #include "TestData.h"
@@ -115,21 +117,42 @@ TEST(CustomAddOn, SizeAndFramePointFollowTheBitmap) {
     EXPECT_EQ(f.GetHeight(), 241);
 }
 
-TEST(CustomAddOn, PreviewPictureStandsInForTheWorkBitmap) {
+TEST(AddOnPreview, PictureStandsInForWorkBitmapAndMovieAndIsNeverDrawnInto) {
+    TBitmap picture(2, 1);
+    picture.ScanLine(0)[0] = 11;
+    picture.ScanLine(0)[3] = 22;
+    const TBitmap kept = Copy(picture);
+    AddOnPreview.Picture = &picture;
+    AddOnPreview.Width = 320;
+    AddOnPreview.Height = 240;
     TAddOnBridge bridge;
     TCustomOverlay o(bridge);
-    TBitmap picture(16, 16);
-    AddOnPreview.Picture = &picture;
+    TLocalMovieInterface m(nullptr);
     EXPECT_EQ(o.GetWorkBitmap(), &bridge.WorkBitmap);
+    // The scope ends on every way out, here an exception.
     try {
         TAddOnPreviewScope scope;
         EXPECT_EQ(o.GetWorkBitmap(), &picture);
+        EXPECT_TRUE(m.IsOpen());
+        EXPECT_EQ(std::pair(m.GetWidth(), m.GetHeight()), std::pair(320, 240));
+        TBitmap b(4, 2);
+        EXPECT_TRUE(m.GetFrameAt(b, 123, 25));
+        ExpectPixels(b, "1,1=11,0,0 2,0=22,0,0");
+        // Filters that need a picture of their own must not take the shared one.
+        const TBitmap in = Noise(40, 30, 8);
+        Filtered<TColorFilter>(in, {.Color = 0x00FF00});
+        Filtered<TPolyFilter>(in, 0.3L);
+        Filtered<TZoomFilter>(in, -0.3L);
+        Filtered<TZoomFilter>(in, 0.7L);
         throw Exception("leaving");
     } catch (const Exception&) {
     }
     EXPECT_FALSE(AddOnPreview.Active);
     EXPECT_EQ(o.GetWorkBitmap(), &bridge.WorkBitmap);
-    AddOnPreview.Picture = nullptr;
+    EXPECT_FALSE(m.IsOpen());
+    EXPECT_EQ(m.GetWidth(), 0);
+    EXPECT_TRUE(Same(picture, kept));
+    AddOnPreview = TAddOnPreviewContext{};
 }
 
 TEST(CustomAddOn, RunAppliesThenDrawsThePath) {

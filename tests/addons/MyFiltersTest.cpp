@@ -160,22 +160,6 @@ TEST(Zoom, SizesOfNothingAreBlackAndHugeOnesOnePixel) {
                      })));
 }
 
-TEST(PixelFilters, NeverDrawIntoTheSharedPreviewPicture) {
-    TBitmap picture = Coded(20, 10, 1);
-    const TBitmap kept = Copy(picture);
-    AddOnPreview.Picture = &picture;
-    {
-        TAddOnPreviewScope scope;
-        const TBitmap in = Noise(40, 30, 8);
-        Filtered<TColorFilter>(in, Look(0, 0, 0x00FF00));
-        Filtered<TPolyFilter>(in, 0.3L);
-        Filtered<TZoomFilter>(in, -0.3L);
-        Filtered<TZoomFilter>(in, 0.7L);
-    }
-    AddOnPreview.Picture = nullptr;
-    EXPECT_TRUE(Same(picture, kept));
-}
-
 TEST(Freeze, HoldsTheFirstFrameOfAtLeast33Pixels) {
     TAddOnBridge bridge;
     TFreezeFilter freeze(bridge);

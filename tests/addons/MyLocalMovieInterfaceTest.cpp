@@ -1,6 +1,5 @@
 // The movie interface over a raw AVI: what it forwards from the reader, which frame a time picks,
-// the add-on preview standing in for a movie, and the project root lending and taking back
-// interfaces (also through an effect node).
+// and the project root lending and taking back interfaces (also through an effect node).
 #include <gtest/gtest.h>
 
 #include "AviFixtures.h"
@@ -68,29 +67,6 @@ TEST(LocalMovieInterface, FailedOpens) {
     EXPECT_EQ(ui.Messages[0].rfind("Can not open " + junk, 0), 0u);
     TBitmap b(2, 2);
     EXPECT_FALSE(m.GetFrameAt(b, 0, 25));
-}
-
-TEST(LocalMovieInterface, PreviewStandsInForAMovie) {
-    TBitmap picture(2, 1);
-    picture.ScanLine(0)[0] = 11;
-    picture.ScanLine(0)[3] = 22;
-    AddOnPreview.Picture = &picture;
-    AddOnPreview.Width = 320;
-    AddOnPreview.Height = 240;
-    TLocalMovieInterface m(nullptr);
-    {
-        TAddOnPreviewScope scope;
-        EXPECT_TRUE(m.IsOpen());
-        EXPECT_EQ(m.GetWidth(), 320);
-        EXPECT_EQ(m.GetHeight(), 240);
-        TBitmap b(4, 2);
-        ASSERT_TRUE(m.GetFrameAt(b, 123, 25));
-        EXPECT_EQ(Grey(b, 1, 1), 11);
-        EXPECT_EQ(Grey(b, 2, 0), 22);
-    }
-    EXPECT_FALSE(m.IsOpen());
-    EXPECT_EQ(m.GetWidth(), 0);
-    AddOnPreview = TAddOnPreviewContext{};
 }
 
 TEST(LocalMovieInterface, RootLendsAndTakesBack) {
