@@ -407,21 +407,6 @@ namespace {
 const char* const BitmapOverlayId = "{17C85AB5-9D42-44C0-A419-AF1C33D77BBC}";
 const char* const MovieOverlayId = "{F3C34695-8149-4D2C-AE86-DAA65EF943E9}";
 
-// A child effect that adds 1 to every byte of what it is given, and counts its calls: drawn
-// into a kept picture it would pile up from frame to frame.
-class Brighten : public TCustomFilter {
-public:
-    using TCustomFilter::TCustomFilter;
-    int Calls = 0;
-    bool Apply(int32_t, int32_t) override {
-        ++Calls;
-        for (int y = 0; y < Bitmap->Height(); ++y)
-            for (int i = 0; i < Bitmap->Width() * 3; ++i)
-                ++Bitmap->ScanLine(y)[i];
-        return true;
-    }
-};
-
 // A project at 10 frames per second with one blank clip holding one overlay node.
 struct Project {
     TMemTree Tree;
@@ -459,21 +444,18 @@ TEST(OverlaysInProject, ChildrenComposedOncePerFrameIntoACopy) {
     for (bool isMovie : {false, true}) {
         SCOPED_TRACE(isMovie ? "movie overlay" : "bitmap overlay");
         Project p(isMovie ? MovieOverlayId : BitmapOverlayId, isMovie ? movie : picture);
-        auto* child = static_cast<TFilterNode*>(p.Overlay->AddNode("f", amLastChild, nkFilter));
-        child->SetAddOn("{1C285050-BEEF-4AED-8697-A49A53A2D6A1}");
-        auto brighten = std::make_unique<Brighten>(*child->Bridge);
-        Brighten* spy = brighten.get();
-        child->AddOn = std::move(brighten);
+        static_cast<TFilterNode*>(p.Overlay->AddNode("f", amLastChild, nkFilter))
+            ->SetAddOn("{1C285050-BEEF-4AED-8697-A49A53A2D6A1}");
         p.Root->ResetLinks();
         p.Root->Calculate();
         p.Root->Layout(0);
-        // The child's work shows once on every frame and never piles up in the kept picture.
+        // The child, a negative, shows once on every frame: applied twice, or again to the kept
+        // picture on the next frame, it would undo itself.
         for (int round = 0; round < 3; ++round) {
             TBitmap frame(8, 6);
             ASSERT_TRUE(p.Overlay->RenderFrame(&frame, false, true, 0));
-            EXPECT_EQ(At(frame, 4, 3), (isMovie ? Grey(41) : Px{0x11, 0x21, 0x31}));
+            EXPECT_EQ(At(frame, 4, 3), (isMovie ? Grey(215) : Px{0xEF, 0xDF, 0xCF}));
         }
-        EXPECT_EQ(spy->Calls, 3);
         if (!isMovie)
             EXPECT_EQ(At(p.Overlay->Bridge->WorkBitmap, 1, 1), (Px{0x10, 0x20, 0x30}));
     }
