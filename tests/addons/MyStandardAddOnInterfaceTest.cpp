@@ -78,11 +78,13 @@ TEST(StandardAddOns, EveryIdentifierMakesItsOwnClass) {
         EXPECT_EQ(ClassName(*a), type);
         EXPECT_EQ(a->Bridge, &rig.Bridge);
         EXPECT_EQ(rig.Registered.size(), curves);
+        // A transition without a target draws nothing.
+        TBitmap in = effectrig::Noise(40, 30, 3), frame = effectrig::Copy(in);
+        if (auto* t = dynamic_cast<TCustomTransition*>(a.get()))
+            EXPECT_FALSE(t->Execute(&in, &in, 0.5L));
         auto* filter = dynamic_cast<TCustomFilter*>(a.get());
         if (!filter)
             continue;
-        const TBitmap in = effectrig::Noise(40, 30, 3);
-        TBitmap frame = effectrig::Copy(in);
         filter->Bitmap = &frame;
         EXPECT_EQ(filter->Run(0, 0), !refuses);
         EXPECT_TRUE(!refuses || effectrig::Same(frame, in));
