@@ -98,23 +98,25 @@ TEST(CustomAddOn, CallbacksAreCopiedOnceAtCreation) {
 }
 
 TEST(CustomAddOn, SizeAndFramePointFollowTheBitmap) {
+    // Without a bitmap the point is the position itself; with one it is measured from its centre,
+    // rounded down on odd sizes. Each row: bitmap, position, point, size.
     TAddOnBridge bridge;
     TCustomFilter f(bridge);
-    const TNodeInfo info{.X = -5, .Y = 7};
-    TPoint p;
-    f.ToFramePoint(info, p);
-    EXPECT_EQ(p, Point(-5, 7));
-    EXPECT_EQ(std::pair(f.GetWidth(), f.GetHeight()), std::pair(0, 0));
     TBitmap even(320, 240), odd(321, 241);
-    for (TBitmap* b : {&even, &odd}) {
-        f.Bitmap = b;
-        f.ToFramePoint(TNodeInfo{}, p);
-        EXPECT_EQ(p, Point(160, 120));
+    const TNodeInfo at{.X = -5, .Y = 7};
+    const std::tuple<TBitmap*, TNodeInfo, TPoint, TPoint> rows[] = {
+        {nullptr, at, Point(-5, 7), Point(0, 0)},
+        {&even, {}, Point(160, 120), Point(320, 240)},
+        {&even, at, Point(155, 127), Point(320, 240)},
+        {&odd, {}, Point(160, 120), Point(321, 241)},
+        {&odd, at, Point(155, 127), Point(321, 241)}};
+    for (const auto& [bitmap, info, want, size] : rows) {
+        f.Bitmap = bitmap;
+        TPoint p;
         f.ToFramePoint(info, p);
-        EXPECT_EQ(p, Point(155, 127));
+        EXPECT_EQ(p, want) << size.X;
+        EXPECT_EQ(Point(f.GetWidth(), f.GetHeight()), size);
     }
-    EXPECT_EQ(f.GetWidth(), 321);
-    EXPECT_EQ(f.GetHeight(), 241);
 }
 
 TEST(AddOnPreview, PictureStandsInForWorkBitmapAndMovieAndIsNeverDrawnInto) {

@@ -30,12 +30,9 @@ TEST(LocalMovieInterface, ForwardsTheReaderAndPicksFramesByTime) {
     EXPECT_FALSE(m.IsOpen());
     // Blanks and control characters around the name are dropped.
     ASSERT_TRUE(m.Open(" \t" + file + "\r\n "));
-    EXPECT_EQ(m.GetFileName(), file);
-    EXPECT_EQ(m.GetFrameRate(), 2);
-    EXPECT_EQ(m.GetFrameCount(), 5);
-    EXPECT_EQ(std::pair(m.GetWidth(), m.GetHeight()), std::pair(4, 2));
-    EXPECT_EQ(m.GetDuration(), 2.5L);
-    EXPECT_EQ(m.GetCurrentFrame(), -1);
+    EXPECT_EQ(std::tuple(m.GetFileName(), m.GetFrameRate(), m.GetFrameCount(), m.GetWidth(),
+                         m.GetHeight(), m.GetDuration(), m.GetCurrentFrame()),
+              std::tuple(file, 2.0L, 5, 4, 2, 2.5L, -1));
     // 0.25 s is frame 0.5 -> 0, 0.75 s is 1.5 -> 2, 1.25 s is 2.5 -> 2; the caller's rate is
     // not used. The bitmap keeps the caller's size; the frame is stretched over it.
     TBitmap b(2, 2);
