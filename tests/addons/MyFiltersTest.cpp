@@ -144,6 +144,8 @@ TEST(Zoom, ScalesAroundTheFocusPoint) {
     ExpectPixels(Filtered<TZoomFilter>(in, -0.5L), "1,4=0,0,0 2,2=1,1,7 5,5=7,7,7 6,5=0,0,0");
     ExpectPixels(Filtered<TZoomFilter>(in, 1), "0,0=2,2,7 1,7=2,5,7 2,0=3,2,7 7,0=5,2,7");
     ExpectPixels(Filtered<TZoomFilter>(in, {.X = 2, .Level = 1}), "6,4=6,4,7 0,4=3,4,7");
+    // A frame one pixel wide is zoomed as well: its rows 1..4 fill it.
+    ExpectPixels(Filtered<TZoomFilter>(Coded(1, 6), 1), "0,0=0,1,7 0,5=0,4,7");
 }
 
 TEST(Zoom, SizesOfNothingAreBlackAndHugeOnesOnePixel) {
