@@ -4,11 +4,10 @@
 // overlays that renders the same after a reload.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <memory>
 
+#include "AddOnRig.h"
 #include "AviFixtures.h"
-#include "EffectRig.h"
 #include "FakeUiServices.h"
 #include "MyCommonParamsPart.h"
 #include "MyEffectNodes.h"
@@ -16,27 +15,18 @@
 #include "MyMovieNode.h"
 #include "MyOverlays.h"
 #include "MyProjNode.h"
-#include "MyStandardAddOnInterface.h"
 #include "MyTimeData.h"
 #include "NumberedMovie.h"
 #include "PictureFixtures.h"
 #include "TempFolders.h"
 
-using effectrig::At, effectrig::Px, effectrig::Put, effectrig::Same, effectrig::Solid;
+using namespace addonrig;
 
 namespace {
 
-TBitmap Paint(int w, int h, const std::function<Px(int, int)>& fn) {
-    TBitmap b(w, h);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            Put(b, x, y, fn(x, y));
-    return b;
-}
-
 // A different colour for every pixel of a small picture; never grey, never black.
-Px Coded(int x, int y) {
-    return {static_cast<uint8_t>(10 + x), static_cast<uint8_t>(100 + y), 200};
+Px C(int x, int y) {
+    return CodedPx(x, y, 200);
 }
 
 constexpr Px Back{1, 2, 3}, Magenta{255, 0, 255}, White{255, 255, 255}, Black{0, 0, 0};
@@ -44,9 +34,8 @@ constexpr Px Back{1, 2, 3}, Magenta{255, 0, 255}, White{255, 255, 255}, Black{0,
 // A movie of a fixed picture, stretched into whatever it is asked to fill.
 class FakeMovie : public TMovieInterface {
 public:
-    TBitmap Picture = Paint(8, 6, Coded);
-    bool Opened = false;
-    bool FetchFails = false;
+    TBitmap Picture = Paint(8, 6, C);
+    bool Opened = true, FetchFails = false;
     std::string Name;
     std::vector<Extended> Times;
 
@@ -60,28 +49,32 @@ public:
     Extended GetDuration() const override { return 2; }
     bool Open(const std::string& fileName) override {
         Name = fileName;
-        Opened = fileName != "bad.avi";
-        return Opened;
+        return Opened = fileName != "bad.avi";
     }
     void Close() override { Opened = false; }
     bool GetFrameAt(TBitmap& bitmap, Extended time, Extended) override {
         Times.push_back(time);
-        if (FetchFails)
-            return false;
-        bitmap.Canvas().StretchDraw(Rect(0, 0, bitmap.Width(), bitmap.Height()), Picture);
-        return true;
+        if (!FetchFails)
+            bitmap.Canvas().StretchDraw(Rect(0, 0, bitmap.Width(), bitmap.Height()), Picture);
+        return !FetchFails;
     }
 };
 
 // The node side of an overlay: a snapshot the test sets, the curves registered, and a movie
 // lent and taken back.
-struct Rig : effectrig::Rig {
+struct OverlayRig : Rig {
     std::unique_ptr<FakeMovie> Movie = std::make_unique<FakeMovie>();
     TCustomExtern* MovieOwner = nullptr;
     TMovieInterface* GivenBack = nullptr;
     TBitmap Frame = Solid(20, 16, Back);
 
-    Rig() {
+    // The picture, when given, serves both as the overlay's picture and as the movie's.
+    explicit OverlayRig(const TBitmap* picture = nullptr, const TNodeInfo& info = {}) {
+        if (picture) {
+            Bridge.WorkBitmap.Assign(*picture);
+            Movie->Picture.Assign(*picture);
+        }
+        Info = info;
         Bridge.CreateMovieInterface = [this](TCustomExtern* owner) -> TMovieInterface* {
             MovieOwner = owner;
             return Movie.get();
@@ -100,10 +93,14 @@ struct Rig : effectrig::Rig {
     }
 };
 
+bool Untouched(const OverlayRig& rig) {
+    return Same(rig.Frame, Solid(20, 16, Back));
+}
+
 } // namespace
 
 TEST(Overlays, WithoutSnapshotOrPictureNothingIsDrawn) {
-    Rig rig;
+    OverlayRig rig;
     rig.Bridge.WorkBitmap = Solid(8, 6, White);
     auto o = rig.Make<TBitmapOverlay>();
     rig.HasInfo = false;
@@ -111,225 +108,181 @@ TEST(Overlays, WithoutSnapshotOrPictureNothingIsDrawn) {
     rig.HasInfo = true;
     rig.Bridge.WorkBitmap.SetSize(0, 0);
     EXPECT_TRUE(o->Run(0, 0, 0, 25));
-    EXPECT_TRUE(Same(rig.Frame, Solid(20, 16, Back)));
+    EXPECT_TRUE(Untouched(rig));
 }
 
-TEST(Overlays, ClippedAtEveryEdge) {
-    // Plain copies of an 8 x 6 picture: the picture overlays (whose key colour it does not hold
-    // elsewhere), and the movie overlays at full size, opaque and, for the round one, the same
-    // rectangle the circle cuts from.
-    const TBitmap picture = Paint(8, 6, Coded);
-    const std::vector<std::pair<int, int>> corners = {{-3, 5},  {15, 5},  {6, -4}, {6, 13},
-                                                      {-5, -4}, {17, 13}, {-8, 0}, {20, 0},
-                                                      {0, -6},  {0, 16},  {6, 5}};
-    const std::vector<std::function<std::unique_ptr<TCustomOverlay>(Rig&)>> makers = {
-        [](Rig& r) { return r.Make<TBitmapOverlay>(); },
-        [](Rig& r) { return r.Make<TOpaqueBitmapOverlay>(); },
-        [](Rig& r) { return r.Make<TMovieOverlay>(); },
-        [](Rig& r) { return r.Make<TTransMovieOverlay>(); },
-    };
+TEST(Overlays, ClippedAtEveryEdgeAndKeyColourLeftOut) {
+    // An 8 x 6 picture whose pixel (3, 2) repeats the corner's colour, copied by the picture
+    // overlays and by the movie overlays at full size and opacity; the transparent picture
+    // overlay leaves out every pixel of the corner's colour.
+    const TBitmap picture =
+        Paint(8, 6, [](int x, int y) { return x == 3 && y == 2 ? C(0, 0) : C(x, y); });
+    const std::pair<int, int> corners[] = {{-3, 5}, {15, 5}, {6, -4}, {6, 13}, {-5, -4}, {17, 13},
+                                           {-8, 0}, {20, 0}, {0, -6}, {0, 16}, {6, 5}};
+    const std::vector<std::function<std::unique_ptr<TCustomOverlay>(OverlayRig&)>> makers = {
+        [](OverlayRig& r) { return r.Make<TBitmapOverlay>(); },
+        [](OverlayRig& r) { return r.Make<TOpaqueBitmapOverlay>(); },
+        [](OverlayRig& r) { return r.Make<TMovieOverlay>(); },
+        [](OverlayRig& r) { return r.Make<TTransMovieOverlay>(); }};
     for (size_t m = 0; m < makers.size(); ++m)
         for (auto [cx, cy] : corners) {
             SCOPED_TRACE(testing::Message() << "overlay " << m << " at " << cx << "," << cy);
-            Rig rig;
-            rig.Bridge.WorkBitmap.Assign(picture);
-            rig.Movie->Opened = true;
-            rig.Info.Sizing = 1;
-            rig.Info.Level = 1;
+            OverlayRig rig(&picture, {.Sizing = 1, .Level = 1});
             rig.PlaceCorner(cx, cy, 8, 6);
-            auto o = makers[m](rig);
-            EXPECT_TRUE(o->Run(0, 0, 0, 25));
-            const TBitmap expected = Paint(20, 16, [&](int x, int y) {
-                const int px = x - cx, py = y - cy;
-                if (px < 0 || py < 0 || px >= 8 || py >= 6)
-                    return Back;
-                // The transparent overlay leaves its key pixel, the corner, out.
-                if (m == 1 && px == 0 && py == 0)
-                    return Back;
-                return Coded(px, py);
-            });
-            EXPECT_TRUE(Same(rig.Frame, expected));
+            EXPECT_TRUE(makers[m](rig)->Run(0, 0, 0, 25));
+            EXPECT_TRUE(Same(rig.Frame, Paint(20, 16, [&](int x, int y) {
+                                 const int px = x - cx, py = y - cy;
+                                 if (px < 0 || py < 0 || px >= 8 || py >= 6)
+                                     return Back;
+                                 const Px p = At(picture, px, py);
+                                 return m == 1 && p == C(0, 0) ? Back : p;
+                             })));
         }
-}
-
-TEST(Overlays, KeyColourIsTransparent) {
-    Rig rig;
-    rig.Bridge.WorkBitmap =
-        Paint(6, 4, [](int x, int y) { return (x + y) % 2 ? Magenta : Coded(x, y); });
-    Put(rig.Bridge.WorkBitmap, 0, 0, Magenta);
-    rig.PlaceCorner(2, 3, 6, 4);
-    auto o = rig.Make<TOpaqueBitmapOverlay>();
-    EXPECT_TRUE(o->Run(0, 0, 0, 25));
-    for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 6; ++x)
-            EXPECT_EQ(At(rig.Frame, 2 + x, 3 + y), (x + y) % 2 || x + y == 0 ? Back : Coded(x, y));
 }
 
 TEST(Overlays, CreditsScrollUpByLevel) {
     // A 4 x 30 picture whose rows are told apart by their green byte; row 0 is the key colour.
     const TBitmap picture = Paint(4, 30, [](int x, int y) {
-        return y == 0 ? Px{7, 7, 7} : Px{static_cast<uint8_t>(x), static_cast<uint8_t>(y), 9};
+        return y == 0 ? Grey(7) : Px{uint8_t(x), uint8_t(y), 9};
     });
-    // The frame row showing picture row r at frame f: centred (row 15 on frame row 50 of 100) at
-    // frame 0, then (level + 1) x 3 pixels higher per frame.
+    // Centred at frame 0 (row 15 on frame row 50 of 100, column 0 on frame column 3), then
+    // (level + 1) x 3 pixels higher per frame.
     for (auto [level, frame, shift] :
          {std::tuple{0.0L, 10, 30}, {-1.0L, 10, 0}, {1.0L, 3, 18}, {0.0L, 0, 0}, {0.5L, 1, 4}}) {
-        SCOPED_TRACE(testing::Message()
-                     << "level " << static_cast<double>(level) << " frame " << frame);
-        Rig rig;
+        SCOPED_TRACE(testing::Message() << double(level) << " frame " << frame);
+        OverlayRig rig(&picture, {.Level = level});
         rig.Frame = Solid(10, 100, Back);
-        rig.Bridge.WorkBitmap.Assign(picture);
-        rig.Info.Level = level;
-        auto o = rig.Make<TCreditOverlay>();
-        EXPECT_TRUE(o->Run(frame, frame, 0, 25));
-        for (int y = 0; y < 100; ++y) {
-            const int r = y - 35 + shift;
-            const Px want = r >= 1 && r < 30 ? Px{2, static_cast<uint8_t>(r), 9} : Back;
-            ASSERT_EQ(At(rig.Frame, 5, y), want) << "row " << y;
-        }
+        EXPECT_TRUE(rig.Make<TCreditOverlay>()->Run(frame, frame, 0, 25));
+        EXPECT_TRUE(Same(rig.Frame, Paint(10, 100, [shift = shift](int x, int y) {
+                             const int r = y - 35 + shift;
+                             return r >= 1 && r < 30 && x >= 3 && x < 7
+                                        ? Px{uint8_t(x - 3), uint8_t(r), 9}
+                                        : Back;
+                         })));
     }
     // Far past the end the credits are gone; huge levels neither wrap nor raise.
-    Rig rig;
-    rig.Bridge.WorkBitmap.Assign(picture);
-    rig.Info.Level = 1e30L;
-    auto o = rig.Make<TCreditOverlay>();
-    EXPECT_TRUE(o->Run(1000, 1000, 0, 25));
-    EXPECT_TRUE(Same(rig.Frame, Solid(20, 16, Back)));
+    OverlayRig rig(&picture, {.Level = 1e30L});
+    EXPECT_TRUE(rig.Make<TCreditOverlay>()->Run(1000, 1000, 0, 25));
+    EXPECT_TRUE(Untouched(rig));
 }
 
 TEST(Overlays, FocusGreysAllButTheWindow) {
     const Px key{0, 0, 0}, window{0, 255, 0}, ink{200, 10, 10};
     // A 6 x 5 picture: key border on the left, a window in the middle, one ink pixel.
-    TBitmap picture = Solid(6, 5, window);
-    for (int y = 0; y < 5; ++y)
-        Put(picture, 0, y, key);
-    Put(picture, 4, 3, ink);
-    const TBitmap frame = Paint(20, 16, [](int x, int y) {
-        return Px{static_cast<uint8_t>(x * 10), static_cast<uint8_t>(y * 10), 30};
+    const TBitmap picture = Paint(6, 5, [&](int x, int y) {
+        return x == 0 ? key : x == 4 && y == 3 ? ink : window;
     });
-    auto grey = [&](int x, int y) {
-        const Px f = At(frame, x, y);
-        const uint8_t g = static_cast<uint8_t>((f[0] + f[1] + f[2]) / 3);
-        return Px{g, g, g};
-    };
-    Rig rig;
+    const TBitmap frame = Paint(20, 16, [](int x, int y) {
+        return Px{uint8_t(x * 10), uint8_t(y * 10), 30};
+    });
+    OverlayRig rig;
     rig.Info.Color = 0x00FF00;
     rig.PlaceCorner(7, 4, 6, 5);
     auto o = rig.Make<TFocusOverlay>();
-    // A picture of nothing but its key colour greys the whole frame.
+    // A picture of nothing but its key colour greys the whole frame. Strictly inside the
+    // picture's area the window keeps the frame's colour; the picture's first row lies on its
+    // edge and is greyed.
     for (bool allKey : {false, true}) {
         rig.Frame.Assign(frame);
-        rig.Bridge.WorkBitmap = allKey ? Solid(6, 5, key) : effectrig::Copy(picture);
+        rig.Bridge.WorkBitmap = allKey ? Solid(6, 5, key) : Copy(picture);
         EXPECT_TRUE(o->Run(0, 0, 0, 25));
-        for (int y = 0; y < 16; ++y)
-            for (int x = 0; x < 20; ++x) {
-                // Strictly inside the picture's area the window keeps the frame's colour; the
-                // picture's first row lies on its edge and is greyed.
-                Px want = grey(x, y);
-                if (!allKey && x > 7 && x < 13 && y > 4 && y < 9)
-                    want = x == 11 && y == 7 ? ink : At(frame, x, y);
-                ASSERT_EQ(At(rig.Frame, x, y), want) << x << "," << y << " " << allKey;
-            }
+        EXPECT_TRUE(Same(rig.Frame, Paint(20, 16,
+                                          [&](int x, int y) {
+                                              const Px f = At(frame, x, y);
+                                              if (!allKey && x > 7 && x < 13 && y > 4 && y < 9)
+                                                  return x == 11 && y == 7 ? ink : f;
+                                              return Grey((f[0] + f[1] + f[2]) / 3);
+                                          })))
+            << allKey;
     }
 }
 
 TEST(Overlays, RotateBitmapQuarterTurns) {
-    const TBitmap square = Paint(4, 4, Coded);
-    const Px fill{0x33, 0x22, 0x11};
-    const uint32_t fillColour = 0x332211;
-    auto check = [&](const TBitmap& src, Extended degrees,
-                     const std::function<std::pair<int, int>(int, int)>& from) {
-        SCOPED_TRACE(testing::Message() << static_cast<double>(degrees) << " degrees");
-        const TBitmap r = RotateBitmap(src, fillColour, degrees);
-        ASSERT_EQ(r.Width(), src.Width());
-        ASSERT_EQ(r.Height(), src.Height());
-        for (int y = 0; y < r.Height(); ++y)
-            for (int x = 0; x < r.Width(); ++x) {
-                auto [sx, sy] = from(x, y);
-                const bool in = sx >= 0 && sy >= 0 && sx < src.Width() && sy < src.Height();
-                ASSERT_EQ(At(r, x, y), in ? At(src, sx, sy) : fill) << x << "," << y;
-            }
-    };
-    check(square, 0, [](int x, int y) { return std::pair{x, y}; });
-    check(square, 90, [](int x, int y) { return std::pair{3 - y, x}; });
-    check(square, 180, [](int x, int y) { return std::pair{3 - x, 3 - y}; });
-    check(square, 270, [](int x, int y) { return std::pair{y, 3 - x}; });
-    check(square, -90, [](int x, int y) { return std::pair{y, 3 - x}; });
-    // Odd and oblong sizes: 0 degrees is still exact; the centre between pixels shifts odd sizes
-    // by one, and corners turned out of an oblong picture take the colour.
-    const TBitmap odd = Paint(5, 3, Coded);
-    check(odd, 0, [](int x, int y) { return std::pair{x, y}; });
-    check(odd, 180, [](int x, int y) { return std::pair{3 - x, 1 - y}; });
-    const TBitmap oblong = Paint(6, 2, Coded);
-    check(oblong, 90, [](int x, int y) { return std::pair{3 - y, x - 2}; });
+    // Each row: picture size, degrees, and the source pixel of (x, y) as (a x + b y + c,
+    // d x + e y + f); sources outside the picture show the fill colour. On odd sizes the centre
+    // between pixels shifts by one; corners turned out of an oblong picture take the colour.
+    const struct {
+        int W, H;
+        Extended Degrees;
+        int A, B, C, D, E, F;
+    } table[] = {{4, 4, 0, 1, 0, 0, 0, 1, 0},     {4, 4, 90, 0, -1, 3, 1, 0, 0},
+                 {4, 4, 180, -1, 0, 3, 0, -1, 3}, {4, 4, 270, 0, 1, 0, -1, 0, 3},
+                 {4, 4, -90, 0, 1, 0, -1, 0, 3},  {5, 3, 0, 1, 0, 0, 0, 1, 0},
+                 {5, 3, 180, -1, 0, 3, 0, -1, 1}, {6, 2, 90, 0, -1, 3, 1, 0, -2}};
+    for (const auto& r : table) {
+        SCOPED_TRACE(testing::Message() << r.W << " x " << r.H << " " << double(r.Degrees));
+        const TBitmap src = Paint(r.W, r.H, C);
+        EXPECT_TRUE(Same(RotateBitmap(src, 0x332211, r.Degrees), Paint(r.W, r.H, [&](int x, int y) {
+                             const int sx = r.A * x + r.B * y + r.C, sy = r.D * x + r.E * y + r.F;
+                             const bool in = sx >= 0 && sy >= 0 && sx < r.W && sy < r.H;
+                             return in ? C(sx, sy) : Px{0x33, 0x22, 0x11};
+                         })));
+    }
     EXPECT_TRUE(RotateBitmap(TBitmap(), 0, 90).Empty());
 }
 
 TEST(Overlays, RotateOverlayScalesAndTurns) {
-    const TBitmap picture = Paint(4, 4, Coded);
+    const TBitmap picture = Paint(4, 4, C);
+    TBitmap half(2, 2);
+    half.Canvas().StretchDraw(Rect(0, 0, 2, 2), picture);
+    // Centred on (10, 8): at full size the corner is (8, 6), at half size (9, 7); level 0.5
+    // turns by -90 degrees.
     for (auto [level, sizing] : {std::pair{0.0L, 1.0L}, {0.5L, 1.0L}, {0.0L, 0.0L}}) {
-        Rig rig;
-        rig.Bridge.WorkBitmap.Assign(picture);
-        rig.Info.Level = level;
-        rig.Info.Sizing = sizing;
-        rig.Info.Color = 0x332211;
+        OverlayRig rig(&picture, {.Sizing = sizing, .Level = level, .Color = 0x332211});
         auto o = rig.Make<TRotateOverlay>();
         EXPECT_TRUE(o->Run(0, 0, 0, 25));
         EXPECT_FALSE(o->Busy);
-        // Centred on (10, 8): at full size the corner is (8, 6), at half size (9, 7).
         const int n = sizing == 1 ? 4 : 2, left = 10 - n / 2, top = 8 - n / 2;
-        TBitmap half(2, 2);
-        half.Canvas().StretchDraw(Rect(0, 0, 2, 2), picture);
-        const TBitmap expected = Paint(20, 16, [&](int x, int y) {
-            const int u = x - left, v = y - top;
-            if (u < 0 || v < 0 || u >= n || v >= n)
-                return Back;
-            if (n == 2)
-                return At(half, u, v);
-            // Level 0.5 turns by -90 degrees.
-            return level == 0 ? Coded(u, v) : Coded(v, 3 - u);
-        });
-        EXPECT_TRUE(Same(rig.Frame, expected)) << static_cast<double>(level);
+        EXPECT_TRUE(Same(rig.Frame, Paint(20, 16,
+                                          [&, level = level](int x, int y) {
+                                              const int u = x - left, v = y - top;
+                                              if (u < 0 || v < 0 || u >= n || v >= n)
+                                                  return Back;
+                                              return n == 2       ? At(half, u, v)
+                                                     : level == 0 ? C(u, v)
+                                                                  : C(v, 3 - u);
+                                          })))
+            << double(level);
     }
 }
 
 TEST(Overlays, MovieScaledCentredAndTimed) {
-    for (auto [sizing, w, h] : {std::tuple{0.0L, 160, 120},
-                                {-1.0L, 1, 1},
-                                {1.0L, 320, 240},
-                                {7.0L, 320, 240},
-                                {-0.5L, 80, 60}}) {
-        Rig rig;
+    const std::tuple<Extended, int, int> rows[] = {
+        {0.0L, 160, 120}, {-1.0L, 1, 1}, {1.0L, 320, 240}, {7.0L, 320, 240}, {-0.5L, 80, 60}};
+    for (auto [sizing, w, h] : rows) {
+        OverlayRig rig;
         rig.Movie->Picture = Solid(320, 240, White);
-        rig.Movie->Opened = true;
         rig.Frame = Solid(400, 300, Back);
         rig.Info.Sizing = sizing;
-        auto o = rig.Make<TMovieOverlay>();
-        EXPECT_TRUE(o->Run(3, 4, 1.5L, 10));
+        EXPECT_TRUE(rig.Make<TMovieOverlay>()->Run(3, 4, 1.5L, 10));
         EXPECT_EQ(rig.Bridge.WorkBitmap.Width(), w);
         EXPECT_EQ(rig.Bridge.WorkBitmap.Height(), h);
         EXPECT_EQ(rig.Movie->Times, std::vector<Extended>{1.5L});
-        const int left = 200 - w / 2, top = 150 - h / 2;
-        EXPECT_EQ(At(rig.Frame, left, top), White);
-        EXPECT_EQ(At(rig.Frame, left + w - 1, top + h - 1), White);
-        EXPECT_EQ(At(rig.Frame, left - 1, top), Back);
-        EXPECT_EQ(At(rig.Frame, left + w, top + h - 1), Back);
+        const int l = 200 - w / 2, t = 150 - h / 2;
+        EXPECT_EQ(At(rig.Frame, l, t), White);
+        EXPECT_EQ(At(rig.Frame, l + w - 1, t + h - 1), White);
+        EXPECT_EQ(At(rig.Frame, l - 1, t), Back);
+        EXPECT_EQ(At(rig.Frame, l + w, t + h - 1), Back);
     }
 }
 
 TEST(Overlays, MovieResults) {
-    // No interface, a closed movie, no snapshot, a frame that cannot be fetched.
+    // No interface, a closed movie, no snapshot, a frame that cannot be fetched; the movie
+    // borrowed at creation is the one given back.
     for (bool trans : {false, true}) {
         SCOPED_TRACE(trans ? "opaque" : "plain");
-        Rig rig;
+        OverlayRig rig;
         auto make = [&] {
             return trans ? std::unique_ptr<TMovieOverlay>(rig.Make<TTransMovieOverlay>())
                          : rig.Make<TMovieOverlay>();
         };
+        const auto lend = rig.Bridge.CreateMovieInterface;
         rig.Bridge.CreateMovieInterface = nullptr;
         EXPECT_FALSE(make()->Run(0, 0, 0, 25));
-        rig.Bridge.CreateMovieInterface = [&](TCustomExtern*) { return rig.Movie.get(); };
+        rig.Bridge.CreateMovieInterface = lend;
         auto o = make();
+        EXPECT_EQ(rig.MovieOwner, o.get());
+        rig.Movie->Opened = false;
         EXPECT_TRUE(o->Run(0, 0, 0, 25));
         rig.Movie->Opened = true;
         rig.HasInfo = false;
@@ -337,12 +290,16 @@ TEST(Overlays, MovieResults) {
         rig.HasInfo = true;
         rig.Movie->FetchFails = true;
         EXPECT_EQ(o->Run(0, 0, 0, 25), trans);
-        EXPECT_TRUE(Same(rig.Frame, Solid(20, 16, Back)));
+        EXPECT_TRUE(Untouched(rig));
+        EXPECT_EQ(rig.GivenBack, nullptr);
+        o.reset();
+        EXPECT_EQ(rig.GivenBack, rig.Movie.get());
     }
 }
 
 TEST(Overlays, MovieOpensAndDescribesItself) {
-    Rig rig;
+    OverlayRig rig;
+    rig.Movie->Opened = false;
     auto o = rig.Make<TMovieOverlay>();
     std::vector<std::string> lines{"old"};
     EXPECT_FALSE(o->GetInfo(lines));
@@ -364,62 +321,49 @@ TEST(Overlays, MovieOpensAndDescribesItself) {
 
 TEST(Overlays, OpaqueMovieBlendWeights) {
     // White movie over a black frame, and black over white, at levels across and past the range.
-    for (auto [level, onBlack, onWhite] : {std::tuple{0.0L, 127, 127},
-                                           {1.0L, 255, 0},
-                                           {-1.0L, 0, 255},
-                                           {0.5L, 191, 63},
-                                           {5.0L, 255, 0},
-                                           {-3.0L, 0, 255}}) {
+    const std::tuple<Extended, int, int> rows[] = {{0.0L, 127, 127}, {1.0L, 255, 0},
+                                                   {-1.0L, 0, 255},  {0.5L, 191, 63},
+                                                   {5.0L, 255, 0},   {-3.0L, 0, 255}};
+    for (auto [level, onBlack, onWhite] : rows)
         for (bool white : {true, false}) {
-            Rig rig;
+            OverlayRig rig;
             rig.Movie->Picture = Solid(8, 6, white ? White : Black);
-            rig.Movie->Opened = true;
             rig.Frame = Solid(20, 16, white ? Black : White);
-            rig.Info.Sizing = 1;
-            rig.Info.Level = level;
-            auto o = rig.Make<TTransMovieOverlay>();
-            EXPECT_TRUE(o->Run(0, 0, 0, 25));
-            const uint8_t v = static_cast<uint8_t>(white ? onBlack : onWhite);
-            EXPECT_EQ(At(rig.Frame, 10, 8), (Px{v, v, v})) << static_cast<double>(level);
+            rig.Info = {.Sizing = 1, .Level = level};
+            EXPECT_TRUE(rig.Make<TTransMovieOverlay>()->Run(0, 0, 0, 25));
+            EXPECT_EQ(At(rig.Frame, 10, 8), Grey(white ? onBlack : onWhite)) << double(level);
             EXPECT_EQ(At(rig.Frame, 5, 4), white ? Black : White);
         }
-    }
 }
 
 TEST(Overlays, CircularMask) {
-    Rig rig;
+    OverlayRig rig;
     auto o = rig.Make<TRoundMovieOverlay>();
     // 200 x 100: a circle of diameter 100 in the square that starts at x = 50; 100 x 200: the
-    // same square moved down.
+    // same square moved down. It is symmetric, about pi r^2, and nothing lies outside the square.
     for (auto [w, h, left, top] : {std::tuple{200, 100, 50, 0}, {100, 200, 0, 50}}) {
         SCOPED_TRACE(testing::Message() << w << " x " << h);
         const std::vector<uint8_t> mask = o->GetMask(w, h);
-        ASSERT_EQ(mask.size(), static_cast<size_t>(w * h));
-        // Coordinates within the square.
-        auto m = [&](int x, int y) { return mask[(top + y) * w + left + x] != 0; };
+        ASSERT_EQ(mask.size(), size_t(w * h));
+        auto m = [&, w = w, left = left, top = top](int x, int y) {
+            return mask[(top + y) * w + left + x] != 0;
+        };
         int inSquare = 0;
         for (int y = 0; y < 100; ++y)
             for (int x = 0; x < 100; ++x) {
                 inSquare += m(x, y);
-                // Symmetric about the square's centre.
-                ASSERT_EQ(m(x, y), m(99 - x, y)) << x << "," << y;
-                ASSERT_EQ(m(x, y), m(x, 99 - y)) << x << "," << y;
+                ASSERT_TRUE(m(x, y) == m(99 - x, y) && m(x, y) == m(x, 99 - y)) << x << "," << y;
             }
-        // Nothing outside the square; about pi r^2 inside.
-        EXPECT_EQ(std::count_if(mask.begin(), mask.end(), [](uint8_t v) { return v != 0; }),
-                  inSquare);
+        EXPECT_EQ(std::count(mask.begin(), mask.end(), 0), w * h - inSquare);
         EXPECT_NEAR(inSquare, 7854, 250);
         for (int i = 1; i < 99; ++i)
             EXPECT_TRUE(m(i, 50) && m(50, i)) << i;
         for (auto [x, y] : {std::pair{0, 0}, {2, 2}, {99, 99}, {97, 3}})
             EXPECT_FALSE(m(x, y)) << x << "," << y;
     }
-    // The mask is kept for its size.
+    // The mask is kept for its size. Drawn: inside the circle the movie, outside it the frame.
     EXPECT_EQ(&o->GetMask(200, 100), &o->GetMask(200, 100));
-
-    // Drawn: inside the circle the movie, outside it the frame.
     rig.Movie->Picture = Solid(16, 8, White);
-    rig.Movie->Opened = true;
     rig.Info.Sizing = 1;
     EXPECT_TRUE(o->Run(0, 0, 0, 25));
     const std::vector<uint8_t>& mask = o->GetMask(16, 8);
@@ -430,16 +374,12 @@ TEST(Overlays, CircularMask) {
 
 TEST(Overlays, PictureFilesAndTheirInfo) {
     TTempDir dir;
-    TBmpSpec spec;
-    spec.Width = 640;
-    spec.Height = 480;
     const std::string good = dir.Path + "/big.bmp";
-    SaveBytes(good, BuildBmp(spec));
-    Rig rig;
+    SaveBytes(good, BuildBmp({.Width = 640, .Height = 480}));
+    OverlayRig rig;
     auto o = rig.Make<TBitmapOverlay>();
-    auto credit = rig.Make<TCreditOverlay>();
     std::vector<std::string> lines;
-    EXPECT_FALSE(credit->GetInfo(lines));
+    EXPECT_FALSE(rig.Make<TCreditOverlay>()->GetInfo(lines));
     EXPECT_EQ(lines, std::vector<std::string>{"Credit title bitmap is not yet loaded."});
     o->SetParams(good);
     EXPECT_TRUE(o->GetInfo(lines));
@@ -447,7 +387,6 @@ TEST(Overlays, PictureFilesAndTheirInfo) {
     // A missing file keeps the picture.
     o->SetParams(dir.Path + "/gone.bmp");
     EXPECT_EQ(rig.Bridge.WorkBitmap.Width(), 640);
-
     // A file that is there but is no picture: no picture, a load message, no exception.
     LoadMessages.Clear();
     const std::string damaged = dir.File("damaged.bmp", "BM not really");
@@ -461,125 +400,64 @@ TEST(Overlays, PictureFilesAndTheirInfo) {
     LoadMessages.Clear();
 }
 
-TEST(Overlays, EveryOverlayOfTheProviderDrawsAPicture) {
-    const std::vector<std::string> ids = {
-        "{17C85AB5-9D42-44C0-A419-AF1C33D77BBC}", "{A47737BF-EE1F-493F-BC42-6FA330BBA65B}",
-        "{B6C646EF-84FC-4426-873F-1A9AB45BB088}", "{617981A1-CDF0-40F5-B055-0731130123D2}",
-        "{57D08FE9-5EFD-403A-AD03-56BCA11652E5}", "{F3C34695-8149-4D2C-AE86-DAA65EF943E9}",
-        "{91DF5308-4A0E-451F-9135-6F292AA3C1E4}", "{32AB0414-C129-44C1-9750-F72D76C9E216}"};
-    TStandardAddOnInterface provider;
-    for (const std::string& id : ids) {
-        SCOPED_TRACE(provider.GetObjectName(id));
-        Rig rig;
-        rig.Bridge.ID = id;
-        rig.Bridge.WorkBitmap = Paint(8, 6, Coded);
-        rig.Movie->Opened = true;
-        rig.Info.Sizing = 1;
-        rig.Info.Level = 0.5L;
-        std::unique_ptr<TCustomAddOn> addOn = provider.CreateObject(rig.Bridge);
-        auto* o = dynamic_cast<TCustomOverlay*>(addOn.get());
-        ASSERT_TRUE(o);
-        o->Bitmap = &rig.Frame;
-        EXPECT_TRUE(o->Run(0, 0, 0, 25));
-        EXPECT_FALSE(Same(rig.Frame, Solid(20, 16, Back)));
-        // Movie overlays borrow exactly one interface and give that one back.
-        auto* movie = dynamic_cast<TMovieOverlay*>(o);
-        EXPECT_EQ(rig.MovieOwner, movie);
-        addOn.reset();
-        EXPECT_EQ(rig.GivenBack, movie ? rig.Movie.get() : nullptr);
-    }
-}
-
 // ---- in a project
-// ---------------------------------------------------------------------------------
 
 namespace {
 
 const char* const BitmapOverlayId = "{17C85AB5-9D42-44C0-A419-AF1C33D77BBC}";
 const char* const MovieOverlayId = "{F3C34695-8149-4D2C-AE86-DAA65EF943E9}";
-const char* const NegativeId = "{1C285050-BEEF-4AED-8697-A49A53A2D6A1}";
-const char* const TextOverlayId = "{A0B8F036-67F4-4B94-8DF9-0B4FA8FA6060}";
-const char* const EmbossId = "{B2BBB004-9D4B-4EDA-BC08-318BA5003786}";
 
-// A child effect that adds 1 to every byte of what it is given, and counts its calls: drawn
-// into a kept picture it would pile up from frame to frame.
-class Brighten : public TCustomFilter {
-public:
-    using TCustomFilter::TCustomFilter;
-    int Calls = 0;
-    bool Apply(int32_t, int32_t) override {
-        ++Calls;
-        for (int y = 0; y < Bitmap->Height(); ++y)
-            for (int i = 0; i < Bitmap->Width() * 3; ++i)
-                ++Bitmap->ScanLine(y)[i];
-        return true;
-    }
-};
-
+// A project at 10 frames per second with one blank clip holding one overlay node.
 struct Project {
     TMemTree Tree;
     TFakeUiServices Ui;
     std::unique_ptr<TProjectNode> Root;
-    Project() : Root(std::make_unique<TProjectNode>("Project", Tree.AddRoot("Project"))) {
+    TOverlayNode* Overlay = nullptr;
+    Project(const char* id, const std::string& params)
+        : Root(std::make_unique<TProjectNode>("Project", Tree.AddRoot("Project"))) {
         Root->Ui = &Ui;
         Root->FrameRate = 10;
         Root->DeleteChildren();
-    }
-    void Refresh() {
-        Root->ResetLinks();
-        Root->Calculate();
-        Root->Layout(0);
+        TTreeNodeData* clip = Root->AddNode("c", amLastChild, nkBlank);
+        clip->UserDuration = 2;
+        if (!id)
+            return;
+        Overlay = static_cast<TOverlayNode*>(clip->AddNode("o", amLastChild, nkOverlay));
+        Overlay->SetAddOn(id);
+        Overlay->GetOverlay()->SetParams(params);
     }
 };
-
-// A raw 8 x 6 movie of four frames at 2 per second; frame i is grey level 40 (i + 1).
-std::string WriteMovie(const TTempDir& dir) {
-    TAviSpec spec = MakeDibMovie(8, 6, 4, 500000);
-    for (int i = 0; i < 4; ++i)
-        spec.Chunks[i].Data.assign(8 * 3 * 6, static_cast<uint8_t>(40 * (i + 1)));
-    const std::string file = dir.Path + "/clip.avi";
-    BuildAvi(spec).Save(file);
-    return file;
-}
 
 } // namespace
 
 TEST(OverlaysInProject, ChildrenComposedOncePerFrameIntoACopy) {
+    // A picture of one colour, and a raw 8 x 6 movie of four frames at 2 per second whose frame
+    // i is grey level 40 (i + 1).
     TTempDir dir;
-    const std::string picture = dir.Path + "/p.bmp";
-    TBmpSpec spec;
-    spec.Pixel = [](int32_t, int32_t) { return 0x102030u; };
-    SaveBytes(picture, BuildBmp(spec));
-    const std::string movie = WriteMovie(dir);
+    const std::string picture = dir.Path + "/p.bmp", movie = dir.Path + "/clip.avi";
+    SaveBytes(picture, BuildBmp({.Pixel = [](int32_t, int32_t) { return 0x102030u; }}));
+    TAviSpec clip = MakeDibMovie(8, 6, 4, 500000);
+    for (int i = 0; i < 4; ++i)
+        clip.Chunks[i].Data.assign(8 * 3 * 6, uint8_t(40 * (i + 1)));
+    BuildAvi(clip).Save(movie);
 
     for (bool isMovie : {false, true}) {
         SCOPED_TRACE(isMovie ? "movie overlay" : "bitmap overlay");
-        Project p;
-        TTreeNodeData* clip = p.Root->AddNode("c", amLastChild, nkBlank);
-        clip->UserDuration = 2;
-        auto* o = static_cast<TOverlayNode*>(clip->AddNode("o", amLastChild, nkOverlay));
-        o->SetAddOn(isMovie ? MovieOverlayId : BitmapOverlayId);
-        o->GetOverlay()->SetParams(isMovie ? movie : picture);
-        auto* child = static_cast<TFilterNode*>(o->AddNode("f", amLastChild, nkFilter));
-        child->SetAddOn(NegativeId);
-        auto brighten = std::make_unique<Brighten>(*child->Bridge);
-        Brighten* spy = brighten.get();
-        child->AddOn = std::move(brighten);
-        p.Refresh();
-
-        std::vector<Px> seen;
+        Project p(isMovie ? MovieOverlayId : BitmapOverlayId, isMovie ? movie : picture);
+        static_cast<TFilterNode*>(p.Overlay->AddNode("f", amLastChild, nkFilter))
+            ->SetAddOn("{1C285050-BEEF-4AED-8697-A49A53A2D6A1}");
+        p.Root->ResetLinks();
+        p.Root->Calculate();
+        p.Root->Layout(0);
+        // The child, a negative, shows once on every frame: applied twice, or again to the kept
+        // picture on the next frame, it would undo itself.
         for (int round = 0; round < 3; ++round) {
             TBitmap frame(8, 6);
-            ASSERT_TRUE(o->RenderFrame(&frame, false, true, 0));
-            seen.push_back(At(frame, 4, 3));
+            ASSERT_TRUE(p.Overlay->RenderFrame(&frame, false, true, 0));
+            EXPECT_EQ(At(frame, 4, 3), (isMovie ? Grey(215) : Px{0xEF, 0xDF, 0xCF}));
         }
-        EXPECT_EQ(spy->Calls, 3);
-        // The child's work shows once on every frame and never piles up in the kept picture.
-        const Px once = isMovie ? Px{41, 41, 41} : Px{0x11, 0x21, 0x31};
-        EXPECT_EQ(seen, std::vector<Px>(3, once));
-        if (!isMovie) {
-            EXPECT_EQ(At(o->Bridge->WorkBitmap, 1, 1), (Px{0x10, 0x20, 0x30}));
-        }
+        if (!isMovie)
+            EXPECT_EQ(At(p.Overlay->Bridge->WorkBitmap, 1, 1), (Px{0x10, 0x20, 0x30}));
     }
 }
 
@@ -588,32 +466,30 @@ TEST(OverlaysInProject, RendersTheSameAfterReload) {
     // reopened and rendered at several times.
     TMovieProject a;
     a.Root->SetVideoFormat(64, 48, 10);
-    TNumberedMovieSpec inset;
-    inset.Width = 16;
-    inset.Height = 12;
-    inset.Frames = 16;
-    inset.MicroSecPerFrame = 50000;
-    const std::string insetFile = a.Movie("inset.avi", inset);
+    const std::string insetFile =
+        a.Movie("inset.avi", {.Frames = 16, .MicroSecPerFrame = 50000, .Width = 16, .Height = 12});
     const std::string picture = a.Dir.Path + "/p.bmp";
-    TBmpSpec spec;
-    spec.Width = 6;
-    spec.Height = 5;
-    spec.Pixel = [](int32_t x, int32_t y) { return 0x300000u * (x + 1) + 0x28u * (y + 1); };
-    SaveBytes(picture, BuildBmp(spec));
+    SaveBytes(picture, BuildBmp({.Width = 6, .Height = 5, .Pixel = [](int32_t x, int32_t y) {
+                                     return 0x300000u * (x + 1) + 0x28u * (y + 1);
+                                 }}));
 
     TTreeNodeData* clip = a.Add<TMovieNode>(nkVideo, a.Movie("main.avi"));
-    auto* text = static_cast<TOverlayNode*>(clip->AddNode("text", amLastChild, nkOverlay));
-    text->SetAddOn(TextOverlayId);
+    auto add = [&](const char* name, uint8_t kind, const char* id) {
+        auto* node = static_cast<TCustomAddOnsNode*>(clip->AddNode(name, amLastChild, kind));
+        node->SetAddOn(id);
+        return node;
+    };
+    TCustomAddOnsNode* text = add("text", nkOverlay, "{A0B8F036-67F4-4B94-8DF9-0B4FA8FA6060}");
     text->Curves->FindByKind(ckText)->GetPoint(0)->Lines = {"Round", "trip"};
     text->Curves->FindByKind(ckFont)->GetPoint(0)->Font.Size = 14;
     text->Curves->FindByKind(ckFont)->GetPoint(0)->Font.Color = 0xF0F0F0;
-    static_cast<TFilterNode*>(clip->AddNode("emboss", amLastChild, nkFilter))->SetAddOn(EmbossId);
-    auto* movie = static_cast<TOverlayNode*>(clip->AddNode("movie", amLastChild, nkOverlay));
-    movie->SetAddOn(MovieOverlayId);
-    movie->GetOverlay()->SetParams(insetFile);
-    auto* bmp = static_cast<TOverlayNode*>(clip->AddNode("bitmap", amLastChild, nkOverlay));
-    bmp->SetAddOn(BitmapOverlayId);
-    bmp->GetOverlay()->SetParams(picture);
+    add("emboss", nkFilter, "{B2BBB004-9D4B-4EDA-BC08-318BA5003786}");
+    static_cast<TOverlayNode*>(add("movie", nkOverlay, MovieOverlayId))
+        ->GetOverlay()
+        ->SetParams(insetFile);
+    static_cast<TOverlayNode*>(add("bitmap", nkOverlay, BitmapOverlayId))
+        ->GetOverlay()
+        ->SetParams(picture);
     EXPECT_EQ(a.Root->GetMovieInterfaceCount(), 1u);
     a.Root->Refresh();
     const std::string file = a.Dir.Path + "/round.mpr";
@@ -629,11 +505,10 @@ TEST(OverlaysInProject, RendersTheSameAfterReload) {
     };
     for (Extended t : {0.0L, 0.5L, 1.2L}) {
         const TBitmap x = render(a, t);
-        EXPECT_TRUE(Same(x, render(b, t))) << static_cast<double>(t);
-        // The picture is drawn last, over the middle of the frame.
+        EXPECT_TRUE(Same(x, render(b, t))) << double(t);
+        // The picture is drawn last, over the middle of the frame. Around it the inset movie at
+        // half size and 20 frames per second while it lasts, then the main movie at 10.
         EXPECT_EQ(At(x, 32, 24), (Px{0xC0, 0, 0x78}));
-        // Around it the inset movie at half size and 20 frames per second while it lasts, then
-        // the main movie at 10.
         EXPECT_EQ(NumberedFrameOf(x, 28, 22), t < 0.8L ? Round(t * 20) : Round(t * 10));
     }
     // The text shows in these frames: without its words the picture changes.
@@ -646,17 +521,11 @@ TEST(OverlaysInProject, DamagedPictureDoesNotStopTheLoad) {
     TTempDir dir;
     const std::string picture = dir.Path + "/p.bmp";
     SaveBytes(picture, BuildBmp(TBmpSpec{}));
-    Project a;
-    TTreeNodeData* clip = a.Root->AddNode("c", amLastChild, nkBlank);
-    auto* o = static_cast<TOverlayNode*>(clip->AddNode("o", amLastChild, nkOverlay));
-    o->SetAddOn(BitmapOverlayId);
-    o->GetOverlay()->SetParams(picture);
     std::vector<uint8_t> bytes;
-    a.Root->SaveToStream(bytes);
+    Project(BitmapOverlayId, picture).Root->SaveToStream(bytes);
     SaveBytes(picture, {'B', 'M', 1, 2, 3});
-
     LoadMessages.Clear();
-    Project b;
+    Project b(nullptr, "");
     ASSERT_TRUE(b.Root->LoadFromStream(bytes));
     auto* back = static_cast<TOverlayNode*>(b.Root->GetChild(0)->GetChild(0));
     std::vector<std::string> lines;

@@ -6,31 +6,31 @@
 
 #include <climits>
 
-#include "EffectRig.h"
+#include "AddOnRig.h"
 #include "MyCommonParams.h"
 #include "MyTextOverlays.h"
-#include "MyTimeData.h"
 #include "MyValueStream.h"
 
-using namespace effectrig;
+using namespace addonrig;
 
 namespace {
 
+constexpr Px Black{0, 0, 0}, White{255, 255, 255};
+
+// Where a frame differs from black (inclusive), how many pixels, and whether all are white.
 struct Bounds {
-    int Left = INT_MAX, Top = INT_MAX, Right = INT_MIN, Bottom = INT_MIN; // inclusive
-    int Count = 0;
+    int Left = INT_MAX, Top = INT_MAX, Right = INT_MIN, Bottom = INT_MIN, Count = 0;
+    bool AllInk = true;
 };
 
-// Where a frame differs from the background, and whether every such pixel is ink.
-Bounds Changed(const TBitmap& b, Px background, Px ink, bool& allInk) {
+Bounds Changed(const TBitmap& b) {
     Bounds r;
-    allInk = true;
     for (int y = 0; y < b.Height(); ++y)
         for (int x = 0; x < b.Width(); ++x) {
             const Px p = At(b, x, y);
-            if (p == background)
+            if (p == Black)
                 continue;
-            allInk = allInk && p == ink;
+            r.AllInk = r.AllInk && p == White;
             r.Left = std::min(r.Left, x);
             r.Right = std::max(r.Right, x);
             r.Top = std::min(r.Top, y);
@@ -44,14 +44,12 @@ struct TextRig {
     Rig R;
     std::vector<std::string> Lines{"Hi", "A rather wide line", "x"};
     TFontInfo Font;
-
     TextRig() {
         Font.Size = 20;
         Font.Color = 0xFFFFFF;
         R.Info.Lines = &Lines;
         R.Info.Font = &Font;
     }
-
     // Runs the overlay on a frame and returns it.
     template <class T = TSimpleTextOverlay> TBitmap Draw(TBitmap frame, bool* result = nullptr) {
         T overlay(R.Bridge);
@@ -61,54 +59,45 @@ struct TextRig {
             *result = ok;
         return frame;
     }
+    // The block's width and line height as the canvas gives them for the font at a size.
+    std::pair<int, int> Metrics(int size) const {
+        TBitmap scratch(1, 1);
+        TCanvas& c = scratch.Canvas();
+        c.Font.Name = Font.Name;
+        c.Font.Size = size;
+        int width = 0;
+        for (const std::string& line : Lines)
+            width = std::max(width, c.TextWidth(line));
+        return {width, c.TextHeight("M^j")};
+    }
 };
-
-// The block's metrics as the canvas gives them for the font at a size in points.
-void Metrics(const TextRig& t, int size, int& width, int& lineHeight) {
-    TBitmap scratch(1, 1);
-    TCanvas& c = scratch.Canvas();
-    c.Font.Name = t.Font.Name;
-    c.Font.Size = size;
-    width = 0;
-    for (const std::string& line : t.Lines)
-        width = std::max(width, c.TextWidth(line));
-    lineHeight = c.TextHeight("M^j");
-}
-
-constexpr Px Black{0, 0, 0}, White{255, 255, 255};
 
 } // namespace
 
 TEST(TextOverlay, BlockFromFontMetricsCentredOnThePosition) {
     TextRig t;
-    int width, lineHeight;
-    Metrics(t, 20, width, lineHeight);
+    const auto [width, lineHeight] = t.Metrics(20);
     ASSERT_GT(width, 50);
     ASSERT_GT(lineHeight, 10);
-
     TSimpleTextOverlay overlay(t.R.Bridge);
     TBitmap frame(320, 240);
     overlay.Bitmap = &frame;
     ASSERT_TRUE(overlay.Run(0, 0, 0, 25));
     const int left = 160 - width / 2, top = 120 - 3 * lineHeight / 2;
     EXPECT_EQ(overlay.TextBlock, Rect(left, top, left + width, top + 3 * lineHeight));
-
-    bool allInk;
-    const Bounds b = Changed(frame, Black, White, allInk);
-    EXPECT_TRUE(allInk) << "aliased text is drawn in the font colour only";
-    EXPECT_GE(b.Left, left);
-    EXPECT_LT(b.Right, left + width);
-    EXPECT_GE(b.Top, top);
-    EXPECT_LT(b.Bottom, top + 3 * lineHeight);
-    // Ink in the first and in the third line; the wide line nearly fills the width.
+    // Aliased text is drawn in the font colour only, inside the block; ink in the first and in
+    // the third line; the wide line nearly fills the width.
+    const Bounds b = Changed(frame);
+    EXPECT_TRUE(b.AllInk);
+    EXPECT_TRUE(b.Left >= left && b.Right < left + width) << b.Left << " " << b.Right;
+    EXPECT_TRUE(b.Top >= top && b.Bottom < top + 3 * lineHeight) << b.Top << " " << b.Bottom;
     EXPECT_LT(b.Top, top + lineHeight);
     EXPECT_GE(b.Bottom, top + 2 * lineHeight);
     EXPECT_GT(b.Right - b.Left, width * 3 / 4);
-
     // The position moves the block by as many pixels.
     t.R.Info.X = -30;
     t.R.Info.Y = 11;
-    const Bounds moved = Changed(t.Draw(TBitmap(320, 240)), Black, White, allInk);
+    const Bounds moved = Changed(t.Draw(TBitmap(320, 240)));
     EXPECT_EQ(moved.Left, b.Left - 30);
     EXPECT_EQ(moved.Top, b.Top + 11);
     EXPECT_EQ(moved.Count, b.Count);
@@ -116,66 +105,59 @@ TEST(TextOverlay, BlockFromFontMetricsCentredOnThePosition) {
 
 TEST(TextOverlay, SizingScalesTheFont) {
     TextRig t;
-    int w40, h40;
-    Metrics(t, 40, w40, h40);
-    bool allInk;
+    const auto [w40, h40] = t.Metrics(40);
     t.R.Info.Sizing = 1; // twice the size
-    const Bounds big = Changed(t.Draw(TBitmap(400, 300)), Black, White, allInk);
+    const Bounds big = Changed(t.Draw(TBitmap(400, 300)));
     EXPECT_GE(big.Top, 150 - 3 * h40 / 2);
     EXPECT_GE(big.Bottom, 150 - 3 * h40 / 2 + 2 * h40);
     EXPECT_GT(big.Right - big.Left, w40 * 3 / 4);
     // Sizing -1 is size 0 and a negative font size is nothing: no image, nothing drawn.
     t.R.Info.Sizing = -1;
-    EXPECT_TRUE(Same(t.Draw(TBitmap(100, 80)), TBitmap(100, 80)));
+    EXPECT_EQ(Changed(t.Draw(TBitmap(100, 80))).Count, 0);
     t.R.Info.Sizing = 0;
     t.Font.Size = -12;
-    EXPECT_TRUE(Same(t.Draw(TBitmap(100, 80)), TBitmap(100, 80)));
+    EXPECT_EQ(Changed(t.Draw(TBitmap(100, 80))).Count, 0);
 }
 
 TEST(TextOverlay, BlackTextAndNothingToSayLeaveTheFrame) {
-    const TBitmap grey = Solid(120, 60, {90, 90, 90});
+    // Black is the key colour; then no lines, no line list, and no snapshot at all.
+    const TBitmap grey = Solid(120, 60, Grey(90));
     TextRig t;
-    t.Font.Color = 0; // black is the key colour
-    EXPECT_TRUE(Same(t.Draw(Copy(grey)), grey));
-    t.Font.Color = 0xFFFFFF;
-    t.Lines.clear();
-    EXPECT_TRUE(Same(t.Draw(Copy(grey)), grey));
-    t.R.Info.Lines = nullptr;
-    EXPECT_TRUE(Same(t.Draw(Copy(grey)), grey));
-    t.R.HasInfo = false;
     bool result = true;
-    EXPECT_TRUE(Same(t.Draw(Copy(grey), &result), grey));
+    for (int step = 0; step < 4; ++step) {
+        t.Font.Color = step == 0 ? 0 : 0xFFFFFF;
+        if (step == 1)
+            t.Lines.clear();
+        if (step == 2)
+            t.R.Info.Lines = nullptr;
+        t.R.HasInfo = step != 3;
+        EXPECT_TRUE(Same(t.Draw(Copy(grey), &result), grey)) << step;
+    }
     EXPECT_FALSE(result);
 }
 
 TEST(TextOverlay, ClippedAtEveryEdgeToTheVisiblePartOfTheSameText) {
+    // The whole block on a large frame, centred at (300, 200); a 90 x 50 frame whose centre plus
+    // offset puts the block across one or more edges must show the same pixels relative to it.
     TextRig t;
     t.Lines = {"Clipped text block", "second line", "and a third one"};
-    // The whole block on a large frame, centred at (300, 200).
     const TBitmap whole = t.Draw(TBitmap(600, 400));
-    // A small frame whose centre + offset puts the block across one or more edges; each of its
-    // pixels must equal the large frame's pixel at the same place relative to the block.
-    const int w = 90, h = 50;
-    const int offsets[][2] = {{-80, 0}, {80, 0}, {0, -40}, {0, 40}, {-70, -35}, {75, 30}, {0, 0}};
-    for (const auto& o : offsets) {
-        t.R.Info.X = o[0];
-        t.R.Info.Y = o[1];
+    for (auto [ox, oy] :
+         {std::pair{-80, 0}, {80, 0}, {0, -40}, {0, 40}, {-70, -35}, {75, 30}, {0, 0}}) {
+        SCOPED_TRACE(testing::Message() << ox << "," << oy);
+        t.R.Info.X = ox;
+        t.R.Info.Y = oy;
         TSimpleTextOverlay overlay(t.R.Bridge);
-        TBitmap small(w, h);
+        TBitmap small(90, 50);
         overlay.Bitmap = &small;
         ASSERT_TRUE(overlay.Run(0, 0, 0, 25));
-        EXPECT_LE(overlay.TextImage.Width(), w);
-        EXPECT_LE(overlay.TextImage.Height(), h);
-        // Small (x, y) is the block position (x - 45 - ox, y - 25 - oy) from its centre.
-        int ink = 0;
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x) {
-                const Px expected = At(whole, 300 + x - w / 2 - o[0], 200 + y - h / 2 - o[1]);
-                ASSERT_EQ(At(small, x, y), expected)
-                    << o[0] << "," << o[1] << " at " << x << "," << y;
-                ink += expected == White;
-            }
-        EXPECT_GT(ink, 0) << "the visible part is drawn";
+        EXPECT_LE(overlay.TextImage.Width(), 90);
+        EXPECT_LE(overlay.TextImage.Height(), 50);
+        const TBitmap want = Paint(90, 50, [&, ox = ox, oy = oy](int x, int y) {
+            return At(whole, 255 + x - ox, 175 + y - oy);
+        });
+        EXPECT_TRUE(Same(small, want));
+        EXPECT_GT(Changed(want).Count, 0) << "the visible part is drawn";
     }
 }
 
@@ -192,34 +174,24 @@ TEST(TextOverlay, HugeSizesAndManyLinesStayWithinTheFrame) {
     EXPECT_EQ(overlay.TextImage.Canvas().Font.Size, MaxTextFontSize);
 }
 
-TEST(TextOverlay, SubtitleDrawsAsTheTextOverlay) {
-    TextRig t;
-    EXPECT_TRUE(Same(t.Draw<TSubTitleOverlay>(Solid(200, 100, {1, 2, 3})),
-                     t.Draw<TSimpleTextOverlay>(Solid(200, 100, {1, 2, 3}))));
-}
-
 TEST(OpaqueTextOverlay, BlendsByItsOpacityLevel) {
+    // Ink pixels become (255 a + d (10000 - a)) div 10000 with a = 5000 (1 + level), clamped.
     TextRig t;
-    const TBitmap solid = t.Draw(Solid(200, 100, {0, 0, 0}));
-    bool allInk;
-    const Bounds ink = Changed(solid, Black, White, allInk);
-    ASSERT_GT(ink.Count, 0);
-    auto blended = [&](Extended level, Px expected) {
+    const TBitmap ink = t.Draw(Solid(200, 100, Black));
+    ASSERT_GT(Changed(ink).Count, 0);
+    const std::tuple<Extended, int, int> rows[] = {
+        {0.0L, 127, 177}, {1.0L, 255, 255}, {5.0L, 255, 255}, {-1.0L, 0, 100}, {0.5L, 191, 216}};
+    for (auto [level, blue, red] : rows) {
         t.R.Info.Level = level;
-        const TBitmap out = t.Draw<TOpaqueSimpleTextOverlay>(Solid(200, 100, {0, 0, 100}));
-        for (int y = 0; y < 100; ++y)
-            for (int x = 0; x < 200; ++x) {
-                const Px want = At(solid, x, y) == White ? expected : Px{0, 0, 100};
-                if (At(out, x, y) != want)
-                    return false;
-            }
-        return true;
-    };
-    EXPECT_TRUE(blended(0, {127, 127, 177})); // (255 x 5000 + d x 5000) div 10000
-    EXPECT_TRUE(blended(1, White));
-    EXPECT_TRUE(blended(5, White));
-    EXPECT_TRUE(blended(-1, (Px{0, 0, 100})));
-    EXPECT_TRUE(blended(0.5L, (Px{191, 191, 216}))); // a = 7500
+        EXPECT_TRUE(Same(t.Draw<TOpaqueSimpleTextOverlay>(Solid(200, 100, {0, 0, 100})),
+                         Paint(200, 100,
+                               [&, b = blue, r = red](int x, int y) {
+                                   return At(ink, x, y) == White
+                                              ? Px{uint8_t(b), uint8_t(b), uint8_t(r)}
+                                              : Px{0, 0, 100};
+                               })))
+            << double(level);
+    }
 }
 
 TEST(TextOverlay, ReadingARecordCollapsesTheImage) {
@@ -234,6 +206,5 @@ TEST(TextOverlay, ReadingARecordCollapsesTheImage) {
     overlay.WriteData(w);
     TValueReader r(bytes.data(), bytes.size());
     overlay.ReadData(r);
-    EXPECT_EQ(overlay.TextImage.Width(), 1);
-    EXPECT_EQ(overlay.TextImage.Height(), 1);
+    EXPECT_EQ(std::pair(overlay.TextImage.Width(), overlay.TextImage.Height()), std::pair(1, 1));
 }
