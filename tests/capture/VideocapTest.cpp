@@ -286,6 +286,35 @@ TEST_F(VideoCap, VanishingCameraKeepsTheFileSoFar) {
     EXPECT_NEAR(v->Pictures[0][2], 192, 3);
 }
 
+// A camera that streams but never has a picture ready.
+struct TSilentV4L2 : TFakeV4L2Io {
+    int Poll(int, int, short* revents) override {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        *revents = 0;
+        return 0;
+    }
+};
+
+TEST_F(VideoCap, TimedRecordingFromASilentCameraInventsNoFrames) {
+    auto io = std::make_shared<TSilentV4L2>();
+    io->Add({.Formats = {{64, 48, CapPixYUYV}}, .Current = {64, 48, CapPixYUYV}});
+    TCaptureDrivers drivers{io};
+    TVideoCap cap(Ui, nullptr, &drivers);
+    cap.SetDriverIndex(0);
+    cap.Open();
+    cap.CapTimeLimit = 1;
+    cap.VideoFileName = File("silent.avi");
+    bool ended = false;
+    cap.SetOnStatusCallback(
+        [&](TVideoCap&, int id, const std::string&) { ended = ended || id == CapStatusEnd; });
+    ASSERT_TRUE(cap.StartCapture());
+    ASSERT_TRUE(WaitFor(Ui, [&] { return ended; }));
+    int64_t count = -1, dropped = -1, ms = 0;
+    ASSERT_TRUE(cap.GetCaptureCounts(count, dropped, ms));
+    EXPECT_EQ(std::tuple(count, dropped), std::tuple(0, 0));
+    EXPECT_GE(ms, 1000);
+}
+
 TEST_F(VideoCap, BufferFileRecordingReachesTheChosenFile) {
     Cap->SetDriverIndex(0);
     Cap->SetBufferFileSize(1);

@@ -221,6 +221,20 @@ TEST_F(MainWindow, GrabShowsTheProjectsFrameInThePreview) {
     // Around it, the window's background colour.
     const QPoint outside = Form->pBackground->mapTo(Form.get(), QPoint(1, 1));
     EXPECT_EQ(shot.pixelColor(outside), ColorFromBGR(4596480));
+    // Fitted, a one-pixel project fills the panel's shorter side; larger than the panel, a
+    // picture starts at its top-left corner.
+    const QSize panel = Form->pBackground->size();
+    const int side = std::min(panel.width(), panel.height());
+    const QPoint centred((panel.width() - side) / 2, (panel.height() - side) / 2);
+    for (auto [size, placement, zoom, display, at] :
+         {std::tuple{QSize(1, 1), Form->miFitToWindow, Form->miZoom100, QSize(side, side), centred},
+          std::tuple{panel, Form->miCentered, Form->miZoom200, panel * 2, QPoint(0, 0)}}) {
+        Root->Width = size.width();
+        Root->Height = size.height();
+        zoom->trigger();
+        placement->trigger();
+        EXPECT_EQ(std::pair(Form->pDisplay->size(), Form->pDisplay->pos()), std::pair(display, at));
+    }
 }
 
 TEST_F(MainWindow, OpenSaveAsOpenKeepsTheFileByteForByte) {

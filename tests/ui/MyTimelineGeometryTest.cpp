@@ -80,6 +80,12 @@ TEST_F(ModelFixture, FramePosIsClampedToTheStrip) {
     // that fill the 600 pixel view.
     M.SetMaxFrames(100);
     EXPECT_EQ(std::tuple(M.MaxFrames, M.ThumbPxWidth, M.ScrollX), std::tuple(150, 500, 0));
+    // A view 4 px short of the strip leaves less than a pixel of free track; its end still
+    // shows the strip's end.
+    M.ImageWidth = 2400;
+    M.SetMaxFrames(601);
+    M.SetScrollPos(500);
+    EXPECT_EQ(M.ScrollX, 2404 + 9 - 2400);
 }
 
 TEST_F(ModelFixture, NoFrameRate) {
@@ -103,6 +109,9 @@ TEST_F(ModelFixture, ScrollingStopsAtTheEnds) {
     EXPECT_EQ(M.ScrollX, 16000 + 9 - 600); // the strip's last view-width, nothing past it
     M.ArrowDown(true, true);               // Ctrl: straight to the start, no repeat
     EXPECT_EQ(std::tuple(M.ArrowTick(), M.ScrollX), std::tuple(0, 0));
+    M.ArrowDown(false, false); // right: a hundredth of the free track, then repeats
+    EXPECT_EQ(std::tuple(M.ArrowTick(), M.ScrollX), std::tuple(600, 154));
+    M.SetScrollPos(0);
     // Dragging the cursor against the right edge scrolls by a hundredth of the free track.
     M.DragCursorTo(1000);
     EXPECT_EQ(std::tuple(M.ScrollX, M.CursorPixels), std::tuple(154, 752)); // 154 + 591, on a frame

@@ -68,6 +68,7 @@ TEST_F(TrackEditFixture, DragsMoveAndReshapeWithinTheirLimitsByTheZonePressed) {
         {"start edge zone is 7 px", XOf(1) + 7, 3, true, false, tmStartEdge, 1, 2, false},
         {"8 px in is a move", XOf(1) + 8, 0, true, false, tmMove, 1, 2, false},
         {"end edge", XOf(3) - 2, 60, true, false, tmEndEdge, 1, 3, false},
+        {"8 px in from the end is a move", XOf(3) - 8, 0, true, false, tmMove, 1, 2, false},
         {"end edge zone is 7 px", XOf(3) - 7, 3, true, false, tmEndEdge, 1, 2, false},
         {"end past the parent: auto", XOf(3) - 2, 300, true, false, tmEndEdge, 1, 0, true},
         {"locked end edge stays", XOf(3) - 2, 60, true, true, tmEndEdge, 1, 2, false},
