@@ -137,6 +137,11 @@ TEST(ProjPropModel, AviChoicesAreWrittenBack) {
               "-1 48000, 16 bits Stereo");
     unlisted.ApplyToProject();
     EXPECT_EQ(f.Root->AudioFormat.Wfx.nAvgBytesPerSec, 192000u);
+    // A compressor that is gone from the machine: the list's first is offered.
+    f.Root->VideoFourCC = MakeFourCC('g', 'o', 'n', 'e');
+    TProjPropModel gone(*f.Root, f.Ui);
+    gone.LoadFromProject();
+    EXPECT_EQ(gone.CompressorIndex, 0);
 }
 
 TEST(ProjPropModel, WindowsMediaProfileSetsFormatSizeAndRate) {
@@ -160,6 +165,9 @@ TEST(ProjPropModel, WindowsMediaProfileSetsFormatSizeAndRate) {
     silent.ChooseProfile(15);
     silent.ApplyToProject();
     EXPECT_EQ(Format(*f.Root), "160x120@15 11025/1/8");
+    silent.ChooseProfile(20); // mono sound only: the picture stays
+    silent.ApplyToProject();
+    EXPECT_EQ(Format(*f.Root), "160x120@15 22050/1/16");
 }
 
 TEST(ProjPropModel, CancelLeavesProjectAndCompressorAsTheyWere) {

@@ -124,6 +124,9 @@ TEST_F(TimelineFixture, VerticalScrollMovesTheRows) {
     PumpEvents();
     EXPECT_EQ(P.A->TrackRect.Top, 16);
     EXPECT_EQ(TL->ObjectAtPoint(100, 20), P.A);
+    MouseDrag(TL->sbVertScroll, {{5, 5}, {5, -40}, {5, -40}}); // past the top: stops there
+    PumpEvents();
+    EXPECT_EQ(std::pair(TL->sbVertScroll->y(), P.A->TrackRect.Top), std::pair(0, 36));
 }
 
 TEST_F(TimelineFixture, SoundSwitchStopsTheProjectFirst) {
