@@ -3,6 +3,7 @@
 
 #include "MyTrackMouse.h"
 #include "MainWindowRig.h"
+#include "MyMovieNode.h"
 #include "MyTimelineCommands.h"
 
 namespace {
@@ -95,6 +96,17 @@ TEST_F(TrackEditFixture, DragsMoveAndReshapeWithinTheirLimitsByTheZonePressed) {
     // While playing a press does nothing and withholds the popup.
     EXPECT_FALSE(Mouse.Press(XOf(2), RowY(F), true, true, true, Sc));
     EXPECT_EQ(Mouse.TrackMode, tmNone);
+}
+
+TEST_F(TrackEditFixture, OpenOutPointDragStartsFromTheSourcesEnd) {
+    auto* m = static_cast<TMovieNode*>(P.Add(P.Queue, nkVideo, "M", 2));
+    m->SourceDuration = 4;
+    m->ClipRange.ToEnd = true;
+    m->ClipRange.OutTime = 1; // left over from an earlier cut: the open end wins
+    P.Refresh();
+    Paint();
+    EXPECT_EQ(DragBy(m, XOf(m->GetEndTime()) - 2, -60), tmOutPoint);
+    EXPECT_EQ(std::tuple(m->ClipRange.ToEnd, m->ClipRange.OutTime), std::tuple(false, 3.0L));
 }
 
 TEST_F(TrackEditFixture, TransitionLengthFollowsItsStartEdgeAndKeepsAMinimum) {
