@@ -55,6 +55,7 @@ TEST(MovieRange, RangeOperationsAndTexts) {
     EXPECT_EQ(r.EndPosition(), 250);
     EXPECT_EQ(r.Range.OutTime, 0);
     EXPECT_EQ(r.StatusText(-3), FormatTimeText(0) + " [0]");
+    EXPECT_EQ(r.StatusText(0.03L), FormatTimeText(0.03L) + " [1]"); // three quarters of a frame
 }
 
 TEST(MovieRange, OkNeedsFiftyMillisecondsBetweenInAndOut) {
