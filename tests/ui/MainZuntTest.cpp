@@ -1,3 +1,4 @@
+#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <unistd.h>
 
@@ -45,11 +46,19 @@ TEST_F(MainWindow, ExportAudioOnlyWritesTheProjectsLength) {
     AddBlank(2.0L);
     const std::string name = File("sound.wav");
     Ui.FileAnswers = {name};
+    const auto MenuStates = [this] {
+        std::string on;
+        for (QAction* a : Form->menuBar()->actions())
+            on += a->isEnabled() ? '1' : '0';
+        return on;
+    };
+    const std::string menus = MenuStates();
+    ASSERT_NE(menus.find('1'), std::string::npos);
     Form->WriteWAV1Click();
     // 2 s of 22050 Hz 16-bit stereo after the 44-byte header.
     EXPECT_EQ(ReadBytes(name).size(), 44u + 176400);
     EXPECT_EQ(Settings->ReadString("Recents", "WaveFile", ""), name);
-    EXPECT_TRUE(Form->miOpenProject->isEnabled()); // editing is back on
+    EXPECT_EQ(MenuStates(), menus); // editing is back on
     // The second filter writes the samples alone, after a question.
     const std::string raw = File("sound.raw");
     Ui.FileAnswers = {raw};

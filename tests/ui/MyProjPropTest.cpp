@@ -142,6 +142,14 @@ TEST(ProjPropModel, AviChoicesAreWrittenBack) {
     TProjPropModel gone(*f.Root, f.Ui);
     gone.LoadFromProject();
     EXPECT_EQ(gone.CompressorIndex, 0);
+    for (int bad : {-1, int(gone.Compressors.size())})
+        gone.ChooseCompressor(bad);
+    EXPECT_EQ(gone.CompressorIndex, 0);
+    ASSERT_GT(gone.Codecs.size(), 1u);
+    gone.ChooseCodec(1);
+    gone.ApplyToProject();
+    EXPECT_EQ(f.Root->AudioMode, gone.Codecs[1].Tag);
+    EXPECT_NE(gone.Codecs[1].Tag, 1);
 }
 
 TEST(ProjPropModel, WindowsMediaProfileSetsFormatSizeAndRate) {

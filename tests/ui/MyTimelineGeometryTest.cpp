@@ -2,6 +2,7 @@
 // 500 px scroll track.
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <tuple>
 #include <vector>
 
@@ -96,6 +97,8 @@ TEST_F(ModelFixture, NoFrameRate) {
     EXPECT_EQ(std::tuple(M.GetFramePos(), Positions.back().second, M.Scale().XToTime(100),
                          M.Scale().TimeToFrame(5), M.PrepareRepaint(), M.ZoomLevel),
               std::tuple(10, Extended(0), Extended(0), 0, 0, Extended(1)));
+    Duration = std::numeric_limits<Extended>::infinity();
+    EXPECT_EQ(M.PrepareRepaint(), 0);
 }
 
 TEST_F(ModelFixture, ScrollingStopsAtTheEnds) {
