@@ -126,7 +126,8 @@ TEST_F(PropDlgWindow, ProjectPageRefusesThenCancelRestores) {
         ++runs;
         EXPECT_EQ(dlg.GetPage(), ppProject);
         EXPECT_EQ(dlg.eProjWidth->text(), "320");
-        EXPECT_EQ(dlg.cbSampling->currentText(), "22050");
+        EXPECT_EQ((dlg.cbSampling->currentText() + dlg.cbBits->currentText()).toStdString(),
+                  "2205016 bit");
         EXPECT_TRUE(dlg.gbSound->isVisibleTo(&dlg));
         dlg.cbExportSound->click();
         EXPECT_EQ(Root->AudioOn, !audio);

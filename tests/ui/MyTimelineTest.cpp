@@ -129,6 +129,14 @@ TEST_F(TimelineFixture, VerticalScrollMovesTheRows) {
     EXPECT_EQ(std::pair(TL->sbVertScroll->y(), P.A->TrackRect.Top), std::pair(0, 36));
 }
 
+TEST_F(TimelineFixture, SmallArrowScrollsUntilReleased) {
+    SendMouse(TL->sbSmallRight, QEvent::MouseButtonPress, {3, 3});
+    PumpEvents();
+    EXPECT_EQ(TL->GetModel().ScrollMode, 20);
+    SendMouse(TL->sbSmallRight, QEvent::MouseButtonRelease, {3, 3}, Qt::NoButton);
+    EXPECT_EQ(TL->GetModel().ScrollMode, 0);
+}
+
 TEST_F(TimelineFixture, SoundSwitchStopsTheProjectFirst) {
     QTest::mouseClick(TL->sbSoundSuppress, Qt::LeftButton);
     EXPECT_TRUE(!P.Root->SoundInPlayback && P.Root->Abort);
