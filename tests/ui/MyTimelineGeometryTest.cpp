@@ -106,6 +106,8 @@ TEST_F(ModelFixture, ScrollingStopsAtTheEnds) {
     M.ScrollTrackClick(400);
     // A tenth of the free track: a tenth of the strip less the view (16000 + 9 - 600).
     EXPECT_EQ(M.ScrollX, 1541);
+    M.UpdateLayout(); // a relayout keeps the place, to the thumb's pixel
+    EXPECT_NEAR(double(M.ScrollX), 1541, 16);
     for (int i = 0; i < 20; ++i)
         M.ScrollTrackClick(499);
     EXPECT_EQ(M.ThumbPxLeft, 500 - M.ThumbPxWidth);
@@ -136,6 +138,7 @@ TEST_F(ModelFixture, LocateCursorAndTheOneMapping) {
     // The middle of the cursor button stands over the cursor's time, scrolled or not.
     const TTimeScale s = M.Scale();
     EXPECT_EQ(s.TimeToX(500 / 15.0L), M.CursorLeft + TTimelineModel::CursorMargin);
+    EXPECT_EQ(s.TimeToFrame(0.05L), 1); // three quarters of a frame
     for (int32_t x : {0, 17, 304, 599})
         EXPECT_EQ(s.TimeToX(s.XToTime(x)), x);
     // Playback running past the view brings the cursor back to the left edge.
