@@ -208,6 +208,13 @@ TEST_F(VideoCap, RecordsTestPatternWithSoundOffTheGuiThread) {
         offGui = offGui && std::this_thread::get_id() != gui;
         ++blocks;
     });
+    // Preview pictures carry no capture time.
+    int previews = 0;
+    uint32_t previewTimes = 0;
+    Cap->SetOnFrameCallback([&](TVideoCap&, const TVideoHdr& h) {
+        ++previews;
+        previewTimes |= h.TimeCaptured;
+    });
     std::vector<int> statusIds;
     Cap->SetOnStatusCallback(
         [&](TVideoCap&, int id, const std::string&) { statusIds.push_back(id); });
@@ -220,6 +227,8 @@ TEST_F(VideoCap, RecordsTestPatternWithSoundOffTheGuiThread) {
     EXPECT_TRUE(Cap->CaptureWindow()->Capturing());
     ASSERT_TRUE(WaitFor(Ui, [&] { return frames >= 12; }));
     EXPECT_TRUE(Cap->StopCapture());
+    EXPECT_GT(previews, 0);
+    EXPECT_EQ(previewTimes, 0u);
     int64_t count = 0, dropped = 0, ms = 0;
     ASSERT_TRUE(Cap->GetCaptureCounts(count, dropped, ms));
     EXPECT_FALSE(Cap->CaptureWindow()->Capturing());
