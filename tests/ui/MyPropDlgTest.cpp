@@ -149,4 +149,7 @@ TEST_F(PropDlgWindow, ProjectPageRefusesThenCancelRestores) {
     EXPECT_EQ(Root->AudioOn, audio);
     EXPECT_EQ(Root->GetAviCompress().GetFourCC(), fourCC);
     EXPECT_EQ(Root->Width, width);
+    TPropDlg none(&Ui, Form.get()); // nothing chosen: nothing to edit, nothing shown
+    EXPECT_FALSE(none.Execute(nullptr, Root));
+    EXPECT_EQ(runs, 1);
 }
