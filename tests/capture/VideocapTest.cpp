@@ -229,6 +229,8 @@ TEST_F(VideoCap, RecordsTestPatternWithSoundOffTheGuiThread) {
     EXPECT_TRUE(Cap->StopCapture());
     EXPECT_GT(previews, 0);
     EXPECT_EQ(previewTimes, 0u);
+    const QImage shown = Cap->CaptureWindow()->grab().toImage(); // the pattern's white bar
+    EXPECT_EQ(shown.pixelColor(2, 2), QColor(Qt::white));
     int64_t count = 0, dropped = 0, ms = 0;
     ASSERT_TRUE(Cap->GetCaptureCounts(count, dropped, ms));
     EXPECT_FALSE(Cap->CaptureWindow()->Capturing());
