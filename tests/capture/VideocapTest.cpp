@@ -124,7 +124,7 @@ TEST_F(VideoCap, ClosedDriverRaisesOrAnswersFalse) {
     int64_t f = 9, d = 9, ms = 0;
     EXPECT_FALSE(Cap->GetCaptureCounts(f, d, ms));
     EXPECT_EQ(f + d, 0);
-    EXPECT_EQ(Cap->ImageWidth(), 0);
+    EXPECT_EQ(Cap->ImageWidth() * 1000 + Cap->ImageHeight(), 0); // nothing known yet
     // Our drivers draw no overlay.
     Cap->SetDriverIndex(0);
     EXPECT_THROW(Cap->SetVideoOverlay(true), ENoOverlayException);
@@ -208,6 +208,13 @@ TEST_F(VideoCap, RecordsTestPatternWithSoundOffTheGuiThread) {
         offGui = offGui && std::this_thread::get_id() != gui;
         ++blocks;
     });
+    // Preview pictures carry no capture time.
+    int previews = 0;
+    uint32_t previewTimes = 0;
+    Cap->SetOnFrameCallback([&](TVideoCap&, const TVideoHdr& h) {
+        ++previews;
+        previewTimes |= h.TimeCaptured;
+    });
     std::vector<int> statusIds;
     Cap->SetOnStatusCallback(
         [&](TVideoCap&, int id, const std::string&) { statusIds.push_back(id); });
@@ -220,6 +227,10 @@ TEST_F(VideoCap, RecordsTestPatternWithSoundOffTheGuiThread) {
     EXPECT_TRUE(Cap->CaptureWindow()->Capturing());
     ASSERT_TRUE(WaitFor(Ui, [&] { return frames >= 12; }));
     EXPECT_TRUE(Cap->StopCapture());
+    EXPECT_GT(previews, 0);
+    EXPECT_EQ(previewTimes, 0u);
+    const QImage shown = Cap->CaptureWindow()->grab().toImage(); // the pattern's white bar
+    EXPECT_EQ(shown.pixelColor(2, 2), QColor(Qt::white));
     int64_t count = 0, dropped = 0, ms = 0;
     ASSERT_TRUE(Cap->GetCaptureCounts(count, dropped, ms));
     EXPECT_FALSE(Cap->CaptureWindow()->Capturing());
@@ -284,6 +295,35 @@ TEST_F(VideoCap, VanishingCameraKeepsTheFileSoFar) {
     // The camera's colour, through YUYV.
     EXPECT_NEAR(v->Pictures[0][0], 64, 3);
     EXPECT_NEAR(v->Pictures[0][2], 192, 3);
+}
+
+// A camera that streams but never has a picture ready.
+struct TSilentV4L2 : TFakeV4L2Io {
+    int Poll(int, int, short* revents) override {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        *revents = 0;
+        return 0;
+    }
+};
+
+TEST_F(VideoCap, TimedRecordingFromASilentCameraInventsNoFrames) {
+    auto io = std::make_shared<TSilentV4L2>();
+    io->Add({.Formats = {{64, 48, CapPixYUYV}}, .Current = {64, 48, CapPixYUYV}});
+    TCaptureDrivers drivers{io};
+    TVideoCap cap(Ui, nullptr, &drivers);
+    cap.SetDriverIndex(0);
+    cap.Open();
+    cap.CapTimeLimit = 1;
+    cap.VideoFileName = File("silent.avi");
+    bool ended = false;
+    cap.SetOnStatusCallback(
+        [&](TVideoCap&, int id, const std::string&) { ended = ended || id == CapStatusEnd; });
+    ASSERT_TRUE(cap.StartCapture());
+    ASSERT_TRUE(WaitFor(Ui, [&] { return ended; }));
+    int64_t count = -1, dropped = -1, ms = 0;
+    ASSERT_TRUE(cap.GetCaptureCounts(count, dropped, ms));
+    EXPECT_EQ(std::tuple(count, dropped), std::tuple(0, 0));
+    EXPECT_GE(ms, 1000);
 }
 
 TEST_F(VideoCap, BufferFileRecordingReachesTheChosenFile) {

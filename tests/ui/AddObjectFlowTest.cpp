@@ -3,6 +3,7 @@
 #include <deque>
 
 #include "DialogRig.h"
+#include "MainWindowRig.h"
 #include "PictureFixtures.h"
 
 namespace {
@@ -151,6 +152,11 @@ TEST_F(AddObjectFlow, RefusalsKeepTheDialogAndCancelRemovesTheObject) {
         EXPECT_FALSE(d.bOK->isEnabled());
         EXPECT_TRUE(d.SelectKind("Black frames"));
         EXPECT_TRUE(d.bOK->isEnabled());
+        // A text overlay's example follows a drag on its picture.
+        EXPECT_TRUE(d.SelectKind("Text overlay"));
+        MouseDrag(d.ExampleImage, {{10, 10}, {17, 7}, {17, 7}});
+        EXPECT_EQ(d.Example().GetDragOffset().X * 1000 + d.Example().GetDragOffset().Y, 57047);
+        EXPECT_TRUE(d.SelectKind("Black frames"));
         EXPECT_TRUE(d.PressOK());
         return d.result();
     };

@@ -177,6 +177,9 @@ TEST(AddObjectExample, DragAndTextFollowTheClip) {
     EXPECT_EQ(a.Info.Sizing, 0.2L);
     ASSERT_TRUE(a.Info.Lines);
     EXPECT_EQ(*a.Info.Lines, ExampleLines(2));
+    example.Tick(0, true, 25, false); // the smallest size still leaves one pixel
+    ASSERT_TRUE(a.Picture);
+    EXPECT_EQ(a.Picture->Width() * 10 + a.Picture->Height(), 11);
     // Without the clip nothing is ever drawn.
     TAddObjectExample none("/nonexistent/demo.bin");
     EXPECT_FALSE(none.HasClip());

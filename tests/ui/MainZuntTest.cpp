@@ -1,3 +1,4 @@
+#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <unistd.h>
 
@@ -45,11 +46,19 @@ TEST_F(MainWindow, ExportAudioOnlyWritesTheProjectsLength) {
     AddBlank(2.0L);
     const std::string name = File("sound.wav");
     Ui.FileAnswers = {name};
+    const auto MenuStates = [this] {
+        std::string on;
+        for (QAction* a : Form->menuBar()->actions())
+            on += a->isEnabled() ? '1' : '0';
+        return on;
+    };
+    const std::string menus = MenuStates();
+    ASSERT_NE(menus.find('1'), std::string::npos);
     Form->WriteWAV1Click();
     // 2 s of 22050 Hz 16-bit stereo after the 44-byte header.
     EXPECT_EQ(ReadBytes(name).size(), 44u + 176400);
     EXPECT_EQ(Settings->ReadString("Recents", "WaveFile", ""), name);
-    EXPECT_TRUE(Form->miOpenProject->isEnabled()); // editing is back on
+    EXPECT_EQ(MenuStates(), menus); // editing is back on
     // The second filter writes the samples alone, after a question.
     const std::string raw = File("sound.raw");
     Ui.FileAnswers = {raw};
@@ -221,6 +230,20 @@ TEST_F(MainWindow, GrabShowsTheProjectsFrameInThePreview) {
     // Around it, the window's background colour.
     const QPoint outside = Form->pBackground->mapTo(Form.get(), QPoint(1, 1));
     EXPECT_EQ(shot.pixelColor(outside), ColorFromBGR(4596480));
+    // Fitted, a one-pixel project fills the panel's shorter side; larger than the panel, a
+    // picture starts at its top-left corner.
+    const QSize panel = Form->pBackground->size();
+    const int side = std::min(panel.width(), panel.height());
+    const QPoint centred((panel.width() - side) / 2, (panel.height() - side) / 2);
+    for (auto [size, placement, zoom, display, at] :
+         {std::tuple{QSize(1, 1), Form->miFitToWindow, Form->miZoom100, QSize(side, side), centred},
+          std::tuple{panel, Form->miCentered, Form->miZoom200, panel * 2, QPoint(0, 0)}}) {
+        Root->Width = size.width();
+        Root->Height = size.height();
+        zoom->trigger();
+        placement->trigger();
+        EXPECT_EQ(std::pair(Form->pDisplay->size(), Form->pDisplay->pos()), std::pair(display, at));
+    }
 }
 
 TEST_F(MainWindow, OpenSaveAsOpenKeepsTheFileByteForByte) {

@@ -6,6 +6,7 @@
 
 #include "DlgAddObject.h"
 #include "MainWindowRig.h"
+#include "MyEffectNodes.h"
 #include "MyMovieRangeDlg.h"
 #include "MyPropDlg.h"
 #include "NumberedMovie.h"
@@ -278,4 +279,13 @@ TEST_F(MainTree, RangeAndPropertyCommandsReachTheirDialogs) {
     EXPECT_EQ(props, 1);
     Form->TreePopupOpening(Centre(Root->VideoTrack));
     EXPECT_FALSE(Form->miTreeProperty->isEnabled());
+    // A movie overlay has a range to edit, a picture overlay none.
+    for (auto [guid, range] : {std::pair{"{F3C34695-8149-4D2C-AE86-DAA65EF943E9}", true},
+                               {"{17C85AB5-9D42-44C0-A419-AF1C33D77BBC}", false}}) {
+        auto* o = static_cast<TOverlayNode*>(video->AddNode("o", amLastChild, nkOverlay));
+        o->SetAddOn(guid);
+        Root->SetActiveNode(o);
+        Form->UpdateEditorButtons();
+        EXPECT_EQ(Form->sbRange->isEnabled(), range) << guid;
+    }
 }

@@ -41,6 +41,7 @@ TEST(CpuSpeed, FromCpufreqElseCpuinfoElseNothing) {
         {"2400000\n", "cpu MHz : 1.0\n", "2400 MHz"},
         {"", "processor\t: 0\ncpu MHz\t\t: 2445.410\ncpu MHz : 9\n", "2445 MHz"},
         {"", "cpu MHz : 2444.5\n", "2444 MHz"},
+        {"", "cpu MHz : 0.8\n", "1 MHz"},
         {"fast", "cpu MHz : 2,4 GHz\n", ""},
         {"", "cpu MHz : \n", ""},
         {"", "cpu MHz : nan\n", ""},

@@ -51,6 +51,8 @@ TEST(CurveMapping, TimesLevelsAndACutOffStart) {
     const TCurveMapping f = TCurveMapping::For(o, nullptr, 100, 40);
     EXPECT_EQ(std::tuple(f.CutOff, f.Duration, f.TimeToX(2)),
               std::tuple(2, o->GetDuration() - 2, 0));
+    const TCurveMapping none{0, 0, 160, 81}; // no length: everything at the left edge
+    EXPECT_EQ(none.TimeToX(5), 0);
 }
 
 TEST(CurveButtonRules, ByValueModeAndPointIndex) {

@@ -55,6 +55,7 @@ TEST(MovieRange, RangeOperationsAndTexts) {
     EXPECT_EQ(r.EndPosition(), 250);
     EXPECT_EQ(r.Range.OutTime, 0);
     EXPECT_EQ(r.StatusText(-3), FormatTimeText(0) + " [0]");
+    EXPECT_EQ(r.StatusText(0.03L), FormatTimeText(0.03L) + " [1]"); // three quarters of a frame
 }
 
 TEST(MovieRange, OkNeedsFiftyMillisecondsBetweenInAndOut) {
@@ -130,6 +131,12 @@ TEST(ClipPlayer, BusyClockDropsFramesAndNeverFallsBehind) {
     player.Play();                            // at the end: starts again from the beginning
     EXPECT_EQ(player.GetPosition(), 0);
     player.Stop();
+    // One frame a second counts whole seconds; a closed player stands at 0.
+    ASSERT_TRUE(player.Open(p.Movie("slow.avi", {.Frames = 5, .MicroSecPerFrame = 1000000})));
+    player.Seek(3);
+    EXPECT_EQ(player.GetCurrentTime(), 3);
+    player.Close();
+    EXPECT_EQ(player.GetCurrentTime(), 0);
 }
 
 // A sound file counts milliseconds; a movie's sound follows its frames. Both play their own

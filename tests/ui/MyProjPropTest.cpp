@@ -137,6 +137,19 @@ TEST(ProjPropModel, AviChoicesAreWrittenBack) {
               "-1 48000, 16 bits Stereo");
     unlisted.ApplyToProject();
     EXPECT_EQ(f.Root->AudioFormat.Wfx.nAvgBytesPerSec, 192000u);
+    // A compressor that is gone from the machine: the list's first is offered.
+    f.Root->VideoFourCC = MakeFourCC('g', 'o', 'n', 'e');
+    TProjPropModel gone(*f.Root, f.Ui);
+    gone.LoadFromProject();
+    EXPECT_EQ(gone.CompressorIndex, 0);
+    for (int bad : {-1, int(gone.Compressors.size())})
+        gone.ChooseCompressor(bad);
+    EXPECT_EQ(gone.CompressorIndex, 0);
+    ASSERT_GT(gone.Codecs.size(), 1u);
+    gone.ChooseCodec(1);
+    gone.ApplyToProject();
+    EXPECT_EQ(f.Root->AudioMode, gone.Codecs[1].Tag);
+    EXPECT_NE(gone.Codecs[1].Tag, 1);
 }
 
 TEST(ProjPropModel, WindowsMediaProfileSetsFormatSizeAndRate) {
@@ -160,6 +173,9 @@ TEST(ProjPropModel, WindowsMediaProfileSetsFormatSizeAndRate) {
     silent.ChooseProfile(15);
     silent.ApplyToProject();
     EXPECT_EQ(Format(*f.Root), "160x120@15 11025/1/8");
+    silent.ChooseProfile(20); // mono sound only: the picture stays
+    silent.ApplyToProject();
+    EXPECT_EQ(Format(*f.Root), "160x120@15 22050/1/16");
 }
 
 TEST(ProjPropModel, CancelLeavesProjectAndCompressorAsTheyWere) {

@@ -126,7 +126,8 @@ TEST_F(PropDlgWindow, ProjectPageRefusesThenCancelRestores) {
         ++runs;
         EXPECT_EQ(dlg.GetPage(), ppProject);
         EXPECT_EQ(dlg.eProjWidth->text(), "320");
-        EXPECT_EQ(dlg.cbSampling->currentText(), "22050");
+        EXPECT_EQ((dlg.cbSampling->currentText() + dlg.cbBits->currentText()).toStdString(),
+                  "2205016 bit");
         EXPECT_TRUE(dlg.gbSound->isVisibleTo(&dlg));
         dlg.cbExportSound->click();
         EXPECT_EQ(Root->AudioOn, !audio);
@@ -148,4 +149,7 @@ TEST_F(PropDlgWindow, ProjectPageRefusesThenCancelRestores) {
     EXPECT_EQ(Root->AudioOn, audio);
     EXPECT_EQ(Root->GetAviCompress().GetFourCC(), fourCC);
     EXPECT_EQ(Root->Width, width);
+    TPropDlg none(&Ui, Form.get()); // nothing chosen: nothing to edit, nothing shown
+    EXPECT_FALSE(none.Execute(nullptr, Root));
+    EXPECT_EQ(runs, 1);
 }

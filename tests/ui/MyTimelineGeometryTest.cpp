@@ -2,6 +2,7 @@
 // 500 px scroll track.
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <tuple>
 #include <vector>
 
@@ -80,6 +81,12 @@ TEST_F(ModelFixture, FramePosIsClampedToTheStrip) {
     // that fill the 600 pixel view.
     M.SetMaxFrames(100);
     EXPECT_EQ(std::tuple(M.MaxFrames, M.ThumbPxWidth, M.ScrollX), std::tuple(150, 500, 0));
+    // A view 4 px short of the strip leaves less than a pixel of free track; its end still
+    // shows the strip's end.
+    M.ImageWidth = 2400;
+    M.SetMaxFrames(601);
+    M.SetScrollPos(500);
+    EXPECT_EQ(M.ScrollX, 2404 + 9 - 2400);
 }
 
 TEST_F(ModelFixture, NoFrameRate) {
@@ -90,6 +97,8 @@ TEST_F(ModelFixture, NoFrameRate) {
     EXPECT_EQ(std::tuple(M.GetFramePos(), Positions.back().second, M.Scale().XToTime(100),
                          M.Scale().TimeToFrame(5), M.PrepareRepaint(), M.ZoomLevel),
               std::tuple(10, Extended(0), Extended(0), 0, 0, Extended(1)));
+    Duration = std::numeric_limits<Extended>::infinity();
+    EXPECT_EQ(M.PrepareRepaint(), 0);
 }
 
 TEST_F(ModelFixture, ScrollingStopsAtTheEnds) {
@@ -97,12 +106,17 @@ TEST_F(ModelFixture, ScrollingStopsAtTheEnds) {
     M.ScrollTrackClick(400);
     // A tenth of the free track: a tenth of the strip less the view (16000 + 9 - 600).
     EXPECT_EQ(M.ScrollX, 1541);
+    M.UpdateLayout(); // a relayout keeps the place, to the thumb's pixel
+    EXPECT_NEAR(double(M.ScrollX), 1541, 16);
     for (int i = 0; i < 20; ++i)
         M.ScrollTrackClick(499);
     EXPECT_EQ(M.ThumbPxLeft, 500 - M.ThumbPxWidth);
     EXPECT_EQ(M.ScrollX, 16000 + 9 - 600); // the strip's last view-width, nothing past it
     M.ArrowDown(true, true);               // Ctrl: straight to the start, no repeat
     EXPECT_EQ(std::tuple(M.ArrowTick(), M.ScrollX), std::tuple(0, 0));
+    M.ArrowDown(false, false); // right: a hundredth of the free track, then repeats
+    EXPECT_EQ(std::tuple(M.ArrowTick(), M.ScrollX), std::tuple(600, 154));
+    M.SetScrollPos(0);
     // Dragging the cursor against the right edge scrolls by a hundredth of the free track.
     M.DragCursorTo(1000);
     EXPECT_EQ(std::tuple(M.ScrollX, M.CursorPixels), std::tuple(154, 752)); // 154 + 591, on a frame
@@ -124,6 +138,7 @@ TEST_F(ModelFixture, LocateCursorAndTheOneMapping) {
     // The middle of the cursor button stands over the cursor's time, scrolled or not.
     const TTimeScale s = M.Scale();
     EXPECT_EQ(s.TimeToX(500 / 15.0L), M.CursorLeft + TTimelineModel::CursorMargin);
+    EXPECT_EQ(s.TimeToFrame(0.05L), 1); // three quarters of a frame
     for (int32_t x : {0, 17, 304, 599})
         EXPECT_EQ(s.TimeToX(s.XToTime(x)), x);
     // Playback running past the view brings the cursor back to the left edge.

@@ -124,6 +124,17 @@ TEST_F(TimelineFixture, VerticalScrollMovesTheRows) {
     PumpEvents();
     EXPECT_EQ(P.A->TrackRect.Top, 16);
     EXPECT_EQ(TL->ObjectAtPoint(100, 20), P.A);
+    MouseDrag(TL->sbVertScroll, {{5, 5}, {5, -40}, {5, -40}}); // past the top: stops there
+    PumpEvents();
+    EXPECT_EQ(std::pair(TL->sbVertScroll->y(), P.A->TrackRect.Top), std::pair(0, 36));
+}
+
+TEST_F(TimelineFixture, SmallArrowScrollsUntilReleased) {
+    SendMouse(TL->sbSmallRight, QEvent::MouseButtonPress, {3, 3});
+    PumpEvents();
+    EXPECT_EQ(TL->GetModel().ScrollMode, 20);
+    SendMouse(TL->sbSmallRight, QEvent::MouseButtonRelease, {3, 3}, Qt::NoButton);
+    EXPECT_EQ(TL->GetModel().ScrollMode, 0);
 }
 
 TEST_F(TimelineFixture, SoundSwitchStopsTheProjectFirst) {

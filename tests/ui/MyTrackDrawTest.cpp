@@ -187,6 +187,10 @@ TEST_F(DrawFixture, ThirdStopPointBeepsAndSearchFindsTheRange) {
     EXPECT_EQ(std::tuple(P.Root->Pegs->GetCount(), Ui.Beeps), std::tuple(2, 0));
     Draw.AddStopPoint(top + 2, 4);
     EXPECT_EQ(std::tuple(P.Root->Pegs->GetCount(), Ui.Beeps), std::tuple(2, 1));
+    P.Root->Ui = nullptr; // refused silently without services
+    Draw.AddStopPoint(top + 2, 4);
+    P.Root->Ui = &Ui;
+    EXPECT_EQ(std::tuple(P.Root->Pegs->GetCount(), Ui.Beeps), std::tuple(2, 1));
 
     // From, backwards, found, result (unchanged when nothing is found).
     const std::tuple<Extended, bool, bool, Extended> cases[] = {

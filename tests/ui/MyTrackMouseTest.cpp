@@ -3,6 +3,7 @@
 
 #include "MyTrackMouse.h"
 #include "MainWindowRig.h"
+#include "MyMovieNode.h"
 #include "MyTimelineCommands.h"
 
 namespace {
@@ -68,6 +69,7 @@ TEST_F(TrackEditFixture, DragsMoveAndReshapeWithinTheirLimitsByTheZonePressed) {
         {"start edge zone is 7 px", XOf(1) + 7, 3, true, false, tmStartEdge, 1, 2, false},
         {"8 px in is a move", XOf(1) + 8, 0, true, false, tmMove, 1, 2, false},
         {"end edge", XOf(3) - 2, 60, true, false, tmEndEdge, 1, 3, false},
+        {"8 px in from the end is a move", XOf(3) - 8, 0, true, false, tmMove, 1, 2, false},
         {"end edge zone is 7 px", XOf(3) - 7, 3, true, false, tmEndEdge, 1, 2, false},
         {"end past the parent: auto", XOf(3) - 2, 300, true, false, tmEndEdge, 1, 0, true},
         {"locked end edge stays", XOf(3) - 2, 60, true, true, tmEndEdge, 1, 2, false},
@@ -94,6 +96,17 @@ TEST_F(TrackEditFixture, DragsMoveAndReshapeWithinTheirLimitsByTheZonePressed) {
     // While playing a press does nothing and withholds the popup.
     EXPECT_FALSE(Mouse.Press(XOf(2), RowY(F), true, true, true, Sc));
     EXPECT_EQ(Mouse.TrackMode, tmNone);
+}
+
+TEST_F(TrackEditFixture, OpenOutPointDragStartsFromTheSourcesEnd) {
+    auto* m = static_cast<TMovieNode*>(P.Add(P.Queue, nkVideo, "M", 2));
+    m->SourceDuration = 4;
+    m->ClipRange.ToEnd = true;
+    m->ClipRange.OutTime = 1; // left over from an earlier cut: the open end wins
+    P.Refresh();
+    Paint();
+    EXPECT_EQ(DragBy(m, XOf(m->GetEndTime()) - 2, -60), tmOutPoint);
+    EXPECT_EQ(std::tuple(m->ClipRange.ToEnd, m->ClipRange.OutTime), std::tuple(false, 3.0L));
 }
 
 TEST_F(TrackEditFixture, TransitionLengthFollowsItsStartEdgeAndKeepsAMinimum) {
