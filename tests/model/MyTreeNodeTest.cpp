@@ -56,6 +56,13 @@ TEST(NodeFactory, EveryKindMakesItsClassWithColourAndImage) {
         EXPECT_EQ(n->Item->GetData(), n);
     }
     EXPECT_EQ(p.Root->GetChildCount(), 13);
+    // Level and sizing are edited as values; the other standard curves by their times alone.
+    const TTimeDataSet& curves = *p.Root->Curves;
+    ASSERT_EQ(curves.GetCount(), 7);
+    for (int i = 0; i < curves.GetCount(); ++i) {
+        const TTimeData* c = curves.GetItem(i);
+        EXPECT_EQ(c->TimeOnly, c->Kind != ckLevel && c->Kind != ckSizing) << c->Caption;
+    }
 }
 
 TEST(NodeFactory, BadKindOrModeLeavesNothing) {
