@@ -210,6 +210,10 @@ TEST(NodeCurves, UpdateDescendsHalfAFrameEarly) {
     p.Root->FrameRate = 0;          // no rate: no slack, and no division by zero
     p.Root->UpdateCurves(2.5L);
     EXPECT_NEAR(b->Curves->Time, 0.5L, 1e-12L);
+    p.Root->UpdateCurves(2.0L); // both ends belong to the node
+    EXPECT_EQ(b->Curves->Time, 0);
+    p.Root->UpdateCurves(b->GetEndTime());
+    EXPECT_NEAR(b->Curves->Time, 2.0L, 1e-6L);
 }
 
 TEST(NodeInfo, SnapshotFromEnabledCurves) {
