@@ -224,4 +224,9 @@ TEST(RootPlayback, RealTimeDropsFramesWhenTheClockRunsAhead) {
     EXPECT_LT(frames.size(), 30u); // far fewer than the 60 frames of the project
     EXPECT_GT(frames[1] - frames[0], 1);
     EXPECT_EQ(frames.back(), 60);
+    // A clock past the end frame still closes on the end frame itself.
+    frames.clear();
+    ASSERT_TRUE(root.Play(
+        0, 1, true, [&frames](TFrameReport& r) { frames.push_back(r.Frame); }, image));
+    EXPECT_EQ(frames.back(), 1);
 }
