@@ -181,7 +181,15 @@ TEST(RootPlayback, GatheredSoundNeverOverrunsItsBuffer) {
     f.Root->WaveOutFactory = [device] { return device->MakeHandle(); };
     TPictureControl image{};
     TAddOnPreviewScope preview;
-    ASSERT_TRUE(f.Root->Play(0, 0, true, nullptr, image));
+    f.Root->FrameRate = 1;
+    int sent = 0;
+    auto note = [&f, &sent](TFrameReport& r) {
+        TAudioSourceInfo a(1, std::vector<uint8_t>(4, 0), 0, 0);
+        if (sent++ == 0 && f.Root->AudioHandler(a)) // a frame of it is sent as it is
+            EXPECT_TRUE(f.Root->WriteAudioChunk(false, r.Frame));
+    };
+    ASSERT_TRUE(f.Root->Play(0, 0, true, note, image));
+    EXPECT_GT(sent, 0);
     EXPECT_EQ(f.Root->GetThreadCount(), 1u);
 }
 
