@@ -205,6 +205,8 @@ TEST(OverlayNode, FramesFollowTheClipRange) {
     EXPECT_FALSE(o->RenderFrame(&frame, false, true, 5.2L));
     EXPECT_FALSE(o->PrepareFrame(&frame, 5.2L));
     EXPECT_TRUE(log.empty());
+    EXPECT_TRUE(o->PrepareFrame(&frame, 5.0L)); // the out point itself still shows
+    log.clear();
     EXPECT_TRUE(o->RenderFrame(&frame, false, false, 2.5L));
     EXPECT_TRUE(log.empty());
 }

@@ -207,6 +207,12 @@ TEST(SoundNodeWave, RefusesEightKilohertzAndDamagedFiles) {
     EXPECT_EQ(n->GetStoredFileName(), p.Dir.Path + "/gone.wav");
     ASSERT_EQ(LoadMessages.Count(), 1);
     EXPECT_EQ(p.Ui.Messages.size(), 2u);
+    // At a rate near zero one frame's block would be 88 MB: refused, not allocated.
+    n->SetFileName(good);
+    p.Root->AudioFormat = Pcm(22050, 1, 16);
+    p.Root->FrameRate = 0.0005L;
+    ASSERT_TRUE(p.Open(n));
+    EXPECT_FALSE(p.Frame(n, 0));
 }
 
 TEST(SoundNodeWave, InformationText) {
