@@ -208,6 +208,9 @@ TEST(ClipRender, MissingOrDamagedPicturesGiveBlackAndFalse) {
         TBitmap b = White();
         EXPECT_FALSE(c->RenderFrame(&b, false, true, i)) << i;
         EXPECT_TRUE(AllPixels(b, 0)) << i;
+        FillBitmap(&b, 0xFFFFFF);
+        EXPECT_FALSE(c->PrepareFrame(&b, i)) << i;
+        EXPECT_TRUE(AllPixels(b, 0)) << i;
     }
     TBitmap b = White();
     EXPECT_TRUE(c->RenderFrame(&b, false, true, 0)); // the good one still shows

@@ -159,7 +159,8 @@ TEST(FilterNode, FrameNumbersRoundHalfToEven) {
     TBitmap frame(4, 4);
     EXPECT_TRUE(f->PrepareFrame(&frame, 2.52L));
     EXPECT_TRUE(f->PrepareFrame(&frame, 2.50L));
-    EXPECT_EQ(log, (std::vector<std::string>{"Apply 13 13", "Apply 12 12"}));
+    EXPECT_TRUE(b->PrepareFrame(&frame, 2.52L)); // through the clip it filters
+    EXPECT_EQ(log, (std::vector<std::string>{"Apply 13 13", "Apply 12 12", "Apply 13 13"}));
 
     // Render start reaches the filter's children too.
     log.clear();
@@ -204,6 +205,8 @@ TEST(OverlayNode, FramesFollowTheClipRange) {
     EXPECT_FALSE(o->RenderFrame(&frame, false, true, 5.2L));
     EXPECT_FALSE(o->PrepareFrame(&frame, 5.2L));
     EXPECT_TRUE(log.empty());
+    EXPECT_TRUE(o->PrepareFrame(&frame, 5.0L)); // the out point itself still shows
+    log.clear();
     EXPECT_TRUE(o->RenderFrame(&frame, false, false, 2.5L));
     EXPECT_TRUE(log.empty());
 }

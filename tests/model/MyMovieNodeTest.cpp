@@ -323,6 +323,13 @@ TEST(MovieInfo, PcmMovie) {
                   "Audio", "Format:  PCM stereo 16", "Sample per second: 22050",
                   "Average bytes per second: 88200", " ", "Video", "Duration:     0h:00m:00s:40ms",
                   "Frame width:  8", "Frame height: 6", "Frame rate:   25", "Frame count:  10"}));
+    // Six significant digits; an exponent is written without a plus sign or leading zeros.
+    const std::pair<Extended, const char*> rates[] = {
+        {29.97L, "29.97"}, {1.5e7L, "1.5E7"}, {2e-5L, "2E-5"}, {1234567, "1.23457E6"}};
+    for (const auto& [rate, text] : rates) {
+        n->SourceFrameRate = rate;
+        EXPECT_EQ(Info(n).at(9), std::string("Frame rate:   ") + text);
+    }
 }
 
 TEST(MovieInfo, Mp3Movies) {

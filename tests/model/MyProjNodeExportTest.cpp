@@ -176,6 +176,14 @@ TEST(MovieExportFiles, WindowsMediaVideoAndAudioOnly) {
     EXPECT_EQ(audio.FirstOf(true), nullptr);
     ASSERT_NE(audio.FirstOf(false), nullptr);
     EXPECT_EQ(audio.FirstOf(false)->CodecName, "wmav2");
+    // Nothing of an encoded export's codec is left to a plain PCM export after it.
+    root.WMOutput = false;
+    root.AudioMode = 0x11; // IMA ADPCM
+    ASSERT_TRUE(root.ExportMovie(0, root.GetFrameCount(), nullptr, nullptr, dir.Path + "/a.avi"));
+    root.AudioMode = 1;
+    const std::string wav = dir.Path + "/after.wav";
+    ASSERT_TRUE(root.ExportWave(false, 0, nullptr, wav, root.GetFrameCount()));
+    EXPECT_EQ(ReadBytes(wav).size(), 44u + 2 * 22050 * 4);
 }
 
 // ---- Pipelined export: frames encoded on a worker while the next renders --------------------

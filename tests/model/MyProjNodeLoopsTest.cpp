@@ -181,7 +181,15 @@ TEST(RootPlayback, GatheredSoundNeverOverrunsItsBuffer) {
     f.Root->WaveOutFactory = [device] { return device->MakeHandle(); };
     TPictureControl image{};
     TAddOnPreviewScope preview;
-    ASSERT_TRUE(f.Root->Play(0, 0, true, nullptr, image));
+    f.Root->FrameRate = 1;
+    int sent = 0;
+    auto note = [&f, &sent](TFrameReport& r) {
+        TAudioSourceInfo a(1, std::vector<uint8_t>(4, 0), 0, 0);
+        if (sent++ == 0 && f.Root->AudioHandler(a)) // a frame of it is sent as it is
+            EXPECT_TRUE(f.Root->WriteAudioChunk(false, r.Frame));
+    };
+    ASSERT_TRUE(f.Root->Play(0, 0, true, note, image));
+    EXPECT_GT(sent, 0);
     EXPECT_EQ(f.Root->GetThreadCount(), 1u);
 }
 
@@ -224,4 +232,9 @@ TEST(RootPlayback, RealTimeDropsFramesWhenTheClockRunsAhead) {
     EXPECT_LT(frames.size(), 30u); // far fewer than the 60 frames of the project
     EXPECT_GT(frames[1] - frames[0], 1);
     EXPECT_EQ(frames.back(), 60);
+    // A clock past the end frame still closes on the end frame itself.
+    frames.clear();
+    ASSERT_TRUE(root.Play(
+        0, 1, true, [&frames](TFrameReport& r) { frames.push_back(r.Frame); }, image));
+    EXPECT_EQ(frames.back(), 1);
 }

@@ -61,28 +61,32 @@ struct TSoundProject : TModelRig {
 // ---- WAV sources --------------------------------------------------------------------------------
 
 TEST(SoundNodeWave, BlocksOf1470FramesAtFifteenFramesPerSecond) {
-    TSoundProject p;
-    p.Root->AudioFormat = Pcm(22050, 1, 16);
-    const uint32_t frames = 1470 * 3 + 100;
-    TSoundNode* n = p.AddSound();
-    n->SetFileName(p.Wav("a.wav", 22050, 1, 16, frames));
-    ASSERT_EQ(n->SourceType, stWave);
-    ASSERT_TRUE(p.Open(n));
-    for (int i = 0; i < 6; ++i)
-        ASSERT_TRUE(p.Frame(n, i));
-    // Four blocks; the file has ended for the last two frames.
-    ASSERT_EQ(p.Blocks.size(), 4u);
-    Bytes all;
-    for (const auto& b : p.Blocks) {
-        EXPECT_EQ(b.Buffer.size(), 1470u * 2);
-        all.insert(all.end(), b.Buffer.begin(), b.Buffer.end());
+    // The file ends 100 sample frames, or a single one, into the fourth frame.
+    for (const uint32_t tail : {100u, 1u}) {
+        SCOPED_TRACE(tail);
+        TSoundProject p;
+        p.Root->AudioFormat = Pcm(22050, 1, 16);
+        const uint32_t frames = 1470 * 3 + tail;
+        TSoundNode* n = p.AddSound();
+        n->SetFileName(p.Wav("a.wav", 22050, 1, 16, frames));
+        ASSERT_EQ(n->SourceType, stWave);
+        ASSERT_TRUE(p.Open(n));
+        for (int i = 0; i < 6; ++i)
+            ASSERT_TRUE(p.Frame(n, i));
+        // Four blocks; the file has ended for the last two frames.
+        ASSERT_EQ(p.Blocks.size(), 4u);
+        Bytes all;
+        for (const auto& b : p.Blocks) {
+            EXPECT_EQ(b.Buffer.size(), 1470u * 2);
+            all.insert(all.end(), b.Buffer.begin(), b.Buffer.end());
+        }
+        for (uint32_t i = 0; i < frames; ++i)
+            ASSERT_EQ(uint16_t(S16(all, i)), uint16_t(i)) << i;
+        // The last block is padded with silence.
+        for (uint32_t i = frames; i < 1470 * 4; ++i)
+            ASSERT_EQ(S16(all, i), 0) << i;
+        EXPECT_EQ(p.Blocks[0].SourceId, 2); // after the root and its video track
     }
-    for (uint32_t i = 0; i < frames; ++i)
-        ASSERT_EQ(uint16_t(S16(all, i)), uint16_t(i)) << i;
-    // The last block is padded with silence.
-    for (uint32_t i = frames; i < 1470 * 4; ++i)
-        ASSERT_EQ(S16(all, i), 0) << i;
-    EXPECT_EQ(p.Blocks[0].SourceId, 2); // after the root and its video track
 }
 
 // At 29.97 fps the blocks follow the project's sample line (1471 or 1472 sample frames at
@@ -203,6 +207,12 @@ TEST(SoundNodeWave, RefusesEightKilohertzAndDamagedFiles) {
     EXPECT_EQ(n->GetStoredFileName(), p.Dir.Path + "/gone.wav");
     ASSERT_EQ(LoadMessages.Count(), 1);
     EXPECT_EQ(p.Ui.Messages.size(), 2u);
+    // At a rate near zero one frame's block would be 88 MB: refused, not allocated.
+    n->SetFileName(good);
+    p.Root->AudioFormat = Pcm(22050, 1, 16);
+    p.Root->FrameRate = 0.0005L;
+    ASSERT_TRUE(p.Open(n));
+    EXPECT_FALSE(p.Frame(n, 0));
 }
 
 TEST(SoundNodeWave, InformationText) {

@@ -56,6 +56,13 @@ TEST(NodeFactory, EveryKindMakesItsClassWithColourAndImage) {
         EXPECT_EQ(n->Item->GetData(), n);
     }
     EXPECT_EQ(p.Root->GetChildCount(), 13);
+    // Level and sizing are edited as values; the other standard curves by their times alone.
+    const TTimeDataSet& curves = *p.Root->Curves;
+    ASSERT_EQ(curves.GetCount(), 7);
+    for (int i = 0; i < curves.GetCount(); ++i) {
+        const TTimeData* c = curves.GetItem(i);
+        EXPECT_EQ(c->TimeOnly, c->Kind != ckLevel && c->Kind != ckSizing) << c->Caption;
+    }
 }
 
 TEST(NodeFactory, BadKindOrModeLeavesNothing) {
@@ -203,6 +210,10 @@ TEST(NodeCurves, UpdateDescendsHalfAFrameEarly) {
     p.Root->FrameRate = 0;          // no rate: no slack, and no division by zero
     p.Root->UpdateCurves(2.5L);
     EXPECT_NEAR(b->Curves->Time, 0.5L, 1e-12L);
+    p.Root->UpdateCurves(2.0L); // both ends belong to the node
+    EXPECT_EQ(b->Curves->Time, 0);
+    p.Root->UpdateCurves(b->GetEndTime());
+    EXPECT_NEAR(b->Curves->Time, 2.0L, 1e-6L);
 }
 
 TEST(NodeInfo, SnapshotFromEnabledCurves) {
