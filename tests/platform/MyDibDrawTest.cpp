@@ -233,5 +233,10 @@ TEST(DibDraw, DecodedPicturesInYuvAndPalette) {
     TBitmap b(16, 8);
     ASSERT_TRUE(draw.DrawPicture(*p, b));
     EXPECT_EQ(b.Canvas().GetPixel(15, 7), 0x302010u);
+    // A picture one pixel wide still draws, stretched over the whole target.
+    p->width = 1;
+    TBitmap wide(3, 2);
+    ASSERT_TRUE(draw.DrawPicture(*p, wide));
+    EXPECT_EQ(wide.Canvas().GetPixel(2, 1), 0x302010u);
     av_frame_free(&p);
 }
