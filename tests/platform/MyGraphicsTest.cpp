@@ -252,6 +252,15 @@ TEST(MyGraphicsCanvas, LineToDrawsTheStartAndLeavesOutTheEnd) {
     clip.Canvas().LineTo(8, 2);
     clip.Canvas().LineTo(8, -4);
     EXPECT_EQ(InkBox(clip, 0), Rect(0, 2, 5, 3));
+    // An end right of the bitmap is no pixel of the next row: every inked pixel is whole.
+    TBitmap right = Filled(5, 5);
+    right.Canvas().MoveTo(0, 4);
+    right.Canvas().LineTo(9, 2);
+    int whole = 0;
+    for (int y = 0; y < 5; ++y)
+        for (int x = 0; x < 5; ++x)
+            whole += right.Canvas().GetPixel(x, y) == kWhite;
+    EXPECT_EQ(whole, Ink(right));
 }
 
 TEST(MyGraphicsCanvas, EllipseStaysInsideItsRectangle) {
