@@ -105,6 +105,12 @@ TEST(CaptureV4L2, FormatNegotiation) {
     EXPECT_FALSE(dev->SetFormat({1920, 1080, h264}));
     dev->SetFrameInterval(83333);
     EXPECT_EQ(io->Cameras[0]->IntervalUs, 83333u);
+
+    // A range of sizes offers the common sizes inside it, bounds included.
+    auto ranged = std::make_shared<TFakeV4L2Io>();
+    ranged->Add({.Formats = {{320, 240, CapPixYUYV}, {800, 599, CapPixYUYV}}, .SizeRange = true});
+    EXPECT_EQ(Connect(ranged)->Formats(),
+              (std::vector<TCapFormat>{{320, 240, CapPixYUYV}, {640, 480, CapPixYUYV}}));
 }
 
 TEST(CaptureV4L2, BuffersAreQueuedAndEachFrameRequeued) {

@@ -13,6 +13,7 @@
 #include "AviFixtures.h"
 #include "EncodedAvi.h"
 #include "MediaRig.h"
+#include "MyAVIMMIOReader.h"
 #include "MyVideoCompressLayer.h"
 #include "PictureFixtures.h"
 #include "TempFolders.h"
@@ -406,6 +407,13 @@ TEST_F(AviDecodeCompressed, FilesTheFileLayerRefusesDecodeOverOurIndex) {
     ASSERT_TRUE(Opens(r, bytes));
     EXPECT_EQ(r.GetFrameReader(), nullptr);
     EXPECT_EQ(Decode(r, Shuffled()), expected);
+    // A layer reused for a file it refuses forgets the movie it had.
+    TAVIMMIOReader layer;
+    ASSERT_TRUE(layer.Open(Mpeg4->File));
+    EXPECT_EQ(layer.GetFrameCount(), Frames);
+    TMemoryByteSource refused(bytes);
+    EXPECT_FALSE(layer.Open(refused, "refused.avi"));
+    EXPECT_EQ(layer.GetFrameCount(), 0);
 }
 
 TEST_F(AviDecodeCompressed, DamagedFramesFailCleanly) {

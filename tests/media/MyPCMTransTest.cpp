@@ -84,6 +84,8 @@ TEST(PCMConvert, OtherRatesAreResampledToLengthAndPitch) {
 
     EXPECT_EQ(TPCMTrans::ConvertedCount(Pcm(44100, 1, 16), Pcm(48000, 1, 16), 441), 480);
     EXPECT_EQ(TPCMTrans::ConvertedCount(Pcm(22050, 2, 16), Pcm(48000, 2, 16), 735), 1600);
+    EXPECT_EQ(TPCMTrans::ConvertedCount(Pcm(22050, 2, 16), Pcm(48000, 2, 16), 0), 0);
+    EXPECT_EQ(TPCMTrans::ConvertedCount(Pcm(22050, 2, 16), Pcm(48000, 2, 16), -1), -1);
     // Up-sampling past the last source frame holds its value.
     EXPECT_EQ(Convert16(44100, 48000, {300, 300, 300}), (V{300, 300, 300}));
 }

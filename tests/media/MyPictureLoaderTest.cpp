@@ -119,6 +119,11 @@ TEST(BmpReader, ShortColourTableReadsMissingEntriesAsBlack) {
     s.Palette = {Red, Green}; // the writer says 0 colours used, but only two are there
     s.Pixel = [](int32_t x, int32_t) { return uint32_t(x); };
     EXPECT_EQ(Row(LoadBytes(BuildBmp(s), TPictureKind::Bmp), 0), (Colours{Red, Green, 0, 0}));
+    // With the colours counted, a pixel offset of 0 means the pixels follow the table.
+    s.ClrUsed = 2;
+    std::vector<uint8_t> b = BuildBmp(s);
+    std::fill(b.begin() + 10, b.begin() + 14, 0);
+    EXPECT_EQ(Row(LoadBytes(b, TPictureKind::Bmp), 2), (Colours{Red, Green, 0, 0}));
 }
 
 TEST(BmpReader, SixteenAndThirtyTwoBitWithAndWithoutMasks) {

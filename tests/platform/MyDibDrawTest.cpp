@@ -10,6 +10,7 @@
 
 extern "C" {
 #include <libavutil/frame.h>
+#include <libavutil/pixdesc.h>
 }
 
 namespace {
@@ -200,8 +201,9 @@ TEST(DibDraw, DecodedPicturesInYuvAndPalette) {
         av_frame_get_buffer(f, 0);
         std::memset(f->data[0], y, size_t(f->linesize[0]) * 8);
         if (format != AV_PIX_FMT_PAL8) {
-            std::memset(f->data[1], 128, size_t(f->linesize[1]) * 4);
-            std::memset(f->data[2], 128, size_t(f->linesize[2]) * 4);
+            const size_t rows = size_t(8 >> av_pix_fmt_desc_get(format)->log2_chroma_h);
+            std::memset(f->data[1], 128, size_t(f->linesize[1]) * rows);
+            std::memset(f->data[2], 128, size_t(f->linesize[2]) * rows);
         }
         return f;
     };
@@ -216,13 +218,14 @@ TEST(DibDraw, DecodedPicturesInYuvAndPalette) {
                            {AV_PIX_FMT_YUV420P, 16, AVCOL_RANGE_MPEG, 0x000000},
                            {AV_PIX_FMT_YUV420P, 255, AVCOL_RANGE_JPEG, 0xFFFFFF},
                            {AV_PIX_FMT_YUVJ420P, 255, AVCOL_RANGE_UNSPECIFIED, 0xFFFFFF},
-                           {AV_PIX_FMT_YUVJ420P, 0, AVCOL_RANGE_UNSPECIFIED, 0x000000}}) {
+                           {AV_PIX_FMT_YUVJ420P, 0, AVCOL_RANGE_UNSPECIFIED, 0x000000},
+                           {AV_PIX_FMT_YUVJ422P, 128, AVCOL_RANGE_UNSPECIFIED, 0x808080}}) {
         AVFrame* f = frame(c.Format, c.Y, c.Range);
-        TBitmap b(16, 8), stretched(5, 3);
+        TBitmap b(16, 8), stretched(5, 1);
         EXPECT_TRUE(draw.DrawPicture(*f, b));
         EXPECT_TRUE(draw.DrawPicture(*f, stretched));
         EXPECT_EQ(Read(b), TPicture(8, TRow(16, c.Expected))) << int(c.Y) << " " << int(c.Format);
-        EXPECT_EQ(Read(stretched), TPicture(3, TRow(5, c.Expected)));
+        EXPECT_EQ(Read(stretched), TPicture(1, TRow(5, c.Expected)));
         av_frame_free(&f);
     }
 
@@ -233,5 +236,13 @@ TEST(DibDraw, DecodedPicturesInYuvAndPalette) {
     TBitmap b(16, 8);
     ASSERT_TRUE(draw.DrawPicture(*p, b));
     EXPECT_EQ(b.Canvas().GetPixel(15, 7), 0x302010u);
+    // A picture one pixel wide still draws, stretched over the whole target.
+    p->width = 1;
+    TBitmap wide(3, 2);
+    ASSERT_TRUE(draw.DrawPicture(*p, wide));
+    EXPECT_EQ(wide.Canvas().GetPixel(2, 1), 0x302010u);
+    // A pixel format libswscale does not know is refused.
+    p->format = AV_PIX_FMT_NB;
+    EXPECT_FALSE(draw.DrawPicture(*p, wide));
     av_frame_free(&p);
 }

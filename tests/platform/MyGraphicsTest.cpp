@@ -3,6 +3,7 @@
 #include <array>
 #include <functional>
 
+#include <QtGlobal>
 #include <gtest/gtest.h>
 
 #include "MyCommonParams.h"
@@ -102,7 +103,10 @@ TEST(MyGraphicsBitmap, EmptyAndInvalidSizes) {
     EXPECT_EQ(bmp.Bits(), nullptr);
     EXPECT_THROW(bmp.SetSize(-1, 4), EInvalidGraphic);
     EXPECT_THROW(bmp.SetSize(200000000, 1), EIntOverflow);
-    // Drawing on an empty bitmap does nothing and does not fault.
+    // Drawing on an empty bitmap does nothing, does not fault and does not make Qt complain.
+    static int complaints = 0;
+    const QtMessageHandler old = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext&, const QString&) { ++complaints; });
     TCanvas& c = bmp.Canvas();
     c.FillRect(Rect(0, 0, 10, 10));
     c.Rectangle(0, 0, 10, 10);
@@ -110,6 +114,8 @@ TEST(MyGraphicsBitmap, EmptyAndInvalidSizes) {
     c.LineTo(10, 10);
     c.TextOut(0, 0, "x");
     c.Draw(0, 0, Pattern(2, 2));
+    qInstallMessageHandler(old);
+    EXPECT_EQ(complaints, 0);
     EXPECT_EQ(c.GetPixel(0, 0), clInvalidPixel);
 }
 
@@ -246,6 +252,15 @@ TEST(MyGraphicsCanvas, LineToDrawsTheStartAndLeavesOutTheEnd) {
     clip.Canvas().LineTo(8, 2);
     clip.Canvas().LineTo(8, -4);
     EXPECT_EQ(InkBox(clip, 0), Rect(0, 2, 5, 3));
+    // An end right of the bitmap is no pixel of the next row: every inked pixel is whole.
+    TBitmap right = Filled(5, 5);
+    right.Canvas().MoveTo(0, 4);
+    right.Canvas().LineTo(9, 2);
+    int whole = 0;
+    for (int y = 0; y < 5; ++y)
+        for (int x = 0; x < 5; ++x)
+            whole += right.Canvas().GetPixel(x, y) == kWhite;
+    EXPECT_EQ(whole, Ink(right));
 }
 
 TEST(MyGraphicsCanvas, EllipseStaysInsideItsRectangle) {

@@ -40,7 +40,7 @@ std::vector<uint8_t> WriteSample(const std::string& name) {
 
 } // namespace
 
-TEST(RiffWriter, ChunkOverFourGigabytesIsRefused) {
+TEST(RiffWriter, ChunkOverFourGigabytesOrEndingBeforeItsDataIsRefused) {
     TTempDir tmp;
     TRiffFile f;
     ASSERT_TRUE(f.Open(tmp.Path + "/big.riff", TRiffMode::Create));
@@ -52,6 +52,8 @@ TEST(RiffWriter, ChunkOverFourGigabytesIsRefused) {
     ASSERT_EQ(f.Seek(far, TRiffOrigin::Begin), far);
     ASSERT_EQ(f.Write("z", 1), 1);
     EXPECT_EQ(f.FileSize(), far + 1);
+    EXPECT_FALSE(f.Ascend(c));
+    ASSERT_EQ(f.Seek(c.DataOffset - 1, TRiffOrigin::Begin), c.DataOffset - 1);
     EXPECT_FALSE(f.Ascend(c));
     char back = 0;
     ASSERT_EQ(f.Seek(far, TRiffOrigin::Begin), far);

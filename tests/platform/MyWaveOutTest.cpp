@@ -111,6 +111,8 @@ TEST(MyWaveOutTest, BytesReachTheDeviceInOrderInWholeFrames) {
                     b[k] = uint8_t(i * 40 + k % 37);
                 expected.insert(expected.end(), b.begin(), b.end() - long(b.size() % f.BlockAlign));
             }
+            blocks.emplace_back(f.BlockAlign, uint8_t(0xA5)); // a single frame
+            expected.insert(expected.end(), f.BlockAlign, uint8_t(0xA5));
             blocks.emplace_back().reserve(1); // data, but no bytes
             auto headers = Queue(*dev, blocks);
             ASSERT_TRUE(WaitAllDone(headers));

@@ -177,6 +177,13 @@ int TFakeV4L2Io::Describe(TFakeCamera& c, unsigned long request, void* arg) {
     }
     // VIDIOC_ENUM_FRAMESIZES: the sizes of one pixel format, as a list.
     auto* s = static_cast<v4l2_frmsizeenum*>(arg);
+    if (c.SizeRange && s->index == 0 && !c.Formats.empty()) {
+        const TCapFormat &lo = c.Formats.front(), &hi = c.Formats.back();
+        s->type = V4L2_FRMSIZE_TYPE_CONTINUOUS;
+        s->stepwise = {uint32_t(lo.Width),  uint32_t(hi.Width),  1,
+                       uint32_t(lo.Height), uint32_t(hi.Height), 1};
+        return 0;
+    }
     uint32_t n = 0;
     for (const TCapFormat& f : c.Formats)
         if (f.PixelFormat == s->pixel_format && n++ == s->index) {

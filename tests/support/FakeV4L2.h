@@ -19,6 +19,7 @@ struct TFakeCamera {
     uint32_t Version = 0x050A03; // 5.10.3
     bool CaptureNode = true;     // false: a metadata node of the same camera
     std::vector<TCapFormat> Formats{{640, 480, CapPixYUYV}, {320, 240, CapPixYUYV}};
+    bool SizeRange = false; // sizes offered as one range from the first format's to the last's
     TCapFormat Current{640, 480, CapPixYUYV};
     bool Busy = false;                // S_FMT and REQBUFS answer EBUSY
     int VanishAfter = -1;             // frames handed out before the device goes away; -1 never
