@@ -39,6 +39,7 @@ TEST(CpuSpeed, FromCpufreqElseCpuinfoElseNothing) {
     // cpufreq (kHz), cpuinfo (first "cpu MHz" line, halves to even), expected text.
     const std::tuple<const char*, const char*, const char*> cases[] = {
         {"2400000\n", "cpu MHz : 1.0\n", "2400 MHz"},
+        {"0\n", "cpu MHz : 1200\n", "1200 MHz"}, // a stopped clock falls back to cpuinfo
         {"", "processor\t: 0\ncpu MHz\t\t: 2445.410\ncpu MHz : 9\n", "2445 MHz"},
         {"", "cpu MHz : 2444.5\n", "2444 MHz"},
         {"", "cpu MHz : 0.8\n", "1 MHz"},

@@ -128,6 +128,16 @@ TEST_F(TrackEditFixture, StopPointsAndPegsLandOnFramesAndStayInTheirNode) {
     Mouse.Press(XOf(1), stopY, true, false, false, Sc);
     Mouse.Move(XOf(1) + 31, stopY, false, false, true, Sc); // 0.5167 s: snaps to 0.5333
     EXPECT_NEAR(double(P.Root->Pegs->GetItem(0)->GetTime()), 1 + 8.0 / 15, 1e-9);
+    // A double click adds a stop point on an empty spot and takes away the one it hits.
+    TTreeNodeData* none = nullptr;
+    Mouse.Release(none);
+    for (auto [x, count] : {std::pair{XOf(2), 2}, {XOf(1 + 8.0 / 15), 1}}) {
+        Mouse.Press(x, stopY, true, false, false, Sc);
+        Mouse.DoubleClick(Sc);
+        Mouse.Release(none);
+        ASSERT_EQ(P.Root->Pegs->GetCount(), count);
+    }
+    EXPECT_NEAR(double(P.Root->Pegs->GetItem(0)->GetTime()), 2, 1e-9);
     Draw.SelectObject(F);
     F->Pegs->AddPoint(2);
     EXPECT_FALSE(Draw.MovePeg(F->Pegs->GetItem(0), 4)); // outside F (1-3)
