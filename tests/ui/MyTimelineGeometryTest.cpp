@@ -112,7 +112,9 @@ TEST_F(ModelFixture, ScrollingStopsAtTheEnds) {
         M.ScrollTrackClick(499);
     EXPECT_EQ(M.ThumbPxLeft, 500 - M.ThumbPxWidth);
     EXPECT_EQ(M.ScrollX, 16000 + 9 - 600); // the strip's last view-width, nothing past it
-    M.ArrowDown(true, true);               // Ctrl: straight to the start, no repeat
+    M.ScrollTrackClick(0);                 // left of the thumb: a tenth back
+    EXPECT_NEAR(double(M.ScrollX), 16000 + 9 - 600 - 1541, 16);
+    M.ArrowDown(true, true); // Ctrl: straight to the start, no repeat
     EXPECT_EQ(std::tuple(M.ArrowTick(), M.ScrollX), std::tuple(0, 0));
     M.ArrowDown(false, false); // right: a hundredth of the free track, then repeats
     EXPECT_EQ(std::tuple(M.ArrowTick(), M.ScrollX), std::tuple(600, 154));
