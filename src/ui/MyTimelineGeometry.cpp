@@ -165,12 +165,13 @@ bool TTimelineModel::UpdateLayout() {
     }
     if (!(ThumbLeft + ThumbWidth < track))
         SetScrollPos(Round64(track - ThumbWidth));
+    // The thumb keeps its exact place for the strip's place: rounding it to a whole pixel here
+    // would move the strip at each relayout.
+    ThumbPxWidth = Round(ThumbWidth);
     if (ThumbWidth == track)
         SetScrollPos(0);
     else
-        SetScrollPos(Round64(ThumbLeftFor(static_cast<Extended>(ScrollX))));
-    ThumbPxWidth = Round(ThumbWidth);
-    SetScrollPos(ThumbPxLeft);
+        SetScrollPos(ThumbLeftFor(static_cast<Extended>(ScrollX)));
     DoRepaint();
     return result;
 }
