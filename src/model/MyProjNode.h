@@ -300,6 +300,8 @@ private:
     // same chunks in the same order as the plain loop writes them.
     bool ExportFramesPipelined(IMovieWriter& writer, int32_t first, int32_t count,
                                const TExportFrameCallback& onFrame, const TFrameCallback& onReport);
+    // Frame i of an export with its sound, into the output bitmap.
+    void RenderExportFrame(int32_t i);
     // The frame loop of a movie export that encodes each frame before the next is drawn.
     bool ExportFramesPlain(IMovieWriter& writer, int32_t first, int32_t count,
                            const TExportFrameCallback& onFrame, const TFrameCallback& onReport);

@@ -132,6 +132,13 @@ bool TProjectNode::ExportMovie(int32_t first, int32_t count, const TExportFrameC
     return result;
 }
 
+void TProjectNode::RenderExportFrame(int32_t i) {
+    Ui->ProcessMessages();
+    CurrentTime = FrameTime(i);
+    SoundFrame = i;
+    RenderFrame(GetOutputBitmap(), AudioOn, true, CurrentTime);
+}
+
 bool TProjectNode::ExportFramesPlain(IMovieWriter& writer, int32_t first, int32_t count,
                                      const TExportFrameCallback& onFrame,
                                      const TFrameCallback& onReport) {
@@ -141,10 +148,7 @@ bool TProjectNode::ExportFramesPlain(IMovieWriter& writer, int32_t first, int32_
     for (; i <= first + count; ++i) {
         if (Abort)
             break;
-        Ui->ProcessMessages();
-        CurrentTime = FrameTime(i);
-        SoundFrame = i;
-        RenderFrame(GetOutputBitmap(), AudioOn, true, CurrentTime);
+        RenderExportFrame(i);
         AskKeyFrame(frame, i == first, Round(GetFPS()));
         if (AudioOn && !WriteAudioChunk(false, i))
             return false;
@@ -186,11 +190,8 @@ bool TProjectNode::ExportFramesPipelined(IMovieWriter& writer, int32_t first, in
     for (; i <= first + count; ++i) {
         if (Abort)
             break;
-        Ui->ProcessMessages();
-        CurrentTime = FrameTime(i);
-        SoundFrame = i;
         // Renders while the worker encodes the frame before.
-        RenderFrame(GetOutputBitmap(), AudioOn, true, CurrentTime);
+        RenderExportFrame(i);
         const bool stopped = Abort;
         if (!writeQueued())
             return false;

@@ -1,4 +1,5 @@
 #include "DlgAddObject.h"
+#include "MyDialogButtons.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -74,13 +75,7 @@ TAddObjectDlg::TAddObjectDlg(const std::string& programFolder, IUiServices* ui, 
                                                       tbSizing, lLevel, tbLevel})
         right->addWidget(w);
     right->addStretch(1);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    bOK = new QPushButton(QStringLiteral("OK"), this);
-    bCancel = new QPushButton(QStringLiteral("Cancel"), this);
-    buttons->addWidget(bOK);
-    buttons->addWidget(bCancel);
-    right->addLayout(buttons);
+    right->addLayout(MakeOkCancelRow(this, bOK, bCancel));
     main->addLayout(right, 1);
     setLayout(main);
 

@@ -1,4 +1,5 @@
 #include "MyFontDialog.h"
+#include "MyDialogButtons.h"
 
 #include <QCheckBox>
 #include <QFontComboBox>
@@ -45,13 +46,7 @@ TFontDialog::TFontDialog(IUiServices* ui, QWidget* parent) : QDialog(parent), Ui
     v->addLayout(styles);
     bColor = new QPushButton(QStringLiteral("Color..."), this);
     v->addWidget(bColor);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    bOK = new QPushButton(QStringLiteral("OK"), this);
-    bCancel = new QPushButton(QStringLiteral("Cancel"), this);
-    buttons->addWidget(bOK);
-    buttons->addWidget(bCancel);
-    v->addLayout(buttons);
+    v->addLayout(MakeOkCancelRow(this, bOK, bCancel));
     connect(bOK, &QPushButton::clicked, this, &QDialog::accept);
     connect(bCancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(bColor, &QPushButton::clicked, this, [this] {

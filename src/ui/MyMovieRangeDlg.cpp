@@ -1,4 +1,5 @@
 #include "MyMovieRangeDlg.h"
+#include "MyDialogButtons.h"
 
 #include <QButtonGroup>
 #include <QGroupBox>
@@ -123,13 +124,7 @@ void TMovieRangeDlg::BuildControls() {
     sides->addWidget(BuildSide(true));
     sides->addWidget(BuildSide(false));
     v->addLayout(sides);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    BitBtn1 = new QPushButton(QStringLiteral("OK"), this);
-    BitBtn2 = new QPushButton(QStringLiteral("Cancel"), this);
-    buttons->addWidget(BitBtn1);
-    buttons->addWidget(BitBtn2);
-    v->addLayout(buttons);
+    v->addLayout(MakeOkCancelRow(this, BitBtn1, BitBtn2));
     StatusBar = new QLabel(this);
     v->addWidget(StatusBar);
 

@@ -1,4 +1,5 @@
 #include "MyPropDlg.h"
+#include "MyDialogButtons.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -111,13 +112,7 @@ TPropDlg::TPropDlg(IUiServices* ui, QWidget* parent) : QDialog(parent), Ui(ui) {
     for (int i = 0; i < Notebook->count(); ++i)
         Notebook->widget(i)->setObjectName(QString::fromLatin1(PropPageNames[i]));
 
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    bOK = new QPushButton(QStringLiteral("OK"), this);
-    bCancel = new QPushButton(QStringLiteral("Cancel"), this);
-    buttons->addWidget(bOK);
-    buttons->addWidget(bCancel);
-    main->addLayout(buttons);
+    main->addLayout(MakeOkCancelRow(this, bOK, bCancel));
     connect(bOK, &QPushButton::clicked, this, [this] { PressOK(); });
     connect(bCancel, &QPushButton::clicked, this, [this] { PressCancel(); });
     connect(bMovieSet, &QPushButton::clicked, this, [this] { bMovieSetClick(); });

@@ -1,4 +1,5 @@
 #include "MySeqDlg.h"
+#include "MyDialogButtons.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -208,14 +209,8 @@ void TSeqDlg::BuildButtons(QGridLayout* grid) {
     grid->addWidget(lbProgress, 6, 0);
     grid->addWidget(lbTime, 6, 1);
 
-    auto* buttons = new QHBoxLayout;
-    bOK = new QPushButton(QStringLiteral("OK"), this);
+    grid->addLayout(MakeOkCancelRow(this, bOK, bCancel), 7, 0, 1, 2);
     bOK->setDefault(true);
-    bCancel = new QPushButton(QStringLiteral("Cancel"), this);
-    buttons->addStretch(1);
-    buttons->addWidget(bOK);
-    buttons->addWidget(bCancel);
-    grid->addLayout(buttons, 7, 0, 1, 2);
 
     connect(cbFormat, &QComboBox::currentIndexChanged, this, [this] { rgFormatClick(); });
     connect(rbComplete, &QRadioButton::toggled, this, [this] { rgSampleClick(); });

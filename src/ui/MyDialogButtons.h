@@ -1,0 +1,16 @@
+// The row of buttons at the foot of our dialogs.
+#pragma once
+
+#include <QHBoxLayout>
+#include <QPushButton>
+
+// OK and Cancel at the right of a row; the caller places the row and connects the buttons.
+inline QHBoxLayout* MakeOkCancelRow(QWidget* parent, QPushButton*& ok, QPushButton*& cancel) {
+    auto* row = new QHBoxLayout;
+    row->addStretch(1);
+    ok = new QPushButton(QStringLiteral("OK"), parent);
+    cancel = new QPushButton(QStringLiteral("Cancel"), parent);
+    row->addWidget(ok);
+    row->addWidget(cancel);
+    return row;
+}
