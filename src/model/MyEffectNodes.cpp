@@ -171,7 +171,9 @@ Extended TOverlayNode::GetDuration() {
     } else {
         r = p->GetDuration();
     }
-    Extended d = AutoDuration ? r - Offset : UserDuration;
+    // The offset counts in the parent's source time; what the overlay gives up of r is the part
+    // of its parent that lies before it.
+    Extended d = AutoDuration ? r - (GetStartTime() - p->GetStartTime()) : UserDuration;
     return d < 0 ? 0 : d;
 }
 

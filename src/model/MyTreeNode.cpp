@@ -463,7 +463,7 @@ void TTreeNodeData::PlaceBetweenPegs() {
         return;
     const Extended ps = p->GetStartTime();
     if (p->Pegs->GetCount() == 1) {
-        const Extended mark = p->Pegs->GetItem(0)->GetTime() - ps;
+        const Extended mark = p->Pegs->GetItem(0)->GetTime();
         IUiServices* ui = Project ? Project->Ui : nullptr;
         TMsgResult r = ui ? ui->Ask("The existing Peg will be the ending point.\r\nIf the existing "
                                     "Peg meant to be the starting point press the [ No ] button.",
@@ -472,22 +472,38 @@ void TTreeNodeData::PlaceBetweenPegs() {
         if (r == TMsgResult::Yes) {
             AutoDuration = false;
             SetOffset(0);
-            UserDuration = mark < 0 ? 0 : mark;
+            StartWithParent();
+            UserDuration = std::max<Extended>(mark - GetStartTime(), 0);
         } else {
             AutoDuration = true;
-            SetOffset(mark);
+            SetOffset(OffsetForStart(mark));
         }
         return;
     }
     // The first two marks in list order; a span never comes out negative.
-    Extended a = p->Pegs->GetItem(0)->GetTime() - ps;
-    Extended b = p->Pegs->GetItem(1)->GetTime() - ps;
+    Extended a = p->Pegs->GetItem(0)->GetTime();
+    Extended b = p->Pegs->GetItem(1)->GetTime();
     if (b < a)
         std::swap(a, b);
     AutoDuration = false;
-    SetOffset(a);
-    Extended d = b - GetOffset();
-    UserDuration = d < 0 ? 0 : d;
+    SetOffset(OffsetForStart(std::max(a, ps)));
+    UserDuration = std::max<Extended>(b - GetStartTime(), 0);
+}
+
+Extended TTreeNodeData::OffsetForStart(Extended t) {
+    // Every start rule is the offset plus a base that does not depend on it, except that a
+    // filter's zero offset means "with the parent"; a probe offset of 1 avoids that case.
+    const Extended saved = Offset;
+    Offset = 1;
+    const Extended base = GetStartTime() - 1;
+    Offset = saved;
+    return std::max<Extended>(t - base, 0);
+}
+
+void TTreeNodeData::StartWithParent() {
+    TTreeNodeData* p = GetParent();
+    if (OffsetApplies && p && GetStartTime() != p->GetStartTime())
+        SetOffset(OffsetForStart(p->GetStartTime()));
 }
 
 void TTreeNodeData::ResolvePendingPegs() {

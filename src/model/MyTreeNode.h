@@ -170,6 +170,12 @@ public:
     // Places a node just added under its parent between the parent's pegs (asks the user which
     // end a single peg marks).
     void PlaceBetweenPegs();
+    // The offset that makes this node start at time t of the project. Effects under a movie with
+    // an in point count their offset in the movie's source time, so it is not t minus the
+    // parent's start there. Never negative.
+    Extended OffsetForStart(Extended t);
+    // A new effect starts where its parent is seen to start, also under a trimmed movie.
+    void StartWithParent();
     // Turns marks read from a file into offsets, in this node and below (after layout).
     void ResolvePendingPegs();
     // The name saving writes: the file in use, or the missing one it was loaded with.

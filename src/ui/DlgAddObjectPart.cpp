@@ -172,6 +172,7 @@ TAddOutcome CreateChosenObject(const TAddRequest& rq, TTreeNodeData*& newNode) {
     }
     if (IsEffectKind(kind))
         BindAddOn(newNode, rq.Info->AddOnID);
+    newNode->StartWithParent();
     rq.Project->Refresh();
     return TAddOutcome::Created;
 }

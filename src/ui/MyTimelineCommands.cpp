@@ -21,11 +21,6 @@ bool IsMaster(TTreeNodeData* node) {
     return dynamic_cast<TMasterNode*>(node) != nullptr;
 }
 
-Extended ParentStart(TTreeNodeData* node) {
-    TTreeNodeData* p = node->GetParent();
-    return p ? p->GetStartTime() : 0;
-}
-
 // Puts node under parent at index as counted before node left its old place.
 void MoveNode(TTreeNodeData* node, TTreeNodeData* parent, int index) {
     if (node->GetParent() == parent && node->GetIndex() < index)
@@ -86,7 +81,9 @@ TMarkMenuState GetMarkMenuState(TTreeNodeData* active, int32_t x, int32_t y) {
     TMarkMenuState m;
     if (!active || !RectContains(active->TrackRect, x, y))
         return m;
-    m.SetIn = m.SetOut = m.UseViewer = true;
+    m.SetIn = m.SetOut = true;
+    // The viewer plays movie files; other nodes have nothing to show it.
+    m.UseViewer = active->Kind == nkVideo;
     if (TCustomDurableNode* d = AsDurable(active)) {
         m.ReleaseIn = !d->ClipRange.FromStart;
         m.ReleaseOut = !d->ClipRange.ToEnd;
@@ -153,6 +150,9 @@ void TTimelineCommands::Place(TTreeNodeData* node, TAddPlacement how, TTreeNodeD
     case TAddPlacement::AddVideo: {
         if (dynamic_cast<TUserFolder*>(node))
             node->AddNode("Queue", amLastChild, nkVideoTrack);
+        // Put after or before a clip in the dialog, it is where the user asked already.
+        if (dynamic_cast<TQueueFolder*>(node->GetParent()))
+            return;
         TTreeNodeData* track = dynamic_cast<TQueueFolder*>(target);
         if (!track)
             track = project->VideoTrack;
@@ -207,9 +207,11 @@ void TTimelineCommands::SetMarkIn(Extended t, const TTimeScale& sc) {
         d->ClipRange.FromStart = false;
         d->ClipRange.InTime = t - base;
     } else {
-        const Extended old = a->GetOffset();
-        a->SetOffset(t - ParentStart(a));
-        a->UserDuration -= a->GetOffset() - old;
+        // The end stays where it was; with an automatic length it follows the parent anyway.
+        const Extended end = s + a->GetDuration();
+        a->SetOffset(a->OffsetForStart(t));
+        if (!a->AutoDuration)
+            a->UserDuration = std::max(end - a->GetStartTime(), TTrackDraw::MinSpan);
     }
     AfterMark(a);
     if (Host.SetCursorPixels)
@@ -233,7 +235,7 @@ void TTimelineCommands::SetMarkOut(Extended t, int32_t x, const TTimeScale& sc) 
         d->ClipRange.OutTime = t - s + (d->ClipRange.FromStart ? 0 : d->ClipRange.InTime);
     } else {
         a->AutoDuration = false;
-        a->UserDuration = t - ParentStart(a) - a->GetOffset();
+        a->UserDuration = t - s;
     }
     AfterMark(a);
     if (Host.SetCursorPixels)
@@ -249,8 +251,11 @@ void TTimelineCommands::ReleaseMarkIn() {
     if (TCustomDurableNode* d = AsDurable(a)) {
         d->ClipRange.FromStart = true;
     } else {
-        a->UserDuration += a->GetOffset();
+        const Extended end = a->GetStartTime() + a->GetDuration();
         a->SetOffset(0);
+        a->StartWithParent();
+        if (!a->AutoDuration)
+            a->UserDuration = std::max(end - a->GetStartTime(), TTrackDraw::MinSpan);
     }
     AfterMark(a);
 }

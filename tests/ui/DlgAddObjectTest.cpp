@@ -110,6 +110,46 @@ TEST(AddObjectCreate, PositionsRefusalsAndFiles) {
                  Exception);
 }
 
+// Under a movie cut to start 0.5 s into its file, a new overlay, sound or filter starts and ends
+// with what is seen of the movie, not half a second before it.
+TEST(AddObjectCreate, EffectsUnderATrimmedMovieStartWithTheVisibleClip) {
+    TDialogProject p;
+    TTreeNodeData* track = p.Root->VideoTrack;
+    track->AddNode("Black", amLastChild, nkBlank); // the movie starts at 1 s
+    const std::string avi = p.File("clip.avi");
+    TNumberedMovieSpec spec{.Frames = 30};
+    MakePcmFormat(spec.Sound, 22050, 1, 16);
+    spec.Samples = 22050 * 3;
+    BuildAvi(NumberedMovieSpec(spec)).Save(avi);
+    TTreeNodeData* made = nullptr;
+    const TCreateInfo video{nkVideo, {}}, sound{nkAudio, {}};
+    p.Ui.FileAnswers = {avi};
+    ASSERT_EQ(CreateChosenObject({p.Root.get(), track->Item, 0, &video, "Video", &p.Ui, {}}, made),
+              TAddOutcome::Created);
+    auto* movie = static_cast<TCustomDurableNode*>(made);
+    movie->ClipRange.FromStart = false;
+    movie->ClipRange.InTime = 0.5L;
+    p.Root->Refresh();
+    ASSERT_NEAR(double(movie->GetStartTime()), 1.0, 1e-9);
+    ASSERT_NEAR(double(movie->GetDuration()), 2.5, 1e-9);
+    const TKindItem all = BuildKindTree(0, BuiltInList());
+    std::vector<std::pair<const TCreateInfo*, std::string>> kinds = {
+        {&*all.Children[8].Children.at(0).Info, all.Children[8].Children.at(0).Text},
+        {&*all.Children[10].Children.at(0).Info, all.Children[10].Children.at(0).Text},
+        {&sound, "Audio"}};
+    for (const auto& [info, text] : kinds) {
+        SCOPED_TRACE(text);
+        if (info == &sound)
+            p.Ui.FileAnswers = {avi};
+        ASSERT_EQ(CreateChosenObject({p.Root.get(), movie->Item, 0, info, text, &p.Ui, {}}, made),
+                  TAddOutcome::Created);
+        EXPECT_NEAR(double(made->GetStartTime()), 1.0, 1e-9);
+        if (info != &sound) { // a sound lasts as long as its own file
+            EXPECT_NEAR(double(made->GetEndTime()), double(movie->GetEndTime()), 1e-6);
+        }
+    }
+}
+
 // The demonstration clip made at build time reads back with picture and sound, and every
 // effect's example draws on it.
 TEST(AddObjectExample, DemoClipAndEveryEffect) {

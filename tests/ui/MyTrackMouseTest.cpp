@@ -5,6 +5,7 @@
 #include "MainWindowRig.h"
 #include "MyMovieNode.h"
 #include "MyTimelineCommands.h"
+#include "NumberedMovie.h"
 
 namespace {
 
@@ -256,6 +257,70 @@ TEST_F(CommandFixture, MarksSetAndReleaseInPointsAndOutPoints) {
     Cmd.ReleaseMarkIn();
     Cmd.ReleaseMarkOut();
     EXPECT_TRUE(r.FromStart && r.ToEnd);
+}
+
+// A filter under a movie cut 2 s into its file: its offset counts in the movie's source time.
+// Marks put it where the mouse was, its length stays positive, and the file reads back.
+TEST_F(CommandFixture, MarksOnAFilterUnderATrimmedMovieFollowTheMouse) {
+    TTempDir dir;
+    BuildAvi(NumberedMovieSpec({.Frames = 80})).Save(dir.Path + "/m.avi"); // 8 s
+    auto* m = static_cast<TMovieNode*>(P.Add(P.Queue, nkVideo, "M", 6));
+    m->SetFileName(dir.Path + "/m.avi");
+    m->ClipRange.FromStart = false;
+    m->ClipRange.InTime = 2;
+    TTreeNodeData* f = m->AddNode("F", amLastChild, nkFilter);
+    P.Refresh();
+    P.Root->SetActiveNode(f);
+    const Extended ms = m->GetStartTime();
+    ASSERT_NEAR(double(m->GetDuration()), 6, 1e-9);
+    const TTimeScale sc{15, 4, 0, X0};
+    Cmd.SetMarkIn(ms + 3.69L, sc);
+    EXPECT_NEAR(double(f->GetStartTime()), double(ms + 3.69L), 1e-9);
+    EXPECT_NEAR(double(f->GetEndTime()), double(m->GetEndTime()), 1e-6);
+    EXPECT_GE(f->UserDuration, 0);
+    Cmd.SetMarkOut(ms + 5, XOf(ms + 5), sc);
+    EXPECT_NEAR(double(f->GetStartTime()), double(ms + 3.69L), 1e-9);
+    EXPECT_NEAR(double(f->UserDuration), 1.31, 1e-9);
+    EXPECT_FALSE(f->AutoDuration);
+    // A second mark-in keeps the end where it is.
+    Cmd.SetMarkIn(ms + 4, sc);
+    EXPECT_NEAR(double(f->GetStartTime() + f->GetDuration()), double(ms + 5), 1e-9);
+    // Releasing the in point puts the filter back at the movie's visible start.
+    Cmd.ReleaseMarkIn();
+    EXPECT_NEAR(double(f->GetStartTime()), double(ms), 1e-9);
+    EXPECT_NEAR(double(f->GetDuration()), 5, 1e-9);
+
+    Cmd.SetMarkIn(ms + 1, sc);
+    std::vector<uint8_t> bytes;
+    P.Root->SaveToStream(bytes);
+    TTrackProject back;
+    ASSERT_TRUE(back.Root->LoadFromStream(bytes));
+    TTreeNodeData* f2 = back.Root->GetChild(0)->GetChild(3)->GetChild(0);
+    EXPECT_EQ(std::tuple(f2->Offset, f2->UserDuration, f2->AutoDuration),
+              std::tuple(f->Offset, f->UserDuration, f->AutoDuration));
+    EXPECT_NEAR(double(f->UserDuration), 4, 1e-9);
+}
+
+// The mark submenu opens only on the active node's row; the viewer only for a movie.
+TEST_F(CommandFixture, MarkMenuOffersTheViewerOnlyForAMovie) {
+    auto bits = [](const TMarkMenuState& m) {
+        std::string s;
+        for (bool b : {m.SetIn, m.SetOut, m.ReleaseIn, m.ReleaseOut, m.UseViewer})
+            s += b ? '1' : '0';
+        return s;
+    };
+    TTreeNodeData* m = P.Add(P.Queue, nkVideo, "M", 2);
+    TTreeNodeData* clip = P.Add(P.Queue, nkClip, "C", 2);
+    TTreeNodeData* f = P.Add(P.A, nkFilter, "F", 1);
+    f->SetOffset(0.5);
+    for (TTreeNodeData* n : {m, clip, f, P.A})
+        n->TrackRect = {10, 10, 50, 30};
+    static_cast<TCustomDurableNode*>(clip)->ClipRange.ToEnd = false;
+    EXPECT_EQ(bits(GetMarkMenuState(m, 20, 20)), "11001");
+    EXPECT_EQ(bits(GetMarkMenuState(clip, 20, 20)), "11010");
+    EXPECT_EQ(bits(GetMarkMenuState(f, 20, 20)), "11110");
+    EXPECT_EQ(bits(GetMarkMenuState(P.A, 50, 20)), "00000"); // right edge is outside
+    EXPECT_EQ(bits(GetMarkMenuState(nullptr, 20, 20)), "00000");
 }
 
 TEST_F(CommandFixture, GreyTrackColourAsksAgainAndThirdMarksAskFirst) {
