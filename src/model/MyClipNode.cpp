@@ -12,7 +12,9 @@
 TClipNode::TClipNode(TCustomProjectNode* project, const std::string& caption, ITreeItem* item)
     : TMasterNode(project, caption, item), FLoader(std::make_unique<TPictureLoader>()) {
     Kind = nkClip;
-    AutoDuration = false;
+    // A new clip lasts as long as its pictures at its rate (1 s while it has no rate), so the
+    // length the property page shows is the one it plays.
+    AutoDuration = true;
     UserDuration = 1.0L;
 }
 

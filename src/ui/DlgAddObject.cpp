@@ -80,7 +80,7 @@ TAddObjectDlg::TAddObjectDlg(const std::string& programFolder, IUiServices* ui, 
     setLayout(main);
 
     tmExample = new QTimer(this);
-    tmExample->setInterval(50);
+    tmExample->setInterval(ExampleInterval);
     tmExample->setSingleShot(true);
     ConnectControls();
 }
@@ -188,11 +188,16 @@ void TAddObjectDlg::FillKindTree() {
 }
 
 void TAddObjectDlg::ExpandAll(bool collapse) {
-    const QSignalBlocker block(tvKinds);
     if (collapse && ItemCount >= 20) {
-        tvKinds->collapseAll();
-        RootItem->setExpanded(true);
+        {
+            const QSignalBlocker block(tvKinds);
+            tvKinds->collapseAll();
+            RootItem->setExpanded(true);
+        }
+        // As after collapsing any item: the choice goes back to "Root".
+        tvKinds->setCurrentItem(RootItem);
     } else {
+        const QSignalBlocker block(tvKinds);
         tvKinds->expandAll();
     }
 }
@@ -249,7 +254,7 @@ bool TAddObjectDlg::BuildExample(QTreeWidgetItem* item) {
     ExampleImage->show();
     ShowExampleBitmap();
     ExampleImage->setCursor(ExampleRig->HasCurve(1) ? Qt::PointingHandCursor : Qt::ForbiddenCursor);
-    tmExample->start();
+    tmExample->start(ExampleInterval);
     return true;
 }
 
@@ -275,8 +280,9 @@ void TAddObjectDlg::tmExampleTimer() {
     Busy = true;
     auto done = MakeScopeExit([this] {
         Busy = false;
+        // After each picture the example rests a while longer, so it never hogs the program.
         if (ExampleRig->GetNode() && isVisible())
-            tmExample->start();
+            tmExample->start(ExampleInterval + ExampleRest);
     });
     if (ExampleRig->Tick(tbSizing->value(), tbSizing->isEnabled(), tbLevel->value(),
                          tbLevel->isEnabled()))

@@ -172,6 +172,7 @@ public:
     QPushButton* bOK;
     QPushButton* bCancel;
     QTimer* tmExample;
+    static constexpr int ExampleInterval = 50, ExampleRest = 50; // ms
 
 protected:
     void showEvent(QShowEvent* event) override;

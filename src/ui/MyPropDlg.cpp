@@ -2,6 +2,7 @@
 #include "MyDialogButtons.h"
 
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QFormLayout>
 #include <QGroupBox>
@@ -175,7 +176,6 @@ QWidget* TPropDlg::BuildProjectPage() {
     });
     connect(cbExportSound, &QCheckBox::clicked, this, [this](bool on) {
         gbSound->setEnabled(on);
-        cbAudioCodec->setEnabled(on);
         if (Project)
             Project->AudioOn = on;
     });
@@ -312,6 +312,18 @@ void TPropDlg::PressCancel() {
     reject();
 }
 
+void TPropDlg::closeEvent(QCloseEvent* event) {
+    // Closed by the window's button, the page is checked as by OK; only Cancel skips that.
+    if (!Cancelled)
+        if (const std::optional<std::string> why = ValidatePage()) {
+            if (Ui)
+                Ui->ShowMessage(*why, TMsgKind::Error);
+            event->ignore();
+            return;
+        }
+    QDialog::closeEvent(event);
+}
+
 void TPropDlg::done(int result) {
     if (!Cancelled && result == QDialog::Accepted) {
         if (const std::optional<std::string> why = ValidatePage()) {
@@ -424,7 +436,6 @@ void TPropDlg::FillProjectPage() {
     eProjFPS->setText(Q(GeneralText(p.FrameRate)));
     cbExportSound->setChecked(p.AudioOn);
     gbSound->setEnabled(p.AudioOn);
-    cbAudioCodec->setEnabled(p.AudioOn);
     cbVidComp->clear();
     CompressorCodes.clear();
     TAviCompress& compress = p.GetAviCompress();
@@ -681,6 +692,8 @@ void TPropDlg::eClipRateChange() {
 
 void TPropDlg::FillClipMemo() {
     auto* clip = static_cast<TClipNode*>(Node);
+    // The folder and rate were just set on the clip: its length follows them before any layout.
+    clip->NaturalDuration = clip->GetNaturalDuration();
     std::vector<std::string> lines = {"Based on the first bitmap:",
                                       "Width:" + std::to_string(clip->GetSourceWidth()),
                                       "Height:" + std::to_string(clip->GetSourceHeight()),
@@ -688,7 +701,7 @@ void TPropDlg::FillClipMemo() {
                                       "Number of picture:" +
                                           std::to_string(clip->GetPictureCount()),
                                       "",
-                                      "Duration:" + FormatTimeText(clip->GetNaturalDuration())};
+                                      "Duration:" + FormatTimeText(clip->GetDuration())};
     if (clip->GetPictureCount() == 0)
         lines.back() += " (as minimum length)";
     SetMemoLines(mClipInfo, lines);

@@ -163,6 +163,7 @@ public:
 
 protected:
     void done(int result) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     QWidget* BuildProjectPage();

@@ -121,6 +121,29 @@ TEST(ClipTiming, RateDurationAndPictureIndex) {
     EXPECT_EQ(c->GetPictureIndex(0), 2);
 }
 
+// A clip made new follows its pictures: the length its property page shows is the one it plays.
+TEST(ClipTiming, NewClipLastsAsLongAsItsPictures) {
+    ClipProject p;
+    TClipNode* c = p.AddClip();
+    p.Relayout();
+    EXPECT_EQ(c->GetDuration(), 1.0L); // no rate yet
+    for (int i = 0; i < 10; ++i)
+        SavePicture(p.Dir.Path + "/" + Numbered(i, ".bmp"), PictureColour(i));
+    c->SetFolder(p.Dir.Path);
+    c->SetSourceFrameRate(4);
+    p.Relayout();
+    EXPECT_EQ(c->GetDuration(), 2.5L);
+    EXPECT_EQ(p.Queue->GetDuration(), 2.5L);
+    // A stored clip keeps the length it was saved with.
+    c->AutoDuration = false;
+    std::vector<uint8_t> bytes;
+    p.Root->SaveToStream(bytes);
+    ClipProject back;
+    ASSERT_TRUE(back.Root->LoadFromStream(bytes));
+    back.Relayout();
+    EXPECT_EQ(back.Root->GetChild(0)->GetChild(0)->GetDuration(), 1.0L);
+}
+
 TEST(ClipTiming, RateZeroShowsTheFirstPictureThroughout) {
     ClipProject p;
     TClipNode* c = p.AddNumberedClip(3, 0);

@@ -1,5 +1,6 @@
 // The add-object flow in the real main window, offscreen: the add-object and property dialogs
 // are driven through their test hooks, everything else goes through the scripted user.
+#include <QMenu>
 #include <deque>
 
 #include "DialogRig.h"
@@ -120,9 +121,9 @@ TEST_F(AddObjectFlow, BuildsAProjectThatPlaysSavesAndReloads) {
                                              ppExternalText}));
     EXPECT_FALSE(AddOnPreview.Active);
 
-    // Black 0-1 s, the clip's user length 1-2 s, the movie 2-4 s with the slide over its last
-    // half second.
-    EXPECT_EQ(Root->GetFrameCount(), 16);
+    // Black 0-1 s, the clip's three pictures 1-1.75 s, the movie 1.75-3.75 s with the slide
+    // over its last half second.
+    EXPECT_EQ(Root->GetFrameCount(), 15);
 
     Ui.FileAnswers = {File("first.mpr")};
     ASSERT_TRUE(Form->SaveProjectAs());
@@ -134,9 +135,9 @@ TEST_F(AddObjectFlow, BuildsAProjectThatPlaysSavesAndReloads) {
     ASSERT_TRUE(Form->SaveProjectAs());
     EXPECT_EQ(ReadAll(File("first.mpr")), ReadAll(File("second.mpr")));
 
-    EXPECT_EQ(PreviewPixel(2), 0x0000FFu);               // 0.5 s: the black frames' red
-    EXPECT_EQ(PreviewPixel(5), colours[1]);              // 1.25 s: the clip's second picture
-    EXPECT_EQ(PreviewPixel(10), NumberedFrameColour(5)); // 2.5 s: the movie's frame 5
+    EXPECT_EQ(PreviewPixel(2), 0x0000FFu);              // 0.5 s: the black frames' red
+    EXPECT_EQ(PreviewPixel(5), colours[1]);             // 1.25 s: the clip's second picture
+    EXPECT_EQ(PreviewPixel(9), NumberedFrameColour(5)); // 2.25 s: the movie's frame 5
 }
 
 // A refused OK keeps the dialog and its preview; a cancelled property dialog takes the new
@@ -156,6 +157,17 @@ TEST_F(AddObjectFlow, RefusalsKeepTheDialogAndCancelRemovesTheObject) {
         EXPECT_TRUE(d.SelectKind("Text overlay"));
         MouseDrag(d.ExampleImage, {{10, 10}, {17, 7}, {17, 7}});
         EXPECT_EQ(d.Example().GetDragOffset().X * 1000 + d.Example().GetDragOffset().Y, 57047);
+        // "Collapse all" of the kind tree's menu chooses "Root".
+        emit d.tvKinds->customContextMenuRequested({5, 5});
+        if (QMenu* menu = d.findChild<QMenu*>()) {
+            menu->actions().at(1)->trigger();
+            menu->close();
+        } else {
+            ADD_FAILURE() << "no menu";
+        }
+        EXPECT_EQ(d.tvKinds->currentItem()->text(0), "Root");
+        EXPECT_FALSE(d.tvKinds->topLevelItem(0)->child(9)->isExpanded());
+        EXPECT_FALSE(d.bOK->isEnabled());
         EXPECT_TRUE(d.SelectKind("Black frames"));
         EXPECT_TRUE(d.PressOK());
         return d.result();
@@ -172,4 +184,33 @@ TEST_F(AddObjectFlow, RefusalsKeepTheDialogAndCancelRemovesTheObject) {
     };
     EXPECT_EQ(Form->AddObject(VideoKindSet, false), nullptr);
     EXPECT_EQ(Pages, std::vector<TPropPage>{ppBlank});
+}
+
+// "after the selected node" and "before the selected node" put the new clip beside the clip
+// selected in the tree, not at the end of the video track.
+TEST_F(AddObjectFlow, AddVideoHonoursTheChosenPosition) {
+    Kinds = {"Black frames", "Black frames"};
+    Form->sbAddVideo->click();
+    Form->sbAddVideo->click();
+    TTreeNodeData* track = Root->VideoTrack;
+    ASSERT_EQ(track->GetChildCount(), 2);
+    TTreeNodeData* first = track->GetChild(0);
+    TTreeNodeData* second = track->GetChild(1);
+    int position = 2;
+    TAddObjectDlg::ExecHook = [&position](TAddObjectDlg& d) {
+        EXPECT_TRUE(d.SelectKind("Black frames"));
+        d.cbPosition->setCurrentIndex(position);
+        EXPECT_TRUE(d.PressOK());
+        return d.result();
+    };
+    for (int pos : {2, 3}) {
+        position = pos;
+        Form->TreeView1->setCurrentItem(static_cast<TTreeWidgetItem*>(first->Item));
+        Pump();
+        Form->sbAddVideo->click();
+    }
+    // new (before), first, new (after), second.
+    ASSERT_EQ(track->GetChildCount(), 4);
+    EXPECT_EQ(std::tuple(first->GetIndex(), second->GetIndex()), std::tuple(1, 3));
+    EXPECT_EQ(Pages, std::vector<TPropPage>(4, ppBlank));
 }

@@ -131,6 +131,9 @@ TEST_F(PropDlgWindow, ProjectPageRefusesThenCancelRestores) {
         EXPECT_TRUE(dlg.gbSound->isVisibleTo(&dlg));
         dlg.cbExportSound->click();
         EXPECT_EQ(Root->AudioOn, !audio);
+        // Only the sound settings follow the box; the codec stays to choose.
+        EXPECT_EQ(dlg.gbSound->isEnabled(), !audio);
+        EXPECT_TRUE(dlg.cbAudioCodec->isEnabled());
         EXPECT_GT(dlg.cbVidComp->count(), 1);
         dlg.cbVidComp->setCurrentIndex(1);
         EXPECT_NE(Root->GetAviCompress().GetFourCC(), fourCC);
@@ -139,13 +142,16 @@ TEST_F(PropDlgWindow, ProjectPageRefusesThenCancelRestores) {
             dlg.PressOK();
             EXPECT_TRUE(dlg.isVisible());
         }
+        // The window's close button checks the page as OK does; Cancel does not.
+        dlg.close();
+        EXPECT_TRUE(dlg.isVisible());
         dlg.PressCancel();
         return dlg.result();
     };
     Form->TreeView1->setCurrentItem(Form->TreeView1->topLevelItem(0));
     EXPECT_FALSE(Form->EditNodeProperties(true));
     EXPECT_EQ(runs, 1);
-    EXPECT_EQ(Ui.Messages, (std::vector<std::string>{"Width is too small", "Width is too small"}));
+    EXPECT_EQ(Ui.Messages, std::vector<std::string>(3, "Width is too small"));
     EXPECT_EQ(Root->AudioOn, audio);
     EXPECT_EQ(Root->GetAviCompress().GetFourCC(), fourCC);
     EXPECT_EQ(Root->Width, width);
