@@ -249,6 +249,20 @@ void TLocalEditorForm::Setup(TProjectNode* project, QWidget* editorPanel, QWidge
         panel->installEventFilter(this);
         part->hide();
     }
+    ReserveToolbarRoom();
+}
+
+void TLocalEditorForm::ReserveToolbarRoom() {
+    if (!EditorPanel)
+        return;
+    // The toolbar lies over the panel rather than in its layout, so the panel's own contents
+    // would decide its width; it only ever grows, so the window does not jump between objects.
+    // A combo box would give way down to a few letters; the chosen curve's name stays whole.
+    cbMode->setMinimumWidth(cbMode->sizeHint().width());
+    pEditor->layout()->activate();
+    const QSize need = pEditor->minimumSizeHint();
+    EditorPanel->setMinimumSize(std::max(EditorPanel->minimumWidth(), need.width()),
+                                std::max(EditorPanel->minimumHeight(), need.height()));
 }
 
 IUiServices* TLocalEditorForm::Ui() const {
@@ -303,6 +317,7 @@ void TLocalEditorForm::EditObject(TTreeNodeData* node, const TRectI& rect) {
             cbMode->addItem(QString::fromStdString(c->Caption));
         cbMode->setCurrentIndex(0);
         Filling = false;
+        ReserveToolbarRoom();
         ChooseCurve(0);
     }
     Project->EditedNode = node;

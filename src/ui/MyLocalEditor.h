@@ -124,6 +124,8 @@ protected:
 
 private:
     void BuildToolbar();
+    // Widens the panel the toolbar fills so that every caption and the curve's name stay whole.
+    void ReserveToolbarRoom();
     void BuildPopup();
     void ChooseCurve(int index);
     void SelectPoint(TDataPoint* p);

@@ -13,6 +13,7 @@
 #include <QRadioButton>
 #include <QStackedWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
 
@@ -97,7 +98,13 @@ std::string TProjPropModel::CleanDigits(const std::string& text) {
 }
 
 void TProjPropModel::SetFpsText(const std::string& text) {
-    FpsText = TrimText(text).empty() ? std::string() : CleanFloatText(text);
+    // Cleaned at every key press: the fraction keeps its digits as typed (25.05 stays 25.05)
+    // and a point typed last stays until the next digit comes.
+    std::string s = TrimText(text);
+    for (char& c : s)
+        if (c == ',' || c == GetDecimalSeparator())
+            c = '.';
+    FpsText = s.empty() ? std::string() : CleanDecimalText(s, 8, true);
 }
 
 void TProjPropModel::LoadFromProject() {
@@ -422,8 +429,10 @@ void TProjPropDlg::Connect() {
             on([this](int i) { Model.ChooseCodec(i); }));
     connect(cbAudFormat, &QComboBox::currentIndexChanged, this,
             on([this](int i) { Model.ChoosePcmFormat(i); }));
-    for (QLineEdit* e : {eWidth, eHeight, eProjFPS})
+    for (QLineEdit* e : {eWidth, eHeight, eProjFPS}) {
+        connect(e, &QLineEdit::textEdited, this, [this, e] { CleanEdit(e); });
         connect(e, &QLineEdit::editingFinished, this, on([this] { ReadEdits(); }));
+    }
     connect(bSetComp, &QPushButton::clicked, this, [this] { Model.ShowCompressorAbout(); });
     connect(bOK, &QPushButton::clicked, this, &TProjPropDlg::accept);
     connect(bCancel, &QPushButton::clicked, this, &QDialog::reject);
@@ -439,6 +448,20 @@ void TProjPropDlg::ReadEdits() {
     if (!text.isEmpty())
         for (const QString& line : text.split(QLatin1Char('\n')))
             Model.Remarks.push_back(line.toStdString());
+}
+
+void TProjPropDlg::CleanEdit(QLineEdit* edit) {
+    if (Filling)
+        return;
+    ReadEdits();
+    const QString clean = Q(edit == eWidth    ? Model.WidthText
+                            : edit == eHeight ? Model.HeightText
+                                              : Model.FpsText);
+    if (clean == edit->text())
+        return;
+    const int at = edit->cursorPosition() - int(edit->text().size() - clean.size());
+    edit->setText(clean);
+    edit->setCursorPosition(std::clamp(at, 0, int(clean.size())));
 }
 
 void TProjPropDlg::ShowModel() {

@@ -152,6 +152,8 @@ private:
     // Shows the model's state in the controls without running their change handlers.
     void ShowModel();
     void ReadEdits();
+    // Rewrites a size or rate edit with its cleaned text as the user types.
+    void CleanEdit(QLineEdit* edit);
 
     IUiServices& Ui;
     bool Filling = false;

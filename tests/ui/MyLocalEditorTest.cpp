@@ -8,6 +8,9 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QStyle>
+#include <QStyleOptionComboBox>
+#include <QToolButton>
 
 #include "MainWindowRig.h"
 #include "MyCustomAddOn.h"
@@ -181,6 +184,30 @@ TEST_F(EditorFixture, GraphPressAddLevelDragAndDoubleClickDelete) {
     EXPECT_EQ(Ui.Questions, std::vector<std::string>{"Delete node?"});
     EXPECT_EQ(Ed->GetCurrentCurve()->GetCount(), 1);
     EXPECT_EQ(Ed->GetCurrentPoint(), nullptr);
+}
+
+// At the main window's smallest size every caption of the toolbar and the chosen curve's name
+// are whole, measured with the fonts the widgets draw with.
+TEST_F(EditorFixture, ToolbarCaptionsFitAtTheSmallestWindow) {
+    Choose("On-screen positioning");
+    Form->resize(1, 1);
+    PumpEvents(10);
+    ASSERT_EQ(Form->size(), Form->minimumSize());
+    for (QToolButton* b : Ed->Buttons) {
+        SCOPED_TRACE(b->text().toStdString());
+        ASSERT_TRUE(b->isVisibleTo(Form.get()));
+        EXPECT_GE(b->width(), b->fontMetrics().horizontalAdvance(b->text()) + 4);
+        EXPECT_GE(b->width(), b->sizeHint().width());
+    }
+    QStyleOptionComboBox opt;
+    opt.initFrom(Ed->cbMode);
+    opt.rect = Ed->cbMode->rect();
+    const QRect field = Ed->cbMode->style()->subControlRect(QStyle::CC_ComboBox, &opt,
+                                                            QStyle::SC_ComboBoxEditField);
+    EXPECT_GE(field.width(), Ed->cbMode->fontMetrics().horizontalAdvance("On-screen positioning"));
+    // Nothing of the toolbar lies outside the panel it fills.
+    EXPECT_LE(Ed->cbMode->geometry().right(), Ed->pEditor->width());
+    EXPECT_GE(Ed->pEditor->parentWidget()->width(), Ed->pEditor->minimumSizeHint().width());
 }
 
 TEST_F(EditorFixture, OnScreenDragAtZoomTwoMovesByProjectPixels) {

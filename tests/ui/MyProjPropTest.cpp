@@ -209,7 +209,17 @@ TEST_F(ProjPropDlg, ProjectSettingsFromTheMainWindow) {
         EXPECT_FALSE(d.eWidth->isEnabled());
         d.cbSize->setCurrentIndex(0);
         EXPECT_TRUE(d.eWidth->isEnabled());
-        d.eWidth->setText("20");
+        // The edits are cleaned at every key press, keeping what is typed of a fraction.
+        d.eWidth->clear();
+        QTest::keyClicks(d.eWidth, "2x");
+        EXPECT_EQ(d.eWidth->text(), "2");
+        QTest::keyClicks(d.eWidth, "0");
+        d.cbFPS->setCurrentIndex(0);
+        d.eProjFPS->clear();
+        QTest::keyClicks(d.eProjFPS, "2a5.");
+        EXPECT_EQ(d.eProjFPS->text(), "25.");
+        QTest::keyClicks(d.eProjFPS, "0,5");
+        EXPECT_EQ(d.eProjFPS->text(), "25.05");
         QTest::mouseClick(d.bOK, Qt::LeftButton);
         EXPECT_TRUE(d.isVisible());
         d.eWidth->setText("400");
@@ -223,5 +233,6 @@ TEST_F(ProjPropDlg, ProjectSettingsFromTheMainWindow) {
     EXPECT_EQ(runs, 1);
     EXPECT_EQ(Ui.Messages, (std::vector<std::string>{"Width is too small"}));
     EXPECT_EQ(Root->Width, 400);
+    EXPECT_EQ(Root->FrameRate, 25.05L);
     EXPECT_EQ(Root->VideoFourCC, Mjpg);
 }
