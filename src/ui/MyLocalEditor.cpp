@@ -714,6 +714,13 @@ void TLocalEditorForm::LocateOther(bool next) {
     SelectPoint(p);
     GotoLocalTime(p->Time);
     Timeline.LocateCursor(2);
+    // Centring renders the cursor's frame anew; once that has run, the point is chosen again
+    // so that the cursor and the selection end on it.
+    QCoreApplication::processEvents();
+    if (CurrentCurve && CurrentCurve->IndexOf(p) >= 0) {
+        SelectPoint(p);
+        GotoLocalTime(p->Time);
+    }
 }
 
 void TLocalEditorForm::ClearClick() {

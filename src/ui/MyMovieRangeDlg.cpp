@@ -172,8 +172,10 @@ QWidget* TMovieRangeDlg::BuildPlayerRow() {
         SetPosition(Logic.FrameCount);
     });
     for (auto [b, dir] : {std::pair{sbBefore, 1}, std::pair{sbNext, 2}}) {
+        // A click steps once; held down, the button steps on every tick until released.
         connect(b, &QToolButton::pressed, this, [this, d = dir] {
             StepDirection = d;
+            StepTick();
             tmStep->start();
         });
         connect(b, &QToolButton::released, this, [this] { StepDirection = 0; });
@@ -189,8 +191,14 @@ QWidget* TMovieRangeDlg::BuildSide(bool start) {
         new QRadioButton(start ? QStringLiteral("The begining") : QStringLiteral("The end"), box);
     auto* custom = new QRadioButton(QStringLiteral("Custom"), box);
     auto* edit = new QLineEdit(QStringLiteral("0h:00m:00s:00ms"), box);
-    // The edit shows the picked time; times are taken from the player, never typed.
+    // The edit shows the picked time; times are taken from the player, never typed, so the
+    // field reads as a display: no frame, no caret, the window's own background.
     edit->setReadOnly(true);
+    edit->setFrame(false);
+    edit->setFocusPolicy(Qt::NoFocus);
+    QPalette pal = edit->palette();
+    pal.setColor(QPalette::Base, pal.color(QPalette::Window));
+    edit->setPalette(pal);
     auto* pick = Button(box, "!", "Pick current position");
     auto* locate = Button(box, "Locate", "Locate");
     auto* row = new QHBoxLayout;

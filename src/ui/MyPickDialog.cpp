@@ -6,6 +6,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QVBoxLayout>
 
@@ -58,6 +59,9 @@ bool TPickDialog::Execute(const TBitmap& picture, uint32_t& color, QWidget* pare
 
 TPickDialog::TPickDialog(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("Pick the color"));
+    // A title bar with its close button only: no help, no minimising or maximising.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     resize(508, 463);
     auto* v = new QVBoxLayout(this);
     // Pictures larger than the window scroll instead of being cut off.
@@ -89,6 +93,16 @@ TPickDialog::TPickDialog(QWidget* parent) : QDialog(parent) {
             SetSelected(Logic.Selected);
     };
     SetSelected(0xFFFFFF);
+}
+
+void TPickDialog::showEvent(QShowEvent* event) {
+    // Centred on the screen, wherever the window that opened it stands.
+    if (QScreen* screen = this->screen()) {
+        QRect r = frameGeometry();
+        r.moveCenter(screen->availableGeometry().center());
+        move(r.topLeft());
+    }
+    QDialog::showEvent(event);
 }
 
 void TPickDialog::SetSelected(uint32_t color) {

@@ -62,6 +62,9 @@ public:
     QPushButton* BitBtn2;
     QLabel* StatusBar1;
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     TPickColor Logic;
 };

@@ -25,8 +25,10 @@ Extended TimeRulerStep(Extended pixelsPerSecond) {
     if (!(pixelsPerSecond > 0))
         return 0;
     const Extended v = TimeRulerLabelPixels / pixelsPerSecond;
-    // Finer than the finest step: the finest step still labels the view; wider than the
-    // largest: the largest.
+    // Labels closer than a hundredth of a second apart would say nothing: no scale. Views
+    // wider than the largest step get the largest.
+    if (v <= 0.01L)
+        return 0;
     for (Extended s : TimeRulerSteps)
         if (s >= v)
             return s;

@@ -268,6 +268,10 @@ void TTimeline::AttachHost(const TTimelineHost& host) {
         if (Host.OnSetFrame)
             Host.OnSetFrame(frame);
     };
+    commands.SendFrame = [this](int32_t frame) {
+        if (Host.OnSendFrame)
+            Host.OnSendFrame(frame);
+    };
     commands.FramePos = [this] { return Model.GetFramePos(); };
     Commands = std::make_unique<TTimelineCommands>(
         *TrackDraw, Host.Project ? Host.Project->Ui : nullptr, std::move(commands));

@@ -43,6 +43,8 @@ struct TTimelineHost {
     // show the cursor's frame in the preview, and render frame n anew (-1: keep the frame).
     std::function<void()> OnPreviewFrame;
     std::function<void(int32_t frame)> OnSetFrame;
+    // Renders frame n anew (-1: the cursor's) before it returns.
+    std::function<void(int32_t frame)> OnSendFrame;
     // Makes the curve editor the track drawer places on a row (may be empty).
     std::function<std::unique_ptr<ITrackCurveEditor>(TTimeline&)> CreateEditor;
     // Whether the main window's Play, Adjust and Arrange buttons are down.

@@ -295,8 +295,9 @@ void TTimelineCommands::ToggleEnabled(TTreeNodeData* node) {
         return;
     node->Enabled = !node->IsEnabled();
     Repaint();
-    if (Host.SetFrame)
-        Host.SetFrame(-1);
+    // The preview shows the switched node at once, before the menu's next command can run.
+    if (Host.SendFrame)
+        Host.SendFrame(-1);
 }
 
 void TTimelineCommands::ToggleLock(TTreeNodeData* node) {

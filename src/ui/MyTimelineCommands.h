@@ -53,7 +53,8 @@ struct TTimelineCommandHost {
     std::function<void()> Repaint;
     std::function<void(int64_t pixels)> SetCursorPixels; // play cursor, strip pixels
     std::function<void(int mode)> LocateCursor;
-    std::function<void(int32_t frame)> SetFrame; // renders frame anew (-1: the cursor's), now
+    std::function<void(int32_t frame)> SetFrame;  // renders frame anew (-1: the cursor's), soon
+    std::function<void(int32_t frame)> SendFrame; // the same, before it returns
     std::function<int32_t()> FramePos;
 };
 

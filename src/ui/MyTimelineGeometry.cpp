@@ -208,9 +208,13 @@ void TTimelineModel::SetMaxFrames(int32_t n) {
     const int32_t old = MaxFrames;
     MaxFrames = n;
     // A strip shorter than the view is lengthened to fill it, so a shorter project after a
-    // long one still gets its own strip.
-    if (PixelsPerFrame > 0 && static_cast<Extended>(n) * PixelsPerFrame < ImageWidth)
+    // long one still gets its own strip. A project without frames keeps the strip there is
+    // (1000 frames at the start).
+    if (n <= 0) {
+        MaxFrames = old;
+    } else if (PixelsPerFrame > 0 && static_cast<Extended>(n) * PixelsPerFrame < ImageWidth) {
         MaxFrames = static_cast<int32_t>(std::ceil(ImageWidth / PixelsPerFrame));
+    }
     if (!UpdateLayout()) {
         MaxFrames = old;
         // Size the thumb for the strip that stays.

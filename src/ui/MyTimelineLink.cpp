@@ -47,7 +47,7 @@ TTimeline* CreateMainTimeline(TMainForm& form, QWidget* area, TProjectNode* proj
     auto* timeline = new TTimeline(area);
     TTimelineHost host;
     host.ParentPanel = area;
-    host.MaxFrames = project->GetFrameCount();
+    host.MaxFrames = 1000;
     host.Project = project;
     // The ruler starts in times.
     host.ShowSecond = true;
@@ -55,6 +55,7 @@ TTimeline* CreateMainTimeline(TMainForm& form, QWidget* area, TProjectNode* proj
     host.OnCursor = [&form](int32_t frame, Extended time) { form.TimelineCursor(frame, time); };
     host.OnPreviewFrame = [&form] { form.PostPreviewFrame(); };
     host.OnSetFrame = [&form](int32_t frame) { form.PostSetFrame(frame); };
+    host.OnSendFrame = [&form](int32_t frame) { form.SendSetFrame(frame); };
     host.EditorPanel = form.pEditorPanel;
     host.DisplayPanel = form.pDisplay;
     host.BottomPanel = form.pBottom;

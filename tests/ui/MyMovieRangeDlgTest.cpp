@@ -231,10 +231,21 @@ TEST(MovieRangeDlg, CancelKeepsTheRangeAndOkWritesItBack) {
         EXPECT_FALSE(d.result() == QDialog::Accepted);
         d.SetPosition(30);
         d.sbPickStart->click();
-        d.sbNext->pressed();
-        d.StepTick(); // 2 frames a tick at 10 fps
-        d.sbNext->released();
+        // A short click steps once, 2 frames at 10 fps; held, the button steps every tick.
+        QTest::mouseClick(d.sbNext, Qt::LeftButton);
         EXPECT_EQ(d.TrackBar->value(), 32);
+        d.sbBefore->pressed();
+        d.StepTick();
+        d.sbBefore->released();
+        d.StepTick();
+        EXPECT_EQ(d.TrackBar->value(), 28);
+        QTest::mouseClick(d.sbNext, Qt::LeftButton);
+        QTest::mouseClick(d.sbNext, Qt::LeftButton);
+        EXPECT_EQ(d.TrackBar->value(), 32);
+        // The time fields show picked times and take no typing.
+        QTest::keyClicks(d.eStart, "9");
+        EXPECT_EQ(d.eStart->text().toStdString(), FormatTimeText(3));
+        EXPECT_EQ(d.eStart->focusPolicy(), Qt::NoFocus);
         d.sbPickEnd->click(); // 0.2 s after the in point
         EXPECT_EQ(d.StatusBar->text().toStdString(), FormatTimeText(3.2L) + " [32]");
         d.sbLocateStart->click();

@@ -3,6 +3,7 @@
 #include "MyPickDialog.h"
 
 #include <QMouseEvent>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 
@@ -62,6 +63,13 @@ TEST(PickDialog, LastClickWinsOnOkAndCancelKeepsTheColour) {
     EXPECT_EQ(colour, 0xABCDEFu);
     TPickDialog::ExecHook = [&](TPickDialog& d) {
         d.show();
+        // Centred on the screen, 508 x 463, with a close button and nothing else.
+        EXPECT_EQ(d.size(), QSize(508, 463));
+        EXPECT_EQ(d.frameGeometry().center(), d.screen()->availableGeometry().center());
+        const Qt::WindowFlags f = d.windowFlags();
+        EXPECT_TRUE(f.testFlag(Qt::WindowCloseButtonHint) && f.testFlag(Qt::WindowSystemMenuHint));
+        EXPECT_FALSE(f.testFlag(Qt::WindowMinMaxButtonsHint) ||
+                     f.testFlag(Qt::WindowContextHelpButtonHint));
         EXPECT_EQ(d.Image1->size(), QSize(1200, 900));
         EXPECT_LT(d.Scroller->viewport()->width(), 1200);
         Release(d.Image1, {5, 6}, Qt::RightButton);

@@ -25,10 +25,11 @@ TEST(TimeRuler, StepTables) {
     for (auto [v, step] : frames)
         EXPECT_EQ(FrameRulerStep(v), step) << double(v);
     // Pixels per second -> time step. A step met exactly is taken (1 s at 60 px, not 3 s);
-    // views wider than the largest step still get it; no scale, no step.
-    const std::pair<Extended, Extended> times[] = {{60, 1},         {960, 0.1L}, {600, 0.1L},
-                                                   {240, 0.25L},    {4, 15},     {0.05L, 720},
-                                                   {10000, 0.025L}, {0, 0}};
+    // views wider than the largest step still get it; no scale, no step; from 6000 px a
+    // second (zoom 16 above 93.75 fps) no step either.
+    const std::pair<Extended, Extended> times[] = {
+        {60, 1},      {960, 0.1L},    {600, 0.1L}, {240, 0.25L}, {4, 15},
+        {0.05L, 720}, {5999, 0.025L}, {6000, 0},   {10000, 0},   {0, 0}};
     for (auto [v, step] : times)
         EXPECT_EQ(TimeRulerStep(v), step) << double(v);
     EXPECT_TRUE(RulerTicks(Scale(0, 1), true, 200).empty());

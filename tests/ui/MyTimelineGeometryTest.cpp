@@ -81,6 +81,9 @@ TEST_F(ModelFixture, FramePosIsClampedToTheStrip) {
     // that fill the 600 pixel view.
     M.SetMaxFrames(100);
     EXPECT_EQ(std::tuple(M.MaxFrames, M.ThumbPxWidth, M.ScrollX), std::tuple(150, 500, 0));
+    // A project without frames keeps the strip there is.
+    M.SetMaxFrames(0);
+    EXPECT_EQ(M.MaxFrames, 150);
     // A view 4 px short of the strip leaves less than a pixel of free track; its end still
     // shows the strip's end.
     M.ImageWidth = 2400;

@@ -165,3 +165,24 @@ TEST_F(TimelineFixture, CtrlDragMovesAFilterAtAnyZoomAndScroll) {
         EXPECT_EQ(P.Root->GetActiveNode(), f);
     }
 }
+
+// The timeline inside the real main window: its strip starts 1000 frames long, and "Enabled"
+// of the popup menu renders the preview anew.
+class MainTimeline : public TMainWindowRig<> {};
+
+TEST_F(MainTimeline, StripStartsAThousandFramesLongAndEnabledRendersAtOnce) {
+    EXPECT_EQ(Form->Timeline().GetMaxFrames(), 1000);
+    TBlankNode* red = AddBlank(2, 0x0000FF);
+    Form->RefreshProject(false);
+    Form->SendSetFrame(5);
+    PumpEvents();
+    ASSERT_EQ(Form->VideoImage->Picture().Canvas().GetPixel(1, 1), 0x0000FFu);
+    TTimeline* tl = Form->GetMainTimeline();
+    ASSERT_TRUE(tl);
+    // A mark on the preview that only a new render takes away.
+    Form->VideoImage->Picture().Canvas().SetPixel(1, 1, 0x123456);
+    tl->GetCommands()->ToggleEnabled(red);
+    EXPECT_FALSE(red->IsEnabled());
+    PumpEvents();
+    EXPECT_NE(Form->VideoImage->Picture().Canvas().GetPixel(1, 1), 0x123456u);
+}

@@ -178,6 +178,7 @@ struct CommandFixture : ::testing::Test {
     TTrackDraw Draw{nullptr, P.Root.get()};
     uint8_t NextKind = nkBlank;
     int Refreshes = 0;
+    std::vector<std::string> Frames;
     TTimelineCommands Cmd{Draw, &Ui, MakeHost()};
 
     CommandFixture() { P.Root->Ui = &Ui; }
@@ -190,6 +191,8 @@ struct CommandFixture : ::testing::Test {
             return P.Add(P.Root->VideoTrack, NextKind, "New", 1);
         };
         h.RefreshProject = [this](bool) { ++Refreshes; };
+        h.SetFrame = [this](int32_t f) { Frames.push_back("post " + std::to_string(f)); };
+        h.SendFrame = [this](int32_t f) { Frames.push_back("send " + std::to_string(f)); };
         return h;
     }
 };
@@ -322,6 +325,19 @@ TEST_F(CommandFixture, MarkMenuOffersTheViewerOnlyForAMovie) {
     EXPECT_EQ(bits(GetMarkMenuState(f, 20, 20)), "11110");
     EXPECT_EQ(bits(GetMarkMenuState(P.A, 50, 20)), "00000"); // right edge is outside
     EXPECT_EQ(bits(GetMarkMenuState(nullptr, 20, 20)), "00000");
+}
+
+// "Enabled" flips the effective state and renders the preview before it returns.
+TEST_F(CommandFixture, EnabledRendersThePreviewAtOnce) {
+    TTreeNodeData* f = P.Add(P.A, nkFilter, "F", 1);
+    Cmd.ToggleEnabled(P.A);
+    EXPECT_FALSE(P.A->Enabled);
+    EXPECT_EQ(Frames, std::vector<std::string>{"send -1"});
+    // Under a disabled parent the child is off already: its own flag turns on, still off.
+    Cmd.ToggleEnabled(f);
+    EXPECT_TRUE(f->Enabled && !f->IsEnabled());
+    Cmd.ToggleEnabled(nullptr);
+    EXPECT_EQ(Frames.size(), 2u);
 }
 
 TEST_F(CommandFixture, GreyTrackColourAsksAgainAndThirdMarksAskFirst) {
