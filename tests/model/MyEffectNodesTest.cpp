@@ -513,7 +513,8 @@ TEST(EffectNodeFile, UnknownAddOnIsKeptDrawsNothingAndSavesBackUnchanged) {
         TBitmap view(8, 6);
         TPictureControl image{&view, nullptr, nullptr};
         int drawn = 0;
-        ASSERT_TRUE(b.Root->Play(0, -1, false, [&drawn](TFrameReport&) { ++drawn; }, image));
+        ASSERT_TRUE(b.Root->Play(
+            0, -1, false, [&drawn](TFrameReport&) { ++drawn; }, image));
         EXPECT_EQ(drawn, b.Root->GetFrameCount());
         ASSERT_TRUE(b.Root->Play(10, 10, false, nullptr, image));
         const Px cyan{255, 255, 0};

@@ -209,11 +209,10 @@ TEST(ValueStreamFileName, BytesAsStored) {
     EXPECT_EQ(name(longName), want);
 
     auto readName = [](TValueReader& r) { return r.ReadFileName(); };
-    const std::pair<const char*, std::string> cases[] = {
-        {"0604 436166e9", "Caf\xE9"},
-        {"0c02000000 c080", "\xC0\x80"},
-        {"1402000000 c328", "\xC3("},
-        {"1201000000 e900", "\xC3\xA9"}};
+    const std::pair<const char*, std::string> cases[] = {{"0604 436166e9", "Caf\xE9"},
+                                                         {"0c02000000 c080", "\xC0\x80"},
+                                                         {"1402000000 c328", "\xC3("},
+                                                         {"1201000000 e900", "\xC3\xA9"}};
     for (const auto& [hex, text] : cases)
         EXPECT_EQ(ReadWhole(HexBytes(hex), readName), text) << hex;
     for (const std::string& n : {std::string("a\xFF/b"), longName, std::string()})
@@ -245,10 +244,11 @@ TEST(ValueStreamSkip, EveryTagAndItsPayload) {
     EXPECT_EQ(values, 11u);
     EXPECT_EQ(r.BytesSince(0), all);
     for (const char* bad : {"00", "07", "0a", "ff", "0cffffffff", "05 0000"})
-        EXPECT_THROW(ReadWhole(HexBytes(bad), [](TValueReader& r) {
-            r.SkipValue();
-            return 0;
-        }),
+        EXPECT_THROW(ReadWhole(HexBytes(bad),
+                               [](TValueReader& r) {
+                                   r.SkipValue();
+                                   return 0;
+                               }),
                      EReadError)
             << bad;
 }
