@@ -239,10 +239,11 @@ TEST(StepBack, KeepsEveryFrameUntilTheNextRender) {
         step.Bitmap = &frame;
         step.Apply(f - 50 * (f >= 50), 0);
         EXPECT_EQ(step.Frames.size(), size_t(f < 50 ? f + 1 : f - 49));
-        if (f < 50)
+        if (f < 50) {
             EXPECT_TRUE(Same(frame, Numbered(f % 11)));
-        else if (f >= 70)
+        } else if (f >= 70) {
             EXPECT_EQ(NumberOf(frame), (f - 10) % 11) << f;
+        }
     }
     // A third of 0: every frame comes back through the JPEG store at once; before the node
     // nothing happens.
