@@ -59,12 +59,14 @@ TAviFile::~TAviFile() {
     Discard();
 }
 
-bool TAviFile::Create(const std::string& fileName) {
+bool TAviFile::Create(const std::string& fileName, bool keepSpace) {
     Discard();
     Name = fileName;
     Error.clear();
     Pos = 0;
-    F = std::fopen(fileName.c_str(), "w+b");
+    F = keepSpace ? std::fopen(fileName.c_str(), "r+b") : nullptr;
+    if (!F)
+        F = std::fopen(fileName.c_str(), "w+b");
     if (!F) {
         Error = std::strerror(errno);
         return false;
@@ -299,8 +301,11 @@ bool TAviWriter::Open(const std::string& fileName, const TExportSettings& settin
     std::memset(OdmlHeader, 0, sizeof(OdmlHeader));
     TLePut(OdmlHeader).U32(OdmlInitialFrames); // dwTotalFrames, final value at Close
 
-    Replacement = std::make_unique<TFileReplacement>(fileName);
-    if (!Out.Create(Replacement->TempName())) {
+    // A file written in place is the caller's to keep or drop; any other goes to a temporary
+    // name beside it until Close completes it.
+    if (!InPlace)
+        Replacement = std::make_unique<TFileReplacement>(fileName);
+    if (!Out.Create(InPlace ? fileName : Replacement->TempName(), InPlace)) {
         Report("Can not create file " + fileName + " (" + Out.ErrorText() + ")");
         return false;
     }
@@ -529,7 +534,7 @@ bool TAviWriter::Close(Extended frameRate) {
     if (!ok && !failedBefore)
         ReportFileFailure(Index.Failed() ? Index : Out);
     // Only a complete file replaces the one at the name; a stopped export is complete too.
-    if (ok && !Replacement->Commit()) {
+    if (ok && Replacement && !Replacement->Commit()) {
         Report("Fail to write " + FileName + " (" + Replacement->ErrorText() + ")");
         ok = false;
     }
