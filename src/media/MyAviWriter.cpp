@@ -301,11 +301,11 @@ bool TAviWriter::Open(const std::string& fileName, const TExportSettings& settin
     std::memset(OdmlHeader, 0, sizeof(OdmlHeader));
     TLePut(OdmlHeader).U32(OdmlInitialFrames); // dwTotalFrames, final value at Close
 
-    // A file written in place is the caller's to keep or drop; any other goes to a temporary
-    // name beside it until Close completes it.
-    if (!InPlace)
+    // A file written in place or directly is the caller's to keep or drop; any other goes to a
+    // temporary name beside it until Close completes it.
+    if (!InPlace && !Direct)
         Replacement = std::make_unique<TFileReplacement>(fileName);
-    if (!Out.Create(InPlace ? fileName : Replacement->TempName(), InPlace)) {
+    if (!Out.Create(Replacement ? Replacement->TempName() : fileName, InPlace)) {
         Report("Can not create file " + fileName + " (" + Out.ErrorText() + ")");
         return false;
     }

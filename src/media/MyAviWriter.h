@@ -162,6 +162,9 @@ public:
     // Open writes into the file as it stands instead of emptying it, so space reserved for it
     // stays; the file keeps its length and the caller cuts it to the movie's after Close.
     void SetWriteInPlace(bool inPlace) { InPlace = inPlace; }
+    // Open writes straight under the file name instead of beside it, for a caller that keeps a
+    // working file of its own and puts it in place itself.
+    void SetWriteDirect(bool direct) { Direct = direct; }
 
 private:
     bool WriteMovieChunk(uint32_t id, const void* data, uint32_t size, uint32_t flags);
@@ -177,6 +180,7 @@ private:
     std::string FileName;
     int64_t MaxFileSize = MaxAviFileSize;
     bool InPlace = false;
+    bool Direct = false;
 
     TAviFile Out;
     TAviFile Index;
