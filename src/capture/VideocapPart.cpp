@@ -384,6 +384,8 @@ bool TCaptureSequence::FlushToDisk(const std::string& fileName, bool cutToRiff) 
 
 bool TCaptureSequence::PlaceFile(bool complete) {
     std::error_code ec;
+    // A disk too full for a single frame gives no recording to take an older file's place.
+    complete = complete && !(DiskFull && Written == 0);
     if (Setup.InPlace) {
         if (complete && !FlushToDisk(WorkFile, true)) {
             Window.FireError(CapErrorWrite, "Can not write " + WorkFile);
