@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -15,6 +16,8 @@
 #include "MyAudioCodec.h"
 #include "MyCommonParams.h"
 #include "MyCommonParamsPart.h"
+#include "MyMsgDlg.h"
+#include "MyUiServices.h"
 #include "MyWMFBase.h"
 
 namespace {
@@ -171,7 +174,6 @@ TExportProgress::TExportProgress(TProjectNode& project, IUiServices& ui, QWidget
     setWindowTitle(QStringLiteral("Export progress"));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
-    resize(330, 154);
     Label1 = new QLabel(QStringLiteral("Frame:"), this);
     Label5 = new QLabel(this);
     ProgressBar1 = new QProgressBar(this);
@@ -208,6 +210,7 @@ TExportProgress::TExportProgress(TProjectNode& project, IUiServices& ui, QWidget
     cbPlayResult->setChecked(play);
     connect(BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
     connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
+    FixAtLeast(this, {DesignWidth, DesignHeight});
 }
 
 TExportProgress::~TExportProgress() {
@@ -221,7 +224,7 @@ TExportProgress::~TExportProgress() {
         if (PlayHook)
             PlayHook(Model.FileName);
         else
-            PlayInMediaPlayer(Model.FileName);
+            OpenOrTell(Ui, Model.FileName, "Can not play " + Model.FileName);
     }
 }
 
@@ -237,6 +240,13 @@ int TExportProgress::Execute() {
 }
 
 void TExportProgress::showEvent(QShowEvent* event) {
+    // The file label will name the chosen file whole, as far as the screen allows.
+    const QFontMetrics fm(lbFileName->font());
+    const int text = fm.horizontalAdvance(Q("Output filename: " + Model.FileName));
+    const int margins = layout()->contentsMargins().left() + layout()->contentsMargins().right();
+    const int screen = this->screen() ? this->screen()->availableGeometry().width() * 9 / 10 : 0;
+    FixAtLeast(this, {std::max(DesignWidth, std::min(text + margins, screen)), DesignHeight});
+    CentreOnScreen(this);
     QDialog::showEvent(event);
     Timer1->start();
 }
@@ -251,7 +261,6 @@ void TExportProgress::Timer1Timer() {
 
 void TExportProgress::RunExport() {
     Success = false;
-    Refreshed = false;
     Model.BeginExport();
     ProgressBar1->setRange(0, std::max(Model.Count, 1));
     try {
@@ -261,8 +270,7 @@ void TExportProgress::RunExport() {
                 FrameProgress(frame, reserved, bitmap);
             },
             [this](TFrameReport& r) {
-                // The report follows the frame's progress call and is shown at the same rate.
-                if (OnReport && RefreshThisFrame)
+                if (OnReport)
                     OnReport(r);
             },
             Model.FileName);
@@ -287,15 +295,7 @@ void TExportProgress::FrameProgress(int32_t frame, int32_t, TBitmap* bitmap) {
     }
     if (t.Estimate)
         Label2->setText(Q(t.EstimateText));
-    // The counter, the bar, the picture and the main window's frame text change on every frame.
-    // A frame exports in a few milliseconds, so repainting them each time would cost the export
-    // as much again; the eye gets them at a steady rate instead.
-    const int64_t now = Ui.TickCount();
-    RefreshThisFrame = !Refreshed || now - LastRefresh >= RefreshMs;
-    if (!RefreshThisFrame)
-        return;
-    Refreshed = true;
-    LastRefresh = now;
+    // The counter, the bar and the picture follow every frame.
     ProgressBar1->setValue(std::clamp(t.Position, 0, ProgressBar1->maximum()));
     Label5->setText(Q(t.Counter));
     if (t.Preview && OnPreview && cbShowImages->isChecked())

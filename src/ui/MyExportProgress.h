@@ -84,9 +84,6 @@ public:
     static std::function<int(TExportProgress&)> ExecHook;
     // Starts the player on a finished export; the desktop's media player unless set (tests).
     static std::function<void(const std::string&)> PlayHook;
-    // Least milliseconds between two refreshes of the counter, the bar, the preview and the
-    // frame reports to the main window.
-    int RefreshMs = 100;
 
     TExportProgressModel Model;
     bool Success = false;
@@ -112,6 +109,10 @@ protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
+public:
+    // The client size of the design; the window grows beyond it only where a text needs it.
+    static constexpr int DesignWidth = 330, DesignHeight = 154;
+
 private:
     void Timer1Timer();
 
@@ -119,7 +120,4 @@ private:
     IUiServices& Ui;
     TFrameCallback OnReport;
     TPreviewCallback OnPreview;
-    bool Refreshed = false;
-    bool RefreshThisFrame = false;
-    int64_t LastRefresh = 0;
 };

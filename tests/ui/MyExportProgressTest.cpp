@@ -4,6 +4,7 @@
 #include "MyExportProgress.h"
 
 #include <QListWidget>
+#include <QProgressBar>
 #include <QTimer>
 #include <fcntl.h>
 #include <unistd.h>
@@ -184,7 +185,6 @@ TEST(ExportProgress, OnlyAFinishedExportIsPlayed) {
         int reports = 0;
         {
             TExportProgress d(*f.Root, f.Ui);
-            d.RefreshMs = 0; // every frame reported
             f.Ui.FileAnswers = {f.File("out.avi")};
             std::string name;
             auto report = [&](TFrameReport&) {
@@ -362,4 +362,45 @@ TEST_F(ExportAsVideo, UncompressedOutputIsConfirmedUnlessSuppressed) {
     ASSERT_EQ(Ui.Confirmations.size(), 2u);
     EXPECT_EQ(Ui.Confirmations[0], std::string(DlgHugeOutput.Text));
     EXPECT_TRUE(Played.empty());
+}
+
+// A resize stops a playback, but an export goes on to its last frame while the preview is laid
+// out again for the new size.
+TEST_F(ExportAsVideo, AResizeDuringTheExportLeavesItRunningToTheEnd) {
+    TProjPropDlg::ExecHook = Choosing([](TProjPropDlg&) {});
+    Ui.ConfirmAnswers = {{true, false}};
+    const std::string avi = File("resized.avi");
+    Ui.FileAnswers = {avi};
+    int resizedWhileBusy = 0;
+    TExportProgress::ExecHook = [&](TExportProgress& d) {
+        // Five frames in, the window gets smaller, as when it is unmaximised.
+        QObject::connect(d.ProgressBar1, &QProgressBar::valueChanged, [&](int value) {
+            if (value != 5 || !Root->Busy || resizedWhileBusy++)
+                return;
+            const QSize old = Form->size(), smaller = old - QSize(120, 90);
+            Form->resize(smaller);
+            QResizeEvent e(smaller, old);
+            QApplication::sendEvent(Form.get(), &e);
+            EXPECT_TRUE(Form->IsExporting());
+        });
+        const int result = RunShown(d);
+        EXPECT_TRUE(d.Success);
+        EXPECT_FALSE(d.Stopped);
+        return result;
+    };
+    Form->Export1Click();
+    EXPECT_EQ(resizedWhileBusy, 1);
+    EXPECT_EQ(Played, Strings{avi});
+    const TProbedFile probe = ProbeMedia(avi, true);
+    ASSERT_TRUE(probe.Opened);
+    ASSERT_TRUE(probe.FirstOf(true));
+    EXPECT_EQ(probe.FirstOf(true)->DecodedFrames, Root->GetFrameCount());
+    // Without an export (a playback's loop) the same resize stops the root.
+    Root->Target = tgPreview;
+    Root->Busy = true;
+    Root->Abort = false;
+    QResizeEvent e(Form->size(), Form->size() + QSize(1, 1));
+    QApplication::sendEvent(Form.get(), &e);
+    EXPECT_TRUE(Root->Abort);
+    Root->Busy = false;
 }

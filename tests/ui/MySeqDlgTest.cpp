@@ -76,11 +76,13 @@ protected:
             d.eFolderName->setText(QStringLiteral("seq"));
             setup(d);
             d.bOK->click();
+            Progress = d.lbProgress->text().toStdString();
             return d.result();
         };
         Form->miExportBitmaps->trigger();
         return opened;
     }
+    std::string Progress; // the counter as the last export left it
     // The largest difference of any byte between the picture in file and the project's own
     // render of frame i.
     int DifferenceToRender(const std::string& file, int32_t i) {
@@ -114,6 +116,8 @@ TEST_F(SeqExport, EveryBmpHoldsTheRenderOfItsFrame) {
         EXPECT_EQ(NumberedFrameOf(file), i);
     }
     EXPECT_FALSE(std::filesystem::exists(File("seq/frame000020.bmp")));
+    // Counted against the project's frames, whatever length the timeline's strip has.
+    EXPECT_EQ(Progress, "Files Written: 20 of 20");
     EXPECT_EQ(opened, std::vector<std::string>{File("seq") + "/"});
     EXPECT_TRUE(Ui.Messages.empty());
     EXPECT_FALSE(Form->SeqExport.OnFrame); // the record is free again
@@ -134,6 +138,7 @@ TEST_F(SeqExport, JpgQualityFromTheTrackBarAndEveryNthFrame) {
     for (int n = 1; n <= 4; ++n)
         EXPECT_LE(DifferenceToRender("seq/" + IntToZeroPadded(n, 6) + ".jpg", 3 + 5 * (n - 1)), 3);
     EXPECT_FALSE(std::filesystem::exists(File("seq/000005.jpg")));
+    EXPECT_EQ(Progress, "Files Written: 4 of 4");
     EXPECT_EQ(Form->Timeline().GetFramePos(), 3);
 
     // The encoder's first quantisation value: 1 at quality 100, 160 at quality 5.
