@@ -125,6 +125,7 @@ void TExportProgressModel::BeginExport() {
         First = 0;
         Count = Project.GetFrameCount();
     }
+    Total = std::max(0, std::min(Count, Project.GetFrameCount() - First - 1) + 1);
     Started = false;
 }
 
@@ -132,7 +133,7 @@ TExportFrameTexts TExportProgressModel::FrameProgress(int32_t frame) {
     TExportFrameTexts t;
     const int32_t n = frame - First;
     t.Position = n;
-    t.Counter = std::to_string(n + 1) + " of " + std::to_string(Count);
+    t.Counter = std::to_string(n + 1) + " of " + std::to_string(Total);
     if (n < NamedFrames) {
         t.Names = true;
         t.FileLabel = "Output filename: " + FileName;
@@ -150,13 +151,13 @@ TExportFrameTexts TExportProgressModel::FrameProgress(int32_t frame) {
         StartTick = Ui.TickCount();
         return t;
     }
-    if (n < 2 || n > Count)
+    if (n < 2 || n > Total)
         return t;
     const int64_t elapsed = Ui.TickCount() - StartTick;
     if (elapsed == 0)
         return t;
     if (n % EstimateEvery == 0 && n > 40) {
-        const Extended remaining = static_cast<Extended>(Count - n) * elapsed / n;
+        const Extended remaining = static_cast<Extended>(Total - n) * elapsed / n;
         t.Estimate = true;
         t.EstimateText = "Estimated time left: " + FormatDurationInWords(remaining / MsPerDay);
     }
@@ -262,7 +263,7 @@ void TExportProgress::Timer1Timer() {
 void TExportProgress::RunExport() {
     Success = false;
     Model.BeginExport();
-    ProgressBar1->setRange(0, std::max(Model.Count, 1));
+    ProgressBar1->setRange(0, std::max(Model.Total, 1));
     try {
         Success = Project.ExportMovie(
             Model.First, Model.Count,

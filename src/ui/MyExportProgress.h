@@ -49,7 +49,10 @@ public:
     int32_t RangeFirst = 0;
     int32_t RangeLast = 0;
     int32_t First = 0;
+    // The count handed to the export loop, and the frames it writes for it (from First through
+    // First + Count, held at the project's last frame).
     int32_t Count = 0;
+    int32_t Total = 0;
     std::string FileName;
     // Whether a file is held by another program; the shell's answer unless a test replaces it.
     std::function<bool(const std::string&)> IsInUse;

@@ -23,6 +23,7 @@
 #include "MyAppLibs.h"
 #include "MyCommonParams.h"
 #include "MyCommonParamsPart.h"
+#include "MyMsgDlg.h"
 #include "MyUiServices.h"
 
 namespace {
@@ -143,7 +144,8 @@ TSeqDlg::~TSeqDlg() {
 
 void TSeqDlg::BuildControls() {
     setWindowTitle(QStringLiteral("Export as bitmap sequence"));
-    resize(411, 297);
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint);
     auto* grid = new QGridLayout(this);
 
     auto* gbDir = new QGroupBox(QStringLiteral("Output location"), this);
@@ -183,6 +185,12 @@ void TSeqDlg::BuildControls() {
 
     BuildSamplingControls(grid);
     BuildButtons(grid);
+    FixAtLeast(this, {DesignWidth, DesignHeight});
+}
+
+void TSeqDlg::showEvent(QShowEvent* event) {
+    CentreOnScreen(this);
+    QDialog::showEvent(event);
 }
 
 void TSeqDlg::BuildSamplingControls(QGridLayout* grid) {

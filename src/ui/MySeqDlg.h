@@ -94,8 +94,10 @@ public:
     void WriteFrameFile();
     void ExportFinished();
     bool Running() const { return Rec && Rec->OnFrame; }
+    // The client size of the design; the window grows beyond it only where a text needs it.
+    static constexpr int DesignWidth = 411, DesignHeight = 297;
     // Disables every child control, remembering which were off already; enabling turns on only
-    // those that were on. Labels are left alone.
+    // those that were on. Labels and tool buttons are left alone.
     static void EnableControls(QWidget* parent, bool enable);
 
     TSeqDlgLogic Logic;
@@ -118,6 +120,7 @@ public:
     QPushButton* bCancel;
 
 protected:
+    void showEvent(QShowEvent* event) override;
     // Every way of closing: while an export runs it stops the export instead.
     void done(int result) override;
 

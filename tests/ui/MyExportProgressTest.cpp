@@ -142,14 +142,24 @@ TEST(ExportProgressModel, LabelsOnTheFirstFiveFramesOfARange) {
     const std::string names =
         "Output filename: " + f.File("r.avi") +
         "Video compression: Uncompressed 24bits DIBAudio compression: " + codec;
+    // Frames 300 to 400 are written: the counter ends on "101 of 101".
+    EXPECT_EQ(m.Total, 101);
     for (int32_t frame = 300; frame < 307; ++frame) {
         const TExportFrameTexts t = m.FrameProgress(frame);
-        EXPECT_EQ(t.Counter, std::to_string(frame - 299) + " of 100");
+        EXPECT_EQ(t.Counter, std::to_string(frame - 299) + " of 101");
         EXPECT_EQ(t.Names ? t.FileLabel + t.VideoLabel + t.AudioLabel : "",
                   frame < 305 ? names : "");
     }
+    EXPECT_EQ(m.FrameProgress(400).Counter, "101 of 101");
     f.Root->WMOutput = true;
     EXPECT_EQ(m.FrameProgress(300).VideoLabel, "Format: Windows media format");
+    // A range that runs past the project's end is written up to its last frame.
+    f.Root->Pegs->GetItem(1)->SetTime(40.0L);
+    f.Ui.Answers = {TMsgResult::Yes};
+    f.Ui.FileAnswers = {f.File("r.avi")};
+    ASSERT_TRUE(m.Prepare(name, "avi"));
+    m.BeginExport();
+    EXPECT_EQ(m.Total, 150);
 }
 
 TEST(ExportProgressModel, EstimateAtFrameFiftyAndEveryFiftyAfter) {
@@ -204,6 +214,13 @@ TEST(ExportProgress, OnlyAFinishedExportIsPlayed) {
             EXPECT_EQ(d.Stopped, how != Finish);
             EXPECT_EQ(d.Label5->text().toStdString(), how == Finish ? "30 of 30" : "5 of 30");
             EXPECT_EQ(d.lbFileName->text().toStdString(), "Output filename: " + f.File("out.avi"));
+            // A fixed window of at least the designed size that names the file whole.
+            EXPECT_EQ(d.minimumSize(), d.maximumSize());
+            EXPECT_GE(d.width(), TExportProgress::DesignWidth);
+            EXPECT_GE(d.height(), TExportProgress::DesignHeight);
+            EXPECT_GE(d.lbFileName->width(),
+                      d.lbFileName->fontMetrics().horizontalAdvance(d.lbFileName->text()));
+            EXPECT_TRUE(d.rect().contains(d.lbFileName->geometry()));
         }
         EXPECT_EQ(reports, how == Finish ? 30 : 5);
         EXPECT_EQ(played.size(), how == Finish ? 1u : 0u);

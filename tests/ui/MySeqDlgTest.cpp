@@ -2,6 +2,8 @@
 // whole exports run from the main window, whose files hold exactly the frames played.
 #include "MySeqDlg.h"
 
+#include <QScreen>
+
 #include "DialogRig.h"
 #include "MyPictureLoader.h"
 
@@ -122,6 +124,35 @@ TEST_F(SeqExport, EveryBmpHoldsTheRenderOfItsFrame) {
     EXPECT_TRUE(Ui.Messages.empty());
     EXPECT_FALSE(Form->SeqExport.OnFrame); // the record is free again
     EXPECT_TRUE(Form->sbStop1->isChecked());
+}
+
+// The window keeps its designed size at least, fixed and centred, with every control inside;
+// during the export only "Stop" and "Set" stay usable.
+TEST_F(SeqExport, TheWindowIsFixedCentredAndKeepsSetDuringTheExport) {
+    std::filesystem::create_directory(File("seq"));
+    std::vector<std::string> during;
+    Export([&](TSeqDlg& d) {
+        // The playback starts with the controls as they stay while it runs.
+        auto run = Form->SeqExport.OnRun;
+        Form->SeqExport.OnRun = [&d, &during, run](QObject* sender) {
+            if (sender)
+                for (QWidget* w : std::vector<QWidget*>{d.SpeedButton1, d.bCancel, d.eFolderName,
+                                                        d.bOK, d.cbFormat})
+                    during.push_back(w->isEnabled() ? "on" : "off");
+            run(sender);
+        };
+        d.show();
+        Pump();
+        EXPECT_EQ(d.minimumSize(), d.maximumSize());
+        EXPECT_GE(d.width(), TSeqDlg::DesignWidth);
+        EXPECT_GE(d.height(), TSeqDlg::DesignHeight);
+        for (QWidget* w : d.findChildren<QWidget*>())
+            if (w->isVisibleTo(&d) && w->parentWidget() == &d)
+                EXPECT_TRUE(d.rect().contains(w->geometry())) << w->metaObject()->className();
+        const QPoint centre = d.screen()->availableGeometry().center();
+        EXPECT_LE((d.frameGeometry().center() - centre).manhattanLength(), 2);
+    });
+    EXPECT_EQ(during, (std::vector<std::string>{"on", "on", "off", "off", "off"}));
 }
 
 TEST_F(SeqExport, JpgQualityFromTheTrackBarAndEveryNthFrame) {
