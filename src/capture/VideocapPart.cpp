@@ -139,6 +139,7 @@ bool TCaptureSequence::OpenWriter(const TCapFormat& format) {
     // The writer's messages are posted to the GUI thread, also those of this open.
     Writer = std::make_unique<TAviWriter>(WorkerUi);
     Writer->SetWriteInPlace(Setup.InPlace);
+    Writer->SetWriteDirect(true); // the working file is this sequence's own
     if (!Writer->Open(WorkFile, settings, Setup.Compressor, header)) {
         Writer.reset();
         if (Encoder)
@@ -383,6 +384,8 @@ bool TCaptureSequence::FlushToDisk(const std::string& fileName, bool cutToRiff) 
 
 bool TCaptureSequence::PlaceFile(bool complete) {
     std::error_code ec;
+    // A disk too full for a single frame gives no recording to take an older file's place.
+    complete = complete && !(DiskFull && Written == 0);
     if (Setup.InPlace) {
         if (complete && !FlushToDisk(WorkFile, true)) {
             Window.FireError(CapErrorWrite, "Can not write " + WorkFile);

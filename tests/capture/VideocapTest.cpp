@@ -627,6 +627,26 @@ TEST_F(VideoCap, FullDiskEndsTheRecordingWithAWholeFile) {
                                   std::to_string(avi.GetFrameCount()) + " frames.");
 }
 
+TEST_F(VideoCap, DiskTooFullForAFrameKeepsTheOlderFile) {
+    const std::string target = Dir.File("none.avi", "previous take");
+    auto saved = TCaptureSequence::FreeSpace;
+    TCaptureSequence::FreeSpace = [](const std::string&) -> int64_t { return 65536; };
+    Cap->SetDriverIndex(0);
+    Cap->Open();
+    Cap->VideoFileName = target;
+    const bool started = Cap->StartCapture();
+    const bool done = started && WaitFor(Ui, [&] { return !Cap->CaptureWindow()->Capturing(); });
+    TCaptureSequence::FreeSpace = saved;
+    ASSERT_TRUE(done);
+    Cap->StopCapture();
+    Ui.RunPosted();
+    std::ifstream in(target);
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}), "previous take");
+    EXPECT_FALSE(std::filesystem::exists(TCaptureSequence::WorkFileName(target)));
+    EXPECT_EQ(Ui.Messages, (std::vector<std::string>{"The disk is full: the recording " + target +
+                                                     " ends after 0 frames."}));
+}
+
 // A write that fails all the same (the file size limit here) leaves the older file as it was
 // and what was recorded under the working name.
 TEST_F(VideoCap, FailedWriteKeepsTheOlderFile) {
