@@ -133,6 +133,8 @@ public:
     Extended GetDuration() const;
     // An audio stream is present and can be decoded.
     bool HasAudio() const { return HasAudioStream && AudioDecodable; }
+    // An audio stream is present, whether or not it can be decoded.
+    bool HasAudioTrack() const { return HasAudioStream; }
     bool IsAudioPCM() const { return SourceAudioFormat.Wfx.wFormatTag == WAVE_FORMAT_PCM; }
     // The video stream's handler is exactly "DIB " (uncompressed frames).
     bool IsDIB() const;

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "MyAVIReader.h"
+#include "MyBase.h"
 #include "MyWavWriter.h"
 
 std::atomic<bool> TAviReader::EscapePressed{false};
@@ -353,6 +354,8 @@ bool TAviReader::ReadNextAudioChunk(std::vector<uint8_t>& decoded) {
 // ---- Sound-track extraction ---------------------------------------------------------------------
 
 bool TAviReader::ExtractAudioToWav(bool raw, const std::string& fileName, IUiServices& ui) {
+    // However the extraction ends, the status bar says so last.
+    auto done = MakeScopeExit([&] { ui.SetStatusText("Done writing " + fileName); });
     if (!Loaded || !HasAudioStream)
         return false;
     // Chunks are copied as stored, so a compressed track keeps its own format in the file.
@@ -389,6 +392,5 @@ bool TAviReader::ExtractAudioToWav(bool raw, const std::string& fileName, IUiSer
         if (writer.IsOpen() && !writer.CloseFile())
             result = false;
     }
-    ui.SetStatusText("Done writing " + fileName);
     return result;
 }

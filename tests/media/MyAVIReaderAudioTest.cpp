@@ -694,10 +694,12 @@ TEST_F(AviAudioExtract, EmptyOrMissingTracksAndShortChunks) {
     EXPECT_TRUE(R.ExtractAudioToWav(false, Name("one.wav"), ui));
     EXPECT_EQ(ui.StatusTexts.front(), "Progress: 100% (Press Escape to stop)");
 
-    // No sound at all: nothing is written.
+    // No sound at all: nothing is written, and the status bar still ends the run.
     ASSERT_TRUE(Opens(R, BuildAvi(MakeDibMovie(4, 2, 2)).Bytes));
+    ui.StatusTexts.clear();
     EXPECT_FALSE(R.ExtractAudioToWav(false, Name("none.wav"), ui));
     EXPECT_FALSE(std::filesystem::exists(Name("none.wav")));
+    EXPECT_EQ(ui.StatusTexts, std::vector<std::string>{"Done writing " + Name("none.wav")});
 
     // A chunk the file does not hold ends with False and a closed file of what came before.
     TAviSpec spec = MakeDibMovie(4, 2, 4);
