@@ -44,11 +44,11 @@ void TCaptureForm::OpenClick() {
 }
 
 void TCaptureForm::StartAviClick() {
-    if (const auto name = Ui.OpenFileDialog("", {{"AVI", "*.avi"}}, ""))
+    if (const auto name = Ui.SaveFileDialog("", {{"AVI", "*.avi"}}, "", "avi"))
         Cap->StartAvi(*name);
 }
 
 void TCaptureForm::CaptureFrameClick() {
-    if (const auto name = Ui.OpenFileDialog("", {{"BMP", "*.bmp"}}, ""))
+    if (const auto name = Ui.SaveFileDialog("", {{"BMP", "*.bmp"}}, "", "bmp"))
         Cap->SaveFrame(*name);
 }

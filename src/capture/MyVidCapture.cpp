@@ -265,8 +265,13 @@ QVBoxLayout* TVidCapture::BuildRightColumn() {
     BtDriver = new QPushButton(QStringLiteral("Video Driver..."), this);
     Btformat = new QPushButton(QStringLiteral("Video Format..."), this);
     BTCompress = new QPushButton(QStringLiteral("Compression..."), this);
-    for (QPushButton* b : {BtDriver, Btformat, BTCompress})
+    // No button is the default: Enter in the file name or the rate must not open a driver dialog,
+    // which would end a running recording.
+    for (QPushButton* b : {BtDriver, Btformat, BTCompress}) {
+        b->setAutoDefault(false);
+        b->setDefault(false);
         right->addWidget(b);
+    }
     auto* fpsGroup = new QGroupBox(QStringLiteral("Output framerate:"), this);
     auto* fpsLayout = new QVBoxLayout(fpsGroup);
     seFPS = new QSpinBox(fpsGroup);
@@ -316,8 +321,13 @@ void TVidCapture::BuildControls() {
     QFont bold = PNoAvailable->font();
     bold.setBold(true);
     PNoAvailable->setFont(bold);
-    PNoAvailable->setGeometry(0, 0, 320, 24);
+    PNoAvailable->setMinimumHeight(24);
     PNoAvailable->hide();
+    // Across the top of the picture, however wide the window is.
+    auto* bannerLayout = new QVBoxLayout(VideoCap1);
+    bannerLayout->setContentsMargins(0, 0, 0, 0);
+    bannerLayout->addWidget(PNoAvailable);
+    bannerLayout->addStretch(1);
     left->addWidget(VideoCap1, 1);
     pButtons = new QWidget(this);
     pButtons->setMinimumHeight(8);
@@ -379,6 +389,8 @@ void TVidCapture::SetStartCaption(const std::string& caption) {
 }
 void TVidCapture::SetBannerVisible(bool visible) {
     PNoAvailable->setVisible(visible);
+    if (visible)
+        PNoAvailable->raise();
 }
 bool TVidCapture::GetPlayResult() const {
     return cbPlayResult->isChecked();

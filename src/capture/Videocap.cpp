@@ -343,6 +343,7 @@ bool TCapWindow::SetCaptureFile(const std::string& fileName) {
     if (Capturing() || fileName.empty())
         return false;
     CaptureFile = fileName;
+    CaptureFileReserved = false;
     return true;
 }
 
@@ -354,6 +355,7 @@ bool TCapWindow::FileAllocate(int64_t bytes) {
         return false;
     const bool ok = ::ftruncate(fd, 0) == 0 && (bytes == 0 || ::posix_fallocate(fd, 0, bytes) == 0);
     ::close(fd);
+    CaptureFileReserved = ok && bytes > 0;
     return ok;
 }
 
@@ -364,11 +366,17 @@ bool TCapWindow::FileSaveAs(const std::string& fileName) {
     std::filesystem::rename(CaptureFile, fileName, ec);
     if (!ec)
         return true;
-    // Another file system: copy, and let the capture file go only once the copy is whole.
-    std::filesystem::copy_file(CaptureFile, fileName,
-                               std::filesystem::copy_options::overwrite_existing, ec);
-    if (ec)
+    // Another file system: copy beside the target, and let the capture file go only once the
+    // copy has taken the target's name.
+    const std::string work = TCaptureSequence::WorkFileName(fileName);
+    std::filesystem::copy_file(CaptureFile, work, std::filesystem::copy_options::overwrite_existing,
+                               ec);
+    if (!ec)
+        std::filesystem::rename(work, fileName, ec);
+    if (ec) {
+        std::filesystem::remove(work, ec);
         return false;
+    }
     std::filesystem::remove(CaptureFile, ec);
     return true;
 }
@@ -407,6 +415,7 @@ bool TCapWindow::Sequence(bool toFile) {
     setup.Audio = AudioFormat;
     setup.ToFile = toFile;
     setup.FileName = CaptureFile;
+    setup.InPlace = CaptureFileReserved;
     setup.Compressor = Compressor;
     Last = {};
     Seq = std::make_unique<TCaptureSequence>(*this, *Device, Ui);
@@ -448,6 +457,7 @@ void TCapWindow::FinishSequence() {
         return;
     Seq->Join();
     Seq->Counts(Last);
+    LastCompleteFlag = Seq->Complete();
     Seq.reset();
     if (Device && !Preview)
         Device->StopStreaming();
@@ -935,7 +945,7 @@ void TVideoCap::SequenceEnded() {
     // With a buffer file the recording went there: it becomes the chosen file now, and a fresh
     // buffer is reserved for the next one. If the move fails the recording stays in the buffer.
     if (!FBufferFileName.empty() && SequenceToFile) {
-        if (Window->FileSaveAs(VideoFileName)) {
+        if (Window->LastComplete() && Window->FileSaveAs(VideoFileName)) {
             FBufferFileName.clear();
             try {
                 SetupBufferFile(true);

@@ -166,10 +166,14 @@ public:
     bool SetAudioFormat(const TWaveFormatEx& format);
     bool SetCaptureFile(const std::string& fileName);
     const std::string& GetCaptureFile() const { return CaptureFile; }
-    // Reserves bytes of disk for the capture file.
+    // Reserves bytes of disk for the capture file; a recording then writes into it as it stands
+    // and cuts it to the movie's length at the end.
     bool FileAllocate(int64_t bytes);
-    // Moves the recorded capture file to fileName; the capture file is then gone.
+    // Moves the recorded capture file to fileName; the capture file is then gone. An older file
+    // of that name is replaced only by a whole copy.
     bool FileSaveAs(const std::string& fileName);
+    // Whether the last recording left a whole file.
+    bool LastComplete() const { return LastCompleteFlag; }
     // The current picture as a 24-bit BMP file.
     bool SaveDIB(const std::string& fileName);
 
@@ -221,6 +225,8 @@ private:
     TCaptureParms Parms;
     TWaveFormatEx AudioFormat{};
     std::string CaptureFile;
+    bool CaptureFileReserved = false;
+    bool LastCompleteFlag = true;
     std::vector<uint8_t> Shown;
     int32_t ShownWidth = 0;
     int32_t ShownHeight = 0;

@@ -1,5 +1,7 @@
 // The recording of the capture window: a worker thread that takes the driver's frames at the
-// asked rate, with sound from the capture device, and writes them through our AVI writer.
+// asked rate, with sound from the capture device, and writes them through our AVI writer. A
+// recording goes to a working file beside the chosen one and takes its name only once complete,
+// or into a reserved buffer file as it stands; it ends before the disk or the index runs out.
 #pragma once
 
 #include <atomic>
@@ -22,6 +24,9 @@ struct TSequenceSetup {
     TWaveFormatEx Audio{};
     bool ToFile = true;
     std::string FileName;
+    // FileName is a reserved buffer: written as it stands and cut to the movie's length at the
+    // end, instead of going through a working file.
+    bool InPlace = false;
     uint32_t Compressor = 0; // FOURCC; 0 = full frames
 };
 
@@ -43,6 +48,14 @@ class TCaptureSequence {
 public:
     // The sound device the recording opens; the ALSA one unless a test gives another.
     static std::function<std::unique_ptr<IWaveIn>()> WaveInFactory;
+    // Bytes free for a file in folder, -1 when unknown; the file system's answer unless a test
+    // gives another.
+    static std::function<int64_t(const std::string& folder)> FreeSpace;
+    // Sound goes into the file in blocks of a fifth of a second: the index a timed recording asks
+    // for holds five of them a second beside its frames.
+    static constexpr int32_t SoundChunksPerSecond = 5;
+    // The working file of a recording into fileName.
+    static std::string WorkFileName(const std::string& fileName);
 
     TCaptureSequence(TCapWindow& window, ICaptureDevice& device, IUiServices& ui);
     ~TCaptureSequence();
@@ -57,14 +70,28 @@ public:
     void Join();
     bool Running() const { return RunningFlag; }
     void Counts(TCapStatus& status) const;
+    // Why the recording ended by itself; false while it runs or when it was stopped.
+    bool EndedByIndex() const { return IndexFull; }
+    bool EndedByDisk() const { return DiskFull; }
+    // Once ended: the file is whole (or there was none to write).
+    bool Complete() const { return CompleteFlag; }
 
 private:
     bool OpenWriter(const TCapFormat& format);
     bool OpenSound();
     void Run();
+    void Finish();
+    void PlaceFile(bool complete);
+    bool TimeUp(int64_t elapsedUs) const;
+    // Writes the slots up to due with the current picture, fresh from the driver or not; false
+    // when the recording must end.
+    bool WriteSlots(int64_t due, bool fresh);
     bool WriteFrame(bool keyFrame);
     bool PumpSound(int64_t elapsedUs);
-    bool LimitReached(int64_t elapsedUs) const;
+    bool WriteSoundChunk(bool last);
+    // Room in the index (keeping one entry for the last sound block) and on the disk for a
+    // chunk of bytes; false, with the reason noted, when there is none.
+    bool Room(uint32_t bytes, bool last);
 
     TCapWindow& Window;
     ICaptureDevice& Device;
@@ -84,9 +111,20 @@ private:
     int32_t KeyRate = 1;
     std::vector<uint8_t> Frame; // top-down B, G, R, Width × 3 apart
     std::vector<uint8_t> Dib;   // bottom-up rows padded to 4 bytes, as the file takes them
-    std::vector<uint8_t> SoundBuffer;
+    std::string WorkFile;
+    int64_t Reserved = 0;             // bytes the working file holds on the disk already
+    int64_t FileBytes = 0;            // what the file will take, its index included
+    std::vector<uint8_t> SoundBuffer; // one block of sound
+    int64_t SoundFill = 0;            // sample frames in it
     int64_t SoundFramesRead = 0;
+    int64_t SoundLimit = INT64_MAX; // sample frames a timed recording holds
     int32_t SoundBlockAlign = 0;
+    int64_t SlotLimit = INT64_MAX; // frames a timed recording holds
+    int64_t Written = 0;
+    bool WriteFailed = false;
+    std::atomic<bool> IndexFull{false};
+    std::atomic<bool> DiskFull{false};
+    std::atomic<bool> CompleteFlag{false};
 
     std::atomic<int64_t> Frames{0};
     std::atomic<int64_t> Dropped{0};

@@ -168,8 +168,9 @@ bool TAviReader::OpenSource(std::unique_ptr<IByteSource> source) {
         OpenError = "Out of memory reading the index (" + FileName + ")";
     }
     Close();
+    // The user is told what is wrong with the file, not only that it failed.
     if (Ui)
-        Ui->ShowMessage("Can not open " + FileName);
+        Ui->ShowMessage("Can not open " + FileName + "\n" + OpenError, TMsgKind::Error);
     return false;
 }
 

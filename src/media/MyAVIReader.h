@@ -112,7 +112,8 @@ public:
     TAviReader& operator=(const TAviReader&) = delete;
 
     // Opens the movie in fileName. A missing file gives False without a message; a file that
-    // cannot be read or parsed gives False and "Can not open <name>".
+    // cannot be read or parsed gives False and "Can not open <name>" with the reason on a second
+    // line.
     bool Open(const std::string& fileName);
     // The same over any byte source (a file already opened, or memory); name is used in
     // messages only.

@@ -59,12 +59,14 @@ TAviFile::~TAviFile() {
     Discard();
 }
 
-bool TAviFile::Create(const std::string& fileName) {
+bool TAviFile::Create(const std::string& fileName, bool keepSpace) {
     Discard();
     Name = fileName;
     Error.clear();
     Pos = 0;
-    F = std::fopen(fileName.c_str(), "w+b");
+    F = keepSpace ? std::fopen(fileName.c_str(), "r+b") : nullptr;
+    if (!F)
+        F = std::fopen(fileName.c_str(), "w+b");
     if (!F) {
         Error = std::strerror(errno);
         return false;
@@ -295,7 +297,7 @@ bool TAviWriter::Open(const std::string& fileName, const TExportSettings& settin
     std::memset(OdmlHeader, 0, sizeof(OdmlHeader));
     TLePut(OdmlHeader).U32(OdmlInitialFrames); // dwTotalFrames, final value at Close
 
-    if (!Out.Create(fileName)) {
+    if (!Out.Create(fileName, InPlace)) {
         Report("Can not create file " + fileName + " (" + Out.ErrorText() + ")");
         return false;
     }

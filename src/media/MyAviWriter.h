@@ -38,8 +38,9 @@ public:
     TAviFile(const TAviFile&) = delete;
     TAviFile& operator=(const TAviFile&) = delete;
 
-    // Creates or empties the file, open for reading and writing.
-    bool Create(const std::string& fileName);
+    // Creates or empties the file, open for reading and writing. keepSpace: an existing file is
+    // written over as it stands, its length and reserved space kept.
+    bool Create(const std::string& fileName, bool keepSpace = false);
     bool IsOpen() const { return F != nullptr; }
     bool Write(const void* data, size_t size);
     // Reads exactly size bytes; a short read is a failure.
@@ -155,6 +156,9 @@ public:
     const std::string& GetIndexFileName() const { return IndexFileName; }
     // Lowers the size limit (small media, tests); values above MaxAviFileSize are cut to it.
     void SetMaxFileSize(int64_t bytes);
+    // Open writes into the file as it stands instead of emptying it, so space reserved for it
+    // stays; the file keeps its length and the caller cuts it to the movie's after Close.
+    void SetWriteInPlace(bool inPlace) { InPlace = inPlace; }
 
 private:
     bool WriteMovieChunk(uint32_t id, const void* data, uint32_t size, uint32_t flags);
@@ -169,6 +173,7 @@ private:
     std::string IndexFileName;
     std::string FileName;
     int64_t MaxFileSize = MaxAviFileSize;
+    bool InPlace = false;
 
     TAviFile Out;
     TAviFile Index;

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <new>
 
+#include "ITreeItem.h"
 #include "MyCommonParamsPart.h"
 #include "MyProjNode.h"
 #include "MyRiffIO.h"
@@ -19,6 +20,17 @@ constexpr int32_t NewestFormatVersion = 2004002;
 std::vector<std::string>& OpenChain() {
     static std::vector<std::string> chain;
     return chain;
+}
+
+// The last cycle met while loading: the file whose sub-project points back, and that sub-project's
+// file.
+struct TCycle {
+    std::string Closer;
+    std::string Target;
+};
+TCycle& LastCycle() {
+    static TCycle cycle;
+    return cycle;
 }
 
 // One spelling per file, so that "a/../b.mpr" and "b.mpr" are seen to be the same.
@@ -56,11 +68,18 @@ void TSubProjectNode::SetFileName(const std::string& name) {
     // project being opened counts as the outermost file.
     const std::string key = SameFileKey(name);
     std::vector<std::string>& chain = OpenChain();
-    const bool cycle =
-        std::find(chain.begin(), chain.end(), key) != chain.end() ||
-        (Project && !Project->FileName.empty() && SameFileKey(Project->FileName) == key);
+    const std::string outer = Project ? Project->FileName : std::string();
+    const bool cycle = std::find_if(chain.begin(), chain.end(),
+                                    [&key](const std::string& n) {
+                                        return SameFileKey(n) == key;
+                                    }) != chain.end() ||
+                       (!outer.empty() && SameFileKey(outer) == key);
     if (cycle) {
-        LoadMessages.Add("Sub-project " + name + " contains itself and is left empty.");
+        // Only this copy stays empty: the message names the file that points back.
+        const std::string closer = chain.empty() ? outer : chain.back();
+        LastCycle() = {closer, name};
+        LoadMessages.Add("Sub-project " + name + " in " + closer +
+                         " would contain itself; that copy is left empty.");
         return;
     }
     if (int(chain.size()) >= MaxSubProjectDepth) {
@@ -81,7 +100,7 @@ void TSubProjectNode::SetFileName(const std::string& name) {
         LoadMessages.Add("Can not read sub-project " + name + ".");
         return;
     }
-    chain.push_back(key);
+    chain.push_back(name);
     auto pop = MakeScopeExit([&chain] { chain.pop_back(); });
     if (!LoadTree(name, bytes))
         DeleteChildren();
@@ -95,20 +114,22 @@ bool TSubProjectNode::LoadTree(const std::string& name, const std::vector<uint8_
         signature = r.ReadString();
     } catch (const Exception&) {
     }
-    // Whatever follows a wrong signature is not a project's tree.
-    if (signature != FileSignature) {
-        LoadMessages.Add("File format is unknown (" + name + ")");
+    // The refusals read as the main loader's; the line after them names the file.
+    auto refuse = [&name](const std::string& why) {
+        LoadMessages.Add(why);
+        LoadMessages.Add("Sub-project " + name + " is left empty.");
         return false;
-    }
+    };
+    // Whatever follows a wrong signature is not a project's tree.
+    if (signature != FileSignature)
+        return refuse("File format is unknown");
     try {
         const int32_t version = r.ReadInteger();
         const std::string programVersion = r.ReadString();
-        if (version > NewestFormatVersion) {
-            LoadMessages.Add("You need to get the newer version of this program to read this "
-                             "file. \nThe program version should be at least " +
-                             programVersion);
-            return false;
-        }
+        if (version > NewestFormatVersion)
+            return refuse("You need to get the newer version of this program to read this "
+                          "file. \nThe program version should be at least " +
+                          programVersion);
         // The root record of the file: the stored kind is the project's, so its child tree comes
         // with it; the root's output settings behind the record are not read.
         ReadingOwnFile = true;
@@ -122,4 +143,22 @@ bool TSubProjectNode::LoadTree(const std::string& name, const std::vector<uint8_
         return false;
     }
     return true;
+}
+
+std::string TSubProjectNode::FindCycle(const std::string& file, const std::string& projectFile) {
+    if (file.empty() || projectFile.empty() || !FileExists(file))
+        return {};
+    // The file is read as it will be once added, into a project of its own that nobody sees.
+    TMemTree tree;
+    TProjectNode probe("Project", tree.AddRoot("Project"));
+    probe.FileName = projectFile;
+    const std::vector<std::string> kept = LoadMessages.Lines;
+    auto restore = MakeScopeExit([&kept] { LoadMessages.Lines = kept; });
+    LastCycle() = {};
+    probe.AddNode("Sub-project", amLastChild, nkSubProject)->SetFileName(file);
+    const TCycle found = LastCycle();
+    LastCycle() = {};
+    if (found.Target.empty() || SameFileKey(found.Target) != SameFileKey(projectFile))
+        return {};
+    return found.Closer;
 }

@@ -19,6 +19,10 @@ public:
     // sub-projects) leaves the sub-project empty, with a load message saying why.
     void SetFileName(const std::string& name) override;
 
+    // Placing file as a sub-project of the project saved as projectFile would bring that project
+    // back inside itself: the file whose sub-project points back to it. Empty when not.
+    static std::string FindCycle(const std::string& file, const std::string& projectFile);
+
 protected:
     void WriteBefore(TValueWriter& writer) const override;
     void ReadBefore(TValueReader& reader) override;

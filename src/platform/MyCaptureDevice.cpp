@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 extern "C" {
+#include <libavutil/mem.h>
 #include <libavutil/pixfmt.h>
 #include <libswscale/swscale.h>
 }
@@ -27,7 +28,61 @@ std::string CapFormatText(const TCapFormat& f) {
     return std::to_string(f.Width) + " x " + std::to_string(f.Height) + " " + code;
 }
 
+// ---- Clock --------------------------------------------------------------------------------------
+
+namespace {
+
+class TSteadyCaptureClock : public ICaptureClock {
+public:
+    int64_t NowUs() override {
+        return std::chrono::duration_cast<std::chrono::microseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    }
+    void SleepUntilUs(int64_t us) override {
+        const int64_t wait = us - NowUs();
+        if (wait > 0)
+            std::this_thread::sleep_for(std::chrono::microseconds(wait));
+    }
+};
+
+} // namespace
+
+ICaptureClock& SteadyCaptureClock() {
+    static TSteadyCaptureClock clock;
+    return clock;
+}
+
 // ---- Frame conversion ---------------------------------------------------------------------------
+
+namespace {
+
+// Rows handed to the scaler start on this boundary, and each buffer has this much to spare past
+// its last row: the scaler's vector loops read and write up to a vector beyond a row's end.
+constexpr size_t ScalerAlign = 64;
+constexpr size_t ScalerSlack = 4 * ScalerAlign;
+
+size_t AlignUp(size_t n) {
+    return (n + ScalerAlign - 1) / ScalerAlign * ScalerAlign;
+}
+
+} // namespace
+
+TCapFrameConverter::TPadded::~TPadded() {
+    av_free(Data);
+}
+
+bool TCapFrameConverter::TPadded::Fit(size_t bytes) {
+    if (bytes + ScalerSlack <= Size)
+        return true;
+    av_free(Data);
+    Size = 0;
+    Data = static_cast<uint8_t*>(av_mallocz(bytes + ScalerSlack));
+    if (!Data)
+        return false;
+    Size = bytes + ScalerSlack;
+    return true;
+}
 
 TCapFrameConverter::TCapFrameConverter() = default;
 
@@ -44,7 +99,8 @@ bool TCapFrameConverter::Converts(uint32_t pixelFormat) {
 
 bool TCapFrameConverter::Convert(const TCapFormat& f, const uint8_t* data, size_t size,
                                  uint8_t* bgr, ptrdiff_t stride) {
-    if (f.Width <= 0 || f.Height <= 0 || !data)
+    if (f.Width <= 0 || f.Height <= 0 || f.Width > MaxCaptureSide || f.Height > MaxCaptureSide ||
+        !data)
         return false;
     const size_t pixels = size_t(f.Width) * size_t(f.Height);
     if (f.PixelFormat == CapPixBGR24) {
@@ -66,30 +122,46 @@ bool TCapFrameConverter::Convert(const TCapFormat& f, const uint8_t* data, size_
         return tjDecompress2(Jpeg, data, static_cast<unsigned long>(size), bgr, f.Width,
                              int(stride), f.Height, TJPF_BGR, 0) == 0;
     }
-    AVPixelFormat src;
-    const uint8_t* planes[4] = {data, nullptr, nullptr, nullptr};
-    int strides[4] = {0, 0, 0, 0};
     if (f.PixelFormat == CapPixYUYV) {
         if (size < pixels * 2 || (f.Width & 1))
             return false;
-        src = AV_PIX_FMT_YUYV422;
-        strides[0] = f.Width * 2;
     } else if (f.PixelFormat == CapPixNV12) {
         if (size < pixels * 3 / 2 || (f.Width & 1) || (f.Height & 1))
             return false;
-        src = AV_PIX_FMT_NV12;
-        strides[0] = strides[1] = f.Width;
-        planes[1] = data + pixels;
     } else {
         return false;
     }
-    Sws = sws_getCachedContext(Sws, f.Width, f.Height, src, f.Width, f.Height, AV_PIX_FMT_BGR24,
-                               SWS_POINT, nullptr, nullptr, nullptr);
+    return Scale(f, data, bgr, stride);
+}
+
+bool TCapFrameConverter::Scale(const TCapFormat& f, const uint8_t* data, uint8_t* bgr,
+                               ptrdiff_t stride) {
+    const bool yuyv = f.PixelFormat == CapPixYUYV;
+    const size_t w = size_t(f.Width), h = size_t(f.Height);
+    // The driver's rows are packed; ours start on aligned boundaries.
+    const size_t inRow = yuyv ? w * 2 : w;
+    const size_t inStride = AlignUp(inRow);
+    const size_t inRows = yuyv ? h : h + h / 2;
+    const size_t outStride = AlignUp(w * 3);
+    if (!Source.Fit(inStride * inRows) || !Target.Fit(outStride * h))
+        return false;
+    for (size_t y = 0; y < inRows; ++y)
+        std::memcpy(Source.Data + y * inStride, data + y * inRow, inRow);
+    const uint8_t* planes[4] = {Source.Data, yuyv ? nullptr : Source.Data + inStride * h, nullptr,
+                                nullptr};
+    const int strides[4] = {int(inStride), yuyv ? 0 : int(inStride), 0, 0};
+    Sws = sws_getCachedContext(Sws, f.Width, f.Height, yuyv ? AV_PIX_FMT_YUYV422 : AV_PIX_FMT_NV12,
+                               f.Width, f.Height, AV_PIX_FMT_BGR24, SWS_POINT, nullptr, nullptr,
+                               nullptr);
     if (!Sws)
         return false;
-    uint8_t* dst[4] = {bgr, nullptr, nullptr, nullptr};
-    int dstStrides[4] = {int(stride), 0, 0, 0};
-    return sws_scale(Sws, planes, strides, 0, f.Height, dst, dstStrides) == f.Height;
+    uint8_t* dst[4] = {Target.Data, nullptr, nullptr, nullptr};
+    const int dstStrides[4] = {int(outStride), 0, 0, 0};
+    if (sws_scale(Sws, planes, strides, 0, f.Height, dst, dstStrides) != f.Height)
+        return false;
+    for (size_t y = 0; y < h; ++y)
+        std::memcpy(bgr + ptrdiff_t(y) * stride, Target.Data + y * outStride, w * 3);
+    return true;
 }
 
 // ---- Test pattern -------------------------------------------------------------------------------
@@ -102,7 +174,9 @@ constexpr uint8_t PatternBars[8][3] = {{255, 255, 255}, {0, 255, 255}, {255, 255
 
 class TTestPatternDevice : public ICaptureDevice {
 public:
-    TTestPatternDevice() { Format = {320, 240, CapPixBGR24}; }
+    explicit TTestPatternDevice(ICaptureClock& clock) : Time(clock) {
+        Format = {320, 240, CapPixBGR24};
+    }
     TCapDriverDesc Description() const override { return {TestPatternDriverName, "1.0"}; }
     std::vector<TCapFormat> Formats() override {
         return {{160, 120, CapPixBGR24}, {320, 240, CapPixBGR24}, {640, 480, CapPixBGR24}};
@@ -115,10 +189,10 @@ public:
         Format = f;
         return true;
     }
-    void SetFrameInterval(uint32_t us) override { Interval = std::chrono::microseconds(us); }
+    void SetFrameInterval(uint32_t us) override { Interval = us; }
     bool StartStreaming() override {
         On = true;
-        Next = std::chrono::steady_clock::now();
+        Next = Time.NowUs();
         return true;
     }
     void StopStreaming() override { On = false; }
@@ -126,36 +200,44 @@ public:
     TCapRead ReadFrame(uint8_t* bgr, ptrdiff_t stride, int timeoutMs) override {
         if (!On)
             return TCapRead::Lost;
-        const auto now = std::chrono::steady_clock::now();
+        const int64_t now = Time.NowUs();
         if (Next > now) {
-            if (Next - now > std::chrono::milliseconds(timeoutMs))
+            if (Next - now > int64_t(timeoutMs) * 1000)
                 return TCapRead::Timeout;
-            std::this_thread::sleep_until(Next);
+            Time.SleepUntilUs(Next);
         }
-        Next = std::max(Next + Interval, std::chrono::steady_clock::now() - Interval);
+        Next = std::max(Next + Interval, Time.NowUs() - Interval);
         Draw(bgr, stride);
         ++Count;
         return TCapRead::Frame;
     }
     std::string ErrorText() const override { return {}; }
+    ICaptureClock& Clock() const override { return Time; }
 
 private:
+    // The line is the opposite of the bar it crosses, so it shows on every bar and no two
+    // frames in a row are alike; it keeps to the third quarter of the rows.
     void Draw(uint8_t* bgr, ptrdiff_t stride) const {
         const int32_t w = Format.Width, h = Format.Height;
         const int32_t line = int32_t(Count % uint64_t(w));
+        const uint8_t* bar = PatternBars[line * 8 / w];
+        const uint8_t mark[3] = {uint8_t(255 - bar[0]), uint8_t(255 - bar[1]),
+                                 uint8_t(255 - bar[2])};
         for (int32_t y = 0; y < h; ++y) {
             uint8_t* p = bgr + y * stride;
             for (int32_t x = 0; x < w; ++x, p += 3)
                 std::memcpy(p, PatternBars[x * 8 / w], 3);
-            std::memset(bgr + y * stride + line * 3, 255, 3);
+            if (y >= h / 2 && y < h * 3 / 4)
+                std::memcpy(bgr + y * stride + line * 3, mark, 3);
         }
     }
 
+    ICaptureClock& Time;
     TCapFormat Format;
     bool On = false;
     uint64_t Count = 0;
-    std::chrono::microseconds Interval{66667};
-    std::chrono::steady_clock::time_point Next;
+    int64_t Interval = 66667; // microseconds
+    int64_t Next = 0;
 };
 
 // ---- V4L2 ---------------------------------------------------------------------------------------
@@ -180,8 +262,9 @@ public:
         fmt.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         if (Xioctl(VIDIOC_G_FMT, &fmt) < 0)
             return false;
-        Format = {int32_t(fmt.fmt.pix.width), int32_t(fmt.fmt.pix.height), fmt.fmt.pix.pixelformat};
-        if (TCapFrameConverter::Converts(Format.PixelFormat) && SetFormat(Format))
+        const TCapFormat now{SideOf(fmt.fmt.pix.width), SideOf(fmt.fmt.pix.height),
+                             fmt.fmt.pix.pixelformat};
+        if (now.Width > 0 && now.Height > 0 && SetFormat(now))
             return true;
         for (const TCapFormat& f : Formats())
             if (SetFormat(f))
@@ -211,7 +294,8 @@ public:
     TCapFormat GetFormat() const override { return Format; }
 
     bool SetFormat(const TCapFormat& f) override {
-        if (On || !TCapFrameConverter::Converts(f.PixelFormat) || f.Width <= 0 || f.Height <= 0)
+        if (On || !TCapFrameConverter::Converts(f.PixelFormat) || f.Width <= 0 || f.Height <= 0 ||
+            f.Width > MaxCaptureSide || f.Height > MaxCaptureSide)
             return false;
         v4l2_format fmt{};
         fmt.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
@@ -221,7 +305,7 @@ public:
         fmt.fmt.pix.field = V4L2_FIELD_NONE;
         if (Xioctl(VIDIOC_S_FMT, &fmt) < 0)
             return false;
-        const TCapFormat got{int32_t(fmt.fmt.pix.width), int32_t(fmt.fmt.pix.height),
+        const TCapFormat got{SideOf(fmt.fmt.pix.width), SideOf(fmt.fmt.pix.height),
                              fmt.fmt.pix.pixelformat};
         // Drivers adjust what they cannot do; only an exact answer is the asked format.
         const uint32_t packed = uint32_t(f.Width) * (f.PixelFormat == CapPixYUYV    ? 2
@@ -259,6 +343,11 @@ private:
         size_t Length = 0;
     };
 
+    // A side as the driver gave it; 0 when it is no size we can hold.
+    static int32_t SideOf(uint32_t side) {
+        return side <= uint32_t(MaxCaptureSide) ? int32_t(side) : 0;
+    }
+
     int Xioctl(unsigned long request, void* arg) {
         int r;
         do
@@ -277,7 +366,10 @@ private:
             if (Xioctl(VIDIOC_ENUM_FRAMESIZES, &s) < 0)
                 break;
             if (s.type == V4L2_FRMSIZE_TYPE_DISCRETE) {
-                out.push_back({int32_t(s.discrete.width), int32_t(s.discrete.height), pixelFormat});
+                const TCapFormat f{SideOf(s.discrete.width), SideOf(s.discrete.height),
+                                   pixelFormat};
+                if (f.Width > 0 && f.Height > 0)
+                    out.push_back(f);
                 continue;
             }
             for (TCapFormat f : StepwiseSizes)
@@ -311,13 +403,19 @@ bool TV4L2Device::StartStreaming() {
     if (Xioctl(VIDIOC_REQBUFS, &req) < 0)
         return false;
     On = true; // from here StopStreaming gives back whatever was taken
-    for (uint32_t i = 0; i < req.count; ++i) {
+    // Buffers beyond the ones used stay with the driver, never queued.
+    const uint32_t count = std::min(req.count, MaxCaptureBuffers);
+    for (uint32_t i = 0; i < count; ++i) {
         v4l2_buffer b{};
         b.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         b.memory = V4L2_MEMORY_MMAP;
         b.index = i;
         if (Xioctl(VIDIOC_QUERYBUF, &b) < 0)
             break;
+        if (b.length == 0) {
+            Error = "The device gave an empty buffer";
+            break;
+        }
         void* p = Io->Mmap(b.length, Fd, b.m.offset);
         if (p == MAP_FAILED) {
             Error = std::strerror(errno);
@@ -328,7 +426,7 @@ bool TV4L2Device::StartStreaming() {
             break;
     }
     int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    if (Buffers.size() != req.count || req.count == 0 || Xioctl(VIDIOC_STREAMON, &type) < 0) {
+    if (Buffers.size() != count || count == 0 || Xioctl(VIDIOC_STREAMON, &type) < 0) {
         const std::string why = Error.empty() ? "The device gave no buffers" : Error;
         StopStreaming();
         Error = why;
@@ -429,8 +527,8 @@ std::shared_ptr<IV4L2Io> CreateSystemV4L2Io() {
     return std::make_shared<TSystemV4L2Io>();
 }
 
-std::unique_ptr<ICaptureDevice> CreateTestPatternDevice() {
-    return std::make_unique<TTestPatternDevice>();
+std::unique_ptr<ICaptureDevice> CreateTestPatternDevice(ICaptureClock& clock) {
+    return std::make_unique<TTestPatternDevice>(clock);
 }
 
 std::unique_ptr<ICaptureDevice> OpenV4L2Device(std::shared_ptr<IV4L2Io> io, const std::string& path,
@@ -461,7 +559,8 @@ std::unique_ptr<ICaptureDevice> OpenV4L2Device(std::shared_ptr<IV4L2Io> io, cons
 
 // ---- Driver list --------------------------------------------------------------------------------
 
-TCaptureDrivers::TCaptureDrivers(std::shared_ptr<IV4L2Io> io) : Io(std::move(io)) {}
+TCaptureDrivers::TCaptureDrivers(std::shared_ptr<IV4L2Io> io, ICaptureClock* patternClock)
+    : Io(std::move(io)), PatternClock(patternClock) {}
 
 std::vector<TCaptureDrivers::TNode> TCaptureDrivers::Scan() {
     std::vector<TNode> out;
@@ -512,7 +611,7 @@ std::unique_ptr<ICaptureDevice> TCaptureDrivers::Open(int index, std::string& er
         return nullptr;
     }
     if (nodes[size_t(index)].Path.empty())
-        return CreateTestPatternDevice();
+        return CreateTestPatternDevice(PatternClock ? *PatternClock : SteadyCaptureClock());
     return OpenV4L2Device(Io, nodes[size_t(index)].Path, error);
 }
 

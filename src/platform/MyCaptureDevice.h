@@ -32,6 +32,22 @@ struct TCapFormat {
 // "640 x 480 YUYV".
 std::string CapFormatText(const TCapFormat& format);
 
+// Largest frame side taken from a driver: larger answers are not a picture we can hold.
+inline constexpr int32_t MaxCaptureSide = 8192;
+// Most streaming buffers used, whatever number a driver hands out (the V4L2 core's own limit).
+inline constexpr uint32_t MaxCaptureBuffers = 64;
+
+// The time capture runs on: a driver paces its frames by it and a recording measures itself by
+// it. The system's steady clock, or a test's clock that jumps ahead instead of waiting.
+class ICaptureClock {
+public:
+    virtual ~ICaptureClock() = default;
+    virtual int64_t NowUs() = 0;
+    // Returns once NowUs() has reached us.
+    virtual void SleepUntilUs(int64_t us) = 0;
+};
+ICaptureClock& SteadyCaptureClock();
+
 // Name and version of one driver, as the driver list shows them.
 struct TCapDriverDesc {
     std::string Name;
@@ -67,12 +83,16 @@ public:
     virtual TCapRead ReadFrame(uint8_t* bgr, ptrdiff_t stride, int timeoutMs) = 0;
     // Why the last call failed ("Device or resource busy"); empty when it did not.
     virtual std::string ErrorText() const = 0;
+    // The clock the driver's frames arrive by.
+    virtual ICaptureClock& Clock() const { return SteadyCaptureClock(); }
 };
 
 // ---- Frame conversion ---------------------------------------------------------------------------
 
 // Turns driver frames into 24-bit B, G, R: YUYV and NV12 through libswscale, MJPEG through
-// TurboJPEG, BGR24 copied. Keeps its scaler and decoder between frames.
+// TurboJPEG, BGR24 copied. The scaler reads and writes whole vectors past a row's end, so it only
+// ever sees padded, aligned copies of its own; the caller's frame and picture are touched exactly.
+// Keeps its scaler, decoder and buffers between frames.
 class TCapFrameConverter {
 public:
     TCapFrameConverter();
@@ -86,8 +106,21 @@ public:
                  ptrdiff_t stride);
 
 private:
+    // An aligned buffer with room past its end for the scaler's overreach.
+    struct TPadded {
+        uint8_t* Data = nullptr;
+        size_t Size = 0;
+        TPadded() = default;
+        TPadded(const TPadded&) = delete;
+        TPadded& operator=(const TPadded&) = delete;
+        ~TPadded();
+        bool Fit(size_t bytes);
+    };
+    bool Scale(const TCapFormat& f, const uint8_t* data, uint8_t* bgr, ptrdiff_t stride);
+
     SwsContext* Sws = nullptr;
     void* Jpeg = nullptr;
+    TPadded Source, Target;
 };
 
 // ---- V4L2 seam ----------------------------------------------------------------------------------
@@ -119,7 +152,8 @@ inline constexpr const char* TestPatternDriverName = "Test pattern generator";
 // The drivers of the machine: V4L2 video capture nodes with streaming, then the test pattern.
 class TCaptureDrivers {
 public:
-    explicit TCaptureDrivers(std::shared_ptr<IV4L2Io> io);
+    // patternClock: the clock of the test pattern; the steady clock when null.
+    explicit TCaptureDrivers(std::shared_ptr<IV4L2Io> io, ICaptureClock* patternClock = nullptr);
 
     // Every driver, in index order (at most MaxCaptureDrivers).
     std::vector<TCapDriverDesc> List();
@@ -136,6 +170,7 @@ private:
     std::vector<TNode> Scan();
 
     std::shared_ptr<IV4L2Io> Io;
+    ICaptureClock* PatternClock;
 };
 
 // The drivers every capture control uses unless given others: the system's V4L2 nodes.
@@ -143,8 +178,10 @@ TCaptureDrivers& DefaultCaptureDrivers();
 // Replaces the default drivers (a scripted V4L2 layer); null puts the system's back.
 void SetDefaultCaptureDrivers(std::shared_ptr<TCaptureDrivers> drivers);
 
-// The built-in generator: colour bars with a white line that moves one pixel per frame.
-std::unique_ptr<ICaptureDevice> CreateTestPatternDevice();
+// The built-in generator: colour bars with a line that moves one pixel per frame, drawn in the
+// opposite colour of each bar across the third quarter of the rows.
+std::unique_ptr<ICaptureDevice>
+CreateTestPatternDevice(ICaptureClock& clock = SteadyCaptureClock());
 // The V4L2 device at path, connected (opened and its format negotiated); null with the reason.
 std::unique_ptr<ICaptureDevice> OpenV4L2Device(std::shared_ptr<IV4L2Io> io, const std::string& path,
                                                std::string& error);

@@ -3,6 +3,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QImage>
 #include <QLabel>
@@ -11,6 +12,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QSlider>
+#include <QStyle>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -184,7 +186,26 @@ void TAddObjectDlg::FillKindTree() {
         tvKinds->expandAll();
     else
         RootItem->setExpanded(true);
+    FitKindTreeWidth(tree);
     Rebuilding = false;
+}
+
+void TAddObjectDlg::FitKindTreeWidth(const TKindItem& tree) {
+    // Wide enough for the longest name at its depth, expanded or not, so no name is cut.
+    const QFontMetrics fm(tvKinds->font());
+    int widest = 0;
+    std::function<void(const TKindItem&, int)> walk = [&](const TKindItem& k, int depth) {
+        const int w = (depth + 1) * tvKinds->indentation() +
+                      fm.horizontalAdvance(QString::fromStdString(k.Text));
+        widest = std::max(widest, w);
+        for (const TKindItem& c : k.Children)
+            walk(c, depth + 1);
+    };
+    walk(tree, 0);
+    const int chrome = 2 * tvKinds->frameWidth() +
+                       tvKinds->style()->pixelMetric(QStyle::PM_ScrollBarExtent) +
+                       2 * fm.averageCharWidth();
+    tvKinds->setMinimumWidth(widest + chrome);
 }
 
 void TAddObjectDlg::ExpandAll(bool collapse) {
@@ -337,9 +358,11 @@ void TAddObjectDlg::bOKClick() {
         outcome = Project ? CreateChosenObject(rq, node) : TAddOutcome::Refused;
     }
     if (outcome != TAddOutcome::Created) {
-        // The dialog stays, and so does its example.
+        // The dialog stays, and so does its example (made again when the refusal came late).
         CloseAllowed = true;
         AddOnPreview.Active = true;
+        if (!ExampleRig->GetNode() && isVisible())
+            BuildExample(tvKinds->currentItem());
         return;
     }
     NewNode = node;

@@ -183,6 +183,7 @@ private:
     void ConnectControls();
     void FormShow();
     void FillKindTree();
+    void FitKindTreeWidth(const TKindItem& tree);
     bool BuildExample(QTreeWidgetItem* item);
     void ShowNoExample();
     void SelectionChanged();

@@ -9,6 +9,7 @@
 #include "MyEffectNodes.h"
 #include "MyExceptions.h"
 #include "MyProjNode.h"
+#include "MyPropDlg.h"
 
 namespace {
 
@@ -55,6 +56,17 @@ std::optional<std::string> AskSourceFile(uint8_t kind, IUiServices* ui) {
     if (name && Settings)
         Settings->WriteString("Recents", value, *name);
     return name;
+}
+
+// Whether the new object could read the file it was given. A file that does not open was
+// reported by the reader that tried it; a missing one (a name typed into the file dialog) is
+// reported here, as nothing else says so.
+bool SourceOpened(TTreeNodeData* node, const std::string& file, IUiServices* ui) {
+    if (FileExists(file))
+        return SourceLoaded(node);
+    if (ui)
+        ui->ShowMessage("Can not find file " + file, TMsgKind::Error);
+    return false;
 }
 
 bool IsEffectKind(uint8_t kind) {
@@ -167,6 +179,11 @@ TAddOutcome CreateChosenObject(const TAddRequest& rq, TTreeNodeData*& newNode) {
     newNode = rq.Project->AddChild(position, kind, rq.Target, rq.Caption);
     if (file) {
         newNode->SetFileName(*file);
+        // An object without its source would sit on the track with no length.
+        if (!SourceOpened(newNode, *file, rq.Ui)) {
+            rq.Project->DiscardNode(newNode);
+            return TAddOutcome::Refused;
+        }
         const char* prefix = kind == nkVideo ? "Movie: " : kind == nkAudio ? "Sound: " : "Music: ";
         newNode->SetCaption(prefix + FileNameOnly(*file));
     }

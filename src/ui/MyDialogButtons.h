@@ -5,10 +5,12 @@
 #include <QPushButton>
 
 // OK and Cancel at the right of a row; the caller places the row and connects the buttons.
+// OK is the default button: Enter in any field confirms the dialog.
 inline QHBoxLayout* MakeOkCancelRow(QWidget* parent, QPushButton*& ok, QPushButton*& cancel) {
     auto* row = new QHBoxLayout;
     row->addStretch(1);
     ok = new QPushButton(QStringLiteral("OK"), parent);
+    ok->setDefault(true);
     cancel = new QPushButton(QStringLiteral("Cancel"), parent);
     row->addWidget(ok);
     row->addWidget(cancel);

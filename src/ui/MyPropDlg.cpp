@@ -83,6 +83,8 @@ TPropDlg::TPropDlg(IUiServices* ui, QWidget* parent) : QDialog(parent), Ui(ui) {
     eLabel = new QLineEdit(this);
     mDescription = new QPlainTextEdit(this);
     mDescription->setMaximumHeight(60);
+    // Tab leaves the field like any other; a description has no use for tab characters.
+    mDescription->setTabChangesFocus(true);
     top->addRow(QStringLiteral("Label"), eLabel);
     top->addRow(QStringLiteral("Description"), mDescription);
     main->addLayout(top);
@@ -329,18 +331,24 @@ std::optional<std::string> TPropDlg::ValidatePage() const {
         return ValidateProjectPage(S(eProjWidth->text()), S(eProjHeight->text()),
                                    S(eProjFPS->text()));
     case ppMovie:
-        return ValidateFileExists(S(eMovieFile->text()));
+        return ValidateMovieFile(Node, S(eMovieFile->text()));
     case ppExternalBitmap:
         return ValidateFileExists(S(eBitmapFile->text()));
     case ppSubProject:
-        return ValidateFileExists(S(eSubFile->text()));
+        // A file left as it was was accepted when it was set.
+        if (TrimText(S(eSubFile->text())) == Node->FileName)
+            return ValidateFileExists(S(eSubFile->text()));
+        return ValidateSubProject(S(eSubFile->text()), Project ? Project->FileName : "");
     case ppTransitions:
         return ValidateDurationMs(seTransLength->value());
     case ppBlank:
         return ValidateDurationMs(seBlankDuration->value());
     case ppBitmapClip: {
         auto* clip = static_cast<TClipNode*>(Node);
-        return ValidateClip(clip->GetPictureCount(), S(eClipFolder->text()));
+        if (std::optional<std::string> why =
+                ValidateClip(clip->GetPictureCount(), S(eClipFolder->text())))
+            return why;
+        return ValidateClipRate(S(eClipRate->text()));
     }
     default:
         return std::nullopt;
@@ -413,7 +421,7 @@ void TPropDlg::FillMoviePage() {
         Range = o->ClipRange;
     else
         RangeUsed = false;
-    bOK->setEnabled(FileExists(Node->FileName) && !Node->FileName.empty());
+    bOK->setEnabled(FileExists(Node->FileName) && !Node->FileName.empty() && SourceLoaded(Node));
 }
 
 void TPropDlg::FillProjectPage() {
@@ -506,8 +514,9 @@ bool TPropDlg::WriteBack() {
         return true;
     case ppBitmapClip: {
         auto* clip = static_cast<TClipNode*>(Node);
+        // The check on close lets only a playable rate through.
         const std::string rate = TrimText(S(eClipRate->text()));
-        if (!rate.empty() && rate != ".")
+        if (!ValidateClipRate(rate))
             clip->SetSourceFrameRate(std::stold(rate));
         if (clip->Folder != S(eClipFolder->text()))
             clip->SetFolder(S(eClipFolder->text()));
@@ -575,7 +584,6 @@ void TPropDlg::bMovieSetClick() {
     if (!name)
         return;
     eMovieFile->setText(Q(*name));
-    bOK->setEnabled(FileExists(*name));
     if (!overlay && Settings)
         Settings->WriteString("Recents", value, *name);
     const std::string shortName = FileNameOnly(*name);
@@ -588,6 +596,7 @@ void TPropDlg::bMovieSetClick() {
     TBusyCursorGuard busy(Ui);
     Node->SetFileName(*name);
     FillInfo(mMovieAbout);
+    bOK->setEnabled(FileExists(*name) && SourceLoaded(Node));
 }
 
 void TPropDlg::bBitmapSetClick() {
@@ -629,10 +638,11 @@ void TPropDlg::bSubSetClick() {
         "Select sub-project", {{"Project file (*.mpr)", "*.mpr"}}, S(eSubFile->text()));
     if (!name)
         return;
-    // The same file under another spelling is still the project itself.
-    if (Project && SameFile(*name, Project->FileName)) {
-        Ui->ShowMessage("File " + *name + " is the main project that you are working on!",
-                        TMsgKind::Warning);
+    // The same file under another spelling is still the project itself, and a file that holds
+    // the project would hold it again inside itself.
+    if (const std::optional<std::string> why =
+            ValidateSubProject(*name, Project ? Project->FileName : "")) {
+        Ui->ShowMessage(*why, TMsgKind::Warning);
         return;
     }
     eSubFile->setText(Q(*name));
@@ -680,16 +690,5 @@ void TPropDlg::eClipRateChange() {
 }
 
 void TPropDlg::FillClipMemo() {
-    auto* clip = static_cast<TClipNode*>(Node);
-    std::vector<std::string> lines = {"Based on the first bitmap:",
-                                      "Width:" + std::to_string(clip->GetSourceWidth()),
-                                      "Height:" + std::to_string(clip->GetSourceHeight()),
-                                      "",
-                                      "Number of picture:" +
-                                          std::to_string(clip->GetPictureCount()),
-                                      "",
-                                      "Duration:" + FormatTimeText(clip->GetNaturalDuration())};
-    if (clip->GetPictureCount() == 0)
-        lines.back() += " (as minimum length)";
-    SetMemoLines(mClipInfo, lines);
+    SetMemoLines(mClipInfo, ClipMemoLines(*static_cast<TClipNode*>(Node)));
 }

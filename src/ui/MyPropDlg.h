@@ -14,6 +14,7 @@
 #include "MyCommonParams.h"
 
 class IUiServices;
+class TClipNode;
 class TProjectNode;
 class TTreeNodeData;
 class QCheckBox;
@@ -54,11 +55,24 @@ constexpr int32_t MaxProjectSide = 4096;
 // fails, nothing when all pass. An empty edit fails like a too small value.
 std::optional<std::string> ValidateProjectPage(const std::string& width, const std::string& height,
                                                const std::string& rate);
-// "Can not find file " + name when it does not exist.
+// "Can not find file " + name when it does not exist; "No file is chosen" for an empty name.
 std::optional<std::string> ValidateFileExists(const std::string& name);
+// Whether a video, sound or music object could read the file it holds (other nodes: true).
+bool SourceLoaded(TTreeNodeData* node);
+// The movie page's file: found, and read by the object.
+std::optional<std::string> ValidateMovieFile(TTreeNodeData* node, const std::string& name);
+// A sub-project file may not be, nor hold, the project being edited (saved as projectFile).
+std::optional<std::string> ValidateSubProject(const std::string& name,
+                                              const std::string& projectFile);
 // Blank and transition lengths in milliseconds.
 std::optional<std::string> ValidateDurationMs(int64_t ms);
 std::optional<std::string> ValidateClip(int32_t pictureCount, const std::string& folder);
+// The clip's picture rate: above 0 (a clip of rate 0 has no pictures in time) and at most the
+// highest frame rate a project plays.
+std::optional<std::string> ValidateClipRate(const std::string& rate);
+
+// The bitmap clip page's memo.
+std::vector<std::string> ClipMemoLines(TClipNode& clip);
 
 // Width and height edits keep their digits only (at most nine, no leading zeros); an edit
 // without digits stays empty.

@@ -98,9 +98,44 @@ std::optional<std::string> ValidateProjectPage(const std::string& width, const s
 }
 
 std::optional<std::string> ValidateFileExists(const std::string& name) {
-    if (FileExists(TrimText(name)) && !TrimText(name).empty())
+    if (TrimText(name).empty())
+        return "No file is chosen";
+    if (FileExists(TrimText(name)))
         return std::nullopt;
     return "Can not find file " + name;
+}
+
+bool SourceLoaded(TTreeNodeData* node) {
+    if (auto* movie = dynamic_cast<TMovieNode*>(node))
+        return movie->GetReader().IsLoaded();
+    if (auto* sound = dynamic_cast<TSoundSourceNode*>(node))
+        return sound->SourceType == stWave ||
+               (sound->SourceType == stMovie && sound->Reader && sound->Reader->IsLoaded());
+    return true;
+}
+
+std::optional<std::string> ValidateMovieFile(TTreeNodeData* node, const std::string& name) {
+    if (std::optional<std::string> why = ValidateFileExists(name))
+        return why;
+    // The reader told why when it tried; a typed name not yet given to the object is not judged.
+    if (TrimText(name) == node->FileName && !SourceLoaded(node))
+        return "Can not open " + TrimText(name);
+    return std::nullopt;
+}
+
+std::optional<std::string> ValidateSubProject(const std::string& name,
+                                              const std::string& projectFile) {
+    if (std::optional<std::string> why = ValidateFileExists(name))
+        return why;
+    if (SameFile(name, projectFile))
+        return "File " + name + " is the main project that you are working on!";
+    const std::string closer = TSubProjectNode::FindCycle(TrimText(name), projectFile);
+    if (closer.empty())
+        return std::nullopt;
+    std::string text = "File " + name + " contains the main project that you are working on";
+    if (!SameFile(closer, name))
+        text += " (through " + closer + ")";
+    return text + "!";
 }
 
 std::optional<std::string> ValidateDurationMs(int64_t ms) {
@@ -113,6 +148,32 @@ std::optional<std::string> ValidateClip(int32_t pictureCount, const std::string&
     if (pictureCount < 1)
         return "Can not find suitable bitmaps in " + folder;
     return std::nullopt;
+}
+
+std::optional<std::string> ValidateClipRate(const std::string& rate) {
+    const std::optional<Extended> r = NumberOf(rate);
+    if (!r || *r <= 0)
+        return "Picture per second is too low";
+    if (*r > TProjectNode::MaxFrameRate)
+        return "Picture per second is too high";
+    return std::nullopt;
+}
+
+std::vector<std::string> ClipMemoLines(TClipNode& clip) {
+    // Without a picture there is no size to tell: the frame size a clip falls back on is not
+    // the first bitmap's.
+    const bool any = clip.GetPictureCount() > 0;
+    std::vector<std::string> lines = {
+        "Based on the first bitmap:",
+        "Width:" + (any ? std::to_string(clip.GetSourceWidth()) : std::string()),
+        "Height:" + (any ? std::to_string(clip.GetSourceHeight()) : std::string()),
+        "",
+        "Number of picture:" + std::to_string(clip.GetPictureCount()),
+        "",
+        "Duration:" + FormatTimeText(clip.GetNaturalDuration())};
+    if (!any)
+        lines.back() += " (as minimum length)";
+    return lines;
 }
 
 std::string DigitsOnly(const std::string& text) {

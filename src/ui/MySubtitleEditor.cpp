@@ -72,7 +72,10 @@ TSubtitleEditor::TSubtitleEditor(QWidget* owner, IUiServices* ui, TChangeEvent o
     Grid->setSelectionMode(QAbstractItemView::SingleSelection);
     Grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
     Grid->verticalHeader()->hide();
-    Grid->setHorizontalHeaderLabels({QString(), QString(), QString()});
+    // The first column numbers the key points; it holds no time.
+    Grid->setHorizontalHeaderLabels(
+        {QStringLiteral("Key"), QStringLiteral("X"), QStringLiteral("Subtitle lines")});
+    Grid->horizontalHeaderItem(1)->setToolTip(QStringLiteral("X: the key point is hidden"));
     v->addWidget(Grid, 2);
     Memo = new QPlainTextEdit(this);
     v->addWidget(Memo, 1);

@@ -242,8 +242,9 @@ TEST(StepBack, KeepsOnlyFramesItWillStillShow) {
             EXPECT_LE(step.Frames.size(), 1u);
         } else {
             most = std::max(most, step.Frames.size());
-            if (f >= 70)
+            if (f >= 70) {
                 EXPECT_EQ(NumberOf(frame), (f - 10) % 11) << f;
+            }
         }
     }
     EXPECT_EQ(most, 10u);

@@ -456,8 +456,9 @@ TEST(OverlaysInProject, ChildrenComposedOncePerFrameIntoACopy) {
             ASSERT_TRUE(p.Overlay->RenderFrame(&frame, false, true, 0));
             EXPECT_EQ(At(frame, 4, 3), (isMovie ? Grey(215) : Px{0xEF, 0xDF, 0xCF}));
         }
-        if (!isMovie)
+        if (!isMovie) {
             EXPECT_EQ(At(p.Overlay->Bridge->WorkBitmap, 1, 1), (Px{0x10, 0x20, 0x30}));
+        }
     }
 }
 

@@ -80,8 +80,9 @@ TEST(StandardAddOns, EveryIdentifierMakesItsOwnClass) {
         EXPECT_EQ(rig.Registered.size(), curves);
         // A transition without a target draws nothing.
         TBitmap in = effectrig::Noise(40, 30, 3), frame = effectrig::Copy(in);
-        if (auto* t = dynamic_cast<TCustomTransition*>(a.get()))
+        if (auto* t = dynamic_cast<TCustomTransition*>(a.get())) {
             EXPECT_FALSE(t->Execute(&in, &in, 0.5L));
+        }
         auto* filter = dynamic_cast<TCustomFilter*>(a.get());
         if (!filter)
             continue;

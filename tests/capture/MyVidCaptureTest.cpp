@@ -202,6 +202,77 @@ TEST_F(VidCapture, TestWindowRecordsUntilAClickAndSavesABitmap) {
     EXPECT_EQ(uint8_t(bmp[54 + 3 * 300]), 0); // the black bar
 }
 
+TEST_F(VidCapture, EnterInAFieldLeavesTheRecordingRunning) {
+    auto w = Make();
+    w->cbRecordAudio->setChecked(false);
+    TDlgCapDrvSelect::Script = [](TDlgCapDrvSelect&) {
+        ADD_FAILURE() << "a driver dialog opened";
+        return int(QDialog::Rejected);
+    };
+    for (QPushButton* b : w->findChildren<QPushButton*>())
+        EXPECT_FALSE(b->isDefault() || b->autoDefault()) << b->text().toStdString();
+    w->sbStart->click();
+    ASSERT_TRUE(w->IsCapturing());
+    for (QWidget* field : {static_cast<QWidget*>(w->EdFile), static_cast<QWidget*>(w->seFPS)}) {
+        field->setFocus();
+        QTest::keyClick(field, Qt::Key_Return);
+        QTest::keyClick(field, Qt::Key_Enter);
+    }
+    EXPECT_TRUE(w->IsCapturing());
+    EXPECT_TRUE(w->VideoCap1->GetDriverOpen());
+    EXPECT_TRUE(w->isVisible());
+    w->sbStart->click();
+    EXPECT_FALSE(w->IsCapturing());
+}
+
+TEST_F(VidCapture, BannerSpansThePicture) {
+    auto w = std::make_unique<TVidCapture>(Ui, nullptr, &Drivers);
+    w->VideoCap1->SetDriverIndex(-1); // no driver
+    w->resize(900, 600);
+    w->show();
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(w->PNoAvailable->isVisible());
+    EXPECT_EQ(w->PNoAvailable->text(), "   Video capture driver is not available");
+    EXPECT_GT(w->VideoCap1->width(), 320);
+    const QRect banner = w->PNoAvailable->geometry();
+    EXPECT_EQ(banner.topLeft(), QPoint(0, 0));
+    EXPECT_EQ(banner.width(), w->VideoCap1->width());
+    EXPECT_GE(banner.height(), 24);
+}
+
+// The test window asks where a new file goes: a save dialog, never an open dialog.
+TEST_F(VidCapture, TestWindowAsksWithSaveDialogs) {
+    struct TSaveOnlyUi : TFakeUiServices {
+        std::vector<std::string> Asked;
+        std::optional<std::string> OpenFileDialog(const std::string&,
+                                                  const std::vector<TFileFilter>&,
+                                                  const std::string&) override {
+            ADD_FAILURE() << "an open dialog cannot name a new file";
+            return std::nullopt;
+        }
+        std::optional<std::string> SaveFileDialog(const std::string& title,
+                                                  const std::vector<TFileFilter>& filters,
+                                                  const std::string& initial,
+                                                  const std::string& ext) override {
+            Asked.push_back(filters.at(0).Description + "|" + filters.at(0).Patterns + " " + ext);
+            return TFakeUiServices::SaveFileDialog(title, filters, initial, ext);
+        }
+    } ui;
+    TCaptureForm form(ui, nullptr, &Drivers);
+    form.show();
+    form.BtOpen->click();
+    ui.FileAnswers = {Dir.Path + "/new.avi", Dir.Path + "/new.bmp"};
+    form.BtStartAvi->click();
+    ASSERT_TRUE(form.Capture()->Window()->Capturing());
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    form.Capture()->Window()->Stop();
+    form.BtCaptureFrame->click();
+    EXPECT_EQ(ui.Asked, (std::vector<std::string>{"AVI|*.avi avi", "BMP|*.bmp bmp"}));
+    TAviReader avi;
+    EXPECT_TRUE(avi.Open(Dir.Path + "/new.avi"));
+    EXPECT_TRUE(std::filesystem::exists(Dir.Path + "/new.bmp"));
+}
+
 TEST(BesideProgram, ProgramFolderWhenWritableElseUserData) {
     TTempDir dir;
     TScratchHome home(dir.Path);

@@ -4,8 +4,12 @@
 #include <QCoreApplication>
 #include <QTest>
 #include <chrono>
+#include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <thread>
 
 #include "CaptureRig.h"
@@ -29,6 +33,49 @@ protected:
 
     std::string File(const std::string& name) const { return Dir.Path + "/" + name; }
 };
+
+// The test pattern's frame n at 160 x 120, row 75: the bars, with column n mod 160 in the
+// opposite colour of its bar.
+std::vector<uint8_t> PatternRow(int64_t n) {
+    static constexpr uint8_t Bars[8][3] = {{255, 255, 255}, {0, 255, 255}, {255, 255, 0},
+                                           {0, 255, 0},     {255, 0, 255}, {0, 0, 255},
+                                           {255, 0, 0},     {0, 0, 0}};
+    std::vector<uint8_t> row;
+    for (int x = 0; x < 160; ++x)
+        for (int k = 0; k < 3; ++k)
+            row.push_back(uint8_t(x == n % 160 ? 255 - Bars[x / 20][k] : Bars[x / 20][k]));
+    return row;
+}
+
+// Every frame of a 160 x 120 recording of the pattern, through our reader, is the pattern's next
+// one: nothing dropped, nothing repeated. The number of frames that were not.
+int CountFramesOutOfStep(TAviReader& avi) {
+    int wrong = 0;
+    TBitmap bmp(160, 120);
+    for (int32_t i = 0; i < avi.GetFrameCount(); ++i) {
+        const std::vector<uint8_t> want = PatternRow(i);
+        if (!avi.GetFrame(i, bmp) || std::memcmp(bmp.ScanLine(75), want.data(), want.size()) != 0)
+            ++wrong;
+    }
+    return wrong;
+}
+
+// The recorded sound, whole: the counting device's bytes in order.
+std::vector<uint8_t> RecordedSound(TAviReader& avi) {
+    std::vector<uint8_t> all, chunk;
+    for (int32_t i = 0; i < int32_t(avi.GetAudioChunks().size()); ++i) {
+        EXPECT_TRUE(avi.ReadAudioChunk(i, chunk));
+        all.insert(all.end(), chunk.begin(), chunk.end());
+    }
+    return all;
+}
+
+bool CountsUp(const std::vector<uint8_t>& sound) {
+    for (size_t i = 0; i < sound.size(); ++i)
+        if (sound[i] != uint8_t(i))
+            return false;
+    return true;
+}
 
 } // namespace
 
@@ -409,10 +456,212 @@ TEST_F(VideoCap, SoundDeviceThatWillNotOpenStartsNothing) {
     TCaptureSequence::WaveInFactory = saved;
     EXPECT_FALSE(Cap->CaptureWindow()->Capturing());
     ASSERT_EQ(Ui.Messages.size(), 1u);
+    // The reason, and what to do about it.
     EXPECT_EQ(Ui.Messages[0].rfind("Can not record sound: ", 0), 0u);
+    EXPECT_NE(Ui.Messages[0].find(".\nUntick \"Include audio\" or connect a sound device."),
+              std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(File("nosound.avi")));
     // Without sound it records.
     Cap->CapAudio = false;
     EXPECT_TRUE(Cap->StartCapture());
     EXPECT_TRUE(Cap->StopCapture());
+}
+
+TEST_F(VideoCap, TimedRecordingWithSoundHoldsEveryPictureAndItsSound) {
+    TJumpClock clock;
+    TCountingSound sound;
+    TCaptureDrivers drivers{Io, &clock};
+    TVideoCap cap(Ui, nullptr, &drivers);
+    cap.SetDriverIndex(0);
+    cap.Open();
+    TBitmapInfoHeader h;
+    cap.GetVideoFormat(h);
+    h.biWidth = 160;
+    h.biHeight = 120;
+    cap.SetVideoFormat(h);
+    cap.SetFrameRate(60);
+    cap.CapTimeLimit = 20;
+    cap.CapAudio = true; // 11025 Hz mono 8-bit: a byte per sample
+    cap.VideoFileName = File("timed.avi");
+    bool ended = false;
+    cap.SetOnStatusCallback(
+        [&](TVideoCap&, int id, const std::string&) { ended = ended || id == CapStatusEnd; });
+    ASSERT_TRUE(cap.StartCapture());
+    ASSERT_TRUE(WaitFor(Ui, [&] { return ended; }));
+    // 1200 frames and 100 sound blocks in an index of 1800.
+    EXPECT_EQ(cap.SequenceIndexSize(), 1800);
+    TAviReader avi;
+    ASSERT_TRUE(avi.Open(File("timed.avi")));
+    EXPECT_EQ(avi.GetFrameCount(), 1200);
+    EXPECT_NEAR(double(avi.GetFrameRate()), 60.0, 0.01);
+    EXPECT_EQ(CountFramesOutOfStep(avi), 0);
+    const std::vector<uint8_t> all = RecordedSound(avi);
+    EXPECT_EQ(avi.GetAudioChunks().size(), 100u);
+    EXPECT_EQ(all.size(), 20u * 11025);
+    EXPECT_TRUE(CountsUp(all));
+    int64_t frames = 0, dropped = -1, ms = 0;
+    ASSERT_TRUE(cap.GetCaptureCounts(frames, dropped, ms));
+    EXPECT_EQ(std::tuple(frames, dropped), std::tuple(1200, 0));
+    // The outside reader agrees.
+    const TProbedFile probe = ProbeMedia(File("timed.avi"), false);
+    ASSERT_TRUE(probe.Opened);
+    EXPECT_EQ(probe.FirstOf(true)->KeyFlags.size(), 1200u);
+    ASSERT_TRUE(probe.FirstOf(false));
+    EXPECT_NEAR(probe.Duration, 20.0, 1.0 / 60);
+}
+
+// The index runs out before the time: the recording ends there, every frame a real one and the
+// sound as long as the pictures.
+TEST_F(VideoCap, FullIndexEndsTheRecordingWithoutCopies) {
+    TJumpClock clock;
+    TCountingSound sound;
+    TCaptureDrivers drivers{Io, &clock};
+    TVideoCap cap(Ui, nullptr, &drivers);
+    cap.SetDriverIndex(0);
+    cap.Open();
+    TCapWindow* win = cap.CaptureWindow();
+    TBitmapInfoHeader h;
+    cap.GetVideoFormat(h);
+    h.biWidth = 160;
+    h.biHeight = 120;
+    cap.SetVideoFormat(h);
+    TCaptureParms parms;
+    win->GetSequenceSetup(parms);
+    parms.RequestMicroSecPerFrame = 66667;
+    parms.CaptureAudio = true;
+    parms.IndexSize = 301;
+    win->SetSequenceSetup(parms);
+    cap.CapAudioFormat.ApplyToWindow(win);
+    win->SetCaptureFile(File("index.avi"));
+    ASSERT_TRUE(win->Sequence(true));
+    ASSERT_TRUE(WaitFor(Ui, [&] { return !win->Capturing(); }));
+    win->Stop();
+    TAviReader avi;
+    ASSERT_TRUE(avi.Open(File("index.avi")));
+    // 15 frames and 5 sound blocks a second: 225 frames and 75 blocks, and the last entry kept
+    // for the sound of the last moments, when there is any.
+    const int32_t entries = avi.GetFrameCount() + int32_t(avi.GetAudioChunks().size());
+    EXPECT_GE(entries, 300);
+    EXPECT_LE(entries, 301);
+    EXPECT_EQ(CountFramesOutOfStep(avi), 0);
+    const std::vector<uint8_t> all = RecordedSound(avi);
+    EXPECT_TRUE(CountsUp(all));
+    EXPECT_NEAR(double(all.size()) / 11025, avi.GetFrameCount() / 15.0, 1.0 / 15);
+}
+
+TEST_F(VideoCap, BufferFileKeepsItsSpaceUntilTheEndThenTheMoviesLength) {
+    Cap->SetDriverIndex(0);
+    Cap->SetBufferFileSize(2);
+    Cap->Open();
+    TBitmapInfoHeader h;
+    Cap->GetVideoFormat(h);
+    h.biWidth = 160;
+    h.biHeight = 120;
+    Cap->SetVideoFormat(h);
+    const std::string buffer = Cap->BufferFileName();
+    Cap->VideoFileName = File("reserved.avi");
+    std::atomic<int> frames{0};
+    Cap->SetOnVideoStream([&](TVideoCap&, const TVideoHdr&) { ++frames; });
+    ASSERT_TRUE(Cap->StartCapture());
+    ASSERT_TRUE(WaitFor(Ui, [&] { return frames >= 4; }));
+    struct stat st {};
+    ASSERT_EQ(::stat(buffer.c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 2 * 1048576);
+    EXPECT_GE(st.st_blocks * 512, 2 * 1048576);
+    ASSERT_TRUE(Cap->StopCapture());
+    // The buffer became the chosen file, exactly as long as its RIFF form says.
+    std::ifstream in(File("reserved.avi"), std::ios::binary);
+    uint8_t riff[8] = {};
+    in.read(reinterpret_cast<char*>(riff), 8);
+    const uint32_t size = riff[4] | riff[5] << 8 | riff[6] << 16 | uint32_t(riff[7]) << 24;
+    EXPECT_EQ(std::filesystem::file_size(File("reserved.avi")), size + 8u);
+    EXPECT_LT(size, 2u * 1048576);
+    TAviReader avi;
+    ASSERT_TRUE(avi.Open(File("reserved.avi")));
+    EXPECT_GE(avi.GetFrameCount(), 4);
+    EXPECT_EQ(std::filesystem::file_size(Cap->BufferFileName()), 2u * 1048576);
+}
+
+TEST_F(VideoCap, OlderFileOfTheNameStaysUntilTheRecordingIsWhole) {
+    Cap->SetDriverIndex(0);
+    Cap->Open();
+    const std::string target = Dir.File("take.avi", "previous take");
+    const std::string work = TCaptureSequence::WorkFileName(target);
+    Cap->VideoFileName = target;
+    std::atomic<int> frames{0};
+    Cap->SetOnVideoStream([&](TVideoCap&, const TVideoHdr&) { ++frames; });
+    ASSERT_TRUE(Cap->StartCapture());
+    ASSERT_TRUE(WaitFor(Ui, [&] { return frames >= 2; }));
+    EXPECT_EQ(std::filesystem::file_size(target), 13u);
+    EXPECT_TRUE(std::filesystem::exists(work));
+    ASSERT_TRUE(Cap->StopCapture());
+    EXPECT_FALSE(std::filesystem::exists(work));
+    TAviReader avi;
+    ASSERT_TRUE(avi.Open(target));
+    EXPECT_GE(avi.GetFrameCount(), 2);
+}
+
+// The disk fills up: the recording ends while the file can still be finished.
+TEST_F(VideoCap, FullDiskEndsTheRecordingWithAWholeFile) {
+    const std::string target = Dir.File("full.avi", "previous take");
+    const std::string work = TCaptureSequence::WorkFileName(target);
+    auto saved = TCaptureSequence::FreeSpace;
+    // A disk of 3 MB that only this recording writes to.
+    TCaptureSequence::FreeSpace = [&](const std::string& folder) -> int64_t {
+        EXPECT_EQ(folder, Dir.Path);
+        std::error_code ec;
+        const auto used = std::filesystem::file_size(work, ec);
+        return 3 * 1048576 - (ec ? 0 : int64_t(used));
+    };
+    Cap->SetDriverIndex(0);
+    Cap->Open();
+    Cap->VideoFileName = target;
+    bool ended = false;
+    Cap->SetOnStatusCallback(
+        [&](TVideoCap&, int id, const std::string&) { ended = ended || id == CapStatusEnd; });
+    ASSERT_TRUE(Cap->StartCapture());
+    const bool done = WaitFor(Ui, [&] { return ended; });
+    TCaptureSequence::FreeSpace = saved;
+    ASSERT_TRUE(done);
+    Ui.RunPosted();
+    // 320 x 240 frames of 230,400 bytes: about a megabyte and a half of them fit with the index.
+    TAviReader avi;
+    ASSERT_TRUE(avi.Open(target));
+    EXPECT_GE(avi.GetFrameCount(), 4);
+    EXPECT_LE(std::filesystem::file_size(target), 2u * 1048576);
+    ASSERT_EQ(Ui.Messages.size(), 1u);
+    EXPECT_EQ(Ui.Messages[0], "The disk is full: the recording " + target + " ends after " +
+                                  std::to_string(avi.GetFrameCount()) + " frames.");
+}
+
+// A write that fails all the same (the file size limit here) leaves the older file as it was
+// and what was recorded under the working name.
+TEST_F(VideoCap, FailedWriteKeepsTheOlderFile) {
+    const std::string target = Dir.File("limit.avi", "previous take");
+    const std::string work = TCaptureSequence::WorkFileName(target);
+    Cap->SetDriverIndex(0);
+    Cap->Open();
+    Cap->VideoFileName = target;
+    bool ended = false;
+    Cap->SetOnStatusCallback(
+        [&](TVideoCap&, int id, const std::string&) { ended = ended || id == CapStatusEnd; });
+    rlimit old{};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    const auto oldSignal = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 1048576;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool started = Cap->StartCapture();
+    const bool done = started && WaitFor(Ui, [&] { return ended; });
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldSignal);
+    ASSERT_TRUE(done);
+    Ui.RunPosted();
+    std::ifstream in(target);
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}), "previous take");
+    EXPECT_TRUE(std::filesystem::exists(work));
+    ASSERT_FALSE(Ui.Messages.empty());
+    EXPECT_EQ(Ui.Messages.back(), "The capture to " + target +
+                                      " could not be finished; what was recorded is kept in " +
+                                      work);
 }

@@ -352,7 +352,7 @@ TEST(AviReaderRefuse, DamagedStructures) {
         EXPECT_FALSE(r.Open(std::make_unique<TMemoryByteSource>(f.Bytes), "bad.avi")) << c.Name;
         EXPECT_FALSE(r.IsLoaded());
         ASSERT_EQ(ui.Messages.size(), 1u) << c.Name;
-        EXPECT_EQ(ui.Messages[0], "Can not open bad.avi");
+        EXPECT_EQ(ui.Messages[0], "Can not open bad.avi\n" + r.GetOpenError());
         EXPECT_NE(r.GetOpenError().find("bad.avi"), std::string::npos) << r.GetOpenError();
         if (c.At) {
             EXPECT_EQ(r.GetOpenErrorOffset(), int64_t(f.*c.At))
@@ -442,14 +442,16 @@ TEST(AviReaderLifecycle, MissingFileIsSilent) {
     EXPECT_FALSE(r.Open(dir.Path + "/none.avi"));
     EXPECT_TRUE(ui.Messages.empty());
     EXPECT_FALSE(r.Open(dir.Path)); // a folder exists but is no movie
-    EXPECT_EQ(ui.Messages, std::vector<std::string>{"Can not open " + dir.Path});
+    EXPECT_EQ(ui.Messages,
+              std::vector<std::string>{"Can not open " + dir.Path + "\n" + r.GetOpenError()});
     EXPECT_FALSE(TFileByteSource::Open(dir.Path));
     // A FIFO would block the open until a writer comes: it is refused at once.
     const std::string fifo = dir.Path + "/pipe.avi";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     ui.Messages.clear();
     EXPECT_FALSE(r.Open(fifo));
-    EXPECT_EQ(ui.Messages, std::vector<std::string>{"Can not open " + fifo});
+    EXPECT_EQ(ui.Messages,
+              std::vector<std::string>{"Can not open " + fifo + "\n" + r.GetOpenError()});
 }
 
 TEST(AviReaderLifecycle, OpenStartsWithClose) {

@@ -94,7 +94,8 @@ TEST(MovieFile, RefusedFileKeepsTheValuesAndMissingFileKeepsItsName) {
 
     const std::string bad = p.Dir.File("bad.avi", "RIFF? not a movie");
     n->SetFileName(bad);
-    EXPECT_EQ(p.Ui.Messages, std::vector<std::string>{"Can not open " + bad});
+    EXPECT_EQ(p.Ui.Messages, std::vector<std::string>{"Can not open " + bad + "\n" +
+                                                      n->GetReader().GetOpenError()});
     EXPECT_EQ(n->GetSourceWidth(), 8);
     EXPECT_EQ(n->SourceFrameCount, 20);
     EXPECT_EQ(Info(n), std::vector<std::string>{"Movie format is unknown."});

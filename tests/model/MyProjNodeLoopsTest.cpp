@@ -185,8 +185,10 @@ TEST(RootPlayback, GatheredSoundNeverOverrunsItsBuffer) {
     int sent = 0;
     auto note = [&f, &sent](TFrameReport& r) {
         TAudioSourceInfo a(1, std::vector<uint8_t>(4, 0), 0, 0);
-        if (sent++ == 0 && f.Root->AudioHandler(a)) // a frame of it is sent as it is
+        // a frame of it is sent as it is
+        if (sent++ == 0 && f.Root->AudioHandler(a)) {
             EXPECT_TRUE(f.Root->WriteAudioChunk(false, r.Frame));
+        }
     };
     ASSERT_TRUE(f.Root->Play(0, 0, true, note, image));
     EXPECT_GT(sent, 0);

@@ -126,8 +126,9 @@ TEST(SubProject, FileThatContainsItselfIsRefused) {
     ASSERT_TRUE(aAgain);
     EXPECT_EQ(aAgain->GetChildCount(), 0);
     ASSERT_EQ(LoadMessages.Count(), 1);
-    EXPECT_EQ(LoadMessages.Lines[0],
-              "Sub-project " + p.Path("a.mpr") + " contains itself and is left empty.");
+    // The file that points back is named: only its copy of a.mpr stays empty.
+    EXPECT_EQ(LoadMessages.Lines[0], "Sub-project " + p.Path("a.mpr") + " in " + p.Path("b.mpr") +
+                                         " would contain itself; that copy is left empty.");
 
     // Directly, and through another spelling of the same name.
     p.WriteProject("self.mpr", "Self", {"./self.mpr"});
@@ -180,12 +181,38 @@ TEST(SubProject, MissingDamagedForeignAndNewerFilesLeaveItEmpty) {
     }
     EXPECT_EQ(p.Sub(p.Root.get(), 6)->GetChildCount(), 2);
     const auto& m = LoadMessages.Lines;
-    ASSERT_EQ(m.size(), 4u);
+    ASSERT_EQ(m.size(), 6u);
     EXPECT_EQ(m[0], "Can not locate " + p.Path("gone.mpr") + ".");
     EXPECT_EQ(m[1].rfind("Can not read sub-project " + p.Path("cut.mpr") + ": ", 0), 0u);
-    EXPECT_EQ(m[2], "File format is unknown (" + p.Path("text.mpr") + ")");
-    EXPECT_EQ(m[3], "You need to get the newer version of this program to read this file. "
+    // The refusals in the main loader's words, each followed by the file it was about.
+    EXPECT_EQ(m[2], "File format is unknown");
+    EXPECT_EQ(m[3], "Sub-project " + p.Path("text.mpr") + " is left empty.");
+    EXPECT_EQ(m[4], "You need to get the newer version of this program to read this file. "
                     "\nThe program version should be at least 9.9");
+    EXPECT_EQ(m[5], "Sub-project " + p.Path("newer.mpr") + " is left empty.");
     // The missing file's name is kept for the next save.
     EXPECT_EQ(p.Sub(p.Root.get(), 2)->GetStoredFileName(), p.Path("gone.mpr"));
+}
+
+// Adding a file that holds the open project, directly or through another file, is a cycle; a
+// file that merely holds itself, or an unsaved project, is none. The probe leaves the load
+// messages as it found them.
+TEST(SubProject, FindCycleNamesTheFileThatPointsBack) {
+    TProjectFiles p;
+    p.WriteProject("top.mpr", "Top");
+    p.WriteProject("mid.mpr", "Mid", {"top.mpr"});
+    p.WriteProject("outer.mpr", "Outer", {"mid.mpr"});
+    p.WriteProject("plain.mpr", "Plain");
+    p.WriteProject("self.mpr", "Self", {"self.mpr"});
+    LoadMessages.Clear();
+    LoadMessages.Add("earlier");
+    const std::string top = p.Path("top.mpr");
+    EXPECT_EQ(TSubProjectNode::FindCycle(p.Path("mid.mpr"), top), p.Path("mid.mpr"));
+    EXPECT_EQ(TSubProjectNode::FindCycle(p.Path("outer.mpr"), top), p.Path("mid.mpr"));
+    EXPECT_EQ(TSubProjectNode::FindCycle(p.Dir.Path + "/./top.mpr", top), top);
+    EXPECT_EQ(TSubProjectNode::FindCycle(p.Path("plain.mpr"), top), "");
+    EXPECT_EQ(TSubProjectNode::FindCycle(p.Path("self.mpr"), top), "");
+    EXPECT_EQ(TSubProjectNode::FindCycle(p.Path("mid.mpr"), ""), "");
+    EXPECT_EQ(TSubProjectNode::FindCycle(p.Path("none.mpr"), top), "");
+    EXPECT_EQ(LoadMessages.Lines, std::vector<std::string>{"earlier"});
 }

@@ -67,8 +67,9 @@ TEST(VideoDecodeDraw, EveryWayOfDrawingGivesThePlainDecode) {
             ASSERT_EQ(d->Receive(), TVideoDecompressor::TStep::Picture);
             sent = t.Frame;
         }
-        if (t.PictureFirst)
+        if (t.PictureFirst) {
             ASSERT_NE(d->Picture(), nullptr);
+        }
         TBitmap b(t.Width, t.Height);
         // The padding behind each row is not the picture's and stays as it was.
         std::memset(b.Bits(), 0xA5, size_t(b.RowBytes()) * t.Height);

@@ -17,10 +17,10 @@ struct TBmpSpec {
     uint32_t HeaderSize = 40; // 12 writes a core header
     uint32_t Compression = 0; // 0 BI_RGB, 1 BI_RLE8, 2 BI_RLE4, 3 BI_BITFIELDS
     // BI_RLE8 and BI_RLE4: the coded pixel bytes, written in place of the rows.
-    std::vector<uint8_t> RunData;
+    std::vector<uint8_t> RunData{};
     uint32_t Masks[3] = {0, 0, 0};
     // Colours 0x00BBGGRR, written B, G, R, 0 (B, G, R with a core header).
-    std::vector<uint32_t> Palette;
+    std::vector<uint32_t> Palette{};
     uint32_t ClrUsed = 0;
     // Raw value at (x, y), y from the top: a palette index, a 16- or 32-bit word, or a
     // 0x00BBGGRR colour for 24 bits.

@@ -1,5 +1,8 @@
 // The add-object flow in the real main window, offscreen: the add-object and property dialogs
 // are driven through their test hooks, everything else goes through the scripted user.
+#include <QFontMetrics>
+#include <QPlainTextEdit>
+#include <QTreeWidgetItemIterator>
 #include <deque>
 
 #include "DialogRig.h"
@@ -172,4 +175,51 @@ TEST_F(AddObjectFlow, RefusalsKeepTheDialogAndCancelRemovesTheObject) {
     };
     EXPECT_EQ(Form->AddObject(VideoKindSet, false), nullptr);
     EXPECT_EQ(Pages, std::vector<TPropPage>{ppBlank});
+}
+
+// From the keyboard, with a movie that cannot be read: every kind name shows whole, the refused
+// movie keeps the dialog open and adds nothing, Enter confirms both dialogs, and Tab leaves the
+// description without typing into it.
+TEST_F(AddObjectFlow, UnreadableMovieRefusedAndKeyboardConfirms) {
+    const std::vector<uint8_t> good = BuildAvi(NumberedMovieSpec({})).Bytes;
+    const std::string half = File("half.avi");
+    SaveBytes(half, std::vector<uint8_t>(good.begin(), good.begin() + good.size() / 2));
+    TAddObjectDlg::ExecHook = [&](TAddObjectDlg& d) {
+        Pump();
+        const QFontMetrics fm(d.tvKinds->font());
+        d.tvKinds->expandAll();
+        for (QTreeWidgetItemIterator it(d.tvKinds); *it; ++it) {
+            const QRect r = d.tvKinds->visualItemRect(*it);
+            EXPECT_LE(r.left() + fm.horizontalAdvance((*it)->text(0)),
+                      d.tvKinds->viewport()->width())
+                << (*it)->text(0).toStdString();
+        }
+        EXPECT_TRUE(d.SelectKind("Video"));
+        Ui.FileAnswers = {half};
+        EXPECT_FALSE(d.PressOK());
+        EXPECT_TRUE(d.isVisible());
+        // Only the example of the kind stands in the track.
+        EXPECT_LE(Root->VideoTrack->GetChildCount(), 1);
+        for (int i = 0; i < Root->VideoTrack->GetChildCount(); ++i)
+            EXPECT_NE(Root->VideoTrack->GetChild(i)->FileName, half);
+        EXPECT_TRUE(d.SelectKind("Black frames"));
+        QTest::keyClick(d.tvKinds, Qt::Key_Return);
+        EXPECT_FALSE(d.isVisible());
+        return d.result();
+    };
+    Props.push_back([](TPropDlg& d) {
+        d.mDescription->setFocus();
+        QTest::keyClick(d.mDescription, Qt::Key_Tab);
+        EXPECT_FALSE(d.mDescription->toPlainText().contains(QLatin1Char('\t')));
+        EXPECT_NE(d.focusWidget(), d.mDescription);
+        QTest::keyClick(d.eLabel, Qt::Key_Return);
+        EXPECT_FALSE(d.isVisible());
+    });
+    Form->TreeView1->setCurrentItem(static_cast<TTreeWidgetItem*>(Root->VideoTrack->Item));
+    ASSERT_NE(Form->AddObject(0, true), nullptr);
+    EXPECT_EQ(Root->VideoTrack->GetChildCount(), 1);
+    EXPECT_EQ(Root->VideoTrack->GetChild(0)->Kind, nkBlank);
+    EXPECT_EQ(Pages, std::vector<TPropPage>{ppBlank});
+    ASSERT_EQ(Ui.Messages.size(), 1u);
+    EXPECT_EQ(Ui.Messages[0].rfind("Can not open " + half + "\n", 0), 0u) << Ui.Messages[0];
 }

@@ -4,6 +4,7 @@
 
 #include "DialogRig.h"
 #include "MyAddOnManager.h"
+#include "PictureFixtures.h"
 
 namespace {
 
@@ -185,4 +186,47 @@ TEST(AddObjectExample, DragAndTextFollowTheClip) {
     EXPECT_FALSE(none.HasClip());
     EXPECT_TRUE(none.Build(*p.Root, p.Root->VideoTrack->Item, blank, "Black"));
     EXPECT_FALSE(none.Tick(25, true, 25, true));
+}
+
+// A file the object cannot read adds nothing: the dialog stays, and the user learns which file
+// failed and why.
+TEST(AddObjectCreate, UnreadableSourceAddsNothing) {
+    TDialogProject p;
+    TTreeNodeData* track = p.Root->VideoTrack;
+    const std::vector<uint8_t> good = BuildAvi(NumberedMovieSpec({})).Bytes;
+    const std::string half = p.File("half.avi"), empty = p.File("empty.avi");
+    const std::string wav = p.File("empty.wav"), gone = p.File("gone.avi");
+    SaveBytes(half, std::vector<uint8_t>(good.begin(), good.begin() + good.size() / 2));
+    SaveBytes(empty, {});
+    SaveBytes(wav, {});
+    const TCreateInfo video{nkVideo, {}}, audio{nkAudio, {}}, music{nkMusic, {}};
+    const std::pair<const TCreateInfo*, std::string> cases[] = {
+        {&video, half}, {&video, empty}, {&audio, empty}, {&music, wav}, {&video, gone}};
+    for (const auto& [info, file] : cases) {
+        p.Ui.Messages.clear();
+        p.Ui.FileAnswers = {file};
+        TTreeNodeData* made = nullptr;
+        EXPECT_EQ(
+            CreateChosenObject({p.Root.get(), track->Item, 0, info, "Video", &p.Ui, {}}, made),
+            TAddOutcome::Refused)
+            << file;
+        EXPECT_EQ(made, nullptr);
+        EXPECT_EQ(track->GetChildCount(), 0) << file;
+        ASSERT_EQ(p.Ui.Messages.size(), 1u) << file;
+        const std::string& text = p.Ui.Messages[0];
+        const std::string head = (file == gone ? "Can not find file " : "Can not open ") + file;
+        EXPECT_EQ(text.rfind(head, 0), 0u) << text;
+        // The reason follows on its own line.
+        if (file != gone) {
+            ASSERT_GT(text.size(), head.size() + 1) << text;
+            EXPECT_EQ(text[head.size()], '\n') << text;
+        }
+    }
+    // The whole file is added as before.
+    SaveBytes(half, good);
+    p.Ui.FileAnswers = {half};
+    TTreeNodeData* made = nullptr;
+    EXPECT_EQ(CreateChosenObject({p.Root.get(), track->Item, 0, &video, "Video", &p.Ui, {}}, made),
+              TAddOutcome::Created);
+    EXPECT_GT(made->GetDuration(), 0);
 }

@@ -123,8 +123,9 @@ TEST_F(MainWindow, CloseAsksAboutAModifiedProjectAndKeepsItUnlessItIsDoneWith) {
         // Torn down after the accepted close.
         EXPECT_EQ(c.Closes ? Root->GetChildCount() : Root->VideoTrack->GetChildCount(),
                   c.Closes ? 0 : 1);
-        if (c.SaveTo && !c.Closes)
+        if (c.SaveTo && !c.Closes) {
             EXPECT_NE(Ui.Messages.at(0).find("Can not save"), std::string::npos);
+        }
     }
     EXPECT_TRUE(std::filesystem::exists(File("p.mpr")));
 }

@@ -149,8 +149,9 @@ TEST_F(MainTree, DraggedFilterMovesToAnotherClipAndSurvivesASaveAndReload) {
     for (const auto& [target, parent, index] : drops) {
         EXPECT_TRUE(DragOnto(Viewport(), data.get(), Centre(target)));
         EXPECT_EQ(filter->GetParent(), parent);
-        if (index >= 0)
+        if (index >= 0) {
             EXPECT_EQ(filter->GetIndex(), index);
+        }
     }
     EXPECT_EQ(Ui.Questions.at(0), "Place \"Filter\" as sibling of \"Group\"?\nPress [No] to "
                                   "place \"Filter\" as child of \"Group\".");

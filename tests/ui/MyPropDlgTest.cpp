@@ -8,6 +8,7 @@
 #include "DialogRig.h"
 #include "MyAVICompress.h"
 #include "MyClipNode.h"
+#include "PictureFixtures.h"
 
 TEST(PropChecks, EditsAndTexts) {
     const std::pair<const char*, const char*> digits[] = {
@@ -23,7 +24,7 @@ TEST(PropChecks, EditsAndTexts) {
               "Duration is too small|");
     EXPECT_EQ(ValidateClip(0, "/pics"), "Can not find suitable bitmaps in /pics");
     EXPECT_EQ(ValidateFileExists("/no/such.avi"), "Can not find file /no/such.avi");
-    EXPECT_EQ(ValidateFileExists(""), "Can not find file ");
+    EXPECT_EQ(ValidateFileExists(" "), "No file is chosen");
 }
 
 TEST(PropChecks, SamplingListKeepsTheProjectRate) {
@@ -152,4 +153,99 @@ TEST_F(PropDlgWindow, ProjectPageRefusesThenCancelRestores) {
     TPropDlg none(&Ui, Form.get()); // nothing chosen: nothing to edit, nothing shown
     EXPECT_FALSE(none.Execute(nullptr, Root));
     EXPECT_EQ(runs, 1);
+}
+
+// A sub-project may be neither the open project nor a file that holds it: both are refused when
+// chosen, and a name typed into the edit is refused on OK.
+TEST(PropChecks, SubProjectThatHoldsTheProjectIsRefused) {
+    TDialogProject p;
+    const std::string self = p.File("self.mpr"), holder = p.File("holder.mpr");
+    const std::string plain = p.File("plain.mpr");
+    ASSERT_TRUE(p.Root->SaveToFile(plain));
+    p.Root->AddNode("Sub", amLastChild, nkSubProject)->SetFileName(self);
+    ASSERT_TRUE(p.Root->SaveToFile(holder));
+    p.Root->New();
+    ASSERT_TRUE(p.Root->SaveToFile(self));
+    EXPECT_EQ(ValidateSubProject(self, self),
+              "File " + self + " is the main project that you are working on!");
+    EXPECT_EQ(ValidateSubProject(holder, self),
+              "File " + holder + " contains the main project that you are working on!");
+    EXPECT_EQ(ValidateSubProject(plain, self), std::nullopt);
+    EXPECT_EQ(ValidateSubProject(p.File("none.mpr"), self),
+              "Can not find file " + p.File("none.mpr"));
+
+    TTreeNodeData* sub = p.Root->AddNode("Sub", amLastChild, nkSubProject);
+    TPropDlg dlg(&p.Ui);
+    auto reset = ResetHooks(TPropDlg::ExecHook);
+    int runs = 0;
+    TPropDlg::ExecHook = [&](TPropDlg& d) {
+        ++runs;
+        p.Ui.FileAnswers = {holder};
+        d.bSubSet->click();
+        EXPECT_EQ(d.eSubFile->text(), "");
+        d.eSubFile->setText(QString::fromStdString(holder));
+        d.PressOK();
+        EXPECT_TRUE(d.isVisible());
+        p.Ui.FileAnswers = {plain};
+        d.bSubSet->click();
+        d.PressOK();
+        return d.result();
+    };
+    EXPECT_TRUE(dlg.Execute(sub, p.Root.get()));
+    EXPECT_EQ(runs, 1);
+    const std::string refusal =
+        "File " + holder + " contains the main project that you are working on!";
+    EXPECT_EQ(p.Ui.Messages, (std::vector<std::string>{refusal, refusal}));
+    EXPECT_EQ(sub->FileName, plain);
+    EXPECT_EQ(sub->GetChildCount(), 1); // the plain file's video track
+}
+
+// The picture rate must be one the clip can play; the memo tells no size while there is no
+// picture to take it from.
+TEST(PropChecks, ClipRateBoundsAndMemo) {
+    const std::pair<const char*, const char*> rates[] = {
+        {"0", "Picture per second is too low"},
+        {"", "Picture per second is too low"},
+        {".", "Picture per second is too low"},
+        {"0.01", ""},
+        {"1000", ""},
+        {"1000.01", "Picture per second is too high"},
+        {"100000000000000000000", "Picture per second is too high"}};
+    for (const auto& [rate, want] : rates)
+        EXPECT_EQ(ValidateClipRate(rate).value_or(""), want) << rate;
+
+    TDialogProject p;
+    std::filesystem::create_directory(p.File("pics"));
+    auto* clip = static_cast<TClipNode*>(p.Root->VideoTrack->AddNode("c", amLastChild, nkClip));
+    clip->SetFolder(p.File("pics"));
+    std::vector<std::string> memo = ClipMemoLines(*clip);
+    EXPECT_EQ(memo.at(1) + "|" + memo.at(2) + "|" + memo.at(4),
+              "Width:|Height:|Number of picture:0");
+    EXPECT_NE(memo.back().find(" (as minimum length)"), std::string::npos);
+    TBmpSpec bmp;
+    bmp.Width = 64;
+    bmp.Height = 48;
+    SaveBytes(p.File("pics/a.bmp"), BuildBmp(bmp));
+    clip->SetFolder(p.File("pics"));
+    memo = ClipMemoLines(*clip);
+    EXPECT_EQ(memo.at(1) + "|" + memo.at(2) + "|" + memo.at(4),
+              "Width:64|Height:48|Number of picture:1");
+
+    // In the dialog a rate of 0 or one too high keeps it open; a good one is stored.
+    TPropDlg dlg(&p.Ui);
+    auto reset = ResetHooks(TPropDlg::ExecHook);
+    TPropDlg::ExecHook = [&](TPropDlg& d) {
+        for (const char* bad : {"0", "5000"}) {
+            d.eClipRate->setText(bad);
+            d.PressOK();
+            EXPECT_TRUE(d.isVisible()) << bad;
+        }
+        d.eClipRate->setText("12.5");
+        d.PressOK();
+        return d.result();
+    };
+    EXPECT_TRUE(dlg.Execute(clip, p.Root.get()));
+    EXPECT_EQ(p.Ui.Messages, (std::vector<std::string>{"Picture per second is too low",
+                                                       "Picture per second is too high"}));
+    EXPECT_EQ(clip->ClipRate, 12.5L);
 }

@@ -90,8 +90,9 @@ TEST_F(TrackEditFixture, DragsMoveAndReshapeWithinTheirLimitsByTheZonePressed) {
         EXPECT_EQ(F->AutoDuration, c.autoDuration);
         P.Root->SaveToStream(after);
         EXPECT_EQ(Mouse.DragChanged, before != after); // a click without a move changes nothing
-        if (c.locked)
+        if (c.locked) {
             EXPECT_EQ(Step.Cursor, TTrackCursor::Forbidden);
+        }
     }
     // While playing a press does nothing and withholds the popup.
     EXPECT_FALSE(Mouse.Press(XOf(2), RowY(F), true, true, true, Sc));
