@@ -94,8 +94,11 @@ public:
     // each frame while the next renders and movies decode their next frame ahead; 1 does all on
     // the calling thread. The file written is the same either way.
     int RenderThreads = 0;
-    // True from 2 render threads on: movies decode ahead, frames are encoded on a worker.
+    // True from 2 render threads on: movies decode ahead, frames are encoded on workers.
     bool Pipelined() const;
+    // Frames a movie whose frames stand alone decodes ahead at once: half the render threads,
+    // as its decoding costs about what encoding the frame does.
+    int DecodeLanes() const;
 
     // Output settings, as stored in the project file.
     bool AudioOn = true;

@@ -172,6 +172,10 @@ bool TCustomProjectNode::Pipelined() const {
     return EffectiveThreadCount(RenderThreads) > 1;
 }
 
+int TCustomProjectNode::DecodeLanes() const {
+    return std::max(1, EffectiveThreadCount(RenderThreads) / 2);
+}
+
 // The frames queued to the encoders, oldest first, each with the sound mixed when it rendered:
 // a frame's sound goes into the file just before its picture, as the plain loop writes them.
 class TProjectNode::TExportQueue {

@@ -229,6 +229,11 @@ struct Composition {
             TFakeCompressorSpec spec{"ffff", "F", "Fails at frame 5"};
             spec.FailAt = 5;
             Fake.Specs.push_back(spec);
+            // Frames that stand alone, coded on a pool: it fails on the fifth movie frame.
+            TFakeCompressorSpec pool{"pppp", "P", "Fails on frame 5"};
+            pool.Independent = true;
+            pool.FailOnBlue = 5;
+            Fake.Specs.push_back(pool);
             Root.CompressorListOverride = &Fake;
         }
         Root.GetAviCompress().SelectCompressor(failingEncoder ? MakeFourCC('f', 'f', 'f', 'f')
@@ -284,24 +289,29 @@ TEST(MovieExportPipeline, OneThreadAndEightWriteTheSameFile) {
 }
 
 TEST(MovieExportPipeline, AFailingEncodeEndsTheExportWithTheSameMessage) {
-    std::vector<uint8_t> files[2];
-    for (int threads : {1, 8}) {
-        SCOPED_TRACE(threads);
-        Composition c(true);
-        try {
-            c.Export(threads);
-            ADD_FAILURE() << "no exception";
-        } catch (const Exception& e) {
-            EXPECT_EQ(e.GetMessage(), "Fail to compress frame 5 Error code: -5");
+    // An encoder that keeps state (one worker) and one whose frames stand alone (a pool).
+    for (uint32_t handler : {MakeFourCC('f', 'f', 'f', 'f'), MakeFourCC('p', 'p', 'p', 'p')}) {
+        SCOPED_TRACE(FourCCToText(handler));
+        std::vector<uint8_t> files[2];
+        for (int threads : {1, 8}) {
+            SCOPED_TRACE(threads);
+            Composition c(true);
+            c.Root.GetAviCompress().SelectCompressor(handler);
+            try {
+                c.Export(threads);
+                ADD_FAILURE() << "no exception";
+            } catch (const Exception& e) {
+                EXPECT_EQ(e.GetMessage(), "Fail to compress frame 5 Error code: -5");
+            }
+            EXPECT_FALSE(c.Root.Busy);
+            const std::string name = c.Dir.Path + "/out" + std::to_string(threads) + ".avi";
+            files[threads == 8] = ReadBytes(name);
+            TProbedFile probe = ProbeMedia(name, false);
+            ASSERT_TRUE(probe.Opened);
+            EXPECT_EQ(probe.FirstOf(true)->KeyFlags.size(), 5u);
         }
-        EXPECT_FALSE(c.Root.Busy);
-        const std::string name = c.Dir.Path + "/out" + std::to_string(threads) + ".avi";
-        files[threads == 8] = ReadBytes(name);
-        TProbedFile probe = ProbeMedia(name, false);
-        ASSERT_TRUE(probe.Opened);
-        EXPECT_EQ(probe.FirstOf(true)->KeyFlags.size(), 5u);
+        EXPECT_TRUE(files[0] == files[1]) << "files differ";
     }
-    EXPECT_TRUE(files[0] == files[1]) << "files differ";
 }
 
 TEST(MovieExportPipeline, EveryCompressorWritesTheSameFileWithAnyThreadCount) {
