@@ -20,9 +20,9 @@
 namespace {
 
 // Mapped buffers larger than this are refused, as a system short of memory would.
-constexpr size_t MaxMapBytes = 16u << 20;
+constexpr size_t MaxMapBytes = 4u << 20;
 // Frames are read only while they are this small, so that a run stays quick.
-constexpr size_t MaxReadPixels = 1u << 20;
+constexpr size_t MaxReadPixels = 1u << 18;
 
 class TScriptedV4L2 : public IV4L2Io {
 public:
@@ -44,8 +44,7 @@ public:
             return MAP_FAILED;
         }
         auto buffer = std::make_unique<uint8_t[]>(length);
-        for (size_t i = 0; i < length; ++i)
-            buffer[i] = uint8_t(i * 7 + Left);
+        std::memset(buffer.get(), int(Left & 0xFF), length);
         void* p = buffer.get();
         Maps[p] = std::move(buffer);
         return p;

@@ -354,16 +354,10 @@ TJPEGImage BitmapToJpeg(const TBitmap& bitmap) {
     return image;
 }
 
-void TStepBackFilter::Forget() {
-    Frames.clear();
-    Dropped = 0;
-    ShowIndex = -1;
-    FLastFrame = -1;
-}
-
 void TStepBackFilter::SetFrameCount(int32_t count) {
     TCustomFilter::SetFrameCount(count);
-    Forget();
+    Frames.clear();
+    ShowIndex = -1;
 }
 
 bool TStepBackFilter::Apply(int32_t frame, int32_t) {
@@ -371,12 +365,6 @@ bool TStepBackFilter::Apply(int32_t frame, int32_t) {
         return false;
     if (frame < 0)
         return true;
-    // The frames before the shown one are gone, so going back starts over, as a new render
-    // would; in frame order this never happens.
-    if (frame < FLastFrame)
-        Forget();
-    FLastFrame = frame;
-
     const int32_t third = FrameCount / 3;
     TJPEGImage image;
     try {
@@ -390,9 +378,8 @@ bool TStepBackFilter::Apply(int32_t frame, int32_t) {
     }
     Frames.push_back(std::move(image));
     ++ShowIndex;
-    const int64_t at = int64_t(ShowIndex) - Dropped;
-    if (at >= 0 && at < static_cast<int64_t>(Frames.size())) {
-        const TJPEGImage& shown = Frames[static_cast<size_t>(at)];
+    if (ShowIndex >= 0 && size_t(ShowIndex) < Frames.size()) {
+        const TJPEGImage& shown = Frames[size_t(ShowIndex)];
         if (!shown.Data.empty()) {
             try {
                 FLoader.LoadFromMemory(shown.Data.data(), shown.Data.size(), TPictureKind::Jpeg,
@@ -402,11 +389,6 @@ bool TStepBackFilter::Apply(int32_t frame, int32_t) {
                 // A frame that does not decode leaves the current one in place.
             }
         }
-    }
-    // Later frames show later places only, so everything up to the one just shown goes.
-    while (!Frames.empty() && Dropped <= ShowIndex) {
-        Frames.pop_front();
-        ++Dropped;
     }
     return true;
 }

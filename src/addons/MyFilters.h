@@ -99,18 +99,14 @@ public:
 
     // Place in the list of the frame shown last; -1 after a reset.
     int32_t ShowIndex = 0;
-    // The list from place Dropped on; the places before it were shown and let go.
+    // Every frame since the last reset, whatever order the frame numbers came in: a frame added
+    // at the front moves the places of all others, so none can be let go before the reset.
     std::deque<TJPEGImage> Frames;
-    int32_t Dropped = 0;
 
     void SetFrameCount(int32_t count) override;
     bool Apply(int32_t frame, int32_t frame2) override;
 
 private:
-    void Forget();
-
-    // Frame number of the last call; a lower one starts the memory afresh.
-    int32_t FLastFrame = -1;
     TPictureLoader FLoader;
     TBitmap FDecoded;
 };

@@ -371,6 +371,8 @@ bool TCapWindow::FileSaveAs(const std::string& fileName) {
     const std::string work = TCaptureSequence::WorkFileName(fileName);
     std::filesystem::copy_file(CaptureFile, work, std::filesystem::copy_options::overwrite_existing,
                                ec);
+    if (!ec && !TCaptureSequence::FlushToDisk(work, false))
+        ec = std::make_error_code(std::errc::io_error);
     if (!ec)
         std::filesystem::rename(work, fileName, ec);
     if (ec) {

@@ -348,7 +348,7 @@ void TCaptureSequence::Finish() {
                              TMsgKind::Warning);
     // A writer stopped at its size limit still closes into a whole file; one that failed to
     // write does not.
-    const bool complete = Writer && Writer->Close(0);
+    bool complete = Writer && Writer->Close(0);
     if (Writer && !complete)
         Window.FireError(CapErrorWrite, "Can not write " + Setup.FileName);
     if (Encoder)
@@ -356,58 +356,59 @@ void TCaptureSequence::Finish() {
     if (Sound)
         Sound->Close();
     if (Writer)
-        PlaceFile(complete);
+        complete = PlaceFile(complete);
     CompleteFlag = complete || !Writer;
     RunningFlag = false;
     if (Ended)
         Ended();
 }
 
-namespace {
-
-// Cuts a finished AVI to the length its RIFF header gives: a reserved file is longer.
-bool CutToRiffLength(const std::string& fileName) {
+bool TCaptureSequence::FlushToDisk(const std::string& fileName, bool cutToRiff) {
     const int fd = ::open(fileName.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0)
         return false;
-    uint8_t h[8];
-    bool ok = ::pread(fd, h, 8, 0) == 8 && std::memcmp(h, "RIFF", 4) == 0;
-    if (ok) {
+    bool ok = true;
+    if (cutToRiff) {
+        uint8_t h[8];
+        ok = ::pread(fd, h, 8, 0) == 8 && std::memcmp(h, "RIFF", 4) == 0;
         const uint32_t size =
             uint32_t(h[4]) | uint32_t(h[5]) << 8 | uint32_t(h[6]) << 16 | uint32_t(h[7]) << 24;
-        ok = ::ftruncate(fd, off_t(size) + 8) == 0;
+        ok = ok && ::ftruncate(fd, off_t(size) + 8) == 0;
     }
+    // A full disk may only show now, when the system places what it had buffered.
     ok = ::fsync(fd) == 0 && ok;
-    ::close(fd);
+    ok = ::close(fd) == 0 && ok;
     return ok;
 }
 
-} // namespace
-
-void TCaptureSequence::PlaceFile(bool complete) {
+bool TCaptureSequence::PlaceFile(bool complete) {
     std::error_code ec;
+    // A disk too full for a single frame gives no recording to take an older file's place.
+    complete = complete && !(DiskFull && Written == 0);
     if (Setup.InPlace) {
-        if (complete && !CutToRiffLength(WorkFile))
+        if (complete && !FlushToDisk(WorkFile, true)) {
             Window.FireError(CapErrorWrite, "Can not write " + WorkFile);
-        return;
+            return false;
+        }
+        return complete;
     }
+    complete = complete && FlushToDisk(WorkFile, false);
     if (complete) {
         // Only a whole file takes the chosen name; until then an older file of that name stays.
         std::filesystem::rename(WorkFile, Setup.FileName, ec);
-        if (!ec)
-            return;
-        WorkerUi.ShowMessage("Can not save the capture to " + Setup.FileName + "; it is kept in " +
-                                 WorkFile,
-                             TMsgKind::Error);
-        return;
+        if (ec)
+            WorkerUi.ShowMessage("Can not save the capture to " + Setup.FileName +
+                                     "; it is kept in " + WorkFile,
+                                 TMsgKind::Error);
+        return true;
     }
-    if (Written == 0) {
+    if (Written == 0)
         std::filesystem::remove(WorkFile, ec);
-        return;
-    }
-    WorkerUi.ShowMessage("The capture to " + Setup.FileName +
-                             " could not be finished; what was recorded is kept in " + WorkFile,
-                         TMsgKind::Error);
+    else
+        WorkerUi.ShowMessage("The capture to " + Setup.FileName +
+                                 " could not be finished; what was recorded is kept in " + WorkFile,
+                             TMsgKind::Error);
+    return false;
 }
 
 void TCaptureSequence::Join() {

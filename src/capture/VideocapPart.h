@@ -56,6 +56,9 @@ public:
     static constexpr int32_t SoundChunksPerSecond = 5;
     // The working file of a recording into fileName.
     static std::string WorkFileName(const std::string& fileName);
+    // Puts fileName on the disk, first cut to the length its RIFF form gives when asked (a
+    // reserved file is longer); false when it did not all get there.
+    static bool FlushToDisk(const std::string& fileName, bool cutToRiff);
 
     TCaptureSequence(TCapWindow& window, ICaptureDevice& device, IUiServices& ui);
     ~TCaptureSequence();
@@ -81,7 +84,8 @@ private:
     bool OpenSound();
     void Run();
     void Finish();
-    void PlaceFile(bool complete);
+    // Gives a closed file its name; true when the recording is whole.
+    bool PlaceFile(bool complete);
     bool TimeUp(int64_t elapsedUs) const;
     // Writes the slots up to due with the current picture, fresh from the driver or not; false
     // when the recording must end.

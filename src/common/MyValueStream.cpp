@@ -256,6 +256,29 @@ void TValueWriter::WriteBoolean(bool value) {
     Out.push_back(value ? vaTrue : vaFalse);
 }
 
+namespace {
+
+// Readers take a 4-byte length as a signed 32-bit count.
+void CheckTextLength(size_t bytes) {
+    if (bytes > static_cast<size_t>(std::numeric_limits<int32_t>::max()))
+        throw EWriteError("Text too long to store");
+}
+
+// Bytes of a byte text (tags 0x06 and 0x0C): a length byte when it fits, else 4 bytes.
+void PutByteText(std::vector<uint8_t>& out, const std::string& bytes) {
+    if (bytes.size() <= 255) {
+        out.push_back(vaString);
+        out.push_back(static_cast<uint8_t>(bytes.size())); // length byte
+    } else {
+        CheckTextLength(bytes.size());
+        out.push_back(vaLString);
+        PutLE(out, bytes.size(), 4); // byte count
+    }
+    out.insert(out.end(), bytes.begin(), bytes.end());
+}
+
+} // namespace
+
 void TValueWriter::WriteString(const std::string& text) {
     bool ascii = true;
     for (unsigned char c : text)
@@ -263,19 +286,25 @@ void TValueWriter::WriteString(const std::string& text) {
             ascii = false;
             break;
         }
-    if (ascii && text.size() <= 255) {
-        Out.push_back(vaString);
-        Out.push_back(static_cast<uint8_t>(text.size())); // length byte
-        Out.insert(Out.end(), text.begin(), text.end());
+    if (ascii) {
+        PutByteText(Out, text);
         return;
     }
-    const std::string utf8 = ascii ? std::string() : SanitizeUtf8(text.data(), text.size());
-    const std::string& bytes = ascii ? text : utf8;
-    // Readers take the length as a signed 32-bit count.
-    if (bytes.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max()))
-        throw EWriteError("Text too long to store");
-    Out.push_back(ascii ? vaLString : vaUTF8String);
-    PutLE(Out, bytes.size(), 4); // byte count
+    const std::string utf8 = SanitizeUtf8(text.data(), text.size());
+    CheckTextLength(utf8.size());
+    Out.push_back(vaUTF8String);
+    PutLE(Out, utf8.size(), 4); // byte count
+    Out.insert(Out.end(), utf8.begin(), utf8.end());
+}
+
+void TValueWriter::WriteFileName(const std::string& name) {
+    if (IsValidUtf8(name.data(), name.size()))
+        WriteString(name);
+    else
+        PutByteText(Out, name);
+}
+
+void TValueWriter::WriteRaw(const std::vector<uint8_t>& bytes) {
     Out.insert(Out.end(), bytes.begin(), bytes.end());
 }
 
@@ -358,23 +387,15 @@ Extended TValueReader::ReadFloat() {
 }
 
 bool TValueReader::ReadBoolean() {
-    // Only the two Boolean tags: anything else means the reader is out of step with the data.
-    const size_t start = Pos;
-    const uint8_t tag = *Take(1, start);
-    if (tag != vaTrue && tag != vaFalse) {
-        Pos = start;
-        Fail(InvalidValue, start);
-    }
-    return tag == vaTrue;
+    // One tag byte and nothing more, whatever the tag: only 0x09 is True.
+    return *Take(1, Pos) == vaTrue;
 }
 
 uint32_t TValueReader::ReadLength32(size_t valueStart) {
     return static_cast<uint32_t>(GetLE(Take(4, valueStart), 4));
 }
 
-std::string TValueReader::ReadString() {
-    size_t start = Pos;
-    uint8_t tag = *Take(1, start);
+std::string TValueReader::ReadTextPayload(uint8_t tag, size_t start, bool& isBytes) {
     size_t len;
     switch (tag) {
     case vaString:
@@ -388,19 +409,64 @@ std::string TValueReader::ReadString() {
         size_t units = ReadLength32(start);
         if (units > (Size - Pos) / 2)
             Fail(BeyondEnd, start);
+        isBytes = false;
         return Utf16LEToUtf8(Take(units * 2, start), units);
     }
     default:
         Fail(InvalidValue, start);
     }
     const char* p = reinterpret_cast<const char*>(Take(len, start));
+    isBytes = tag != vaUTF8String;
+    return std::string(p, len);
+}
+
+std::string TValueReader::ReadString() {
+    size_t start = Pos;
+    uint8_t tag = *Take(1, start);
+    bool isBytes = false;
+    std::string text = ReadTextPayload(tag, start, isBytes);
     if (tag == vaUTF8String)
-        return SanitizeUtf8(p, len);
+        return SanitizeUtf8(text.data(), text.size());
     // Byte texts of older files are in the writer's code page; text that already reads as UTF-8
     // is kept, anything else is taken as Windows-1252.
-    if (IsValidUtf8(p, len))
-        return std::string(p, len);
-    return Windows1252ToUtf8(p, len);
+    if (!isBytes || IsValidUtf8(text.data(), text.size()))
+        return text;
+    return Windows1252ToUtf8(text.data(), text.size());
+}
+
+std::string TValueReader::ReadFileName() {
+    size_t start = Pos;
+    uint8_t tag = *Take(1, start);
+    bool isBytes = false;
+    return ReadTextPayload(tag, start, isBytes);
+}
+
+void TValueReader::SkipValue() {
+    const size_t start = Pos;
+    const uint8_t tag = *Take(1, start);
+    bool isBytes = false;
+    switch (tag) {
+    case vaFalse:
+    case vaTrue:
+        return;
+    case vaExtended:
+        Take(10, start);
+        return;
+    case vaString:
+    case vaLString:
+    case vaUTF8String:
+    case vaWString:
+        ReadTextPayload(tag, start, isBytes);
+        return;
+    default:
+        ReadIntegerPayload(tag, start, true);
+    }
+}
+
+std::vector<uint8_t> TValueReader::BytesSince(size_t from) const {
+    if (from > Pos)
+        from = Pos;
+    return std::vector<uint8_t>(Data + from, Data + Pos);
 }
 
 char TValueReader::ReadChar() {

@@ -40,6 +40,11 @@ public:
     void WriteString(const std::string& text);
     // A one-character String; bytes 0x80..0xFF are taken as Windows-1252 characters.
     void WriteChar(char c);
+    // A file or folder name: names are bytes here, so one that is not UTF-8 is stored as the
+    // bytes it has (tag 0x06/0x0C), which is also how such a name reads in its own code page.
+    void WriteFileName(const std::string& name);
+    // Values already encoded, kept as a file held them.
+    void WriteRaw(const std::vector<uint8_t>& bytes);
 
 private:
     std::vector<uint8_t>& Out;
@@ -59,10 +64,14 @@ public:
     int64_t ReadInteger64();
     // Tag 0x05, or an integer tag converted; values that are not finite are refused.
     Extended ReadFloat();
-    // True exactly for tag 0x09; any other tag reads as False.
+    // Reads one tag byte: True exactly for tag 0x09, any other tag reads as False.
     bool ReadBoolean();
     // Always well-formed UTF-8.
     std::string ReadString();
+    // A file or folder name exactly as the file holds its bytes; wide text comes back as UTF-8.
+    std::string ReadFileName();
+    // Steps over one value of any tag of the encoding.
+    void SkipValue();
     // A String of exactly one character; characters outside ASCII come back as their
     // Windows-1252 byte, and those without one are refused.
     char ReadChar();
@@ -70,6 +79,10 @@ public:
     uint8_t NextValue() const;
 
     size_t GetPosition() const { return Pos; }
+    // Moves to an offset this reader has already passed or found through a copy of itself.
+    void SetPosition(size_t pos) { Pos = pos < Size ? pos : Size; }
+    // The encoded bytes from offset from up to the current position.
+    std::vector<uint8_t> BytesSince(size_t from) const;
     bool AtEnd() const { return Pos >= Size; }
     size_t GetRemaining() const { return Pos < Size ? Size - Pos : 0; }
     const std::string& GetFileName() const { return FileName; }
@@ -82,6 +95,8 @@ private:
     const uint8_t* Take(size_t count, size_t valueStart);
     int64_t ReadIntegerPayload(uint8_t tag, size_t valueStart, bool allow64);
     uint32_t ReadLength32(size_t valueStart);
+    // The payload of a String value, its tag already read; wide text converted to UTF-8.
+    std::string ReadTextPayload(uint8_t tag, size_t valueStart, bool& isBytes);
 
     const uint8_t* Data;
     size_t Size;

@@ -260,6 +260,8 @@ void TAviReader::ParseFile() {
     AudioChunks.clear();
     if (!Source)
         throw EReadError("The file cannot be opened for reading (" + FileName + ")", FileName, -1);
+    if (Source->Size() == 0)
+        throw EReadError("The file is empty (" + FileName + ")", FileName, 0);
     TCursor c(*Source, FileName);
 
     const TCursor::THead riff = c.ExpectHead(RIFF_ID_RIFF, Source->Size());

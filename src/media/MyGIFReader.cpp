@@ -15,6 +15,16 @@
 
 namespace {
 
+// One pixel of the picture over the B, G, R pixel o.
+inline void DrawPixel(QRgb p, uint8_t* o) {
+    const int a = qAlpha(p);
+    if (a == 0)
+        return;
+    const int c[3] = {qBlue(p), qGreen(p), qRed(p)};
+    for (int k = 0; k < 3; ++k)
+        o[k] = uint8_t(a == 255 ? c[k] : (c[k] * a + o[k] * (255 - a) + 127) / 255);
+}
+
 // Decodes the reader's first frame into bitmap; the bitmap changes only when that succeeds.
 void ReadFirstFrame(QImageReader& reader, TBitmap& bitmap, const std::string& fileName) {
     // The format is fixed: content that is not a GIF must fail, not be read as something else.
@@ -28,18 +38,15 @@ void ReadFirstFrame(QImageReader& reader, TBitmap& bitmap, const std::string& fi
     if (image.isNull())
         throw EReadError("Invalid GIF file: " + reader.errorString().toStdString(), fileName);
     CheckPictureSize(image.width(), image.height(), fileName);
-    // Premultiplied colour is the colour drawn over black, which is what transparent pixels
-    // should show in a frame.
-    image = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    // The picture is drawn onto the bitmap as it stands: a transparent pixel leaves what was
+    // there (black where the bitmap grew).
+    image = image.convertToFormat(QImage::Format_ARGB32);
     bitmap.SetSize(image.width(), image.height());
     for (int y = 0; y < image.height(); ++y) {
         const QRgb* s = reinterpret_cast<const QRgb*>(image.constScanLine(y));
         uint8_t* o = bitmap.ScanLine(y);
-        for (int x = 0; x < image.width(); ++x, o += 3) {
-            o[0] = uint8_t(qBlue(s[x]));
-            o[1] = uint8_t(qGreen(s[x]));
-            o[2] = uint8_t(qRed(s[x]));
-        }
+        for (int x = 0; x < image.width(); ++x, o += 3)
+            DrawPixel(s[x], o);
     }
 }
 

@@ -1,5 +1,6 @@
 // A bitmap that loads the first frame of a GIF picture (through Qt's image reader), for the
-// bitmap clip's ".gif" pictures. Transparent pixels come out black.
+// bitmap clip's ".gif" pictures. The picture is drawn onto the bitmap's own pixels, so
+// transparent ones show what the bitmap held.
 #pragma once
 
 #include <cstddef>
@@ -11,8 +12,9 @@
 
 class TGIFBitmap : public TBitmap {
 public:
-    // Replaces size and pixels with the file's first frame. A file that cannot be opened or
-    // decoded raises EReadError naming the file; the bitmap is then left as it was.
+    // Takes the size of the file's first frame and draws the frame onto the pixels kept. A file
+    // that cannot be opened or decoded raises EReadError naming the file; the bitmap is then left
+    // as it was.
     void LoadFromFile(const std::string& fileName);
     void LoadFromMemory(const uint8_t* data, size_t size);
     // Width and height of the file's picture without decoding it; false when it is no GIF.

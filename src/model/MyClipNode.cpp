@@ -179,13 +179,13 @@ bool TClipNode::RenderFrame(TBitmap* bitmap, bool wantAudio, bool wantVideo, Ext
 
 void TClipNode::WriteAfter(TValueWriter& writer) const {
     TMasterNode::WriteAfter(writer);
-    writer.WriteString(Folder);
+    writer.WriteFileName(Folder);
     writer.WriteFloat(ClipRate);
 }
 
 void TClipNode::ReadAfter(TValueReader& reader) {
     TMasterNode::ReadAfter(reader);
-    SetFolder(reader.ReadString());
+    SetFolder(reader.ReadFileName());
     ClipRate = ReadFiniteFloat(reader);
     NaturalDuration = GetNaturalDuration();
 }

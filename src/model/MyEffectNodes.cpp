@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "MyAddOnManager.h"
+#include "MyCommonParamsPart.h"
 #include "MyCustomAddOn.h"
 #include "MyProjNode.h"
 #include "MyValueStream.h"
@@ -44,6 +45,7 @@ TCustomAddOnsNode::~TCustomAddOnsNode() {
 
 void TCustomAddOnsNode::SetAddOn(const std::string& id) {
     AddOn.reset();
+    Unbound.reset();
     Bridge->ID = CutShortString(id);
     // Bound before the add-on exists: it copies these when it is created, registers its
     // curves and borrows its movie reader from its constructor.
@@ -71,6 +73,10 @@ void TCustomAddOnsNode::SetAddOn(const std::string& id) {
 
 std::string TCustomAddOnsNode::GetAddOnID() const {
     return AddOn ? Bridge->ID : std::string();
+}
+
+std::string TCustomAddOnsNode::GetUnboundID() const {
+    return Unbound ? Bridge->ID : std::string();
 }
 
 int32_t TCustomAddOnsNode::GetFrameHeight() {
@@ -370,7 +376,10 @@ bool TTransNode::RenderFrame(TBitmap* bitmap, bool wantAudio, bool wantVideo, Ex
 // ---- stored form ------------------------------------------------------------------------------
 
 void TCustomAddOnsNode::WriteBefore(TValueWriter& w) const {
-    w.WriteString(GetAddOnID());
+    if (Unbound)
+        w.WriteRaw(Unbound->ID);
+    else
+        w.WriteString(GetAddOnID());
 }
 
 void TCustomAddOnsNode::ReadBefore(TValueReader& r) {
@@ -380,23 +389,52 @@ void TCustomAddOnsNode::ReadBefore(TValueReader& r) {
     const std::string id = r.ReadString();
     if (id.empty()) {
         AddOn.reset();
+        Unbound.reset();
         Bridge->ID.clear();
         AddOnName.clear();
         return;
     }
     SetAddOn(id);
-    if (!AddOn)
-        throw EReadError("Unknown add-on " + CutShortString(id), {}, static_cast<int64_t>(at));
+    if (AddOn)
+        return;
+    // The node stays, draws nothing and keeps what the file holds for its add-on.
+    Unbound = std::make_unique<TUnboundRecord>();
+    Unbound->ID = r.BytesSince(at);
+    LoadMessages.Add("The effect add-on " + Bridge->ID + " of \"" + GetCaption() +
+                     "\" is not available here; the effect is kept but shows nothing.");
+}
+
+void TCustomAddOnsNode::WriteCurves(TValueWriter& w) const {
+    if (Unbound)
+        w.WriteRaw(Unbound->Curves);
+    else
+        TTreeNodeData::WriteCurves(w);
+}
+
+void TCustomAddOnsNode::ReadCurves(TValueReader& r) {
+    const size_t at = r.GetPosition();
+    TTreeNodeData::ReadCurves(r);
+    if (Unbound)
+        Unbound->Curves = r.BytesSince(at);
 }
 
 void TCustomAddOnsNode::WriteAddOnData(TValueWriter& w) const {
-    if (AddOn)
+    if (Unbound)
+        w.WriteRaw(Unbound->Data);
+    else if (AddOn)
         AddOn->WriteData(w);
 }
 
 void TCustomAddOnsNode::ReadAddOnData(TValueReader& r) {
-    if (AddOn)
+    if (AddOn) {
         AddOn->ReadData(r);
+    } else if (Unbound) {
+        // Only the add-on knows how many values its record has; it ends where the values the
+        // file must hold next begin.
+        const size_t at = r.GetPosition();
+        r.SetPosition(FindEndOfStoredValues(r));
+        Unbound->Data = r.BytesSince(at);
+    }
 }
 
 void TFilterNode::WriteAfter(TValueWriter& w) const {

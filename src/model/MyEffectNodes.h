@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "MyGraphics.h"
 #include "MyTreeNode.h"
@@ -27,6 +28,9 @@ public:
     void SetAddOn(const std::string& id);
     // Identifier of the bound add-on; empty without one.
     std::string GetAddOnID() const;
+    // The identifier a file named for this node when the manager does not offer it; empty
+    // otherwise.
+    std::string GetUnboundID() const;
 
     int32_t GetFrameHeight() override;
     int32_t GetFrameWidth() override;
@@ -35,9 +39,20 @@ public:
 protected:
     void WriteBefore(TValueWriter& writer) const override;
     void ReadBefore(TValueReader& reader) override;
+    void WriteCurves(TValueWriter& writer) const override;
+    void ReadCurves(TValueReader& reader) override;
     // The add-on's own record.
     void WriteAddOnData(TValueWriter& writer) const;
     void ReadAddOnData(TValueReader& reader);
+
+private:
+    // What a file stored for an add-on the manager does not offer (one from a library that is
+    // not loaded here), kept as encoded so that saving writes it back unchanged: the identifier,
+    // the curves the add-on had registered and the add-on's own record.
+    struct TUnboundRecord {
+        std::vector<uint8_t> ID, Curves, Data;
+    };
+    std::unique_ptr<TUnboundRecord> Unbound;
 };
 
 class TFilterNode : public TCustomAddOnsNode {

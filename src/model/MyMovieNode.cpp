@@ -56,9 +56,15 @@ TMovieNode::~TMovieNode() {
 
 void TMovieNode::SetFileName(const std::string& name) {
     TMasterNode::SetFileName(name);
-    // An empty or missing name leaves the node as it was: it has no file to open.
-    if (name.empty() || FileName != name)
+    if (name.empty())
         return;
+    if (FileName != name) {
+        // A missing file: a node without a movie still learns the name, so that it reads as a
+        // movie whose file did not load; one that shows a movie keeps it.
+        if (!Reader->IsLoaded())
+            Reader->Open(name);
+        return;
+    }
     // A fresh reader takes the project's current way of reporting its failure.
     Reader = std::make_unique<TAviReader>(Project ? Project->Ui : nullptr);
     if (!Reader->Open(name))

@@ -209,12 +209,10 @@ bool TCustomProjectNode::LoadFromStream(const std::vector<uint8_t>& stream) {
         signature = r.ReadString();
     } catch (const Exception&) {
     }
-    if (signature != FileSignature) {
-        // Another kind of file: stop here rather than read it as a project.
-        if (Ui)
-            Ui->ShowMessage("File format is unknown", TMsgKind::Error);
-        return false;
-    }
+    // A file of another kind normally fails with a read error soon after; one that only lost
+    // its signature still opens.
+    if (signature != FileSignature && Ui)
+        Ui->ShowMessage("File format is unknown", TMsgKind::Error);
     FormatVersionRead = r.ReadInteger();
     std::string programVersion = r.ReadString();
     if (FormatVersionRead > FileFormatVersion) {

@@ -5,9 +5,13 @@
 #include "MyTreeNode.h"
 #include "MyValueStream.h"
 
+Extended TStopPoint::PendingAbsolute() const {
+    return PendingTime + (PendingBase ? PendingBase->GetStartTime() : 0);
+}
+
 Extended TStopPoint::GetTime() const {
     if (Pending)
-        return PendingTime;
+        return PendingAbsolute();
     Extended off = PegOffset;
     Extended d = Owner->GetDuration();
     if (off > d)
@@ -24,7 +28,7 @@ void TStopPoint::SetTime(Extended t) {
 
 void TStopPoint::Resolve() {
     if (Pending)
-        SetTime(PendingTime);
+        SetTime(PendingAbsolute());
 }
 
 TStopPoint* TStopList::GetItem(int i) const {
@@ -57,6 +61,11 @@ void TStopList::Delete(int i) {
 void TStopList::ResolvePending() {
     for (auto& p : Items)
         p->Resolve();
+}
+
+void TStopList::SetPendingBase(TTreeNodeData* base) {
+    for (auto& p : Items)
+        p->SetPendingBase(base);
 }
 
 void TStopList::SaveToWriter(TValueWriter& w) const {

@@ -32,10 +32,20 @@ public:
         Pending = true;
     }
     void Resolve();
+    // A mark read from another project's file (a sub-project's) holds a time on that file's time
+    // line, which begins where the node base begins; marks that have a base keep theirs.
+    void SetPendingBase(TTreeNodeData* base) {
+        if (Pending && !PendingBase)
+            PendingBase = base;
+    }
 
 private:
+    // The stored time on the time line of the project the mark was read with.
+    Extended PendingAbsolute() const;
+
     bool Pending = false;
     Extended PendingTime = 0;
+    TTreeNodeData* PendingBase = nullptr;
 };
 
 class TStopList {
@@ -52,6 +62,7 @@ public:
     void Clear() { Items.clear(); }
     // Turns marks read from a file into offsets (after layout).
     void ResolvePending();
+    void SetPendingBase(TTreeNodeData* base);
 
     void SaveToWriter(TValueWriter& writer) const;
     void LoadFromReader(TValueReader& reader);

@@ -50,12 +50,12 @@ TSubProjectNode::TSubProjectNode(TCustomProjectNode* project, const std::string&
 }
 
 void TSubProjectNode::WriteBefore(TValueWriter& writer) const {
-    writer.WriteString(GetStoredFileName());
+    writer.WriteFileName(GetStoredFileName());
 }
 
 void TSubProjectNode::ReadBefore(TValueReader& reader) {
     if (!ReadingOwnFile)
-        SetFileName(reader.ReadString());
+        SetFileName(reader.ReadFileName());
 }
 
 void TSubProjectNode::SetFileName(const std::string& name) {
@@ -135,6 +135,8 @@ bool TSubProjectNode::LoadTree(const std::string& name, const std::vector<uint8_
         ReadingOwnFile = true;
         auto reset = MakeScopeExit([this] { ReadingOwnFile = false; });
         ReadRecord(r, std::max(GetTreeLevel(), 0));
+        // Marks in the file are times on its own time line, which starts with this node.
+        SetPendingPegBase(this);
     } catch (const Exception& e) {
         LoadMessages.Add("Can not read sub-project " + name + ": " + ReadErrorText(e));
         return false;

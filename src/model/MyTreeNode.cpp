@@ -418,8 +418,9 @@ Extended TTreeNodeData::GetEndTime() {
 
 void TTreeNodeData::UpdateCurves(Extended t) {
     Curves->SetTime(t - GetStartTime());
-    const Extended fps = ProjectFrameRate();
-    // Half a frame of slack on each side; without a frame rate there is none.
+    // Half a frame of slack on each side; without a frame rate there is none. The frame is the
+    // project's stored one, also while the add-on preview counts frames in seconds.
+    const Extended fps = Project ? Project->FrameRate : 0;
     const Extended h = fps > 0 ? 0.5L / fps : 0;
     for (int i = GetChildCount() - 1; i >= 0; --i) {
         TTreeNodeData* c = GetChild(i);
@@ -494,4 +495,10 @@ void TTreeNodeData::ResolvePendingPegs() {
     Pegs->ResolvePending();
     for (int i = 0; i < GetChildCount(); ++i)
         GetChild(i)->ResolvePendingPegs();
+}
+
+void TTreeNodeData::SetPendingPegBase(TTreeNodeData* base) {
+    Pegs->SetPendingBase(base);
+    for (int i = 0; i < GetChildCount(); ++i)
+        GetChild(i)->SetPendingPegBase(base);
 }

@@ -172,6 +172,8 @@ public:
     void PlaceBetweenPegs();
     // Turns marks read from a file into offsets, in this node and below (after layout).
     void ResolvePendingPegs();
+    // Marks read from a sub-project's file, in this node and below, measure from base's start.
+    void SetPendingPegBase(TTreeNodeData* base);
     // The name saving writes: the file in use, or the missing one it was loaded with.
     const std::string& GetStoredFileName() const {
         return FileName.empty() ? MissingFileName : FileName;
@@ -194,9 +196,17 @@ protected:
     virtual void WriteAfter(TValueWriter&) const {}
     virtual void ReadBefore(TValueReader&) {}
     virtual void ReadAfter(TValueReader&) {}
+    virtual void WriteCurves(TValueWriter& writer) const;
+    virtual void ReadCurves(TValueReader& reader);
     // A sub-project's children come from its own file and are not stored with it.
     virtual bool StoresChildren() const { return true; }
     void ReadRecord(TValueReader& reader, int depth);
+    // Where values of unknown number that end this node's record stop: the first value boundary
+    // from which what the file must hold next reads. Raises EReadError when there is none.
+    size_t FindEndOfStoredValues(const TValueReader& reader) const;
+
+    // While the node is read: how many sibling records its parent reads after this one.
+    int32_t RecordsAfter = 0;
 
     // Frees the children from the last to the first and then any child items left.
     void FreeChildren();

@@ -44,11 +44,11 @@ void TTreeNodeData::SaveToWriter(TValueWriter& w) const {
             c->SaveToWriter(w);
         }
     }
-    Curves->SaveToWriter(w);
+    WriteCurves(w);
     w.WriteInteger(static_cast<int32_t>(Color));
     Pegs->SaveToWriter(w);
     if (SaveFileName)
-        w.WriteString(GetStoredFileName());
+        w.WriteFileName(GetStoredFileName());
     WriteAfter(w);
 }
 
@@ -77,15 +77,130 @@ void TTreeNodeData::ReadRecord(TValueReader& r, int depth) {
             const uint8_t kind = static_cast<uint8_t>(r.ReadChar());
             const std::string caption = r.ReadString();
             TTreeNodeData* child = AddNode(caption, amLastChild, kind);
+            child->RecordsAfter = n - 1;
             child->ReadRecord(r, depth + 1);
+            child->RecordsAfter = 0;
         }
     }
-    Curves->LoadFromReader(r);
+    ReadCurves(r);
     Color = static_cast<uint32_t>(r.ReadInteger());
     Pegs->LoadFromReader(r);
     if (SaveFileName)
-        SetFileName(r.ReadString());
+        SetFileName(r.ReadFileName());
     ReadAfter(r);
+}
+
+void TTreeNodeData::WriteCurves(TValueWriter& w) const {
+    Curves->SaveToWriter(w);
+}
+
+void TTreeNodeData::ReadCurves(TValueReader& r) {
+    Curves->LoadFromReader(r);
+}
+
+// ---- values of unknown number -----------------------------------------------------------------
+
+// Reading ahead, only the two Boolean tags count as a Boolean: anything else means the values
+// were not the ones expected.
+static bool ReadExactBoolean(TValueReader& r) {
+    const uint8_t tag = r.NextValue();
+    if (tag != vaTrue && tag != vaFalse)
+        r.Fail("Invalid property value", r.GetPosition());
+    return r.ReadBoolean();
+}
+
+static void ReadVersionOne(TValueReader& r) {
+    const size_t at = r.GetPosition();
+    if (r.ReadInteger() != 1)
+        r.Fail("Invalid property value", at);
+}
+
+// The head of a child record as its parent writes it: kind, caption, the class part before the
+// common record, and the common record up to its description count.
+static void ReadChildHead(TValueReader& r) {
+    const size_t at = r.GetPosition();
+    const auto kind = static_cast<uint8_t>(r.ReadChar());
+    if (kind < nkProject || kind > nkWarp || kind == 8)
+        r.Fail("Invalid property value", at);
+    r.ReadString(); // caption
+    if (kind == nkFilter || kind == nkTransition || kind == nkOverlay || kind == nkProject ||
+        kind == nkSubProject)
+        r.ReadString(); // add-on identifier or sub-project file
+    const auto stored = static_cast<uint8_t>(r.ReadChar());
+    if (stored != (kind == nkProject ? nkSubProject : kind))
+        r.Fail("Invalid property value", at);
+    r.ReadString(); // Id
+    ReadFiniteFloat(r);
+    ReadExactBoolean(r);
+    ReadFiniteFloat(r);
+    for (int k = 0; k < 3; ++k)
+        ReadExactBoolean(r);
+    ReadCount(r);
+}
+
+// The end of a common record from the curve set on: curves, colour, pegs and the file name.
+static void ReadRecordTail(TValueReader& r, bool fileName) {
+    ReadVersionOne(r); // curve set
+    for (int32_t n = ReadCount(r); n > 0; --n) {
+        r.ReadString(); // key
+        ReadVersionOne(r);
+        for (int32_t points = ReadCount(r); points > 0; --points) {
+            ReadVersionOne(r);
+            ReadFiniteFloat(r); // time
+            r.ReadInteger();    // value
+            ReadExactBoolean(r);
+            ReadVersionOne(r); // font
+            for (int k = 0; k < 4; ++k)
+                r.ReadInteger(); // reserved, size, style, colour
+            r.ReadString();      // name
+            ReadFiniteFloat(r);
+            ReadExactBoolean(r);
+            for (int32_t lines = ReadCount(r); lines > 0; --lines)
+                r.ReadString();
+        }
+    }
+    r.ReadInteger(); // colour
+    for (int32_t n = ReadCount(r); n > 0; --n) {
+        ReadFiniteFloat(r);
+        ReadExactBoolean(r);
+    }
+    if (fileName)
+        r.ReadFileName();
+}
+
+// Whether what the file must hold after this node's record reads from the probe's position: the
+// next sibling's head, or the rest of the parent's record (with a durable parent's clip range).
+static bool FollowersRead(TValueReader probe, const TTreeNodeData& node, int32_t recordsAfter) {
+    const TTreeNodeData* parent = node.GetParent();
+    try {
+        if (recordsAfter > 0) {
+            ReadChildHead(probe);
+        } else if (parent) {
+            ReadRecordTail(probe, parent->SaveFileName);
+            if (dynamic_cast<const TCustomDurableNode*>(parent)) {
+                ReadExactBoolean(probe);
+                ReadFiniteFloat(probe);
+                ReadExactBoolean(probe);
+                ReadFiniteFloat(probe);
+            }
+        } else {
+            return probe.AtEnd();
+        }
+        return true;
+    } catch (const Exception&) {
+        return false;
+    }
+}
+
+size_t TTreeNodeData::FindEndOfStoredValues(const TValueReader& reader) const {
+    TValueReader probe = reader;
+    while (!FollowersRead(probe, *this, RecordsAfter)) {
+        if (probe.AtEnd())
+            reader.Fail("Values of unknown length run to the end of the file",
+                        reader.GetPosition());
+        probe.SkipValue();
+    }
+    return probe.GetPosition();
 }
 
 // ---- class parts ------------------------------------------------------------------------------

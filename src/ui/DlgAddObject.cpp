@@ -80,6 +80,14 @@ TAddObjectDlg::TAddObjectDlg(const std::string& programFolder, IUiServices* ui, 
     right->addLayout(MakeOkCancelRow(this, bOK, bCancel));
     main->addLayout(right, 1);
     setLayout(main);
+    // The example and the words shown instead of it take their room either way, so the dialog
+    // keeps one size from kind to kind.
+    for (QWidget* w : {static_cast<QWidget*>(ExampleImage), static_cast<QWidget*>(lNoExample)}) {
+        QSizePolicy policy = w->sizePolicy();
+        policy.setRetainSizeWhenHidden(true);
+        w->setSizePolicy(policy);
+    }
+    KeepLayoutSize(this);
 
     tmExample = new QTimer(this);
     tmExample->setInterval(50);

@@ -47,6 +47,7 @@ TFontDialog::TFontDialog(IUiServices* ui, QWidget* parent) : QDialog(parent), Ui
     bColor = new QPushButton(QStringLiteral("Color..."), this);
     v->addWidget(bColor);
     v->addLayout(MakeOkCancelRow(this, bOK, bCancel));
+    KeepLayoutSize(this);
     connect(bOK, &QPushButton::clicked, this, &QDialog::accept);
     connect(bCancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(bColor, &QPushButton::clicked, this, [this] {

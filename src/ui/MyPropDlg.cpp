@@ -115,6 +115,7 @@ TPropDlg::TPropDlg(IUiServices* ui, QWidget* parent) : QDialog(parent), Ui(ui) {
         Notebook->widget(i)->setObjectName(QString::fromLatin1(PropPageNames[i]));
 
     main->addLayout(MakeOkCancelRow(this, bOK, bCancel));
+    KeepLayoutSize(this);
     connect(bOK, &QPushButton::clicked, this, [this] { PressOK(); });
     connect(bCancel, &QPushButton::clicked, this, [this] { PressCancel(); });
     connect(bMovieSet, &QPushButton::clicked, this, [this] { bMovieSetClick(); });

@@ -34,6 +34,17 @@ protected:
     std::string File(const std::string& name) const { return Dir.Path + "/" + name; }
 };
 
+// Opens the test pattern on cap at 160 x 120.
+void OpenPatternAt160(TVideoCap& cap) {
+    cap.SetDriverIndex(0);
+    cap.Open();
+    TBitmapInfoHeader h;
+    cap.GetVideoFormat(h);
+    h.biWidth = 160;
+    h.biHeight = 120;
+    cap.SetVideoFormat(h);
+}
+
 // The test pattern's frame n at 160 x 120, row 75: the bars, with column n mod 160 in the
 // opposite colour of its bar.
 std::vector<uint8_t> PatternRow(int64_t n) {
@@ -472,13 +483,7 @@ TEST_F(VideoCap, TimedRecordingWithSoundHoldsEveryPictureAndItsSound) {
     TCountingSound sound;
     TCaptureDrivers drivers{Io, &clock};
     TVideoCap cap(Ui, nullptr, &drivers);
-    cap.SetDriverIndex(0);
-    cap.Open();
-    TBitmapInfoHeader h;
-    cap.GetVideoFormat(h);
-    h.biWidth = 160;
-    h.biHeight = 120;
-    cap.SetVideoFormat(h);
+    OpenPatternAt160(cap);
     cap.SetFrameRate(60);
     cap.CapTimeLimit = 20;
     cap.CapAudio = true; // 11025 Hz mono 8-bit: a byte per sample
@@ -517,14 +522,8 @@ TEST_F(VideoCap, FullIndexEndsTheRecordingWithoutCopies) {
     TCountingSound sound;
     TCaptureDrivers drivers{Io, &clock};
     TVideoCap cap(Ui, nullptr, &drivers);
-    cap.SetDriverIndex(0);
-    cap.Open();
+    OpenPatternAt160(cap);
     TCapWindow* win = cap.CaptureWindow();
-    TBitmapInfoHeader h;
-    cap.GetVideoFormat(h);
-    h.biWidth = 160;
-    h.biHeight = 120;
-    cap.SetVideoFormat(h);
     TCaptureParms parms;
     win->GetSequenceSetup(parms);
     parms.RequestMicroSecPerFrame = 66667;
@@ -550,14 +549,8 @@ TEST_F(VideoCap, FullIndexEndsTheRecordingWithoutCopies) {
 }
 
 TEST_F(VideoCap, BufferFileKeepsItsSpaceUntilTheEndThenTheMoviesLength) {
-    Cap->SetDriverIndex(0);
     Cap->SetBufferFileSize(2);
-    Cap->Open();
-    TBitmapInfoHeader h;
-    Cap->GetVideoFormat(h);
-    h.biWidth = 160;
-    h.biHeight = 120;
-    Cap->SetVideoFormat(h);
+    OpenPatternAt160(*Cap);
     const std::string buffer = Cap->BufferFileName();
     Cap->VideoFileName = File("reserved.avi");
     std::atomic<int> frames{0};
@@ -632,6 +625,26 @@ TEST_F(VideoCap, FullDiskEndsTheRecordingWithAWholeFile) {
     ASSERT_EQ(Ui.Messages.size(), 1u);
     EXPECT_EQ(Ui.Messages[0], "The disk is full: the recording " + target + " ends after " +
                                   std::to_string(avi.GetFrameCount()) + " frames.");
+}
+
+TEST_F(VideoCap, DiskTooFullForAFrameKeepsTheOlderFile) {
+    const std::string target = Dir.File("none.avi", "previous take");
+    auto saved = TCaptureSequence::FreeSpace;
+    TCaptureSequence::FreeSpace = [](const std::string&) -> int64_t { return 65536; };
+    Cap->SetDriverIndex(0);
+    Cap->Open();
+    Cap->VideoFileName = target;
+    const bool started = Cap->StartCapture();
+    const bool done = started && WaitFor(Ui, [&] { return !Cap->CaptureWindow()->Capturing(); });
+    TCaptureSequence::FreeSpace = saved;
+    ASSERT_TRUE(done);
+    Cap->StopCapture();
+    Ui.RunPosted();
+    std::ifstream in(target);
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}), "previous take");
+    EXPECT_FALSE(std::filesystem::exists(TCaptureSequence::WorkFileName(target)));
+    EXPECT_EQ(Ui.Messages, (std::vector<std::string>{"The disk is full: the recording " + target +
+                                                     " ends after 0 frames."}));
 }
 
 // A write that fails all the same (the file size limit here) leaves the older file as it was

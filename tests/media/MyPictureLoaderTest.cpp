@@ -333,6 +333,28 @@ TEST(GifReader, FirstFrameColoursAndTransparency) {
               (Colours{Red, Green, Blue, 0}));
 }
 
+// The picture is drawn onto the GIF bitmap as it stands: transparent pixels leave what the
+// bitmap held where both sizes meet, black where it grew.
+TEST(GifReader, TransparentPixelsLeaveTheBitmapsPixels) {
+    const std::vector<uint8_t> holes =
+        BuildGif(3, 3, {Red, Blue}, {0, 1, 0, 1, 1, 1, 0, 1, 0}, 1); // blue is transparent
+    TGIFBitmap gif;
+    gif.SetSize(2, 2);
+    gif.Canvas().Brush.Color = Green;
+    gif.Canvas().FillRect(Rect(0, 0, 2, 2));
+    gif.LoadFromMemory(holes.data(), holes.size());
+    ASSERT_EQ(gif.Width(), 3);
+    EXPECT_EQ(Row(gif, 0, 3), (Colours{Red, Green, Red}));
+    EXPECT_EQ(Row(gif, 1, 3), (Colours{Green, Green, 0}));
+    EXPECT_EQ(Row(gif, 2, 3), (Colours{Red, 0, Red}));
+    // Loaded again over itself nothing changes; a smaller picture keeps the shared corner.
+    gif.LoadFromMemory(holes.data(), holes.size());
+    EXPECT_EQ(Row(gif, 1, 3), (Colours{Green, Green, 0}));
+    const std::vector<uint8_t> clear = BuildGif(1, 1, {Red, Blue}, {1}, 1);
+    gif.LoadFromMemory(clear.data(), clear.size());
+    EXPECT_EQ(gif.Canvas().GetPixel(0, 0), Red);
+}
+
 TEST(GifReader, FilesAndDamage) {
     TTempDir dir;
     const std::vector<uint8_t> good = BuildGif(3, 2, {Red, Blue}, {0, 1, 0, 1, 0, 1});

@@ -257,3 +257,37 @@ TEST(ClipRender, OneFrameOfSilencePerFrame) {
     clip.RenderFrame(&b, true, false, 0);
     EXPECT_EQ(clip.Handed.size(), 1u);
 }
+
+// File names are bytes: a folder named in Latin-1 keeps its exact bytes through a save and a
+// reopen, and the clip still finds its pictures; saving again gives the same file.
+TEST(ClipFile, NonUtf8FolderNameRoundTripsByteForByte) {
+    ClipProject p;
+    const std::string folder = p.Dir.Path + "/Vid\xE9os d'\xE9t\xE9";
+    std::filesystem::create_directory(folder);
+    for (int i = 0; i < 3; ++i)
+        SavePicture(folder + "/" + Numbered(i, ".bmp"), PictureColour(i));
+    TClipNode* c = p.AddClip();
+    c->SetFolder(folder);
+    c->SetSourceFrameRate(2);
+    c->AutoDuration = true;
+    ASSERT_EQ(c->GetPictureCount(), 3);
+    const std::string name = p.Dir.Path + "/latin.mpr";
+    ASSERT_TRUE(p.Root->SaveToFile(name));
+    const std::vector<uint8_t> saved = ReadBytes(name);
+    // Stored as the bytes the folder has, under the byte-text tag.
+    ASSERT_LE(folder.size(), 255u);
+    std::vector<uint8_t> stored = {0x06, uint8_t(folder.size())};
+    stored.insert(stored.end(), folder.begin(), folder.end());
+    EXPECT_NE(std::search(saved.begin(), saved.end(), stored.begin(), stored.end()), saved.end());
+
+    ClipProject q;
+    ASSERT_TRUE(q.Root->LoadFromFile(name));
+    auto* back = static_cast<TClipNode*>(q.Root->VideoTrack->GetChild(0));
+    EXPECT_EQ(back->Folder, folder);
+    EXPECT_EQ(back->GetPictureCount(), 3);
+    EXPECT_EQ(back->GetDuration(), 1.5L);
+    TBitmap b = White(8, 8);
+    ASSERT_TRUE(back->PrepareFrame(&b, back->GetStartTime() + 1.0L));
+    EXPECT_TRUE(AllPixels(b, PictureColour(2)));
+    EXPECT_TRUE(q.Save() == saved);
+}

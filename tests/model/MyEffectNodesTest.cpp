@@ -7,8 +7,11 @@
 
 #include "ModelRig.h"
 #include "MyBlankNode.h"
+#include "MyCommonParamsPart.h"
 #include "MyCustomAddOn.h"
 #include "MyEffectNodes.h"
+#include "MyStandardAddOnInterface.h"
+#include "MyStopList.h"
 #include "MyTransitions.h"
 #include "MyValueStream.h"
 
@@ -426,25 +429,111 @@ TEST(EffectNodeFile, AddOnRecordsRoundTrip) {
     EXPECT_EQ(b.Save(), bytes);
 }
 
-TEST(EffectNodeFile, UnknownOrUnlistedAddOnStopsTheLoad) {
-    Proj a;
-    a.Add<TTransNode>(a.Root.get(), nkTransition)->SetAddOn(HorzSlideId);
-    const auto saved = a.Save();
-    const std::string from = HorzSlideId;
-    // The dissolve is known to the program but not offered; the other is known to no one.
-    for (std::string to :
-         {"{C4E3FBC0-F900-11D6-A6C2-0050DA5016A5}", "{DEADBEEF-0000-0000-0000-000000000000}"}) {
-        auto bytes = saved;
-        auto at = std::search(bytes.begin(), bytes.end(), from.begin(), from.end());
-        ASSERT_NE(at, bytes.end());
-        std::copy(to.begin(), to.end(), at);
+// An effect whose add-on the program does not offer (written where an add-on library was
+// loaded, or a built-in one that is not offered) is kept with everything stored for it.
+namespace {
+
+const char* const CreditId = "{B6C646EF-84FC-4426-873F-1A9AB45BB088}";
+const char* const DissolveId = "{C4E3FBC0-F900-11D6-A6C2-0050DA5016A5}";
+const char* const TvShopId = "{1A795249-8860-41B0-928F-DEAD9EE9B8AB}";
+const char* const NegativeId = "{1C285050-BEEF-4AED-8697-A49A53A2D6A1}";
+
+// Binds the add-on of id as a program that offers it would, whether this manager does or not.
+template <class T> T* WithAddOn(T* node, const char* id) {
+    node->SetAddOn(id);
+    if (!node->AddOn)
+        node->AddOn = CreateStandardAddOnInterface()->CreateObject(*node->Bridge);
+    return node;
+}
+
+// Red then green clips of 2 s each joined by a 1 s transition. The red one carries an overlay
+// followed by a negative filter, the green one a filter holding a child filter.
+void BuildUnknownEffects(Proj& a, bool unknownOverlayLast) {
+    TTreeNodeData* track = a.Add(a.Root.get(), nkVideoTrack);
+    TTreeNodeData* red = a.Blank(track, 2, 0x0000FF);
+    auto* o = WithAddOn(a.Add<TOverlayNode>(red, nkOverlay, "credits"), CreditId);
+    o->SetFileName("/nowhere/credits.txt");
+    o->GetOverlay()->SetParams(std::string(300, 'x') + "\u00e9");
+    o->ClipRange.FromStart = false;
+    o->ClipRange.InTime = 0.25L;
+    if (!unknownOverlayLast)
+        WithAddOn(a.Add<TFilterNode>(red, nkFilter, "negative"), NegativeId);
+    WithAddOn(a.Add<TTransNode>(track, nkTransition, "dissolve"), DissolveId)->UserDuration = 1;
+    TTreeNodeData* green = a.Blank(track, 2, 0x00FF00);
+    auto* shop = WithAddOn(a.Add<TFilterNode>(green, nkFilter, "shop"), TvShopId);
+    shop->Description = {"kept"};
+    shop->Pegs->AddPoint(1.5L);
+    WithAddOn(a.Add<TFilterNode>(shop, nkFilter, "inner"), BrightnessId);
+    a.Root->Refresh();
+}
+
+} // namespace
+
+TEST(EffectNodeFile, UnknownAddOnIsKeptDrawsNothingAndSavesBackUnchanged) {
+    for (bool overlayLast : {false, true}) {
+        SCOPED_TRACE(overlayLast);
+        Proj a;
+        BuildUnknownEffects(a, overlayLast);
+        const auto bytes = a.Save();
+
         Proj b;
-        try {
-            b.Root->LoadFromStream(bytes);
-            ADD_FAILURE() << "loaded";
-        } catch (const EReadError& e) {
-            EXPECT_EQ(std::string(e.what()), "Unknown add-on " + to);
+        LoadMessages.Clear();
+        ASSERT_TRUE(b.Root->LoadFromStream(bytes));
+        TTreeNodeData* track = b.Root->GetChild(0);
+        ASSERT_EQ(track->GetChildCount(), 3);
+        TTreeNodeData* red = track->GetChild(0);
+        ASSERT_EQ(red->GetChildCount(), overlayLast ? 1 : 2);
+        auto* o = static_cast<TOverlayNode*>(red->GetChild(0));
+        auto* t = static_cast<TTransNode*>(track->GetChild(1));
+        auto* shop = static_cast<TFilterNode*>(track->GetChild(2)->GetChild(0));
+        for (auto [node, id] : {std::pair<TCustomAddOnsNode*, const char*>{o, CreditId},
+                                {t, DissolveId},
+                                {shop, TvShopId}}) {
+            EXPECT_EQ(node->AddOn, nullptr);
+            EXPECT_EQ(node->GetAddOnID(), "");
+            EXPECT_EQ(node->GetUnboundID(), id);
         }
-        EXPECT_EQ(b.Root->GetChildCount(), 0);
+        EXPECT_FALSE(o->ClipRange.FromStart);
+        EXPECT_EQ(t->UserDuration, 1);
+        EXPECT_EQ(shop->Description, std::vector<std::string>{"kept"});
+        ASSERT_EQ(shop->GetChildCount(), 1);
+        EXPECT_NE(static_cast<TFilterNode*>(shop->GetChild(0))->GetFilter(), nullptr);
+        // Each is named in the load messages, beside the overlay's missing file.
+        ASSERT_EQ(LoadMessages.Count(), 4);
+        EXPECT_EQ(LoadMessages.Lines[0], std::string("The effect add-on ") + CreditId +
+                                             " of \"credits\" is not available here; the "
+                                             "effect is kept but shows nothing.");
+        EXPECT_EQ(LoadMessages.Lines[1], "Can not locate /nowhere/credits.txt.");
+        EXPECT_TRUE(b.Save() == bytes) << "the stored effects did not come back unchanged";
+
+        // It plays: the known negative still turns red into cyan, the unknown effects draw
+        // nothing over their clips.
+        b.Root->Refresh();
+        b.Root->SoundInPlayback = false;
+        TBitmap view(8, 6);
+        TPictureControl image{&view, nullptr, nullptr};
+        int drawn = 0;
+        ASSERT_TRUE(b.Root->Play(
+            0, -1, false, [&drawn](TFrameReport&) { ++drawn; }, image));
+        EXPECT_EQ(drawn, b.Root->GetFrameCount());
+        ASSERT_TRUE(b.Root->Play(10, 10, false, nullptr, image));
+        const Px cyan{255, 255, 0};
+        EXPECT_EQ(At(view, 4, 3), overlayLast ? Red : cyan);
+        ASSERT_TRUE(b.Root->Play(70, 70, false, nullptr, image));
+        EXPECT_EQ(At(view, 4, 3), Green);
     }
+    LoadMessages.Clear();
+}
+
+// Stored values of an unknown add-on end where the file's next record reads; a file cut inside
+// them is refused as any damaged file is.
+TEST(EffectNodeFile, UnknownAddOnValuesCutShortAreARefusedFile) {
+    Proj a;
+    BuildUnknownEffects(a, true);
+    const auto bytes = a.Save();
+    Proj b;
+    const std::vector<uint8_t> cut(bytes.begin(), bytes.end() - 60);
+    EXPECT_THROW(b.Root->LoadFromStream(cut), EReadError);
+    EXPECT_EQ(b.Root->GetChildCount(), 0);
+    LoadMessages.Clear();
 }

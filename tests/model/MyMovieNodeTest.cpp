@@ -108,7 +108,8 @@ TEST(MovieFile, RefusedFileKeepsTheValuesAndMissingFileKeepsItsName) {
     auto* missing = p.Add<TMovieNode>(nkVideo, p.Dir.Path + "/gone.avi");
     EXPECT_EQ(missing->FileName, "");
     EXPECT_EQ(missing->GetStoredFileName(), p.Dir.Path + "/gone.avi");
-    EXPECT_EQ(Info(missing), std::vector<std::string>{"Movie is not yet loaded."});
+    // The reader was given the name, so the node reads as a movie whose file did not load.
+    EXPECT_EQ(Info(missing), std::vector<std::string>{"Movie format is unknown."});
     EXPECT_EQ(missing->GetNaturalDuration(), 0);
     EXPECT_EQ(p.Ui.Messages.size(), 1u);
 }

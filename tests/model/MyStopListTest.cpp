@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "ModelRig.h"
+#include "MyCommonParamsPart.h"
+#include "TempFolders.h"
 
 namespace {
 
@@ -110,4 +112,40 @@ TEST(SnapTime, RoundsToTheFrameGrid) {
     EXPECT_EQ(f.Root->SnapTime(-1.0L), 0);
     f.Root->FrameRate = 0;
     EXPECT_EQ(f.Root->SnapTime(1.03L), 0);
+}
+
+// Marks of nodes read from a sub-project's file are times on that file's own time line, which
+// begins where the sub-project begins in the project that holds it.
+TEST(StopList, MarksInsideASubProjectFollowItsOwnTimeLine) {
+    TTempDir dir;
+    const std::string inner = dir.Path + "/inner.mpr";
+    {
+        TModelRig a;
+        a.Blank(a.Root->VideoTrack, 1);
+        TTreeNodeData* second = a.Blank(a.Root->VideoTrack, 2);
+        a.Root->Refresh();
+        second->Pegs->AddPoint(1.5L); // half a second into the second clip
+        ASSERT_TRUE(a.Root->SaveToFile(inner));
+    }
+    TModelRig b(true);
+    TTreeNodeData* track = b.Add(b.Root.get(), nkVideoTrack, "Video track");
+    b.Blank(track, 3);
+    TTreeNodeData* sub = b.Add(track, nkSubProject, "Sub");
+    sub->SetFileName(inner);
+    b.Root->Refresh();
+    ASSERT_EQ(sub->GetStartTime(), 3);
+    TTreeNodeData* second = sub->GetChild(0)->GetChild(1);
+    ASSERT_EQ(second->GetStartTime(), 4);
+    EXPECT_EQ(second->Pegs->GetItem(0)->GetTime(), 4.5L);
+
+    // Opened with the project that holds it, the mark becomes the same offset in its clip.
+    const std::string outer = dir.Path + "/outer.mpr";
+    ASSERT_TRUE(b.Root->SaveToFile(outer));
+    TModelRig c;
+    ASSERT_TRUE(c.Root->LoadFromFile(outer));
+    TTreeNodeData* again = c.Root->GetChild(0)->GetChild(1)->GetChild(0)->GetChild(1);
+    ASSERT_FALSE(again->Pegs->GetItem(0)->IsPending());
+    EXPECT_EQ(again->Pegs->GetItem(0)->PegOffset, 0.5L);
+    EXPECT_EQ(again->Pegs->GetItem(0)->GetTime(), 4.5L);
+    LoadMessages.Clear();
 }

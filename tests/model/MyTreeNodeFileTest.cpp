@@ -133,9 +133,22 @@ TEST(ProjectFile, PegOfALateNodeSurvivesRepeatedSaves) {
 
 TEST(ProjectFile, RefusesOtherFilesAndNewerVersions) {
     Project p;
-    EXPECT_FALSE(p.Root->LoadFromStream(HexBytes("0603414243")));
+    // A wrong signature is said, and reading goes on: another kind of file then fails to read,
+    // a project that only lost its signature opens.
+    EXPECT_THROW(p.Root->LoadFromStream(HexBytes("0603414243")), EReadError);
     ASSERT_EQ(p.Ui.Messages.size(), 1u);
     EXPECT_EQ(p.Ui.Messages[0], "File format is unknown");
+    {
+        Project a;
+        BuildRichProject(a);
+        std::vector<uint8_t> bytes = a.Save();
+        ASSERT_EQ(bytes[2], 'B');
+        bytes[2] = 'b';
+        Project b;
+        EXPECT_TRUE(b.Root->LoadFromStream(bytes));
+        EXPECT_EQ(b.Ui.Messages, std::vector<std::string>{"File format is unknown"});
+        EXPECT_EQ(b.Root->GetChildCount(), a.Root->GetChildCount());
+    }
 
     std::vector<uint8_t> newer;
     TValueWriter w(newer);

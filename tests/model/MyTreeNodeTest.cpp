@@ -207,7 +207,16 @@ TEST(NodeCurves, UpdateDescendsHalfAFrameEarly) {
     b->Curves->Time = 99;
     p.Root->UpdateCurves(1.5L);
     EXPECT_EQ(b->Curves->Time, 99); // too early: left alone
-    p.Root->FrameRate = 0;          // no rate: no slack, and no division by zero
+    {
+        // The add-on preview counts frames in seconds; the slack stays half a stored frame.
+        TAddOnPreviewScope preview;
+        p.Root->UpdateCurves(1.5L);
+        EXPECT_EQ(b->Curves->Time, 99);
+        p.Root->UpdateCurves(1.96L);
+        EXPECT_NEAR(b->Curves->Time, -0.04L, 1e-12L);
+        b->Curves->Time = 99;
+    }
+    p.Root->FrameRate = 0; // no rate: no slack, and no division by zero
     p.Root->UpdateCurves(2.5L);
     EXPECT_NEAR(b->Curves->Time, 0.5L, 1e-12L);
     p.Root->UpdateCurves(2.0L); // both ends belong to the node

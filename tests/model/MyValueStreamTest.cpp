@@ -76,15 +76,19 @@ TEST(ValueStreamInteger, SixtyFourBitPathUsesTag13OnlyOutside32Bits) {
     }
 }
 
-TEST(ValueStreamBoolean, OneByteEachAndOnlyTheTwoTags) {
+TEST(ValueStreamBoolean, OneTagByteAndOnlyTrueIsTrue) {
     EXPECT_EQ(Written([](TValueWriter& w) { w.WriteBoolean(true); }), Bytes{0x09});
     EXPECT_EQ(Written([](TValueWriter& w) { w.WriteBoolean(false); }), Bytes{0x08});
-    Bytes data = {0x09, 0x08, 0x02, 0x01};
+    // Any other tag reads as False and only the tag byte is taken; nothing is left to read.
+    Bytes data = {0x09, 0x08, 0x02, 0x01, 0x05, 0x00, 0xFF};
     TValueReader r(data.data(), data.size());
     EXPECT_TRUE(r.ReadBoolean());
     EXPECT_FALSE(r.ReadBoolean());
-    EXPECT_THROW(r.ReadBoolean(), EReadError); // an integer where a Boolean belongs
-    EXPECT_EQ(r.GetPosition(), 2u);
+    for (size_t at = 3; at <= data.size(); ++at) {
+        EXPECT_FALSE(r.ReadBoolean());
+        EXPECT_EQ(r.GetPosition(), at);
+    }
+    EXPECT_THROW(r.ReadBoolean(), EReadError);
 }
 
 TEST(ValueStreamFloat, ExactBitPatterns) {
@@ -189,6 +193,64 @@ TEST(ValueStreamString, ReadTags) {
     for (const auto& [hex, text] : cases)
         EXPECT_EQ(ReadWhole(HexBytes(hex), [](TValueReader& r) { return r.ReadString(); }), text)
             << hex;
+}
+
+// File names are bytes: one that is not UTF-8 is stored as its bytes under the byte tags and
+// read back exactly; UTF-8 names are stored as any text.
+TEST(ValueStreamFileName, BytesAsStored) {
+    auto name = [](const std::string& n) {
+        return Written([&n](TValueWriter& w) { w.WriteFileName(n); });
+    };
+    EXPECT_EQ(name("/v/caf\xE9"), HexBytes("0607 2f762f636166e9"));
+    EXPECT_EQ(name("/v/Caf\xC3\xA9"), StringBytes("/v/Caf\xC3\xA9"));
+    const std::string longName = "/" + std::string(300, '\xE9');
+    Bytes want = HexBytes("0c2d010000");
+    want.insert(want.end(), longName.begin(), longName.end());
+    EXPECT_EQ(name(longName), want);
+
+    auto readName = [](TValueReader& r) { return r.ReadFileName(); };
+    const std::pair<const char*, std::string> cases[] = {{"0604 436166e9", "Caf\xE9"},
+                                                         {"0c02000000 c080", "\xC0\x80"},
+                                                         {"1402000000 c328", "\xC3("},
+                                                         {"1201000000 e900", "\xC3\xA9"}};
+    for (const auto& [hex, text] : cases)
+        EXPECT_EQ(ReadWhole(HexBytes(hex), readName), text) << hex;
+    for (const std::string& n : {std::string("a\xFF/b"), longName, std::string()})
+        EXPECT_EQ(ReadWhole(name(n), readName), n);
+    EXPECT_STREQ(ReadError(HexBytes("0201"), readName).what(), "Invalid property value");
+}
+
+// Stepping over values: every tag of the encoding, its payload and nothing more.
+TEST(ValueStreamSkip, EveryTagAndItsPayload) {
+    const Bytes data = Written([](TValueWriter& w) {
+        w.WriteInteger(5);
+        w.WriteInteger(1000);
+        w.WriteInteger(100000);
+        w.WriteInteger64(int64_t(1) << 40);
+        w.WriteFloat(2.5L);
+        w.WriteBoolean(true);
+        w.WriteBoolean(false);
+        w.WriteString("abc");
+        w.WriteString(std::string(300, 'x'));
+        w.WriteString("\xC3\xA9");
+    });
+    Bytes all = data;
+    const Bytes wide = HexBytes("1202000000 41004200");
+    all.insert(all.end(), wide.begin(), wide.end());
+    TValueReader r(all.data(), all.size());
+    size_t values = 0;
+    for (; !r.AtEnd(); ++values)
+        r.SkipValue();
+    EXPECT_EQ(values, 11u);
+    EXPECT_EQ(r.BytesSince(0), all);
+    for (const char* bad : {"00", "07", "0a", "ff", "0cffffffff", "05 0000"})
+        EXPECT_THROW(ReadWhole(HexBytes(bad),
+                               [](TValueReader& r) {
+                                   r.SkipValue();
+                                   return 0;
+                               }),
+                     EReadError)
+            << bad;
 }
 
 TEST(ValueStreamChar, OneCharacterString) {

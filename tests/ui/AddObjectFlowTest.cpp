@@ -194,7 +194,12 @@ TEST_F(AddObjectFlow, UnreadableMovieRefusedAndKeyboardConfirms) {
                       d.tvKinds->viewport()->width())
                 << (*it)->text(0).toStdString();
         }
+        // One size from kind to kind, which the window manager may not change.
+        const QSize size = d.size();
+        EXPECT_EQ(d.minimumSize(), d.maximumSize());
         EXPECT_TRUE(d.SelectKind("Video"));
+        Pump();
+        EXPECT_EQ(d.size(), size);
         Ui.FileAnswers = {half};
         EXPECT_FALSE(d.PressOK());
         EXPECT_TRUE(d.isVisible());

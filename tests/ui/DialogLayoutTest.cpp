@@ -58,6 +58,11 @@ void ShowAtDefaultSize(QWidget& dlg) {
     Pump();
 }
 
+// A window the window manager may not resize gets no resize handle along its foot.
+bool KeepsItsSize(const QWidget& dlg) {
+    return dlg.minimumSize() == dlg.maximumSize() && dlg.size() == dlg.minimumSize();
+}
+
 } // namespace
 
 TEST(DialogLayout, PropertyPagesShowEveryControlWhole) {
@@ -67,6 +72,7 @@ TEST(DialogLayout, PropertyPagesShowEveryControlWhole) {
         dlg.Notebook->setCurrentIndex(page);
         ShowAtDefaultSize(dlg);
         EXPECT_EQ(CutControls(dlg), "") << PropPageNames[page];
+        EXPECT_TRUE(KeepsItsSize(dlg)) << PropPageNames[page];
         dlg.hide();
     }
 }
@@ -76,6 +82,7 @@ TEST(DialogLayout, FontAndSubtitleDialogsShowEveryControlWhole) {
     TFontDialog font(&ui);
     ShowAtDefaultSize(font);
     EXPECT_EQ(CutControls(font), "");
+    EXPECT_TRUE(KeepsItsSize(font));
     TTimeData curve;
     curve.ValueMode = vmText;
     curve.EnsurePoint();
