@@ -139,6 +139,7 @@ bool TCaptureSequence::OpenWriter(const TCapFormat& format) {
     // The writer's messages are posted to the GUI thread, also those of this open.
     Writer = std::make_unique<TAviWriter>(WorkerUi);
     Writer->SetWriteInPlace(Setup.InPlace);
+    Writer->SetWriteDirect(true); // the working file is this sequence's own
     if (!Writer->Open(WorkFile, settings, Setup.Compressor, header)) {
         Writer.reset();
         if (Encoder)

@@ -106,12 +106,16 @@ bool TAviCompress::SelectCompressor(uint32_t fourCC) {
     if (Begun)
         return false;
     CloseCompressor();
-    SelectedIndex = 0;
-    for (size_t i = 0; i < List.size(); ++i)
-        if (List[i]->Handler == fourCC) {
-            SelectedIndex = int32_t(i);
-            break;
-        }
+    const int32_t found = FindCompressor(fourCC);
+    SelectedIndex = std::max(found, 0);
+    if (found < 0) {
+        // Exporting uncompressed is no answer to a choice of something else: the caller and
+        // the user hear of it.
+        Ui.ShowMessage("The video compressor \"" + FourCCToText(fourCC) +
+                           "\" is not available in this system.",
+                       TMsgKind::Error);
+        return false;
+    }
     const TVideoCompressorInfo& record = *List[size_t(SelectedIndex)];
     if (record.Handler == 0)
         return true;
@@ -121,6 +125,13 @@ bool TAviCompress::SelectCompressor(uint32_t fourCC) {
         return false;
     }
     return true;
+}
+
+int32_t TAviCompress::FindCompressor(uint32_t fourCC) const {
+    for (size_t i = 0; i < List.size(); ++i)
+        if (List[i]->Handler == fourCC)
+            return int32_t(i);
+    return -1;
 }
 
 uint32_t TAviCompress::GetFourCC() const {

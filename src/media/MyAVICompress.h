@@ -48,10 +48,13 @@ public:
     // Rebuilds the list (the selection goes back to "Uncompressed") and lists every entry's
     // description. Refused (False, nothing changes) while a compression runs.
     bool FillCompressorList(std::vector<TCompressorListItem>& strings);
-    // Selects the first entry with this handler, "Uncompressed" when none has it, and opens its
-    // compressor. False when it cannot be opened (the user is told; the entry stays selected
-    // with no compressor open) and, changing nothing, while a compression runs.
+    // Selects the first entry with this handler and opens its compressor. False when no entry
+    // has it ("Uncompressed" is selected and the user is told), when it cannot be opened (the
+    // user is told; the entry stays selected with no compressor open) and, changing nothing,
+    // while a compression runs.
     bool SelectCompressor(uint32_t fourCC);
+    // Position of the first entry with this handler; -1 when none has it.
+    int32_t FindCompressor(uint32_t fourCC) const;
     // Handler of the selected entry; 0 for "Uncompressed" or no selection.
     uint32_t GetFourCC() const;
     std::string GetDescription() const;

@@ -113,9 +113,15 @@ bool TAviReader::ReadAudio(int32_t frame, std::vector<uint8_t>& buffer, Extended
         buffer.clear();
         return false;
     }
-    if (IsAudioPCM())
-        return ReadAudioFrame(frame, buffer, time, samples);
-    return ReadCompressedAudio(frame, buffer, samples);
+    try {
+        if (IsAudioPCM())
+            return ReadAudioFrame(frame, buffer, time, samples);
+        return ReadCompressedAudio(frame, buffer, samples);
+    } catch (const std::bad_alloc&) {
+        // Sound that memory cannot hold is no sound; the export and the playback go on.
+        buffer.clear();
+        return false;
+    }
 }
 
 uint32_t TAviReader::WantedBlockBytes(int32_t samples) const {

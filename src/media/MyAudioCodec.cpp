@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <new>
 
 namespace {
 
@@ -156,28 +157,46 @@ void TAudioCodec::CloseStream() {
     AcmStreamClose(PreStream);
 }
 
+bool TAudioCodec::Collect(TAcmStream& stream, const uint8_t* src, uint32_t srcSize, uint32_t flags,
+                          std::vector<uint8_t>& dst, uint32_t& used) {
+    // The codec makes its output first and the buffer is then sized to exactly that: an
+    // estimate from the format's header fields could ask for gigabytes.
+    TAcmStreamHeader header;
+    header.Src = src;
+    header.SrcLength = srcSize;
+    if (AcmStreamPrepareHeader(stream, header) != TAcmResult::Ok)
+        return false;
+    const TAcmResult r = AcmStreamConvert(stream, header, flags);
+    AcmStreamUnprepareHeader(stream, header);
+    if (r != TAcmResult::Ok)
+        return false;
+    used = header.SrcLengthUsed;
+    uint32_t made = 0;
+    if (AcmStreamPending(stream, made) != TAcmResult::Ok)
+        return false;
+    dst.resize(made);
+    if (made == 0)
+        return true;
+    TAcmStreamHeader out;
+    out.Dst = dst.data();
+    out.DstLength = made;
+    if (AcmStreamPrepareHeader(stream, out) != TAcmResult::Ok)
+        return false;
+    const TAcmResult d = AcmStreamConvert(stream, out, 0);
+    AcmStreamUnprepareHeader(stream, out);
+    dst.resize(out.DstLengthUsed);
+    return d == TAcmResult::Ok;
+}
+
 bool TAudioCodec::PreConvert(const uint8_t*& in, uint32_t& size, uint32_t flags) {
     if (!PreStream)
         return true;
-    uint32_t room = 0;
-    if (AcmStreamSize(*PreStream, size, room) != TAcmResult::Ok)
-        return false;
-    if (PreBuffer.size() < room)
-        PreBuffer.resize(room);
-    TAcmStreamHeader header;
-    header.Src = in;
-    header.SrcLength = size;
-    header.Dst = PreBuffer.data();
-    header.DstLength = room;
-    if (AcmStreamPrepareHeader(*PreStream, header) != TAcmResult::Ok)
-        return false;
-    const TAcmResult r = AcmStreamConvert(*PreStream, header, flags);
-    AcmStreamUnprepareHeader(*PreStream, header);
-    if (r != TAcmResult::Ok)
+    uint32_t used = 0;
+    if (!Collect(*PreStream, in, size, flags, PreBuffer, used))
         return false;
     // Whole sample frames go in, so nothing is left over on this side.
     in = PreBuffer.data();
-    size = header.DstLengthUsed;
+    size = uint32_t(PreBuffer.size());
     return true;
 }
 
@@ -200,52 +219,39 @@ bool TAudioCodec::RunStream(const uint8_t* src, uint32_t srcSize, uint32_t flags
         in = WorkBuffer.data();
     }
 
-    uint32_t size = 0;
-    if (AcmStreamSize(*Stream, n, size) != TAcmResult::Ok || size == 0)
-        return false;
-    dst.resize(size);
-    TAcmStreamHeader header;
-    header.Src = in;
-    header.SrcLength = n;
-    header.Dst = dst.data();
-    header.DstLength = size;
-    if (AcmStreamPrepareHeader(*Stream, header) != TAcmResult::Ok) {
+    uint32_t consumed = 0;
+    if (!Collect(*Stream, in, n, flags, dst, consumed)) {
         dst.clear();
         return false;
     }
-    const TAcmResult r = AcmStreamConvert(*Stream, header, flags);
-    AcmStreamUnprepareHeader(*Stream, header);
-    if (r != TAcmResult::Ok) {
-        dst.clear();
-        return false;
-    }
-
-    const uint32_t unconsumed = CheckedSub(n, header.SrcLengthUsed);
+    const uint32_t unconsumed = CheckedSub(n, consumed);
     if (unconsumed > 0) {
         if (CarryBuffer.size() < unconsumed)
             CarryBuffer.resize(unconsumed);
         // In and CarryBuffer never overlap: carried bytes were copied to the work buffer.
-        std::memcpy(CarryBuffer.data(), in + header.SrcLengthUsed, unconsumed);
+        std::memcpy(CarryBuffer.data(), in + consumed, unconsumed);
     }
     CarrySize = unconsumed;
-    dst.resize(header.DstLengthUsed);
     return true;
 }
 
 bool TAudioCodec::Convert(const uint8_t* src, uint32_t srcSize, std::vector<uint8_t>& dst) {
-    dst.clear();
-    if (!Opened || !PreConvert(src, srcSize, AcmConvertBlockAlign))
-        return false;
-    return RunStream(src, srcSize, AcmConvertBlockAlign, dst);
+    return Encode(false, src, srcSize, dst);
 }
 
 bool TAudioCodec::Encode(bool last, const uint8_t* src, uint32_t srcSize,
                          std::vector<uint8_t>& dst) {
     dst.clear();
     const uint32_t flags = last ? AcmConvertEnd : AcmConvertBlockAlign;
-    if (!Opened || !PreConvert(src, srcSize, flags))
+    try {
+        if (!Opened || !PreConvert(src, srcSize, flags))
+            return false;
+        return RunStream(src, srcSize, flags, dst);
+    } catch (const std::bad_alloc&) {
+        // A block the memory cannot hold is a failed block; the caller goes on or gives up.
+        dst.clear();
         return false;
-    return RunStream(src, srcSize, flags, dst);
+    }
 }
 
 bool TAudioCodec::SuggestFormat(uint32_t tag, const TAudioFormat& srcPcm, TAudioFormat& dst) {

@@ -107,6 +107,10 @@ public:
 
 private:
     bool RunStream(const uint8_t* src, uint32_t srcSize, uint32_t flags, std::vector<uint8_t>& dst);
+    // One conversion through Stream with everything it made in Dst (the caller's storage,
+    // reused); Used gets the source bytes taken.
+    bool Collect(TAcmStream& stream, const uint8_t* src, uint32_t srcSize, uint32_t flags,
+                 std::vector<uint8_t>& dst, uint32_t& used);
     // The suggestion for exactly srcPcm's rate and channels.
     bool SuggestExact(uint32_t tag, const TAudioFormat& srcPcm, TAudioFormat& dst);
     // Takes a block through the rate and channel conversion in front of the codec, when there

@@ -246,11 +246,15 @@ void TAviWriter::Report(const std::string& text) {
 }
 
 void TAviWriter::ReportFileFailure(const TAviFile& file) {
-    Report("Fail to write " + file.FileName() + " (" + file.ErrorText() + ")");
+    // The movie is written under a temporary name; the user knows it by the name they chose.
+    const std::string& name = &file == &Out ? FileName : file.FileName();
+    Report("Fail to write " + name + " (" + file.ErrorText() + ")");
 }
 
 void TAviWriter::CloseFiles() {
     Out.Discard();
+    // A movie that was not completed never takes the place of the file at its name.
+    Replacement.reset();
     Index.Discard();
     std::error_code ec;
     std::filesystem::remove(IndexFileName, ec);
@@ -297,7 +301,11 @@ bool TAviWriter::Open(const std::string& fileName, const TExportSettings& settin
     std::memset(OdmlHeader, 0, sizeof(OdmlHeader));
     TLePut(OdmlHeader).U32(OdmlInitialFrames); // dwTotalFrames, final value at Close
 
-    if (!Out.Create(fileName, InPlace)) {
+    // A file written in place or directly is the caller's to keep or drop; any other goes to a
+    // temporary name beside it until Close completes it.
+    if (!InPlace && !Direct)
+        Replacement = std::make_unique<TFileReplacement>(fileName);
+    if (!Out.Create(Replacement ? Replacement->TempName() : fileName, InPlace)) {
         Report("Can not create file " + fileName + " (" + Out.ErrorText() + ")");
         return false;
     }
@@ -525,6 +533,11 @@ bool TAviWriter::Close(Extended frameRate) {
     ok = Out.Close() && ok; // buffered bytes may fail only now
     if (!ok && !failedBefore)
         ReportFileFailure(Index.Failed() ? Index : Out);
+    // Only a complete file replaces the one at the name; a stopped export is complete too.
+    if (ok && Replacement && !Replacement->Commit()) {
+        Report("Fail to write " + FileName + " (" + Replacement->ErrorText() + ")");
+        ok = false;
+    }
     CloseFiles();
     return ok;
 }

@@ -12,6 +12,7 @@
 #include "IUiServices.h"
 #include "MyBase.h"
 #include "MyCommonParams.h"
+#include "MyFileReplace.h"
 #include "MyRiffIO.h"
 
 // What the export loop hands the movie writers for one export (zero-filled, then filled).
@@ -136,7 +137,8 @@ public:
     TAviWriter(const TAviWriter&) = delete;
     TAviWriter& operator=(const TAviWriter&) = delete;
 
-    // Creates the file and writes the headers. videoHandler: the encoder's FOURCC, 0 for
+    // Creates the file (under a temporary name beside fileName, which Close renames over it) and
+    // writes the headers. videoHandler: the encoder's FOURCC, 0 for
     // uncompressed frames; videoFormat: the encoder's output format (the "strf" of the video).
     // False with a message shown when a file cannot be created or written.
     bool Open(const std::string& fileName, const TExportSettings& settings, uint32_t videoHandler,
@@ -147,8 +149,9 @@ public:
     // One block of sound, size in bytes, count in sample frames. False without an audio stream.
     bool WriteAudio(const void* buffer, uint32_t size, uint32_t count);
     // Writes the index, rewrites the headers with the final counts and closes the file. A non-zero
-    // frameRate replaces the settings' rate in the headers. True only when the file is complete.
-    // The temporary index is removed however it ends.
+    // frameRate replaces the settings' rate in the headers. True only when the file is complete;
+    // it then replaces any file of that name. After a failed write the temporary file is removed
+    // and a file at the name stays as it was. The temporary index is removed however it ends.
     bool Close(Extended frameRate);
 
     bool IsOpen() const { return OpenFlag; }
@@ -159,6 +162,9 @@ public:
     // Open writes into the file as it stands instead of emptying it, so space reserved for it
     // stays; the file keeps its length and the caller cuts it to the movie's after Close.
     void SetWriteInPlace(bool inPlace) { InPlace = inPlace; }
+    // Open writes straight under the file name instead of beside it, for a caller that keeps a
+    // working file of its own and puts it in place itself.
+    void SetWriteDirect(bool direct) { Direct = direct; }
 
 private:
     bool WriteMovieChunk(uint32_t id, const void* data, uint32_t size, uint32_t flags);
@@ -174,9 +180,12 @@ private:
     std::string FileName;
     int64_t MaxFileSize = MaxAviFileSize;
     bool InPlace = false;
+    bool Direct = false;
 
     TAviFile Out;
     TAviFile Index;
+    // The movie goes to a temporary name beside FileName until Close completes it.
+    std::unique_ptr<TFileReplacement> Replacement;
     bool OpenFlag = false;
     // Set once a write failed or was refused: the user has been told, later writes are refused.
     bool Stopped = false;

@@ -82,16 +82,17 @@ void TGIFBitmap::LoadFromMemory(const uint8_t* data, size_t size) {
 }
 
 bool TGIFBitmap::ReadSize(const std::string& fileName, int32_t& width, int32_t& height) {
-    TFileHandle handle(nullptr, &std::fclose);
-    QFile file;
-    if (!OpenGif(fileName, handle, file))
+    // The image reader's quick size is the first image's, while the picture it decodes has the
+    // size of the logical screen; only a decode tells the size the clip will really show.
+    TGIFBitmap picture;
+    try {
+        picture.LoadFromFile(fileName);
+    } catch (const EReadError&) {
         return false;
-    QImageReader reader(&file, "gif");
-    reader.setDecideFormatFromContent(false);
-    const QSize size = reader.size();
-    if (!size.isValid() || size.width() <= 0 || size.height() <= 0)
+    }
+    if (picture.Empty())
         return false;
-    width = size.width();
-    height = size.height();
+    width = picture.Width();
+    height = picture.Height();
     return true;
 }

@@ -17,6 +17,7 @@ public:
     // as it was.
     void LoadFromFile(const std::string& fileName);
     void LoadFromMemory(const uint8_t* data, size_t size);
-    // Width and height of the file's picture without decoding it; false when it is no GIF.
+    // Width and height of the picture LoadFromFile gives for the file (its logical screen, which
+    // a quick look at the first image may not tell); false when it is no GIF.
     static bool ReadSize(const std::string& fileName, int32_t& width, int32_t& height);
 };

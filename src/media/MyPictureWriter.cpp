@@ -4,9 +4,9 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 
+#include "MyFileReplace.h"
 #include "MyRiffFormat.h"
 
 namespace {
@@ -26,19 +26,17 @@ void PutLE32(std::vector<uint8_t>& out, uint32_t v) {
     PutLE16(out, v >> 16);
 }
 
-// Writes size bytes; on any failure the partial file goes.
+// Writes the picture beside its name and puts it in place once complete; on any failure the
+// partial file goes and a picture already at the name stays as it was.
 bool WriteWhole(const std::string& fileName, const auto& writeBody) {
-    TFile file(std::fopen(fileName.c_str(), "wb"));
+    TFileReplacement replacement(fileName);
+    TFile file(std::fopen(replacement.TempName().c_str(), "wb"));
     if (!file)
         return false;
     bool ok = writeBody(file.get());
     ok = std::fflush(file.get()) == 0 && ok;
     ok = std::fclose(file.release()) == 0 && ok;
-    if (!ok) {
-        std::error_code ec;
-        std::filesystem::remove(fileName, ec);
-    }
-    return ok;
+    return ok && replacement.Commit();
 }
 
 } // namespace

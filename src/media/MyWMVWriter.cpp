@@ -121,6 +121,8 @@ bool TWMVWriter::IsOpen() const {
 
 void TWMVWriter::Release() {
     S.reset();
+    // A file that was not completed never takes the place of the one at its name.
+    Replacement.reset();
 }
 
 bool TWMVWriter::Refuse(const std::string& text) {
@@ -146,7 +148,8 @@ bool TWMVWriter::Open(const TWMFInfo& info) {
         return false;
     }
     // "file:" keeps a name with a colon from being read as a protocol.
-    if (avio_open(&S->Fmt->pb, ("file:" + info.Name).c_str(), AVIO_FLAG_WRITE) < 0)
+    Replacement = std::make_unique<TFileReplacement>(info.Name);
+    if (avio_open(&S->Fmt->pb, ("file:" + Replacement->TempName()).c_str(), AVIO_FLAG_WRITE) < 0)
         return Refuse("Can not create file " + info.Name);
     if (avformat_write_header(S->Fmt, nullptr) < 0) {
         Release();
@@ -192,7 +195,7 @@ bool TWMVWriter::TakeOpenSettings(const TWMFInfo& info) {
     if (nameLength <= 0 || nameLength > MaxFileNameChars)
         return Refuse("The file name can not be used for Windows Media output (at most " +
                       std::to_string(MaxFileNameChars) + " characters): " + info.Name);
-    if (FileExists(info.Name) && !RecycleFile(info.Name))
+    if (FileExists(info.Name) && IsFileInUse(info.Name))
         return Refuse("Can not overwrite file " + info.Name);
     return true;
 }
@@ -430,6 +433,14 @@ bool TWMVWriter::Close() {
         avio_flush(S->Fmt->pb);
         ok = S->Fmt->pb->error >= 0 && ok;
         ok = avio_closep(&S->Fmt->pb) >= 0 && ok;
+    }
+    // Only a complete file replaces the old one, which goes to the trash where there is one.
+    if (ok && FileExists(Info.Name))
+        RecycleFile(Info.Name);
+    if (ok && !Replacement->Commit()) {
+        Ui.ShowMessage("Can not create file " + Info.Name + " (" + Replacement->ErrorText() + ")",
+                       TMsgKind::Error);
+        ok = false;
     }
     Release();
     return ok;

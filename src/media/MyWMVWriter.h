@@ -8,6 +8,7 @@
 #include <string>
 
 #include "IUiServices.h"
+#include "MyFileReplace.h"
 #include "MyGraphics.h"
 #include "MyWMFBase.h"
 
@@ -25,8 +26,8 @@ public:
     // frames of info's size, sound in info's PCM format. With sound, one frame of silence leads
     // in and the pictures start one frame later, so both stay in step (two or more frames when
     // the encoder's start-up is longer than a frame). False with a message when
-    // the sound is not PCM, the file name cannot be used, an existing file cannot be moved to the
-    // trash, or the file cannot be made.
+    // the sound is not PCM, the file name cannot be used, an existing file is in use, or the file
+    // cannot be made. The file is written under a temporary name beside info.Name.
     bool Open(const TWMFInfo& info);
     // The picture the project renders the next frame into.
     TBitmap& GetBitmap() { return Canvas; }
@@ -35,7 +36,9 @@ public:
     bool WriteAudio(const void* buffer, uint32_t size);
     // The canvas as the next picture. Nothing is written when the profile has no video stream.
     bool WriteVideoFrame();
-    // Flushes both encoders and finishes the file; True only when all of it reached the file.
+    // Flushes both encoders and finishes the file; True only when all of it reached the file. A
+    // complete file then replaces the one at the name (moved to the trash); an incomplete one is
+    // removed and the old file stays as it was.
     bool Close();
 
     bool IsOpen() const;
@@ -75,4 +78,6 @@ private:
     int64_t FrameDuration = 0;
     bool Failed = false;
     std::unique_ptr<TStreams> S;
+    // The file goes to a temporary name beside Info.Name until Close completes it.
+    std::unique_ptr<TFileReplacement> Replacement;
 };

@@ -1,5 +1,8 @@
 #include "MyWavWriter.h"
 
+#include <cerrno>
+#include <cstring>
+
 namespace {
 
 // The 'fmt ' chunk of PCM holds the 16-byte PCM header that every player reads; other formats
@@ -27,12 +30,15 @@ bool TWavWriter::Initiate(bool raw, const std::string& fileName, const TAudioFor
     if (FileExists(fileName)) {
         if (Ui.Ask("File " + fileName + " overwrite it?", TMsgButtons::OKCancel) != TMsgResult::OK)
             return false;
-        if (!RecycleFile(fileName)) {
+        if (IsFileInUse(fileName)) {
             Ui.ShowMessage("File " + fileName + " is in use.", TMsgKind::Error);
             return false;
         }
     }
-    if (!File.Open(fileName, TRiffMode::Create)) {
+    Failure.clear();
+    Replacement = std::make_unique<TFileReplacement>(fileName);
+    if (!File.Open(Replacement->TempName(), TRiffMode::Create)) {
+        Replacement.reset();
         Ui.ShowMessage("Can not write file " + fileName, TMsgKind::Error);
         return false;
     }
@@ -55,10 +61,23 @@ bool TWavWriter::Initiate(bool raw, const std::string& fileName, const TAudioFor
                     File.Write(&format, fmtBytes) == fmtBytes && File.Ascend(fmt) &&
                     File.CreateChunk(DataChunk);
     if (!ok) {
-        File.Close();
+        Fail("writing the header");
+        Abandon();
         return false;
     }
     return true;
+}
+
+bool TWavWriter::Fail(const char* what) {
+    if (Failure.empty())
+        Failure = std::string(what) + " at offset " + std::to_string(File.Position()) + ": " +
+                  std::strerror(errno ? errno : EIO);
+    return false;
+}
+
+void TWavWriter::Abandon() {
+    File.Close();
+    Replacement.reset();
 }
 
 bool TWavWriter::WriteData(const void* buffer, int64_t length) {
@@ -68,8 +87,11 @@ bool TWavWriter::WriteData(const void* buffer, int64_t length) {
     // RIFF size counts everything after its own field, a pad byte included.
     if (!Raw && length > kMaxRiffBytes + 8 - 1 - File.Position())
         return false;
-    if (File.Write(buffer, length) != length)
+    if (!Failure.empty())
         return false;
+    errno = 0;
+    if (File.Write(buffer, length) != length)
+        return Fail("writing");
     return true;
 }
 
@@ -77,7 +99,21 @@ bool TWavWriter::CloseFile() {
     if (!File.IsOpen())
         return false;
     // The data chunk gets its pad byte, which counts in the form's size only.
-    bool ok = Raw || (File.Ascend(DataChunk) && File.Ascend(RiffChunk));
-    ok = File.Close() && ok;
+    errno = 0;
+    bool ok = Failure.empty() && (Raw || (File.Ascend(DataChunk) && File.Ascend(RiffChunk)));
+    if (!ok && Failure.empty() && File.ErrorText().empty())
+        Fail("writing");
+    errno = 0;
+    if (!File.Close() && ok)
+        ok = Fail("writing");
+    // Only a complete file replaces the old one, which goes to the trash where there is one;
+    // after a failure the old file stays as it was.
+    if (ok && FileExists(Replacement->TargetName()))
+        RecycleFile(Replacement->TargetName());
+    if (ok && !Replacement->Commit()) {
+        Failure = Replacement->ErrorText();
+        ok = false;
+    }
+    Replacement.reset();
     return ok;
 }

@@ -3,10 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "IUiServices.h"
 #include "MyCommonParams.h"
+#include "MyFileReplace.h"
 #include "MyRiffIO.h"
 
 class TWavWriter {
@@ -17,20 +19,26 @@ public:
     TWavWriter(const TWavWriter&) = delete;
     TWavWriter& operator=(const TWavWriter&) = delete;
 
-    // Starts a file: asks before writing PCM without a header and before replacing a file, which
-    // goes to the trash. False when the user declines or the file cannot be written.
+    // Starts a file: asks before writing PCM without a header and before replacing a file (which
+    // goes to the trash once the new one is complete; until then the new one has a temporary name
+    // beside it). False when the user declines, the old file is in use or the file cannot be
+    // written.
     // Raises EInvalidOperation when the previous file was not closed.
     bool Initiate(bool raw, const std::string& fileName, const TAudioFormat& format);
     // Appends sample bytes. False when no file is open, the write fell short, or the data would
     // outgrow the 32-bit sizes of the header.
     bool WriteData(const void* buffer, int64_t length);
-    // Completes the header (sizes, and a pad byte after odd-sized data) and closes the file.
-    // False when no file is open or finishing it failed; ErrorText then names a record whose
-    // size did not check out.
+    // Completes the header (sizes, and a pad byte after odd-sized data), closes the file and puts
+    // it in place of the old one. False when no file is open, a write failed or finishing it
+    // failed; the old file then stays as it was and ErrorText says why.
     bool CloseFile();
+    // Ends the file without putting it in place: the old file stays as it was.
+    void Abandon();
 
     bool IsOpen() const { return File.IsOpen(); }
-    const std::string& ErrorText() const { return File.ErrorText(); }
+    // The first failure with its offset and the system's reason ("writing at offset 4096: No
+    // space left on device"), or a record whose size did not check out; empty when none.
+    const std::string& ErrorText() const { return Failure.empty() ? File.ErrorText() : Failure; }
 
 private:
     IUiServices& Ui;
@@ -38,4 +46,8 @@ private:
     TRiffChunk RiffChunk; // the WAVE form, completed on closing
     TRiffChunk DataChunk; // the samples, completed on closing
     bool Raw = false;
+    std::unique_ptr<TFileReplacement> Replacement;
+    std::string Failure;
+
+    bool Fail(const char* what);
 };

@@ -13,6 +13,7 @@
 #include "MyAVICompress.h"
 #include "MyAudioCodec.h"
 #include "MyCommonParamsPart.h"
+#include "MyFileReplace.h"
 #include "MyMovieWriter.h"
 #include "MyRiffIO.h"
 #include "MyWavStreaming.h"
@@ -276,31 +277,21 @@ bool TCustomProjectNode::SaveToFile(const std::string& fileName) {
     FileName = fileName;
     std::vector<uint8_t> bytes;
     SaveToStream(bytes);
-    // Write next to the old file and swap only once the new one is complete, so a failure
-    // (full disk, no permission) leaves the previous project intact.
-    namespace fs = std::filesystem;
-    const fs::path target(fileName);
-    fs::path temp = target;
-    temp += ".~sav";
-    std::error_code ec;
+    // Write next to the old file and swap only once the new one is complete and on disk, so a
+    // failure (full disk, no permission, a crash) leaves the previous project intact.
+    TFileReplacement replacement(fileName, ".~sav");
+    bool ok = false;
     {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        std::ofstream out(replacement.TempName(), std::ios::binary | std::ios::trunc);
         if (out) {
             out.write(reinterpret_cast<const char*>(bytes.data()),
                       static_cast<std::streamsize>(bytes.size()));
-            out.flush();
-        }
-        if (!out) {
             out.close();
-            fs::remove(temp, ec);
-            if (Ui)
-                Ui->ShowMessage("Can not save " + fileName, TMsgKind::Error);
-            return false;
+            ok = !out.fail();
         }
     }
-    fs::rename(temp, target, ec);
-    if (ec) {
-        fs::remove(temp, ec);
+    if (!ok || !replacement.Commit()) {
+        replacement.Abandon();
         if (Ui)
             Ui->ShowMessage("Can not save " + fileName, TMsgKind::Error);
         return false;
@@ -434,7 +425,8 @@ bool TProjectNode::TakeLoadedProject() {
         // The stored compressor may not be installed here: say so and export with the default
         // one, keeping the stored choice in the file.
         TAviCompress& compress = GetAviCompress();
-        compress.SelectCompressor(VideoFourCC);
+        const bool installed = compress.FindCompressor(VideoFourCC) >= 0;
+        compress.SelectCompressor(installed ? VideoFourCC : 0);
         if (compress.GetFourCC() != VideoFourCC)
             Ui->ShowMessage("The selected project video compressor \"" + CompressorName +
                                 "\" is not available in this system.\nVideo compressor is set "

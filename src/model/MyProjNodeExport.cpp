@@ -1,4 +1,6 @@
 // The project root's movie export: frames of a range with their sound into the movie writer.
+#include <new>
+
 #include "IUiServices.h"
 #include "MyAVICompress.h"
 #include "MyAudioCodec.h"
@@ -128,10 +130,15 @@ bool TProjectNode::ExportMovie(int32_t first, int32_t count, const TExportFrameC
             CodecOpen = false;
             Busy = false;
         });
-        OpenForRender(first);
-        result = Pipelined() && writer.CanQueueVideo()
-                     ? ExportFramesPipelined(writer, first, count, onFrame, onReport)
-                     : ExportFramesPlain(writer, first, count, onFrame, onReport);
+        try {
+            OpenForRender(first);
+            result = Pipelined() && writer.CanQueueVideo()
+                         ? ExportFramesPipelined(writer, first, count, onFrame, onReport)
+                         : ExportFramesPlain(writer, first, count, onFrame, onReport);
+        } catch (const std::bad_alloc&) {
+            Ui->ShowMessage("Not enough memory to export " + fileName, TMsgKind::Error);
+            result = false;
+        }
     }
     return result;
 }

@@ -243,9 +243,12 @@ bool TProjectNode::ExportWave(bool raw, int32_t first, const TStatusPanel* statu
             (!Encoded.empty() && !WavWriter->WriteData(Encoded.data(), Encoded.size())))
             result = false;
     }
-    // The file counts only when it was completed.
-    if (!WavWriter->CloseFile())
+    // The file counts only when it was completed; a failed export leaves the old file as it was.
+    if (!result && !Abort)
+        WavWriter->Abandon();
+    else if (!WavWriter->CloseFile())
         result = false;
+    const std::string why = WavWriter->ErrorText();
     WavWriter.reset();
     Busy = false;
     if (result)
@@ -253,7 +256,8 @@ bool TProjectNode::ExportWave(bool raw, int32_t first, const TStatusPanel* statu
     else if (Abort)
         Ui->ShowMessage("Finish writing interupted file " + fileName);
     else
-        Ui->ShowMessage("Fail to write " + fileName, TMsgKind::Error);
+        Ui->ShowMessage("Fail to write " + fileName + (why.empty() ? "" : " (" + why + ")"),
+                        TMsgKind::Error);
     if (statusPanel)
         statusPanel->SetText(keptStatus);
     return result;

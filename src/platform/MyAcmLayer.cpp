@@ -696,13 +696,18 @@ public:
     virtual ~TAcmStream() = default;
 
     TAcmResult Convert(TAcmStreamHeader& h, uint32_t flags) {
+        const bool end = (flags & AcmConvertEnd) != 0;
+        if (h.SrcLength == 0 && !end) {
+            // Only hands out what earlier calls made; a stream that has ended stays ended.
+            h.DstLengthUsed = Out.Deliver(h.Dst, h.DstLength);
+            return TAcmResult::Ok;
+        }
         if (Ended) {
             TAcmResult r = Restart();
             if (r != TAcmResult::Ok)
                 return r;
             Ended = false;
         }
-        const bool end = (flags & AcmConvertEnd) != 0;
         uint32_t used = 0;
         TAcmResult r = Consume(h.Src, h.SrcLength, end, used);
         if (r != TAcmResult::Ok)
@@ -715,6 +720,7 @@ public:
     }
 
     virtual uint64_t Size(uint32_t srcBytes) = 0;
+    size_t Pending() const { return Out.Pending(); }
 
 protected:
     virtual TAcmResult Consume(const uint8_t* src, uint32_t length, bool end, uint32_t& used) = 0;
@@ -922,6 +928,10 @@ private:
 // A codec to PCM.
 class TDecodeStream final : public TAcmStream {
 public:
+    // Decoded samples per coded byte that the size estimate allows for codecs whose frames a
+    // parser finds: MPEG audio and AC-3 frames at their lowest usual bit rates give about 12.
+    static constexpr uint64_t ParsedSamplesPerByte = 12;
+
     TDecodeStream(const TWaveFormat& src, const TWaveFormat& dst, TCodecContextPtr context)
         : Src(src), Sink(dst), DstBA(dst.BlockAlign), Ctx(std::move(context)) {
         Out.Grain = dst.BlockAlign;
@@ -947,10 +957,10 @@ public:
         } else if (!Parser && perBlock > 0) {
             samples = uint64_t((srcBytes + SrcBA - 1) / SrcBA) * uint64_t(perBlock);
         } else {
-            // Frames found by a parser: estimate from the stated byte rate, with room for the
-            // frames the parser and the decoder hold back.
-            const uint64_t avg = std::max<uint32_t>(1, Src.AvgBytes);
-            samples = 2 * uint64_t(srcBytes) * Src.Rate / avg + 2 * 4608;
+            // Frames found by a parser: the header's byte rate may be anything (0 included), so
+            // the guess comes from the codecs' own frames, with room for the frames the parser
+            // and the decoder hold back. Output beyond it waits in the queue.
+            samples = uint64_t(srcBytes) * ParsedSamplesPerByte + 2 * 4608;
             if (perBlock > 0)
                 samples += uint64_t(perBlock);
         }
@@ -1282,6 +1292,12 @@ TAcmResult AcmStreamSize(TAcmStream& stream, uint32_t srcBytes, uint32_t& dstByt
         dstBytes = ClampSize(stream.Size(srcBytes));
         return TAcmResult::Ok;
     });
+}
+
+TAcmResult AcmStreamPending(TAcmStream& stream, uint32_t& dstBytes) {
+    const size_t n = stream.Pending();
+    dstBytes = ClampSize(n);
+    return n == dstBytes ? TAcmResult::Ok : TAcmResult::InvalidParam;
 }
 
 TAcmResult AcmStreamPrepareHeader(TAcmStream&, TAcmStreamHeader& header) {

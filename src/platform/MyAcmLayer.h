@@ -118,10 +118,15 @@ enum : uint32_t {
 TAcmResult AcmStreamOpen(TAcmStreamPtr& stream, const uint8_t* src, uint32_t srcSize,
                          const uint8_t* dst, uint32_t dstSize);
 void AcmStreamClose(TAcmStreamPtr& stream);
-// Destination bytes to offer for SrcBytes source bytes: enough for everything the next
-// conversion of that many bytes produces, including the codec's delayed output.
+// Destination bytes to offer for SrcBytes source bytes: an estimate of what the next conversion
+// of that many bytes produces, including the codec's delayed output. It is never taken from the
+// format's byte rate, so a decoder may make more; the rest waits for the next call.
 TAcmResult AcmStreamSize(TAcmStream& stream, uint32_t srcBytes, uint32_t& dstBytes);
+// Output made by earlier conversions and not yet handed out, in bytes: what a call with no
+// source and no AcmConvertEnd delivers.
+TAcmResult AcmStreamPending(TAcmStream& stream, uint32_t& dstBytes);
 TAcmResult AcmStreamPrepareHeader(TAcmStream& stream, TAcmStreamHeader& header);
-// Output that does not fit into Dst is kept and delivered first by the next call.
+// Output that does not fit into Dst is kept and delivered first by the next call. A call with no
+// source and without AcmConvertEnd only hands out that output (an ended stream stays ended).
 TAcmResult AcmStreamConvert(TAcmStream& stream, TAcmStreamHeader& header, uint32_t flags);
 TAcmResult AcmStreamUnprepareHeader(TAcmStream& stream, TAcmStreamHeader& header);

@@ -4,10 +4,12 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <fstream>
+#include <cstdio>
+#include <memory>
 
 #include "IUiServices.h"
 #include "MyAVIReader.h"
+#include "MyRiffIO.h"
 #include "MyWavStreaming.h"
 #include "MyWaveOut.h"
 #include "waveio.h"
@@ -15,13 +17,18 @@
 namespace {
 
 // The RIFF form type of the file (RIFF_ID_WAVE, RIFF_ID_AVI, ...); 0 when it is no RIFF file.
-uint32_t RiffForm(const std::string& fileName) {
-    std::ifstream in(fileName, std::ios::binary);
+// False when it is no regular file: a FIFO or a device is never waited on.
+bool RiffForm(const std::string& fileName, uint32_t& form) {
+    form = 0;
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(OpenRegularFile(fileName),
+                                                            &std::fclose);
+    if (!f)
+        return false;
     uint8_t head[12] = {};
-    if (!in.read(reinterpret_cast<char*>(head), sizeof head) ||
-        MakeFourCC(head[0], head[1], head[2], head[3]) != RIFF_ID_RIFF)
-        return 0;
-    return MakeFourCC(head[8], head[9], head[10], head[11]);
+    if (std::fread(head, 1, sizeof head, f.get()) == sizeof head &&
+        MakeFourCC(head[0], head[1], head[2], head[3]) == RIFF_ID_RIFF)
+        form = MakeFourCC(head[8], head[9], head[10], head[11]);
+    return true;
 }
 
 bool Playable(const TAudioFormat& f) {
@@ -52,7 +59,9 @@ TClipPlayer::~TClipPlayer() {
 
 bool TClipPlayer::Open(const std::string& fileName) {
     Close();
-    const bool ok = RiffForm(fileName) == RIFF_ID_WAVE ? OpenSound(fileName) : OpenMovie(fileName);
+    uint32_t form = 0;
+    const bool ok = RiffForm(fileName, form) &&
+                    (form == RIFF_ID_WAVE ? OpenSound(fileName) : OpenMovie(fileName));
     if (!ok) {
         Close();
         if (Ui)

@@ -119,8 +119,11 @@ TEST_F(AviCompressFake, SelectionByFourCC) {
     EXPECT_TRUE(c.HasAboutBox());
     EXPECT_TRUE(c.ShowAboutBox());
     EXPECT_THAT(Ui.Messages, ElementsAre("About the fake"));
-    // A FOURCC nobody has falls back to uncompressed.
-    EXPECT_TRUE(c.SelectCompressor(Code("zzzz")));
+    // A FOURCC nobody has falls back to uncompressed, and says so.
+    Ui.Messages.clear();
+    EXPECT_FALSE(c.SelectCompressor(Code("zzzz")));
+    EXPECT_THAT(Ui.Messages,
+                ElementsAre("The video compressor \"zzzz\" is not available in this system."));
     EXPECT_EQ(c.GetSelectedIndex(), 0);
     EXPECT_EQ(c.GetFourCC(), 0u);
     EXPECT_FALSE(c.HasAboutBox());

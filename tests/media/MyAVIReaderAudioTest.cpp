@@ -4,12 +4,20 @@
 #include <fstream>
 #include <numeric>
 
+#include <sys/resource.h>
+
 #include <gtest/gtest.h>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libswresample/swresample.h>
+}
 
 #include "AviFixtures.h"
 #include "FakeUiServices.h"
 #include "MediaProbe.h"
 #include "MediaRig.h"
+#include "MyAudioCodec.h"
 #include "TempFolders.h"
 
 namespace {
@@ -435,6 +443,144 @@ TEST(AviAudioCompressed, Mp3InOddSizedChunksDecodesCleanly) {
     for (size_t i = 11025; i < 16538; ++i)
         peak = std::max(peak, std::abs(int(S16(got, i))));
     EXPECT_GT(peak, 8000);
+}
+
+// ---- Header fields that lie ---------------------------------------------------------------------
+
+namespace {
+
+// Two seconds of a stereo tone (440 Hz left, 660 Hz right) as MP3 from our codec layer's encoder.
+struct TMp3Track {
+    TAudioFormat Format{};
+    Bytes Mp3;
+    bool Made = false;
+
+    TMp3Track() {
+        const TAudioFormat pcm = AviPcm(44100, 2, 16);
+        TAudioCodec enc;
+        if (!enc.SuggestFormat(0x55, pcm, Format) || !enc.OpenStream(pcm, Format))
+            return;
+        Bytes tone(44100 * 2 * 4);
+        for (size_t i = 0; i < 88200; ++i)
+            for (int c = 0; c < 2; ++c) {
+                const double hz = c == 0 ? 440 : 660;
+                const int16_t v = int16_t(12000 * std::sin(2 * M_PI * hz * double(i) / 44100));
+                std::memcpy(&tone[4 * i + 2 * size_t(c)], &v, 2);
+            }
+        Made = enc.Encode(true, tone.data(), uint32_t(tone.size()), Mp3);
+    }
+
+    // A 15 fps movie of 30 frames with the track in one chunk per frame, under the given header.
+    Bytes Movie(const TAudioFormat& header) const {
+        std::vector<uint32_t> sizes;
+        const size_t per = Mp3.size() / 30 + 1;
+        for (size_t at = 0; at < Mp3.size(); at += per)
+            sizes.push_back(uint32_t(std::min(per, Mp3.size() - at)));
+        return MovieWithTrack(30, header, Mp3, sizes, Every(sizes.size(), 1),
+                              18 + header.Wfx.cbSize);
+    }
+
+    // The track decoded by libavcodec directly (parser, decoder, conversion to packed 16 bits).
+    Bytes Reference() const {
+        const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_MP3);
+        AVCodecContext* c = avcodec_alloc_context3(codec);
+        AVCodecParserContext* parser = av_parser_init(AV_CODEC_ID_MP3);
+        AVPacket* pkt = av_packet_alloc();
+        AVFrame* f = av_frame_alloc();
+        SwrContext* swr = nullptr;
+        Bytes out;
+        EXPECT_GE(avcodec_open2(c, codec, nullptr), 0);
+        auto take = [&] {
+            while (avcodec_receive_frame(c, f) == 0) {
+                if (!swr) {
+                    AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
+                    swr_alloc_set_opts2(&swr, &stereo, AV_SAMPLE_FMT_S16, 44100, &f->ch_layout,
+                                        AVSampleFormat(f->format), f->sample_rate, 0, nullptr);
+                    swr_init(swr);
+                }
+                const size_t at = out.size();
+                out.resize(at + size_t(f->nb_samples) * 4);
+                uint8_t* dst = out.data() + at;
+                const int n =
+                    swr_convert(swr, &dst, f->nb_samples,
+                                const_cast<const uint8_t**>(f->extended_data), f->nb_samples);
+                out.resize(at + size_t(std::max(n, 0)) * 4);
+            }
+        };
+        Bytes padded(Mp3);
+        padded.resize(Mp3.size() + AV_INPUT_BUFFER_PADDING_SIZE);
+        for (size_t at = 0; at <= Mp3.size();) {
+            const int left = int(Mp3.size() - at);
+            const int n = av_parser_parse2(parser, c, &pkt->data, &pkt->size, padded.data() + at,
+                                           left, AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+            at += size_t(n);
+            if (pkt->size > 0 && avcodec_send_packet(c, pkt) == 0)
+                take();
+            if (left == 0)
+                break;
+        }
+        avcodec_send_packet(c, nullptr);
+        take();
+        swr_free(&swr);
+        av_frame_free(&f);
+        av_packet_free(&pkt);
+        av_parser_close(parser);
+        avcodec_free_context(&c);
+        return out;
+    }
+};
+
+// The largest resident size the process has had, in MB.
+long PeakResidentMB() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_maxrss / 1024;
+}
+
+// Signal-to-noise ratio of got against want over their 16-bit samples [from, to), in dB.
+double Snr16(const Bytes& got, const Bytes& want, size_t from, size_t to) {
+    double signal = 0, noise = 0;
+    for (size_t i = from; i < to; ++i) {
+        const double w = S16(want, i), d = S16(got, i) - w;
+        signal += w * w;
+        noise += d * d;
+    }
+    return noise == 0 ? 99 : 10 * std::log10(signal / noise);
+}
+
+} // namespace
+
+// A header's byte rate of 0, or a sample rate far above the frames' own, sizes nothing: the
+// sound comes through as libavcodec decodes it, at normal memory.
+TEST(AviAudioCompressed, Mp3UnderLyingHeaderFieldsDecodesAsTheFramesSay) {
+    const TMp3Track track;
+    if (!track.Made)
+        GTEST_SKIP() << "no MP3 encoder";
+    const Bytes ref = track.Reference();
+    ASSERT_GE(ref.size(), 30u * 11760);
+    const long peakBefore = PeakResidentMB();
+
+    TAudioFormat noByteRate = track.Format;
+    noByteRate.Wfx.nAvgBytesPerSec = 0;
+    TAudioFormat highRate = noByteRate;
+    highRate.Wfx.nSamplesPerSec = 767999;
+    for (const TAudioFormat& header : {noByteRate, highRate}) {
+        SCOPED_TRACE(header.Wfx.nSamplesPerSec);
+        TAviReader r;
+        ASSERT_TRUE(Opens(r, track.Movie(header)));
+        r.PrepareAudio(AviPcm(44100, 2, 16), 15);
+        ASSERT_TRUE(r.IsAudioReady());
+        const Bytes got = Deliver(r, 0, 30, 15);
+        ASSERT_EQ(got.size(), 30u * 11760);
+        if (header.Wfx.nSamplesPerSec == 44100) {
+            // Decoded at the frames' own rate: sample for sample what libavcodec gives.
+            EXPECT_EQ(FirstDifference(got, Bytes(ref.begin(), ref.begin() + long(got.size()))), -1);
+        } else {
+            // Taken up to the header's rate and back: the same sound within resampling noise.
+            EXPECT_GT(Snr16(got, ref, 4410, got.size() / 2 - 4410), 30);
+        }
+    }
+    EXPECT_LT(PeakResidentMB() - peakBefore, 256);
 }
 
 // ---- Sound-track extraction ---------------------------------------------------------------------

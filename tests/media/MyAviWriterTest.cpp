@@ -1,5 +1,6 @@
 #include "MyAviWriter.h"
 
+#include "AviFixtures.h"
 #include "FakeUiServices.h"
 #include "MediaProbe.h"
 #include "MediaRig.h"
@@ -12,6 +13,8 @@
 #include <filesystem>
 #include <fstream>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -253,6 +256,9 @@ TEST_F(AviWriterTest, SizeLimitStopsBeforeTheFileWouldBreak) {
 }
 
 TEST_F(AviWriterTest, FailedWriteIsReportedAndNeverSucceeds) {
+    // An older movie at the name survives the failed export whole.
+    const Bytes previous = MakePattern(3000, 9);
+    WriteBytesFile(Name, previous);
     // The system refuses to let the file grow past 16 KB.
     struct rlimit old;
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
@@ -279,6 +285,69 @@ TEST_F(AviWriterTest, FailedWriteIsReportedAndNeverSucceeds) {
     EXPECT_THAT(Ui.Messages[0], HasSubstr(std::strerror(EFBIG)));
     EXPECT_FALSE(fs::exists(w.GetIndexFileName()));
     EXPECT_FALSE(w.IsOpen());
+    EXPECT_EQ(ReadBytesFile(Name), previous);
+    EXPECT_FALSE(fs::exists(Name + ".~part"));
+}
+
+// Until Close the movie lives beside its name; a stop (here the size limit) still completes it.
+TEST_F(AviWriterTest, MovieTakesItsNameOnlyWhenClosed) {
+    const Bytes previous = MakePattern(100, 3);
+    WriteBytesFile(Name, previous);
+    TAviWriter w(Ui, Cache);
+    w.SetMaxFileSize(6148 + 2 * 32 + 8 + 2 * 16);
+    ASSERT_TRUE(w.Open(Name, MakeSettings(false), 0, DibFormat(4, 2)));
+    const Bytes f = Frame(1);
+    ASSERT_TRUE(w.WriteVideoFrame(f.data(), 24, true));
+    ASSERT_TRUE(w.WriteVideoFrame(f.data(), 24, true));
+    EXPECT_FALSE(w.WriteVideoFrame(f.data(), 24, true));
+    EXPECT_EQ(ReadBytesFile(Name), previous);
+    EXPECT_TRUE(fs::exists(Name + ".~part"));
+    ASSERT_TRUE(w.Close(0));
+    EXPECT_FALSE(fs::exists(Name + ".~part"));
+    EXPECT_EQ(ProbeMedia(Name, false).Streams.at(0).KeyFlags.size(), 2u);
+}
+
+// A process killed in the middle of an export leaves the old movie whole and nothing half
+// written under its name; the unfinished file is beside it under the temporary name, and the
+// next export to that name takes its place.
+TEST_F(AviWriterTest, KilledExportLeavesTheOldFileWhole) {
+    const Bytes previous = MakePattern(5000, 4);
+    WriteBytesFile(Name, previous);
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    TAviWriter w(Ui, Cache);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(ready[0]);
+        if (w.Open(Name, MakeSettings(false), 0, DibFormat(4, 2))) {
+            const Bytes f = Frame(1);
+            for (int i = 0;; ++i) {
+                if (!w.WriteVideoFrame(f.data(), 24, true))
+                    break;
+                if (i == 200 && ::write(ready[1], "x", 1) != 1)
+                    break;
+            }
+        }
+        _exit(1);
+    }
+    ::close(ready[1]);
+    char c = 0;
+    const bool running = ::read(ready[0], &c, 1) == 1;
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    ::close(ready[0]);
+    ASSERT_TRUE(running);
+    EXPECT_EQ(ReadBytesFile(Name), previous);
+    EXPECT_TRUE(fs::exists(Name + ".~part"));
+
+    TAviWriter again(Ui, Cache);
+    ASSERT_TRUE(again.Open(Name, MakeSettings(false), 0, DibFormat(4, 2)));
+    const Bytes f = Frame(2);
+    ASSERT_TRUE(again.WriteVideoFrame(f.data(), 24, true));
+    ASSERT_TRUE(again.Close(0));
+    EXPECT_FALSE(fs::exists(Name + ".~part"));
+    EXPECT_EQ(ProbeMedia(Name, false).Streams.at(0).KeyFlags.size(), 1u);
 }
 
 TEST_F(AviWriterTest, UnusableSettingsAreRefusedBeforeAnyFileIsTouched) {

@@ -2,6 +2,9 @@
 // trips through our own picture loader, and writes that fail.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 
@@ -85,4 +88,30 @@ TEST(MyPictureWriter, FailedWritesLeaveNoFile) {
     EXPECT_FALSE(writer.SaveBmp(TBitmap(), dir.Path + "/empty.bmp"));
     EXPECT_FALSE(writer.SaveJpeg(TBitmap(), 90, dir.Path + "/empty.jpg"));
     EXPECT_FALSE(std::filesystem::exists(dir.Path + "/empty.bmp"));
+}
+
+// A picture of a sequence written over an older one replaces it only when complete: a write the
+// system refuses (its file size limit stands in for a full disk) leaves the older picture whole
+// and nothing beside it.
+TEST(MyPictureWriter, ReplacedPictureSurvivesAFailedWrite) {
+    TTempDir dir;
+    const std::string name = dir.Path + "/f0001.bmp";
+    TPictureWriter writer;
+    ASSERT_TRUE(writer.SaveBmp(Ramp(3, 2), name));
+    const Bytes old = ReadBytesFile(name);
+    rlimit was{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &was), 0);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = was;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool saved = writer.SaveBmp(Ramp(200, 200), name);
+    setrlimit(RLIMIT_FSIZE, &was);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(saved);
+    EXPECT_EQ(ReadBytesFile(name), old);
+    EXPECT_FALSE(std::filesystem::exists(name + ".~part"));
+    ASSERT_TRUE(writer.SaveBmp(Ramp(5, 5), name));
+    EXPECT_EQ(ReadBytesFile(name).size(), 54u + 5 * 16);
+    EXPECT_FALSE(std::filesystem::exists(name + ".~part"));
 }

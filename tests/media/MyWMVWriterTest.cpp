@@ -311,7 +311,8 @@ TEST_F(WMVWriterTest, ExistingFileGoesToTheTrash) {
 }
 
 TEST_F(WMVWriterTest, FailedWriteIsNeverSuccess) {
-    const std::string file = Dir.Path + "/full.wmv";
+    // An older file at the name survives the failed export whole, with nothing beside it.
+    const std::string file = Dir.File("full.wmv", "older movie");
     rlimit old{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
     auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
@@ -329,4 +330,6 @@ TEST_F(WMVWriterTest, FailedWriteIsNeverSuccess) {
     EXPECT_FALSE(wrote && closed);
     EXPECT_FALSE(closed);
     EXPECT_FALSE(w.IsOpen());
+    EXPECT_EQ(std::filesystem::file_size(file), 11u);
+    EXPECT_FALSE(std::filesystem::exists(file + ".~part"));
 }

@@ -1,5 +1,9 @@
 #include "MyWavWriter.h"
 
+#include <sys/resource.h>
+
+#include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -143,4 +147,34 @@ TEST_F(WavWriterTest, AnOpenFileIsCompletedWhenTheWriterGoes) {
     ASSERT_EQ(got.size(), 48u);
     EXPECT_EQ(U32At(got, 4), 40u);
     EXPECT_EQ(U32At(got, 40), 4u);
+}
+
+// A full disk (the system's file size limit stands in for it) fails the file with the reason,
+// and a file already at the name stays as it was, with nothing left beside it.
+TEST_F(WavWriterTest, FailedWriteNamesTheReasonAndKeepsTheOldFile) {
+    const std::vector<uint8_t> old = {'o', 'l', 'd'};
+    WriteBytesFile(Name, old);
+    Ui.Answers.push_back(TMsgResult::OK);
+    rlimit was{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &was), 0);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = was;
+    small.rlim_cur = 10000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool initiated = Writer.Initiate(false, Name, Pcm(8000, 1, 8));
+    const std::vector<uint8_t> block(4096, 0x80);
+    bool wrote = true;
+    for (int i = 0; initiated && wrote && i < 8; ++i)
+        wrote = Writer.WriteData(block.data(), int64_t(block.size()));
+    const bool closed = initiated && Writer.CloseFile();
+    setrlimit(RLIMIT_FSIZE, &was);
+    std::signal(SIGXFSZ, oldHandler);
+
+    ASSERT_TRUE(initiated);
+    EXPECT_FALSE(closed);
+    EXPECT_NE(Writer.ErrorText().find(std::strerror(EFBIG)), std::string::npos)
+        << Writer.ErrorText();
+    EXPECT_EQ(ReadBytesFile(Name), old);
+    EXPECT_FALSE(std::filesystem::exists(Name + ".~part"));
+    EXPECT_FALSE(std::filesystem::exists(Tmp.Path + "/.local/share/Trash/files/out.wav"));
 }

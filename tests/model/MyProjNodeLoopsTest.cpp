@@ -1,7 +1,11 @@
 // The root's runs: sound collected from the nodes, the WAV export and the playback loop.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 #include "ModelRig.h"
@@ -103,6 +107,36 @@ TEST(RootWaveExport, EncodedThroughTheCodec) {
     ASSERT_GT(bytes.size(), 60u);
     EXPECT_EQ(bytes[20] | (bytes[21] << 8), 0x11); // format tag in the fmt chunk
     EXPECT_EQ(0, std::memcmp(&before, &f.Root->AudioFormat, sizeof before));
+}
+
+// A full disk (the file size limit stands in) fails the export with the system's reason, and
+// the WAV file already at the name stays as it was.
+TEST(RootWaveExport, FullDiskNamesTheReasonAndKeepsTheOldFile) {
+    TTempDir dir;
+    Fixture f;
+    f.AddBlank(2);
+    MakePcmFormat(f.Root->AudioFormat, 44100, 2, 16);
+    const std::string name = dir.Path + "/out.wav";
+    std::ofstream(name, std::ios::binary) << "old sound";
+    f.Ui.Answers.push_back(TMsgResult::OK); // replace it
+    rlimit was{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &was), 0);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = was;
+    small.rlim_cur = 65536;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool exported = f.Root->ExportWave(false, 0, nullptr, name, f.Root->GetFrameCount());
+    setrlimit(RLIMIT_FSIZE, &was);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(exported);
+    ASSERT_FALSE(f.Ui.Messages.empty());
+    EXPECT_EQ(f.Ui.Messages.back().rfind("Fail to write " + name + " (writing at offset ", 0), 0u)
+        << f.Ui.Messages.back();
+    EXPECT_NE(f.Ui.Messages.back().find(std::strerror(EFBIG)), std::string::npos);
+    const auto bytes = ReadBytes(name);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "old sound");
+    EXPECT_FALSE(std::filesystem::exists(name + ".~part"));
+    EXPECT_FALSE(f.Root->Busy);
 }
 
 TEST(RootPlayback, FrameByFrameDrawsTheStartFrameFirst) {

@@ -335,3 +335,38 @@ TEST(AcmStream, OutputThatDoesNotFitWaitsForTheNextCall) {
     EXPECT_EQ(used, src.size());
     EXPECT_EQ(Convert(*s, nullptr, 0, AcmConvertBlockAlign).size(), 2048u);
 }
+
+// The estimate for a parsed codec never comes from the header's byte rate or sample rate (a
+// byte rate of 0 once asked for gigabytes); what a decode makes is handed out in full all the
+// same, the part beyond the caller's room by a call with no source, and the ended stream stays
+// ended for it.
+TEST(AcmStream, DecodeSizeIgnoresTheHeaderAndPendingOutputIsHandedOut) {
+    const Bytes pcm = Pcm(44100, 2, 16);
+    Bytes mp2 = Suggest(0x50, pcm);
+    ASSERT_FALSE(mp2.empty());
+    const Bytes coded = ConvertAll(pcm, mp2, Sine16(44100, 2, 11025));
+    Bytes lying = mp2;
+    std::memcpy(&lying[4], "\xff\xb7\x0b\x00", 4); // nSamplesPerSec 767999
+    std::memset(&lying[8], 0, 4);                  // nAvgBytesPerSec 0
+    const Bytes lyingPcm = Pcm(767999, 2, 16);
+    TAcmStreamPtr s = Open(lying, lyingPcm);
+    ASSERT_TRUE(s);
+    uint32_t room = 0;
+    ASSERT_EQ(AcmStreamSize(*s, uint32_t(coded.size()), room), TAcmResult::Ok);
+    EXPECT_LT(room, 16u << 20);
+
+    // 1000 bytes of room, then the rest in one call without source.
+    uint32_t used = 0;
+    Bytes out = Convert(*s, coded.data(), coded.size(), AcmConvertEnd, &used, 1000);
+    EXPECT_EQ(used, coded.size());
+    uint32_t pending = 0;
+    ASSERT_EQ(AcmStreamPending(*s, pending), TAcmResult::Ok);
+    const Bytes rest = Convert(*s, nullptr, 0, 0, nullptr, pending);
+    EXPECT_EQ(rest.size(), pending);
+    ASSERT_EQ(AcmStreamPending(*s, pending), TAcmResult::Ok);
+    EXPECT_EQ(pending, 0u);
+    out.insert(out.end(), rest.begin(), rest.end());
+    // 11025 samples at 44.1 kHz taken to 767999 Hz: about a quarter second.
+    EXPECT_GT(out.size() / 4, 767999u / 4 - 767999u / 50);
+    EXPECT_LT(out.size() / 4, 767999u / 4 + 767999u / 10);
+}

@@ -2,6 +2,13 @@
 // sound, failures to open, and the dialog's OK and Cancel.
 #include "MyMovieRangeDlg.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <future>
+
 #include "DialogRig.h"
 #include "EncodedAvi.h"
 #include "WavFixtures.h"
@@ -178,6 +185,26 @@ TEST(ClipPlayer, SoundPlaysItsSamplesFromThePosition) {
         EXPECT_EQ(int16_t(played[2 * i] | played[2 * i + 1] << 8), RampSample(11025 + int(i)));
     movie.Stop();
     EXPECT_FALSE(movieDevice->IsOpen());
+}
+
+// A FIFO is never waited on: the player refuses it at once with the usual message. Should the
+// open block, the test opens the writing end so the reader sees the end and the test can fail.
+TEST(ClipPlayer, FifoIsRefusedAtOnce) {
+    TTempDir dir;
+    const std::string fifo = dir.Path + "/pipe.avi";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    TFakeUiServices ui;
+    TClipPlayer player(&ui);
+    auto opened = std::async(std::launch::async, [&] { return player.Open(fifo); });
+    const bool returned = opened.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    if (!returned) {
+        const int w = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (w >= 0)
+            ::close(w);
+    }
+    EXPECT_TRUE(returned);
+    EXPECT_FALSE(opened.get());
+    EXPECT_EQ(ui.Messages, std::vector<std::string>{"Can not open " + fifo});
 }
 
 TEST(MovieRangeDlg, FilesThatCanNotBeOpenedGiveTheMessageAndFalse) {
