@@ -64,14 +64,19 @@ engine_export() { # CPUS THREADS FOLDER W H [lossless]
   taskset -c "$1" "$BENCH" export "$3" "$4" "$5" "$2" ${6:-} | grep -o 'peak [0-9]*' | cut -d' ' -f2
 }
 
-# Runs a command; appends "seconds peak_kB load" to the file named first.
+# Runs a command; appends "seconds peak_kB load cpu_seconds" to the file named first (the CPU
+# time, user + system of the command and its children, is what a busy machine does not blur).
+children_ticks() { awk '{ print $16 + $17 }' /proc/$$/stat; }
 timed() { # RESULTS command...
-  local log=$1 t0 t1 mem load; shift
+  local log=$1 t0 t1 c0 c1 mem load; shift
   read -r load _ </proc/loadavg
+  c0=$(children_ticks)
   t0=$(date +%s.%N)
   mem=$("$@")
   t1=$(date +%s.%N)
-  echo "$(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }') ${mem:-0} $load" >>"$log"
+  c1=$(children_ticks)
+  echo "$(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }') ${mem:-0} $load" \
+    "$(awk -v a="$c0" -v b="$c1" -v hz="$(getconf CLK_TCK)" 'BEGIN { print (b - a) / hz }')" >>"$log"
 }
 
 median() { # FILE COLUMN
@@ -124,24 +129,27 @@ for c in "${!CASES[@]}"; do
 done
 
 echo
-printf '%-22s %16s %16s %7s %18s %s\n' case "engine frames/s" "ffmpeg frames/s" ratio \
+echo "(wall: frames/s and ratio of median wall times; CPU: ratio of median CPU seconds)"
+printf '%-20s %14s %14s %6s %6s %15s %s\n' case "engine fr/s" "ffmpeg fr/s" wall CPU \
   "peak MB eng/ff" "load (1 min)"
 for c in "${!CASES[@]}"; do
   IFS='|' read -r label _ <<<"${CASES[c]}"
   awk -v l="$label" -v n=$FRAMES -v es="$(median "$dir/e$c" 1)" -v fs="$(median "$dir/f$c" 1)" \
     -v em="$(median "$dir/e$c" 2)" -v fm="$(median "$dir/f$c" 2)" \
+    -v ec="$(median "$dir/e$c" 4)" -v fc="$(median "$dir/f$c" 4)" \
     -v la="$(median "$dir/e$c" 3)" 'BEGIN {
-    printf "%-22s %16.1f %16.1f %7.2f %8d / %-7d %.1f\n", l, n / es, n / fs, fs / es,
-      em / 1024, fm / 1024, la }'
+    printf "%-20s %14.1f %14.1f %6.2f %6.2f %7d / %-6d %.1f\n", l, n / es, n / fs, fs / es,
+      fc / ec, em / 1024, fm / 1024, la }'
 done
 echo
 echo "engine alone, 640x480, N render threads on N CPUs (speed-up against one thread):"
 one=$(median "$dir/t1" 1)
 for n in "${CURVE[@]}"; do
   awk -v n="$n" -v f=$FRAMES -v t="$(median "$dir/t$n" 1)" -v one="$one" \
-    -v m="$(median "$dir/t$n" 2)" -v la="$(median "$dir/t$n" 3)" 'BEGIN {
-    printf "  %d threads  %7.1f frames/s  speed-up %.2f  peak %d MB  load %.1f\n",
-      n, f / t, one / t, m / 1024, la }'
+    -v m="$(median "$dir/t$n" 2)" -v la="$(median "$dir/t$n" 3)" \
+    -v c="$(median "$dir/t$n" 4)" 'BEGIN {
+    printf "  %d threads  %7.1f frames/s  speed-up %.2f  peak %d MB  CPU %.2f s  load %.1f\n",
+      n, f / t, one / t, m / 1024, c, la }'
 done
 
 echo
