@@ -83,13 +83,18 @@ bool TCustomFilter::Run(int32_t frame, int32_t frame2) {
     return result;
 }
 
+// The parameter text of picture and movie overlays is a file name: bytes, kept exactly.
 void TCustomOverlay::WriteData(TValueWriter& writer) const {
-    writer.WriteString(Params);
+    if (ExternalKind == ekPicture || ExternalKind == ekMovie)
+        writer.WriteFileName(Params);
+    else
+        writer.WriteString(Params);
     writer.WriteString(ID);
 }
 
 void TCustomOverlay::ReadData(TValueReader& reader) {
-    SetParams(reader.ReadString());
+    const bool fileName = ExternalKind == ekPicture || ExternalKind == ekMovie;
+    SetParams(fileName ? reader.ReadFileName() : reader.ReadString());
     ID = reader.ReadString();
 }
 

@@ -64,11 +64,11 @@ TBlankNode::TBlankNode(TCustomProjectNode* project, const std::string& caption, 
 }
 
 Extended TBlankNode::GetDuration() {
-    // Black frames have no source of their own, so only a cut range (which measures on the
-    // natural duration like any clip) overrides the user duration.
+    // Black frames have no source: their natural length is the user duration, which a cut range
+    // measures on like any clip's, laid out or not.
     if (ClipRange.FromStart && ClipRange.ToEnd)
         return UserDuration;
-    return TMasterNode::GetDuration();
+    return CutDuration(ClipRange, GetNaturalDuration());
 }
 
 void FillBitmap(TBitmap* bitmap, uint32_t colour) {

@@ -10,20 +10,6 @@
 
 namespace {
 
-// The part of a natural length a clip range keeps.
-Extended CutDuration(const TPartialInfo& r, Extended natural) {
-    Extended in = r.FromStart ? 0 : r.InTime;
-    Extended out = r.ToEnd ? natural : r.OutTime;
-    Extended d = out - in;
-    if (d < 0)
-        d = 0;
-    if (d > natural)
-        d = natural;
-    if (d < 0)
-        d = 0;
-    return d;
-}
-
 // Resizes a work picture to the target only when the sizes differ, so it is allocated once.
 void SizeLike(TBitmap& work, const TBitmap& target) {
     if (work.Width() != target.Width() || work.Height() != target.Height())

@@ -218,6 +218,9 @@ private:
     std::vector<std::unique_ptr<TTreeNodeData>> OwnedChildren;
 };
 
+// The part of a source of length natural that a clip range keeps.
+Extended CutDuration(const TPartialInfo& range, Extended natural);
+
 // Start of a node placed relative to its parent: the parent's start plus the offset, less the
 // parent's source cut (sounds and overlays).
 Extended StartFromParent(TTreeNodeData* node);

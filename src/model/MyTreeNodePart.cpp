@@ -12,8 +12,7 @@ TCustomDurableNode::TCustomDurableNode(TCustomProjectNode* project, const std::s
                                        ITreeItem* item)
     : TTreeNodeData(project, caption, item) {}
 
-// The part of the source a clip range keeps, measured on the natural duration.
-static Extended CutDuration(const TPartialInfo& r, Extended natural) {
+Extended CutDuration(const TPartialInfo& r, Extended natural) {
     Extended in = r.FromStart ? 0 : r.InTime;
     Extended out = r.ToEnd ? natural : r.OutTime;
     Extended d = out - in;

@@ -31,11 +31,11 @@ TFileReplacement::~TFileReplacement() {
     Abandon();
 }
 
-bool TFileReplacement::Commit() {
+bool TFileReplacement::Commit(bool sync) {
     if (Done)
         return false;
     Error.clear();
-    if (!SyncPath(Temp, 0)) {
+    if (sync && !SyncPath(Temp, 0)) {
         Error = std::string("syncing ") + Temp + ": " + std::strerror(errno);
         Abandon();
         return false;
@@ -49,7 +49,8 @@ bool TFileReplacement::Commit() {
     // The rename is on disk only once the folder is; a folder that cannot be synced (some
     // network file systems) still has the complete file under its name.
     const std::filesystem::path folder = std::filesystem::path(Target).parent_path();
-    SyncPath(folder.empty() ? "." : folder.string(), O_DIRECTORY);
+    if (sync)
+        SyncPath(folder.empty() ? "." : folder.string(), O_DIRECTORY);
     return true;
 }
 

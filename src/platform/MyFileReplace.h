@@ -25,8 +25,10 @@ public:
     // Makes the finished (closed) temporary file the target: syncs its bytes to disk, renames it
     // over the target and syncs the folder so that the new name survives a crash as well. False
     // with the system's reason in ErrorText; the temporary file is then removed and the target
-    // is as it was.
-    bool Commit();
+    // is as it was. Without sync the rename alone keeps a killed process from leaving half a
+    // file; only a system crash could then lose the new file (not an old one it replaced, which
+    // the caller syncs for).
+    bool Commit(bool sync = true);
     // Removes the temporary file; the target stays as it was.
     void Abandon();
     const std::string& ErrorText() const { return Error; }

@@ -95,3 +95,38 @@ TEST(BlankNode, SilenceKeepsPaceWhenAChildFails) {
     EXPECT_TRUE(b.RenderFrame(&bmp, true, true, 0));
     EXPECT_EQ(b.Handed.size(), 1u);
 }
+
+// Black frames last their user duration whatever the auto-duration flag says; a cut range
+// measures on that length like any clip's, before and after the track is laid out, and the
+// track gives the cut clip that much room.
+TEST(BlankNode, CutRangeMeasuresOnTheUserDuration) {
+    BlankProject p;
+    TBlankNode* b = p.Blank(p.Queue, 5, 0x0000FF);
+    TBlankNode* after = p.Blank(p.Queue, 1);
+    b->AutoDuration = true;
+    EXPECT_EQ(b->GetDuration(), 5);
+    const struct {
+        bool FromStart;
+        Extended In;
+        bool ToEnd;
+        Extended Out, Want;
+    } cases[] = {{false, 1, false, 3, 2}, {false, 1, true, 0, 4},  {true, 0, false, 3.5L, 3.5L},
+                 {false, 1, false, 9, 5}, {false, 4, false, 2, 0}, {true, 0, true, 0, 5}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Want);
+        b->ClipRange.FromStart = c.FromStart;
+        b->ClipRange.InTime = c.In;
+        b->ClipRange.ToEnd = c.ToEnd;
+        b->ClipRange.OutTime = c.Out;
+        EXPECT_EQ(b->GetDuration(), c.Want);
+        p.Root->Refresh();
+        EXPECT_EQ(b->GetDuration(), c.Want);
+        EXPECT_EQ(after->GetStartTime(), c.Want);
+    }
+    // A fresh node, cut before any layout.
+    auto* fresh = p.Add<TBlankNode>(p.Queue, nkBlank);
+    fresh->UserDuration = 2;
+    fresh->ClipRange.FromStart = false;
+    fresh->ClipRange.InTime = 0.5L;
+    EXPECT_EQ(fresh->GetDuration(), 1.5L);
+}

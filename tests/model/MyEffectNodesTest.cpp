@@ -537,3 +537,30 @@ TEST(EffectNodeFile, UnknownAddOnValuesCutShortAreARefusedFile) {
     EXPECT_EQ(b.Root->GetChildCount(), 0);
     LoadMessages.Clear();
 }
+
+// File names are bytes: a picture overlay's file and a movie's file named in Latin-1 are stored
+// as their bytes and come back exactly; an overlay's text stays text.
+TEST(EffectNodeFile, FileNamesKeepTheirBytes) {
+    Proj a;
+    TTreeNodeData* clip = a.Blank(a.Root.get(), 2);
+    auto* picture = a.Add<TOverlayNode>(clip, nkOverlay, "picture");
+    picture->SetAddOn(BitmapOverlayId);
+    picture->GetOverlay()->Params = "/pictures/caf\xE9.bmp";
+    TTreeNodeData* movie = a.Add(a.Root.get(), nkVideo, "movie");
+    movie->SetFileName("/films/\xE9t\xE9.avi"); // missing: kept for saving
+    const auto bytes = a.Save();
+    const std::string name = "/pictures/caf\xE9.bmp";
+    std::vector<uint8_t> stored = {0x06, uint8_t(name.size())};
+    stored.insert(stored.end(), name.begin(), name.end());
+    EXPECT_NE(std::search(bytes.begin(), bytes.end(), stored.begin(), stored.end()), bytes.end());
+
+    Proj b;
+    LoadMessages.Clear();
+    ASSERT_TRUE(b.Root->LoadFromStream(bytes));
+    auto* back = static_cast<TOverlayNode*>(b.Root->GetChild(0)->GetChild(0));
+    EXPECT_EQ(back->GetOverlay()->Params, "/pictures/caf\xE9.bmp");
+    EXPECT_EQ(b.Root->GetChild(1)->GetStoredFileName(), "/films/\xE9t\xE9.avi");
+    EXPECT_EQ(LoadMessages.Lines, std::vector<std::string>{"Can not locate /films/\xE9t\xE9.avi."});
+    EXPECT_TRUE(b.Save() == bytes);
+    LoadMessages.Clear();
+}

@@ -3,6 +3,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <new>
 
 #include "FakeVideoCompressors.h"
 #include "MediaProbe.h"
@@ -26,6 +27,7 @@ public:
     std::vector<uint32_t> AudioCounts;
     int KeyEvery = 0;
     int FailVideoAt = -1;
+    int ThrowAt = -1; // memory runs out at this frame
     bool CloseResult = true;
     bool Opened = false;
     int Closes = 0;
@@ -42,6 +44,8 @@ public:
     bool WriteVideoFrame(TVideoFrameInfo& frame) override {
         if (static_cast<int>(Frames.size()) == FailVideoAt)
             return false;
+        if (static_cast<int>(Frames.size()) == ThrowAt)
+            throw std::bad_alloc();
         if (frame.KeyRequest)
             KeyRequests.push_back(frame.FrameNumber);
         const bool key = frame.KeyRequest || (KeyEvery > 0 && frame.FrameNumber % KeyEvery == 0);
@@ -147,6 +151,18 @@ TEST(MovieExport, RangesStopsAndFailures) {
         }
         EXPECT_FALSE(f.Root->Busy);
     }
+}
+
+// Memory that runs out inside the loop ends the export with a message and a closed writer.
+TEST(MovieExport, MemoryFailureEndsTheExportWithAMessage) {
+    Fixture f;
+    f.Writer.ThrowAt = 4;
+    EXPECT_FALSE(f.Export(0, 100));
+    EXPECT_EQ(f.Writer.Frames.size(), 4u);
+    EXPECT_EQ(f.Writer.Closes, 1);
+    ASSERT_FALSE(f.Ui.Messages.empty());
+    EXPECT_EQ(f.Ui.Messages.back(), "Not enough memory to export out.avi");
+    EXPECT_FALSE(f.Root->Busy);
 }
 
 // Real files through the real writers, read back by libavformat.

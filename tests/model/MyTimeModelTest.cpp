@@ -115,9 +115,9 @@ TEST(TimeModel, CutClipMeasuresFromNaturalDuration) {
     const std::tuple<bool, Extended, bool, Extended, Extended> cases[] = {
         {false, 3, true, 0, 5}, {false, 9, true, 0, 0}, {true, 9, false, 20, 8}};
     for (const auto& [fromStart, in, toEnd, out, length] : cases) {
-        Track t("A5");
+        Track t("A8"); // black frames: their source is their user duration
         auto* a = static_cast<TCustomDurableNode*>(t.Items[0]);
-        a->NaturalDuration = 8;
+        a->AutoDuration = true;
         a->ClipRange = {fromStart, in, toEnd, out};
         EXPECT_EQ(a->GetDuration(), length) << double(in) << " " << double(out);
     }
