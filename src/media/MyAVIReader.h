@@ -133,6 +133,8 @@ public:
     Extended GetDuration() const;
     // An audio stream is present and can be decoded.
     bool HasAudio() const { return HasAudioStream && AudioDecodable; }
+    // An audio stream is present, whether or not it can be decoded.
+    bool HasAudioTrack() const { return HasAudioStream; }
     bool IsAudioPCM() const { return SourceAudioFormat.Wfx.wFormatTag == WAVE_FORMAT_PCM; }
     // The video stream's handler is exactly "DIB " (uncompressed frames).
     bool IsDIB() const;
@@ -326,9 +328,6 @@ public:
     const TCompAudBuffer& GetCompAudBuffer() const { return CompAudBuffer; }
 
 private:
-    // Fits a converted block to the wanted per-frame size, repeating its last sample frame or
-    // cutting; rate ratios that are not whole can be a sample off.
-    void FitToFrame(std::vector<uint8_t>& buffer, uint32_t frameBytes) const;
     void FillSilence(std::vector<uint8_t>& buffer, const TAudioFormat& format, size_t size) const;
     // Bytes of a block of samples sample frames in the wanted format (0: a nominal frame's).
     uint32_t WantedBlockBytes(int32_t samples) const;
@@ -338,9 +337,9 @@ private:
     bool AudioReady = false;
     bool PcmPosSet = false;
     int64_t PcmReadPos = 0;
-    int64_t PcmStartPos = 0;                  // byte position the first call placed delivery at
-    int64_t PcmDelivered = 0;                 // sample frames delivered since, in the wanted format
-    std::unique_ptr<TAudioCodec> DecodeCodec; // made when a compressed track is met
+    int64_t PcmStartPos = 0;                   // byte position the first call placed delivery at
+    int64_t PcmConsumed = 0;                   // the track's sample frames consumed since
+    std::unique_ptr<TAudioCodec> DecodeCodec;  // made when a compressed track is met
     std::unique_ptr<TAudioCodec> ConvertCodec; // made by the first prepare of such a track
     TPCMTrans PcmTrans;
     TCompAudBuffer CompAudBuffer;

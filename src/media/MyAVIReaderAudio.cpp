@@ -6,6 +6,7 @@
 #include <new>
 
 #include "MyAVIReader.h"
+#include "MyBase.h"
 #include "MyWavWriter.h"
 
 std::atomic<bool> TAviReader::EscapePressed{false};
@@ -135,23 +136,6 @@ void TAviReader::FillSilence(std::vector<uint8_t>& buffer, const TAudioFormat& f
     buffer.assign(size, PcmSilenceByte(format));
 }
 
-void TAviReader::FitToFrame(std::vector<uint8_t>& buffer, uint32_t frameBytes) const {
-    const size_t block = size_t(GetBlockAlign(WantedFormat));
-    if (buffer.size() >= frameBytes || block == 0) {
-        buffer.resize(frameBytes, PcmSilenceByte(WantedFormat));
-        return;
-    }
-    const size_t had = buffer.size();
-    if (had < block) {
-        buffer.resize(frameBytes, PcmSilenceByte(WantedFormat));
-        return;
-    }
-    buffer.resize(frameBytes);
-    // Holding the last sample frame avoids a click where a zero would stand.
-    for (size_t at = had; at + block <= frameBytes; at += block)
-        std::memcpy(buffer.data() + at, buffer.data() + had - block, block);
-}
-
 bool TAviReader::ReadAudioFrame(int32_t frame, std::vector<uint8_t>& buffer, Extended time,
                                 int32_t samples) {
     (void)frame; // delivery is sequential from where the first call placed it
@@ -175,18 +159,21 @@ bool TAviReader::ReadAudioFrame(int32_t frame, std::vector<uint8_t>& buffer, Ext
         }
         PcmPosSet = true;
         PcmStartPos = PcmReadPos;
-        PcmDelivered = 0;
+        PcmConsumed = 0;
+        PcmTrans.ResetStream();
     }
 
     const uint32_t wantedFrameBytes = WantedBlockBytes(samples);
     const int64_t wantedSamples = wantedFrameBytes / GetBlockAlign(WantedFormat);
-    // This block's part of the source, cut from the source's own sample line.
-    const uint32_t from = WantedFormat.Wfx.nSamplesPerSec;
-    const int64_t first = ScaleSamples(PcmDelivered, from, d.nSamplesPerSec);
-    const int64_t last = ScaleSamples(PcmDelivered + wantedSamples, from, d.nSamplesPerSec);
-    PcmDelivered += wantedSamples;
-    const int64_t at = PcmStartPos + first * d.nBlockAlign;
-    const int64_t size = (last - first) * d.nBlockAlign;
+    // The track is read on its own sample line and converted as one signal, so the blocks'
+    // edges are not heard and the sound does not drift.
+    const int64_t frames =
+        PcmTrans.StreamSourceFrames(DecodedPcmFormat, WantedFormat, wantedSamples);
+    if (frames < 0)
+        return false;
+    const int64_t at = PcmStartPos + PcmConsumed * d.nBlockAlign;
+    PcmConsumed += frames;
+    const int64_t size = frames * d.nBlockAlign;
     FillSilence(buffer, DecodedPcmFormat, size_t(size));
 
     // The chunk that holds the position, and the offset in it.
@@ -218,11 +205,12 @@ bool TAviReader::ReadAudioFrame(int32_t frame, std::vector<uint8_t>& buffer, Ext
         PcmReadPos += n;
     }
 
-    if (!PcmTrans.ConvertBuffer(DecodedPcmFormat, WantedFormat, buffer)) {
+    // Where the track ends the converter is told so, and what follows is silence.
+    buffer.resize(size_t(filled));
+    if (!PcmTrans.ConvertStream(DecodedPcmFormat, WantedFormat, buffer, wantedSamples)) {
         buffer.clear();
         return false;
     }
-    FitToFrame(buffer, wantedFrameBytes);
     return true;
 }
 
@@ -366,6 +354,8 @@ bool TAviReader::ReadNextAudioChunk(std::vector<uint8_t>& decoded) {
 // ---- Sound-track extraction ---------------------------------------------------------------------
 
 bool TAviReader::ExtractAudioToWav(bool raw, const std::string& fileName, IUiServices& ui) {
+    // However the extraction ends, the status bar says so last.
+    auto done = MakeScopeExit([&] { ui.SetStatusText("Done writing " + fileName); });
     if (!Loaded || !HasAudioStream)
         return false;
     // Chunks are copied as stored, so a compressed track keeps its own format in the file.
@@ -402,6 +392,5 @@ bool TAviReader::ExtractAudioToWav(bool raw, const std::string& fileName, IUiSer
         if (writer.IsOpen() && !writer.CloseFile())
             result = false;
     }
-    ui.SetStatusText("Done writing " + fileName);
     return result;
 }

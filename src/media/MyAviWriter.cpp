@@ -258,7 +258,8 @@ void TAviWriter::CloseFiles() {
     Index.Discard();
     std::error_code ec;
     std::filesystem::remove(IndexFileName, ec);
-    MainHeaderChunk = VideoHeaderChunk = AudioHeaderChunk = OdmlHeaderChunk = nullptr;
+    MainHeaderChunk = VideoHeaderChunk = AudioHeaderChunk = AudioFormatChunk = OdmlHeaderChunk =
+        nullptr;
     Root.reset();
     OpenFlag = false;
 }
@@ -290,6 +291,7 @@ bool TAviWriter::Open(const std::string& fileName, const TExportSettings& settin
     EntryCount = 0;
     FramesWritten = 0;
     AudioBytesWritten = 0;
+    AudioInBlocks = true;
     LargestVideoChunk = 0;
     LargestAudioChunk = 0;
     MoviPosition = 0;
@@ -335,7 +337,7 @@ bool TAviWriter::Open(const std::string& fileName, const TExportSettings& settin
         TAviList& audioList = hdrl.AddList(RIFF_ID_STRL);
         AudioHeaderChunk =
             &audioList.AddChunk(RIFF_ID_STRH, AudioStreamHeader, sizeof(AudioStreamHeader));
-        audioList.AddChunk(RIFF_ID_STRF, AudioFormat, sizeof(AudioFormat));
+        AudioFormatChunk = &audioList.AddChunk(RIFF_ID_STRF, AudioFormat, sizeof(AudioFormat));
         audioList.AddChunk(RIFF_ID_JUNK, ZeroFiller, HeaderJunkSize);
     }
     TAviList& odml = hdrl.AddList(RIFF_ID_ODML);
@@ -406,20 +408,26 @@ void TAviWriter::FillHeaders() {
                 rate = uint32_t(
                     std::min<int64_t>(Round64(Extended(AudioBytesWritten) / duration), 0xFFFFFFFF));
         }
+        // A stream of framed sound cut anywhere is counted in bytes: its block align becomes 1
+        // in the format too, or readers would count it in blocks after all.
+        const bool byBytes = wfx.wFormatTag != WAVE_FORMAT_PCM && !AudioInBlocks;
+        const uint32_t unit = byBytes ? 1 : wfx.nBlockAlign;
+        if (byBytes)
+            TLePut(AudioFormat + 12).U16(1); // nBlockAlign
         TLePut a(AudioStreamHeader);
-        a.U32(RIFF_ID_AUDS);                                  // fccType
-        a.U32(0);                                             // fccHandler
-        a.U32(0);                                             // dwFlags
-        a.U16(0);                                             // wPriority
-        a.U16(0);                                             // wLanguage
-        a.U32(uint32_t(InitialAudioFrames));                  // dwInitialFrames: pre-load
-        a.U32(wfx.nBlockAlign);                               // dwScale
-        a.U32(rate);                                          // dwRate
-        a.U32(0);                                             // dwStart
-        a.U32(uint32_t(AudioBytesWritten / wfx.nBlockAlign)); // dwLength in blocks
-        a.U32(LargestAudioChunk);                             // dwSuggestedBufferSize
-        a.U32(StreamQuality);                                 // dwQuality
-        a.U32(wfx.nBlockAlign);                               // dwSampleSize
+        a.U32(RIFF_ID_AUDS);                       // fccType
+        a.U32(0);                                  // fccHandler
+        a.U32(0);                                  // dwFlags
+        a.U16(0);                                  // wPriority
+        a.U16(0);                                  // wLanguage
+        a.U32(uint32_t(InitialAudioFrames));       // dwInitialFrames: pre-load
+        a.U32(unit);                               // dwScale
+        a.U32(rate);                               // dwRate
+        a.U32(0);                                  // dwStart
+        a.U32(uint32_t(AudioBytesWritten / unit)); // dwLength in units
+        a.U32(LargestAudioChunk);                  // dwSuggestedBufferSize
+        a.U32(StreamQuality);                      // dwQuality
+        a.U32(unit);                               // dwSampleSize
         for (int i = 0; i < 4; ++i)
             a.U16(0); // rcFrame
     }
@@ -486,6 +494,8 @@ bool TAviWriter::WriteAudio(const void* buffer, uint32_t size, uint32_t count) {
     if (!WriteMovieChunk(AudioId, buffer, size, 0))
         return false;
     AudioBytesWritten += size;
+    if (size % Settings.AudioFormat.Wfx.nBlockAlign != 0)
+        AudioInBlocks = false;
     LargestAudioChunk = std::max(LargestAudioChunk, size);
     return true;
 }
@@ -515,7 +525,8 @@ bool TAviWriter::Finish() {
     FillHeaders();
     TLePut(OdmlHeader).U32(uint32_t(FramesWritten)); // dwTotalFrames
     if (!MainHeaderChunk->Write() || !VideoHeaderChunk->Write() ||
-        (AudioHeaderChunk && !AudioHeaderChunk->Write()) || !OdmlHeaderChunk->Write())
+        (AudioHeaderChunk && !AudioHeaderChunk->Write()) ||
+        (AudioFormatChunk && !AudioFormatChunk->Write()) || !OdmlHeaderChunk->Write())
         return false;
     return Out.Seek(fileSize);
 }

@@ -202,6 +202,10 @@ private:
     int32_t EntryCount = 0;
     int32_t FramesWritten = 0;
     int64_t AudioBytesWritten = 0;
+    // Every sound chunk so far held whole blocks of the format's block align. Encoders of
+    // framed sound (MPEG audio, AC-3) cut their output anywhere: their stream is then timed by
+    // the byte, as readers expect of such a stream.
+    bool AudioInBlocks = true;
     uint32_t LargestVideoChunk = 0;
     uint32_t LargestAudioChunk = 0;
     int64_t MoviPosition = 0;
@@ -217,5 +221,6 @@ private:
     TAviChunk* MainHeaderChunk = nullptr;
     TAviChunk* VideoHeaderChunk = nullptr;
     TAviChunk* AudioHeaderChunk = nullptr;
+    TAviChunk* AudioFormatChunk = nullptr;
     TAviChunk* OdmlHeaderChunk = nullptr;
 };

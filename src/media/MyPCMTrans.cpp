@@ -123,29 +123,40 @@ TRatePlan PlanRate(uint32_t srcRate, uint32_t dstRate) {
     return plan;
 }
 
+// Where output frame j of a stream takes its source frames. The source line starts at Base: a
+// converter that goes on from an earlier block holds that block's last frames in front of the new
+// ones. Positions past the frames at hand hold the last one.
+struct TStreamSpan {
+    int64_t Base = 0;   // source index of src[0]
+    int64_t First = 0;  // index of the first output frame
+    int64_t Frames = 0; // source frames at hand
+};
+
 template <int S, int D>
-void ConvertLoop(const uint8_t* src, int64_t n, uint8_t* dst, int64_t m, const TRatePlan& plan) {
+void ConvertLoop(const uint8_t* src, const TStreamSpan& span, uint8_t* dst, int64_t m,
+                 const TRatePlan& plan) {
+    const int64_t last = span.Frames - 1;
+    auto at = [&](int64_t index) { return std::clamp<int64_t>(index - span.Base, 0, last); };
     switch (plan.Kind) {
     case TRatePlan::Same:
         for (int64_t j = 0; j < m; ++j)
-            Write<D>(dst, j, Read<S, D>(src, j));
+            Write<D>(dst, j, Read<S, D>(src, at(span.First + j)));
         break;
     case TRatePlan::Up:
         for (int64_t j = 0; j < m; ++j)
-            Write<D>(dst, j, Read<S, D>(src, j / plan.Factor));
+            Write<D>(dst, j, Read<S, D>(src, at((span.First + j) / plan.Factor)));
         break;
     case TRatePlan::Down:
         for (int64_t j = 0; j < m; ++j)
-            Write<D>(dst, j, Read<S, D>(src, j * plan.Factor));
+            Write<D>(dst, j, Read<S, D>(src, at((span.First + j) * plan.Factor)));
         break;
     case TRatePlan::Resample: {
         // Output frame j sits at source position j x Step / Den; the integer part and the
         // remainder are stepped along, so nothing overflows and the pitch is exact.
         const int64_t whole = plan.Step / plan.Den, part = plan.Step % plan.Den;
-        int64_t idx = 0, rem = 0;
+        int64_t idx = span.First * plan.Step / plan.Den, rem = span.First * plan.Step % plan.Den;
         for (int64_t j = 0; j < m; ++j) {
-            int64_t a = std::min(idx, n - 1), b = std::min(idx + 1, n - 1);
-            TPcmSample sa = Read<S, D>(src, a), sb = Read<S, D>(src, b);
+            TPcmSample sa = Read<S, D>(src, at(idx)), sb = Read<S, D>(src, at(idx + 1));
             TPcmSample out{sa.Left + int32_t((sb.Left - sa.Left) * rem / plan.Den),
                            sa.Right + int32_t((sb.Right - sa.Right) * rem / plan.Den)};
             Write<D>(dst, j, out);
@@ -161,7 +172,40 @@ void ConvertLoop(const uint8_t* src, int64_t n, uint8_t* dst, int64_t m, const T
     }
 }
 
-using TConvertFn = void (*)(const uint8_t*, int64_t, uint8_t*, int64_t, const TRatePlan&);
+// Output frames a source line of n frames makes.
+int64_t OutputCount(const TRatePlan& plan, int64_t n) {
+    switch (plan.Kind) {
+    case TRatePlan::Same:
+        return n;
+    case TRatePlan::Up:
+        return CheckedMul<int64_t>(n, plan.Factor);
+    case TRatePlan::Down:
+        return n / plan.Factor;
+    case TRatePlan::Resample:
+        return Round64(Extended(n) * plan.Den / plan.Step);
+    }
+    return 0;
+}
+
+// Source frames [0, end) that output frames [0, j) read.
+int64_t SourceEnd(const TRatePlan& plan, int64_t j) {
+    if (j <= 0)
+        return 0;
+    switch (plan.Kind) {
+    case TRatePlan::Same:
+        return j;
+    case TRatePlan::Up:
+        return (j - 1) / plan.Factor + 1;
+    case TRatePlan::Down:
+        return (j - 1) * plan.Factor + 1;
+    case TRatePlan::Resample:
+        return (j - 1) * plan.Step / plan.Den + 2;
+    }
+    return 0;
+}
+
+using TConvertFn = void (*)(const uint8_t*, const TStreamSpan&, uint8_t*, int64_t,
+                            const TRatePlan&);
 
 template <int S> constexpr TConvertFn ConvertFor(int d) {
     switch (d) {
@@ -302,18 +346,7 @@ int64_t TPCMTrans::ConvertedCount(const TAudioFormat& src, const TAudioFormat& d
     uint32_t sr = src.Wfx.nSamplesPerSec, dr = dst.Wfx.nSamplesPerSec;
     if (sr == 0 || dr == 0)
         return -1;
-    TRatePlan plan = PlanRate(sr, dr);
-    switch (plan.Kind) {
-    case TRatePlan::Same:
-        return n;
-    case TRatePlan::Up:
-        return CheckedMul<int64_t>(n, plan.Factor);
-    case TRatePlan::Down:
-        return n / plan.Factor;
-    case TRatePlan::Resample:
-        return Round64(Extended(n) * plan.Den / plan.Step);
-    }
-    return -1;
+    return OutputCount(PlanRate(sr, dr), n);
 }
 
 bool TPCMTrans::ConvertSamples(const TAudioFormat& src, const TAudioFormat& dst,
@@ -323,7 +356,8 @@ bool TPCMTrans::ConvertSamples(const TAudioFormat& src, const TAudioFormat& dst,
         return false;
     if (n > 0 && m > 0) {
         TRatePlan plan = PlanRate(src.Wfx.nSamplesPerSec, dst.Wfx.nSamplesPerSec);
-        ConvertFn(GetLayout(src), GetLayout(dst))(srcBuffer, n, dstBuffer, m, plan);
+        ConvertFn(GetLayout(src), GetLayout(dst))(srcBuffer, TStreamSpan{0, 0, n}, dstBuffer, m,
+                                                  plan);
     }
     n = m;
     return true;
@@ -442,6 +476,54 @@ bool TPCMTrans::ConvertBuffer(const TAudioFormat& srcFormat, const TAudioFormat&
     if (!ConvertSamples(srcFormat, dstFormat, buffer.data(), Scratch.data(), n))
         return false;
     // The old block's memory serves the next conversion.
+    std::swap(buffer, Scratch);
+    return true;
+}
+
+bool TPCMTrans::StreamContinues(const TAudioFormat& src, const TAudioFormat& dst) const {
+    return Stream.Open && SameFormat(Stream.Src, src) && SameFormat(Stream.Dst, dst);
+}
+
+int64_t TPCMTrans::StreamSourceFrames(const TAudioFormat& src, const TAudioFormat& dst,
+                                      int64_t frames) const {
+    if (ConvertedCount(src, dst, 0) < 0 || frames < 0)
+        return -1;
+    const TRatePlan plan = PlanRate(src.Wfx.nSamplesPerSec, dst.Wfx.nSamplesPerSec);
+    const bool goesOn = StreamContinues(src, dst);
+    const int64_t in = goesOn ? Stream.In : 0, out = goesOn ? Stream.Out : 0;
+    return std::max<int64_t>(SourceEnd(plan, out + frames) - in, 0);
+}
+
+bool TPCMTrans::ConvertStream(const TAudioFormat& src, const TAudioFormat& dst,
+                              std::vector<uint8_t>& buffer, int64_t frames) {
+    const int64_t need = StreamSourceFrames(src, dst, frames);
+    const int64_t srcAlign = GetBlockAlign(src), dstAlign = GetBlockAlign(dst);
+    if (need < 0 || frames > std::numeric_limits<int32_t>::max() / dstAlign)
+        return false;
+    if (!StreamContinues(src, dst))
+        Stream = TStreamState{src, dst, true};
+    const int64_t given = std::min<int64_t>(int64_t(buffer.size()) / srcAlign, need);
+    const TRatePlan plan = PlanRate(src.Wfx.nSamplesPerSec, dst.Wfx.nSamplesPerSec);
+
+    // The held frames go in front of the new ones, so the loop sees one piece of the line.
+    const int64_t held = Stream.HeldFrames, total = held + given;
+    buffer.insert(buffer.begin(), Stream.Held, Stream.Held + held * srcAlign);
+    const TStreamSpan span{Stream.In - held, Stream.Out, total};
+    // Where the source has ended, output beyond its end is silence.
+    const int64_t made =
+        given < need
+            ? std::clamp<int64_t>(OutputCount(plan, Stream.In + given) - Stream.Out, 0, frames)
+            : frames;
+    Scratch.assign(size_t(frames * dstAlign), PcmSilenceByte(dst));
+    if (made > 0 && total > 0)
+        ConvertFn(GetLayout(src), GetLayout(dst))(buffer.data(), span, Scratch.data(), made, plan);
+
+    Stream.HeldFrames = std::min<int64_t>(total, 2);
+    std::memcpy(Stream.Held, buffer.data() + (total - Stream.HeldFrames) * srcAlign,
+                size_t(Stream.HeldFrames * srcAlign));
+    // Only frames at hand count, so past the source's end the output stays silence.
+    Stream.In += given;
+    Stream.Out += frames;
     std::swap(buffer, Scratch);
     return true;
 }

@@ -100,6 +100,21 @@ public:
     bool ConvertBuffer(const TAudioFormat& srcFormat, const TAudioFormat& dstFormat,
                        std::vector<uint8_t>& buffer);
 
+    // ---- Continuous conversion ----
+    // A source cut into blocks (one per frame) converts as one signal: the converter keeps its
+    // place on both sample lines and the last source frames, so a block's edge is not heard and
+    // the pitch does not wobble. Other formats than the last call's start a new stream.
+    void ResetStream() { Stream = {}; }
+    // Source frames the next ConvertStream consumes to make `frames` output frames; -1 when a
+    // format is unsupported.
+    int64_t StreamSourceFrames(const TAudioFormat& src, const TAudioFormat& dst,
+                               int64_t frames) const;
+    // Converts the next block: Buffer holds the frames StreamSourceFrames asked for (fewer where
+    // the source has ended) and becomes exactly `frames` frames of Dst, silence past the end of
+    // the source. False, Buffer untouched, on an unsupported format.
+    bool ConvertStream(const TAudioFormat& src, const TAudioFormat& dst,
+                       std::vector<uint8_t>& buffer, int64_t frames);
+
     // ---- Sample operations ----
     static int GetLayout(const TAudioFormat& format);
     // Channels, rate and bits equal.
@@ -126,8 +141,22 @@ private:
     template <int L> void Accumulate(const TAudioSourceInfo& source, int64_t n);
     template <int L> void WriteMix(uint8_t* out, int64_t n);
 
+    // Where a continuous conversion stands: frames consumed and made, and the last source frames
+    // (up to two of the largest layout), which the next block's first outputs lie between.
+    struct TStreamState {
+        TAudioFormat Src{};
+        TAudioFormat Dst{};
+        bool Open = false;
+        int64_t In = 0;
+        int64_t Out = 0;
+        int64_t HeldFrames = 0;
+        uint8_t Held[8] = {};
+    };
+    bool StreamContinues(const TAudioFormat& src, const TAudioFormat& dst) const;
+
     std::vector<TAudioSourceInfo> Sources;
     bool Clipped = false;
+    TStreamState Stream;
     // Kept between calls so that neither converting nor mixing allocates once warmed up.
     std::vector<uint8_t> Scratch;
     std::vector<int64_t> Sums;

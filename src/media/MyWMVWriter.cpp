@@ -88,6 +88,7 @@ struct TWMVWriter::TStreams {
     int64_t AudioPts = 0; // of the next frame to encode, in samples
     int64_t Priming = 0;  // samples the encoder puts in front of the sound
     int64_t PicturesWritten = 0;
+    int64_t NextOutput = 0;       // the file's next picture slot, at the profile's rate
     int64_t SoundEnd = INT64_MAX; // time of the end of the sound given, once it is known
     bool HeaderWritten = false;
 
@@ -131,9 +132,11 @@ bool TWMVWriter::Refuse(const std::string& text) {
     return false;
 }
 
-bool TWMVWriter::Fail() {
-    Failed = true;
-    return false;
+bool TWMVWriter::SampleFailed() {
+    FrameFailed = true;
+    if (++FailureCount > MaxFailedSamples)
+        Failed = true;
+    return !Failed;
 }
 
 bool TWMVWriter::Open(const TWMFInfo& info) {
@@ -167,6 +170,8 @@ bool TWMVWriter::TakeOpenSettings(const TWMFInfo& info) {
     Release();
     Info = info;
     FrameCounter = 0;
+    FailureCount = 0;
+    FrameFailed = false;
     Failed = false;
     AudioInput = VideoInput = -1;
     if (!info.Profile.empty())
@@ -177,6 +182,7 @@ bool TWMVWriter::TakeOpenSettings(const TWMFInfo& info) {
     FrameDuration = Round64(Extended(HundredNs) / info.FrameRate);
     if (FrameDuration < 1 || FrameDuration > INT_MAX)
         return false;
+    OutputDuration = p.FrameRate > 0 ? Round64(Extended(HundredNs) / p.FrameRate) : FrameDuration;
     if (p.AudioRate > 0)
         AudioInput = 0;
     // The project renders at its own size even when only the sound is written.
@@ -240,11 +246,11 @@ bool TWMVWriter::OpenVideoEncoder(const TWMFInfo& info, const TWMFParams& p) {
     v->pix_fmt = AV_PIX_FMT_YUV420P;
     v->bit_rate = p.VideoBitRate;
     int num = 0, den = 0;
-    av_reduce(&num, &den, FrameDuration, HundredNs, INT_MAX);
+    av_reduce(&num, &den, OutputDuration, HundredNs, INT_MAX);
     v->time_base = AVRational{num, den};
     v->framerate = AVRational{den, num};
     v->max_b_frames = 0;
-    v->gop_size = std::max(1, int(Round(info.FrameRate * KeyFrameSeconds)));
+    v->gop_size = std::max(1, int(Round(p.FrameRate * KeyFrameSeconds)));
     if (S->Fmt->oformat->flags & AVFMT_GLOBALHEADER)
         v->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     S->Scaler = sws_getContext(info.Width, info.Height, AV_PIX_FMT_BGR24, p.Width, p.Height,
@@ -292,20 +298,20 @@ bool TWMVWriter::WriteAudio(const void* buffer, uint32_t size) {
     const uint32_t frames = size / Info.AudioFormat.nBlockAlign;
     if (frames == 0)
         return true;
-    if (frames > INT_MAX)
-        return Fail();
-    return PushSound(static_cast<const uint8_t*>(buffer), int32_t(frames));
+    if (frames > INT_MAX || !PushSound(static_cast<const uint8_t*>(buffer), int32_t(frames)))
+        return SampleFailed();
+    return true;
 }
 
 bool TWMVWriter::PushSound(const uint8_t* data, int32_t sampleFrames) {
     const int outMax = swr_get_out_samples(S->Resampler, sampleFrames);
     if (outMax < 0)
-        return Fail();
+        return false;
     uint8_t** out = nullptr;
     const int channels = S->Audio->ch_layout.nb_channels;
     if (av_samples_alloc_array_and_samples(&out, nullptr, channels, std::max(outMax, 1),
                                            S->Audio->sample_fmt, 0) < 0)
-        return Fail();
+        return false;
     const uint8_t* in[1] = {data};
     const int got = swr_convert(S->Resampler, out, outMax, data ? in : nullptr, sampleFrames);
     const bool ok =
@@ -313,7 +319,7 @@ bool TWMVWriter::PushSound(const uint8_t* data, int32_t sampleFrames) {
     av_freep(&out[0]);
     av_freep(&out);
     if (!ok)
-        return Fail();
+        return false;
     return EncodeSound(false);
 }
 
@@ -321,18 +327,18 @@ bool TWMVWriter::PushSilence(int64_t samples) {
     if (samples <= 0)
         return true;
     if (samples > INT_MAX)
-        return Fail();
+        return false;
     uint8_t** out = nullptr;
     const int channels = S->Audio->ch_layout.nb_channels;
     if (av_samples_alloc_array_and_samples(&out, nullptr, channels, int(samples),
                                            S->Audio->sample_fmt, 0) < 0)
-        return Fail();
+        return false;
     av_samples_set_silence(out, 0, int(samples), channels, S->Audio->sample_fmt);
     const bool ok =
         av_audio_fifo_write(S->Fifo, reinterpret_cast<void**>(out), int(samples)) == int(samples);
     av_freep(&out[0]);
     av_freep(&out);
-    return ok ? EncodeSound(false) : Fail();
+    return ok ? EncodeSound(false) : false;
 }
 
 bool TWMVWriter::EncodeSound(bool flush) {
@@ -353,11 +359,11 @@ bool TWMVWriter::WriteAudioFrame(int32_t samples) {
     if (av_channel_layout_copy(&f->ch_layout, &S->Audio->ch_layout) < 0 ||
         av_frame_get_buffer(f, 0) < 0 ||
         av_audio_fifo_read(S->Fifo, reinterpret_cast<void**>(f->data), samples) != samples)
-        return Fail();
+        return false;
     f->pts = S->AudioPts;
     S->AudioPts += samples;
     if (avcodec_send_frame(S->Audio, f) < 0)
-        return Fail();
+        return false;
     return Drain(0);
 }
 
@@ -370,7 +376,7 @@ bool TWMVWriter::Drain(int which) {
         if (r == AVERROR(EAGAIN) || r == AVERROR_EOF)
             return true;
         if (r < 0)
-            return Fail();
+            return false;
         if (which == 1 && S->Packet->duration == 0)
             S->Packet->duration = 1;
         if (which == 0) {
@@ -383,30 +389,47 @@ bool TWMVWriter::Drain(int which) {
         av_packet_rescale_ts(S->Packet, c->time_base, st->time_base);
         S->Packet->stream_index = st->index;
         if (av_interleaved_write_frame(S->Fmt, S->Packet) < 0)
-            return Fail();
+            return false;
     }
 }
 
 bool TWMVWriter::WriteVideoFrame() {
     if (!S || Failed)
         return false;
-    if (VideoInput < 0)
-        return true;
+    if (VideoInput >= 0 && !EncodePicture() && !SampleFailed())
+        return false;
+    // A frame whose samples all reached the file ends a run of failures.
+    if (!FrameFailed)
+        FailureCount = 0;
+    FrameFailed = false;
+    if (VideoInput >= 0)
+        ++FrameCounter;
+    return true;
+}
+
+bool TWMVWriter::EncodePicture() {
     // The project may have left the canvas at another size; the scaler reads the size it knows.
     if (Canvas.Width() != Info.Width || Canvas.Height() != Info.Height)
-        return Fail();
+        return false;
     AVFrame* pic = S->Picture;
     if (av_frame_make_writable(pic) < 0)
-        return Fail();
+        return false;
     const uint8_t* src[4] = {Canvas.Bits(), nullptr, nullptr, nullptr};
     const int srcStride[4] = {Canvas.RowBytes(), 0, 0, 0};
     sws_scale(S->Scaler, src, srcStride, 0, Canvas.Height(), pic->data, pic->linesize);
-    // The first picture also covers the lead-in, so the picture stream starts with the file (a
-    // reader takes a late start for a longer movie) and nothing shows blank.
-    pic->pts = S->PicturesWritten == 0 ? 0 : FrameCounter;
-    if (avcodec_send_frame(S->Video, pic) < 0 || !Drain(1))
-        return Fail();
-    ++FrameCounter;
+    // The file's frames that fall in this picture's time show it, so the file keeps the
+    // profile's rate whatever the project's. The first picture also covers the lead-in, so the
+    // picture stream starts with the file (a reader takes a late start for a longer movie) and
+    // nothing shows blank.
+    const int64_t end = (int64_t(FrameCounter) + 1) * FrameDuration;
+    const int64_t first = S->PicturesWritten == 0 ? 0 : S->NextOutput;
+    const int64_t last = S->PicturesWritten == 0 ? 1 : (end + OutputDuration - 1) / OutputDuration;
+    for (int64_t slot = first; slot < last; ++slot) {
+        pic->pts = slot;
+        if (avcodec_send_frame(S->Video, pic) < 0 || !Drain(1))
+            return false;
+    }
+    S->NextOutput = std::max(S->NextOutput, (end + OutputDuration - 1) / OutputDuration);
     ++S->PicturesWritten;
     return true;
 }

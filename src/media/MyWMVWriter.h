@@ -16,6 +16,8 @@ class TWMVWriter : public TWMFBase {
 public:
     // Longest output file name the writer takes, in UTF-16 units.
     static constexpr int32_t MaxFileNameChars = 1024;
+    // Failed samples tolerated in a row before the export is given up.
+    static constexpr int32_t MaxFailedSamples = 16;
 
     explicit TWMVWriter(IUiServices& ui);
     ~TWMVWriter() override;
@@ -32,9 +34,12 @@ public:
     // The picture the project renders the next frame into.
     TBitmap& GetBitmap() { return Canvas; }
     // The next block of sound (size bytes in the info's format). Dropped when the profile has no
-    // audio stream. False once a write failed.
+    // audio stream. A block or picture that cannot be written is dropped and counted; False once
+    // more than MaxFailedSamples have failed with no whole frame between them.
     bool WriteAudio(const void* buffer, uint32_t size);
-    // The canvas as the next picture. Nothing is written when the profile has no video stream.
+    // The canvas as the picture of the next frame (a frame at the info's rate). The file holds
+    // the profile's frame rate: each of its frames shows the picture of the time it falls in.
+    // Nothing is written when the profile has no video stream.
     bool WriteVideoFrame();
     // Flushes both encoders and finishes the file; True only when all of it reached the file. A
     // complete file then replaces the one at the name (moved to the trash); an incomplete one is
@@ -60,7 +65,9 @@ private:
     bool OpenAudioEncoder(const TWMFInfo& info, const TWMFParams& p);
     bool OpenVideoEncoder(const TWMFInfo& info, const TWMFParams& p);
     bool LeadInSilence();
-    bool Fail();
+    // Counts a sample that could not be written; false once too many failed in a row.
+    bool SampleFailed();
+    bool EncodePicture();
     bool PushSound(const uint8_t* data, int32_t sampleFrames);
     bool PushSilence(int64_t samples);
     bool EncodeSound(bool flush);
@@ -76,6 +83,9 @@ private:
     TBitmap Canvas;
     int32_t FrameCounter = 0;
     int64_t FrameDuration = 0;
+    int64_t OutputDuration = 0; // 100 ns units of one frame of the file, at the profile's rate
+    int32_t FailureCount = 0;   // failed samples since the last frame that had none
+    bool FrameFailed = false;   // a sample of the frame being written failed
     bool Failed = false;
     std::unique_ptr<TStreams> S;
     // The file goes to a temporary name beside Info.Name until Close completes it.

@@ -83,7 +83,8 @@ void TMovieNode::SetFileName(const std::string& name) {
     if (VolumeCurve)
         VolumeCurve->SetEnabled(sound);
     if (BalanceCurve)
-        BalanceCurve->SetEnabled(sound && Reader->GetSourceAudioFormat().Wfx.nChannels == 2);
+        BalanceCurve->SetEnabled(Reader->HasAudioTrack() &&
+                                 Reader->GetSourceAudioFormat().Wfx.nChannels == 2);
 }
 
 bool TMovieNode::HasAudio() {

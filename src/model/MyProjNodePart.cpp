@@ -276,7 +276,8 @@ void TProjectNode::FreeEndedThreads() {
     {
         std::lock_guard<std::mutex> lock(ThreadListLock);
         for (auto it = ThreadList.begin(); it != ThreadList.end();) {
-            if ((*it)->IsTerminated()) {
+            // One that never started has no thread to wait for.
+            if ((*it)->IsTerminated() || !(*it)->IsStarted()) {
                 ended.push_back(std::move(*it));
                 it = ThreadList.erase(it);
             } else {
@@ -517,8 +518,10 @@ bool TProjectNode::Play(int32_t startFrame, int32_t endFrame, bool realTime,
     FreeEndedThreads();
     StreamedBlocks = 0;
     // Frame by frame nothing is heard (the sound-ahead pass runs in real time only): no device is
-    // opened, so a machine without sound exports its pictures without a word.
-    const bool withSound = SoundInPlayback && realTime;
+    // opened, so a machine without sound exports its pictures without a word. With the project's
+    // sound off nothing would be written either, and a thread made for it would never run to its
+    // end.
+    const bool withSound = SoundInPlayback && realTime && AudioOn;
     if (withSound)
         Streamer = std::make_unique<TPassiveStreamer>(
             Ui, WaveOutFactory ? WaveOutFactory() : std::unique_ptr<IWaveOut>());
@@ -540,6 +543,6 @@ bool TProjectNode::Play(int32_t startFrame, int32_t endFrame, bool realTime,
             ThreadList.push_back(std::move(Streamer));
         }
     });
-    loop.StartSound(withSound && AudioOn);
+    loop.StartSound(withSound);
     return loop.Run();
 }

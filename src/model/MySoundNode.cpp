@@ -24,20 +24,6 @@ std::string LowerExtension(const std::string& name) {
     return ext;
 }
 
-// A converted block is brought to the block's own size: rate ratios that are not whole can
-// leave it a sample frame off. The last sample frame is held rather than dropping to zero.
-void FitToFrame(std::vector<uint8_t>& buffer, const TAudioFormat& format, size_t frameBytes) {
-    const size_t block = size_t(GetBlockAlign(format));
-    const size_t had = buffer.size();
-    if (had >= frameBytes || block == 0 || had < block) {
-        buffer.resize(frameBytes, PcmSilenceByte(format));
-        return;
-    }
-    buffer.resize(frameBytes);
-    for (size_t at = had; at + block <= frameBytes; at += block)
-        std::memcpy(buffer.data() + at, buffer.data() + had - block, block);
-}
-
 } // namespace
 
 // ---- TSoundSourceNode ---------------------------------------------------------------------------
@@ -173,27 +159,28 @@ bool TSoundSourceNode::OpenForRender(int32_t startFrame) {
 bool TSoundSourceNode::ReadWaveBlock(Extended sourceTime, std::vector<uint8_t>& buffer) {
     const uint32_t rate = WaveStream->GetFormat().nSamplesPerSec;
     const int32_t samples = Project ? Project->SoundFrameSamples() : 0;
-    const uint32_t targetRate = GetTargetFormat().Wfx.nSamplesPerSec;
-    if (samples <= 0 || rate == 0 || targetRate == 0)
+    const TAudioFormat& target = GetTargetFormat();
+    if (samples <= 0 || rate == 0 || target.Wfx.nSamplesPerSec == 0)
         return false;
     if (!AudioCounterStarted) {
         AudioCounter = Round64(sourceTime * rate);
-        Delivered = 0;
+        Consumed = 0;
+        PCMTrans.ResetStream();
         AudioCounterStarted = true;
     }
-    // The file is read on its own sample line, so a rate that differs from the project's does
-    // not make the blocks drift.
-    const int64_t pos = AudioCounter + ScaleSamples(Delivered, targetRate, rate);
-    const int64_t n = AudioCounter + ScaleSamples(Delivered + samples, targetRate, rate) - pos;
+    // The file is read on its own sample line and converted as one signal, so a rate that
+    // differs from the project's neither drifts nor breaks at the blocks' edges.
+    const int64_t pos = AudioCounter + Consumed;
+    const int64_t n = PCMTrans.StreamSourceFrames(SourceFormat, target, samples);
     const int64_t length = WaveStream->GetLength();
-    if (n <= 0 || length - pos <= 0)
-        return true; // the file has ended: no sound for this frame
+    if (n < 0 || length - pos <= 0)
+        return n >= 0; // the file has ended: no sound for this frame
     const int64_t blockAlign = WaveStream->GetBlockAlign();
-    const int64_t targetAlign = GetBlockAlign(GetTargetFormat());
+    const int64_t targetAlign = GetBlockAlign(target);
     if (n > kMaxBlockBytes / blockAlign || samples > kMaxBlockBytes / targetAlign)
         return false;
     buffer.assign(size_t(n * blockAlign), PcmSilenceByte(SourceFormat));
-    Delivered += samples;
+    Consumed += n;
     // Sample frames before the file's start (a source time a hair below 0) stay silent.
     const int64_t lead = pos < 0 ? std::min(-pos, n) : 0;
     const int64_t count = std::min(n - lead, length - std::max<int64_t>(pos, 0));
@@ -205,11 +192,12 @@ bool TSoundSourceNode::ReadWaveBlock(Extended sourceTime, std::vector<uint8_t>& 
             return false;
         }
     }
-    if (!PCMTrans.ConvertBuffer(SourceFormat, GetTargetFormat(), buffer)) {
+    // Where the file ends the converter is told so, and what follows is silence.
+    buffer.resize(size_t((lead + std::max<int64_t>(count, 0)) * blockAlign));
+    if (!PCMTrans.ConvertStream(SourceFormat, target, buffer, samples)) {
         buffer.clear();
         return false;
     }
-    FitToFrame(buffer, GetTargetFormat(), size_t(samples * targetAlign));
     return true;
 }
 

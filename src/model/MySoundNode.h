@@ -25,10 +25,10 @@ public:
     TAudioFormat SourceFormat{};
     TPCMTrans PCMTrans;
     // Movie sound: the next block (source frame) number; WAV: the sample frame the run started
-    // at, and the sample frames of the target format delivered since.
+    // at, and the file's sample frames consumed since.
     bool AudioCounterStarted = false;
     int64_t AudioCounter = 0;
-    int64_t Delivered = 0;
+    int64_t Consumed = 0;
     std::unique_ptr<TAviReader> Reader;
     std::unique_ptr<TFileWaveStream> WaveStream;
     TTimeData* BalanceCurve = nullptr;

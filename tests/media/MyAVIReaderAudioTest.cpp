@@ -19,6 +19,7 @@ extern "C" {
 #include "MediaRig.h"
 #include "MyAudioCodec.h"
 #include "TempFolders.h"
+#include "WavFixtures.h"
 
 namespace {
 
@@ -173,6 +174,30 @@ TEST(AviAudioPcm, ConvertsMono8BitAtHalfTheRate) {
         ASSERT_EQ(S16(got, 2 * j), expect) << "sample frame " << j;
         ASSERT_EQ(S16(got, 2 * j + 1), expect) << "sample frame " << j;
     }
+}
+
+// A 44.1 kHz track delivered at 48 kHz in 29.97 fps blocks is the whole track's conversion,
+// sample for sample: the blocks' edges leave no trace.
+TEST(AviAudioPcm, RateChangeIsOneSignalAcrossTheBlocks) {
+    const TAudioFormat src = AviPcm(44100, 2, 16), wanted = AviPcm(48000, 2, 16);
+    const Bytes track = MakeSineSamples(44100, 2, 44100);
+    TAviReader r;
+    ASSERT_TRUE(Opens(r, MovieWithTrack(30, src, track, {70000, 3, 90001, 16396}, {0, 3, 4, 9})));
+    r.PrepareAudio(wanted, 30000.0L / 1001);
+    Bytes all, block;
+    for (int f = 0; f < 31; ++f) {
+        const int32_t samples = FrameSampleCount(f, 48000, 30000.0L / 1001);
+        ASSERT_TRUE(r.ReadAudio(f, block, f * 1001 / 30000.0L, samples));
+        ASSERT_EQ(block.size(), size_t(samples) * 4);
+        all.insert(all.end(), block.begin(), block.end());
+    }
+    Bytes whole = track;
+    TPCMTrans t;
+    ASSERT_TRUE(t.ConvertBuffer(src, wanted, whole));
+    ASSERT_GT(all.size(), whole.size());
+    for (size_t i = 0; i < whole.size() / 2; ++i)
+        ASSERT_EQ(S16(all, i), S16(whole, i)) << "sample " << i;
+    EXPECT_TRUE(AllAre(all.begin() + long(whole.size()), all.end(), 0));
 }
 
 TEST(AviAudioPcm, PastTheEndGivesSilenceOfTheWantedFormat) {
@@ -669,10 +694,12 @@ TEST_F(AviAudioExtract, EmptyOrMissingTracksAndShortChunks) {
     EXPECT_TRUE(R.ExtractAudioToWav(false, Name("one.wav"), ui));
     EXPECT_EQ(ui.StatusTexts.front(), "Progress: 100% (Press Escape to stop)");
 
-    // No sound at all: nothing is written.
+    // No sound at all: nothing is written, and the status bar still ends the run.
     ASSERT_TRUE(Opens(R, BuildAvi(MakeDibMovie(4, 2, 2)).Bytes));
+    ui.StatusTexts.clear();
     EXPECT_FALSE(R.ExtractAudioToWav(false, Name("none.wav"), ui));
     EXPECT_FALSE(std::filesystem::exists(Name("none.wav")));
+    EXPECT_EQ(ui.StatusTexts, std::vector<std::string>{"Done writing " + Name("none.wav")});
 
     // A chunk the file does not hold ends with False and a closed file of what came before.
     TAviSpec spec = MakeDibMovie(4, 2, 4);

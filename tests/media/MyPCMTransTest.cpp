@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "MediaRig.h"
+#include "WavFixtures.h"
 
 namespace {
 
@@ -88,6 +89,78 @@ TEST(PCMConvert, OtherRatesAreResampledToLengthAndPitch) {
     EXPECT_EQ(TPCMTrans::ConvertedCount(Pcm(22050, 2, 16), Pcm(48000, 2, 16), -1), -1);
     // Up-sampling past the last source frame holds its value.
     EXPECT_EQ(Convert16(44100, 48000, {300, 300, 300}), (V{300, 300, 300}));
+}
+
+// A source cut into per-frame blocks converts as one signal: every output frame, at the blocks'
+// edges too, equals the conversion of the whole signal; past the source's end comes silence.
+TEST(PCMStream, BlocksConvertAsTheWholeSignalDoes) {
+    struct TCase {
+        uint32_t From, To;
+        uint16_t Channels, Bits;
+        Extended Fps;
+        int Seconds;
+    };
+    const TCase cases[] = {
+        {44100, 48000, 1, 16, 25, 10},
+        {44100, 48000, 2, 16, 30000.0L / 1001, 1},
+        {48000, 44100, 2, 16, 24, 1},
+        {22050, 44100, 1, 16, 30000.0L / 1001, 1},
+        {44100, 22050, 2, 16, 30000.0L / 1001, 1},
+        {32000, 44100, 2, 8, 15, 1},
+        {44100, 44100, 2, 8, 30000.0L / 1001, 1},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(std::to_string(c.From) + " -> " + std::to_string(c.To));
+        const TAudioFormat src = Pcm(c.From, c.Channels, 16), dst = Pcm(c.To, c.Channels, c.Bits);
+        const int srcAlign = c.Channels * 2, dstAlign = c.Channels * c.Bits / 8;
+        // The source line does not end on a block edge.
+        const B signal = MakeSineSamples(int(c.From) * c.Seconds + 7, c.Channels, c.From);
+        B whole = signal;
+        TPCMTrans w;
+        ASSERT_TRUE(w.ConvertBuffer(src, dst, whole));
+
+        TPCMTrans t;
+        B stream;
+        size_t at = 0;
+        for (int64_t k = 0; stream.size() < whole.size() + 4000; ++k) {
+            const int64_t frames = FrameSampleCount(k, c.To, c.Fps);
+            const int64_t need = t.StreamSourceFrames(src, dst, frames);
+            ASSERT_GE(need, 0);
+            const size_t end = std::min(signal.size(), at + size_t(need) * srcAlign);
+            B block(signal.begin() + long(std::min(at, end)), signal.begin() + long(end));
+            at += size_t(need) * srcAlign;
+            ASSERT_TRUE(t.ConvertStream(src, dst, block, frames));
+            ASSERT_EQ(block.size(), size_t(frames * dstAlign));
+            stream.insert(stream.end(), block.begin(), block.end());
+        }
+        ASSERT_TRUE(std::equal(whole.begin(), whole.end(), stream.begin()));
+        const uint8_t silence = c.Bits == 8 ? 0x80 : 0;
+        EXPECT_TRUE(std::all_of(stream.begin() + long(whole.size()), stream.end(),
+                                [silence](uint8_t v) { return v == silence; }));
+    }
+}
+
+TEST(PCMStream, OtherFormatsOrAResetStartANewLine) {
+    const TAudioFormat s44 = Pcm(44100, 1, 16), s48 = Pcm(48000, 1, 16);
+    const B ramp = S16({0, 1000, 2000, 3000, 4000, 5000, 6000, 7000, 8000, 9000, 10000, 11000});
+    auto first = [&](TPCMTrans& t, const TAudioFormat& dst) {
+        B b(ramp.begin(), ramp.begin() + 2 * t.StreamSourceFrames(s44, dst, 5));
+        EXPECT_TRUE(t.ConvertStream(s44, dst, b, 5));
+        return Get16(b);
+    };
+    TPCMTrans t;
+    const V start = first(t, s48);
+    EXPECT_EQ(start, (V{0, 918, 1837, 2756, 3675})); // j x 147 / 160 x 1000, toward zero
+    EXPECT_NE(first(t, s48), start);                 // goes on from where it stood
+    t.ResetStream();
+    EXPECT_EQ(first(t, s48), start);
+    EXPECT_EQ(first(t, Pcm(22050, 1, 16)), (V{0, 2000, 4000, 6000, 8000}));
+    EXPECT_EQ(first(t, s48), start);
+    // An unsupported format is refused and leaves the block as it was.
+    B b = ramp;
+    EXPECT_EQ(t.StreamSourceFrames(s44, Pcm(44100, 3, 16), 5), -1);
+    EXPECT_FALSE(t.ConvertStream(s44, Pcm(44100, 3, 16), b, 5));
+    EXPECT_EQ(b, ramp);
 }
 
 TEST(PCMConvert, BitDepthKeepsTheLevelAndEightBitIsUnsigned) {

@@ -252,6 +252,59 @@ TEST_F(WMVWriterTest, ProfilesGiveTheirStreamsAndEveryPictureItsPlace) {
     }
 }
 
+// A 25 fps project into a 30 fps profile: the file holds the profile's rate, one picture every
+// 1/30 s after the first (which covers the lead-in), and lasts as long as the project's frames.
+TEST_F(WMVWriterTest, FileHoldsTheProfilesFrameRate) {
+    const std::string file = Dir.Path + "/rate.wmv";
+    TWMVWriter w(Ui);
+    const TWMFInfo info = MakeInfo(file, 7, 25); // LAN 100 kbps: 30 fps
+    ASSERT_TRUE(w.Open(info));
+    EXPECT_EQ(w.GetFrameDuration(), 400000);
+    const int64_t lead = w.GetFrameCounter();
+    ASSERT_TRUE(WriteFrames(w, 50, info));
+    ASSERT_TRUE(w.Close());
+
+    const TProbedFile p = ProbeMedia(file, true);
+    const TProbedStream* v = p.FirstOf(true);
+    ASSERT_NE(v, nullptr);
+    EXPECT_NEAR(v->FrameRate, 30, 0.01);
+    const int64_t slot = 333333;
+    const int64_t firstSlot = ((lead + 1) * 400000 + slot - 1) / slot;
+    const int64_t endSlot = ((lead + 50) * 400000 + slot - 1) / slot;
+    ASSERT_EQ(v->PacketTimes.size(), size_t(1 + endSlot - firstSlot));
+    EXPECT_EQ(v->DecodedFrames, int(v->PacketTimes.size()));
+    EXPECT_EQ(v->PacketTimes[0], 0);
+    for (size_t i = 1; i < v->PacketTimes.size(); ++i)
+        ASSERT_NEAR(v->PacketTimes[i], double(firstSlot + int64_t(i) - 1) * slot / 1e7, 1e-3) << i;
+    EXPECT_NEAR(p.Duration, double(lead + 50) / 25, 1.0 / 25 + 1e-3);
+}
+
+// A picture that cannot be written is dropped and the export goes on; sixteen in a row are
+// borne, a whole frame ends the run, and the seventeenth in a row ends the export.
+TEST_F(WMVWriterTest, FailedSamplesAreBorneUpToSixteenInARow) {
+    const std::string file = Dir.Path + "/drop.wmv";
+    TWMVWriter w(Ui);
+    TWMFInfo info = MakeInfo(file, 15, 15); // pictures only
+    info.AudioFormat.wFormatTag = 2;
+    ASSERT_TRUE(w.Open(info));
+    // A canvas left at another size cannot be encoded.
+    auto frame = [&w](bool whole) {
+        w.GetBitmap().SetSize(whole ? 64 : 32, 48);
+        return w.WriteVideoFrame();
+    };
+    ASSERT_TRUE(frame(true));
+    for (int i = 0; i < TWMVWriter::MaxFailedSamples; ++i)
+        ASSERT_TRUE(frame(false)) << i;
+    ASSERT_TRUE(frame(true));
+    for (int i = 0; i < TWMVWriter::MaxFailedSamples; ++i)
+        ASSERT_TRUE(frame(false)) << i;
+    EXPECT_EQ(w.GetFrameCounter(), 34);
+    EXPECT_FALSE(frame(false));
+    EXPECT_EQ(w.GetFrameCounter(), 34);
+    EXPECT_FALSE(frame(true)); // it stays ended
+    EXPECT_FALSE(w.Close());
+}
+
 TEST_F(WMVWriterTest, EmptyProfileKeepsTheCurrentOne) {
     TWMVWriter w(Ui);
     EXPECT_EQ(w.GetProfile(), Guid(14));

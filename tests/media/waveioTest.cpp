@@ -93,6 +93,41 @@ TEST(WaveStream, ShortDataChunkPlaysWhatIsThere) {
     EXPECT_EQ(m.Ws->Read(got.data(), 10), 7);
 }
 
+// Frames of an odd size (24-bit mono, 8-bit three channels) count and read whole: the length is
+// the data size div the block align, a trailing part frame is left out. A block align that
+// disagrees with the channels and bits cannot say where a frame ends and is refused.
+TEST(WaveStream, OddBlockAlignsReadWholeFrames) {
+    for (const auto [channels, bits] : {std::pair<uint16_t, uint16_t>{1, 24}, {3, 8}}) {
+        SCOPED_TRACE(channels);
+        TWavFixture fx;
+        fx.Channels = channels;
+        fx.Bits = bits;
+        for (int i = 0; i < 101; ++i)
+            fx.Samples.push_back(uint8_t(i * 7 + 1));
+        TMemoryWave m(fx);
+        EXPECT_EQ(m.Ws->GetBlockAlign(), 3);
+        EXPECT_EQ(m.Ws->GetLength(), 33);
+        std::vector<uint8_t> got(3 * 40, 0xEE);
+        EXPECT_EQ(m.Ws->ReadAt(30, got.data(), 10), 3);
+        EXPECT_EQ(std::vector<uint8_t>(got.begin(), got.begin() + 9),
+                  std::vector<uint8_t>(fx.Samples.begin() + 90, fx.Samples.begin() + 99));
+        EXPECT_EQ(got[9], 0xEE);
+        EXPECT_EQ(m.Ws->ReadAt(33, got.data(), 1), 0);
+    }
+    TWavFixture fx = Stereo16(4);
+    fx.Channels = 1;
+    fx.BlockAlignOverride = 3;
+    const std::vector<uint8_t> bytes = MakeWavBytes(fx);
+    TRiffFile file;
+    ASSERT_TRUE(file.OpenMemory(bytes.data(), bytes.size()));
+    try {
+        TWaveStream ws(file, "song.wav");
+        ADD_FAILURE() << "opened";
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.GetMessage(), "Invalid PCM format in song.wav");
+    }
+}
+
 TEST(WaveStream, DamagedFilesRaiseClearErrors) {
     const std::string invalidPcm = "Invalid PCM format in song.wav";
     const struct {

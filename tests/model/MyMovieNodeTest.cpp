@@ -52,6 +52,21 @@ std::vector<std::string> Info(TMovieNode* n) {
 
 } // namespace
 
+// A stereo track no decoder reads has no usable sound, but its two channels still give the
+// balance curve.
+TEST(MovieFile, StereoTrackThatDoesNotDecodeEnablesTheBalanceOnly) {
+    TMovieProject p;
+    TNumberedMovieSpec m;
+    m.Frames = 4;
+    m.Sound = Pcm(22050, 2, 16);
+    m.Sound.Wfx.wFormatTag = 0x7A7A; // no codec knows it
+    m.Samples = 2205;
+    auto* n = p.Add<TMovieNode>(nkVideo, p.Movie("odd.avi", m));
+    EXPECT_FALSE(n->HasAudio());
+    EXPECT_FALSE(n->VolumeCurve->GetEnabled());
+    EXPECT_TRUE(n->BalanceCurve->GetEnabled());
+}
+
 TEST(MovieFile, OpeningTakesTheFileValuesAndEnablesTheSoundCurves) {
     TMovieProject p;
     TNumberedMovieSpec m;

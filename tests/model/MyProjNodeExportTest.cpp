@@ -1,6 +1,7 @@
 // The movie export loop: frames of a range, key frames, reports, sound, and how it ends.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <new>
@@ -9,8 +10,10 @@
 #include "MediaProbe.h"
 #include "ModelRig.h"
 #include "MyAVICompress.h"
+#include "MyAudioCodec.h"
 #include "MyEffectNodes.h"
 #include "MyMovieWriter.h"
+#include "MyWMFBase.h"
 #include "NumberedMovie.h"
 #include "TempFolders.h"
 
@@ -182,7 +185,8 @@ TEST(MovieExportFiles, WindowsMediaVideoAndAudioOnly) {
     ASSERT_NE(probe.FirstOf(false), nullptr);
     EXPECT_EQ(probe.FirstOf(true)->CodecName, "wmv2");
     EXPECT_EQ(probe.FirstOf(false)->CodecName, "wmav2");
-    EXPECT_NEAR(probe.Duration, 2.0, 1.0 / 15 + 0.01);
+    // The lead-in frame, and the profile's 25 fps frames running to the end of the last picture.
+    EXPECT_NEAR(probe.Duration, 2.0 + 1.0 / 15, 1.0 / 25 + 0.01);
 
     root.WMProfile = "{7EA3126D-E1BA-4716-89AF-F65CEE0C0C67}"; // an audio-only profile
     const std::string wma = dir.Path + "/out.wma";
@@ -200,6 +204,68 @@ TEST(MovieExportFiles, WindowsMediaVideoAndAudioOnly) {
     const std::string wav = dir.Path + "/after.wav";
     ASSERT_TRUE(root.ExportWave(false, 0, nullptr, wav, root.GetFrameCount()));
     EXPECT_EQ(ReadBytes(wav).size(), 44u + 2 * 22050 * 4);
+}
+
+// A 25 fps project written with a 30 fps profile (a project opened from a file, or changed on its
+// property page, keeps its own rate): the file holds the profile's rate and the project's length.
+TEST(MovieExportFiles, WindowsMediaHoldsTheProfilesFrameRate) {
+    TTempDir dir;
+    TModelRig rig;
+    TProjectNode& root = *rig.Root;
+    root.ExportSleepMs = 0;
+    root.SetVideoFormat(64, 48, 25);
+    rig.Blank(root.VideoTrack, 2);
+    root.Refresh();
+    root.WMOutput = true;
+    TWMFBase::GetProfileByIdx(7, root.WMProfile); // LAN 100 kbps: 320 x 240 at 30 fps
+    const std::string wmv = dir.Path + "/rate.wmv";
+    ASSERT_TRUE(root.ExportMovie(0, root.GetFrameCount(), nullptr, nullptr, wmv));
+    const TProbedFile probe = ProbeMedia(wmv, true);
+    const TProbedStream* v = probe.FirstOf(true);
+    ASSERT_NE(v, nullptr);
+    EXPECT_NEAR(v->FrameRate, 30, 0.01);
+    EXPECT_EQ(v->Width * 1000 + v->Height, 320240);
+    EXPECT_EQ(v->DecodeErrors, 0);
+    ASSERT_GT(v->PacketTimes.size(), 50u);
+    for (size_t i = 2; i < v->PacketTimes.size(); ++i)
+        ASSERT_NEAR(v->PacketTimes[i] - v->PacketTimes[i - 1], 1.0 / 30, 1e-3) << i;
+    EXPECT_NEAR(v->PacketTimes.back(), 2.0, 0.1);
+}
+
+// Every sound codec offered, in an exported AVI, reads back through libavformat without a single
+// warning: the stream headers time the chunks as they are cut, and every packet decodes.
+TEST(MovieExportFiles, EveryEncodedSoundInAviIsTimedAndDecodes) {
+    TTempDir dir;
+    TModelRig rig;
+    TProjectNode& root = *rig.Root;
+    root.ExportSleepMs = 0;
+    rig.Blank(root.VideoTrack, 2);
+    root.Refresh();
+    std::vector<TCodecListItem> offered;
+    root.GetAudioCodec().FillExportCodecList(offered);
+    std::vector<uint32_t> tags;
+    for (const TCodecListItem& item : offered)
+        if (item.Tag != WAVE_FORMAT_PCM)
+            tags.push_back(item.Tag);
+    ASSERT_NE(std::find(tags.begin(), tags.end(), 0x2000u), tags.end());
+    for (const uint32_t tag : tags) {
+        SCOPED_TRACE("format tag " + std::to_string(tag));
+        root.AudioMode = tag;
+        const std::string name = dir.Path + "/" + std::to_string(tag) + ".avi";
+        ASSERT_TRUE(root.ExportMovie(0, root.GetFrameCount(), nullptr, nullptr, name));
+        const TProbedFile p = ProbeMedia(name, true);
+        ASSERT_TRUE(p.Opened);
+        std::string said;
+        for (const std::string& w : p.Warnings)
+            said += w;
+        EXPECT_EQ(said, "");
+        const TProbedStream* a = p.FirstOf(false);
+        ASSERT_NE(a, nullptr);
+        EXPECT_EQ(a->DtsNotIncreasing, 0);
+        EXPECT_EQ(a->DecodeErrors, 0);
+        // Two seconds of sound, give or take what a codec's frames and delay add.
+        EXPECT_NEAR(double(a->DecodedSamples) / a->SampleRate, 2.0, 0.1);
+    }
 }
 
 // ---- Pipelined export: frames encoded on a worker while the next renders --------------------

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "ModelRig.h"
 #include "TempFolders.h"
@@ -22,6 +23,12 @@ template <class TUi> struct TRig : TModelRigOf<TUi> {
     }
 };
 using Fixture = TRig<TTickingUi>;
+
+// Threads of this process, as the system counts them.
+size_t TaskCount() {
+    return size_t(std::distance(std::filesystem::directory_iterator("/proc/self/task"),
+                                std::filesystem::directory_iterator()));
+}
 
 } // namespace
 
@@ -187,6 +194,35 @@ TEST(RootPlayback, RealTimeEndsAtTheLastFrameWithSound) {
     // The finished thread is kept until later threads retire it.
     EXPECT_EQ(f.Root->GetThreadCount(), 1u);
     EXPECT_EQ(f.Root->GetStreamer(), nullptr);
+}
+
+// A play whose sound stays off makes no wave-output thread, and each one a play with sound starts
+// ends with it: six plays of either kind leave no thread behind.
+TEST(RootPlayback, PlaysLeaveNoSoundThreadBehind) {
+    Fixture f;
+    f.AddBlank(0.5);
+    auto device = std::make_shared<TFakeWaveOut>();
+    f.Root->WaveOutFactory = [device] { return device->MakeHandle(); };
+    f.Ui.Device = device;
+    f.Root->SoundInPlayback = true;
+    f.Root->AudioOn = false;
+    TPictureControl image{};
+    const size_t before = TaskCount();
+    for (int i = 0; i < 6; ++i) {
+        ASSERT_TRUE(f.Root->Play(0, 0, true, nullptr, image));
+        EXPECT_EQ(TaskCount(), before) << "play " << i;
+    }
+    EXPECT_EQ(f.Root->GetThreadCount(), 0u);
+    EXPECT_EQ(device->CallCount("open"), 0);
+
+    f.Root->AudioOn = true;
+    for (int i = 0; i < 6; ++i)
+        ASSERT_TRUE(f.Root->Play(0, 0, true, nullptr, image));
+    // Finished threads are kept until more than two have gathered; each ends by itself.
+    EXPECT_LE(f.Root->GetThreadCount(), 3u);
+    for (int wait = 0; wait < 500 && TaskCount() != before; ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(TaskCount(), before);
 }
 
 TEST(RootPlayback, StopEndsTheRun) {

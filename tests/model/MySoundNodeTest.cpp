@@ -108,7 +108,35 @@ TEST(SoundNodeWave, BlocksFollowTheProjectsSampleLine) {
     }
     EXPECT_EQ(int64_t(all.size()) / 2, FrameSampleStart(20, 44100, 29.97L));
     for (size_t j = 0; j < all.size() / 2; ++j)
-        ASSERT_LE(std::abs(S16(all, j) - int(j / 2)), 1) << j;
+        ASSERT_EQ(S16(all, j), int(j / 2)) << j;
+}
+
+// Ten seconds of a 44.1 kHz sine played in a 48 kHz project at 25 fps: the blocks together are
+// the whole file's conversion, sample for sample, at every block's edge too.
+TEST(SoundNodeWave, RateChangeIsOneSignalAcrossTheBlocks) {
+    TSoundProject p;
+    p.Root->FrameRate = 25;
+    p.Root->AudioFormat = Pcm(48000, 1, 16);
+    TWavFixture f;
+    f.Rate = 44100;
+    f.Samples = MakeSineSamples(441000, 1, 44100);
+    WriteWavFile(p.Dir.Path + "/sine.wav", f);
+    TSoundNode* n = p.AddSound();
+    n->SetFileName(p.Dir.Path + "/sine.wav");
+    ASSERT_TRUE(p.Open(n));
+    Bytes all;
+    for (int i = 0; i < 250; ++i) {
+        p.Root->SoundFrame = i;
+        ASSERT_TRUE(p.Frame(n, i));
+        ASSERT_EQ(p.Blocks.back().Buffer.size(), 1920u * 2);
+        all.insert(all.end(), p.Blocks.back().Buffer.begin(), p.Blocks.back().Buffer.end());
+    }
+    Bytes whole = f.Samples;
+    TPCMTrans t;
+    ASSERT_TRUE(t.ConvertBuffer(Pcm(44100, 1, 16), Pcm(48000, 1, 16), whole));
+    ASSERT_EQ(all.size(), whole.size());
+    for (size_t i = 0; i < whole.size() / 2; ++i)
+        ASSERT_EQ(S16(all, i), S16(whole, i)) << "sample " << i;
 }
 
 TEST(SoundNodeWave, ConvertsToTheProjectFormatWithEightBitSilence) {

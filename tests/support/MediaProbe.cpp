@@ -1,8 +1,11 @@
 #include "MediaProbe.h"
 
+#include <cstdarg>
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/log.h>
 #include <libswscale/swscale.h>
 }
 
@@ -42,10 +45,34 @@ void Receive(AVCodecContext* c, AVFrame* frame, TProbedStream& s) {
     }
 }
 
+// Messages of warning level and worse, collected while one file is read.
+std::vector<std::string>* CollectedWarnings = nullptr;
+
+void CollectWarning(void* avcl, int level, const char* format, va_list args) {
+    if (level > AV_LOG_WARNING || !CollectedWarnings)
+        return;
+    char line[1024];
+    int prefix = 1;
+    av_log_format_line2(avcl, level, format, args, line, sizeof line, &prefix);
+    CollectedWarnings->push_back(line);
+}
+
+struct TWarningCollector {
+    explicit TWarningCollector(std::vector<std::string>& to) {
+        CollectedWarnings = &to;
+        av_log_set_callback(CollectWarning);
+    }
+    ~TWarningCollector() {
+        av_log_set_callback(av_log_default_callback);
+        CollectedWarnings = nullptr;
+    }
+};
+
 } // namespace
 
 TProbedFile ProbeMedia(const std::string& fileName, bool decode) {
     TProbedFile result;
+    TWarningCollector collector(result.Warnings);
     AVFormatContext* fmt = nullptr;
     if (avformat_open_input(&fmt, fileName.c_str(), nullptr, nullptr) < 0)
         return result;
@@ -67,6 +94,8 @@ TProbedFile ProbeMedia(const std::string& fileName, bool decode) {
         s.CodecTag = par->codec_tag;
         s.Width = par->width;
         s.Height = par->height;
+        if (s.Video && st->r_frame_rate.den > 0)
+            s.FrameRate = av_q2d(st->r_frame_rate);
         s.SampleRate = par->sample_rate;
         s.Channels = par->ch_layout.nb_channels;
         s.BitRate = par->bit_rate;
@@ -85,9 +114,15 @@ TProbedFile ProbeMedia(const std::string& fileName, bool decode) {
     }
     AVPacket* pkt = av_packet_alloc();
     AVFrame* frame = av_frame_alloc();
+    std::vector<int64_t> lastDts(fmt->nb_streams, AV_NOPTS_VALUE);
     while (av_read_frame(fmt, pkt) >= 0) {
         const unsigned i = unsigned(pkt->stream_index);
         TProbedStream& s = result.Streams[i];
+        if (pkt->dts != AV_NOPTS_VALUE) {
+            if (lastDts[i] != AV_NOPTS_VALUE && pkt->dts <= lastDts[i])
+                ++s.DtsNotIncreasing;
+            lastDts[i] = pkt->dts;
+        }
         s.KeyFlags.push_back((pkt->flags & AV_PKT_FLAG_KEY) != 0);
         const int64_t t = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
         s.PacketTimes.push_back(

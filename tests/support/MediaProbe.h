@@ -14,6 +14,7 @@ struct TProbedStream {
     uint32_t CodecTag = 0;
     int Width = 0;
     int Height = 0;
+    double FrameRate = 0; // pictures per second as the reader finds them from the times
     int SampleRate = 0;
     int Channels = 0;
     int64_t BitRate = 0;
@@ -23,6 +24,7 @@ struct TProbedStream {
     int DecodedFrames = 0;           // pictures, or sound frames
     int64_t DecodedSamples = 0;
     int DecodeErrors = 0;
+    int DtsNotIncreasing = 0; // packets whose decoding time is not above the one before
     std::vector<std::vector<uint8_t>> Pictures; // B, G, R rows, width * 3 bytes each
 };
 
@@ -31,6 +33,7 @@ struct TProbedFile {
     std::string FormatName;
     double Duration = 0; // seconds
     std::vector<TProbedStream> Streams;
+    std::vector<std::string> Warnings; // what libavformat and libavcodec reported while reading
     const TProbedStream* FirstOf(bool video) const;
 };
 

@@ -1,5 +1,6 @@
 #include "WavFixtures.h"
 
+#include <cmath>
 #include <fstream>
 #include <iterator>
 
@@ -83,5 +84,17 @@ std::vector<uint8_t> MakeRampSamples(int frames, int channels, int bits) {
     for (int i = 0; i < frames; ++i)
         for (int c = 0; c < channels; ++c)
             PutLE(out, bits / 8, {uint32_t(bits == 16 ? 100 * i + c : 3 * i + c)});
+    return out;
+}
+
+std::vector<uint8_t> MakeSineSamples(int frames, int channels, uint32_t rate) {
+    std::vector<uint8_t> out;
+    out.reserve(size_t(frames) * size_t(channels) * 2);
+    for (int i = 0; i < frames; ++i)
+        for (int c = 0; c < channels; ++c) {
+            const double hz = c == 0 ? 440 : 1000;
+            const double v = 22000 * std::sin(2 * M_PI * hz * i / rate);
+            PutLE(out, 2, {uint32_t(uint16_t(int16_t(std::lround(v))))});
+        }
     return out;
 }

@@ -36,3 +36,7 @@ std::vector<uint8_t> ReadBytesFile(const std::string& fileName);
 // Distinct, reproducible sample bytes: frame i, channel c holds a value that differs from its
 // neighbours (16-bit: little-endian 100 * i + c, 8-bit: (3 * i + c) mod 256).
 std::vector<uint8_t> MakeRampSamples(int frames, int channels, int bits);
+
+// 16-bit sine tones at the given rate: 440 Hz on the left channel, 1 kHz on the right, at about
+// two thirds of full scale, so every sample differs from its neighbours.
+std::vector<uint8_t> MakeSineSamples(int frames, int channels, uint32_t rate);
