@@ -120,9 +120,16 @@ bool TSubProjectNode::LoadTree(const std::string& name, const std::vector<uint8_
         LoadMessages.Add("Sub-project " + name + " is left empty.");
         return false;
     };
-    // Whatever follows a wrong signature is not a project's tree.
-    if (signature != FileSignature)
-        return refuse("File format is unknown");
+    // As in the main loader, a wrong signature is said and reading goes on: a project that only
+    // lost its signature still opens, another kind of file fails soon after.
+    const bool foreign = signature != FileSignature;
+    if (foreign)
+        LoadMessages.Add("File format is unknown");
+    auto failed = [&name, foreign](const std::string& why) {
+        LoadMessages.Add(foreign ? "Sub-project " + name + " is left empty."
+                                 : "Can not read sub-project " + name + ": " + why);
+        return false;
+    };
     try {
         const int32_t version = r.ReadInteger();
         const std::string programVersion = r.ReadString();
@@ -138,11 +145,9 @@ bool TSubProjectNode::LoadTree(const std::string& name, const std::vector<uint8_
         // Marks in the file are times on its own time line, which starts with this node.
         SetPendingPegBase(this);
     } catch (const Exception& e) {
-        LoadMessages.Add("Can not read sub-project " + name + ": " + ReadErrorText(e));
-        return false;
+        return failed(ReadErrorText(e));
     } catch (const std::bad_alloc&) {
-        LoadMessages.Add("Can not read sub-project " + name + ": out of memory");
-        return false;
+        return failed("out of memory");
     }
     return true;
 }

@@ -227,6 +227,9 @@ Extended StartFromParent(TTreeNodeData* node);
 
 // Deepest nesting of nodes a project file may hold.
 constexpr int MaxNodeDepth = 100;
+// The most values a file may store for an add-on the program does not offer: the add-ons write a
+// handful, and the search for where their record ends tries the file's next values behind each.
+constexpr size_t MaxUnknownAddOnValues = 1 << 16;
 
 // Reads a Float that must be a finite number.
 Extended ReadFiniteFloat(TValueReader& reader);

@@ -168,14 +168,33 @@ static void ReadRecordTail(TValueReader& r, bool fileName) {
         r.ReadFileName();
 }
 
+// Whether the value at the probe's position may begin what follows: a child's head begins with
+// its kind, a record's tail with the curve set's version. Most misplaced starts are turned away
+// here, without a trial read.
+static bool MayBeginFollowers(const TValueReader& probe, int32_t recordsAfter) {
+    if (probe.AtEnd())
+        return false;
+    const uint8_t tag = probe.NextValue();
+    if (recordsAfter > 0)
+        return tag == vaString || tag == vaLString || tag == vaUTF8String || tag == vaWString;
+    return tag == vaInt8 || tag == vaInt16 || tag == vaInt32;
+}
+
 // Whether what the file must hold after this node's record reads from the probe's position: the
 // next sibling's head, or the rest of the parent's record (with a durable parent's clip range).
-static bool FollowersRead(TValueReader probe, const TTreeNodeData& node, int32_t recordsAfter) {
+// reach is how far the trial read got.
+static bool FollowersRead(TValueReader probe, const TTreeNodeData& node, int32_t recordsAfter,
+                          size_t& reach) {
     const TTreeNodeData* parent = node.GetParent();
+    const size_t start = probe.GetPosition();
+    if (!parent && recordsAfter <= 0)
+        return probe.AtEnd();
+    if (!MayBeginFollowers(probe, recordsAfter))
+        return false;
     try {
         if (recordsAfter > 0) {
             ReadChildHead(probe);
-        } else if (parent) {
+        } else {
             ReadRecordTail(probe, parent->SaveFileName);
             if (dynamic_cast<const TCustomDurableNode*>(parent)) {
                 ReadExactBoolean(probe);
@@ -183,24 +202,38 @@ static bool FollowersRead(TValueReader probe, const TTreeNodeData& node, int32_t
                 ReadExactBoolean(probe);
                 ReadFiniteFloat(probe);
             }
-        } else {
-            return probe.AtEnd();
         }
         return true;
     } catch (const Exception&) {
+        reach = probe.GetPosition() - start;
         return false;
     }
 }
 
+// Trials that fail may read this many bytes for each byte of the values stepped over, and a
+// little more: enough for any add-on's record, while a crafted one cannot make the search read
+// the file over and over.
+constexpr size_t TrialBytesPerValueByte = 16;
+constexpr size_t TrialBytesSlack = 4096;
+
 size_t TTreeNodeData::FindEndOfStoredValues(const TValueReader& reader) const {
+    const size_t start = reader.GetPosition();
     TValueReader probe = reader;
-    while (!FollowersRead(probe, *this, RecordsAfter)) {
+    size_t values = 0;
+    size_t trialBytes = 0;
+    for (;;) {
+        size_t reach = 0;
+        if (FollowersRead(probe, *this, RecordsAfter, reach))
+            return probe.GetPosition();
         if (probe.AtEnd())
-            reader.Fail("Values of unknown length run to the end of the file",
-                        reader.GetPosition());
+            reader.Fail("Values of unknown length run to the end of the file", start);
+        trialBytes += reach;
+        const size_t stepped = probe.GetPosition() - start;
+        if (++values > MaxUnknownAddOnValues ||
+            trialBytes > TrialBytesPerValueByte * stepped + TrialBytesSlack)
+            reader.Fail("Too many values stored for an unknown add-on", start);
         probe.SkipValue();
     }
-    return probe.GetPosition();
 }
 
 // ---- class parts ------------------------------------------------------------------------------

@@ -3,6 +3,7 @@
 // round trip of effects through the project file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 
 #include "ModelRig.h"
@@ -562,5 +563,98 @@ TEST(EffectNodeFile, FileNamesKeepTheirBytes) {
     EXPECT_EQ(b.Root->GetChild(1)->GetStoredFileName(), "/films/\xE9t\xE9.avi");
     EXPECT_EQ(LoadMessages.Lines, std::vector<std::string>{"Can not locate /films/\xE9t\xE9.avi."});
     EXPECT_TRUE(b.Save() == bytes);
+    LoadMessages.Clear();
+}
+
+// Values a crafted file adds to an unknown add-on's record: the search for where they end reads
+// each value boundary a bounded number of times, keeps what it stepped over, and refuses a record
+// no add-on writes with the file and the offset of the record.
+namespace {
+
+// A clip holding an unknown filter, alone or followed by a known one, saved. Values go in behind
+// the unknown add-on's own record, where the next record's values begin.
+struct TCraftedUnknown {
+    std::vector<uint8_t> Bytes;
+    size_t DataAt = 0; // the add-on's own record
+    size_t Behind = 0;
+
+    explicit TCraftedUnknown(bool followed) {
+        Proj a;
+        TTreeNodeData* clip = a.Blank(a.Root.get(), 2);
+        auto* f = WithAddOn(a.Add<TFilterNode>(clip, nkFilter, "shop"), TvShopId);
+        if (followed)
+            WithAddOn(a.Add<TFilterNode>(clip, nkFilter, "next"), BrightnessId);
+        Bytes = a.Save();
+        const std::string instance = f->AddOn->ID;
+        auto at = std::search(Bytes.begin(), Bytes.end(), instance.begin(), instance.end());
+        Behind = static_cast<size_t>(at - Bytes.begin()) + instance.size();
+        DataAt = static_cast<size_t>(at - Bytes.begin()) - 2; // tag and length byte
+    }
+    // The values that follow the insertion point, up to the first count.
+    std::vector<uint8_t> NextValues(int count) const {
+        TValueReader r(Bytes.data() + Behind, Bytes.size() - Behind);
+        for (int i = 0; i < count; ++i)
+            r.SkipValue();
+        return r.BytesSince(0);
+    }
+    std::vector<uint8_t> With(const std::vector<uint8_t>& values) const {
+        std::vector<uint8_t> out(Bytes.begin(), Bytes.begin() + Behind);
+        out.insert(out.end(), values.begin(), values.end());
+        out.insert(out.end(), Bytes.begin() + Behind, Bytes.end());
+        return out;
+    }
+};
+
+std::vector<uint8_t> Repeated(const std::vector<uint8_t>& unit, size_t times) {
+    std::vector<uint8_t> out;
+    for (size_t i = 0; i < times; ++i)
+        out.insert(out.end(), unit.begin(), unit.end());
+    return out;
+}
+
+} // namespace
+
+TEST(EffectNodeFile, CraftedValuesOfAnUnknownAddOnReadOrAreRefused) {
+    {
+        // Near copies of the next filter's head, each broken at its last value: every trial
+        // reads far and fails.
+        TCraftedUnknown c(true);
+        std::vector<uint8_t> near = c.NextValues(11);
+        near.push_back(vaFalse);
+        const auto crafted = c.With(Repeated(near, 500));
+        Proj b;
+        ASSERT_TRUE(b.Root->LoadFromStream(crafted));
+        TTreeNodeData* clip = b.Root->GetChild(0);
+        ASSERT_EQ(clip->GetChildCount(), 2);
+        EXPECT_NE(static_cast<TFilterNode*>(clip->GetChild(1))->GetFilter(), nullptr);
+        EXPECT_TRUE(b.Save() == crafted);
+    }
+    {
+        // Blocks shaped as the clip's own tail, each with pegs that read up to the next block.
+        TCraftedUnknown c(false);
+        std::vector<uint8_t> block = {vaInt8, 1, vaInt8, 0, vaInt8, 0, vaInt16, 0xF4, 0x01};
+        const std::vector<uint8_t> pegs = Repeated({vaInt8, 0, vaFalse}, 500);
+        block.insert(block.end(), pegs.begin(), pegs.end());
+        const auto crafted = c.With(Repeated(block, 40));
+        Proj b;
+        ASSERT_TRUE(b.Root->LoadFromStream(crafted));
+        EXPECT_TRUE(b.Save() == crafted);
+    }
+    for (bool followed : {false, true}) {
+        // More values than any add-on stores: refused at the record, not searched to its end.
+        TCraftedUnknown c(followed);
+        const auto crafted = c.With(std::vector<uint8_t>(MaxUnknownAddOnValues + 1, vaFalse));
+        Proj b;
+        b.Root->FileName = "crafted.mpr";
+        try {
+            b.Root->LoadFromStream(crafted);
+            ADD_FAILURE() << "the crafted file was read";
+        } catch (const EReadError& e) {
+            EXPECT_EQ(e.FileName, "crafted.mpr");
+            EXPECT_EQ(ReadErrorText(e), "Too many values stored for an unknown add-on at offset " +
+                                            std::to_string(c.DataAt));
+        }
+        EXPECT_EQ(b.Root->GetChildCount(), 0);
+    }
     LoadMessages.Clear();
 }

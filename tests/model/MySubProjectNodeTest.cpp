@@ -194,6 +194,32 @@ TEST(SubProject, MissingDamagedForeignAndNewerFilesLeaveItEmpty) {
     EXPECT_EQ(p.Sub(p.Root.get(), 2)->GetStoredFileName(), p.Path("gone.mpr"));
 }
 
+// As when a project is opened, a wrong signature is said and reading goes on: a project that only
+// lost its signature opens as a sub-project; one whose tree then fails to read is left empty and
+// named, with none of what was read before the fault.
+TEST(SubProject, WrongSignatureIsSaidAndReadingGoesOn) {
+    TProjectFiles p;
+    p.WriteProject("good.mpr", "Good");
+    std::vector<uint8_t> bytes = ReadBytesFile(p.Path("good.mpr"));
+    ASSERT_EQ(bytes[2], 'B');
+    bytes[2] = 'b';
+    WriteBytesFile(p.Path("unsigned.mpr"), bytes);
+    bytes.resize(bytes.size() / 2);
+    WriteBytesFile(p.Path("cut.mpr"), bytes);
+    p.WriteProject("outer.mpr", "Outer", {"unsigned.mpr", "cut.mpr"});
+
+    LoadMessages.Clear();
+    ASSERT_TRUE(p.Open("outer.mpr"));
+    TSubProjectNode* sub = p.Sub(p.Root.get(), 2);
+    ASSERT_EQ(sub->GetChildCount(), 2);
+    EXPECT_EQ(sub->GetChild(1)->GetCaption(), "Good");
+    EXPECT_EQ(sub->Kind, nkSubProject);
+    EXPECT_EQ(p.Sub(p.Root.get(), 3)->GetChildCount(), 0);
+    EXPECT_EQ(LoadMessages.Lines,
+              (std::vector<std::string>{"File format is unknown", "File format is unknown",
+                                        "Sub-project " + p.Path("cut.mpr") + " is left empty."}));
+}
+
 // Adding a file that holds the open project, directly or through another file, is a cycle; a
 // file that merely holds itself, or an unsaved project, is none. The probe leaves the load
 // messages as it found them.
