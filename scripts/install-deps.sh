@@ -17,6 +17,8 @@ PKGS=(
   libasound2-dev libasound2-data linux-libc-dev
   libgl-dev
   fonts-liberation2 fonts-dejavu-core fontconfig
+  # the shell hands files, folders and the help page to the desktop's programs through xdg-open
+  xdg-utils
   # only the export benchmark's comparison script uses the ffmpeg command
   ffmpeg
 )

@@ -46,9 +46,14 @@ bool HasUrlScheme(const QString& target) {
 
 } // namespace
 
-bool ShellOpenTarget(const std::string& target) {
-    if (target.empty())
+bool ShellOpenTarget(const std::string& target, std::string* why) {
+    auto fail = [why](const std::string& reason) {
+        if (why)
+            *why = reason;
         return false;
+    };
+    if (target.empty())
+        return fail("nothing was named to open");
     const QString text = QString::fromStdString(target);
     QUrl url;
     if (HasUrlScheme(text)) {
@@ -56,12 +61,22 @@ bool ShellOpenTarget(const std::string& target) {
     } else {
         QFileInfo info(text);
         if (!info.exists())
-            return false;
+            return fail(target + " does not exist");
         url = QUrl::fromLocalFile(info.absoluteFilePath());
     }
     if (!url.isValid())
-        return false;
-    return QDesktopServices::openUrl(url);
+        return fail(target + " is not a valid link");
+    if (QDesktopServices::openUrl(url))
+        return true;
+    // Without a desktop session the freedesktop launcher is asked directly.
+    const QString launcher = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    if (launcher.isEmpty())
+        return fail("no program opens files on this system (xdg-open of the package xdg-utils "
+                    "is not installed)");
+    const QString argument = url.isLocalFile() ? url.toLocalFile() : url.toString();
+    if (QProcess::startDetached(launcher, {argument}))
+        return true;
+    return fail("xdg-open could not be started for " + target);
 }
 
 bool ShellStartDetached(const std::string& program, const std::vector<std::string>& arguments) {

@@ -10,8 +10,9 @@
 bool ShellMoveToTrash(const std::string& fileName);
 
 // Opens a file or folder (a plain path) or a link with a scheme ("https://…", "mailto:…") with
-// the desktop's preferred program. False when a path does not exist or nothing could open it.
-bool ShellOpenTarget(const std::string& target);
+// the desktop's preferred program. False when a path does not exist or nothing could open it;
+// then why, when given, says which of the two it was.
+bool ShellOpenTarget(const std::string& target, std::string* why = nullptr);
 
 // Starts a program without waiting for it; false when it could not be started.
 bool ShellStartDetached(const std::string& program, const std::vector<std::string>& arguments);

@@ -503,6 +503,9 @@ void TMainForm::BuildMenus() {
     connect(miExtractAudio, &QAction::triggered, this, [this] { Extractaudio1Click(); });
     connect(miExportBitmaps, &QAction::triggered, this, [this] { ExportClipClick(); });
     connect(mnOtherExports, &QMenu::aboutToShow, this, [this] { Otherexports1Click(); });
+    // The start needs an object; the end item stays enabled.
+    connect(mnFind, &QMenu::aboutToShow, this,
+            [this] { miFindStart->setEnabled(Project->GetActiveNode() != nullptr); });
     connect(miVideoBackground, &QAction::triggered, this, [this] { VideoBackgroundColor1Click(); });
     connect(miShowOriginalImage, &QAction::triggered, this, [this] { ShowOriginalImage1Click(); });
     connect(miContents, &QAction::triggered, this, [this] { Contents1Click(); });
@@ -628,8 +631,19 @@ void TMainForm::Shutdown() {
 
 void TMainForm::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
-    if (!Closing)
-        ZoomChange(this);
+    if (Closing)
+        return;
+    // A resize stops a playback, but an export runs on to its last frame: only the preview is
+    // laid out again.
+    if (IsExporting()) {
+        LayoutPreview();
+        return;
+    }
+    ZoomChange(this);
+}
+
+bool TMainForm::IsExporting() const {
+    return Project && Project->Busy && (Project->Target != tgPreview || SeqExport.OnFrame);
 }
 
 void TMainForm::keyPressEvent(QKeyEvent* event) {
@@ -948,6 +962,8 @@ void TMainForm::RefreshProject(bool render) {
             SetCommandEnabled(c, true);
         mnOtherExports->setEnabled(true);
         LayoutPreview();
+        // A move, an addition or a deletion changes where the selected item may go.
+        UpdateUpDownButtons();
         if (render)
             PostPreviewFrame();
     }
@@ -1029,8 +1045,8 @@ void TMainForm::sbOpenProj1Click() {
     }
     if (LoadMessages.Count() > 0) {
         ErrorDlg->SetLines(LoadMessages.Lines);
-        // Modal to the window, without a nested event loop: the steps below still run.
-        ErrorDlg->open();
+        // The user reads what went wrong before the project is shown.
+        ErrorDlg->Execute();
     }
     TimelineLink->SetFramePos(0);
     TimelineLink->SetZoomLevel(1.0L);
@@ -1065,7 +1081,7 @@ auto EditingOff(TMainForm& form) {
 std::optional<std::string> TMainForm::AskWaveFile(const std::string& title, bool& raw) {
     const std::string start = Settings ? Settings->ReadString("Recents", "WaveFile", "") : "";
     const std::optional<std::string> name = Ui->SaveFileDialog(
-        title, {{"Wav audio file", "*.wav"}, {"Without header", "*.???"}}, start, "wav");
+        title, {{"Wav audio file (*.wav)", "*.wav"}, {"Without header", "*.???"}}, start, "wav");
     if (!name)
         return std::nullopt;
     if (Settings)
@@ -1104,7 +1120,7 @@ void TMainForm::Extractaudio1Click() {
     if (movie->ExtractAudio(raw, *name, *Ui)) {
         if (Ui->Ask("File " + *name + " is ready. Play the result?", TMsgButtons::YesNo,
                     TMsgKind::Confirmation) == TMsgResult::Yes)
-            PlayInMediaPlayer(*name);
+            OpenOrTell(*Ui, *name, "Can not play " + *name);
     } else {
         Ui->ShowMessage("Fail to produce " + *name, TMsgKind::Error);
     }
@@ -1159,10 +1175,18 @@ bool TMainForm::SaveProjectAs() {
     std::string start = Project->FileName;
     if (start.empty() && Settings)
         start = Settings->ReadString("Recents", "ProjectFile", "");
-    const std::optional<std::string> name = Ui->SaveFileDialog(
-        "Enter project filename", {{"Project file", "*.mpr"}, {"all files", "*"}}, start, "mpr");
-    if (!name)
-        return false;
+    std::optional<std::string> name;
+    for (;;) {
+        name = Ui->SaveFileDialog("Enter project filename",
+                                  {{"Project file", "*.mpr"}, {"all files", "*"}}, start, "mpr");
+        if (!name)
+            return false;
+        // The project dialog's own overwrite prompt; No asks for another name.
+        if (!FileExists(*name) || Ui->Ask(*name + " already exists.\nDo you want to replace it?",
+                                          TMsgButtons::YesNo, TMsgKind::Warning) == TMsgResult::Yes)
+            break;
+        start = *name;
+    }
     // The caller may be about to drop the project: only a written file lets it. The project
     // keeps the name it had, so a later save asks again instead of retrying the failed one.
     const std::string previous = Project->FileName;
@@ -1328,9 +1352,8 @@ void TMainForm::VideoBackgroundColor1Click() {
 void TMainForm::Contents1Click() {
     const std::string help =
         (std::filesystem::path(ProgramFolder()) / "help" / "default.htm").string();
-    // Without a browser (or without the file) the user at least learns where the help is.
-    if (!ShellOpenTarget(help))
-        Ui->ShowMessage("Can not open the help file " + help, TMsgKind::Warning);
+    // The user learns where the help is and why it did not open.
+    OpenOrTell(*Ui, help, "Can not open the help file " + help);
 }
 
 void TMainForm::About1Click() {

@@ -17,6 +17,7 @@
 
 class IUiServices;
 class QAction;
+class QDrag;
 class QGroupBox;
 class QLabel;
 class QMimeData;
@@ -251,6 +252,8 @@ public:
     int RenderCount() const { return Renders; }
     bool IsClosing() const { return Closing; }
     bool IsRenderBusy() const { return RenderBusy; }
+    // A movie, sound or picture-sequence export runs.
+    bool IsExporting() const;
 
     // ---- controls ----
     QLabel* StatusPanels[3] = {};
@@ -366,6 +369,8 @@ protected:
 
     // The root's playback loop from start to end (end below 1: to the project's end).
     virtual bool RunPlayLoop(int32_t start, int32_t end, bool realTime);
+    // Runs a drag of a tree item to its end; the drop itself is handled by the tree's events.
+    virtual void ExecTreeDrag(QDrag* drag);
 
 private:
     void BuildControls();
@@ -408,6 +413,8 @@ private:
     void TreeItemExpansion(QTreeWidgetItem* item, bool expanded);
     bool TreeEvent(QObject* watched, QEvent* event);
     bool TreeDragEvent(QEvent* event);
+    // Starts the drag of the item pressed at TreePressPos.
+    void StartTreeDrag();
     bool FileDropEvent(QObject* watched, QEvent* event);
     void PlaceDroppedMovie(const std::string& fileName, TTreeNodeData* target);
     bool IsRootItem(const QTreeWidgetItem* item) const;
@@ -425,7 +432,7 @@ private:
     int TreeIcons = 0;
     // Compared against while children are torn down, so never reached through TreeView1.
     QObject* TreeViewport = nullptr;
-    // A left press on the tree that may become a drag.
+    // A left press on a tree item that may become a drag of that item.
     QPoint TreePressPos;
     bool TreePressed = false;
 

@@ -8,7 +8,7 @@
 void TMainForm::ExportClipClick() {
     TSeqDlg dlg(*Ui, this);
     SeqExport.OnRun = [this](QObject* sender) { SeqPlayRequest(sender); };
-    dlg.Setup(SeqExport, VideoImage, *TimelineLink);
+    dlg.Setup(SeqExport, VideoImage, *TimelineLink, *Project);
     dlg.Execute();
     SeqExport.OnRun = nullptr;
 }

@@ -188,8 +188,8 @@ bool TMainForm::TreeEvent(QObject* watched, QEvent* event) {
     switch (event->type()) {
     case QEvent::MouseButtonPress: {
         auto* e = static_cast<QMouseEvent*>(event);
-        TreePressed = e->button() == Qt::LeftButton;
         TreePressPos = e->position().toPoint();
+        TreePressed = e->button() == Qt::LeftButton && TreeView1->itemAt(TreePressPos);
         return false;
     }
     case QEvent::MouseButtonRelease:
@@ -197,22 +197,36 @@ bool TMainForm::TreeEvent(QObject* watched, QEvent* event) {
         return false;
     case QEvent::MouseMove: {
         auto* e = static_cast<QMouseEvent*>(event);
-        if (!TreePressed || !(e->buttons() & Qt::LeftButton) ||
-            (e->position().toPoint() - TreePressPos).manhattanLength() <
-                QApplication::startDragDistance())
+        if (!TreePressed || !(e->buttons() & Qt::LeftButton))
             return false;
+        // Until the drag starts the tree must not follow the mouse: its own drag-select would
+        // make the row under the mouse current, and the drag would carry that row instead.
+        if ((e->position().toPoint() - TreePressPos).manhattanLength() <
+            QApplication::startDragDistance())
+            return true;
         TreePressed = false;
-        if (!NodeOf(TreeView1->currentItem()))
-            return false;
-        // The drop moves the item itself: the drag never removes anything at its end.
-        auto* drag = new QDrag(TreeView1);
-        drag->setMimeData(MakeTreeDragData());
-        drag->exec(Qt::MoveAction);
+        StartTreeDrag();
         return true;
     }
     default:
         return IsDragEvent(event->type()) && TreeDragEvent(event);
     }
+}
+
+void TMainForm::StartTreeDrag() {
+    QTreeWidgetItem* pressed = TreeView1->itemAt(TreePressPos);
+    if (!NodeOf(pressed))
+        return;
+    // The drag and drop work on the selected item: the pressed one.
+    TreeView1->setCurrentItem(pressed);
+    auto* drag = new QDrag(TreeView1);
+    drag->setMimeData(MakeTreeDragData());
+    ExecTreeDrag(drag);
+}
+
+void TMainForm::ExecTreeDrag(QDrag* drag) {
+    // The drop moves the item itself: the drag never removes anything at its end.
+    drag->exec(Qt::MoveAction);
 }
 
 QMimeData* TMainForm::MakeTreeDragData() const {

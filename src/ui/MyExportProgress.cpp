@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -15,6 +16,8 @@
 #include "MyAudioCodec.h"
 #include "MyCommonParams.h"
 #include "MyCommonParamsPart.h"
+#include "MyMsgDlg.h"
+#include "MyUiServices.h"
 #include "MyWMFBase.h"
 
 namespace {
@@ -122,6 +125,7 @@ void TExportProgressModel::BeginExport() {
         First = 0;
         Count = Project.GetFrameCount();
     }
+    Total = std::max(0, std::min(Count, Project.GetFrameCount() - First - 1) + 1);
     Started = false;
 }
 
@@ -129,7 +133,7 @@ TExportFrameTexts TExportProgressModel::FrameProgress(int32_t frame) {
     TExportFrameTexts t;
     const int32_t n = frame - First;
     t.Position = n;
-    t.Counter = std::to_string(n + 1) + " of " + std::to_string(Count);
+    t.Counter = std::to_string(n + 1) + " of " + std::to_string(Total);
     if (n < NamedFrames) {
         t.Names = true;
         t.FileLabel = "Output filename: " + FileName;
@@ -147,13 +151,13 @@ TExportFrameTexts TExportProgressModel::FrameProgress(int32_t frame) {
         StartTick = Ui.TickCount();
         return t;
     }
-    if (n < 2 || n > Count)
+    if (n < 2 || n > Total)
         return t;
     const int64_t elapsed = Ui.TickCount() - StartTick;
     if (elapsed == 0)
         return t;
     if (n % EstimateEvery == 0 && n > 40) {
-        const Extended remaining = static_cast<Extended>(Count - n) * elapsed / n;
+        const Extended remaining = static_cast<Extended>(Total - n) * elapsed / n;
         t.Estimate = true;
         t.EstimateText = "Estimated time left: " + FormatDurationInWords(remaining / MsPerDay);
     }
@@ -171,7 +175,6 @@ TExportProgress::TExportProgress(TProjectNode& project, IUiServices& ui, QWidget
     setWindowTitle(QStringLiteral("Export progress"));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
-    resize(330, 154);
     Label1 = new QLabel(QStringLiteral("Frame:"), this);
     Label5 = new QLabel(this);
     ProgressBar1 = new QProgressBar(this);
@@ -208,6 +211,7 @@ TExportProgress::TExportProgress(TProjectNode& project, IUiServices& ui, QWidget
     cbPlayResult->setChecked(play);
     connect(BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
     connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
+    FixAtLeast(this, {DesignWidth, DesignHeight});
 }
 
 TExportProgress::~TExportProgress() {
@@ -221,7 +225,7 @@ TExportProgress::~TExportProgress() {
         if (PlayHook)
             PlayHook(Model.FileName);
         else
-            PlayInMediaPlayer(Model.FileName);
+            OpenOrTell(Ui, Model.FileName, "Can not play " + Model.FileName);
     }
 }
 
@@ -237,6 +241,13 @@ int TExportProgress::Execute() {
 }
 
 void TExportProgress::showEvent(QShowEvent* event) {
+    // The file label will name the chosen file whole, as far as the screen allows.
+    const QFontMetrics fm(lbFileName->font());
+    const int text = fm.horizontalAdvance(Q("Output filename: " + Model.FileName));
+    const int margins = layout()->contentsMargins().left() + layout()->contentsMargins().right();
+    const int screen = this->screen() ? this->screen()->availableGeometry().width() * 9 / 10 : 0;
+    FixAtLeast(this, {std::max(DesignWidth, std::min(text + margins, screen)), DesignHeight});
+    CentreOnScreen(this);
     QDialog::showEvent(event);
     Timer1->start();
 }
@@ -251,9 +262,8 @@ void TExportProgress::Timer1Timer() {
 
 void TExportProgress::RunExport() {
     Success = false;
-    Refreshed = false;
     Model.BeginExport();
-    ProgressBar1->setRange(0, std::max(Model.Count, 1));
+    ProgressBar1->setRange(0, std::max(Model.Total, 1));
     try {
         Success = Project.ExportMovie(
             Model.First, Model.Count,
@@ -261,8 +271,7 @@ void TExportProgress::RunExport() {
                 FrameProgress(frame, reserved, bitmap);
             },
             [this](TFrameReport& r) {
-                // The report follows the frame's progress call and is shown at the same rate.
-                if (OnReport && RefreshThisFrame)
+                if (OnReport)
                     OnReport(r);
             },
             Model.FileName);
@@ -287,15 +296,7 @@ void TExportProgress::FrameProgress(int32_t frame, int32_t, TBitmap* bitmap) {
     }
     if (t.Estimate)
         Label2->setText(Q(t.EstimateText));
-    // The counter, the bar, the picture and the main window's frame text change on every frame.
-    // A frame exports in a few milliseconds, so repainting them each time would cost the export
-    // as much again; the eye gets them at a steady rate instead.
-    const int64_t now = Ui.TickCount();
-    RefreshThisFrame = !Refreshed || now - LastRefresh >= RefreshMs;
-    if (!RefreshThisFrame)
-        return;
-    Refreshed = true;
-    LastRefresh = now;
+    // The counter, the bar and the picture follow every frame.
     ProgressBar1->setValue(std::clamp(t.Position, 0, ProgressBar1->maximum()));
     Label5->setText(Q(t.Counter));
     if (t.Preview && OnPreview && cbShowImages->isChecked())

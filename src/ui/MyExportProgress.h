@@ -49,7 +49,10 @@ public:
     int32_t RangeFirst = 0;
     int32_t RangeLast = 0;
     int32_t First = 0;
+    // The count handed to the export loop, and the frames it writes for it (from First through
+    // First + Count, held at the project's last frame).
     int32_t Count = 0;
+    int32_t Total = 0;
     std::string FileName;
     // Whether a file is held by another program; the shell's answer unless a test replaces it.
     std::function<bool(const std::string&)> IsInUse;
@@ -84,9 +87,6 @@ public:
     static std::function<int(TExportProgress&)> ExecHook;
     // Starts the player on a finished export; the desktop's media player unless set (tests).
     static std::function<void(const std::string&)> PlayHook;
-    // Least milliseconds between two refreshes of the counter, the bar, the preview and the
-    // frame reports to the main window.
-    int RefreshMs = 100;
 
     TExportProgressModel Model;
     bool Success = false;
@@ -112,6 +112,10 @@ protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
+public:
+    // The client size of the design; the window grows beyond it only where a text needs it.
+    static constexpr int DesignWidth = 330, DesignHeight = 154;
+
 private:
     void Timer1Timer();
 
@@ -119,7 +123,4 @@ private:
     IUiServices& Ui;
     TFrameCallback OnReport;
     TPreviewCallback OnPreview;
-    bool Refreshed = false;
-    bool RefreshThisFrame = false;
-    int64_t LastRefresh = 0;
 };

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <QDialog>
+#include <QSize>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,11 @@ class QCheckBox;
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
+
+// Moves a window to the middle of the screen it is on (the primary one before it is shown).
+void CentreOnScreen(QWidget* window);
+// Gives a fixed-size window its designed client size, or more where its content needs more.
+void FixAtLeast(QWidget* window, QSize designed);
 
 class TConfirmDlg : public QDialog {
     Q_OBJECT
@@ -27,11 +34,17 @@ public:
     // How the window was closed, and whether the box was ticked (whichever way it closed).
     TConfirmAnswer Answer() const;
 
+    // The client size of the design; the window grows beyond it only where the text needs it.
+    static constexpr int DesignWidth = 362, DesignHeight = 113;
+
     QLabel* Image1;
     QPlainTextEdit* Memo1;
     QCheckBox* cbNoMore;
     QPushButton* bOK;
     QPushButton* bCancel;
+
+protected:
+    void showEvent(QShowEvent* event) override;
 };
 
 // The lines of a message, split at every line feed: an empty piece is an empty line, and a
@@ -44,6 +57,13 @@ public:
     explicit TErrorDlg(QWidget* parent = nullptr);
 
     void SetLines(const std::vector<std::string>& lines);
+    // Shows the window modally (or hands it to ExecHook); returns when it is closed.
+    int Execute();
+    // Runs in place of the modal loop when set (tests play the user).
+    static std::function<int(TErrorDlg&)> ExecHook;
 
     QPlainTextEdit* Memo1;
+
+protected:
+    void showEvent(QShowEvent* event) override;
 };

@@ -23,6 +23,8 @@
 #include "MyAppLibs.h"
 #include "MyCommonParams.h"
 #include "MyCommonParamsPart.h"
+#include "MyMsgDlg.h"
+#include "MyUiServices.h"
 
 namespace {
 
@@ -69,17 +71,34 @@ std::string TSeqDlgLogic::CheckNames(const std::string& dir, const std::string& 
     return {};
 }
 
-void TSeqDlgLogic::Start(int32_t framePos, int32_t maxFrames, int32_t skip, Extended nowDays) {
+void TSeqDlgLogic::Start(int32_t framePos, int32_t endFrame, int32_t skip, Extended nowDays) {
     Skip = skip;
     FrameCounter = -1;
     FileCounter = 0;
     Written = 0;
-    Expected = std::max(0, maxFrames - framePos);
+    Expected = std::max(0, endFrame - framePos);
+    // The first played frame, then every skip-th one.
     if (skip > 0)
-        Expected = Expected / skip + 1;
+        Expected = (Expected + skip - 1) / skip;
     StartDays = nowDays;
     Ran = true;
     Failed = false;
+}
+
+int32_t TSeqDlgLogic::PlayedEnd(TProjectNode& project, TTimelineSeam& timeline, int32_t framePos) {
+    // Counted against the project, not the timeline's strip, which may run on past its end.
+    int32_t end = project.GetFrameCount();
+    const Extended fps = project.GetFPS();
+    if (fps == 0)
+        return end;
+    Extended t = framePos / fps;
+    // The playback stops on that stop point's frame after drawing it.
+    if (timeline.FindStopPoint(t, true)) {
+        const int32_t stop = Round(fps * t);
+        if (stop > 0)
+            end = std::min(end, stop + 1);
+    }
+    return end;
 }
 
 std::string TSeqDlgLogic::NextFileName(int32_t framePos, const std::string& path, bool jpg) {
@@ -112,7 +131,9 @@ std::string TSeqDlgLogic::EstimateText(Extended nowDays) const {
 std::function<int(TSeqDlg&)> TSeqDlg::ExecHook;
 
 TSeqDlg::TSeqDlg(IUiServices& ui, QWidget* parent) : QDialog(parent), Ui(ui) {
-    OpenFolder = [](const std::string& folder) { ExploreFolder(folder); };
+    OpenFolder = [this](const std::string& folder) {
+        OpenOrTell(Ui, folder, "Can not open the folder " + folder);
+    };
     BuildControls();
     FormCreate();
 }
@@ -123,7 +144,8 @@ TSeqDlg::~TSeqDlg() {
 
 void TSeqDlg::BuildControls() {
     setWindowTitle(QStringLiteral("Export as bitmap sequence"));
-    resize(411, 297);
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint);
     auto* grid = new QGridLayout(this);
 
     auto* gbDir = new QGroupBox(QStringLiteral("Output location"), this);
@@ -163,6 +185,12 @@ void TSeqDlg::BuildControls() {
 
     BuildSamplingControls(grid);
     BuildButtons(grid);
+    FixAtLeast(this, {DesignWidth, DesignHeight});
+}
+
+void TSeqDlg::showEvent(QShowEvent* event) {
+    CentreOnScreen(this);
+    QDialog::showEvent(event);
 }
 
 void TSeqDlg::BuildSamplingControls(QGridLayout* grid) {
@@ -250,8 +278,10 @@ void TSeqDlg::FormDestroy() {
         OpenFolder(folder);
 }
 
-void TSeqDlg::Setup(TSeqExportRec& rec, TPreviewImage* picture, TTimelineSeam& timeline) {
+void TSeqDlg::Setup(TSeqExportRec& rec, TPreviewImage* picture, TTimelineSeam& timeline,
+                    TProjectNode& project) {
     Rec = &rec;
+    Project = &project;
     Picture = picture;
     Timeline = &timeline;
 }
@@ -291,7 +321,7 @@ void TSeqDlg::eFolderNameChange() {
 }
 
 void TSeqDlg::bOKClick() {
-    if (Running() || !Rec || !Timeline)
+    if (Running() || !Rec || !Timeline || !Project)
         return;
     std::string folder;
     const std::string error = TSeqDlgLogic::CheckNames(Trimmed(eDir), Trimmed(eFolderName), folder);
@@ -315,7 +345,8 @@ void TSeqDlg::bOKClick() {
         Timeline->SetFramePos(0);
     lbProgress->show();
     const int32_t skip = seSkip->isEnabled() ? seSkip->value() : 0;
-    Logic.Start(Timeline->GetFramePos(), Timeline->GetMaxFrames(), skip, NowDays());
+    const int32_t from = Timeline->GetFramePos();
+    Logic.Start(from, TSeqDlgLogic::PlayedEnd(*Project, *Timeline, from), skip, NowDays());
     Rec->OnFrame = [this](QObject*) { WriteFrameFile(); };
     Rec->OnDone = [this](QObject*) { ExportFinished(); };
     Rec->Path = folder;
@@ -396,17 +427,22 @@ void TSeqDlg::done(int result) {
 void TSeqDlg::EnableControls(QWidget* parent, bool enable) {
     for (QObject* child : parent->children()) {
         auto* w = qobject_cast<QWidget*>(child);
-        if (!w || qobject_cast<QLabel*>(w))
+        // Labels and the tool buttons ("Set") keep their state, as graphic controls do; a
+        // container is never switched itself, or it would switch those off with it.
+        if (!w || qobject_cast<QLabel*>(w) || qobject_cast<QToolButton*>(w))
             continue;
+        const bool container =
+            qobject_cast<QGroupBox*>(w) || !std::strcmp(w->metaObject()->className(), "QWidget");
+        if (container) {
+            EnableControls(w, enable);
+            continue;
+        }
         if (!enable) {
-            // Its own switch, not the one it inherits from a container switched off first.
+            // Its own switch, not the one it inherits from a container switched off before.
             w->setProperty(WasOffProperty, w->testAttribute(Qt::WA_Disabled));
             w->setEnabled(false);
         } else if (!w->property(WasOffProperty).toBool()) {
             w->setEnabled(true);
         }
-        // Into containers only; the inside of a compound control is its own business.
-        if (qobject_cast<QGroupBox*>(w) || !std::strcmp(w->metaObject()->className(), "QWidget"))
-            EnableControls(w, enable);
     }
 }

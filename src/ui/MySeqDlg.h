@@ -45,8 +45,11 @@ public:
     static std::string CheckNames(const std::string& dir, const std::string& name,
                                   std::string& folder);
 
-    // A run starts at framePos of a strip of maxFrames frames; skip 0 writes every frame.
-    void Start(int32_t framePos, int32_t maxFrames, int32_t skip, Extended nowDays);
+    // A run plays the frames from framePos up to endFrame (excluded); skip 0 writes every frame.
+    void Start(int32_t framePos, int32_t endFrame, int32_t skip, Extended nowDays);
+    // Where a frame-by-frame playback from framePos ends (excluded): the project's end, or the
+    // frame after the first stop point beyond the start.
+    static int32_t PlayedEnd(TProjectNode& project, TTimelineSeam& timeline, int32_t framePos);
     // The file of the frame just played (framePos), or empty when sampling passes it over.
     std::string NextFileName(int32_t framePos, const std::string& path, bool jpg);
     void FileWritten() { ++Written; }
@@ -72,7 +75,8 @@ public:
     explicit TSeqDlg(IUiServices& ui, QWidget* parent = nullptr);
     ~TSeqDlg() override;
 
-    void Setup(TSeqExportRec& rec, TPreviewImage* picture, TTimelineSeam& timeline);
+    void Setup(TSeqExportRec& rec, TPreviewImage* picture, TTimelineSeam& timeline,
+               TProjectNode& project);
     // Shows the dialog modally (or hands it to ExecHook).
     int Execute();
     // Runs the dialog instead of its own event loop when set (tests play the user).
@@ -90,8 +94,10 @@ public:
     void WriteFrameFile();
     void ExportFinished();
     bool Running() const { return Rec && Rec->OnFrame; }
+    // The client size of the design; the window grows beyond it only where a text needs it.
+    static constexpr int DesignWidth = 411, DesignHeight = 297;
     // Disables every child control, remembering which were off already; enabling turns on only
-    // those that were on. Labels are left alone.
+    // those that were on. Labels and tool buttons are left alone.
     static void EnableControls(QWidget* parent, bool enable);
 
     TSeqDlgLogic Logic;
@@ -114,6 +120,7 @@ public:
     QPushButton* bCancel;
 
 protected:
+    void showEvent(QShowEvent* event) override;
     // Every way of closing: while an export runs it stops the export instead.
     void done(int result) override;
 
@@ -129,5 +136,6 @@ private:
     TSeqExportRec* Rec = nullptr;
     TPreviewImage* Picture = nullptr;
     TTimelineSeam* Timeline = nullptr;
+    TProjectNode* Project = nullptr;
     TPictureWriter Writer;
 };

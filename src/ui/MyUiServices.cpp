@@ -10,7 +10,9 @@
 
 #include "MyAppLibs.h"
 #include "MyMsgDlg.h"
+#include "MyShell.h"
 #include "MyTextView.h"
+#include "MyWavStreaming.h"
 
 QString FileFilterText(const std::vector<TFileFilter>& filters) {
     QStringList parts;
@@ -32,6 +34,14 @@ QString FilterSuffix(const QString& nameFilter) {
         suffix.contains(QLatin1Char('[')))
         return {};
     return suffix;
+}
+
+bool OpenOrTell(IUiServices& ui, const std::string& target, const std::string& what) {
+    std::string why;
+    if (ShellOpenTarget(target, &why))
+        return true;
+    ui.ShowMessage(what + ": " + why, TMsgKind::Warning);
+    return false;
 }
 
 QColor ColorFromBGR(uint32_t color) {
@@ -62,6 +72,10 @@ QWidget* TMyUiServices::Parent() const {
 void TMyUiServices::ShowMessage(const std::string& text, TMsgKind kind) {
     const QString title = QString::fromLatin1(ProgramName);
     const QString body = QString::fromStdString(text);
+    if (text == WaveOutNoDeviceText || text == WaveOutOpenErrorText(WaveOutNoDriver)) {
+        ShowNoDeviceNotice(title, body);
+        return;
+    }
     switch (kind) {
     case TMsgKind::Error:
         QMessageBox::critical(Parent(), title, body);
@@ -73,6 +87,18 @@ void TMyUiServices::ShowMessage(const std::string& text, TMsgKind kind) {
         QMessageBox::information(Parent(), title, body);
         break;
     }
+}
+
+void TMyUiServices::ShowNoDeviceNotice(const QString& title, const QString& body) {
+    // A machine without sound is told once a run; the notice does not hold the pictures up,
+    // which go on playing without sound.
+    if (NoDeviceTold)
+        return;
+    NoDeviceTold = true;
+    auto* box = new QMessageBox(QMessageBox::Warning, title, body, QMessageBox::Ok, Window.data());
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->show();
 }
 
 TMsgResult TMyUiServices::Ask(const std::string& text, TMsgButtons buttons, TMsgKind kind) {
@@ -132,13 +158,40 @@ TConfirmAnswer TMyUiServices::ConfirmDlg(const std::string& text, TMsgKind kind)
     return dlg.Answer();
 }
 
+namespace {
+
+// The dialog shows each filter by its description alone, as it is written ("Targeted format
+// (*.avi)", "Project file"); the patterns after it only choose the files.
+void SetFilters(QFileDialog& dlg, const std::vector<TFileFilter>& filters) {
+    dlg.setOption(QFileDialog::HideNameFilterDetails, true);
+    dlg.setNameFilter(FileFilterText(filters));
+}
+
+// Which of the filters (0 = the first) a name the dialog reports stands for: the dialog may
+// give the whole filter or the description it showed.
+int FilterIndexOf(const QFileDialog& dlg, const QString& chosen) {
+    const QStringList names = dlg.nameFilters();
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        const QString shown = names[i].left(names[i].lastIndexOf(QLatin1Char('('))).trimmed();
+        if (names[i] == chosen || shown == chosen.trimmed())
+            return static_cast<int>(i);
+    }
+    return 0;
+}
+
+} // namespace
+
 std::optional<std::string> TMyUiServices::OpenFileDialog(const std::string& title,
                                                          const std::vector<TFileFilter>& filters,
                                                          const std::string& initialName) {
     QFileDialog dlg(Parent(), QString::fromStdString(title));
     dlg.setAcceptMode(QFileDialog::AcceptOpen);
     dlg.setFileMode(QFileDialog::ExistingFile);
-    dlg.setNameFilter(FileFilterText(filters));
+    SetFilters(dlg, filters);
+    // A name typed without an extension takes the first filter's ("project" opens
+    // "project.mpr").
+    if (!filters.empty())
+        dlg.setDefaultSuffix(FilterSuffix(dlg.nameFilters().value(0)));
     if (!initialName.empty())
         dlg.selectFile(QString::fromStdString(initialName));
     if ((ExecDialog ? ExecDialog(dlg) : dlg.exec()) != QDialog::Accepted ||
@@ -154,22 +207,25 @@ std::optional<std::string> TMyUiServices::SaveFileDialog(const std::string& titl
     QFileDialog dlg(Parent(), QString::fromStdString(title));
     dlg.setAcceptMode(QFileDialog::AcceptSave);
     dlg.setFileMode(QFileDialog::AnyFile);
-    dlg.setNameFilter(FileFilterText(filters));
+    // Whoever asks for the name asks about an existing file, once, in their own words.
+    dlg.setOption(QFileDialog::DontConfirmOverwrite, true);
+    SetFilters(dlg, filters);
     const QString defaultSuffix = QString::fromStdString(defaultExt);
     dlg.setDefaultSuffix(defaultSuffix);
     // A filter without a real suffix ("Without header|*.???") neither adds the default suffix
     // nor turns the typed name's suffix into its wildcards: the name stays as typed.
     QObject::connect(&dlg, &QFileDialog::filterSelected, &dlg, [&](const QString& filter) {
-        dlg.setDefaultSuffix(FilterSuffix(filter).isEmpty() ? QString() : defaultSuffix);
+        const QString full = dlg.nameFilters().value(FilterIndexOf(dlg, filter));
+        dlg.setDefaultSuffix(FilterSuffix(full).isEmpty() ? QString() : defaultSuffix);
     });
     if (!initialName.empty())
         dlg.selectFile(QString::fromStdString(initialName));
     if ((ExecDialog ? ExecDialog(dlg) : dlg.exec()) != QDialog::Accepted ||
         dlg.selectedFiles().isEmpty())
         return std::nullopt;
-    const QStringList names = dlg.nameFilters();
-    const QString chosen = dlg.selectedNameFilter();
-    FilterIndex = std::max<int>(1, static_cast<int>(names.indexOf(chosen)) + 1);
+    const int index = FilterIndexOf(dlg, dlg.selectedNameFilter());
+    FilterIndex = index + 1;
+    const QString chosen = dlg.nameFilters().value(index);
     QString name = dlg.selectedFiles().front();
     if (FilterSuffix(chosen).isEmpty() && chosen.contains(QLatin1String("*."))) {
         // The wildcard suffix the dialog may have put in place of the typed one.

@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 #include <QPointer>
+#include <QString>
 
 #include "IUiServices.h"
 #include "MyTextView.h"
@@ -58,8 +59,11 @@ public:
     std::function<int(QDialog&)> ExecDialog;
 
 private:
-    int FilterIndex = 1;
+    void ShowNoDeviceNotice(const QString& title, const QString& body);
     QWidget* Parent() const;
+
+    int FilterIndex = 1;
+    bool NoDeviceTold = false;
 
     QPointer<QWidget> Window;
     QPointer<QLabel> StatusPanel;
@@ -67,6 +71,10 @@ private:
     int Busy = 0;
     QElapsedTimer Clock;
 };
+
+// Opens a file or folder with the desktop's program for it; when that fails, tells the user
+// what + ": " + the reason.
+bool OpenOrTell(IUiServices& ui, const std::string& target, const std::string& what);
 
 // The suffix of a filter's first pattern when it is a real one ("wav" of "*.wav"); empty for
 // patterns that only stand for "any suffix" ("*.???", "*").

@@ -67,6 +67,38 @@ TEST(ShellOpenTarget, LinksKeepTheirSchemeAndMissingPathsFail) {
     EXPECT_EQ(catcher.Urls[1].toString().toStdString(), "mailto:someone@example.org");
 }
 
+// Without a launcher the reason names it; with one the file goes to it. PATH decides which.
+TEST(ShellOpenTarget, NamesTheMissingLauncherAndUsesOneThatIsThere) {
+    TTempDir dir;
+    const std::string file = dir.File("help.htm", "<p>help</p>");
+    const std::string empty = dir.Path + "/empty", bin = dir.Path + "/bin";
+    fs::create_directory(empty);
+    fs::create_directory(bin);
+    const std::string launcher = bin + "/xdg-open", got = dir.Path + "/opened.txt";
+    std::ofstream(launcher) << "#!/bin/sh\necho \"$1\" > " << got << ".part && mv " << got
+                            << ".part " << got << "\n";
+    fs::permissions(launcher, fs::perms::owner_all);
+    const std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
+    std::string why;
+    setenv("PATH", empty.c_str(), 1);
+    EXPECT_FALSE(ShellOpenTarget(file, &why));
+    EXPECT_NE(why.find("xdg-open"), std::string::npos) << why;
+    EXPECT_FALSE(ShellOpenTarget(dir.Path + "/gone.htm", &why));
+    EXPECT_EQ(why, dir.Path + "/gone.htm does not exist");
+
+    setenv("PATH", (bin + ":" + oldPath).c_str(), 1);
+    why.clear();
+    const bool opened = ShellOpenTarget(file, &why);
+    setenv("PATH", oldPath.c_str(), 1);
+    ASSERT_TRUE(opened) << why;
+    for (int i = 0; i < 500 && !fs::exists(got); ++i)
+        usleep(10000);
+    std::ifstream in(got);
+    std::string line;
+    std::getline(in, line);
+    EXPECT_EQ(QUrl::fromUserInput(QString::fromStdString(line)).toLocalFile().toStdString(), file);
+}
+
 TEST(ShellStartDetached, ReportsWhetherTheProgramStarted) {
     EXPECT_TRUE(ShellStartDetached("true", {"ignored argument"}));
     EXPECT_FALSE(ShellStartDetached("/no/such/program", {}));

@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDrag>
 #include <QDropEvent>
 #include <QLabel>
 #include <QMimeData>
@@ -95,12 +96,20 @@ class TRigForm : public TMainForm {
 public:
     using TMainForm::TMainForm;
     std::function<bool(int32_t, int32_t, bool)> Loop;
+    // Stands in for the platform's drag loop: delivers the drop itself.
+    std::function<void(QDrag*)> Drag;
     int Runs = 0;
 
 protected:
     bool RunPlayLoop(int32_t start, int32_t end, bool realTime) override {
         ++Runs;
         return Loop ? Loop(start, end, realTime) : TMainForm::RunPlayLoop(start, end, realTime);
+    }
+    void ExecTreeDrag(QDrag* drag) override {
+        if (Drag)
+            Drag(drag);
+        else
+            TMainForm::ExecTreeDrag(drag);
     }
 };
 

@@ -3,6 +3,7 @@
 // buttons around stop points.
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMessageBox>
 
 #include "FakeWaveOut.h"
 #include "MainWindowRig.h"
@@ -55,6 +56,50 @@ TEST_F(MainWindowFaults, PlayWithoutASoundDeviceTellsOnceAndThePictureFollowsThe
     EXPECT_EQ(
         std::tuple(Form->Timeline().GetFramePos(), PreviewPixel(), Form->sbStop1->isChecked()),
         std::tuple(30, 0x00FF00u, true));
+}
+
+namespace {
+
+// The program's own services: their message windows, and the real clock.
+class NoSoundDevice : public TMainWindowRig<> {
+protected:
+    void SetUp() override { Start(&Real); }
+    void TearDown() override {
+        TMainWindowRig::TearDown();
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (qobject_cast<QMessageBox*>(w))
+                delete w;
+    }
+    static std::vector<QMessageBox*> Notices() {
+        std::vector<QMessageBox*> out;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible())
+                out.push_back(box);
+        return out;
+    }
+    TMyUiServices Real;
+};
+
+} // namespace
+
+// Told once a run, without holding the pictures up: every Play runs to the end.
+TEST_F(NoSoundDevice, PlayTellsOnceARunAndThePicturesGoOn) {
+    auto device = std::make_shared<TFakeWaveOut>();
+    device->DeviceCountResult = 0;
+    Root->WaveOutFactory = [device] { return device->MakeHandle(); };
+    Root->VideoTrack->AddNode("Black", amLastChild, nkBlank)->UserDuration = 0.4L;
+    Form->RefreshProject(true);
+    PumpEvents();
+    for (int play = 0; play < 3; ++play) {
+        Form->Timeline().SetFramePos(0);
+        QTest::mouseClick(Form->sbPlay1, Qt::LeftButton);
+        PumpEvents();
+        EXPECT_EQ(Form->Timeline().GetFramePos(), 6) << play;
+        const std::vector<QMessageBox*> notices = Notices();
+        ASSERT_EQ(notices.size(), 1u) << play;
+        EXPECT_EQ(notices[0]->text().toStdString(), WaveOutNoDeviceText);
+        EXPECT_FALSE(notices[0]->isModal());
+    }
 }
 
 TEST_F(MainWindowFaults, TheRulerStartsInSecondsAndAdjustShowsTheCurveRow) {
@@ -148,10 +193,29 @@ TEST_F(MainWindowFaults, GoToBeginPassesAStopPointOnTheSecondPress) {
     EXPECT_EQ(Status(0).rfind("Frame:0   ", 0), 0u);
 }
 
-TEST_F(MainWindowFaults, HelpWithoutABrowserNamesTheHelpFile) {
+// Help names the file and the real cause: a missing file, or no program to show it.
+TEST_F(MainWindowFaults, HelpThatCannotOpenNamesTheFileAndTheCause) {
+    const std::filesystem::path help =
+        std::filesystem::path(QCoreApplication::applicationDirPath().toStdString()) / "help" /
+        "default.htm";
+    const bool made = !std::filesystem::exists(help);
+    std::filesystem::create_directories(help.parent_path());
+    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+    setenv("PATH", Config.Dir.Path.c_str(), 1);
+    if (made) {
+        Form->miContents->trigger();
+        std::ofstream(help) << "<p>help</p>";
+    }
     Form->miContents->trigger();
-    EXPECT_NE(Ui.Messages.at(0).find("help/default.htm"), std::string::npos);
-    EXPECT_EQ(Ui.Messages.size(), 1u);
+    setenv("PATH", path.c_str(), 1);
+    if (made)
+        std::filesystem::remove(help);
+    const std::string start = "Can not open the help file " + help.string() + ": ";
+    ASSERT_EQ(Ui.Messages.size(), made ? 2u : 1u);
+    if (made)
+        EXPECT_EQ(Ui.Messages[0], start + help.string() + " does not exist");
+    EXPECT_EQ(Ui.Messages.back().rfind(start, 0), 0u) << Ui.Messages.back();
+    EXPECT_NE(Ui.Messages.back().find("xdg-open"), std::string::npos) << Ui.Messages.back();
 }
 
 namespace {

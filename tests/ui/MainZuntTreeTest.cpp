@@ -129,6 +129,24 @@ TEST_F(MainTree, UpAndDownMoveWithinTheTrackOnly) {
     // The project's video track keeps its place.
     Select(Root->VideoTrack);
     EXPECT_FALSE(Form->sbUp->isEnabled() || Form->sbDown->isEnabled());
+    // A refresh after a change elsewhere updates them for the same selection.
+    Select(Root->VideoTrack->GetChild(2));
+    EXPECT_FALSE(Form->sbDown->isEnabled());
+    Add(Root->VideoTrack, "D", nkBlank);
+    Form->RefreshProject(false);
+    EXPECT_TRUE(Form->sbDown->isEnabled());
+}
+
+TEST_F(MainTree, FindStartNeedsAnActiveObject) {
+    Root->SetActiveNode(nullptr);
+    emit Form->mnFind->aboutToShow();
+    EXPECT_FALSE(Form->miFindStart->isEnabled());
+    EXPECT_TRUE(Form->miFindEnd->isEnabled());
+    TTreeNodeData* blank = Add(Root->VideoTrack, "A", nkBlank);
+    Form->RefreshProject(true);
+    Select(blank);
+    emit Form->mnFind->aboutToShow();
+    EXPECT_TRUE(Form->miFindStart->isEnabled());
 }
 
 TEST_F(MainTree, DraggedFilterMovesToAnotherClipAndSurvivesASaveAndReload) {
@@ -170,6 +188,40 @@ TEST_F(MainTree, DraggedFilterMovesToAnotherClipAndSurvivesASaveAndReload) {
     ASSERT_EQ(Root->VideoTrack->GetChildCount(), 2);
     EXPECT_EQ(Captions(Root->VideoTrack->GetChild(1)), TNames{"Filter"});
     EXPECT_EQ(Root->VideoTrack->GetChild(0)->GetChildCount(), 0);
+}
+
+TEST_F(MainTree, ADragCarriesThePressedItemWhereverInItsRowItStarts) {
+    for (const char* n : {"A", "B", "C"})
+        Add(Root->VideoTrack, n, nkBlank);
+    Form->RefreshProject(true);
+    Form->Expandall1Click(true);
+    PumpEvents();
+    const int rowHeight = Form->TreeView1->visualItemRect(ItemOf(Root->VideoTrack)).height();
+    ASSERT_GT(rowHeight, 4);
+    TTreeNodeData* dragged = nullptr;
+    Form->Drag = [&](QDrag* drag) {
+        EXPECT_EQ(Form->TreeView1->currentItem(), ItemOf(dragged));
+        EXPECT_TRUE(DragOnto(Viewport(), drag->mimeData(), Centre(Root->VideoTrack->GetChild(0))));
+    };
+    // Each drag takes the last clip up onto the first: a rotation of the track.
+    for (const int offset : {0, 1, 2, rowHeight / 2, rowHeight - 1}) {
+        SCOPED_TRACE(offset);
+        TNames before = Captions(Root->VideoTrack);
+        dragged = Root->VideoTrack->GetChild(2);
+        const QRect row = Form->TreeView1->visualItemRect(ItemOf(dragged));
+        const QPoint press(row.center().x(), row.top() + offset);
+        SendMouse(Viewport(), QEvent::MouseButtonPress, press);
+        // Short of the drag distance the mouse reaches the row above; nothing follows it.
+        SendMouse(Viewport(), QEvent::MouseMove, press - QPoint(0, offset + 2));
+        EXPECT_EQ(Form->TreeView1->currentItem(), ItemOf(dragged));
+        SendMouse(Viewport(), QEvent::MouseMove,
+                  press - QPoint(0, QApplication::startDragDistance() + 1));
+        SendMouse(Viewport(), QEvent::MouseButtonRelease, press, Qt::NoButton);
+        PumpEvents();
+        before.insert(before.begin(), before.back());
+        before.pop_back();
+        EXPECT_EQ(Captions(Root->VideoTrack), before);
+    }
 }
 
 TEST_F(MainTree, FileDropsAddTheFirstExistingMovieWhereTheyLand) {

@@ -4,6 +4,7 @@
 #include "MyExportProgress.h"
 
 #include <QListWidget>
+#include <QProgressBar>
 #include <QTimer>
 #include <fcntl.h>
 #include <unistd.h>
@@ -141,14 +142,24 @@ TEST(ExportProgressModel, LabelsOnTheFirstFiveFramesOfARange) {
     const std::string names =
         "Output filename: " + f.File("r.avi") +
         "Video compression: Uncompressed 24bits DIBAudio compression: " + codec;
+    // Frames 300 to 400 are written: the counter ends on "101 of 101".
+    EXPECT_EQ(m.Total, 101);
     for (int32_t frame = 300; frame < 307; ++frame) {
         const TExportFrameTexts t = m.FrameProgress(frame);
-        EXPECT_EQ(t.Counter, std::to_string(frame - 299) + " of 100");
+        EXPECT_EQ(t.Counter, std::to_string(frame - 299) + " of 101");
         EXPECT_EQ(t.Names ? t.FileLabel + t.VideoLabel + t.AudioLabel : "",
                   frame < 305 ? names : "");
     }
+    EXPECT_EQ(m.FrameProgress(400).Counter, "101 of 101");
     f.Root->WMOutput = true;
     EXPECT_EQ(m.FrameProgress(300).VideoLabel, "Format: Windows media format");
+    // A range that runs past the project's end is written up to its last frame.
+    f.Root->Pegs->GetItem(1)->SetTime(40.0L);
+    f.Ui.Answers = {TMsgResult::Yes};
+    f.Ui.FileAnswers = {f.File("r.avi")};
+    ASSERT_TRUE(m.Prepare(name, "avi"));
+    m.BeginExport();
+    EXPECT_EQ(m.Total, 150);
 }
 
 TEST(ExportProgressModel, EstimateAtFrameFiftyAndEveryFiftyAfter) {
@@ -184,7 +195,6 @@ TEST(ExportProgress, OnlyAFinishedExportIsPlayed) {
         int reports = 0;
         {
             TExportProgress d(*f.Root, f.Ui);
-            d.RefreshMs = 0; // every frame reported
             f.Ui.FileAnswers = {f.File("out.avi")};
             std::string name;
             auto report = [&](TFrameReport&) {
@@ -204,6 +214,13 @@ TEST(ExportProgress, OnlyAFinishedExportIsPlayed) {
             EXPECT_EQ(d.Stopped, how != Finish);
             EXPECT_EQ(d.Label5->text().toStdString(), how == Finish ? "30 of 30" : "5 of 30");
             EXPECT_EQ(d.lbFileName->text().toStdString(), "Output filename: " + f.File("out.avi"));
+            // A fixed window of at least the designed size that names the file whole.
+            EXPECT_EQ(d.minimumSize(), d.maximumSize());
+            EXPECT_GE(d.width(), TExportProgress::DesignWidth);
+            EXPECT_GE(d.height(), TExportProgress::DesignHeight);
+            EXPECT_GE(d.lbFileName->width(),
+                      d.lbFileName->fontMetrics().horizontalAdvance(d.lbFileName->text()));
+            EXPECT_TRUE(d.rect().contains(d.lbFileName->geometry()));
         }
         EXPECT_EQ(reports, how == Finish ? 30 : 5);
         EXPECT_EQ(played.size(), how == Finish ? 1u : 0u);
@@ -362,4 +379,45 @@ TEST_F(ExportAsVideo, UncompressedOutputIsConfirmedUnlessSuppressed) {
     ASSERT_EQ(Ui.Confirmations.size(), 2u);
     EXPECT_EQ(Ui.Confirmations[0], std::string(DlgHugeOutput.Text));
     EXPECT_TRUE(Played.empty());
+}
+
+// A resize stops a playback, but an export goes on to its last frame while the preview is laid
+// out again for the new size.
+TEST_F(ExportAsVideo, AResizeDuringTheExportLeavesItRunningToTheEnd) {
+    TProjPropDlg::ExecHook = Choosing([](TProjPropDlg&) {});
+    Ui.ConfirmAnswers = {{true, false}};
+    const std::string avi = File("resized.avi");
+    Ui.FileAnswers = {avi};
+    int resizedWhileBusy = 0;
+    TExportProgress::ExecHook = [&](TExportProgress& d) {
+        // Five frames in, the window gets smaller, as when it is unmaximised.
+        QObject::connect(d.ProgressBar1, &QProgressBar::valueChanged, [&](int value) {
+            if (value != 5 || !Root->Busy || resizedWhileBusy++)
+                return;
+            const QSize old = Form->size(), smaller = old - QSize(120, 90);
+            Form->resize(smaller);
+            QResizeEvent e(smaller, old);
+            QApplication::sendEvent(Form.get(), &e);
+            EXPECT_TRUE(Form->IsExporting());
+        });
+        const int result = RunShown(d);
+        EXPECT_TRUE(d.Success);
+        EXPECT_FALSE(d.Stopped);
+        return result;
+    };
+    Form->Export1Click();
+    EXPECT_EQ(resizedWhileBusy, 1);
+    EXPECT_EQ(Played, Strings{avi});
+    const TProbedFile probe = ProbeMedia(avi, true);
+    ASSERT_TRUE(probe.Opened);
+    ASSERT_TRUE(probe.FirstOf(true));
+    EXPECT_EQ(probe.FirstOf(true)->DecodedFrames, Root->GetFrameCount());
+    // Without an export (a playback's loop) the same resize stops the root.
+    Root->Target = tgPreview;
+    Root->Busy = true;
+    Root->Abort = false;
+    QResizeEvent e(Form->size(), Form->size() + QSize(1, 1));
+    QApplication::sendEvent(Form.get(), &e);
+    EXPECT_TRUE(Root->Abort);
+    Root->Busy = false;
 }

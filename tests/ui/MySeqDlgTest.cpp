@@ -2,6 +2,8 @@
 // whole exports run from the main window, whose files hold exactly the frames played.
 #include "MySeqDlg.h"
 
+#include <QScreen>
+
 #include "DialogRig.h"
 #include "MyPictureLoader.h"
 
@@ -76,11 +78,13 @@ protected:
             d.eFolderName->setText(QStringLiteral("seq"));
             setup(d);
             d.bOK->click();
+            Progress = d.lbProgress->text().toStdString();
             return d.result();
         };
         Form->miExportBitmaps->trigger();
         return opened;
     }
+    std::string Progress; // the counter as the last export left it
     // The largest difference of any byte between the picture in file and the project's own
     // render of frame i.
     int DifferenceToRender(const std::string& file, int32_t i) {
@@ -114,10 +118,41 @@ TEST_F(SeqExport, EveryBmpHoldsTheRenderOfItsFrame) {
         EXPECT_EQ(NumberedFrameOf(file), i);
     }
     EXPECT_FALSE(std::filesystem::exists(File("seq/frame000020.bmp")));
+    // Counted against the project's frames, whatever length the timeline's strip has.
+    EXPECT_EQ(Progress, "Files Written: 20 of 20");
     EXPECT_EQ(opened, std::vector<std::string>{File("seq") + "/"});
     EXPECT_TRUE(Ui.Messages.empty());
     EXPECT_FALSE(Form->SeqExport.OnFrame); // the record is free again
     EXPECT_TRUE(Form->sbStop1->isChecked());
+}
+
+// The window keeps its designed size at least, fixed and centred, with every control inside;
+// during the export only "Stop" and "Set" stay usable.
+TEST_F(SeqExport, TheWindowIsFixedCentredAndKeepsSetDuringTheExport) {
+    std::filesystem::create_directory(File("seq"));
+    std::vector<std::string> during;
+    Export([&](TSeqDlg& d) {
+        // The playback starts with the controls as they stay while it runs.
+        auto run = Form->SeqExport.OnRun;
+        Form->SeqExport.OnRun = [&d, &during, run](QObject* sender) {
+            if (sender)
+                for (QWidget* w : std::vector<QWidget*>{d.SpeedButton1, d.bCancel, d.eFolderName,
+                                                        d.bOK, d.cbFormat})
+                    during.push_back(w->isEnabled() ? "on" : "off");
+            run(sender);
+        };
+        d.show();
+        Pump();
+        EXPECT_EQ(d.minimumSize(), d.maximumSize());
+        EXPECT_GE(d.width(), TSeqDlg::DesignWidth);
+        EXPECT_GE(d.height(), TSeqDlg::DesignHeight);
+        for (QWidget* w : d.findChildren<QWidget*>())
+            if (w->isVisibleTo(&d) && w->parentWidget() == &d)
+                EXPECT_TRUE(d.rect().contains(w->geometry())) << w->metaObject()->className();
+        const QPoint centre = d.screen()->availableGeometry().center();
+        EXPECT_LE((d.frameGeometry().center() - centre).manhattanLength(), 2);
+    });
+    EXPECT_EQ(during, (std::vector<std::string>{"on", "on", "off", "off", "off"}));
 }
 
 TEST_F(SeqExport, JpgQualityFromTheTrackBarAndEveryNthFrame) {
@@ -134,6 +169,7 @@ TEST_F(SeqExport, JpgQualityFromTheTrackBarAndEveryNthFrame) {
     for (int n = 1; n <= 4; ++n)
         EXPECT_LE(DifferenceToRender("seq/" + IntToZeroPadded(n, 6) + ".jpg", 3 + 5 * (n - 1)), 3);
     EXPECT_FALSE(std::filesystem::exists(File("seq/000005.jpg")));
+    EXPECT_EQ(Progress, "Files Written: 4 of 4");
     EXPECT_EQ(Form->Timeline().GetFramePos(), 3);
 
     // The encoder's first quantisation value: 1 at quality 100, 160 at quality 5.

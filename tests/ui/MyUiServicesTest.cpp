@@ -1,13 +1,23 @@
 #include "MyUiServices.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QCursor>
+#include <QFileDialog>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QTimer>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <thread>
 
+#include "FileDialogRig.h"
+#include "MyExportProgress.h"
 #include "MyTextView.h"
+#include "TempFolders.h"
+#include "TrackProject.h"
 
 TEST(UiServices, BusyCursorNestsAndNeverUnderflows) {
     TMyUiServices ui;
@@ -70,4 +80,47 @@ TEST(UiServices, FiltersAndColours) {
               "Project file (*.mpr);;All files (*)");
     EXPECT_EQ(ColorFromBGR(0x00FF8040), QColor(0x40, 0x80, 0xFF));
     EXPECT_EQ(BGRFromColor(QColor(0x40, 0x80, 0xFF)), 0x00FF8040u);
+}
+
+// The export's file dialog shows its filters as written and asks nothing itself: a file that
+// exists gets one question, the export's own.
+TEST(UiServices, AnExistingExportFileIsAskedAboutOnce) {
+    TTempDir dir;
+    const std::string existing = dir.File("out.avi");
+    std::ofstream(existing) << "old";
+    TMyUiServices ui;
+    TAnsweringBoxes boxes;
+    QStringList shown;
+    ui.ExecDialog = [&](QDialog& d) {
+        auto& dlg = static_cast<QFileDialog&>(d);
+        if (auto* types = dlg.findChild<QComboBox*>(QStringLiteral("fileTypeCombo")))
+            for (int i = 0; i < types->count(); ++i)
+                shown << types->itemText(i);
+        return AcceptTyped(dlg, QString::fromStdString(existing));
+    };
+    TTrackProject project;
+    TExportProgressModel model(*project.Root, ui);
+    model.IsInUse = [](const std::string&) { return false; };
+    std::string name;
+    ASSERT_TRUE(model.Prepare(name, "avi"));
+    EXPECT_EQ(name, existing);
+    EXPECT_EQ(boxes.Texts,
+              QStringList{"File " + QString::fromStdString(existing) + " exists. Overwrite?"});
+    EXPECT_EQ(shown, (QStringList{"Targeted format (*.avi)", "all files (*.*)"}));
+}
+
+// A name typed without an extension opens the file with the first filter's.
+TEST(UiServices, TheOpenDialogAddsTheFirstFiltersExtension) {
+    TTempDir dir;
+    const std::string project = dir.File("holiday.mpr");
+    std::ofstream(project) << "x";
+    TMyUiServices ui;
+    ui.ExecDialog = [&](QDialog& d) {
+        auto& dlg = static_cast<QFileDialog&>(d);
+        dlg.setDirectory(QString::fromStdString(dir.Path));
+        return AcceptTyped(dlg, QStringLiteral("holiday"));
+    };
+    EXPECT_EQ(ui.OpenFileDialog("Select project to open",
+                                {{"Project file", "*.mpr"}, {"All files", "*"}}, ""),
+              project);
 }
