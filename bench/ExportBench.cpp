@@ -37,6 +37,7 @@ extern "C" {
 #include "MyMovieNode.h"
 #include "MyProjNode.h"
 #include "MyTimeData.h"
+#include "MyTransitions.h"
 
 namespace {
 
@@ -72,6 +73,16 @@ void AddTitle(TTreeNodeData* clip, int height) {
         level->GetPoint(0)->SetLevel(0);
 }
 
+// A 1 s cross-fade. The dissolve is known by its identifier but not offered by the add-on
+// manager, so the transition is bound to the class itself, as the manager would bind it.
+void AddDissolve(TTreeNodeData* track) {
+    auto* t = static_cast<TTransNode*>(track->AddNode("D", amLastChild, nkTransition));
+    t->SetAddOn(DissolveId);
+    t->AddOn = std::make_unique<TTransDissolve>(*t->Bridge);
+    t->Curves->UsesPicture = t->AddOn->UsesPicture;
+    t->UserDuration = 1;
+}
+
 int Export(const std::string& dir, int w, int h, int threads, bool lossless) {
     TBenchUi ui;
     TMemTree tree;
@@ -80,14 +91,14 @@ int Export(const std::string& dir, int w, int h, int threads, bool lossless) {
     root.SetVideoFormat(w, h, Fps);
     root.ExportSleepMs = 0;
     root.RenderThreads = threads;
+    // The sound of the movies, as ffmpeg writes it: 44.1 kHz, 16-bit stereo PCM.
+    MakePcmFormat(root.AudioFormat, 44100, 2, 16);
+    root.AudioFormatFixed = true;
     TTreeNodeData* track = root.VideoTrack;
     const char* names[] = {"a", "b", "c"};
     for (int i = 0; i < 3; ++i) {
-        if (i > 0) {
-            auto* t = static_cast<TTransNode*>(track->AddNode("D", amLastChild, nkTransition));
-            t->SetAddOn(DissolveId);
-            t->UserDuration = 1;
-        }
+        if (i > 0)
+            AddDissolve(track);
         TTreeNodeData* clip = track->AddNode(names[i], amLastChild, nkVideo);
         clip->SetFileName(dir + "/" + names[i] + ".avi");
         if (i == 0)
@@ -143,10 +154,14 @@ struct TLibavDecode {
         }
         return n;
     }
+    // One scaler context for the whole file, made with the first frame (a cached context
+    // compares the full-range format names it was given against the ones it keeps, and so
+    // rebuilds itself on every frame).
     void Convert() {
         const int w = Frame->width, h = Frame->height;
-        Sws = sws_getCachedContext(Sws, w, h, AVPixelFormat(Frame->format), w, h, AV_PIX_FMT_BGR24,
-                                   SWS_BILINEAR, nullptr, nullptr, nullptr);
+        if (!Sws)
+            Sws = sws_getContext(w, h, AVPixelFormat(Frame->format), w, h, AV_PIX_FMT_BGR24,
+                                 SWS_BILINEAR, nullptr, nullptr, nullptr);
         Bgr.resize(size_t(w) * h * 3);
         uint8_t* dst[4] = {Bgr.data()};
         int stride[4] = {w * 3};

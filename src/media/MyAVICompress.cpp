@@ -40,7 +40,6 @@ TAviCompress::TAviCompress(IUiServices& ui, IVideoCompressorList& compressors)
 }
 
 TAviCompress::~TAviCompress() {
-    Worker.Stop();
     EndCompress();
     CloseCompressor();
 }
@@ -162,7 +161,8 @@ bool TAviCompress::ShowAboutBox() {
 }
 
 bool TAviCompress::Prepare(TAviCompressParams& params) {
-    Worker.Stop();
+    StopSlots();
+    Slots.clear();
     Begun = false;
     const TVideoCompressorInfo* selected = Selected();
     if (!selected)
@@ -173,8 +173,7 @@ bool TAviCompress::Prepare(TAviCompressParams& params) {
     PixelFormat = params.PixelFormat;
     PreparedWidth = params.Width;
     PreparedHeight = params.Height;
-    Slot = 0;
-    TDIBBitmap& current = Bitmaps[0];
+    TDIBBitmap& current = Render;
     current.SetSize(params.Width, params.Height);
 
     TBitmapInfoHeader& f = params.VideoFormat;
@@ -211,10 +210,49 @@ bool TAviCompress::Prepare(TAviCompressParams& params) {
     f.biBitCount = out.BitCount;
     f.biCompression = out.Compression;
     f.biSizeImage = out.ImageSize;
-    // The second frame bitmap is for frames queued to the worker.
-    Bitmaps[1].SetSize(params.Width, params.Height);
+    if (EncodeThreads > 1 && !PrepareSlots(format)) {
+        Slots.clear();
+        Open->End();
+        return false;
+    }
     Begun = true;
     return true;
+}
+
+bool TAviCompress::PrepareSlots(const TVideoCompressFormat& format) {
+    // Frames that stand alone code on as many encoders as threads; any other encoder carries
+    // state from frame to frame, so it codes them one after the other.
+    const int count = Open->IndependentFrames() ? EncodeThreads : 1;
+    const TVideoCompressorInfo& record = *Selected();
+    Oldest = 0;
+    Queued = 0;
+    for (int i = 0; i < count; ++i) {
+        auto slot = std::make_unique<TEncodeSlot>();
+        slot->Bitmap.SetSize(format.Width, format.Height);
+        slot->Encoder = Open.get();
+        if (i > 0) {
+            slot->Own =
+                Compressors.Open(record.Type, record.Handler, TVideoCompressorMode::Compress);
+            TVideoOutputFormat out;
+            if (!slot->Own || !slot->Own->Begin(format, out))
+                return false;
+            slot->Encoder = slot->Own.get();
+        }
+        TEncodeSlot* s = slot.get();
+        slot->Worker = std::make_unique<TWorkerThread>([s] {
+            s->Result =
+                s->Encoder->Compress(s->Bitmap.Bits(), s->Bitmap.RowBytes(), s->KeyRequest, s->Out);
+        });
+        Slots.push_back(std::move(slot));
+    }
+    return true;
+}
+
+void TAviCompress::StopSlots() {
+    // Frames still on the workers are dropped with the compression.
+    for (auto& slot : Slots)
+        slot->Worker->Stop();
+    Queued = 0;
 }
 
 bool TAviCompress::FitsPrepared(const TBitmap& bitmap) const {
@@ -235,28 +273,34 @@ void TAviCompress::TakeEncoded(int32_t result, const TCompressedFrame& out, int3
 }
 
 bool TAviCompress::QueueFrame(const TVideoFrameInfo& frame) {
-    if (!CanQueue() || Worker.Pending() || !FitsPrepared(Bitmaps[Slot]))
+    if (!CanQueue() || Queued == QueueDepth() || !FitsPrepared(Render))
         return false;
-    Queued.Bitmap = &Bitmaps[Slot];
-    Queued.FrameNumber = frame.FrameNumber;
-    Queued.KeyRequest = frame.KeyRequest;
-    Worker.Run();
-    Slot ^= 1;
+    TEncodeSlot& slot = *Slots[size_t((Oldest + Queued) % QueueDepth())];
+    const size_t row = size_t(Render.Width()) * 3;
+    for (int32_t y = 0; y < Render.Height(); ++y)
+        std::memcpy(slot.Bitmap.ScanLine(y), Render.ScanLine(y), row);
+    slot.FrameNumber = frame.FrameNumber;
+    slot.KeyRequest = frame.KeyRequest;
+    slot.Worker->Run();
+    ++Queued;
     return true;
 }
 
 bool TAviCompress::FinishFrame(TVideoFrameInfo& frame) {
-    if (!Worker.Pending())
+    if (Queued == 0)
         return false;
-    Worker.Wait();
-    TakeEncoded(Queued.Result, Queued.Out, Queued.FrameNumber, *Queued.Bitmap, frame);
+    TEncodeSlot& slot = *Slots[size_t(Oldest)];
+    Oldest = (Oldest + 1) % QueueDepth();
+    --Queued;
+    slot.Worker->Wait();
+    TakeEncoded(slot.Result, slot.Out, slot.FrameNumber, slot.Bitmap, frame);
     return true;
 }
 
 bool TAviCompress::CompressFrame(TVideoFrameInfo& frame) {
-    if (!Begun || Worker.Pending())
+    if (!Begun || Queued > 0)
         return false;
-    TDIBBitmap& current = Bitmaps[Slot];
+    TDIBBitmap& current = Render;
     if (!FitsPrepared(current))
         return false;
     if (!Open) {
@@ -275,8 +319,9 @@ bool TAviCompress::CompressFrame(TVideoFrameInfo& frame) {
 }
 
 bool TAviCompress::EndCompress() {
-    // A frame still on the worker is dropped, and the thread ends with the compression.
-    Worker.Stop();
+    // The workers end with the compression.
+    StopSlots();
+    Slots.clear();
     if (!Begun)
         return false;
     if (Open)

@@ -74,16 +74,23 @@ public:
     bool EndCompress();
     bool IsBegun() const { return Begun; }
 
-    // Encoding on a worker thread while the next frame renders. QueueFrame hands the current
-    // bitmap to the worker (GetCurrentBitmap then names the other of two) and FinishFrame waits
-    // for it and fills Frame as CompressFrame does, raising the same exception. Only a begun
-    // compression with a compressor queues; one frame at a time.
-    bool CanQueue() const { return Begun && Open != nullptr; }
+    // Encoding on workers while the next frames render. QueueFrame copies the current bitmap to
+    // a free slot and starts encoding it there; FinishFrame waits for the oldest queued frame and
+    // fills Frame as CompressFrame does, raising the same exception. An encoder whose frames
+    // stand alone (every one a key frame) codes up to SetEncodeThreads frames at once, each slot
+    // on its own encoder; any other keeps one encoder, one frame at a time, in order. Only a
+    // begun compression with a compressor and more than one encode thread queues.
+    void SetEncodeThreads(int threads) { EncodeThreads = threads < 1 ? 1 : threads; }
+    bool CanQueue() const { return Begun && Open != nullptr && !Slots.empty(); }
+    // Frames queued and not yet finished, and how many may be.
+    int QueuedFrames() const { return Queued; }
+    int QueueDepth() const { return int(Slots.size()); }
     bool QueueFrame(const TVideoFrameInfo& frame);
     bool FinishFrame(TVideoFrameInfo& frame);
 
-    // The bitmap each export frame is rendered into.
-    TBitmap& GetCurrentBitmap() { return Bitmaps[Slot]; }
+    // The bitmap each export frame is rendered into. It is the same one for the whole export, so
+    // a frame that draws nothing over it keeps the frame before, however frames are encoded.
+    TBitmap& GetCurrentBitmap() { return Render; }
 
 private:
     void BuildList();
@@ -101,24 +108,30 @@ private:
     bool Begun = false;
     int32_t PreparedWidth = 0;
     int32_t PreparedHeight = 0;
-    // The frames the project renders into, Bitmaps[Slot] the current one; its device-independent
-    // copy (bottom-up rows) is the stored frame of uncompressed output. The other one is being
-    // encoded while a frame is queued.
-    TDIBBitmap Bitmaps[2];
-    int Slot = 0;
-    // What the worker encodes and what it gave; written by the GUI thread only while no frame is
-    // queued, read back only after the worker finished.
-    struct TQueued {
-        TDIBBitmap* Bitmap = nullptr;
+    // One frame on its way through a worker: a copy of the rendered frame, the encoder that
+    // codes it, and what came out. Written by the GUI thread only while the slot is idle, read
+    // back only after its worker finished.
+    struct TEncodeSlot {
+        TDIBBitmap Bitmap;
+        std::unique_ptr<IVideoCompressor> Own; // the slot's encoder, when it has one of its own
+        IVideoCompressor* Encoder = nullptr;
         int32_t FrameNumber = 0;
         bool KeyRequest = false;
         int32_t Result = 0;
         TCompressedFrame Out;
-    } Queued;
-    TWorkerThread Worker{[this] {
-        Queued.Result = Open->Compress(Queued.Bitmap->Bits(), Queued.Bitmap->RowBytes(),
-                                       Queued.KeyRequest, Queued.Out);
-    }};
+        std::unique_ptr<TWorkerThread> Worker;
+    };
+    // Builds the slots of a begun compression; false when an encoder of a slot cannot begin.
+    bool PrepareSlots(const TVideoCompressFormat& format);
+    void StopSlots();
+
+    // The frame the project renders into; its device-independent copy (bottom-up rows) is the
+    // stored frame of uncompressed output.
+    TDIBBitmap Render;
+    int EncodeThreads = 1;
+    std::vector<std::unique_ptr<TEncodeSlot>> Slots;
+    int Oldest = 0; // slot of the oldest queued frame
+    int Queued = 0;
     std::vector<std::unique_ptr<TVideoCompressorInfo>> List;
     int32_t SelectedIndex = -1;
 };

@@ -197,8 +197,10 @@ public:
     // Decoding ahead for a run of renders (an export, a playback): after each GetFrame of a
     // compressed stream a worker decodes the frame that the steps so far point to next, at the
     // same size, and the next GetFrame takes it when it asks for that frame. The pictures are
-    // those GetFrame draws without it. EndReadAhead (also Close) joins the worker.
-    void BeginReadAhead();
+    // those GetFrame draws without it. A file whose frames stand alone (Motion JPEG) decodes up
+    // to lanes frames ahead at once, each lane on a reader of its own over the file. EndReadAhead
+    // (also Close) joins the workers.
+    void BeginReadAhead(int lanes = 1);
     void EndReadAhead();
     bool IsReadingAhead() const { return Ahead != nullptr; }
 
@@ -265,16 +267,27 @@ private:
     std::vector<uint8_t> FrameData; // chunk bytes, reused from frame to frame
     int32_t NextChunk = 0;          // the chunk the decompressor takes next
     int32_t LastDecodedFrame = -1;
-    // The read-ahead: its worker's inputs and result, written by the GUI thread only while no
-    // run is pending, and the decode state above, which the worker alone uses while one is.
-    struct TReadAhead {
+    // One frame decoding ahead: its worker's inputs and result, written by the GUI thread only
+    // while no run is pending. A lane decodes with this reader's own state (which the worker
+    // alone uses while a run is pending) or, when frames are decoded several at once, with a
+    // reader of its own.
+    struct TReadAheadLane {
+        TAviReader* Decoder = nullptr;
+        std::unique_ptr<TAviReader> Own;
         int32_t Index = -1; // the frame decoded ahead; -1 when none
         bool ViaFileLayer = false;
         bool Ok = false;
         TBitmap Picture;
-        int32_t LastAsked = -1; // the frame GetFrame was asked for before
         std::unique_ptr<TWorkerThread> Worker;
     };
+    struct TReadAhead {
+        std::vector<std::unique_ptr<TReadAheadLane>> Lanes;
+        int32_t LastAsked = -1; // the frame GetFrame was asked for before
+    };
+    // Opens a reader of its own over the file for each lane beyond the first; False when the
+    // stream's frames do not stand alone or the file cannot be opened again.
+    bool OpenOwnLanes(int lanes);
+    TReadAheadLane* LaneOf(int32_t index) const;
     std::unique_ptr<TReadAhead> Ahead;
 
     // ---- Sound delivery ------------------------------------------------------------------------

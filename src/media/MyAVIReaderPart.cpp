@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 std::array<bool, 5> DecoderOptions = {false, false, false, true, false};
 
@@ -67,36 +68,80 @@ bool TAviReader::DrawCompressed(int32_t index, TBitmap& bitmap, bool viaFileLaye
     return viaFileLayer ? FrameReader->DrawFrame(index, bitmap) : DecompressFrame(index, bitmap);
 }
 
-void TAviReader::BeginReadAhead() {
+void TAviReader::BeginReadAhead(int lanes) {
     if (Ahead)
         return;
     Ahead = std::make_unique<TReadAhead>();
-    TReadAhead* a = Ahead.get();
-    a->Worker = std::make_unique<TWorkerThread>(
-        [this, a] { a->Ok = DrawCompressed(a->Index, a->Picture, a->ViaFileLayer); });
+    if (lanes < 2 || !OpenOwnLanes(lanes)) {
+        Ahead->Lanes.clear();
+        Ahead->Lanes.push_back(std::make_unique<TReadAheadLane>());
+        Ahead->Lanes[0]->Decoder = this;
+    }
+    for (auto& lane : Ahead->Lanes) {
+        TReadAheadLane* l = lane.get();
+        l->Worker = std::make_unique<TWorkerThread>([l] {
+            l->Ok = (!l->ViaFileLayer || l->Decoder->FrameReader) &&
+                    l->Decoder->DrawCompressed(l->Index, l->Picture, l->ViaFileLayer);
+        });
+    }
+}
+
+bool TAviReader::OpenOwnLanes(int lanes) {
+    // Only frames that stand alone come out the same whichever reader decodes them.
+    if (IsDIB() || !IntraOnlyFourCC(VideoFormat.biCompression))
+        return false;
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(FileName, ec))
+        return false;
+    for (int i = 0; i < lanes; ++i) {
+        auto lane = std::make_unique<TReadAheadLane>();
+        lane->Own = std::make_unique<TAviReader>(Ui);
+        if (!lane->Own->Open(FileName) || lane->Own->VideoChunks.size() != VideoChunks.size() ||
+            !lane->Own->FrameReader != !FrameReader)
+            return false;
+        lane->Decoder = lane->Own.get();
+        Ahead->Lanes.push_back(std::move(lane));
+    }
+    return true;
 }
 
 void TAviReader::EndReadAhead() {
     if (Ahead)
-        Ahead->Worker->Stop();
+        for (auto& lane : Ahead->Lanes)
+            lane->Worker->Stop();
     Ahead.reset();
+}
+
+TAviReader::TReadAheadLane* TAviReader::LaneOf(int32_t index) const {
+    for (const auto& lane : Ahead->Lanes)
+        if (lane->Index == index)
+            return lane.get();
+    return nullptr;
 }
 
 bool TAviReader::TakeReadAhead(int32_t index, TBitmap& target, bool viaFileLayer, bool& ok) {
     if (!Ahead)
         return false;
-    TReadAhead& a = *Ahead;
-    a.Worker->Wait();
-    const int32_t made = a.Index;
-    a.Index = -1;
-    if (made != index || a.ViaFileLayer != viaFileLayer || a.Picture.Width() != target.Width() ||
-        a.Picture.Height() != target.Height())
+    // A lane on this reader's own state must be idle before GetFrame decodes with it.
+    TReadAheadLane& first = *Ahead->Lanes[0];
+    if (first.Decoder == this) {
+        first.Worker->Wait();
+        if (first.Index != index)
+            first.Index = -1;
+    }
+    TReadAheadLane* lane = index >= 0 ? LaneOf(index) : nullptr;
+    if (!lane)
         return false;
-    ok = a.Ok;
+    lane->Worker->Wait();
+    lane->Index = -1;
+    if (lane->ViaFileLayer != viaFileLayer || lane->Picture.Width() != target.Width() ||
+        lane->Picture.Height() != target.Height())
+        return false;
+    ok = lane->Ok;
     if (ok) {
         const size_t row = size_t(target.Width()) * 3;
         for (int32_t y = 0; y < target.Height(); ++y)
-            std::memcpy(target.ScanLine(y), a.Picture.ScanLine(y), row);
+            std::memcpy(target.ScanLine(y), lane->Picture.ScanLine(y), row);
     }
     return true;
 }
@@ -104,25 +149,40 @@ bool TAviReader::TakeReadAhead(int32_t index, TBitmap& target, bool viaFileLayer
 void TAviReader::ReadAheadAfter(int32_t index, const TBitmap& target, bool viaFileLayer) {
     TReadAhead& a = *Ahead;
     // A steady walk (every frame, every other one for fast motion) goes on by the same step;
-    // anything else guesses the next frame.
+    // anything else guesses the next frames.
     const int32_t step = index - a.LastAsked;
     a.LastAsked = index;
-    const int32_t next = index + (step >= 1 && step <= 4 ? step : 1);
+    const int32_t by = step >= 1 && step <= 4 ? step : 1;
+    const int32_t lanes = int32_t(a.Lanes.size());
     // Past the end the file layer paints the target's own brush; such frames are not guessed.
     int32_t count = int32_t(VideoChunks.size());
     if (viaFileLayer)
         count = std::min(count, FrameReader->GetFrameCount());
-    if (next >= count)
-        return;
-    if (a.Picture.Width() != target.Width() || a.Picture.Height() != target.Height())
-        a.Picture.SetSize(target.Width(), target.Height());
-    // Callers read the format while the worker decodes; it must not change it then.
-    const int32_t stored = StoredFrameAtOrBefore(next);
-    if (!viaFileLayer && VideoFormat.biSizeImage == 0 && stored >= 0)
-        VideoFormat.biSizeImage = VideoChunks[size_t(stored)].Size;
-    a.Index = next;
-    a.ViaFileLayer = viaFileLayer;
-    a.Worker->Run();
+    // A lane holding a frame no longer wanted is free again.
+    for (auto& lane : a.Lanes)
+        if (lane->Index >= 0 && (lane->Index <= index || (lane->Index - index) % by ||
+                                 lane->Index > index + lanes * by))
+            lane->Index = -1;
+    for (int32_t k = 1; k <= lanes; ++k) {
+        const int32_t next = index + k * by;
+        if (next >= count)
+            return;
+        if (LaneOf(next))
+            continue;
+        TReadAheadLane* lane = LaneOf(-1);
+        if (!lane)
+            return;
+        lane->Worker->Wait();
+        if (lane->Picture.Width() != target.Width() || lane->Picture.Height() != target.Height())
+            lane->Picture.SetSize(target.Width(), target.Height());
+        // Callers read the format while the worker decodes; it must not change it then.
+        const int32_t stored = StoredFrameAtOrBefore(next);
+        if (lane->Decoder == this && !viaFileLayer && VideoFormat.biSizeImage == 0 && stored >= 0)
+            VideoFormat.biSizeImage = VideoChunks[size_t(stored)].Size;
+        lane->Index = next;
+        lane->ViaFileLayer = viaFileLayer;
+        lane->Worker->Run();
+    }
 }
 
 bool TAviReader::ReadRawFrame(int32_t index, TBitmap& bitmap) {

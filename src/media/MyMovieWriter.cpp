@@ -83,6 +83,10 @@ bool TMovieWriter::CanQueueVideo() {
     return !UseWMV && Compressor && Avi.IsOpen() && Compressor->CanQueue();
 }
 
+int TMovieWriter::VideoQueueDepth() {
+    return CanQueueVideo() ? Compressor->QueueDepth() : 0;
+}
+
 bool TMovieWriter::QueueVideoFrame(TVideoFrameInfo& frame) {
     return CanQueueVideo() && Compressor->QueueFrame(frame);
 }

@@ -37,10 +37,12 @@ public:
     // has named a bitmap.
     virtual TBitmap* GetBitmap() = 0;
     virtual bool WriteVideoFrame(TVideoFrameInfo& frame) = 0;
-    // Frames encoded on a worker while the next one renders: QueueVideoFrame starts encoding the
-    // frame rendered into GetBitmap (which then names a fresh bitmap) and WriteQueuedVideoFrame
-    // waits for it and writes it as WriteVideoFrame would have. A writer that cannot says so.
+    // Frames encoded on workers while the next ones render: QueueVideoFrame starts encoding the
+    // frame rendered into GetBitmap (a copy of it; the bitmap stays the one to render into) and
+    // WriteQueuedVideoFrame waits for the oldest queued frame and writes it as WriteVideoFrame
+    // would have. At most VideoQueueDepth frames are queued. A writer that cannot says so.
     virtual bool CanQueueVideo() { return false; }
+    virtual int VideoQueueDepth() { return 0; }
     virtual bool QueueVideoFrame(TVideoFrameInfo& frame) {
         (void)frame;
         return false;
@@ -72,6 +74,7 @@ public:
     bool WriteVideoFrame(TVideoFrameInfo& frame) override;
     // AVI exports with a compressor queue their frames.
     bool CanQueueVideo() override;
+    int VideoQueueDepth() override;
     bool QueueVideoFrame(TVideoFrameInfo& frame) override;
     bool WriteQueuedVideoFrame(TVideoFrameInfo& frame) override;
     // AVI: one audio chunk. Windows Media: the frame's sound (count is not needed).

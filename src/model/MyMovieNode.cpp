@@ -120,7 +120,7 @@ bool TMovieNode::OpenForRender(int32_t startFrame) {
     AudioCounterStarted = false;
     // A run of renders asks for frame after frame: the next one is decoded meanwhile.
     if (Project && Project->Pipelined())
-        Reader->BeginReadAhead();
+        Reader->BeginReadAhead(Project->DecodeLanes());
     if (!Reader->HasAudio() || !Project)
         return false;
     Reader->PrepareAudio(Project->AudioFormat, Project->FrameRate);

@@ -94,8 +94,11 @@ public:
     // each frame while the next renders and movies decode their next frame ahead; 1 does all on
     // the calling thread. The file written is the same either way.
     int RenderThreads = 0;
-    // True from 2 render threads on: movies decode ahead, frames are encoded on a worker.
+    // True from 2 render threads on: movies decode ahead, frames are encoded on workers.
     bool Pipelined() const;
+    // Frames a movie whose frames stand alone decodes ahead at once: half the render threads,
+    // as its decoding costs about what encoding the frame does.
+    int DecodeLanes() const;
 
     // Output settings, as stored in the project file.
     bool AudioOn = true;
@@ -284,6 +287,9 @@ private:
     void ResetToNew();
     // The project file image of the root as constructed.
     std::vector<uint8_t> FreshImage;
+    // Mixes frame's block from what the nodes queued into Mix.Buffer; mixed is False when there
+    // is nothing to send (a stopped run, no sound). False when the mix fails.
+    bool MixAudioChunk(int32_t frame, bool& mixed);
     // Sends a mixed block to the current target; false when it could not be written.
     bool SendAudio(bool final, const uint8_t* data, size_t size);
     // Every enabled durable node below the root, in tree order; stopOnAbort ends the walk as
@@ -296,8 +302,8 @@ private:
     // The encoded format of the export for the audio mode; says so when the codec has none.
     bool SuggestExportFormat(TAudioFormat& exportFormat);
     void StopStreamer();
-    // The frame loop of a movie export whose frames are encoded on a worker: the file gets the
-    // same chunks in the same order as the plain loop writes them.
+    // The frame loop of a movie export whose frames are encoded on workers while the next ones
+    // render: the file gets the same chunks in the same order as the plain loop writes them.
     bool ExportFramesPipelined(IMovieWriter& writer, int32_t first, int32_t count,
                                const TExportFrameCallback& onFrame, const TFrameCallback& onReport);
     // Frame i of an export with its sound, into the output bitmap.
@@ -310,6 +316,8 @@ private:
     TExportSettings MovieExportSettings(const TAudioFormat& exportFormat, int32_t frames);
     // One run of Play: its frame clock, the sound kept ahead and the frames drawn and reported.
     class TPlayLoop;
+    // The frames of a pipelined export between their render and the file.
+    class TExportQueue;
     // Blocks handed to the running wave-output thread so far.
     int64_t StreamedBlocks = 0;
 

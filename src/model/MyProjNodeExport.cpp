@@ -8,6 +8,8 @@
 #include "MyProjNode.h"
 #include "MyWorkerThread.h"
 
+#include <algorithm>
+
 namespace {
 
 // Asks for a key frame on the first frame and whenever more than maxGap frames have passed
@@ -104,7 +106,9 @@ bool TProjectNode::ExportMovie(int32_t first, int32_t count, const TExportFrameC
     const TExportSettings settings = MovieExportSettings(exportFormat, frames);
     IMovieWriter& writer = GetMovieWriter();
     writer.SetProfile(WMProfile);
-    if (!writer.Open(IsWMVOutput(), fileName, GetAviCompress(), settings)) {
+    TAviCompress& compressor = GetAviCompress();
+    compressor.SetEncodeThreads(Pipelined() ? EffectiveThreadCount(RenderThreads) : 1);
+    if (!writer.Open(IsWMVOutput(), fileName, compressor, settings)) {
         if (CodecOpen)
             GetAudioCodec().CloseStream();
         CodecOpen = false;
@@ -175,49 +179,108 @@ bool TCustomProjectNode::Pipelined() const {
     return EffectiveThreadCount(RenderThreads) > 1;
 }
 
+int TCustomProjectNode::DecodeLanes() const {
+    return std::max(1, EffectiveThreadCount(RenderThreads) / 2);
+}
+
+// The frames queued to the encoders, oldest first, each with the sound mixed when it rendered:
+// a frame's sound goes into the file just before its picture, as the plain loop writes them.
+class TProjectNode::TExportQueue {
+public:
+    TExportQueue(TProjectNode& root, IMovieWriter& writer, const TExportFrameCallback& onFrame,
+                 const TFrameCallback& onReport)
+        : Root(root), Writer(writer), OnFrame(onFrame), OnReport(onReport),
+          Entries(size_t(std::max(1, writer.VideoQueueDepth()))) {
+        Frame.KeyRequest = true;
+    }
+
+    // The frame the loop keeps: key requests go in, the last written frame's flags come out.
+    TVideoFrameInfo Frame;
+
+    bool Full() const { return Count == int(Entries.size()); }
+
+    // Mixes frame i's sound and starts encoding its picture.
+    bool Queue(int32_t i) {
+        TEntry& e = Entries[(First + size_t(Count)) % Entries.size()];
+        bool mixed = false;
+        if (Root.AudioOn && !Root.MixAudioChunk(i, mixed))
+            return false;
+        e.HasAudio = mixed;
+        if (mixed)
+            e.Audio.assign(Root.Mix.Buffer.begin(), Root.Mix.Buffer.end());
+        e.Time = Root.CurrentTime;
+        if (!Writer.QueueVideoFrame(Frame))
+            return false;
+        ++Count;
+        Frame.KeyRequest = false;
+        Frame.FrameNumber += 1;
+        return true;
+    }
+
+    // The oldest frame into the file, and its report.
+    bool WriteOldest() {
+        TEntry& e = Entries[First];
+        First = (First + 1) % Entries.size();
+        --Count;
+        if (e.HasAudio && !Root.SendAudio(false, e.Audio.data(), e.Audio.size()))
+            return false;
+        if (!Writer.WriteQueuedVideoFrame(Frame))
+            return false;
+        ReportExported(Round(Root.GetFPS() * e.Time), Frame, OnFrame, OnReport);
+        return true;
+    }
+
+    // Every queued frame into the file; a stop in one of their reports drops the later ones.
+    bool WriteAll() {
+        const bool stopped = Root.Abort;
+        while (Count > 0) {
+            if (Root.Abort && !stopped)
+                return true;
+            if (!WriteOldest())
+                return false;
+        }
+        return true;
+    }
+
+private:
+    struct TEntry {
+        Extended Time = 0;
+        bool HasAudio = false;
+        std::vector<uint8_t> Audio;
+    };
+    TProjectNode& Root;
+    IMovieWriter& Writer;
+    const TExportFrameCallback& OnFrame;
+    const TFrameCallback& OnReport;
+    std::vector<TEntry> Entries;
+    size_t First = 0;
+    int Count = 0;
+};
+
 bool TProjectNode::ExportFramesPipelined(IMovieWriter& writer, int32_t first, int32_t count,
                                          const TExportFrameCallback& onFrame,
                                          const TFrameCallback& onReport) {
-    TVideoFrameInfo frame;
-    frame.KeyRequest = true;
-    bool queued = false;
-    Extended queuedTime = 0;
-    // The frame on the worker is written and reported where the plain loop does it right after
-    // encoding: before anything of the next frame goes into the file.
-    auto writeQueued = [&]() -> bool {
-        if (!queued)
-            return true;
-        queued = false;
-        if (!writer.WriteQueuedVideoFrame(frame))
-            return false;
-        ReportExported(Round(GetFPS() * queuedTime), frame, onFrame, onReport);
-        return true;
-    };
+    TExportQueue queue(*this, writer, onFrame, onReport);
     int32_t i = first;
     for (; i <= first + count; ++i) {
         if (Abort)
             break;
-        // Renders while the worker encodes the frame before.
+        // Renders while the workers encode the frames before.
         RenderExportFrame(i);
         const bool stopped = Abort;
-        if (!writeQueued())
+        if (queue.Full() && !queue.WriteOldest())
             return false;
-        // A stop during that frame's reports ends the loop where the plain loop would see it.
+        // A stop in that frame's report ends the export where the plain loop would see it: the
+        // frames rendered after it never reach the file.
         if (Abort && !stopped)
-            break;
-        AskKeyFrame(frame, i == first, Round(GetFPS()));
-        if (AudioOn && !WriteAudioChunk(false, i))
+            return !AudioOn || WriteAudioChunk(true, i);
+        AskKeyFrame(queue.Frame, i == first, Round(GetFPS()));
+        if (!queue.Queue(i))
             return false;
-        if (!writer.QueueVideoFrame(frame))
-            return false;
-        queued = true;
-        queuedTime = CurrentTime;
-        frame.KeyRequest = false;
-        frame.FrameNumber += 1;
         Ui->ProcessMessages();
         Ui->Sleep(ExportSleepMs);
     }
-    if (!writeQueued())
+    if (!queue.WriteAll())
         return false;
     // What the codec still holds goes into the file.
     return !AudioOn || WriteAudioChunk(true, i);

@@ -149,6 +149,14 @@ bool TProjectNode::WriteAudioChunk(bool final, int32_t frame) {
         return Encoded.empty() || GetMovieWriter().WriteAudio(
                                       Encoded.data(), static_cast<uint32_t>(Encoded.size()), 0);
     }
+    bool mixed = false;
+    if (!MixAudioChunk(frame, mixed))
+        return false;
+    return !mixed || SendAudio(final, Mix.Buffer.data(), Mix.Buffer.size());
+}
+
+bool TProjectNode::MixAudioChunk(int32_t frame, bool& mixed) {
+    mixed = false;
     if (Abort || !AudioOn || !Mixer.HasSources())
         return true;
     Mix.Format = AudioFormat;
@@ -160,7 +168,8 @@ bool TProjectNode::WriteAudioChunk(bool final, int32_t frame) {
     const size_t bytes = size_t(FrameSamples(frame)) * size_t(GetBlockAlign(AudioFormat));
     if (bytes > 0 && Mix.Buffer.size() != bytes)
         Mix.Buffer.resize(bytes, PcmSilenceByte(AudioFormat));
-    return SendAudio(final, Mix.Buffer.data(), Mix.Buffer.size());
+    mixed = true;
+    return true;
 }
 
 bool TProjectNode::ExportWave(bool raw, int32_t first, const TStatusPanel* statusPanel,

@@ -59,6 +59,11 @@ int VideoCodecIdOfFourCC(uint32_t fourcc) {
     return av_codec_get_id(tables, fourcc);
 }
 
+bool IntraOnlyFourCC(uint32_t fourcc) {
+    const AVCodecDescriptor* desc = avcodec_descriptor_get(AVCodecID(VideoCodecIdOfFourCC(fourcc)));
+    return desc && (desc->props & AV_CODEC_PROP_INTRA_ONLY);
+}
+
 // ---- TVideoCodec --------------------------------------------------------------------------------
 
 TVideoCodec::~TVideoCodec() {

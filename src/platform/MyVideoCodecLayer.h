@@ -22,6 +22,8 @@ struct AVPacket;
 // The libavcodec codec (an AVCodecID) that libavformat's RIFF table lists for fourcc, letter case
 // ignored; 0 when there is none.
 int VideoCodecIdOfFourCC(uint32_t fourcc);
+// True when every frame of that codec stands alone (Motion JPEG, for one).
+bool IntraOnlyFourCC(uint32_t fourcc);
 
 // How a stream describes its compressed frames.
 struct TVideoStreamFormat {

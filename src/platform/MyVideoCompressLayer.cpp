@@ -175,6 +175,8 @@ public:
         return was;
     }
 
+    bool IndependentFrames() const override { return true; }
+
 private:
     const TEncoderRow& Row;
     tjhandle Handle = nullptr;
@@ -213,12 +215,13 @@ public:
             return false;
         if (!OpenEncoder())
             return false;
-        Scaler =
-            sws_getContext(format.Width, format.Height, AV_PIX_FMT_BGR24, format.Width,
-                           format.Height, ScaleFormat, SWS_BILINEAR, nullptr, nullptr, nullptr);
+        if (!OpenScaler()) {
+            End();
+            return false;
+        }
         Frame = av_frame_alloc();
         Packet = av_packet_alloc();
-        if (!Scaler || !Frame || !Packet) {
+        if (!Frame || !Packet) {
             End();
             return false;
         }
@@ -277,6 +280,22 @@ public:
     }
 
 private:
+    // B, G, R to the encoder's format with exact rounding; YUV comes out in the limited range
+    // with BT.601 coefficients, as decoders read it, so black, white and grey keep their levels.
+    bool OpenScaler() {
+        Scaler = sws_getContext(Format.Width, Format.Height, AV_PIX_FMT_BGR24, Format.Width,
+                                Format.Height, ScaleFormat, SWS_BILINEAR | SWS_ACCURATE_RND,
+                                nullptr, nullptr, nullptr);
+        if (!Scaler)
+            return false;
+        const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(ScaleFormat);
+        if (desc && !(desc->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL))) {
+            const int* bt601 = sws_getCoefficients(SWS_CS_ITU601);
+            sws_setColorspaceDetails(Scaler, bt601, 1, bt601, 0, 0, 1 << 16, 1 << 16);
+        }
+        return true;
+    }
+
     bool OpenEncoder() {
         Ctx = avcodec_alloc_context3(Codec);
         if (!Ctx)

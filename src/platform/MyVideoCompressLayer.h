@@ -77,6 +77,9 @@ public:
                              TCompressedFrame& out) = 0;
     // False when nothing was begun.
     virtual bool End() = 0;
+    // True when every frame is coded on its own, so two encoders begun alike give the same
+    // bytes for a frame whatever each coded before.
+    virtual bool IndependentFrames() const { return false; }
 };
 
 // The installed compressors.

@@ -7,7 +7,9 @@
 #include "MyMovieWriter.h"
 #include "TempFolders.h"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -322,5 +324,54 @@ TEST(AviCompressReal, EveryOfferedCompressorRoundTripsThroughAnAviFile) {
         const uint8_t* ground = &last[size_t((24 * 64 + 10) * 3)];
         EXPECT_TRUE(bar[0] > 180 && bar[2] < 90) << int(bar[0]) << " " << int(bar[2]);
         EXPECT_TRUE(ground[2] > 180 && ground[0] < 90) << int(ground[0]) << " " << int(ground[2]);
+    }
+}
+
+// Black, white and mid grey read back by libavcodec + libswscale within 2 levels of what was
+// rendered, for every compressor. 15-bit Video-1 can only come as close as its 5-bit steps.
+TEST(AviCompressReal, BlackWhiteAndGreyKeepTheirLevels) {
+    TFakeUiServices ui;
+    TTempDir dir;
+    TAviCompress c(ui);
+    std::vector<TCompressorListItem> items;
+    c.FillCompressorList(items);
+    const uint32_t levels[] = {0x000000, 0xFFFFFF, 0x808080, 0x101010, 0xEBEBEB};
+    for (const auto& item : items) {
+        const uint32_t handler = item.Object->Handler;
+        SCOPED_TRACE(item.Text);
+        ASSERT_TRUE(c.SelectCompressor(handler));
+        TExportSettings settings;
+        settings.FrameRate = 15;
+        settings.Width = 64;
+        settings.Height = 48;
+        TAviCompressParams p = Params(64, 48);
+        ASSERT_TRUE(c.Prepare(p));
+        TAviWriter writer(ui, dir.Path);
+        const std::string file = dir.Path + "/levels.avi";
+        ASSERT_TRUE(writer.Open(file, settings, c.GetFourCC(), p.VideoFormat));
+        TVideoFrameInfo f;
+        for (uint32_t level : levels) {
+            TBitmap& bmp = c.GetCurrentBitmap();
+            bmp.Canvas().Brush.Color = level;
+            bmp.Canvas().FillRect(Rect(0, 0, 64, 48));
+            f.KeyRequest = true;
+            ASSERT_TRUE(c.CompressFrame(f));
+            ASSERT_TRUE(
+                writer.WriteVideoFrame(f.Data, uint32_t(f.Size), (f.Flags & AVIIF_KEYFRAME) != 0));
+            ++f.FrameNumber;
+        }
+        ASSERT_TRUE(writer.Close(0));
+        c.EndCompress();
+        const TProbedFile probe = ProbeMedia(file, true);
+        ASSERT_TRUE(probe.Opened);
+        const auto& pictures = probe.Streams.at(0).Pictures;
+        ASSERT_EQ(pictures.size(), std::size(levels));
+        const int slack = handler == Code("msvc") ? 5 : 2;
+        for (size_t i = 0; i < pictures.size(); ++i) {
+            const int want = int(levels[i] & 0xFF);
+            const auto [lo, hi] = std::minmax_element(pictures[i].begin(), pictures[i].end());
+            EXPECT_NEAR(*lo, want, slack) << "level " << want;
+            EXPECT_NEAR(*hi, want, slack) << "level " << want;
+        }
     }
 }

@@ -320,37 +320,40 @@ TEST_F(AviDecodeCompressed, BothPathsAreFrameExactInAnyOrder) {
 }
 
 // Decoding ahead changes no picture: steady walks (where the guess is right), steps of two,
-// jumps back and size changes (where it is wrong), by either path.
+// jumps back and size changes (where it is wrong), by either path, one frame ahead or several at
+// once (Motion JPEG on readers of their own; MPEG-4 keeps one).
 TEST_F(AviDecodeCompressed, ReadAheadGivesThePicturesOfThePlainDecode) {
     TOptionsGuard guard;
     std::vector<int> walk = Sequential();
-    walk.insert(walk.end(), {0, 2, 4, 6, 8, 3, 3, 4, 28, 29});
-    for (const TMovie* movie : {Mjpeg.get(), Mpeg4.get()})
-        for (bool fileLayer : {false, true}) {
-            SCOPED_TRACE(movie->File + (fileLayer ? " file layer" : " own"));
-            DecoderOptions[doUseMMIOReader] = fileLayer;
-            TAviReader plain, ahead;
-            ASSERT_TRUE(plain.Open(movie->File));
-            ASSERT_TRUE(ahead.Open(movie->File));
-            ahead.BeginReadAhead();
-            TBitmap a(W, H), b(W, H), small(W / 2, H / 2), smallToo(W / 2, H / 2);
-            for (size_t k = 0; k < walk.size(); ++k) {
-                const int i = walk[k];
-                const bool half = k % 11 == 5;
-                ASSERT_EQ(ahead.GetFrame(i, half ? small : a),
-                          plain.GetFrame(i, half ? smallToo : b));
-                ASSERT_EQ(ahead.GetLastDecodedFrame(), i);
-                ASSERT_EQ(half ? Pixels(small) : Pixels(a), half ? Pixels(smallToo) : Pixels(b))
-                    << "frame " << i;
+    walk.insert(walk.end(), {0, 2, 4, 6, 8, 3, 3, 4, 28, 29, 27, 28, 5, 9, 13, 14});
+    for (int lanes : {1, 4})
+        for (const TMovie* movie : {Mjpeg.get(), Mpeg4.get()})
+            for (bool fileLayer : {false, true}) {
+                SCOPED_TRACE(movie->File + (fileLayer ? " file layer" : " own") + " lanes " +
+                             std::to_string(lanes));
+                DecoderOptions[doUseMMIOReader] = fileLayer;
+                TAviReader plain, ahead;
+                ASSERT_TRUE(plain.Open(movie->File));
+                ASSERT_TRUE(ahead.Open(movie->File));
+                ahead.BeginReadAhead(lanes);
+                TBitmap a(W, H), b(W, H), small(W / 2, H / 2), smallToo(W / 2, H / 2);
+                for (size_t k = 0; k < walk.size(); ++k) {
+                    const int i = walk[k];
+                    const bool half = k % 11 == 5;
+                    ASSERT_EQ(ahead.GetFrame(i, half ? small : a),
+                              plain.GetFrame(i, half ? smallToo : b));
+                    ASSERT_EQ(ahead.GetLastDecodedFrame(), i);
+                    ASSERT_EQ(half ? Pixels(small) : Pixels(a), half ? Pixels(smallToo) : Pixels(b))
+                        << "frame " << i;
+                }
+                ahead.EndReadAhead();
+                EXPECT_FALSE(ahead.IsReadingAhead());
+                // Closing with frames still decoding ahead waits for them.
+                ahead.BeginReadAhead(lanes);
+                ASSERT_TRUE(ahead.GetFrame(10, a));
+                ahead.Close();
+                EXPECT_FALSE(ahead.IsReadingAhead());
             }
-            ahead.EndReadAhead();
-            EXPECT_FALSE(ahead.IsReadingAhead());
-            // Closing with a frame still decoding ahead waits for it.
-            ahead.BeginReadAhead();
-            ASSERT_TRUE(ahead.GetFrame(10, a));
-            ahead.Close();
-            EXPECT_FALSE(ahead.IsReadingAhead());
-        }
 }
 
 TEST_F(AviDecodeCompressed, PastTheEnd) {

@@ -83,3 +83,40 @@ TEST(MovieOverlayReadAhead, OneThreadAndEightWriteTheSameFile) {
         EXPECT_FALSE(c.Reader->IsReadingAhead());
     }
 }
+
+// Motion JPEG clips decode several frames ahead at once with more threads; the file is the same.
+TEST(MovieClipReadAhead, AnyThreadCountWritesTheSameFile) {
+    TTempDir dir;
+    TMemTree tree;
+    TFakeUiServices ui;
+    TProjectNode root{"Project", tree.AddRoot("Project")};
+    root.Ui = &ui;
+    root.ExportSleepMs = 0;
+    root.SetVideoFormat(64, 48, 15);
+    for (const char* name : {"a", "b"}) {
+        TEncodedAviSpec spec;
+        const std::string movie = dir.Path + "/" + name + ".avi";
+        ASSERT_TRUE(WriteEncodedAvi(movie, spec));
+        if (*name == 'b') {
+            auto* slide =
+                static_cast<TTransNode*>(root.VideoTrack->AddNode("S", amLastChild, nkTransition));
+            slide->SetAddOn("{7602E471-A8CA-46B2-B869-8AF956428110}");
+            slide->UserDuration = 0.5L;
+        }
+        root.VideoTrack->AddNode(name, amLastChild, nkVideo)->SetFileName(movie);
+    }
+    root.Refresh();
+    root.GetAviCompress().SelectCompressor(MakeFourCC('m', 'j', 'p', 'g'));
+    std::vector<uint8_t> files[4];
+    const int threads[] = {1, 2, 4, 8};
+    for (int k = 0; k < 4; ++k) {
+        root.RenderThreads = threads[k];
+        const std::string name = dir.Path + "/out" + std::to_string(threads[k]) + ".avi";
+        ASSERT_TRUE(root.ExportMovie(0, root.GetFrameCount(), nullptr, nullptr, name));
+        std::ifstream in(name, std::ios::binary);
+        files[k].assign(std::istreambuf_iterator<char>(in), {});
+    }
+    ASSERT_GT(files[0].size(), 10000u);
+    for (int k = 1; k < 4; ++k)
+        EXPECT_TRUE(files[k] == files[0]) << threads[k] << " threads";
+}

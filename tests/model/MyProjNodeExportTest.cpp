@@ -291,7 +291,9 @@ struct Composition {
     TFakeUiServices Ui;
     TFakeVideoCompressors Fake;
     TProjectNode Root{"Project", Tree.AddRoot("Project")};
-    Composition(bool failingEncoder = false) {
+    explicit Composition(bool failingEncoder = false,
+                         uint32_t handler = MakeFourCC('m', 'j', 'p', 'g'),
+                         const char* transition = "{7602E471-A8CA-46B2-B869-8AF956428110}") {
         MakeMovie(Dir.Path + "/a.avi");
         MakeMovie(Dir.Path + "/b.avi");
         Root.Ui = &Ui;
@@ -300,7 +302,7 @@ struct Composition {
         TTreeNodeData* track = Root.VideoTrack;
         track->AddNode("A", amLastChild, nkVideo)->SetFileName(Dir.Path + "/a.avi");
         auto* slide = static_cast<TTransNode*>(track->AddNode("S", amLastChild, nkTransition));
-        slide->SetAddOn("{7602E471-A8CA-46B2-B869-8AF956428110}");
+        slide->SetAddOn(transition);
         slide->UserDuration = 0.4L;
         track->AddNode("B", amLastChild, nkVideo)->SetFileName(Dir.Path + "/b.avi");
         static_cast<TBlankNode*>(track->AddNode("K", amLastChild, nkBlank))->UserDuration = 0.5L;
@@ -309,10 +311,15 @@ struct Composition {
             TFakeCompressorSpec spec{"ffff", "F", "Fails at frame 5"};
             spec.FailAt = 5;
             Fake.Specs.push_back(spec);
+            // Frames that stand alone, coded on a pool: it fails on the fifth movie frame.
+            TFakeCompressorSpec pool{"pppp", "P", "Fails on frame 5"};
+            pool.Independent = true;
+            pool.FailOnBlue = 5;
+            Fake.Specs.push_back(pool);
             Root.CompressorListOverride = &Fake;
         }
         Root.GetAviCompress().SelectCompressor(failingEncoder ? MakeFourCC('f', 'f', 'f', 'f')
-                                                              : MakeFourCC('m', 'j', 'p', 'g'));
+                                                              : handler);
     }
     // Exports with the given threads; the report of stopAt (when above 0) stops the export.
     std::vector<uint8_t> Export(int threads, int stopAt = 0, bool* result = nullptr) {
@@ -364,22 +371,69 @@ TEST(MovieExportPipeline, OneThreadAndEightWriteTheSameFile) {
 }
 
 TEST(MovieExportPipeline, AFailingEncodeEndsTheExportWithTheSameMessage) {
-    std::vector<uint8_t> files[2];
-    for (int threads : {1, 8}) {
-        SCOPED_TRACE(threads);
-        Composition c(true);
-        try {
-            c.Export(threads);
-            ADD_FAILURE() << "no exception";
-        } catch (const Exception& e) {
-            EXPECT_EQ(e.GetMessage(), "Fail to compress frame 5 Error code: -5");
+    // An encoder that keeps state (one worker) and one whose frames stand alone (a pool).
+    for (uint32_t handler : {MakeFourCC('f', 'f', 'f', 'f'), MakeFourCC('p', 'p', 'p', 'p')}) {
+        SCOPED_TRACE(FourCCToText(handler));
+        std::vector<uint8_t> files[2];
+        for (int threads : {1, 8}) {
+            SCOPED_TRACE(threads);
+            Composition c(true);
+            c.Root.GetAviCompress().SelectCompressor(handler);
+            try {
+                c.Export(threads);
+                ADD_FAILURE() << "no exception";
+            } catch (const Exception& e) {
+                EXPECT_EQ(e.GetMessage(), "Fail to compress frame 5 Error code: -5");
+            }
+            EXPECT_FALSE(c.Root.Busy);
+            const std::string name = c.Dir.Path + "/out" + std::to_string(threads) + ".avi";
+            files[threads == 8] = ReadBytes(name);
+            TProbedFile probe = ProbeMedia(name, false);
+            ASSERT_TRUE(probe.Opened);
+            EXPECT_EQ(probe.FirstOf(true)->KeyFlags.size(), 5u);
         }
-        EXPECT_FALSE(c.Root.Busy);
-        const std::string name = c.Dir.Path + "/out" + std::to_string(threads) + ".avi";
-        files[threads == 8] = ReadBytes(name);
-        TProbedFile probe = ProbeMedia(name, false);
-        ASSERT_TRUE(probe.Opened);
-        EXPECT_EQ(probe.FirstOf(true)->KeyFlags.size(), 5u);
+        EXPECT_TRUE(files[0] == files[1]) << "files differ";
     }
-    EXPECT_TRUE(files[0] == files[1]) << "files differ";
+}
+
+TEST(MovieExportPipeline, EveryCompressorWritesTheSameFileWithAnyThreadCount) {
+    TFakeUiServices ui;
+    TAviCompress list(ui);
+    std::vector<TCompressorListItem> items;
+    list.FillCompressorList(items);
+    ASSERT_GE(items.size(), 2u);
+    for (const TCompressorListItem& item : items) {
+        SCOPED_TRACE(item.Text);
+        Composition c(false, item.Object->Handler);
+        const std::vector<uint8_t> one = c.Export(1);
+        ASSERT_GT(one.size(), 1000u);
+        for (int threads : {0, 2, 4, 8})
+            EXPECT_TRUE(c.Export(threads) == one) << threads << " threads";
+        // Stopped in the report of frame 20, with frames queued behind it on the workers.
+        const std::vector<uint8_t> stopped = c.Export(1, 20);
+        EXPECT_TRUE(c.Export(4, 20) == stopped) << "stopped";
+        TProbedFile probe = ProbeMedia(c.Dir.Path + "/out4.avi", true);
+        ASSERT_TRUE(probe.Opened);
+        EXPECT_EQ(probe.FirstOf(true)->DecodedFrames, 20);
+        EXPECT_EQ(probe.FirstOf(true)->DecodeErrors, 0);
+        EXPECT_EQ(probe.FirstOf(false)->DecodedSamples, 20 * 1470);
+    }
+}
+
+// A transition bound to an add-on nobody offers draws nothing: its frames repeat the last
+// picture before it, whether frames are encoded on the calling thread or on workers.
+TEST(MovieExportPipeline, ATransitionThatDrawsNothingRepeatsTheFrameBeforeIt) {
+    Composition c(false, MakeFourCC('m', 'j', 'p', 'g'), "{00000000-1111-2222-3333-444444444444}");
+    const std::vector<uint8_t> one = c.Export(1);
+    for (int threads : {0, 2, 4, 8})
+        EXPECT_TRUE(c.Export(threads) == one) << threads << " threads";
+    TProbedFile probe = ProbeMedia(c.Dir.Path + "/out0.avi", true);
+    ASSERT_TRUE(probe.Opened);
+    const auto& pictures = probe.FirstOf(true)->Pictures;
+    ASSERT_EQ(pictures.size(), 32u);
+    // The slide's frames, 10 to 15, repeat the first movie's frame 9; the second movie follows.
+    EXPECT_TRUE(pictures[9] != pictures[8]);
+    for (int i = 10; i <= 15; ++i)
+        EXPECT_TRUE(pictures[size_t(i)] == pictures[9]) << i;
+    EXPECT_TRUE(pictures[16] != pictures[9]);
 }

@@ -38,6 +38,15 @@ public:
                      TCompressedFrame& out) override {
         if (!Begun)
             return CompressNotBegun;
+        if (Spec.Independent) {
+            if (bits[0] == Spec.FailOnBlue)
+                return Spec.FailCode;
+            Data.assign(bits, bits + 3);
+            out.Data = Data.data();
+            out.Size = uint32_t(Data.size());
+            out.Flags = AVIIF_KEYFRAME;
+            return 0;
+        }
         if (Spec.FailAt >= 0 && Frame >= Spec.FailAt)
             return Spec.FailCode;
         ++Owner.Compressed;
@@ -51,6 +60,7 @@ public:
         ++Frame;
         return 0;
     }
+    bool IndependentFrames() const override { return Spec.Independent; }
     bool End() override {
         if (!Begun)
             return false;

@@ -20,6 +20,11 @@ struct TFakeCompressorSpec {
     // Compress returns this code from frame number FailAt on (counted from 0); -1 = never.
     int32_t FailAt = -1;
     int32_t FailCode = -5;
+    // Every frame a key frame coded on its own (no counts kept, so encoders may run on several
+    // threads); it fails when the first byte of the frame (blue of the top-left pixel) is
+    // FailOnBlue.
+    bool Independent = false;
+    int FailOnBlue = -1;
 };
 
 class TFakeVideoCompressors : public IVideoCompressorList {
