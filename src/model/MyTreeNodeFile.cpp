@@ -127,7 +127,7 @@ static void ReadChildHead(TValueReader& r) {
         kind == nkSubProject)
         r.ReadString(); // add-on identifier or sub-project file
     const auto stored = static_cast<uint8_t>(r.ReadChar());
-    if (stored != (kind == nkProject ? nkSubProject : kind))
+    if (stored != (kind == nkProject ? uint8_t(nkSubProject) : kind))
         r.Fail("Invalid property value", at);
     r.ReadString(); // Id
     ReadFiniteFloat(r);

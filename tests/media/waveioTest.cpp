@@ -97,7 +97,7 @@ TEST(WaveStream, ShortDataChunkPlaysWhatIsThere) {
 // the data size div the block align, a trailing part frame is left out. A block align that
 // disagrees with the channels and bits cannot say where a frame ends and is refused.
 TEST(WaveStream, OddBlockAlignsReadWholeFrames) {
-    for (const auto [channels, bits] : {std::pair<uint16_t, uint16_t>{1, 24}, {3, 8}}) {
+    for (const auto& [channels, bits] : {std::pair<uint16_t, uint16_t>{1, 24}, {3, 8}}) {
         SCOPED_TRACE(channels);
         TWavFixture fx;
         fx.Channels = channels;

@@ -261,8 +261,9 @@ TEST(AddObjectCreate, UnreadableSourceAddsNothing) {
             ASSERT_GT(text.size(), head.size() + 1) << text;
             EXPECT_EQ(text[head.size()], '\n') << text;
         }
-        if (file == empty && info == &video)
+        if (file == empty && info == &video) {
             EXPECT_EQ(text, head + "\nThe file is empty (" + file + ")");
+        }
     }
     // The whole file is added as before.
     SaveBytes(half, good);

@@ -212,8 +212,9 @@ TEST_F(MainWindowFaults, HelpThatCannotOpenNamesTheFileAndTheCause) {
         std::filesystem::remove(help);
     const std::string start = "Can not open the help file " + help.string() + ": ";
     ASSERT_EQ(Ui.Messages.size(), made ? 2u : 1u);
-    if (made)
+    if (made) {
         EXPECT_EQ(Ui.Messages[0], start + help.string() + " does not exist");
+    }
     EXPECT_EQ(Ui.Messages.back().rfind(start, 0), 0u) << Ui.Messages.back();
     EXPECT_NE(Ui.Messages.back().find("xdg-open"), std::string::npos) << Ui.Messages.back();
 }

@@ -146,9 +146,11 @@ TEST_F(SeqExport, TheWindowIsFixedCentredAndKeepsSetDuringTheExport) {
         EXPECT_EQ(d.minimumSize(), d.maximumSize());
         EXPECT_GE(d.width(), TSeqDlg::DesignWidth);
         EXPECT_GE(d.height(), TSeqDlg::DesignHeight);
-        for (QWidget* w : d.findChildren<QWidget*>())
-            if (w->isVisibleTo(&d) && w->parentWidget() == &d)
+        for (QWidget* w : d.findChildren<QWidget*>()) {
+            if (w->isVisibleTo(&d) && w->parentWidget() == &d) {
                 EXPECT_TRUE(d.rect().contains(w->geometry())) << w->metaObject()->className();
+            }
+        }
         const QPoint centre = d.screen()->availableGeometry().center();
         EXPECT_LE((d.frameGeometry().center() - centre).manhattanLength(), 2);
     });
