@@ -249,6 +249,8 @@ bool TAviCompress::PrepareSlots(const TVideoCompressFormat& format) {
 }
 
 void TAviCompress::StopSlots() {
+    // The render bitmap's pixels become its own before the slots go.
+    Render.Settle();
     // Frames still on the workers are dropped with the compression.
     for (auto& slot : Slots)
         slot->Worker->Stop();
@@ -276,9 +278,11 @@ bool TAviCompress::QueueFrame(const TVideoFrameInfo& frame) {
     if (!CanQueue() || Queued == QueueDepth() || !FitsPrepared(Render))
         return false;
     TEncodeSlot& slot = *Slots[size_t((Oldest + Queued) % QueueDepth())];
-    const size_t row = size_t(Render.Width()) * 3;
-    for (int32_t y = 0; y < Render.Height(); ++y)
-        std::memcpy(slot.Bitmap.ScanLine(y), Render.ScanLine(y), row);
+    // The frame moves to the slot whole; the render bitmap still reads as that frame, so that
+    // the next frame is drawn over it, but the copy is only made if the next frame touches
+    // pixels before it replaces them all (a decoded movie frame replaces them without a copy).
+    slot.Bitmap.TakePixelsOf(Render);
+    Render.OweCopyOf(slot.Bitmap);
     slot.FrameNumber = frame.FrameNumber;
     slot.KeyRequest = frame.KeyRequest;
     slot.Worker->Run();

@@ -3,7 +3,6 @@
 #include "MyAVIReader.h"
 
 #include <algorithm>
-#include <cstring>
 #include <filesystem>
 
 std::array<bool, 5> DecoderOptions = {false, false, false, true, false};
@@ -138,11 +137,10 @@ bool TAviReader::TakeReadAhead(int32_t index, TBitmap& target, bool viaFileLayer
         lane->Picture.Height() != target.Height())
         return false;
     ok = lane->Ok;
-    if (ok) {
-        const size_t row = size_t(target.Width()) * 3;
-        for (int32_t y = 0; y < target.Height(); ++y)
-            std::memcpy(target.ScanLine(y), lane->Picture.ScanLine(y), row);
-    }
+    // The decoded picture changes hands; the lane decodes its next frame over the target's
+    // former pixels.
+    if (ok)
+        target.TakePixelsOf(lane->Picture);
     return true;
 }
 

@@ -398,7 +398,7 @@ TBitmap::TBitmap(int32_t width, int32_t height) : FCanvas(*this) {
 
 TBitmap::TBitmap(TBitmap&& other) noexcept
     : FWidth(other.FWidth), FHeight(other.FHeight), FRowBytes(other.FRowBytes),
-      FBits(std::move(other.FBits)), FCanvas(*this) {
+      FBits((other.Settle(), std::move(other.FBits))), FCanvas(*this) {
     FCanvas.TakeState(other.FCanvas);
     other.FWidth = other.FHeight = other.FRowBytes = 0;
     other.FBits.clear();
@@ -407,6 +407,8 @@ TBitmap::TBitmap(TBitmap&& other) noexcept
 TBitmap& TBitmap::operator=(TBitmap&& other) noexcept {
     if (this == &other)
         return *this;
+    other.Settle();
+    FOwed = nullptr;
     FWidth = other.FWidth;
     FHeight = other.FHeight;
     FRowBytes = other.FRowBytes;
@@ -424,6 +426,7 @@ void TBitmap::SetSize(int32_t width, int32_t height) {
         return;
     if (width < 0 || height < 0)
         throw EInvalidGraphic("Invalid bitmap size");
+    Settle();
     // ((width * 24 + 31) div 32) * 4: 24-bit pixels, rows padded to whole 32-bit words.
     const int32_t rowBytes =
         width == 0 ? 0
@@ -446,21 +449,45 @@ void TBitmap::SetSize(int32_t width, int32_t height) {
         FBits.clear();
 }
 
-uint8_t* TBitmap::ScanLine(int32_t y) {
-    if (y < 0 || y >= FHeight)
-        throw EListError("Scan line index out of range", y, FHeight);
-    return FBits.data() + size_t(y) * FRowBytes;
+void TBitmap::ThrowScanLine(int32_t y) const {
+    throw EListError("Scan line index out of range", y, FHeight);
 }
 
-const uint8_t* TBitmap::ScanLine(int32_t y) const {
-    if (y < 0 || y >= FHeight)
-        throw EListError("Scan line index out of range", y, FHeight);
-    return FBits.data() + size_t(y) * FRowBytes;
+void TBitmap::PayOwed() const {
+    const TBitmap* src = FOwed;
+    FOwed = nullptr;
+    src->Settle();
+    // The pixels read as src's all along; making the copy changes nothing a reader can see.
+    auto& bits = const_cast<std::vector<uint8_t>&>(FBits);
+    std::copy(src->FBits.begin(), src->FBits.end(), bits.begin());
+}
+
+bool TBitmap::TakePixelsOf(TBitmap& other) {
+    if (&other == this)
+        return true;
+    if (other.FWidth != FWidth || other.FHeight != FHeight)
+        return false;
+    other.Settle();
+    FOwed = nullptr;
+    FBits.swap(other.FBits);
+    return true;
+}
+
+bool TBitmap::OweCopyOf(const TBitmap& src) {
+    if (&src == this)
+        return true;
+    if (src.FWidth != FWidth || src.FHeight != FHeight)
+        return false;
+    src.Settle();
+    FOwed = Empty() ? nullptr : &src;
+    return true;
 }
 
 void TBitmap::Assign(const TBitmap& src) {
     if (this == &src)
         return;
+    src.Settle();
+    FOwed = nullptr;
     if (src.FWidth != FWidth || src.FHeight != FHeight) {
         // Resizing would first copy the old pixels, which are about to be overwritten.
         FBits.assign(src.FBits.size(), 0);

@@ -167,23 +167,63 @@ public:
     void SetSize(int32_t width, int32_t height);
 
     // First byte of row y (0 = top); EListError outside 0..Height-1.
-    uint8_t* ScanLine(int32_t y);
-    const uint8_t* ScanLine(int32_t y) const;
+    uint8_t* ScanLine(int32_t y) {
+        Touch(y);
+        return FBits.data() + size_t(y) * size_t(FRowBytes);
+    }
+    const uint8_t* ScanLine(int32_t y) const {
+        Touch(y);
+        return FBits.data() + size_t(y) * size_t(FRowBytes);
+    }
 
     // All rows, RowBytes() apart; null when the bitmap is empty.
-    uint8_t* Bits() { return FBits.empty() ? nullptr : FBits.data(); }
-    const uint8_t* Bits() const { return FBits.empty() ? nullptr : FBits.data(); }
+    uint8_t* Bits() {
+        Settle();
+        return FBits.empty() ? nullptr : FBits.data();
+    }
+    const uint8_t* Bits() const {
+        Settle();
+        return FBits.empty() ? nullptr : FBits.data();
+    }
 
     // Takes the size and pixels of src; the canvas state stays.
     void Assign(const TBitmap& src);
+
+    // Moving whole frames between bitmaps of the same size without copying them, for pipelines
+    // that hand a frame from one stage to the next.
+    //
+    // Takes other's pixels; other is left with this bitmap's former buffer, whose content is
+    // unspecified (the caller overwrites it). A copy this bitmap owed is dropped; one other owed
+    // is made first. False, and nothing changes, when the sizes differ.
+    bool TakePixelsOf(TBitmap& other);
+    // From now on the pixels read as a copy of src's (same size). The copy is made when they are
+    // first touched (ScanLine, Bits, Assign, SetSize, a move, Settle), or never when TakePixelsOf
+    // replaces them first; until then src must keep its pixels and stay alive. False, and
+    // nothing changes, when the sizes differ.
+    bool OweCopyOf(const TBitmap& src);
+    // Makes an owed copy now.
+    void Settle() const {
+        if (FOwed)
+            PayOwed();
+    }
 
     TCanvas& Canvas() { return FCanvas; }
     const TCanvas& Canvas() const { return FCanvas; }
 
 private:
+    void Touch(int32_t y) const {
+        if (y < 0 || y >= FHeight)
+            ThrowScanLine(y);
+        Settle();
+    }
+    [[noreturn]] void ThrowScanLine(int32_t y) const;
+    void PayOwed() const;
+
     int32_t FWidth = 0;
     int32_t FHeight = 0;
     int32_t FRowBytes = 0;
     std::vector<uint8_t> FBits;
+    // The bitmap whose pixels these are owed a copy of; null when they are the bitmap's own.
+    mutable const TBitmap* FOwed = nullptr;
     TCanvas FCanvas;
 };

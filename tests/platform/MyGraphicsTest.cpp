@@ -160,6 +160,62 @@ TEST(MyGraphicsBitmap, AssignAndMove) {
     EXPECT_EQ(dst.Canvas().GetPixel(0, 0), kBlue);
 }
 
+TEST(MyGraphicsBitmap, FramesChangeHandsWithoutCopies) {
+    // Taken pixels are the very buffer; the giver keeps the taker's former one.
+    TBitmap a = Pattern(5, 4), b = Filled(5, 4, kRed);
+    const uint8_t* bufferOfA = a.Bits();
+    EXPECT_TRUE(b.TakePixelsOf(a));
+    EXPECT_EQ(b.Bits(), bufferOfA);
+    EXPECT_EQ(b.Canvas().GetPixel(4, 3), PatternAt(4, 3));
+    EXPECT_EQ(a.Canvas().GetPixel(4, 3), kRed);
+    TBitmap other = Filled(4, 4);
+    EXPECT_FALSE(b.TakePixelsOf(other));
+    EXPECT_FALSE(b.OweCopyOf(other));
+    EXPECT_EQ(b.Canvas().GetPixel(4, 3), PatternAt(4, 3));
+
+    // An owed copy reads as its source through every way in: rows, bits, copies, a resize, a move.
+    const std::function<void(TBitmap&)> reads[] = {
+        [](TBitmap& x) { EXPECT_EQ(x.Canvas().GetPixel(4, 3), PatternAt(4, 3)); },
+        [](TBitmap& x) { EXPECT_EQ(x.Bits()[2], 0x80); }, // R of (0, 0)
+        [](TBitmap& x) {
+            TBitmap y(1, 1);
+            y.Assign(x);
+            EXPECT_EQ(y.Canvas().GetPixel(2, 1), PatternAt(2, 1));
+        },
+        [](TBitmap& x) {
+            x.SetSize(6, 4);
+            EXPECT_EQ(x.Canvas().GetPixel(4, 3), PatternAt(4, 3));
+        },
+        [](TBitmap& x) {
+            TBitmap y(std::move(x));
+            EXPECT_EQ(y.Canvas().GetPixel(1, 2), PatternAt(1, 2));
+        },
+    };
+    for (const auto& read : reads) {
+        TBitmap source = Pattern(5, 4), owing = Filled(5, 4, kGreen);
+        EXPECT_TRUE(owing.OweCopyOf(source));
+        read(owing);
+    }
+    // Drawing into an owed copy draws over the source's picture, and leaves the source alone.
+    TBitmap source = Pattern(5, 4), owing = Filled(5, 4, kGreen);
+    owing.OweCopyOf(source);
+    owing.Canvas().SetPixel(0, 0, kBlue);
+    EXPECT_EQ(owing.Canvas().GetPixel(0, 0), kBlue);
+    EXPECT_EQ(owing.Canvas().GetPixel(1, 0), PatternAt(1, 0));
+    EXPECT_EQ(source.Canvas().GetPixel(0, 0), PatternAt(0, 0));
+
+    // Pixels replaced whole need no copy: the debt is dropped, so the source may change after.
+    TBitmap picture = Pattern(5, 4), next = Filled(5, 4, kWhite);
+    owing.OweCopyOf(source);
+    EXPECT_TRUE(owing.TakePixelsOf(picture));
+    source.Canvas().SetPixel(3, 3, kRed);
+    EXPECT_EQ(owing.Canvas().GetPixel(3, 3), PatternAt(3, 3));
+    // Handing on a bitmap that owes a copy hands on the copy.
+    next.OweCopyOf(source);
+    EXPECT_TRUE(picture.TakePixelsOf(next));
+    EXPECT_EQ(picture.Canvas().GetPixel(3, 3), kRed);
+    EXPECT_EQ(picture.Canvas().GetPixel(0, 1), PatternAt(0, 1));
+}
 // ---- Fills and outlines -------------------------------------------------------------------------
 
 TEST(MyGraphicsCanvas, FillRectExcludesRightAndBottomAndClips) {
