@@ -96,8 +96,9 @@ public:
     int RenderThreads = 0;
     // True from 2 render threads on: movies decode ahead, frames are encoded on workers.
     bool Pipelined() const;
-    // Frames a movie whose frames stand alone decodes ahead at once: half the render threads,
-    // as its decoding costs about what encoding the frame does.
+    // Frames a movie whose frames stand alone decodes ahead at once: as many as render threads.
+    // The render thread's own share of a frame is a fraction of a decode, so it asks for frames
+    // faster than one decode ends; the frames must be under way several at a time, or it waits.
     int DecodeLanes() const;
 
     // Output settings, as stored in the project file.

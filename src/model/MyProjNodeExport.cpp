@@ -180,7 +180,7 @@ bool TCustomProjectNode::Pipelined() const {
 }
 
 int TCustomProjectNode::DecodeLanes() const {
-    return std::max(1, EffectiveThreadCount(RenderThreads) / 2);
+    return std::max(1, EffectiveThreadCount(RenderThreads));
 }
 
 // The frames queued to the encoders, oldest first, each with the sound mixed when it rendered:
