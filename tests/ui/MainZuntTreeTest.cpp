@@ -135,6 +135,13 @@ TEST_F(MainTree, UpAndDownMoveWithinTheTrackOnly) {
     Add(Root->VideoTrack, "D", nkBlank);
     Form->RefreshProject(false);
     EXPECT_TRUE(Form->sbDown->isEnabled());
+    // They belong to the tree's keyboard focus: gone with it at the next refresh, back when
+    // the tree takes it again.
+    Form->sbUp->setFocus();
+    Form->RefreshProject(false);
+    EXPECT_FALSE(Form->sbUp->isEnabled() || Form->sbDown->isEnabled());
+    Form->TreeView1->setFocus();
+    EXPECT_TRUE(Form->sbUp->isEnabled() && Form->sbDown->isEnabled());
 }
 
 TEST_F(MainTree, FindStartNeedsAnActiveObject) {
