@@ -16,6 +16,7 @@
 #include "MyFileReplace.h"
 #include "MyMovieWriter.h"
 #include "MyRiffIO.h"
+#include "MySubProjectNode.h"
 #include "MyWavStreaming.h"
 #include "MyWavWriter.h"
 
@@ -274,6 +275,13 @@ bool TCustomProjectNode::LoadFromFile(const std::string& fileName) {
 bool TCustomProjectNode::SaveToFile(const std::string& fileName) {
     if (fileName.empty())
         return false;
+    // A sub-project that leads back to the file would make it contain itself: such a pair of
+    // files never opens whole again.
+    if (const std::string cycle = TSubProjectNode::SaveCycleText(this, fileName); !cycle.empty()) {
+        if (Ui)
+            Ui->ShowMessage(cycle, TMsgKind::Error);
+        return false;
+    }
     FileName = fileName;
     std::vector<uint8_t> bytes;
     SaveToStream(bytes);

@@ -169,3 +169,36 @@ std::string TSubProjectNode::FindCycle(const std::string& file, const std::strin
         return {};
     return found.Closer;
 }
+
+std::string TSubProjectNode::SaveCycleText(TTreeNodeData* root, const std::string& fileName) {
+    if (!root || fileName.empty())
+        return {};
+    const std::string key = SameFileKey(fileName);
+    for (int i = 0; i < root->GetChildCount(); ++i) {
+        TTreeNodeData* child = root->GetChild(i);
+        auto* sub = dynamic_cast<TSubProjectNode*>(child);
+        if (!sub) {
+            if (std::string text = SaveCycleText(child, fileName); !text.empty())
+                return text;
+            continue;
+        }
+        // What lies below a sub-project comes from its file, which FindCycle reads afresh. A
+        // missing file keeps its name, and the save would give that name a file.
+        const std::string& file = sub->GetStoredFileName();
+        if (file.empty())
+            continue;
+        if (SameFileKey(file) == key)
+            return "Can not save the project as " + fileName +
+                   ": it has that file as a "
+                   "sub-project!";
+        const std::string closer = FindCycle(file, fileName);
+        if (closer.empty())
+            continue;
+        std::string text = "Can not save the project as " + fileName + ": its sub-project " + file +
+                           " contains that file";
+        if (SameFileKey(closer) != SameFileKey(file))
+            text += " (through " + closer + ")";
+        return text + "!";
+    }
+    return {};
+}

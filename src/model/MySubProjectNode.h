@@ -22,6 +22,9 @@ public:
     // Placing file as a sub-project of the project saved as projectFile would bring that project
     // back inside itself: the file whose sub-project points back to it. Empty when not.
     static std::string FindCycle(const std::string& file, const std::string& projectFile);
+    // Saving the tree under root as fileName would make that file contain itself, directly or
+    // through the files of its sub-projects: the words that tell the user so. Empty when not.
+    static std::string SaveCycleText(TTreeNodeData* root, const std::string& fileName);
 
 protected:
     void WriteBefore(TValueWriter& writer) const override;

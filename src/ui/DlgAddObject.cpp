@@ -3,6 +3,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QEventLoop>
 #include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QImage>
@@ -137,19 +138,29 @@ TAddObjectDlg::~TAddObjectDlg() {
 
 int TAddObjectDlg::ShowModal() {
     NewNode = nullptr;
-    if (!ExecHook)
-        return exec();
     setResult(QDialog::Rejected);
+    if (ExecHook) {
+        show();
+        const int r = ExecHook(*this);
+        if (isVisible())
+            hide();
+        return r;
+    }
+    // Not exec(): its loop ends when the dialog hides, and OK hides it while the object is made.
+    // This loop ends when the dialog is done.
+    QEventLoop loop;
+    connect(this, &QDialog::finished, &loop, &QEventLoop::quit);
+    setWindowModality(Qt::ApplicationModal);
     show();
-    const int r = ExecHook(*this);
-    if (isVisible())
-        hide();
-    return r;
+    loop.exec(QEventLoop::DialogExec);
+    return result();
 }
 
 void TAddObjectDlg::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    FormShow();
+    // Back after a refused OK, the dialog keeps the user's choice.
+    if (!Working)
+        FormShow();
 }
 
 void TAddObjectDlg::FormShow() {
@@ -351,7 +362,11 @@ bool TAddObjectDlg::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TAddObjectDlg::bOKClick() {
-    setEnabled(false);
+    // The dialog steps aside while the object is made, so the file dialog and any message come
+    // over the main window; it comes back when nothing was made.
+    Working = true;
+    auto working = MakeScopeExit([this] { Working = false; });
+    hide();
     CloseAllowed = false;
     AddOnPreview.Active = false;
     TAddRequest rq;
@@ -368,11 +383,15 @@ void TAddObjectDlg::bOKClick() {
     TTreeNodeData* node = nullptr;
     TAddOutcome outcome = TAddOutcome::Refused;
     {
-        auto enable = MakeScopeExit([this] { setEnabled(true); });
+        // Shown again however the work ends, unless it made the object.
+        auto reshow = MakeScopeExit([this, &outcome] {
+            if (outcome != TAddOutcome::Created)
+                show();
+        });
         outcome = Project ? CreateChosenObject(rq, node) : TAddOutcome::Refused;
     }
     if (outcome != TAddOutcome::Created) {
-        // The dialog stays, and so does its example (made again when the refusal came late).
+        // The dialog stays with its choice, and the example of it is made again.
         CloseAllowed = true;
         AddOnPreview.Active = true;
         if (!ExampleRig->GetNode() && isVisible())

@@ -202,6 +202,8 @@ private:
     QTreeWidgetItem* RootItem = nullptr;
     int ItemCount = 0;
     bool CloseAllowed = true;
+    // Set while OK makes the object, the dialog hidden meanwhile.
+    bool Working = false;
     bool Busy = false;
     bool Dragging = false;
     bool InDrag = false;

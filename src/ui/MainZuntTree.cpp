@@ -406,9 +406,12 @@ void TMainForm::EditMovieRange() {
         Ui->ShowMessage("Can not open " + node->GetStoredFileName());
         return;
     }
-    // The dialog reads the file itself and steps by its frames; an unreadable one is named.
+    // The dialog reads the file itself; an unreadable one is named. It steps at the object's
+    // rate and sits on the preview's background.
     TPartialInfo edited = *range;
-    if (!TMovieRangeDlg::Execute(node->FileName, edited, Ui, this))
+    const TMovieRangeSetup setup{RangeStepRate(node),
+                                 pBackground->palette().color(QPalette::Window)};
+    if (!TMovieRangeDlg::Execute(node->FileName, edited, Ui, this, setup))
         return;
     *range = edited;
     Project->Refresh();

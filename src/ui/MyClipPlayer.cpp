@@ -287,9 +287,14 @@ void TClipPlayerWidget::TimerTick() {
     }
 }
 
+void TClipPlayerWidget::SetBackground(const QColor& color) {
+    Background = color;
+    update();
+}
+
 void TClipPlayerWidget::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    p.fillRect(rect(), Qt::black);
+    p.fillRect(rect(), Background);
     const TBitmap& b = Player.Picture();
     if (b.Empty())
         return;

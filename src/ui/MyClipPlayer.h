@@ -4,6 +4,7 @@
 // picture and counts its length in milliseconds.
 #pragma once
 
+#include <QColor>
 #include <QWidget>
 
 #include <cstdint>
@@ -109,8 +110,8 @@ private:
     std::vector<uint8_t> StepBuffer;
 };
 
-// The player's picture: the frame centred on a black background, scaled down to fit when it is
-// larger; a timer drives the clock while it plays.
+// The player's picture: the frame centred on the panel's background (black unless set), scaled
+// down to fit when it is larger; a timer drives the clock while it plays.
 class TClipPlayerWidget : public QWidget {
     Q_OBJECT
 public:
@@ -120,6 +121,8 @@ public:
     void Stop();
     // Repaints after the player moved.
     void Refresh() { update(); }
+    void SetBackground(const QColor& color);
+    const QColor& GetBackground() const { return Background; }
     QTimer* GetTimer() const { return Timer; }
 
     // Called after every clock step that changed the picture.
@@ -133,4 +136,5 @@ private:
 
     TClipPlayer& Player;
     QTimer* Timer;
+    QColor Background = Qt::black;
 };

@@ -14,8 +14,11 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
 
 #include "IUiServices.h"
+#include "MyAVIReader.h"
+#include "MySoundNode.h"
 
 // ---- TMovieRange ------------------------------------------------------------------------------
 
@@ -24,9 +27,23 @@ int32_t TMovieRange::StepFor(Extended fps) {
 }
 
 void TMovieRange::Load(int32_t frameCount, Extended length) {
+    OwnSteps = true;
     FrameCount = std::max(frameCount, 0);
     Length = length;
     FramesPerSecond = Length > 0 ? FrameCount / Length : 0;
+    Step = StepFor(FramesPerSecond);
+}
+
+void TMovieRange::LoadAt(Extended rate, Extended length) {
+    if (!(rate > 0) || !(length > 0)) {
+        Load(0, length);
+        return;
+    }
+    OwnSteps = false;
+    Length = length;
+    FramesPerSecond = rate;
+    const Extended steps = length * rate;
+    FrameCount = steps >= Extended(INT32_MAX) ? INT32_MAX : Round(steps);
     Step = StepFor(FramesPerSecond);
 }
 
@@ -75,6 +92,16 @@ int32_t TMovieRange::EndPosition() const {
     return Range.ToEnd ? FrameCount : std::min(FrameOf(Range.OutTime), FrameCount);
 }
 
+Extended RangeStepRate(const TTreeNodeData* node) {
+    if (!node)
+        return 0;
+    if (dynamic_cast<const TSoundNode*>(node))
+        return 1000;
+    // Read for its header only, silently: the dialog names a file it can not open.
+    TAviReader reader(nullptr);
+    return reader.Open(node->FileName) ? reader.GetFrameRate() : 0;
+}
+
 // ---- TMovieRangeDlg ---------------------------------------------------------------------------
 
 namespace {
@@ -89,9 +116,10 @@ QToolButton* Button(QWidget* parent, const char* text, const char* hint) {
 } // namespace
 
 bool TMovieRangeDlg::Execute(const std::string& fileName, TPartialInfo& range, IUiServices* ui,
-                             QWidget* parent) {
+                             QWidget* parent, const TMovieRangeSetup& setup) {
     TMovieRangeDlg dlg(ui, parent);
-    if (!dlg.Load(fileName, range))
+    dlg.PlayerView->SetBackground(setup.Background);
+    if (!dlg.Load(fileName, range, setup.Rate))
         return false;
     const int result = ExecHook ? ExecHook(dlg) : dlg.exec();
     dlg.PlayerView->Stop();
@@ -230,11 +258,16 @@ QWidget* TMovieRangeDlg::BuildSide(bool start) {
     return box;
 }
 
-bool TMovieRangeDlg::Load(const std::string& fileName, const TPartialInfo& range) {
+bool TMovieRangeDlg::Load(const std::string& fileName, const TPartialInfo& range, Extended rate) {
     if (!Player.Open(fileName))
         return false;
     Logic.Range = range;
-    Logic.Load(Player.GetFrameCount(), Player.GetDuration());
+    // The file's own steps serve unless the caller counts at another rate.
+    const Extended own = Player.GetRate();
+    if (rate > 0 && std::fabs(rate - own) > own * 1e-9L)
+        Logic.LoadAt(rate, Player.GetDuration());
+    else
+        Logic.Load(Player.GetFrameCount(), Player.GetDuration());
     Filling = true;
     TrackBar->setRange(0, Logic.FrameCount);
     TrackBar->setValue(0);
@@ -269,11 +302,22 @@ void TMovieRangeDlg::TrackBarChange() {
     if (position != LastPosition) {
         LastPosition = position;
         if (!Player.IsPlaying() && Logic.FramesPerSecond != 0) {
-            Player.Seek(position);
+            MovePlayer(position);
             PlayerView->Refresh();
         }
     }
     StatusBar->setText(QString::fromStdString(Logic.StatusText(Player.GetCurrentTime())));
+}
+
+void TMovieRangeDlg::MovePlayer(int32_t position) {
+    if (Logic.OwnSteps)
+        Player.Seek(position);
+    else
+        Player.SetCurrentTime(Logic.TimeOf(position));
+}
+
+int32_t TMovieRangeDlg::PlayerPosition() const {
+    return Logic.OwnSteps ? Player.GetPosition() : Logic.FrameOf(Player.GetCurrentTime());
 }
 
 void TMovieRangeDlg::PlayClick() {
@@ -288,7 +332,7 @@ void TMovieRangeDlg::StopClick() {
 
 void TMovieRangeDlg::TrackTimer() {
     if (sbPlay->isChecked()) {
-        TrackBar->setValue(Player.GetPosition());
+        TrackBar->setValue(PlayerPosition());
         TrackBarChange();
         if (!Player.IsPlaying())
             sbStop->setChecked(true);

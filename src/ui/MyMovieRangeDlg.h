@@ -3,6 +3,7 @@
 // texts; TMovieRangeDlg is the window over it.
 #pragma once
 
+#include <QColor>
 #include <QDialog>
 
 #include <functional>
@@ -14,6 +15,7 @@
 #include "MyCommonParams.h"
 
 class IUiServices;
+class TTreeNodeData;
 class QLineEdit;
 class QLabel;
 class QRadioButton;
@@ -34,9 +36,16 @@ public:
     Extended FramesPerSecond = 0;
     int32_t Step = 1;
 
+    // False while the track bar counts steps of another rate than the file's own.
+    bool OwnSteps = true;
+
     // Frames moved by one fine-step tick at fps: a fifth of a second, at least 1.
     static int32_t StepFor(Extended fps);
+    // The file's own steps: frameCount of them over length seconds.
     void Load(int32_t frameCount, Extended length);
+    // Steps at rate over length seconds instead, where the caller picks the range at another
+    // rate than the file's (a sound to the millisecond out of a movie's track).
+    void LoadAt(Extended rate, Extended length);
 
     // Position of a time on the track bar, and back.
     int32_t FrameOf(Extended seconds) const;
@@ -64,6 +73,18 @@ public:
     bool IsAcceptable() const { return OutPoint() - InPoint() >= MinimumLength; }
 };
 
+// The rate an object's range is picked at: milliseconds for a sound object, else the frame rate
+// of its file; 0 when the file can not be read.
+Extended RangeStepRate(const TTreeNodeData* node);
+
+// What the caller hands the dialog besides the file and the range.
+struct TMovieRangeSetup {
+    // Steps of the track bar per second; 0 takes the file's own.
+    Extended Rate = 0;
+    // Colour of the panel around the picture.
+    QColor Background = Qt::black;
+};
+
 class TMovieRangeDlg : public QDialog {
     Q_OBJECT
 public:
@@ -71,7 +92,7 @@ public:
     // otherwise the range is untouched. A file that can not be opened shows
     // "Can not open " + name and gives False.
     static bool Execute(const std::string& fileName, TPartialInfo& range, IUiServices* ui,
-                        QWidget* parent = nullptr);
+                        QWidget* parent = nullptr, const TMovieRangeSetup& setup = {});
     // Tests replace the modal run: called with the loaded dialog, returns its result.
     static inline std::function<int(TMovieRangeDlg&)> ExecHook;
     // Sound device of the player (the real one when empty); tests set a fake.
@@ -80,8 +101,9 @@ public:
     TMovieRangeDlg(IUiServices* ui, QWidget* parent = nullptr);
     ~TMovieRangeDlg() override;
 
-    // Opens the file and takes the range; False when the file can not be opened.
-    bool Load(const std::string& fileName, const TPartialInfo& range);
+    // Opens the file and takes the range, stepping at rate (0: the file's own); False when the
+    // file can not be opened.
+    bool Load(const std::string& fileName, const TPartialInfo& range, Extended rate = 0);
     const TMovieRange& GetRange() const { return Logic; }
     TClipPlayer& GetPlayer() { return Player; }
 
@@ -120,6 +142,9 @@ private:
     QWidget* BuildPlayerRow();
     QWidget* BuildSide(bool start);
     void ShowRange();
+    // The player at a track bar position, and back.
+    void MovePlayer(int32_t position);
+    int32_t PlayerPosition() const;
     void TrackBarChange();
     void PlayClick();
     void StopClick();

@@ -4,17 +4,16 @@
 #include <QCoreApplication>
 #include <QTest>
 #include <chrono>
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
 
 #include "CaptureRig.h"
 #include "FakeUiServices.h"
 #include "FakeV4L2.h"
+#include "FileSizeLimit.h"
 #include "MediaProbe.h"
 #include "MyAVIReader.h"
 #include "MyCapDrvSelect.h"
@@ -658,16 +657,11 @@ TEST_F(VideoCap, FailedWriteKeepsTheOlderFile) {
     bool ended = false;
     Cap->SetOnStatusCallback(
         [&](TVideoCap&, int id, const std::string&) { ended = ended || id == CapStatusEnd; });
-    rlimit old{};
-    ::getrlimit(RLIMIT_FSIZE, &old);
-    const auto oldSignal = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = old;
-    small.rlim_cur = 1048576;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    TFileSizeLimit limit(1048576);
+    ASSERT_TRUE(limit.Active());
     const bool started = Cap->StartCapture();
     const bool done = started && WaitFor(Ui, [&] { return ended; });
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldSignal);
+    limit.Lift();
     ASSERT_TRUE(done);
     Ui.RunPosted();
     std::ifstream in(target);

@@ -2,6 +2,7 @@
 
 #include "AviFixtures.h"
 #include "FakeUiServices.h"
+#include "FileSizeLimit.h"
 #include "MediaProbe.h"
 #include "MediaRig.h"
 
@@ -12,7 +13,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -260,12 +260,8 @@ TEST_F(AviWriterTest, FailedWriteIsReportedAndNeverSucceeds) {
     const Bytes previous = MakePattern(3000, 9);
     WriteBytesFile(Name, previous);
     // The system refuses to let the file grow past 16 KB.
-    struct rlimit old;
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = old;
-    small.rlim_cur = 16384;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    TFileSizeLimit limit(16384);
+    ASSERT_TRUE(limit.Active());
 
     TAviWriter w(Ui, Cache);
     const bool opened = w.Open(Name, MakeSettings(false), Mjpg, DibFormat(4, 2, Mjpg));
@@ -274,8 +270,7 @@ TEST_F(AviWriterTest, FailedWriteIsReportedAndNeverSucceeds) {
     for (int i = 0; opened && i < 40 && !failed; ++i)
         failed = !w.WriteVideoFrame(f.data(), 1000, i == 0);
     const bool closed = opened && w.Close(0);
-    setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
+    limit.Lift();
 
     ASSERT_TRUE(opened);
     EXPECT_TRUE(failed);

@@ -2,12 +2,10 @@
 // trips through our own picture loader, and writes that fail.
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
-
-#include <csignal>
 #include <cstring>
 #include <filesystem>
 
+#include "FileSizeLimit.h"
 #include "MediaRig.h"
 #include "MyPictureLoader.h"
 #include "MyPictureWriter.h"
@@ -99,15 +97,10 @@ TEST(MyPictureWriter, ReplacedPictureSurvivesAFailedWrite) {
     TPictureWriter writer;
     ASSERT_TRUE(writer.SaveBmp(Ramp(3, 2), name));
     const Bytes old = ReadBytesFile(name);
-    rlimit was{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &was), 0);
-    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = was;
-    small.rlim_cur = 4096;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    TFileSizeLimit limit(4096);
+    ASSERT_TRUE(limit.Active());
     const bool saved = writer.SaveBmp(Ramp(200, 200), name);
-    setrlimit(RLIMIT_FSIZE, &was);
-    std::signal(SIGXFSZ, oldHandler);
+    limit.Lift();
     EXPECT_FALSE(saved);
     EXPECT_EQ(ReadBytesFile(name), old);
     EXPECT_FALSE(std::filesystem::exists(name + ".~part"));

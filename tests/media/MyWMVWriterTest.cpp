@@ -1,12 +1,11 @@
 #include "MyWMVWriter.h"
 
 #include "FakeUiServices.h"
+#include "FileSizeLimit.h"
 #include "MediaProbe.h"
 #include "TempFolders.h"
 
-#include <csignal>
 #include <filesystem>
-#include <sys/resource.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -366,19 +365,14 @@ TEST_F(WMVWriterTest, ExistingFileGoesToTheTrash) {
 TEST_F(WMVWriterTest, FailedWriteIsNeverSuccess) {
     // An older file at the name survives the failed export whole, with nothing beside it.
     const std::string file = Dir.File("full.wmv", "older movie");
-    rlimit old{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = old;
-    small.rlim_cur = 40000;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    TFileSizeLimit limit(40000);
+    ASSERT_TRUE(limit.Active());
     TWMVWriter w(Ui);
     TWMFInfo info = MakeInfo(file, 12, 25); // NTSC 1400: fills the limit fast
     bool opened = w.Open(info);
     bool wrote = opened && WriteFrames(w, 25, info);
     bool closed = opened && w.Close();
-    setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
+    limit.Lift();
     ASSERT_TRUE(opened);
     EXPECT_FALSE(wrote && closed);
     EXPECT_FALSE(closed);

@@ -1,13 +1,11 @@
 #include "MyWavWriter.h"
 
-#include <sys/resource.h>
-
-#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
 
 #include "FakeUiServices.h"
+#include "FileSizeLimit.h"
 #include "MediaRig.h"
 #include "TempFolders.h"
 #include "waveio.h"
@@ -155,20 +153,15 @@ TEST_F(WavWriterTest, FailedWriteNamesTheReasonAndKeepsTheOldFile) {
     const std::vector<uint8_t> old = {'o', 'l', 'd'};
     WriteBytesFile(Name, old);
     Ui.Answers.push_back(TMsgResult::OK);
-    rlimit was{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &was), 0);
-    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = was;
-    small.rlim_cur = 10000;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    TFileSizeLimit limit(10000);
+    ASSERT_TRUE(limit.Active());
     const bool initiated = Writer.Initiate(false, Name, Pcm(8000, 1, 8));
     const std::vector<uint8_t> block(4096, 0x80);
     bool wrote = true;
     for (int i = 0; initiated && wrote && i < 8; ++i)
         wrote = Writer.WriteData(block.data(), int64_t(block.size()));
     const bool closed = initiated && Writer.CloseFile();
-    setrlimit(RLIMIT_FSIZE, &was);
-    std::signal(SIGXFSZ, oldHandler);
+    limit.Lift();
 
     ASSERT_TRUE(initiated);
     EXPECT_FALSE(closed);

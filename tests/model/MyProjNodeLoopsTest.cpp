@@ -1,14 +1,12 @@
 // The root's runs: sound collected from the nodes, the WAV export and the playback loop.
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
-
-#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <thread>
 
+#include "FileSizeLimit.h"
 #include "ModelRig.h"
 #include "TempFolders.h"
 #include "TestData.h"
@@ -126,15 +124,10 @@ TEST(RootWaveExport, FullDiskNamesTheReasonAndKeepsTheOldFile) {
     const std::string name = dir.Path + "/out.wav";
     std::ofstream(name, std::ios::binary) << "old sound";
     f.Ui.Answers.push_back(TMsgResult::OK); // replace it
-    rlimit was{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &was), 0);
-    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = was;
-    small.rlim_cur = 65536;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    TFileSizeLimit limit(65536);
+    ASSERT_TRUE(limit.Active());
     const bool exported = f.Root->ExportWave(false, 0, nullptr, name, f.Root->GetFrameCount());
-    setrlimit(RLIMIT_FSIZE, &was);
-    std::signal(SIGXFSZ, oldHandler);
+    limit.Lift();
     EXPECT_FALSE(exported);
     ASSERT_FALSE(f.Ui.Messages.empty());
     EXPECT_EQ(f.Ui.Messages.back().rfind("Fail to write " + name + " (writing at offset ", 0), 0u)

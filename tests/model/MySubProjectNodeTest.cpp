@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 
 #include "FakeUiServices.h"
 #include "MyCommonParamsPart.h"
@@ -35,13 +36,17 @@ struct TProjectFiles {
     }
 
     // Writes a project holding a group named caption, and sub-projects of the named files.
+    // A cyclic file, which the program refuses to save, is saved aside and moved into place.
     void WriteProject(const std::string& name, const std::string& caption,
-                      const std::vector<std::string>& subFiles = {}) {
+                      const std::vector<std::string>& subFiles = {}, bool cyclic = false) {
         TProjectNode& r = NewRoot();
         r.AddNode(caption, amLastChild, nkGroup)->AddNode("Black", amLastChild, nkBlank);
         for (const std::string& f : subFiles)
             r.AddNode("Sub", amLastChild, nkSubProject)->SetFileName(Path(f));
-        ASSERT_TRUE(r.SaveToFile(Path(name)));
+        const std::string target = Path(name) + (cyclic ? ".aside" : "");
+        ASSERT_TRUE(r.SaveToFile(target));
+        if (cyclic)
+            std::filesystem::rename(target, Path(name));
     }
 
     // Opens a project file in a fresh root.
@@ -115,7 +120,7 @@ TEST(SubProject, FileThatContainsItselfIsRefused) {
     TProjectFiles p;
     // a.mpr holds b.mpr, which holds a.mpr again.
     p.WriteProject("a.mpr", "A", {"b.mpr"});
-    p.WriteProject("b.mpr", "B", {"a.mpr"});
+    p.WriteProject("b.mpr", "B", {"a.mpr"}, true);
     LoadMessages.Clear();
     ASSERT_TRUE(p.Open("a.mpr"));
     TSubProjectNode* b = p.Sub(p.Root.get(), 2);
@@ -131,7 +136,7 @@ TEST(SubProject, FileThatContainsItselfIsRefused) {
                                          " would contain itself; that copy is left empty.");
 
     // Directly, and through another spelling of the same name.
-    p.WriteProject("self.mpr", "Self", {"./self.mpr"});
+    p.WriteProject("self.mpr", "Self", {"./self.mpr"}, true);
     LoadMessages.Clear();
     ASSERT_TRUE(p.Open("self.mpr"));
     ASSERT_TRUE(p.Sub(p.Root.get(), 2));
@@ -229,7 +234,7 @@ TEST(SubProject, FindCycleNamesTheFileThatPointsBack) {
     p.WriteProject("mid.mpr", "Mid", {"top.mpr"});
     p.WriteProject("outer.mpr", "Outer", {"mid.mpr"});
     p.WriteProject("plain.mpr", "Plain");
-    p.WriteProject("self.mpr", "Self", {"self.mpr"});
+    p.WriteProject("self.mpr", "Self", {"self.mpr"}, true);
     LoadMessages.Clear();
     LoadMessages.Add("earlier");
     const std::string top = p.Path("top.mpr");
@@ -241,4 +246,39 @@ TEST(SubProject, FindCycleNamesTheFileThatPointsBack) {
     EXPECT_EQ(TSubProjectNode::FindCycle(p.Path("mid.mpr"), ""), "");
     EXPECT_EQ(TSubProjectNode::FindCycle(p.Path("none.mpr"), top), "");
     EXPECT_EQ(LoadMessages.Lines, std::vector<std::string>{"earlier"});
+}
+
+// Saving under a name that a sub-project leads back to, directly, through its own file or
+// deeper, is refused with the file named and nothing written; the project keeps its name
+// (none). Another name saves as before.
+TEST(SubProject, SaveRefusesANameItsSubProjectsLeadBackTo) {
+    TProjectFiles p;
+    p.WriteProject("top.mpr", "Top");
+    p.WriteProject("mid.mpr", "Mid", {"top.mpr"});
+    p.WriteProject("outer.mpr", "Outer", {"mid.mpr"});
+    const std::string top = p.Path("top.mpr"), mid = p.Path("mid.mpr");
+    const std::vector<uint8_t> before = ReadBytesFile(top);
+    const std::string head = "Can not save the project as " + top + ": ";
+    const std::pair<const char*, std::string> cases[] = {
+        {"top.mpr", head + "it has that file as a sub-project!"},
+        {"mid.mpr", head + "its sub-project " + mid + " contains that file!"},
+        {"outer.mpr", head + "its sub-project " + p.Path("outer.mpr") +
+                          " contains that file (through " + mid + ")!"}};
+    for (const auto& [sub, text] : cases) {
+        TProjectNode& r = p.NewRoot();
+        // Inside a group, as the user may have put it.
+        TTreeNodeData* group = r.AddNode("Group", amLastChild, nkGroup);
+        group->AddNode("Sub", amLastChild, nkSubProject)->SetFileName(p.Path(sub));
+        p.Ui.Messages.clear();
+        EXPECT_FALSE(r.SaveToFile(top)) << sub;
+        EXPECT_EQ(p.Ui.Messages, std::vector<std::string>{text});
+        EXPECT_EQ(r.FileName, "");
+        EXPECT_EQ(ReadBytesFile(top), before);
+        EXPECT_TRUE(r.SaveToFile(p.Path("other.mpr"))) << sub;
+    }
+    // A sub-project whose file is still missing would be given one by the save.
+    TProjectNode& r = p.NewRoot();
+    r.AddNode("Sub", amLastChild, nkSubProject)->SetFileName(p.Path("new.mpr"));
+    EXPECT_FALSE(r.SaveToFile(p.Dir.Path + "/./new.mpr"));
+    EXPECT_FALSE(std::filesystem::exists(p.Path("new.mpr")));
 }

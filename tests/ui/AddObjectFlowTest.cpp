@@ -3,6 +3,7 @@
 #include <QFontMetrics>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QTimer>
 #include <QTreeWidgetItemIterator>
 #include <deque>
 
@@ -61,6 +62,20 @@ protected:
     std::deque<std::function<void(TPropDlg&)>> Props;
     std::string FirstSelections;
     std::vector<TPropPage> Pages;
+};
+
+// The widget's shows and hides, each with the number of file answers still queued then.
+class TShowLog : public QObject {
+public:
+    TShowLog(QWidget* w, const TFakeUiServices& ui) : Ui(ui) { w->installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Show || e->type() == QEvent::Hide)
+            Log += (e->type() == QEvent::Show ? "show" : "hide") +
+                   std::to_string(Ui.FileAnswers.size()) + " ";
+        return false;
+    }
+    const TFakeUiServices& Ui;
+    std::string Log;
 };
 
 } // namespace
@@ -187,6 +202,41 @@ TEST_F(AddObjectFlow, RefusalsKeepTheDialogAndCancelRemovesTheObject) {
     };
     EXPECT_EQ(Form->AddObject(VideoKindSet, false), nullptr);
     EXPECT_EQ(Pages, std::vector<TPropPage>{ppBlank});
+}
+
+// In its own modal loop, not a test hook: OK hides the dialog while the object is made, so the
+// file question comes over the main window; a refusal brings it back, modal, with the same
+// choice; the next OK ends the loop with the object.
+TEST_F(AddObjectFlow, OkHidesTheDialogWhileTheObjectIsMade) {
+    TAddObjectDlg::ExecHook = nullptr;
+    TAddObjectDlg& d = *Form->AddObjectDlg;
+    TShowLog shows(&d, Ui);
+    Ui.FileAnswers = {std::nullopt};
+    std::string seen;
+    QTimer::singleShot(0, &d, [&] {
+        d.SelectKind("Video");
+        d.bOK->click();
+        seen = d.tvKinds->currentItem()->text(0).toStdString() + " " +
+               std::to_string(QApplication::activeModalWidget() == &d);
+        // After the loop has had its turn.
+        QTimer::singleShot(0, &d, [&] {
+            d.SelectKind("Black frames");
+            d.bOK->click();
+        });
+    });
+    // Should the loop not end by itself, it is ended here and the test fails.
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, &d,
+                     [&d] { static_cast<QDialog&>(d).done(QDialog::Rejected); });
+    guard.start(10000);
+    TTreeNodeData* node = Form->AddObject(VideoKindSet, false);
+    EXPECT_TRUE(guard.isActive());
+    ASSERT_NE(node, nullptr);
+    EXPECT_EQ(node->Kind, nkBlank);
+    EXPECT_EQ(shows.Log, "show1 hide1 show0 hide0 ");
+    EXPECT_EQ(seen, "Video 1");
+    EXPECT_FALSE(d.isVisible());
 }
 
 // "after the selected node" and "before the selected node" put the new clip beside the clip

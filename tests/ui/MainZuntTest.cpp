@@ -100,12 +100,14 @@ TEST_F(MainWindow, CloseAsksAboutAModifiedProjectAndKeepsItUnlessItIsDoneWith) {
         std::vector<R> Answers;
         const char* SaveTo; // the save dialog's answer
         bool Closes;
+        bool Cyclic = false; // a sub-project of the project is that file
     } const cases[] = {
         {false, {}, nullptr, true},
         {true, {R::Cancel}, nullptr, false},
         {true, {R::OK, R::Cancel}, nullptr, false},
         {true, {R::OK, R::No}, nullptr, true},
         {true, {R::OK, R::Yes}, "no/such/folder/p.mpr", false}, // the save fails
+        {true, {R::OK, R::Yes}, "cyclic.mpr", false, true},     // the save is refused
         {true, {R::OK, R::Yes}, "p.mpr", true},
     };
     for (const TCase& c : cases) {
@@ -113,6 +115,8 @@ TEST_F(MainWindow, CloseAsksAboutAModifiedProjectAndKeepsItUnlessItIsDoneWith) {
         Start(&Ui);
         if (c.Modified)
             AddBlank(2.0L);
+        if (c.Cyclic)
+            Root->AddNode("Sub", amLastChild, nkSubProject)->SetFileName(File(c.SaveTo));
         Ui.Answers.assign(c.Answers.begin(), c.Answers.end());
         if (c.SaveTo)
             Ui.FileAnswers = {File(c.SaveTo)};
@@ -128,6 +132,7 @@ TEST_F(MainWindow, CloseAsksAboutAModifiedProjectAndKeepsItUnlessItIsDoneWith) {
         }
     }
     EXPECT_TRUE(std::filesystem::exists(File("p.mpr")));
+    EXPECT_FALSE(std::filesystem::exists(File("cyclic.mpr")));
 }
 
 TEST_F(MainWindow, EscapeAndCloseWhileBusyOrPlayingOnlyStopAndTheWindowStays) {

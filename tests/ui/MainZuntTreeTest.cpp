@@ -135,6 +135,13 @@ TEST_F(MainTree, UpAndDownMoveWithinTheTrackOnly) {
     Add(Root->VideoTrack, "D", nkBlank);
     Form->RefreshProject(false);
     EXPECT_TRUE(Form->sbDown->isEnabled());
+    // They belong to the tree's keyboard focus: gone with it at the next refresh, back when
+    // the tree takes it again.
+    Form->sbUp->setFocus();
+    Form->RefreshProject(false);
+    EXPECT_FALSE(Form->sbUp->isEnabled() || Form->sbDown->isEnabled());
+    Form->TreeView1->setFocus();
+    EXPECT_TRUE(Form->sbUp->isEnabled() && Form->sbDown->isEnabled());
 }
 
 TEST_F(MainTree, FindStartNeedsAnActiveObject) {
@@ -316,7 +323,13 @@ TEST_F(MainTree, RangeAndPropertyCommandsReachTheirDialogs) {
     ASSERT_TRUE(video);
     PumpEvents();
     int ranges = 0, props = 0;
-    TMovieRangeDlg::ExecHook = [&](TMovieRangeDlg&) { return ++ranges, int(QDialog::Accepted); };
+    // The dialog steps by the movie's frames and sits on the preview's background.
+    TMovieRangeDlg::ExecHook = [&](TMovieRangeDlg& d) {
+        EXPECT_EQ(d.GetRange().FramesPerSecond, 10);
+        EXPECT_EQ(d.PlayerView->GetBackground(),
+                  Form->pBackground->palette().color(QPalette::Window));
+        return ++ranges, int(QDialog::Accepted);
+    };
     Form->EditMovieRange();
     EXPECT_EQ(ranges, 1);
     // A clip whose file is gone says so instead of opening the dialog.

@@ -44,6 +44,12 @@ TEST(MovieRange, StepIsAFifthOfASecondRoundedHalfToEven) {
     r.Load(0, 0);
     EXPECT_EQ(r.FramesPerSecond * 10 + r.Step, 1);
     EXPECT_EQ(r.TimeOf(7), 0);
+    // Stepping at a rate of the caller's: the track bar counts those steps over the length.
+    r.LoadAt(1000, 0.4L);
+    EXPECT_EQ(std::tuple(r.FrameCount, r.Step, r.OwnSteps), std::tuple(400, 200, false));
+    EXPECT_EQ(r.FrameOf(0.12L), 120);
+    r.LoadAt(0, 0.4L); // no rate: nothing to step by
+    EXPECT_EQ(std::tuple(r.FrameCount, r.FramesPerSecond, r.OwnSteps), std::tuple(0, 0.0L, true));
 }
 
 // What the dialog's own test does not reach: halves round to even, a custom start with nothing
@@ -223,6 +229,46 @@ TEST(MovieRangeDlg, FilesThatCanNotBeOpenedGiveTheMessageAndFalse) {
         EXPECT_EQ(range.InTime, 1.5L);
     }
     EXPECT_EQ(runs, 0);
+}
+
+// The caller's rate and colour: a sound object picks its range to the millisecond out of a
+// 25 fps movie, the player showing the frame of the time, on the preview's background.
+TEST(MovieRangeDlg, StepsAtTheCallersRateOnTheCallersBackground) {
+    TMovieProject p;
+    const std::string file = p.Movie("m.avi", {.Frames = 10, .MicroSecPerFrame = 40000});
+    TTreeNodeData* video = p.Add<TTreeNodeData>(nkVideo, file);
+    EXPECT_EQ(RangeStepRate(p.Root->AddNode("Sound", amLastChild, nkAudio)), 1000);
+    EXPECT_EQ(RangeStepRate(video), 25);
+    video->FileName.clear(); // a file gone since
+    EXPECT_EQ(RangeStepRate(video), 0);
+
+    auto reset = ResetHooks(TMovieRangeDlg::ExecHook, TMovieRangeDlg::DeviceFactory);
+    auto device = std::make_shared<TFakeWaveOut>();
+    TMovieRangeDlg::DeviceFactory = [device] { return device->MakeHandle(); };
+    const QColor panel(0x00, 0x23, 0x46);
+    TMovieRangeDlg::ExecHook = [&](TMovieRangeDlg& d) {
+        EXPECT_EQ(std::tuple(d.TrackBar->maximum(), d.GetRange().Step), std::tuple(400, 200));
+        d.SetPosition(130); // 0.13 s: frame 3, at 0.12 s, is the nearest
+        EXPECT_EQ(d.GetPlayer().GetShownFrame(), 3);
+        EXPECT_EQ(d.StatusBar->text().toStdString(), FormatTimeText(0.12L) + " [120]");
+        QTest::mouseClick(d.sbNext, Qt::LeftButton);
+        EXPECT_EQ(d.TrackBar->value(), 330);
+        EXPECT_EQ(d.GetPlayer().GetShownFrame(), 8);
+        d.sbPickEnd->click();
+        // Playing moves the track bar by the time the player is at.
+        d.SetPosition(0);
+        d.sbPlay->click();
+        p.Ui.AdvanceClock(200);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return d.TrackBar->value() == 200; }, 2000));
+        d.sbStop->click();
+        EXPECT_EQ(d.PlayerView->grab().toImage().pixelColor(0, 0), panel);
+        d.BitBtn1->click();
+        return d.result();
+    };
+    TPartialInfo range{true, 0, true, 0};
+    ASSERT_TRUE(TMovieRangeDlg::Execute(file, range, &p.Ui, nullptr, {1000, panel}));
+    EXPECT_TRUE(range.FromStart && !range.ToEnd);
+    EXPECT_EQ(range.OutTime, 0.32L);
 }
 
 // In the main window: Cancel keeps the range; OK refuses a part shorter than 50 ms with a beep,
