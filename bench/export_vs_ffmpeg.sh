@@ -6,9 +6,10 @@
 # transition, ffmpeg xfade=fade), write the same sound format, and code MJPEG at matching
 # quality (checked: PSNR against a lossless render of each composition, and file sizes).
 #
-# Timings run in interleaved rounds (each round runs every case of both tools once, alternating
-# which goes first) and each figure is the median of its rounds; ratios are ratios of medians
-# (ffmpeg's time / the engine's; above 1 the engine is faster). The one-minute load average of
+# Every run writes a new file (the one of the round before is deleted first), as an export to a
+# new name does. Timings run in interleaved rounds (each round runs every case of both tools once,
+# alternating which goes first) and each figure is the median of its rounds; ratios are ratios of
+# medians (ffmpeg's time / the engine's; above 1 the engine is faster). The one-minute load of
 # the machine is printed beside each figure. Cases: 640 x 480 and 1280 x 720, pinned to one CPU
 # (engine 1 render thread, ffmpeg -threads 1) and to four CPUs (engine 4 render threads, ffmpeg
 # its default threads); then the engine alone with 1, 2, 4 and 8 render threads on as many CPUs;
@@ -133,9 +134,12 @@ for ((r = 0; r < ROUNDS; r++)); do
     e=(timed "$dir/e$c" engine_export "$cpus" "$et" "$dir/$sz" "$w" "$h")
     f=(timed "$dir/f$c" ffmpeg_export "$cpus" "$ft" "$dir/$sz" "$w" "$h" "$dir/ff-$c.avi"
       "${MJPEG_OPTS[@]}")
+    # Each run writes a new file: neither side pays for putting an older one aside.
+    rm -f "$dir/$sz/engine-${w}x${h}-$et.avi" "$dir/ff-$c.avi"
     if (((r + c) % 2)); then "${e[@]}"; "${f[@]}"; else "${f[@]}"; "${e[@]}"; fi
   done
   for n in "${CURVE[@]}"; do
+    rm -f "$dir/640/engine-640x480-$n.avi"
     timed "$dir/t$n" engine_export "$(cpus_of "$n")" "$n" "$dir/640" 640 480
   done
 done
