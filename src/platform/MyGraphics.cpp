@@ -225,7 +225,79 @@ struct TCanvas::TFontCache {
     TFontStyles Style;
     QFont Font;
     QFontMetrics Metrics;
+    // Where TextOut draws its glyphs before they go into the bitmap, reused from call to call.
+    mutable QImage Scratch;
 };
+
+namespace {
+
+// Draws s in color with its baseline starting at (x, baseline), as a painter on the 24-bit
+// bitmap itself would. Qt rasterises glyphs above 64 pixels as outlines and fills those on 24-bit
+// pictures on a slow path (split across its worker threads, which costs more than it saves), so
+// such text is drawn white on a black 32-bit picture just large enough for it, and every pixel
+// the glyphs cover takes the colour: the glyphs are aliased (the font is made without smoothing),
+// so a pixel is either covered or not, whatever the picture's format.
+void DrawGlyphs(TBitmap& bmp, const QFont& font, const QFontMetrics& metrics, QImage& scratch,
+                const QString& s, int64_t width, int64_t x, int64_t baseline, uint32_t color) {
+    if (font.pixelSize() <= 64) {
+        TPainterView view(bmp);
+        view.Painter.setFont(font);
+        view.Painter.setPen(ToQColor(color));
+        view.Painter.drawText(QPoint(static_cast<int>(x), static_cast<int>(baseline)), s);
+        return;
+    }
+    // The ink's bounds and the text's cell (underlines span its width), widened for rounding,
+    // within the bitmap.
+    const QRect ink = metrics.boundingRect(s);
+    const int64_t margin = 2 + metrics.height() / 4;
+    const int64_t left = std::min<int64_t>(ink.left(), 0) - margin;
+    const int64_t right = std::max<int64_t>(ink.right() + 1, width) + margin;
+    const int64_t top = std::min<int64_t>(ink.top(), -metrics.ascent()) - margin;
+    const int64_t bottom = std::max<int64_t>(ink.bottom() + 1, metrics.descent()) + margin;
+    const TSpan xs = Clip(x + left, x + right, bmp.Width());
+    const TSpan ys = Clip(baseline + top, baseline + bottom, bmp.Height());
+    if (xs.Empty() || ys.Empty())
+        return;
+    const int w = static_cast<int>(xs.To - xs.From), h = static_cast<int>(ys.To - ys.From);
+    if (scratch.width() < w || scratch.height() < h)
+        scratch = QImage(std::max(w, scratch.width()), std::max(h, scratch.height()),
+                         QImage::Format_RGB32);
+    if (scratch.isNull())
+        return;
+    for (int r = 0; r < h; ++r)
+        std::memset(scratch.scanLine(r), 0, size_t(w) * 4);
+    {
+        QPainter painter(&scratch);
+        painter.setRenderHint(QPainter::Antialiasing, false);
+        painter.setRenderHint(QPainter::TextAntialiasing, false);
+        painter.setFont(font);
+        painter.setPen(Qt::white);
+        painter.drawText(
+            QPoint(static_cast<int>(x - xs.From), static_cast<int>(baseline - ys.From)), s);
+    }
+    for (int r = 0; r < h; ++r) {
+        const uchar* row = scratch.constScanLine(r);
+        uint8_t* dst = bmp.ScanLine(static_cast<int32_t>(ys.From + r)) + size_t(xs.From) * 3;
+        for (int c = 0; c < w;) {
+            // Most of the picture is the black between the glyphs: it is passed two by two.
+            uint64_t pair = 0;
+            if (c + 1 < w) {
+                std::memcpy(&pair, row + size_t(c) * 4, 8);
+                if ((pair & 0x00FFFFFF00FFFFFFull) == 0) {
+                    c += 2;
+                    continue;
+                }
+            }
+            uint32_t px;
+            std::memcpy(&px, row + size_t(c) * 4, 4);
+            if (px & 0xFFFFFF)
+                PutBGR(dst + size_t(c) * 3, color);
+            ++c;
+        }
+    }
+}
+
+} // namespace
 
 TCanvas::TCanvas(TBitmap& owner) : FOwner(&owner) {}
 
@@ -338,12 +410,9 @@ void TCanvas::TextOut(int32_t x, int32_t y, const std::string& text) {
     const TBitmap& bmp = *FOwner;
     const bool visible = !bmp.Empty() && !s.isEmpty() && x - h < bmp.Width() && x + width + h > 0 &&
                          y - h < bmp.Height() && y + 2 * h > 0;
-    if (visible) {
-        TPainterView view(*FOwner);
-        view.Painter.setFont(font.Font);
-        view.Painter.setPen(ToQColor(Font.Color));
-        view.Painter.drawText(QPoint(x, y + font.Metrics.ascent()), s);
-    }
+    if (visible)
+        DrawGlyphs(*FOwner, font.Font, font.Metrics, font.Scratch, s, width, x,
+                   int64_t(y) + font.Metrics.ascent(), Font.Color);
     PenPos = Point(static_cast<int32_t>(std::clamp<int64_t>(x + width, INT32_MIN, INT32_MAX)), y);
 }
 

@@ -3,6 +3,10 @@
 #include <array>
 #include <functional>
 
+#include <QFont>
+#include <QFontMetrics>
+#include <QImage>
+#include <QPainter>
 #include <QtGlobal>
 #include <gtest/gtest.h>
 
@@ -457,6 +461,61 @@ TEST(MyGraphicsText, BackgroundIsTheBrushUnlessClear) {
     clear.Canvas().TextOut(2, 2, "Hello");
     EXPECT_GT(Ink(clear, kBlue), 0);
     EXPECT_EQ(Ink(clear, kBlue) + Ink(clear, kWhite), 120 * 40);
+}
+
+TEST(MyGraphicsText, GlyphsAreThePixelsAPainterOnTheBitmapSets) {
+    // Large text is drawn by way of a 32-bit picture; small and large alike must set exactly the
+    // pixels a painter on the 24-bit bitmap itself sets, cut at every edge.
+    const std::string texts[] = {"A title over the first clip", "Mj^g Wq |",
+                                 "\xC3\x84\xC3\x96 "
+                                 "\xC3\xA9\xC3\xB1 fi"};
+    const TFontStyles styles[] = {0, TFont::fsBold | TFont::fsItalic,
+                                  TFont::fsUnderline | TFont::fsStrikeOut};
+    const TPoint places[] = {Point(6, 4), Point(-37, -21), Point(150, 70)};
+    for (int size : {12, 36, 48, 49, 54, 80})
+        for (const std::string& text : texts)
+            for (TFontStyles style : styles)
+                for (const TPoint& at : places) {
+                    SCOPED_TRACE(std::to_string(size) + " pt, style " + std::to_string(style) +
+                                 " at " + std::to_string(at.X) + "," + std::to_string(at.Y));
+                    TBitmap bmp = Pattern(240, 120);
+                    TCanvas& c = bmp.Canvas();
+                    c.Brush.Style = bsClear;
+                    c.Font.Size = size;
+                    c.Font.Style = style;
+                    c.Font.Color = 0x3399CC;
+                    TBitmap ref(240, 120);
+                    ref.Assign(bmp);
+                    c.TextOut(at.X, at.Y, text);
+
+                    QFont font(QStringLiteral("Arial"));
+                    font.setPixelSize(Round(size * 96.0L / 72));
+                    font.setBold(style & TFont::fsBold);
+                    font.setItalic(style & TFont::fsItalic);
+                    font.setUnderline(style & TFont::fsUnderline);
+                    font.setStrikeOut(style & TFont::fsStrikeOut);
+                    font.setStyleStrategy(QFont::NoAntialias);
+                    QImage view(ref.Bits(), ref.Width(), ref.Height(), ref.RowBytes(),
+                                QImage::Format_BGR888);
+                    QPainter painter(&view);
+                    painter.setRenderHint(QPainter::Antialiasing, false);
+                    painter.setRenderHint(QPainter::TextAntialiasing, false);
+                    painter.setFont(font);
+                    painter.setPen(QColor(0xCC, 0x99, 0x33));
+                    painter.drawText(QPoint(at.X, at.Y + QFontMetrics(font).ascent()),
+                                     QString::fromStdString(text));
+                    painter.end();
+                    int differ = 0, inked = 0;
+                    for (int y = 0; y < 120; ++y)
+                        for (int x = 0; x < 240; ++x) {
+                            differ += c.GetPixel(x, y) != ref.Canvas().GetPixel(x, y);
+                            inked += c.GetPixel(x, y) == 0x3399CC;
+                        }
+                    EXPECT_EQ(differ, 0);
+                    if (at.X > 0) {
+                        EXPECT_GT(inked, 20);
+                    }
+                }
 }
 
 TEST(MyGraphicsText, FontSizeStyleAndFace) {
