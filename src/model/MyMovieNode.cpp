@@ -50,6 +50,8 @@ TMovieNode::TMovieNode(TCustomProjectNode* project, const std::string& caption, 
 }
 
 TMovieNode::~TMovieNode() {
+    if (Project)
+        Project->MovieLeavesReadAhead(this);
     AudioHandler = nullptr;
     Reader.reset();
 }
@@ -118,9 +120,9 @@ void TMovieNode::Unlink() {
 bool TMovieNode::OpenForRender(int32_t startFrame) {
     (void)startFrame; // the first block of a run is placed by its source time
     AudioCounterStarted = false;
-    // A run of renders asks for frame after frame: the next one is decoded meanwhile.
-    if (Project && Project->Pipelined())
-        Reader->BeginReadAhead(Project->DecodeLanes());
+    // A run of renders asks for frame after frame: the next ones are decoded meanwhile, from
+    // the first frame the movie draws.
+    ReadAheadRun = Project && Project->Pipelined();
     if (!Reader->HasAudio() || !Project)
         return false;
     Reader->PrepareAudio(Project->AudioFormat, Project->FrameRate);
@@ -128,8 +130,20 @@ bool TMovieNode::OpenForRender(int32_t startFrame) {
 }
 
 void TMovieNode::CloseAfterRender() {
+    ReadAheadRun = false;
     Reader->EndReadAhead();
+    if (Project)
+        Project->MovieLeavesReadAhead(this);
     Reader->UnprepareAudio();
+}
+
+bool TMovieNode::DrawFrame(int32_t index, TBitmap& bitmap) {
+    if (ReadAheadRun && Project) {
+        if (!Reader->IsReadingAhead())
+            Reader->BeginReadAhead(Project->DecodeLanes());
+        Project->MovieReadsAhead(this);
+    }
+    return Reader->GetFrame(index, bitmap);
 }
 
 Extended TMovieNode::SourceTimeAt(Extended t) {
@@ -163,7 +177,7 @@ void TMovieNode::ShowSourceFrame(const TBitmap& bitmap) {
 }
 
 bool TMovieNode::PrepareFrame(TBitmap* bitmap, Extended t) {
-    if (!bitmap || !Reader->GetFrame(SourceFrameAt(SourceTimeAt(t)), *bitmap))
+    if (!bitmap || !DrawFrame(SourceFrameAt(SourceTimeAt(t)), *bitmap))
         return false;
     TMasterNode::PrepareFrame(bitmap, t);
     return true;
@@ -204,7 +218,7 @@ bool TMovieNode::RenderFrame(TBitmap* bitmap, bool wantAudio, bool wantVideo, Ex
     if (AudioHandler && wantAudio && !DeliverAudio(block, s))
         return false;
     if (wantVideo) {
-        if (!bitmap || !Reader->GetFrame(index, *bitmap))
+        if (!bitmap || !DrawFrame(index, *bitmap))
             return false;
         ShowSourceFrame(*bitmap);
     }

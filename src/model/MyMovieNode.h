@@ -61,6 +61,8 @@ public:
     // The frame of the file at source time s, kept inside the file's frames.
     int32_t SourceFrameAt(Extended s) const;
     const TAviReader& GetReader() const { return *Reader; }
+    // Ends decoding ahead until the movie draws its next frame of the run.
+    void StopReadingAhead() { Reader->EndReadAhead(); }
 
 protected:
     void WriteAfter(TValueWriter& writer) const override;
@@ -75,5 +77,10 @@ private:
     bool DeliverAudio(int32_t block, Extended s);
     void ShowSourceFrame(const TBitmap& bitmap);
 
+    // Draws frame index of the file into bitmap, decoding ahead during a pipelined run.
+    bool DrawFrame(int32_t index, TBitmap& bitmap);
+
     std::unique_ptr<TAviReader> Reader;
+    // Between OpenForRender and CloseAfterRender of a run whose frames are decoded ahead.
+    bool ReadAheadRun = false;
 };

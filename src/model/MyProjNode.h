@@ -69,6 +69,8 @@ using TExportFrameCallback = std::function<void(int32_t frame, int32_t reserved,
 // Where a run sends its frames and sound.
 enum : uint8_t { tgPreview = 0, tgMovieWriter = 1, tgWavWriter = 2 };
 
+class TMovieNode;
+
 class TCustomProjectNode : public TCustomFolderNode {
 public:
     TCustomProjectNode(const std::string& caption, ITreeItem* item);
@@ -100,6 +102,13 @@ public:
     // The render thread's own share of a frame is a fraction of a decode, so it asks for frames
     // faster than one decode ends; the frames must be under way several at a time, or it waits.
     int DecodeLanes() const;
+    // Movies decoding ahead in the current run, the one that drew a frame last first. Only the
+    // few shown last keep their decoders (each lane holds a reader of the file and a frame):
+    // a project of many long movies would otherwise hold all of them at once. A movie drawing
+    // a frame moves to the front (and may push the last one out); one leaving the run goes.
+    static constexpr size_t MaxMoviesReadingAhead = 4;
+    void MovieReadsAhead(TMovieNode* movie);
+    void MovieLeavesReadAhead(TMovieNode* movie);
 
     // Output settings, as stored in the project file.
     bool AudioOn = true;
@@ -177,6 +186,7 @@ protected:
 private:
     // Freed after the destructor has freed the children, whose effects give theirs back first.
     std::vector<std::unique_ptr<TLocalMovieInterface>> MovieInterfaces;
+    std::vector<TMovieNode*> ReadAheadMovies;
 };
 
 class TProjectNode : public TCustomProjectNode {

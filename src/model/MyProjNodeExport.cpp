@@ -4,6 +4,7 @@
 #include "IUiServices.h"
 #include "MyAVICompress.h"
 #include "MyAudioCodec.h"
+#include "MyMovieNode.h"
 #include "MyMovieWriter.h"
 #include "MyProjNode.h"
 #include "MyWorkerThread.h"
@@ -181,6 +182,21 @@ bool TCustomProjectNode::Pipelined() const {
 
 int TCustomProjectNode::DecodeLanes() const {
     return std::max(1, EffectiveThreadCount(RenderThreads));
+}
+
+void TCustomProjectNode::MovieReadsAhead(TMovieNode* movie) {
+    if (!ReadAheadMovies.empty() && ReadAheadMovies.front() == movie)
+        return;
+    std::erase(ReadAheadMovies, movie);
+    ReadAheadMovies.insert(ReadAheadMovies.begin(), movie);
+    if (ReadAheadMovies.size() > MaxMoviesReadingAhead) {
+        ReadAheadMovies.back()->StopReadingAhead();
+        ReadAheadMovies.pop_back();
+    }
+}
+
+void TCustomProjectNode::MovieLeavesReadAhead(TMovieNode* movie) {
+    std::erase(ReadAheadMovies, movie);
 }
 
 // The frames queued to the encoders, oldest first, each with the sound mixed when it rendered:

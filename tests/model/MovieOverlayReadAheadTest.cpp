@@ -2,6 +2,7 @@
 // file written is the same as with one thread.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
@@ -13,6 +14,7 @@
 #include "MyBlankNode.h"
 #include "MyEffectNodes.h"
 #include "MyLocalMovieInterface.h"
+#include "MyMovieNode.h"
 #include "MyOverlays.h"
 #include "MyProjNode.h"
 #include "TempFolders.h"
@@ -119,4 +121,62 @@ TEST(MovieClipReadAhead, AnyThreadCountWritesTheSameFile) {
     ASSERT_GT(files[0].size(), 10000u);
     for (int k = 1; k < 4; ++k)
         EXPECT_TRUE(files[k] == files[0]) << threads[k] << " threads";
+}
+
+// A project of many movies keeps decoders ahead for the few it showed last only: each movie
+// starts decoding ahead with its first frame and the one shown longest ago stops, so a long
+// project never holds a reader per lane for every one of its movies. The file is the same.
+TEST(MovieClipReadAhead, OnlyTheMoviesShownLastDecodeAhead) {
+    TTempDir dir;
+    TMemTree tree;
+    TFakeUiServices ui;
+    TProjectNode root{"Project", tree.AddRoot("Project")};
+    root.Ui = &ui;
+    root.ExportSleepMs = 0;
+    root.SetVideoFormat(64, 48, 15);
+    TEncodedAviSpec spec;
+    spec.Frames = 4;
+    const std::string movie = dir.Path + "/m.avi";
+    ASSERT_TRUE(WriteEncodedAvi(movie, spec));
+    std::vector<TMovieNode*> movies;
+    for (int i = 0; i < 7; ++i) {
+        auto* m = static_cast<TMovieNode*>(
+            root.VideoTrack->AddNode("M" + std::to_string(i), amLastChild, nkVideo));
+        m->SetFileName(movie);
+        movies.push_back(m);
+    }
+    root.Refresh();
+    root.GetAviCompress().SelectCompressor(MakeFourCC('m', 'j', 'p', 'g'));
+    std::vector<uint8_t> files[2];
+    for (int threads : {1, 4}) {
+        root.RenderThreads = threads;
+        size_t most = 0;
+        std::vector<bool> aheadAtEnd;
+        const std::string name = dir.Path + "/out" + std::to_string(threads) + ".avi";
+        ASSERT_TRUE(root.ExportMovie(
+            0, root.GetFrameCount(), nullptr,
+            [&](TFrameReport&) {
+                aheadAtEnd.clear();
+                for (TMovieNode* m : movies)
+                    aheadAtEnd.push_back(m->GetReader().IsReadingAhead());
+                most = std::max<size_t>(
+                    most, size_t(std::count(aheadAtEnd.begin(), aheadAtEnd.end(), true)));
+            },
+            name));
+        if (threads == 1) {
+            EXPECT_EQ(most, 0u);
+        } else {
+            EXPECT_EQ(most, TCustomProjectNode::MaxMoviesReadingAhead);
+            // At the last frame the first movies have given their decoders up, the last kept.
+            EXPECT_FALSE(aheadAtEnd.front());
+            EXPECT_TRUE(aheadAtEnd.back());
+        }
+        // The run over, nobody decodes ahead.
+        for (TMovieNode* m : movies)
+            EXPECT_FALSE(m->GetReader().IsReadingAhead());
+        std::ifstream in(name, std::ios::binary);
+        files[threads > 1].assign(std::istreambuf_iterator<char>(in), {});
+    }
+    ASSERT_GT(files[0].size(), 5000u);
+    EXPECT_TRUE(files[0] == files[1]);
 }
