@@ -2,7 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstring>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 void Darken(int32_t amount, const TBitmap& source, TBitmap& target) {
     const int32_t w = std::min(source.Width(), target.Width());
@@ -32,6 +37,124 @@ void CopyMiddleBand(int32_t rows, const TBitmap& source, TBitmap& target) {
         std::memcpy(target.ScanLine(y), source.ScanLine(y), bytes);
 }
 
+namespace {
+
+// A weighed byte v * Q / 65536 rounded to an integer: with x = v * Q, the whole part x >> 16
+// goes up by one when the fraction x & 0xFFFF is above a threshold. The threshold may differ
+// with the parity of the whole part, which is how halves rounded to even come out exactly.
+struct TWeight {
+    uint16_t Q = 0;
+    uint16_t Above[2] = {0, 0};
+    bool ByParity() const { return Above[0] != Above[1]; }
+};
+
+inline unsigned Weigh(unsigned v, const TWeight& w) {
+    const uint32_t x = v * w.Q;
+    const uint32_t whole = x >> 16;
+    return whole + ((x & 0xFFFF) > w.Above[whole & 1]);
+}
+
+// Thresholds for weight q that give every entry of table, if there are any: for each parity
+// the fractions of the entries rounded down must all lie below those of the entries rounded up.
+bool FitThresholds(const std::array<uint16_t, 256>& table, uint16_t q, TWeight& weight) {
+    int32_t highestDown[2] = {0, 0}, lowestUp[2] = {0x10000, 0x10000};
+    for (uint32_t v = 0; v < 256; ++v) {
+        const uint32_t x = v * q;
+        const uint32_t whole = x >> 16;
+        const int32_t fraction = static_cast<int32_t>(x & 0xFFFF);
+        if (table[v] == whole)
+            highestDown[whole & 1] = std::max(highestDown[whole & 1], fraction);
+        else if (table[v] == whole + 1)
+            lowestUp[whole & 1] = std::min(lowestUp[whole & 1], fraction);
+        else
+            return false;
+    }
+    if (highestDown[0] >= lowestUp[0] || highestDown[1] >= lowestUp[1])
+        return false;
+    // One threshold for both parities where the two ranges meet keeps the cheaper kernel.
+    const int32_t common = std::max(highestDown[0], highestDown[1]);
+    const bool shared = common < lowestUp[0] && common < lowestUp[1];
+    weight.Q = q;
+    weight.Above[0] = static_cast<uint16_t>(shared ? common : highestDown[0]);
+    weight.Above[1] = static_cast<uint16_t>(shared ? common : highestDown[1]);
+    return true;
+}
+
+// An integer weight next to share * 65536 that reproduces table exactly, checked entry by entry.
+bool FitWeight(const std::array<uint16_t, 256>& table, Extended share, TWeight& weight) {
+    const int64_t nearest =
+        std::clamp<int64_t>(static_cast<int64_t>(std::nearbyintl(share * 65536)), 0, 0xFFFF);
+    for (int64_t q : {nearest, nearest - 1, nearest + 1}) {
+        if (q < 0 || q > 0xFFFF || !FitThresholds(table, static_cast<uint16_t>(q), weight))
+            continue;
+        bool exact = true;
+        for (unsigned v = 0; v < 256 && exact; ++v)
+            exact = Weigh(v, weight) == table[v];
+        if (exact)
+            return true;
+    }
+    return false;
+}
+
+#ifdef __SSE2__
+struct TWeightLanes {
+    __m128i Q;
+    __m128i Above[2]; // with the top bit flipped, for signed comparison
+    explicit TWeightLanes(const TWeight& w)
+        : Q(_mm_set1_epi16(static_cast<int16_t>(w.Q))),
+          Above{_mm_set1_epi16(static_cast<int16_t>(w.Above[0] ^ 0x8000)),
+                _mm_set1_epi16(static_cast<int16_t>(w.Above[1] ^ 0x8000))} {}
+};
+
+// Eight bytes widened to 16 bits, weighed as Weigh does.
+template <bool ByParity> inline __m128i WeighLanes(__m128i v, const TWeightLanes& w) {
+    const __m128i fraction = _mm_xor_si128(_mm_mullo_epi16(v, w.Q), _mm_set1_epi16(-0x8000));
+    const __m128i whole = _mm_mulhi_epu16(v, w.Q);
+    __m128i above = w.Above[0];
+    if constexpr (ByParity) {
+        const __m128i one = _mm_set1_epi16(1);
+        const __m128i odd = _mm_cmpeq_epi16(_mm_and_si128(whole, one), one);
+        above = _mm_xor_si128(above, _mm_and_si128(odd, _mm_xor_si128(above, w.Above[1])));
+    }
+    return _mm_sub_epi16(whole, _mm_cmpgt_epi16(fraction, above));
+}
+#endif
+
+template <bool ParityA, bool ParityB>
+void BlendRow(const uint8_t* sa, const uint8_t* sb, uint8_t* d, size_t bytes, const TWeight& wa,
+              const TWeight& wb) {
+    size_t i = 0;
+#ifdef __SSE2__
+    const TWeightLanes la(wa), lb(wb);
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= bytes; i += 16) {
+        const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sa + i));
+        const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sb + i));
+        const __m128i low = _mm_add_epi16(WeighLanes<ParityA>(_mm_unpacklo_epi8(va, zero), la),
+                                          WeighLanes<ParityB>(_mm_unpacklo_epi8(vb, zero), lb));
+        const __m128i high = _mm_add_epi16(WeighLanes<ParityA>(_mm_unpackhi_epi8(va, zero), la),
+                                           WeighLanes<ParityB>(_mm_unpackhi_epi8(vb, zero), lb));
+        // The sums stay below 511, so the pack saturates them to 255 as the clamp would.
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm_packus_epi16(low, high));
+    }
+#endif
+    for (; i < bytes; ++i) {
+        const unsigned v = Weigh(sa[i], wa) + Weigh(sb[i], wb);
+        d[i] = static_cast<uint8_t>(v > 255 ? 255 : v);
+    }
+}
+
+using TBlendRow = void (*)(const uint8_t*, const uint8_t*, uint8_t*, size_t, const TWeight&,
+                           const TWeight&);
+
+TBlendRow PickBlendRow(const TWeight& wa, const TWeight& wb) {
+    if (wa.ByParity())
+        return wb.ByParity() ? BlendRow<true, true> : BlendRow<true, false>;
+    return wb.ByParity() ? BlendRow<false, true> : BlendRow<false, false>;
+}
+
+} // namespace
+
 void Blend(const TBitmap& a, const TBitmap& b, Extended p, TBitmap& target) {
     const int32_t w = std::min({a.Width(), b.Width(), target.Width()});
     const int32_t h = std::min({a.Height(), b.Height(), target.Height()});
@@ -46,6 +169,15 @@ void Blend(const TBitmap& a, const TBitmap& b, Extended p, TBitmap& target) {
         fb[v] = static_cast<uint16_t>(Round(v * p));
     }
     const size_t bytes = static_cast<size_t>(w) * 3;
+    // Integer weights that give both tables exactly let the rows be weighed many bytes at a
+    // time; the few progresses where no 16-bit weight does keep the table lookups.
+    TWeight wa, wb;
+    if (FitWeight(fa, 1 - p, wa) && FitWeight(fb, p, wb)) {
+        const TBlendRow row = PickBlendRow(wa, wb);
+        for (int32_t y = 0; y < h; ++y)
+            row(a.ScanLine(y), b.ScanLine(y), target.ScanLine(y), bytes, wa, wb);
+        return;
+    }
     for (int32_t y = 0; y < h; ++y) {
         const uint8_t* sa = a.ScanLine(y);
         const uint8_t* sb = b.ScanLine(y);
