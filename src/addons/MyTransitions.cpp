@@ -42,10 +42,14 @@ namespace {
 // A weighed byte v * Q / 65536 rounded to an integer: with x = v * Q, the whole part x >> 16
 // goes up by one when the fraction x & 0xFFFF is above a threshold. The threshold may differ
 // with the parity of the whole part, which is how halves rounded to even come out exactly.
+// A threshold shared by both parities whose low byte is 0xFF needs only x's top 16 bits, so
+// one multiplication per byte does (Coarse).
+enum class TKind { Coarse, Fine, Parity };
+
 struct TWeight {
     uint16_t Q = 0;
     uint16_t Above[2] = {0, 0};
-    bool ByParity() const { return Above[0] != Above[1]; }
+    TKind Kind = TKind::Fine;
 };
 
 inline unsigned Weigh(unsigned v, const TWeight& w) {
@@ -71,12 +75,18 @@ bool FitThresholds(const std::array<uint16_t, 256>& table, uint16_t q, TWeight& 
     }
     if (highestDown[0] >= lowestUp[0] || highestDown[1] >= lowestUp[1])
         return false;
-    // One threshold for both parities where the two ranges meet keeps the cheaper kernel.
-    const int32_t common = std::max(highestDown[0], highestDown[1]);
-    const bool shared = common < lowestUp[0] && common < lowestUp[1];
     weight.Q = q;
-    weight.Above[0] = static_cast<uint16_t>(shared ? common : highestDown[0]);
-    weight.Above[1] = static_cast<uint16_t>(shared ? common : highestDown[1]);
+    const int32_t low = std::max(highestDown[0], highestDown[1]);
+    const int32_t high = std::min(lowestUp[0], lowestUp[1]) - 1;
+    if (low > high) {
+        weight.Kind = TKind::Parity;
+        weight.Above[0] = static_cast<uint16_t>(highestDown[0]);
+        weight.Above[1] = static_cast<uint16_t>(highestDown[1]);
+        return true;
+    }
+    const bool coarse = (low | 0xFF) <= high;
+    weight.Kind = coarse ? TKind::Coarse : TKind::Fine;
+    weight.Above[0] = weight.Above[1] = static_cast<uint16_t>(coarse ? low | 0xFF : low);
     return true;
 }
 
@@ -100,40 +110,49 @@ bool FitWeight(const std::array<uint16_t, 256>& table, Extended share, TWeight& 
 struct TWeightLanes {
     __m128i Q;
     __m128i Above[2]; // with the top bit flipped, for signed comparison
+    __m128i Bias;     // Coarse: (x >> 8) + Bias carries into the whole part above the threshold
     explicit TWeightLanes(const TWeight& w)
         : Q(_mm_set1_epi16(static_cast<int16_t>(w.Q))),
           Above{_mm_set1_epi16(static_cast<int16_t>(w.Above[0] ^ 0x8000)),
-                _mm_set1_epi16(static_cast<int16_t>(w.Above[1] ^ 0x8000))} {}
+                _mm_set1_epi16(static_cast<int16_t>(w.Above[1] ^ 0x8000))},
+          Bias(_mm_set1_epi16(static_cast<int16_t>(0xFF - (w.Above[0] >> 8)))) {}
 };
 
-// Eight bytes widened to 16 bits, weighed as Weigh does.
-template <bool ByParity> inline __m128i WeighLanes(__m128i v, const TWeightLanes& w) {
-    const __m128i fraction = _mm_xor_si128(_mm_mullo_epi16(v, w.Q), _mm_set1_epi16(-0x8000));
-    const __m128i whole = _mm_mulhi_epu16(v, w.Q);
-    __m128i above = w.Above[0];
-    if constexpr (ByParity) {
-        const __m128i one = _mm_set1_epi16(1);
-        const __m128i odd = _mm_cmpeq_epi16(_mm_and_si128(whole, one), one);
-        above = _mm_xor_si128(above, _mm_and_si128(odd, _mm_xor_si128(above, w.Above[1])));
+// The low or high eight of sixteen bytes weighed as Weigh does, in 16-bit lanes.
+template <TKind K, bool High> inline __m128i WeighLanes(__m128i bytes, const TWeightLanes& w) {
+    const __m128i zero = _mm_setzero_si128();
+    if constexpr (K == TKind::Coarse) {
+        // v << 8 times Q, top 16 bits: x >> 8.
+        const __m128i v8 = High ? _mm_unpackhi_epi8(zero, bytes) : _mm_unpacklo_epi8(zero, bytes);
+        return _mm_srli_epi16(_mm_add_epi16(_mm_mulhi_epu16(v8, w.Q), w.Bias), 8);
+    } else {
+        const __m128i v = High ? _mm_unpackhi_epi8(bytes, zero) : _mm_unpacklo_epi8(bytes, zero);
+        const __m128i fraction = _mm_xor_si128(_mm_mullo_epi16(v, w.Q), _mm_set1_epi16(-0x8000));
+        const __m128i whole = _mm_mulhi_epu16(v, w.Q);
+        __m128i above = w.Above[0];
+        if constexpr (K == TKind::Parity) {
+            const __m128i one = _mm_set1_epi16(1);
+            const __m128i odd = _mm_cmpeq_epi16(_mm_and_si128(whole, one), one);
+            above = _mm_xor_si128(above, _mm_and_si128(odd, _mm_xor_si128(above, w.Above[1])));
+        }
+        return _mm_sub_epi16(whole, _mm_cmpgt_epi16(fraction, above));
     }
-    return _mm_sub_epi16(whole, _mm_cmpgt_epi16(fraction, above));
 }
 #endif
 
-template <bool ParityA, bool ParityB>
+template <TKind A, TKind B>
 void BlendRow(const uint8_t* sa, const uint8_t* sb, uint8_t* d, size_t bytes, const TWeight& wa,
               const TWeight& wb) {
     size_t i = 0;
 #ifdef __SSE2__
     const TWeightLanes la(wa), lb(wb);
-    const __m128i zero = _mm_setzero_si128();
     for (; i + 16 <= bytes; i += 16) {
         const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sa + i));
         const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sb + i));
-        const __m128i low = _mm_add_epi16(WeighLanes<ParityA>(_mm_unpacklo_epi8(va, zero), la),
-                                          WeighLanes<ParityB>(_mm_unpacklo_epi8(vb, zero), lb));
-        const __m128i high = _mm_add_epi16(WeighLanes<ParityA>(_mm_unpackhi_epi8(va, zero), la),
-                                           WeighLanes<ParityB>(_mm_unpackhi_epi8(vb, zero), lb));
+        const __m128i low =
+            _mm_add_epi16(WeighLanes<A, false>(va, la), WeighLanes<B, false>(vb, lb));
+        const __m128i high =
+            _mm_add_epi16(WeighLanes<A, true>(va, la), WeighLanes<B, true>(vb, lb));
         // The sums stay below 511, so the pack saturates them to 255 as the clamp would.
         _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm_packus_epi16(low, high));
     }
@@ -147,10 +166,28 @@ void BlendRow(const uint8_t* sa, const uint8_t* sb, uint8_t* d, size_t bytes, co
 using TBlendRow = void (*)(const uint8_t*, const uint8_t*, uint8_t*, size_t, const TWeight&,
                            const TWeight&);
 
-TBlendRow PickBlendRow(const TWeight& wa, const TWeight& wb) {
-    if (wa.ByParity())
-        return wb.ByParity() ? BlendRow<true, true> : BlendRow<true, false>;
-    return wb.ByParity() ? BlendRow<false, true> : BlendRow<false, false>;
+template <TKind A> TBlendRow PickBlendRow(TKind b) {
+    switch (b) {
+    case TKind::Coarse:
+        return BlendRow<A, TKind::Coarse>;
+    case TKind::Fine:
+        return BlendRow<A, TKind::Fine>;
+    case TKind::Parity:
+        break;
+    }
+    return BlendRow<A, TKind::Parity>;
+}
+
+TBlendRow PickBlendRow(TKind a, TKind b) {
+    switch (a) {
+    case TKind::Coarse:
+        return PickBlendRow<TKind::Coarse>(b);
+    case TKind::Fine:
+        return PickBlendRow<TKind::Fine>(b);
+    case TKind::Parity:
+        break;
+    }
+    return PickBlendRow<TKind::Parity>(b);
 }
 
 } // namespace
@@ -173,7 +210,7 @@ void Blend(const TBitmap& a, const TBitmap& b, Extended p, TBitmap& target) {
     // time; the few progresses where no 16-bit weight does keep the table lookups.
     TWeight wa, wb;
     if (FitWeight(fa, 1 - p, wa) && FitWeight(fb, p, wb)) {
-        const TBlendRow row = PickBlendRow(wa, wb);
+        const TBlendRow row = PickBlendRow(wa.Kind, wb.Kind);
         for (int32_t y = 0; y < h; ++y)
             row(a.ScanLine(y), b.ScanLine(y), target.ScanLine(y), bytes, wa, wb);
         return;
