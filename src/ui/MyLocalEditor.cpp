@@ -165,6 +165,23 @@ QPoint EventPoint(QEvent* event) {
     return static_cast<QMouseEvent*>(event)->position().toPoint();
 }
 
+// The frame the cursor stands on at local time t of node.
+int32_t FrameOf(TTreeNodeData& node, const TProjectNode& project, Extended t) {
+    const Extended frame = (node.GetStartTime() + t) * project.GetFPS();
+    return Round(std::clamp<Extended>(frame, 0, INT32_MAX));
+}
+
+// The first point later than local time t that moves the cursor off its frame. A point off the
+// frame grid less than half a frame after the cursor lies on the cursor's own frame: taken as the
+// next one, it would leave the cursor where it is, and every later "next" would find it again.
+TDataPoint* NextFrom(const TTimeData& curve, TTreeNodeData& node, const TProjectNode& project,
+                     Extended t, int32_t cursor) {
+    TDataPoint* p = TCurveNavigation::Next(curve, t);
+    while (p && FrameOf(node, project, p->Time) <= cursor)
+        p = TCurveNavigation::Next(curve, p->Time);
+    return p;
+}
+
 } // namespace
 
 TLocalEditorForm::TLocalEditorForm(TTimeline& timeline, std::function<void(int32_t)> setFrame)
@@ -291,8 +308,7 @@ void TLocalEditorForm::RequestPreview() {
 void TLocalEditorForm::GotoLocalTime(Extended t) {
     if (!SetFrame || !EditedNode || !Project)
         return;
-    const Extended frame = (EditedNode->GetStartTime() + t) * Project->GetFPS();
-    SetFrame(Round(std::clamp<Extended>(frame, 0, INT32_MAX)));
+    SetFrame(FrameOf(*EditedNode, *Project, t));
 }
 
 void TLocalEditorForm::EditObject(TTreeNodeData* node, const TRectI& rect) {
@@ -686,7 +702,8 @@ void TLocalEditorForm::UpdatePopup() {
         return;
     const Extended t = LocalTime();
     miLocateCurrent->setEnabled(CurrentPoint != nullptr);
-    miLocateNext->setEnabled(TCurveNavigation::Next(*CurrentCurve, t) != nullptr);
+    miLocateNext->setEnabled(EditedNode && NextFrom(*CurrentCurve, *EditedNode, *Project, t,
+                                                    Timeline.GetFramePos()) != nullptr);
     miLocateBefore->setEnabled(TCurveNavigation::Previous(*CurrentCurve, t, [this](Extended s) {
                                    return Project->SnapTime(s);
                                }) != nullptr);
@@ -702,10 +719,10 @@ void TLocalEditorForm::LocateCurrent() {
 }
 
 void TLocalEditorForm::LocateOther(bool next) {
-    if (!CurrentCurve || !Project)
+    if (!CurrentCurve || !EditedNode || !Project)
         return;
     const Extended t = LocalTime();
-    TDataPoint* p = next ? TCurveNavigation::Next(*CurrentCurve, t)
+    TDataPoint* p = next ? NextFrom(*CurrentCurve, *EditedNode, *Project, t, Timeline.GetFramePos())
                          : TCurveNavigation::Previous(*CurrentCurve, t, [this](Extended s) {
                                return Project->SnapTime(s);
                            });

@@ -327,3 +327,51 @@ TEST_F(EditorFixture, PickTakesTheColourFromTheEffectsPicture) {
     TPickDialog::ExecHook = nullptr;
     EXPECT_EQ(p->GetRawValue(), 0x102030);
 }
+
+// "Locate next node" and "Locate node before" from the graph's menu, on a stored curve whose
+// first key lies 1 s in and whose other keys are off the frame grid: 2.02 s is reached at frame
+// 60 (before it), 2.98 s at frame 75 (after it). The clip starts at frame 30.
+TEST_F(EditorFixture, LocateNextAndBeforeSelectThePointAndMoveTheCursor) {
+    Choose("Level");
+    TTimeData* c = Ed->GetCurrentCurve();
+    c->GetPoint(0)->Time = 1;
+    c->AddNew(2.02L);
+    c->AddNew(2.98L);
+    // Runs the command as the menu offers it (greyed or not, its own guard is run too); whether
+    // it was offered, the selected point's index (-1: none) and the cursor.
+    auto locate = [&](QAction* a) {
+        Ed->UpdatePopup();
+        const bool offered = a->isEnabled();
+        a->setEnabled(true);
+        a->trigger();
+        PumpEvents(10);
+        const TDataPoint* p = Ed->GetCurrentPoint();
+        return std::tuple(offered, p ? c->IndexOf(p) : -1, Cursor());
+    };
+    auto from = [&](int32_t frame) {
+        Form->SendSetFrame(frame);
+        PumpEvents(10);
+    };
+    QAction* next = Ed->miLocateNext;
+    QAction* before = Ed->miLocateBefore;
+    from(0);      // ahead of the clip and of its first key
+    Ed->Redraw(); // nothing selected
+    EXPECT_EQ(locate(before), std::tuple(false, -1, 0));
+    EXPECT_EQ(locate(next), std::tuple(true, 0, 45));
+    from(50);
+    EXPECT_EQ(locate(next), std::tuple(true, 1, 60));
+    // The cursor stands on the 2.02 s key's frame: the next one is the key after it.
+    EXPECT_EQ(locate(next), std::tuple(true, 2, 75));
+    EXPECT_EQ(locate(next), std::tuple(false, 2, 75)); // past the last key
+    // Waiting in the queue when the command runs: a stale frame request and editing allowed again
+    // after a playback, which drops the selection. Both run with the centring's render; the key
+    // and its frame are chosen again after it and win.
+    Form->PostSetFrame(0);
+    QMetaObject::invokeMethod(
+        Form.get(), [this] { Form->EnableEditing(true); }, Qt::QueuedConnection);
+    // On the frame grid 2.98 s is where the cursor stands: the key before is 2.02 s.
+    EXPECT_EQ(locate(before), std::tuple(true, 1, 60));
+    from(55);
+    EXPECT_EQ(locate(before), std::tuple(true, 0, 45));
+    EXPECT_EQ(locate(before), std::tuple(false, 0, 45));
+}
