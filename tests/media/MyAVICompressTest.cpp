@@ -251,6 +251,28 @@ const char* const Encoders[][2] = {{"mjpg", "mjpeg"},     {"xvid", "mpeg4"},    
                                    {"mp42", "msmpeg4v2"}, {"mp43", "msmpeg4"},  {"wmv1", "wmv1"},
                                    {"cvid", "cinepak"},   {"msvc", "msvideo1"}, {"zmbv", "zmbv"}};
 
+// Selects handler's compressor, prepares it for 64 x 48 frames at 15 per second and opens file
+// for its output.
+void BeginAvi(TAviCompress& c, uint32_t handler, TAviWriter& writer, const std::string& file,
+              int32_t frameCount = 0) {
+    ASSERT_TRUE(c.SelectCompressor(handler));
+    TExportSettings settings;
+    settings.FrameRate = 15;
+    settings.Width = 64;
+    settings.Height = 48;
+    settings.FrameCount = frameCount;
+    TAviCompressParams p = Params(64, 48);
+    ASSERT_TRUE(c.Prepare(p));
+    ASSERT_TRUE(writer.Open(file, settings, c.GetFourCC(), p.VideoFormat));
+}
+
+// Compresses the current bitmap as frame f and writes it.
+void CompressAndWrite(TAviCompress& c, TAviWriter& writer, TVideoFrameInfo& f) {
+    ASSERT_TRUE(c.CompressFrame(f));
+    ASSERT_TRUE(writer.WriteVideoFrame(f.Data, uint32_t(f.Size), (f.Flags & AVIIF_KEYFRAME) != 0));
+    ++f.FrameNumber;
+}
+
 } // namespace
 
 TEST(AviCompressReal, ListOffersEveryInstalledEncoder) {
@@ -280,18 +302,10 @@ TEST(AviCompressReal, EveryOfferedCompressorRoundTripsThroughAnAviFile) {
     for (const auto& item : items) {
         const uint32_t handler = item.Object->Handler;
         SCOPED_TRACE(item.Text);
-        ASSERT_TRUE(c.SelectCompressor(handler));
-        TExportSettings settings;
-        settings.FrameRate = 15;
-        settings.Width = 64;
-        settings.Height = 48;
-        settings.FrameCount = Frames;
-        TAviCompressParams p = Params(64, 48);
-        ASSERT_TRUE(c.Prepare(p));
         TAviWriter writer(ui, dir.Path);
         const std::string file =
             dir.Path + "/" + (handler ? FourCCToText(handler) : "dib") + ".avi";
-        ASSERT_TRUE(writer.Open(file, settings, c.GetFourCC(), p.VideoFormat));
+        ASSERT_NO_FATAL_FAILURE(BeginAvi(c, handler, writer, file, Frames));
         TVideoFrameInfo f;
         for (int i = 0; i < Frames; ++i) {
             TBitmap& bmp = c.GetCurrentBitmap();
@@ -300,10 +314,7 @@ TEST(AviCompressReal, EveryOfferedCompressorRoundTripsThroughAnAviFile) {
             bmp.Canvas().Brush.Color = 0xF05030;
             bmp.Canvas().FillRect(Rect(i * 8, 0, i * 8 + 16, 48)); // a moving bar
             f.KeyRequest = i == 0 || i == 4;
-            ASSERT_TRUE(c.CompressFrame(f)) << i;
-            ASSERT_TRUE(
-                writer.WriteVideoFrame(f.Data, uint32_t(f.Size), (f.Flags & AVIIF_KEYFRAME) != 0));
-            ++f.FrameNumber;
+            ASSERT_NO_FATAL_FAILURE(CompressAndWrite(c, writer, f)) << i;
         }
         ASSERT_TRUE(writer.Close(0));
         EXPECT_TRUE(c.EndCompress());
@@ -339,26 +350,16 @@ TEST(AviCompressReal, BlackWhiteAndGreyKeepTheirLevels) {
     for (const auto& item : items) {
         const uint32_t handler = item.Object->Handler;
         SCOPED_TRACE(item.Text);
-        ASSERT_TRUE(c.SelectCompressor(handler));
-        TExportSettings settings;
-        settings.FrameRate = 15;
-        settings.Width = 64;
-        settings.Height = 48;
-        TAviCompressParams p = Params(64, 48);
-        ASSERT_TRUE(c.Prepare(p));
         TAviWriter writer(ui, dir.Path);
         const std::string file = dir.Path + "/levels.avi";
-        ASSERT_TRUE(writer.Open(file, settings, c.GetFourCC(), p.VideoFormat));
+        ASSERT_NO_FATAL_FAILURE(BeginAvi(c, handler, writer, file));
         TVideoFrameInfo f;
         for (uint32_t level : levels) {
             TBitmap& bmp = c.GetCurrentBitmap();
             bmp.Canvas().Brush.Color = level;
             bmp.Canvas().FillRect(Rect(0, 0, 64, 48));
             f.KeyRequest = true;
-            ASSERT_TRUE(c.CompressFrame(f));
-            ASSERT_TRUE(
-                writer.WriteVideoFrame(f.Data, uint32_t(f.Size), (f.Flags & AVIIF_KEYFRAME) != 0));
-            ++f.FrameNumber;
+            ASSERT_NO_FATAL_FAILURE(CompressAndWrite(c, writer, f));
         }
         ASSERT_TRUE(writer.Close(0));
         c.EndCompress();
