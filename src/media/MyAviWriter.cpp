@@ -305,11 +305,8 @@ bool TAviWriter::Open(const std::string& fileName, const TExportSettings& settin
 
     // A file written in place or directly is the caller's to keep or drop; any other goes to a
     // temporary name beside it until Close completes it.
-    if (!InPlace && !Direct) {
+    if (!InPlace && !Direct)
         Replacement = std::make_unique<TFileReplacement>(fileName);
-        std::error_code ec;
-        ReplacesFile = std::filesystem::exists(fileName, ec);
-    }
     if (!Out.Create(Replacement ? Replacement->TempName() : fileName, InPlace)) {
         Report("Can not create file " + fileName + " (" + Out.ErrorText() + ")");
         return false;
@@ -551,7 +548,7 @@ bool TAviWriter::Close(Extended frameRate) {
     // new file is synced to disk before it takes the place of an older one, which a crash must
     // not cost; a file with a new name is not held up by it (the rename alone keeps a stopped
     // process from leaving half a file under the name).
-    if (ok && Replacement && !Replacement->Commit(ReplacesFile)) {
+    if (ok && Replacement && !Replacement->Commit(Replacement->ReplacesFile())) {
         Report("Fail to write " + FileName + " (" + Replacement->ErrorText() + ")");
         ok = false;
     }

@@ -186,7 +186,6 @@ private:
     TAviFile Index;
     // The movie goes to a temporary name beside FileName until Close completes it.
     std::unique_ptr<TFileReplacement> Replacement;
-    bool ReplacesFile = false; // a file was at the name when it opened: it is synced first
     bool OpenFlag = false;
     // Set once a write failed or was refused: the user has been told, later writes are refused.
     bool Stopped = false;

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 
 #include "MyFileReplace.h"
@@ -31,8 +30,6 @@ void PutLE32(std::vector<uint8_t>& out, uint32_t v) {
 // partial file goes and a picture already at the name stays as it was. Only a picture that
 // replaces another is synced to disk first: a sequence of new pictures is not slowed by it.
 bool WriteWhole(const std::string& fileName, const auto& writeBody) {
-    std::error_code ec;
-    const bool replaces = std::filesystem::exists(fileName, ec);
     TFileReplacement replacement(fileName);
     TFile file(std::fopen(replacement.TempName().c_str(), "wb"));
     if (!file)
@@ -40,7 +37,7 @@ bool WriteWhole(const std::string& fileName, const auto& writeBody) {
     bool ok = writeBody(file.get());
     ok = std::fflush(file.get()) == 0 && ok;
     ok = std::fclose(file.release()) == 0 && ok;
-    return ok && replacement.Commit(replaces);
+    return ok && replacement.Commit(replacement.ReplacesFile());
 }
 
 } // namespace

@@ -25,7 +25,10 @@ bool SyncPath(const std::string& path, int flags) {
 } // namespace
 
 TFileReplacement::TFileReplacement(const std::string& target, const char* suffix)
-    : Target(target), Temp(target + suffix) {}
+    : Target(target), Temp(target + suffix) {
+    std::error_code ec;
+    Replaces = std::filesystem::exists(Target, ec);
+}
 
 TFileReplacement::~TFileReplacement() {
     Abandon();

@@ -12,7 +12,8 @@ public:
     static constexpr const char* PartialSuffix = ".~part";
 
     // Names the temporary file: Target with Suffix appended, in the target's folder, so that the
-    // rename stays within one file system. Nothing is created yet.
+    // rename stays within one file system, and notes whether a file is at the target. Nothing is
+    // created yet.
     explicit TFileReplacement(const std::string& target, const char* suffix = PartialSuffix);
     // A temporary file that was not committed is removed.
     ~TFileReplacement();
@@ -21,6 +22,8 @@ public:
 
     const std::string& TargetName() const { return Target; }
     const std::string& TempName() const { return Temp; }
+    // A file was at the target when this was made: the new one replaces it.
+    bool ReplacesFile() const { return Replaces; }
 
     // Makes the finished (closed) temporary file the target: syncs its bytes to disk, renames it
     // over the target and syncs the folder so that the new name survives a crash as well. False
@@ -37,5 +40,6 @@ private:
     std::string Target;
     std::string Temp;
     std::string Error;
+    bool Replaces = false;
     bool Done = false;
 };
