@@ -161,8 +161,7 @@ bool TAviCompress::ShowAboutBox() {
 }
 
 bool TAviCompress::Prepare(TAviCompressParams& params) {
-    StopSlots();
-    Slots.clear();
+    DropSlots();
     Begun = false;
     const TVideoCompressorInfo* selected = Selected();
     if (!selected)
@@ -211,7 +210,7 @@ bool TAviCompress::Prepare(TAviCompressParams& params) {
     f.biCompression = out.Compression;
     f.biSizeImage = out.ImageSize;
     if (EncodeThreads > 1 && !PrepareSlots(format)) {
-        Slots.clear();
+        DropSlots();
         Open->End();
         return false;
     }
@@ -248,12 +247,12 @@ bool TAviCompress::PrepareSlots(const TVideoCompressFormat& format) {
     return true;
 }
 
-void TAviCompress::StopSlots() {
+void TAviCompress::DropSlots() {
     // The render bitmap's pixels become its own before the slots go.
     Render.Settle();
-    // Frames still on the workers are dropped with the compression.
-    for (auto& slot : Slots)
-        slot->Worker->Stop();
+    // Frames still on the workers are dropped with the compression; each worker ends with its
+    // slot.
+    Slots.clear();
     Queued = 0;
 }
 
@@ -324,8 +323,7 @@ bool TAviCompress::CompressFrame(TVideoFrameInfo& frame) {
 
 bool TAviCompress::EndCompress() {
     // The workers end with the compression.
-    StopSlots();
-    Slots.clear();
+    DropSlots();
     if (!Begun)
         return false;
     if (Open)

@@ -123,7 +123,8 @@ private:
     };
     // Builds the slots of a begun compression; false when an encoder of a slot cannot begin.
     bool PrepareSlots(const TVideoCompressFormat& format);
-    void StopSlots();
+    // Ends the workers and removes the slots; queued frames are dropped.
+    void DropSlots();
 
     // The frame the project renders into; its device-independent copy (bottom-up rows) is the
     // stored frame of uncompressed output.
