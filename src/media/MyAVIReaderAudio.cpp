@@ -174,7 +174,8 @@ bool TAviReader::ReadAudioFrame(int32_t frame, std::vector<uint8_t>& buffer, Ext
     const int64_t at = PcmStartPos + PcmConsumed * d.nBlockAlign;
     PcmConsumed += frames;
     const int64_t size = frames * d.nBlockAlign;
-    FillSilence(buffer, DecodedPcmFormat, size_t(size));
+    // Read over whole and cut to what the track held.
+    buffer.resize(size_t(size));
 
     // The chunk that holds the position, and the offset in it.
     size_t chunk = 0;
