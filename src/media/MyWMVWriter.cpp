@@ -338,7 +338,7 @@ bool TWMVWriter::PushSilence(int64_t samples) {
         av_audio_fifo_write(S->Fifo, reinterpret_cast<void**>(out), int(samples)) == int(samples);
     av_freep(&out[0]);
     av_freep(&out);
-    return ok ? EncodeSound(false) : false;
+    return ok && EncodeSound(false);
 }
 
 bool TWMVWriter::EncodeSound(bool flush) {
