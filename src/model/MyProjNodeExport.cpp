@@ -218,7 +218,7 @@ public:
     bool Queue(int32_t i) {
         TEntry& e = Entries[(First + size_t(Count)) % Entries.size()];
         bool mixed = false;
-        if (Root.AudioOn && !Root.MixAudioChunk(i, mixed))
+        if (!Root.MixAudioChunk(i, mixed))
             return false;
         e.HasAudio = mixed;
         if (mixed)
