@@ -59,7 +59,7 @@ std::function<int64_t(const std::string&)> TCaptureSequence::FreeSpace =
 };
 
 std::string TCaptureSequence::WorkFileName(const std::string& fileName) {
-    return fileName + ".~cap";
+    return fileName + WorkSuffix;
 }
 
 TCaptureSequence::TCaptureSequence(TCapWindow& window, ICaptureDevice& device, IUiServices& ui)

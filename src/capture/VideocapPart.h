@@ -54,7 +54,8 @@ public:
     // Sound goes into the file in blocks of a fifth of a second: the index a timed recording asks
     // for holds five of them a second beside its frames.
     static constexpr int32_t SoundChunksPerSecond = 5;
-    // The working file of a recording into fileName.
+    // The working file of a recording into fileName: its name with WorkSuffix appended.
+    static constexpr const char* WorkSuffix = ".~cap";
     static std::string WorkFileName(const std::string& fileName);
     // Puts fileName on the disk, first cut to the length its RIFF form gives when asked (a
     // reserved file is longer); false when it did not all get there.
