@@ -132,6 +132,9 @@ bool TCaptureSequence::OpenWriter(const TCapFormat& format) {
         Dib.assign(header.biSizeImage, 0);
     }
     WorkFile = Setup.InPlace ? Setup.FileName : WorkFileName(Setup.FileName);
+    WorkFolder = std::filesystem::path(WorkFile).parent_path().string();
+    if (WorkFolder.empty())
+        WorkFolder = ".";
     struct stat st {};
     Reserved =
         Setup.InPlace && ::stat(WorkFile.c_str(), &st) == 0 ? int64_t(st.st_blocks) * 512 : 0;
@@ -195,8 +198,7 @@ bool TCaptureSequence::Room(uint32_t bytes, bool last) {
     const int64_t chunk = 8 + int64_t(bytes) + (bytes & 1);
     const int64_t needed = FileBytes + chunk + IndexEntryBytes * (Entries + 2) + DiskSlack;
     if (needed > Reserved) {
-        const std::string folder = std::filesystem::path(WorkFile).parent_path().string();
-        const int64_t free = FreeSpace(folder.empty() ? "." : folder);
+        const int64_t free = FreeSpace(WorkFolder);
         // Growth beyond what the file holds must fit what the disk has left.
         if (free >= 0 && needed - std::max(Reserved, FileBytes) > free) {
             DiskFull = true;

@@ -117,6 +117,7 @@ private:
     std::vector<uint8_t> Frame; // top-down B, G, R, Width × 3 apart
     std::vector<uint8_t> Dib;   // bottom-up rows padded to 4 bytes, as the file takes them
     std::string WorkFile;
+    std::string WorkFolder;           // asked for its free space as the file grows
     int64_t Reserved = 0;             // bytes the working file holds on the disk already
     int64_t FileBytes = 0;            // what the file will take, its index included
     std::vector<uint8_t> SoundBuffer; // one block of sound
