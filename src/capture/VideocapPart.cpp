@@ -189,10 +189,8 @@ bool TCaptureSequence::Room(uint32_t bytes, bool last) {
     // entry the others leave for it.
     const int64_t keep = Sound && !last ? 1 : 0;
     const int64_t size = Setup.Parms.IndexSize;
-    if (size > 0 && Entries + 1 + keep > size) {
-        IndexFull = true;
+    if (size > 0 && Entries + 1 + keep > size)
         return false;
-    }
     if (!Writer)
         return true;
     const int64_t chunk = 8 + int64_t(bytes) + (bytes & 1);

@@ -74,9 +74,6 @@ public:
     void Join();
     bool Running() const { return RunningFlag; }
     void Counts(TCapStatus& status) const;
-    // Why the recording ended by itself; false while it runs or when it was stopped.
-    bool EndedByIndex() const { return IndexFull; }
-    bool EndedByDisk() const { return DiskFull; }
     // Once ended: the file is whole (or there was none to write).
     bool Complete() const { return CompleteFlag; }
 
@@ -95,7 +92,7 @@ private:
     bool PumpSound(int64_t elapsedUs);
     bool WriteSoundChunk(bool last);
     // Room in the index (keeping one entry for the last sound block) and on the disk for a
-    // chunk of bytes; false, with the reason noted, when there is none.
+    // chunk of bytes; false when there is none, a full disk noted.
     bool Room(uint32_t bytes, bool last);
 
     TCapWindow& Window;
@@ -128,8 +125,7 @@ private:
     int64_t SlotLimit = INT64_MAX; // frames a timed recording holds
     int64_t Written = 0;
     bool WriteFailed = false;
-    std::atomic<bool> IndexFull{false};
-    std::atomic<bool> DiskFull{false};
+    bool DiskFull = false;
     std::atomic<bool> CompleteFlag{false};
 
     std::atomic<int64_t> Frames{0};
