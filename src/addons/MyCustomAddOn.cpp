@@ -84,8 +84,12 @@ bool TCustomFilter::Run(int32_t frame, int32_t frame2) {
 }
 
 // The parameter text of picture and movie overlays is a file name: bytes, kept exactly.
+static bool ParamsNameAFile(uint8_t kind) {
+    return kind == ekPicture || kind == ekMovie;
+}
+
 void TCustomOverlay::WriteData(TValueWriter& writer) const {
-    if (ExternalKind == ekPicture || ExternalKind == ekMovie)
+    if (ParamsNameAFile(ExternalKind))
         writer.WriteFileName(Params);
     else
         writer.WriteString(Params);
@@ -93,8 +97,7 @@ void TCustomOverlay::WriteData(TValueWriter& writer) const {
 }
 
 void TCustomOverlay::ReadData(TValueReader& reader) {
-    const bool fileName = ExternalKind == ekPicture || ExternalKind == ekMovie;
-    SetParams(fileName ? reader.ReadFileName() : reader.ReadString());
+    SetParams(ParamsNameAFile(ExternalKind) ? reader.ReadFileName() : reader.ReadString());
     ID = reader.ReadString();
 }
 

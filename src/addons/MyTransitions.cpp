@@ -90,19 +90,14 @@ bool FitThresholds(const std::array<uint16_t, 256>& table, uint16_t q, TWeight& 
     return true;
 }
 
-// An integer weight next to share * 65536 that reproduces table exactly, checked entry by entry.
+// An integer weight next to share * 65536 that reproduces table exactly: the thresholds found
+// for it put every entry's fraction on the side of its rounding.
 bool FitWeight(const std::array<uint16_t, 256>& table, Extended share, TWeight& weight) {
     const int64_t nearest =
         std::clamp<int64_t>(static_cast<int64_t>(std::nearbyintl(share * 65536)), 0, 0xFFFF);
-    for (int64_t q : {nearest, nearest - 1, nearest + 1}) {
-        if (q < 0 || q > 0xFFFF || !FitThresholds(table, static_cast<uint16_t>(q), weight))
-            continue;
-        bool exact = true;
-        for (unsigned v = 0; v < 256 && exact; ++v)
-            exact = Weigh(v, weight) == table[v];
-        if (exact)
+    for (int64_t q : {nearest, nearest - 1, nearest + 1})
+        if (q >= 0 && q <= 0xFFFF && FitThresholds(table, static_cast<uint16_t>(q), weight))
             return true;
-    }
     return false;
 }
 
@@ -166,29 +161,12 @@ void BlendRow(const uint8_t* sa, const uint8_t* sb, uint8_t* d, size_t bytes, co
 using TBlendRow = void (*)(const uint8_t*, const uint8_t*, uint8_t*, size_t, const TWeight&,
                            const TWeight&);
 
-template <TKind A> TBlendRow PickBlendRow(TKind b) {
-    switch (b) {
-    case TKind::Coarse:
-        return BlendRow<A, TKind::Coarse>;
-    case TKind::Fine:
-        return BlendRow<A, TKind::Fine>;
-    case TKind::Parity:
-        break;
-    }
-    return BlendRow<A, TKind::Parity>;
-}
-
-TBlendRow PickBlendRow(TKind a, TKind b) {
-    switch (a) {
-    case TKind::Coarse:
-        return PickBlendRow<TKind::Coarse>(b);
-    case TKind::Fine:
-        return PickBlendRow<TKind::Fine>(b);
-    case TKind::Parity:
-        break;
-    }
-    return PickBlendRow<TKind::Parity>(b);
-}
+// A row kernel for each pair of weight kinds, by the kinds' order in TKind.
+template <TKind A>
+constexpr std::array<TBlendRow, 3> BlendRowsFor = {
+    BlendRow<A, TKind::Coarse>, BlendRow<A, TKind::Fine>, BlendRow<A, TKind::Parity>};
+constexpr std::array<std::array<TBlendRow, 3>, 3> BlendRows = {
+    BlendRowsFor<TKind::Coarse>, BlendRowsFor<TKind::Fine>, BlendRowsFor<TKind::Parity>};
 
 } // namespace
 
@@ -210,7 +188,7 @@ void Blend(const TBitmap& a, const TBitmap& b, Extended p, TBitmap& target) {
     // time; the few progresses where no 16-bit weight does keep the table lookups.
     TWeight wa, wb;
     if (FitWeight(fa, 1 - p, wa) && FitWeight(fb, p, wb)) {
-        const TBlendRow row = PickBlendRow(wa.Kind, wb.Kind);
+        const TBlendRow row = BlendRows[size_t(wa.Kind)][size_t(wb.Kind)];
         for (int32_t y = 0; y < h; ++y)
             row(a.ScanLine(y), b.ScanLine(y), target.ScanLine(y), bytes, wa, wb);
         return;

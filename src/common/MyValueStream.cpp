@@ -395,7 +395,7 @@ uint32_t TValueReader::ReadLength32(size_t valueStart) {
     return static_cast<uint32_t>(GetLE(Take(4, valueStart), 4));
 }
 
-std::string TValueReader::ReadTextPayload(uint8_t tag, size_t start, bool& isBytes) {
+std::string TValueReader::ReadTextPayload(uint8_t tag, size_t start) {
     size_t len;
     switch (tag) {
     case vaString:
@@ -409,27 +409,24 @@ std::string TValueReader::ReadTextPayload(uint8_t tag, size_t start, bool& isByt
         size_t units = ReadLength32(start);
         if (units > (Size - Pos) / 2)
             Fail(BeyondEnd, start);
-        isBytes = false;
         return Utf16LEToUtf8(Take(units * 2, start), units);
     }
     default:
         Fail(InvalidValue, start);
     }
     const char* p = reinterpret_cast<const char*>(Take(len, start));
-    isBytes = tag != vaUTF8String;
     return std::string(p, len);
 }
 
 std::string TValueReader::ReadString() {
     size_t start = Pos;
     uint8_t tag = *Take(1, start);
-    bool isBytes = false;
-    std::string text = ReadTextPayload(tag, start, isBytes);
+    std::string text = ReadTextPayload(tag, start);
     if (tag == vaUTF8String)
         return SanitizeUtf8(text.data(), text.size());
     // Byte texts of older files are in the writer's code page; text that already reads as UTF-8
     // is kept, anything else is taken as Windows-1252.
-    if (!isBytes || IsValidUtf8(text.data(), text.size()))
+    if (tag == vaWString || IsValidUtf8(text.data(), text.size()))
         return text;
     return Windows1252ToUtf8(text.data(), text.size());
 }
@@ -437,14 +434,12 @@ std::string TValueReader::ReadString() {
 std::string TValueReader::ReadFileName() {
     size_t start = Pos;
     uint8_t tag = *Take(1, start);
-    bool isBytes = false;
-    return ReadTextPayload(tag, start, isBytes);
+    return ReadTextPayload(tag, start);
 }
 
 void TValueReader::SkipValue() {
     const size_t start = Pos;
     const uint8_t tag = *Take(1, start);
-    bool isBytes = false;
     switch (tag) {
     case vaFalse:
     case vaTrue:
@@ -456,7 +451,7 @@ void TValueReader::SkipValue() {
     case vaLString:
     case vaUTF8String:
     case vaWString:
-        ReadTextPayload(tag, start, isBytes);
+        ReadTextPayload(tag, start);
         return;
     default:
         ReadIntegerPayload(tag, start, true);

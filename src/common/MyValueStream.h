@@ -96,7 +96,7 @@ private:
     int64_t ReadIntegerPayload(uint8_t tag, size_t valueStart, bool allow64);
     uint32_t ReadLength32(size_t valueStart);
     // The payload of a String value, its tag already read; wide text converted to UTF-8.
-    std::string ReadTextPayload(uint8_t tag, size_t valueStart, bool& isBytes);
+    std::string ReadTextPayload(uint8_t tag, size_t valueStart);
 
     const uint8_t* Data;
     size_t Size;

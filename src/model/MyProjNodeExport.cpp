@@ -1,4 +1,5 @@
 // The project root's movie export: frames of a range with their sound into the movie writer.
+#include <algorithm>
 #include <new>
 
 #include "IUiServices.h"
@@ -8,8 +9,6 @@
 #include "MyMovieWriter.h"
 #include "MyProjNode.h"
 #include "MyWorkerThread.h"
-
-#include <algorithm>
 
 namespace {
 
@@ -108,7 +107,7 @@ bool TProjectNode::ExportMovie(int32_t first, int32_t count, const TExportFrameC
     IMovieWriter& writer = GetMovieWriter();
     writer.SetProfile(WMProfile);
     TAviCompress& compressor = GetAviCompress();
-    compressor.SetEncodeThreads(Pipelined() ? EffectiveThreadCount(RenderThreads) : 1);
+    compressor.SetEncodeThreads(EffectiveThreadCount(RenderThreads));
     if (!writer.Open(IsWMVOutput(), fileName, compressor, settings)) {
         if (CodecOpen)
             GetAudioCodec().CloseStream();
@@ -181,7 +180,7 @@ bool TCustomProjectNode::Pipelined() const {
 }
 
 int TCustomProjectNode::DecodeLanes() const {
-    return std::max(1, EffectiveThreadCount(RenderThreads));
+    return EffectiveThreadCount(RenderThreads);
 }
 
 void TCustomProjectNode::MovieReadsAhead(TMovieNode* movie) {
@@ -219,7 +218,7 @@ public:
     bool Queue(int32_t i) {
         TEntry& e = Entries[(First + size_t(Count)) % Entries.size()];
         bool mixed = false;
-        if (Root.AudioOn && !Root.MixAudioChunk(i, mixed))
+        if (!Root.MixAudioChunk(i, mixed))
             return false;
         e.HasAudio = mixed;
         if (mixed)

@@ -15,10 +15,16 @@ namespace {
 const char* const FileSignature = "Brenmo";
 constexpr int32_t NewestFormatVersion = 2004002;
 
+// A file being read into a sub-project: its name as given and its SameFileKey.
+struct TOpenFile {
+    std::string Name;
+    std::string Key;
+};
+
 // The files being read into sub-projects right now, outermost first. Loading runs on the GUI
 // thread only.
-std::vector<std::string>& OpenChain() {
-    static std::vector<std::string> chain;
+std::vector<TOpenFile>& OpenChain() {
+    static std::vector<TOpenFile> chain;
     return chain;
 }
 
@@ -67,16 +73,15 @@ void TSubProjectNode::SetFileName(const std::string& name) {
     // A file may not contain itself, neither directly nor through other sub-projects; the
     // project being opened counts as the outermost file.
     const std::string key = SameFileKey(name);
-    std::vector<std::string>& chain = OpenChain();
+    std::vector<TOpenFile>& chain = OpenChain();
     const std::string outer = Project ? Project->FileName : std::string();
-    const bool cycle = std::find_if(chain.begin(), chain.end(),
-                                    [&key](const std::string& n) {
-                                        return SameFileKey(n) == key;
-                                    }) != chain.end() ||
-                       (!outer.empty() && SameFileKey(outer) == key);
+    const bool cycle =
+        std::find_if(chain.begin(), chain.end(),
+                     [&key](const TOpenFile& f) { return f.Key == key; }) != chain.end() ||
+        (!outer.empty() && SameFileKey(outer) == key);
     if (cycle) {
         // Only this copy stays empty: the message names the file that points back.
-        const std::string closer = chain.empty() ? outer : chain.back();
+        const std::string closer = chain.empty() ? outer : chain.back().Name;
         LastCycle() = {closer, name};
         LoadMessages.Add("Sub-project " + name + " in " + closer +
                          " would contain itself; that copy is left empty.");
@@ -100,7 +105,7 @@ void TSubProjectNode::SetFileName(const std::string& name) {
         LoadMessages.Add("Can not read sub-project " + name + ".");
         return;
     }
-    chain.push_back(name);
+    chain.push_back({name, key});
     auto pop = MakeScopeExit([&chain] { chain.pop_back(); });
     if (!LoadTree(name, bytes))
         DeleteChildren();
@@ -189,8 +194,7 @@ std::string TSubProjectNode::SaveCycleText(TTreeNodeData* root, const std::strin
             continue;
         if (SameFileKey(file) == key)
             return "Can not save the project as " + fileName +
-                   ": it has that file as a "
-                   "sub-project!";
+                   ": it has that file as a sub-project!";
         const std::string closer = FindCycle(file, fileName);
         if (closer.empty())
             continue;

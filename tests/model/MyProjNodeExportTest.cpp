@@ -88,6 +88,13 @@ struct Fixture : TModelRig {
     }
 };
 
+// The project the file tests export: two seconds of black, written without pauses.
+void TwoSecondsOfBlack(TModelRig& rig) {
+    rig.Root->ExportSleepMs = 0;
+    rig.Blank(rig.Root->VideoTrack, 2);
+    rig.Root->Refresh();
+}
+
 } // namespace
 
 TEST(MovieExport, WholeProjectWritesEveryFrameOnce) {
@@ -173,9 +180,7 @@ TEST(MovieExportFiles, WindowsMediaVideoAndAudioOnly) {
     TTempDir dir;
     TModelRig rig;
     TProjectNode& root = *rig.Root;
-    root.ExportSleepMs = 0;
-    rig.Blank(root.VideoTrack, 2);
-    root.Refresh();
+    TwoSecondsOfBlack(rig);
     root.WMOutput = true;
     const std::string wmv = dir.Path + "/out.wmv";
     ASSERT_TRUE(root.ExportMovie(0, root.GetFrameCount(), nullptr, nullptr, wmv));
@@ -212,10 +217,8 @@ TEST(MovieExportFiles, WindowsMediaHoldsTheProfilesFrameRate) {
     TTempDir dir;
     TModelRig rig;
     TProjectNode& root = *rig.Root;
-    root.ExportSleepMs = 0;
     root.SetVideoFormat(64, 48, 25);
-    rig.Blank(root.VideoTrack, 2);
-    root.Refresh();
+    TwoSecondsOfBlack(rig);
     root.WMOutput = true;
     TWMFBase::GetProfileByIdx(7, root.WMProfile); // LAN 100 kbps: 320 x 240 at 30 fps
     const std::string wmv = dir.Path + "/rate.wmv";
@@ -238,9 +241,7 @@ TEST(MovieExportFiles, EveryEncodedSoundInAviIsTimedAndDecodes) {
     TTempDir dir;
     TModelRig rig;
     TProjectNode& root = *rig.Root;
-    root.ExportSleepMs = 0;
-    rig.Blank(root.VideoTrack, 2);
-    root.Refresh();
+    TwoSecondsOfBlack(rig);
     std::vector<TCodecListItem> offered;
     root.GetAudioCodec().FillExportCodecList(offered);
     std::vector<uint32_t> tags;

@@ -19,6 +19,13 @@ template <class TUi> struct TRig : TModelRigOf<TUi> {
         this->Root->Refresh();
         return b;
     }
+    // A sound device that plays along with the user's clock, for every run that opens one.
+    std::shared_ptr<TFakeWaveOut> PlayAlong() {
+        auto device = std::make_shared<TFakeWaveOut>();
+        this->Root->WaveOutFactory = [device] { return device->MakeHandle(); };
+        this->Ui.Device = device;
+        return device;
+    }
 };
 using Fixture = TRig<TTickingUi>;
 
@@ -174,9 +181,7 @@ TEST(RootPlayback, FrameByFrameDrawsTheStartFrameFirst) {
 TEST(RootPlayback, RealTimeEndsAtTheLastFrameWithSound) {
     Fixture f;
     f.AddBlank(1);
-    auto device = std::make_shared<TFakeWaveOut>();
-    f.Root->WaveOutFactory = [device] { return device->MakeHandle(); };
-    f.Ui.Device = device;
+    f.PlayAlong();
     std::vector<TFrameReport> reports;
     TPictureControl image{};
     ASSERT_TRUE(f.Root->Play(
@@ -194,9 +199,7 @@ TEST(RootPlayback, RealTimeEndsAtTheLastFrameWithSound) {
 TEST(RootPlayback, PlaysLeaveNoSoundThreadBehind) {
     Fixture f;
     f.AddBlank(0.5);
-    auto device = std::make_shared<TFakeWaveOut>();
-    f.Root->WaveOutFactory = [device] { return device->MakeHandle(); };
-    f.Ui.Device = device;
+    auto device = f.PlayAlong();
     f.Root->SoundInPlayback = true;
     f.Root->AudioOn = false;
     TPictureControl image{};

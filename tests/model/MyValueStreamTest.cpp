@@ -49,6 +49,19 @@ template <class F> auto ReadWhole(const Bytes& data, F f) {
     return v;
 }
 
+// Integers of every width, a Float, a Boolean and texts of each length form and of UTF-8.
+void WriteEveryKind(TValueWriter& w) {
+    w.WriteInteger(5);
+    w.WriteInteger(1000);
+    w.WriteInteger(100000);
+    w.WriteInteger64(int64_t(1) << 40);
+    w.WriteFloat(2.5L);
+    w.WriteBoolean(true);
+    w.WriteString("abc");
+    w.WriteString(std::string(300, 'x'));
+    w.WriteString("\xC3\xA9");
+}
+
 } // namespace
 
 TEST(ValueStreamInteger, SmallestTagThatHoldsTheValue) {
@@ -223,16 +236,8 @@ TEST(ValueStreamFileName, BytesAsStored) {
 // Stepping over values: every tag of the encoding, its payload and nothing more.
 TEST(ValueStreamSkip, EveryTagAndItsPayload) {
     const Bytes data = Written([](TValueWriter& w) {
-        w.WriteInteger(5);
-        w.WriteInteger(1000);
-        w.WriteInteger(100000);
-        w.WriteInteger64(int64_t(1) << 40);
-        w.WriteFloat(2.5L);
-        w.WriteBoolean(true);
+        WriteEveryKind(w);
         w.WriteBoolean(false);
-        w.WriteString("abc");
-        w.WriteString(std::string(300, 'x'));
-        w.WriteString("\xC3\xA9");
     });
     Bytes all = data;
     const Bytes wide = HexBytes("1202000000 41004200");
@@ -323,15 +328,7 @@ TEST(ValueStreamBounds, BadValuesNameTheirOffset) {
 
 TEST(ValueStreamBounds, EveryTruncationIsAReadError) {
     Bytes full = Written([](TValueWriter& w) {
-        w.WriteInteger(5);
-        w.WriteInteger(1000);
-        w.WriteInteger(100000);
-        w.WriteInteger64(int64_t(1) << 40);
-        w.WriteFloat(2.5L);
-        w.WriteBoolean(true);
-        w.WriteString("abc");
-        w.WriteString(std::string(300, 'x'));
-        w.WriteString("\xC3\xA9");
+        WriteEveryKind(w);
         w.WriteChar('Z');
     });
     auto readAll = [](TValueReader& r) {
