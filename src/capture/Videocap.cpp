@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "MyCapDrvSelect.h"
+#include "MyFileReplace.h"
 #include "MyPictureWriter.h"
 #include "MyVideoCompressLayer.h"
 #include "VideocapPart.h"
@@ -368,17 +369,11 @@ bool TCapWindow::FileSaveAs(const std::string& fileName) {
         return true;
     // Another file system: copy beside the target, and let the capture file go only once the
     // copy has taken the target's name.
-    const std::string work = TCaptureSequence::WorkFileName(fileName);
-    std::filesystem::copy_file(CaptureFile, work, std::filesystem::copy_options::overwrite_existing,
-                               ec);
-    if (!ec && !TCaptureSequence::FlushToDisk(work, false))
-        ec = std::make_error_code(std::errc::io_error);
-    if (!ec)
-        std::filesystem::rename(work, fileName, ec);
-    if (ec) {
-        std::filesystem::remove(work, ec);
+    TFileReplacement copy(fileName, TCaptureSequence::WorkSuffix);
+    std::filesystem::copy_file(CaptureFile, copy.TempName(),
+                               std::filesystem::copy_options::overwrite_existing, ec);
+    if (ec || !copy.Commit())
         return false;
-    }
     std::filesystem::remove(CaptureFile, ec);
     return true;
 }

@@ -59,7 +59,7 @@ std::function<int64_t(const std::string&)> TCaptureSequence::FreeSpace =
 };
 
 std::string TCaptureSequence::WorkFileName(const std::string& fileName) {
-    return fileName + ".~cap";
+    return fileName + WorkSuffix;
 }
 
 TCaptureSequence::TCaptureSequence(TCapWindow& window, ICaptureDevice& device, IUiServices& ui)
@@ -132,6 +132,9 @@ bool TCaptureSequence::OpenWriter(const TCapFormat& format) {
         Dib.assign(header.biSizeImage, 0);
     }
     WorkFile = Setup.InPlace ? Setup.FileName : WorkFileName(Setup.FileName);
+    WorkFolder = std::filesystem::path(WorkFile).parent_path().string();
+    if (WorkFolder.empty())
+        WorkFolder = ".";
     struct stat st {};
     Reserved =
         Setup.InPlace && ::stat(WorkFile.c_str(), &st) == 0 ? int64_t(st.st_blocks) * 512 : 0;
@@ -186,17 +189,14 @@ bool TCaptureSequence::Room(uint32_t bytes, bool last) {
     // entry the others leave for it.
     const int64_t keep = Sound && !last ? 1 : 0;
     const int64_t size = Setup.Parms.IndexSize;
-    if (size > 0 && Entries + 1 + keep > size) {
-        IndexFull = true;
+    if (size > 0 && Entries + 1 + keep > size)
         return false;
-    }
     if (!Writer)
         return true;
     const int64_t chunk = 8 + int64_t(bytes) + (bytes & 1);
     const int64_t needed = FileBytes + chunk + IndexEntryBytes * (Entries + 2) + DiskSlack;
     if (needed > Reserved) {
-        const std::string folder = std::filesystem::path(WorkFile).parent_path().string();
-        const int64_t free = FreeSpace(folder.empty() ? "." : folder);
+        const int64_t free = FreeSpace(WorkFolder);
         // Growth beyond what the file holds must fit what the disk has left.
         if (free >= 0 && needed - std::max(Reserved, FileBytes) > free) {
             DiskFull = true;

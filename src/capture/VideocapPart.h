@@ -54,7 +54,8 @@ public:
     // Sound goes into the file in blocks of a fifth of a second: the index a timed recording asks
     // for holds five of them a second beside its frames.
     static constexpr int32_t SoundChunksPerSecond = 5;
-    // The working file of a recording into fileName.
+    // The working file of a recording into fileName: its name with WorkSuffix appended.
+    static constexpr const char* WorkSuffix = ".~cap";
     static std::string WorkFileName(const std::string& fileName);
     // Puts fileName on the disk, first cut to the length its RIFF form gives when asked (a
     // reserved file is longer); false when it did not all get there.
@@ -73,9 +74,6 @@ public:
     void Join();
     bool Running() const { return RunningFlag; }
     void Counts(TCapStatus& status) const;
-    // Why the recording ended by itself; false while it runs or when it was stopped.
-    bool EndedByIndex() const { return IndexFull; }
-    bool EndedByDisk() const { return DiskFull; }
     // Once ended: the file is whole (or there was none to write).
     bool Complete() const { return CompleteFlag; }
 
@@ -94,7 +92,7 @@ private:
     bool PumpSound(int64_t elapsedUs);
     bool WriteSoundChunk(bool last);
     // Room in the index (keeping one entry for the last sound block) and on the disk for a
-    // chunk of bytes; false, with the reason noted, when there is none.
+    // chunk of bytes; false when there is none, a full disk noted.
     bool Room(uint32_t bytes, bool last);
 
     TCapWindow& Window;
@@ -116,6 +114,7 @@ private:
     std::vector<uint8_t> Frame; // top-down B, G, R, Width × 3 apart
     std::vector<uint8_t> Dib;   // bottom-up rows padded to 4 bytes, as the file takes them
     std::string WorkFile;
+    std::string WorkFolder;           // asked for its free space as the file grows
     int64_t Reserved = 0;             // bytes the working file holds on the disk already
     int64_t FileBytes = 0;            // what the file will take, its index included
     std::vector<uint8_t> SoundBuffer; // one block of sound
@@ -126,8 +125,7 @@ private:
     int64_t SlotLimit = INT64_MAX; // frames a timed recording holds
     int64_t Written = 0;
     bool WriteFailed = false;
-    std::atomic<bool> IndexFull{false};
-    std::atomic<bool> DiskFull{false};
+    bool DiskFull = false;
     std::atomic<bool> CompleteFlag{false};
 
     std::atomic<int64_t> Frames{0};

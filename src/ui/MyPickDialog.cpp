@@ -6,9 +6,10 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
-#include <QScreen>
 #include <QScrollArea>
 #include <QVBoxLayout>
+
+#include "MyMsgDlg.h"
 
 bool TPickColor::Click(const TBitmap& picture, int32_t x, int32_t y) {
     if (x < 0 || y < 0 || x >= picture.Width() || y >= picture.Height())
@@ -97,11 +98,7 @@ TPickDialog::TPickDialog(QWidget* parent) : QDialog(parent) {
 
 void TPickDialog::showEvent(QShowEvent* event) {
     // Centred on the screen, wherever the window that opened it stands.
-    if (QScreen* screen = this->screen()) {
-        QRect r = frameGeometry();
-        r.moveCenter(screen->availableGeometry().center());
-        move(r.topLeft());
-    }
+    CentreOnScreen(this);
     QDialog::showEvent(event);
 }
 

@@ -315,26 +315,25 @@ void TPropDlg::PressCancel() {
     reject();
 }
 
+bool TPropDlg::PageRefused() const {
+    const std::optional<std::string> why = ValidatePage();
+    if (why && Ui)
+        Ui->ShowMessage(*why, TMsgKind::Error);
+    return why.has_value();
+}
+
 void TPropDlg::closeEvent(QCloseEvent* event) {
     // Closed by the window's button, the page is checked as by OK; only Cancel skips that.
-    if (!Cancelled)
-        if (const std::optional<std::string> why = ValidatePage()) {
-            if (Ui)
-                Ui->ShowMessage(*why, TMsgKind::Error);
-            event->ignore();
-            return;
-        }
+    if (!Cancelled && PageRefused()) {
+        event->ignore();
+        return;
+    }
     QDialog::closeEvent(event);
 }
 
 void TPropDlg::done(int result) {
-    if (!Cancelled && result == QDialog::Accepted) {
-        if (const std::optional<std::string> why = ValidatePage()) {
-            if (Ui)
-                Ui->ShowMessage(*why, TMsgKind::Error);
-            return;
-        }
-    }
+    if (!Cancelled && result == QDialog::Accepted && PageRefused())
+        return;
     QDialog::done(result);
 }
 

@@ -193,6 +193,8 @@ private:
     void WriteProjectPage();
     bool WriteMoviePage();
     std::optional<std::string> ValidatePage() const;
+    // Tells why the page can not be taken as it stands; false when it can.
+    bool PageRefused() const;
     void CodecChanged();
     void CompressorChanged();
     void bMovieSetClick();

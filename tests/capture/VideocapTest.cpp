@@ -44,6 +44,30 @@ void OpenPatternAt160(TVideoCap& cap) {
     cap.SetVideoFormat(h);
 }
 
+// A capture whose clock jumps and whose sound counts, on the test pattern at 160 x 120: a
+// recording of minutes runs in moments.
+struct TJumpRig {
+    TJumpRig(TFakeUiServices& ui, std::shared_ptr<TFakeV4L2Io> io)
+        : Drivers{std::move(io), &Clock}, Cap(ui, nullptr, &Drivers) {
+        OpenPatternAt160(Cap);
+    }
+    TJumpClock Clock;
+    TCountingSound Sound;
+    TCaptureDrivers Drivers;
+    TVideoCap Cap;
+};
+
+// Starts a recording on cap and waits until it ends by itself; false when it did not start or
+// did not end.
+bool RecordUntilItEnds(TFakeUiServices& ui, TVideoCap& cap) {
+    bool ended = false;
+    cap.SetOnStatusCallback(
+        [&](TVideoCap&, int id, const std::string&) { ended = ended || id == CapStatusEnd; });
+    const bool done = cap.StartCapture() && WaitFor(ui, [&] { return ended; });
+    cap.SetOnStatusCallback(nullptr);
+    return done;
+}
+
 // The test pattern's frame n at 160 x 120, row 75: the bars, with column n mod 160 in the
 // opposite colour of its bar.
 std::vector<uint8_t> PatternRow(int64_t n) {
@@ -333,11 +357,7 @@ TEST_F(VideoCap, VanishingCameraKeepsTheFileSoFar) {
     std::atomic<int> lost{0};
     Cap->SetOnError(
         [&](TVideoCap&, int id, const std::string&) { lost += id == CapErrorDeviceLost; });
-    bool ended = false;
-    Cap->SetOnStatusCallback(
-        [&](TVideoCap&, int id, const std::string&) { ended = ended || id == CapStatusEnd; });
-    ASSERT_TRUE(Cap->StartCapture());
-    ASSERT_TRUE(WaitFor(Ui, [&] { return ended; }));
+    ASSERT_TRUE(RecordUntilItEnds(Ui, *Cap));
     EXPECT_EQ(lost, 1);
     const TProbedFile probe = ProbeMedia(File("gone.avi"), true);
     ASSERT_TRUE(probe.Opened);
@@ -372,11 +392,7 @@ TEST_F(VideoCap, TimedRecordingFromASilentCameraInventsNoFrames) {
     cap.Open();
     cap.CapTimeLimit = 1;
     cap.VideoFileName = File("silent.avi");
-    bool ended = false;
-    cap.SetOnStatusCallback(
-        [&](TVideoCap&, int id, const std::string&) { ended = ended || id == CapStatusEnd; });
-    ASSERT_TRUE(cap.StartCapture());
-    ASSERT_TRUE(WaitFor(Ui, [&] { return ended; }));
+    ASSERT_TRUE(RecordUntilItEnds(Ui, cap));
     int64_t count = -1, dropped = -1, ms = 0;
     ASSERT_TRUE(cap.GetCaptureCounts(count, dropped, ms));
     EXPECT_EQ(std::tuple(count, dropped), std::tuple(0, 0));
@@ -478,20 +494,13 @@ TEST_F(VideoCap, SoundDeviceThatWillNotOpenStartsNothing) {
 }
 
 TEST_F(VideoCap, TimedRecordingWithSoundHoldsEveryPictureAndItsSound) {
-    TJumpClock clock;
-    TCountingSound sound;
-    TCaptureDrivers drivers{Io, &clock};
-    TVideoCap cap(Ui, nullptr, &drivers);
-    OpenPatternAt160(cap);
+    TJumpRig rig(Ui, Io);
+    TVideoCap& cap = rig.Cap;
     cap.SetFrameRate(60);
     cap.CapTimeLimit = 20;
     cap.CapAudio = true; // 11025 Hz mono 8-bit: a byte per sample
     cap.VideoFileName = File("timed.avi");
-    bool ended = false;
-    cap.SetOnStatusCallback(
-        [&](TVideoCap&, int id, const std::string&) { ended = ended || id == CapStatusEnd; });
-    ASSERT_TRUE(cap.StartCapture());
-    ASSERT_TRUE(WaitFor(Ui, [&] { return ended; }));
+    ASSERT_TRUE(RecordUntilItEnds(Ui, cap));
     // 1200 frames and 100 sound blocks in an index of 1800.
     EXPECT_EQ(cap.SequenceIndexSize(), 1800);
     TAviReader avi;
@@ -517,11 +526,8 @@ TEST_F(VideoCap, TimedRecordingWithSoundHoldsEveryPictureAndItsSound) {
 // The index runs out before the time: the recording ends there, every frame a real one and the
 // sound as long as the pictures.
 TEST_F(VideoCap, FullIndexEndsTheRecordingWithoutCopies) {
-    TJumpClock clock;
-    TCountingSound sound;
-    TCaptureDrivers drivers{Io, &clock};
-    TVideoCap cap(Ui, nullptr, &drivers);
-    OpenPatternAt160(cap);
+    TJumpRig rig(Ui, Io);
+    TVideoCap& cap = rig.Cap;
     TCapWindow* win = cap.CaptureWindow();
     TCaptureParms parms;
     win->GetSequenceSetup(parms);
@@ -608,11 +614,7 @@ TEST_F(VideoCap, FullDiskEndsTheRecordingWithAWholeFile) {
     Cap->SetDriverIndex(0);
     Cap->Open();
     Cap->VideoFileName = target;
-    bool ended = false;
-    Cap->SetOnStatusCallback(
-        [&](TVideoCap&, int id, const std::string&) { ended = ended || id == CapStatusEnd; });
-    ASSERT_TRUE(Cap->StartCapture());
-    const bool done = WaitFor(Ui, [&] { return ended; });
+    const bool done = RecordUntilItEnds(Ui, *Cap);
     TCaptureSequence::FreeSpace = saved;
     ASSERT_TRUE(done);
     Ui.RunPosted();
@@ -654,13 +656,9 @@ TEST_F(VideoCap, FailedWriteKeepsTheOlderFile) {
     Cap->SetDriverIndex(0);
     Cap->Open();
     Cap->VideoFileName = target;
-    bool ended = false;
-    Cap->SetOnStatusCallback(
-        [&](TVideoCap&, int id, const std::string&) { ended = ended || id == CapStatusEnd; });
     TFileSizeLimit limit(1048576);
     ASSERT_TRUE(limit.Active());
-    const bool started = Cap->StartCapture();
-    const bool done = started && WaitFor(Ui, [&] { return ended; });
+    const bool done = RecordUntilItEnds(Ui, *Cap);
     limit.Lift();
     ASSERT_TRUE(done);
     Ui.RunPosted();
