@@ -59,10 +59,9 @@ long PeakKb() {
 void AddTitle(TTreeNodeData* clip, int height) {
     auto* o = static_cast<TOverlayNode*>(clip->AddNode("Title", amLastChild, nkOverlay));
     o->SetAddOn(OpaqueTextId);
-    o->ClipRange.FromStart = false;
-    o->ClipRange.InTime = 2;
-    o->ClipRange.ToEnd = false;
-    o->ClipRange.OutTime = 8;
+    o->SetOffset(2);
+    o->AutoDuration = false;
+    o->UserDuration = 6;
     if (TTimeData* text = o->Curves->FindByKind(ckText))
         text->GetPoint(0)->Lines = {"A title over the first clip"};
     if (TTimeData* font = o->Curves->FindByKind(ckFont)) {

@@ -7,6 +7,7 @@
 
 #include "MyExceptions.h"
 #include "MyMovieWriter.h"
+#include "MyYuvPicture.h"
 
 namespace {
 
@@ -24,6 +25,15 @@ std::string CutChars(const std::string& s, int32_t maxChars) {
             ++i;
     }
     return s;
+}
+
+// Codes a frame from its planes when it still holds them and the encoder takes them, else from
+// its rows.
+int32_t CompressBitmap(IVideoCompressor& encoder, const TBitmap& bitmap, bool keyFrame,
+                       TCompressedFrame& out) {
+    const TYuvPicture* planes = encoder.TakesPlanes() ? bitmap.HeldPlanes() : nullptr;
+    return planes ? encoder.CompressPlanes(*planes, keyFrame, out)
+                  : encoder.Compress(bitmap.Bits(), bitmap.RowBytes(), keyFrame, out);
 }
 
 std::string Lower(std::string s) {
@@ -174,6 +184,7 @@ bool TAviCompress::Prepare(TAviCompressParams& params) {
     PreparedHeight = params.Height;
     TDIBBitmap& current = Render;
     current.SetSize(params.Width, params.Height);
+    current.AllowPlanes(false);
 
     TBitmapInfoHeader& f = params.VideoFormat;
     std::memset(&f, 0, sizeof(f));
@@ -214,6 +225,8 @@ bool TAviCompress::Prepare(TAviCompressParams& params) {
         Open->End();
         return false;
     }
+    // A movie frame drawn over nothing goes to the encoder as its decoder left it.
+    current.AllowPlanes(Open->TakesPlanes());
     Begun = true;
     return true;
 }
@@ -239,8 +252,7 @@ bool TAviCompress::PrepareSlots(const TVideoCompressFormat& format) {
         }
         TEncodeSlot* s = slot.get();
         slot->Worker = std::make_unique<TWorkerThread>([s] {
-            s->Result =
-                s->Encoder->Compress(s->Bitmap.Bits(), s->Bitmap.RowBytes(), s->KeyRequest, s->Out);
+            s->Result = CompressBitmap(*s->Encoder, s->Bitmap, s->KeyRequest, s->Out);
         });
         Slots.push_back(std::move(slot));
     }
@@ -281,6 +293,9 @@ bool TAviCompress::QueueFrame(const TVideoFrameInfo& frame) {
     // the next frame is drawn over it, but the copy is only made if the next frame touches
     // pixels before it replaces them all (a decoded movie frame replaces them without a copy).
     slot.Bitmap.TakePixelsOf(Render);
+    // The worker must not change the slot's bitmap while a copy owed of it may be made here.
+    if (!slot.Encoder->TakesPlanes())
+        slot.Bitmap.Settle();
     Render.OweCopyOf(slot.Bitmap);
     slot.FrameNumber = frame.FrameNumber;
     slot.KeyRequest = frame.KeyRequest;
@@ -316,7 +331,7 @@ bool TAviCompress::CompressFrame(TVideoFrameInfo& frame) {
         return true;
     }
     TCompressedFrame out;
-    const int32_t r = Open->Compress(current.Bits(), current.RowBytes(), frame.KeyRequest, out);
+    const int32_t r = CompressBitmap(*Open, current, frame.KeyRequest, out);
     TakeEncoded(r, out, frame.FrameNumber, current, frame);
     return true;
 }
@@ -324,6 +339,7 @@ bool TAviCompress::CompressFrame(TVideoFrameInfo& frame) {
 bool TAviCompress::EndCompress() {
     // The workers end with the compression.
     DropSlots();
+    Render.AllowPlanes(false);
     if (!Begun)
         return false;
     if (Open)

@@ -133,8 +133,11 @@ bool TAviReader::TakeReadAhead(int32_t index, TBitmap& target, bool viaFileLayer
         return false;
     lane->Worker->Wait();
     lane->Index = -1;
+    // A frame decoded for a target that took no planes is rows, where a decode for this one may
+    // give planes, which code differently; it is decoded again.
     if (lane->ViaFileLayer != viaFileLayer || lane->Picture.Width() != target.Width() ||
-        lane->Picture.Height() != target.Height())
+        lane->Picture.Height() != target.Height() ||
+        (target.PlanesAllowed() && !lane->Picture.PlanesAllowed()))
         return false;
     ok = lane->Ok;
     // The decoded picture changes hands; the lane decodes its next frame over the target's
@@ -173,6 +176,8 @@ void TAviReader::ReadAheadAfter(int32_t index, const TBitmap& target, bool viaFi
         lane->Worker->Wait();
         if (lane->Picture.Width() != target.Width() || lane->Picture.Height() != target.Height())
             lane->Picture.SetSize(target.Width(), target.Height());
+        // The lane's picture goes to the target whole, so it takes what the target takes.
+        lane->Picture.AllowPlanes(target.PlanesAllowed());
         // Callers read the format while the worker decodes; it must not change it then.
         const int32_t stored = StoredFrameAtOrBefore(next);
         if (lane->Decoder == this && !viaFileLayer && VideoFormat.biSizeImage == 0 && stored >= 0)

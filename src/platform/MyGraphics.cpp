@@ -9,9 +9,11 @@
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <utility>
 
 #include "MyBase.h"
 #include "MyExceptions.h"
+#include "MyYuvPicture.h"
 
 namespace {
 
@@ -467,7 +469,9 @@ TBitmap::TBitmap(int32_t width, int32_t height) : FCanvas(*this) {
 
 TBitmap::TBitmap(TBitmap&& other) noexcept
     : FWidth(other.FWidth), FHeight(other.FHeight), FRowBytes(other.FRowBytes),
-      FBits((other.Settle(), std::move(other.FBits))), FCanvas(*this) {
+      FBits((other.FOwed ? other.PayOwed() : void(), std::move(other.FBits))),
+      FPlanes(std::move(other.FPlanes)), FHeld(std::exchange(other.FHeld, false)),
+      FRowsMade(other.FRowsMade), FCanvas(*this) {
     FCanvas.TakeState(other.FCanvas);
     other.FWidth = other.FHeight = other.FRowBytes = 0;
     other.FBits.clear();
@@ -476,12 +480,16 @@ TBitmap::TBitmap(TBitmap&& other) noexcept
 TBitmap& TBitmap::operator=(TBitmap&& other) noexcept {
     if (this == &other)
         return *this;
-    other.Settle();
+    if (other.FOwed)
+        other.PayOwed();
     FOwed = nullptr;
     FWidth = other.FWidth;
     FHeight = other.FHeight;
     FRowBytes = other.FRowBytes;
     FBits = std::move(other.FBits);
+    FPlanes = std::move(other.FPlanes);
+    FHeld = std::exchange(other.FHeld, false);
+    FRowsMade = other.FRowsMade;
     FCanvas.TakeState(other.FCanvas);
     other.FWidth = other.FHeight = other.FRowBytes = 0;
     other.FBits.clear();
@@ -511,6 +519,7 @@ void TBitmap::SetSize(int32_t width, int32_t height) {
         std::memcpy(bits.data() + size_t(y) * rowBytes, FBits.data() + size_t(y) * FRowBytes,
                     keepBytes);
     FBits.swap(bits);
+    FHeld = false;
     FWidth = width;
     FHeight = height;
     FRowBytes = rowBytes;
@@ -522,11 +531,35 @@ void TBitmap::ThrowScanLine(int32_t y) const {
     throw EListError("Scan line index out of range", y, FHeight);
 }
 
+void TBitmap::SettleNow() const {
+    if (FOwed)
+        PayOwed();
+    if (FHeld && !FRowsMade) {
+        // The rows were not read while the planes were the pixels; making them now changes
+        // nothing a reader can see.
+        auto& bits = const_cast<std::vector<uint8_t>&>(FBits);
+        if (!FPlanes->ToRows(bits.data(), FRowBytes))
+            std::fill(bits.begin(), bits.end(), uint8_t(0));
+        FRowsMade = true;
+    }
+}
+
 void TBitmap::PayOwed() const {
     const TBitmap* src = FOwed;
     FOwed = nullptr;
-    src->Settle();
-    // The pixels read as src's all along; making the copy changes nothing a reader can see.
+    if (src->FOwed)
+        src->PayOwed();
+    // The pixels read as src's all along; making the copy changes nothing a reader can see. src
+    // itself is only read: an encoder may be reading its planes.
+    if (src->FHeld) {
+        if (!FPlanes)
+            FPlanes = std::make_unique<TYuvPicture>();
+        FPlanes->Assign(*src->FPlanes);
+        FHeld = true;
+        FRowsMade = false;
+        return;
+    }
+    FHeld = false;
     auto& bits = const_cast<std::vector<uint8_t>&>(FBits);
     std::copy(src->FBits.begin(), src->FBits.end(), bits.begin());
 }
@@ -536,9 +569,13 @@ bool TBitmap::TakePixelsOf(TBitmap& other) {
         return true;
     if (other.FWidth != FWidth || other.FHeight != FHeight)
         return false;
-    other.Settle();
+    if (other.FOwed)
+        other.PayOwed();
     FOwed = nullptr;
     FBits.swap(other.FBits);
+    FPlanes.swap(other.FPlanes);
+    FHeld = std::exchange(other.FHeld, false);
+    FRowsMade = other.FRowsMade;
     return true;
 }
 
@@ -547,9 +584,30 @@ bool TBitmap::OweCopyOf(const TBitmap& src) {
         return true;
     if (src.FWidth != FWidth || src.FHeight != FHeight)
         return false;
-    src.Settle();
+    if (src.FOwed)
+        src.PayOwed();
     FOwed = Empty() ? nullptr : &src;
+    FHeld = false;
     return true;
+}
+
+TYuvPicture& TBitmap::PlanesToFill() {
+    FOwed = nullptr;
+    FHeld = false;
+    if (!FPlanes)
+        FPlanes = std::make_unique<TYuvPicture>();
+    FPlanes->SetSize(FWidth, FHeight);
+    return *FPlanes;
+}
+
+void TBitmap::HoldPlanes() {
+    FHeld = FPlanes && !Empty() && FPlanes->Width() == FWidth && FPlanes->Height() == FHeight;
+    FRowsMade = false;
+}
+
+const TYuvPicture* TBitmap::HeldPlanes() const {
+    const TBitmap& b = FOwed ? *FOwed : *this;
+    return b.FHeld ? b.FPlanes.get() : nullptr;
 }
 
 void TBitmap::Assign(const TBitmap& src) {
@@ -557,6 +615,7 @@ void TBitmap::Assign(const TBitmap& src) {
         return;
     src.Settle();
     FOwed = nullptr;
+    FHeld = false;
     if (src.FWidth != FWidth || src.FHeight != FHeight) {
         // Resizing would first copy the old pixels, which are about to be overwritten.
         FBits.assign(src.FBits.size(), 0);

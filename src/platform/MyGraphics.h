@@ -75,6 +75,7 @@ struct TFont {
 };
 
 class TBitmap;
+class TYuvPicture;
 
 // What GetPixel answers for a point outside the bitmap.
 constexpr uint32_t clInvalidPixel = 0xFFFFFFFF;
@@ -169,6 +170,7 @@ public:
     // First byte of row y (0 = top); EListError outside 0..Height-1.
     uint8_t* ScanLine(int32_t y) {
         Touch(y);
+        FHeld = false;
         return FBits.data() + size_t(y) * size_t(FRowBytes);
     }
     const uint8_t* ScanLine(int32_t y) const {
@@ -179,6 +181,7 @@ public:
     // All rows, RowBytes() apart; null when the bitmap is empty.
     uint8_t* Bits() {
         Settle();
+        FHeld = false;
         return FBits.empty() ? nullptr : FBits.data();
     }
     const uint8_t* Bits() const {
@@ -201,11 +204,29 @@ public:
     // replaces them first; until then src must keep its pixels and stay alive. False, and
     // nothing changes, when the sizes differ.
     bool OweCopyOf(const TBitmap& src);
-    // Makes an owed copy now.
+    // Makes an owed copy, and the rows of planes held, now.
     void Settle() const {
-        if (FOwed)
-            PayOwed();
+        if (FOwed || (FHeld && !FRowsMade))
+            SettleNow();
     }
+
+    // A frame decoded from a JPEG picture and coded to JPEG again, with nothing drawn over it
+    // between, can keep the decoder's Y, Cb, Cr planes: the encoder takes them instead of rows.
+    // A writer may leave planes only in a bitmap that allows it (one an encoder that takes them
+    // reads). The planes move with the pixels (TakePixelsOf, a move, an owed copy) and stay the
+    // pixels until they are written: a read makes their rows as well, a write (the non-const
+    // ScanLine and Bits, Assign, a new size) drops them. So whether a frame reaches the encoder
+    // as planes depends on what was drawn, never on who looked at it.
+    void AllowPlanes(bool allow) { FPlanesAllowed = allow; }
+    bool PlanesAllowed() const { return FPlanesAllowed; }
+    // For a writer that replaces every pixel: planes of this bitmap's size to fill (an owed copy
+    // is dropped); HoldPlanes then makes them the pixels.
+    TYuvPicture& PlanesToFill();
+    void HoldPlanes();
+    // The planes the pixels are (or those of the bitmap a copy is owed of); null when the pixels
+    // are rows only. Reading them changes nothing, so a worker may code them while another
+    // thread reads this bitmap or makes a copy owed of it.
+    const TYuvPicture* HeldPlanes() const;
 
     TCanvas& Canvas() { return FCanvas; }
     const TCanvas& Canvas() const { return FCanvas; }
@@ -217,6 +238,8 @@ private:
         Settle();
     }
     [[noreturn]] void ThrowScanLine(int32_t y) const;
+    void SettleNow() const;
+    // Makes the owed copy: planes when the source holds planes, else rows.
     void PayOwed() const;
 
     int32_t FWidth = 0;
@@ -225,5 +248,11 @@ private:
     std::vector<uint8_t> FBits;
     // The bitmap whose pixels these are owed a copy of; null when they are the bitmap's own.
     mutable const TBitmap* FOwed = nullptr;
+    // Planes kept for reuse; whether they are the pixels now (never together with FOwed), and
+    // whether the rows hold them too.
+    mutable std::unique_ptr<TYuvPicture> FPlanes;
+    mutable bool FHeld = false;
+    mutable bool FRowsMade = false;
+    bool FPlanesAllowed = false;
     TCanvas FCanvas;
 };

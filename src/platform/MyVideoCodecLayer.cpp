@@ -7,6 +7,8 @@
 
 #include <turbojpeg.h>
 
+#include "MyYuvPicture.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -205,6 +207,7 @@ void TVideoDecompressor::Reset() {
         // The buffers are kept for the frames to come.
         JpegNo = -1;
         JpegDecoded = false;
+        JpegPlanesDecoded = false;
     } else {
         avcodec_flush_buffers(Ctx);
         av_frame_unref(Current);
@@ -289,6 +292,8 @@ bool TVideoDecompressor::SendJpeg(const uint8_t* data, size_t size, int64_t fram
     JpegSent.Bytes.assign(data, data + size);
     JpegSent.Width = width;
     JpegSent.Height = height;
+    JpegSent.Subsampling = subsamp;
+    JpegSent.Colorspace = colorspace;
     JpegNo = frameNo;
     return true;
 }
@@ -301,19 +306,43 @@ TVideoDecompressor::TStep TVideoDecompressor::ReceiveJpeg() {
     JpegNo = -1;
     JpegDecoded = false;
     JpegFailed = false;
+    JpegPlanesDecoded = false;
     JpegRepeats = JpegDraws > 1;
     JpegDraws = 0;
     return TStep::Picture;
 }
 
 bool TVideoDecompressor::DecodeJpeg(uint8_t* rows, int pitch) const {
-    // Chroma is repeated over each block it covers and converted in the same SIMD pass, as
-    // libswscale's own YUV to RGB conversion at one size does; smooth upsampling took half as
-    // long again. A warning (damaged data) still leaves a whole picture, as libavcodec shows it.
+    // A warning (damaged data) still leaves a whole picture, as libavcodec shows it.
     const TJpegFrame& f = JpegCurrent;
     return tjDecompress2(Jpeg, f.Bytes.data(), static_cast<unsigned long>(f.Bytes.size()), rows,
-                         f.Width, pitch, f.Height, TJPF_BGR, TJFLAG_FASTUPSAMPLE) == 0 ||
+                         f.Width, pitch, f.Height, TJPF_BGR, JpegRowsDecodeFlags()) == 0 ||
            tjGetErrorCode(Jpeg) == TJERR_WARNING;
+}
+
+bool TVideoDecompressor::DecodeJpegPlanes(TYuvPicture& planes) const {
+    const TJpegFrame& f = JpegCurrent;
+    return tjDecompressToYUVPlanes(Jpeg, f.Bytes.data(), static_cast<unsigned long>(f.Bytes.size()),
+                                   planes.Planes(), f.Width, planes.Strides(), f.Height, 0) == 0 ||
+           tjGetErrorCode(Jpeg) == TJERR_WARNING;
+}
+
+bool TVideoDecompressor::DrawJpegPlanes(TBitmap& target) {
+    TYuvPicture& planes = target.PlanesToFill();
+    if (JpegRepeats || JpegDraws > 1) {
+        // A picture shown several times is decoded once and its planes copied.
+        if (!JpegPlanesDecoded) {
+            if (!JpegPlanes.SetSize(JpegCurrent.Width, JpegCurrent.Height) ||
+                !DecodeJpegPlanes(JpegPlanes))
+                return false;
+            JpegPlanesDecoded = true;
+        }
+        planes.Assign(JpegPlanes);
+    } else if (!DecodeJpegPlanes(planes)) {
+        return false;
+    }
+    target.HoldPlanes();
+    return true;
 }
 
 bool TVideoDecompressor::DecodeJpegPicture() const {
@@ -340,11 +369,16 @@ bool TVideoDecompressor::DrawPicture(TDibDraw& draw, TBitmap& target) {
         return false;
     if (Jpeg) {
         ++JpegDraws;
+        const TJpegFrame& f = JpegCurrent;
+        const bool sameSize = target.Width() == f.Width && target.Height() == f.Height;
+        // Whether a picture is kept as planes depends on the target and the picture only, never
+        // on what was decoded before, so a frame comes out the same whichever reader decodes it.
+        if (sameSize && target.PlanesAllowed() && f.Subsampling == TJSAMP_420 &&
+            f.Colorspace == TJCS_YCbCr)
+            return DrawJpegPlanes(target);
         // Straight into the target's rows saves copying the whole picture, unless it will be
         // drawn again.
-        const bool straight = !JpegDecoded && !JpegRepeats && JpegDraws == 1 &&
-                              target.Width() == JpegCurrent.Width &&
-                              target.Height() == JpegCurrent.Height;
+        const bool straight = !JpegDecoded && !JpegRepeats && JpegDraws == 1 && sameSize;
         if (straight)
             return DecodeJpeg(target.Bits(), target.RowBytes());
         if (!DecodeJpegPicture())

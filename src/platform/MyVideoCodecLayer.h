@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "MyDibDraw.h"
+#include "MyYuvPicture.h"
 
 struct AVBufferPool;
 struct AVCodecContext;
@@ -94,7 +95,8 @@ public:
     const AVFrame* Picture() const;
     int64_t PictureNo() const { return FPictureNo; }
     // Draws the current picture over the whole of target. A Motion JPEG picture of the target's
-    // size is decoded straight into its rows. False when there is no picture or it cannot be
+    // size is decoded straight into its rows, or into its planes when it allows them and the
+    // picture is 4:2:0 YCbCr. False when there is no picture or it cannot be
     // decoded; a frame that fails half-way may leave target partly drawn.
     bool DrawPicture(TDibDraw& draw, TBitmap& target);
 
@@ -115,6 +117,9 @@ private:
     bool DecodeJpeg(uint8_t* rows, int pitch) const;
     // Decodes it once into Current, for callers that want the picture itself.
     bool DecodeJpegPicture() const;
+    bool DecodeJpegPlanes(TYuvPicture& planes) const;
+    // Leaves the current picture in target as its planes.
+    bool DrawJpegPlanes(TBitmap& target);
 
     AVFrame* Current = nullptr;
     AVFrame* Next = nullptr;
@@ -137,6 +142,8 @@ private:
         std::vector<uint8_t> Bytes;
         int Width = 0;
         int Height = 0;
+        int Subsampling = -1; // TurboJPEG's TJSAMP_ and TJCS_ values
+        int Colorspace = -1;
     };
     TJpegFrame JpegSent, JpegCurrent;
     // Current holds the current frame decoded (Picture asked for it, or it is drawn again).
@@ -147,4 +154,7 @@ private:
     // decode plus copies beats a decode per draw.
     int JpegDraws = 0;
     bool JpegRepeats = false;
+    // The current picture's planes, when it is drawn as planes more than once.
+    TYuvPicture JpegPlanes;
+    bool JpegPlanesDecoded = false;
 };

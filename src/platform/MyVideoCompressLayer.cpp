@@ -8,6 +8,8 @@
 
 #include <turbojpeg.h>
 
+#include "MyYuvPicture.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -163,10 +165,25 @@ public:
         if (tjCompress2(Handle, first, Width, int(stride), Height, TJPF_BGR, &dst, &size,
                         TJSAMP_420, MjpegQuality, flags) != 0)
             return AVERROR_EXTERNAL;
-        out.Data = Output.data();
-        out.Size = uint32_t(size);
-        out.Flags = AVIIF_KEYFRAME;
-        return 0;
+        return Coded(size, out);
+    }
+
+    bool TakesPlanes() const override { return true; }
+
+    int32_t CompressPlanes(const TYuvPicture& planes, bool keyFrame,
+                           TCompressedFrame& out) override {
+        (void)keyFrame;
+        if (!Begun)
+            return CompressNotBegun;
+        if (planes.Width() != Width || planes.Height() != Height)
+            return AVERROR(EINVAL);
+        unsigned char* dst = Output.data();
+        unsigned long size = Output.size();
+        if (tjCompressFromYUVPlanes(Handle, planes.Planes(), Width, planes.Strides(), Height,
+                                    TJSAMP_420, &dst, &size, MjpegQuality,
+                                    TJFLAG_NOREALLOC) != 0)
+            return AVERROR_EXTERNAL;
+        return Coded(size, out);
     }
 
     bool End() override {
@@ -178,6 +195,13 @@ public:
     bool IndependentFrames() const override { return true; }
 
 private:
+    int32_t Coded(unsigned long size, TCompressedFrame& out) const {
+        out.Data = Output.data();
+        out.Size = uint32_t(size);
+        out.Flags = AVIIF_KEYFRAME;
+        return 0;
+    }
+
     const TEncoderRow& Row;
     tjhandle Handle = nullptr;
     std::vector<uint8_t> Output;

@@ -12,6 +12,8 @@
 #include "MyBase.h"
 #include "MyRiffFormat.h"
 
+class TYuvPicture;
+
 // One entry of the installed-compressor list.
 struct TVideoCompressorInfo {
     uint32_t Type = 0;       // VideoCompressorType for every compressor we offer
@@ -75,6 +77,16 @@ public:
     // encoded frame comes out. 0 on success, else an error code.
     virtual int32_t Compress(const uint8_t* bits, ptrdiff_t stride, bool keyFrame,
                              TCompressedFrame& out) = 0;
+    // Whether CompressPlanes takes frames of the begun size as 4:2:0 Y, Cb, Cr planes.
+    virtual bool TakesPlanes() const { return false; }
+    // Encodes one frame given as planes of the begun size, as Compress does rows.
+    virtual int32_t CompressPlanes(const TYuvPicture& planes, bool keyFrame,
+                                   TCompressedFrame& out) {
+        (void)planes;
+        (void)keyFrame;
+        (void)out;
+        return CompressNotBegun;
+    }
     // False when nothing was begun.
     virtual bool End() = 0;
     // True when every frame is coded on its own, so two encoders begun alike give the same

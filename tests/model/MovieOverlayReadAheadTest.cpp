@@ -1,5 +1,6 @@
 // A movie drawn over a clip decodes ahead during a pipelined export, like movie clips, and the
-// file written is the same as with one thread.
+// file written is the same as with one thread; movie frames nothing is drawn over go to the
+// MJPEG encoder as their decoder's planes.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,6 +18,7 @@
 #include "MyMovieNode.h"
 #include "MyOverlays.h"
 #include "MyProjNode.h"
+#include "MyYuvPicture.h"
 #include "TempFolders.h"
 
 namespace {
@@ -96,27 +98,136 @@ TEST(MovieOverlayReadAhead, OneThreadAndEightWriteTheSameFile) {
     }
 }
 
-// Motion JPEG clips decode several frames ahead at once with more threads; the file is the same.
-TEST(MovieClipReadAhead, AnyThreadCountWritesTheSameFile) {
-    ExportRig r;
+namespace {
+
+// Two Motion JPEG movies joined by a transition.
+void AddJoinedMovies(ExportRig& r, const char* transition) {
     for (const char* name : {"a", "b"}) {
-        TEncodedAviSpec spec;
         const std::string movie = r.Dir.Path + "/" + name + ".avi";
-        ASSERT_TRUE(WriteEncodedAvi(movie, spec));
+        ASSERT_TRUE(WriteEncodedAvi(movie, TEncodedAviSpec{}));
         if (*name == 'b') {
-            auto* slide = static_cast<TTransNode*>(
+            auto* join = static_cast<TTransNode*>(
                 r.Root.VideoTrack->AddNode("S", amLastChild, nkTransition));
-            slide->SetAddOn("{7602E471-A8CA-46B2-B869-8AF956428110}");
-            slide->UserDuration = 0.5L;
+            join->SetAddOn(transition);
+            join->UserDuration = 0.5L;
         }
         r.Root.VideoTrack->AddNode(name, amLastChild, nkVideo)->SetFileName(movie);
     }
     r.Root.Refresh();
-    r.Root.GetAviCompress().SelectCompressor(MakeFourCC('m', 'j', 'p', 'g'));
-    const std::vector<uint8_t> one = r.Export(1);
-    ASSERT_GT(one.size(), 10000u);
-    for (int threads : {2, 4, 8})
-        EXPECT_TRUE(r.Export(threads) == one) << threads << " threads";
+}
+
+const char* const SlideId = "{7602E471-A8CA-46B2-B869-8AF956428110}";
+const char* const NoAddOnId = "{00000000-1111-2222-3333-444444444444}"; // draws nothing
+
+// The MJPEG compressor, keeping what it was given: whether each frame came as planes, and its
+// pixels. A one-thread export gives it the frames in order.
+struct TSeenFrames {
+    bool TakePlanes = true;
+    std::vector<bool> AsPlanes;
+    std::vector<std::vector<uint8_t>> Pixels;
+};
+
+class TSeeingCompressor : public IVideoCompressor {
+public:
+    TSeeingCompressor(std::unique_ptr<IVideoCompressor> real, TSeenFrames& seen)
+        : Real(std::move(real)), Seen(seen) {}
+    void GetInfo(TVideoCompressorInfo& info) override { Real->GetInfo(info); }
+    std::string GetAboutText() override { return Real->GetAboutText(); }
+    bool Begin(const TVideoCompressFormat& format, TVideoOutputFormat& out) override {
+        Width = format.Width;
+        Height = format.Height;
+        return Real->Begin(format, out);
+    }
+    int32_t Compress(const uint8_t* bits, ptrdiff_t stride, bool key,
+                     TCompressedFrame& out) override {
+        Keep(false, bits, stride);
+        return Real->Compress(bits, stride, key, out);
+    }
+    bool TakesPlanes() const override { return Seen.TakePlanes && Real->TakesPlanes(); }
+    int32_t CompressPlanes(const TYuvPicture& planes, bool key, TCompressedFrame& out) override {
+        TBitmap rows(Width, Height);
+        EXPECT_TRUE(planes.ToRows(rows.Bits(), rows.RowBytes()));
+        Keep(true, rows.Bits(), rows.RowBytes());
+        return Real->CompressPlanes(planes, key, out);
+    }
+    bool End() override { return Real->End(); }
+    bool IndependentFrames() const override { return Real->IndependentFrames(); }
+
+private:
+    void Keep(bool planes, const uint8_t* bits, ptrdiff_t stride) {
+        Seen.AsPlanes.push_back(planes);
+        auto& p = Seen.Pixels.emplace_back();
+        for (int y = 0; y < Height; ++y)
+            p.insert(p.end(), bits + y * stride, bits + y * stride + Width * 3);
+    }
+    std::unique_ptr<IVideoCompressor> Real;
+    TSeenFrames& Seen;
+    int Width = 0, Height = 0;
+};
+
+class TSeeingCompressors : public IVideoCompressorList {
+public:
+    TSeenFrames Seen;
+    bool GetInfo(uint32_t type, int32_t index, TVideoCompressorInfo& info) override {
+        return LibavVideoCompressors().GetInfo(type, index, info);
+    }
+    std::unique_ptr<IVideoCompressor> Open(uint32_t type, uint32_t handler,
+                                           TVideoCompressorMode mode) override {
+        auto real = LibavVideoCompressors().Open(type, handler, mode);
+        return real ? std::make_unique<TSeeingCompressor>(std::move(real), Seen) : nullptr;
+    }
+};
+
+} // namespace
+
+// Motion JPEG clips decode several frames ahead at once with more threads; the file is the same,
+// also where a transition draws nothing and the frame before is coded again.
+TEST(MovieClipReadAhead, AnyThreadCountWritesTheSameFile) {
+    for (const char* transition : {SlideId, NoAddOnId}) {
+        SCOPED_TRACE(transition);
+        ExportRig r;
+        AddJoinedMovies(r, transition);
+        r.Root.GetAviCompress().SelectCompressor(MakeFourCC('m', 'j', 'p', 'g'));
+        const std::vector<uint8_t> one = r.Export(1);
+        ASSERT_GT(one.size(), 10000u);
+        for (int threads : {2, 4, 8})
+            EXPECT_TRUE(r.Export(threads) == one) << threads << " threads";
+    }
+}
+
+// A movie frame that nothing is drawn over reaches the MJPEG encoder as the planes its decoder
+// gave; any frame drawn on reaches it as rows. Either way the encoder sees the same pixels as
+// one that takes rows only.
+TEST(MovieExportPlanes, OnlyFramesNothingIsDrawnOverGoAsPlanes) {
+    for (const char* transition : {SlideId, NoAddOnId}) {
+        SCOPED_TRACE(transition);
+        TSeenFrames seen[2];
+        for (bool planes : {false, true}) {
+            ExportRig r;
+            TSeeingCompressors list;
+            list.Seen.TakePlanes = planes;
+            r.Root.CompressorListOverride = &list;
+            AddJoinedMovies(r, transition);
+            ASSERT_TRUE(r.Root.GetAviCompress().SelectCompressor(MakeFourCC('m', 'j', 'p', 'g')));
+            r.Export(1);
+            seen[planes] = list.Seen;
+        }
+        const std::vector<bool>& route = seen[1].AsPlanes;
+        ASSERT_EQ(route.size(), 52u); // 2 + 2 - 0.5 s at 15 fps
+        EXPECT_EQ(std::count(seen[0].AsPlanes.begin(), seen[0].AsPlanes.end(), true), 0);
+        ASSERT_EQ(seen[1].Pixels.size(), seen[0].Pixels.size());
+        for (size_t i = 0; i < route.size(); ++i)
+            EXPECT_TRUE(seen[1].Pixels[i] == seen[0].Pixels[i]) << "frame " << i;
+        if (transition == NoAddOnId) {
+            EXPECT_EQ(std::count(route.begin(), route.end(), false), 0);
+        } else {
+            // The slide's frames, one run of them, and only those.
+            const auto first = std::find(route.begin(), route.end(), false);
+            const auto end = std::find(first, route.end(), true);
+            EXPECT_EQ(end - first, 7); // 0.5 s
+            EXPECT_EQ(std::count(end, route.end(), false), 0);
+        }
+    }
 }
 
 // A project of many movies keeps decoders ahead for the few it showed last only: each movie

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <functional>
+#include <utility>
 
 #include <QFont>
 #include <QFontMetrics>
@@ -12,6 +13,7 @@
 
 #include "MyCommonParams.h"
 #include "MyExceptions.h"
+#include "MyYuvPicture.h"
 
 namespace {
 
@@ -220,6 +222,104 @@ TEST(MyGraphicsBitmap, FramesChangeHandsWithoutCopies) {
     EXPECT_EQ(picture.Canvas().GetPixel(3, 3), kRed);
     EXPECT_EQ(picture.Canvas().GetPixel(0, 1), PatternAt(0, 1));
 }
+// Planes of a w x h picture whose samples all differ.
+TYuvPicture SomePlanes(int w, int h) {
+    TYuvPicture p;
+    p.SetSize(w, h);
+    for (int i = 0; i < 3; ++i) {
+        const int pw = i ? (w + 1) / 2 : w, ph = i ? (h + 1) / 2 : h;
+        for (int y = 0; y < ph; ++y)
+            for (int x = 0; x < pw; ++x)
+                p.Planes()[i][y * p.Strides()[i] + x] = uint8_t(40 + 60 * i + 9 * x + 13 * y);
+    }
+    return p;
+}
+
+TEST(MyGraphicsBitmap, PlanesStayThePixelsUntilTheyAreWritten) {
+    const TYuvPicture planes = SomePlanes(6, 5);
+    TBitmap expected(6, 5);
+    ASSERT_TRUE(planes.ToRows(expected.Bits(), expected.RowBytes()));
+    const auto hold = [&](TBitmap& b) {
+        b.PlanesToFill().Assign(planes);
+        b.HoldPlanes();
+    };
+    // Every pixel (read through a const bitmap) is the planes' and nothing else.
+    const auto same = [&](const TBitmap& b, int skipX = -1, int skipY = -1) {
+        for (int y = 0; y < 5; ++y)
+            for (int x = 0; x < 6; ++x)
+                if (x != skipX || y != skipY) {
+                    EXPECT_EQ(b.Canvas().GetPixel(x, y), expected.Canvas().GetPixel(x, y))
+                        << x << "," << y;
+                }
+    };
+
+    // Reads keep them; a write drops them and keeps every other pixel, whether or not the rows
+    // were read before.
+    for (bool readFirst : {true, false}) {
+        TBitmap a = Filled(6, 5, kGreen);
+        hold(a);
+        ASSERT_NE(a.HeldPlanes(), nullptr);
+        if (readFirst) {
+            same(a);
+            EXPECT_NE(std::as_const(a).Bits(), nullptr);
+            EXPECT_NE(a.HeldPlanes(), nullptr);
+        }
+        a.Canvas().SetPixel(5, 4, kBlue);
+        EXPECT_EQ(a.HeldPlanes(), nullptr);
+        EXPECT_EQ(a.Canvas().GetPixel(5, 4), kBlue);
+        same(a, 5, 4);
+    }
+    TBitmap b(6, 5);
+    hold(b);
+    b.Bits();
+    EXPECT_EQ(b.HeldPlanes(), nullptr);
+
+    // They move with the pixels.
+    TBitmap c(6, 5), d(6, 5);
+    hold(c);
+    ASSERT_TRUE(d.TakePixelsOf(c));
+    EXPECT_EQ(c.HeldPlanes(), nullptr);
+    TBitmap e(std::move(d));
+    ASSERT_NE(e.HeldPlanes(), nullptr);
+    same(e);
+
+    // A copy owed of them reads them where they are, then holds planes of its own; the source
+    // is never changed. Handed on, it hands the planes on; written, it drops only its own.
+    TBitmap f = Filled(6, 5, kRed);
+    ASSERT_TRUE(f.OweCopyOf(e));
+    EXPECT_EQ(f.HeldPlanes(), e.HeldPlanes());
+    same(f);
+    ASSERT_NE(f.HeldPlanes(), nullptr);
+    EXPECT_NE(f.HeldPlanes(), e.HeldPlanes());
+    f.Canvas().SetPixel(0, 0, kBlue);
+    EXPECT_EQ(f.HeldPlanes(), nullptr);
+    EXPECT_NE(e.HeldPlanes(), nullptr);
+    same(e);
+    TBitmap g(6, 5), h(6, 5);
+    g.OweCopyOf(e);
+    ASSERT_TRUE(h.TakePixelsOf(g));
+    ASSERT_NE(h.HeldPlanes(), nullptr);
+    EXPECT_NE(h.HeldPlanes(), e.HeldPlanes());
+    same(h);
+
+    // A copy made on purpose is rows; a new size keeps the shared area as rows.
+    TBitmap k(1, 1);
+    k.Assign(e);
+    EXPECT_EQ(k.HeldPlanes(), nullptr);
+    same(k);
+    e.SetSize(7, 5);
+    EXPECT_EQ(e.HeldPlanes(), nullptr);
+    EXPECT_EQ(e.Canvas().GetPixel(5, 4), expected.Canvas().GetPixel(5, 4));
+    EXPECT_EQ(e.Canvas().GetPixel(6, 4), 0u);
+
+    // Filling planes drops a copy that was owed.
+    TBitmap m(6, 5), source = Filled(6, 5, kWhite);
+    m.OweCopyOf(source);
+    hold(m);
+    source.Canvas().SetPixel(0, 0, kBlue);
+    same(m);
+}
+
 // ---- Fills and outlines -------------------------------------------------------------------------
 
 TEST(MyGraphicsCanvas, FillRectExcludesRightAndBottomAndClips) {

@@ -16,10 +16,10 @@ std::vector<uint8_t> Rows(const TBitmap& b) {
     return std::vector<uint8_t>(b.Bits(), b.Bits() + size_t(b.RowBytes()) * b.Height());
 }
 
-std::vector<uint8_t> Frame(int i) {
+std::vector<uint8_t> Frame(int i, int w = W, int h = H, bool chroma420 = false) {
     const uint32_t colors[4] = {0x0000FFu ^ uint32_t(i * 0x30), 0x00FF00, 0xFF0000,
                                 0x202020u * uint32_t(i + 1)};
-    return BuildJpeg(MakeQuarters(W, H, colors), 80);
+    return BuildJpeg(MakeQuarters(w, h, colors), 80, chroma420);
 }
 
 std::unique_ptr<TVideoDecompressor> OpenMjpeg() {
@@ -31,10 +31,9 @@ std::unique_ptr<TVideoDecompressor> OpenMjpeg() {
     return TVideoDecompressor::Open(f);
 }
 
-// Frame i at w x h the long way: decoded into the decoder's own picture, then drawn.
-std::vector<uint8_t> Reference(int i, int w, int h) {
+// A picture at w x h the long way: decoded into the decoder's own picture, then drawn.
+std::vector<uint8_t> Reference(const std::vector<uint8_t>& jpeg, int i, int w, int h) {
     auto d = OpenMjpeg();
-    const auto jpeg = Frame(i);
     EXPECT_TRUE(d->Send(jpeg.data(), jpeg.size(), i));
     EXPECT_EQ(d->Receive(), TVideoDecompressor::TStep::Picture);
     TBitmap b(w, h);
@@ -74,7 +73,45 @@ TEST(VideoDecodeDraw, EveryWayOfDrawingGivesThePlainDecode) {
         // The padding behind each row is not the picture's and stays as it was.
         std::memset(b.Bits(), 0xA5, size_t(b.RowBytes()) * t.Height);
         ASSERT_TRUE(d->DrawPicture(draw, b)) << t.Frame;
-        EXPECT_EQ(Rows(b), Reference(t.Frame, t.Width, t.Height)) << t.Frame << " " << t.Width;
+        EXPECT_EQ(Rows(b), Reference(Frame(t.Frame), t.Frame, t.Width, t.Height))
+            << t.Frame << " " << t.Width;
+    }
+}
+
+// A 4:2:0 picture of a target's size that allows planes is left as planes, whatever was drawn
+// before (so the frame codes the same whoever decodes it), and reads as the plain decode.
+TEST(VideoDecodeDraw, PlanesOfA420PictureReadAsThePlainDecode) {
+    for (auto [w, h] : {std::pair{W, H}, {29, 13}}) {
+        auto d = OpenMjpeg();
+        TDibDraw draw;
+        struct TDraw {
+            int Frame, Width, Height;
+            bool PictureFirst, Allows, Chroma420;
+        };
+        const TDraw draws[] = {
+            {0, w, h, false, true, true},     {1, w, h, false, true, true},
+            {1, w, h, false, true, true},     {2, w, h, true, true, true},
+            {3, w + 2, h, false, true, true}, {3, w, h, false, true, true},
+            {4, w, h, false, false, true},    {5, w, h, false, true, false},
+            {6, w, h, false, true, true}};
+        for (const TDraw& t : draws) {
+            const auto jpeg = Frame(t.Frame, w, h, t.Chroma420);
+            if (d->PictureNo() != t.Frame) {
+                ASSERT_TRUE(d->Send(jpeg.data(), jpeg.size(), t.Frame));
+                ASSERT_EQ(d->Receive(), TVideoDecompressor::TStep::Picture);
+            }
+            if (t.PictureFirst) {
+                ASSERT_NE(d->Picture(), nullptr);
+            }
+            TBitmap b(t.Width, t.Height);
+            std::memset(b.Bits(), 0xA5, size_t(b.RowBytes()) * t.Height);
+            b.AllowPlanes(t.Allows);
+            ASSERT_TRUE(d->DrawPicture(draw, b)) << t.Frame;
+            const bool planes = t.Allows && t.Chroma420 && t.Width == w;
+            EXPECT_EQ(b.HeldPlanes() != nullptr, planes) << t.Frame << " " << t.Width;
+            EXPECT_EQ(Rows(b), Reference(jpeg, t.Frame, t.Width, t.Height))
+                << t.Frame << " " << t.Width << " " << w;
+        }
     }
 }
 

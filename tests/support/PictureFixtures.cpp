@@ -73,12 +73,13 @@ std::vector<uint8_t> BuildBmp(const TBmpSpec& s) {
     return b;
 }
 
-std::vector<uint8_t> BuildJpeg(const TBitmap& bitmap, int quality) {
+std::vector<uint8_t> BuildJpeg(const TBitmap& bitmap, int quality, bool chroma420) {
     tjhandle h = tjInitCompress();
     unsigned char* out = nullptr;
     unsigned long size = 0;
     const int rc = tjCompress2(h, bitmap.Bits(), bitmap.Width(), bitmap.RowBytes(), bitmap.Height(),
-                               TJPF_BGR, &out, &size, TJSAMP_444, quality, TJFLAG_ACCURATEDCT);
+                               TJPF_BGR, &out, &size, chroma420 ? TJSAMP_420 : TJSAMP_444, quality,
+                               TJFLAG_ACCURATEDCT);
     std::vector<uint8_t> bytes;
     if (rc == 0)
         bytes.assign(out, out + size);

@@ -29,8 +29,8 @@ struct TBmpSpec {
 
 std::vector<uint8_t> BuildBmp(const TBmpSpec& spec);
 
-// A JPEG of bitmap, 4:4:4, at quality.
-std::vector<uint8_t> BuildJpeg(const TBitmap& bitmap, int quality = 95);
+// A JPEG of bitmap at quality, 4:4:4 or with chroma halved both ways (4:2:0).
+std::vector<uint8_t> BuildJpeg(const TBitmap& bitmap, int quality = 95, bool chroma420 = false);
 
 // The JPEG with every Huffman table segment (DHT) before the scan left out, as many cameras
 // store Motion JPEG frames: decoders then use the standard tables.
