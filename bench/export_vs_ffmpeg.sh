@@ -37,12 +37,14 @@ fi
 font=/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf
 FRAMES=700
 # ffmpeg codes MJPEG at the quality of the engine's (libjpeg-turbo quality 90, which a project
-# cannot change). ffmpeg's -q:v takes whole quantisers only, and its nearest, 2, is 0.7 dB worse
-# in luma than the engine at 640 x 480, 3 is 0.8 dB better; the steps in between are ffmpeg's own
-# default matrix scaled, given at quantiser 1: "-qmin 1 -q:v 1 -intra_matrix" with the matrix
-# times FFSCALE. The same encoder does the same work; at a scale of 2 the file is byte for byte
-# the one -q:v 2 writes. The quality section below prints both sides so a drift shows.
-FFSCALE=${FFSCALE:-1.8}
+# cannot change), as the quality section below measures it. Both code a frame that nothing is
+# drawn over from the planes its decoder gave, and a drawn frame from its composed picture. The
+# quantiser is ffmpeg's own default matrix scaled, given at quantiser 1: "-qmin 1 -q:v 1
+# -intra_matrix" with the matrix times FFSCALE; at 2, the file is byte for byte the one -q:v 2
+# writes. Mind that the movies are coded by ffmpeg with that matrix too, so its re-quantisation
+# loses less at some scales than at others (the measured quality is not monotonic in the scale).
+# The quality section prints both sides so a drift shows.
+FFSCALE=${FFSCALE:-2}
 ffmpeg_matrix() { # SCALE: MPEG-1's default intra matrix times SCALE, in raster order
   awk -v q="$1" 'BEGIN {
     split("8 16 19 22 26 27 29 34 16 16 22 24 27 29 34 37 19 22 26 27 29 34 34 38 " \

@@ -592,16 +592,19 @@ bool TBitmap::OweCopyOf(const TBitmap& src) {
 }
 
 TYuvPicture& TBitmap::PlanesToFill() {
-    FOwed = nullptr;
-    FHeld = false;
     if (!FPlanes)
         FPlanes = std::make_unique<TYuvPicture>();
     FPlanes->SetSize(FWidth, FHeight);
+    // Planes that are the pixels are being overwritten: their rows are made again when read.
+    FRowsMade = false;
     return *FPlanes;
 }
 
 void TBitmap::HoldPlanes() {
-    FHeld = FPlanes && !Empty() && FPlanes->Width() == FWidth && FPlanes->Height() == FHeight;
+    if (!FPlanes || Empty() || FPlanes->Width() != FWidth || FPlanes->Height() != FHeight)
+        return;
+    FOwed = nullptr;
+    FHeld = true;
     FRowsMade = false;
 }
 

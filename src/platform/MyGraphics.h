@@ -219,8 +219,9 @@ public:
     // as planes depends on what was drawn, never on who looked at it.
     void AllowPlanes(bool allow) { FPlanesAllowed = allow; }
     bool PlanesAllowed() const { return FPlanesAllowed; }
-    // For a writer that replaces every pixel: planes of this bitmap's size to fill (an owed copy
-    // is dropped); HoldPlanes then makes them the pixels.
+    // For a writer that replaces every pixel: planes of this bitmap's size to fill; HoldPlanes
+    // then makes them the pixels (and drops a copy owed). A writer that fails between leaves
+    // the pixels partly written, as a failed write to rows would.
     TYuvPicture& PlanesToFill();
     void HoldPlanes();
     // The planes the pixels are (or those of the bitmap a copy is owed of); null when the pixels

@@ -329,20 +329,24 @@ bool TVideoDecompressor::DecodeJpegPlanes(TYuvPicture& planes) const {
 
 bool TVideoDecompressor::DrawJpegPlanes(TBitmap& target) {
     TYuvPicture& planes = target.PlanesToFill();
+    bool ok;
     if (JpegRepeats || JpegDraws > 1) {
         // A picture shown several times is decoded once and its planes copied.
-        if (!JpegPlanesDecoded) {
-            if (!JpegPlanes.SetSize(JpegCurrent.Width, JpegCurrent.Height) ||
-                !DecodeJpegPlanes(JpegPlanes))
-                return false;
-            JpegPlanesDecoded = true;
-        }
-        planes.Assign(JpegPlanes);
-    } else if (!DecodeJpegPlanes(planes)) {
-        return false;
+        if (!JpegPlanesDecoded)
+            JpegPlanesDecoded = JpegPlanes.SetSize(JpegCurrent.Width, JpegCurrent.Height) &&
+                                DecodeJpegPlanes(JpegPlanes);
+        ok = JpegPlanesDecoded;
+        if (ok)
+            planes.Assign(JpegPlanes);
+    } else {
+        ok = DecodeJpegPlanes(planes);
     }
-    target.HoldPlanes();
-    return true;
+    if (ok) {
+        target.HoldPlanes();
+        return true;
+    }
+    // A picture that cannot be decoded is left as a decode to rows leaves it.
+    return DecodeJpeg(target.Bits(), target.RowBytes());
 }
 
 bool TVideoDecompressor::DecodeJpegPicture() const {

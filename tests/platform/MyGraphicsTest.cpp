@@ -312,12 +312,18 @@ TEST(MyGraphicsBitmap, PlanesStayThePixelsUntilTheyAreWritten) {
     EXPECT_EQ(e.Canvas().GetPixel(5, 4), expected.Canvas().GetPixel(5, 4));
     EXPECT_EQ(e.Canvas().GetPixel(6, 4), 0u);
 
-    // Filling planes drops a copy that was owed.
-    TBitmap m(6, 5), source = Filled(6, 5, kWhite);
+    // Holding planes drops a copy that was owed; planes filled and not held (a decode that
+    // failed) leave it owed.
+    TBitmap m(6, 5), n(6, 5), source = Filled(6, 5, kWhite);
     m.OweCopyOf(source);
+    n.OweCopyOf(source);
     hold(m);
+    n.PlanesToFill().Assign(planes);
     source.Canvas().SetPixel(0, 0, kBlue);
     same(m);
+    EXPECT_EQ(n.HeldPlanes(), nullptr);
+    EXPECT_EQ(n.Canvas().GetPixel(0, 0), kBlue);
+    EXPECT_EQ(n.Canvas().GetPixel(5, 4), kWhite);
 }
 
 // ---- Fills and outlines -------------------------------------------------------------------------

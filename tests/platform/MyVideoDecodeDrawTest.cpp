@@ -130,3 +130,35 @@ TEST(VideoDecodeDraw, NothingToDrawWithoutAPicture) {
     EXPECT_FALSE(d->DrawPicture(draw, b));
     EXPECT_EQ(d->Picture(), nullptr);
 }
+
+// Damaged pictures come out the same whether or not the target allows planes.
+TEST(VideoDecodeDraw, DamagedPicturesDrawAlikeWithOrWithoutPlanes) {
+    constexpr int w = 64, h = 48;
+    const std::vector<uint8_t> good = Frame(0, w, h, true);
+    size_t scan = 0; // the start of scan marker; the coded picture follows
+    while (scan + 1 < good.size() && !(good[scan] == 0xFF && good[scan + 1] == 0xDA))
+        ++scan;
+    ASSERT_LT(scan + 40, good.size());
+    const size_t half = scan + (good.size() - scan) / 2;
+    std::vector<uint8_t> cut(good.begin(), good.begin() + long(half));
+    std::vector<uint8_t> scrambled = good;
+    for (size_t i = half; i < half + 12; ++i)
+        scrambled[i] = uint8_t(i * 37);
+    for (const auto& jpeg : {cut, scrambled}) {
+        bool drawn[2];
+        std::vector<uint8_t> rows[2];
+        for (bool planes : {false, true}) {
+            auto d = OpenMjpeg();
+            ASSERT_TRUE(d->Send(jpeg.data(), jpeg.size(), 0));
+            ASSERT_EQ(d->Receive(), TVideoDecompressor::TStep::Picture);
+            TBitmap b(w, h);
+            std::memset(b.Bits(), 0x33, size_t(b.RowBytes()) * h);
+            b.AllowPlanes(planes);
+            TDibDraw draw;
+            drawn[planes] = d->DrawPicture(draw, b);
+            rows[planes] = Rows(b);
+        }
+        EXPECT_EQ(drawn[0], drawn[1]);
+        EXPECT_EQ(rows[0], rows[1]);
+    }
+}
