@@ -251,9 +251,8 @@ bool TAviCompress::PrepareSlots(const TVideoCompressFormat& format) {
             slot->Encoder = slot->Own.get();
         }
         TEncodeSlot* s = slot.get();
-        slot->Worker = std::make_unique<TWorkerThread>([s] {
-            s->Result = CompressBitmap(*s->Encoder, s->Bitmap, s->KeyRequest, s->Out);
-        });
+        slot->Worker = std::make_unique<TWorkerThread>(
+            [s] { s->Result = CompressBitmap(*s->Encoder, s->Bitmap, s->KeyRequest, s->Out); });
         Slots.push_back(std::move(slot));
     }
     return true;

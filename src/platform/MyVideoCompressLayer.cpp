@@ -180,8 +180,7 @@ public:
         unsigned char* dst = Output.data();
         unsigned long size = Output.size();
         if (tjCompressFromYUVPlanes(Handle, planes.Planes(), Width, planes.Strides(), Height,
-                                    TJSAMP_420, &dst, &size, MjpegQuality,
-                                    TJFLAG_NOREALLOC) != 0)
+                                    TJSAMP_420, &dst, &size, MjpegQuality, TJFLAG_NOREALLOC) != 0)
             return AVERROR_EXTERNAL;
         return Coded(size, out);
     }

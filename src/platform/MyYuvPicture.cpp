@@ -50,6 +50,6 @@ bool TYuvPicture::ToRows(uint8_t* rows, int32_t rowBytes) const {
     thread_local TThreadDecoder decoder;
     if (!decoder.Handle || FWidth <= 0)
         return false;
-    return tjDecodeYUVPlanes(decoder.Handle, Planes(), FStrides, TJSAMP_420, rows, FWidth,
-                             rowBytes, FHeight, TJPF_BGR, JpegRowsDecodeFlags()) == 0;
+    return tjDecodeYUVPlanes(decoder.Handle, Planes(), FStrides, TJSAMP_420, rows, FWidth, rowBytes,
+                             FHeight, TJPF_BGR, JpegRowsDecodeFlags()) == 0;
 }

@@ -88,12 +88,11 @@ TEST(VideoDecodeDraw, PlanesOfA420PictureReadAsThePlainDecode) {
             int Frame, Width, Height;
             bool PictureFirst, Allows, Chroma420;
         };
-        const TDraw draws[] = {
-            {0, w, h, false, true, true},     {1, w, h, false, true, true},
-            {1, w, h, false, true, true},     {2, w, h, true, true, true},
-            {3, w + 2, h, false, true, true}, {3, w, h, false, true, true},
-            {4, w, h, false, false, true},    {5, w, h, false, true, false},
-            {6, w, h, false, true, true}};
+        const TDraw draws[] = {{0, w, h, false, true, true},     {1, w, h, false, true, true},
+                               {1, w, h, false, true, true},     {2, w, h, true, true, true},
+                               {3, w + 2, h, false, true, true}, {3, w, h, false, true, true},
+                               {4, w, h, false, false, true},    {5, w, h, false, true, false},
+                               {6, w, h, false, true, true}};
         for (const TDraw& t : draws) {
             const auto jpeg = Frame(t.Frame, w, h, t.Chroma420);
             if (d->PictureNo() != t.Frame) {

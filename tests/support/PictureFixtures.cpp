@@ -77,9 +77,9 @@ std::vector<uint8_t> BuildJpeg(const TBitmap& bitmap, int quality, bool chroma42
     tjhandle h = tjInitCompress();
     unsigned char* out = nullptr;
     unsigned long size = 0;
-    const int rc = tjCompress2(h, bitmap.Bits(), bitmap.Width(), bitmap.RowBytes(), bitmap.Height(),
-                               TJPF_BGR, &out, &size, chroma420 ? TJSAMP_420 : TJSAMP_444, quality,
-                               TJFLAG_ACCURATEDCT);
+    const int rc =
+        tjCompress2(h, bitmap.Bits(), bitmap.Width(), bitmap.RowBytes(), bitmap.Height(), TJPF_BGR,
+                    &out, &size, chroma420 ? TJSAMP_420 : TJSAMP_444, quality, TJFLAG_ACCURATEDCT);
     std::vector<uint8_t> bytes;
     if (rc == 0)
         bytes.assign(out, out + size);
