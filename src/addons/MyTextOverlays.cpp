@@ -28,6 +28,7 @@ TSimpleTextOverlay::TSimpleTextOverlay(TAddOnBridge& bridge) : TCustomOverlay(br
 }
 
 void TSimpleTextOverlay::Collapse() {
+    Rendered.reset();
     TextImage.SetSize(1, 1);
     std::memset(TextImage.ScanLine(0), 0, 3);
     TextOrigin = TPoint{};
@@ -51,6 +52,11 @@ void TSimpleTextOverlay::RenderText(const std::vector<std::string>* lines, const
     canvas.Font.Size = Round(std::min(Extended(font->Size) * scale, Extended(MaxTextFontSize)));
     canvas.Font.Style = font->Style;
     canvas.Font.Color = font->Color;
+    // A title that stays as it was over a run of frames is laid out and drawn once.
+    TRendered key{*lines, canvas.Font, centre, frameW, frameH};
+    if (Rendered && *Rendered == key)
+        return;
+    Rendered.reset();
 
     FLines.resize(lines->size());
     int64_t width = 0;
@@ -87,6 +93,7 @@ void TSimpleTextOverlay::RenderText(const std::vector<std::string>* lines, const
     for (int64_t i = first; i <= end; ++i)
         canvas.TextOut(static_cast<int32_t>(left - l),
                        static_cast<int32_t>(top + i * lineHeight - t), FLines[i]);
+    Rendered = std::move(key);
 }
 
 bool TSimpleTextOverlay::PrepareText() {
@@ -119,31 +126,27 @@ bool TSimpleTextOverlay::DrawText(int32_t) {
 void TSimpleTextOverlay::DrawImage(int32_t weight) {
     if (weight <= 0)
         return;
-    const int32_t w = Bitmap->Width(), h = Bitmap->Height();
-    const int32_t iw = TextImage.Width(), ih = TextImage.Height();
-    for (int32_t y = 0; y < ih; ++y) {
-        const int64_t fy = int64_t(TextOrigin.Y) + y;
-        if (fy < 0)
-            continue;
-        if (fy >= h)
-            break;
-        const uint8_t* src = TextImage.ScanLine(y);
-        uint8_t* dst = Bitmap->ScanLine(static_cast<int32_t>(fy));
-        for (int32_t x = 0; x < iw; ++x) {
-            const int64_t fx = int64_t(TextOrigin.X) + x;
-            if (fx < 0)
-                continue;
-            if (fx >= w)
-                break;
-            const uint8_t* s = src + size_t(x) * 3;
+    const int64_t w = Bitmap->Width(), h = Bitmap->Height();
+    const int64_t iw = TextImage.Width(), ih = TextImage.Height();
+    // The image's columns and rows that fall on the frame.
+    const int64_t x0 = std::max<int64_t>(0, -int64_t(TextOrigin.X));
+    const int64_t x1 = std::min<int64_t>(iw, w - TextOrigin.X);
+    const int64_t y0 = std::max<int64_t>(0, -int64_t(TextOrigin.Y));
+    const int64_t y1 = std::min<int64_t>(ih, h - TextOrigin.Y);
+    if (x1 <= x0)
+        return;
+    const int32_t keep = 10000 - std::min(weight, 10000);
+    for (int64_t y = y0; y < y1; ++y) {
+        const uint8_t* s = TextImage.ScanLine(int32_t(y)) + x0 * 3;
+        uint8_t* d = Bitmap->ScanLine(int32_t(TextOrigin.Y + y)) + (TextOrigin.X + x0) * 3;
+        for (int64_t x = x0; x < x1; ++x, s += 3, d += 3) {
             if ((s[0] | s[1] | s[2]) == 0)
                 continue;
-            uint8_t* d = dst + size_t(fx) * 3;
-            if (weight >= 10000) {
+            if (keep == 0) {
                 std::memcpy(d, s, 3);
             } else {
                 for (int k = 0; k < 3; ++k)
-                    d[k] = static_cast<uint8_t>((s[k] * weight + d[k] * (10000 - weight)) / 10000);
+                    d[k] = static_cast<uint8_t>((s[k] * weight + d[k] * keep) / 10000);
             }
         }
     }

@@ -3,6 +3,7 @@
 // level curve (opaque text overlay).
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,16 @@ protected:
 private:
     void Collapse();
     std::vector<std::string> FLines;
+    // What TextImage was last rendered from, when it holds text.
+    struct TRendered {
+        std::vector<std::string> Lines;
+        TFont Font;
+        TPoint Centre;
+        int32_t FrameW = 0;
+        int32_t FrameH = 0;
+        bool operator==(const TRendered&) const = default;
+    };
+    std::optional<TRendered> Rendered;
 };
 
 // Blends the text into the frame by its opacity level: -1 invisible, 0 half, 1 solid.

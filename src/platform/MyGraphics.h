@@ -72,6 +72,7 @@ struct TFont {
     int32_t Size = 8; // points at 96 dpi
     TFontStyles Style = 0;
     uint32_t Color = 0x000000;
+    bool operator==(const TFont&) const = default;
 };
 
 class TBitmap;

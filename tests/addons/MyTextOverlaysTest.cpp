@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <functional>
 
 #include "AddOnRig.h"
 #include "MyCommonParams.h"
@@ -158,6 +159,43 @@ TEST(TextOverlay, ClippedAtEveryEdgeToTheVisiblePartOfTheSameText) {
         });
         EXPECT_TRUE(Same(small, want));
         EXPECT_GT(Changed(want).Count, 0) << "the visible part is drawn";
+    }
+}
+
+// One overlay that draws frame after frame (its text is laid out once while nothing changes)
+// draws each as a fresh overlay would, whatever changed since the frame before.
+TEST(TextOverlay, EveryFrameIsDrawnAsAFreshOverlayDrawsIt) {
+    TextRig t;
+    TSimpleTextOverlay kept(t.R.Bridge);
+    const std::function<void()> changes[] = {
+        [] {},
+        [&] { t.Lines = {"Another text"}; },
+        [&] { t.Font.Color = 0x00FF00; },
+        [&] { t.Font.Size = 26; },
+        [&] { t.Font.Style = TFont::fsBold; },
+        [&] { t.Font.Name = "DejaVu Serif"; },
+        [&] { t.R.Info.X = 12; },
+        [&] { t.R.Info.Sizing = 0.5L; },
+        [] {},
+        [&] {
+            t.Lines = {"Hi", "A rather wide line", "x"};
+            t.Font = TFontInfo{};
+            t.Font.Size = 20;
+            t.Font.Color = 0xFFFFFF;
+            t.R.Info.X = 0;
+            t.R.Info.Sizing = 0;
+        },
+    };
+    int i = 0;
+    for (const auto& change : changes) {
+        change();
+        for (auto [w, h] : {std::pair{200, 100}, {150, 90}}) {
+            TBitmap frame = Solid(w, h, Black);
+            kept.Bitmap = &frame;
+            ASSERT_TRUE(kept.Run(0, 0, 0, 25));
+            EXPECT_TRUE(Same(frame, t.Draw(Solid(w, h, Black)))) << "change " << i << " " << w;
+        }
+        ++i;
     }
 }
 
