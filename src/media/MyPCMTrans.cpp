@@ -431,12 +431,6 @@ void TPCMTrans::ApplyGain(int layout, const TPcmGain& gain, TPcmSample& sample) 
     }
 }
 
-TPcmSample TPCMTrans::SumSamples(int layout, int64_t left, int64_t right) {
-    if (Is16(layout))
-        return {Clip16(left), IsStereo(layout) ? Clip16(right) : 0};
-    return {Clip8(left), IsStereo(layout) ? Clip8(right) : 0};
-}
-
 int32_t TPCMTrans::Clip8(int64_t value) {
     if (value < -128) {
         Clipped = true;
@@ -568,12 +562,29 @@ template <int L> void TPCMTrans::Accumulate(const TAudioSourceInfo& source, int6
 }
 
 template <int L> void TPCMTrans::WriteMix(uint8_t* out, int64_t n) {
+    // Each sum clipped to the sample range, the clipped flag held in a local for the loop.
     const int64_t* sum = Sums.data();
+    constexpr int64_t lo = Is16(L) ? -32768 : -128, hi = Is16(L) ? 32767 : 127;
+    bool clipped = false;
+    auto clip = [&clipped](int64_t v) {
+        if (v < lo || v > hi) {
+            clipped = true;
+            return int32_t(v < lo ? lo : hi);
+        }
+        return int32_t(v);
+    };
     for (int64_t i = 0; i < n; ++i) {
-        TPcmSample s =
-            IsStereo(L) ? SumSamples(L, sum[2 * i], sum[2 * i + 1]) : SumSamples(L, sum[i], 0);
+        TPcmSample s{};
+        if constexpr (IsStereo(L)) {
+            s.Left = clip(sum[2 * i]);
+            s.Right = clip(sum[2 * i + 1]);
+        } else {
+            s.Left = clip(sum[i]);
+        }
         Write<L>(out, i, s);
     }
+    if (clipped)
+        Clipped = true;
 }
 
 bool TPCMTrans::MixSources(TMixBuffer& out) {

@@ -132,8 +132,6 @@ public:
     static TPcmGain GainFactors(int layout, Extended balance, Extended volume);
     // Applies the factors to one sample, rounding and clipping each channel.
     void ApplyGain(int layout, const TPcmGain& gain, TPcmSample& sample);
-    // Saturates per-channel sums of gained samples to the layout's range.
-    TPcmSample SumSamples(int layout, int64_t left, int64_t right);
     int32_t Clip8(int64_t value);
     int32_t Clip16(int64_t value);
 
