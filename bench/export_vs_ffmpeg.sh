@@ -80,9 +80,14 @@ ffmpeg_export() { # CPUS THREADS FOLDER W H OUTPUT [output options...]
     -map "[v]" -map "[a]" "$@" "$out" 2>&1 | grep -o 'maxrss=[0-9]*' | cut -d= -f2
 }
 
-# The engine's export on CPUS with THREADS render threads; prints the peak memory in kB.
+# The engine's export on CPUS with THREADS render threads; prints the peak memory in kB. With
+# LOOP_LOG set, the seconds of the export itself (without starting and ending the process) are
+# appended to that file.
 engine_export() { # CPUS THREADS FOLDER W H [lossless]
-  taskset -c "$1" "$BENCH" export "$3" "$4" "$5" "$2" ${6:-} | grep -o 'peak [0-9]*' | cut -d' ' -f2
+  local out
+  out=$(taskset -c "$1" "$BENCH" export "$3" "$4" "$5" "$2" ${6:-})
+  [ -n "${LOOP_LOG:-}" ] && awk '{ print $3 }' <<<"$out" >>"$LOOP_LOG"
+  grep -o 'peak [0-9]*' <<<"$out" | cut -d' ' -f2
 }
 
 # Runs a command; appends "seconds peak_kB load cpu_seconds" to the file named first (the CPU
@@ -142,7 +147,7 @@ for ((r = 0; r < ROUNDS; r++)); do
   done
   for n in "${CURVE[@]}"; do
     rm -f "$dir/640/engine-640x480-$n.avi"
-    timed "$dir/t$n" engine_export "$(cpus_of "$n")" "$n" "$dir/640" 640 480
+    LOOP_LOG="$dir/x$n" timed "$dir/t$n" engine_export "$(cpus_of "$n")" "$n" "$dir/640" 640 480
   done
 done
 
@@ -166,14 +171,16 @@ for c in "${!CASES[@]}"; do
       fc / ec, em / 1024, fm / 1024, la }'
 done
 echo
-echo "engine alone, 640x480, N render threads on N CPUs (speed-up against one thread):"
+echo "engine alone, 640x480, N render threads on N CPUs (speed-up against one thread; the"
+echo "export alone leaves out starting the process, some 40 ms of loading 150 libraries):"
 one=$(median "$dir/t1" 1)
+oneLoop=$(median "$dir/x1" 1)
 for n in "${CURVE[@]}"; do
   awk -v n="$n" -v f=$FRAMES -v t="$(median "$dir/t$n" 1)" -v one="$one" \
     -v m="$(median "$dir/t$n" 2)" -v la="$(median "$dir/t$n" 3)" \
-    -v c="$(median "$dir/t$n" 4)" 'BEGIN {
-    printf "  %d threads  %7.1f frames/s  speed-up %.2f  peak %d MB  CPU %.2f s  load %.1f\n",
-      n, f / t, one / t, m / 1024, c, la }'
+    -v c="$(median "$dir/t$n" 4)" -v x="$(median "$dir/x$n" 1)" -v oneX="$oneLoop" 'BEGIN {
+    printf "  %d threads  %7.1f frames/s  speed-up %.2f  export alone %.2f  peak %d MB" \
+      "  CPU %.2f s  load %.1f\n", n, f / t, one / t, oneX / x, m / 1024, c, la }'
 done
 
 echo
