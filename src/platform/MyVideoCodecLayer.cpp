@@ -322,8 +322,9 @@ bool TVideoDecompressor::DecodeJpeg(uint8_t* rows, int pitch) const {
 
 bool TVideoDecompressor::DecodeJpegPlanes(TYuvPicture& planes) const {
     const TJpegFrame& f = JpegCurrent;
+    auto to = planes.Planes();
     return tjDecompressToYUVPlanes(Jpeg, f.Bytes.data(), static_cast<unsigned long>(f.Bytes.size()),
-                                   planes.Planes(), f.Width, planes.Strides(), f.Height, 0) == 0 ||
+                                   to.data(), f.Width, planes.Strides(), f.Height, 0) == 0 ||
            tjGetErrorCode(Jpeg) == TJERR_WARNING;
 }
 

@@ -179,7 +179,8 @@ public:
             return AVERROR(EINVAL);
         unsigned char* dst = Output.data();
         unsigned long size = Output.size();
-        if (tjCompressFromYUVPlanes(Handle, planes.Planes(), Width, planes.Strides(), Height,
+        auto from = planes.Planes();
+        if (tjCompressFromYUVPlanes(Handle, from.data(), Width, planes.Strides(), Height,
                                     TJSAMP_420, &dst, &size, MjpegQuality, TJFLAG_NOREALLOC) != 0)
             return AVERROR_EXTERNAL;
         return Coded(size, out);

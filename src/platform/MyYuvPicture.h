@@ -3,6 +3,7 @@
 // planes leaves out a conversion to B, G, R rows and one back.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -15,9 +16,9 @@ public:
     int32_t Height() const { return FHeight; }
 
     // Plane 0 is Y at the full size; 1 and 2 are Cb and Cr at half the width and height, rounded
-    // up. Arrays of three, in the form TurboJPEG's plane calls take.
-    uint8_t** Planes() { return FPlanes; }
-    const uint8_t** Planes() const { return const_cast<const uint8_t**>(FPlanes); }
+    // up. TurboJPEG's plane calls take the array's data().
+    std::array<uint8_t*, 3> Planes();
+    std::array<const uint8_t*, 3> Planes() const;
     int* Strides() { return FStrides; }
     const int* Strides() const { return FStrides; }
 
@@ -33,7 +34,6 @@ private:
     int32_t FWidth = 0;
     int32_t FHeight = 0;
     std::vector<uint8_t> FBytes;
-    uint8_t* FPlanes[3] = {};
     int FStrides[3] = {};
 };
 

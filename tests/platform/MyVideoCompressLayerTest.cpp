@@ -294,9 +294,9 @@ TEST(VideoCompressLayer, MjpegCodesPlanesOfItsSize) {
         EXPECT_EQ(sub, TJSAMP_420);
         TYuvPicture back;
         back.SetSize(w, h);
-        ASSERT_EQ(
-            tjDecompressToYUVPlanes(tj, cf.Data, cf.Size, back.Planes(), w, back.Strides(), h, 0),
-            0);
+        ASSERT_EQ(tjDecompressToYUVPlanes(tj, cf.Data, cf.Size, back.Planes().data(), w,
+                                          back.Strides(), h, 0),
+                  0);
         tjDestroy(tj);
         for (int i = 0; i < 3; ++i) {
             const int pw = i ? (w + 1) / 2 : w, ph = i ? (h + 1) / 2 : h;
