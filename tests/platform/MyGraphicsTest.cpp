@@ -236,6 +236,11 @@ TYuvPicture SomePlanes(int w, int h) {
 }
 
 TEST(MyGraphicsBitmap, PlanesStayThePixelsUntilTheyAreWritten) {
+    TYuvPicture none;
+    EXPECT_FALSE(none.SetSize(0, 5));
+    EXPECT_FALSE(none.SetSize(4, -1));
+    uint8_t row[16] = {};
+    EXPECT_FALSE(none.ToRows(row, 16));
     const TYuvPicture planes = SomePlanes(6, 5);
     TBitmap expected(6, 5);
     ASSERT_TRUE(planes.ToRows(expected.Bits(), expected.RowBytes()));
