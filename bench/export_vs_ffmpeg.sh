@@ -172,7 +172,7 @@ for c in "${!CASES[@]}"; do
 done
 echo
 echo "engine alone, 640x480, N render threads on N CPUs (speed-up against one thread; the"
-echo "export alone leaves out starting the process, some 40 ms of loading 150 libraries):"
+echo "export alone leaves out starting the process: some 40 ms to load its libraries and Qt):"
 one=$(median "$dir/t1" 1)
 oneLoop=$(median "$dir/x1" 1)
 for n in "${CURVE[@]}"; do
