@@ -53,8 +53,8 @@ void TSimpleTextOverlay::RenderText(const std::vector<std::string>* lines, const
     canvas.Font.Style = font->Style;
     canvas.Font.Color = font->Color;
     // A title that stays as it was over a run of frames is laid out and drawn once.
-    TRendered key{*lines, canvas.Font, centre, frameW, frameH};
-    if (Rendered && *Rendered == key)
+    if (Rendered && Rendered->Lines == *lines && Rendered->Font == canvas.Font &&
+        Rendered->Centre == centre && Rendered->FrameW == frameW && Rendered->FrameH == frameH)
         return;
     Rendered.reset();
 
@@ -93,7 +93,7 @@ void TSimpleTextOverlay::RenderText(const std::vector<std::string>* lines, const
     for (int64_t i = first; i <= end; ++i)
         canvas.TextOut(static_cast<int32_t>(left - l),
                        static_cast<int32_t>(top + i * lineHeight - t), FLines[i]);
-    Rendered = std::move(key);
+    Rendered = TRendered{*lines, canvas.Font, centre, frameW, frameH};
 }
 
 bool TSimpleTextOverlay::PrepareText() {

@@ -54,7 +54,6 @@ private:
         TPoint Centre;
         int32_t FrameW = 0;
         int32_t FrameH = 0;
-        bool operator==(const TRendered&) const = default;
     };
     std::optional<TRendered> Rendered;
 };

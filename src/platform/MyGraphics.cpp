@@ -552,9 +552,7 @@ void TBitmap::PayOwed() const {
     // The pixels read as src's all along; making the copy changes nothing a reader can see. src
     // itself is only read: an encoder may be reading its planes.
     if (src->FHeld) {
-        if (!FPlanes)
-            FPlanes = std::make_unique<TYuvPicture>();
-        FPlanes->Assign(*src->FPlanes);
+        OwnPlanes().Assign(*src->FPlanes);
         FHeld = true;
         FRowsMade = false;
         return;
@@ -591,10 +589,14 @@ bool TBitmap::OweCopyOf(const TBitmap& src) {
     return true;
 }
 
-TYuvPicture& TBitmap::PlanesToFill() {
+TYuvPicture& TBitmap::OwnPlanes() const {
     if (!FPlanes)
         FPlanes = std::make_unique<TYuvPicture>();
-    FPlanes->SetSize(FWidth, FHeight);
+    return *FPlanes;
+}
+
+TYuvPicture& TBitmap::PlanesToFill() {
+    OwnPlanes().SetSize(FWidth, FHeight);
     // Planes that are the pixels are being overwritten: their rows are made again when read.
     FRowsMade = false;
     return *FPlanes;

@@ -243,6 +243,8 @@ private:
     void SettleNow() const;
     // Makes the owed copy: planes when the source holds planes, else rows.
     void PayOwed() const;
+    // The planes kept for reuse, made the first time they are wanted.
+    TYuvPicture& OwnPlanes() const;
 
     int32_t FWidth = 0;
     int32_t FHeight = 0;
