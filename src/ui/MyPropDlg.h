@@ -194,7 +194,8 @@ private:
     bool WriteMoviePage();
     std::optional<std::string> ValidatePage() const;
     // Tells why the page can not be taken as it stands; false when it can.
-    bool PageRefused() const;
+    bool PageRefused();
+    void TakeTypedFolder();
     void CodecChanged();
     void CompressorChanged();
     void bMovieSetClick();
