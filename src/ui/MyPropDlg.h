@@ -55,7 +55,7 @@ constexpr int32_t MaxProjectSide = 4096;
 // fails, nothing when all pass. An empty edit fails like a too small value.
 std::optional<std::string> ValidateProjectPage(const std::string& width, const std::string& height,
                                                const std::string& rate);
-// "Can not find file " + name when it does not exist; "No file is chosen" for an empty name.
+// "Can not find file " + name when it does not exist or no name is given.
 std::optional<std::string> ValidateFileExists(const std::string& name);
 // Whether a video, sound or music object could read the file it holds (other nodes: true).
 bool SourceLoaded(TTreeNodeData* node);

