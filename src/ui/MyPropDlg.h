@@ -48,9 +48,6 @@ extern const char* const PropPageNames[10];
 
 TPropPage PropPageOf(TTreeNodeData* node, const TProjectNode* project);
 
-// Largest output frame the project accepts.
-constexpr int32_t MaxProjectSide = 4096;
-
 // The checks of the project page on the texts of its edits; the message of the first rule that
 // fails, nothing when all pass. An empty edit fails like a too small value.
 std::optional<std::string> ValidateProjectPage(const std::string& width, const std::string& height,
