@@ -219,6 +219,52 @@ TEST(SoundLine, BeepAfterTenMinutesKeepsToItsPicture) {
     EXPECT_LE(std::abs(FirstSound(part) - TBeepProject::PictureSample(picture - first)), 1.0L);
 }
 
+// A music object whose file (0.5 s of one sample value) ends halfway through its room leaves
+// frames that nothing sounds in before the beep movie. They still take their share of the sample
+// line as silence, in the WAV export as in the AVI export: the sound holds exactly the frames'
+// samples and the beep starts with its picture.
+TEST(SoundLine, FramesWithoutASourceAreSilentAndKeepTheirShare) {
+    TBeepProject p(1);
+    TWavFixture wav;
+    wav.Rate = 44100;
+    for (int i = 0; i < 22050; ++i)
+        wav.Samples.insert(wav.Samples.end(), {0x34, 0x12});
+    WriteWavFile(p.Dir.Path + "/half.wav", wav);
+    TTreeNodeData* music = p.Root->VideoTrack->GetChild(1)->AddNode("m", amBeforeSibling, nkMusic);
+    music->SetFileName(p.Dir.Path + "/half.wav");
+    music->AutoDuration = false;
+    music->UserDuration = 1;
+    p.Root->Refresh();
+    const int32_t frames = p.Root->GetFrameCount();
+    ASSERT_EQ(frames, 90);
+    const int64_t total = FrameSampleStart(frames, 44100, TBeepProject::Fps);
+    // Frame 30 (1.001 s) is the music's first: 44 samples into the file.
+    const int64_t musicFrom = FrameSampleStart(30, 44100, TBeepProject::Fps);
+    const int64_t musicTo = musicFrom + 22050 - 44;
+    auto check = [&](const Bytes& sound) {
+        ASSERT_EQ(int64_t(sound.size()) / 2, total);
+        for (int64_t i : {int64_t(0), musicFrom - 1, musicTo, musicTo + 10000})
+            EXPECT_EQ(S16(sound, size_t(i)), 0) << i;
+        for (int64_t i : {musicFrom, musicFrom + 10000, musicTo - 1})
+            EXPECT_EQ(S16(sound, size_t(i)), 0x1234) << i;
+        EXPECT_LE(
+            std::abs(FirstSound(sound, size_t(musicTo) * 2) - TBeepProject::PictureSample(60)),
+            1.0L);
+    };
+    const std::string wavOut = p.Dir.Path + "/all.wav";
+    ASSERT_TRUE(p.Root->ExportWave(false, 0, nullptr, wavOut, frames));
+    check(WavData(wavOut));
+
+    const std::string avi = p.Dir.Path + "/all.avi";
+    ASSERT_TRUE(p.Root->ExportMovie(0, frames, nullptr, nullptr, avi));
+    TAviReader r(&p.Ui);
+    ASSERT_TRUE(r.Open(avi));
+    EXPECT_EQ(r.GetFrameCount(), frames);
+    const std::string track = p.Dir.Path + "/track.wav";
+    ASSERT_TRUE(r.ExtractAudioToWav(false, track, p.Ui));
+    check(WavData(track));
+}
+
 // Playback feeds the device the same blocks: after the pre-roll, the beep that starts at 2 s is
 // heard where the picture of its first frame (frame 60, at 2.002 s) is, within a sample frame.
 TEST(SoundLine, PlaybackKeepsTheBeepWithItsPicture) {
