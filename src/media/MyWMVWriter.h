@@ -26,9 +26,9 @@ public:
 
     // Starts an export to info.Name with the profile info.Profile (the current one when empty):
     // frames of info's size, sound in info's PCM format. Frame n's picture and sound are both
-    // stamped n / frame rate. False with a message when
-    // the sound is not PCM, the file name cannot be used, an existing file is in use, or the file
-    // cannot be made. The file is written under a temporary name beside info.Name.
+    // stamped n / frame rate. False with a message when the sound is not PCM, the file name
+    // cannot be used, an existing file is in use, or the file cannot be made. The file is
+    // written under a temporary name beside info.Name.
     bool Open(const TWMFInfo& info);
     // The picture the project renders the next frame into.
     TBitmap& GetBitmap() { return Canvas; }
