@@ -1120,7 +1120,7 @@ void TMainForm::Extractaudio1Click() {
     if (movie->ExtractAudio(raw, *name, *Ui)) {
         if (Ui->Ask("File " + *name + " is ready. Play the result?", TMsgButtons::YesNo,
                     TMsgKind::Confirmation) == TMsgResult::Yes)
-            OpenOrTell(*Ui, *name, "Can not play " + *name);
+            OpenOrTell(*Ui, this, *name, "Can not play " + *name);
     } else {
         Ui->ShowMessage("Fail to produce " + *name, TMsgKind::Error);
     }
@@ -1353,7 +1353,7 @@ void TMainForm::Contents1Click() {
     const std::string help =
         (std::filesystem::path(ProgramFolder()) / "help" / "default.htm").string();
     // The user learns where the help is and why it did not open.
-    OpenOrTell(*Ui, help, "Can not open the help file " + help);
+    OpenOrTell(*Ui, this, help, "Can not open the help file " + help);
 }
 
 void TMainForm::About1Click() {

@@ -132,7 +132,8 @@ std::function<int(TSeqDlg&)> TSeqDlg::ExecHook;
 
 TSeqDlg::TSeqDlg(IUiServices& ui, QWidget* parent) : QDialog(parent), Ui(ui) {
     OpenFolder = [this](const std::string& folder) {
-        OpenOrTell(Ui, folder, "Can not open the folder " + folder);
+        // Opened as the dialog closes: its owner hears the opener's answer.
+        OpenOrTell(Ui, this->parent(), folder, "Can not open the folder " + folder);
     };
     BuildControls();
     FormCreate();
