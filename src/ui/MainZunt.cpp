@@ -21,7 +21,9 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <cmath>
 #include <filesystem>
+#include <limits>
 
 #include "About.h"
 #include "DlgAddObject.h"
@@ -147,6 +149,24 @@ void TCpuGauge::paintEvent(QPaintEvent*) {
     if (step > 0)
         for (int y = step; y < h; y += step)
             p.drawLine(1, y, w - 1, y);
+}
+
+// ---- TTimelineSeam ------------------------------------------------------------------------------
+
+bool TTimelineSeam::FindStopAfter(int32_t frame, Extended fps, int32_t& stop) {
+    if (fps == 0)
+        return false;
+    Extended t = frame / fps;
+    while (FindStopPoint(t, true)) {
+        const int32_t at = Round(fps * t);
+        if (at > frame) {
+            stop = at;
+            return true;
+        }
+        // On the frame itself: search again from just past this stop point.
+        t = std::nextafter(t, std::numeric_limits<Extended>::infinity());
+    }
+    return false;
 }
 
 // ---- TMainForm: creation ------------------------------------------------------------------------
@@ -1244,9 +1264,8 @@ void TMainForm::sbPlay1Click(bool down) {
     Extended t = TimelineLink->GetFramePos() / fps;
     if (TimelineLink->FindStopPoint(t, false))
         start = Round(fps * t);
-    t = TimelineLink->GetFramePos() / fps;
-    if (TimelineLink->FindStopPoint(t, true))
-        end = Round(fps * t);
+    // From a stop point, as where the last playback stopped, the range runs on to the next one.
+    TimelineLink->FindStopAfter(TimelineLink->GetFramePos(), fps, end);
 
     EnableEditing(false);
     sbFirst1->setEnabled(false);
