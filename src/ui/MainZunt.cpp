@@ -1032,6 +1032,11 @@ bool TMainForm::NewEmptyProject() {
         return false;
     Project->New();
     Ui->ProcessMessages();
+    ShowNewProject();
+    return true;
+}
+
+void TMainForm::ShowNewProject() {
     auto* root = static_cast<TTreeWidgetItem*>(Project->Item);
     TreeView1->setCurrentItem(root);
     root->setExpanded(true);
@@ -1039,7 +1044,6 @@ bool TMainForm::NewEmptyProject() {
     TimelineLink->SetFramePos(0);
     TimelineLink->SetZoomLevel(1.0L);
     StatusPanels[2]->setText(QStringLiteral("Project: New empty project"));
-    return true;
 }
 
 void TMainForm::sbOpenProj1Click() {
@@ -1055,19 +1059,30 @@ void TMainForm::sbOpenProj1Click() {
     sbArrange->setChecked(true);
     TimelineLink->ResetEditor();
     TimelineLink->SetAdjustMode(false);
-    if (Settings)
-        Settings->WriteString("Recents", "ProjectFile", *name);
+    bool loaded = false;
     {
         TBusyCursorGuard cursor(Ui);
         LoadMessages.Clear();
         // A failed load leaves a new empty project and says why in the load messages.
-        Project->LoadFromFile(*name);
+        loaded = Project->LoadFromFile(*name);
     }
-    if (LoadMessages.Count() > 0) {
+    const auto showMessages = [this] {
+        if (LoadMessages.Count() == 0)
+            return;
         ErrorDlg->SetLines(LoadMessages.Lines);
-        // The user reads what went wrong before the project is shown.
         ErrorDlg->Execute();
+    };
+    if (!loaded) {
+        // Nothing of the old project stays on show beside the new one, and the file that did not
+        // open is not offered as the last project.
+        ShowNewProject();
+        showMessages();
+        return;
     }
+    if (Settings)
+        Settings->WriteString("Recents", "ProjectFile", *name);
+    // The user reads what went wrong before the project is shown.
+    showMessages();
     TimelineLink->SetFramePos(0);
     TimelineLink->SetZoomLevel(1.0L);
     RefreshProject(true);

@@ -177,6 +177,8 @@ public:
     bool SaveIfModified(bool askClose);
     void sbNewProj1Click();
     bool NewEmptyProject();
+    // Shows the root as a new empty project: root item, preview, cursor and status.
+    void ShowNewProject();
     void sbOpenProj1Click();
     void sbSaveProj1Click();
     bool SaveProjectAs();
