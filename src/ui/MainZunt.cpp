@@ -353,8 +353,6 @@ void TMainForm::BuildPreviewArea() {
 
 void TMainForm::BuildProjectColumn() {
     pLeft = new QWidget(pBottom);
-    pLeft->setMinimumWidth(195);
-    pLeft->setMaximumWidth(195);
     auto* leftLayout = new QVBoxLayout(pLeft);
     leftLayout->setContentsMargins(2, 2, 2, 2);
     gbProject = new QGroupBox(QStringLiteral("Project:  "), pLeft);
@@ -368,6 +366,12 @@ void TMainForm::BuildProjectColumn() {
     for (QToolButton* b : {sbNewProj, sbOpenProj, sbSaveProj, sbSetProj, sbWriteProj})
         groupLayout->addWidget(b);
     leftLayout->addWidget(gbProject);
+    // The column is as wide as the project buttons need with the font in use, never less.
+    const QMargins margins = leftLayout->contentsMargins();
+    const int width =
+        std::max(195, gbProject->sizeHint().width() + margins.left() + margins.right());
+    pLeft->setMinimumWidth(width);
+    pLeft->setMaximumWidth(width);
     TreeView1 = new QTreeWidget(pLeft);
     TreeView1->setHeaderHidden(true);
     TreeView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -549,6 +553,8 @@ void TMainForm::BuildPreviewMenu() {
     miFitToWindow = mnPlacement->addAction(QStringLiteral("Fit to window"));
     miMoveable = mnPlacement->addAction(QStringLiteral("Moveable ---> [Ctrl] + Left-Mouse"));
     miMoveable->setToolTip(QStringLiteral("Scrolling by pressing [Ctrl] and left mouse"));
+    // Menus keep their items' hints to themselves unless told to show them.
+    mnPlacement->setToolTipsVisible(true);
     mnZoom = pmDisplay->addMenu(QStringLiteral("Zoom level"));
     miZoom25 = mnZoom->addAction(QStringLiteral("25%"));
     miZoom50 = mnZoom->addAction(QStringLiteral("50%"));

@@ -1,5 +1,9 @@
+#include <QGroupBox>
+#include <QHelpEvent>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QToolTip>
 #include <unistd.h>
 
 #include "MainWindowRig.h"
@@ -395,6 +399,36 @@ TEST_F(MainWindow, AMissingCompressorLeavesTheProjectUnmodified) {
     EXPECT_TRUE(Form->close());
     EXPECT_EQ(Ui.Questions,
               (std::vector<std::string>{"Close current project?", "Close current project?"}));
+}
+
+// The hint of the movable placement shows where the user points at it, in the open popup.
+TEST_F(MainWindow, TheMoveablePlacementShowsItsHintWhenPointedAt) {
+    QMenu* menu = Form->mnPlacement;
+    menu->popup(QPoint(10, 10));
+    PumpEvents();
+    auto close = MakeScopeExit([menu] {
+        QToolTip::hideText();
+        menu->hide();
+    });
+    const QRect item = menu->actionGeometry(Form->miMoveable);
+    QHelpEvent hover(QEvent::ToolTip, item.center(), menu->mapToGlobal(item.center()));
+    QCoreApplication::sendEvent(menu, &hover);
+    EXPECT_TRUE(QToolTip::isVisible());
+    EXPECT_EQ(QToolTip::text().toStdString(), "Scrolling by pressing [Ctrl] and left mouse");
+}
+
+// Each caption of the project row has the room its button asks for, at the column's width.
+TEST_F(MainWindow, TheProjectButtonsFitTheirCaptions) {
+    for (QToolButton* b : {Form->sbNewProj, Form->sbOpenProj, Form->sbSaveProj, Form->sbSetProj,
+                           Form->sbWriteProj}) {
+        SCOPED_TRACE(b->text().toStdString());
+        const int caption = b->fontMetrics().horizontalAdvance(b->text());
+        EXPECT_GE(b->width(), b->sizeHint().width());
+        EXPECT_GE(b->width(), caption + 8);
+        // Nothing of the button is cut off by the group's edge.
+        EXPECT_LE(b->geometry().right(), Form->gbProject->contentsRect().right());
+    }
+    EXPECT_GE(Form->pLeft->width(), 195);
 }
 
 TEST_F(MainWindow, StartsEmptyAndNewProjectAsksBeforeItReplacesTheOld) {
