@@ -12,7 +12,6 @@
 #include "MyTimeData.h"
 #include "MyUiServices.h"
 #include "MyWavStreaming.h"
-#include "TempFolders.h"
 
 namespace {
 
@@ -254,43 +253,6 @@ TEST_F(MainWindowFaults, HelpThatCannotOpenNamesTheFileAndTheCause) {
     }
     EXPECT_EQ(Ui.Messages.back().rfind(start, 0), 0u) << Ui.Messages.back();
     EXPECT_NE(Ui.Messages.back().find("xdg-open"), std::string::npos) << Ui.Messages.back();
-}
-
-// The desktop's opener may run as long as the program it starts: Help returns at once, and its
-// complaint reaches the user when it ends; an opener that succeeds says nothing.
-TEST_F(MainWindowFaults, HelpHearsTheOpenersAnswerWithoutWaitingForIt) {
-    const std::filesystem::path help =
-        std::filesystem::path(QCoreApplication::applicationDirPath().toStdString()) / "help" /
-        "default.htm";
-    const bool made = !std::filesystem::exists(help);
-    std::filesystem::create_directories(help.parent_path());
-    if (made)
-        std::ofstream(help) << "<p>help</p>";
-    auto remove = MakeScopeExit([&] {
-        if (made)
-            std::filesystem::remove(help);
-    });
-    for (int code : {3, 0}) {
-        SCOPED_TRACE(code);
-        TFakeOpener opener(code, "no method available");
-        Form->miContents->trigger();
-        PumpEvents();
-        EXPECT_TRUE(Ui.Messages.empty());
-        EXPECT_TRUE(Form->isEnabled());
-        opener.Answer();
-        // Events go on a little after the opener's last step, so that its exit is seen.
-        for (int i = 0, after = 0; i < 1000 && after < 20 && Ui.Messages.empty();
-             ++i, after += opener.Ended()) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-            usleep(10000);
-        }
-        const std::vector<std::string> told =
-            code ? std::vector<std::string>{"Can not open the help file " + help.string() +
-                                            ": no method available"}
-                 : std::vector<std::string>{};
-        EXPECT_EQ(Ui.Messages, told);
-        Ui.Messages.clear();
-    }
 }
 
 namespace {
