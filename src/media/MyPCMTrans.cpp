@@ -323,6 +323,10 @@ std::vector<uint8_t> TPCMTrans::TakeBuffer() {
 // ---- Sample operations ------------------------------------------------------------------------
 
 int TPCMTrans::GetLayout(const TAudioFormat& format) {
+    // The block align alone would take 32-bit mono for 16-bit stereo and 8-bit quadro for it too.
+    const uint16_t bits = format.Wfx.wBitsPerSample, channels = format.Wfx.nChannels;
+    if ((bits != 8 && bits != 16) || (channels != 1 && channels != 2))
+        return plUnsupported;
     switch (GetBlockAlign(format)) {
     case 1:
         return plMono8;

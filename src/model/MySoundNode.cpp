@@ -76,6 +76,19 @@ void TSoundSourceNode::SetFileName(const std::string& name) {
             return;
         }
         const TWaveFormatEx& f = stream->GetFormat();
+        TAudioFormat probe;
+        std::memcpy(&probe.Wfx, &f, sizeof(TWaveFormatEx));
+        if (TPCMTrans::GetLayout(probe) == plUnsupported) {
+            // The mixer takes 8 and 16-bit mono and stereo; anything else would sound as noise.
+            if (ui)
+                ui->ShowMessage("Can not open " + name + "\nIts sound is " +
+                                    std::to_string(f.wBitsPerSample) + "-bit PCM with " +
+                                    std::to_string(f.nChannels) +
+                                    (f.nChannels == 1 ? " channel" : " channels") +
+                                    "; only 8 or 16-bit PCM, mono or stereo, is read.",
+                                TMsgKind::Error);
+            return;
+        }
         if (f.nSamplesPerSec == 8000) {
             FileName.clear();
             MissingFileName.clear();

@@ -223,6 +223,23 @@ TEST(SoundNodeWave, RefusesEightKilohertzAndDamagedFiles) {
     EXPECT_EQ(p.Ui.Messages[0].rfind("Can not open " + badName, 0), 0u);
     EXPECT_EQ(n->FileName, good);
     EXPECT_EQ(n->GetSourceLength(), 1);
+    // Plain PCM the mixer can not take says what it holds and also changes nothing.
+    const struct {
+        uint16_t Channels, Bits;
+        const char* Holds;
+    } unusable[] = {{1, 32, "32-bit PCM with 1 channel"},
+                    {2, 24, "24-bit PCM with 2 channels"},
+                    {6, 16, "16-bit PCM with 6 channels"}};
+    for (const auto& u : unusable) {
+        const std::string name = p.Wav("wide.wav", 44100, u.Channels, u.Bits, 100);
+        n->SetFileName(name);
+        ASSERT_EQ(p.Ui.Messages.size(), 2u) << u.Holds;
+        EXPECT_EQ(p.Ui.Messages.back(), "Can not open " + name + "\nIts sound is " + u.Holds +
+                                            "; only 8 or 16-bit PCM, mono or stereo, is read.");
+        EXPECT_EQ(n->FileName, good);
+        p.Ui.Messages.pop_back();
+        p.Ui.MessageKinds.pop_back();
+    }
     // 8 kHz: refused with the node left without a file.
     n->SetFileName(p.Wav("speech.wav", 8000, 1, 16, 8000));
     ASSERT_EQ(p.Ui.Messages.size(), 2u);
