@@ -357,8 +357,22 @@ TJPEGImage BitmapToJpeg(const TBitmap& bitmap) {
 void TStepBackFilter::SetFrameCount(int32_t count) {
     TCustomFilter::SetFrameCount(count);
     Frames.clear();
+    Dropped = 0;
     ShowIndex = -1;
 }
+
+namespace {
+
+TJPEGImage KeepFrame(const TBitmap& bitmap) {
+    try {
+        return BitmapToJpeg(bitmap);
+    } catch (const Exception&) {
+        // Kept as an empty entry, which shows nothing, so the order stays right.
+        return {};
+    }
+}
+
+} // namespace
 
 bool TStepBackFilter::Apply(int32_t frame, int32_t) {
     if (!Bitmap)
@@ -366,29 +380,35 @@ bool TStepBackFilter::Apply(int32_t frame, int32_t) {
     if (frame < 0)
         return true;
     const int32_t third = FrameCount / 3;
-    TJPEGImage image;
-    try {
-        image = BitmapToJpeg(*Bitmap);
-    } catch (const Exception&) {
-        // Kept as an empty entry, which shows nothing, so the order stays right.
-    }
     if (frame < third) {
-        Frames.push_front(std::move(image));
+        if (Dropped > 0)
+            ++Dropped;
+        else
+            Frames.push_front(KeepFrame(*Bitmap));
         return true;
     }
-    Frames.push_back(std::move(image));
+    Frames.push_back(KeepFrame(*Bitmap));
     ++ShowIndex;
-    if (ShowIndex >= 0 && size_t(ShowIndex) < Frames.size()) {
-        const TJPEGImage& shown = Frames[size_t(ShowIndex)];
-        if (!shown.Data.empty()) {
-            try {
-                FLoader.LoadFromMemory(shown.Data.data(), shown.Data.size(), TPictureKind::Jpeg,
-                                       FDecoded);
-                Bitmap->Canvas().Draw(0, 0, FDecoded);
-            } catch (const EReadError&) {
-                // A frame that does not decode leaves the current one in place.
-            }
-        }
+    if (ShowIndex < 0)
+        return true;
+    const size_t show = size_t(ShowIndex);
+    if (show >= Dropped && show - Dropped < Frames.size())
+        ShowKept(Frames[show - Dropped]);
+    // The one shown now stays, so a step back by one frame still finds it.
+    while (Dropped < show && !Frames.empty()) {
+        Frames.pop_front();
+        ++Dropped;
     }
     return true;
+}
+
+void TStepBackFilter::ShowKept(const TJPEGImage& shown) {
+    if (shown.Data.empty())
+        return;
+    try {
+        FLoader.LoadFromMemory(shown.Data.data(), shown.Data.size(), TPictureKind::Jpeg, FDecoded);
+        Bitmap->Canvas().Draw(0, 0, FDecoded);
+    } catch (const EReadError&) {
+        // A frame that does not decode leaves the current one in place.
+    }
 }

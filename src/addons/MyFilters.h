@@ -99,14 +99,18 @@ public:
 
     // Place in the list of the frame shown last; -1 after a reset.
     int32_t ShowIndex = 0;
-    // Every frame since the last reset, whatever order the frame numbers came in: a frame added
-    // at the front moves the places of all others, so none can be let go before the reset.
+    // The frames since the last reset that can still be shown. The list's first Dropped places
+    // were let go: the shown place only moves on, so nothing before the one shown last comes
+    // back. A frame put in front of them goes with them.
     std::deque<TJPEGImage> Frames;
+    size_t Dropped = 0;
 
     void SetFrameCount(int32_t count) override;
     bool Apply(int32_t frame, int32_t frame2) override;
 
 private:
+    void ShowKept(const TJPEGImage& shown);
+
     TPictureLoader FLoader;
     TBitmap FDecoded;
 };

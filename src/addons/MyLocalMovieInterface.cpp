@@ -69,5 +69,11 @@ bool TLocalMovieInterface::GetFrameAt(TBitmap& bitmap, Extended time, Extended) 
     const Extended at = GetFrameRate() * time;
     if (!std::isfinite(at) || at < -1.0L || at > 2147483647.0L)
         return false;
-    return Reader->GetFrame(Round(at), bitmap);
+    int32_t index = Round(at);
+    // In the movie's last half frame the rounded number runs one past its end, where a reader
+    // would paint a blank picture: the last frame is still on screen until the movie ends.
+    const int32_t count = GetFrameCount();
+    if (count > 0 && index >= count && at < count)
+        index = count - 1;
+    return Reader->GetFrame(index, bitmap);
 }

@@ -33,7 +33,8 @@ public:
     // Blanks and control characters around the name are ignored.
     bool Open(const std::string& fileName) override;
     void Close() override;
-    // The frame at Round(frame rate x time), half to even; the caller's fps is not used.
+    // The frame at Round(frame rate x time), half to even, kept on the last frame until the
+    // movie's end. The caller's fps is not used.
     bool GetFrameAt(TBitmap& bitmap, Extended time, Extended fps) override;
     // Decoding ahead for a run of renders, as movie clips do; the pictures stay the same.
     void SetReadAhead(bool on);

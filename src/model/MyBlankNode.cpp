@@ -64,11 +64,14 @@ TBlankNode::TBlankNode(TCustomProjectNode* project, const std::string& caption, 
 }
 
 Extended TBlankNode::GetDuration() {
-    // Black frames have no source: their natural length is the user duration, which a cut range
-    // measures on like any clip's, laid out or not.
-    if (ClipRange.FromStart && ClipRange.ToEnd)
-        return UserDuration;
-    return CutDuration(ClipRange, GetNaturalDuration());
+    // Black frames have no source to cut: a clip range (a file may carry one) leaves their
+    // length alone.
+    return UserDuration;
+}
+
+Extended TBlankNode::GetSourceOffset() {
+    // Nor does a range move the effects under them.
+    return TTreeNodeData::GetSourceOffset();
 }
 
 void FillBitmap(TBitmap* bitmap, uint32_t colour) {

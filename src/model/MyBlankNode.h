@@ -39,8 +39,10 @@ public:
     // The fill colour, 0x00BBGGRR.
     uint32_t BlankColor = 0;
 
-    // The user duration, whatever the auto-duration flag says (unless a range is cut).
+    // The user duration, whatever the auto-duration flag and the clip range say.
     Extended GetDuration() override;
+    // The offsets of the node and its parents; the clip range's in point is left out.
+    Extended GetSourceOffset() override;
     // Fills the whole bitmap with the colour, then lets the children draw.
     bool PrepareFrame(TBitmap* bitmap, Extended t) override;
     bool RenderFrame(TBitmap* bitmap, bool wantAudio, bool wantVideo, Extended t) override;

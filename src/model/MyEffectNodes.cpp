@@ -16,6 +16,12 @@ void SizeLike(TBitmap& work, const TBitmap& target) {
         work.SetSize(target.Width(), target.Height());
 }
 
+// The motion path of the effect open in the curve editor helps while editing; it never goes
+// into a file.
+bool WritesToFile(TCustomProjectNode* project) {
+    return project && project->IsWriterTarget();
+}
+
 } // namespace
 
 // ---- TCustomAddOnsNode ------------------------------------------------------------------------
@@ -119,6 +125,7 @@ bool TFilterNode::RunFilter(TBitmap* bitmap, Extended t) {
     if (!f || !bitmap)
         return false;
     const int32_t n = Round((t - GetStartTime()) * ProjectFrameRate());
+    Bridge->NoPath = WritesToFile(Project);
     f->Bitmap = bitmap;
     return f->Run(n, n);
 }
@@ -209,6 +216,7 @@ bool TOverlayNode::PrepareFrame(TBitmap* bitmap, Extended t) {
     int32_t frame, sourceFrame;
     if (!FrameAt(t, frame, sourceFrame))
         return false;
+    Bridge->NoPath = WritesToFile(Project);
     o->Bitmap = bitmap;
     o->Run(frame, sourceFrame, t - GetStartTime(), ProjectFrameRate());
     return true;
@@ -232,7 +240,7 @@ bool TOverlayNode::RenderFrame(TBitmap* bitmap, bool wantAudio, bool wantVideo, 
             at -= ClipRange.InTime;
         TTreeNodeData::RenderFrame(b, false, true, at);
     };
-    Bridge->NoPath = Project && Project->IsWriterTarget();
+    Bridge->NoPath = WritesToFile(Project);
     o->Bitmap = bitmap;
     o->Run(frame, sourceFrame, t - GetStartTime(), ProjectFrameRate());
     return true;

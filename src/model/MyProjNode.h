@@ -298,8 +298,9 @@ private:
     void ResetToNew();
     // The project file image of the root as constructed.
     std::vector<uint8_t> FreshImage;
-    // Mixes frame's block from what the nodes queued into Mix.Buffer; mixed is False when there
-    // is nothing to send (a stopped run, no sound). False when the mix fails.
+    // Mixes frame's block from what the nodes queued into Mix.Buffer, silence when they queued
+    // nothing; mixed is False when there is nothing to send (a stopped run, sound off). False
+    // when the mix fails.
     bool MixAudioChunk(int32_t frame, bool& mixed);
     // Sends a mixed block to the current target; false when it could not be written.
     bool SendAudio(bool final, const uint8_t* data, size_t size);

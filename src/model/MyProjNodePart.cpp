@@ -140,9 +140,10 @@ bool TProjectNode::SendAudio(bool final, const uint8_t* data, size_t size) {
 }
 
 bool TProjectNode::WriteAudioChunk(bool final, int32_t frame) {
-    if (Target == tgMovieWriter && final && AudioMode != 1) {
-        // The end of a movie export: only what the codec still holds.
-        if (!CodecOpen)
+    if (Target == tgMovieWriter && final) {
+        // The end of a movie export: only what the codec still holds. Every frame has had its
+        // block, so there is nothing to mix.
+        if (AudioMode == 1 || !CodecOpen)
             return true;
         if (!GetAudioCodec().Encode(true, nullptr, 0, Encoded))
             return false;
@@ -157,15 +158,24 @@ bool TProjectNode::WriteAudioChunk(bool final, int32_t frame) {
 
 bool TProjectNode::MixAudioChunk(int32_t frame, bool& mixed) {
     mixed = false;
-    if (Abort || !AudioOn || !Mixer.HasSources())
+    if (Abort || !AudioOn)
         return true;
     Mix.Format = AudioFormat;
     Mix.FirstLeft = Mix.FirstRight = 0;
     Mix.Clipped = false;
-    if (!Mixer.MixSources(Mix))
-        return false;
     // The block is the frame's share of the sample line, whatever length its sources had.
     const size_t bytes = size_t(FrameSamples(frame)) * size_t(GetBlockAlign(AudioFormat));
+    if (!Mixer.HasSources()) {
+        // A frame nothing sounds in still takes its share of the line, as silence: skipping it
+        // would pull all later sound ahead of its pictures.
+        if (bytes == 0)
+            return true;
+        Mix.Buffer.assign(bytes, PcmSilenceByte(AudioFormat));
+        mixed = true;
+        return true;
+    }
+    if (!Mixer.MixSources(Mix))
+        return false;
     if (bytes > 0 && Mix.Buffer.size() != bytes)
         Mix.Buffer.resize(bytes, PcmSilenceByte(AudioFormat));
     mixed = true;
@@ -216,6 +226,9 @@ bool TProjectNode::ExportWave(bool raw, int32_t first, const TStatusPanel* statu
         Target = tgWavWriter;
         int32_t k = 0;
         const int32_t last = CheckedAdd(CheckedAdd(first, count), 1);
+        // Every frame writes its share of the sample line, silent or not, so the file holds the
+        // sound of the project's frames and no more.
+        const int32_t frames = GetFrameCount();
         for (int32_t i = first; i <= last; ++i) {
             if (Abort) {
                 result = true;
@@ -224,10 +237,12 @@ bool TProjectNode::ExportWave(bool raw, int32_t first, const TStatusPanel* statu
             Ui->ProcessMessages();
             CurrentTime = FrameTime(i);
             SoundFrame = i;
-            if (!RenderFrame(GetOutputBitmap(), true, false, CurrentTime))
-                break;
-            if (!WriteAudioChunk(false, i))
-                break;
+            if (i < frames) {
+                if (!RenderFrame(GetOutputBitmap(), true, false, CurrentTime))
+                    break;
+                if (!WriteAudioChunk(false, i))
+                    break;
+            }
             Ui->Sleep(2);
             ++k;
             if (i % 10 == 0 && statusPanel)

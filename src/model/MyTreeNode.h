@@ -326,5 +326,12 @@ class TCustomSoundNode : public TCustomDurableNode {
 public:
     TCustomSoundNode(TCustomProjectNode* project, const std::string& caption, ITreeItem* item);
 
+    // In a video track: its offset into the room the track gave it. Elsewhere: placed from the
+    // parent's start and source cut.
     Extended GetStartTime() override;
+    void Layout(Extended start) override;
+
+private:
+    // Where the video track's sequence reached when it laid this node out.
+    Extended SlotStart = 0;
 };

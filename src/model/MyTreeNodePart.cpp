@@ -102,8 +102,8 @@ static EInvalidOperation UnspecifiedKind(TTreeNodeData* child) {
 enum class TSequenceRole { Clip, Slot, None };
 
 // Clips (and folders) follow each other, overlapped by their transitions. A sound placed
-// directly in a track keeps its own length of room in the sequence. Transitions and effects,
-// whose times come from their neighbours or their parent, take no room.
+// directly in a track takes room for its offset and its length in the sequence. Transitions and
+// effects, whose times come from their neighbours or their parent, take no room.
 static TSequenceRole SequenceRole(TTreeNodeData* c) {
     if (dynamic_cast<TCustomTransableNode*>(c))
         return TSequenceRole::Clip;
@@ -127,7 +127,7 @@ static Extended SequenceNext(TTreeNodeData* c, Extended w) {
     case TSequenceRole::Clip:
         return SequenceStart(c, w) + c->GetDuration();
     case TSequenceRole::Slot:
-        return w + c->GetDuration();
+        return std::max(w, w + c->GetOffset() + c->GetDuration());
     case TSequenceRole::None:
         break;
     }
@@ -274,5 +274,15 @@ Extended StartFromParent(TTreeNodeData* node) {
 }
 
 Extended TCustomSoundNode::GetStartTime() {
+    // A video track plays its children one after another: a sound there has its own place in
+    // the sequence, not the track's start.
+    TTreeNodeData* p = GetParent();
+    if (p && p->Kind == nkVideoTrack)
+        return SlotStart + Offset;
     return StartFromParent(this);
+}
+
+void TCustomSoundNode::Layout(Extended start) {
+    SlotStart = start;
+    TCustomDurableNode::Layout(start);
 }

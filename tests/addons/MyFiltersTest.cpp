@@ -2,6 +2,7 @@
 // filters with a memory (freeze, step back), with the JPEG store.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "AddOnRig.h"
@@ -220,16 +221,47 @@ TEST(StepBack, ShowsTheFirstThirdBackwardsThenDelayed) {
     // Rendering from the start again begins a new pass.
     step.SetFrameCount(9);
     EXPECT_EQ(Shown(step, {0, 1, 2, 3, 4}, false), (std::vector<int>{0, 1, 2, 2, 1}));
-    // Going back within a pass starts nothing over: frame 0 goes in front of the kept frames
-    // (2, 1, 0, 3, 4) and the places shown go on from where they were.
+    // Going back within a pass starts nothing over: frame 0 goes in front of the frames (2, 1,
+    // 0, 3, 4) and the places shown go on from where they were. Of the nine places, the four
+    // before the one shown last were let go.
     EXPECT_EQ(Shown(step, {0, 5, 6, 7}, false), (std::vector<int>{0, 1, 0, 3}));
-    EXPECT_EQ(step.Frames.size(), 9u);
+    EXPECT_EQ(std::pair(step.Dropped, step.Frames.size()), std::pair(size_t(4), size_t(5)));
 }
 
-TEST(StepBack, KeepsEveryFrameUntilTheNextRender) {
-    // Before any reset the shown place runs one ahead of the list: frames pass unchanged while
-    // the list grows. After a reset to 30 frames (a third of 10), from frame 20 on each frame
-    // shows the one 10 before it.
+TEST(StepBack, AWholeRunShowsItsKeptFramesWhileHoldingAThird) {
+    // 45 frames, a third of 15, rendered in order. Each shown frame is exactly the kept frame
+    // decoded from its JPEG image; no more than the third and the frame shown last are held.
+    const int count = 45, third = count / 3;
+    auto source = [](int f) { return Noise(48, 40, uint32_t(f + 1)); };
+    auto stored = [](const TBitmap& b) {
+        const TJPEGImage image = BitmapToJpeg(b);
+        TPictureLoader loader;
+        TBitmap back;
+        loader.LoadFromMemory(image.Data.data(), image.Data.size(), TPictureKind::Jpeg, back);
+        return back;
+    };
+    TAddOnBridge bridge;
+    TStepBackFilter step(bridge);
+    step.SetFrameCount(count);
+    size_t most = 0;
+    for (int f = 0; f < count; ++f) {
+        TBitmap frame = source(f);
+        step.Bitmap = &frame;
+        ASSERT_TRUE(step.Apply(f, f));
+        most = std::max(most, step.Frames.size());
+        if (f < third)
+            EXPECT_TRUE(Same(frame, source(f))) << f;
+        else
+            EXPECT_TRUE(Same(frame, stored(source(f < 2 * third ? 2 * third - 1 - f : f - third))))
+                << f;
+    }
+    EXPECT_EQ(most, size_t(third + 1));
+}
+
+TEST(StepBack, LetsGoOfFramesItCanNoLongerShow) {
+    // Before any reset the shown place runs one ahead of the list: frames pass unchanged and
+    // none is held. After a reset to 30 frames (a third of 10), from frame 20 on each frame
+    // shows the one 10 before it, holding the ten to come and the one shown.
     TAddOnBridge bridge;
     TStepBackFilter step(bridge);
     for (int f = 0; f < 80; ++f) {
@@ -238,7 +270,7 @@ TEST(StepBack, KeepsEveryFrameUntilTheNextRender) {
         TBitmap frame = Numbered(f % 11);
         step.Bitmap = &frame;
         step.Apply(f - 50 * (f >= 50), 0);
-        EXPECT_EQ(step.Frames.size(), size_t(f < 50 ? f + 1 : f - 49));
+        EXPECT_EQ(step.Frames.size(), size_t(f < 50 ? 0 : std::min(f - 49, 11))) << f;
         if (f < 50) {
             EXPECT_TRUE(Same(frame, Numbered(f % 11)));
         } else if (f >= 70) {

@@ -33,10 +33,17 @@ TEST(LocalMovieInterface, ForwardsTheReaderAndPicksFramesByTime) {
     EXPECT_EQ(std::tuple(m.GetFileName(), m.GetFrameRate(), m.GetFrameCount(), m.GetWidth(),
                          m.GetHeight(), m.GetDuration(), m.GetCurrentFrame()),
               std::tuple(file, 2.0L, 5, 4, 2, 2.5L, -1));
-    // 0.25 s is frame 0.5 -> 0, 0.75 s is 1.5 -> 2, 1.25 s is 2.5 -> 2; the caller's rate is
-    // not used. The bitmap keeps the caller's size; the frame is stretched over it.
+    // 0.25 s is frame 0.5 -> 0, 0.75 s is 1.5 -> 2, 1.25 s is 2.5 -> 2; in the last half frame,
+    // 2.3 s is 4.6, which stays on the last frame. The caller's rate is not used. The bitmap keeps
+    // the caller's size; the frame is stretched over it.
     TBitmap b(2, 2);
-    for (auto [time, frame] : {std::pair{0.25L, 0}, {0.75L, 2}, {1.25L, 2}, {1.0L, 2}, {2.0L, 4}})
+    for (auto [time, frame] : {std::pair{0.25L, 0},
+                               {0.75L, 2},
+                               {1.25L, 2},
+                               {1.0L, 2},
+                               {2.0L, 4},
+                               {2.3L, 4},
+                               {2.499L, 4}})
         for (Extended fps : {1.0L, 25.0L, 0.0L}) {
             ASSERT_TRUE(m.GetFrameAt(b, time, fps));
             EXPECT_EQ(m.GetCurrentFrame(), frame);
@@ -44,8 +51,8 @@ TEST(LocalMovieInterface, ForwardsTheReaderAndPicksFramesByTime) {
         }
     EXPECT_EQ(b.Width(), 2);
     EXPECT_EQ(Grey(b, 1, 1), 50);
-    // Past the end, before the start, and far outside: no frame.
-    for (Extended t : {2.75L, -1.0L, 1e30L, -1e30L})
+    // From the end on, before the start, and far outside: no frame.
+    for (Extended t : {2.5L, 2.75L, -1.0L, 1e30L, -1e30L})
         EXPECT_FALSE(m.GetFrameAt(b, t, 25)) << double(t);
     m.Close();
     EXPECT_FALSE(m.IsOpen());

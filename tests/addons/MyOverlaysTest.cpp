@@ -8,6 +8,7 @@
 
 #include "AddOnRig.h"
 #include "AviFixtures.h"
+#include "EncodedAvi.h"
 #include "FakeUiServices.h"
 #include "MyCommonParamsPart.h"
 #include "MyEffectNodes.h"
@@ -516,6 +517,36 @@ TEST(OverlaysInProject, RendersTheSameAfterReload) {
     const TBitmap withText = render(b, 0.5L);
     text->Curves->FindByKind(ckText)->GetPoint(0)->Lines.clear();
     EXPECT_FALSE(Same(render(a, 0.5L), withText));
+}
+
+TEST(OverlaysInProject, MovieAtAnotherRateHoldsItsLastFrameToItsEnd) {
+    // Six frames at 25 per second over a 30 fps project: the eighth project frame, 0.233 s, is
+    // movie frame 5.83, which rounds to 6, one past the end. It still shows frame 5, as 0.2 s
+    // does, both from a raw movie and from a compressed one.
+    TTempDir dir;
+    const std::string raw = dir.Path + "/raw.avi", mjpeg = dir.Path + "/mjpeg.avi";
+    BuildAvi(NumberedMovieSpec({.Frames = 6, .MicroSecPerFrame = 40000, .Width = 16, .Height = 12}))
+        .Save(raw);
+    ASSERT_TRUE(WriteEncodedAvi(mjpeg, {.Width = 16, .Height = 12, .Frames = 6, .Fps = 25}));
+    for (const std::string& movie : {raw, mjpeg}) {
+        SCOPED_TRACE(movie);
+        Project p(MovieOverlayId, movie);
+        p.Root->SetVideoFormat(16, 12, 30);
+        p.Root->ResetLinks();
+        p.Root->Calculate();
+        p.Root->Layout(0);
+        auto render = [&](Extended t) {
+            TBitmap frame = Solid(16, 12, Back);
+            EXPECT_TRUE(p.Overlay->RenderFrame(&frame, false, true, t));
+            return frame;
+        };
+        const TBitmap last = render(0.2L);
+        EXPECT_NE(At(last, 8, 6), White);
+        EXPECT_NE(At(last, 8, 6), Back);
+        EXPECT_TRUE(Same(render(7.0L / 30), last));
+        if (movie == raw)
+            EXPECT_EQ(NumberedFrameOf(last, 8, 6), 5);
+    }
 }
 
 TEST(OverlaysInProject, DamagedPictureDoesNotStopTheLoad) {

@@ -400,6 +400,9 @@ TEST_F(VideoCap, TimedRecordingFromASilentCameraInventsNoFrames) {
 }
 
 TEST_F(VideoCap, BufferFileRecordingReachesTheChosenFile) {
+    // The saved recording has the permissions of any new file, not the buffer's private ones.
+    const mode_t mask = ::umask(027);
+    auto restoreMask = MakeScopeExit([mask] { ::umask(mask); });
     Cap->SetDriverIndex(0);
     Cap->SetBufferFileSize(1);
     Cap->Open();
@@ -415,6 +418,11 @@ TEST_F(VideoCap, BufferFileRecordingReachesTheChosenFile) {
     TAviReader avi;
     ASSERT_TRUE(avi.Open(File("kept.avi")));
     EXPECT_GE(avi.GetFrameCount(), 1);
+    struct stat st {};
+    ASSERT_EQ(::stat(File("kept.avi").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    EXPECT_EQ(::stat(Cap->BufferFileName().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u); // the next buffer stays private
     const std::string next = Cap->BufferFileName();
     ASSERT_FALSE(next.empty());
     EXPECT_EQ(std::filesystem::file_size(next), 1048576u);

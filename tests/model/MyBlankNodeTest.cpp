@@ -96,37 +96,31 @@ TEST(BlankNode, SilenceKeepsPaceWhenAChildFails) {
     EXPECT_EQ(b.Handed.size(), 1u);
 }
 
-// Black frames last their user duration whatever the auto-duration flag says; a cut range
-// measures on that length like any clip's, before and after the track is laid out, and the
-// track gives the cut clip that much room.
-TEST(BlankNode, CutRangeMeasuresOnTheUserDuration) {
+// Black frames have no source to cut: a clip range read from a project file leaves them their
+// user duration, in the track's layout too, and does not move the effects under them.
+TEST(BlankNode, CutRangeFromAFileKeepsTheUserDuration) {
     BlankProject p;
     TBlankNode* b = p.Blank(p.Queue, 5, 0x0000FF);
-    TBlankNode* after = p.Blank(p.Queue, 1);
+    p.Blank(p.Queue, 1);
     b->AutoDuration = true;
-    EXPECT_EQ(b->GetDuration(), 5);
-    const struct {
-        bool FromStart;
-        Extended In;
-        bool ToEnd;
-        Extended Out, Want;
-    } cases[] = {{false, 1, false, 3, 2}, {false, 1, true, 0, 4},  {true, 0, false, 3.5L, 3.5L},
-                 {false, 1, false, 9, 5}, {false, 4, false, 2, 0}, {true, 0, true, 0, 5}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.Want);
-        b->ClipRange.FromStart = c.FromStart;
-        b->ClipRange.InTime = c.In;
-        b->ClipRange.ToEnd = c.ToEnd;
-        b->ClipRange.OutTime = c.Out;
-        EXPECT_EQ(b->GetDuration(), c.Want);
-        p.Root->Refresh();
-        EXPECT_EQ(b->GetDuration(), c.Want);
-        EXPECT_EQ(after->GetStartTime(), c.Want);
-    }
-    // A fresh node, cut before any layout.
-    auto* fresh = p.Add<TBlankNode>(p.Queue, nkBlank);
-    fresh->UserDuration = 2;
-    fresh->ClipRange.FromStart = false;
-    fresh->ClipRange.InTime = 0.5L;
-    EXPECT_EQ(fresh->GetDuration(), 1.5L);
+    b->ClipRange.FromStart = false;
+    b->ClipRange.InTime = 1;
+    b->ClipRange.ToEnd = false;
+    b->ClipRange.OutTime = 3;
+    b->AddNode("f", amLastChild, nkFilter)->SetOffset(0.5L);
+    const std::vector<uint8_t> file = p.Save();
+
+    BlankProject q;
+    ASSERT_TRUE(q.Root->LoadFromStream(file));
+    q.Root->Refresh();
+    TTreeNodeData* track = q.Root->GetChild(0);
+    ASSERT_EQ(track->GetChildCount(), 2);
+    auto* read = static_cast<TBlankNode*>(track->GetChild(0));
+    ASSERT_FALSE(read->ClipRange.FromStart); // the range itself is kept for the next save
+    EXPECT_EQ(read->ClipRange.OutTime, 3);
+    EXPECT_EQ(read->GetDuration(), 5);
+    EXPECT_EQ(track->GetChild(1)->GetStartTime(), 5);
+    EXPECT_EQ(track->GetDuration(), 6);
+    EXPECT_EQ(read->GetChild(0)->GetStartTime(), 0.5L);
+    EXPECT_EQ(q.Save(), file);
 }

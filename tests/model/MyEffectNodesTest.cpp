@@ -271,6 +271,39 @@ TEST(OverlayNode, MotionPathOnlyOutsideExports) {
     }
 }
 
+namespace {
+
+// A filter that changes nothing but moves along a position curve, so its path can be drawn.
+class PathFilter : public TCustomFilter {
+public:
+    explicit PathFilter(TAddOnBridge& b) : TCustomFilter(b) { RegisterTimeEffect(ckPosition, ""); }
+};
+
+} // namespace
+
+TEST(FilterNode, MotionPathOnlyOutsideExports) {
+    for (bool writing : {false, true}) {
+        Proj p;
+        TTreeNodeData* b = p.Root->AddNode("b", amLastChild, nkBlank);
+        b->UserDuration = 3;
+        auto* f = static_cast<TFilterNode*>(b->AddNode("f", amLastChild, nkFilter));
+        p.Relayout();
+        f->SetAddOn(BrightnessId);
+        f->AddOn = std::make_unique<PathFilter>(*f->Bridge);
+        f->Curves->FindByKind(ckPosition)->GetPoint(0)->SetPosition(-0.25L, 0);
+        p.Root->EditedNode = f;
+        p.Root->Target = writing ? tgMovieWriter : tgPreview;
+        TBitmap frame(64, 48);
+        EXPECT_TRUE(f->RenderFrame(&frame, false, true, 0));
+        EXPECT_EQ(f->Bridge->NoPath, writing);
+        EXPECT_EQ(At(frame, 13, 24), writing ? Black : Red);
+        // A frame prepared ahead of the render keeps the same rule.
+        frame = TBitmap(64, 48);
+        EXPECT_TRUE(f->PrepareFrame(&frame, 0));
+        EXPECT_EQ(At(frame, 13, 24), writing ? Black : Red);
+    }
+}
+
 TEST(TransNode, SlideAtStartMiddleAndEnd) {
     TransRig r;
     ASSERT_EQ(r.T.GetStartTime(), 8);

@@ -88,3 +88,31 @@ TEST(MusicNode, FailedReadFailsTheFrame) {
     EXPECT_FALSE(music->RenderFrame(nullptr, true, false, 0));
     EXPECT_TRUE(p.Blocks.empty());
 }
+
+// In a video track the music object takes its room in the sequence: its grey covers only that
+// room, the clips before and after it show their own colours, and its sound starts with it.
+TEST(MusicNode, InATrackPaintsGreyOnlyInItsOwnRoom) {
+    TMusicProject p;
+    p.Root->FrameRate = 10;
+    p.Blank(p.Root->VideoTrack, 2, 0x0000FF);
+    auto* music = p.Add<TMusicNode>(p.Root->VideoTrack, nkMusic);
+    music->SetFileName(p.Wav("music.wav", 44100, 2, 44100)); // 1 s of a 3 s room
+    music->AutoDuration = false;
+    music->UserDuration = 3;
+    p.Blank(p.Root->VideoTrack, 1, 0x00FF00);
+    p.Root->Refresh();
+    EXPECT_EQ(music->GetStartTime(), 2);
+    EXPECT_EQ(p.Root->GetDuration(), 6);
+    TBitmap* out = p.Root->GetOutputBitmap();
+    for (int32_t frame = 0; frame < p.Root->GetFrameCount(); ++frame) {
+        const Extended t = p.Root->FrameTime(frame);
+        p.Root->RenderFrame(out, false, true, t);
+        EXPECT_EQ(Pixel(*out, 0, 0), t < 2 ? 0x0000FFu : t < 5 ? 0x808080u : 0x00FF00u) << frame;
+    }
+    // The first frame in its room hands the file's first samples.
+    p.Record(music);
+    ASSERT_TRUE(music->RenderFrame(nullptr, true, false, 2));
+    ASSERT_EQ(p.Blocks.size(), 1u);
+    EXPECT_EQ(S16(p.Blocks[0].Buffer, 0), 0);
+    EXPECT_EQ(S16(p.Blocks[0].Buffer, 2), 1);
+}

@@ -219,6 +219,98 @@ TEST(SoundLine, BeepAfterTenMinutesKeepsToItsPicture) {
     EXPECT_LE(std::abs(FirstSound(part) - TBeepProject::PictureSample(picture - first)), 1.0L);
 }
 
+// Black frames 0-1 s, a music object 1-2 s whose file (0.5 s of one sample value) ends halfway
+// through its room, then the beep movie 2-3 s: the frames after the music's file have no sound
+// source. The music sits in the track itself or in a sub-project placed there.
+struct TGapProject : TBeepProject {
+    explicit TGapProject(bool inSubProject) : TBeepProject(1) {
+        TWavFixture wav;
+        wav.Rate = 44100;
+        for (int i = 0; i < 22050; ++i)
+            wav.Samples.insert(wav.Samples.end(), {0x34, 0x12});
+        WriteWavFile(Dir.Path + "/half.wav", wav);
+        TTreeNodeData* beep = Root->VideoTrack->GetChild(1);
+        if (inSubProject) {
+            TMemTree tree;
+            TProjectNode inner("Inner", tree.AddRoot("Inner"));
+            inner.Ui = &Ui;
+            AddMusic(inner.VideoTrack, amLastChild);
+            EXPECT_TRUE(inner.SaveToFile(Dir.Path + "/inner.prj"));
+            beep->AddNode("sub", amBeforeSibling, nkSubProject)
+                ->SetFileName(Dir.Path + "/inner.prj");
+        } else {
+            AddMusic(beep, amBeforeSibling);
+        }
+        Root->Refresh();
+    }
+    void AddMusic(TTreeNodeData* at, int mode) {
+        TTreeNodeData* music = at->AddNode("m", mode, nkMusic);
+        music->SetFileName(Dir.Path + "/half.wav");
+        music->AutoDuration = false;
+        music->UserDuration = 1;
+    }
+    // The music's first frame is frame 30 (1.001 s), 44 samples into its file.
+    static int64_t MusicFrom() { return FrameSampleStart(30, 44100, Fps); }
+    static int64_t MusicTo() { return MusicFrom() + 22050 - 44; }
+    // The music, the silence after it and the beep with its picture, from sample from of sound.
+    static void Check(const Bytes& sound, int64_t from = 0) {
+        for (int64_t i : {int64_t(0), MusicFrom() - 1, MusicTo(), MusicTo() + 10000})
+            EXPECT_EQ(S16(sound, size_t(from + i)), 0) << i;
+        for (int64_t i : {MusicFrom(), MusicFrom() + 10000, MusicTo() - 1})
+            EXPECT_EQ(S16(sound, size_t(from + i)), 0x1234) << i;
+        EXPECT_LE(
+            std::abs(FirstSound(sound, size_t(from + MusicTo()) * 2) - from - PictureSample(60)),
+            1.0L);
+    }
+};
+
+// The frames that nothing sounds in still take their share of the sample line as silence, in the
+// WAV export as in the AVI export: the sound holds exactly the frames' samples and the beep
+// starts with its picture.
+TEST(SoundLine, FramesWithoutASourceAreSilentAndKeepTheirShare) {
+    for (bool inSubProject : {false, true}) {
+        SCOPED_TRACE(inSubProject);
+        TGapProject p(inSubProject);
+        const int32_t frames = p.Root->GetFrameCount();
+        ASSERT_EQ(frames, 90);
+        const int64_t total = FrameSampleStart(frames, 44100, TBeepProject::Fps);
+        const std::string wav = p.Dir.Path + "/all.wav";
+        ASSERT_TRUE(p.Root->ExportWave(false, 0, nullptr, wav, frames));
+        const Bytes all = WavData(wav);
+        EXPECT_EQ(int64_t(all.size()) / 2, total);
+        TGapProject::Check(all);
+
+        const std::string avi = p.Dir.Path + "/all.avi";
+        ASSERT_TRUE(p.Root->ExportMovie(0, frames, nullptr, nullptr, avi));
+        TAviReader r(&p.Ui);
+        ASSERT_TRUE(r.Open(avi));
+        EXPECT_EQ(r.GetFrameCount(), frames);
+        const std::string track = p.Dir.Path + "/track.wav";
+        ASSERT_TRUE(r.ExtractAudioToWav(false, track, p.Ui));
+        const Bytes part = WavData(track);
+        EXPECT_EQ(int64_t(part.size()) / 2, total);
+        TGapProject::Check(part);
+    }
+}
+
+// Playback hands the device the silence of those frames too, so the beep is heard with its
+// picture after the pre-roll.
+TEST(SoundLine, PlaybackKeepsTheFramesWithoutASource) {
+    TTickingUi ui; // outlives the project, whose kept wave-output threads report to it
+    ui.Device = std::make_shared<TFakeWaveOut>();
+    TGapProject p(false);
+    ui.Root = p.Root.get();
+    p.Root->Ui = &ui;
+    p.Root->WaveOutFactory = [&ui] { return ui.Device->MakeHandle(); };
+    ASSERT_TRUE(p.Root->Play(0, 0, true, nullptr, TPictureControl{}));
+    int32_t count = 0;
+    size_t bytes = 0;
+    TProjectNode::PrerollBlocks(TBeepProject::Fps, p.Root->AudioFormat, count, bytes);
+    const Bytes played = ui.Device->Played();
+    ASSERT_GT(played.size(), count * bytes + size_t(TBeepProject::PictureSample(61)) * 2);
+    TGapProject::Check(played, int64_t(count * bytes / 2));
+}
+
 // Playback feeds the device the same blocks: after the pre-roll, the beep that starts at 2 s is
 // heard where the picture of its first frame (frame 60, at 2.002 s) is, within a sample frame.
 TEST(SoundLine, PlaybackKeepsTheBeepWithItsPicture) {

@@ -15,7 +15,8 @@ struct Track : TModelRig {
     std::vector<TTreeNodeData*> Items;
 
     // "A5 T2 B3": letters are clips of that many seconds, T transitions of that length, M music
-    // of that length and F a filter that lasts as long as the track.
+    // of that length, F a filter that lasts as long as the track and G a group whose own video
+    // track holds black frames of that length (a clip with a source to cut).
     explicit Track(const std::string& layout) : TModelRig(true) {
         Queue = Root->AddNode("Video track", amLastChild, nkVideoTrack);
         size_t i = 0;
@@ -29,8 +30,15 @@ struct Track : TModelRig {
             const uint8_t kind = c == 'T'   ? nkTransition
                                  : c == 'M' ? nkMusic
                                  : c == 'F' ? nkFilter
+                                 : c == 'G' ? nkGroup
                                             : nkBlank;
             TTreeNodeData* n = Queue->AddNode(std::string(1, c), amLastChild, kind);
+            if (c == 'G') {
+                TTreeNodeData* inner = n->AddNode("track", amLastChild, nkVideoTrack)
+                                           ->AddNode("content", amLastChild, nkBlank);
+                inner->AutoDuration = false;
+                inner->UserDuration = len;
+            }
             n->AutoDuration = c == 'F';
             n->UserDuration = len;
             Items.push_back(n);
@@ -58,9 +66,8 @@ TEST(TrackLayout, StartsEndsAndTrackDuration) {
                 {"A5 T2", {{0, 5}, {3, 5}}, 5},
                 // Longer than the clip before it: unlinked and of no length.
                 {"A1 T2 B3", {{0, 1}, {1, 1}, {1, 4}}, 4},
-                // Sounds sit on the track's own start and keep their room in the sequence; effects
-                // take none.
-                {"A5 M10 B3", {{0, 5}, {0, 10}, {15, 18}}, 18},
+                // Sounds take their room in the sequence and start in it; effects take none.
+                {"A5 M10 B3", {{0, 5}, {5, 15}, {15, 18}}, 18},
                 {"A5 F0 B3 T1 C2", {{0, 5}, {0, 9}, {5, 8}, {7, 8}, {7, 9}}, 9}};
     for (const auto& r : rows) {
         SCOPED_TRACE(r.Layout);
@@ -76,6 +83,23 @@ TEST(TrackLayout, StartsEndsAndTrackDuration) {
     }
     Track unlinked("A1 T2 B3");
     EXPECT_EQ(static_cast<TTransNode*>(unlinked.Items[1])->PrevClip, nullptr);
+}
+
+// A sound's offset in a track moves it into its room: the room holds offset and length, so the
+// clip after it starts where it ends, and a start dragged later keeps that end.
+TEST(TrackLayout, SoundOffsetIsTakenInsideItsRoom) {
+    Track t("A5 M10 B3");
+    TTreeNodeData* m = t.Items[1];
+    m->SetOffset(2);
+    t.Relayout();
+    EXPECT_EQ(t.Start(1), 7);
+    EXPECT_EQ(t.End(1), 17);
+    EXPECT_EQ(t.Start(2), 17);
+    EXPECT_EQ(t.Duration(), 20);
+    // Placing it at a time works from its room, not from the track's start.
+    EXPECT_EQ(m->OffsetForStart(6), 1);
+    m->StartWithParent();
+    EXPECT_EQ(m->GetOffset(), 0);
 }
 
 TEST(TrackLayout, DisabledTransitionStaysUnlinked) {
@@ -99,7 +123,7 @@ TEST(TimeModel, EndTimeExcludesTheEndAndIsCutToTheParent) {
 }
 
 TEST(TimeModel, FilterStartFollowsParentAndOffset) {
-    Track t("A5 B5");
+    Track t("A5 G5");
     TTreeNodeData* b = t.Items[1];
     TTreeNodeData* f = b->AddNode("f", amLastChild, nkFilter);
     EXPECT_EQ(f->GetStartTime(), 5);
@@ -115,7 +139,7 @@ TEST(TimeModel, CutClipMeasuresFromNaturalDuration) {
     const std::tuple<bool, Extended, bool, Extended, Extended> cases[] = {
         {false, 3, true, 0, 5}, {false, 9, true, 0, 0}, {true, 9, false, 20, 8}};
     for (const auto& [fromStart, in, toEnd, out, length] : cases) {
-        Track t("A8"); // black frames: their source is their user duration
+        Track t("G8");
         auto* a = static_cast<TCustomDurableNode*>(t.Items[0]);
         a->AutoDuration = true;
         a->ClipRange = {fromStart, in, toEnd, out};

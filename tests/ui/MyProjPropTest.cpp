@@ -236,3 +236,37 @@ TEST_F(ProjPropDlg, ProjectSettingsFromTheMainWindow) {
     EXPECT_EQ(Root->FrameRate, 25.05L);
     EXPECT_EQ(Root->VideoFourCC, Mjpg);
 }
+
+// A frame or rate the project could not take is refused by the dialog with its message, the
+// dialog staying open and the project as it was; the largest frame the project holds is taken.
+TEST_F(ProjPropDlg, OutputTheProjectCannotHoldIsRefused) {
+    auto reset = ResetHooks(TProjPropDlg::ExecHook);
+    const int32_t largest = TProjectNode::MaxFrameSide;
+    TProjPropDlg::ExecHook = [&](TProjPropDlg& d) {
+        d.show();
+        d.cbSize->setCurrentIndex(0);
+        d.cbFPS->setCurrentIndex(0);
+        const char* refused[][3] = {
+            {"5000", "3000", "25"}, {"4096", "4097", "25"}, {"4096", "3000", "1001"}};
+        for (const auto& r : refused) {
+            d.eWidth->setText(r[0]);
+            d.eHeight->setText(r[1]);
+            d.eProjFPS->setText(r[2]);
+            QTest::mouseClick(d.bOK, Qt::LeftButton);
+            EXPECT_TRUE(d.isVisible()) << r[0] << "x" << r[1] << "@" << r[2];
+            EXPECT_EQ(Root->Width, 320);
+        }
+        d.eWidth->setText(QString::number(largest));
+        d.eHeight->setText("3000");
+        d.eProjFPS->setText("50");
+        QTest::mouseClick(d.bOK, Qt::LeftButton);
+        EXPECT_FALSE(d.isVisible());
+        return d.result();
+    };
+    QTest::mouseClick(Form->sbSetProj, Qt::LeftButton);
+    EXPECT_EQ(Ui.Messages, (std::vector<std::string>{"Width is too large", "Height is too large",
+                                                     "Frame per second is too high"}));
+    EXPECT_EQ(Root->Width, largest);
+    EXPECT_EQ(Root->Height, 3000);
+    EXPECT_EQ(Root->FrameRate, 50.0L);
+}

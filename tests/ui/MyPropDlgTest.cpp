@@ -3,6 +3,7 @@
 #include "MyPropDlg.h"
 
 #include <QGroupBox>
+#include <QPlainTextEdit>
 #include <sstream>
 
 #include "DialogRig.h"
@@ -24,7 +25,9 @@ TEST(PropChecks, EditsAndTexts) {
               "Duration is too small|");
     EXPECT_EQ(ValidateClip(0, "/pics"), "Can not find suitable bitmaps in /pics");
     EXPECT_EQ(ValidateFileExists("/no/such.avi"), "Can not find file /no/such.avi");
-    EXPECT_EQ(ValidateFileExists(" "), "No file is chosen");
+    // No name is a file that can not be found, told in the same words.
+    EXPECT_EQ(ValidateFileExists(""), "Can not find file ");
+    EXPECT_EQ(ValidateFileExists(" "), "Can not find file  ");
 }
 
 TEST(PropChecks, SamplingListKeepsTheProjectRate) {
@@ -254,4 +257,47 @@ TEST(PropChecks, ClipRateBoundsAndMemo) {
     EXPECT_EQ(p.Ui.Messages, (std::vector<std::string>{"Picture per second is too low",
                                                        "Picture per second is too high"}));
     EXPECT_EQ(clip->ClipRate, 12.5L);
+}
+
+// A folder typed into the clip's edit is the one whose pictures are counted: one without
+// pictures is refused by its own name, one with pictures is taken; Cancel gives back the old.
+TEST(PropChecks, TypedClipFolderIsTheOneCounted) {
+    TDialogProject p;
+    std::filesystem::create_directory(p.File("pics"));
+    std::filesystem::create_directory(p.File("empty"));
+    TBmpSpec bmp;
+    bmp.Width = 32;
+    bmp.Height = 24;
+    SaveBytes(p.File("pics/a.bmp"), BuildBmp(bmp));
+    SaveBytes(p.File("pics/b.bmp"), BuildBmp(bmp));
+    auto* clip = static_cast<TClipNode*>(p.Root->VideoTrack->AddNode("c", amLastChild, nkClip));
+    clip->SetFolder(p.File("empty"));
+    TPropDlg dlg(&p.Ui);
+    auto reset = ResetHooks(TPropDlg::ExecHook);
+    std::string memo;
+    TPropDlg::ExecHook = [&](TPropDlg& d) {
+        d.eClipFolder->setText(QString::fromStdString(p.File("missing")));
+        d.PressOK();
+        EXPECT_TRUE(d.isVisible());
+        d.PressCancel();
+        return d.result();
+    };
+    EXPECT_FALSE(dlg.Execute(clip, p.Root.get()));
+    EXPECT_EQ(clip->Folder, p.File("empty"));
+    TPropDlg::ExecHook = [&](TPropDlg& d) {
+        d.eClipFolder->setText(QString::fromStdString(p.File("empty") + "/"));
+        d.PressOK();
+        EXPECT_TRUE(d.isVisible());
+        d.eClipFolder->setText(QString::fromStdString(p.File("pics")));
+        d.PressOK();
+        memo = d.mClipInfo->toPlainText().toStdString();
+        return d.result();
+    };
+    EXPECT_TRUE(dlg.Execute(clip, p.Root.get()));
+    const std::string refused = "Can not find suitable bitmaps in ";
+    EXPECT_EQ(p.Ui.Messages, (std::vector<std::string>{refused + p.File("missing"),
+                                                       refused + p.File("empty") + "/"}));
+    EXPECT_EQ(clip->Folder, p.File("pics"));
+    EXPECT_EQ(clip->GetPictureCount(), 2);
+    EXPECT_NE(memo.find("Number of picture:2"), std::string::npos);
 }

@@ -1,6 +1,7 @@
 // The subtitle editor: row texts, memo lines, and the change reports the preview follows.
 #include "MySubtitleEditor.h"
 
+#include <QHeaderView>
 #include <QPlainTextEdit>
 #include <QTableWidget>
 
@@ -84,4 +85,26 @@ TEST(SubtitleEditor, RowsMemoAndChangeReports) {
     TSubtitleEditor::Execute(
         nullptr, &ui, [&](TDataPoint* p) { reports.push_back(p); }, t.Curve.GetPoint(1), t.Curve);
     EXPECT_EQ(reports.size(), 5u);
+}
+
+// Shown, and after the user widens it, the "X" column keeps its 20 pixels whatever the header's
+// style would make of a one-letter caption; the lines column takes the rest less 32.
+TEST(SubtitleEditor, HiddenColumnIsTwentyPixelsWide) {
+    TTextCurve t;
+    TFakeUiServices ui;
+    auto reset = ResetHooks(TSubtitleEditor::ExecHook);
+    int runs = 0;
+    TSubtitleEditor::ExecHook = [&](TSubtitleEditor& e) {
+        ++runs;
+        e.show();
+        QCoreApplication::processEvents();
+        EXPECT_GE(e.width(), 500);
+        EXPECT_EQ(e.Grid->columnWidth(1), 20);
+        e.resize(700, e.height());
+        QCoreApplication::processEvents();
+        EXPECT_EQ(e.Grid->columnWidth(1), 20);
+        EXPECT_EQ(e.Grid->columnWidth(2), e.Grid->width() - e.Grid->columnWidth(0) - 20 - 32);
+    };
+    TSubtitleEditor::Execute(nullptr, &ui, nullptr, t.Curve.GetPoint(0), t.Curve);
+    EXPECT_EQ(runs, 1);
 }

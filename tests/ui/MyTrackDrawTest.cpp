@@ -57,6 +57,19 @@ TEST_F(DrawFixture, ClipsShareOneRowAndTheTransitionWinsTheOverlap) {
     EXPECT_EQ(Px(250, 45), P.T->Color); // painted over both clips
 }
 
+// A music object in the track is drawn in the room the track gives it, after B, and the clip
+// after it follows on the same row.
+TEST_F(DrawFixture, MusicInTheTrackIsDrawnInItsRoom) {
+    TTreeNodeData* m = P.Add(P.Queue, nkMusic, "M", 2);
+    TTreeNodeData* c = P.Add(P.Queue, nkBlank, "C", 1);
+    P.Refresh();
+    Paint();
+    ExpectRect(m->TrackRect, 364, 36, 484, 56); // 6 s .. 8 s
+    ExpectRect(c->TrackRect, 484, 36, 544, 56);
+    ExpectHits({{100, 40, P.A}, {400, 40, m}, {500, 40, c}});
+    EXPECT_EQ(Px(100, 45), P.A->Color);
+}
+
 TEST_F(DrawFixture, ScrolledViewHitsWhatItDraws) {
     Paint(100);
     ExpectRect(P.A->TrackRect, -96, 36, 204, 56);

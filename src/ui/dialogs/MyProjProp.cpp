@@ -23,10 +23,10 @@
 namespace {
 
 constexpr int32_t MinFrameSide = 50;
-// Larger frames than this make the compressors and the preview allocate beyond reason.
-constexpr int32_t MaxFrameSide = 4096;
 constexpr Extended MinRate = 2.0L;
 constexpr Extended MaxRate = 50.0L;
+// A rate the dialog lets through must be one the project takes.
+static_assert(MaxRate <= TProjectNode::MaxFrameRate);
 
 // 0 for an empty or unreadable text, so it fails the lower bound.
 Extended RateOf(const std::string& text) {
@@ -54,7 +54,7 @@ std::string CheckSide(const std::string& text, const char* name) {
     const int32_t v = SideOf(text);
     if (v >= 0 && v < MinFrameSide)
         return std::string(name) + " is too small";
-    if (v < 0 || v > MaxFrameSide)
+    if (v < 0 || v > TProjectNode::MaxFrameSide)
         return std::string(name) + " is too large";
     return {};
 }

@@ -315,7 +315,21 @@ void TPropDlg::PressCancel() {
     reject();
 }
 
-bool TPropDlg::PageRefused() const {
+// A folder typed into the clip's edit is taken as "Set" takes a chosen one, so the check counts
+// the pictures of the folder the user sees, the memo tells them, and Cancel sets the old one back.
+void TPropDlg::TakeTypedFolder() {
+    if (Page != ppBitmapClip)
+        return;
+    auto* clip = static_cast<TClipNode*>(Node);
+    const std::string typed = S(eClipFolder->text());
+    if (clip->Folder == typed)
+        return;
+    clip->SetFolder(typed);
+    FillClipMemo();
+}
+
+bool TPropDlg::PageRefused() {
+    TakeTypedFolder();
     const std::optional<std::string> why = ValidatePage();
     if (why && Ui)
         Ui->ShowMessage(*why, TMsgKind::Error);

@@ -48,14 +48,11 @@ extern const char* const PropPageNames[10];
 
 TPropPage PropPageOf(TTreeNodeData* node, const TProjectNode* project);
 
-// Largest output frame the project accepts.
-constexpr int32_t MaxProjectSide = 4096;
-
 // The checks of the project page on the texts of its edits; the message of the first rule that
 // fails, nothing when all pass. An empty edit fails like a too small value.
 std::optional<std::string> ValidateProjectPage(const std::string& width, const std::string& height,
                                                const std::string& rate);
-// "Can not find file " + name when it does not exist; "No file is chosen" for an empty name.
+// "Can not find file " + name when it does not exist or no name is given.
 std::optional<std::string> ValidateFileExists(const std::string& name);
 // Whether a video, sound or music object could read the file it holds (other nodes: true).
 bool SourceLoaded(TTreeNodeData* node);
@@ -194,7 +191,8 @@ private:
     bool WriteMoviePage();
     std::optional<std::string> ValidatePage() const;
     // Tells why the page can not be taken as it stands; false when it can.
-    bool PageRefused() const;
+    bool PageRefused();
+    void TakeTypedFolder();
     void CodecChanged();
     void CompressorChanged();
     void bMovieSetClick();

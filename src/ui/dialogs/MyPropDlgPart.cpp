@@ -82,12 +82,12 @@ std::optional<std::string> ValidateProjectPage(const std::string& width, const s
     const std::optional<Extended> w = NumberOf(width);
     if (!w || *w < 50)
         return "Width is too small";
-    if (*w > MaxProjectSide)
+    if (*w > TProjectNode::MaxFrameSide)
         return "Width is too large";
     const std::optional<Extended> h = NumberOf(height);
     if (!h || *h < 50)
         return "Height is too small";
-    if (*h > MaxProjectSide)
+    if (*h > TProjectNode::MaxFrameSide)
         return "Height is too large";
     const std::optional<Extended> fps = NumberOf(rate);
     if (!fps || *fps < 2.0L)
@@ -98,9 +98,7 @@ std::optional<std::string> ValidateProjectPage(const std::string& width, const s
 }
 
 std::optional<std::string> ValidateFileExists(const std::string& name) {
-    if (TrimText(name).empty())
-        return "No file is chosen";
-    if (FileExists(TrimText(name)))
+    if (!TrimText(name).empty() && FileExists(TrimText(name)))
         return std::nullopt;
     return "Can not find file " + name;
 }

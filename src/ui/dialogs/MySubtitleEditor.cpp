@@ -72,6 +72,9 @@ TSubtitleEditor::TSubtitleEditor(QWidget* owner, IUiServices* ui, TChangeEvent o
     Grid->setSelectionMode(QAbstractItemView::SingleSelection);
     Grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
     Grid->verticalHeader()->hide();
+    // The header's least section width follows the style and font and is wider than the
+    // "X" column; it would win over the width that column is given.
+    Grid->horizontalHeader()->setMinimumSectionSize(HiddenColumnWidth);
     // The first column numbers the key points; it holds no time.
     Grid->setHorizontalHeaderLabels(
         {QStringLiteral("Key"), QStringLiteral("X"), QStringLiteral("Subtitle lines")});
@@ -171,7 +174,7 @@ void TSubtitleEditor::ReportChange() {
 void TSubtitleEditor::FitColumns() {
     if (width() < 500)
         resize(500, height());
-    Grid->setColumnWidth(1, 20);
+    Grid->setColumnWidth(1, HiddenColumnWidth);
     const int rest = Grid->width() - Grid->columnWidth(0) - Grid->columnWidth(1) - 32;
     Grid->setColumnWidth(2, std::max(rest, 20));
 }

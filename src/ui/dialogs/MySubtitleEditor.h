@@ -35,6 +35,8 @@ class TSubtitleEditor : public QDialog {
     Q_OBJECT
 public:
     using TChangeEvent = std::function<void(TDataPoint* point)>;
+    // Width of the "X" column, in pixels.
+    static constexpr int HiddenColumnWidth = 20;
 
     // ui gives the busy cursor while a change is reported (may be null).
     TSubtitleEditor(QWidget* owner, IUiServices* ui, TChangeEvent onChange,

@@ -6,6 +6,8 @@
 #include <QTextCursor>
 #include <QVBoxLayout>
 
+#include "MyMsgDlg.h"
+
 TTextView::TTextView(QWidget* parent) : QDialog(parent) {
     // System menu and maximise only.
     setWindowFlags(Qt::Window | Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint |
@@ -48,4 +50,10 @@ QStringList TTextView::Lines() const {
     if (LineCount == 0)
         return {};
     return Memo1->toPlainText().split(QLatin1Char('\n'));
+}
+
+void TTextView::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    // A window with a parent opens over it; the report belongs in the middle of the screen.
+    CentreOnScreen(this);
 }

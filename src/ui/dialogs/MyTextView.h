@@ -22,6 +22,9 @@ public:
     QPlainTextEdit* Memo1;
     QStatusBar* StatusBar1;
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     // An empty document cannot tell no line from one empty line.
     int LineCount = 0;
