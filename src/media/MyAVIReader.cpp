@@ -157,6 +157,9 @@ bool TAviReader::OpenSource(std::unique_ptr<IByteSource> source) {
         ParseFile();
         OpenFrameReader();
         Loaded = true;
+        // The pictures are still worth having; the user learns why the sound is missing.
+        if (Ui && HasAudioStream && !AudioDecodable)
+            Ui->ShowMessage(UndecodableAudioText(), TMsgKind::Warning);
         return true;
     } catch (const EReadError& e) {
         OpenError = e.GetMessage();
@@ -172,6 +175,17 @@ bool TAviReader::OpenSource(std::unique_ptr<IByteSource> source) {
     if (Ui)
         Ui->ShowMessage("Can not open " + FileName + "\n" + OpenError, TMsgKind::Error);
     return false;
+}
+
+std::string TAviReader::UndecodableAudioText() const {
+    const TWaveFormatEx& s = SourceAudioFormat.Wfx;
+    const std::string what =
+        IsAudioPCM() ? "its PCM format (" + std::to_string(s.nChannels) + " channels of " +
+                           std::to_string(s.wBitsPerSample) + " bits at " +
+                           std::to_string(s.nSamplesPerSec) + " Hz) cannot be played"
+                     : "no decoder reads its format (tag " + std::to_string(s.wFormatTag) + ")";
+    return "The sound track of " + FileName + " is left out: " + what +
+           ". The movie's pictures are used without sound.";
 }
 
 void TAviReader::Close() {
@@ -356,6 +370,13 @@ void TAviReader::ParseStreamList(TCursor& c, int streamNo, int64_t listEnd) {
         VideoFormat = {};
         const uint32_t head = std::min<uint32_t>(strf.Size, sizeof(VideoFormat));
         c.Read(&VideoFormat, head, "the video format");
+        // Nothing could draw or decode such a picture; the file is refused as for a bad main
+        // header. Rows may be stored top-down (a negative height) but -2^31 has no size.
+        const int64_t w = VideoFormat.biWidth, h = VideoFormat.biHeight;
+        if (w <= 0 || w > MaxPictureSide || h == 0 || h < -MaxPictureSide || h > MaxPictureSide)
+            c.Fail("Video format gives an impossible picture size (" + std::to_string(w) + " x " +
+                       std::to_string(h) + ")",
+                   strf.Start + 8);
         // A palette or a decoder's setup bytes may follow the header.
         const uint32_t tail = strf.Size - head;
         if (tail > MaxVideoFormatTail)

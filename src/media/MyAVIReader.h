@@ -104,6 +104,7 @@ public:
     static constexpr uint32_t MaxVideoFormatTail = 64 * 1024; // palette or codec bytes behind
                                                               // the 40-byte video format
     static constexpr int MaxStreams = 100;                    // stream numbers are two digits
+    static constexpr int32_t MaxPictureSide = 16384; // pixels across or down a video format
 
     // ui receives the failure message of Open; it may be null (nothing is shown).
     explicit TAviReader(IUiServices* ui = nullptr);
@@ -113,7 +114,7 @@ public:
 
     // Opens the movie in fileName. A missing file gives False without a message; a file that
     // cannot be read or parsed gives False and "Can not open <name>" with the reason on a second
-    // line.
+    // line. A movie whose sound track cannot be decoded opens silent, with a warning that says so.
     bool Open(const std::string& fileName);
     // The same over any byte source (a file already opened, or memory); name is used in
     // messages only.
@@ -229,6 +230,7 @@ private:
     void SetupAudioFormats();
     void ReadIndex(TCursor& c, uint32_t idx1Size);
     void MapPcmAudio();
+    std::string UndecodableAudioText() const;
     bool OpenSource(std::unique_ptr<IByteSource> source);
 
     IUiServices* Ui;

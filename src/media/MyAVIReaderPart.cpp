@@ -94,7 +94,9 @@ bool TAviReader::OpenOwnLanes(int lanes) {
         return false;
     for (int i = 0; i < lanes; ++i) {
         auto lane = std::make_unique<TReadAheadLane>();
-        lane->Own = std::make_unique<TAviReader>(Ui);
+        // This reader has told the user what there is to say about the file; its lanes, which
+        // only decode pictures, stay quiet.
+        lane->Own = std::make_unique<TAviReader>(nullptr);
         if (!lane->Own->Open(FileName) || lane->Own->VideoChunks.size() != VideoChunks.size() ||
             !lane->Own->FrameReader != !FrameReader)
             return false;

@@ -12,8 +12,8 @@ bool TMovieWriter::Open(bool useWMV, const std::string& fileName, TAviCompress& 
         TWMFInfo info;
         info.Name = fileName;
         info.AudioFormat = settings.AudioFormat.Wfx;
-        // Without sound the audio stream only carries its lead-in silence, which any PCM
-        // format can give.
+        // Without sound the audio stream carries no more than the encoder's start-up, which
+        // any PCM format can give.
         if (!settings.HasAudio && info.AudioFormat.wFormatTag != WAVE_FORMAT_PCM) {
             TAudioFormat pcm{};
             MakePcmFormat(pcm, 44100, 2, 16);

@@ -85,9 +85,8 @@ struct TWMVWriter::TStreams {
     AVFrame* Picture = nullptr;
     AVFrame* Sound = nullptr;
     AVPacket* Packet = nullptr;
-    int64_t AudioPts = 0; // of the next frame to encode, in samples
-    int64_t Priming = 0;  // samples the encoder puts in front of the sound
-    int64_t PicturesWritten = 0;
+    int64_t AudioPts = 0;         // of the next frame to encode, in samples
+    int64_t Priming = 0;          // samples the encoder puts in front of the sound
     int64_t NextOutput = 0;       // the file's next picture slot, at the profile's rate
     int64_t SoundEnd = INT64_MAX; // time of the end of the sound given, once it is known
     bool HeaderWritten = false;
@@ -150,6 +149,10 @@ bool TWMVWriter::Open(const TWMFInfo& info) {
         Release();
         return false;
     }
+    // The sound encoder's first packet holds only its start-up and lies before time 0, so that
+    // the sound of frame n plays at n / rate together with its picture. Shifting every stream
+    // to make that time 0 would put all pictures late; the file's preroll holds it as it is.
+    S->Fmt->avoid_negative_ts = AVFMT_AVOID_NEG_TS_DISABLED;
     // "file:" keeps a name with a colon from being read as a protocol.
     Replacement = std::make_unique<TFileReplacement>(info.Name);
     if (avio_open(&S->Fmt->pb, ("file:" + Replacement->TempName()).c_str(), AVIO_FLAG_WRITE) < 0)
@@ -159,10 +162,6 @@ bool TWMVWriter::Open(const TWMFInfo& info) {
         return false;
     }
     S->HeaderWritten = true;
-    if (AudioInput >= 0 && !LeadInSilence()) {
-        Release();
-        return false;
-    }
     return true;
 }
 
@@ -233,6 +232,9 @@ bool TWMVWriter::OpenAudioEncoder(const TWMFInfo& info, const TWMFParams& p) {
         avcodec_parameters_from_context(S->AudioStream->codecpar, a) < 0)
         return false;
     S->AudioStream->time_base = a->time_base;
+    // The encoder stamps each packet this many samples before the sound it was given, since a
+    // packet decodes to the sound of the one before it.
+    S->Priming = std::max(0, a->initial_padding);
     return true;
 }
 
@@ -267,26 +269,6 @@ bool TWMVWriter::OpenVideoEncoder(const TWMFInfo& info, const TWMFParams& p) {
         return false;
     S->VideoStream->time_base = v->time_base;
     S->VideoStream->avg_frame_rate = v->framerate;
-    return true;
-}
-
-bool TWMVWriter::LeadInSilence() {
-    // Silence leads in for one frame, so the first frame's sound starts with its picture.
-    // The encoder's own start-up samples count towards it; when they are longer than a
-    // frame, the pictures start as many frames later as they need.
-    const int rate = S->Audio->sample_rate;
-    S->Priming = std::max(0, S->Audio->initial_padding);
-    auto slot = [&](int32_t k) {
-        return Round64(Extended(k) * Extended(FrameDuration) * rate / HundredNs);
-    };
-    int32_t k = 1;
-    while (slot(k) < S->Priming)
-        ++k;
-    // Frames count from the start-up samples on, so the first packet lands at time 0.
-    S->AudioPts = S->Priming;
-    if (!PushSilence(slot(k) - S->Priming))
-        return false;
-    FrameCounter = k;
     return true;
 }
 
@@ -417,20 +399,16 @@ bool TWMVWriter::EncodePicture() {
     const uint8_t* src[4] = {Canvas.Bits(), nullptr, nullptr, nullptr};
     const int srcStride[4] = {Canvas.RowBytes(), 0, 0, 0};
     sws_scale(S->Scaler, src, srcStride, 0, Canvas.Height(), pic->data, pic->linesize);
-    // The file's frames that fall in this picture's time show it, so the file keeps the
-    // profile's rate whatever the project's. The first picture also covers the lead-in, so the
-    // picture stream starts with the file (a reader takes a late start for a longer movie) and
-    // nothing shows blank.
+    // The file's frames whose time falls in this picture's show it, so the file keeps the
+    // profile's rate whatever the project's.
     const int64_t end = (int64_t(FrameCounter) + 1) * FrameDuration;
-    const int64_t first = S->PicturesWritten == 0 ? 0 : S->NextOutput;
-    const int64_t last = S->PicturesWritten == 0 ? 1 : (end + OutputDuration - 1) / OutputDuration;
-    for (int64_t slot = first; slot < last; ++slot) {
+    const int64_t last = (end + OutputDuration - 1) / OutputDuration;
+    for (int64_t slot = S->NextOutput; slot < last; ++slot) {
         pic->pts = slot;
         if (avcodec_send_frame(S->Video, pic) < 0 || !Drain(1))
             return false;
     }
-    S->NextOutput = std::max(S->NextOutput, (end + OutputDuration - 1) / OutputDuration);
-    ++S->PicturesWritten;
+    S->NextOutput = std::max(S->NextOutput, last);
     return true;
 }
 

@@ -25,11 +25,10 @@ public:
     TWMVWriter& operator=(const TWMVWriter&) = delete;
 
     // Starts an export to info.Name with the profile info.Profile (the current one when empty):
-    // frames of info's size, sound in info's PCM format. With sound, one frame of silence leads
-    // in and the pictures start one frame later, so both stay in step (two or more frames when
-    // the encoder's start-up is longer than a frame). False with a message when
-    // the sound is not PCM, the file name cannot be used, an existing file is in use, or the file
-    // cannot be made. The file is written under a temporary name beside info.Name.
+    // frames of info's size, sound in info's PCM format. Frame n's picture and sound are both
+    // stamped n / frame rate. False with a message when the sound is not PCM, the file name
+    // cannot be used, an existing file is in use, or the file cannot be made. The file is
+    // written under a temporary name beside info.Name.
     bool Open(const TWMFInfo& info);
     // The picture the project renders the next frame into.
     TBitmap& GetBitmap() { return Canvas; }
@@ -59,12 +58,10 @@ private:
     struct TStreams;
     bool Refuse(const std::string& text);
     // Steps of Open: take the settings and check them (false, said to the user where it is
-    // theirs to mend, when they cannot be used), open each encoder with its stream, and lead the
-    // sound in with silence.
+    // theirs to mend, when they cannot be used), and open each encoder with its stream.
     bool TakeOpenSettings(const TWMFInfo& info);
     bool OpenAudioEncoder(const TWMFInfo& info, const TWMFParams& p);
     bool OpenVideoEncoder(const TWMFInfo& info, const TWMFParams& p);
-    bool LeadInSilence();
     // Counts a sample that could not be written; false once too many failed in a row.
     bool SampleFailed();
     bool EncodePicture();

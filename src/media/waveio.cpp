@@ -16,6 +16,31 @@ uint32_t Le32(const uint8_t* p) {
     return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
 
+// The tag of a format that names its real format in a sub-format GUID behind the extra size.
+constexpr uint16_t kWaveFormatExtensible = 0xFFFE;
+// Extra bytes of that format: valid bits, channel mask, then the GUID, whose first two bytes
+// are the real format tag.
+constexpr uint16_t kExtensibleExtraBytes = 22;
+constexpr size_t kSubFormatTagAt = 6;
+
+// Why a file with a format other than tag 1 is not read, in words that fit that file: tools write
+// plain 32-bit and many-channel PCM with the extensible tag, which is not "compressed".
+std::string NotReadReason(const TWaveFormatEx& format, const std::vector<uint8_t>& extra,
+                          const std::string& fileName) {
+    if (format.wFormatTag == kWaveFormatExtensible && extra.size() >= kExtensibleExtraBytes) {
+        const uint16_t sub = Le16(extra.data() + kSubFormatTagAt);
+        const std::string kind = sub == WAVE_FORMAT_PCM ? "PCM"
+                                 : sub == 3             ? "floating-point"
+                                                        : "format " + std::to_string(sub);
+        return "Can not read " + fileName + ": its sound is " +
+               std::to_string(format.wBitsPerSample) + "-bit " + kind +
+               " in the extensible format (tag 0xFFFE). Only plain PCM (format tag 1) is read; "
+               "save the file as 8 or 16-bit PCM.";
+    }
+    return "Only Uncompressed PCM format is supported. Can not read " + fileName +
+           ": its format tag is " + std::to_string(format.wFormatTag) + ", not 1 (PCM).";
+}
+
 } // namespace
 
 void TWaveStream::Fail(const std::string& message, int64_t offset) const {
@@ -61,7 +86,7 @@ TWaveStream::TWaveStream(TRiffFile& handle, const std::string& fileName)
         if (Handle.Read(extraBytes.data(), extra) != extra)
             Fail("Error reading 'waveformatex'!", fmt.DataOffset + WAVE_PCM_FORMAT_SIZE);
         Format.cbSize = extra;
-        Fail("Only Uncompressed PCM format is supported. Can not read " + FileName);
+        Fail(NotReadReason(Format, extraBytes, FileName), fmt.DataOffset);
     }
     // A header whose block align disagrees with its channels and bits would make every later
     // size computation wrong (or divide by zero).

@@ -5,8 +5,10 @@
 #include "MyLocalMovieInterface.h"
 #include "MyValueStream.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <limits>
 #include <new>
 
@@ -239,6 +241,25 @@ bool TCustomProjectNode::LoadFromStream(const std::vector<uint8_t>& stream) {
 
 // ---- file level ---------------------------------------------------------------------------------
 
+namespace {
+// Writes bytes as the whole of a new file; false with the system's reason. A full disk may show
+// only when the buffered tail is flushed, so the close is checked as well.
+bool WriteBytes(const std::string& name, const std::vector<uint8_t>& bytes, std::string& why) {
+    std::FILE* f = std::fopen(name.c_str(), "wb");
+    if (!f) {
+        why = std::strerror(errno);
+        return false;
+    }
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    const int writeError = errno;
+    const bool closed = std::fclose(f) == 0;
+    if (written && closed)
+        return true;
+    why = std::strerror(written ? errno : writeError);
+    return false;
+}
+} // namespace
+
 bool TCustomProjectNode::LoadFromFile(const std::string& fileName) {
     std::vector<uint8_t> bytes;
     switch (ReadRegularFile(fileName, MaxProjectFileBytes, bytes)) {
@@ -288,20 +309,18 @@ bool TCustomProjectNode::SaveToFile(const std::string& fileName) {
     // Write next to the old file and swap only once the new one is complete and on disk, so a
     // failure (full disk, no permission, a crash) leaves the previous project intact.
     TFileReplacement replacement(fileName, ".~sav");
-    bool ok = false;
-    {
-        std::ofstream out(replacement.TempName(), std::ios::binary | std::ios::trunc);
-        if (out) {
-            out.write(reinterpret_cast<const char*>(bytes.data()),
-                      static_cast<std::streamsize>(bytes.size()));
-            out.close();
-            ok = !out.fail();
-        }
+    std::string why;
+    bool ok = WriteBytes(replacement.TempName(), bytes, why);
+    if (ok && !replacement.Commit()) {
+        why = replacement.ErrorText();
+        ok = false;
     }
-    if (!ok || !replacement.Commit()) {
+    if (!ok) {
         replacement.Abandon();
+        // The system's reason, as an export gives it: a read-only folder and a full disk call
+        // for different remedies.
         if (Ui)
-            Ui->ShowMessage("Can not save " + fileName, TMsgKind::Error);
+            Ui->ShowMessage("Can not save " + fileName + " (" + why + ")", TMsgKind::Error);
         return false;
     }
     return true;

@@ -186,21 +186,19 @@ bool TDibDraw::Stretch(const uint8_t* top, int64_t stride, int bytesPerPixel, in
     if (width <= 0 || height <= 0 || target.Empty())
         return false;
     const int dw = target.Width(), dh = target.Height();
-    // Target pixel i takes the source pixel under its centre: ((2i + 1) * n) div (2 * m), as
-    // the canvas stretches.
-    auto sourceIndex = [](int64_t i, int64_t n, int64_t m) { return (2 * i + 1) * n / (2 * m); };
+    // Target pixel i takes the source pixel under its centre, as the canvas stretches.
     if (Columns.size() != size_t(dw) || ColumnsFor[0] != width || ColumnsFor[1] != dw ||
         ColumnsFor[2] != bytesPerPixel) {
         Columns.resize(size_t(dw));
         for (int x = 0; x < dw; ++x)
-            Columns[size_t(x)] = size_t(sourceIndex(x, width, dw)) * size_t(bytesPerPixel);
+            Columns[size_t(x)] = size_t(StretchSourceIndex(x, width, dw)) * size_t(bytesPerPixel);
         ColumnsFor[0] = width;
         ColumnsFor[1] = dw;
         ColumnsFor[2] = bytesPerPixel;
     }
     const bool sameRow = bytesPerPixel == 3 && dw == width;
     for (int y = 0; y < dh; ++y) {
-        const uint8_t* in = top + stride * sourceIndex(y, height, dh);
+        const uint8_t* in = top + stride * StretchSourceIndex(y, height, dh);
         uint8_t* out = target.ScanLine(y);
         if (sameRow) {
             std::memcpy(out, in, size_t(dw) * 3);
@@ -292,13 +290,21 @@ bool TDibDraw::DrawPicture(const AVFrame& picture, TBitmap& target) {
                TPacking::Index8, picture.data[1], 256);
         return ScaleExpanded(picture.width, picture.height, target);
     }
-    // Pictures already in our pixel layout (Motion JPEG) are copied row by row at their own size.
-    if (picture.format == AV_PIX_FMT_BGR24 && picture.width == target.Width() &&
-        picture.height == target.Height())
+    // Pictures already in our pixel layout (Motion JPEG) are copied or stretched as they are.
+    if (picture.format == AV_PIX_FMT_BGR24)
         return Stretch(picture.data[0], picture.linesize[0], 3, picture.width, picture.height,
                        target);
     const uint8_t* const planes[4] = {picture.data[0], picture.data[1], picture.data[2],
                                       picture.data[3]};
+    const bool fullRange = picture.color_range == AVCOL_RANGE_JPEG;
+    if (picture.width == target.Width() && picture.height == target.Height())
+        return Scaler.Scale(planes, picture.linesize, picture.width, picture.height, picture.format,
+                            fullRange, picture.colorspace, target);
+    // Another size is converted at its own size and then stretched as the canvas stretches, so
+    // a movie looks the same whether it is drawn at its size or scaled, and no pixel is a blend.
+    Converted.SetSize(picture.width, picture.height);
     return Scaler.Scale(planes, picture.linesize, picture.width, picture.height, picture.format,
-                        picture.color_range == AVCOL_RANGE_JPEG, picture.colorspace, target);
+                        fullRange, picture.colorspace, Converted) &&
+           Stretch(Converted.Bits(), Converted.RowBytes(), 3, picture.width, picture.height,
+                   target);
 }

@@ -1,7 +1,7 @@
 // DIB draw: puts device-independent bitmaps (1, 4 and 8 bits with a colour table, 16, 24 and
 // 32 bits, stored bottom-up or top-down) and decoded video pictures onto our 24-bit bitmaps,
 // stretched over the whole target. DIB pixels are widened and stretched (nearest neighbour) by
-// our own code; decoded video is converted and scaled by libswscale.
+// our own code; decoded video is converted by libswscale and stretched by the same code.
 #pragma once
 
 #include <cstddef>
@@ -28,7 +28,7 @@ struct TDibFormat {
 int64_t DibRowBytes(const TDibFormat& format);
 int64_t DibImageBytes(const TDibFormat& format);
 
-// One libswscale conversion (bilinear) kept between calls and rebuilt only when the source size or
+// One libswscale conversion kept between calls and rebuilt only when the source size or
 // format or the target size changes, so drawing frame after frame allocates nothing.
 class TPictureScaler {
 public:
@@ -59,7 +59,8 @@ public:
     // masks) or bits shorter than the picture.
     bool Draw(const TDibFormat& format, const uint8_t* colors, size_t colorsSize,
               const uint8_t* bits, size_t bitsSize, TBitmap& target);
-    // Draws a picture a decoder gave over the whole of target.
+    // Draws a picture a decoder gave over the whole of target, stretched nearest neighbour when
+    // the sizes differ.
     bool DrawPicture(const AVFrame& picture, TBitmap& target);
 
 private:
@@ -76,6 +77,8 @@ private:
                  TBitmap& target);
 
     TPictureScaler Scaler;
+    // A decoded picture in our pixel layout at its own size, before it is stretched.
+    TBitmap Converted;
     std::vector<uint8_t> Expanded;
     size_t ExpandedStride = 0;
     // Source byte offset of each target column, kept while sizes stay the same.

@@ -63,13 +63,6 @@ void FillSolid(TBitmap& bmp, int64_t l, int64_t t, int64_t r, int64_t b, uint32_
         std::memcpy(bits + static_cast<size_t>(y) * stride + offset, first, bytes);
 }
 
-// Nearest-neighbour source index of destination index i when n source pixels are spread over
-// m destination pixels: the source pixel under the destination pixel's centre. With n == m it
-// is i itself, so plain copies and stretches follow one rule.
-inline int64_t SourceIndex(int64_t i, int64_t n, int64_t m) {
-    return ((2 * i + 1) * n) / (2 * m);
-}
-
 // The copy behind Draw, StretchDraw and CopyRect. dst and src must be different bitmaps.
 void StretchCopy(TBitmap& dst, const TRect64& d, const TBitmap& src, const TRect64& s) {
     const int64_t dw = d.Right - d.Left, dh = d.Bottom - d.Top;
@@ -112,7 +105,7 @@ void StretchCopy(TBitmap& dst, const TRect64& d, const TBitmap& src, const TRect
     if (!xs.Empty())
         columns.reserve(static_cast<size_t>(xs.To - xs.From));
     for (int64_t x = xs.From; x < xs.To; ++x) {
-        const int64_t sx = s.Left + SourceIndex(x - d.Left, sw, dw);
+        const int64_t sx = s.Left + StretchSourceIndex(x - d.Left, sw, dw);
         if (sx < 0)
             continue;
         if (sx >= src.Width())
@@ -130,7 +123,7 @@ void StretchCopy(TBitmap& dst, const TRect64& d, const TBitmap& src, const TRect
     int64_t lastSy = -1;
     const uint8_t* lastRow = nullptr;
     for (int64_t y = ys.From; y < ys.To; ++y) {
-        const int64_t sy = s.Top + SourceIndex(y - d.Top, sh, dh);
+        const int64_t sy = s.Top + StretchSourceIndex(y - d.Top, sh, dh);
         if (sy < 0)
             continue;
         if (sy >= src.Height())

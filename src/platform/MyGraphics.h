@@ -78,6 +78,14 @@ struct TFont {
 class TBitmap;
 class TYuvPicture;
 
+// Nearest-neighbour source index of destination index i when n source pixels are spread over
+// m destination pixels: the source pixel under the destination pixel's centre. With n == m it
+// is i itself, so plain copies and stretches follow one rule. Every stretch of ours uses it, so
+// a picture comes out the same whichever path draws it.
+inline int64_t StretchSourceIndex(int64_t i, int64_t n, int64_t m) {
+    return ((2 * i + 1) * n) / (2 * m);
+}
+
 // What GetPixel answers for a point outside the bitmap.
 constexpr uint32_t clInvalidPixel = 0xFFFFFFFF;
 

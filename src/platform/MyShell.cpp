@@ -1,5 +1,6 @@
 #include "MyShell.h"
 
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
@@ -8,6 +9,7 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QStringList>
+#include <QTemporaryFile>
 #include <QUrl>
 
 #include <cerrno>
@@ -44,39 +46,149 @@ bool HasUrlScheme(const QString& target) {
     return scheme.match(target).hasMatch();
 }
 
-} // namespace
-
-bool ShellOpenTarget(const std::string& target, std::string* why) {
-    auto fail = [why](const std::string& reason) {
-        if (why)
-            *why = reason;
-        return false;
-    };
-    if (target.empty())
-        return fail("nothing was named to open");
+// The link for a target: an existing path made absolute, or a link as written; empty with the
+// reason when there is nothing to open.
+QUrl TargetUrl(const std::string& target, std::string& why) {
+    if (target.empty()) {
+        why = "nothing was named to open";
+        return {};
+    }
     const QString text = QString::fromStdString(target);
     QUrl url;
     if (HasUrlScheme(text)) {
         url = QUrl(text, QUrl::TolerantMode);
     } else {
         QFileInfo info(text);
-        if (!info.exists())
-            return fail(target + " does not exist");
+        if (!info.exists()) {
+            why = target + " does not exist";
+            return {};
+        }
         url = QUrl::fromLocalFile(info.absoluteFilePath());
     }
-    if (!url.isValid())
-        return fail(target + " is not a valid link");
+    if (!url.isValid()) {
+        why = target + " is not a valid link";
+        return {};
+    }
+    return url;
+}
+
+// The freedesktop launcher; empty with the reason when it is not installed.
+QString FindLauncher(std::string& why) {
+    const QString launcher = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    if (launcher.isEmpty())
+        why = "no program opens files on this system (xdg-open of the package xdg-utils is not "
+              "installed)";
+    return launcher;
+}
+
+QString LauncherArgument(const QUrl& url) {
+    return url.isLocalFile() ? url.toLocalFile() : url.toString();
+}
+
+// The last line the opener wrote to its error output, where it says why it failed. Only the
+// file's tail is read: the program it started may have written there for a long time.
+std::string LastErrorLine(const QString& fileName) {
+    constexpr qint64 TailBytes = 4096;
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    if (file.size() > TailBytes)
+        file.seek(file.size() - TailBytes);
+    const QStringList lines =
+        QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (auto it = lines.crbegin(); it != lines.crend(); ++it)
+        if (const QString line = it->trimmed(); !line.isEmpty())
+            return line.toStdString();
+    return {};
+}
+
+// Hands the opener's answer to done: nothing on success, else the last line it wrote to the
+// error file, or how it ended when it wrote none. Delivered only while receiver lives.
+void HearAnswer(QProcess* process, QObject* receiver, const TShellOpenDone& done,
+                const QString& errorFile, const std::string& target) {
+    QObject::connect(process, &QProcess::finished, receiver,
+                     [done, errorFile](int code, QProcess::ExitStatus status) {
+                         if (status == QProcess::NormalExit && code == 0) {
+                             done({});
+                             return;
+                         }
+                         std::string why = LastErrorLine(errorFile);
+                         if (why.empty())
+                             why = status == QProcess::NormalExit
+                                       ? "xdg-open ended with exit code " + std::to_string(code)
+                                       : "xdg-open crashed";
+                         done(why);
+                     });
+    QObject::connect(process, &QProcess::errorOccurred, receiver,
+                     [done, process, target](QProcess::ProcessError e) {
+                         if (e == QProcess::FailedToStart)
+                             done("xdg-open could not be started for " + target + ": " +
+                                  process->errorString().toStdString());
+                     });
+}
+
+} // namespace
+
+bool ShellOpenTarget(const std::string& target, std::string* why) {
+    std::string reason;
+    auto fail = [why, &reason] {
+        if (why)
+            *why = reason;
+        return false;
+    };
+    const QUrl url = TargetUrl(target, reason);
+    if (url.isEmpty())
+        return fail();
     if (QDesktopServices::openUrl(url))
         return true;
     // Without a desktop session the freedesktop launcher is asked directly.
-    const QString launcher = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    const QString launcher = FindLauncher(reason);
     if (launcher.isEmpty())
-        return fail("no program opens files on this system (xdg-open of the package xdg-utils "
-                    "is not installed)");
-    const QString argument = url.isLocalFile() ? url.toLocalFile() : url.toString();
-    if (QProcess::startDetached(launcher, {argument}))
+        return fail();
+    if (QProcess::startDetached(launcher, {LauncherArgument(url)}))
         return true;
-    return fail("xdg-open could not be started for " + target);
+    reason = "xdg-open could not be started for " + target;
+    return fail();
+}
+
+void ShellOpenTargetAsync(const std::string& target, QObject* context, TShellOpenDone done) {
+    std::string why;
+    const QUrl url = TargetUrl(target, why);
+    const QString launcher = url.isEmpty() ? QString() : FindLauncher(why);
+    if (launcher.isEmpty()) {
+        done(why);
+        return;
+    }
+    // The error output goes to a file, not a pipe: the program the opener starts inherits it,
+    // and would be killed by a broken pipe once the opener is gone and the pipe closed.
+    QTemporaryFile errors(QDir::temp().filePath(QStringLiteral("opener-XXXXXX.txt")));
+    errors.setAutoRemove(false);
+    if (!errors.open()) {
+        done("no temporary file for the opener's messages: " + errors.errorString().toStdString());
+        return;
+    }
+    const QString errorFile = errors.fileName();
+    errors.close();
+    // Owned by the application, so an opener still running when the caller goes is not killed.
+    auto* process = new QProcess(QCoreApplication::instance());
+    process->setProgram(launcher);
+    process->setArguments({LauncherArgument(url)});
+    process->setStandardInputFile(QProcess::nullDevice());
+    process->setProcessChannelMode(QProcess::ForwardedOutputChannel);
+    process->setStandardErrorFile(errorFile);
+    HearAnswer(process, context ? context : process, done, errorFile, target);
+    // Connected after the answer, which reads the file first.
+    auto finish = [process, errorFile] {
+        process->deleteLater();
+        QFile::remove(errorFile);
+    };
+    QObject::connect(process, &QProcess::finished, process, finish);
+    QObject::connect(process, &QProcess::errorOccurred, process,
+                     [finish](QProcess::ProcessError e) {
+                         if (e == QProcess::FailedToStart)
+                             finish();
+                     });
+    process->start();
 }
 
 bool ShellStartDetached(const std::string& program, const std::vector<std::string>& arguments) {

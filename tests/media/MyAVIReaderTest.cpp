@@ -305,13 +305,45 @@ TEST(AviReaderIndex, CompressedTrackWithoutDecoderPlaysSilent) {
     odd.Wfx.cbSize = 12;
     TAviSpec spec = MakeDibMovie(2, 2, 3);
     AddAudioTrack(spec, odd, {417, 418}, {0, 2}, 30);
-    TAviReader r;
-    ASSERT_TRUE(Opens(r, BuildAvi(spec).Bytes));
+    TFakeUiServices ui;
+    TAviReader r(&ui);
+    ASSERT_TRUE(r.Open(std::make_unique<TMemoryByteSource>(BuildAvi(spec).Bytes), "odd.avi"));
     EXPECT_FALSE(r.HasAudio());
     EXPECT_EQ(r.GetSourceAudioFormat().Wfx.cbSize, 12);
     EXPECT_EQ(r.GetVideoChunks()[0].AudioBytes, 0u);
     r.PrepareAudio(AviPcm(22050, 1, 16), 15);
     EXPECT_FALSE(r.IsAudioReady());
+    // The user is told, once, why the movie has no sound.
+    EXPECT_EQ(ui.Messages, std::vector<std::string>{
+                               "The sound track of odd.avi is left out: no decoder reads its "
+                               "format (tag 31354). The movie's pictures are used without sound."});
+    EXPECT_EQ(ui.MessageKinds, std::vector<TMsgKind>{TMsgKind::Warning});
+    TBitmap frame(2, 2);
+    EXPECT_TRUE(r.GetFrame(2, frame));
+}
+
+// PCM whose samples are not whole bytes cannot be played either, and is said so; a track that
+// plays opens without a word.
+TEST(AviReaderIndex, UnplayablePcmTrackIsReported) {
+    for (uint16_t bits : {4, 8}) {
+        TAudioFormat pcm = AviPcm(8000, 2, 8);
+        pcm.Wfx.wBitsPerSample = bits;
+        TAviSpec spec = MakeDibMovie(2, 2, 2);
+        AddAudioTrack(spec, pcm, {100}, {0});
+        TFakeUiServices ui;
+        TAviReader r(&ui);
+        ASSERT_TRUE(r.Open(std::make_unique<TMemoryByteSource>(BuildAvi(spec).Bytes), "pcm.avi"));
+        EXPECT_EQ(r.HasAudio(), bits == 8);
+        if (bits == 8) {
+            EXPECT_TRUE(ui.Messages.empty());
+            continue;
+        }
+        EXPECT_EQ(ui.Messages,
+                  std::vector<std::string>{"The sound track of pcm.avi is left out: its PCM "
+                                           "format (2 channels of 4 bits at 8000 Hz) cannot be "
+                                           "played. The movie's pictures are used without sound."});
+        EXPECT_EQ(ui.MessageKinds, std::vector<TMsgKind>{TMsgKind::Warning});
+    }
 }
 
 // ---- Refusals -----------------------------------------------------------------------------------
@@ -390,6 +422,43 @@ TEST(AviReaderRefuse, BadStreamHeadersAndFormats) {
     for (const auto& c : rows) {
         TAviReader r;
         EXPECT_EQ(Opens(r, c.File), c.Opens) << c.Name;
+    }
+}
+
+// A video format whose picture has no size, or one nothing could hold, refuses the file as a bad
+// main header does: one message naming the file, the reason and where the format lies.
+TEST(AviReaderRefuse, ImpossiblePictureSizeInTheVideoFormat) {
+    const struct {
+        uint32_t Width, Height;
+        bool Opens;
+    } rows[] = {{0x7FFFFFFFu, 2, false},
+                {2, 0x80000000u, false},
+                {0, 2, false},
+                {0xFFFFFFFEu, 2, false}, // -2
+                {2, 0, false},
+                {TAviReader::MaxPictureSide + 1, 2, false},
+                {2, uint32_t(-TAviReader::MaxPictureSide - 1), false},
+                {2, 0xFFFFFFFEu, true}, // top-down rows
+                {TAviReader::MaxPictureSide, 2, true}};
+    for (const auto& c : rows) {
+        SCOPED_TRACE(std::to_string(int32_t(c.Width)) + " x " + std::to_string(int32_t(c.Height)));
+        TAviImage f = BuildAvi(MakeDibMovie(2, 2, 2));
+        f.PutU32(f.StrfPos[0] + 8 + 4, c.Width);  // biWidth
+        f.PutU32(f.StrfPos[0] + 8 + 8, c.Height); // biHeight
+        TFakeUiServices ui;
+        TAviReader r(&ui);
+        EXPECT_EQ(r.Open(std::make_unique<TMemoryByteSource>(f.Bytes), "bad.avi"), c.Opens);
+        if (c.Opens) {
+            EXPECT_TRUE(ui.Messages.empty());
+            continue;
+        }
+        EXPECT_EQ(r.GetOpenError(), "Video format gives an impossible picture size (" +
+                                        std::to_string(int32_t(c.Width)) + " x " +
+                                        std::to_string(int32_t(c.Height)) + ") (bad.avi, offset " +
+                                        std::to_string(f.StrfPos[0] + 8) + ")");
+        EXPECT_EQ(ui.Messages,
+                  std::vector<std::string>{"Can not open bad.avi\n" + r.GetOpenError()});
+        EXPECT_EQ(ui.MessageKinds, std::vector<TMsgKind>{TMsgKind::Error});
     }
 }
 

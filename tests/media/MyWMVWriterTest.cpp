@@ -5,6 +5,7 @@
 #include "MediaProbe.h"
 #include "TempFolders.h"
 
+#include <cmath>
 #include <filesystem>
 
 #include <gmock/gmock.h>
@@ -12,6 +13,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
 }
 
 using ::testing::ElementsAre;
@@ -65,6 +67,42 @@ bool WriteFrames(TWMVWriter& w, int frames, const TWMFInfo& info, bool sound = t
             return false;
     }
     return true;
+}
+
+// Seconds into the file of the first decoded sound sample louder than level (full scale 1);
+// -1 when there is none.
+double SoundOnset(const std::string& file, float level) {
+    AVFormatContext* fmt = nullptr;
+    if (avformat_open_input(&fmt, file.c_str(), nullptr, nullptr) < 0)
+        return -1;
+    double onset = -1;
+    const int index = av_find_best_stream(fmt, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    AVCodecContext* dec = nullptr;
+    AVPacket* pkt = av_packet_alloc();
+    AVFrame* f = av_frame_alloc();
+    if (index >= 0 && avformat_find_stream_info(fmt, nullptr) >= 0) {
+        const AVStream* st = fmt->streams[index];
+        dec = avcodec_alloc_context3(avcodec_find_decoder(st->codecpar->codec_id));
+        avcodec_parameters_to_context(dec, st->codecpar);
+        avcodec_open2(dec, nullptr, nullptr);
+        while (onset < 0 && av_read_frame(fmt, pkt) >= 0) {
+            if (pkt->stream_index == index && avcodec_send_packet(dec, pkt) >= 0) {
+                while (onset < 0 && avcodec_receive_frame(dec, f) >= 0) {
+                    EXPECT_EQ(f->format, AV_SAMPLE_FMT_FLTP);
+                    for (int i = 0; i < f->nb_samples && onset < 0; ++i)
+                        if (std::abs(reinterpret_cast<const float*>(f->data[0])[i]) > level)
+                            onset =
+                                double(f->pts) * av_q2d(st->time_base) + double(i) / f->sample_rate;
+                }
+            }
+            av_packet_unref(pkt);
+        }
+    }
+    av_frame_free(&f);
+    av_packet_free(&pkt);
+    avcodec_free_context(&dec);
+    avformat_close_input(&fmt);
+    return onset;
 }
 
 class WMVWriterTest : public ::testing::Test {
@@ -188,22 +226,20 @@ TEST_F(WMVWriterTest, AudioOnlyProfileWritesWma) {
     EXPECT_NEAR(p.Duration, 1.0, 1.0 / 15 + 1e-3);
 }
 
-// Each profile gives its own streams: sizes, sound and the frames of silence that lead in (none
-// without sound; two at 25 fps, where a frame of 1764 samples is shorter than the encoder's
-// start-up of 2048). The first picture covers the lead-in, picture k (from 1) shows at k frames
-// after it, with its sound. An export with sound off never hands the writer sound, and every
-// picture still gets in at its place.
+// Each profile gives its own streams and sizes. Picture n shows at n frames; the sound starts
+// at 0 too, behind the packet that holds only the encoder's start-up (1024 samples before 0).
+// An export with sound off never hands the writer sound, and every picture still gets in at its
+// place.
 TEST_F(WMVWriterTest, ProfilesGiveTheirStreamsAndEveryPictureItsPlace) {
     const struct {
         int32_t Profile;
         Extended Fps;
         bool Sound;
-        int Lead;
         int Width, Height, AudioRate;
         int64_t AudioBitRate; // 0: no sound stream
-    } rows[] = {{15, 15, true, 0, 160, 120, 0, 0},
-                {14, 25, false, 2, 720, 576, 44100, 64000},
-                {5, 15, true, 1, 160, 120, 22050, 24000}};
+    } rows[] = {{15, 15, true, 160, 120, 0, 0},
+                {14, 25, false, 720, 576, 44100, 64000},
+                {5, 15, true, 160, 120, 22050, 24000}};
     constexpr int Frames = 15;
     for (const auto& c : rows) {
         SCOPED_TRACE(c.Profile);
@@ -216,10 +252,10 @@ TEST_F(WMVWriterTest, ProfilesGiveTheirStreamsAndEveryPictureItsPlace) {
         EXPECT_EQ(w.GetFrameDuration(), c.Fps == 15 ? 666667 : 400000);
         EXPECT_EQ(w.GetAudioInput(), c.AudioBitRate ? 0 : -1);
         EXPECT_EQ(w.GetVideoInput(), c.AudioBitRate ? 1 : 0);
-        EXPECT_EQ(w.GetFrameCounter(), c.Lead);
+        EXPECT_EQ(w.GetFrameCounter(), 0);
         EXPECT_EQ(w.GetBitmap().Width() * 1000 + w.GetBitmap().Height(), 64048); // the project's
         ASSERT_TRUE(WriteFrames(w, Frames, info, c.Sound));
-        EXPECT_EQ(w.GetFrameCounter(), c.Lead + Frames);
+        EXPECT_EQ(w.GetFrameCounter(), Frames);
         ASSERT_TRUE(w.Close());
         EXPECT_FALSE(w.IsOpen());
 
@@ -232,11 +268,12 @@ TEST_F(WMVWriterTest, ProfilesGiveTheirStreamsAndEveryPictureItsPlace) {
         EXPECT_EQ(v->DecodedFrames, Frames);
         EXPECT_EQ(v->DecodeErrors, 0);
         const double frame = 1 / double(c.Fps);
-        EXPECT_NEAR(p.Duration, (Frames + c.Lead) * frame, frame + 1e-3);
+        const int startUp = c.AudioRate == 44100 ? 2048 : 1024;
+        const double before = c.AudioBitRate ? double(startUp) / c.AudioRate : 0;
+        EXPECT_NEAR(p.Duration, before + Frames * frame, frame + 1e-3);
         ASSERT_EQ(v->PacketTimes.size(), size_t(Frames));
-        EXPECT_EQ(v->PacketTimes[0], 0);
-        for (int i = 1; i < Frames; ++i)
-            EXPECT_NEAR(v->PacketTimes[size_t(i)], (i + c.Lead) * frame, 1e-3) << i;
+        for (int i = 0; i < Frames; ++i)
+            EXPECT_NEAR(v->PacketTimes[size_t(i)], i * frame, 1e-3) << i;
         if (!c.AudioBitRate)
             continue;
         const TProbedStream* a = p.FirstOf(false);
@@ -244,22 +281,25 @@ TEST_F(WMVWriterTest, ProfilesGiveTheirStreamsAndEveryPictureItsPlace) {
         EXPECT_EQ(a->BitRate, c.AudioBitRate);
         EXPECT_EQ(a->SampleRate * 10 + a->Channels, c.AudioRate * 10 + 2);
         EXPECT_EQ(a->DecodeErrors, 0);
-        EXPECT_EQ(a->PacketTimes[0], 0);
-        // The sound runs the lead-in and one frame per picture, in 1024-sample packets.
-        EXPECT_EQ(a->KeyFlags.size(),
-                  c.Sound ? size_t(((Frames + c.Lead) * 1470 + 1023) / 1024) : a->KeyFlags.size());
+        EXPECT_NEAR(a->PacketTimes[0], -before, 1e-3);
+        // One frame of sound per picture and the start-up, in 1024-sample packets; without
+        // sound, the start-up alone.
+        const size_t packets = c.Sound ? size_t((Frames * 1470 + startUp + 1023) / 1024) : 1;
+        ASSERT_EQ(a->PacketTimes.size(), packets);
+        if (c.Sound) {
+            EXPECT_EQ(a->PacketTimes[1], 0);
+        }
     }
 }
 
 // A 25 fps project into a 30 fps profile: the file holds the profile's rate, one picture every
-// 1/30 s after the first (which covers the lead-in), and lasts as long as the project's frames.
+// 1/30 s from 0, and lasts as long as the project's frames.
 TEST_F(WMVWriterTest, FileHoldsTheProfilesFrameRate) {
     const std::string file = Dir.Path + "/rate.wmv";
     TWMVWriter w(Ui);
     const TWMFInfo info = MakeInfo(file, 7, 25); // LAN 100 kbps: 30 fps
     ASSERT_TRUE(w.Open(info));
     EXPECT_EQ(w.GetFrameDuration(), 400000);
-    const int64_t lead = w.GetFrameCounter();
     ASSERT_TRUE(WriteFrames(w, 50, info));
     ASSERT_TRUE(w.Close());
 
@@ -268,14 +308,49 @@ TEST_F(WMVWriterTest, FileHoldsTheProfilesFrameRate) {
     ASSERT_NE(v, nullptr);
     EXPECT_NEAR(v->FrameRate, 30, 0.01);
     const int64_t slot = 333333;
-    const int64_t firstSlot = ((lead + 1) * 400000 + slot - 1) / slot;
-    const int64_t endSlot = ((lead + 50) * 400000 + slot - 1) / slot;
-    ASSERT_EQ(v->PacketTimes.size(), size_t(1 + endSlot - firstSlot));
+    const int64_t endSlot = (50 * 400000 + slot - 1) / slot;
+    ASSERT_EQ(v->PacketTimes.size(), size_t(endSlot));
     EXPECT_EQ(v->DecodedFrames, int(v->PacketTimes.size()));
-    EXPECT_EQ(v->PacketTimes[0], 0);
-    for (size_t i = 1; i < v->PacketTimes.size(); ++i)
-        ASSERT_NEAR(v->PacketTimes[i], double(firstSlot + int64_t(i) - 1) * slot / 1e7, 1e-3) << i;
-    EXPECT_NEAR(p.Duration, double(lead + 50) / 25, 1.0 / 25 + 1e-3);
+    for (size_t i = 0; i < v->PacketTimes.size(); ++i)
+        ASSERT_NEAR(v->PacketTimes[i], double(i) * slot / 1e7, 1e-3) << i;
+    // From the sound encoder's start-up, 2048 samples before 0.
+    EXPECT_NEAR(p.Duration, 2048.0 / 44100 + 50.0 / 25, 1.0 / 25 + 1e-3);
+}
+
+// Frame n is stamped n / rate, and its sound plays with it: a 30 fps project whose picture turns
+// white and whose sound starts at frame 20 shows both at 0.667 s, within a frame of each other.
+TEST_F(WMVWriterTest, PictureAndSoundOfAFrameStartTogether) {
+    const std::string file = Dir.Path + "/sync.wmv";
+    TWMVWriter w(Ui);
+    TWMFInfo info = MakeInfo(file, 9, 30); // LAN 384 kbps: 320 x 240 at 30 fps
+    info.AudioFormat = Pcm(44100, 2, 16);
+    ASSERT_TRUE(w.Open(info));
+    constexpr int Frames = 40, Onset = 20;
+    std::vector<int16_t> block(1470 * 2);
+    for (int n = 0; n < Frames; ++n) {
+        for (size_t k = 0; k < block.size(); ++k)
+            block[k] = n < Onset ? 0 : int16_t(k / 2 % 40 < 20 ? 12000 : -12000);
+        w.GetBitmap().Canvas().Brush.Color = n < Onset ? 0x000000 : 0xFFFFFF;
+        w.GetBitmap().Canvas().FillRect(Rect(0, 0, 64, 48));
+        ASSERT_TRUE(w.WriteAudio(block.data(), uint32_t(block.size() * 2)));
+        ASSERT_TRUE(w.WriteVideoFrame());
+    }
+    ASSERT_TRUE(w.Close());
+
+    const TProbedFile p = ProbeMedia(file, true);
+    const TProbedStream* v = p.FirstOf(true);
+    ASSERT_NE(v, nullptr);
+    ASSERT_EQ(v->PacketTimes.size(), size_t(Frames));
+    for (int n = 0; n < Frames; ++n)
+        EXPECT_NEAR(v->PacketTimes[size_t(n)], n / 30.0, 1e-3) << n; // ASF times are in ms
+    ASSERT_EQ(v->Pictures.size(), size_t(Frames));
+    const size_t middle = 120 * 320 * 3 + 160 * 3;
+    EXPECT_LT(v->Pictures[Onset - 1][middle], 40);
+    EXPECT_GT(v->Pictures[Onset][middle], 215);
+    const TProbedStream* a = p.FirstOf(false);
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->PacketTimes[1], 0);
+    EXPECT_NEAR(SoundOnset(file, 0.1f), Onset / 30.0, 1 / 30.0);
 }
 
 // A picture that cannot be written is dropped and the export goes on; sixteen in a row are

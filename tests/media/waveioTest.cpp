@@ -142,7 +142,8 @@ TEST(WaveStream, DamagedFilesRaiseClearErrors) {
         // 'fmt ' claims 16 bytes, 10 are there.
         {[](TWavFixture& f) { f.TruncateTo = 12 + 8 + 10; }, "Abnormal 'fmt' size!"},
         {[](TWavFixture& f) { f.FormatTag = 2, f.FormatExtra.assign(32, 1); },
-         "Only Uncompressed PCM format is supported. Can not read song.wav"},
+         "Only Uncompressed PCM format is supported. Can not read song.wav: its format tag is 2, "
+         "not 1 (PCM)."},
         {[](TWavFixture& f) {
              f.FormatTag = 2, f.FormatExtra.assign(32, 1), f.FmtSizeOverride = 16;
          },
@@ -174,6 +175,54 @@ TEST(WaveStream, DamagedFilesRaiseClearErrors) {
         }
         EXPECT_EQ(message, c.Message);
     }
+}
+
+// Plain 32-bit PCM as sound tools write it by default (the extensible tag, with PCM in its
+// sub-format GUID) is refused for what it is, not as compressed sound; so is floating point.
+TEST(WaveStream, ExtensibleFormatsAreRefusedForWhatTheyHold) {
+    auto extensible = [](uint16_t bits, uint8_t subFormat) {
+        TWavFixture f;
+        f.Channels = 2;
+        f.Bits = bits;
+        f.Rate = 44100;
+        f.Samples.assign(size_t(8) * bits / 8, 0);
+        f.FormatTag = 0xFFFE;
+        // Valid bits, channel mask (front left and right), sub-format GUID.
+        f.FormatExtra = {uint8_t(bits), 0, 3,    0, 0, 0,    subFormat, 0,    0,    0,   0, 0,
+                         0x10,          0, 0x80, 0, 0, 0xAA, 0,         0x38, 0x9B, 0x71};
+        return f;
+    };
+    const struct {
+        TWavFixture Fixture;
+        std::string Message;
+    } rows[] = {
+        {extensible(32, 1), "Can not read song.wav: its sound is 32-bit PCM in the extensible "
+                            "format (tag 0xFFFE). Only plain PCM (format tag 1) is read; save the "
+                            "file as 8 or 16-bit PCM."},
+        {extensible(32, 3), "Can not read song.wav: its sound is 32-bit floating-point in the "
+                            "extensible format (tag 0xFFFE). Only plain PCM (format tag 1) is "
+                            "read; save the file as 8 or 16-bit PCM."},
+    };
+    for (const auto& c : rows) {
+        std::string message;
+        try {
+            TMemoryWave m(c.Fixture);
+        } catch (const EReadError& e) {
+            message = e.GetMessage();
+        }
+        EXPECT_EQ(message, c.Message);
+    }
+    // Too short to hold a sub-format, the tag is all there is to name.
+    TWavFixture cut = extensible(32, 1);
+    cut.FormatExtra.resize(6);
+    std::string message;
+    try {
+        TMemoryWave m(cut);
+    } catch (const EReadError& e) {
+        message = e.GetMessage();
+    }
+    EXPECT_EQ(message, "Only Uncompressed PCM format is supported. Can not read song.wav: its "
+                       "format tag is 65534, not 1 (PCM).");
 }
 
 TEST(WaveStream, MissingFileRaises) {

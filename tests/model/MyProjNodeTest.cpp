@@ -62,7 +62,9 @@ TEST(ProjectRoot, ModifiedComparesWithTheFileAndOpenRestoresIt) {
     EXPECT_TRUE(f.Root->IsModified());
 }
 
-TEST(ProjectRoot, FailedSaveKeepsThePreviousFile) {
+// The message gives the system's reason; root may write anywhere, so the failures are made by
+// the paths themselves.
+TEST(ProjectRoot, FailedSaveKeepsThePreviousFileAndSaysWhy) {
     TTempDir dir;
     const std::string name = dir.Path + "/p.mpr";
     std::ofstream(name) << "previous";
@@ -71,7 +73,11 @@ TEST(ProjectRoot, FailedSaveKeepsThePreviousFile) {
     // A folder of the temporary file's name makes the write fail.
     std::filesystem::create_directory(name + ".~sav");
     EXPECT_FALSE(f.Root->SaveToFile(name));
-    EXPECT_EQ(f.Ui.Messages.size(), 1u);
+    // A file where a folder should be.
+    EXPECT_FALSE(f.Root->SaveToFile(name + "/x.mpr"));
+    EXPECT_EQ(f.Ui.Messages,
+              (std::vector<std::string>{"Can not save " + name + " (Is a directory)",
+                                        "Can not save " + name + "/x.mpr (Not a directory)"}));
     std::ifstream in(name);
     std::string text;
     in >> text;

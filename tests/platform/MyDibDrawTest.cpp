@@ -246,3 +246,56 @@ TEST(DibDraw, DecodedPicturesInYuvAndPalette) {
     EXPECT_FALSE(draw.DrawPicture(*p, wide));
     av_frame_free(&p);
 }
+
+// A decoded picture drawn at another size is the picture at its own size stretched nearest
+// neighbour (target pixel x takes source pixel ((2x + 1) * sw) div (2 * tw), rows alike), in YUV
+// as in our own pixel layout: no pixel is a blend of two.
+TEST(DibDraw, DecodedPicturesOfAnotherSizeAreStretchedNotBlended) {
+    constexpr int W = 10, H = 6;
+    auto pattern = [](int x, int y) { return uint8_t((x * 37 + y * 91) % 7 * 36 + 16); };
+    AVFrame* yuv = av_frame_alloc();
+    yuv->format = AV_PIX_FMT_YUV420P;
+    yuv->width = W;
+    yuv->height = H;
+    ASSERT_EQ(av_frame_get_buffer(yuv, 0), 0);
+    AVFrame* bgr = av_frame_alloc();
+    bgr->format = AV_PIX_FMT_BGR24;
+    bgr->width = W;
+    bgr->height = H;
+    ASSERT_EQ(av_frame_get_buffer(bgr, 0), 0);
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) {
+            yuv->data[0][y * yuv->linesize[0] + x] = pattern(x, y);
+            uint8_t* px = bgr->data[0] + y * bgr->linesize[0] + x * 3;
+            px[0] = pattern(x, y);
+            px[1] = uint8_t(255 - pattern(x, y));
+            px[2] = uint8_t(x * 20);
+        }
+    for (int y = 0; y < H / 2; ++y) {
+        std::memset(yuv->data[1] + y * yuv->linesize[1], 128, W / 2);
+        std::memset(yuv->data[2] + y * yuv->linesize[2], 128, W / 2);
+    }
+
+    TDibDraw draw;
+    for (AVFrame* f : {yuv, bgr}) {
+        TBitmap own(W, H);
+        ASSERT_TRUE(draw.DrawPicture(*f, own));
+        const TPicture source = Read(own);
+        for (auto [tw, th] : {std::pair{23, 13}, {20, 12}, {7, 4}, {3, 9}}) {
+            TBitmap b(tw, th);
+            ASSERT_TRUE(draw.DrawPicture(*f, b));
+            TPicture expected(size_t(th), TRow(size_t(tw), 0));
+            for (int y = 0; y < th; ++y)
+                for (int x = 0; x < tw; ++x)
+                    expected[size_t(y)][size_t(x)] = source[size_t((2 * y + 1) * H / (2 * th))]
+                                                           [size_t((2 * x + 1) * W / (2 * tw))];
+            EXPECT_EQ(Read(b), expected) << f->format << " at " << tw << "x" << th;
+        }
+        // Back at its own size the same drawer gives the same pixels as before.
+        TBitmap again(W, H);
+        ASSERT_TRUE(draw.DrawPicture(*f, again));
+        EXPECT_EQ(Read(again), source);
+    }
+    av_frame_free(&yuv);
+    av_frame_free(&bgr);
+}

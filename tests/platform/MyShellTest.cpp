@@ -1,5 +1,6 @@
 #include "MyShell.h"
 
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QObject>
 #include <QUrl>
@@ -9,7 +10,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <unistd.h>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -97,6 +100,77 @@ TEST(ShellOpenTarget, NamesTheMissingLauncherAndUsesOneThatIsThere) {
     std::string line;
     std::getline(in, line);
     EXPECT_EQ(QUrl::fromUserInput(QString::fromStdString(line)).toLocalFile().toStdString(), file);
+}
+
+namespace {
+// Pumps events until done holds an answer; false when none came within ten seconds.
+bool WaitForAnswer(const std::vector<std::string>& answers) {
+    for (int i = 0; i < 1000 && answers.empty(); ++i) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        if (answers.empty())
+            usleep(10000);
+    }
+    return !answers.empty();
+}
+} // namespace
+
+// The call returns while the opener still runs; its complaint, or an exit code when it gave
+// none, comes back once it ends, and a success comes back empty.
+TEST(ShellOpenTargetAsync, ReturnsAtOnceAndHearsTheOpenersAnswer) {
+    TTempDir dir;
+    const std::string file = dir.File("clip.avi");
+    const struct {
+        int Code;
+        std::string Complaint, Answer;
+    } cases[] = {
+        {3, "xdg-open: no method available for opening \"clip.avi\"",
+         "xdg-open: no method available for opening \"clip.avi\""},
+        {4, "", "xdg-open ended with exit code 4"},
+        {0, "opened", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Code);
+        TFakeOpener opener(c.Code, c.Complaint);
+        std::vector<std::string> answers;
+        QObject context;
+        ShellOpenTargetAsync(file, &context,
+                             [&](const std::string& why) { answers.push_back(why); });
+        for (int i = 0; i < 20; ++i)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        EXPECT_TRUE(answers.empty());
+        opener.Answer();
+        ASSERT_TRUE(WaitForAnswer(answers));
+        EXPECT_EQ(answers, std::vector<std::string>{c.Answer});
+    }
+}
+
+// What cannot start is said before the call returns; a caller gone first hears nothing.
+TEST(ShellOpenTargetAsync, TellsAtOnceWhatCannotStartAndNothingToACallerGone) {
+    TTempDir dir;
+    std::vector<std::string> answers;
+    auto keep = [&](const std::string& why) { answers.push_back(why); };
+    ShellOpenTargetAsync(dir.Path + "/gone.htm", nullptr, keep);
+    EXPECT_EQ(answers, std::vector<std::string>{dir.Path + "/gone.htm does not exist"});
+    const std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
+    setenv("PATH", dir.Path.c_str(), 1);
+    ShellOpenTargetAsync(dir.Path, nullptr, keep);
+    setenv("PATH", oldPath.c_str(), 1);
+    ASSERT_EQ(answers.size(), 2u);
+    EXPECT_NE(answers[1].find("xdg-open"), std::string::npos) << answers[1];
+
+    answers.clear();
+    TFakeOpener opener(3, "no method available");
+    auto context = std::make_unique<QObject>();
+    ShellOpenTargetAsync(dir.Path, context.get(), keep);
+    context.reset();
+    opener.Answer();
+    // A second open tells when the first one's answer would have come too.
+    QObject second;
+    ShellOpenTargetAsync(dir.Path, &second, keep);
+    ASSERT_TRUE(WaitForAnswer(answers));
+    for (int i = 0; i < 20; ++i)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_EQ(answers, std::vector<std::string>{"no method available"});
 }
 
 TEST(ShellStartDetached, ReportsWhetherTheProgramStarted) {

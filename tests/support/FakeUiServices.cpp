@@ -2,8 +2,9 @@
 
 #include <gtest/gtest.h>
 
-void TFakeUiServices::ShowMessage(const std::string& text, TMsgKind) {
+void TFakeUiServices::ShowMessage(const std::string& text, TMsgKind kind) {
     Messages.push_back(text);
+    MessageKinds.push_back(kind);
 }
 
 TMsgResult TFakeUiServices::Ask(const std::string& text, TMsgButtons buttons, TMsgKind) {

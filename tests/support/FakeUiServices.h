@@ -23,6 +23,7 @@ public:
 
     // What the user saw.
     std::vector<std::string> Messages;
+    std::vector<TMsgKind> MessageKinds; // one per message
     std::vector<std::string> Questions;
     // Texts of the confirmation windows shown, with their kinds.
     std::vector<std::string> Confirmations;

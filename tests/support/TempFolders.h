@@ -94,3 +94,40 @@ public:
 private:
     std::optional<std::string> Old;
 };
+
+// A desktop opener of the test's making, first on PATH for the object's life: it waits until
+// Answer is called (or the object is gone), writes complaint to its error output and exits with
+// code.
+class TFakeOpener {
+public:
+    TFakeOpener(int code, const std::string& complaint) {
+        const std::string bin = Dir.Path + "/bin";
+        std::filesystem::create_directory(bin);
+        const std::string script = bin + "/xdg-open";
+        std::ofstream(script) << "#!/bin/sh\n"
+                              << "while [ ! -e '" << GoFile() << "' ] && [ -d '" << Dir.Path
+                              << "' ]; do sleep 0.02; done\n"
+                              << "printf '%s\\n' '" << complaint << "' >&2\n"
+                              << ": > '" << Dir.Path << "/ended'\n"
+                              << "exit " << code << "\n";
+        std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+        if (const char* v = std::getenv("PATH"))
+            OldPath = v;
+        setenv("PATH", (bin + ":" + OldPath).c_str(), 1);
+    }
+    ~TFakeOpener() {
+        Answer(); // an opener still waiting would outlive the test
+        setenv("PATH", OldPath.c_str(), 1);
+    }
+    TFakeOpener(const TFakeOpener&) = delete;
+    TFakeOpener& operator=(const TFakeOpener&) = delete;
+
+    void Answer() const { std::ofstream(GoFile()) << "go"; }
+    // The opener is about to exit.
+    bool Ended() const { return std::filesystem::exists(Dir.Path + "/ended"); }
+
+private:
+    std::string GoFile() const { return Dir.Path + "/go"; }
+    TTempDir Dir;
+    std::string OldPath;
+};

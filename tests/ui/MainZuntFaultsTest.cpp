@@ -151,6 +151,42 @@ TEST_F(MainWindowFaults, RepeatEndsOnEscapeAndOnACloseRequest) {
     }
 }
 
+// Where the last playback stopped, on a stop point, Play runs on to the next stop point, and
+// with repeat on loops between the two; past the last one it plays to the end.
+TEST_F(MainWindowFaults, PlayFromAStopPointRunsToTheNextOne) {
+    AddBlank(10.0L);            // 150 frames at 15 fps
+    Root->Pegs->AddPoint(2.0L); // frame 30
+    Root->Pegs->AddPoint(8.0L); // frame 120
+    using TRun = std::tuple<int32_t, int32_t>;
+    const struct {
+        bool Repeat;
+        int32_t From;
+        std::vector<TRun> Runs;
+    } cases[] = {
+        {false, 0, {{0, 30}}},
+        {false, 30, {{30, 120}}},
+        {true, 30, {{30, 120}, {30, 120}, {30, 120}}},
+        {true, 44, {{44, 120}, {30, 120}, {30, 120}}},
+        {true, 120, {{120, -1}, {120, -1}, {120, -1}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.From);
+        if (Strip().RepeatBetweenStops != c.Repeat)
+            Strip().sbRepeat->click();
+        Form->Timeline().SetFramePos(c.From);
+        std::vector<TRun> runs;
+        Form->Loop = [&](int32_t start, int32_t end, bool) {
+            runs.emplace_back(start, end);
+            if (runs.size() == 3)
+                QTest::mouseClick(Form->sbStop1, Qt::LeftButton);
+            return true;
+        };
+        QTest::mouseClick(Form->sbPlay1, Qt::LeftButton);
+        EXPECT_EQ(runs, c.Runs);
+        EXPECT_TRUE(Form->sbStop1->isChecked());
+    }
+}
+
 TEST_F(MainWindowFaults, TheThumbAtItsEndShowsTheStripsLastFrames) {
     TBlankNode* blank = AddBlank(600.0L); // 9000 frames, 36000 strip pixels
     TTimeline& strip = Strip();

@@ -1,5 +1,9 @@
+#include <QGroupBox>
+#include <QHelpEvent>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QToolTip>
 #include <unistd.h>
 
 #include "MainWindowRig.h"
@@ -303,12 +307,12 @@ TEST_F(MainWindow, RefusedFilesShowWhyAndLeaveANewProjectWithoutAName) {
     std::ofstream(bad, std::ios::binary) << "Brenmo this is no project";
     std::ofstream(film) << "RIFF";
     ASSERT_EQ(::truncate(film.c_str(), TProjectNode::MaxProjectFileBytes + 1), 0);
-    // The report is read before the rest of Open runs: the cursor is not yet back at 0.
+    // The report is read with the new project on show: the cursor is back at 0.
     std::vector<std::string> reports;
     auto reset = MakeScopeExit([] { TErrorDlg::ExecHook = nullptr; });
     TErrorDlg::ExecHook = [&](TErrorDlg&) {
         reports.push_back(ErrorText());
-        EXPECT_EQ(Form->Timeline().GetFramePos(), 5);
+        EXPECT_EQ(Form->Timeline().GetFramePos(), 0);
         return int(QDialog::Accepted);
     };
     for (const std::string& name : {bad, film}) {
@@ -329,6 +333,55 @@ TEST_F(MainWindow, RefusedFilesShowWhyAndLeaveANewProjectWithoutAName) {
     EXPECT_EQ(std::filesystem::file_size(film), uint64_t(TProjectNode::MaxProjectFileBytes + 1));
 }
 
+// A project cut short fails to load after the old one was closed: the window then shows what New
+// shows, preview, status texts and tree alike, and the failed file is not the last project.
+TEST_F(MainWindow, AFailedLoadLeavesTheWindowAsNewDoes) {
+    const std::string good = File("good.mpr"), cut = File("cut.mpr");
+    AddBlank(2.0L, 0x00FF00);
+    ASSERT_TRUE(Root->SaveToFile(good));
+    const std::string bytes = ReadBytes(good);
+    std::ofstream(cut, std::ios::binary) << bytes.substr(0, bytes.size() / 2);
+    const auto State = [this] {
+        const TBitmap& p = Form->VideoImage->Picture();
+        return std::tuple(p.Canvas().GetPixel(p.Width() / 2, p.Height() / 2), Status(0), Status(1),
+                          Status(2), Form->TreeView1->topLevelItem(0)->text(0).toStdString(),
+                          Settings->ReadString("Recents", "ProjectFile", ""),
+                          Form->Timeline().GetFramePos(), Form->sbPlay1->isEnabled());
+    };
+    const auto OpenGood = [&] {
+        if (Root->GetDuration() > 0)
+            Ui.Answers = {TMsgResult::OK}; // close the project shown
+        Ui.FileAnswers = {good};
+        Form->sbOpenProj->click();
+        PumpEvents();
+        Form->SendSetFrame(10);
+        PumpEvents();
+        ASSERT_EQ(Status(2), "Project:" + good);
+    };
+    OpenGood();
+    Ui.Answers = {TMsgResult::OK};
+    Form->sbNewProj->click();
+    PumpEvents();
+    const auto afterNew = State();
+    EXPECT_EQ(std::get<0>(afterNew), 0u); // the new project's black
+    OpenGood();
+    // What the window shows while the user reads why, and afterwards.
+    std::vector<decltype(State())> shown;
+    auto reset = MakeScopeExit([] { TErrorDlg::ExecHook = nullptr; });
+    TErrorDlg::ExecHook = [&](TErrorDlg&) {
+        PumpEvents();
+        shown.push_back(State());
+        return int(QDialog::Accepted);
+    };
+    Ui.Answers = {TMsgResult::OK};
+    Ui.FileAnswers = {cut};
+    Form->sbOpenProj->click();
+    PumpEvents();
+    shown.push_back(State());
+    EXPECT_EQ(shown, std::vector(2, afterNew));
+    EXPECT_EQ(Settings->ReadString("Recents", "ProjectFile", ""), good);
+}
+
 // The compressor stored in the project is missing here: the user is told once, and closing the
 // unchanged project asks no save question.
 TEST_F(MainWindow, AMissingCompressorLeavesTheProjectUnmodified) {
@@ -346,6 +399,36 @@ TEST_F(MainWindow, AMissingCompressorLeavesTheProjectUnmodified) {
     EXPECT_TRUE(Form->close());
     EXPECT_EQ(Ui.Questions,
               (std::vector<std::string>{"Close current project?", "Close current project?"}));
+}
+
+// The hint of the movable placement shows where the user points at it, in the open popup.
+TEST_F(MainWindow, TheMoveablePlacementShowsItsHintWhenPointedAt) {
+    QMenu* menu = Form->mnPlacement;
+    menu->popup(QPoint(10, 10));
+    PumpEvents();
+    auto close = MakeScopeExit([menu] {
+        QToolTip::hideText();
+        menu->hide();
+    });
+    const QRect item = menu->actionGeometry(Form->miMoveable);
+    QHelpEvent hover(QEvent::ToolTip, item.center(), menu->mapToGlobal(item.center()));
+    QCoreApplication::sendEvent(menu, &hover);
+    EXPECT_TRUE(QToolTip::isVisible());
+    EXPECT_EQ(QToolTip::text().toStdString(), "Scrolling by pressing [Ctrl] and left mouse");
+}
+
+// Each caption of the project row has the room its button asks for, at the column's width.
+TEST_F(MainWindow, TheProjectButtonsFitTheirCaptions) {
+    for (QToolButton* b : {Form->sbNewProj, Form->sbOpenProj, Form->sbSaveProj, Form->sbSetProj,
+                           Form->sbWriteProj}) {
+        SCOPED_TRACE(b->text().toStdString());
+        const int caption = b->fontMetrics().horizontalAdvance(b->text());
+        EXPECT_GE(b->width(), b->sizeHint().width());
+        EXPECT_GE(b->width(), caption + 8);
+        // Nothing of the button is cut off by the group's edge.
+        EXPECT_LE(b->geometry().right(), Form->gbProject->contentsRect().right());
+    }
+    EXPECT_GE(Form->pLeft->width(), 195);
 }
 
 TEST_F(MainWindow, StartsEmptyAndNewProjectAsksBeforeItReplacesTheOld) {

@@ -13,6 +13,7 @@
 #include "MediaProbe.h"
 #include "MyBlankNode.h"
 #include "MyMovieWriter.h"
+#include "TempFolders.h"
 
 namespace {
 
@@ -225,6 +226,38 @@ TEST(ExportProgress, OnlyAFinishedExportIsPlayed) {
         EXPECT_EQ(reports, how == Finish ? 30 : 5);
         EXPECT_EQ(played.size(), how == Finish ? 1u : 0u);
         EXPECT_TRUE(f.Ui.Answers.empty());
+    }
+}
+
+// The finished file goes to the desktop's opener as the window goes, without waiting for it;
+// the window's owner hears its complaint once it ends, and nothing when it succeeds.
+TEST(ExportProgress, APlayerThatCannotBeStartedIsToldAfterTheWindowIsGone) {
+    for (int code : {3, 0}) {
+        SCOPED_TRACE(code);
+        Fixture f(0.2L);
+        QWidget owner;
+        TFakeOpener opener(code, "no method available");
+        std::string name;
+        {
+            TExportProgress d(*f.Root, f.Ui, &owner);
+            d.cbPlayResult->setChecked(true);
+            f.Ui.FileAnswers = {f.File("out.avi")};
+            ASSERT_TRUE(d.Prepare(name, nullptr, nullptr, "avi"));
+            RunShown(d);
+            ASSERT_TRUE(d.Success);
+        }
+        for (int i = 0; i < 20; ++i)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        EXPECT_TRUE(f.Ui.Messages.empty());
+        opener.Answer();
+        // Events go on a little after the opener's last step, so that its exit is seen.
+        for (int i = 0, after = 0; i < 1000 && after < 20 && f.Ui.Messages.empty();
+             ++i, after += opener.Ended()) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            usleep(10000);
+        }
+        const std::string told = "Can not play " + f.File("out.avi") + ": no method available";
+        EXPECT_EQ(f.Ui.Messages, code ? Strings{told} : Strings{});
     }
 }
 

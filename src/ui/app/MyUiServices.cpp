@@ -36,12 +36,12 @@ QString FilterSuffix(const QString& nameFilter) {
     return suffix;
 }
 
-bool OpenOrTell(IUiServices& ui, const std::string& target, const std::string& what) {
-    std::string why;
-    if (ShellOpenTarget(target, &why))
-        return true;
-    ui.ShowMessage(what + ": " + why, TMsgKind::Warning);
-    return false;
+void OpenOrTell(IUiServices& ui, QObject* context, const std::string& target,
+                const std::string& what) {
+    ShellOpenTargetAsync(target, context, [&ui, what](const std::string& why) {
+        if (!why.empty())
+            ui.ShowMessage(what + ": " + why, TMsgKind::Warning);
+    });
 }
 
 QColor ColorFromBGR(uint32_t color) {

@@ -72,9 +72,12 @@ private:
     QElapsedTimer Clock;
 };
 
-// Opens a file or folder with the desktop's program for it; when that fails, tells the user
-// what + ": " + the reason.
-bool OpenOrTell(IUiServices& ui, const std::string& target, const std::string& what);
+// Opens a file or folder with the desktop's program for it, without waiting for the opener;
+// when that fails, now or once the opener has answered, tells the user what + ": " + the reason.
+// The context (a window that outlives the call) bounds how long the answer is waited for; ui
+// must live as long.
+void OpenOrTell(IUiServices& ui, QObject* context, const std::string& target,
+                const std::string& what);
 
 // The suffix of a filter's first pattern when it is a real one ("wav" of "*.wav"); empty for
 // patterns that only stand for "any suffix" ("*.???", "*").

@@ -225,7 +225,8 @@ TExportProgress::~TExportProgress() {
         if (PlayHook)
             PlayHook(Model.FileName);
         else
-            OpenOrTell(Ui, Model.FileName, "Can not play " + Model.FileName);
+            // The window is going: the answer of the player's opener is heard by its owner.
+            OpenOrTell(Ui, parent(), Model.FileName, "Can not play " + Model.FileName);
     }
 }
 

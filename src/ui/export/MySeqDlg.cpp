@@ -91,13 +91,9 @@ int32_t TSeqDlgLogic::PlayedEnd(TProjectNode& project, TTimelineSeam& timeline, 
     const Extended fps = project.GetFPS();
     if (fps == 0)
         return end;
-    Extended t = framePos / fps;
-    // The playback stops on that stop point's frame after drawing it.
-    if (timeline.FindStopPoint(t, true)) {
-        const int32_t stop = Round(fps * t);
-        if (stop > 0)
-            end = std::min(end, stop + 1);
-    }
+    // The playback stops on the next stop point's frame after drawing it.
+    if (int32_t stop = 0; timeline.FindStopAfter(framePos, fps, stop))
+        end = std::min(end, stop + 1);
     return end;
 }
 
@@ -132,7 +128,8 @@ std::function<int(TSeqDlg&)> TSeqDlg::ExecHook;
 
 TSeqDlg::TSeqDlg(IUiServices& ui, QWidget* parent) : QDialog(parent), Ui(ui) {
     OpenFolder = [this](const std::string& folder) {
-        OpenOrTell(Ui, folder, "Can not open the folder " + folder);
+        // Opened as the dialog closes: its owner hears the opener's answer.
+        OpenOrTell(Ui, this->parent(), folder, "Can not open the folder " + folder);
     };
     BuildControls();
     FormCreate();

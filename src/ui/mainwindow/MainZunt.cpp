@@ -21,7 +21,9 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <cmath>
 #include <filesystem>
+#include <limits>
 
 #include "About.h"
 #include "DlgAddObject.h"
@@ -147,6 +149,24 @@ void TCpuGauge::paintEvent(QPaintEvent*) {
     if (step > 0)
         for (int y = step; y < h; y += step)
             p.drawLine(1, y, w - 1, y);
+}
+
+// ---- TTimelineSeam ------------------------------------------------------------------------------
+
+bool TTimelineSeam::FindStopAfter(int32_t frame, Extended fps, int32_t& stop) {
+    if (fps == 0)
+        return false;
+    Extended t = frame / fps;
+    while (FindStopPoint(t, true)) {
+        const int32_t at = Round(fps * t);
+        if (at > frame) {
+            stop = at;
+            return true;
+        }
+        // On the frame itself: search again from just past this stop point.
+        t = std::nextafter(t, std::numeric_limits<Extended>::infinity());
+    }
+    return false;
 }
 
 // ---- TMainForm: creation ------------------------------------------------------------------------
@@ -333,8 +353,6 @@ void TMainForm::BuildPreviewArea() {
 
 void TMainForm::BuildProjectColumn() {
     pLeft = new QWidget(pBottom);
-    pLeft->setMinimumWidth(195);
-    pLeft->setMaximumWidth(195);
     auto* leftLayout = new QVBoxLayout(pLeft);
     leftLayout->setContentsMargins(2, 2, 2, 2);
     gbProject = new QGroupBox(QStringLiteral("Project:  "), pLeft);
@@ -348,6 +366,12 @@ void TMainForm::BuildProjectColumn() {
     for (QToolButton* b : {sbNewProj, sbOpenProj, sbSaveProj, sbSetProj, sbWriteProj})
         groupLayout->addWidget(b);
     leftLayout->addWidget(gbProject);
+    // The column is as wide as the project buttons need with the font in use, never less.
+    const QMargins margins = leftLayout->contentsMargins();
+    const int width =
+        std::max(195, gbProject->sizeHint().width() + margins.left() + margins.right());
+    pLeft->setMinimumWidth(width);
+    pLeft->setMaximumWidth(width);
     TreeView1 = new QTreeWidget(pLeft);
     TreeView1->setHeaderHidden(true);
     TreeView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -529,6 +553,8 @@ void TMainForm::BuildPreviewMenu() {
     miFitToWindow = mnPlacement->addAction(QStringLiteral("Fit to window"));
     miMoveable = mnPlacement->addAction(QStringLiteral("Moveable ---> [Ctrl] + Left-Mouse"));
     miMoveable->setToolTip(QStringLiteral("Scrolling by pressing [Ctrl] and left mouse"));
+    // Menus keep their items' hints to themselves unless told to show them.
+    mnPlacement->setToolTipsVisible(true);
     mnZoom = pmDisplay->addMenu(QStringLiteral("Zoom level"));
     miZoom25 = mnZoom->addAction(QStringLiteral("25%"));
     miZoom50 = mnZoom->addAction(QStringLiteral("50%"));
@@ -1012,6 +1038,11 @@ bool TMainForm::NewEmptyProject() {
         return false;
     Project->New();
     Ui->ProcessMessages();
+    ShowNewProject();
+    return true;
+}
+
+void TMainForm::ShowNewProject() {
     auto* root = static_cast<TTreeWidgetItem*>(Project->Item);
     TreeView1->setCurrentItem(root);
     root->setExpanded(true);
@@ -1019,7 +1050,6 @@ bool TMainForm::NewEmptyProject() {
     TimelineLink->SetFramePos(0);
     TimelineLink->SetZoomLevel(1.0L);
     StatusPanels[2]->setText(QStringLiteral("Project: New empty project"));
-    return true;
 }
 
 void TMainForm::sbOpenProj1Click() {
@@ -1035,19 +1065,30 @@ void TMainForm::sbOpenProj1Click() {
     sbArrange->setChecked(true);
     TimelineLink->ResetEditor();
     TimelineLink->SetAdjustMode(false);
-    if (Settings)
-        Settings->WriteString("Recents", "ProjectFile", *name);
+    bool loaded = false;
     {
         TBusyCursorGuard cursor(Ui);
         LoadMessages.Clear();
         // A failed load leaves a new empty project and says why in the load messages.
-        Project->LoadFromFile(*name);
+        loaded = Project->LoadFromFile(*name);
     }
-    if (LoadMessages.Count() > 0) {
+    const auto showMessages = [this] {
+        if (LoadMessages.Count() == 0)
+            return;
         ErrorDlg->SetLines(LoadMessages.Lines);
-        // The user reads what went wrong before the project is shown.
         ErrorDlg->Execute();
+    };
+    if (!loaded) {
+        // Nothing of the old project stays on show beside the new one, and the file that did not
+        // open is not offered as the last project.
+        ShowNewProject();
+        showMessages();
+        return;
     }
+    if (Settings)
+        Settings->WriteString("Recents", "ProjectFile", *name);
+    // The user reads what went wrong before the project is shown.
+    showMessages();
     TimelineLink->SetFramePos(0);
     TimelineLink->SetZoomLevel(1.0L);
     RefreshProject(true);
@@ -1120,7 +1161,7 @@ void TMainForm::Extractaudio1Click() {
     if (movie->ExtractAudio(raw, *name, *Ui)) {
         if (Ui->Ask("File " + *name + " is ready. Play the result?", TMsgButtons::YesNo,
                     TMsgKind::Confirmation) == TMsgResult::Yes)
-            OpenOrTell(*Ui, *name, "Can not play " + *name);
+            OpenOrTell(*Ui, this, *name, "Can not play " + *name);
     } else {
         Ui->ShowMessage("Fail to produce " + *name, TMsgKind::Error);
     }
@@ -1244,9 +1285,8 @@ void TMainForm::sbPlay1Click(bool down) {
     Extended t = TimelineLink->GetFramePos() / fps;
     if (TimelineLink->FindStopPoint(t, false))
         start = Round(fps * t);
-    t = TimelineLink->GetFramePos() / fps;
-    if (TimelineLink->FindStopPoint(t, true))
-        end = Round(fps * t);
+    // From a stop point, as where the last playback stopped, the range runs on to the next one.
+    TimelineLink->FindStopAfter(TimelineLink->GetFramePos(), fps, end);
 
     EnableEditing(false);
     sbFirst1->setEnabled(false);
@@ -1353,7 +1393,7 @@ void TMainForm::Contents1Click() {
     const std::string help =
         (std::filesystem::path(ProgramFolder()) / "help" / "default.htm").string();
     // The user learns where the help is and why it did not open.
-    OpenOrTell(*Ui, help, "Can not open the help file " + help);
+    OpenOrTell(*Ui, this, help, "Can not open the help file " + help);
 }
 
 void TMainForm::About1Click() {

@@ -91,6 +91,9 @@ public:
     virtual void LocateCursor(int mode) {}
     // Looks for a stop point from t backwards or forwards; moves t onto it when found.
     virtual bool FindStopPoint(Extended& t, bool forward) { return false; }
+    // The frame of the first stop point that lies after frame at fps. One on frame itself is
+    // passed over: a playback from there would end before it began.
+    bool FindStopAfter(int32_t frame, Extended fps, int32_t& stop);
     // The track drawer's editing state: cleared on a new or opened project.
     virtual void ResetEditor() {}
     // Drops the curve editor's selection and redraws it (editing is allowed again).
@@ -174,6 +177,8 @@ public:
     bool SaveIfModified(bool askClose);
     void sbNewProj1Click();
     bool NewEmptyProject();
+    // Shows the root as a new empty project: root item, preview, cursor and status.
+    void ShowNewProject();
     void sbOpenProj1Click();
     void sbSaveProj1Click();
     bool SaveProjectAs();
