@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Fails when a file under src/ includes a header of a higher layer, or when engine or platform
 # code includes Qt Widgets. Includes name bare file names, so each one is resolved to the folder
-# of src/ that holds that header.
+# of src/ that holds that header; a layer's sub-folders (src/ui/timeline) belong to its layer.
 #   platform <- common <- media <- model <-> addons <- ui, capture
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -19,13 +19,18 @@ ALLOWED = {
     "capture": {"platform", "common", "media", "model", "addons", "ui", "capture"},
 }
 src = pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else "src")
+def layer_of(path):
+    return path.relative_to(src).parts[0]
+
 home = {}
-for header in src.glob("*/*.h"):
-    home.setdefault(header.name, set()).add(header.parent.name)
+folders = {}
+for header in src.glob("*/**/*.h"):
+    home.setdefault(header.name, set()).add(layer_of(header))
+    folders.setdefault(header.name, set()).add(str(header.parent.relative_to(src)))
 # Engine and platform code never include Qt Widgets: they must run without a display.
 WIDGETS_FREE = {"platform", "common", "media", "model", "addons"}
 widgets = {h.name for d in pathlib.Path("/usr/include").glob("*/qt6/QtWidgets") for h in d.iterdir()}
-clashes = {name: dirs for name, dirs in home.items() if len(dirs) > 1}
+clashes = {name: dirs for name, dirs in folders.items() if len(dirs) > 1}
 include = re.compile(r'^\s*#\s*include\s*(?:"([^"]+)"|<([^>]+)>)')
 bad = 0
 for name, dirs in sorted(clashes.items()):
@@ -35,8 +40,8 @@ for folder in sorted(p.name for p in src.iterdir() if p.is_dir()):
     if folder not in ALLOWED:
         print(f"{src}/{folder}: folder has no layer here")
         bad += 1
-for path in sorted(src.glob("*/*")):
-    layer = path.parent.name
+for path in sorted(src.glob("*/**/*")):
+    layer = layer_of(path)
     if path.suffix not in (".h", ".cpp") or layer not in ALLOWED:
         continue
     for number, line in enumerate(path.read_text(errors="replace").splitlines(), 1):

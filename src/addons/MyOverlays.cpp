@@ -442,14 +442,9 @@ TMovieOverlay::TMovieFrame TMovieOverlay::PrepareFrame(Extended time, Extended f
 bool TMovieOverlay::DoOverlay(int32_t, int32_t, Extended time, Extended fps) {
     TNodeInfo info;
     int64_t px, py;
-    switch (PrepareFrame(time, fps, info, px, py)) {
-    case TMovieFrame::NotOpen:
-        return true;
-    case TMovieFrame::Ready:
-        break;
-    default:
-        return false;
-    }
+    // A movie that could not be opened draws nothing and is no failure.
+    if (const TMovieFrame f = PrepareFrame(time, fps, info, px, py); f != TMovieFrame::Ready)
+        return f == TMovieFrame::NotOpen;
     const TBitmap& picture = FrameBitmap();
     TSpan s;
     if (ClipToFrame(picture.Width(), picture.Height(), px, py, *Bitmap, s))
@@ -524,14 +519,9 @@ const std::vector<uint8_t>& TRoundMovieOverlay::GetMask(int32_t w, int32_t h) {
 bool TRoundMovieOverlay::DoOverlay(int32_t, int32_t, Extended time, Extended fps) {
     TNodeInfo info;
     int64_t px, py;
-    switch (PrepareFrame(time, fps, info, px, py)) {
-    case TMovieFrame::NotOpen:
-        return true;
-    case TMovieFrame::Ready:
-        break;
-    default:
-        return false;
-    }
+    // A movie that could not be opened draws nothing and is no failure.
+    if (const TMovieFrame f = PrepareFrame(time, fps, info, px, py); f != TMovieFrame::Ready)
+        return f == TMovieFrame::NotOpen;
     const TBitmap& picture = FrameBitmap();
     const int32_t w = picture.Width();
     const std::vector<uint8_t>& mask = GetMask(w, picture.Height());

@@ -107,13 +107,7 @@ Extended TMovieNode::GetNaturalDuration() {
 }
 
 void TMovieNode::Unlink() {
-    // Both ends of each link go, so no transition keeps pointing at this node.
-    if (InTrans && InTrans->NextClip == this)
-        InTrans->NextClip = nullptr;
-    if (OutTrans && OutTrans->PrevClip == this)
-        OutTrans->PrevClip = nullptr;
-    InTrans = nullptr;
-    OutTrans = nullptr;
+    DropTransitionLinks();
     TMasterNode::Unlink();
 }
 

@@ -281,6 +281,9 @@ public:
     void Calculate() override;
     void Layout(Extended start) override;
     Extended AddIncomingLength(Extended t);
+
+protected:
+    void DropTransitionLinks();
 };
 
 class TMasterNode : public TCustomTransableNode {
@@ -307,6 +310,9 @@ public:
     void Layout(Extended start) override;
     Extended GetNaturalDuration() override { return FolderDuration; }
     virtual void DeleteChildren() { FreeChildren(); }
+
+private:
+    void TakeTrackDuration(TTreeNodeData* child);
 };
 
 class TUserFolder : public TCustomFolderNode {

@@ -56,14 +56,18 @@ Extended TCustomTransableNode::GetStartTime() {
     return s;
 }
 
-void TCustomTransableNode::ResetLinks() {
-    // Clear both ends of each link, so no transition is left pointing here.
+void TCustomTransableNode::DropTransitionLinks() {
+    // Both ends of each link go, so no transition is left pointing here.
     if (InTrans && InTrans->NextClip == this)
         InTrans->NextClip = nullptr;
     if (OutTrans && OutTrans->PrevClip == this)
         OutTrans->PrevClip = nullptr;
     InTrans = nullptr;
     OutTrans = nullptr;
+}
+
+void TCustomTransableNode::ResetLinks() {
+    DropTransitionLinks();
     TTreeNodeData::ResetLinks();
 }
 
@@ -142,23 +146,28 @@ static Extended TrackContentEnd(TTreeNodeData* track) {
     return w < 0 ? 0 : w;
 }
 
+// A project, group or sub-project lasts as long as its video track (the last one, when there
+// are several); other folder kinds do not come here.
+void TCustomFolderNode::TakeTrackDuration(TTreeNodeData* child) {
+    switch (Kind) {
+    case nkProject:
+    case nkGroup:
+    case nkSubProject:
+        if (child->Kind == nkVideoTrack)
+            NaturalDuration = child->GetDuration();
+        break;
+    default:
+        throw UnspecifiedKind(child);
+    }
+}
+
 void TCustomFolderNode::Calculate() {
     NaturalDuration = 0;
     for (int i = 0; i < GetChildCount(); ++i) {
         TTreeNodeData* c = GetChild(i);
         c->Calculate();
-        switch (Kind) {
-        case nkVideoTrack:
-            break;
-        case nkProject:
-        case nkGroup:
-        case nkSubProject:
-            if (c->Kind == nkVideoTrack)
-                NaturalDuration = c->GetDuration();
-            break;
-        default:
-            throw UnspecifiedKind(c);
-        }
+        if (Kind != nkVideoTrack)
+            TakeTrackDuration(c);
     }
     if (Kind == nkVideoTrack) {
         // A transition longer than either of its clips is unlinked from both before any time is
@@ -198,16 +207,7 @@ void TCustomFolderNode::Layout(Extended start) {
                 w -= prev->GetDuration();
             c->Layout(w);
             w += c->GetDuration();
-            switch (Kind) {
-            case nkProject:
-            case nkGroup:
-            case nkSubProject:
-                if (c->Kind == nkVideoTrack)
-                    NaturalDuration = c->GetDuration();
-                break;
-            default:
-                throw UnspecifiedKind(c);
-            }
+            TakeTrackDuration(c);
             prev = c;
         }
     }

@@ -54,6 +54,17 @@ uint32_t BGRFromColor(const QColor& color) {
            (static_cast<uint32_t>(color.blue()) << 16);
 }
 
+void SetPanelColor(QWidget* panel, uint32_t color) {
+    QPalette pal = panel->palette();
+    pal.setColor(QPalette::Window, ColorFromBGR(color));
+    panel->setPalette(pal);
+    panel->setAutoFillBackground(true);
+}
+
+uint32_t PanelColor(const QWidget* panel) {
+    return BGRFromColor(panel->palette().color(QPalette::Window));
+}
+
 TMyUiServices::TMyUiServices(QWidget* window) : Window(window) {
     Clock.start();
 }

@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "MyMsgDlg.h"
+#include "MyUiServices.h"
 
 bool TPickColor::Click(const TBitmap& picture, int32_t x, int32_t y) {
     if (x < 0 || y < 0 || x >= picture.Width() || y >= picture.Height())
@@ -104,7 +105,5 @@ void TPickDialog::showEvent(QShowEvent* event) {
 
 void TPickDialog::SetSelected(uint32_t color) {
     Logic.Selected = color;
-    QPalette pal = pSelected->palette();
-    pal.setColor(QPalette::Window, QColor(color & 0xFF, (color >> 8) & 0xFF, (color >> 16) & 0xFF));
-    pSelected->setPalette(pal);
+    SetPanelColor(pSelected, color);
 }

@@ -686,13 +686,11 @@ void TPropDlg::bFitClick() {
 }
 
 uint32_t TPropDlg::BlankColor() const {
-    return BGRFromColor(pBlankColor->palette().color(QPalette::Window));
+    return PanelColor(pBlankColor);
 }
 
 void TPropDlg::SetBlankColor(uint32_t color) {
-    QPalette pal = pBlankColor->palette();
-    pal.setColor(QPalette::Window, ColorFromBGR(color));
-    pBlankColor->setPalette(pal);
+    SetPanelColor(pBlankColor, color);
 }
 
 void TPropDlg::bBlankColorClick() {

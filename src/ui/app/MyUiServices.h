@@ -87,3 +87,6 @@ QString FileFilterText(const std::vector<TFileFilter>& filters);
 // 0x00BBGGRR to and from a colour.
 QColor ColorFromBGR(uint32_t color);
 uint32_t BGRFromColor(const QColor& color);
+// A plain panel's fill colour, 0x00BBGGRR; setting it makes the panel paint its background.
+void SetPanelColor(QWidget* panel, uint32_t color);
+uint32_t PanelColor(const QWidget* panel);
