@@ -14,6 +14,7 @@
 #include "MyAppLibs.h"
 #include "MyCapDrvSelect.h"
 #include "MyCommonParams.h"
+#include "MyUiServices.h"
 
 namespace {
 
@@ -33,9 +34,7 @@ void Paint(QWidget* w, const QColor& back, const QColor& text = Qt::white) {
 // ---- Logic --------------------------------------------------------------------------------------
 
 TVidCaptureLogic::TVidCaptureLogic(ICaptureControl& control, IVidCaptureView& view, IUiServices& ui)
-    : Control(control), View(view), Ui(ui) {
-    PlayFile = [](const std::string& f) { PlayInMediaPlayer(f); };
-}
+    : Control(control), View(view), Ui(ui) {}
 
 void TVidCaptureLogic::Guard(const std::function<void()>& step) {
     try {
@@ -222,6 +221,10 @@ TVidCapture::TVidCapture(IUiServices& ui, QWidget* parent, TCaptureDrivers* driv
     VideoCap1 = new TVideoCap(ui, nullptr, drivers);
     Control = std::make_unique<TVideoCapControl>(*VideoCap1);
     FLogic = std::make_unique<TVidCaptureLogic>(*Control, static_cast<IVidCaptureView&>(*this), ui);
+    // The recording is handed to the desktop's player, and the user hears when it has none.
+    FLogic->PlayFile = [this](const std::string& f) {
+        OpenOrTell(Ui, this, f, "Can not play " + f);
+    };
     BuildControls();
     // The control as the form sets it up.
     VideoCap1->SetPreviewRate(12);

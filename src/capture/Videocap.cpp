@@ -11,7 +11,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,19 +24,6 @@ namespace {
 
 constexpr const char* FullFramesText = "Full Frames (Uncompressed)";
 constexpr int64_t Megabyte = 1048576;
-
-// The permissions a file created now is given: what 0666 keeps after the process's umask.
-mode_t NewFileMode() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("Umask:", 0) == 0)
-            return 0666 & ~mode_t(std::strtoul(line.c_str() + 6, nullptr, 8));
-    // Without the kernel's word the mask can only be read by setting it for a moment.
-    const mode_t mask = ::umask(022);
-    ::umask(mask);
-    return 0666 & ~mask;
-}
 
 } // namespace
 

@@ -5,8 +5,11 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
 
 namespace {
 
@@ -63,4 +66,16 @@ void TFileReplacement::Abandon() {
     Done = true;
     std::error_code ec;
     std::filesystem::remove(Temp, ec);
+}
+
+mode_t NewFileMode() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("Umask:", 0) == 0)
+            return 0666 & ~mode_t(std::strtoul(line.c_str() + 6, nullptr, 8));
+    // Without the kernel's word the mask can only be read by setting it for a moment.
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    return 0666 & ~mask;
 }

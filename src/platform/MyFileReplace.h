@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <sys/types.h>
 
 class TFileReplacement {
 public:
@@ -43,3 +44,6 @@ private:
     bool Replaces = false;
     bool Done = false;
 };
+
+// The permissions a file created now is given: what 0666 keeps after the process's umask.
+mode_t NewFileMode();
