@@ -101,6 +101,23 @@ TEST_F(VidCapture, OpensWithAPreviewRecordsAndStops) {
     EXPECT_NE(w->EdFile->text().toStdString(), first);
 }
 
+// The finished recording goes to the desktop's player; when the desktop has none for it the user
+// is told, once the opener has answered.
+TEST_F(VidCapture, PlayedRecordingSaysWhenNoPlayerTakesIt) {
+    TFakeOpener opener(3, "no method available");
+    auto w = Make();
+    w->cbPlayResult->setChecked(true);
+    w->sbStart->click();
+    ASSERT_TRUE(w->IsCapturing());
+    const std::string file = Text(w->StatusPanels[3]);
+    ASSERT_TRUE(WaitFor(Ui, [&] { return Text(w->StatusPanels[1]).rfind("Frame:", 0) == 0; }));
+    w->sbStart->click();
+    ASSERT_EQ(Ui.Messages, (std::vector<std::string>{"Finish writing capture file " + file}));
+    opener.Answer();
+    EXPECT_TRUE(WaitFor(Ui, [&] { return Ui.Messages.size() == 2; }));
+    EXPECT_EQ(Ui.Messages.back(), "Can not play " + file + ": no method available");
+}
+
 TEST_F(VidCapture, TargetThatCannotBeMovedAwayIsInUse) {
     if (::geteuid() == 0)
         GTEST_SKIP() << "root moves files out of read-only folders";
