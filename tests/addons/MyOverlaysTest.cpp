@@ -527,7 +527,12 @@ TEST(OverlaysInProject, MovieAtAnotherRateHoldsItsLastFrameToItsEnd) {
     const std::string raw = dir.Path + "/raw.avi", mjpeg = dir.Path + "/mjpeg.avi";
     BuildAvi(NumberedMovieSpec({.Frames = 6, .MicroSecPerFrame = 40000, .Width = 16, .Height = 12}))
         .Save(raw);
-    ASSERT_TRUE(WriteEncodedAvi(mjpeg, {.Width = 16, .Height = 12, .Frames = 6, .Fps = 25}));
+    TEncodedAviSpec encoded;
+    encoded.Width = 16;
+    encoded.Height = 12;
+    encoded.Frames = 6;
+    encoded.Fps = 25;
+    ASSERT_TRUE(WriteEncodedAvi(mjpeg, encoded));
     for (const std::string& movie : {raw, mjpeg}) {
         SCOPED_TRACE(movie);
         Project p(MovieOverlayId, movie);
@@ -544,8 +549,9 @@ TEST(OverlaysInProject, MovieAtAnotherRateHoldsItsLastFrameToItsEnd) {
         EXPECT_NE(At(last, 8, 6), White);
         EXPECT_NE(At(last, 8, 6), Back);
         EXPECT_TRUE(Same(render(7.0L / 30), last));
-        if (movie == raw)
+        if (movie == raw) {
             EXPECT_EQ(NumberedFrameOf(last, 8, 6), 5);
+        }
     }
 }
 
