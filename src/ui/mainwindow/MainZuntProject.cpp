@@ -9,28 +9,16 @@
 #include <QToolButton>
 #include <filesystem>
 
-#include "About.h"
-#include "DlgAddObject.h"
-#include "IUiServices.h"
-#include "MyAVICompress.h"
-#include "MyAVIReader.h"
-#include "MyAppLibs.h"
-#include "MyCaptureDlg.h"
-#include "MyCommonParams.h"
 #include "MyCommonParamsPart.h"
-#include "MyExceptions.h"
 #include "MyExportProgress.h"
 #include "MyMovieNode.h"
 #include "MyMsgDlg.h"
 #include "MyProjProp.h"
 #include "MyPropDlg.h"
-#include "MyShell.h"
 #include "MySoundNode.h"
-#include "MyTextView.h"
 #include "MyTimelineLink.h"
 #include "MyTreeItems.h"
 #include "MyUiServices.h"
-#include "MyVidCapture.h"
 
 namespace {
 
