@@ -76,9 +76,9 @@ void TSoundSourceNode::SetFileName(const std::string& name) {
             return;
         }
         const TWaveFormatEx& f = stream->GetFormat();
-        TAudioFormat probe;
-        std::memcpy(&probe.Wfx, &f, sizeof(TWaveFormatEx));
-        if (TPCMTrans::GetLayout(probe) == plUnsupported) {
+        TAudioFormat format{};
+        std::memcpy(&format.Wfx, &f, sizeof(TWaveFormatEx));
+        if (TPCMTrans::GetLayout(format) == plUnsupported) {
             // The mixer takes 8 and 16-bit mono and stereo; anything else would sound as noise.
             if (ui)
                 ui->ShowMessage("Can not open " + name + "\nIts sound is " +
@@ -103,8 +103,7 @@ void TSoundSourceNode::SetFileName(const std::string& name) {
         WaveStream = std::move(stream);
         NaturalDuration =
             f.nSamplesPerSec ? Extended(WaveStream->GetLength() / f.nSamplesPerSec) : 0;
-        SourceFormat = {};
-        std::memcpy(&SourceFormat.Wfx, &f, sizeof(TWaveFormatEx));
+        SourceFormat = format;
         SourceType = stWave;
     }
     if (BalanceCurve)

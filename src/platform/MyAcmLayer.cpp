@@ -1,3 +1,5 @@
+// The audio codec layer's wave format blocks and its calls on drivers, format tags and format
+// suggestions; the catalogue and the streams have files of their own.
 #include "MyAcmLayer.h"
 
 #include <cstring>
@@ -6,8 +8,6 @@
 
 namespace AcmPart {
 
-// Reads a format block. PCM needs only the 16 bytes before the extra size; every other tag needs
-// the whole header and the extra bytes it announces.
 bool ParseFormat(const uint8_t* p, uint32_t size, TWaveFormat& f) {
     if (!p || size < WAVE_PCM_FORMAT_SIZE)
         return false;
@@ -29,7 +29,6 @@ bool ParseFormat(const uint8_t* p, uint32_t size, TWaveFormat& f) {
     return true;
 }
 
-// Writes the header and extra bytes; false when they do not fit into Size bytes.
 bool WriteFormat(const TWaveFormat& f, uint8_t* p, uint32_t size) {
     if (size < WAVE_FORMAT_EX_SIZE + uint32_t(f.ExtraSize))
         return false;
@@ -52,7 +51,6 @@ bool SameFormat(const TWaveFormat& a, const TWaveFormat& b) {
            a.ExtraSize == b.ExtraSize && std::memcmp(a.Extra, b.Extra, a.ExtraSize) == 0;
 }
 
-// A PCM format the layer converts from and to: integer samples of 8 (unsigned), 16 or 32 bits.
 bool IsUsablePcm(const TWaveFormat& f) {
     if (f.Tag != WAVE_FORMAT_PCM)
         return false;

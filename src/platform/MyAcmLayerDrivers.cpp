@@ -121,8 +121,6 @@ TCodecContextPtr OpenEncoder(const AVCodec* codec, const TEncoderRequest& r) {
     return c;
 }
 
-// The wave format header of an opened encoder, laid out the way libavformat's RIFF writer lays
-// it out, so that other readers find the extra bytes where they expect them.
 bool EncoderFormat(const AVCodecContext* c, uint16_t tag, TWaveFormat& f) {
     const AVCodecID id = c->codec_id;
     const uint32_t rate = uint32_t(c->sample_rate);

@@ -293,44 +293,52 @@ TEST(SoundLine, FramesWithoutASourceAreSilentAndKeepTheirShare) {
     }
 }
 
+namespace {
+
+// Plays the root from its first frame on the clock into a fake device of ui's; played is what
+// the device was given, preroll the bytes of silence before the first frame's sound.
+bool PlayIntoDevice(TTickingUi& ui, TProjectNode& root, Bytes& played, size_t& preroll) {
+    ui.Device = std::make_shared<TFakeWaveOut>();
+    ui.Root = &root;
+    root.Ui = &ui;
+    root.WaveOutFactory = [&ui] { return ui.Device->MakeHandle(); };
+    if (!root.Play(0, 0, true, nullptr, TPictureControl{}))
+        return false;
+    int32_t count = 0;
+    size_t bytes = 0;
+    TProjectNode::PrerollBlocks(TBeepProject::Fps, root.AudioFormat, count, bytes);
+    preroll = size_t(count) * bytes;
+    played = ui.Device->Played();
+    return true;
+}
+
+} // namespace
+
 // Playback hands the device the silence of those frames too, so the beep is heard with its
 // picture after the pre-roll.
 TEST(SoundLine, PlaybackKeepsTheFramesWithoutASource) {
     TTickingUi ui; // outlives the project, whose kept wave-output threads report to it
-    ui.Device = std::make_shared<TFakeWaveOut>();
     TGapProject p(false);
-    ui.Root = p.Root.get();
-    p.Root->Ui = &ui;
-    p.Root->WaveOutFactory = [&ui] { return ui.Device->MakeHandle(); };
-    ASSERT_TRUE(p.Root->Play(0, 0, true, nullptr, TPictureControl{}));
-    int32_t count = 0;
-    size_t bytes = 0;
-    TProjectNode::PrerollBlocks(TBeepProject::Fps, p.Root->AudioFormat, count, bytes);
-    const Bytes played = ui.Device->Played();
-    ASSERT_GT(played.size(), count * bytes + size_t(TBeepProject::PictureSample(61)) * 2);
-    TGapProject::Check(played, int64_t(count * bytes / 2));
+    Bytes played;
+    size_t preroll = 0;
+    ASSERT_TRUE(PlayIntoDevice(ui, *p.Root, played, preroll));
+    ASSERT_GT(played.size(), preroll + size_t(TBeepProject::PictureSample(61)) * 2);
+    TGapProject::Check(played, int64_t(preroll / 2));
 }
 
 // Playback feeds the device the same blocks: after the pre-roll, the beep that starts at 2 s is
 // heard where the picture of its first frame (frame 60, at 2.002 s) is, within a sample frame.
 TEST(SoundLine, PlaybackKeepsTheBeepWithItsPicture) {
     TTickingUi ui; // outlives the project, whose kept wave-output threads report to it
-    ui.Device = std::make_shared<TFakeWaveOut>();
     TBeepProject p(2);
-    ui.Root = p.Root.get();
-    p.Root->Ui = &ui;
-    p.Root->WaveOutFactory = [&ui] { return ui.Device->MakeHandle(); };
-    ASSERT_TRUE(p.Root->Play(0, 0, true, nullptr, TPictureControl{}));
-    int32_t count = 0;
-    size_t bytes = 0;
-    TProjectNode::PrerollBlocks(TBeepProject::Fps, p.Root->AudioFormat, count, bytes);
-    const Bytes played = ui.Device->Played();
-    const int64_t heard = FirstSound(played, size_t(count) * bytes) - int64_t(count * bytes / 2);
+    Bytes played;
+    size_t preroll = 0;
+    ASSERT_TRUE(PlayIntoDevice(ui, *p.Root, played, preroll));
+    const int64_t heard = FirstSound(played, preroll) - int64_t(preroll / 2);
     EXPECT_LE(std::abs(heard - TBeepProject::PictureSample(60)), 1.0L);
     // What is heard there is the beep 2.002 s into the project: its sample 88.
-    EXPECT_EQ(
-        int16_t(played[(count * bytes) + 2 * heard] | played[count * bytes + 2 * heard + 1] << 8),
-        BeepSample(88));
+    EXPECT_EQ(int16_t(played[preroll + 2 * heard] | played[preroll + 2 * heard + 1] << 8),
+              BeepSample(88));
 }
 
 // A codec the output lists offer works for a stereo project and for the WAV export's CD-quality
