@@ -170,8 +170,13 @@ bool TWMVWriter::Open(const TWMFInfo& info) {
     S->Fmt->avoid_negative_ts = AVFMT_AVOID_NEG_TS_DISABLED;
     // "file:" keeps a name with a colon from being read as a protocol.
     Replacement = std::make_unique<TFileReplacement>(info.Name);
-    if (avio_open(&S->Fmt->pb, ("file:" + Replacement->TempName()).c_str(), AVIO_FLAG_WRITE) < 0)
-        return Refuse("Can not create file " + info.Name);
+    const int opened =
+        avio_open(&S->Fmt->pb, ("file:" + Replacement->TempName()).c_str(), AVIO_FLAG_WRITE);
+    if (opened < 0) {
+        char reason[AV_ERROR_MAX_STRING_SIZE] = {};
+        av_strerror(opened, reason, sizeof reason);
+        return Refuse("Can not create file " + info.Name + " (" + reason + ")");
+    }
     if (avformat_write_header(S->Fmt, nullptr) < 0) {
         Release();
         return false;

@@ -474,6 +474,24 @@ TEST_F(WMVWriterTest, RefusesWhatItCannotWrite) {
     EXPECT_TRUE(std::filesystem::exists(info.Name));
 }
 
+// A file that cannot be made says why, as the system words it.
+TEST_F(WMVWriterTest, CreateFailureNamesTheSystemsReason) {
+    const std::string plain = Dir.File("plain", "not a folder");
+    const struct {
+        std::string Name, Reason;
+    } rows[] = {{plain + "/movie.wmv", "Not a directory"},
+                {Dir.Path + "/missing/movie.wmv", "No such file or directory"}};
+    TWMVWriter w(Ui);
+    for (const auto& c : rows) {
+        Ui.Messages.clear();
+        EXPECT_FALSE(w.Open(MakeInfo(c.Name, 14)));
+        EXPECT_FALSE(w.IsOpen());
+        EXPECT_THAT(Ui.Messages,
+                    ElementsAre("Can not create file " + c.Name + " (" + c.Reason + ")"));
+    }
+    EXPECT_EQ(std::filesystem::file_size(plain), 12u);
+}
+
 TEST_F(WMVWriterTest, ExistingFileGoesToTheTrash) {
     TScratchHome home(Dir.Path);
     const std::string file = Dir.File("old.wmv", "old content");
