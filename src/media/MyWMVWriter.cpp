@@ -73,7 +73,7 @@ int64_t Utf16Length(const std::string& s) {
 // the nearest fraction whose terms stay within a million, which is exact for every rate a
 // project offers and for a typed one such as 12.5.
 AVRational ExactRate(Extended rate) {
-    const Extended whole = std::round(rate * 1001 / 1000);
+    const Extended whole = Extended(Round64(rate * 1001 / 1000));
     if (whole >= 1 && whole <= INT_MAX / 1000 &&
         std::fabs(rate * 1001 / (whole * 1000) - 1) < 1e-5L)
         return AVRational{int(whole) * 1000, 1001};
