@@ -4,6 +4,7 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <numeric>
 #include <vector>
 
 #include "MyCommonParams.h"
@@ -13,6 +14,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/audio_fifo.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/mathematics.h>
 #include <libavutil/opt.h>
 #include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
@@ -63,6 +65,19 @@ int64_t Utf16Length(const std::string& s) {
         i += size_t(len);
     }
     return n;
+}
+
+// A frame rate as an exact fraction. The NTSC rates are 1000/1001 of a whole rate, and a project
+// holds them rounded ("29.97", "23.976"): taken as written, 23.976 against the profile's
+// 30000/1001 would put the picture of each whole second one file frame late. Other rates are
+// the nearest fraction whose terms stay within a million, which is exact for every rate a
+// project offers and for a typed one such as 12.5.
+AVRational ExactRate(Extended rate) {
+    const Extended whole = Extended(Round64(rate * 1001 / 1000));
+    if (whole >= 1 && whole <= INT_MAX / 1000 &&
+        std::fabs(rate * 1001 / (whole * 1000) - 1) < 1e-5L)
+        return AVRational{int(whole) * 1000, 1001};
+    return av_d2q(double(rate), 1000000);
 }
 
 bool UsablePcm(const TWaveFormatEx& f) {
@@ -155,8 +170,13 @@ bool TWMVWriter::Open(const TWMFInfo& info) {
     S->Fmt->avoid_negative_ts = AVFMT_AVOID_NEG_TS_DISABLED;
     // "file:" keeps a name with a colon from being read as a protocol.
     Replacement = std::make_unique<TFileReplacement>(info.Name);
-    if (avio_open(&S->Fmt->pb, ("file:" + Replacement->TempName()).c_str(), AVIO_FLAG_WRITE) < 0)
-        return Refuse("Can not create file " + info.Name);
+    const int opened =
+        avio_open(&S->Fmt->pb, ("file:" + Replacement->TempName()).c_str(), AVIO_FLAG_WRITE);
+    if (opened < 0) {
+        char reason[AV_ERROR_MAX_STRING_SIZE] = {};
+        av_strerror(opened, reason, sizeof reason);
+        return Refuse("Can not create file " + info.Name + " (" + reason + ")");
+    }
     if (avformat_write_header(S->Fmt, nullptr) < 0) {
         Release();
         return false;
@@ -182,6 +202,17 @@ bool TWMVWriter::TakeOpenSettings(const TWMFInfo& info) {
     if (FrameDuration < 1 || FrameDuration > INT_MAX)
         return false;
     OutputDuration = p.FrameRate > 0 ? Round64(Extended(HundredNs) / p.FrameRate) : FrameDuration;
+    // File frames per project frame, exactly: rounding both frame lengths to 100 ns would tip a
+    // file frame that starts with a project frame into the one before.
+    const AVRational in = ExactRate(info.FrameRate);
+    const AVRational out = p.FrameRate > 0 ? ExactRate(p.FrameRate) : in;
+    if (in.num <= 0 || out.num <= 0)
+        return false;
+    SlotsNum = int64_t(out.num) * in.den;
+    SlotsDen = int64_t(out.den) * in.num;
+    const int64_t common = std::gcd(SlotsNum, SlotsDen);
+    SlotsNum /= common;
+    SlotsDen /= common;
     if (p.AudioRate > 0)
         AudioInput = 0;
     // The project renders at its own size even when only the sound is written.
@@ -400,9 +431,8 @@ bool TWMVWriter::EncodePicture() {
     const int srcStride[4] = {Canvas.RowBytes(), 0, 0, 0};
     sws_scale(S->Scaler, src, srcStride, 0, Canvas.Height(), pic->data, pic->linesize);
     // The file's frames whose time falls in this picture's show it, so the file keeps the
-    // profile's rate whatever the project's.
-    const int64_t end = (int64_t(FrameCounter) + 1) * FrameDuration;
-    const int64_t last = (end + OutputDuration - 1) / OutputDuration;
+    // profile's rate whatever the project's and ends where the pictures do.
+    const int64_t last = av_rescale_rnd(int64_t(FrameCounter) + 1, SlotsNum, SlotsDen, AV_ROUND_UP);
     for (int64_t slot = S->NextOutput; slot < last; ++slot) {
         pic->pts = slot;
         if (avcodec_send_frame(S->Video, pic) < 0 || !Drain(1))

@@ -81,8 +81,10 @@ private:
     int32_t FrameCounter = 0;
     int64_t FrameDuration = 0;
     int64_t OutputDuration = 0; // 100 ns units of one frame of the file, at the profile's rate
-    int32_t FailureCount = 0;   // failed samples since the last frame that had none
-    bool FrameFailed = false;   // a sample of the frame being written failed
+    int64_t SlotsNum = 1;       // file frames per project frame: SlotsNum / SlotsDen
+    int64_t SlotsDen = 1;
+    int32_t FailureCount = 0; // failed samples since the last frame that had none
+    bool FrameFailed = false; // a sample of the frame being written failed
     bool Failed = false;
     std::unique_ptr<TStreams> S;
     // The file goes to a temporary name beside Info.Name until Close completes it.

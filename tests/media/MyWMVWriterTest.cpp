@@ -308,13 +308,62 @@ TEST_F(WMVWriterTest, FileHoldsTheProfilesFrameRate) {
     ASSERT_NE(v, nullptr);
     EXPECT_NEAR(v->FrameRate, 30, 0.01);
     const int64_t slot = 333333;
-    const int64_t endSlot = (50 * 400000 + slot - 1) / slot;
-    ASSERT_EQ(v->PacketTimes.size(), size_t(endSlot));
+    ASSERT_EQ(v->PacketTimes.size(), 60u); // 2 s, not a frame more
     EXPECT_EQ(v->DecodedFrames, int(v->PacketTimes.size()));
     for (size_t i = 0; i < v->PacketTimes.size(); ++i)
         ASSERT_NEAR(v->PacketTimes[i], double(i) * slot / 1e7, 1e-3) << i;
     // From the sound encoder's start-up, 2048 samples before 0.
     EXPECT_NEAR(p.Duration, 2048.0 / 44100 + 50.0 / 25, 1.0 / 25 + 1e-3);
+}
+
+// Project frames 25, 50 and 75 of a 25 fps project are at 1, 2 and 3 s, where file frames 30, 60
+// and 90 of a 30 fps profile are: each file frame shows the project frame its time falls in, and
+// 4 s of project give 120 file frames. The NTSC rates are the exact 24000/1001 and 30000/1001,
+// however the project writes them. Every project frame draws its number in binary, one black or
+// white stripe per bit, so each decoded file frame says which project frame it shows.
+TEST_F(WMVWriterTest, EachFileFrameShowsTheProjectFrameItsTimeFallsIn) {
+    const struct {
+        int32_t Profile;
+        Extended Fps;
+        int64_t InNum, InDen, OutNum, OutDen; // project and file rates as exact fractions
+        int Frames, FileFrames;
+    } rows[] = {{8, 25, 25, 1, 30, 1, 100, 120},                 // LAN 256: 30 fps
+                {11, 23.976L, 24000, 1001, 30000, 1001, 48, 60}, // NTSC 700: 29.97 fps
+                {0, 24, 24, 1, 15, 1, 96, 60}};                  // Pocket PC 225: 15 fps
+    constexpr int Bits = 8, Stripe = 8;
+    for (const auto& c : rows) {
+        SCOPED_TRACE(c.Profile);
+        const std::string file = Dir.Path + "/map" + std::to_string(c.Profile) + ".wmv";
+        TWMVWriter w(Ui);
+        const TWMFInfo info = MakeInfo(file, c.Profile, c.Fps);
+        ASSERT_TRUE(w.Open(info));
+        std::vector<uint8_t> block(size_t(Round(22050 / c.Fps)) * 2);
+        for (int n = 0; n < c.Frames; ++n) {
+            TCanvas& canvas = w.GetBitmap().Canvas();
+            for (int b = 0; b < Bits; ++b) {
+                canvas.Brush.Color = (n >> (Bits - 1 - b) & 1) ? 0xFFFFFF : 0x000000;
+                canvas.FillRect(Rect(b * Stripe, 0, (b + 1) * Stripe, 48));
+            }
+            ASSERT_TRUE(w.WriteAudio(block.data(), uint32_t(block.size())));
+            ASSERT_TRUE(w.WriteVideoFrame());
+        }
+        ASSERT_TRUE(w.Close());
+
+        const TProbedFile p = ProbeMedia(file, true);
+        const TProbedStream* v = p.FirstOf(true);
+        ASSERT_NE(v, nullptr);
+        EXPECT_EQ(v->Pictures.size(), size_t(c.FileFrames));
+        const int stripe = v->Width / Bits;
+        const size_t row = size_t(v->Height / 2) * size_t(v->Width) * 3;
+        for (int k = 0; k < std::min(c.FileFrames, int(v->Pictures.size())); ++k) {
+            int shown = 0;
+            for (int b = 0; b < Bits; ++b) {
+                const size_t x = size_t(b * stripe + stripe / 2);
+                shown = shown * 2 + (v->Pictures[size_t(k)][row + x * 3 + 1] > 128 ? 1 : 0);
+            }
+            EXPECT_EQ(shown, k * c.InNum * c.OutDen / (c.InDen * c.OutNum)) << "file frame " << k;
+        }
+    }
 }
 
 // Frame n is stamped n / rate, and its sound plays with it: a 30 fps project whose picture turns
@@ -423,6 +472,24 @@ TEST_F(WMVWriterTest, RefusesWhatItCannotWrite) {
     ASSERT_TRUE(w.Open(info));
     ASSERT_TRUE(w.Close());
     EXPECT_TRUE(std::filesystem::exists(info.Name));
+}
+
+// A file that cannot be made says why, as the system words it.
+TEST_F(WMVWriterTest, CreateFailureNamesTheSystemsReason) {
+    const std::string plain = Dir.File("plain", "not a folder");
+    const struct {
+        std::string Name, Reason;
+    } rows[] = {{plain + "/movie.wmv", "Not a directory"},
+                {Dir.Path + "/missing/movie.wmv", "No such file or directory"}};
+    TWMVWriter w(Ui);
+    for (const auto& c : rows) {
+        Ui.Messages.clear();
+        EXPECT_FALSE(w.Open(MakeInfo(c.Name, 14)));
+        EXPECT_FALSE(w.IsOpen());
+        EXPECT_THAT(Ui.Messages,
+                    ElementsAre("Can not create file " + c.Name + " (" + c.Reason + ")"));
+    }
+    EXPECT_EQ(std::filesystem::file_size(plain), 12u);
 }
 
 TEST_F(WMVWriterTest, ExistingFileGoesToTheTrash) {
