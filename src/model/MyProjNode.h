@@ -167,6 +167,7 @@ public:
     bool IsWMVOutput() const { return WMOutput; }
     // The bitmap a render goes to (the root's own one unless a writer takes the frames).
     virtual TBitmap* GetOutputBitmap() { return OutputBitmap.get(); }
+    // True while the frames rendered go into a file: effects then leave out the motion path.
     virtual bool IsWriterTarget() const { return false; }
     // Reads a project file; false when it does not exist or is refused. A FIFO, a device or a
     // file above MaxProjectFileBytes raises a read error before anything is read. The file name
@@ -230,7 +231,10 @@ public:
     Extended FrameTime(int32_t frame);
 
     TBitmap* GetOutputBitmap() override;
-    bool IsWriterTarget() const override { return Target == tgMovieWriter; }
+    // Set while a run's frames are written as picture files (the picture-sequence export plays
+    // them to the preview, whose pictures it writes).
+    bool WritingPictures = false;
+    bool IsWriterTarget() const override { return Target == tgMovieWriter || WritingPictures; }
 
     // ---- sound of a run ----
     // Gives every enabled durable node the audio handler and opens it for a run.

@@ -176,6 +176,31 @@ TEST(MovieExport, MemoryFailureEndsTheExportWithAMessage) {
 }
 
 // Real files through the real writers, read back by libavformat.
+// The overlay open in the curve editor draws its motion path (red) in the preview, not into the
+// frames the writer gets.
+TEST(MovieExport, TheEditedEffectsMotionPathStaysOutOfTheFrames) {
+    Fixture f(2);
+    TTreeNodeData* blank = f.Root->VideoTrack->GetChild(0);
+    auto* o = f.Add<TOverlayNode>(blank, nkOverlay, "o");
+    o->SetAddOn("{17C85AB5-9D42-44C0-A419-AF1C33D77BBC}"); // a bitmap overlay, no picture
+    o->Curves->Register(ckPosition, "")->GetPoint(0)->SetPosition(-0.25L, 0);
+    f.Root->EditedNode = o;
+    f.Root->Refresh();
+    auto redPixels = [](TBitmap& b) {
+        int n = 0;
+        for (int32_t y = 0; y < b.Height(); ++y)
+            for (int32_t x = 0; x < b.Width(); ++x)
+                n += b.Canvas().GetPixel(x, y) == 0x0000FFu;
+        return n;
+    };
+    TBitmap preview(f.Root->Width, f.Root->Height);
+    f.Root->RenderPreview(5, preview.Canvas(), Rect(0, 0, preview.Width(), preview.Height()),
+                          nullptr);
+    EXPECT_EQ(redPixels(preview), 24);
+    ASSERT_TRUE(f.Export(0, 10));
+    EXPECT_EQ(redPixels(f.Writer.Bitmap), 0);
+}
+
 TEST(MovieExportFiles, WindowsMediaVideoAndAudioOnly) {
     TTempDir dir;
     TModelRig rig;

@@ -268,6 +268,53 @@ TEST_F(AddObjectFlow, AddVideoHonoursTheChosenPosition) {
     EXPECT_EQ(Pages, std::vector<TPropPage>(4, ppBlank));
 }
 
+// The clip selected in the tree carries a text overlay. Whether its item is folded or not,
+// "after the selected node" puts the new clip right behind it and "before" in front of it; "as
+// a child" of a clip sends a video to the track's end. The overlay stays with its clip.
+TEST_F(AddObjectFlow, AddVideoBesideAClipWithAnEffect) {
+    TTreeNodeData* track = Root->VideoTrack;
+    TTreeNodeData* red = track->AddNode("red", amLastChild, nkBlank);
+    auto* text = static_cast<TOverlayNode*>(red->AddNode("text", amLastChild, nkOverlay));
+    text->SetAddOn("{A0B8F036-67F4-4B94-8DF9-0B4FA8FA6060}");
+    ASSERT_TRUE(text->AddOn);
+    track->AddNode("green", amLastChild, nkBlank);
+    Form->RefreshProject(true);
+    Pump();
+    int position = 0;
+    TAddObjectDlg::ExecHook = [&position](TAddObjectDlg& d) {
+        EXPECT_TRUE(d.SelectKind("Black frames"));
+        d.cbPosition->setCurrentIndex(position);
+        EXPECT_TRUE(d.PressOK());
+        return d.result();
+    };
+    const std::pair<int, const char*> cases[] = {
+        {2, "red|new|green|"}, {3, "new|red|green|"}, {0, "red|green|new|"}};
+    for (bool folded : {true, false}) {
+        for (const auto& [pos, order] : cases) {
+            SCOPED_TRACE(std::string(InsertPositionTexts[pos]) + (folded ? ", folded" : ""));
+            position = pos;
+            auto* item = static_cast<TTreeWidgetItem*>(red->Item);
+            Form->TreeView1->setCurrentItem(item);
+            item->setExpanded(!folded);
+            Pump();
+            Form->sbAddVideo->click();
+            TTreeNodeData* made = nullptr;
+            std::string got;
+            for (int i = 0; i < track->GetChildCount(); ++i) {
+                TTreeNodeData* c = track->GetChild(i);
+                if (c->GetCaption() == "Black frames")
+                    made = c;
+                got += (c == made ? std::string("new") : c->GetCaption()) + "|";
+            }
+            EXPECT_EQ(got, order);
+            EXPECT_EQ(red->GetChildCount(), 1);
+            ASSERT_TRUE(made);
+            Root->DeleteNode(made->Item);
+            Form->RefreshProject(true);
+        }
+    }
+}
+
 // From the keyboard, with a movie that cannot be read: every kind name shows whole, the refused
 // movie keeps the dialog open and adds nothing, Enter confirms both dialogs, and Tab leaves the
 // description without typing into it.

@@ -2,6 +2,8 @@
 // clip every effect draws on.
 #include "DlgAddObject.h"
 
+#include <map>
+
 #include "DialogRig.h"
 #include "MyAddOnManager.h"
 #include "PictureFixtures.h"
@@ -109,6 +111,44 @@ TEST(AddObjectCreate, PositionsRefusalsAndFiles) {
     ITreeItem* loose = p.Tree.AddRoot("loose");
     EXPECT_THROW(CreateChosenObject({p.Root.get(), loose, 0, &group, "Group", &p.Ui, {}}, made),
                  Exception);
+}
+
+// Every position on targets with and without children, inside the main track and inside a
+// group's track that has something after it in the tree: "after" and "before" put the object
+// beside the target, "as a child" under it.
+TEST(AddObjectCreate, PositionsBesideTargetsWithAndWithoutChildren) {
+    const std::tuple<const char*, int, const char*> cases[] = {
+        {"red", amAfterInTree, "track:1"},   {"red", amBeforeSibling, "track:0"},
+        {"red", amLastChild, "red:1"},       {"green", amAfterInTree, "track:2"},
+        {"group", amAfterInTree, "track:3"}, {"group", amLastChild, "group:1"},
+        {"c1", amAfterInTree, "queue:1"},    {"c1", amBeforeSibling, "queue:0"},
+        {"c2", amAfterInTree, "queue:2"},    {"sound", amAfterInTree, "project:2"},
+        {"red", amLastSibling, "track:3"}};
+    const TCreateInfo blank{nkBlank, {}};
+    for (const auto& [target, position, want] : cases) {
+        TDialogProject p;
+        p.Root->SetCaption("project");
+        p.Root->VideoTrack->SetCaption("track");
+        std::map<std::string, TTreeNodeData*> n{{"track", p.Root->VideoTrack}};
+        auto add = [&n](const char* parent, const char* name, uint8_t kind) {
+            n[name] = n.at(parent)->AddNode(name, amLastChild, kind);
+        };
+        add("track", "red", nkBlank);
+        add("red", "text", nkOverlay);
+        add("track", "green", nkBlank);
+        add("track", "group", nkGroup);
+        add("group", "queue", nkVideoTrack);
+        add("queue", "c1", nkBlank);
+        add("c1", "fx", nkFilter);
+        add("queue", "c2", nkBlank);
+        n["sound"] = p.Root->AddNode("sound", amLastChild, nkAudio);
+        TTreeNodeData* made = nullptr;
+        ASSERT_EQ(CreateChosenObject(
+                      {p.Root.get(), n.at(target)->Item, position, &blank, "new", &p.Ui, {}}, made),
+                  TAddOutcome::Created);
+        EXPECT_EQ(made->GetParent()->GetCaption() + ":" + std::to_string(made->GetIndex()), want)
+            << target << " " << InsertPositionTexts[position];
+    }
 }
 
 // Under a movie cut to start 0.5 s into its file, a new overlay, sound or filter starts and ends

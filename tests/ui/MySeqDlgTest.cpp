@@ -219,3 +219,51 @@ TEST_F(SeqExport, AWriteThatFailsStopsWithTheMessageAndCancelWritesNothing) {
     Form->miExportBitmaps->trigger();
     EXPECT_EQ(Form->Timeline().GetFramePos(), 4);
 }
+
+namespace {
+
+// Pixels of the motion path's red in a picture; the movie's frames have none.
+int PathRedPixels(const TBitmap& b) {
+    int n = 0;
+    for (int32_t y = 0; y < b.Height(); ++y)
+        for (int32_t x = 0; x < b.Width(); ++x)
+            n += b.Canvas().GetPixel(x, y) == 0x0000FFu;
+    return n;
+}
+
+} // namespace
+
+// An overlay whose position is being edited in the curve editor: the preview shows its motion
+// path (one key point framed in 24 red pixels), the pictures written show the movie alone.
+TEST_F(SeqExport, PicturesCarryNoMotionPathOfTheCurveEditor) {
+    TTreeNodeData* movie = Root->VideoTrack->GetChild(0);
+    auto* overlay = static_cast<TOverlayNode*>(movie->AddNode("o", amLastChild, nkOverlay));
+    overlay->SetAddOn("{17C85AB5-9D42-44C0-A419-AF1C33D77BBC}"); // a bitmap overlay, no picture
+    overlay->Curves->Register(ckPosition, "")->GetPoint(0)->SetPosition(-0.25L, 0);
+    Form->RefreshProject(true);
+    Form->sbAdjust->click();
+    Form->TreeView1->setCurrentItem(static_cast<TTreeWidgetItem*>(overlay->Item));
+    Form->Timeline().SetFramePos(5);
+    Pump();
+    ASSERT_EQ(Root->EditedNode, overlay);
+    ASSERT_EQ(PathRedPixels(Form->VideoImage->Picture()), 24);
+
+    std::filesystem::create_directory(File("seq"));
+    Export([](TSeqDlg& d) {
+        d.cbFormat->setCurrentIndex(1);
+        d.rbFromStart->setChecked(true);
+    });
+    EXPECT_EQ(Progress, "Files Written: 20 of 20");
+    for (int32_t i = 0; i < 20; ++i) {
+        const std::string name = File("seq/frame" + IntToZeroPadded(i, 6) + ".bmp");
+        TBitmap file;
+        TPictureLoader().LoadFromFile(name, file);
+        EXPECT_EQ(PathRedPixels(file), 0) << name;
+        EXPECT_EQ(NumberedFrameOf(file, 8, 12), i) << name; // under the key point's square
+    }
+    // Back in the window, the path is drawn again.
+    Form->SendSetFrame(5);
+    Pump();
+    EXPECT_EQ(Root->EditedNode, overlay);
+    EXPECT_EQ(PathRedPixels(Form->VideoImage->Picture()), 24);
+}

@@ -55,7 +55,8 @@ int CountKindItems(const TKindItem& item);
 
 // Filters and transitions draw onto what is there and hold nothing.
 bool CanHaveChildren(const TTreeNodeData* node);
-// Insert positions 0..3 are the factory's modes: last child, last sibling, after, before.
+// Insert positions 0..3 are numbered as the factory's modes: last child, last sibling, after,
+// before; "after" is the sibling right behind the target, children or not.
 int InitialInsertPosition(const TTreeNodeData* target);
 extern const char* const InsertPositionTexts[4];
 

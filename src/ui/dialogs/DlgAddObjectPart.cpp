@@ -80,6 +80,22 @@ void BindAddOn(TTreeNodeData* node, const std::string& id) {
     }
 }
 
+// The new object at the chosen position. "After the selected node" means beside it, right
+// behind it among its siblings: the factory's own "after" follows the tree order, which puts the
+// object under a target that has children (a clip with its overlay) or out of the target's
+// group when the target is the group's last child.
+TTreeNodeData* AddAtPosition(const TAddRequest& rq, int position, uint8_t kind) {
+    ITreeItem* target = rq.Target;
+    if (position == amAfterInTree) {
+        const int next = target->GetIndex() + 1;
+        if (next < target->GetSiblingCount())
+            return rq.Project->AddChild(amBeforeSibling, kind, target->GetSiblingItem(next),
+                                        rq.Caption);
+        position = amLastSibling;
+    }
+    return rq.Project->AddChild(position, kind, target, rq.Caption);
+}
+
 } // namespace
 
 const char* const InsertPositionTexts[4] = {"as a child of the selected node",
@@ -176,7 +192,7 @@ TAddOutcome CreateChosenObject(const TAddRequest& rq, TTreeNodeData*& newNode) {
     }
     if (rq.BeforeCreate)
         rq.BeforeCreate();
-    newNode = rq.Project->AddChild(position, kind, rq.Target, rq.Caption);
+    newNode = AddAtPosition(rq, position, kind);
     if (file) {
         newNode->SetFileName(*file);
         // An object without its source would sit on the track with no length.

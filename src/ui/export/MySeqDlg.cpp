@@ -352,8 +352,12 @@ void TSeqDlg::bOKClick() {
     bCancel->setText(QStringLiteral("Stop"));
     EnableControls(this, false);
     bCancel->setEnabled(true);
-    if (Rec->OnRun)
+    if (Rec->OnRun) {
+        // The pictures go into files, which never carry the motion path of the curve editor.
+        Project->WritingPictures = true;
+        auto written = MakeScopeExit([this] { Project->WritingPictures = false; });
         Rec->OnRun(this); // the playback runs now
+    }
     EnableControls(this, true);
     // Also when no playback ran at all (a project without frames): the dialog is done with it.
     if (Running())
