@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Fails when a file under src/ includes a header of a higher layer, or when engine or platform
 # code includes Qt Widgets. Includes name bare file names, so each one is resolved to the folder
-# of src/ that holds that header; a layer's sub-folders (src/ui/timeline) belong to its layer.
-#   platform <- common <- media <- model <-> addons <- ui, capture
+# of src/ that holds that header. The window folders (each sub-folder of src/ui, and src/capture)
+# are layers of their own, in one order above the engine:
+#   platform <- common <- media <- model <-> addons
+#     <- ui/base <- ui/dialogs <- ui/timeline <- ui/export <- capture <- ui/mainwindow <- ui/app
+# Usage: scripts/check-layers.sh [SRC]   (SRC defaults to the tree's src/)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 exec python3 - "$@" <<'PY'
@@ -15,12 +18,17 @@ ALLOWED = {
     "media": {"platform", "common", "media"},
     "model": {"platform", "common", "media", "model", "addons"},
     "addons": {"platform", "common", "media", "model", "addons"},
-    "ui": {"platform", "common", "media", "model", "addons", "ui", "capture"},
-    "capture": {"platform", "common", "media", "model", "addons", "ui", "capture"},
 }
+# The window folders from the bottom up: each includes from the engine and from those below it.
+WINDOWS = ["ui/base", "ui/dialogs", "ui/timeline", "ui/export", "capture", "ui/mainwindow",
+           "ui/app"]
+for i, folder in enumerate(WINDOWS):
+    ALLOWED[folder] = ALLOWED["addons"] | set(WINDOWS[:i + 1])
 src = pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else "src")
 def layer_of(path):
-    return path.relative_to(src).parts[0]
+    parts = path.relative_to(src).parts
+    # src/ui holds only folders of windows; each one is a layer.
+    return "/".join(parts[:2]) if parts[0] == "ui" and len(parts) > 2 else parts[0]
 
 home = {}
 folders = {}
@@ -36,7 +44,7 @@ bad = 0
 for name, dirs in sorted(clashes.items()):
     print(f"{name}: one header name in several folders ({', '.join(sorted(dirs))})")
     bad += 1
-for folder in sorted(p.name for p in src.iterdir() if p.is_dir()):
+for folder in sorted({layer_of(p) for p in src.glob("*/**/*") if p.suffix in (".h", ".cpp")}):
     if folder not in ALLOWED:
         print(f"{src}/{folder}: folder has no layer here")
         bad += 1

@@ -269,20 +269,6 @@ void NormalizeFolderPath(const std::string& path, std::string& result) {
         result += '/';
 }
 
-void ExploreFolder(const std::string& folder) {
-    ShellOpenTarget(folder);
-}
-
-bool ShellOpen(const std::string& target) {
-    return ShellOpenTarget(target);
-}
-
-bool PlayInMediaPlayer(const std::string& fileName) {
-    // The desktop picks the player for the file's type; nobody waits for it or reads a result.
-    ShellStartDetached("xdg-open", {fileName});
-    return false;
-}
-
 // ---- Bitmaps ----------------------------------------------------------------------------------
 
 int32_t DIBRowBytes(int32_t width, int32_t bitsPerPixel, int32_t alignBits) {

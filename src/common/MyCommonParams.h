@@ -67,9 +67,6 @@ std::string CleanDecimalText(const std::string& s, int maxDecimals, bool allowTr
 // Keeps only the digits; 0 when none. EConvertError when they do not fit 32 bits.
 int32_t DigitsToInt(const std::string& s);
 std::string CleanFloatText(const std::string& s);
-inline int32_t MinInt(int32_t a, int32_t b) {
-    return a < b ? a : b;
-}
 
 // The decimal separator the number texts use ('.' unless changed; the main window forces '.').
 char GetDecimalSeparator();
@@ -91,11 +88,6 @@ bool RecycleFile(const std::string& fileName);
 bool IsFileInUse(const std::string& fileName);
 // Trimmed, "\" read as "/", repeated separators dropped, "/" at the end; empty stays empty.
 void NormalizeFolderPath(const std::string& path, std::string& result);
-void ExploreFolder(const std::string& folder);
-// Opens a file, folder, web or mail link with the desktop's program for it.
-bool ShellOpen(const std::string& target);
-// Hands the file to the desktop's media player; always false.
-bool PlayInMediaPlayer(const std::string& fileName);
 // True for anything but a folder.
 bool FileExists(const std::string& fileName);
 bool DirectoryExists(const std::string& folder);

@@ -8,6 +8,8 @@
 #include <limits>
 #include <new>
 
+#include "MyByteOrder.h"
+
 static_assert(std::endian::native == std::endian::little,
               "headers are copied from the file as they are stored (little-endian)");
 
@@ -44,10 +46,6 @@ int StreamNoOfId(uint32_t code) {
 
 int KindOfId(uint32_t code) {
     return std::tolower((code >> 16) & 0xFF);
-}
-
-uint32_t Le32(const uint8_t* p) {
-    return MakeFourCC(p[0], p[1], p[2], p[3]);
 }
 
 } // namespace

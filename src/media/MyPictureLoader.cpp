@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "MyByteOrder.h"
 #include "MyCommonParams.h"
 #include "MyGIFReader.h"
 #include "MyRiffIO.h"
@@ -47,13 +48,6 @@ void CheckPictureSize(int64_t width, int64_t height, const std::string& fileName
 // ---- BMP ----------------------------------------------------------------------------------------
 
 namespace {
-
-uint16_t Le16(const uint8_t* p) {
-    return uint16_t(p[0] | p[1] << 8);
-}
-uint32_t Le32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
 
 // One colour channel of a BI_BITFIELDS mask, scaled to 8 bits.
 struct TMaskChannel {

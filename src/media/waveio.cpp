@@ -4,17 +4,12 @@
 #include <cstring>
 #include <limits>
 
+#include "MyByteOrder.h"
+
 namespace {
 
 // The 2-byte extra size behind the PCM part of a 'fmt ' chunk.
 constexpr int64_t kExtraSizeBytes = WAVE_FORMAT_EX_SIZE - WAVE_PCM_FORMAT_SIZE;
-
-uint16_t Le16(const uint8_t* p) {
-    return uint16_t(p[0] | (p[1] << 8));
-}
-uint32_t Le32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
 
 // The tag of a format that names its real format in a sub-format GUID behind the extra size.
 constexpr uint16_t kWaveFormatExtensible = 0xFFFE;

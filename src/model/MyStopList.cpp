@@ -1,5 +1,7 @@
 #include "MyStopList.h"
 
+#include <cmath>
+#include <limits>
 #include <utility>
 
 #include "MyTreeNode.h"
@@ -66,6 +68,39 @@ void TStopList::ResolvePending() {
 void TStopList::SetPendingBase(TTreeNodeData* base) {
     for (auto& p : Items)
         p->SetPendingBase(base);
+}
+
+bool TStopList::FindStopPoint(Extended& t, bool backwards) const {
+    if (t < 0)
+        return false;
+    bool found = false;
+    Extended best = 0;
+    for (const auto& p : Items) {
+        const Extended s = p->GetTime();
+        if (backwards ? (s <= t && (!found || s > best)) : (s >= t && (!found || s < best))) {
+            best = s;
+            found = true;
+        }
+    }
+    if (found)
+        t = best;
+    return found;
+}
+
+bool TStopList::FindStopAfter(int32_t frame, Extended fps, int32_t& stop) const {
+    if (fps == 0)
+        return false;
+    Extended t = frame / fps;
+    while (FindStopPoint(t, false)) {
+        const int32_t at = Round(fps * t);
+        if (at > frame) {
+            stop = at;
+            return true;
+        }
+        // On the frame itself: search again from just past this stop point.
+        t = std::nextafter(t, std::numeric_limits<Extended>::infinity());
+    }
+    return false;
 }
 
 void TStopList::SaveToWriter(TValueWriter& w) const {

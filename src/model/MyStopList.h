@@ -2,6 +2,7 @@
 // on other nodes the pegs that place new effects inside the node's span. At most two, in order.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -63,6 +64,12 @@ public:
     // Turns marks read from a file into offsets (after layout).
     void ResolvePending();
     void SetPendingBase(TTreeNodeData* base);
+    // The nearest mark at or before t (backwards) or at or after it; moves t onto it when found.
+    // Nothing lies before time 0.
+    bool FindStopPoint(Extended& t, bool backwards) const;
+    // The frame of the first mark that lies after frame at fps. One on frame itself is passed
+    // over: a playback from there would end before it began.
+    bool FindStopAfter(int32_t frame, Extended fps, int32_t& stop) const;
 
     void SaveToWriter(TValueWriter& writer) const;
     void LoadFromReader(TValueReader& reader);

@@ -280,7 +280,6 @@ public:
     void ResetLinks() override;
     void Calculate() override;
     void Layout(Extended start) override;
-    Extended AddIncomingLength(Extended t);
 
 protected:
     void DropTransitionLinks();

@@ -77,10 +77,6 @@ void TCustomTransableNode::Calculate() {
     TCustomDurableNode::Calculate();
 }
 
-Extended TCustomTransableNode::AddIncomingLength(Extended t) {
-    return InTrans ? t + InTrans->GetLength() : t;
-}
-
 // A transition longer than the clip it overlaps is dropped from both of its clips.
 static void DropLongTransitions(TCustomTransableNode* node, Extended natural) {
     if (node->OutTrans && node->OutTrans->GetLength() > natural)

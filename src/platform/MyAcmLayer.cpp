@@ -84,26 +84,6 @@ using namespace AcmPart;
 
 // ---- Public calls -------------------------------------------------------------------------------
 
-const char* AcmResultText(TAcmResult result) {
-    switch (result) {
-    case TAcmResult::Ok:
-        return "No error";
-    case TAcmResult::InvalidParam:
-        return "Invalid parameter";
-    case TAcmResult::InvalidHandle:
-        return "Invalid handle";
-    case TAcmResult::BadFormat:
-        return "Bad wave format";
-    case TAcmResult::NotPossible:
-        return "Conversion not possible";
-    case TAcmResult::NoMemory:
-        return "Out of memory";
-    case TAcmResult::CodecFailed:
-        return "Codec failed";
-    }
-    return "Unknown error";
-}
-
 void AcmDriverEnum(const std::function<bool(TAcmDriverId id, uint32_t support)>& callback) {
     const auto& c = Catalogue();
     for (size_t i = 0; i < c.size(); ++i)

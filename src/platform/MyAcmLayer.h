@@ -22,9 +22,6 @@ enum class TAcmResult : uint32_t {
     CodecFailed, // the codec reported an error while converting
 };
 
-// Short text for a result, for diagnostics.
-const char* AcmResultText(TAcmResult result);
-
 // ---- Wave format blocks -------------------------------------------------------------------------
 // Formats are passed as byte blocks holding the 18-byte wave format header (tag, channels, rate,
 // bytes per second, block align, bits per sample, extra size) followed by the extra bytes, as

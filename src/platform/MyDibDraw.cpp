@@ -4,6 +4,8 @@
 #include <climits>
 #include <cstring>
 
+#include "MyByteOrder.h"
+
 extern "C" {
 #include <libavutil/frame.h>
 #include <libavutil/pixdesc.h>
@@ -11,10 +13,6 @@ extern "C" {
 }
 
 namespace {
-
-uint32_t Le32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
 
 // libswscale wants the full-range YUV formats named by their plain twins with the range given
 // apart; it warns about the old names otherwise.

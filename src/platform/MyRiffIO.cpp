@@ -9,15 +9,12 @@
 #include <memory>
 
 #include "MyBase.h"
+#include "MyByteOrder.h"
 
 namespace {
 
 constexpr int64_t kHeaderBytes = 8; // chunk id + 32-bit size
 constexpr int64_t kMaxChunkSize = 0xFFFFFFFFLL;
-
-uint32_t GetLe32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
 
 void PutLe32(uint8_t* p, uint32_t v) {
     p[0] = uint8_t(v);
@@ -235,8 +232,8 @@ bool TRiffFile::ReadHeader(int64_t at, int64_t limit, TRiffChunk& chunk) {
     if (Seek(at, TRiffOrigin::Begin) < 0 || Read(header, kHeaderBytes) != kHeaderBytes)
         return false;
     chunk = TRiffChunk{};
-    chunk.Id = GetLe32(header);
-    chunk.DeclaredSize = GetLe32(header + 4);
+    chunk.Id = Le32(header);
+    chunk.DeclaredSize = Le32(header + 4);
     chunk.DataOffset = at + kHeaderBytes;
     int64_t present = std::max<int64_t>(0, limit - chunk.DataOffset);
     if (int64_t(chunk.DeclaredSize) > present) {
@@ -249,7 +246,7 @@ bool TRiffFile::ReadHeader(int64_t at, int64_t limit, TRiffChunk& chunk) {
         uint8_t form[4];
         if (Read(form, 4) != 4)
             return false;
-        chunk.FormType = GetLe32(form);
+        chunk.FormType = Le32(form);
     }
     return true;
 }

@@ -2,11 +2,7 @@
 
 #include <alsa/asoundlib.h>
 
-#include <mutex>
-
 namespace {
-
-void SilentAlsaErrors(const char*, int, const char*, int, const char*, ...) {}
 
 class TAlsaWaveIn : public IWaveIn {
 public:
@@ -19,8 +15,7 @@ public:
             Error = "The sound format cannot be recorded";
             return false;
         }
-        static std::once_flag once;
-        std::call_once(once, [] { snd_lib_error_set_handler(SilentAlsaErrors); });
+        SilenceAlsa();
         int err = snd_pcm_open(&Pcm, DeviceName.c_str(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
         if (err >= 0)
             err = snd_pcm_set_params(

@@ -12,14 +12,16 @@
 
 namespace {
 
-// ALSA prints its own diagnostics to stderr (a missing card is reported in six lines); our
-// callers report failures through their result codes instead.
 void SilentAlsaErrors(const char*, int, const char*, int, const char*, ...) {}
+
+} // namespace
 
 void SilenceAlsa() {
     static std::once_flag once;
     std::call_once(once, [] { snd_lib_error_set_handler(SilentAlsaErrors); });
 }
+
+namespace {
 
 // A short period and a buffer of a few periods: a header is reported done at most a few tens of
 // milliseconds after it left our hands, and it is only reported once the device's play position

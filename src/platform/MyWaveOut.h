@@ -85,3 +85,6 @@ int32_t WaveOutCodeFromAlsaOpenError(int alsaError);
 // True when the format is one the device layer plays (PCM, 8 or 16 bits, 1 or 2 channels, a
 // block align and byte rate that agree with the rest).
 bool IsPlayableWaveFormat(const TWaveOutFormat& format);
+// Keeps ALSA's own diagnostics off stderr (a missing card is reported in six lines): our callers
+// report failures through their result codes instead. Any thread, any number of times.
+void SilenceAlsa();

@@ -64,7 +64,7 @@ TEST(LightTemperature, EveryInputMixedWithTheColour) {
         })));
 }
 
-TEST(Sepia, EveryGreyAndTheDocumentedPixel) {
+TEST(Sepia, TintsTheGreyOfEveryPixelByLevelAndSizing) {
     // The grey is the average of the three bytes, rounded down.
     ExpectPixels(Filtered<TSepiaFilter>(Solid(1, 1, {90, 120, 150}), Look(0, 0)), "0,0=30,60,60");
     ExpectPixels(Filtered<TSepiaFilter>(Solid(1, 1, {0, 1, 255}), Look(1, 1)), "0,0=0,85,85");

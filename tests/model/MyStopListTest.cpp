@@ -54,6 +54,24 @@ TEST(StopList, KeepsTwoMarksInOrder) {
     EXPECT_EQ(l.GetCount(), 2);
 }
 
+TEST(StopList, FindStopAfterPassesOverTheStartFrame) {
+    Fixture f;
+    TStopList& l = *f.Group->Pegs;
+    l.AddPoint(2.01L); // frame 50.25 at 25 fps: on frame 50
+    l.AddPoint(4.0L);
+    // From, found, stop (unchanged at -1 when nothing is found).
+    const std::tuple<int32_t, bool, int32_t> cases[] = {
+        {0, true, 50}, {49, true, 50}, {50, true, 100}, {99, true, 100}, {100, false, -1}};
+    for (auto [from, found, want] : cases) {
+        int32_t stop = -1;
+        EXPECT_EQ(l.FindStopAfter(from, 25, stop), found) << from;
+        EXPECT_EQ(stop, want) << from;
+    }
+    int32_t stop = -1;
+    EXPECT_FALSE(l.FindStopAfter(0, 0, stop));
+    EXPECT_EQ(stop, -1);
+}
+
 TEST(PlaceBetweenPegs, TwoPegsGiveOffsetAndDuration) {
     Fixture f;
     f.Group->Pegs->AddPoint(3.0L);

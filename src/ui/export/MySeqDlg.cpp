@@ -24,6 +24,8 @@
 #include "MyCommonParams.h"
 #include "MyCommonParamsPart.h"
 #include "MyMsgDlg.h"
+#include "MyPreviewImage.h"
+#include "MyProjNode.h"
 #include "MyUiServices.h"
 
 namespace {
@@ -85,14 +87,14 @@ void TSeqDlgLogic::Start(int32_t framePos, int32_t endFrame, int32_t skip, Exten
     Failed = false;
 }
 
-int32_t TSeqDlgLogic::PlayedEnd(TProjectNode& project, TTimelineSeam& timeline, int32_t framePos) {
+int32_t TSeqDlgLogic::PlayedEnd(TProjectNode& project, int32_t framePos) {
     // Counted against the project, not the timeline's strip, which may run on past its end.
     int32_t end = project.GetFrameCount();
     const Extended fps = project.GetFPS();
     if (fps == 0)
         return end;
     // The playback stops on the next stop point's frame after drawing it.
-    if (int32_t stop = 0; timeline.FindStopAfter(framePos, fps, stop))
+    if (int32_t stop = 0; project.Pegs->FindStopAfter(framePos, fps, stop))
         end = std::min(end, stop + 1);
     return end;
 }
@@ -343,7 +345,7 @@ void TSeqDlg::bOKClick() {
     lbProgress->show();
     const int32_t skip = seSkip->isEnabled() ? seSkip->value() : 0;
     const int32_t from = Timeline->GetFramePos();
-    Logic.Start(from, TSeqDlgLogic::PlayedEnd(*Project, *Timeline, from), skip, NowDays());
+    Logic.Start(from, TSeqDlgLogic::PlayedEnd(*Project, from), skip, NowDays());
     Rec->OnFrame = [this](QObject*) { WriteFrameFile(); };
     Rec->OnDone = [this](QObject*) { ExportFinished(); };
     Rec->Path = folder;

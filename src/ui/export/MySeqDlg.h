@@ -9,9 +9,10 @@
 #include <functional>
 #include <string>
 
-#include "MainZunt.h"
 #include "MyBase.h"
 #include "MyPictureWriter.h"
+#include "MySeqExportRec.h"
+#include "MyTimelineSeam.h"
 
 class IUiServices;
 class QCheckBox;
@@ -24,6 +25,8 @@ class QRadioButton;
 class QSlider;
 class QSpinBox;
 class QToolButton;
+class TPreviewImage;
+class TProjectNode;
 
 // "Clips" and the like beside the program: the program's folder when it is writable, else the
 // user's data folder. Ends in "/".
@@ -49,7 +52,7 @@ public:
     void Start(int32_t framePos, int32_t endFrame, int32_t skip, Extended nowDays);
     // Where a frame-by-frame playback from framePos ends (excluded): the project's end, or the
     // frame after the first stop point beyond the start.
-    static int32_t PlayedEnd(TProjectNode& project, TTimelineSeam& timeline, int32_t framePos);
+    static int32_t PlayedEnd(TProjectNode& project, int32_t framePos);
     // The file of the frame just played (framePos), or empty when sampling passes it over.
     std::string NextFileName(int32_t framePos, const std::string& path, bool jpg);
     void FileWritten() { ++Written; }

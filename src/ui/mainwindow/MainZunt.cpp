@@ -9,7 +9,6 @@
 #include <QDir>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -23,7 +22,6 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <filesystem>
-#include <limits>
 
 #include "About.h"
 #include "DlgAddObject.h"
@@ -65,35 +63,6 @@ QToolButton* MakeButton(QWidget* parent, const QString& text, const QString& hin
 
 } // namespace
 
-// ---- TPreviewImage ------------------------------------------------------------------------------
-
-TPreviewImage::TPreviewImage(QWidget* parent) : QWidget(parent) {
-    setAttribute(Qt::WA_OpaquePaintEvent);
-}
-
-void TPreviewImage::SetPicture(const TBitmap& src) {
-    Bitmap.Assign(src);
-    update();
-}
-
-void TPreviewImage::CopyFrom(const TBitmap& src, const TRect& r) {
-    if (Bitmap.Empty() || src.Empty())
-        return;
-    Bitmap.Canvas().CopyRect(r, src, r);
-    update(QRect(r.Left, r.Top, r.Width(), r.Height()));
-}
-
-void TPreviewImage::paintEvent(QPaintEvent*) {
-    QPainter p(this);
-    p.fillRect(rect(), Qt::black);
-    if (Bitmap.Empty())
-        return;
-    // A view on the bitmap's own rows: the same B, G, R bytes, no copy.
-    const QImage view(Bitmap.Bits(), Bitmap.Width(), Bitmap.Height(), Bitmap.RowBytes(),
-                      QImage::Format_BGR888);
-    p.drawImage(0, 0, view);
-}
-
 // ---- TCpuGauge ----------------------------------------------------------------------------------
 
 TCpuGauge::TCpuGauge(QWidget* parent) : QWidget(parent) {
@@ -123,24 +92,6 @@ void TCpuGauge::paintEvent(QPaintEvent*) {
     if (step > 0)
         for (int y = step; y < h; y += step)
             p.drawLine(1, y, w - 1, y);
-}
-
-// ---- TTimelineSeam ------------------------------------------------------------------------------
-
-bool TTimelineSeam::FindStopAfter(int32_t frame, Extended fps, int32_t& stop) {
-    if (fps == 0)
-        return false;
-    Extended t = frame / fps;
-    while (FindStopPoint(t, true)) {
-        const int32_t at = Round(fps * t);
-        if (at > frame) {
-            stop = at;
-            return true;
-        }
-        // On the frame itself: search again from just past this stop point.
-        t = std::nextafter(t, std::numeric_limits<Extended>::infinity());
-    }
-    return false;
 }
 
 // ---- TMainForm: creation ------------------------------------------------------------------------

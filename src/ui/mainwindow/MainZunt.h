@@ -13,7 +13,10 @@
 
 #include "MyBase.h"
 #include "MyGraphics.h"
+#include "MyPreviewImage.h"
 #include "MyProjNode.h"
+#include "MySeqExportRec.h"
+#include "MyTimelineSeam.h"
 
 class IUiServices;
 class QAction;
@@ -34,26 +37,6 @@ class TScreenSaverInhibit;
 class TTextView;
 class TTimeline;
 
-// A picture control: shows its own bitmap unscaled from the top-left corner, clipped.
-class TPreviewImage : public QWidget {
-    Q_OBJECT
-public:
-    explicit TPreviewImage(QWidget* parent = nullptr);
-
-    // Takes a copy of src as the picture.
-    void SetPicture(const TBitmap& src);
-    // Copies r of src into the same rectangle of the picture.
-    void CopyFrom(const TBitmap& src, const TRect& r);
-    const TBitmap& Picture() const { return Bitmap; }
-    TBitmap& Picture() { return Bitmap; }
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
-private:
-    TBitmap Bitmap;
-};
-
 // The processor load gauge: grey, a green bar from the bottom, grey lines every tenth.
 class TCpuGauge : public QWidget {
     Q_OBJECT
@@ -68,58 +51,6 @@ protected:
 private:
     double Percent = 0;
     bool Measured = false;
-};
-
-// What the main window asks of the timeline: cursor, length, zoom, repeat switch and stop
-// points. This plain one keeps the values itself and knows no stop point; the timeline window
-// puts its own in place when it attaches (TMainForm::AttachTimeline).
-class TTimelineSeam {
-public:
-    virtual ~TTimelineSeam() = default;
-
-    virtual int32_t GetFramePos() const { return FramePos; }
-    virtual void SetFramePos(int32_t frame) { FramePos = frame; }
-    virtual int32_t GetMaxFrames() const { return MaxFrames; }
-    virtual void SetMaxFrames(int32_t frames) { MaxFrames = frames; }
-    virtual Extended GetZoomLevel() const { return ZoomLevel; }
-    virtual void SetZoomLevel(Extended zoom) { ZoomLevel = zoom; }
-    // Play repeats the range between two stop points.
-    virtual bool GetRepeatBetweenStops() const { return false; }
-    // Scrolls so the cursor stays in view while playing.
-    virtual void KeepCursorVisible() {}
-    // Scrolls the cursor into view; mode 2 puts it in the middle.
-    virtual void LocateCursor(int mode) {}
-    // Looks for a stop point from t backwards or forwards; moves t onto it when found.
-    virtual bool FindStopPoint(Extended& t, bool forward) { return false; }
-    // The frame of the first stop point that lies after frame at fps. One on frame itself is
-    // passed over: a playback from there would end before it began.
-    bool FindStopAfter(int32_t frame, Extended fps, int32_t& stop);
-    // The track drawer's editing state: cleared on a new or opened project.
-    virtual void ResetEditor() {}
-    // Drops the curve editor's selection and redraws it (editing is allowed again).
-    virtual void RedrawEditor() {}
-    virtual void SetAdjustMode(bool adjust) {}
-    // Repaints the tracks (posted, coalesced).
-    virtual void RequestRepaint() {}
-
-protected:
-    int32_t FramePos = 0;
-    int32_t MaxFrames = 1000;
-    Extended ZoomLevel = 1.0L;
-};
-
-// The record shared with the picture-sequence export: it turns playback into a frame-by-frame
-// run and hears of each frame and of the end.
-struct TSeqExportRec {
-    std::string Path; // output folder, ending in "/"
-    bool JPG = true;  // JPG files, else BMP
-    // Called after every played frame while set; set only while an export runs.
-    std::function<void(QObject* sender)> OnFrame;
-    // The main window's SeqPlayRequest: a sender starts the playback, none stops it.
-    std::function<void(QObject* sender)> OnRun;
-    // Called by the main window when its playback ends.
-    std::function<void(QObject* sender)> OnDone;
-    int32_t Skip = 0; // 0 writes every frame, N every Nth
 };
 
 class TMainForm : public QMainWindow {

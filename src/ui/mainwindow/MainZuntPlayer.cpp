@@ -290,7 +290,7 @@ void TMainForm::sbPlay1Click(bool down) {
     if (TimelineLink->FindStopPoint(t, false))
         start = Round(fps * t);
     // From a stop point, as where the last playback stopped, the range runs on to the next one.
-    TimelineLink->FindStopAfter(TimelineLink->GetFramePos(), fps, end);
+    Project->Pegs->FindStopAfter(TimelineLink->GetFramePos(), fps, end);
 
     EnableEditing(false);
     sbFirst1->setEnabled(false);

@@ -155,7 +155,6 @@ private:
     void FireCursor(int32_t frame, Extended time);
     void PostPreviewFrame();
     bool DragEvent(QWidget* control, QEvent* event);
-    void PaintTrackImage(QWidget* image);
     bool TrackMouseEvent(QMouseEvent* me);
     void ApplyStep(const TTrackStep& step);
     void BuildPopTrack();

@@ -404,21 +404,7 @@ void TTrackDraw::SelectObject(TTreeNodeData* node) {
 }
 
 bool TTrackDraw::FindStopPoint(Extended& t, bool backwards) const {
-    if (!Project || t < 0)
-        return false;
-    bool found = false;
-    Extended best = 0;
-    const TStopList& stops = *Project->Pegs;
-    for (int i = 0; i < stops.GetCount(); ++i) {
-        const Extended s = stops.GetItem(i)->GetTime();
-        if (backwards ? (s <= t && (!found || s > best)) : (s >= t && (!found || s < best))) {
-            best = s;
-            found = true;
-        }
-    }
-    if (found)
-        t = best;
-    return found;
+    return Project && Project->Pegs->FindStopPoint(t, backwards);
 }
 
 void TTrackDraw::ResetEditor() {
