@@ -33,8 +33,7 @@ void TAviReader::CheckRawFrames() const {
                   : "Every raw frame is shorter than one picture of " + picture + " (" +
                         std::to_string(image) + " bytes; the first holds " +
                         std::to_string(first->Size) + ")";
-    throw EReadError(what + " (" + FileName + ", offset " + std::to_string(at) + ")", FileName,
-                     at);
+    throw EReadError(what + " (" + FileName + ", offset " + std::to_string(at) + ")", FileName, at);
 }
 
 void TAviReader::OpenFrameReader() {
