@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <limits>
@@ -153,11 +154,17 @@ bool TAviReader::OpenSource(std::unique_ptr<IByteSource> source) {
     OpenErrorOffset = -1;
     try {
         ParseFile();
+        CheckRawFrames();
         OpenFrameReader();
         Loaded = true;
         // The pictures are still worth having; the user learns why the sound is missing.
         if (Ui && HasAudioStream && !AudioDecodable)
             Ui->ShowMessage(UndecodableAudioText(), TMsgKind::Warning);
+        // Frames that can only come out empty are said once here, not met frame by frame.
+        if (Ui && !GetUndecodableVideo().empty())
+            Ui->ShowMessage("The pictures of " + FileName +
+                                " cannot be decoded: " + GetUndecodableVideo() + ".",
+                            TMsgKind::Warning);
         return true;
     } catch (const EReadError& e) {
         OpenError = e.GetMessage();
@@ -177,11 +184,14 @@ bool TAviReader::OpenSource(std::unique_ptr<IByteSource> source) {
 
 std::string TAviReader::UndecodableAudioText() const {
     const TWaveFormatEx& s = SourceAudioFormat.Wfx;
+    // Tags are written in hex, as the WAV reader and format lists name them (0xFFFE).
+    char tag[8];
+    std::snprintf(tag, sizeof tag, "0x%04X", unsigned(s.wFormatTag));
     const std::string what =
         IsAudioPCM() ? "its PCM format (" + std::to_string(s.nChannels) + " channels of " +
                            std::to_string(s.wBitsPerSample) + " bits at " +
                            std::to_string(s.nSamplesPerSec) + " Hz) cannot be played"
-                     : "no decoder reads its format (tag " + std::to_string(s.wFormatTag) + ")";
+                     : "no decoder reads its format (tag " + std::string(tag) + ")";
     return "The sound track of " + FileName + " is left out: " + what +
            ". The movie's pictures are used without sound.";
 }
@@ -423,7 +433,10 @@ void TAviReader::SetupAudioFormats() {
         s.nSamplesPerSec > MaxPcmSampleRate)
         return;
     MakePcmFormat(DecodedPcmFormat, s.nSamplesPerSec, s.nChannels, s.wBitsPerSample);
-    AudioDecodable = true;
+    // The converter and the mixer take 8 and 16-bit mono and stereo only. Any other track (24
+    // or 32 bits, more channels) is left out here, so that the frames are drawn without it
+    // instead of failing on their first sound block; the format stays for the sound-track copy.
+    AudioDecodable = TPCMTrans::GetLayout(DecodedPcmFormat) != plUnsupported;
 }
 
 void TAviReader::ReadIndex(TCursor& c, uint32_t idx1Size) {

@@ -140,6 +140,9 @@ public:
     // The video stream's handler is exactly "DIB " (uncompressed frames).
     bool IsDIB() const;
 
+    // Why no picture of the compressed stream can be decoded (no decoder on either path); empty
+    // when one is found.
+    const std::string& GetUndecodableVideo() const { return UndecodableVideo; }
     // Why the last Open failed (with the file offset where the walk stopped; -1 when none).
     const std::string& GetOpenError() const { return OpenError; }
     int64_t GetOpenErrorOffset() const { return OpenErrorOffset; }
@@ -209,7 +212,13 @@ private:
     class TCursor;
 
     // Frame decoding state (MyAVIReaderPart.cpp).
+    // Throws EReadError when no stored frame of a raw stream holds a whole picture.
+    void CheckRawFrames() const;
+    // Opens the file layer for a compressed stream when it draws the first stored picture (or
+    // our own decompressor does not either); else the pictures come through our decompressor.
     void OpenFrameReader();
+    // The first stored (not dropped) frame; -1 when there is none.
+    int32_t FirstStoredFrame() const;
     void CloseFrameDecoding();
     bool PrepareDecompressor();
     // The last chunk at or before index that holds data; -1 when there is none.
@@ -265,6 +274,7 @@ private:
     std::unique_ptr<TAVIMMIOReader> FrameReader;
     std::unique_ptr<TVideoDecompressor> Decompressor;
     std::string DecompressorError; // why the decompressor could not be opened
+    std::string UndecodableVideo;  // why no path decodes the stream; empty when one does
     TDibDraw DrawDib;
     std::vector<uint8_t> FrameData; // chunk bytes, reused from frame to frame
     int32_t NextChunk = 0;          // the chunk the decompressor takes next

@@ -7,16 +7,67 @@
 
 std::array<bool, 5> DecoderOptions = {false, false, false, true, false};
 
+void TAviReader::CheckRawFrames() const {
+    if (!IsDIB())
+        return;
+    const TDibFormat f = GetDibFormat();
+    const int64_t image = DibImageBytes(f);
+    const TPictInfo* first = nullptr;
+    for (const TPictInfo& p : VideoChunks) {
+        if (p.Size == 0)
+            continue;
+        if (image >= 0 && p.Size >= image)
+            return;
+        if (!first)
+            first = &p;
+    }
+    // A movie without stored frames has nothing to judge; one damaged frame among whole ones
+    // loses that frame only.
+    if (!first)
+        return;
+    const int64_t at = ChunkDataPos(first->Offset) - 8;
+    const std::string picture = std::to_string(f.Width) + " x " + std::to_string(f.Height) +
+                                " at " + std::to_string(f.BitCount) + " bits";
+    const std::string what =
+        image < 0 ? "Raw frames of " + picture + " describe no picture that can be drawn"
+                  : "Every raw frame is shorter than one picture of " + picture + " (" +
+                        std::to_string(image) + " bytes; the first holds " +
+                        std::to_string(first->Size) + ")";
+    throw EReadError(what + " (" + FileName + ", offset " + std::to_string(at) + ")", FileName, at);
+}
+
 void TAviReader::OpenFrameReader() {
     LastDecodedFrame = -1;
     // Raw frames are drawn straight from the file; only compressed streams need the file layer.
-    // A file it refuses (our walk is more forgiving, with ids in any letter case) still opens,
-    // and its frames are decoded over our own index instead.
     if (IsDIB() || !Source)
         return;
     auto reader = std::make_unique<TAVIMMIOReader>();
-    if (reader->Open(*Source, FileName))
+    const bool opened = reader->Open(*Source, FileName);
+    const int32_t first = FirstStoredFrame();
+    TBitmap probe(8, 8);
+    if (first < 0 || (opened && reader->DrawFrame(first, probe))) {
+        if (opened)
+            FrameReader = std::move(reader);
+        return;
+    }
+    // A file the layer refuses (our walk is more forgiving, with ids in any letter case), or
+    // one it misreads (a header it stumbles over) so that it draws no picture, still opens: its
+    // frames are decoded over our own index instead. When that fails as well, the first frame
+    // is damaged rather than the layer wrong, and the layer stays.
+    if (DecompressFrame(first, probe))
+        return;
+    if (opened)
         FrameReader = std::move(reader);
+    // With a decoder on neither path no frame will ever show.
+    if (!DecompressorError.empty() && (!FrameReader || !FrameReader->CanDecode()))
+        UndecodableVideo = DecompressorError;
+}
+
+int32_t TAviReader::FirstStoredFrame() const {
+    for (size_t i = 0; i < VideoChunks.size(); ++i)
+        if (VideoChunks[i].Size != 0)
+            return int32_t(i);
+    return -1;
 }
 
 void TAviReader::CloseFrameDecoding() {
@@ -24,6 +75,7 @@ void TAviReader::CloseFrameDecoding() {
     FrameReader.reset();
     Decompressor.reset();
     DecompressorError.clear();
+    UndecodableVideo.clear();
     NextChunk = 0;
     LastDecodedFrame = -1;
 }

@@ -12,6 +12,7 @@
 
 #include "AviFixtures.h"
 #include "EncodedAvi.h"
+#include "FakeUiServices.h"
 #include "MediaRig.h"
 #include "MyAVIMMIOReader.h"
 #include "MyVideoCompressLayer.h"
@@ -571,4 +572,78 @@ TEST(AviDecodeCamera, MjpegWithoutHuffmanTablesDecodes) {
         EXPECT_EQ(pictures[1][1][i], pictures[0][0][i]) << i;
         EXPECT_EQ(pictures[0][1][i], pictures[0][0][i]) << i;
     }
+}
+
+// ---- Movies with sound the program cannot use -----------------------------------------------
+
+namespace {
+
+// Where the "strf" chunk of the second stream (the sound) starts.
+size_t SoundFormatPos(const std::vector<uint8_t>& bytes) {
+    size_t found = 0;
+    for (size_t i = 0; i + 4 <= bytes.size(); ++i)
+        if (std::memcmp(&bytes[i], "strf", 4) == 0 && ++found == 2)
+            return i;
+    ADD_FAILURE() << "no sound format";
+    return 0;
+}
+
+} // namespace
+
+// A movie written with 24-bit sound whose format chunk is then stored as 0 bytes long: the format
+// bytes stay behind it, and libavformat misreads the header so that it draws no picture. The
+// sound is left out with one warning and every picture decodes, whichever path is chosen.
+TEST(AviDecodeSoundless, SoundFormatOfSizeZeroKeepsThePictures) {
+    TOptionsGuard guard;
+    av_log_set_level(AV_LOG_QUIET);
+    TTempDir dir;
+    const std::string file = dir.Path + "/deep.avi";
+    constexpr int W = 32, H = 24, Frames = 6;
+    TEncodedAviSpec spec{"mjpeg", W, H, Frames, 15, 12, {}, ""};
+    spec.SoundBits = 24;
+    ASSERT_TRUE(WriteEncodedAvi(file, spec));
+    const auto reference = ReferenceDecode(file);
+    std::vector<uint8_t> bytes = ReadBytesFile(file);
+    const size_t strf = SoundFormatPos(bytes);
+    ASSERT_EQ(U32At(bytes, strf + 4), 40u);
+    std::memset(&bytes[strf + 4], 0, 4);
+    for (bool viaFileLayer : {true, false}) {
+        SCOPED_TRACE(viaFileLayer ? "file layer" : "own decompressor");
+        DecoderOptions[doUseMMIOReader] = viaFileLayer;
+        TFakeUiServices ui;
+        TAviReader r(&ui);
+        ASSERT_TRUE(r.Open(std::make_unique<TMemoryByteSource>(bytes), "deep.avi"));
+        EXPECT_FALSE(r.HasAudio());
+        EXPECT_EQ(ui.Messages, std::vector<std::string>{
+                                   "The sound track of deep.avi is left out: no decoder reads its "
+                                   "format (tag 0x0000). The movie's pictures are used without "
+                                   "sound."});
+        TBitmap b(W, H);
+        for (int i : {0, 3, 5, 1}) {
+            ASSERT_TRUE(r.GetFrame(i, b)) << i;
+            EXPECT_GT(Psnr(Pixels(b).data(), reference.at(i).data(), size_t(W) * H * 3), 40) << i;
+        }
+    }
+}
+
+// A compressed stream no decoder reads, on either path, is said once when it opens.
+TEST(AviDecodeSoundless, PicturesNoDecoderReadsAreSaidOnce) {
+    TOptionsGuard guard;
+    av_log_set_level(AV_LOG_QUIET);
+    TTempDir dir;
+    const std::string file = dir.Path + "/odd.avi";
+    ASSERT_TRUE(WriteEncodedAvi(file, {"mjpeg", 16, 16, 3, 15, 12, {}, ""}));
+    std::vector<uint8_t> bytes = ReadBytesFile(file);
+    for (size_t i = 0; i + 4 <= bytes.size(); ++i)
+        if (std::memcmp(&bytes[i], "MJPG", 4) == 0)
+            std::memcpy(&bytes[i], "QQZZ", 4);
+    TFakeUiServices ui;
+    TAviReader r(&ui);
+    ASSERT_TRUE(r.Open(std::make_unique<TMemoryByteSource>(bytes), "odd.avi"));
+    EXPECT_EQ(ui.Messages, std::vector<std::string>{"The pictures of odd.avi cannot be decoded: No "
+                                                    "decompressor for \"QQZZ\" / \"QQZZ\"."});
+    EXPECT_EQ(ui.MessageKinds, std::vector<TMsgKind>{TMsgKind::Warning});
+    TBitmap b(16, 16);
+    EXPECT_FALSE(r.GetFrame(1, b));
+    EXPECT_EQ(ui.Messages.size(), 1u);
 }

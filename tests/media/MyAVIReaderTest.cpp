@@ -314,9 +314,10 @@ TEST(AviReaderIndex, CompressedTrackWithoutDecoderPlaysSilent) {
     r.PrepareAudio(AviPcm(22050, 1, 16), 15);
     EXPECT_FALSE(r.IsAudioReady());
     // The user is told, once, why the movie has no sound.
-    EXPECT_EQ(ui.Messages, std::vector<std::string>{
-                               "The sound track of odd.avi is left out: no decoder reads its "
-                               "format (tag 31354). The movie's pictures are used without sound."});
+    EXPECT_EQ(ui.Messages,
+              std::vector<std::string>{
+                  "The sound track of odd.avi is left out: no decoder reads its "
+                  "format (tag 0x7A7A). The movie's pictures are used without sound."});
     EXPECT_EQ(ui.MessageKinds, std::vector<TMsgKind>{TMsgKind::Warning});
     TBitmap frame(2, 2);
     EXPECT_TRUE(r.GetFrame(2, frame));
@@ -343,6 +344,37 @@ TEST(AviReaderIndex, UnplayablePcmTrackIsReported) {
                                            "format (2 channels of 4 bits at 8000 Hz) cannot be "
                                            "played. The movie's pictures are used without sound."});
         EXPECT_EQ(ui.MessageKinds, std::vector<TMsgKind>{TMsgKind::Warning});
+    }
+}
+
+// Plain PCM the mixer takes no layout of (more than 16 bits, more than two channels) is left out
+// when the movie opens, with the warning, so that the frames do not fail on their first sound
+// block; the track can still be copied out as stored.
+TEST(AviReaderIndex, PcmTrackTheMixerCannotTakeIsLeftOut) {
+    const struct { uint16_t Channels, Bits; } rows[] = {{2, 24}, {2, 32}, {6, 16}, {1, 24}};
+    for (const auto& c : rows) {
+        SCOPED_TRACE(std::to_string(c.Channels) + " x " + std::to_string(c.Bits));
+        TAudioFormat pcm{};
+        MakePcmFormat(pcm, 22050, c.Channels, c.Bits);
+        TAviSpec spec = MakeDibMovie(2, 2, 3);
+        AddAudioTrack(spec, pcm, {pcm.Wfx.nBlockAlign * 100u}, {0});
+        TFakeUiServices ui;
+        TAviReader r(&ui);
+        ASSERT_TRUE(r.Open(std::make_unique<TMemoryByteSource>(BuildAvi(spec).Bytes), "deep.avi"));
+        EXPECT_FALSE(r.HasAudio());
+        EXPECT_TRUE(r.HasAudioTrack());
+        EXPECT_EQ(ui.Messages,
+                  std::vector<std::string>{
+                      "The sound track of deep.avi is left out: its PCM format (" +
+                      std::to_string(c.Channels) + " channels of " + std::to_string(c.Bits) +
+                      " bits at 22050 Hz) cannot be played. The movie's pictures "
+                      "are used without sound."});
+        EXPECT_EQ(ui.MessageKinds, std::vector<TMsgKind>{TMsgKind::Warning});
+        r.PrepareAudio(AviPcm(22050, 2, 16), 15);
+        EXPECT_FALSE(r.IsAudioReady());
+        TBitmap frame(2, 2);
+        EXPECT_TRUE(r.GetFrame(2, frame));
+        EXPECT_EQ(r.GetDecodedPcmFormat().Wfx.nBlockAlign, c.Channels * c.Bits / 8);
     }
 }
 
@@ -442,7 +474,10 @@ TEST(AviReaderRefuse, ImpossiblePictureSizeInTheVideoFormat) {
                 {TAviReader::MaxPictureSide, 2, true}};
     for (const auto& c : rows) {
         SCOPED_TRACE(std::to_string(int32_t(c.Width)) + " x " + std::to_string(int32_t(c.Height)));
-        TAviImage f = BuildAvi(MakeDibMovie(2, 2, 2));
+        // Sizes that open get frames that hold their picture.
+        TAviImage f =
+            BuildAvi(c.Opens ? MakeDibMovie(int32_t(c.Width), std::abs(int32_t(c.Height)), 2)
+                             : MakeDibMovie(2, 2, 2));
         f.PutU32(f.StrfPos[0] + 8 + 4, c.Width);  // biWidth
         f.PutU32(f.StrfPos[0] + 8 + 8, c.Height); // biHeight
         TFakeUiServices ui;
@@ -460,6 +495,54 @@ TEST(AviReaderRefuse, ImpossiblePictureSizeInTheVideoFormat) {
                   std::vector<std::string>{"Can not open bad.avi\n" + r.GetOpenError()});
         EXPECT_EQ(ui.MessageKinds, std::vector<TMsgKind>{TMsgKind::Error});
     }
+}
+
+// Raw frames none of which holds a whole picture can never be drawn: the file is refused on open
+// with the reason and where the first frame lies, as for an impossible picture size. One short
+// frame among whole ones loses that frame only (AviDecodeRaw).
+TEST(AviReaderRefuse, RawFramesShorterThanThePicture) {
+    const struct {
+        const char* Name;
+        uint32_t Width;
+        uint16_t BitCount;
+        std::string Reason;
+    } rows[] = {
+        {"wide", TAviReader::MaxPictureSide, 24,
+         "Every raw frame is shorter than one picture of 16384 x 2 at 24 bits (98304 bytes; the "
+         "first holds 16)"},
+        {"one byte short", 3, 24,
+         "Every raw frame is shorter than one picture of 3 x 2 at 24 bits (24 bytes; the first "
+         "holds 16)"},
+        {"no layout", 2, 7, "Raw frames of 2 x 2 at 7 bits describe no picture that can be drawn"}};
+    for (const auto& c : rows) {
+        SCOPED_TRACE(c.Name);
+        TAviImage f = BuildAvi(MakeDibMovie(2, 2, 3));
+        f.PutU32(f.StrfPos[0] + 8 + 4, c.Width);               // biWidth
+        f.PutU32(f.StrfPos[0] + 8 + 12, c.BitCount << 16 | 1); // biPlanes, biBitCount
+        TFakeUiServices ui;
+        TAviReader r(&ui);
+        EXPECT_FALSE(r.Open(std::make_unique<TMemoryByteSource>(f.Bytes), "short.avi"));
+        EXPECT_EQ(r.GetOpenError(),
+                  c.Reason + " (short.avi, offset " + std::to_string(f.ChunkPos[0]) + ")");
+        EXPECT_EQ(r.GetOpenErrorOffset(), int64_t(f.ChunkPos[0]));
+        EXPECT_EQ(ui.Messages,
+                  std::vector<std::string>{"Can not open short.avi\n" + r.GetOpenError()});
+        EXPECT_FALSE(r.IsLoaded());
+    }
+    // A dropped first frame is passed over for the first one stored; a movie with no stored
+    // frame, or one whole frame among short ones, opens.
+    TAviSpec spec = MakeDibMovie(2, 2, 3);
+    spec.Chunks[0].Data.clear();
+    spec.Chunks[1].Data.resize(10);
+    TAviImage f = BuildAvi(spec);
+    TAviReader r;
+    EXPECT_TRUE(Opens(r, f.Bytes));
+    f.PutU32(f.StrfPos[0] + 8 + 4, 3);
+    EXPECT_FALSE(Opens(r, f.Bytes));
+    EXPECT_EQ(r.GetOpenErrorOffset(), int64_t(f.ChunkPos[1]));
+    for (auto& chunk : spec.Chunks)
+        chunk.Data.clear();
+    EXPECT_TRUE(Opens(r, BuildAvi(spec).Bytes));
 }
 
 TEST(AviReaderRefuse, ChunkReadsStayInsideTheFile) {

@@ -9,6 +9,7 @@
 #include "MyBlankNode.h"
 #include "MyEffectNodes.h"
 #include "MyValueStream.h"
+#include "MyWarpNode.h"
 #include "NumberedMovie.h"
 #include "TestData.h"
 
@@ -284,6 +285,44 @@ TEST(MovieSound, WithoutSoundEachFrameGetsOneProjectFrameOfSilence) {
     TBitmap b = White();
     ASSERT_TRUE(silent->RenderFrame(&b, true, false, 0));
     EXPECT_EQ(log.Blocks.at(0).Buffer, Bytes(1470, 0x80));
+}
+
+// Plain PCM the mixer cannot take is left out when the movie opens, with the warning: the node
+// draws its pictures and hands one project frame of silence, also as a fast/slow-motion node
+// that plays its sound.
+TEST(MovieSound, TrackTheMixerCannotTakeGivesPicturesAndSilence) {
+    const struct { uint16_t Channels, Bits; } rows[] = {{2, 24}, {2, 32}, {6, 16}};
+    for (const auto& c : rows)
+        for (uint8_t kind : {nkVideo, nkWarp}) {
+            SCOPED_TRACE(std::to_string(c.Channels) + " x " + std::to_string(c.Bits) + " kind " +
+                         std::to_string(kind));
+            TMovieProject p;
+            TNumberedMovieSpec m;
+            m.Sound = Pcm(22050, 2, 16);
+            m.Samples = 22050;
+            const std::string path = RelabelledSoundMovie(p, "deep.avi", m, c.Channels, c.Bits);
+            auto* n = p.Add<TMovieNode>(kind, path);
+            n->UseAudio = true;
+            EXPECT_FALSE(n->HasAudio());
+            EXPECT_EQ(p.Ui.Messages,
+                      std::vector<std::string>{
+                          "The sound track of " + path + " is left out: its PCM format (" +
+                          std::to_string(c.Channels) + " channels of " + std::to_string(c.Bits) +
+                          " bits at 22050 Hz) cannot be played. The movie's "
+                          "pictures are used without sound."});
+            p.Root->Refresh();
+            TBlockLog log;
+            EXPECT_FALSE(n->OpenForRender(0));
+            n->SetAudioHandler(log.Handler());
+            for (int frame : {0, 1}) {
+                TBitmap b = White();
+                ASSERT_TRUE(n->RenderFrame(&b, true, true, n->GetStartTime() + frame / 10.0L));
+                EXPECT_EQ(NumberedFrameOf(b), frame);
+            }
+            ASSERT_EQ(log.Blocks.size(), 2u);
+            EXPECT_EQ(log.Blocks[1].Buffer, Bytes(5880, 0));
+            n->CloseAfterRender();
+        }
 }
 
 TEST(MovieSound, UnreadableTrackFailsTheFrameBeforeThePicture) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <fstream>
 #include <iterator>
 #include <new>
@@ -12,6 +13,7 @@
 #include "MyAVICompress.h"
 #include "MyAudioCodec.h"
 #include "MyEffectNodes.h"
+#include "MyMovieNode.h"
 #include "MyMovieWriter.h"
 #include "MyWMFBase.h"
 #include "NumberedMovie.h"
@@ -161,6 +163,35 @@ TEST(MovieExport, RangesStopsAndFailures) {
         }
         EXPECT_FALSE(f.Root->Busy);
     }
+}
+
+// A movie whose plain PCM sound the mixer cannot take exports its pictures with silence; the user
+// was told once, when it opened, that the sound is left out.
+TEST(MovieExport, MovieWithSoundTheMixerCannotTakeExportsItsPictures) {
+    struct TShownWriter : TFakeMovieWriter {
+        std::vector<int> Shown;
+        bool WriteVideoFrame(TVideoFrameInfo& frame) override {
+            Shown.push_back(NumberedFrameOf(Bitmap));
+            return TFakeMovieWriter::WriteVideoFrame(frame);
+        }
+    } writer;
+    TMovieProject p;
+    p.Root->MovieWriterOverride = &writer;
+    p.Root->ExportSleepMs = 0;
+    TNumberedMovieSpec m;
+    m.Sound = Pcm(22050, 2, 16);
+    m.Samples = 22050;
+    p.Add<TMovieNode>(nkVideo, RelabelledSoundMovie(p, "deep.avi", m, 2, 24));
+    EXPECT_EQ(p.Ui.Messages.size(), 1u);
+    p.Root->Refresh();
+    ASSERT_EQ(p.Root->GetFrameCount(), 30);
+    ASSERT_TRUE(p.Root->ExportMovie(
+        0, 30, nullptr, [](TFrameReport&) {}, "out.avi"));
+    ASSERT_EQ(writer.Shown.size(), 30u);
+    for (size_t i = 0; i < writer.Shown.size(); ++i)
+        EXPECT_EQ(writer.Shown[i], std::lround(double(i) * 10 / 15)) << "frame " << i;
+    EXPECT_EQ(writer.AudioSizes, std::vector<uint32_t>(30, 5880));
+    EXPECT_EQ(p.Ui.Messages.size(), 1u);
 }
 
 // Memory that runs out inside the loop ends the export with a message and a closed writer.

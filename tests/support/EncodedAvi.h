@@ -28,7 +28,30 @@ struct TEncodedAviSpec {
     int Gop = 12;          // key frame distance of inter-frame codecs
     std::set<int> Dropped; // frames written as empty chunks
     std::string Tag;       // FOURCC to store instead of the muxer's choice
+    // A PCM sound track of silence at 22050 Hz beside the pictures when SoundBits is not 0 (16,
+    // 24 or 32). The muxer stores more than 16 bits or 2 channels with the extensible tag.
+    int SoundBits = 0;
+    int SoundChannels = 2;
 };
+
+// Adds the PCM track of spec to oc; null when spec asks for none.
+inline AVStream* AddPcmSoundStream(AVFormatContext* oc, const TEncodedAviSpec& spec) {
+    if (spec.SoundBits == 0)
+        return nullptr;
+    AVStream* a = avformat_new_stream(oc, nullptr);
+    AVCodecParameters* p = a->codecpar;
+    p->codec_type = AVMEDIA_TYPE_AUDIO;
+    p->codec_id = spec.SoundBits == 16   ? AV_CODEC_ID_PCM_S16LE
+                  : spec.SoundBits == 24 ? AV_CODEC_ID_PCM_S24LE
+                                         : AV_CODEC_ID_PCM_S32LE;
+    p->sample_rate = 22050;
+    av_channel_layout_default(&p->ch_layout, spec.SoundChannels);
+    p->bits_per_coded_sample = spec.SoundBits;
+    p->block_align = spec.SoundChannels * spec.SoundBits / 8;
+    p->bit_rate = int64_t(p->block_align) * 8 * p->sample_rate;
+    a->time_base = AVRational{1, p->sample_rate};
+    return a;
+}
 
 // Frame i of the test picture as B, G, R rows top-down (3 * width bytes each): a gradient, a bar
 // that moves 3 pixels a frame and the frame number in bit blocks, so neighbours differ clearly.
@@ -92,6 +115,7 @@ inline bool WriteEncodedAvi(const std::string& fileName, const TEncodedAviSpec& 
         if (!spec.Tag.empty())
             st->codecpar->codec_tag = MKTAG(spec.Tag[0], spec.Tag[1], spec.Tag[2], spec.Tag[3]);
         st->time_base = c->time_base;
+        AVStream* sound = AddPcmSoundStream(oc, spec);
         if (avio_open(&oc->pb, fileName.c_str(), AVIO_FLAG_WRITE) < 0) {
             error = "cannot write " + fileName;
             break;
@@ -125,6 +149,19 @@ inline bool WriteEncodedAvi(const std::string& fileName, const TEncodedAviSpec& 
             frame->pts = i;
             avcodec_send_frame(c, frame);
             drain();
+            if (sound) {
+                // One frame's silence, timed on the sound's own sample line.
+                const int samples = 22050 / spec.Fps;
+                AVPacket* a = av_packet_alloc();
+                av_new_packet(a, samples * sound->codecpar->block_align);
+                std::memset(a->data, 0, size_t(a->size));
+                a->pts = a->dts =
+                    av_rescale_q(int64_t(i) * samples, AVRational{1, 22050}, sound->time_base);
+                a->duration = av_rescale_q(samples, AVRational{1, 22050}, sound->time_base);
+                a->stream_index = sound->index;
+                av_interleaved_write_frame(oc, a);
+                av_packet_free(&a);
+            }
         }
         avcodec_send_frame(c, nullptr);
         drain();

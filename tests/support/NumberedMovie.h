@@ -123,3 +123,20 @@ struct TMovieProject {
         return NumberedFrameOf(*out);
     }
 };
+
+// The numbered movie of m (whose sound must be 16-bit stereo) saved as name, with its sound's
+// format restated as plain PCM (tag 1) of the given channels and bits, as a tool that labels its
+// samples so would write it. The mixer takes no such track above 16 bits or 2 channels.
+inline std::string RelabelledSoundMovie(TMovieProject& p, const std::string& name,
+                                        const TNumberedMovieSpec& m, uint16_t channels,
+                                        uint16_t bits) {
+    TAviImage img = BuildAvi(NumberedMovieSpec(m));
+    const size_t f = img.StrfPos.at(1) + 8;
+    const uint16_t blockAlign = uint16_t(channels * bits / 8);
+    img.PutU32(f, WAVE_FORMAT_PCM | uint32_t(channels) << 16);
+    img.PutU32(f + 8, blockAlign * m.Sound.Wfx.nSamplesPerSec);
+    img.PutU32(f + 12, blockAlign | uint32_t(bits) << 16);
+    const std::string path = p.Dir.Path + "/" + name;
+    img.Save(path);
+    return path;
+}
