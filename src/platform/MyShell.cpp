@@ -1,7 +1,6 @@
 #include "MyShell.h"
 
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -129,28 +128,6 @@ void HearAnswer(QProcess* process, QObject* receiver, const TShellOpenDone& done
 
 } // namespace
 
-bool ShellOpenTarget(const std::string& target, std::string* why) {
-    std::string reason;
-    auto fail = [why, &reason] {
-        if (why)
-            *why = reason;
-        return false;
-    };
-    const QUrl url = TargetUrl(target, reason);
-    if (url.isEmpty())
-        return fail();
-    if (QDesktopServices::openUrl(url))
-        return true;
-    // Without a desktop session the freedesktop launcher is asked directly.
-    const QString launcher = FindLauncher(reason);
-    if (launcher.isEmpty())
-        return fail();
-    if (QProcess::startDetached(launcher, {LauncherArgument(url)}))
-        return true;
-    reason = "xdg-open could not be started for " + target;
-    return fail();
-}
-
 void ShellOpenTargetAsync(const std::string& target, QObject* context, TShellOpenDone done) {
     std::string why;
     const QUrl url = TargetUrl(target, why);
@@ -189,13 +166,6 @@ void ShellOpenTargetAsync(const std::string& target, QObject* context, TShellOpe
                              finish();
                      });
     process->start();
-}
-
-bool ShellStartDetached(const std::string& program, const std::vector<std::string>& arguments) {
-    QStringList args;
-    for (const std::string& a : arguments)
-        args << QString::fromStdString(a);
-    return QProcess::startDetached(QString::fromStdString(program), args);
 }
 
 bool ShellIsFileLocked(const std::string& fileName) {
