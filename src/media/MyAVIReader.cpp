@@ -504,7 +504,6 @@ void TAviReader::AppendChunk(uint32_t entryNo, uint32_t chunkId, uint32_t flags,
 // that is damaged or cut off; whatever else follows the movie is left alone.
 void TAviReader::ReadSegments(TCursor& c, int64_t pos, uint32_t entryNo) {
     const int64_t fileEnd = Source->Size();
-    const size_t indexedVideo = VideoChunks.size();
     while (pos + 12 <= fileEnd) {
         c.Pos = pos;
         const uint32_t id = c.ReadU32("a segment header");
@@ -519,7 +518,7 @@ void TAviReader::ReadSegments(TCursor& c, int64_t pos, uint32_t entryNo) {
             break;
         pos = end + (size & 1);
     }
-    if (!AudioChunks.empty() && VideoChunks.size() > indexedVideo)
+    if (!AudioChunks.empty())
         AudioChunks.back().LastFrame = static_cast<int32_t>(VideoChunks.size()) - 1;
 }
 

@@ -102,6 +102,16 @@ TEST(AviSegments, EveryChunkOfEverySegmentIsRead) {
         ASSERT_TRUE(r.ReadAudio(i, block, i / 10.0L));
         EXPECT_EQ(block, sound[size_t(i)]) << "frame " << i;
     }
+
+    // Sound alone in the last segment plays on to the last frame.
+    TAviSpec soundLast = spec;
+    soundLast.Segments[1].Chunks = {Sound(5), Sound(6)};
+    ASSERT_TRUE(Opens(r, BuildAvi(soundLast).Bytes));
+    EXPECT_EQ(r.GetFrameCount(), 5);
+    ASSERT_EQ(r.GetAudioChunks().size(), 7u);
+    EXPECT_EQ(r.GetAudioChunks().back().FirstFrame, 5);
+    EXPECT_EQ(r.GetAudioChunks().back().LastFrame, 4);
+    EXPECT_EQ(r.GetAudioChunks()[5].LastFrame, 5);
 }
 
 // A segment cut off, or one whose chunk runs past its list, ends the movie at the last whole
