@@ -49,6 +49,9 @@ int KindOfId(uint32_t code) {
     return std::tolower((code >> 16) & 0xFF);
 }
 
+// Standard indexes of the video stream taken from one segment; writers put one or a few there.
+constexpr size_t MaxSegmentIndexes = 64;
+
 } // namespace
 
 // A read position over the source that turns every short read or bad size into an EReadError
@@ -208,6 +211,8 @@ void TAviReader::Close() {
     VideoChunks.clear();
     RiffSize = 0;
     MoviPos = 0;
+    Segments = 0;
+    DamagedAt = -1;
     MainHeader = {};
     ClaimedFrames = 0;
     VideoStreamHeader = {};
@@ -237,11 +242,11 @@ bool TAviReader::IsDIB() const {
     return VideoStreamHeader.fccHandler == RIFF_ID_DIB;
 }
 
-int64_t TAviReader::ChunkDataPos(uint32_t offset) const {
-    return int64_t(offset) + 8 + (RelativeOffsets ? MoviPos : 0);
+int64_t TAviReader::ChunkDataPos(int64_t offset) const {
+    return offset + 8 + (RelativeOffsets ? MoviPos : 0);
 }
 
-bool TAviReader::ReadChunkData(uint32_t offset, uint32_t size, std::vector<uint8_t>& buffer,
+bool TAviReader::ReadChunkData(int64_t offset, uint32_t size, std::vector<uint8_t>& buffer,
                                size_t padding) {
     buffer.clear();
     if (!Source)
@@ -344,16 +349,20 @@ void TAviReader::ParseFile() {
     c.Pos = idx1Pos;
     const TCursor::THead idx1 = c.ReadHead(riff.End);
     ReadIndex(c, idx1.Size);
+    ReadSegments(c, riff.Next, idx1.Size / 16);
 
     if (HasAudioStream && VideoChunks.empty())
         c.Fail("The index lists sound but no video frame", idx1.Start);
     // Only indexed frames can be shown; a header that claims more (up to 2^31 frames of over an
-    // hour each) would give the movie a length it does not have.
+    // hour each) would give the movie a length it does not have. The main header of an AVI 2.0
+    // file counts the frames of its first segment only.
     ClaimedFrames = MainHeader.dwTotalFrames;
-    if (MainHeader.dwTotalFrames > VideoChunks.size())
+    if (MainHeader.dwTotalFrames > VideoChunks.size() || Segments > 0)
         MainHeader.dwTotalFrames = static_cast<uint32_t>(VideoChunks.size());
     if (IsAudioPCM() && AudioDecodable)
         MapPcmAudio();
+    if (Ui && DamagedAt >= 0)
+        Ui->ShowMessage(DamagedSegmentText(), TMsgKind::Warning);
 }
 
 void TAviReader::ParseStreamList(TCursor& c, int streamNo, int64_t listEnd) {
@@ -442,10 +451,6 @@ void TAviReader::SetupAudioFormats() {
 void TAviReader::ReadIndex(TCursor& c, uint32_t idx1Size) {
     // The chunk was checked to lie inside the file, so the count is bounded by bytes present.
     const uint32_t count = idx1Size / 16;
-    const Extended avgBytes = DecodedPcmFormat.Wfx.nAvgBytesPerSec;
-    const uint32_t blockAlign = DecodedPcmFormat.Wfx.nBlockAlign;
-    int32_t videoCount = 0;
-
     constexpr uint32_t batch = 4096;
     std::vector<uint8_t> buf(size_t(std::min(count, batch)) * 16);
     for (uint32_t first = 0; first < count; first += batch) {
@@ -454,53 +459,178 @@ void TAviReader::ReadIndex(TCursor& c, uint32_t idx1Size) {
         for (uint32_t k = 0; k < n; ++k) {
             // Entry: chunk id, flags, offset, data size.
             const uint8_t* p = buf.data() + size_t(k) * 16;
-            const uint32_t entryNo = first + k;
-            const uint32_t chunkId = Le32(p);
-            const uint32_t flags = Le32(p + 4);
             const uint32_t offset = Le32(p + 8);
-            const uint32_t size = Le32(p + 12);
             // Writers store offsets either from the file start or from the "movi" type; the
             // first entry tells which.
-            if (entryNo == 0)
+            if (first + k == 0)
                 RelativeOffsets = int64_t(offset) < MoviPos;
-
-            const int stream = StreamNoOfId(chunkId);
-            const int kind = KindOfId(chunkId);
-            if (stream == VideoStreamNo && kind == 'd') {
-                TPictInfo pi;
-                pi.EntryNo = entryNo;
-                pi.ChunkId = chunkId;
-                pi.Flags = flags;
-                pi.Offset = offset;
-                pi.Size = size;
-                VideoChunks.push_back(pi);
-                ++videoCount;
-            } else if (stream == AudioStreamNo && kind == 'w') {
-                TAudioInfo ai;
-                ai.ChunkId = chunkId;
-                ai.Flags = flags;
-                ai.Offset = offset;
-                ai.Size = size;
-                ai.EntryNo = entryNo;
-                ai.FirstFrame = videoCount;
-                if (avgBytes != 0)
-                    ai.Seconds = size / avgBytes;
-                if (blockAlign != 0)
-                    ai.Samples = size / blockAlign;
-                if (!AudioChunks.empty()) {
-                    // The previous chunk plays up to the frame before this one; with no frame
-                    // between the two it still covers its own first frame.
-                    TAudioInfo& prev = AudioChunks.back();
-                    prev.LastFrame = videoCount - 1;
-                    if (prev.LastFrame == prev.FirstFrame - 1)
-                        prev.LastFrame = prev.FirstFrame;
-                }
-                AudioChunks.push_back(ai);
-            }
+            AppendChunk(first + k, Le32(p), Le32(p + 4), offset, Le32(p + 12));
         }
     }
     if (!AudioChunks.empty())
-        AudioChunks.back().LastFrame = videoCount - 1;
+        AudioChunks.back().LastFrame = static_cast<int32_t>(VideoChunks.size()) - 1;
+}
+
+void TAviReader::AppendChunk(uint32_t entryNo, uint32_t chunkId, uint32_t flags, int64_t offset,
+                             uint32_t size) {
+    const int stream = StreamNoOfId(chunkId);
+    const int kind = KindOfId(chunkId);
+    const auto videoCount = static_cast<int32_t>(VideoChunks.size());
+    if (stream == VideoStreamNo && kind == 'd') {
+        TPictInfo pi;
+        pi.EntryNo = entryNo;
+        pi.ChunkId = chunkId;
+        pi.Flags = flags;
+        pi.Offset = offset;
+        pi.Size = size;
+        VideoChunks.push_back(pi);
+    } else if (stream == AudioStreamNo && kind == 'w') {
+        TAudioInfo ai;
+        ai.ChunkId = chunkId;
+        ai.Flags = flags;
+        ai.Offset = offset;
+        ai.Size = size;
+        ai.EntryNo = entryNo;
+        ai.FirstFrame = videoCount;
+        const Extended avgBytes = DecodedPcmFormat.Wfx.nAvgBytesPerSec;
+        const uint32_t blockAlign = DecodedPcmFormat.Wfx.nBlockAlign;
+        if (avgBytes != 0)
+            ai.Seconds = size / avgBytes;
+        if (blockAlign != 0)
+            ai.Samples = size / blockAlign;
+        if (!AudioChunks.empty()) {
+            // The previous chunk plays up to the frame before this one; with no frame between
+            // the two it still covers its own first frame.
+            TAudioInfo& prev = AudioChunks.back();
+            prev.LastFrame = videoCount - 1;
+            if (prev.LastFrame == prev.FirstFrame - 1)
+                prev.LastFrame = prev.FirstFrame;
+        }
+        AudioChunks.push_back(ai);
+    }
+}
+
+// An AVI 2.0 file goes on behind its first RIFF form in "AVIX" forms, each with a "movi" list
+// that "idx1" does not cover. Their chunks join the lists in file order, up to the first chunk
+// that is damaged or cut off; whatever else follows the movie is left alone.
+void TAviReader::ReadSegments(TCursor& c, int64_t pos, uint32_t entryNo) {
+    const int64_t fileEnd = Source->Size();
+    while (pos + 12 <= fileEnd) {
+        c.Pos = pos;
+        const uint32_t id = c.ReadU32("a segment header");
+        const uint32_t size = c.ReadU32("a segment header");
+        if (!SameIdNoCase(id, RIFF_ID_RIFF) ||
+            !SameIdNoCase(c.ReadU32("a segment type"), RIFF_ID_AVIX))
+            break;
+        ++Segments;
+        const int64_t end = pos + 8 + int64_t(size);
+        DamagedAt = ReadSegment(c, pos + 12, std::min(end, fileEnd), entryNo);
+        if (DamagedAt >= 0)
+            break;
+        pos = end + (size & 1);
+    }
+    if (!AudioChunks.empty())
+        AudioChunks.back().LastFrame = static_cast<int32_t>(VideoChunks.size()) - 1;
+}
+
+// Reads the "movi" list of one segment whose bytes present run from pos to limit. Returns where
+// the movie data stops being whole (no "movi" list, or a chunk cut off), or -1.
+int64_t TAviReader::ReadSegment(TCursor& c, int64_t pos, int64_t limit, uint32_t& entryNo) {
+    while (pos + 12 <= limit) {
+        c.Pos = pos;
+        const uint32_t id = c.ReadU32("a chunk header");
+        const uint32_t size = c.ReadU32("a chunk header");
+        const int64_t end = pos + 8 + int64_t(size);
+        if (SameIdNoCase(id, RIFF_ID_LIST) && size >= 4 &&
+            SameIdNoCase(c.ReadU32("a list type"), RIFF_ID_MOVI)) {
+            const size_t firstVideo = VideoChunks.size();
+            std::vector<int64_t> videoIndexes;
+            const int64_t damaged = WalkMovi(c, pos + 12, end, limit, entryNo, videoIndexes, false);
+            for (const int64_t ix : videoIndexes)
+                MarkKeyFrames(c, ix, firstVideo);
+            return damaged;
+        }
+        if (end > limit)
+            break;
+        pos = end + (size & 1);
+    }
+    return std::min(pos, limit);
+}
+
+// Takes the chunks of a "movi" list (and of the "rec " lists in it) that lie whole before both
+// the list's end and limit, and notes where the video stream's standard indexes ("ix00") lie.
+// Returns the start of the first chunk that is cut off, or -1 when the list is whole.
+int64_t TAviReader::WalkMovi(TCursor& c, int64_t pos, int64_t end, int64_t limit, uint32_t& entryNo,
+                             std::vector<int64_t>& videoIndexes, bool nested) {
+    const int64_t stop = std::min(end, limit);
+    const int64_t base = RelativeOffsets ? MoviPos : 0;
+    // Frames are numbered in 32 bits.
+    constexpr size_t maxChunks = std::numeric_limits<int32_t>::max();
+    while (pos + 8 <= stop) {
+        c.Pos = pos;
+        const uint32_t id = c.ReadU32("a chunk header");
+        const uint32_t size = c.ReadU32("a chunk header");
+        const int64_t chunkEnd = pos + 8 + int64_t(size);
+        if (chunkEnd > stop || VideoChunks.size() >= maxChunks || AudioChunks.size() >= maxChunks)
+            return pos;
+        if (SameIdNoCase(id, RIFF_ID_LIST)) {
+            // One level of "rec " lists is taken; anything nested deeper is passed over.
+            if (!nested && size >= 4 && SameIdNoCase(c.ReadU32("a list type"), RIFF_ID_REC)) {
+                const int64_t damaged =
+                    WalkMovi(c, pos + 12, chunkEnd, limit, entryNo, videoIndexes, true);
+                if (damaged >= 0)
+                    return damaged;
+            }
+        } else if ((id & 0xFFFF) == ('i' | 'x' << 8) && StreamNoOfId(id >> 16) == VideoStreamNo) {
+            if (videoIndexes.size() < MaxSegmentIndexes)
+                videoIndexes.push_back(pos);
+        } else {
+            AppendChunk(entryNo++, id, 0, pos - base, size);
+        }
+        pos = chunkEnd + (size & 1);
+    }
+    return end > limit ? std::min(pos, limit) : -1;
+}
+
+// The walk cannot tell key frames; the segment's standard index of the video stream can (a set
+// top bit of an entry's size marks a frame that is not one). Its entries point at chunk data
+// from a 64-bit base, in file order, as the chunks found from firstChunk on are.
+void TAviReader::MarkKeyFrames(TCursor& c, int64_t ixPos, size_t firstChunk) {
+    c.Pos = ixPos + 4;
+    const uint32_t size = c.ReadU32("a standard index");
+    if (size < 24)
+        return;
+    uint8_t head[24];
+    c.Read(head, sizeof(head), "a standard index");
+    // Two 32-bit words per entry, an index of chunks (type 1) of the video stream.
+    if (head[0] != 2 || head[1] != 0 || head[3] != 1)
+        return;
+    const uint32_t count = std::min(Le32(head + 4), (size - 24) / 8);
+    const uint64_t origin = Le32(head + 12) | uint64_t(Le32(head + 16)) << 32;
+    if (origin > uint64_t(Source->Size()))
+        return;
+    size_t k = firstChunk;
+    constexpr uint32_t batch = 4096;
+    std::vector<uint8_t> buf(size_t(std::min(count, batch)) * 8);
+    for (uint32_t first = 0; first < count && k < VideoChunks.size(); first += batch) {
+        const uint32_t n = std::min(batch, count - first);
+        c.Read(buf.data(), size_t(n) * 8, "a standard index");
+        for (uint32_t e = 0; e < n && k < VideoChunks.size(); ++e) {
+            const int64_t dataPos = int64_t(origin) + Le32(&buf[size_t(e) * 8]);
+            while (k < VideoChunks.size() && ChunkDataPos(VideoChunks[k].Offset) < dataPos)
+                ++k;
+            const bool key = (Le32(&buf[size_t(e) * 8 + 4]) & 0x80000000u) == 0;
+            if (k < VideoChunks.size() && ChunkDataPos(VideoChunks[k].Offset) == dataPos && key)
+                VideoChunks[k].Flags |= AVIIF_KEYFRAME;
+        }
+    }
+}
+
+std::string TAviReader::DamagedSegmentText() const {
+    return "The movie " + FileName + " is damaged or cut off at byte " + std::to_string(DamagedAt) +
+           " of " + std::to_string(Source->Size()) + "; its first " +
+           std::to_string(VideoChunks.size()) + " frames (" + FormatTimeText(GetDuration()) +
+           ") are used.";
 }
 
 void TAviReader::MapPcmAudio() {

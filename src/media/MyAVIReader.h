@@ -1,6 +1,7 @@
-// An opened AVI 1.0 movie: our own walk over its RIFF structure (main header, the video and audio
-// stream lists, "movi" and "idx1"), the video and audio chunk indexes built from "idx1", the
-// mapping of PCM sound onto video frames with its initial skew, and the plain accessors.
+// An opened AVI movie: our own walk over its RIFF structure (main header, the video and audio
+// stream lists, "movi" and "idx1", then the "AVIX" segments of an AVI 2.0 file), the video and
+// audio chunk indexes built from "idx1" and the segments' "movi" lists, the mapping of PCM sound
+// onto video frames with its initial skew, and the plain accessors.
 #pragma once
 
 #include <array>
@@ -72,24 +73,26 @@ enum TDecoderOption {
 };
 extern std::array<bool, 5> DecoderOptions;
 
-// One video chunk listed in "idx1".
+// One video chunk listed in "idx1" or found in a later segment's "movi" list. Entry numbers and
+// offsets of the later chunks go on in the terms of "idx1": numbers count on past its entries,
+// and offsets are taken from the same origin (the file start or the "movi" type), in 64 bits.
 struct TPictInfo {
     uint32_t EntryNo = 0; // number of the entry in "idx1", counting every entry
     uint32_t ChunkId = 0;
     uint32_t Flags = 0;
-    uint32_t Offset = 0; // as stored: points at the chunk's 8-byte header
-    uint32_t Size = 0;   // data bytes; 0 is a dropped frame
+    int64_t Offset = 0; // as stored: points at the chunk's 8-byte header
+    uint32_t Size = 0;  // data bytes; 0 is a dropped frame
     // PCM tracks only: stored offset of the audio chunk that plays with this frame plus the bytes
     // of that chunk that play before it, and the PCM bytes per frame.
     int64_t AudioPos = 0;
     uint32_t AudioBytes = 0;
 };
 
-// One audio chunk listed in "idx1".
+// One audio chunk, listed as a video chunk is.
 struct TAudioInfo {
     uint32_t ChunkId = 0;
     uint32_t Flags = 0;
-    uint32_t Offset = 0;
+    int64_t Offset = 0;
     uint32_t Size = 0;
     uint32_t EntryNo = 0;
     int32_t FirstFrame = 0; // video chunks listed before this chunk (plus the skew after the first)
@@ -168,14 +171,19 @@ public:
     // File position of the four characters "movi".
     int64_t GetMoviPos() const { return MoviPos; }
     bool HasRelativeOffsets() const { return RelativeOffsets; }
+    // "AVIX" segments read behind the first RIFF form (AVI 2.0 files).
+    int GetSegmentCount() const { return Segments; }
+    // Where the walk over the segments met a chunk that is damaged or cut off, and the movie
+    // ends; -1 when every segment was whole.
+    int64_t GetDamagedAt() const { return DamagedAt; }
     Extended GetAudioSkewSeconds() const { return AudioSkewSeconds; }
     int32_t GetAudioSkewFrames() const { return AudioSkewFrames; }
 
     // Where the data of a chunk whose "idx1" offset is offset begins.
-    int64_t ChunkDataPos(uint32_t offset) const;
+    int64_t ChunkDataPos(int64_t offset) const;
     // Reads the size data bytes of the chunk at idx1 offset into buffer, followed by padding
     // zero bytes. False (buffer empty) when no movie is open or the bytes are not all there.
-    bool ReadChunkData(uint32_t offset, uint32_t size, std::vector<uint8_t>& buffer,
+    bool ReadChunkData(int64_t offset, uint32_t size, std::vector<uint8_t>& buffer,
                        size_t padding = 0);
     // The data of video chunk index / audio chunk index; False when out of range or short.
     bool ReadVideoChunk(int32_t index, std::vector<uint8_t>& buffer, size_t padding = 0);
@@ -238,6 +246,15 @@ private:
     void ParseStreamList(TCursor& c, int streamNo, int64_t listEnd);
     void SetupAudioFormats();
     void ReadIndex(TCursor& c, uint32_t idx1Size);
+    // Adds a chunk of the taken video or audio stream to its list; other chunks are ignored.
+    void AppendChunk(uint32_t entryNo, uint32_t chunkId, uint32_t flags, int64_t offset,
+                     uint32_t size);
+    void ReadSegments(TCursor& c, int64_t pos, uint32_t entryNo);
+    int64_t ReadSegment(TCursor& c, int64_t pos, int64_t limit, uint32_t& entryNo);
+    int64_t WalkMovi(TCursor& c, int64_t pos, int64_t end, int64_t limit, uint32_t& entryNo,
+                     std::vector<int64_t>& videoIndexes, bool nested);
+    void MarkKeyFrames(TCursor& c, int64_t ixPos, size_t firstChunk);
+    std::string DamagedSegmentText() const;
     void MapPcmAudio();
     std::string UndecodableAudioText() const;
     bool OpenSource(std::unique_ptr<IByteSource> source);
@@ -256,6 +273,8 @@ private:
 
     uint32_t RiffSize = 0;
     int64_t MoviPos = 0;
+    int Segments = 0;
+    int64_t DamagedAt = -1;
     TAviMainHeader MainHeader{};
     uint32_t ClaimedFrames = 0;
     TAviStreamHeader VideoStreamHeader{};

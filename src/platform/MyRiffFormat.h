@@ -32,6 +32,8 @@ constexpr uint32_t RIFF_ID_ODML = RiffId("odml"); // list type of the extended h
 constexpr uint32_t RIFF_ID_DMLH = RiffId("dmlh"); // the extended header: total frames
 constexpr uint32_t RIFF_ID_MOVI = RiffId("movi"); // list type of the movie data
 constexpr uint32_t RIFF_ID_IDX1 = RiffId("idx1"); // the index behind the movie data
+constexpr uint32_t RIFF_ID_AVIX = RiffId("AVIX"); // form type of the segments of AVI 2.0 files
+constexpr uint32_t RIFF_ID_REC = RiffId("rec ");  // list type of chunks read together
 
 // Stream types ("strh" fccType) and the handler of uncompressed video.
 constexpr uint32_t RIFF_ID_VIDS = RiffId("vids");

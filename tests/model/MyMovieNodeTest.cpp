@@ -445,3 +445,30 @@ TEST(MovieInfo, CutClipAndMoviesNotLoaded) {
     EXPECT_EQ(Info(p.Add<TMovieNode>(nkVideo, "")),
               std::vector<std::string>{"Movie is not yet loaded."});
 }
+
+// A movie whose last frames lie in AVI 2.0 segments plays, lasts and is described to its end.
+TEST(MovieInfo, SegmentsOfAnAvi2MovieCountToTheEnd) {
+    TMovieProject p;
+    TNumberedMovieSpec m;
+    m.Sound = Pcm(22050, 2, 16);
+    m.Samples = 20 * 2205; // a chunk after each of the 20 frames
+    TAviSpec spec = NumberedMovieSpec(m);
+    // The chunks from frame 8 on (each frame with its sound) go to two segments of six frames.
+    const auto split = [&](size_t frames) {
+        auto at = spec.Chunks.end() - long(frames * 2);
+        spec.Segments.insert(spec.Segments.begin(), TAviSegmentSpec{{at, spec.Chunks.end()}});
+        spec.Chunks.erase(at, spec.Chunks.end());
+    };
+    split(6);
+    split(6);
+    auto* n = p.Add<TMovieNode>(nkVideo, p.Save("long.avi", spec));
+    EXPECT_TRUE(p.Ui.Messages.empty());
+    p.Root->Refresh();
+    EXPECT_EQ(p.Root->GetDuration(), 2.0L);
+    const auto lines = Info(n);
+    EXPECT_EQ(
+        std::vector<std::string>(lines.end() - 5, lines.end()),
+        (std::vector<std::string>{"Duration:     0h:00m:02s:00ms", "Frame width:  8",
+                                  "Frame height: 6", "Frame rate:   10", "Frame count:  20"}));
+    EXPECT_EQ(p.Shown(p.Root->GetFrameCount() - 1), 19);
+}

@@ -129,6 +129,37 @@ void WriteHeaders(const TAviSpec& spec, TWriter& w, TAviImage& out) {
     w.End(hdrl);
 }
 
+// An "AVIX" segment; its standard index points at chunk data from the segment's start.
+void WriteSegment(const TAviSpec& spec, const TAviSegmentSpec& seg, TWriter& w, TAviImage& out) {
+    const int video = FirstVideoStream(spec);
+    out.SegmentPos.push_back(w.Pos());
+    const size_t riff = w.Begin(FourCC("RIFF"));
+    w.U32s({FourCC("AVIX")});
+    const size_t movi = w.Begin(FourCC("LIST"));
+    w.U32s({FourCC("movi")});
+    std::vector<size_t>& at = out.SegmentChunkPos.emplace_back();
+    std::vector<uint32_t> entries;
+    for (const auto& c : seg.Chunks) {
+        at.push_back(w.Pos());
+        if (IsVideoChunk(c, video))
+            entries.insert(entries.end(), {uint32_t(w.Pos() + 8 - out.SegmentPos.back()),
+                                           uint32_t(c.Data.size()) | (c.Key ? 0 : 0x80000000u)});
+        w.Chunk(ChunkId(c), c.Data);
+    }
+    if (seg.StandardIndex && video >= 0) {
+        const uint8_t d0 = uint8_t('0' + video / 10), d1 = uint8_t('0' + video % 10);
+        const size_t ix = w.Begin(MakeFourCC('i', 'x', d0, d1));
+        // Two words an entry, an index of chunks; entries in use, chunk id, 64-bit base.
+        w.U32s({2u | (1u << 24), uint32_t(entries.size() / 2), MakeFourCC(d0, d1, 'd', 'b'),
+                uint32_t(out.SegmentPos.back()), 0, 0});
+        for (const uint32_t v : entries)
+            w.U32s({v});
+        w.End(ix);
+    }
+    w.End(movi);
+    w.End(riff);
+}
+
 } // namespace
 
 TAviImage BuildAvi(const TAviSpec& spec) {
@@ -175,6 +206,8 @@ TAviImage BuildAvi(const TAviSpec& spec) {
         w.End(idx);
     }
     w.End(riff);
+    for (const auto& seg : spec.Segments)
+        WriteSegment(spec, seg, w, out);
     out.Bytes = std::move(w.B);
     return out;
 }

@@ -43,6 +43,14 @@ struct TAviIndexEntry {
 
 enum class TAviIndexMode { Relative, Absolute, None };
 
+// An AVI 2.0 segment behind the first RIFF form: "RIFF" "AVIX" holding a "movi" list with the
+// chunks and, when StandardIndex, an "ix##" index of the first video stream's chunks at its end
+// (non-key chunks marked by the top bit of their size).
+struct TAviSegmentSpec {
+    std::vector<TAviChunkSpec> Chunks;
+    bool StandardIndex = true;
+};
+
 struct TAviSpec {
     uint32_t MicroSecPerFrame = 66666;
     int64_t TotalFrames = -1; // -1: the number of chunks of the first video stream
@@ -54,6 +62,7 @@ struct TAviSpec {
     std::vector<TAviIndexEntry> ExtraEntries;
     bool JunkBeforeMovi = false; // a "JUNK" chunk and a "LIST" "INFO" before the movie data
     bool JunkBeforeIdx1 = false; // a "JUNK" chunk between "movi" and "idx1"
+    std::vector<TAviSegmentSpec> Segments; // written behind the first RIFF form, in order
 };
 
 // The written file and where its parts start (positions of the ids).
@@ -67,6 +76,8 @@ struct TAviImage {
     std::vector<size_t> ChunkPos;
     size_t Idx1Pos = 0; // 0 when no index was written
     std::vector<size_t> EntryPos;
+    std::vector<size_t> SegmentPos;                   // "RIFF" of each segment
+    std::vector<std::vector<size_t>> SegmentChunkPos; // the chunks of each segment
 
     uint32_t GetU32(size_t pos) const;
     void PutU32(size_t pos, uint32_t value);
