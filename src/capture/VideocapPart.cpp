@@ -132,9 +132,8 @@ bool TCaptureSequence::OpenWriter(const TCapFormat& format) {
         Dib.assign(header.biSizeImage, 0);
     }
     WorkFile = Setup.InPlace ? Setup.FileName : WorkFileName(Setup.FileName);
-    WorkFolder = std::filesystem::path(WorkFile).parent_path().string();
-    if (WorkFolder.empty())
-        WorkFolder = ".";
+    const std::filesystem::path folder = std::filesystem::path(WorkFile).parent_path();
+    WorkFolder = (folder.empty() ? std::filesystem::path(".") : folder).string();
     struct stat st {};
     Reserved =
         Setup.InPlace && ::stat(WorkFile.c_str(), &st) == 0 ? int64_t(st.st_blocks) * 512 : 0;

@@ -37,7 +37,10 @@ std::string PadLeft(const std::string& s, size_t width) {
 }
 
 std::string PadRight(const std::string& s, size_t width) {
-    return s.size() >= width ? s : s + std::string(width - s.size(), ' ');
+    std::string padded = s;
+    if (padded.size() < width)
+        padded.append(width - padded.size(), ' ');
+    return padded;
 }
 
 const uint8_t* Bytes(const TAudioFormat& f) {

@@ -327,6 +327,16 @@ private:
     // The frame loop of a movie export that encodes each frame before the next is drawn.
     bool ExportFramesPlain(IMovieWriter& writer, int32_t first, int32_t count,
                            const TExportFrameCallback& onFrame, const TFrameCallback& onReport);
+    // Runs one export's frames with the root busy. closing runs and busy clears however the
+    // frames end, an exception included, before the result is handed back; closing may turn the
+    // result into a failure. Memory that runs out ends the export with a message.
+    bool RunExport(const std::string& fileName, const std::function<bool()>& frames,
+                   const std::function<void(bool& result)>& closing);
+    // The frame loop of a WAV export: Count + 2 frames of sound into the WAV writer.
+    bool ExportWaveFrames(int32_t first, int32_t count, const TStatusPanel* statusPanel);
+    // Flushes the codec and completes the WAV file, or abandons it after a failure (result
+    // False); False when the file could not be completed, with the reason in why.
+    bool EndWaveFile(bool result, std::string& why);
     // Opens the audio codec for an export in AudioMode; says why when it cannot.
     bool OpenExportAudio(TAudioFormat& exportFormat);
     TExportSettings MovieExportSettings(const TAudioFormat& exportFormat, int32_t frames);

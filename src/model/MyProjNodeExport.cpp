@@ -1,4 +1,5 @@
-// The project root's movie export: frames of a range with their sound into the movie writer.
+// The project root's movie export: frames of a range with their sound into the movie writer;
+// and what every export run shares.
 #include <algorithm>
 #include <new>
 
@@ -89,7 +90,6 @@ TExportSettings TProjectNode::MovieExportSettings(const TAudioFormat& exportForm
 
 bool TProjectNode::ExportMovie(int32_t first, int32_t count, const TExportFrameCallback& onFrame,
                                const TFrameCallback& onReport, const std::string& fileName) {
-    bool result = false;
     Abort = false;
     if (GetFPS() == 0 || !Ui)
         return false;
@@ -115,11 +115,16 @@ bool TProjectNode::ExportMovie(int32_t first, int32_t count, const TExportFrameC
         return false;
     }
 
-    Busy = true;
     Target = tgMovieWriter;
-    {
-        // The closing steps run however the loop ends, before the result is handed back.
-        auto closing = MakeScopeExit([&] {
+    return RunExport(
+        fileName,
+        [&] {
+            OpenForRender(first);
+            return Pipelined() && writer.CanQueueVideo()
+                       ? ExportFramesPipelined(writer, first, count, onFrame, onReport)
+                       : ExportFramesPlain(writer, first, count, onFrame, onReport);
+        },
+        [&](bool& result) {
             CloseAllAfterRender();
             // A file that could not be completed is not a success.
             if (!writer.Close(GetFPS()))
@@ -128,13 +133,20 @@ bool TProjectNode::ExportMovie(int32_t first, int32_t count, const TExportFrameC
             if (CodecOpen)
                 GetAudioCodec().CloseStream();
             CodecOpen = false;
+        });
+}
+
+bool TProjectNode::RunExport(const std::string& fileName, const std::function<bool()>& frames,
+                             const std::function<void(bool& result)>& closing) {
+    bool result = false;
+    Busy = true;
+    {
+        auto idle = MakeScopeExit([&] {
+            closing(result);
             Busy = false;
         });
         try {
-            OpenForRender(first);
-            result = Pipelined() && writer.CanQueueVideo()
-                         ? ExportFramesPipelined(writer, first, count, onFrame, onReport)
-                         : ExportFramesPlain(writer, first, count, onFrame, onReport);
+            result = frames();
         } catch (const std::bad_alloc&) {
             Ui->ShowMessage("Not enough memory to export " + fileName, TMsgKind::Error);
             result = false;

@@ -182,16 +182,31 @@ bool TProjectNode::MixAudioChunk(int32_t frame, bool& mixed) {
     return true;
 }
 
+namespace {
+
+// How a WAV export that reached its file ended.
+void ReportWaveExport(IUiServices& ui, bool result, bool aborted, const std::string& fileName,
+                      const std::string& why) {
+    if (result)
+        ui.ShowMessage("Finish writing " + fileName);
+    else if (aborted)
+        ui.ShowMessage("Finish writing interupted file " + fileName);
+    else
+        ui.ShowMessage("Fail to write " + fileName + (why.empty() ? "" : " (" + why + ")"),
+                       TMsgKind::Error);
+}
+
+} // namespace
+
 bool TProjectNode::ExportWave(bool raw, int32_t first, const TStatusPanel* statusPanel,
                               const std::string& fileName, int32_t count) {
-    bool result = false;
     Abort = false;
     if (GetFPS() == 0 || count == 0 || !Ui)
         return false;
     const std::string keptStatus = statusPanel ? statusPanel->GetText() : std::string();
     const TAudioFormat kept = AudioFormat;
     bool opened = false;
-    auto restore = MakeScopeExit([this, &kept, &opened] {
+    auto restore = MakeScopeExit([&] {
         // The nodes were opened for the export's format: they close before it is put back.
         if (opened)
             CloseAllAfterRender();
@@ -199,6 +214,8 @@ bool TProjectNode::ExportWave(bool raw, int32_t first, const TStatusPanel* statu
         if (CodecOpen)
             GetAudioCodec().CloseStream();
         CodecOpen = false;
+        if (statusPanel)
+            statusPanel->SetText(keptStatus);
     });
     TAudioFormat exportFormat = AudioFormat;
     if (AudioMode != 1) {
@@ -214,44 +231,59 @@ bool TProjectNode::ExportWave(bool raw, int32_t first, const TStatusPanel* statu
     OpenForRender(first);
     opened = true;
 
-    Busy = true;
     WavWriter = std::make_unique<TWavWriter>(*Ui);
-    if (!WavWriter->Initiate(raw, fileName, exportFormat)) {
-        WavWriter.reset();
-        Busy = false;
-        return false;
-    }
-    {
-        TBusyCursorGuard cursor(Ui);
-        Target = tgWavWriter;
-        int32_t k = 0;
-        const int32_t last = CheckedAdd(CheckedAdd(first, count), 1);
-        // Every frame writes its share of the sample line, silent or not, so the file holds the
-        // sound of the project's frames and no more.
-        const int32_t frames = GetFrameCount();
-        for (int32_t i = first; i <= last; ++i) {
-            if (Abort) {
-                result = true;
-                break;
-            }
-            Ui->ProcessMessages();
-            CurrentTime = FrameTime(i);
-            SoundFrame = i;
-            if (i < frames) {
-                if (!RenderFrame(GetOutputBitmap(), true, false, CurrentTime))
-                    break;
-                if (!WriteAudioChunk(false, i))
-                    break;
-            }
-            Ui->Sleep(2);
-            ++k;
-            if (i % 10 == 0 && statusPanel)
-                statusPanel->SetText("Progress: " + std::to_string(int64_t(k) * 100 / count) +
-                                     "% (Press Escape to stop)");
-            if (i == last)
-                result = true;
+    bool ended = false; // the file was completed or abandoned, and the user hears how
+    std::string why;
+    const bool result = RunExport(
+        fileName,
+        [&] {
+            if (!WavWriter->Initiate(raw, fileName, exportFormat))
+                return false;
+            const bool ok = EndWaveFile(ExportWaveFrames(first, count, statusPanel), why);
+            ended = true;
+            return ok;
+        },
+        [this](bool&) {
+            // A file still open here was cut short by an exception: the old file stays.
+            if (WavWriter->IsOpen())
+                WavWriter->Abandon();
+            WavWriter.reset();
+        });
+    if (ended)
+        ReportWaveExport(*Ui, result, Abort, fileName, why);
+    return result;
+}
+
+bool TProjectNode::ExportWaveFrames(int32_t first, int32_t count, const TStatusPanel* statusPanel) {
+    TBusyCursorGuard cursor(Ui);
+    Target = tgWavWriter;
+    int32_t k = 0;
+    const int32_t last = CheckedAdd(CheckedAdd(first, count), 1);
+    // Every frame writes its share of the sample line, silent or not, so the file holds the
+    // sound of the project's frames and no more.
+    const int32_t frames = GetFrameCount();
+    for (int32_t i = first; i <= last; ++i) {
+        if (Abort)
+            return true;
+        Ui->ProcessMessages();
+        CurrentTime = FrameTime(i);
+        SoundFrame = i;
+        if (i < frames) {
+            if (!RenderFrame(GetOutputBitmap(), true, false, CurrentTime))
+                return false;
+            if (!WriteAudioChunk(false, i))
+                return false;
         }
+        Ui->Sleep(2);
+        ++k;
+        if (i % 10 == 0 && statusPanel)
+            statusPanel->SetText("Progress: " + std::to_string(int64_t(k) * 100 / count) +
+                                 "% (Press Escape to stop)");
     }
+    return true;
+}
+
+bool TProjectNode::EndWaveFile(bool result, std::string& why) {
     // What the codec still holds belongs to the file too.
     if (result && CodecOpen) {
         if (!GetAudioCodec().Encode(true, nullptr, 0, Encoded) ||
@@ -263,18 +295,7 @@ bool TProjectNode::ExportWave(bool raw, int32_t first, const TStatusPanel* statu
         WavWriter->Abandon();
     else if (!WavWriter->CloseFile())
         result = false;
-    const std::string why = WavWriter->ErrorText();
-    WavWriter.reset();
-    Busy = false;
-    if (result)
-        Ui->ShowMessage("Finish writing " + fileName);
-    else if (Abort)
-        Ui->ShowMessage("Finish writing interupted file " + fileName);
-    else
-        Ui->ShowMessage("Fail to write " + fileName + (why.empty() ? "" : " (" + why + ")"),
-                        TMsgKind::Error);
-    if (statusPanel)
-        statusPanel->SetText(keptStatus);
+    why = WavWriter->ErrorText();
     return result;
 }
 

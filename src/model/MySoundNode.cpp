@@ -38,14 +38,6 @@ TSoundSourceNode::TSoundSourceNode(TCustomProjectNode* project, const std::strin
 
 TSoundSourceNode::~TSoundSourceNode() = default;
 
-void TSoundSourceNode::DropSource() {
-    WaveStream.reset();
-    Reader.reset();
-    SourceType = stNone;
-    SourceFormat = {};
-    NaturalDuration = 0;
-}
-
 void TSoundSourceNode::SetFileName(const std::string& name) {
     // A missing file is left to the base operation, which keeps its name for saving and reports
     // it among the load messages.
@@ -65,8 +57,8 @@ void TSoundSourceNode::SetFileName(const std::string& name) {
         SourceFormat = Reader->GetDecodedPcmFormat();
         SourceType = stMovie;
     } else {
-        // The file is checked before anything changes, so a file that is no usable WAV leaves
-        // the node as it was.
+        // The file is checked before anything changes, so a file that is no usable WAV (8 kHz
+        // included) leaves the node as it was, with the sound it had.
         std::unique_ptr<TFileWaveStream> stream;
         try {
             stream = std::make_unique<TFileWaveStream>(name);
@@ -90,9 +82,6 @@ void TSoundSourceNode::SetFileName(const std::string& name) {
             return;
         }
         if (f.nSamplesPerSec == 8000) {
-            FileName.clear();
-            MissingFileName.clear();
-            DropSource();
             if (ui)
                 ui->ShowMessage("Wave format 8000 is of low quality and not supported",
                                 TMsgKind::Error);

@@ -59,7 +59,6 @@ protected:
 
 private:
     bool ReadWaveBlock(Extended sourceTime, std::vector<uint8_t>& buffer);
-    void DropSource();
 
     int32_t SourceId = 0; // absolute index of the tree item, fixed when a run opens
 };

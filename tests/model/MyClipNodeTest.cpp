@@ -18,7 +18,10 @@ uint32_t PictureColour(int i) {
 }
 
 std::string Numbered(int i, const char* ext) {
-    return "p" + std::string(1, char('0' + i / 10)) + std::string(1, char('0' + i % 10)) + ext;
+    std::string name = "p";
+    name += char('0' + i / 10);
+    name += char('0' + i % 10);
+    return name + ext;
 }
 
 // A 2 x 2 solid BMP for picture i.

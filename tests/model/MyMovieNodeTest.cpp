@@ -83,8 +83,8 @@ TEST(MovieFile, OpeningTakesTheFileValuesAndEnablesTheSoundCurves) {
     for (const auto& c : cases) {
         m.Sound = Pcm(22050, c.Channels, 16);
         m.Samples = c.Samples;
-        auto* n =
-            p.Add<TMovieNode>(nkVideo, p.Movie("m" + std::to_string(nodes.size()) + ".avi", m));
+        auto* n = p.Add<TMovieNode>(nkVideo,
+                                    p.Movie(NumberedName("m", int64_t(nodes.size()), ".avi"), m));
         nodes.push_back(n);
         EXPECT_NEAR(double(n->NaturalDuration), 0.48, 1e-12);
         EXPECT_EQ(n->VolumeCurve->GetEnabled(), c.Volume);

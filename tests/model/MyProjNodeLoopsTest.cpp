@@ -144,6 +144,60 @@ TEST(RootWaveExport, FullDiskNamesTheReasonAndKeepsTheOldFile) {
     EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "old sound");
     EXPECT_FALSE(std::filesystem::exists(name + ".~part"));
     EXPECT_FALSE(f.Root->Busy);
+    // Room again: the next export replaces the old file with the whole sound.
+    f.Ui.Answers.push_back(TMsgResult::OK);
+    ASSERT_TRUE(f.Root->ExportWave(false, 0, nullptr, name, f.Root->GetFrameCount()));
+    EXPECT_EQ(ReadBytes(name).size(), 44u + 2 * 176400);
+}
+
+// An exception midway through a WAV export (here from the progress text of frame 10) leaves the
+// root ready for the next: not busy, its format back, no file held open, the old file as it was.
+// Memory that runs out is reported; anything else goes on to the caller.
+TEST(RootWaveExport, AnExceptionMidwayLeavesTheRootReady) {
+    for (const bool memory : {true, false}) {
+        SCOPED_TRACE(memory);
+        TTempDir dir;
+        Fixture f;
+        f.AddBlank(2);
+        MakePcmFormat(f.Root->AudioFormat, 44100, 2, 16);
+        const TAudioFormat format = f.Root->AudioFormat;
+        const std::string name = dir.Path + "/out.wav";
+        std::ofstream(name, std::ios::binary) << "old sound";
+        std::string status = "Ready";
+        int texts = 0;
+        TStatusPanel panel{[&status] { return status; },
+                           [&](const std::string& s) {
+                               if (++texts == 2 && memory)
+                                   throw std::bad_alloc();
+                               if (texts == 2)
+                                   throw std::runtime_error("lost the panel");
+                               status = s;
+                           }};
+        f.Ui.Answers.push_back(TMsgResult::OK); // replace it
+        const auto run = [&] {
+            return f.Root->ExportWave(false, 0, &panel, name, f.Root->GetFrameCount());
+        };
+        if (memory) {
+            EXPECT_FALSE(run());
+            EXPECT_EQ(f.Ui.Messages,
+                      std::vector<std::string>{"Not enough memory to export " + name});
+        } else {
+            EXPECT_THROW(run(), std::runtime_error);
+            EXPECT_TRUE(f.Ui.Messages.empty());
+        }
+        EXPECT_FALSE(f.Root->Busy);
+        EXPECT_EQ(f.Ui.BusyDepth, 0);
+        EXPECT_EQ(status, "Ready");
+        EXPECT_EQ(0, std::memcmp(&format, &f.Root->AudioFormat, sizeof format));
+        const auto old = ReadBytes(name);
+        EXPECT_EQ(std::string(old.begin(), old.end()), "old sound");
+        EXPECT_FALSE(std::filesystem::exists(name + ".~part"));
+
+        f.Ui.Answers.push_back(TMsgResult::OK);
+        ASSERT_TRUE(f.Root->ExportWave(false, 0, nullptr, name, f.Root->GetFrameCount()));
+        EXPECT_EQ(ReadBytes(name).size(), 44u + 2 * 176400);
+        EXPECT_FALSE(f.Root->Busy);
+    }
 }
 
 TEST(RootPlayback, FrameByFrameDrawsTheStartFrameFirst) {

@@ -240,16 +240,17 @@ TEST(SoundNodeWave, RefusesEightKilohertzAndDamagedFiles) {
         p.Ui.Messages.pop_back();
         p.Ui.MessageKinds.pop_back();
     }
-    // 8 kHz: refused with the node left without a file.
+    // 8 kHz: refused, and like the others it changes nothing.
     n->SetFileName(p.Wav("speech.wav", 8000, 1, 16, 8000));
     ASSERT_EQ(p.Ui.Messages.size(), 2u);
     EXPECT_EQ(p.Ui.Messages[1], "Wave format 8000 is of low quality and not supported");
-    EXPECT_EQ(n->FileName, "");
-    EXPECT_EQ(n->SourceType, stNone);
-    EXPECT_FALSE(p.Open(n));
+    EXPECT_EQ(n->FileName, good);
+    EXPECT_EQ(n->SourceType, stWave);
+    EXPECT_EQ(n->GetSourceLength(), 1);
     // A missing file is remembered for saving and reported among the load messages.
-    n->SetFileName(p.Dir.Path + "/gone.wav");
-    EXPECT_EQ(n->GetStoredFileName(), p.Dir.Path + "/gone.wav");
+    TSoundNode* loaded = p.AddSound();
+    loaded->SetFileName(p.Dir.Path + "/gone.wav");
+    EXPECT_EQ(loaded->GetStoredFileName(), p.Dir.Path + "/gone.wav");
     ASSERT_EQ(LoadMessages.Count(), 1);
     EXPECT_EQ(p.Ui.Messages.size(), 2u);
     // At a rate near zero one frame's block would be 88 MB: refused, not allocated.
@@ -258,6 +259,28 @@ TEST(SoundNodeWave, RefusesEightKilohertzAndDamagedFiles) {
     p.Root->FrameRate = 0.0005L;
     ASSERT_TRUE(p.Open(n));
     EXPECT_FALSE(p.Frame(n, 0));
+}
+
+// A refused 8 kHz file leaves the node its sound: the project file keeps the old name and an
+// export still carries the old samples.
+TEST(SoundNodeWave, EightKilohertzKeepsTheSoundThereWas) {
+    for (const uint8_t kind : {nkAudio, nkMusic}) {
+        SCOPED_TRACE(+kind);
+        TSoundProject p;
+        p.Root->AudioFormat = Pcm(22050, 1, 16);
+        p.Blank(p.Root->VideoTrack, 1);
+        auto* n = p.AddSound<TSoundSourceNode>(kind);
+        const std::string good = p.Wav("good.wav", 22050, 1, 16, 22050);
+        n->SetFileName(good);
+        n->SetFileName(p.Wav("speech.wav", 8000, 1, 16, 8000));
+        EXPECT_EQ(p.Ui.Messages,
+                  std::vector<std::string>{"Wave format 8000 is of low quality and not supported"});
+        EXPECT_EQ(n->GetStoredFileName(), good);
+        p.Root->Refresh();
+        const std::string out = p.Dir.Path + "/out.wav";
+        ASSERT_TRUE(p.Root->ExportWave(false, 0, nullptr, out, p.Root->GetFrameCount()));
+        EXPECT_EQ(WavDataOf(ReadBytes(out)), Ramp(22050, 1, 16));
+    }
 }
 
 TEST(SoundNodeWave, InformationText) {

@@ -147,10 +147,9 @@ TEST(SubProject, FileThatContainsItselfIsRefused) {
 TEST(SubProject, DeepNestingIsCapped) {
     TProjectFiles p;
     const int files = TSubProjectNode::MaxSubProjectDepth + 3;
-    p.WriteProject("n" + std::to_string(files - 1) + ".mpr", "Last");
+    p.WriteProject(NumberedName("n", files - 1, ".mpr"), "Last");
     for (int i = files - 2; i >= 0; --i)
-        p.WriteProject("n" + std::to_string(i) + ".mpr", "Level",
-                       {"n" + std::to_string(i + 1) + ".mpr"});
+        p.WriteProject(NumberedName("n", i, ".mpr"), "Level", {NumberedName("n", i + 1, ".mpr")});
     LoadMessages.Clear();
     ASSERT_TRUE(p.Open("n0.mpr"));
     int depth = 0;

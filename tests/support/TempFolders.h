@@ -1,14 +1,26 @@
-// Scratch folders for tests: a temporary folder removed with everything in it, and a scope that
+// Scratch folders for tests: a temporary folder removed with everything in it, a scope that
 // points HOME and the user's data folder at such a folder, so trash and settings never reach the
-// real ones even when a test program runs outside the test script.
+// real ones even when a test program runs outside the test script, and numbered names.
 #pragma once
 
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unistd.h>
+
+// prefix, n and suffix joined: the name of a numbered file or node ("n3.mpr"). Built by appending:
+// g++ 12 at -O3 warns, falsely, of an overlapping copy when a literal is put before a temporary
+// string.
+inline std::string NumberedName(std::string_view prefix, int64_t n, std::string_view suffix = {}) {
+    std::string name(prefix);
+    name += std::to_string(n);
+    name += suffix;
+    return name;
+}
 
 class TTempDir {
 public:

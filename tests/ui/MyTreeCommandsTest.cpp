@@ -25,12 +25,12 @@ struct KindProject {
         ByKind[nkProject] = Root.get();
         ByKind[nkVideoTrack] = track;
         for (uint8_t k : {nkGroup, nkVideo, nkTransition, nkBlank, nkClip, nkSubProject, nkWarp})
-            ByKind[k] = track->AddNode("K" + std::to_string(k), amLastChild, k);
+            ByKind[k] = track->AddNode(NumberedName("K", k), amLastChild, k);
         ByKind[nkGroup]->AddNode("Queue", amLastChild, nkVideoTrack);
         for (uint8_t k : {nkFilter, nkOverlay})
-            ByKind[k] = ByKind[nkVideo]->AddNode("K" + std::to_string(k), amLastChild, k);
+            ByKind[k] = ByKind[nkVideo]->AddNode(NumberedName("K", k), amLastChild, k);
         for (uint8_t k : {nkAudio, nkMusic})
-            ByKind[k] = Root->AddNode("K" + std::to_string(k), amLastChild, k);
+            ByKind[k] = Root->AddNode(NumberedName("K", k), amLastChild, k);
     }
 };
 

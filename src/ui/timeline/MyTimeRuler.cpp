@@ -52,8 +52,10 @@ std::string TimeLabel(Extended t, bool hundredths) {
     ms = ((ms % DayMs) + DayMs) % DayMs;
     std::string s = std::to_string(ms / 3600000) + ":" + TwoDigits(ms / 60000 % 60) + ":" +
                     TwoDigits(ms / 1000 % 60);
-    if (hundredths)
-        s += ":" + TwoDigits(ms % 1000 / 10);
+    if (hundredths) {
+        s += ':';
+        s += TwoDigits(ms % 1000 / 10);
+    }
     return s;
 }
 
