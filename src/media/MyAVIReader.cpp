@@ -190,11 +190,18 @@ std::string TAviReader::UndecodableAudioText() const {
     // Tags are written in hex, as the WAV reader and format lists name them (0xFFFE).
     char tag[8];
     std::snprintf(tag, sizeof tag, "0x%04X", unsigned(s.wFormatTag));
-    const std::string what =
-        IsAudioPCM() ? "its PCM format (" + std::to_string(s.nChannels) + " channels of " +
-                           std::to_string(s.wBitsPerSample) + " bits at " +
-                           std::to_string(s.nSamplesPerSec) + " Hz) cannot be played"
-                     : "no decoder reads its format (tag " + std::string(tag) + ")";
+    // Tag, channels, rate, byte rate and block size take 14 bytes.
+    constexpr uint32_t LeastFormatBytes = 14;
+    std::string what;
+    if (AudioFormatBytes < LeastFormatBytes)
+        what = "its format record holds " + std::to_string(AudioFormatBytes) +
+               " bytes, too few to describe a sound";
+    else if (IsAudioPCM())
+        what = "its PCM format (" + std::to_string(s.nChannels) + " channels of " +
+               std::to_string(s.wBitsPerSample) + " bits at " + std::to_string(s.nSamplesPerSec) +
+               " Hz) cannot be played";
+    else
+        what = "no decoder reads its format (tag " + std::string(tag) + ")";
     return "The sound track of " + FileName + " is left out: " + what +
            ". The movie's pictures are used without sound.";
 }
@@ -226,6 +233,7 @@ void TAviReader::Close() {
     AudioSkewFrames = 0;
     DecodedPcmFormat = {};
     SourceAudioFormat = {};
+    AudioFormatBytes = 0;
 }
 
 Extended TAviReader::GetFrameRate() const {
@@ -410,6 +418,7 @@ void TAviReader::ParseStreamList(TCursor& c, int streamNo, int64_t listEnd) {
         AudioStreamHeader = sh;
         SourceAudioFormat = {};
         c.Read(&SourceAudioFormat, strf.Size, "the audio format");
+        AudioFormatBytes = strf.Size;
         AudioStreamNo = streamNo;
         HasAudioStream = true;
     }

@@ -289,6 +289,7 @@ private:
 
     TAudioFormat DecodedPcmFormat{};
     TAudioFormat SourceAudioFormat{};
+    uint32_t AudioFormatBytes = 0; // as stored in the sound stream's "strf"
 
     std::unique_ptr<TAVIMMIOReader> FrameReader;
     std::unique_ptr<TVideoDecompressor> Decompressor;

@@ -615,9 +615,9 @@ TEST(AviDecodeSoundless, SoundFormatOfSizeZeroKeepsThePictures) {
         ASSERT_TRUE(r.Open(std::make_unique<TMemoryByteSource>(bytes), "deep.avi"));
         EXPECT_FALSE(r.HasAudio());
         EXPECT_EQ(ui.Messages, std::vector<std::string>{
-                                   "The sound track of deep.avi is left out: no decoder reads its "
-                                   "format (tag 0x0000). The movie's pictures are used without "
-                                   "sound."});
+                                   "The sound track of deep.avi is left out: its format record "
+                                   "holds 0 bytes, too few to describe a sound. The movie's "
+                                   "pictures are used without sound."});
         TBitmap b(W, H);
         for (int i : {0, 3, 5, 1}) {
             ASSERT_TRUE(r.GetFrame(i, b)) << i;
