@@ -114,6 +114,25 @@ TEST(AviSegments, EveryChunkOfEverySegmentIsRead) {
     EXPECT_EQ(r.GetAudioChunks()[5].LastFrame, 5);
 }
 
+// Only a standard index of the video stream's chunks, two words an entry, marks key frames: an
+// index of another shape is passed over, and the frames are read all the same.
+TEST(AviSegments, AnIndexOfAnotherShapeMarksNoKeyFrame) {
+    const TAviImage whole = BuildAvi(ThreeSegmentMovie());
+    const std::string text(whole.Bytes.begin(), whole.Bytes.end());
+    const size_t ix = text.find("ix00", whole.SegmentPos[0]);
+    ASSERT_NE(ix, std::string::npos);
+    // The index's words per entry and its type (1: an index of chunks).
+    for (const size_t at : {ix + 8, ix + 11}) {
+        SCOPED_TRACE(at - ix);
+        Bytes bytes = whole.Bytes;
+        bytes[at] = 4;
+        TAviReader r;
+        ASSERT_TRUE(Opens(r, bytes));
+        EXPECT_EQ(r.GetFrameCount(), 8);
+        EXPECT_EQ(r.GetVideoChunks()[3].Flags, 0u);
+    }
+}
+
 // A segment cut off, or one whose chunk runs past its list, ends the movie at the last whole
 // chunk and says so once; bytes that are no segment after the movie change nothing.
 TEST(AviSegments, DamagedSegmentEndsTheMovieWithOneMessage) {
