@@ -59,6 +59,16 @@ long PeakKb() {
     return u.ru_maxrss;
 }
 
+// Exports every frame of root to out and prints the time, the rate and the peak memory.
+int TimedExport(TProjectNode& root, int32_t frames, const std::string& out) {
+    const auto t0 = std::chrono::steady_clock::now();
+    if (!root.ExportMovie(0, frames, nullptr, nullptr, out))
+        return 1;
+    const double s = Seconds(t0);
+    std::printf("%d frames %.3f s %.1f frames/s peak %ld kB\n", frames, s, frames / s, PeakKb());
+    return 0;
+}
+
 // The title: white 36-point text, half blended, over the clip's seconds 2 to 8.
 void AddTitle(TTreeNodeData* clip, int height) {
     auto* o = static_cast<TOverlayNode*>(clip->AddNode("Title", amLastChild, nkOverlay));
@@ -112,12 +122,7 @@ int Export(const std::string& dir, int w, int h, int threads, bool lossless) {
     const int32_t frames = root.GetFrameCount();
     const std::string out = dir + "/engine-" + std::to_string(w) + "x" + std::to_string(h) + "-" +
                             std::to_string(threads) + (lossless ? "-lossless" : "") + ".avi";
-    const auto t0 = std::chrono::steady_clock::now();
-    if (!root.ExportMovie(0, frames, nullptr, nullptr, out))
-        return 1;
-    const double s = Seconds(t0);
-    std::printf("%d frames %.3f s %.1f frames/s peak %ld kB\n", frames, s, frames / s, PeakKb());
-    return 0;
+    return TimedExport(root, frames, out);
 }
 
 int OpenOne(const std::string& file) {
@@ -148,12 +153,7 @@ int ExportWhole(const std::string& file, const std::string& out) {
     root.Refresh();
     root.GetAviCompress().SelectCompressor(MakeFourCC('m', 'j', 'p', 'g'));
     const int32_t frames = root.GetFrameCount();
-    const auto t0 = std::chrono::steady_clock::now();
-    if (!root.ExportMovie(0, frames, nullptr, nullptr, out))
-        return 1;
-    const double s = Seconds(t0);
-    std::printf("%d frames %.3f s %.1f frames/s peak %ld kB\n", frames, s, frames / s, PeakKb());
-    return 0;
+    return TimedExport(root, frames, out);
 }
 
 // libavcodec + libswscale to B, G, R, frame by frame, as an application would without us.
