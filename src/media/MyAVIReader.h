@@ -232,6 +232,8 @@ private:
     // The last chunk at or before index that holds data; -1 when there is none.
     int32_t StoredFrameAtOrBefore(int32_t index) const;
     bool FeedDecompressor();
+    // The last key frame at or before chunk index; 0 when none is marked.
+    int32_t KeyChunkAtOrBefore(int32_t index) const;
     TDibFormat GetDibFormat() const;
     // Draws a compressed frame by the path chosen (the file layer or our own decompressor);
     // touches nothing that the GUI thread reads while a read-ahead runs.
