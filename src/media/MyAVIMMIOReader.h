@@ -1,6 +1,7 @@
 // The AVI file layer: the first video stream of a movie opened through libavformat and decoded
-// through the video codec layer, frame by frame in the stream's own numbering. It stands beside
-// our own reader and decodes the compressed frames of the movie.
+// through the video codec layer, frame by frame in showing order (frame n is the n-th picture
+// shown, whatever order B-frames are stored in). It stands beside our own reader and decodes the
+// compressed frames of the movie.
 #pragma once
 
 #include <cstdint>
