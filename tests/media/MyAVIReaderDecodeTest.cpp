@@ -670,9 +670,20 @@ protected:
     static void SetUpTestSuite() {
         av_log_set_level(AV_LOG_QUIET);
         Dir = std::make_unique<TTempDir>();
-        Movies = {{"h264", {"libx264", W, H, Frames, 12, -1, false}, "", {}},
-                  {"mpeg4-open", {"mpeg4", W, H, Frames, 12, 2, false}, "", {}},
-                  {"mpeg4-closed", {"mpeg4", W, H, Frames, 12, 2, true}, "", {}}};
+        TBFrameAviSpec h264;
+        h264.Frames = Frames;
+        TBFrameAviSpec open = h264;
+        open.Encoder = "mpeg4";
+        open.BFrames = 2;
+        TBFrameAviSpec closed = open;
+        closed.ClosedGop = true;
+        for (const auto& [name, spec] : {std::pair{"h264", h264}, std::pair{"mpeg4-open", open},
+                                         std::pair{"mpeg4-closed", closed}}) {
+            TBMovie m;
+            m.Name = name;
+            m.Spec = spec;
+            Movies.push_back(std::move(m));
+        }
         for (TBMovie& m : Movies) {
             m.File = Dir->Path + "/" + m.Name + ".avi";
             std::string why;
