@@ -175,7 +175,9 @@ bool TAVIMMIOReader::FeedOne() {
             av_packet_unref(Packet);
             continue;
         }
-        const int64_t no = Packet->pts != AV_NOPTS_VALUE ? Packet->pts : Packet->dts;
+        // The decoding time is the chunk's number; the demuxer guesses showing times for some
+        // B-frames, which would put the numbers out of stored order.
+        const int64_t no = Packet->dts != AV_NOPTS_VALUE ? Packet->dts : Packet->pts;
         if (no == AV_NOPTS_VALUE) {
             av_packet_unref(Packet);
             continue;
@@ -187,13 +189,9 @@ bool TAVIMMIOReader::FeedOne() {
 }
 
 bool TAVIMMIOReader::DrawFrame(int32_t index, TBitmap& bitmap) {
-    if (!Opened)
-        return false;
-    if (static_cast<uint32_t>(index) > static_cast<uint32_t>(FrameCount - 1)) {
-        bitmap.Canvas().FillRect(Rect(0, 0, bitmap.Width(), bitmap.Height()));
-        return true;
-    }
-    if (!Decoder || bitmap.Empty())
+    // Frames past the stream's count have no picture here; painting one would pass a blank for
+    // a decoded frame.
+    if (!Opened || index < 0 || index >= FrameCount || !Decoder || bitmap.Empty())
         return false;
 
     // The picture of frame index is that of the last stored frame at or before it, decoded
@@ -203,15 +201,14 @@ bool TAVIMMIOReader::DrawFrame(int32_t index, TBitmap& bitmap) {
         avformat_index_get_entry_from_timestamp(st, index, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY);
     if (!shown)
         return false;
-    const int64_t wanted = shown->timestamp;
-    int64_t key = wanted;
-    if (!Decoder->IntraOnly()) {
-        const AVIndexEntry* k =
-            avformat_index_get_entry_from_timestamp(st, wanted, AVSEEK_FLAG_BACKWARD);
-        const AVIndexEntry* first = avformat_index_get_entry(st, 0);
-        key = k ? k->timestamp : first ? first->timestamp : 0;
-    }
-
+    int64_t wanted = shown->timestamp;
+    // An empty chunk behind a packed one is the placeholder of its B-frame.
+    if (wanted < index &&
+        Decoder->LeavesPackedFrame(wanted, [this](int64_t n, std::vector<uint8_t>& bytes) {
+            return ReadStored(n, bytes);
+        }))
+        ++wanted;
+    int64_t key = Decoder->IntraOnly() ? wanted : KeyAtOrBefore(wanted);
     const int64_t at = Decoder->PictureNo();
     if (at != wanted) {
         // Going on from the current picture costs no more than starting again at the key
@@ -219,7 +216,14 @@ bool TAVIMMIOReader::DrawFrame(int32_t index, TBitmap& bitmap) {
         const bool goOn = at >= 0 && at < wanted && at >= key - 1 && !Decoder->Drained();
         if (!goOn && !SeekTo(key))
             return false;
-        if (!Decoder->DecodeUntil(wanted, [this] { return FeedOne(); })) {
+        bool ok = Decoder->DecodeUntil(wanted, [this] { return FeedOne(); });
+        // The B-frames stored right behind a key frame show frames before it, which decode
+        // only from the key frame before.
+        if (!ok && !goOn && key > 0 && Decoder->PictureNo() > wanted) {
+            key = KeyAtOrBefore(key - 1);
+            ok = SeekTo(key) && Decoder->DecodeUntil(wanted, [this] { return FeedOne(); });
+        }
+        if (!ok) {
             Decoder->Reset();
             return false;
         }
@@ -228,4 +232,23 @@ bool TAVIMMIOReader::DrawFrame(int32_t index, TBitmap& bitmap) {
         return false;
     LastDrawnFrame = index;
     return true;
+}
+
+int64_t TAVIMMIOReader::KeyAtOrBefore(int64_t frame) const {
+    AVStream* st = Format->streams[StreamIndex];
+    const AVIndexEntry* k =
+        avformat_index_get_entry_from_timestamp(st, frame, AVSEEK_FLAG_BACKWARD);
+    const AVIndexEntry* first = avformat_index_get_entry(st, 0);
+    return k ? k->timestamp : first ? first->timestamp : 0;
+}
+
+bool TAVIMMIOReader::ReadStored(int64_t frame, std::vector<uint8_t>& bytes) const {
+    AVStream* st = Format->streams[StreamIndex];
+    const AVIndexEntry* e =
+        avformat_index_get_entry_from_timestamp(st, frame, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY);
+    if (!e || e->timestamp != frame || e->size <= 0)
+        return false;
+    // The index points at the chunk's 8-byte header.
+    bytes.resize(size_t(e->size));
+    return Source->ReadAt(e->pos + 8, bytes.data(), bytes.size()) == bytes.size();
 }

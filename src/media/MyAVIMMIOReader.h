@@ -1,6 +1,7 @@
 // The AVI file layer: the first video stream of a movie opened through libavformat and decoded
-// through the video codec layer, frame by frame in the stream's own numbering. It stands beside
-// our own reader and decodes the compressed frames of the movie.
+// through the video codec layer, frame by frame in showing order (frame n is the n-th picture
+// shown, whatever order B-frames are stored in). It stands beside our own reader and decodes the
+// compressed frames of the movie.
 #pragma once
 
 #include <cstdint>
@@ -30,9 +31,9 @@ public:
     bool Open(IByteSource& source, const std::string& name);
     void Close();
 
-    // Draws frame index stretched over the whole of bitmap. An index past the last frame fills
-    // bitmap with its canvas's brush and succeeds. A frame stored empty (dropped) shows the
-    // picture of the frame before it.
+    // Draws frame index stretched over the whole of bitmap: the index-th picture in showing
+    // order. An index outside the stream's frame count draws nothing and fails. A frame stored
+    // empty (dropped) shows the picture of the frame before it.
     bool DrawFrame(int32_t index, TBitmap& bitmap);
 
     bool IsOpened() const { return Opened; }
@@ -50,6 +51,10 @@ private:
     bool OpenSource(IByteSource& source);
     // Positions the demuxer at the key frame keyNo and empties the decoder.
     bool SeekTo(int64_t keyNo);
+    // The key frame at or before frame; the first frame when none is marked.
+    int64_t KeyAtOrBefore(int64_t frame) const;
+    // Reads the bytes of stored frame frame beside the demuxer; False when it is not stored.
+    bool ReadStored(int64_t frame, std::vector<uint8_t>& bytes) const;
     // Sends the next frame of the stream to the decoder, or drains it at the end.
     bool FeedOne();
     static int ReadIo(void* opaque, uint8_t* buffer, int size);

@@ -198,7 +198,8 @@ public:
     // The raw path: the chunk's bits drawn as a DIB in the stream's video format.
     bool ReadRawFrame(int32_t index, TBitmap& bitmap);
     // Our own decompression path: chunks of the index decoded forward from the key frame at or
-    // before the frame, or straight on from the frame decoded last.
+    // before the frame (or the one before that, for B-frames shown before their key frame), or
+    // straight on from the frame decoded last; frame n is the n-th picture in showing order.
     bool DecompressFrame(int32_t index, TBitmap& bitmap);
     // The frame the last successful GetFrame drew; -1 after Open and Close.
     int32_t GetLastDecodedFrame() const { return LastDecodedFrame; }
@@ -222,8 +223,9 @@ private:
     // Frame decoding state (MyAVIReaderPart.cpp).
     // Throws EReadError when no stored frame of a raw stream holds a whole picture.
     void CheckRawFrames() const;
-    // Opens the file layer for a compressed stream when it draws the first stored picture (or
-    // our own decompressor does not either); else the pictures come through our decompressor.
+    // Opens the file layer for a compressed stream when it counts every frame of our index and
+    // draws the first stored picture (or our own decompressor does not either); else the
+    // pictures come through our decompressor.
     void OpenFrameReader();
     // The first stored (not dropped) frame; -1 when there is none.
     int32_t FirstStoredFrame() const;
@@ -232,6 +234,8 @@ private:
     // The last chunk at or before index that holds data; -1 when there is none.
     int32_t StoredFrameAtOrBefore(int32_t index) const;
     bool FeedDecompressor();
+    // The last key frame at or before chunk index; 0 when none is marked.
+    int32_t KeyChunkAtOrBefore(int32_t index) const;
     TDibFormat GetDibFormat() const;
     // Draws a compressed frame by the path chosen (the file layer or our own decompressor);
     // touches nothing that the GUI thread reads while a read-ahead runs.

@@ -42,7 +42,11 @@ void TAviReader::OpenFrameReader() {
     if (IsDIB() || !Source)
         return;
     auto reader = std::make_unique<TAVIMMIOReader>();
-    const bool opened = reader->Open(*Source, FileName);
+    // A layer that counts fewer frames than our index (a header that counts only the first RIFF
+    // form of a long movie) has no picture for the rest: the whole movie then decodes over our
+    // index, so that one decoder numbers all its frames.
+    const bool opened =
+        reader->Open(*Source, FileName) && size_t(reader->GetFrameCount()) >= VideoChunks.size();
     const int32_t first = FirstStoredFrame();
     TBitmap probe(8, 8);
     if (first < 0 || (opened && reader->DrawFrame(first, probe))) {
@@ -116,6 +120,9 @@ bool TAviReader::GetFrame(int32_t index, TBitmap& bitmap) {
 }
 
 bool TAviReader::DrawCompressed(int32_t index, TBitmap& bitmap, bool viaFileLayer) {
+    // Our index alone says which frames exist.
+    if (index < 0 || size_t(index) >= VideoChunks.size())
+        return false;
     return viaFileLayer ? FrameReader->DrawFrame(index, bitmap) : DecompressFrame(index, bitmap);
 }
 
@@ -289,27 +296,21 @@ bool TAviReader::FeedDecompressor() {
 bool TAviReader::DecompressFrame(int32_t index, TBitmap& bitmap) {
     if (!Source || index < 0 || size_t(index) >= VideoChunks.size() || bitmap.Empty())
         return false;
-    const int32_t wanted = StoredFrameAtOrBefore(index);
+    int32_t wanted = StoredFrameAtOrBefore(index);
     if (wanted < 0)
         return false;
     if (VideoFormat.biSizeImage == 0)
         VideoFormat.biSizeImage = VideoChunks[size_t(wanted)].Size;
     if (!PrepareDecompressor())
         return false;
+    // An empty chunk behind a packed one is the placeholder of its B-frame.
+    if (wanted < index &&
+        Decompressor->LeavesPackedFrame(wanted, [this](int64_t n, std::vector<uint8_t>& bytes) {
+            return VideoChunks[size_t(n)].Size != 0 && ReadVideoChunk(int32_t(n), bytes);
+        }))
+        ++wanted;
 
-    int32_t key = wanted;
-    if (!Decompressor->IntraOnly()) {
-        // An index that marks no key frame at all is decoded from its start.
-        key = 0;
-        for (int32_t i = wanted; i >= 0; --i) {
-            const TPictInfo& p = VideoChunks[size_t(i)];
-            if (p.Size != 0 && (p.Flags & AVIIF_KEYFRAME)) {
-                key = i;
-                break;
-            }
-        }
-    }
-
+    int32_t key = Decompressor->IntraOnly() ? wanted : KeyChunkAtOrBefore(wanted);
     const int64_t at = Decompressor->PictureNo();
     if (at != wanted) {
         // Going on from the current picture costs no more than starting again at the key
@@ -319,10 +320,29 @@ bool TAviReader::DecompressFrame(int32_t index, TBitmap& bitmap) {
             Decompressor->Reset();
             NextChunk = key;
         }
-        if (!Decompressor->DecodeUntil(wanted, [this] { return FeedDecompressor(); })) {
+        bool ok = Decompressor->DecodeUntil(wanted, [this] { return FeedDecompressor(); });
+        // The B-frames stored right behind a key frame show frames before it, which decode
+        // only from the key frame before.
+        if (!ok && !goOn && key > 0 && Decompressor->PictureNo() > wanted) {
+            key = KeyChunkAtOrBefore(key - 1);
+            Decompressor->Reset();
+            NextChunk = key;
+            ok = Decompressor->DecodeUntil(wanted, [this] { return FeedDecompressor(); });
+        }
+        if (!ok) {
             Decompressor->Reset();
             return false;
         }
     }
     return Decompressor->DrawPicture(DrawDib, bitmap);
+}
+
+int32_t TAviReader::KeyChunkAtOrBefore(int32_t index) const {
+    // An index that marks no key frame at all is decoded from its start.
+    for (int32_t i = index; i >= 0; --i) {
+        const TPictInfo& p = VideoChunks[size_t(i)];
+        if (p.Size != 0 && (p.Flags & AVIIF_KEYFRAME))
+            return i;
+    }
+    return 0;
 }

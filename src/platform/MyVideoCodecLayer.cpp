@@ -53,6 +53,109 @@ bool SetExtraData(AVCodecContext& c, const TVideoStreamFormat& format, bool bott
     return true;
 }
 
+// Reads the Exp-Golomb numbers at the start of an H.264 slice header.
+class TGolombReader {
+public:
+    TGolombReader(const uint8_t* data, size_t size) : Data(data), Bits(size * 8) {}
+    // False when the number runs past the data.
+    bool Read(uint32_t& value) {
+        int zeros = 0;
+        while (Pos < Bits && !Bit()) {
+            if (++zeros > 31)
+                return false;
+        }
+        if (Pos > Bits)
+            return false;
+        uint32_t rest = 0;
+        for (int i = 0; i < zeros; ++i) {
+            if (Pos >= Bits)
+                return false;
+            rest = rest << 1 | Bit();
+        }
+        value = (uint32_t(1) << zeros) - 1 + rest;
+        return true;
+    }
+
+private:
+    uint32_t Bit() {
+        const uint32_t b = (Data[Pos / 8] >> (7 - Pos % 8)) & 1;
+        ++Pos;
+        return b;
+    }
+    const uint8_t* Data;
+    size_t Bits;
+    size_t Pos = 0;
+};
+
+// The slice type of the first coded slice of an H.264 access unit, as start-code separated NAL
+// units or as units behind 4-byte lengths: the low bits of slice_type, 1 for a B slice; -1 when
+// there is none.
+int H264SliceType(const uint8_t* data, size_t size) {
+    const bool startCodes = size >= 3 && data[0] == 0 && data[1] == 0 &&
+                            (data[2] == 1 || (size >= 4 && data[2] == 0 && data[3] == 1));
+    size_t at = 0;
+    while (at < size) {
+        size_t unit = 0, end = size;
+        if (startCodes) {
+            const uint8_t* p = static_cast<const uint8_t*>(std::memchr(data + at, 1, size - at));
+            if (!p)
+                return -1;
+            const size_t one = size_t(p - data);
+            at = one + 1;
+            if (one < 2 || data[one - 1] != 0 || data[one - 2] != 0)
+                continue;
+            unit = at;
+        } else {
+            if (size - at < 4)
+                return -1;
+            const size_t length = size_t(data[at]) << 24 | size_t(data[at + 1]) << 16 |
+                                  size_t(data[at + 2]) << 8 | data[at + 3];
+            unit = at + 4;
+            if (length > size - unit)
+                return -1;
+            end = unit + length;
+            at = end;
+        }
+        if (unit >= end)
+            continue;
+        const int type = data[unit] & 0x1F;
+        if (type != 1 && type != 5)
+            continue;
+        // first_mb_in_slice, then slice_type; a few bytes hold both.
+        TGolombReader bits(data + unit + 1, std::min<size_t>(end - unit - 1, 8));
+        uint32_t firstMb = 0, sliceType = 0;
+        if (!bits.Read(firstMb) || !bits.Read(sliceType))
+            return -1;
+        return int(sliceType % 5);
+    }
+    return -1;
+}
+
+// Where the second VOP of an MPEG-4 part 2 frame starts (the DivX "packed" form stores a B-frame
+// behind the frame before it); 0 when there is none.
+size_t SecondVop(const uint8_t* data, size_t size) {
+    static constexpr uint8_t Vop[] = {0, 0, 1, 0xB6};
+    const uint8_t* end = data + size;
+    const uint8_t* first = std::search(data, end, std::begin(Vop), std::end(Vop));
+    if (end - first < 4)
+        return 0;
+    const uint8_t* second = std::search(first + 4, end, std::begin(Vop), std::end(Vop));
+    return second == end ? 0 : size_t(second - data);
+}
+
+// True when the frame is a B-frame, read from its headers without decoding it: the VOP type of
+// MPEG-4 part 2, the slice type of H.264. Other codecs have none that matter here.
+bool IsBFrame(int codecId, const uint8_t* data, size_t size) {
+    if (codecId == AV_CODEC_ID_H264)
+        return H264SliceType(data, size) == 1;
+    if (codecId != AV_CODEC_ID_MPEG4)
+        return false;
+    static constexpr uint8_t Vop[] = {0, 0, 1, 0xB6};
+    const uint8_t* end = data + size;
+    const uint8_t* p = std::search(data, end, std::begin(Vop), std::end(Vop));
+    return end - p > 4 && (p[4] >> 6) == 2;
+}
+
 } // namespace
 
 int VideoCodecIdOfFourCC(uint32_t fourcc) {
@@ -216,6 +319,55 @@ void TVideoDecompressor::Reset() {
     FPictureNo = -1;
     FDrained = false;
     PaletteSent = false;
+    Sent.clear();
+    SentHead = 0;
+    KeyNo = -1;
+    LeadingEnd = -1;
+    Leading = 0;
+    CountingLeading = false;
+    KeyShown = false;
+    PendingNo = -1;
+}
+
+void TVideoDecompressor::NoteSent(const uint8_t* data, size_t size, int64_t frameNo) {
+    if (KeyNo < 0) {
+        KeyNo = frameNo;
+        CountingLeading = Ctx->codec_id == AV_CODEC_ID_MPEG4 || Ctx->codec_id == AV_CODEC_ID_H264;
+    } else if (CountingLeading) {
+        CountingLeading = IsBFrame(Ctx->codec_id, data, size);
+        if (CountingLeading) {
+            ++Leading;
+            LeadingEnd = frameNo;
+        }
+    }
+    if (SentHead > 0 && SentHead * 2 >= Sent.size()) {
+        Sent.erase(Sent.begin(), Sent.begin() + std::ptrdiff_t(SentHead));
+        SentHead = 0;
+    }
+    Sent.push_back(frameNo);
+}
+
+int64_t TVideoDecompressor::ShownFrameOf(int64_t tag) {
+    if (!KeyShown) {
+        // Leading B-frames before the key frame's picture come out (H.264) or not (MPEG-4
+        // part 2) but lack the pictures they refer to; the frames they show are not numbered
+        // here.
+        if (tag > KeyNo && tag <= LeadingEnd)
+            return -1;
+        KeyShown = true;
+        for (int i = 0; i < Leading && SentHead < Sent.size(); ++i)
+            ++SentHead;
+    }
+    if (Ctx->has_b_frames == 0) {
+        // Pictures come out as their frames went in: each keeps its own number, which stays
+        // right when the decoder loses a picture.
+        while (SentHead < Sent.size() && Sent[SentHead] <= tag)
+            ++SentHead;
+        return tag;
+    }
+    if (SentHead == Sent.size())
+        return tag;
+    return Sent[SentHead++];
 }
 
 bool TVideoDecompressor::SendPacket(AVPacket& packet, int64_t frameNo) {
@@ -229,6 +381,9 @@ bool TVideoDecompressor::SendPacket(AVPacket& packet, int64_t frameNo) {
         }
     }
     const int r = avcodec_send_packet(Ctx, &packet);
+    // A refused frame gives no picture and takes no number.
+    if (r >= 0)
+        NoteSent(packet.data, size_t(packet.size), frameNo);
     av_packet_unref(&packet);
     return r >= 0;
 }
@@ -240,6 +395,12 @@ bool TVideoDecompressor::Send(const uint8_t* data, size_t size, int64_t frameNo)
         return false;
     if (Jpeg)
         return SendJpeg(data, size, frameNo);
+    if (Ctx->codec_id == AV_CODEC_ID_MPEG4)
+        return SendUnpacked(data, size, frameNo);
+    return SendBytes(data, size, frameNo);
+}
+
+bool TVideoDecompressor::SendBytes(const uint8_t* data, size_t size, int64_t frameNo) {
     const size_t need = size + AV_INPUT_BUFFER_PADDING_SIZE;
     if (!Pool || PoolSize < need) {
         // The pool only grows, to the largest frame seen, so a stream settles on one size.
@@ -278,7 +439,62 @@ bool TVideoDecompressor::Send(AVPacket& packet, int64_t frameNo) {
         av_packet_unref(&packet);
         return ok;
     }
+    if (Ctx->codec_id == AV_CODEC_ID_MPEG4 &&
+        (PendingNo >= 0 || SecondVop(packet.data, size_t(packet.size)) > 0)) {
+        const bool ok = SendUnpacked(packet.data, size_t(packet.size), frameNo);
+        av_packet_unref(&packet);
+        return ok;
+    }
     return SendPacket(packet, frameNo);
+}
+
+bool TVideoDecompressor::LeavesPackedFrame(int64_t last, const TStoredReader& read) const {
+    if (!Ctx || Ctx->codec_id != AV_CODEC_ID_MPEG4)
+        return false;
+    // The B-frames of a run after a packed frame each hand the wait on to the next; runs are
+    // short, and a longer walk back would read far for nothing.
+    constexpr int MaxRun = 16;
+    std::vector<uint8_t>& bytes = StoredBytes;
+    for (int64_t n = last; n >= 0 && n > last - MaxRun; --n) {
+        if (!read(n, bytes))
+            return false;
+        if (SecondVop(bytes.data(), bytes.size()) > 0)
+            return true;
+        if (!IsBFrame(AV_CODEC_ID_MPEG4, bytes.data(), bytes.size()))
+            return false;
+    }
+    return false;
+}
+
+bool TVideoDecompressor::SendUnpacked(const uint8_t* data, size_t size, int64_t frameNo) {
+    if (PendingNo >= 0) {
+        const int64_t slot = PendingNo + 1;
+        if (frameNo > slot) {
+            // The placeholder was stored empty (and left out): the B-frame takes its number.
+            SendPending(slot);
+        } else if (size <= MaxNotCodedSize && !IsBFrame(AV_CODEC_ID_MPEG4, data, size)) {
+            return SendPending(frameNo); // the placeholder
+        } else if (SecondVop(data, size) == 0 && IsBFrame(AV_CODEC_ID_MPEG4, data, size)) {
+            // Further B-frames of the run come one chunk early; each waits for the next.
+            const bool ok = SendPending(frameNo);
+            PendingVop.assign(data, data + size);
+            PendingNo = frameNo;
+            return ok;
+        } else {
+            PendingNo = -1; // its placeholder is missing: the B-frame is lost
+        }
+    }
+    const size_t second = SecondVop(data, size);
+    if (second == 0)
+        return SendBytes(data, size, frameNo);
+    PendingVop.assign(data + second, data + size);
+    PendingNo = frameNo;
+    return SendBytes(data, second, frameNo);
+}
+
+bool TVideoDecompressor::SendPending(int64_t frameNo) {
+    PendingNo = -1;
+    return SendBytes(PendingVop.data(), PendingVop.size(), frameNo);
 }
 
 bool TVideoDecompressor::SendJpeg(const uint8_t* data, size_t size, int64_t frameNo) {
@@ -395,6 +611,9 @@ bool TVideoDecompressor::DrawPicture(TDibDraw& draw, TBitmap& target) {
 void TVideoDecompressor::Drain() {
     if (FDrained)
         return;
+    // A packed B-frame whose placeholder ends the movie empty.
+    if (PendingNo >= 0)
+        SendPending(PendingNo + 1);
     if (!Jpeg)
         avcodec_send_packet(Ctx, nullptr);
     FDrained = true;
@@ -403,25 +622,43 @@ void TVideoDecompressor::Drain() {
 TVideoDecompressor::TStep TVideoDecompressor::Receive() {
     if (Jpeg)
         return ReceiveJpeg();
-    const int r = avcodec_receive_frame(Ctx, Next);
-    if (r == AVERROR(EAGAIN))
-        return TStep::NeedData;
-    if (r == AVERROR_EOF)
-        return TStep::Finished;
-    if (r < 0)
-        return TStep::Failed;
-    int64_t no = Next->pts;
-    if (no == AV_NOPTS_VALUE)
-        no = Next->best_effort_timestamp;
-    if (no == AV_NOPTS_VALUE || no < 0) {
-        // A picture that cannot be placed is as good as lost.
-        av_frame_unref(Next);
-        return TStep::Failed;
+    for (;;) {
+        const int r = avcodec_receive_frame(Ctx, Next);
+        if (r == AVERROR(EAGAIN))
+            return TStep::NeedData;
+        if (r == AVERROR_EOF)
+            return TStep::Finished;
+        if (r < 0) {
+            LosePicture();
+            return TStep::Failed;
+        }
+        int64_t tag = Next->pts;
+        if (tag == AV_NOPTS_VALUE)
+            tag = Next->best_effort_timestamp;
+        if (tag == AV_NOPTS_VALUE || tag < 0) {
+            // A picture that cannot be placed is as good as lost.
+            av_frame_unref(Next);
+            LosePicture();
+            return TStep::Failed;
+        }
+        const int64_t no = ShownFrameOf(tag);
+        if (no < 0) {
+            // Drawn without the pictures it refers to: passed over.
+            av_frame_unref(Next);
+            continue;
+        }
+        av_frame_unref(Current);
+        std::swap(Current, Next);
+        FPictureNo = no;
+        return TStep::Picture;
     }
-    av_frame_unref(Current);
-    std::swap(Current, Next);
-    FPictureNo = no;
-    return TStep::Picture;
+}
+
+void TVideoDecompressor::LosePicture() {
+    // Which frame the lost picture was to show is unknown when the decoder reorders; the next
+    // one in showing order is the likeliest.
+    if (Ctx->has_b_frames > 0 && SentHead < Sent.size())
+        ++SentHead;
 }
 
 const AVFrame* TVideoDecompressor::Picture() const {

@@ -1,6 +1,7 @@
 // Video codec layer: finds the libavcodec codec for a stream's FOURCC through libavformat's RIFF
-// tag table and decodes its frames, each tagged with its frame number so a caller can walk from
-// a key frame to the frame it wants. Motion JPEG is decoded by libjpeg-turbo straight to B, G, R
+// tag table and decodes its frames. Frames go in numbered in stored (decoding) order and pictures
+// come out numbered in showing order, so a caller can walk from a key frame to the frame it wants
+// also when B-frames reorder them. Motion JPEG is decoded by libjpeg-turbo straight to B, G, R
 // pictures. Compressors belong to this layer as well.
 #pragma once
 
@@ -79,16 +80,30 @@ public:
     // Drops everything queued inside the decoder and the current picture, before decoding
     // resumes from a key frame elsewhere.
     void Reset();
-    // Sends one compressed frame (copied into a reused buffer) tagged with its frame number.
-    // An empty frame is not sent. False when the decoder refuses it.
+    // Sends one compressed frame (copied into a reused buffer) tagged with its frame number, the
+    // number of its chunk in stored order; numbers rise from one call to the next. An empty frame
+    // is not sent. False when the decoder refuses it.
     bool Send(const uint8_t* data, size_t size, int64_t frameNo);
     // Sends a packet as libavformat read it, tagged with frameNo; the packet is left empty.
+    // MPEG-4 part 2 in the DivX "packed" form (a B-frame stored behind the frame before it, its
+    // own chunk a placeholder, small or empty) is taken apart, so that the B-frame goes in with
+    // the placeholder's number; an empty placeholder is noticed by the gap in the numbers.
     bool Send(AVPacket& packet, int64_t frameNo);
+    // Reads stored frame n into bytes; False when there is none.
+    using TStoredReader = std::function<bool(int64_t n, std::vector<uint8_t>& bytes)>;
+    // A B-frame of the packed form is still waiting behind stored frame last, so an empty chunk
+    // after it is its placeholder and shows a picture of its own.
+    bool LeavesPackedFrame(int64_t last, const TStoredReader& read) const;
     // No more input: the decoder hands out what it still holds, then Finished.
     void Drain();
     bool Drained() const { return FDrained; }
 
-    // Takes the next decoded picture, in frame order.
+    // Takes the next decoded picture, in showing order. Its number is the frame it shows: the
+    // k-th picture after a reset at key frame f shows frame f + k, the frames sent being numbered
+    // f, f + 1, ... (a stream without reordering keeps each frame's own number, so a frame
+    // stored empty has no picture). B-frames stored right after a key frame are shown before it
+    // and need the pictures before that key: after a reset they are passed over, and the key
+    // frame's picture takes the number after theirs.
     TStep Receive();
     // The current picture and its frame number; null and -1 when there is none (or when a
     // Motion JPEG frame turns out to be undecodable).
@@ -102,13 +117,25 @@ public:
 
     // Receives and feeds until the picture of frame wanted is current. feed sends the next
     // frame (or drains at the end) and returns False when there is nothing more to give.
-    // False when the decoder passed frame wanted without giving its picture, or ran dry.
+    // False when the decoder passed frame wanted without giving its picture, or ran dry. After a
+    // reset at a key frame whose leading B-frames hold frame wanted, the first picture is already
+    // past it: the caller starts again at the key frame before.
     bool DecodeUntil(int64_t wanted, const std::function<bool()>& feed);
 
 private:
     TVideoDecompressor() = default;
     bool Finish(std::string* why);
     bool SendPacket(AVPacket& packet, int64_t frameNo);
+    bool SendBytes(const uint8_t* data, size_t size, int64_t frameNo);
+    bool SendUnpacked(const uint8_t* data, size_t size, int64_t frameNo);
+    bool SendPending(int64_t frameNo);
+    // Notes the frame numbers sent since the last reset and which of them lead the key frame.
+    void NoteSent(const uint8_t* data, size_t size, int64_t frameNo);
+    // The frame that a picture decoded from the frame numbered tag shows; -1 when the picture
+    // is to be passed over (a leading B-frame decoded without its references).
+    int64_t ShownFrameOf(int64_t tag);
+    // A picture the decoder failed to give takes its frame's number with it.
+    void LosePicture();
     // Motion JPEG: Send checks a frame's header and keeps its bytes, Receive makes them the
     // current picture, and the picture is decoded only when drawn.
     bool SendJpeg(const uint8_t* data, size_t size, int64_t frameNo);
@@ -128,6 +155,23 @@ private:
     size_t PoolSize = 0;
     int64_t FPictureNo = -1;
     bool FDrained = false;
+    // Frame numbers sent since the last reset whose pictures have not come out, in rising order
+    // from SentHead on (the vector keeps its capacity from frame to frame).
+    std::vector<int64_t> Sent;
+    size_t SentHead = 0;
+    // The first frame sent after a reset (the key frame), the B-frames right behind it, and
+    // whether its picture has come out.
+    int64_t KeyNo = -1;
+    int64_t LeadingEnd = -1; // the last leading B-frame; -1 when there is none
+    int Leading = 0;
+    bool CountingLeading = false;
+    bool KeyShown = false;
+    // The B-frame of a packed frame, waiting for its placeholder (PendingNo is the packed frame's
+    // number; -1 when none waits). A not-coded placeholder is at most this long.
+    static constexpr size_t MaxNotCodedSize = 19;
+    std::vector<uint8_t> PendingVop;
+    int64_t PendingNo = -1;
+    mutable std::vector<uint8_t> StoredBytes; // frames read by LeavesPackedFrame
     // A colour table from the stream format, handed to the decoder with the first frame sent
     // after opening or a reset (palettised codecs take it from there).
     uint8_t Palette[1024] = {};

@@ -11,6 +11,7 @@
 #include <tuple>
 
 #include "AviFixtures.h"
+#include "BFrameAvi.h"
 #include "EncodedAvi.h"
 #include "FakeUiServices.h"
 #include "MediaRig.h"
@@ -357,22 +358,22 @@ TEST_F(AviDecodeCompressed, ReadAheadGivesThePicturesOfThePlainDecode) {
             }
 }
 
+// Past the frames of the index no path paints a picture.
 TEST_F(AviDecodeCompressed, PastTheEnd) {
     TOptionsGuard guard;
     TAviReader r;
     ASSERT_TRUE(r.Open(Mjpeg->File));
     TBitmap b(8, 8);
     b.Canvas().Brush.Color = 0x336699;
-    DecoderOptions[doUseMMIOReader] = true;
-    // The file layer paints the whole target with the brush.
-    ASSERT_TRUE(r.GetFrame(Frames, b));
-    for (int y = 0; y < 8; ++y)
-        for (int x = 0; x < 8; ++x)
-            ASSERT_EQ(b.Canvas().GetPixel(x, y), 0x336699u);
-    EXPECT_EQ(r.GetLastDecodedFrame(), Frames);
-    DecoderOptions[doUseMMIOReader] = false;
-    EXPECT_FALSE(r.GetFrame(Frames, b));
-    EXPECT_FALSE(r.GetFrame(-1, b));
+    b.Canvas().FillRect(Rect(0, 0, 8, 8));
+    b.Canvas().Brush.Color = 0xFFFFFF;
+    for (bool viaFileLayer : {true, false}) {
+        DecoderOptions[doUseMMIOReader] = viaFileLayer;
+        EXPECT_FALSE(r.GetFrame(Frames, b));
+        EXPECT_FALSE(r.GetFrame(-1, b));
+    }
+    EXPECT_EQ(b.Canvas().GetPixel(4, 4), 0x336699u);
+    EXPECT_EQ(r.GetLastDecodedFrame(), -1);
 }
 
 TEST_F(AviDecodeCompressed, UnknownCodecOpensButDrawsNothing) {
@@ -646,4 +647,198 @@ TEST(AviDecodeSoundless, PicturesNoDecoderReadsAreSaidOnce) {
     TBitmap b(16, 16);
     EXPECT_FALSE(r.GetFrame(1, b));
     EXPECT_EQ(ui.Messages.size(), 1u);
+}
+
+// ---- B-frames -----------------------------------------------------------------------------------
+
+namespace {
+
+struct TBMovie {
+    std::string Name;
+    TBFrameAviSpec Spec;
+    std::string File;
+    std::vector<std::vector<uint8_t>> Pictures; // the library's, in showing order
+};
+
+class AviDecodeBFrames : public ::testing::Test {
+protected:
+    static constexpr int W = 64, H = 48, Frames = 36;
+
+    // H.264 with x264's defaults (3 B-frames, B-frames as references, closed groups) and MPEG-4
+    // part 2 with 2 B-frames in open groups (B-frames behind a key frame show frames before it)
+    // and in closed ones; a key frame every 12 frames.
+    static void SetUpTestSuite() {
+        av_log_set_level(AV_LOG_QUIET);
+        Dir = std::make_unique<TTempDir>();
+        TBFrameAviSpec h264;
+        h264.Frames = Frames;
+        TBFrameAviSpec open = h264;
+        open.Encoder = "mpeg4";
+        open.BFrames = 2;
+        TBFrameAviSpec closed = open;
+        closed.ClosedGop = true;
+        for (const auto& [name, spec] : {std::pair{"h264", h264}, std::pair{"mpeg4-open", open},
+                                         std::pair{"mpeg4-closed", closed}}) {
+            TBMovie m;
+            m.Name = name;
+            m.Spec = spec;
+            Movies.push_back(std::move(m));
+        }
+        for (TBMovie& m : Movies) {
+            m.File = Dir->Path + "/" + m.Name + ".avi";
+            std::string why;
+            if (!WriteBFrameAvi(m.File, m.Spec, &why))
+                ADD_FAILURE() << m.Name << ": " << why;
+            m.Pictures = LibraryPictures(m.File);
+        }
+    }
+    static void TearDownTestSuite() {
+        Movies.clear();
+        Dir.reset();
+    }
+
+    static std::vector<int> Range(int from, int to, int step = 1) {
+        std::vector<int> v;
+        for (int i = from; i != to; i += step)
+            v.push_back(i);
+        return v;
+    }
+    // The ways a movie is walked: in a row, starting in the middle, backwards (a preview stepping
+    // back), and jumping about.
+    static std::vector<std::pair<std::string, std::vector<int>>> Walks() {
+        std::vector<int> middle = Range(17, Frames);
+        const std::vector<int> head = Range(0, 17);
+        middle.insert(middle.end(), head.begin(), head.end());
+        std::vector<int> jumps = Range(0, Frames);
+        std::mt19937 rng(11);
+        std::shuffle(jumps.begin(), jumps.end(), rng);
+        jumps.insert(jumps.end(), {13, 12, 11, 10, 24, 23, 22, 35, 0});
+        return {{"in a row", Range(0, Frames)},
+                {"from the middle", middle},
+                {"backwards", Range(Frames - 1, -1, -1)},
+                {"jumping", jumps}};
+    }
+
+    static inline std::unique_ptr<TTempDir> Dir;
+    static inline std::vector<TBMovie> Movies;
+};
+
+} // namespace
+
+// Frame n is the n-th picture in showing order, on both paths, however the movie is walked.
+TEST_F(AviDecodeBFrames, EveryFrameIsTheLibrarysPictureInShowingOrder) {
+    TOptionsGuard guard;
+    for (const TBMovie& m : Movies) {
+        SCOPED_TRACE(m.Name);
+        ASSERT_EQ(m.Pictures.size(), size_t(Frames));
+        for (bool viaFileLayer : {true, false})
+            for (const auto& [name, walk] : Walks()) {
+                SCOPED_TRACE(name + (viaFileLayer ? ", file layer" : ", own decompressor"));
+                DecoderOptions[doUseMMIOReader] = viaFileLayer;
+                TAviReader r;
+                ASSERT_TRUE(r.Open(m.File));
+                ASSERT_EQ(r.GetFrameCount(), Frames);
+                ASSERT_NE(r.GetFrameReader(), nullptr);
+                TBitmap b(W, H);
+                for (int i : walk) {
+                    ASSERT_TRUE(r.GetFrame(i, b)) << "frame " << i;
+                    ASSERT_EQ(Pixels(b), m.Pictures[size_t(i)]) << "frame " << i;
+                }
+            }
+    }
+}
+
+// Decoding ahead, one lane or several, gives the same pictures, also when the walk steps back.
+TEST_F(AviDecodeBFrames, ReadAheadGivesTheLibrarysPictures) {
+    TOptionsGuard guard;
+    std::vector<int> walk = Range(0, Frames);
+    walk.insert(walk.end(), {20, 19, 18, 17, 3, 4, 5, 30, 32, 34, 11, 12});
+    for (const TBMovie& m : Movies)
+        for (int lanes : {1, 4})
+            for (bool viaFileLayer : {true, false}) {
+                SCOPED_TRACE(m.Name + (viaFileLayer ? " file layer" : " own") + " lanes " +
+                             std::to_string(lanes));
+                DecoderOptions[doUseMMIOReader] = viaFileLayer;
+                TAviReader r;
+                ASSERT_TRUE(r.Open(m.File));
+                r.BeginReadAhead(lanes);
+                TBitmap b(W, H);
+                for (int i : walk) {
+                    ASSERT_TRUE(r.GetFrame(i, b)) << "frame " << i;
+                    ASSERT_EQ(Pixels(b), m.Pictures[size_t(i)]) << "frame " << i;
+                }
+                r.EndReadAhead();
+            }
+}
+
+// DivX "packed" B-frames: each B-frame stored behind the frame before it, its own chunk a
+// placeholder (a not-coded frame, or empty). They play in order on both paths, as the movie they
+// were packed from.
+TEST_F(AviDecodeBFrames, PackedBFramesPlayInOrder) {
+    TOptionsGuard guard;
+    const TBMovie& source = Movies[1];
+    for (bool emptyPlaceholders : {false, true}) {
+        const std::string file =
+            Dir->Path + (emptyPlaceholders ? "/packed-empty.avi" : "/packed.avi");
+        ASSERT_TRUE(PackBFrames(source.File, file, emptyPlaceholders));
+        for (bool viaFileLayer : {true, false})
+            for (const auto& [name, walk] : Walks()) {
+                SCOPED_TRACE(name + (emptyPlaceholders ? ", empty placeholders" : "") +
+                             (viaFileLayer ? ", file layer" : ", own decompressor"));
+                DecoderOptions[doUseMMIOReader] = viaFileLayer;
+                TAviReader r;
+                ASSERT_TRUE(r.Open(file));
+                ASSERT_EQ(r.GetFrameCount(), Frames);
+                const auto& chunks = r.GetVideoChunks();
+                EXPECT_EQ(std::count_if(chunks.begin(), chunks.end(),
+                                        [](const TPictInfo& p) { return p.Size == 0; }) > 0,
+                          emptyPlaceholders);
+                TBitmap b(W, H);
+                for (int i : walk) {
+                    ASSERT_TRUE(r.GetFrame(i, b)) << "frame " << i;
+                    ASSERT_EQ(Pixels(b), source.Pictures[size_t(i)]) << "frame " << i;
+                }
+            }
+    }
+}
+
+// ---- AVI 2.0 past the header's count ------------------------------------------------------------
+
+// A recording whose writer stopped past its first RIFF form: the stream header counts only the
+// 5 frames of that form, the "AVIX" segments hold 15 more. Every frame the index finds is drawn
+// from its own chunk, on either path, and past them nothing is.
+TEST(AviDecodeSegments, FramesPastTheHeadersCountAreDecoded) {
+    TOptionsGuard guard;
+    constexpr int W = 16, H = 16;
+    auto frame = [](int i) {
+        const uint32_t grey = uint32_t(20 + 10 * i) * 0x010101u;
+        const uint32_t quarters[4] = {grey, grey, grey, grey};
+        return TAviChunkSpec{0, "dc", BuildJpeg(MakeQuarters(W, H, quarters))};
+    };
+    TAviSpec spec;
+    spec.Streams.push_back(MakeVideoStream(W, H, 24, FourCC("MJPG"), FourCC("MJPG")));
+    for (int i = 0; i < 5; ++i)
+        spec.Chunks.push_back(frame(i));
+    spec.Segments.resize(3);
+    for (int s = 0; s < 3; ++s)
+        for (int i = 0; i < 5; ++i)
+            spec.Segments[size_t(s)].Chunks.push_back(frame(5 + 5 * s + i));
+    const TAviImage image = BuildAvi(spec);
+    ASSERT_EQ(image.GetU32(image.StrhPos[0] + 8 + 32), 5u) << "the header counts one RIFF form";
+    for (bool viaFileLayer : {true, false}) {
+        SCOPED_TRACE(viaFileLayer ? "file layer" : "own decompressor");
+        DecoderOptions[doUseMMIOReader] = viaFileLayer;
+        TAviReader r;
+        ASSERT_TRUE(Opens(r, image.Bytes));
+        ASSERT_EQ(r.GetFrameCount(), 20);
+        TBitmap b(W, H);
+        for (int i : {19, 5, 12, 0, 4, 18}) {
+            b.Canvas().Brush.Color = 0xFFFFFF;
+            b.Canvas().FillRect(Rect(0, 0, W, H));
+            ASSERT_TRUE(r.GetFrame(i, b)) << i;
+            const int grey = int(b.Canvas().GetPixel(8, 8) & 0xFF);
+            EXPECT_NEAR(grey, 20 + 10 * i, 2) << "frame " << i;
+        }
+        EXPECT_FALSE(r.GetFrame(20, b));
+    }
 }

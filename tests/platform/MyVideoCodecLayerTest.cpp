@@ -4,11 +4,15 @@
 
 #include <array>
 #include <cstring>
+#include <functional>
+#include <string>
 #include <tuple>
 #include <vector>
 
+#include "BFrameAvi.h"
 #include "MyVideoCodecLayer.h"
 #include "PictureFixtures.h"
+#include "TempFolders.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -198,4 +202,65 @@ TEST(VideoCodecLayer, MjpegWithoutHuffmanTablesDecodesWithTheStandardOnes) {
     EXPECT_EQ(d->Receive(), TVideoDecompressor::TStep::NeedData);
     d->Drain();
     EXPECT_EQ(d->Receive(), TVideoDecompressor::TStep::Finished);
+}
+
+// MPEG-4 part 2 with two B-frames in open groups: frames go in in stored order and pictures come
+// out numbered in showing order, as the library shows them. After a reset at a key frame whose
+// B-frames show frames before it, the key frame's picture is the first out and takes its own
+// number in showing order.
+TEST(VideoCodecLayer, PicturesAreNumberedInShowingOrder) {
+    av_log_set_level(AV_LOG_QUIET);
+    TTempDir dir;
+    const std::string file = dir.Path + "/bframes.avi";
+    constexpr int W = 64, H = 48;
+    ASSERT_TRUE(WriteBFrameAvi(file, {"mpeg4", W, H, 30, 12, 2, false}));
+    const std::vector<TStoredFrame> frames = StoredFrames(file);
+    const auto library = LibraryPictures(file);
+    ASSERT_EQ(frames.size(), 30u);
+    ASSERT_EQ(library.size(), 30u);
+    auto d = TVideoDecompressor::Open(StreamFormat(Tag("FMP4"), Tag("FMP4"), W, H));
+    ASSERT_TRUE(d);
+    TDibDraw draw;
+    TBitmap b(W, H);
+    auto pixels = [&]() {
+        EXPECT_TRUE(d->DrawPicture(draw, b));
+        std::vector<uint8_t> out;
+        for (int32_t y = 0; y < H; ++y)
+            out.insert(out.end(), b.ScanLine(y), b.ScanLine(y) + W * 3);
+        return out;
+    };
+    auto feedFrom = [&](size_t next) {
+        return [&, next]() mutable {
+            if (next < frames.size()) {
+                d->Send(frames[next].Data.data(), frames[next].Data.size(), int64_t(next));
+                ++next;
+                return true;
+            }
+            if (d->Drained())
+                return false;
+            d->Drain();
+            return true;
+        };
+    };
+    std::function<bool()> feed = feedFrom(0);
+    for (int64_t i = 0; i < 30; ++i) {
+        ASSERT_TRUE(d->DecodeUntil(i, feed)) << i;
+        ASSERT_EQ(pixels(), library[size_t(i)]) << i;
+    }
+
+    size_t key = 1;
+    while (key < frames.size() && !frames[key].Key)
+        ++key;
+    ASSERT_LT(key, frames.size());
+    d->Reset();
+    feed = feedFrom(key);
+    TVideoDecompressor::TStep step;
+    while ((step = d->Receive()) == TVideoDecompressor::TStep::NeedData)
+        ASSERT_TRUE(feed());
+    ASSERT_EQ(step, TVideoDecompressor::TStep::Picture);
+    EXPECT_GT(d->PictureNo(), int64_t(key)) << "B-frames behind the key frame lead it";
+    ASSERT_LT(d->PictureNo(), 30);
+    EXPECT_EQ(pixels(), library[size_t(d->PictureNo())]);
+    // Their frames decode from the key frame before.
+    EXPECT_FALSE(d->DecodeUntil(int64_t(key), feed));
 }
