@@ -135,9 +135,10 @@ TAviReader::~TAviReader() {
     Close();
 }
 
-bool TAviReader::Open(const std::string& fileName) {
+bool TAviReader::Open(const std::string& fileName, TAviUse use) {
     Close();
     FileName = fileName;
+    Use = use;
     // Callers report missing files in their own words.
     std::error_code ec;
     if (!std::filesystem::exists(fileName, ec))
@@ -145,9 +146,10 @@ bool TAviReader::Open(const std::string& fileName) {
     return OpenSource(TFileByteSource::Open(fileName));
 }
 
-bool TAviReader::Open(std::unique_ptr<IByteSource> source, const std::string& name) {
+bool TAviReader::Open(std::unique_ptr<IByteSource> source, const std::string& name, TAviUse use) {
     Close();
     FileName = name;
+    Use = use;
     return OpenSource(std::move(source));
 }
 
@@ -157,9 +159,15 @@ bool TAviReader::OpenSource(std::unique_ptr<IByteSource> source) {
     OpenErrorOffset = -1;
     try {
         ParseFile();
-        CheckRawFrames();
-        OpenFrameReader();
+        // The pictures are judged only by a use that shows them; the sound is whole without.
+        if (Use == TAviUse::Pictures) {
+            CheckRawFrames();
+            OpenFrameReader();
+        }
         Loaded = true;
+        // Said only of a movie that is taken, never just before it is refused.
+        if (Ui && DamagedAt >= 0)
+            Ui->ShowMessage(DamagedSegmentText(), TMsgKind::Warning);
         // The pictures are still worth having; the user learns why the sound is missing.
         if (Ui && HasAudioStream && !AudioDecodable)
             Ui->ShowMessage(UndecodableAudioText(), TMsgKind::Warning);
@@ -197,13 +205,15 @@ std::string TAviReader::UndecodableAudioText() const {
         what = "its format record holds " + std::to_string(AudioFormatBytes) +
                " bytes, too few to describe a sound";
     else if (IsAudioPCM())
-        what = "its PCM format (" + std::to_string(s.nChannels) + " channels of " +
+        what = "its PCM format (" + std::to_string(s.nChannels) +
+               (s.nChannels == 1 ? " channel of " : " channels of ") +
                std::to_string(s.wBitsPerSample) + " bits at " + std::to_string(s.nSamplesPerSec) +
                " Hz) cannot be played";
     else
         what = "no decoder reads its format (tag " + std::string(tag) + ")";
     return "The sound track of " + FileName + " is left out: " + what +
-           ". The movie's pictures are used without sound.";
+           (Use == TAviUse::Pictures ? ". The movie's pictures are used without sound."
+                                     : ". The movie gives no sound.");
 }
 
 void TAviReader::Close() {
@@ -248,6 +258,10 @@ Extended TAviReader::GetDuration() const {
 
 bool TAviReader::IsDIB() const {
     return VideoStreamHeader.fccHandler == RIFF_ID_DIB;
+}
+
+bool TAviReader::IsRawVideo() const {
+    return VideoFormat.biCompression == BI_RGB || VideoFormat.biCompression == BI_BITFIELDS;
 }
 
 int64_t TAviReader::ChunkDataPos(int64_t offset) const {
@@ -369,8 +383,6 @@ void TAviReader::ParseFile() {
         MainHeader.dwTotalFrames = static_cast<uint32_t>(VideoChunks.size());
     if (IsAudioPCM() && AudioDecodable)
         MapPcmAudio();
-    if (Ui && DamagedAt >= 0)
-        Ui->ShowMessage(DamagedSegmentText(), TMsgKind::Warning);
 }
 
 void TAviReader::ParseStreamList(TCursor& c, int streamNo, int64_t listEnd) {

@@ -101,6 +101,10 @@ struct TAudioInfo {
     uint32_t Samples = 0;   // Size div block align of the decoded format, when known
 };
 
+// What a reader is opened for. A sound-only use (an audio or music object) never looks at the
+// pictures, so nothing about them keeps it from the sound.
+enum class TAviUse { Pictures, SoundOnly };
+
 class TAviReader {
 public:
     // Caps on what a file may ask of us before it is refused.
@@ -118,10 +122,12 @@ public:
     // Opens the movie in fileName. A missing file gives False without a message; a file that
     // cannot be read or parsed gives False and "Can not open <name>" with the reason on a second
     // line. A movie whose sound track cannot be decoded opens silent, with a warning that says so.
-    bool Open(const std::string& fileName);
+    // A sound-only open checks no picture and opens no decoder for them.
+    bool Open(const std::string& fileName, TAviUse use = TAviUse::Pictures);
     // The same over any byte source (a file already opened, or memory); name is used in
     // messages only.
-    bool Open(std::unique_ptr<IByteSource> source, const std::string& name);
+    bool Open(std::unique_ptr<IByteSource> source, const std::string& name,
+              TAviUse use = TAviUse::Pictures);
     void Close();
 
     bool IsLoaded() const { return Loaded; }
@@ -140,8 +146,12 @@ public:
     // An audio stream is present, whether or not it can be decoded.
     bool HasAudioTrack() const { return HasAudioStream; }
     bool IsAudioPCM() const { return SourceAudioFormat.Wfx.wFormatTag == WAVE_FORMAT_PCM; }
-    // The video stream's handler is exactly "DIB " (uncompressed frames).
+    // The video stream's handler is exactly "DIB ".
     bool IsDIB() const;
+    // The video format stores uncompressed pixels (plain RGB or bit fields), whatever the
+    // handler says ("DIB ", "RGB ", or 0 as many writers leave it): such frames are drawn
+    // straight from the file.
+    bool IsRawVideo() const;
 
     // Why no picture of the compressed stream can be decoded (no decoder on either path); empty
     // when one is found.
@@ -266,6 +276,7 @@ private:
     IUiServices* Ui;
     std::unique_ptr<IByteSource> Source;
     std::string FileName;
+    TAviUse Use = TAviUse::Pictures;
     bool Loaded = false;
     std::string OpenError;
     int64_t OpenErrorOffset = -1;

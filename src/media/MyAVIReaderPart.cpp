@@ -8,7 +8,7 @@
 std::array<bool, 5> DecoderOptions = {false, false, false, true, false};
 
 void TAviReader::CheckRawFrames() const {
-    if (!IsDIB())
+    if (!IsRawVideo())
         return;
     const TDibFormat f = GetDibFormat();
     const int64_t image = DibImageBytes(f);
@@ -26,8 +26,10 @@ void TAviReader::CheckRawFrames() const {
     if (!first)
         return;
     const int64_t at = ChunkDataPos(first->Offset) - 8;
-    const std::string picture = std::to_string(f.Width) + " x " + std::to_string(f.Height) +
-                                " at " + std::to_string(f.BitCount) + " bits";
+    // Rows stored top-down give a negative height; the picture is as tall either way.
+    const int64_t height = f.Height < 0 ? -int64_t(f.Height) : int64_t(f.Height);
+    const std::string picture = std::to_string(f.Width) + " x " + std::to_string(height) + " at " +
+                                std::to_string(f.BitCount) + " bits";
     const std::string what =
         image < 0 ? "Raw frames of " + picture + " describe no picture that can be drawn"
                   : "Every raw frame is shorter than one picture of " + picture + " (" +
@@ -39,7 +41,7 @@ void TAviReader::CheckRawFrames() const {
 void TAviReader::OpenFrameReader() {
     LastDecodedFrame = -1;
     // Raw frames are drawn straight from the file; only compressed streams need the file layer.
-    if (IsDIB() || !Source)
+    if (IsRawVideo() || !Source)
         return;
     auto reader = std::make_unique<TAVIMMIOReader>();
     // A layer that counts fewer frames than our index (a header that counts only the first RIFF
@@ -105,7 +107,7 @@ bool TAviReader::GetFrame(int32_t index, TBitmap& bitmap) {
     if (!Loaded)
         return false;
     bool ok;
-    if (IsDIB()) {
+    if (IsRawVideo()) {
         ok = ReadRawFrame(index, bitmap);
     } else {
         const bool viaFileLayer = DecoderOptions[doUseMMIOReader] && FrameReader;
@@ -146,7 +148,7 @@ void TAviReader::BeginReadAhead(int lanes) {
 
 bool TAviReader::OpenOwnLanes(int lanes) {
     // Only frames that stand alone come out the same whichever reader decodes them.
-    if (IsDIB() || !IntraOnlyFourCC(VideoFormat.biCompression))
+    if (IsRawVideo() || !IntraOnlyFourCC(VideoFormat.biCompression))
         return false;
     std::error_code ec;
     if (!std::filesystem::is_regular_file(FileName, ec))

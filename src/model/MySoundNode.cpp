@@ -50,9 +50,10 @@ void TSoundSourceNode::SetFileName(const std::string& name) {
     if (LowerExtension(name) == ".avi") {
         TCustomSoundNode::SetFileName(name);
         WaveStream.reset();
-        // A movie the reader refuses has been reported by it; the node then has no sound.
+        // A movie the reader refuses has been reported by it; the node then has no sound. Only
+        // the sound is used, so nothing about the pictures is checked or said.
         Reader = std::make_unique<TAviReader>(ui);
-        Reader->Open(name);
+        Reader->Open(name, TAviUse::SoundOnly);
         NaturalDuration = Reader->GetDuration();
         SourceFormat = Reader->GetDecodedPcmFormat();
         SourceType = stMovie;

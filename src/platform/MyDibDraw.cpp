@@ -38,6 +38,15 @@ AVPixelFormat PlainYuvFormat(AVPixelFormat format, bool& fullRange) {
     }
 }
 
+// A decoder may hand out numbers its enums do not name (a crafted stream gives colour space
+// 187); such a field is read as the integer it is stored as, never loaded as the enum.
+template <class TEnum> int StoredNumber(const TEnum& field) {
+    static_assert(sizeof(TEnum) == sizeof(int));
+    int value;
+    std::memcpy(&value, &field, sizeof value);
+    return value;
+}
+
 } // namespace
 
 int64_t DibRowBytes(const TDibFormat& format) {
@@ -294,15 +303,16 @@ bool TDibDraw::DrawPicture(const AVFrame& picture, TBitmap& target) {
                        target);
     const uint8_t* const planes[4] = {picture.data[0], picture.data[1], picture.data[2],
                                       picture.data[3]};
-    const bool fullRange = picture.color_range == AVCOL_RANGE_JPEG;
+    const bool fullRange = StoredNumber(picture.color_range) == AVCOL_RANGE_JPEG;
+    const int colorSpace = StoredNumber(picture.colorspace);
     if (picture.width == target.Width() && picture.height == target.Height())
         return Scaler.Scale(planes, picture.linesize, picture.width, picture.height, picture.format,
-                            fullRange, picture.colorspace, target);
+                            fullRange, colorSpace, target);
     // Another size is converted at its own size and then stretched as the canvas stretches, so
     // a movie looks the same whether it is drawn at its size or scaled, and no pixel is a blend.
     Converted.SetSize(picture.width, picture.height);
     return Scaler.Scale(planes, picture.linesize, picture.width, picture.height, picture.format,
-                        fullRange, picture.colorspace, Converted) &&
+                        fullRange, colorSpace, Converted) &&
            Stretch(Converted.Bits(), Converted.RowBytes(), 3, picture.width, picture.height,
                    target);
 }

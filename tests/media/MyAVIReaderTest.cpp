@@ -363,12 +363,13 @@ TEST(AviReaderIndex, PcmTrackTheMixerCannotTakeIsLeftOut) {
         ASSERT_TRUE(r.Open(std::make_unique<TMemoryByteSource>(BuildAvi(spec).Bytes), "deep.avi"));
         EXPECT_FALSE(r.HasAudio());
         EXPECT_TRUE(r.HasAudioTrack());
-        EXPECT_EQ(ui.Messages,
-                  std::vector<std::string>{
-                      "The sound track of deep.avi is left out: its PCM format (" +
-                      std::to_string(c.Channels) + " channels of " + std::to_string(c.Bits) +
-                      " bits at 22050 Hz) cannot be played. The movie's pictures "
-                      "are used without sound."});
+        EXPECT_EQ(ui.Messages, std::vector<std::string>{
+                                   "The sound track of deep.avi is left out: its PCM format (" +
+                                   std::to_string(c.Channels) +
+                                   (c.Channels == 1 ? " channel of " : " channels of ") +
+                                   std::to_string(c.Bits) +
+                                   " bits at 22050 Hz) cannot be played. The movie's pictures "
+                                   "are used without sound."});
         EXPECT_EQ(ui.MessageKinds, std::vector<TMsgKind>{TMsgKind::Warning});
         r.PrepareAudio(AviPcm(22050, 2, 16), 15);
         EXPECT_FALSE(r.IsAudioReady());

@@ -359,3 +359,45 @@ TEST(SoundNodeMovie, MovieWithoutSoundDoesNotOpen) {
     EXPECT_FALSE(p.Frame(n, 0));
     EXPECT_TRUE(p.Blocks.empty());
 }
+
+// A sound object over a movie takes its sound whatever its pictures are: raw frames too short
+// for the picture, or a compressed stream no decoder reads. Nothing is said about the pictures.
+TEST(SoundNodeMovie, PicturesNeverCostTheSound) {
+    TAviSpec shortFrames = MakeDibMovie(4, 2, 30);
+    for (TAviChunkSpec& c : shortFrames.Chunks)
+        c.Data.resize(10);
+    TAviSpec undecodable = MakeDibMovie(4, 2, 30);
+    undecodable.Streams[0] = MakeVideoStream(4, 2, 24, FourCC("QQZZ"), FourCC("QQZZ"));
+    for (TAviChunkSpec& c : undecodable.Chunks) {
+        c.Kind = "dc";
+        c.Data = MakePattern(40, 7);
+    }
+    for (TAviSpec* spec : {&shortFrames, &undecodable})
+        for (const uint8_t kind : {nkAudio, nkMusic}) {
+            SCOPED_TRACE(std::to_string(spec == &undecodable) + " kind " + std::to_string(kind));
+            TSoundProject p;
+            p.Root->AudioFormat = Pcm(22050, 1, 16);
+            TAviSpec s = *spec;
+            AddAudioTrack(s, Pcm(22050, 1, 16), {44100, 44100}, {0, 15});
+            const Bytes track = Ramp(44100, 1, 16);
+            size_t at = 0;
+            for (TAviChunkSpec& c : s.Chunks)
+                if (c.Kind == "wb") {
+                    c.Data.assign(track.begin() + long(at), track.begin() + long(at + 44100));
+                    at += 44100;
+                }
+            const std::string name = p.Dir.Path + "/movie.avi";
+            BuildAvi(s).Save(name);
+            auto* n = p.AddSound<TSoundSourceNode>(kind);
+            n->SetFileName(name);
+            EXPECT_EQ(p.Ui.Messages, std::vector<std::string>{});
+            EXPECT_NEAR(double(n->GetSourceLength()), 2, 1e-3);
+            ASSERT_TRUE(p.Open(n));
+            for (int i = 0; i < 3; ++i)
+                ASSERT_TRUE(p.Frame(n, i)) << i;
+            ASSERT_EQ(p.Blocks.size(), 3u);
+            for (int i = 0; i < 3; ++i)
+                EXPECT_EQ(p.Blocks[size_t(i)].Buffer,
+                          Bytes(track.begin() + i * 2940, track.begin() + (i + 1) * 2940));
+        }
+}

@@ -299,3 +299,41 @@ TEST(DibDraw, DecodedPicturesOfAnotherSizeAreStretchedNotBlended) {
     av_frame_free(&yuv);
     av_frame_free(&bgr);
 }
+
+// A crafted stream can make the decoder hand out a colour space and range that their enums do
+// not name: the picture draws as one whose colour space and range are unspecified.
+TEST(DibDraw, DecodedPictureWithUnnamedColourSpaceDrawsAsUnspecified) {
+    auto frame = [](int colorSpace, int range) {
+        AVFrame* f = av_frame_alloc();
+        f->format = AV_PIX_FMT_YUV420P;
+        f->width = 4;
+        f->height = 2;
+        av_frame_get_buffer(f, 0);
+        // Stored as the decoder stores them, whether or not the enum names the number.
+        std::memcpy(&f->colorspace, &colorSpace, sizeof colorSpace);
+        std::memcpy(&f->color_range, &range, sizeof range);
+        for (int y = 0; y < 2; ++y)
+            for (int x = 0; x < 4; ++x)
+                f->data[0][y * f->linesize[0] + x] = uint8_t(60 + 40 * x + 20 * y);
+        std::memcpy(f->data[1], "\x50\xA0", 2);
+        std::memcpy(f->data[2], "\xC0\x30", 2);
+        return f;
+    };
+    AVFrame* plain = frame(AVCOL_SPC_UNSPECIFIED, AVCOL_RANGE_UNSPECIFIED);
+    TDibDraw draw;
+    TBitmap expected(4, 2), expectedStretched(7, 3);
+    ASSERT_TRUE(draw.DrawPicture(*plain, expected));
+    ASSERT_TRUE(draw.DrawPicture(*plain, expectedStretched));
+    av_frame_free(&plain);
+    for (auto [space, range] : {std::pair{187, 0}, {2, 187}, {-1, -1}, {187, 187}}) {
+        SCOPED_TRACE(std::to_string(space) + " " + std::to_string(range));
+        AVFrame* odd = frame(space, range);
+        TDibDraw fresh;
+        TBitmap b(4, 2), stretched(7, 3);
+        ASSERT_TRUE(fresh.DrawPicture(*odd, b));
+        ASSERT_TRUE(fresh.DrawPicture(*odd, stretched));
+        EXPECT_EQ(Read(b), Read(expected));
+        EXPECT_EQ(Read(stretched), Read(expectedStretched));
+        av_frame_free(&odd);
+    }
+}
