@@ -346,7 +346,7 @@ void TSeqDlg::bOKClick() {
     const int32_t skip = seSkip->isEnabled() ? seSkip->value() : 0;
     const int32_t from = Timeline->GetFramePos();
     Logic.Start(from, TSeqDlgLogic::PlayedEnd(*Project, from), skip, NowDays());
-    Rec->OnFrame = [this](QObject*) { WriteFrameFile(); };
+    Rec->OnFrame = [this](QObject*, int32_t frame) { WriteFrameFile(frame); };
     Rec->OnDone = [this](QObject*) { ExportFinished(); };
     Rec->Path = folder;
     Rec->JPG = cbFormat->currentIndex() == 0;
@@ -376,10 +376,11 @@ void TSeqDlg::bCancelClick() {
         done(QDialog::Rejected);
 }
 
-void TSeqDlg::WriteFrameFile() {
+void TSeqDlg::WriteFrameFile(int32_t frame) {
     if (!Running() || !Picture)
         return;
-    const std::string name = Logic.NextFileName(Timeline->GetFramePos(), Rec->Path, Rec->JPG);
+    // Named by the frame played, not by the cursor, which stops at the end of the timeline.
+    const std::string name = Logic.NextFileName(frame, Rec->Path, Rec->JPG);
     if (name.empty())
         return;
     std::error_code ec;

@@ -222,7 +222,7 @@ void TMainForm::FrameRendered(TFrameReport& report) {
         if (!report.Export)
             TimelineLink->SetFramePos(report.Frame);
         if (SeqExport.OnFrame)
-            SeqExport.OnFrame(this);
+            SeqExport.OnFrame(this, report.Frame);
     }
 }
 
