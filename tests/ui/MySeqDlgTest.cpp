@@ -207,8 +207,10 @@ TEST_F(SeqExport, AWriteThatFailsStopsWithTheMessageAndCancelWritesNothing) {
         d.cbOpenTarget->setChecked(true);
     });
     std::filesystem::permissions(folder, std::filesystem::perms::owner_all);
-    EXPECT_EQ(Ui.Messages,
-              std::vector<std::string>{"Can not write " + folder + "/frame000000.jpg"});
+    // The system's reason comes with the name.
+    const std::string file = folder + "/frame000000.jpg";
+    EXPECT_EQ(Ui.Messages, std::vector<std::string>{"Can not write " + file + " (renaming " + file +
+                                                    ".~part: " + std::strerror(EISDIR) + ")"});
     EXPECT_FALSE(std::filesystem::exists(folder + "/frame000001.jpg"));
     EXPECT_TRUE(opened.empty()); // nothing is reported as done
     EXPECT_FALSE(Form->SeqExport.OnFrame);

@@ -396,7 +396,7 @@ void TSeqDlg::WriteFrameFile(int32_t frame) {
         Logic.Failed = true;
         if (Rec->OnRun)
             Rec->OnRun(nullptr);
-        Ui.ShowMessage("Can not write " + name, TMsgKind::Error);
+        Ui.ShowMessage("Can not write " + name + " (" + Writer.ErrorText() + ")", TMsgKind::Error);
         return;
     }
     Logic.FileWritten();
