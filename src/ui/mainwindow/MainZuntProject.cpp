@@ -317,6 +317,10 @@ TTreeNodeData* TMainForm::AddObject(uint16_t kinds, bool select) {
     if (!EditNodeProperties(select)) {
         Project->DeleteNode(node->Item);
         Ui->ProcessMessages();
+        // The tree would select a neighbour of the removed item; the next addition goes where
+        // this one was meant to.
+        TreeView1->setCurrentItem(static_cast<TTreeWidgetItem*>(target));
+        Project->SetActiveNode(static_cast<TTreeNodeData*>(target->GetData()));
         return nullptr;
     }
     // The first picture-bearing object of a new project decides its frame size and rate.
