@@ -231,9 +231,22 @@ public:
     Extended FrameTime(int32_t frame);
 
     TBitmap* GetOutputBitmap() override;
-    // Set while a run's frames are written as picture files (the picture-sequence export plays
-    // them to the preview, whose pictures it writes).
-    bool WritingPictures = false;
+    // Marks the runs of its lifetime as writing their frames to picture files (the
+    // picture-sequence export plays them to the preview, whose pictures it writes), so nothing
+    // drawn only for the user's eyes goes into them.
+    class TWritingPictures {
+    public:
+        explicit TWritingPictures(TProjectNode& root) : Root(root), Was(root.WritingPictures) {
+            Root.WritingPictures = true;
+        }
+        ~TWritingPictures() { Root.WritingPictures = Was; }
+        TWritingPictures(const TWritingPictures&) = delete;
+        TWritingPictures& operator=(const TWritingPictures&) = delete;
+
+    private:
+        TProjectNode& Root;
+        const bool Was;
+    };
     bool IsWriterTarget() const override { return Target == tgMovieWriter || WritingPictures; }
 
     // ---- sound of a run ----
@@ -370,4 +383,6 @@ private:
     std::vector<uint8_t> Encoded;
     // The WAV writer of the running WAV export.
     std::unique_ptr<class TWavWriter> WavWriter;
+    // A TWritingPictures is alive.
+    bool WritingPictures = false;
 };

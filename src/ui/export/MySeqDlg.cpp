@@ -356,8 +356,7 @@ void TSeqDlg::bOKClick() {
     bCancel->setEnabled(true);
     if (Rec->OnRun) {
         // The pictures go into files, which never carry the motion path of the curve editor.
-        Project->WritingPictures = true;
-        auto written = MakeScopeExit([this] { Project->WritingPictures = false; });
+        TProjectNode::TWritingPictures writing(*Project);
         Rec->OnRun(this); // the playback runs now
     }
     EnableControls(this, true);
