@@ -112,7 +112,8 @@ TEST(DialogLayout, OutputDialogListsShowTheirEntriesWhole) {
                 const QRect field = cb->style()->subControlRect(QStyle::CC_ComboBox, &o,
                                                                 QStyle::SC_ComboBoxEditField, cb);
                 if (cb->fontMetrics().horizontalAdvance(cb->itemText(i)) > field.width())
-                    cut += "\"" + cb->itemText(i).toStdString() + "\" is cut\n";
+                    cut += (QStringLiteral("\"") + cb->itemText(i) + QStringLiteral("\" is cut\n"))
+                               .toStdString();
             }
         }
         return int(QDialog::Rejected);
