@@ -132,6 +132,7 @@ bool TCaptureSequence::OpenWriter(const TCapFormat& format) {
         Dib.assign(header.biSizeImage, 0);
     }
     WorkFile = Setup.InPlace ? Setup.FileName : WorkFileName(Setup.FileName);
+    // One expression only to quiet g++ 12's false overlapping-copy warning at -O3.
     const std::filesystem::path folder = std::filesystem::path(WorkFile).parent_path();
     WorkFolder = (folder.empty() ? std::filesystem::path(".") : folder).string();
     struct stat st {};

@@ -126,7 +126,7 @@ std::string CleanDecimalText(const std::string& s, int maxDecimals, bool allowTr
         } else if (c == '.') {
             pointTaken = true;
             if (i == 0)
-                result += '0';
+                result += '0'; // appended only to quiet g++ 12's false overlap warning at -O3
             result += '.';
         } else {
             result += c;

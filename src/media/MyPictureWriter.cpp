@@ -3,7 +3,9 @@
 #include <turbojpeg.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "MyFileReplace.h"
@@ -29,15 +31,28 @@ void PutLE32(std::vector<uint8_t>& out, uint32_t v) {
 // Writes the picture beside its name and puts it in place once complete; on any failure the
 // partial file goes and a picture already at the name stays as it was. Only a picture that
 // replaces another is synced to disk first: a sequence of new pictures is not slowed by it.
-bool WriteWhole(const std::string& fileName, const auto& writeBody) {
+// A failure leaves the system's reason in error.
+bool WriteWhole(const std::string& fileName, std::string& error, const auto& writeBody) {
     TFileReplacement replacement(fileName);
+    errno = 0;
+    const auto failed = [&error] {
+        error = std::strerror(errno ? errno : EIO);
+        return false;
+    };
     TFile file(std::fopen(replacement.TempName().c_str(), "wb"));
     if (!file)
+        return failed();
+    // The first step that fails names the reason; the file is closed in any case.
+    bool ok = writeBody(file.get()) && std::fflush(file.get()) == 0;
+    if (!ok)
+        failed();
+    if (std::fclose(file.release()) != 0 && ok)
+        ok = failed();
+    if (ok && !replacement.Commit(replacement.ReplacesFile())) {
+        error = replacement.ErrorText();
         return false;
-    bool ok = writeBody(file.get());
-    ok = std::fflush(file.get()) == 0 && ok;
-    ok = std::fclose(file.release()) == 0 && ok;
-    return ok && replacement.Commit(replacement.ReplacesFile());
+    }
+    return ok;
 }
 
 } // namespace
@@ -96,21 +111,27 @@ bool TPictureWriter::EncodeJpeg(const TBitmap& bitmap, int quality) {
 }
 
 bool TPictureWriter::SaveJpeg(const TBitmap& bitmap, int quality, const std::string& fileName) {
-    if (!EncodeJpeg(bitmap, quality))
+    Error.clear();
+    if (!EncodeJpeg(bitmap, quality)) {
+        Error = "the picture could not be compressed";
         return false;
-    return WriteWhole(fileName, [this](FILE* f) {
+    }
+    return WriteWhole(fileName, Error, [this](FILE* f) {
         return std::fwrite(Buffer.data(), 1, JpegBytes, f) == JpegBytes;
     });
 }
 
 bool TPictureWriter::SaveBmp(const TBitmap& bitmap, const std::string& fileName) {
-    if (bitmap.Empty())
+    Error.clear();
+    if (bitmap.Empty()) {
+        Error = "the picture is empty";
         return false;
+    }
     const std::vector<uint8_t> header = BmpFileHeader(bitmap.Width(), bitmap.Height());
     const size_t pixels = size_t(bitmap.Width()) * 3;
     const size_t pad = ((pixels + 3) & ~size_t(3)) - pixels;
     static constexpr uint8_t Zeros[3] = {0, 0, 0};
-    return WriteWhole(fileName, [&](FILE* f) {
+    return WriteWhole(fileName, Error, [&](FILE* f) {
         if (std::fwrite(header.data(), 1, header.size(), f) != header.size())
             return false;
         // Rows bottom-up, each padded with zeros to whole four bytes.

@@ -20,6 +20,9 @@ public:
     // a file that could not be completed is removed.
     bool SaveJpeg(const TBitmap& bitmap, int quality, const std::string& fileName);
     bool SaveBmp(const TBitmap& bitmap, const std::string& fileName);
+    // Why the last save failed, in the system's words where it refused ("No space left on
+    // device"); empty after a save that succeeded.
+    const std::string& ErrorText() const { return Error; }
 
     // The JPEG bytes of the last SaveJpeg or EncodeJpeg.
     const uint8_t* JpegData() const { return Buffer.data(); }
@@ -31,6 +34,7 @@ private:
     void* Compressor = nullptr;
     std::vector<uint8_t> Buffer;
     size_t JpegBytes = 0;
+    std::string Error;
 };
 
 // The 54 bytes that open a 24-bit bottom-up BMP file of the given size.

@@ -201,13 +201,14 @@ bool TWMVWriter::TakeOpenSettings(const TWMFInfo& info) {
     FrameDuration = Round64(Extended(HundredNs) / info.FrameRate);
     if (FrameDuration < 1 || FrameDuration > INT_MAX)
         return false;
-    OutputDuration = p.FrameRate > 0 ? Round64(Extended(HundredNs) / p.FrameRate) : FrameDuration;
-    // File frames per project frame, exactly: rounding both frame lengths to 100 ns would tip a
-    // file frame that starts with a project frame into the one before.
+    // The file's rate and the file frames per project frame, both exact: rounding the frame
+    // lengths to 100 ns would tip a file frame that starts with a project frame into the one
+    // before, and let the file's clock drift from its frames (3.6 ms an hour at 29.97 fps).
     const AVRational in = ExactRate(info.FrameRate);
     const AVRational out = p.FrameRate > 0 ? ExactRate(p.FrameRate) : in;
     if (in.num <= 0 || out.num <= 0)
         return false;
+    OutputRate = {out.num, out.den};
     SlotsNum = int64_t(out.num) * in.den;
     SlotsDen = int64_t(out.den) * in.num;
     const int64_t common = std::gcd(SlotsNum, SlotsDen);
@@ -278,10 +279,8 @@ bool TWMVWriter::OpenVideoEncoder(const TWMFInfo& info, const TWMFParams& p) {
     v->height = p.Height;
     v->pix_fmt = AV_PIX_FMT_YUV420P;
     v->bit_rate = p.VideoBitRate;
-    int num = 0, den = 0;
-    av_reduce(&num, &den, OutputDuration, HundredNs, INT_MAX);
-    v->time_base = AVRational{num, den};
-    v->framerate = AVRational{den, num};
+    v->framerate = AVRational{OutputRate.Num, OutputRate.Den};
+    v->time_base = av_inv_q(v->framerate);
     v->max_b_frames = 0;
     v->gop_size = std::max(1, int(Round(p.FrameRate * KeyFrameSeconds)));
     if (S->Fmt->oformat->flags & AVFMT_GLOBALHEADER)
@@ -300,6 +299,14 @@ bool TWMVWriter::OpenVideoEncoder(const TWMFInfo& info, const TWMFParams& p) {
         return false;
     S->VideoStream->time_base = v->time_base;
     S->VideoStream->avg_frame_rate = v->framerate;
+    return true;
+}
+
+bool TWMVWriter::GetVideoTimeBase(int32_t& num, int32_t& den) const {
+    if (!S || !S->Video)
+        return false;
+    num = S->Video->time_base.num;
+    den = S->Video->time_base.den;
     return true;
 }
 

@@ -53,6 +53,9 @@ public:
     // 100 ns units of one frame, and the time slot of the next picture.
     int64_t GetFrameDuration() const { return FrameDuration; }
     int32_t GetFrameCounter() const { return FrameCounter; }
+    // The video encoder's time base while a file is open: Num / Den seconds a tick. False
+    // without a video stream.
+    bool GetVideoTimeBase(int32_t& num, int32_t& den) const;
 
 private:
     struct TStreams;
@@ -80,8 +83,12 @@ private:
     TBitmap Canvas;
     int32_t FrameCounter = 0;
     int64_t FrameDuration = 0;
-    int64_t OutputDuration = 0; // 100 ns units of one frame of the file, at the profile's rate
-    int64_t SlotsNum = 1;       // file frames per project frame: SlotsNum / SlotsDen
+    // Frames per second of the file, the profile's rate exactly: Num / Den.
+    struct TRate {
+        int32_t Num = 0;
+        int32_t Den = 1;
+    } OutputRate;
+    int64_t SlotsNum = 1; // file frames per project frame: SlotsNum / SlotsDen
     int64_t SlotsDen = 1;
     int32_t FailureCount = 0; // failed samples since the last frame that had none
     bool FrameFailed = false; // a sample of the frame being written failed

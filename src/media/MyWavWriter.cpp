@@ -37,9 +37,12 @@ bool TWavWriter::Initiate(bool raw, const std::string& fileName, const TAudioFor
     }
     Failure.clear();
     Replacement = std::make_unique<TFileReplacement>(fileName);
+    errno = 0;
     if (!File.Open(Replacement->TempName(), TRiffMode::Create)) {
+        // A read-only folder and a full disk call for different remedies.
+        const std::string why = std::strerror(errno ? errno : EIO);
         Replacement.reset();
-        Ui.ShowMessage("Can not write file " + fileName, TMsgKind::Error);
+        Ui.ShowMessage("Can not write file " + fileName + " (" + why + ")", TMsgKind::Error);
         return false;
     }
     if (Raw)

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "IUiServices.h"
 #include "MyPictureLoader.h"
 #include "MyProjNode.h"
 #include "MyValueStream.h"
@@ -44,6 +45,7 @@ void TClipNode::SetFolder(const std::string& folder) {
     Folder = folder;
     FPictures.clear();
     FCache = TPictureCache{};
+    FToldUnreadable.clear();
     std::string path;
     NormalizeFolderPath(folder, path);
     if (path.empty())
@@ -135,14 +137,29 @@ const TBitmap* TClipNode::GetPicture(const std::string& path, int32_t fitWidth, 
     c.FitHeight = fitHeight;
     c.Filled = true;
     c.Ok = false;
+    // A picture that can not be read is a black frame, never an error out of the render.
     try {
         FLoader->LoadFromFile(path, c.Picture, fitWidth, fitHeight);
         c.Ok = !c.Picture.Empty();
-    } catch (const std::exception&) {
-        // A picture that can not be read is a black frame, never an error out of the render.
+    } catch (const Exception& e) {
         c.Picture.SetSize(0, 0);
+        TellUnreadable(path, ReadErrorText(e));
+    } catch (const std::exception& e) {
+        c.Picture.SetSize(0, 0);
+        TellUnreadable(path, e.what());
     }
     return c.Ok ? &c.Picture : nullptr;
+}
+
+void TClipNode::TellUnreadable(const std::string& path, const std::string& why) {
+    IUiServices* ui = Project ? Project->Ui : nullptr;
+    if (!ui || !FToldUnreadable.insert(path).second)
+        return;
+    const std::string text =
+        "The picture " + path + " cannot be read (" + why + "); its frames are black.";
+    // Said once the frame is done: a message box inside a render would run the loops' events
+    // under it.
+    ui->PostToGui([ui, text] { ui->ShowMessage(text, TMsgKind::Warning); });
 }
 
 bool TClipNode::DrawPicture(TBitmap* bitmap, Extended t) {

@@ -4,6 +4,7 @@
 
 #include <ctime>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -60,9 +61,13 @@ private:
     // Decodes a picture for a frame of the given size, or takes it from the cache.
     const TBitmap* GetPicture(const std::string& path, int32_t fitWidth, int32_t fitHeight);
     bool FirstPictureSize(int32_t& width, int32_t& height);
+    // Names a picture that cannot be read and why, the first time a render meets it.
+    void TellUnreadable(const std::string& path, const std::string& why);
 
     std::vector<std::string> FPictures;
     std::unique_ptr<TPictureLoader> FLoader;
+    // Pictures already named as unreadable since the folder was set.
+    std::set<std::string> FToldUnreadable;
 
     // The last picture decoded: shown for many frames in a row, it is decoded once. The file's
     // size and change time are part of the key so an edited picture is read again.

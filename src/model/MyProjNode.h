@@ -231,9 +231,22 @@ public:
     Extended FrameTime(int32_t frame);
 
     TBitmap* GetOutputBitmap() override;
-    // Set while a run's frames are written as picture files (the picture-sequence export plays
-    // them to the preview, whose pictures it writes).
-    bool WritingPictures = false;
+    // Marks the runs of its lifetime as writing their frames to picture files (the
+    // picture-sequence export plays them to the preview, whose pictures it writes), so nothing
+    // drawn only for the user's eyes goes into them.
+    class TWritingPictures {
+    public:
+        explicit TWritingPictures(TProjectNode& root) : Root(root), Was(root.WritingPictures) {
+            Root.WritingPictures = true;
+        }
+        ~TWritingPictures() { Root.WritingPictures = Was; }
+        TWritingPictures(const TWritingPictures&) = delete;
+        TWritingPictures& operator=(const TWritingPictures&) = delete;
+
+    private:
+        TProjectNode& Root;
+        const bool Was;
+    };
     bool IsWriterTarget() const override { return Target == tgMovieWriter || WritingPictures; }
 
     // ---- sound of a run ----
@@ -327,11 +340,19 @@ private:
     // The frame loop of a movie export that encodes each frame before the next is drawn.
     bool ExportFramesPlain(IMovieWriter& writer, int32_t first, int32_t count,
                            const TExportFrameCallback& onFrame, const TFrameCallback& onReport);
-    // Runs one export's frames with the root busy. closing runs and busy clears however the
-    // frames end, an exception included, before the result is handed back; closing may turn the
-    // result into a failure. Memory that runs out ends the export with a message.
-    bool RunExport(const std::string& fileName, const std::function<bool()>& frames,
-                   const std::function<void(bool& result)>& closing);
+    // One export: what it opens before its first frame (codec, file), its frames, and its own
+    // closing (the file), which may turn the result into a failure.
+    struct TExportRun {
+        std::function<bool()> Open; // false: no frame is rendered
+        std::function<bool()> Frames;
+        std::function<void(bool& result)> Close;
+    };
+    // Runs an export with the root busy: Open, the nodes opened at frame first, Frames; then,
+    // however that ended, the nodes closed, Close, the project's sound format put back and the
+    // codec closed. Every closing step runs whatever the others did and none in a destructor;
+    // the first exception is handed on once all have run. Memory that runs out ends the export
+    // with a message and False.
+    bool RunExport(const std::string& fileName, int32_t first, const TExportRun& run);
     // The frame loop of a WAV export: Count + 2 frames of sound into the WAV writer.
     bool ExportWaveFrames(int32_t first, int32_t count, const TStatusPanel* statusPanel);
     // Flushes the codec and completes the WAV file, or abandons it after a failure (result
@@ -362,4 +383,6 @@ private:
     std::vector<uint8_t> Encoded;
     // The WAV writer of the running WAV export.
     std::unique_ptr<class TWavWriter> WavWriter;
+    // A TWritingPictures is alive.
+    bool WritingPictures = false;
 };

@@ -1,6 +1,7 @@
 // The project root's movie export: frames of a range with their sound into the movie writer;
 // and what every export run shares.
 #include <algorithm>
+#include <exception>
 #include <new>
 
 #include "IUiServices.h"
@@ -97,62 +98,80 @@ bool TProjectNode::ExportMovie(int32_t first, int32_t count, const TExportFrameC
     const int32_t frames = GetFrameCount();
     if (frames - first - 1 < count)
         count = frames - first - 1;
-    BeginRender();
-
-    const TAudioFormat kept = AudioFormat;
-    TAudioFormat exportFormat = AudioFormat;
-    if (AudioMode != 1 && !OpenExportAudio(exportFormat))
-        return false;
-    const TExportSettings settings = MovieExportSettings(exportFormat, frames);
-    IMovieWriter& writer = GetMovieWriter();
-    writer.SetProfile(WMProfile);
-    TAviCompress& compressor = GetAviCompress();
-    compressor.SetEncodeThreads(EffectiveThreadCount(RenderThreads));
-    if (!writer.Open(IsWMVOutput(), fileName, compressor, settings)) {
-        if (CodecOpen)
-            GetAudioCodec().CloseStream();
-        CodecOpen = false;
-        return false;
-    }
-
-    Target = tgMovieWriter;
-    return RunExport(
-        fileName,
-        [&] {
-            OpenForRender(first);
-            return Pipelined() && writer.CanQueueVideo()
-                       ? ExportFramesPipelined(writer, first, count, onFrame, onReport)
-                       : ExportFramesPlain(writer, first, count, onFrame, onReport);
-        },
-        [&](bool& result) {
-            CloseAllAfterRender();
-            // A file that could not be completed is not a success.
-            if (!writer.Close(GetFPS()))
-                result = false;
-            AudioFormat = kept;
-            if (CodecOpen)
-                GetAudioCodec().CloseStream();
-            CodecOpen = false;
-        });
+    IMovieWriter* writer = nullptr; // set once it has opened its file
+    TExportRun run;
+    run.Open = [&] {
+        BeginRender();
+        TAudioFormat exportFormat = AudioFormat;
+        if (AudioMode != 1 && !OpenExportAudio(exportFormat))
+            return false;
+        const TExportSettings settings = MovieExportSettings(exportFormat, frames);
+        IMovieWriter& w = GetMovieWriter();
+        w.SetProfile(WMProfile);
+        TAviCompress& compressor = GetAviCompress();
+        compressor.SetEncodeThreads(EffectiveThreadCount(RenderThreads));
+        if (!w.Open(IsWMVOutput(), fileName, compressor, settings))
+            return false;
+        writer = &w;
+        Target = tgMovieWriter;
+        return true;
+    };
+    run.Frames = [&] {
+        return Pipelined() && writer->CanQueueVideo()
+                   ? ExportFramesPipelined(*writer, first, count, onFrame, onReport)
+                   : ExportFramesPlain(*writer, first, count, onFrame, onReport);
+    };
+    run.Close = [&](bool& result) {
+        // A file that could not be completed is not a success.
+        if (writer && !writer->Close(GetFPS()))
+            result = false;
+    };
+    return RunExport(fileName, first, run);
 }
 
-bool TProjectNode::RunExport(const std::string& fileName, const std::function<bool()>& frames,
-                             const std::function<void(bool& result)>& closing) {
+bool TProjectNode::RunExport(const std::string& fileName, int32_t first, const TExportRun& run) {
+    const TAudioFormat kept = AudioFormat;
     bool result = false;
-    Busy = true;
-    {
-        auto idle = MakeScopeExit([&] {
-            closing(result);
-            Busy = false;
-        });
+    bool nodesOpen = false;
+    std::exception_ptr failure;
+    // Each step runs whatever the steps before it did; the first exception is kept for later.
+    const auto step = [&failure](const auto& fn) {
         try {
-            result = frames();
-        } catch (const std::bad_alloc&) {
-            Ui->ShowMessage("Not enough memory to export " + fileName, TMsgKind::Error);
-            result = false;
+            fn();
+        } catch (...) {
+            if (!failure)
+                failure = std::current_exception();
         }
+    };
+    Busy = true;
+    step([&] {
+        if (!run.Open())
+            return;
+        OpenForRender(first);
+        nodesOpen = true;
+        result = run.Frames();
+    });
+    // The nodes were opened for the export's format: they close before it is put back.
+    step([&] {
+        if (nodesOpen)
+            CloseAllAfterRender();
+    });
+    step([&] { run.Close(result); });
+    AudioFormat = kept;
+    step([&] {
+        if (CodecOpen)
+            GetAudioCodec().CloseStream();
+    });
+    CodecOpen = false;
+    Busy = false;
+    if (!failure)
+        return result;
+    try {
+        std::rethrow_exception(failure);
+    } catch (const std::bad_alloc&) {
+        Ui->ShowMessage("Not enough memory to export " + fileName, TMsgKind::Error);
     }
-    return result;
+    return false;
 }
 
 void TProjectNode::RenderExportFrame(int32_t i) {

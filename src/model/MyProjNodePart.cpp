@@ -203,52 +203,40 @@ bool TProjectNode::ExportWave(bool raw, int32_t first, const TStatusPanel* statu
     Abort = false;
     if (GetFPS() == 0 || count == 0 || !Ui)
         return false;
-    const std::string keptStatus = statusPanel ? statusPanel->GetText() : std::string();
-    const TAudioFormat kept = AudioFormat;
-    bool opened = false;
-    auto restore = MakeScopeExit([&] {
-        // The nodes were opened for the export's format: they close before it is put back.
-        if (opened)
-            CloseAllAfterRender();
-        AudioFormat = kept;
-        if (CodecOpen)
-            GetAudioCodec().CloseStream();
-        CodecOpen = false;
-        if (statusPanel)
-            statusPanel->SetText(keptStatus);
-    });
-    TAudioFormat exportFormat = AudioFormat;
-    if (AudioMode != 1) {
-        // Encoded sound is made from CD-quality PCM; the nodes deliver that format from the
-        // start, so they are opened only once it is set.
-        MakePcmFormat(AudioFormat, 44100, 2, 16);
-        if (!SuggestExportFormat(exportFormat))
-            return false;
-        if (!GetAudioCodec().OpenStream(AudioFormat, exportFormat))
-            return false;
-        CodecOpen = true;
-    }
-    OpenForRender(first);
-    opened = true;
-
-    WavWriter = std::make_unique<TWavWriter>(*Ui);
+    std::optional<std::string> keptStatus;
     bool ended = false; // the file was completed or abandoned, and the user hears how
     std::string why;
-    const bool result = RunExport(
-        fileName,
-        [&] {
-            if (!WavWriter->Initiate(raw, fileName, exportFormat))
+    TExportRun run;
+    run.Open = [&] {
+        if (statusPanel)
+            keptStatus = statusPanel->GetText();
+        TAudioFormat exportFormat = AudioFormat;
+        if (AudioMode != 1) {
+            // Encoded sound is made from CD-quality PCM; the nodes deliver that format from the
+            // start, so they are opened only once it is set.
+            MakePcmFormat(AudioFormat, 44100, 2, 16);
+            if (!SuggestExportFormat(exportFormat) ||
+                !GetAudioCodec().OpenStream(AudioFormat, exportFormat))
                 return false;
-            const bool ok = EndWaveFile(ExportWaveFrames(first, count, statusPanel), why);
-            ended = true;
-            return ok;
-        },
-        [this](bool&) {
-            // A file still open here was cut short by an exception: the old file stays.
-            if (WavWriter->IsOpen())
-                WavWriter->Abandon();
-            WavWriter.reset();
-        });
+            CodecOpen = true;
+        }
+        WavWriter = std::make_unique<TWavWriter>(*Ui);
+        return WavWriter->Initiate(raw, fileName, exportFormat);
+    };
+    run.Frames = [&] {
+        const bool ok = EndWaveFile(ExportWaveFrames(first, count, statusPanel), why);
+        ended = true;
+        return ok;
+    };
+    run.Close = [&](bool&) {
+        // A file still open here was cut short by an exception: the old file stays.
+        if (WavWriter && WavWriter->IsOpen())
+            WavWriter->Abandon();
+        WavWriter.reset();
+        if (keptStatus)
+            statusPanel->SetText(*keptStatus);
+    };
+    const bool result = RunExport(fileName, first, run);
     if (ended)
         ReportWaveExport(*Ui, result, Abort, fileName, why);
     return result;

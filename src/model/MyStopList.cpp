@@ -70,9 +70,10 @@ void TStopList::SetPendingBase(TTreeNodeData* base) {
         p->SetPendingBase(base);
 }
 
-bool TStopList::FindStopPoint(Extended& t, bool backwards) const {
+bool TStopList::FindStopPoint(Extended& t, TSearchDirection direction) const {
     if (t < 0)
         return false;
+    const bool backwards = direction == TSearchDirection::Backward;
     bool found = false;
     Extended best = 0;
     for (const auto& p : Items) {
@@ -91,7 +92,7 @@ bool TStopList::FindStopAfter(int32_t frame, Extended fps, int32_t& stop) const 
     if (fps == 0)
         return false;
     Extended t = frame / fps;
-    while (FindStopPoint(t, false)) {
+    while (FindStopPoint(t, TSearchDirection::Forward)) {
         const int32_t at = Round(fps * t);
         if (at > frame) {
             stop = at;

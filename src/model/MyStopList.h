@@ -49,6 +49,9 @@ private:
     TTreeNodeData* PendingBase = nullptr;
 };
 
+// Which way a search for the nearest stop point goes from a time.
+enum class TSearchDirection { Backward, Forward };
+
 class TStopList {
 public:
     explicit TStopList(TTreeNodeData* owner) : Owner(owner) {}
@@ -64,9 +67,9 @@ public:
     // Turns marks read from a file into offsets (after layout).
     void ResolvePending();
     void SetPendingBase(TTreeNodeData* base);
-    // The nearest mark at or before t (backwards) or at or after it; moves t onto it when found.
-    // Nothing lies before time 0.
-    bool FindStopPoint(Extended& t, bool backwards) const;
+    // The nearest mark at or after t (Forward) or at or before it (Backward); moves t onto it
+    // when found. Nothing lies before time 0.
+    bool FindStopPoint(Extended& t, TSearchDirection direction) const;
     // The frame of the first mark that lies after frame at fps. One on frame itself is passed
     // over: a playback from there would end before it began.
     bool FindStopAfter(int32_t frame, Extended fps, int32_t& stop) const;

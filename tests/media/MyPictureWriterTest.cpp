@@ -77,15 +77,22 @@ TEST(MyPictureWriter, QualityReachesTheEncoder) {
     }
 }
 
-TEST(MyPictureWriter, FailedWritesLeaveNoFile) {
+// Each failure says why, in the system's words where the system refused.
+TEST(MyPictureWriter, FailedWritesLeaveNoFileAndSayWhy) {
     TTempDir dir;
     TPictureWriter writer;
     const TBitmap b = Ramp(4, 4);
     EXPECT_FALSE(writer.SaveBmp(b, dir.Path + "/missing/a.bmp"));
+    EXPECT_EQ(writer.ErrorText(), std::strerror(ENOENT));
     EXPECT_FALSE(writer.SaveJpeg(b, 90, dir.Path + "/missing/a.jpg"));
+    EXPECT_EQ(writer.ErrorText(), std::strerror(ENOENT));
     EXPECT_FALSE(writer.SaveBmp(TBitmap(), dir.Path + "/empty.bmp"));
+    EXPECT_EQ(writer.ErrorText(), "the picture is empty");
     EXPECT_FALSE(writer.SaveJpeg(TBitmap(), 90, dir.Path + "/empty.jpg"));
+    EXPECT_EQ(writer.ErrorText(), "the picture could not be compressed");
     EXPECT_FALSE(std::filesystem::exists(dir.Path + "/empty.bmp"));
+    EXPECT_TRUE(writer.SaveBmp(b, dir.Path + "/a.bmp"));
+    EXPECT_EQ(writer.ErrorText(), "");
 }
 
 // A picture of a sequence written over an older one replaces it only when complete: a write the
@@ -102,6 +109,7 @@ TEST(MyPictureWriter, ReplacedPictureSurvivesAFailedWrite) {
     const bool saved = writer.SaveBmp(Ramp(200, 200), name);
     limit.Lift();
     EXPECT_FALSE(saved);
+    EXPECT_EQ(writer.ErrorText(), std::strerror(EFBIG));
     EXPECT_EQ(ReadBytesFile(name), old);
     EXPECT_FALSE(std::filesystem::exists(name + ".~part"));
     ASSERT_TRUE(writer.SaveBmp(Ramp(5, 5), name));

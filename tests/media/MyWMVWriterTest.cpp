@@ -337,6 +337,10 @@ TEST_F(WMVWriterTest, EachFileFrameShowsTheProjectFrameItsTimeFallsIn) {
         TWMVWriter w(Ui);
         const TWMFInfo info = MakeInfo(file, c.Profile, c.Fps);
         ASSERT_TRUE(w.Open(info));
+        // The file's clock ticks at the profile's exact rate, never a frame rounded to 100 ns.
+        int32_t num = 0, den = 0;
+        ASSERT_TRUE(w.GetVideoTimeBase(num, den));
+        EXPECT_EQ(std::pair(int64_t(num), int64_t(den)), std::pair(c.OutDen, c.OutNum));
         std::vector<uint8_t> block(size_t(Round(22050 / c.Fps)) * 2);
         for (int n = 0; n < c.Frames; ++n) {
             TCanvas& canvas = w.GetBitmap().Canvas();

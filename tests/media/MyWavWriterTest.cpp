@@ -131,7 +131,7 @@ TEST_F(WavWriterTest, MisuseAndFileErrors) {
     std::string bad = Tmp.Path + "/no/such/folder.wav";
     EXPECT_FALSE(Writer.Initiate(false, bad, Pcm(8000, 1, 8)));
     ASSERT_EQ(Ui.Messages.size(), 1u);
-    EXPECT_EQ(Ui.Messages[0], "Can not write file " + bad);
+    EXPECT_EQ(Ui.Messages[0], "Can not write file " + bad + " (" + std::strerror(ENOENT) + ")");
     EXPECT_FALSE(Writer.IsOpen());
 }
 

@@ -18,6 +18,7 @@ uint32_t PictureColour(int i) {
 }
 
 std::string Numbered(int i, const char* ext) {
+    // Appended, not joined, only to quiet g++ 12's false overlapping-copy warning at -O3.
     std::string name = "p";
     name += char('0' + i / 10);
     name += char('0' + i % 10);
@@ -241,6 +242,34 @@ TEST(ClipRender, MissingOrDamagedPicturesGiveBlackAndFalse) {
     TBitmap b = White();
     EXPECT_TRUE(c->RenderFrame(&b, false, true, 0)); // the good one still shows
     EXPECT_TRUE(AllPixels(b, PictureColour(0)));
+}
+
+// A picture cut short is named once with the loader's reason, after the frame that first meets
+// it, however often it is decoded again; the export runs on with its frames black.
+TEST(ClipRender, AnUnreadablePictureIsNamedOnceAndTheExportGoesOn) {
+    ClipProject p;
+    const uint32_t q[4] = {0x0000FF, 0x00FF00, 0xFF0000, 0xFFFFFF};
+    std::vector<uint8_t> cut = BuildJpeg(MakeQuarters(32, 32, q));
+    cut.resize(cut.size() / 2);
+    const std::string bad = p.Dir.Path + "/" + Numbered(2, ".jpg");
+    SaveBytes(bad, cut);
+    TClipNode* c = p.AddNumberedClip(2, 2); // p00.bmp, p01.bmp, p02.jpg: 1.5 s
+    p.Root->Refresh();
+    const std::string avi = p.Dir.Path + "/out.avi";
+    ASSERT_TRUE(p.Root->ExportMovie(0, p.Root->GetFrameCount(), nullptr, nullptr, avi));
+    EXPECT_TRUE(p.Ui.Messages.empty());
+    // Picture 2, then 0, then 2 again: decoded twice, named once.
+    for (Extended t : {1.0L, 0.0L, 1.0L}) {
+        TBitmap b = White();
+        c->RenderFrame(&b, false, true, t);
+    }
+    ASSERT_EQ(p.Ui.RunPosted(), 1);
+    ASSERT_EQ(p.Ui.Messages.size(), 1u);
+    const std::string& said = p.Ui.Messages[0];
+    EXPECT_EQ(said.rfind("The picture " + bad + " cannot be read (Invalid JPEG file: ", 0), 0u)
+        << said;
+    EXPECT_TRUE(said.ends_with("); its frames are black.")) << said;
+    EXPECT_EQ(p.Ui.MessageKinds[0], TMsgKind::Warning);
 }
 
 TEST(ClipRender, PictureIsDecodedOnceAndReadAgainWhenEdited) {

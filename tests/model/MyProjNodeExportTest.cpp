@@ -3,9 +3,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <new>
+#include <stdexcept>
 
 #include "FakeVideoCompressors.h"
 #include "MediaProbe.h"
@@ -33,7 +36,9 @@ public:
     int KeyEvery = 0;
     int FailVideoAt = -1;
     int ThrowAt = -1; // memory runs out at this frame
+    bool OpenResult = true;
     bool CloseResult = true;
+    std::function<void()> OnClose; // may throw, as a close that runs out of memory does
     bool Opened = false;
     int Closes = 0;
     TExportSettings Settings{};
@@ -42,8 +47,8 @@ public:
     bool Open(bool, const std::string&, TAviCompress&, const TExportSettings& s) override {
         Settings = s;
         Bitmap.SetSize(s.Width, s.Height);
-        Opened = true;
-        return true;
+        Opened = OpenResult;
+        return OpenResult;
     }
     TBitmap* GetBitmap() override { return &Bitmap; }
     bool WriteVideoFrame(TVideoFrameInfo& frame) override {
@@ -66,6 +71,8 @@ public:
     }
     bool Close(Extended) override {
         ++Closes;
+        if (OnClose)
+            OnClose();
         return CloseResult;
     }
 };
@@ -204,6 +211,45 @@ TEST(MovieExport, MemoryFailureEndsTheExportWithAMessage) {
     ASSERT_FALSE(f.Ui.Messages.empty());
     EXPECT_EQ(f.Ui.Messages.back(), "Not enough memory to export out.avi");
     EXPECT_FALSE(f.Root->Busy);
+}
+
+// A writer that refuses its file leaves the root as it was (its sound format, the codec closed,
+// not busy), and the next export writes every frame; a close that throws ends nothing but the
+// export: memory that runs out is reported, anything else reaches the caller, the root ready.
+TEST(MovieExport, AWriterThatRefusesOrThrowsLeavesTheRootReady) {
+    Fixture f;
+    f.Root->AudioMode = 0x11; // IMA ADPCM: the codec is opened for the export
+    const TAudioFormat format = f.Root->AudioFormat;
+    const auto ready = [&f, &format] {
+        EXPECT_FALSE(f.Root->Busy);
+        EXPECT_EQ(0, std::memcmp(&format, &f.Root->AudioFormat, sizeof format));
+    };
+    f.Writer.OpenResult = false;
+    EXPECT_FALSE(f.Export(0, 100));
+    EXPECT_TRUE(f.Writer.Frames.empty());
+    EXPECT_EQ(f.Writer.Closes, 0);
+    ready();
+    f.Writer.OpenResult = true;
+    ASSERT_TRUE(f.Export(0, 100));
+    EXPECT_EQ(f.Writer.Frames.size(), 30u);
+    EXPECT_EQ(f.Writer.Closes, 1);
+    ready();
+
+    f.Writer.OnClose = [] { throw std::bad_alloc(); };
+    EXPECT_FALSE(f.Export(0, 100));
+    EXPECT_EQ(f.Ui.Messages, std::vector<std::string>{"Not enough memory to export out.avi"});
+    ready();
+    // Thrown while the export already fails (memory out at frame 4), the close's own exception
+    // is dropped: the first one is the one that counts.
+    f.Writer.ThrowAt = int(f.Writer.Frames.size()) + 4;
+    f.Writer.OnClose = [] { throw std::runtime_error("close"); };
+    EXPECT_FALSE(f.Export(0, 100));
+    ready();
+    f.Writer.ThrowAt = -1;
+    EXPECT_THROW(f.Export(0, 100), std::runtime_error);
+    ready();
+    f.Writer.OnClose = nullptr;
+    EXPECT_TRUE(f.Export(0, 100));
 }
 
 // Real files through the real writers, read back by libavformat.

@@ -200,6 +200,72 @@ TEST(RootWaveExport, AnExceptionMidwayLeavesTheRootReady) {
     }
 }
 
+// A status panel that throws on every change: the export ends with the first exception (memory
+// reported, anything else to the caller), the program runs on and the root is ready for the next.
+TEST(RootWaveExport, APanelThatAlwaysThrowsLeavesTheRootReady) {
+    for (const bool memory : {true, false}) {
+        SCOPED_TRACE(memory);
+        TTempDir dir;
+        Fixture f;
+        f.AddBlank(2);
+        f.Root->AudioMode = 0x11; // with the codec open
+        const TAudioFormat format = f.Root->AudioFormat;
+        const std::string name = dir.Path + "/out.wav";
+        int sets = 0;
+        TStatusPanel panel{[] { return std::string("Ready"); },
+                           [&](const std::string&) {
+                               ++sets;
+                               if (memory)
+                                   throw std::bad_alloc();
+                               throw std::runtime_error("lost the panel");
+                           }};
+        const auto run = [&] {
+            return f.Root->ExportWave(false, 0, &panel, name, f.Root->GetFrameCount());
+        };
+        if (memory)
+            EXPECT_FALSE(run());
+        else
+            EXPECT_THROW(run(), std::runtime_error);
+        EXPECT_EQ(sets, 2); // the first progress text, then the kept text given back
+        EXPECT_EQ(f.Ui.Messages,
+                  memory ? std::vector<std::string>{"Not enough memory to export " + name}
+                         : std::vector<std::string>{});
+        EXPECT_FALSE(f.Root->Busy);
+        EXPECT_EQ(f.Ui.BusyDepth, 0);
+        EXPECT_EQ(0, std::memcmp(&format, &f.Root->AudioFormat, sizeof format));
+        EXPECT_FALSE(std::filesystem::exists(name));
+        EXPECT_FALSE(std::filesystem::exists(name + ".~part"));
+        ASSERT_TRUE(f.Root->ExportWave(false, 0, nullptr, name, f.Root->GetFrameCount()));
+        EXPECT_FALSE(f.Root->Busy);
+    }
+}
+
+// A file that cannot take its last bytes (the codec's remainder, written as the file is
+// completed) fails the export with the reason, and the file already at the name stays.
+TEST(RootWaveExport, AFileThatCannotBeCompletedKeepsTheOldFile) {
+    TTempDir dir;
+    Fixture f;
+    f.AddBlank(2);
+    f.Root->AudioMode = 0x11;
+    const std::string whole = dir.Path + "/whole.wav", name = dir.Path + "/out.wav";
+    ASSERT_TRUE(f.Root->ExportWave(false, 0, nullptr, whole, f.Root->GetFrameCount()));
+    const size_t size = ReadBytes(whole).size();
+    std::ofstream(name, std::ios::binary) << "old sound";
+    f.Ui.Answers.push_back(TMsgResult::OK); // replace it
+    TFileSizeLimit limit(size - 1);
+    ASSERT_TRUE(limit.Active());
+    const bool exported = f.Root->ExportWave(false, 0, nullptr, name, f.Root->GetFrameCount());
+    limit.Lift();
+    EXPECT_FALSE(exported);
+    EXPECT_EQ(f.Ui.Messages.back().rfind("Fail to write " + name + " (", 0), 0u)
+        << f.Ui.Messages.back();
+    EXPECT_NE(f.Ui.Messages.back().find(std::strerror(EFBIG)), std::string::npos);
+    const auto bytes = ReadBytes(name);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "old sound");
+    EXPECT_FALSE(std::filesystem::exists(name + ".~part"));
+    EXPECT_FALSE(f.Root->Busy);
+}
+
 TEST(RootPlayback, FrameByFrameDrawsTheStartFrameFirst) {
     Fixture f;
     f.AddBlank(4, 0x00FF00);

@@ -204,6 +204,23 @@ TEST_F(AddObjectFlow, RefusalsKeepTheDialogAndCancelRemovesTheObject) {
     EXPECT_EQ(Pages, std::vector<TPropPage>{ppBlank});
 }
 
+// An effect added to a clip that has one already, then cancelled in the property dialog: the
+// selection goes back to the clip, so the next addition targets it again.
+TEST_F(AddObjectFlow, CancelledPropertiesSelectTheNodeSelectedBefore) {
+    TTreeNodeData* red = Root->VideoTrack->AddNode("red", amLastChild, nkBlank);
+    auto* text = static_cast<TOverlayNode*>(red->AddNode("text", amLastChild, nkOverlay));
+    text->SetAddOn("{A0B8F036-67F4-4B94-8DF9-0B4FA8FA6060}");
+    Form->RefreshProject(true);
+    Form->TreeView1->setCurrentItem(static_cast<TTreeWidgetItem*>(red->Item));
+    Pump();
+    Kinds = {"Text overlay"};
+    Props.push_back([](TPropDlg& d) { d.PressCancel(); });
+    EXPECT_EQ(Form->AddObject(EffectKindSet, false), nullptr);
+    EXPECT_EQ(red->GetChildCount(), 1);
+    EXPECT_EQ(Form->TreeView1->currentItem(), static_cast<TTreeWidgetItem*>(red->Item));
+    EXPECT_EQ(Root->GetActiveNode(), red);
+}
+
 // In its own modal loop, not a test hook: OK hides the dialog while the object is made, so the
 // file question comes over the main window; a refusal brings it back, modal, with the same
 // choice; the next OK ends the loop with the object.

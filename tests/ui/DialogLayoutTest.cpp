@@ -3,10 +3,12 @@
 #include <QAbstractButton>
 #include <QPlainTextEdit>
 #include <QStackedWidget>
+#include <QStyleOptionComboBox>
 #include <QTableWidget>
 
 #include "DialogRig.h"
 #include "MyFontDialog.h"
+#include "MyProjProp.h"
 #include "MySubtitleEditor.h"
 #include "MyTimeData.h"
 
@@ -92,4 +94,31 @@ TEST(DialogLayout, FontAndSubtitleDialogsShowEveryControlWhole) {
     // The columns say what they hold.
     for (int c = 0; c < 3; ++c)
         EXPECT_FALSE(subtitles.Grid->horizontalHeaderItem(c)->text().isEmpty()) << c;
+}
+
+// Every list of the output dialog's AVI page shows its chosen entry whole ("Common AVI 320 x 240
+// pixels", the longest compressor name).
+TEST(DialogLayout, OutputDialogListsShowTheirEntriesWhole) {
+    TDialogProject p;
+    auto reset = ResetHooks(TProjPropDlg::ExecHook);
+    std::string cut;
+    TProjPropDlg::ExecHook = [&cut](TProjPropDlg& d) {
+        ShowAtDefaultSize(d);
+        cut = CutControls(d);
+        for (QComboBox* cb : {d.cbFPS, d.cbSize, d.cbVidComp, d.cbAudComp, d.cbAudFormat}) {
+            for (int i = 0; i < cb->count(); ++i) {
+                QStyleOptionComboBox o;
+                o.initFrom(cb);
+                const QRect field = cb->style()->subControlRect(QStyle::CC_ComboBox, &o,
+                                                                QStyle::SC_ComboBoxEditField, cb);
+                if (cb->fontMetrics().horizontalAdvance(cb->itemText(i)) > field.width())
+                    cut += (QStringLiteral("\"") + cb->itemText(i) + QStringLiteral("\" is cut\n"))
+                               .toStdString();
+            }
+        }
+        return int(QDialog::Rejected);
+    };
+    TProjPropDlg dlg(*p.Root, p.Ui);
+    EXPECT_FALSE(dlg.Execute());
+    EXPECT_EQ(cut, "");
 }

@@ -6,6 +6,7 @@
 
 #include "DialogRig.h"
 #include "MyPictureLoader.h"
+#include "MyProjProp.h"
 
 TEST(SeqDlgLogic, FolderNamesLoseTheCharactersFilesCannotCarry) {
     const std::tuple<const char*, const char*, int> cases[] = {
@@ -86,15 +87,16 @@ protected:
     }
     std::string Progress; // the counter as the last export left it
     // The largest difference of any byte between the picture in file and the project's own
-    // render of frame i.
+    // render of frame i at the project's size.
     int DifferenceToRender(const std::string& file, int32_t i) {
-        TBitmap b(32, 24), f;
-        Root->RenderPreview(i, b.Canvas(), Rect(0, 0, 32, 24), nullptr);
+        const int32_t w = Root->Width, h = Root->Height;
+        TBitmap b(w, h), f;
+        Root->RenderPreview(i, b.Canvas(), Rect(0, 0, w, h), nullptr);
         TPictureLoader().LoadFromFile(File(file), f);
-        EXPECT_EQ(f.Width(), 32) << file;
-        int worst = f.Width() == 32 ? 0 : 255;
-        for (int32_t y = 0; y < 24 && !worst; ++y)
-            for (int32_t x = 0; x < 32 * 3; ++x)
+        EXPECT_EQ(f.Width(), w) << file;
+        int worst = f.Width() == w ? 0 : 255;
+        for (int32_t y = 0; y < h && !worst; ++y)
+            for (int32_t x = 0; x < w * 3; ++x)
                 worst = std::max(worst, std::abs(f.ScanLine(y)[x] - b.ScanLine(y)[x]));
         return worst;
     }
@@ -205,8 +207,10 @@ TEST_F(SeqExport, AWriteThatFailsStopsWithTheMessageAndCancelWritesNothing) {
         d.cbOpenTarget->setChecked(true);
     });
     std::filesystem::permissions(folder, std::filesystem::perms::owner_all);
-    EXPECT_EQ(Ui.Messages,
-              std::vector<std::string>{"Can not write " + folder + "/frame000000.jpg"});
+    // The system's reason comes with the name.
+    const std::string file = folder + "/frame000000.jpg";
+    EXPECT_EQ(Ui.Messages, std::vector<std::string>{"Can not write " + file + " (renaming " + file +
+                                                    ".~part: " + std::strerror(EISDIR) + ")"});
     EXPECT_FALSE(std::filesystem::exists(folder + "/frame000001.jpg"));
     EXPECT_TRUE(opened.empty()); // nothing is reported as done
     EXPECT_FALSE(Form->SeqExport.OnFrame);
@@ -218,6 +222,54 @@ TEST_F(SeqExport, AWriteThatFailsStopsWithTheMessageAndCancelWritesNothing) {
     };
     Form->miExportBitmaps->trigger();
     EXPECT_EQ(Form->Timeline().GetFramePos(), 4);
+}
+
+// A rate changed in the output dialog reaches the timeline at once, whichever command opened it:
+// with the film longer than the timeline's strip, ">|" goes to its last frame, and the sequence
+// export writes every frame under its own number.
+TEST_F(SeqExport, ARateChangedInTheOutputDialogCoversTheWholeFilm) {
+    auto reset = ResetHooks(TProjPropDlg::ExecHook);
+    Root->VideoTrack->AddNode("b", amLastChild, nkBlank)->UserDuration = 5;
+    Form->RefreshProject(true);
+    const int32_t strip = Form->Timeline().GetMaxFrames();
+    ASSERT_LT(Root->GetFrameCount(), strip);
+    Extended rate = 20;
+    TProjPropDlg::ExecHook = [&rate](TProjPropDlg& d) {
+        d.show();
+        d.cbSize->setCurrentIndex(0); // the dialog takes no frame below 50 x 50
+        d.eWidth->setText("80");
+        d.eHeight->setText("60");
+        d.cbFPS->setCurrentIndex(0);
+        d.eProjFPS->setText(QString::number(double(rate)));
+        QTest::mouseClick(d.bOK, Qt::LeftButton);
+        return d.result();
+    };
+    // "Write": the export itself is declined at the uncompressed-output question.
+    Ui.ConfirmAnswers = {TConfirmAnswer{}};
+    QTest::mouseClick(Form->sbWriteProj, Qt::LeftButton);
+    ASSERT_EQ(Root->GetFrameCount(), 140);
+    ASSERT_GT(140, strip);
+    EXPECT_EQ(Form->Timeline().GetMaxFrames(), 140);
+    rate = 30; // "Set"
+    QTest::mouseClick(Form->sbSetProj, Qt::LeftButton);
+    ASSERT_EQ(Root->GetFrameCount(), 210);
+    QTest::mouseClick(Form->sbLast1, Qt::LeftButton);
+    Pump();
+    EXPECT_EQ(Form->Timeline().GetFramePos(), 210);
+
+    std::filesystem::create_directory(File("seq"));
+    Export([](TSeqDlg& d) {
+        d.cbFormat->setCurrentIndex(1);
+        d.rbFromStart->setChecked(true);
+    });
+    EXPECT_EQ(Progress, "Files Written: 210 of 210");
+    for (int32_t i = 0; i < 210; i += 11) {
+        const std::string name = "seq/frame" + IntToZeroPadded(i, 6) + ".bmp";
+        EXPECT_EQ(DifferenceToRender(name, i), 0) << name;
+    }
+    EXPECT_TRUE(std::filesystem::exists(File("seq/frame000209.bmp")));
+    EXPECT_FALSE(std::filesystem::exists(File("seq/frame000210.bmp")));
+    EXPECT_TRUE(Ui.Messages.empty());
 }
 
 namespace {

@@ -205,12 +205,16 @@ TEST_F(DrawFixture, ThirdStopPointBeepsAndSearchFindsTheRange) {
     P.Root->Ui = &Ui;
     EXPECT_EQ(std::tuple(P.Root->Pegs->GetCount(), Ui.Beeps), std::tuple(2, 1));
 
-    // From, backwards, found, result (unchanged when nothing is found).
-    const std::tuple<Extended, bool, bool, Extended> cases[] = {
-        {3, false, true, 5}, {3, true, true, 2}, {5.5, false, false, 5.5}, {-1, true, false, -1}};
-    for (auto [from, back, found, to] : cases) {
+    // From, direction, found, result (unchanged when nothing is found).
+    using enum TSearchDirection;
+    const std::tuple<Extended, TSearchDirection, bool, Extended> cases[] = {
+        {3, Forward, true, 5},
+        {3, Backward, true, 2},
+        {5.5, Forward, false, 5.5},
+        {-1, Backward, false, -1}};
+    for (auto [from, direction, found, to] : cases) {
         Extended t = from;
-        EXPECT_EQ(Draw.FindStopPoint(t, back), found) << from;
+        EXPECT_EQ(Draw.FindStopPoint(t, direction), found) << from;
         EXPECT_EQ(t, to) << from;
     }
     Draw.SelectStopPoint(P.Root->Pegs->GetItem(1));

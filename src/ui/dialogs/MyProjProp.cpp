@@ -367,6 +367,12 @@ QWidget* TProjPropDlg::BuildAviPage() {
     cbAudComp = new QComboBox(page);
     cbAudFormat = new QComboBox(page);
     cbIncludeAudio = new QCheckBox(QStringLiteral("Include audio track"), page);
+    // The lists are filled after the page is built and again on every change: each is as wide
+    // as its longest entry, whenever it came.
+    for (QComboBox* cb : {cbFPS, cbSize, cbVidComp, cbAudComp, cbAudFormat}) {
+        cb->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+        cb->setSizePolicy(QSizePolicy::MinimumExpanding, QSizePolicy::Fixed);
+    }
     auto* g = new QGridLayout(page);
     g->addWidget(new QLabel(QStringLiteral("Fps"), page), 0, 0);
     g->addWidget(cbFPS, 0, 1);

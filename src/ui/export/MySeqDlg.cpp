@@ -346,7 +346,7 @@ void TSeqDlg::bOKClick() {
     const int32_t skip = seSkip->isEnabled() ? seSkip->value() : 0;
     const int32_t from = Timeline->GetFramePos();
     Logic.Start(from, TSeqDlgLogic::PlayedEnd(*Project, from), skip, NowDays());
-    Rec->OnFrame = [this](QObject*) { WriteFrameFile(); };
+    Rec->OnFrame = [this](QObject*, int32_t frame) { WriteFrameFile(frame); };
     Rec->OnDone = [this](QObject*) { ExportFinished(); };
     Rec->Path = folder;
     Rec->JPG = cbFormat->currentIndex() == 0;
@@ -356,8 +356,7 @@ void TSeqDlg::bOKClick() {
     bCancel->setEnabled(true);
     if (Rec->OnRun) {
         // The pictures go into files, which never carry the motion path of the curve editor.
-        Project->WritingPictures = true;
-        auto written = MakeScopeExit([this] { Project->WritingPictures = false; });
+        TProjectNode::TWritingPictures writing(*Project);
         Rec->OnRun(this); // the playback runs now
     }
     EnableControls(this, true);
@@ -376,10 +375,11 @@ void TSeqDlg::bCancelClick() {
         done(QDialog::Rejected);
 }
 
-void TSeqDlg::WriteFrameFile() {
+void TSeqDlg::WriteFrameFile(int32_t frame) {
     if (!Running() || !Picture)
         return;
-    const std::string name = Logic.NextFileName(Timeline->GetFramePos(), Rec->Path, Rec->JPG);
+    // Named by the frame played, not by the cursor, which stops at the end of the timeline.
+    const std::string name = Logic.NextFileName(frame, Rec->Path, Rec->JPG);
     if (name.empty())
         return;
     std::error_code ec;
@@ -395,7 +395,7 @@ void TSeqDlg::WriteFrameFile() {
         Logic.Failed = true;
         if (Rec->OnRun)
             Rec->OnRun(nullptr);
-        Ui.ShowMessage("Can not write " + name, TMsgKind::Error);
+        Ui.ShowMessage("Can not write " + name + " (" + Writer.ErrorText() + ")", TMsgKind::Error);
         return;
     }
     Logic.FileWritten();

@@ -94,7 +94,7 @@ public:
     void bOKClick();
     void bCancelClick();
     // The record's OnFrame and OnDone while an export runs.
-    void WriteFrameFile();
+    void WriteFrameFile(int32_t frame);
     void ExportFinished();
     bool Running() const { return Rec && Rec->OnFrame; }
     // The client size of the design; the window grows beyond it only where a text needs it.

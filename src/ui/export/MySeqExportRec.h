@@ -11,8 +11,9 @@ class QObject;
 struct TSeqExportRec {
     std::string Path; // output folder, ending in "/"
     bool JPG = true;  // JPG files, else BMP
-    // Called after every played frame while set; set only while an export runs.
-    std::function<void(QObject* sender)> OnFrame;
+    // Called after every played frame, with its number, while set; set only while an export
+    // runs.
+    std::function<void(QObject* sender, int32_t frame)> OnFrame;
     // The main window's SeqPlayRequest: a sender starts the playback, none stops it.
     std::function<void(QObject* sender)> OnRun;
     // Called by the main window when its playback ends.

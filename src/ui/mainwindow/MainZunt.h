@@ -87,6 +87,9 @@ public:
     void Export1Click();
     // The output dialog alone.
     void Projectproperty1Click();
+    // The project output dialog, then the project refreshed for what it changed; whether it was
+    // accepted.
+    bool RunOutputDialog();
     void LayoutPreview();
     void ZoomChange(QObject* sender);
     // 0 fit to window, 1..4 the zoom levels 25 % to 200 %.

@@ -222,7 +222,7 @@ void TMainForm::FrameRendered(TFrameReport& report) {
         if (!report.Export)
             TimelineLink->SetFramePos(report.Frame);
         if (SeqExport.OnFrame)
-            SeqExport.OnFrame(this);
+            SeqExport.OnFrame(this, report.Frame);
     }
 }
 
@@ -287,7 +287,7 @@ void TMainForm::sbPlay1Click(bool down) {
     int32_t start = 0;
     int32_t end = -1;
     Extended t = TimelineLink->GetFramePos() / fps;
-    if (TimelineLink->FindStopPoint(t, false))
+    if (TimelineLink->FindStopPoint(t, TSearchDirection::Backward))
         start = Round(fps * t);
     // From a stop point, as where the last playback stopped, the range runs on to the next one.
     Project->Pegs->FindStopAfter(TimelineLink->GetFramePos(), fps, end);
@@ -356,7 +356,7 @@ void TMainForm::sbFirst1Click(QToolButton* sender) {
     // A cursor already on the first frame of its section goes on to the section before.
     for (int32_t from = pos - 1;;) {
         Extended t = from / fps;
-        if (!TimelineLink->FindStopPoint(t, false)) {
+        if (!TimelineLink->FindStopPoint(t, TSearchDirection::Backward)) {
             begin = 0;
             break;
         }
@@ -368,7 +368,7 @@ void TMainForm::sbFirst1Click(QToolButton* sender) {
     }
     for (int32_t from = pos + 1;;) {
         Extended t = from / fps;
-        if (!TimelineLink->FindStopPoint(t, true)) {
+        if (!TimelineLink->FindStopPoint(t, TSearchDirection::Forward)) {
             end = Project->GetFrameCount();
             break;
         }

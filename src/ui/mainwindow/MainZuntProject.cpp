@@ -194,13 +194,20 @@ void TMainForm::Extractaudio1Click() {
     }
 }
 
-void TMainForm::Export1Click() {
+bool TMainForm::RunOutputDialog() {
+    bool accepted = false;
     {
         TProjPropDlg dlg(*Project, *Ui, this);
-        if (!dlg.Execute())
-            return;
+        accepted = dlg.Execute();
     }
-    LayoutPreview();
+    // A new rate changes the film's frame count: the timeline and ">|" take it at once.
+    RefreshProject(false);
+    return accepted;
+}
+
+void TMainForm::Export1Click() {
+    if (!RunOutputDialog())
+        return;
     TExportProgress progress(*Project, *Ui, this);
     if (OutputFileName.empty() && Settings)
         OutputFileName = Settings->ReadString("Recents", "OutputFile", "");
@@ -229,11 +236,7 @@ void TMainForm::Export1Click() {
 void TMainForm::Projectproperty1Click() {
     QTreeWidgetItem* selected = TreeView1->currentItem();
     TreeView1->setCurrentItem(static_cast<TTreeWidgetItem*>(Project->Item));
-    {
-        TProjPropDlg dlg(*Project, *Ui, this);
-        dlg.Execute();
-    }
-    LayoutPreview();
+    RunOutputDialog();
     SendSetFrame(-1);
     if (selected)
         TreeView1->setCurrentItem(selected);
@@ -314,6 +317,10 @@ TTreeNodeData* TMainForm::AddObject(uint16_t kinds, bool select) {
     if (!EditNodeProperties(select)) {
         Project->DeleteNode(node->Item);
         Ui->ProcessMessages();
+        // The tree would select a neighbour of the removed item; the next addition goes where
+        // this one was meant to.
+        TreeView1->setCurrentItem(static_cast<TTreeWidgetItem*>(target));
+        Project->SetActiveNode(static_cast<TTreeNodeData*>(target->GetData()));
         return nullptr;
     }
     // The first picture-bearing object of a new project decides its frame size and rate.

@@ -22,9 +22,9 @@ void TTimelineLink::SetZoomLevel(Extended zoom) {
     Timeline->RequestRepaint();
 }
 
-bool TTimelineLink::FindStopPoint(Extended& t, bool forward) {
+bool TTimelineLink::FindStopPoint(Extended& t, TSearchDirection direction) {
     TTrackDraw* draw = Timeline->GetTrackDraw();
-    return draw && draw->FindStopPoint(t, !forward);
+    return draw && draw->FindStopPoint(t, direction);
 }
 
 void TTimelineLink::ResetEditor() {

@@ -18,7 +18,7 @@ public:
     bool GetRepeatBetweenStops() const override { return Timeline->RepeatBetweenStops; }
     void KeepCursorVisible() override { Timeline->KeepCursorVisible(); }
     void LocateCursor(int mode) override { Timeline->LocateCursor(mode); }
-    bool FindStopPoint(Extended& t, bool forward) override;
+    bool FindStopPoint(Extended& t, TSearchDirection direction) override;
     void ResetEditor() override;
     void SetAdjustMode(bool adjust) override;
     void RequestRepaint() override { Timeline->RequestRepaint(); }

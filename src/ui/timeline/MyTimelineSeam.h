@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "MyBase.h"
+#include "MyStopList.h"
 
 class TTimelineSeam {
 public:
@@ -23,8 +24,8 @@ public:
     virtual void KeepCursorVisible() {}
     // Scrolls the cursor into view; mode 2 puts it in the middle.
     virtual void LocateCursor(int mode) {}
-    // Looks for a stop point from t backwards or forwards; moves t onto it when found.
-    virtual bool FindStopPoint(Extended& t, bool forward) { return false; }
+    // Looks for a stop point from t in direction; moves t onto it when found.
+    virtual bool FindStopPoint(Extended& t, TSearchDirection direction) { return false; }
     // The track drawer's editing state: cleared on a new or opened project.
     virtual void ResetEditor() {}
     // Drops the curve editor's selection and redraws it (editing is allowed again).

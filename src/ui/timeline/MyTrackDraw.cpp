@@ -403,8 +403,8 @@ void TTrackDraw::SelectObject(TTreeNodeData* node) {
         Project->SetActiveNode(node);
 }
 
-bool TTrackDraw::FindStopPoint(Extended& t, bool backwards) const {
-    return Project && Project->Pegs->FindStopPoint(t, backwards);
+bool TTrackDraw::FindStopPoint(Extended& t, TSearchDirection direction) const {
+    return Project && Project->Pegs->FindStopPoint(t, direction);
 }
 
 void TTrackDraw::ResetEditor() {

@@ -114,8 +114,8 @@ public:
     bool MoveObject(TTreeNodeData* node, Extended saved, Extended delta);
     bool MoveObjectStart(TTreeNodeData* node, Extended saved, Extended delta);
     bool MoveObjectEnd(TTreeNodeData* node, Extended saved, Extended delta);
-    // Nearest stop point at or after t (at or before when backwards); false when none.
-    bool FindStopPoint(Extended& t, bool backwards) const;
+    // Nearest stop point at or after t (Forward) or at or before it; false when none.
+    bool FindStopPoint(Extended& t, TSearchDirection direction) const;
     void ResetEditor();
 
     // The project's active node (never the video track).
