@@ -10,7 +10,7 @@
 #include <fstream>
 #include <string>
 
-#include "MyCommonParamsPart.h"
+#include "MyCommonServices.h"
 
 namespace {
 

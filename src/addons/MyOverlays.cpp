@@ -8,7 +8,7 @@
 #include <numbers>
 
 #include "MyCommonParams.h"
-#include "MyCommonParamsPart.h"
+#include "MyCommonServices.h"
 #include "MyMovieInterface.h"
 #include "MyPictureLoader.h"
 #include "MyTimeData.h"

@@ -19,7 +19,7 @@
 #include "MyFileReplace.h"
 #include "MyPictureWriter.h"
 #include "MyVideoCompressLayer.h"
-#include "VideocapPart.h"
+#include "VideocapRecorder.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "MyAddOnManager.h"
-#include "MyCommonParamsPart.h"
+#include "MyCommonServices.h"
 #include "MyCustomAddOn.h"
 #include "MyProjNode.h"
 #include "MyValueStream.h"

@@ -5,7 +5,7 @@
 
 #include "MyAudioCodec.h"
 #include "MyBlankNode.h"
-#include "MyCommonParamsPart.h"
+#include "MyCommonServices.h"
 #include "MyEffectNodes.h"
 #include "MyPCMTrans.h"
 #include "MyProjNode.h"

@@ -14,7 +14,7 @@
 
 #include "MyAVICompress.h"
 #include "MyAudioCodec.h"
-#include "MyCommonParamsPart.h"
+#include "MyCommonServices.h"
 #include "MyFileReplace.h"
 #include "MyMovieWriter.h"
 #include "MyRiffIO.h"

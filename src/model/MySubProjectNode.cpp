@@ -5,7 +5,7 @@
 #include <new>
 
 #include "ITreeItem.h"
-#include "MyCommonParamsPart.h"
+#include "MyCommonServices.h"
 #include "MyProjNode.h"
 #include "MyRiffIO.h"
 #include "MyValueStream.h"

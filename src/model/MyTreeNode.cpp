@@ -5,7 +5,7 @@
 #include "IUiServices.h"
 #include "MyBlankNode.h"
 #include "MyClipNode.h"
-#include "MyCommonParamsPart.h"
+#include "MyCommonServices.h"
 #include "MyEffectNodes.h"
 #include "MyMovieNode.h"
 #include "MyMusicNode.h"

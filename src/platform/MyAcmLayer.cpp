@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "MyAcmLayerPart.h"
+#include "MyAcmLayerCatalogue.h"
 
 namespace AcmPart {
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <numeric>
 
-#include "MyAcmLayerPart.h"
+#include "MyAcmLayerCatalogue.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

@@ -10,7 +10,7 @@
 #include "AviFixtures.h"
 #include "EncodedAvi.h"
 #include "FakeUiServices.h"
-#include "MyCommonParamsPart.h"
+#include "MyCommonServices.h"
 #include "MyEffectNodes.h"
 #include "MyMovieInterface.h"
 #include "MyMovieNode.h"

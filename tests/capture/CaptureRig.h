@@ -13,7 +13,7 @@
 
 #include "FakeUiServices.h"
 #include "MyCaptureDevice.h"
-#include "VideocapPart.h"
+#include "VideocapRecorder.h"
 
 class TNullSoundEnvironment : public ::testing::Environment {
 public:

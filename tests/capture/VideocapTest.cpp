@@ -18,7 +18,7 @@
 #include "MyAVIReader.h"
 #include "MyCapDrvSelect.h"
 #include "TempFolders.h"
-#include "VideocapPart.h"
+#include "VideocapRecorder.h"
 
 namespace {
 

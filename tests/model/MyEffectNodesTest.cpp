@@ -8,7 +8,7 @@
 
 #include "ModelRig.h"
 #include "MyBlankNode.h"
-#include "MyCommonParamsPart.h"
+#include "MyCommonServices.h"
 #include "MyCustomAddOn.h"
 #include "MyEffectNodes.h"
 #include "MyStandardAddOnInterface.h"

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "ModelRig.h"
-#include "MyCommonParamsPart.h"
+#include "MyCommonServices.h"
 #include "TempFolders.h"
 #include "WavFixtures.h"
 

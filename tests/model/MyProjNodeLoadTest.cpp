@@ -13,7 +13,7 @@
 
 #include "AviFixtures.h"
 #include "ModelRig.h"
-#include "MyCommonParamsPart.h"
+#include "MyCommonServices.h"
 #include "MyTimeData.h"
 #include "TempFolders.h"
 #include "TestData.h"

@@ -7,7 +7,7 @@
 #include <fstream>
 
 #include "ModelRig.h"
-#include "MyCommonParamsPart.h"
+#include "MyCommonServices.h"
 #include "TempFolders.h"
 #include "TestData.h"
 

@@ -8,7 +8,7 @@
 
 #include "AviFixtures.h"
 #include "ModelRig.h"
-#include "MyCommonParamsPart.h"
+#include "MyCommonServices.h"
 #include "MyMusicNode.h"
 #include "TempFolders.h"
 #include "WavFixtures.h"

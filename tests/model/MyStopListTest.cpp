@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "ModelRig.h"
-#include "MyCommonParamsPart.h"
+#include "MyCommonServices.h"
 #include "TempFolders.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <filesystem>
 
 #include "FakeUiServices.h"
-#include "MyCommonParamsPart.h"
+#include "MyCommonServices.h"
 #include "MyProjNode.h"
 #include "MyValueStream.h"
 #include "TempFolders.h"

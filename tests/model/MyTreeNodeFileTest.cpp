@@ -8,7 +8,7 @@
 
 #include "ModelRig.h"
 #include "MyClipNode.h"
-#include "MyCommonParamsPart.h"
+#include "MyCommonServices.h"
 #include "MyMovieNode.h"
 #include "MyValueStream.h"
 #include "MyWarpNode.h"

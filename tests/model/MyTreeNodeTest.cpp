@@ -7,7 +7,7 @@
 #include "ModelRig.h"
 #include "MyBlankNode.h"
 #include "MyClipNode.h"
-#include "MyCommonParamsPart.h"
+#include "MyCommonServices.h"
 #include "MyEffectNodes.h"
 #include "MyMovieNode.h"
 #include "MyMusicNode.h"

@@ -25,7 +25,7 @@
 #include "MainZunt.h"
 #include "MyAVIReader.h"
 #include "MyBase.h"
-#include "MyCommonParamsPart.h"
+#include "MyCommonServices.h"
 #include "MyEffectNodes.h"
 #include "MyProjNode.h"
 #include "MyProjProp.h"

@@ -7,7 +7,7 @@
 
 #include "FakeWaveOut.h"
 #include "MainWindowRig.h"
-#include "MyCommonParamsPart.h"
+#include "MyCommonServices.h"
 #include "MyStopList.h"
 #include "MyTimeData.h"
 #include "MyUiServices.h"

@@ -7,7 +7,7 @@
 #include <unistd.h>
 
 #include "MainWindowRig.h"
-#include "MyCommonParamsPart.h"
+#include "MyCommonServices.h"
 #include "MyMovieNode.h"
 #include "MyMsgDlg.h"
 #include "MyUiServices.h"

@@ -8,7 +8,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include "MyCommonParamsPart.h"
+#include "MyCommonServices.h"
 
 using Lines = std::vector<std::string>;
 

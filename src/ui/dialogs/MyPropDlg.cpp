@@ -21,7 +21,7 @@
 #include "MyAudioCodec.h"
 #include "MyBlankNode.h"
 #include "MyClipNode.h"
-#include "MyCommonParamsPart.h"
+#include "MyCommonServices.h"
 #include "MyEffectNodes.h"
 #include "MyMovieRangeDlg.h"
 #include "MyProjNode.h"

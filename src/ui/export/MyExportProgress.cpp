@@ -15,7 +15,7 @@
 #include "MyAVICompress.h"
 #include "MyAudioCodec.h"
 #include "MyCommonParams.h"
-#include "MyCommonParamsPart.h"
+#include "MyCommonServices.h"
 #include "MyMsgDlg.h"
 #include "MyUiServices.h"
 #include "MyWMFBase.h"

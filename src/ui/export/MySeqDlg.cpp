@@ -22,7 +22,7 @@
 #include "IUiServices.h"
 #include "MyAppLibs.h"
 #include "MyCommonParams.h"
-#include "MyCommonParamsPart.h"
+#include "MyCommonServices.h"
 #include "MyMsgDlg.h"
 #include "MyPreviewImage.h"
 #include "MyProjNode.h"

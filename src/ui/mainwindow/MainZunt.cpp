@@ -31,7 +31,7 @@
 #include "MyAppLibs.h"
 #include "MyCaptureDlg.h"
 #include "MyCommonParams.h"
-#include "MyCommonParamsPart.h"
+#include "MyCommonServices.h"
 #include "MyExceptions.h"
 #include "MyExportProgress.h"
 #include "MyMovieNode.h"

@@ -9,7 +9,7 @@
 #include <QToolButton>
 #include <filesystem>
 
-#include "MyCommonParamsPart.h"
+#include "MyCommonServices.h"
 #include "MyExportProgress.h"
 #include "MyMovieNode.h"
 #include "MyMsgDlg.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "IUiServices.h"
-#include "MyCommonParamsPart.h"
+#include "MyCommonServices.h"
 #include "MyEffectNodes.h"
 
 namespace {

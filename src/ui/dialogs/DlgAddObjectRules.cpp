@@ -5,7 +5,7 @@
 #include "DlgAddObject.h"
 #include "IUiServices.h"
 #include "MyAVIReader.h"
-#include "MyCommonParamsPart.h"
+#include "MyCommonServices.h"
 #include "MyEffectNodes.h"
 #include "MyExceptions.h"
 #include "MyProjNode.h"

@@ -1,4 +1,4 @@
-#include "MyCommonParamsPart.h"
+#include "MyCommonServices.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "VideocapPart.h"
+#include "VideocapRecorder.h"
 
 #include <algorithm>
 #include <cerrno>
