@@ -120,13 +120,15 @@ median() { # FILE COLUMN
 
 # Checks a 700-frame export: frames, duration, sound samples, no decode errors.
 check() { # FILE
-  local errors frames samples
-  errors=$(ffmpeg -v error -i "$1" -f null - 2>&1 | wc -l)
+  local errors frames samples log
+  log=$(ffmpeg -v error -i "$1" -f null - 2>&1 || true)
+  errors=$(grep -c . <<<"$log" || true)
   frames=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries \
     stream=nb_read_frames -of csv=p=0 "$1")
   samples=$(($(ffmpeg -v error -i "$1" -map 0:a -f s16le -ac 2 - | wc -c) / 4))
   if [ "$errors" != 0 ] || [ "$frames" != $FRAMES ] || [ "$samples" != 1234800 ]; then
-    echo "CHECK FAILED $1: $frames frames, $samples samples, $errors decode errors"; exit 1
+    echo "CHECK FAILED $1: $frames frames, $samples samples, $errors decode errors"
+    head -3 <<<"$log"; exit 1
   fi
 }
 
@@ -155,10 +157,13 @@ for ((r = 0; r < ROUNDS; r++)); do
     if [ -n "$BEFORE" ]; then
       if (((r + c) % 3 == 0)); then runs=(b "${runs[@]}"); else runs+=(b); fi
     fi
+    # Each run writes a new file: no side pays for putting an older one aside.
     for k in "${runs[@]}"; do
-      # Each run writes a new file: no side pays for putting an older one aside.
-      rm -f "$dir/$sz/engine-${w}x${h}-$et.avi" "$dir/ff-$c.avi"
-      case $k in e) "${e[@]}" ;; f) "${f[@]}" ;; b) "${b[@]}" ;; esac
+      case $k in
+        e) rm -f "$dir/$sz/engine-${w}x${h}-$et.avi"; "${e[@]}" ;;
+        b) rm -f "$dir/$sz/engine-${w}x${h}-$et.avi"; "${b[@]}" ;;
+        f) rm -f "$dir/ff-$c.avi"; "${f[@]}" ;;
+      esac
     done
   done
   for n in "${CURVE[@]}"; do

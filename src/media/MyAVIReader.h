@@ -238,8 +238,8 @@ public:
     // compressed stream a worker decodes the frame that the steps so far point to next, at the
     // same size, and the next GetFrame takes it when it asks for that frame. The pictures are
     // those GetFrame draws without it. A file whose frames stand alone (Motion JPEG) decodes up
-    // to lanes frames ahead at once, each lane on a reader of its own over the file. EndReadAhead
-    // (also Close) joins the workers.
+    // to lanes frames ahead at once, each lane with a file handle and a decompressor of its own
+    // over this reader's parsed index. EndReadAhead (also Close) joins the workers.
     void BeginReadAhead(int lanes = 1);
     void EndReadAhead();
     bool IsReadingAhead() const { return Ahead != nullptr; }
@@ -417,6 +417,8 @@ private:
     void FillSilence(std::vector<uint8_t>& buffer, const TAudioFormat& format, size_t size) const;
     // Bytes of a block of samples sample frames in the wanted format (0: a nominal frame's).
     uint32_t WantedBlockBytes(int32_t samples) const;
+    // Places PCM delivery at time seconds into the track, for the first read after a prepare.
+    void PlacePcmDelivery(Extended time);
 
     TAudioFormat WantedFormat{};
     Extended AudioFrameRate = 0;

@@ -136,29 +136,33 @@ void TAviReader::FillSilence(std::vector<uint8_t>& buffer, const TAudioFormat& f
     buffer.assign(size, PcmSilenceByte(format));
 }
 
+void TAviReader::PlacePcmDelivery(Extended time) {
+    const TWaveFormatEx& d = DecodedPcmFormat.Wfx;
+    // Sound before the start of the source is not there; delivery begins at its start. The
+    // chunks before the time's byte are passed over whole, and within its chunk the position is
+    // held to a whole sample frame.
+    const Extended target = d.nAvgBytesPerSec * std::max<Extended>(time, 0);
+    PcmReadPos = 0;
+    if (!(target < Extended(AudioTrackBytes))) {
+        PcmReadPos = AudioTrackBytes;
+    } else if (target > 0) {
+        int64_t start = 0;
+        AudioChunkAtByte(int64_t(target), start);
+        const int64_t inside = Round64(target - start);
+        PcmReadPos = start + inside / d.nBlockAlign * d.nBlockAlign;
+    }
+    PcmPosSet = true;
+    PcmStartPos = PcmReadPos;
+    PcmConsumed = 0;
+    PcmTrans.ResetStream();
+}
+
 bool TAviReader::ReadAudioFrame(int32_t frame, std::vector<uint8_t>& buffer, Extended time,
                                 int32_t samples) {
     (void)frame; // delivery is sequential from where the first call placed it
     const TWaveFormatEx& d = DecodedPcmFormat.Wfx;
-    if (!PcmPosSet) {
-        // Sound before the start of the source is not there; delivery begins at its start. The
-        // chunks before the time's byte are passed over whole, and within its chunk the position
-        // is held to a whole sample frame.
-        const Extended target = d.nAvgBytesPerSec * std::max<Extended>(time, 0);
-        PcmReadPos = 0;
-        if (!(target < Extended(AudioTrackBytes))) {
-            PcmReadPos = AudioTrackBytes;
-        } else if (target > 0) {
-            int64_t start = 0;
-            AudioChunkAtByte(int64_t(target), start);
-            const int64_t inside = Round64(target - start);
-            PcmReadPos = start + inside / d.nBlockAlign * d.nBlockAlign;
-        }
-        PcmPosSet = true;
-        PcmStartPos = PcmReadPos;
-        PcmConsumed = 0;
-        PcmTrans.ResetStream();
-    }
+    if (!PcmPosSet)
+        PlacePcmDelivery(time);
 
     const uint32_t wantedFrameBytes = WantedBlockBytes(samples);
     const int64_t wantedSamples = wantedFrameBytes / GetBlockAlign(WantedFormat);
