@@ -15,7 +15,10 @@
 # its default threads); then the engine alone with 1, 2, 4 and 8 render threads on as many CPUs;
 # then the MJPEG decode of a 640 x 480 movie against libavcodec + libswscale in one process.
 # Every output is checked: frame count, duration, sound samples and no decode errors.
-#   bench/export_vs_ffmpeg.sh [ROUNDS]   (default 5)
+# With BEFORE naming the bench_ExportBench of another build of the engine (an earlier commit),
+# that engine runs every case as well, in the same interleaved rounds, and a second table sets
+# the two engines side by side.
+#   [BEFORE=path/to/bench_ExportBench] bench/export_vs_ffmpeg.sh [ROUNDS]   (default 5)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROUNDS=${1:-5}
@@ -27,6 +30,10 @@ cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARVOLIN_SANITIZE=O
   -DTARVOLIN_BENCH=ON >/dev/null
 cmake --build "$BUILD" -j4 --target bench_ExportBench >/dev/null
 BENCH="$BUILD/bench/bench_ExportBench"
+BEFORE=${BEFORE:-}
+if [ -n "$BEFORE" ] && [ ! -x "$BEFORE" ]; then
+  echo "BEFORE: no program $BEFORE"; exit 1
+fi
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 # Qt wants a runtime folder of its own; without one it says so on every run.
@@ -85,10 +92,11 @@ ffmpeg_export() { # CPUS THREADS FOLDER W H OUTPUT [output options...]
 # appended to that file.
 engine_export() { # CPUS THREADS FOLDER W H [lossless]
   local out
-  out=$(taskset -c "$1" "$BENCH" export "$3" "$4" "$5" "$2" ${6:-})
+  out=$(taskset -c "$1" "${ENGINE:-$BENCH}" export "$3" "$4" "$5" "$2" ${6:-})
   [ -n "${LOOP_LOG:-}" ] && awk '{ print $3 }' <<<"$out" >>"$LOOP_LOG"
   grep -o 'peak [0-9]*' <<<"$out" | cut -d' ' -f2
 }
+before_export() { ENGINE="$BEFORE" engine_export "$@"; }
 
 # Runs a command; appends "seconds peak_kB load cpu_seconds" to the file named first (the CPU
 # time, user + system of the command and its children, is what a busy machine does not blur).
@@ -112,13 +120,15 @@ median() { # FILE COLUMN
 
 # Checks a 700-frame export: frames, duration, sound samples, no decode errors.
 check() { # FILE
-  local errors frames samples
-  errors=$(ffmpeg -v error -i "$1" -f null - 2>&1 | wc -l)
+  local errors frames samples log
+  log=$(ffmpeg -v error -i "$1" -f null - 2>&1 || true)
+  errors=$(grep -c . <<<"$log" || true)
   frames=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries \
     stream=nb_read_frames -of csv=p=0 "$1")
   samples=$(($(ffmpeg -v error -i "$1" -map 0:a -f s16le -ac 2 - | wc -c) / 4))
   if [ "$errors" != 0 ] || [ "$frames" != $FRAMES ] || [ "$samples" != 1234800 ]; then
-    echo "CHECK FAILED $1: $frames frames, $samples samples, $errors decode errors"; exit 1
+    echo "CHECK FAILED $1: $frames frames, $samples samples, $errors decode errors"
+    head -3 <<<"$log"; exit 1
   fi
 }
 
@@ -141,9 +151,20 @@ for ((r = 0; r < ROUNDS; r++)); do
     e=(timed "$dir/e$c" engine_export "$cpus" "$et" "$dir/$sz" "$w" "$h")
     f=(timed "$dir/f$c" ffmpeg_export "$cpus" "$ft" "$dir/$sz" "$w" "$h" "$dir/ff-$c.avi"
       "${MJPEG_OPTS[@]}")
-    # Each run writes a new file: neither side pays for putting an older one aside.
-    rm -f "$dir/$sz/engine-${w}x${h}-$et.avi" "$dir/ff-$c.avi"
-    if (((r + c) % 2)); then "${e[@]}"; "${f[@]}"; else "${f[@]}"; "${e[@]}"; fi
+    b=(timed "$dir/b$c" before_export "$cpus" "$et" "$dir/$sz" "$w" "$h")
+    runs=(f e)
+    (((r + c) % 2)) && runs=(e f)
+    if [ -n "$BEFORE" ]; then
+      if (((r + c) % 3 == 0)); then runs=(b "${runs[@]}"); else runs+=(b); fi
+    fi
+    # Each run writes a new file: no side pays for putting an older one aside.
+    for k in "${runs[@]}"; do
+      case $k in
+        e) rm -f "$dir/$sz/engine-${w}x${h}-$et.avi"; "${e[@]}" ;;
+        b) rm -f "$dir/$sz/engine-${w}x${h}-$et.avi"; "${b[@]}" ;;
+        f) rm -f "$dir/ff-$c.avi"; "${f[@]}" ;;
+      esac
+    done
   done
   for n in "${CURVE[@]}"; do
     rm -f "$dir/640/engine-640x480-$n.avi"
@@ -170,6 +191,21 @@ for c in "${!CASES[@]}"; do
     printf "%-20s %14.1f %14.1f %6.2f %6.2f %7d / %-6d %.1f\n", l, n / es, n / fs, fs / es,
       fc / ec, em / 1024, fm / 1024, la }'
 done
+if [ -n "$BEFORE" ]; then
+  echo
+  echo "this engine against $BEFORE, same rounds (wall: ratio of median wall times, above 1"
+  echo "this one is faster):"
+  printf '%-20s %14s %14s %14s %6s %17s\n' case "before fr/s" "after fr/s" "ffmpeg fr/s" wall \
+    "peak MB bef/aft"
+  for c in "${!CASES[@]}"; do
+    IFS='|' read -r label _ <<<"${CASES[c]}"
+    awk -v l="$label" -v n=$FRAMES -v bs="$(median "$dir/b$c" 1)" -v es="$(median "$dir/e$c" 1)" \
+      -v fs="$(median "$dir/f$c" 1)" -v bm="$(median "$dir/b$c" 2)" \
+      -v em="$(median "$dir/e$c" 2)" 'BEGIN {
+      printf "%-20s %14.1f %14.1f %14.1f %6.2f %8d / %-6d\n", l, n / bs, n / es, n / fs,
+        bs / es, bm / 1024, em / 1024 }'
+  done
+fi
 echo
 echo "engine alone, 640x480, N render threads on N CPUs (speed-up against one thread; the"
 echo "export alone leaves out starting the process: some 40 ms to load its libraries and Qt):"

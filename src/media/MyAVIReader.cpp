@@ -49,6 +49,24 @@ int KindOfId(uint32_t code) {
     return std::tolower((code >> 16) & 0xFF);
 }
 
+// Every id a writer gives a chunk is four printable characters. Anything else (a stretch of zero
+// bytes that a crashed recorder left, say) is no chunk, and a walk that took it for one would
+// crawl through gigabytes eight bytes at a time.
+bool IsChunkId(uint32_t code) {
+    for (int i = 0; i < 4; ++i) {
+        const uint32_t c = (code >> (8 * i)) & 0xFF;
+        if (c < 0x20 || c > 0x7E)
+            return false;
+    }
+    return true;
+}
+
+// A standard index is named "ix" and the two digits of its stream.
+bool IsStandardIndexOf(uint32_t code, int streamNo) {
+    return std::tolower(code & 0xFF) == 'i' && std::tolower((code >> 8) & 0xFF) == 'x' &&
+           StreamNoOfId(code >> 16) == streamNo;
+}
+
 // Standard indexes of the video stream taken from one segment; writers put one or a few there.
 constexpr size_t MaxSegmentIndexes = 64;
 
@@ -56,15 +74,17 @@ constexpr size_t MaxSegmentIndexes = 64;
 
 // A read position over the source that turns every short read or bad size into an EReadError
 // carrying the file name and the offset where the fault lies.
+struct TAviReader::TCursorHead {
+    uint32_t Id = 0;
+    uint32_t Size = 0;
+    int64_t Start = 0; // position of the id
+    int64_t End = 0;   // end of the data, without the pad byte
+    int64_t Next = 0;  // where the next chunk starts (data padded to an even length)
+};
+
 class TAviReader::TCursor {
 public:
-    struct THead {
-        uint32_t Id = 0;
-        uint32_t Size = 0;
-        int64_t Start = 0; // position of the id
-        int64_t End = 0;   // end of the data, without the pad byte
-        int64_t Next = 0;  // where the next chunk starts (data padded to an even length)
-    };
+    using THead = TCursorHead;
 
     TCursor(IByteSource& source, const std::string& fileName)
         : Source(source), FileName(fileName) {}
@@ -151,6 +171,33 @@ bool TAviReader::Open(std::unique_ptr<IByteSource> source, const std::string& na
     FileName = name;
     Use = use;
     return OpenSource(std::move(source));
+}
+
+bool TAviReader::OpenLane(const TAviReader& whole) {
+    Close();
+    if (!whole.Loaded || !whole.Source)
+        return false;
+    FileName = whole.FileName;
+    Source = TFileByteSource::Open(FileName);
+    // The file must still be the one whole parsed.
+    if (!Source || Source->Size() != whole.Source->Size()) {
+        Close();
+        return false;
+    }
+    RiffSize = whole.RiffSize;
+    MoviPos = whole.MoviPos;
+    RelativeOffsets = whole.RelativeOffsets;
+    Segments = whole.Segments;
+    DamagedAt = whole.DamagedAt;
+    MainHeader = whole.MainHeader;
+    ClaimedFrames = whole.ClaimedFrames;
+    VideoStreamHeader = whole.VideoStreamHeader;
+    VideoFormat = whole.VideoFormat;
+    VideoFormatTail = whole.VideoFormatTail;
+    VideoStreamNo = whole.VideoStreamNo;
+    VideoChunks = whole.VideoChunks;
+    Loaded = true;
+    return true;
 }
 
 bool TAviReader::OpenSource(std::unique_ptr<IByteSource> source) {
@@ -241,6 +288,9 @@ void TAviReader::Close() {
     RelativeOffsets = false;
     AudioSkewSeconds = 0;
     AudioSkewFrames = 0;
+    PcmFrameBytes = 0;
+    AudioMarks.clear();
+    AudioTrackBytes = 0;
     DecodedPcmFormat = {};
     SourceAudioFormat = {};
     AudioFormatBytes = 0;
@@ -316,8 +366,17 @@ void TAviReader::ParseFile() {
     const TCursor::THead riff = c.ExpectHead(RIFF_ID_RIFF, Source->Size());
     RiffSize = riff.Size;
     c.Expect(RIFF_ID_AVI);
+    ParseHeaderList(c, riff.End);
+    const TCursor::THead idx1 = FindIndex(c, riff.End);
+    ReadIndex(c, idx1.Size);
+    ReadSegments(c, riff.Next);
+    if (HasAudioStream && VideoChunks.empty())
+        c.Fail("The index lists sound but no video frame", idx1.Start);
+    FinishIndex();
+}
 
-    const TCursor::THead hdrl = c.ExpectList(RIFF_ID_HDRL, riff.End);
+void TAviReader::ParseHeaderList(TCursor& c, int64_t riffEnd) {
+    const TCursor::THead hdrl = c.ExpectList(RIFF_ID_HDRL, riffEnd);
     const TCursor::THead avih = c.ExpectHead(RIFF_ID_AVIH, hdrl.End);
     if (avih.Size != sizeof(TAviMainHeader))
         c.Fail("Main header of " + std::to_string(avih.Size) + " bytes instead of 56", avih.Start);
@@ -329,10 +388,12 @@ void TAviReader::ParseFile() {
     c.Pos = avih.Next;
 
     // Stream lists, numbered in file order as the chunk ids count them. Other chunks of the
-    // header list (padding, OpenDML extensions) are passed over.
+    // header list (padding, OpenDML extensions) are passed over; bytes that are no chunk end it.
     int streamNo = 0;
     while (c.Pos + 8 <= hdrl.End) {
         const TCursor::THead h = c.ReadHead(hdrl.End);
+        if (!IsChunkId(h.Id))
+            break;
         if (SameIdNoCase(h.Id, RIFF_ID_LIST) &&
             SameIdNoCase(c.ReadU32("a list type"), RIFF_ID_STRL)) {
             if (streamNo < MaxStreams)
@@ -346,13 +407,17 @@ void TAviReader::ParseFile() {
     if (HasAudioStream)
         SetupAudioFormats();
     c.Pos = hdrl.Next;
+}
 
+TAviReader::TCursorHead TAviReader::FindIndex(TCursor& c, int64_t riffEnd) {
     // Any chunks and lists may stand between the header list and the movie data.
     TCursor::THead movi;
     for (;;) {
-        if (c.Pos + 8 > riff.End)
+        if (c.Pos + 8 > riffEnd)
             c.Fail("No \"movi\" list in the file", c.Pos);
-        const TCursor::THead h = c.ReadHead(riff.End);
+        const TCursor::THead h = c.ReadHead(riffEnd);
+        if (!IsChunkId(h.Id))
+            c.Fail("Bytes that are no chunk before the \"movi\" list", h.Start);
         if (SameIdNoCase(h.Id, RIFF_ID_LIST) &&
             SameIdNoCase(c.ReadU32("a list type"), RIFF_ID_MOVI)) {
             movi = h;
@@ -363,18 +428,16 @@ void TAviReader::ParseFile() {
     MoviPos = movi.Start + 8;
 
     c.Pos = movi.Next;
-    if (c.Pos + 8 > riff.End)
+    if (c.Pos + 8 > riffEnd)
         c.Fail("No \"idx1\" index behind the \"movi\" list", c.Pos);
     const int64_t idx1Pos = c.Pos;
     if (!SameIdNoCase(c.ReadU32("the index header"), RIFF_ID_IDX1))
         c.Fail("The \"idx1\" index does not follow the \"movi\" list", idx1Pos);
     c.Pos = idx1Pos;
-    const TCursor::THead idx1 = c.ReadHead(riff.End);
-    ReadIndex(c, idx1.Size);
-    ReadSegments(c, riff.Next, idx1.Size / 16);
+    return c.ReadHead(riffEnd);
+}
 
-    if (HasAudioStream && VideoChunks.empty())
-        c.Fail("The index lists sound but no video frame", idx1.Start);
+void TAviReader::FinishIndex() {
     // Only indexed frames can be shown; a header that claims more (up to 2^31 frames of over an
     // hour each) would give the movie a length it does not have. The main header of an AVI 2.0
     // file counts the frames of its first segment only.
@@ -383,6 +446,7 @@ void TAviReader::ParseFile() {
         MainHeader.dwTotalFrames = static_cast<uint32_t>(VideoChunks.size());
     if (IsAudioPCM() && AudioDecodable)
         MapPcmAudio();
+    MarkAudioBytes();
 }
 
 void TAviReader::ParseStreamList(TCursor& c, int streamNo, int64_t listEnd) {
@@ -485,40 +549,20 @@ void TAviReader::ReadIndex(TCursor& c, uint32_t idx1Size) {
             // first entry tells which.
             if (first + k == 0)
                 RelativeOffsets = int64_t(offset) < MoviPos;
-            AppendChunk(first + k, Le32(p), Le32(p + 4), offset, Le32(p + 12));
+            AppendChunk(Le32(p), Le32(p + 4), offset, Le32(p + 12));
         }
     }
     if (!AudioChunks.empty())
         AudioChunks.back().LastFrame = static_cast<int32_t>(VideoChunks.size()) - 1;
 }
 
-void TAviReader::AppendChunk(uint32_t entryNo, uint32_t chunkId, uint32_t flags, int64_t offset,
-                             uint32_t size) {
+void TAviReader::AppendChunk(uint32_t chunkId, uint32_t flags, int64_t offset, uint32_t size) {
     const int stream = StreamNoOfId(chunkId);
     const int kind = KindOfId(chunkId);
     const auto videoCount = static_cast<int32_t>(VideoChunks.size());
     if (stream == VideoStreamNo && kind == 'd') {
-        TPictInfo pi;
-        pi.EntryNo = entryNo;
-        pi.ChunkId = chunkId;
-        pi.Flags = flags;
-        pi.Offset = offset;
-        pi.Size = size;
-        VideoChunks.push_back(pi);
-    } else if (stream == AudioStreamNo && kind == 'w') {
-        TAudioInfo ai;
-        ai.ChunkId = chunkId;
-        ai.Flags = flags;
-        ai.Offset = offset;
-        ai.Size = size;
-        ai.EntryNo = entryNo;
-        ai.FirstFrame = videoCount;
-        const Extended avgBytes = DecodedPcmFormat.Wfx.nAvgBytesPerSec;
-        const uint32_t blockAlign = DecodedPcmFormat.Wfx.nBlockAlign;
-        if (avgBytes != 0)
-            ai.Seconds = size / avgBytes;
-        if (blockAlign != 0)
-            ai.Samples = size / blockAlign;
+        VideoChunks.push_back(TPictInfo{offset, size, flags});
+    } else if (stream == AudioStreamNo && kind == 'w' && size > 0) {
         if (!AudioChunks.empty()) {
             // The previous chunk plays up to the frame before this one; with no frame between
             // the two it still covers its own first frame.
@@ -527,14 +571,24 @@ void TAviReader::AppendChunk(uint32_t entryNo, uint32_t chunkId, uint32_t flags,
             if (prev.LastFrame == prev.FirstFrame - 1)
                 prev.LastFrame = prev.FirstFrame;
         }
-        AudioChunks.push_back(ai);
+        AudioChunks.push_back(TAudioInfo{offset, size, videoCount, 0});
     }
+}
+
+Extended TAviReader::GetAudioChunkSeconds(const TAudioInfo& a) const {
+    const uint32_t avgBytes = DecodedPcmFormat.Wfx.nAvgBytesPerSec;
+    return avgBytes != 0 ? a.Size / Extended(avgBytes) : 0;
+}
+
+uint32_t TAviReader::GetAudioChunkSamples(const TAudioInfo& a) const {
+    const uint32_t blockAlign = DecodedPcmFormat.Wfx.nBlockAlign;
+    return blockAlign != 0 ? a.Size / blockAlign : 0;
 }
 
 // An AVI 2.0 file goes on behind its first RIFF form in "AVIX" forms, each with a "movi" list
 // that "idx1" does not cover. Their chunks join the lists in file order, up to the first chunk
 // that is damaged or cut off; whatever else follows the movie is left alone.
-void TAviReader::ReadSegments(TCursor& c, int64_t pos, uint32_t entryNo) {
+void TAviReader::ReadSegments(TCursor& c, int64_t pos) {
     const int64_t fileEnd = Source->Size();
     while (pos + 12 <= fileEnd) {
         c.Pos = pos;
@@ -545,7 +599,7 @@ void TAviReader::ReadSegments(TCursor& c, int64_t pos, uint32_t entryNo) {
             break;
         ++Segments;
         const int64_t end = pos + 8 + int64_t(size);
-        DamagedAt = ReadSegment(c, pos + 12, std::min(end, fileEnd), entryNo);
+        DamagedAt = ReadSegment(c, pos + 12, std::min(end, fileEnd));
         if (DamagedAt >= 0)
             break;
         pos = end + (size & 1);
@@ -555,20 +609,26 @@ void TAviReader::ReadSegments(TCursor& c, int64_t pos, uint32_t entryNo) {
 }
 
 // Reads the "movi" list of one segment whose bytes present run from pos to limit. Returns where
-// the movie data stops being whole (no "movi" list, or a chunk cut off), or -1.
-int64_t TAviReader::ReadSegment(TCursor& c, int64_t pos, int64_t limit, uint32_t& entryNo) {
+// the movie data stops being whole (no "movi" list, a chunk cut off, or bytes that are no
+// chunk), or -1.
+int64_t TAviReader::ReadSegment(TCursor& c, int64_t pos, int64_t limit) {
     while (pos + 12 <= limit) {
         c.Pos = pos;
         const uint32_t id = c.ReadU32("a chunk header");
         const uint32_t size = c.ReadU32("a chunk header");
         const int64_t end = pos + 8 + int64_t(size);
+        if (!IsChunkId(id))
+            break;
         if (SameIdNoCase(id, RIFF_ID_LIST) && size >= 4 &&
             SameIdNoCase(c.ReadU32("a list type"), RIFF_ID_MOVI)) {
             const size_t firstVideo = VideoChunks.size();
             std::vector<int64_t> videoIndexes;
-            const int64_t damaged = WalkMovi(c, pos + 12, end, limit, entryNo, videoIndexes, false);
+            const int64_t damaged = WalkMovi(c, pos + 12, end, limit, videoIndexes, false);
+            bool indexed = false;
             for (const int64_t ix : videoIndexes)
-                MarkKeyFrames(c, ix, firstVideo);
+                indexed = MarkKeyFrames(c, ix, firstVideo) || indexed;
+            if (!indexed)
+                FindKeyFrames(firstVideo);
             return damaged;
         }
         if (end > limit)
@@ -580,8 +640,9 @@ int64_t TAviReader::ReadSegment(TCursor& c, int64_t pos, int64_t limit, uint32_t
 
 // Takes the chunks of a "movi" list (and of the "rec " lists in it) that lie whole before both
 // the list's end and limit, and notes where the video stream's standard indexes ("ix00") lie.
-// Returns the start of the first chunk that is cut off, or -1 when the list is whole.
-int64_t TAviReader::WalkMovi(TCursor& c, int64_t pos, int64_t end, int64_t limit, uint32_t& entryNo,
+// Returns the start of the first chunk that is cut off or no chunk at all, or -1 when the list
+// is whole.
+int64_t TAviReader::WalkMovi(TCursor& c, int64_t pos, int64_t end, int64_t limit,
                              std::vector<int64_t>& videoIndexes, bool nested) {
     const int64_t stop = std::min(end, limit);
     const int64_t base = RelativeOffsets ? MoviPos : 0;
@@ -592,21 +653,21 @@ int64_t TAviReader::WalkMovi(TCursor& c, int64_t pos, int64_t end, int64_t limit
         const uint32_t id = c.ReadU32("a chunk header");
         const uint32_t size = c.ReadU32("a chunk header");
         const int64_t chunkEnd = pos + 8 + int64_t(size);
-        if (chunkEnd > stop || VideoChunks.size() >= maxChunks || AudioChunks.size() >= maxChunks)
+        if (!IsChunkId(id) || chunkEnd > stop || VideoChunks.size() >= maxChunks ||
+            AudioChunks.size() >= maxChunks)
             return pos;
         if (SameIdNoCase(id, RIFF_ID_LIST)) {
             // One level of "rec " lists is taken; anything nested deeper is passed over.
             if (!nested && size >= 4 && SameIdNoCase(c.ReadU32("a list type"), RIFF_ID_REC)) {
-                const int64_t damaged =
-                    WalkMovi(c, pos + 12, chunkEnd, limit, entryNo, videoIndexes, true);
+                const int64_t damaged = WalkMovi(c, pos + 12, chunkEnd, limit, videoIndexes, true);
                 if (damaged >= 0)
                     return damaged;
             }
-        } else if ((id & 0xFFFF) == ('i' | 'x' << 8) && StreamNoOfId(id >> 16) == VideoStreamNo) {
+        } else if (IsStandardIndexOf(id, VideoStreamNo)) {
             if (videoIndexes.size() < MaxSegmentIndexes)
                 videoIndexes.push_back(pos);
         } else {
-            AppendChunk(entryNo++, id, 0, pos - base, size);
+            AppendChunk(id, 0, pos - base, size);
         }
         pos = chunkEnd + (size & 1);
     }
@@ -616,20 +677,22 @@ int64_t TAviReader::WalkMovi(TCursor& c, int64_t pos, int64_t end, int64_t limit
 // The walk cannot tell key frames; the segment's standard index of the video stream can (a set
 // top bit of an entry's size marks a frame that is not one). Its entries point at chunk data
 // from a 64-bit base, in file order, as the chunks found from firstChunk on are.
-void TAviReader::MarkKeyFrames(TCursor& c, int64_t ixPos, size_t firstChunk) {
+bool TAviReader::MarkKeyFrames(TCursor& c, int64_t ixPos, size_t firstChunk) {
     c.Pos = ixPos + 4;
     const uint32_t size = c.ReadU32("a standard index");
     if (size < 24)
-        return;
+        return false;
     uint8_t head[24];
     c.Read(head, sizeof(head), "a standard index");
-    // Two 32-bit words per entry, an index of chunks (type 1) of the video stream.
-    if (head[0] != 2 || head[1] != 0 || head[3] != 1)
-        return;
+    // Two 32-bit words per entry, an index of chunks (type 1), and chunks of the video stream.
+    const uint32_t chunkId = Le32(head + 8);
+    if (head[0] != 2 || head[1] != 0 || head[3] != 1 || StreamNoOfId(chunkId) != VideoStreamNo ||
+        KindOfId(chunkId) != 'd')
+        return false;
     const uint32_t count = std::min(Le32(head + 4), (size - 24) / 8);
     const uint64_t origin = Le32(head + 12) | uint64_t(Le32(head + 16)) << 32;
     if (origin > uint64_t(Source->Size()))
-        return;
+        return false;
     size_t k = firstChunk;
     constexpr uint32_t batch = 4096;
     std::vector<uint8_t> buf(size_t(std::min(count, batch)) * 8);
@@ -645,6 +708,7 @@ void TAviReader::MarkKeyFrames(TCursor& c, int64_t ixPos, size_t firstChunk) {
                 VideoChunks[k].Flags |= AVIIF_KEYFRAME;
         }
     }
+    return true;
 }
 
 std::string TAviReader::DamagedSegmentText() const {
@@ -692,13 +756,48 @@ void TAviReader::MapPcmAudio() {
         }
     }
 
-    for (const TAudioInfo& a : AudioChunks) {
-        int64_t handedOut = 0;
-        for (int64_t f = std::max(a.FirstFrame, 0); f <= a.LastFrame && f < frames; ++f) {
-            TPictInfo& p = VideoChunks[size_t(f)];
-            p.AudioPos = int64_t(a.Offset) + handedOut;
-            p.AudioBytes = static_cast<uint32_t>(bytesPerFrame);
-            handedOut += bytesPerFrame;
-        }
+    PcmFrameBytes = bytesPerFrame;
+}
+
+void TAviReader::MarkAudioBytes() {
+    AudioMarks.clear();
+    AudioMarks.reserve(AudioChunks.size() / AudioMarkStep + 1);
+    int64_t at = 0;
+    for (size_t i = 0; i < AudioChunks.size(); ++i) {
+        if (i % AudioMarkStep == 0)
+            AudioMarks.push_back(at);
+        at += AudioChunks[i].Size;
     }
+    AudioTrackBytes = at;
+}
+
+size_t TAviReader::AudioChunkAtByte(int64_t at, int64_t& start) const {
+    // Every chunk holds sound, so the marks rise strictly.
+    const auto mark = std::upper_bound(AudioMarks.begin(), AudioMarks.end(), at);
+    if (at < 0 || mark == AudioMarks.begin()) {
+        start = AudioTrackBytes;
+        return AudioChunks.size();
+    }
+    size_t k = size_t(mark - AudioMarks.begin() - 1) * AudioMarkStep;
+    start = *std::prev(mark);
+    while (k < AudioChunks.size() && at - start >= int64_t(AudioChunks[k].Size))
+        start += AudioChunks[k++].Size;
+    return k;
+}
+
+TAviReader::TFrameAudio TAviReader::GetFrameAudio(int32_t frame) const {
+    if (PcmFrameBytes <= 0 || frame < 0 || size_t(frame) >= VideoChunks.size())
+        return {};
+    // Chunks hand out their frames in order, a later chunk's over an earlier one's, so the frame
+    // plays with the last chunk that starts at or before it, when that one reaches it.
+    const auto after = std::upper_bound(
+        AudioChunks.begin(), AudioChunks.end(), frame,
+        [](int32_t f, const TAudioInfo& a) { return f < std::max(a.FirstFrame, 0); });
+    if (after == AudioChunks.begin())
+        return {};
+    const TAudioInfo& a = *std::prev(after);
+    if (frame > a.LastFrame)
+        return {};
+    return {a.Offset + (frame - std::max(a.FirstFrame, 0)) * PcmFrameBytes,
+            static_cast<uint32_t>(PcmFrameBytes)};
 }

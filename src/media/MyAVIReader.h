@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -73,32 +74,47 @@ enum TDecoderOption {
 };
 extern std::array<bool, 5> DecoderOptions;
 
-// One video chunk listed in "idx1" or found in a later segment's "movi" list. Entry numbers and
-// offsets of the later chunks go on in the terms of "idx1": numbers count on past its entries,
-// and offsets are taken from the same origin (the file start or the "movi" type), in 64 bits.
+// One video chunk listed in "idx1" or found in a later segment's "movi" list. Offsets of the
+// later chunks are taken from the same origin as those of "idx1" (the file start or the "movi"
+// type), in 64 bits. A file may list a chunk for every 8 of its bytes, so the record holds only
+// what frame access needs: 16 bytes.
 struct TPictInfo {
-    uint32_t EntryNo = 0; // number of the entry in "idx1", counting every entry
-    uint32_t ChunkId = 0;
-    uint32_t Flags = 0;
     int64_t Offset = 0; // as stored: points at the chunk's 8-byte header
     uint32_t Size = 0;  // data bytes; 0 is a dropped frame
-    // PCM tracks only: stored offset of the audio chunk that plays with this frame plus the bytes
-    // of that chunk that play before it, and the PCM bytes per frame.
-    int64_t AudioPos = 0;
-    uint32_t AudioBytes = 0;
+    uint32_t Flags = 0; // the index flags; AVIIF_KEYFRAME marks a key frame
 };
 
-// One audio chunk, listed as a video chunk is.
+// One audio chunk that holds sound, listed as a video chunk is; empty ones are left out.
 struct TAudioInfo {
-    uint32_t ChunkId = 0;
-    uint32_t Flags = 0;
     int64_t Offset = 0;
     uint32_t Size = 0;
-    uint32_t EntryNo = 0;
     int32_t FirstFrame = 0; // video chunks listed before this chunk (plus the skew after the first)
     int32_t LastFrame = 0;  // last video frame this chunk covers
-    Extended Seconds = 0;   // Size / average bytes per second of the decoded format, when known
-    uint32_t Samples = 0;   // Size div block align of the decoded format, when known
+};
+
+// The chunks of one stream in file order, kept in blocks so that a long index grows without
+// being copied (the list is never held twice while it grows). Copies share one list: the
+// read-ahead lanes of a reader decode from the index it parsed. clear gives this copy a new,
+// empty list and leaves the others theirs.
+template <class T> class TChunkList {
+public:
+    TChunkList() : Items(std::make_shared<std::deque<T>>()) {}
+    size_t size() const { return Items->size(); }
+    bool empty() const { return Items->empty(); }
+    const T& operator[](size_t i) const { return (*Items)[i]; }
+    T& operator[](size_t i) { return (*Items)[i]; }
+    const T& front() const { return Items->front(); }
+    const T& back() const { return Items->back(); }
+    T& back() { return Items->back(); }
+    void push_back(const T& item) { Items->push_back(item); }
+    void clear() { Items = std::make_shared<std::deque<T>>(); }
+    typename std::deque<T>::const_iterator begin() const { return Items->cbegin(); }
+    typename std::deque<T>::const_iterator end() const { return Items->cend(); }
+    typename std::deque<T>::iterator begin() { return Items->begin(); }
+    typename std::deque<T>::iterator end() { return Items->end(); }
+
+private:
+    std::shared_ptr<std::deque<T>> Items;
 };
 
 // What a reader is opened for. A sound-only use (an audio or music object) never looks at the
@@ -175,8 +191,20 @@ public:
     int GetVideoStreamNo() const { return VideoStreamNo; }
     int GetAudioStreamNo() const { return AudioStreamNo; }
 
-    const std::vector<TPictInfo>& GetVideoChunks() const { return VideoChunks; }
-    const std::vector<TAudioInfo>& GetAudioChunks() const { return AudioChunks; }
+    const TChunkList<TPictInfo>& GetVideoChunks() const { return VideoChunks; }
+    const TChunkList<TAudioInfo>& GetAudioChunks() const { return AudioChunks; }
+    // Seconds of sound in an audio chunk (0 when the decoded format's byte rate is unknown), and
+    // its sample frames (0 when its block size is).
+    Extended GetAudioChunkSeconds(const TAudioInfo& a) const;
+    uint32_t GetAudioChunkSamples(const TAudioInfo& a) const;
+    // PCM tracks: where the sound of video frame frame lies (the stored offset of the audio chunk
+    // that plays with it plus the bytes of that chunk played before it) and the bytes per frame.
+    // Both 0 for a frame no chunk covers and for any other track.
+    struct TFrameAudio {
+        int64_t Pos = 0;
+        uint32_t Bytes = 0;
+    };
+    TFrameAudio GetFrameAudio(int32_t frame) const;
     uint32_t GetRiffSize() const { return RiffSize; }
     // File position of the four characters "movi".
     int64_t GetMoviPos() const { return MoviPos; }
@@ -221,14 +249,15 @@ public:
     // compressed stream a worker decodes the frame that the steps so far point to next, at the
     // same size, and the next GetFrame takes it when it asks for that frame. The pictures are
     // those GetFrame draws without it. A file whose frames stand alone (Motion JPEG) decodes up
-    // to lanes frames ahead at once, each lane on a reader of its own over the file. EndReadAhead
-    // (also Close) joins the workers.
+    // to lanes frames ahead at once, each lane with a file handle and a decompressor of its own
+    // over this reader's parsed index. EndReadAhead (also Close) joins the workers.
     void BeginReadAhead(int lanes = 1);
     void EndReadAhead();
     bool IsReadingAhead() const { return Ahead != nullptr; }
 
 private:
     class TCursor;
+    struct TCursorHead;
 
     // Frame decoding state (MyAVIReaderPart.cpp).
     // Throws EReadError when no stored frame of a raw stream holds a whole picture.
@@ -257,19 +286,33 @@ private:
 
     // Walks the file; throws EReadError (with file and offset) on any structural fault.
     void ParseFile();
+    void ParseHeaderList(TCursor& c, int64_t riffEnd);
     void ParseStreamList(TCursor& c, int streamNo, int64_t listEnd);
     void SetupAudioFormats();
+    // Finds the "movi" list of the first RIFF form and the "idx1" index that must follow it.
+    TCursorHead FindIndex(TCursor& c, int64_t riffEnd);
     void ReadIndex(TCursor& c, uint32_t idx1Size);
-    // Adds a chunk of the taken video or audio stream to its list; other chunks are ignored.
-    void AppendChunk(uint32_t entryNo, uint32_t chunkId, uint32_t flags, int64_t offset,
-                     uint32_t size);
-    void ReadSegments(TCursor& c, int64_t pos, uint32_t entryNo);
-    int64_t ReadSegment(TCursor& c, int64_t pos, int64_t limit, uint32_t& entryNo);
-    int64_t WalkMovi(TCursor& c, int64_t pos, int64_t end, int64_t limit, uint32_t& entryNo,
+    // The frame count held to the frames found, the sound mapped, the damage said.
+    void FinishIndex();
+    // Adds a chunk of the taken video or audio stream to its list; other chunks, and audio
+    // chunks without sound, are left out.
+    void AppendChunk(uint32_t chunkId, uint32_t flags, int64_t offset, uint32_t size);
+    void ReadSegments(TCursor& c, int64_t pos);
+    int64_t ReadSegment(TCursor& c, int64_t pos, int64_t limit);
+    int64_t WalkMovi(TCursor& c, int64_t pos, int64_t end, int64_t limit,
                      std::vector<int64_t>& videoIndexes, bool nested);
-    void MarkKeyFrames(TCursor& c, int64_t ixPos, size_t firstChunk);
+    // True when the standard index at ixPos is one of the video stream's chunks and was applied.
+    bool MarkKeyFrames(TCursor& c, int64_t ixPos, size_t firstChunk);
+    // Marks the key frames among the video chunks from firstChunk on from the stream itself, for
+    // a segment that brought no standard index (MyAVIReaderKeys.cpp).
+    void FindKeyFrames(size_t firstChunk);
     std::string DamagedSegmentText() const;
     void MapPcmAudio();
+    // Notes where every AudioMarkStep-th audio chunk starts in the track.
+    void MarkAudioBytes();
+    // The audio chunk that holds byte at of the track (the chunks' bytes one after another) and
+    // where it starts; the chunk count (start: the track's length) past the end.
+    size_t AudioChunkAtByte(int64_t at, int64_t& start) const;
     std::string UndecodableAudioText() const;
     bool OpenSource(std::unique_ptr<IByteSource> source);
 
@@ -283,8 +326,8 @@ private:
 
     bool HasAudioStream = false;
     bool AudioDecodable = false;
-    std::vector<TAudioInfo> AudioChunks;
-    std::vector<TPictInfo> VideoChunks;
+    TChunkList<TAudioInfo> AudioChunks;
+    TChunkList<TPictInfo> VideoChunks;
 
     uint32_t RiffSize = 0;
     int64_t MoviPos = 0;
@@ -301,6 +344,12 @@ private:
     bool RelativeOffsets = false;
     Extended AudioSkewSeconds = 0;
     int32_t AudioSkewFrames = 0;
+    int64_t PcmFrameBytes = 0; // PCM bytes per video frame; 0 when the track is not mapped
+    // Where chunks 0, AudioMarkStep, 2 * AudioMarkStep, ... start in the track, and its length:
+    // a position is found by a binary search and a short walk, whatever the track's length.
+    static constexpr size_t AudioMarkStep = 64;
+    std::vector<int64_t> AudioMarks;
+    int64_t AudioTrackBytes = 0;
 
     TAudioFormat DecodedPcmFormat{};
     TAudioFormat SourceAudioFormat{};
@@ -317,7 +366,7 @@ private:
     // One frame decoding ahead: its worker's inputs and result, written by the GUI thread only
     // while no run is pending. A lane decodes with this reader's own state (which the worker
     // alone uses while a run is pending) or, when frames are decoded several at once, with a
-    // reader of its own.
+    // lane reader of its own.
     struct TReadAheadLane {
         TAviReader* Decoder = nullptr;
         std::unique_ptr<TAviReader> Own;
@@ -331,9 +380,14 @@ private:
         std::vector<std::unique_ptr<TReadAheadLane>> Lanes;
         int32_t LastAsked = -1; // the frame GetFrame was asked for before
     };
-    // Opens a reader of its own over the file for each lane beyond the first; False when the
-    // stream's frames do not stand alone or the file cannot be opened again.
+    // Opens a lane reader of its own over the file for each lane; False when the stream's
+    // frames do not stand alone or the file cannot be opened again.
     bool OpenOwnLanes(int lanes);
+    // Makes this reader a lane of whole: its own file handle and decompressor over whole's
+    // parsed headers and shared index, without parsing again, without the file layer and
+    // without a trial decode. Its pictures come from our own decompressor, which gives those of
+    // the file layer for frames that stand alone.
+    bool OpenLane(const TAviReader& whole);
     TReadAheadLane* LaneOf(int32_t index) const;
     std::unique_ptr<TReadAhead> Ahead;
 
@@ -378,6 +432,8 @@ private:
     void FillSilence(std::vector<uint8_t>& buffer, const TAudioFormat& format, size_t size) const;
     // Bytes of a block of samples sample frames in the wanted format (0: a nominal frame's).
     uint32_t WantedBlockBytes(int32_t samples) const;
+    // Places PCM delivery at time seconds into the track, for the first read after a prepare.
+    void PlacePcmDelivery(Extended time);
 
     TAudioFormat WantedFormat{};
     Extended AudioFrameRate = 0;

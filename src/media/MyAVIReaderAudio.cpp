@@ -136,32 +136,33 @@ void TAviReader::FillSilence(std::vector<uint8_t>& buffer, const TAudioFormat& f
     buffer.assign(size, PcmSilenceByte(format));
 }
 
+void TAviReader::PlacePcmDelivery(Extended time) {
+    const TWaveFormatEx& d = DecodedPcmFormat.Wfx;
+    // Sound before the start of the source is not there; delivery begins at its start. The
+    // chunks before the time's byte are passed over whole, and within its chunk the position is
+    // held to a whole sample frame.
+    const Extended target = d.nAvgBytesPerSec * std::max<Extended>(time, 0);
+    PcmReadPos = 0;
+    if (!(target < Extended(AudioTrackBytes))) {
+        PcmReadPos = AudioTrackBytes;
+    } else if (target > 0) {
+        int64_t start = 0;
+        AudioChunkAtByte(int64_t(target), start);
+        const int64_t inside = Round64(target - start);
+        PcmReadPos = start + inside / d.nBlockAlign * d.nBlockAlign;
+    }
+    PcmPosSet = true;
+    PcmStartPos = PcmReadPos;
+    PcmConsumed = 0;
+    PcmTrans.ResetStream();
+}
+
 bool TAviReader::ReadAudioFrame(int32_t frame, std::vector<uint8_t>& buffer, Extended time,
                                 int32_t samples) {
     (void)frame; // delivery is sequential from where the first call placed it
     const TWaveFormatEx& d = DecodedPcmFormat.Wfx;
-    if (!PcmPosSet) {
-        PcmReadPos = 0;
-        // Sound before the start of the source is not there; delivery begins at its start.
-        Extended t = std::max<Extended>(time, 0);
-        if (t != 0) {
-            for (const TAudioInfo& a : AudioChunks) {
-                if (a.Seconds <= t) {
-                    PcmReadPos += a.Size;
-                    t -= a.Seconds;
-                } else {
-                    int64_t inside = Round64(d.nAvgBytesPerSec * t);
-                    inside = inside / d.nBlockAlign * d.nBlockAlign;
-                    PcmReadPos += inside;
-                    break;
-                }
-            }
-        }
-        PcmPosSet = true;
-        PcmStartPos = PcmReadPos;
-        PcmConsumed = 0;
-        PcmTrans.ResetStream();
-    }
+    if (!PcmPosSet)
+        PlacePcmDelivery(time);
 
     const uint32_t wantedFrameBytes = WantedBlockBytes(samples);
     const int64_t wantedSamples = wantedFrameBytes / GetBlockAlign(WantedFormat);
@@ -177,14 +178,10 @@ bool TAviReader::ReadAudioFrame(int32_t frame, std::vector<uint8_t>& buffer, Ext
     // Read over whole and cut to what the track held.
     buffer.resize(size_t(size));
 
-    // The chunk that holds the position, and the offset in it.
-    size_t chunk = 0;
-    int64_t offset = at;
-    while (chunk < AudioChunks.size() && offset >= int64_t(AudioChunks[chunk].Size)) {
-        offset -= AudioChunks[chunk].Size;
-        ++chunk;
-    }
-    if (chunk >= AudioChunks.size()) {
+    int64_t start = 0;
+    const size_t first = AudioChunkAtByte(at, start);
+    int64_t offset = at - start;
+    if (first >= AudioChunks.size()) {
         // Past the end of the track: a frame of silence, and the position stays.
         FillSilence(buffer, WantedFormat, wantedFrameBytes);
         return true;
@@ -192,7 +189,7 @@ bool TAviReader::ReadAudioFrame(int32_t frame, std::vector<uint8_t>& buffer, Ext
 
     PcmReadPos = at;
     int64_t filled = 0;
-    for (; chunk < AudioChunks.size() && filled < size; ++chunk, offset = 0) {
+    for (size_t chunk = first; chunk < AudioChunks.size() && filled < size; ++chunk, offset = 0) {
         const TAudioInfo& a = AudioChunks[chunk];
         const int64_t n = std::min<int64_t>(int64_t(a.Size) - offset, size - filled);
         if (n <= 0)

@@ -139,9 +139,11 @@ void TAviReader::BeginReadAhead(int lanes) {
     }
     for (auto& lane : Ahead->Lanes) {
         TReadAheadLane* l = lane.get();
+        // A lane reader of its own has no file layer; its frames stand alone, and our own
+        // decompressor draws them as the file layer would.
         l->Worker = std::make_unique<TWorkerThread>([l] {
-            l->Ok = (!l->ViaFileLayer || l->Decoder->FrameReader) &&
-                    l->Decoder->DrawCompressed(l->Index, l->Picture, l->ViaFileLayer);
+            l->Ok = (!l->ViaFileLayer || l->Own || l->Decoder->FrameReader) &&
+                    l->Decoder->DrawCompressed(l->Index, l->Picture, l->ViaFileLayer && !l->Own);
         });
     }
 }
@@ -158,8 +160,7 @@ bool TAviReader::OpenOwnLanes(int lanes) {
         // This reader has told the user what there is to say about the file; its lanes, which
         // only decode pictures, stay quiet.
         lane->Own = std::make_unique<TAviReader>(nullptr);
-        if (!lane->Own->Open(FileName) || lane->Own->VideoChunks.size() != VideoChunks.size() ||
-            !lane->Own->FrameReader != !FrameReader)
+        if (!lane->Own->OpenLane(*this))
             return false;
         lane->Decoder = lane->Own.get();
         Ahead->Lanes.push_back(std::move(lane));

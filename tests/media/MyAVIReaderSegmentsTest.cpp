@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "AviFixtures.h"
+#include "EncodedAvi.h"
 #include "FakeUiServices.h"
 #include "MediaRig.h"
 #include "TempFolders.h"
@@ -82,11 +83,10 @@ TEST(AviSegments, EveryChunkOfEverySegmentIsRead) {
         EXPECT_EQ(data, video[size_t(i)]) << "frame " << i;
     }
     EXPECT_EQ(r.ChunkDataPos(v[4].Offset), int64_t(f.SegmentChunkPos[0][2] + 8));
-    EXPECT_EQ(v[3].EntryNo, 6u); // numbered on past the six "idx1" entries
-    // The standard index tells key frames; without one the walk marks none.
+    // The standard index tells key frames; without one, raw frames all stand alone.
     EXPECT_EQ(v[3].Flags, AVIIF_KEYFRAME);
     EXPECT_EQ(v[4].Flags, 0u);
-    EXPECT_EQ(v[7].Flags, 0u);
+    EXPECT_EQ(v[7].Flags, AVIIF_KEYFRAME);
     ExpectPicture(r, 7, video[7]);
     ExpectPicture(r, 4, video[4]);
 
@@ -94,7 +94,7 @@ TEST(AviSegments, EveryChunkOfEverySegmentIsRead) {
     ASSERT_EQ(a.size(), 8u);
     EXPECT_EQ(a[5].FirstFrame, 6);
     EXPECT_EQ(a[6].LastFrame, 7);
-    EXPECT_EQ(v[7].AudioPos, a[6].Offset);
+    EXPECT_EQ(r.GetFrameAudio(7).Pos, a[6].Offset);
     // Every frame's sound comes out, in order, up to the last one.
     r.PrepareAudio(AviPcm(8000, 1, 8), 10);
     for (int32_t i = 0; i < 8; ++i) {
@@ -114,23 +114,157 @@ TEST(AviSegments, EveryChunkOfEverySegmentIsRead) {
     EXPECT_EQ(r.GetAudioChunks()[5].LastFrame, 5);
 }
 
-// Only a standard index of the video stream's chunks, two words an entry, marks key frames: an
-// index of another shape is passed over, and the frames are read all the same.
-TEST(AviSegments, AnIndexOfAnotherShapeMarksNoKeyFrame) {
+// Only a standard index of the video stream's chunks, two words an entry, marks key frames; its
+// name is read in any letter case. An index passed over leaves its segment as one without: raw
+// frames all stand alone, so frame 4, which the index marks as no key frame, becomes one.
+TEST(AviSegments, OnlyAStandardIndexOfTheVideoStreamMarksKeyFrames) {
     const TAviImage whole = BuildAvi(ThreeSegmentMovie());
     const std::string text(whole.Bytes.begin(), whole.Bytes.end());
     const size_t ix = text.find("ix00", whole.SegmentPos[0]);
     ASSERT_NE(ix, std::string::npos);
-    // The index's words per entry and its type (1: an index of chunks).
-    for (const size_t at : {ix + 8, ix + 11}) {
-        SCOPED_TRACE(at - ix);
+    struct TCase {
+        const char* What;
+        size_t At;
+        const char* Put;
+        bool Used;
+    };
+    // The index's words per entry, its type (1: an index of chunks), the chunk id it indexes, and
+    // its own name.
+    const TCase cases[] = {{"4 words an entry", ix + 8, "\4\0\0\1", false},
+                           {"an index of indexes", ix + 8, "\2\0\0\0", false},
+                           {"the sound's chunks", ix + 16, "01wb", false},
+                           {"another stream's frames", ix + 16, "02db", false},
+                           {"upper case", ix, "IX00", true}};
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.What);
         Bytes bytes = whole.Bytes;
-        bytes[at] = 4;
+        std::copy(c.Put, c.Put + 4, bytes.begin() + long(c.At));
         TAviReader r;
         ASSERT_TRUE(Opens(r, bytes));
         EXPECT_EQ(r.GetFrameCount(), 8);
-        EXPECT_EQ(r.GetVideoChunks()[3].Flags, 0u);
+        EXPECT_EQ(r.GetVideoChunks()[3].Flags, AVIIF_KEYFRAME);
+        EXPECT_EQ(r.GetVideoChunks()[4].Flags, c.Used ? 0u : AVIIF_KEYFRAME);
     }
+}
+
+// Frames of a predicted codec in a segment without a standard index (a cut recording's last):
+// its key frames are told by the codec's parser, as the encoder marked them in a whole file.
+TEST(AviSegments, TheStreamTellsKeyFramesOfASegmentWithoutIndex) {
+    TTempDir dir;
+    for (const char* encoder : {"mpeg4", "libx264"}) {
+        if (!avcodec_find_encoder_by_name(encoder))
+            continue;
+        SCOPED_TRACE(encoder);
+        TEncodedAviSpec e;
+        e.Encoder = encoder;
+        e.Frames = 24;
+        e.Gop = 5;
+        const std::string file = dir.Path + "/" + encoder + ".avi";
+        std::string why;
+        ASSERT_TRUE(WriteEncodedAvi(file, e, &why)) << why;
+        TAviReader whole;
+        ASSERT_TRUE(whole.Open(file));
+        const auto& keys = whole.GetVideoChunks();
+        ASSERT_EQ(keys.size(), 24u);
+
+        // The same frames, the first 7 in the first RIFF form, the rest in a segment.
+        TAviSpec spec;
+        spec.Streams.push_back(
+            MakeVideoStream(e.Width, e.Height, 24, whole.GetVideoStreamHeader().fccHandler,
+                            whole.GetVideoFormat().biCompression, whole.GetVideoFormatTail()));
+        spec.Segments.resize(1);
+        spec.Segments[0].StandardIndex = false;
+        for (int32_t i = 0; i < 24; ++i) {
+            Bytes data;
+            ASSERT_TRUE(whole.ReadVideoChunk(i, data));
+            const bool key = keys[size_t(i)].Flags & AVIIF_KEYFRAME;
+            (i < 7 ? spec.Chunks : spec.Segments[0].Chunks)
+                .push_back(TAviChunkSpec{0, "dc", data, key});
+        }
+        TAviReader r;
+        ASSERT_TRUE(Opens(r, BuildAvi(spec).Bytes));
+        ASSERT_EQ(r.GetFrameCount(), 24);
+        int segmentKeys = 0;
+        for (size_t i = 7; i < 24; ++i) {
+            EXPECT_EQ(r.GetVideoChunks()[i].Flags, keys[i].Flags) << "frame " << i;
+            segmentKeys += keys[i].Flags != 0;
+        }
+        EXPECT_GE(segmentKeys, 3);
+        EXPECT_LT(segmentKeys, 17);
+    }
+}
+
+// A byte source that counts the reads made of it into reads.
+class TCountingSource : public IByteSource {
+public:
+    TCountingSource(Bytes bytes, int64_t& reads) : Inner(std::move(bytes)), Reads(reads) {}
+    int64_t Size() const override { return Inner.Size(); }
+    size_t ReadAt(int64_t pos, void* buffer, size_t count) override {
+        ++Reads;
+        return Inner.ReadAt(pos, buffer, count);
+    }
+
+private:
+    TMemoryByteSource Inner;
+    int64_t& Reads;
+};
+
+// A stretch of zero bytes (a crashed recorder's tail) holds no chunk: the segment ends at its
+// first byte with the one warning of a damaged segment, and the walk does not step through it.
+TEST(AviSegments, ZeroBytesEndTheSegmentAtOnce) {
+    const TAviImage whole = BuildAvi(ThreeSegmentMovie());
+    constexpr size_t zeros = 1 << 20;
+    // A megabyte of zeros inside the last segment's "movi" list, before frame 6.
+    const size_t frame6 = whole.SegmentChunkPos[1][2];
+    TAviImage inside = whole;
+    inside.Bytes.insert(inside.Bytes.begin() + long(frame6), zeros, 0);
+    const size_t seg = whole.SegmentPos[1];
+    inside.PutU32(seg + 4, whole.GetU32(seg + 4) + zeros);   // the segment's size
+    inside.PutU32(seg + 16, whole.GetU32(seg + 16) + zeros); // its "movi" list's size
+    // A last segment that holds nothing but zeros: no "movi" list at all.
+    Bytes empty(whole.Bytes.begin(), whole.Bytes.begin() + long(seg));
+    PutLE(empty, 4, {FourCC("RIFF"), uint32_t(4 + zeros), FourCC("AVIX")});
+    empty.resize(empty.size() + zeros, 0);
+    const struct {
+        const char* What;
+        Bytes File;
+        int64_t DamagedAt;
+        int32_t Frames;
+    } cases[] = {{"zeros in the movie data", inside.Bytes, int64_t(frame6), 6},
+                 {"zeros for a segment", empty, int64_t(seg + 12), 5}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.What);
+        int64_t reads = 0;
+        TFakeUiServices ui;
+        TAviReader r(&ui);
+        ASSERT_TRUE(r.Open(std::make_unique<TCountingSource>(c.File, reads), "mem.avi"))
+            << r.GetOpenError();
+        EXPECT_EQ(r.GetDamagedAt(), c.DamagedAt);
+        EXPECT_EQ(r.GetFrameCount(), c.Frames);
+        ASSERT_EQ(ui.Messages.size(), 1u);
+        EXPECT_EQ(ui.MessageKinds[0], TMsgKind::Warning);
+        // The whole open, frames and sound included, reads a few hundred times at most; a walk
+        // through the zeros would read 2 chunk header words for each 8 bytes of them.
+        EXPECT_LT(reads, 500);
+    }
+}
+
+// Memory stays in proportion to the file: a segment of empty chunks costs one 16-byte record for
+// each empty video chunk (8 bytes of file) and none for an empty sound chunk, which holds no
+// sound; the smallest chunk with sound (10 bytes with its pad byte) costs 24.
+TEST(AviSegments, EmptyChunksCostAtMostTwiceTheirBytes) {
+    static_assert(sizeof(TPictInfo) <= 2 * 8);
+    static_assert(sizeof(TAudioInfo) <= 24);
+    TAviSpec spec = ThreeSegmentMovie();
+    for (int i = 0; i < 5000; ++i) {
+        spec.Segments[1].Chunks.push_back(TAviChunkSpec{0, "db", {}});
+        spec.Segments[1].Chunks.push_back(TAviChunkSpec{1, "wb", {}});
+    }
+    TAviReader r;
+    ASSERT_TRUE(Opens(r, BuildAvi(spec).Bytes));
+    EXPECT_EQ(r.GetVideoChunks().size(), 8u + 5000);
+    EXPECT_EQ(r.GetAudioChunks().size(), 8u);
+    EXPECT_EQ(r.GetAudioChunks().back().LastFrame, 8 + 5000 - 1);
 }
 
 // A segment cut off, or one whose chunk runs past its list, ends the movie at the last whole
