@@ -259,7 +259,7 @@ private:
     class TCursor;
     struct TCursorHead;
 
-    // Frame decoding state (MyAVIReaderPart.cpp).
+    // Frame decoding state (MyAVIReaderFrames.cpp).
     // Throws EReadError when no stored frame of a raw stream holds a whole picture.
     void CheckRawFrames() const;
     // Opens the file layer for a compressed stream when it counts every frame of our index and
