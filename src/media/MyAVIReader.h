@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -429,6 +430,13 @@ public:
     const TCompAudBuffer& GetCompAudBuffer() const { return CompAudBuffer; }
 
 private:
+    // Compressed tracks: where decoding starts for frame, on the first call after a prepare; False
+    // when the track ends before it.
+    bool PlaceCompressedAudio(int32_t frame);
+    // Decodes chunks while more says so and chunks are left; a chunk that fails is passed over.
+    bool FillCompressedWhile(const std::function<bool()>& more);
+    // Moves the next wanted bytes of decoded sound into buffer, silence where there are none.
+    void TakeCompressedBlock(std::vector<uint8_t>& buffer, uint32_t wanted);
     void FillSilence(std::vector<uint8_t>& buffer, const TAudioFormat& format, size_t size) const;
     // Bytes of a block of samples sample frames in the wanted format (0: a nominal frame's).
     uint32_t WantedBlockBytes(int32_t samples) const;

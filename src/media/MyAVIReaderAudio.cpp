@@ -220,58 +220,70 @@ bool TAviReader::ReadCompressedAudio(int32_t frame, std::vector<uint8_t>& buffer
     const uint32_t wanted = WantedBlockBytes(samples);
     if (wanted == 0)
         return false;
-
-    if (b.FirstCall) {
-        // Decoding starts one chunk before the first one that runs past the frame, so the frame
-        // lies inside what is decoded; the sound before the frame is dropped as it is decoded.
-        size_t k = 0;
-        while (k < AudioChunks.size() && AudioChunks[k].LastFrame <= frame)
-            ++k;
-        if (k >= AudioChunks.size())
-            return false;
-        const size_t start = k > 0 ? k - 1 : 0;
-        b.NextChunk = int32_t(start);
-        const int64_t frames = int64_t(frame) - AudioChunks[start].FirstFrame;
-        // A frame before the track's first chunk starts at the track's start. Frames count in
-        // the file's own frame rate.
-        const Extended fileFps = GetFrameRate() > 0 ? GetFrameRate() : AudioFrameRate;
-        b.SkipBytes =
-            frames > 0
-                ? uint64_t(FrameSampleStart(frames, WantedFormat.Wfx.nSamplesPerSec, fileFps)) *
-                      uint64_t(GetBlockAlign(WantedFormat))
-                : 0;
-    }
-
-    const int32_t chunkCount = int32_t(AudioChunks.size());
-    auto fill = [&](auto more) -> bool {
-        while (b.NextChunk < chunkCount && more()) {
-            const int32_t before = b.NextChunk;
-            try {
-                if (!FillCompressData())
-                    return false;
-            } catch (const Exception&) {
-                if (Ui)
-                    Ui->ShowMessage("ReadCompressedAudio: Fail to do FillCompressData",
-                                    TMsgKind::Error);
-                // Delivery goes on from what is there; a chunk that keeps failing is passed over.
-                if (b.NextChunk == before)
-                    ++b.NextChunk;
-            }
-        }
-        return true;
-    };
-    if (!fill([&] { return b.Available() < 2 * uint64_t(wanted) || b.SkipBytes > 0; }))
+    if (b.FirstCall && !PlaceCompressedAudio(frame))
         return false;
-    if (!fill([&] { return b.Free() >= 2 * uint64_t(wanted); }))
+    if (!FillCompressedWhile(
+            [&] { return b.Available() < 2 * uint64_t(wanted) || b.SkipBytes > 0; }))
+        return false;
+    if (!FillCompressedWhile([&] { return b.Free() >= 2 * uint64_t(wanted); }))
         return false;
     if (b.Capacity > MaxCompAudBuffer)
         return false;
     b.FirstCall = false;
+    TakeCompressedBlock(buffer, wanted);
+    return true;
+}
 
+bool TAviReader::PlaceCompressedAudio(int32_t frame) {
+    // Decoding starts one chunk before the first one that runs past the frame, so the frame
+    // lies inside what is decoded; the sound before the frame is dropped as it is decoded. The
+    // chunks' last frames rise with their order.
+    const auto past =
+        std::partition_point(AudioChunks.begin(), AudioChunks.end(),
+                             [frame](const TAudioInfo& a) { return a.LastFrame <= frame; });
+    if (past == AudioChunks.end())
+        return false;
+    const size_t k = size_t(past - AudioChunks.begin());
+    const size_t start = k > 0 ? k - 1 : 0;
+    TCompAudBuffer& b = CompAudBuffer;
+    b.NextChunk = int32_t(start);
+    const int64_t frames = int64_t(frame) - AudioChunks[start].FirstFrame;
+    // A frame before the track's first chunk starts at the track's start. Frames count in the
+    // file's own frame rate.
+    const Extended fileFps = GetFrameRate() > 0 ? GetFrameRate() : AudioFrameRate;
+    b.SkipBytes =
+        frames > 0 ? uint64_t(FrameSampleStart(frames, WantedFormat.Wfx.nSamplesPerSec, fileFps)) *
+                         uint64_t(GetBlockAlign(WantedFormat))
+                   : 0;
+    return true;
+}
+
+bool TAviReader::FillCompressedWhile(const std::function<bool()>& more) {
+    TCompAudBuffer& b = CompAudBuffer;
+    const auto chunkCount = int32_t(AudioChunks.size());
+    while (b.NextChunk < chunkCount && more()) {
+        const int32_t before = b.NextChunk;
+        try {
+            if (!FillCompressData())
+                return false;
+        } catch (const Exception&) {
+            if (Ui)
+                Ui->ShowMessage("ReadCompressedAudio: Fail to do FillCompressData",
+                                TMsgKind::Error);
+            // Delivery goes on from what is there; a chunk that keeps failing is passed over.
+            if (b.NextChunk == before)
+                ++b.NextChunk;
+        }
+    }
+    return true;
+}
+
+void TAviReader::TakeCompressedBlock(std::vector<uint8_t>& buffer, uint32_t wanted) {
+    TCompAudBuffer& b = CompAudBuffer;
     FillSilence(buffer, WantedFormat, wanted);
     const uint32_t available = b.Available();
     if (available == 0)
-        return true;
+        return;
     const uint32_t n = std::min(available, wanted);
     if (b.ReadPos > b.WritePos || b.WritePos > b.Capacity || !b.Data) {
         // Positions out of step: report them and hand out silence rather than stray bytes.
@@ -291,7 +303,6 @@ bool TAviReader::ReadCompressedAudio(int32_t frame, std::vector<uint8_t>& buffer
         b.ReadPos = 0;
         b.WritePos = 0;
     }
-    return true;
 }
 
 bool TAviReader::FillCompressData() {
