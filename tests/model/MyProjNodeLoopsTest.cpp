@@ -35,6 +35,20 @@ size_t TaskCount() {
                                 std::filesystem::directory_iterator()));
 }
 
+// A WAV export that ran out of room: it failed, said so with the system's reason, kept the old
+// file at the name, left no working file and freed the root.
+void ExpectRefusedKeepingTheOldFile(Fixture& f, bool exported, const std::string& name,
+                                    const std::string& start) {
+    EXPECT_FALSE(exported);
+    ASSERT_FALSE(f.Ui.Messages.empty());
+    EXPECT_EQ(f.Ui.Messages.back().rfind(start, 0), 0u) << f.Ui.Messages.back();
+    EXPECT_NE(f.Ui.Messages.back().find(std::strerror(EFBIG)), std::string::npos);
+    const auto bytes = ReadBytes(name);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "old sound");
+    EXPECT_FALSE(std::filesystem::exists(name + ".~part"));
+    EXPECT_FALSE(f.Root->Busy);
+}
+
 } // namespace
 
 TEST(RootSound, HandlerQueuesUnlessAbortedOrMuted) {
@@ -135,15 +149,8 @@ TEST(RootWaveExport, FullDiskNamesTheReasonAndKeepsTheOldFile) {
     ASSERT_TRUE(limit.Active());
     const bool exported = f.Root->ExportWave(false, 0, nullptr, name, f.Root->GetFrameCount());
     limit.Lift();
-    EXPECT_FALSE(exported);
-    ASSERT_FALSE(f.Ui.Messages.empty());
-    EXPECT_EQ(f.Ui.Messages.back().rfind("Fail to write " + name + " (writing at offset ", 0), 0u)
-        << f.Ui.Messages.back();
-    EXPECT_NE(f.Ui.Messages.back().find(std::strerror(EFBIG)), std::string::npos);
-    const auto bytes = ReadBytes(name);
-    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "old sound");
-    EXPECT_FALSE(std::filesystem::exists(name + ".~part"));
-    EXPECT_FALSE(f.Root->Busy);
+    ExpectRefusedKeepingTheOldFile(f, exported, name,
+                                   "Fail to write " + name + " (writing at offset ");
     // Room again: the next export replaces the old file with the whole sound.
     f.Ui.Answers.push_back(TMsgResult::OK);
     ASSERT_TRUE(f.Root->ExportWave(false, 0, nullptr, name, f.Root->GetFrameCount()));
@@ -256,14 +263,7 @@ TEST(RootWaveExport, AFileThatCannotBeCompletedKeepsTheOldFile) {
     ASSERT_TRUE(limit.Active());
     const bool exported = f.Root->ExportWave(false, 0, nullptr, name, f.Root->GetFrameCount());
     limit.Lift();
-    EXPECT_FALSE(exported);
-    EXPECT_EQ(f.Ui.Messages.back().rfind("Fail to write " + name + " (", 0), 0u)
-        << f.Ui.Messages.back();
-    EXPECT_NE(f.Ui.Messages.back().find(std::strerror(EFBIG)), std::string::npos);
-    const auto bytes = ReadBytes(name);
-    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "old sound");
-    EXPECT_FALSE(std::filesystem::exists(name + ".~part"));
-    EXPECT_FALSE(f.Root->Busy);
+    ExpectRefusedKeepingTheOldFile(f, exported, name, "Fail to write " + name + " (");
 }
 
 TEST(RootPlayback, FrameByFrameDrawsTheStartFrameFirst) {
