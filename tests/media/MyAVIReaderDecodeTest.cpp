@@ -677,8 +677,11 @@ protected:
         open.BFrames = 2;
         TBFrameAviSpec closed = open;
         closed.ClosedGop = true;
-        for (const auto& [name, spec] : {std::pair{"h264", h264}, std::pair{"mpeg4-open", open},
-                                         std::pair{"mpeg4-closed", closed}}) {
+        TBFrameAviSpec h264Open = h264;
+        h264Open.X264OpenGop = true;
+        for (const auto& [name, spec] :
+             {std::pair{"h264", h264}, std::pair{"h264-open", h264Open},
+              std::pair{"mpeg4-open", open}, std::pair{"mpeg4-closed", closed}}) {
             TBMovie m;
             m.Name = name;
             m.Spec = spec;
@@ -717,6 +720,11 @@ protected:
                 {"from the middle", middle},
                 {"backwards", Range(Frames - 1, -1, -1)},
                 {"jumping", jumps}};
+    }
+
+    static const TBMovie& Named(const std::string& name) {
+        return *std::find_if(Movies.begin(), Movies.end(),
+                             [&](const TBMovie& m) { return m.Name == name; });
     }
 
     static inline std::unique_ptr<TTempDir> Dir;
@@ -776,7 +784,7 @@ TEST_F(AviDecodeBFrames, ReadAheadGivesTheLibrarysPictures) {
 // were packed from.
 TEST_F(AviDecodeBFrames, PackedBFramesPlayInOrder) {
     TOptionsGuard guard;
-    const TBMovie& source = Movies[1];
+    const TBMovie& source = Named("mpeg4-open");
     for (bool emptyPlaceholders : {false, true}) {
         const std::string file =
             Dir->Path + (emptyPlaceholders ? "/packed-empty.avi" : "/packed.avi");

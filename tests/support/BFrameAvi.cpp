@@ -59,6 +59,8 @@ bool OpenEncoder(AVCodecContext* c, const AVCodec* codec, const TBFrameAviSpec& 
     if (spec.Encoder == "libx264") {
         av_opt_set(c->priv_data, "preset", "fast", 0);
         av_opt_set(c->priv_data, "crf", "16", 0);
+        if (spec.X264OpenGop)
+            av_opt_set(c->priv_data, "x264-params", "open-gop=1:scenecut=0", 0);
     } else {
         c->flags |= AV_CODEC_FLAG_QSCALE;
         c->global_quality = 2 * FF_QP2LAMBDA;

@@ -13,8 +13,9 @@ struct TBFrameAviSpec {
     int Height = 48;
     int Frames = 36;
     int Gop = 12;
-    int BFrames = -1;       // -1: the encoder's default (x264: 3, with B-frames as references)
-    bool ClosedGop = false; // MPEG-4 only; x264 closes its groups by default
+    int BFrames = -1;         // -1: the encoder's default (x264: 3, with B-frames as references)
+    bool ClosedGop = false;   // MPEG-4 only; x264 closes its groups by default
+    bool X264OpenGop = false; // x264 only: key frames are recovery points, not IDR frames
 };
 
 // Writes the movie with the moving test picture of EncodedAvi.h; false with the reason in why.
