@@ -201,33 +201,13 @@ bool TAVIMMIOReader::DrawFrame(int32_t index, TBitmap& bitmap) {
         avformat_index_get_entry_from_timestamp(st, index, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY);
     if (!shown)
         return false;
-    int64_t wanted = shown->timestamp;
-    // An empty chunk behind a packed one is the placeholder of its B-frame.
-    if (wanted < index &&
-        Decoder->LeavesPackedFrame(wanted, [this](int64_t n, std::vector<uint8_t>& bytes) {
-            return ReadStored(n, bytes);
-        }))
-        ++wanted;
-    int64_t key = Decoder->IntraOnly() ? wanted : KeyAtOrBefore(wanted);
-    const int64_t at = Decoder->PictureNo();
-    if (at != wanted) {
-        // Going on from the current picture costs no more than starting again at the key
-        // frame, as long as it lies no earlier than the frame before that key.
-        const bool goOn = at >= 0 && at < wanted && at >= key - 1 && !Decoder->Drained();
-        if (!goOn && !SeekTo(key))
-            return false;
-        bool ok = Decoder->DecodeUntil(wanted, [this] { return FeedOne(); });
-        // The B-frames stored right behind a key frame show frames before it, which decode
-        // only from the key frame before.
-        if (!ok && !goOn && key > 0 && Decoder->PictureNo() > wanted) {
-            key = KeyAtOrBefore(key - 1);
-            ok = SeekTo(key) && Decoder->DecodeUntil(wanted, [this] { return FeedOne(); });
-        }
-        if (!ok) {
-            Decoder->Reset();
-            return false;
-        }
-    }
+    TVideoDecompressor::TFrameSource source;
+    source.KeyAtOrBefore = [this](int64_t n) { return KeyAtOrBefore(n); };
+    source.StartAt = [this](int64_t n) { return SeekTo(n); };
+    source.Feed = [this] { return FeedOne(); };
+    source.Read = [this](int64_t n, std::vector<uint8_t>& bytes) { return ReadStored(n, bytes); };
+    if (!Decoder->SeekPicture(index, shown->timestamp, source))
+        return false;
     if (!Decoder->DrawPicture(DrawDib, bitmap))
         return false;
     LastDrawnFrame = index;

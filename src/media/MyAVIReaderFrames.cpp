@@ -299,44 +299,26 @@ bool TAviReader::FeedDecompressor() {
 bool TAviReader::DecompressFrame(int32_t index, TBitmap& bitmap) {
     if (!Source || index < 0 || size_t(index) >= VideoChunks.size() || bitmap.Empty())
         return false;
-    int32_t wanted = StoredFrameAtOrBefore(index);
+    const int32_t wanted = StoredFrameAtOrBefore(index);
     if (wanted < 0)
         return false;
     if (VideoFormat.biSizeImage == 0)
         VideoFormat.biSizeImage = VideoChunks[size_t(wanted)].Size;
     if (!PrepareDecompressor())
         return false;
-    // An empty chunk behind a packed one is the placeholder of its B-frame.
-    if (wanted < index &&
-        Decompressor->LeavesPackedFrame(wanted, [this](int64_t n, std::vector<uint8_t>& bytes) {
-            return VideoChunks[size_t(n)].Size != 0 && ReadVideoChunk(int32_t(n), bytes);
-        }))
-        ++wanted;
-
-    int32_t key = Decompressor->IntraOnly() ? wanted : KeyChunkAtOrBefore(wanted);
-    const int64_t at = Decompressor->PictureNo();
-    if (at != wanted) {
-        // Going on from the current picture costs no more than starting again at the key
-        // frame, as long as it lies no earlier than the frame before that key.
-        const bool goOn = at >= 0 && at < wanted && at >= key - 1 && !Decompressor->Drained();
-        if (!goOn) {
-            Decompressor->Reset();
-            NextChunk = key;
-        }
-        bool ok = Decompressor->DecodeUntil(wanted, [this] { return FeedDecompressor(); });
-        // The B-frames stored right behind a key frame show frames before it, which decode
-        // only from the key frame before.
-        if (!ok && !goOn && key > 0 && Decompressor->PictureNo() > wanted) {
-            key = KeyChunkAtOrBefore(key - 1);
-            Decompressor->Reset();
-            NextChunk = key;
-            ok = Decompressor->DecodeUntil(wanted, [this] { return FeedDecompressor(); });
-        }
-        if (!ok) {
-            Decompressor->Reset();
-            return false;
-        }
-    }
+    TVideoDecompressor::TFrameSource source;
+    source.KeyAtOrBefore = [this](int64_t n) { return KeyChunkAtOrBefore(int32_t(n)); };
+    source.StartAt = [this](int64_t n) {
+        Decompressor->Reset();
+        NextChunk = int32_t(n);
+        return true;
+    };
+    source.Feed = [this] { return FeedDecompressor(); };
+    source.Read = [this](int64_t n, std::vector<uint8_t>& bytes) {
+        return VideoChunks[size_t(n)].Size != 0 && ReadVideoChunk(int32_t(n), bytes);
+    };
+    if (!Decompressor->SeekPicture(index, wanted, source))
+        return false;
     return Decompressor->DrawPicture(DrawDib, bitmap);
 }
 

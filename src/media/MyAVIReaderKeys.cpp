@@ -71,12 +71,9 @@ private:
 void TAviReader::FindKeyFrames(size_t firstChunk) {
     if (firstChunk >= VideoChunks.size())
         return;
-    // The decoder is found by the format's compression first and the handler after it.
-    int codecId = VideoCodecIdOfFourCC(VideoFormat.biCompression);
-    if (codecId == AV_CODEC_ID_NONE)
-        codecId = VideoCodecIdOfFourCC(VideoStreamHeader.fccHandler);
-    const AVCodecDescriptor* desc = avcodec_descriptor_get(AVCodecID(codecId));
-    if (desc && (desc->props & AV_CODEC_PROP_INTRA_ONLY)) {
+    const int codecId =
+        VideoCodecIdOfStream(VideoFormat.biCompression, VideoStreamHeader.fccHandler);
+    if (IntraOnlyCodec(codecId)) {
         // Raw frames, Motion JPEG and the like: every stored frame stands alone.
         for (size_t k = firstChunk; k < VideoChunks.size(); ++k)
             if (VideoChunks[k].Size != 0)

@@ -131,15 +131,20 @@ int H264SliceType(const uint8_t* data, size_t size) {
     return -1;
 }
 
+// The next MPEG-4 part 2 VOP start code at or after from; end when there is none.
+const uint8_t* FindVop(const uint8_t* from, const uint8_t* end) {
+    static constexpr uint8_t Vop[] = {0, 0, 1, 0xB6};
+    return std::search(from, end, std::begin(Vop), std::end(Vop));
+}
+
 // Where the second VOP of an MPEG-4 part 2 frame starts (the DivX "packed" form stores a B-frame
 // behind the frame before it); 0 when there is none.
 size_t SecondVop(const uint8_t* data, size_t size) {
-    static constexpr uint8_t Vop[] = {0, 0, 1, 0xB6};
     const uint8_t* end = data + size;
-    const uint8_t* first = std::search(data, end, std::begin(Vop), std::end(Vop));
+    const uint8_t* first = FindVop(data, end);
     if (end - first < 4)
         return 0;
-    const uint8_t* second = std::search(first + 4, end, std::begin(Vop), std::end(Vop));
+    const uint8_t* second = FindVop(first + 4, end);
     return second == end ? 0 : size_t(second - data);
 }
 
@@ -150,9 +155,8 @@ bool IsBFrame(int codecId, const uint8_t* data, size_t size) {
         return H264SliceType(data, size) == 1;
     if (codecId != AV_CODEC_ID_MPEG4)
         return false;
-    static constexpr uint8_t Vop[] = {0, 0, 1, 0xB6};
     const uint8_t* end = data + size;
-    const uint8_t* p = std::search(data, end, std::begin(Vop), std::end(Vop));
+    const uint8_t* p = FindVop(data, end);
     return end - p > 4 && (p[4] >> 6) == 2;
 }
 
@@ -164,9 +168,18 @@ int VideoCodecIdOfFourCC(uint32_t fourcc) {
     return av_codec_get_id(tables, fourcc);
 }
 
-bool IntraOnlyFourCC(uint32_t fourcc) {
-    const AVCodecDescriptor* desc = avcodec_descriptor_get(AVCodecID(VideoCodecIdOfFourCC(fourcc)));
+int VideoCodecIdOfStream(uint32_t compression, uint32_t handler) {
+    const int id = VideoCodecIdOfFourCC(compression);
+    return id != AV_CODEC_ID_NONE ? id : VideoCodecIdOfFourCC(handler);
+}
+
+bool IntraOnlyCodec(int codecId) {
+    const AVCodecDescriptor* desc = avcodec_descriptor_get(AVCodecID(codecId));
     return desc && (desc->props & AV_CODEC_PROP_INTRA_ONLY);
+}
+
+bool IntraOnlyFourCC(uint32_t fourcc) {
+    return IntraOnlyCodec(VideoCodecIdOfFourCC(fourcc));
 }
 
 // ---- TVideoCodec --------------------------------------------------------------------------------
@@ -193,11 +206,7 @@ TVideoDecompressor::~TVideoDecompressor() {
 
 std::unique_ptr<TVideoDecompressor> TVideoDecompressor::Open(const TVideoStreamFormat& format,
                                                              std::string* why) {
-    // The format's compression names how the bits are coded; the handler is the stream's choice
-    // of driver and serves when the compression is unknown.
-    int id = VideoCodecIdOfFourCC(format.Format.Compression);
-    if (id == AV_CODEC_ID_NONE)
-        id = VideoCodecIdOfFourCC(format.Handler);
+    const int id = VideoCodecIdOfStream(format.Format.Compression, format.Handler);
     const AVCodec* codec =
         id == AV_CODEC_ID_NONE ? nullptr : avcodec_find_decoder(static_cast<AVCodecID>(id));
     if (!codec) {
@@ -355,8 +364,7 @@ int64_t TVideoDecompressor::ShownFrameOf(int64_t tag) {
         if (tag > KeyNo && tag <= LeadingEnd)
             return -1;
         KeyShown = true;
-        for (int i = 0; i < Leading && SentHead < Sent.size(); ++i)
-            ++SentHead;
+        SentHead = std::min(SentHead + size_t(Leading), Sent.size());
     }
     if (Ctx->has_b_frames == 0) {
         // Pictures come out as their frames went in: each keeps its own number, which stays
@@ -396,7 +404,7 @@ bool TVideoDecompressor::Send(const uint8_t* data, size_t size, int64_t frameNo)
     if (Jpeg)
         return SendJpeg(data, size, frameNo);
     if (Ctx->codec_id == AV_CODEC_ID_MPEG4)
-        return SendUnpacked(data, size, frameNo);
+        return SendUnpacked(data, size, frameNo, SecondVop(data, size));
     return SendBytes(data, size, frameNo);
 }
 
@@ -439,16 +447,18 @@ bool TVideoDecompressor::Send(AVPacket& packet, int64_t frameNo) {
         av_packet_unref(&packet);
         return ok;
     }
-    if (Ctx->codec_id == AV_CODEC_ID_MPEG4 &&
-        (PendingNo >= 0 || SecondVop(packet.data, size_t(packet.size)) > 0)) {
-        const bool ok = SendUnpacked(packet.data, size_t(packet.size), frameNo);
-        av_packet_unref(&packet);
-        return ok;
+    if (Ctx->codec_id == AV_CODEC_ID_MPEG4) {
+        const size_t second = SecondVop(packet.data, size_t(packet.size));
+        if (PendingNo >= 0 || second > 0) {
+            const bool ok = SendUnpacked(packet.data, size_t(packet.size), frameNo, second);
+            av_packet_unref(&packet);
+            return ok;
+        }
     }
     return SendPacket(packet, frameNo);
 }
 
-bool TVideoDecompressor::LeavesPackedFrame(int64_t last, const TStoredReader& read) const {
+bool TVideoDecompressor::LeavesPackedFrame(int64_t last, const TFrameSource& source) const {
     if (!Ctx || Ctx->codec_id != AV_CODEC_ID_MPEG4)
         return false;
     // The B-frames of a run after a packed frame each hand the wait on to the next; runs are
@@ -456,7 +466,7 @@ bool TVideoDecompressor::LeavesPackedFrame(int64_t last, const TStoredReader& re
     constexpr int MaxRun = 16;
     std::vector<uint8_t>& bytes = StoredBytes;
     for (int64_t n = last; n >= 0 && n > last - MaxRun; --n) {
-        if (!read(n, bytes))
+        if (!source.Read(n, bytes))
             return false;
         if (SecondVop(bytes.data(), bytes.size()) > 0)
             return true;
@@ -466,15 +476,17 @@ bool TVideoDecompressor::LeavesPackedFrame(int64_t last, const TStoredReader& re
     return false;
 }
 
-bool TVideoDecompressor::SendUnpacked(const uint8_t* data, size_t size, int64_t frameNo) {
+bool TVideoDecompressor::SendUnpacked(const uint8_t* data, size_t size, int64_t frameNo,
+                                      size_t second) {
     if (PendingNo >= 0) {
         const int64_t slot = PendingNo + 1;
+        const bool bFrame = IsBFrame(AV_CODEC_ID_MPEG4, data, size);
         if (frameNo > slot) {
             // The placeholder was stored empty (and left out): the B-frame takes its number.
             SendPending(slot);
-        } else if (size <= MaxNotCodedSize && !IsBFrame(AV_CODEC_ID_MPEG4, data, size)) {
+        } else if (size <= MaxNotCodedSize && !bFrame) {
             return SendPending(frameNo); // the placeholder
-        } else if (SecondVop(data, size) == 0 && IsBFrame(AV_CODEC_ID_MPEG4, data, size)) {
+        } else if (second == 0 && bFrame) {
             // Further B-frames of the run come one chunk early; each waits for the next.
             const bool ok = SendPending(frameNo);
             PendingVop.assign(data, data + size);
@@ -484,7 +496,6 @@ bool TVideoDecompressor::SendUnpacked(const uint8_t* data, size_t size, int64_t 
             PendingNo = -1; // its placeholder is missing: the B-frame is lost
         }
     }
-    const size_t second = SecondVop(data, size);
     if (second == 0)
         return SendBytes(data, size, frameNo);
     PendingVop.assign(data + second, data + size);
@@ -665,6 +676,31 @@ const AVFrame* TVideoDecompressor::Picture() const {
     if (FPictureNo < 0 || (Jpeg && !DecodeJpegPicture()))
         return nullptr;
     return Current;
+}
+
+bool TVideoDecompressor::SeekPicture(int64_t index, int64_t stored, const TFrameSource& source) {
+    int64_t wanted = stored;
+    if (wanted < index && LeavesPackedFrame(wanted, source))
+        ++wanted;
+    const int64_t at = FPictureNo;
+    if (at == wanted)
+        return true;
+    int64_t key = IntraOnly() ? wanted : source.KeyAtOrBefore(wanted);
+    // Going on from the current picture costs no more than starting again at the key frame, as
+    // long as it lies no earlier than the frame before that key.
+    const bool goOn = at >= 0 && at < wanted && at >= key - 1 && !FDrained;
+    if (!goOn && !source.StartAt(key))
+        return false;
+    bool ok = DecodeUntil(wanted, source.Feed);
+    // The B-frames stored right behind a key frame show frames before it, which decode only
+    // from the key frame before.
+    if (!ok && !goOn && key > 0 && FPictureNo > wanted) {
+        key = source.KeyAtOrBefore(key - 1);
+        ok = source.StartAt(key) && DecodeUntil(wanted, source.Feed);
+    }
+    if (!ok)
+        Reset();
+    return ok;
 }
 
 bool TVideoDecompressor::DecodeUntil(int64_t wanted, const std::function<bool()>& feed) {

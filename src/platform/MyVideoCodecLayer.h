@@ -24,7 +24,11 @@ struct AVPacket;
 // The libavcodec codec (an AVCodecID) that libavformat's RIFF table lists for fourcc, letter case
 // ignored; 0 when there is none.
 int VideoCodecIdOfFourCC(uint32_t fourcc);
+// The codec of a stream: by the format's compression, which names how the bits are coded, or by
+// the handler (the stream's choice of driver) when the compression is unknown; 0 when neither.
+int VideoCodecIdOfStream(uint32_t compression, uint32_t handler);
 // True when every frame of that codec stands alone (Motion JPEG, for one).
+bool IntraOnlyCodec(int codecId);
 bool IntraOnlyFourCC(uint32_t fourcc);
 
 // How a stream describes its compressed frames.
@@ -89,11 +93,6 @@ public:
     // own chunk a placeholder, small or empty) is taken apart, so that the B-frame goes in with
     // the placeholder's number; an empty placeholder is noticed by the gap in the numbers.
     bool Send(AVPacket& packet, int64_t frameNo);
-    // Reads stored frame n into bytes; False when there is none.
-    using TStoredReader = std::function<bool(int64_t n, std::vector<uint8_t>& bytes)>;
-    // A B-frame of the packed form is still waiting behind stored frame last, so an empty chunk
-    // after it is its placeholder and shows a picture of its own.
-    bool LeavesPackedFrame(int64_t last, const TStoredReader& read) const;
     // No more input: the decoder hands out what it still holds, then Finished.
     void Drain();
     bool Drained() const { return FDrained; }
@@ -122,13 +121,37 @@ public:
     // past it: the caller starts again at the key frame before.
     bool DecodeUntil(int64_t wanted, const std::function<bool()>& feed);
 
+    // How a caller's stored frames are reached.
+    struct TFrameSource {
+        // The key frame at or before frame n (the first stored frame when none is marked).
+        std::function<int64_t(int64_t n)> KeyAtOrBefore;
+        // Resets the decoder and has Feed go on from key frame n; False when it cannot.
+        std::function<bool(int64_t n)> StartAt;
+        // Sends the next stored frame, or drains at the end; False when nothing is left.
+        std::function<bool()> Feed;
+        // Reads stored frame n into bytes; False when there is none.
+        std::function<bool(int64_t n, std::vector<uint8_t>& bytes)> Read;
+    };
+    // Makes current the picture shown at frame index, whose last stored frame at or before it is
+    // stored: straight on from the current picture when that lies no earlier than the frame
+    // before the key frame, else from the key frame (the one before it for a frame among its
+    // leading B-frames). An empty chunk behind a packed frame is the placeholder of its B-frame.
+    // False, the decoder reset, when the picture does not come (False without a reset when the
+    // source cannot start at the key frame).
+    bool SeekPicture(int64_t index, int64_t stored, const TFrameSource& source);
+
 private:
     TVideoDecompressor() = default;
     bool Finish(std::string* why);
     bool SendPacket(AVPacket& packet, int64_t frameNo);
     bool SendBytes(const uint8_t* data, size_t size, int64_t frameNo);
-    bool SendUnpacked(const uint8_t* data, size_t size, int64_t frameNo);
+    // MPEG-4 part 2: a packed frame (its second VOP at second; 0 when there is none) goes in as
+    // two, the B-frame behind it waiting for its placeholder's number.
+    bool SendUnpacked(const uint8_t* data, size_t size, int64_t frameNo, size_t second);
     bool SendPending(int64_t frameNo);
+    // A B-frame of the packed form is still waiting behind stored frame last, so an empty chunk
+    // after it is its placeholder and shows a picture of its own.
+    bool LeavesPackedFrame(int64_t last, const TFrameSource& source) const;
     // Notes the frame numbers sent since the last reset and which of them lead the key frame.
     void NoteSent(const uint8_t* data, size_t size, int64_t frameNo);
     // The frame that a picture decoded from the frame numbered tag shows; -1 when the picture
