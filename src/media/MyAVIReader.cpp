@@ -441,6 +441,9 @@ void TAviReader::FinishIndex() {
     // Only indexed frames can be shown; a header that claims more (up to 2^31 frames of over an
     // hour each) would give the movie a length it does not have. The main header of an AVI 2.0
     // file counts the frames of its first segment only.
+    // The last sound chunk plays to the last frame, in whichever form it was found.
+    if (!AudioChunks.empty())
+        AudioChunks.back().LastFrame = static_cast<int32_t>(VideoChunks.size()) - 1;
     ClaimedFrames = MainHeader.dwTotalFrames;
     if (MainHeader.dwTotalFrames > VideoChunks.size() || Segments > 0)
         MainHeader.dwTotalFrames = static_cast<uint32_t>(VideoChunks.size());
@@ -552,8 +555,6 @@ void TAviReader::ReadIndex(TCursor& c, uint32_t idx1Size) {
             AppendChunk(Le32(p), Le32(p + 4), offset, Le32(p + 12));
         }
     }
-    if (!AudioChunks.empty())
-        AudioChunks.back().LastFrame = static_cast<int32_t>(VideoChunks.size()) - 1;
 }
 
 void TAviReader::AppendChunk(uint32_t chunkId, uint32_t flags, int64_t offset, uint32_t size) {
@@ -604,8 +605,6 @@ void TAviReader::ReadSegments(TCursor& c, int64_t pos) {
             break;
         pos = end + (size & 1);
     }
-    if (!AudioChunks.empty())
-        AudioChunks.back().LastFrame = static_cast<int32_t>(VideoChunks.size()) - 1;
 }
 
 // Reads the "movi" list of one segment whose bytes present run from pos to limit. Returns where
